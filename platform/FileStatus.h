@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel::platform
+{
+/** What the file system says about one path, read without following JUCE's
+    whole-second file times. Any thread. */
+struct FileStatus
+{
+    bool exists = false;
+    bool isDirectory = false;
+    int64_t size = 0;              // bytes; 0 for a missing file
+    int64_t modifiedMillis = 0;    // last-write time, ms since 1970-01-01 UTC; 0 when unknown
+};
+
+/** Reads the status of a path (links followed). A failed query gives a status
+    with exists == false. */
+FileStatus readFileStatus (const std::string& path);
+} // namespace vantrel::platform

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Vantrel with its tests and benchmarks, and runs them.
+# Usage: scripts/test.sh   (BUILD_DIR and JOBS may be set; VANTREL_SKIP_BENCH=1 skips the benchmarks)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build/release}
+jobs=${JOBS:-$(nproc)}
+
+bash "$root/scripts/setup.sh"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build "$build" -j "$jobs"
+
+if [ "${VANTREL_SKIP_BENCH:-0}" != "1" ]; then
+  bash "$root/scripts/bench.sh" "$build"
+fi
+
+cd "$build"
+ctest --output-on-failure -j "$jobs" --timeout 900
