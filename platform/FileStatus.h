@@ -18,4 +18,7 @@ struct FileStatus
 /** Reads the status of a path (links followed). A failed query gives a status
     with exists == false. */
 FileStatus readFileStatus (const std::string& path);
+
+/** Sets a file's last-write time with millisecond precision. False on failure. */
+bool setFileModifiedMillis (const std::string& path, int64_t modifiedMillis);
 } // namespace vantrel::platform

@@ -1,5 +1,6 @@
 #include "platform/FileStatus.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace vantrel::platform
@@ -18,5 +19,15 @@ FileStatus readFileStatus (const std::string& path)
     status.modifiedMillis = static_cast<int64_t> (info.st_mtim.tv_sec) * 1000
                           + static_cast<int64_t> (info.st_mtim.tv_nsec) / 1000000;
     return status;
+}
+
+bool setFileModifiedMillis (const std::string& path, int64_t modifiedMillis)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;   // access time unchanged
+    times[1].tv_sec = static_cast<time_t> (modifiedMillis / 1000);
+    times[1].tv_nsec = static_cast<long> ((modifiedMillis % 1000) * 1000000);
+    return ! path.empty() && ::utimensat (AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 } // namespace vantrel::platform
