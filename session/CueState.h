@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane::audio
+{
+/** The codes of CueState::repeatMode (stored as an int). */
+struct RepeatMode
+{
+    enum : int
+    {
+        off = 0, // "REPEAT OFF"
+        one = 1, // "REPEAT ONE"
+        all = 2  // "REPEAT ALL"
+    };
+};
+
+/** The codes that CueState::go returns. 0..5 are starts and equal the kind of
+    the AudioCommand that carries them; 6 and 7 start nothing. */
+struct GoKind
+{
+    enum : int
+    {
+        fromSilence = 0,     // nothing sounds: READY starts as MAIN
+        handOver = 1,        // MAIN moves to OUTGOING, READY starts as MAIN
+        besideOutgoing = 2,  // only OUTGOING sounds: READY starts as MAIN beside it
+        restartMain = 3,     // READY is the MAIN row: MAIN restarts in place
+        restartOutgoing = 4, // READY is the OUTGOING row: OUTGOING restarts in place
+        fromPause = 5,       // paused: the paused tracks are dropped, READY starts as MAIN
+        noReady = 6,
+        twoSounding = 7      // refused: MAIN and OUTGOING both sound
+    };
+};
+
+/** What TransportController::go reports: the GoKind, and the SinkAnswer
+    (0 nothing sent, 1 accepted, 2 refused). */
+struct GoResult
+{
+    int kind = GoKind::noReady;
+    int outcome = 0;
+
+    bool operator== (const GoResult& other) const  { return kind == other.kind && outcome == other.outcome; }
+    bool operator!= (const GoResult& other) const  { return ! operator== (other); }
+};
+
+/** The model of the two sounding track slots (MAIN and OUTGOING), the READY
+    row and the transport modes. A plain value: the transport controller works
+    on a copy and commits it only when the audio side accepts the command.
+
+    Play tokens: every start (including the in-place restarts of GoKind 3 and 4)
+    takes the next value of goCounter; a track that moves from MAIN to OUTGOING
+    keeps its token. A voice's end report belongs to MAIN (OUTGOING) only when
+    its token equals mainGeneration (outgoingGeneration) while that slot is set.
+
+    GO while paused drops the paused tracks and starts READY as MAIN; GO never
+    resumes a pause.
+
+    Message thread only. */
+struct CueState
+{
+    std::optional<std::string> outgoing;         // OUTGOING row; a paused track stays set
+    std::optional<std::string> main;             // MAIN row
+    std::optional<std::string> ready;            // the row the next GO starts
+    std::optional<std::string> anchor;           // where PREVIOUS/NEXT ROW step from
+    std::optional<std::string> manualReady;      // the operator's READY; blocks offerReady
+    std::optional<std::string> previousOutgoing; // last row of the OUTGOING slot, kept for its lane
+    std::optional<std::string> previousMain;     // last row of the MAIN slot, kept for its lane
+    std::int64_t mainGeneration = 0;             // play token of MAIN
+    std::int64_t outgoingGeneration = 0;         // play token of OUTGOING
+    std::int64_t goCounter = 0;                  // last play token handed out
+    bool paused = false;
+    int repeatMode = RepeatMode::off;
+    bool autoReady = true;
+
+    /** The number of set slots among MAIN and OUTGOING, 0..2. */
+    int activeCount() const;
+
+    /** The GO transition; returns a GoKind. For 6 and 7 nothing changes. A
+        start (0..5) empties READY, except the in-place restarts 3 and 4, which
+        leave READY, MAIN and OUTGOING where they are. */
+    int go();
+
+    /** MAIN becomes free (previousMain keeps its id); a pause ends when
+        OUTGOING is free too. */
+    void clearMain();
+
+    /** OUTGOING becomes free (previousOutgoing keeps its id); a pause ends when
+        MAIN is free too. */
+    void clearOutgoing();
+
+    void setAnchor (const std::optional<std::string>& id);
+
+    /** An automatic READY proposal: refused (false, nothing changes) while the
+        operator's own READY is set; otherwise READY takes the value (none
+        empties it). */
+    bool offerReady (const std::optional<std::string>& id);
+
+    /** The operator's READY choice: anchor, ready and manualReady take the id. */
+    void selectReady (const std::string& id);
+
+    bool operator== (const CueState& other) const;
+    bool operator!= (const CueState& other) const  { return ! operator== (other); }
+};
+
+/** The row to propose as READY after lastStarted (the row the last accepted GO
+    started) in a playlist's rows (ids in play order): none for an empty list or
+    when lastStarted is none or not among the rows; lastStarted itself under
+    REPEAT ONE; otherwise the row after it, and after the last row the first row
+    under REPEAT ALL and none otherwise. Ids are unique in a playlist; should one
+    repeat, its first occurrence counts. Any repeatMode but ONE and ALL acts as
+    OFF. */
+std::optional<std::string> chooseNextReady (const std::vector<std::string>& rowIds,
+                                            const std::optional<std::string>& lastStarted,
+                                            int repeatMode);
+} // namespace orvane::audio

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "session/PadAudioCommand.h"
+#include "session/PadTriggerState.h"
+
+namespace orvane::audio
+{
+/** What PadController::triggerPad reports: the PadTriggerCode and the
+    SinkAnswer (0 nothing sent, 1 accepted, 2 refused). */
+struct PadTriggerResult
+{
+    int code = PadTriggerCode::invalid;
+    int answer = 0;
+
+    bool operator== (const PadTriggerResult& other) const  { return code == other.code && answer == other.answer; }
+    bool operator!= (const PadTriggerResult& other) const  { return ! operator== (other); }
+};
+
+/** Turns a pad press and PAD STOP into one PadAudioCommand and changes the pad
+    state only when the sink accepts it: a refused first press leaves no entry,
+    a refused retrigger leaves the count as it was. Any sink answer other than 1
+    is reported as 2.
+
+    Message thread only. Owns neither the state nor the sink; both must outlive
+    the controller and neither may be null. */
+class PadController
+{
+public:
+    PadController (PadTriggerState* state, IPadAudioCommandSink* sink);
+
+    /** A press of pad slot (1..9) of the current bank. hasAudio: the slot has an
+        audio file assigned. Codes 3 and 2 send nothing; code 0 sends a start and
+        code 1 a restart (bank = current bank, pad = slot). */
+    PadTriggerResult triggerPad (int slot, bool hasAudio);
+
+    /** PAD STOP: stops every sounding pad of every bank. 0 when none sounds;
+        the list is emptied on acceptance. */
+    int stopAllPads();
+
+    /** A pad voice reported the end of its sound; the bank may differ from the
+        current one. Sends nothing. */
+    void onPadFinished (int bank, int slot);
+
+    /** Switches the current bank (false outside 1..5). Sends nothing: pads of
+        the previous bank keep sounding and keep their entries. */
+    bool selectBank (int bank);
+
+private:
+    int submit (const PadAudioCommand& command);
+
+    PadTriggerState* state;
+    IPadAudioCommandSink* sink;
+};
+} // namespace orvane::audio

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace orvane::audio
+{
+/** The codes of PadTriggerState::trigger. */
+struct PadTriggerCode
+{
+    enum : int
+    {
+        started = 0,     // a new entry was appended
+        retriggered = 1, // the pad was sounding: its retrigger count rose by one
+        noAudio = 2,     // the pad slot has no audio file assigned
+        invalid = 3      // the bank or the pad number is out of range
+    };
+};
+
+/** One sounding pad. */
+struct PadTrigger
+{
+    int bank = 1;                 // 1..5
+    int slot = 1;                 // 1..9
+    std::int64_t retriggers = 0;  // presses while it sounded; 0 at the first press
+
+    bool operator== (const PadTrigger& other) const
+    {
+        return bank == other.bank && slot == other.slot && retriggers == other.retriggers;
+    }
+    bool operator!= (const PadTrigger& other) const  { return ! operator== (other); }
+};
+
+/** The current pad bank and the pads that are sounding, in order of first
+    press. Pads of a previous bank keep their entries after a bank switch. A
+    plain value: the pad controller works on a copy and commits it only when
+    the audio side accepts. Message thread only. */
+struct PadTriggerState
+{
+    static constexpr int numBanks = 5;
+    static constexpr int padsPerBank = 9;
+
+    int bank = 1;
+    std::vector<PadTrigger> triggers;
+
+    /** A press of pad slot (1..9) of the current bank; returns a PadTriggerCode.
+        An invalid bank or slot (3) is reported before a missing file (2); both
+        change nothing. */
+    int trigger (int slot, bool hasAudio);
+
+    /** Removes every entry of that pad, keeping the order of the others. */
+    void removeVoice (int bank, int slot);
+
+    /** Removes all entries. */
+    void clear();
+
+    /** Makes bank 1..5 current (true); any other value changes nothing (false). */
+    bool setBank (int newBank);
+
+    bool operator== (const PadTriggerState& other) const
+    {
+        return bank == other.bank && triggers == other.triggers;
+    }
+    bool operator!= (const PadTriggerState& other) const  { return ! operator== (other); }
+};
+} // namespace orvane::audio

@@ -1,0 +1,111 @@
+#include "session/TransportController.h"
+
+#include <cassert>
+#include <cmath>
+
+namespace orvane::audio
+{
+TransportController::TransportController (CueState* cueStateToUse, IAudioCommandSink* sinkToUse)
+    : cueState (cueStateToUse), sink (sinkToUse)
+{
+    assert (cueState != nullptr && sink != nullptr);
+}
+
+int TransportController::submit (const AudioCommand& command)
+{
+    return sink->submit (command) == SinkAnswer::accepted ? SinkAnswer::accepted : SinkAnswer::refused;
+}
+
+GoResult TransportController::go()
+{
+    if (! cueState->ready)
+        return { GoKind::noReady, SinkAnswer::nothingSent };
+
+    // The start names READY as it was: the transition empties it on the copy.
+    const std::string readyId = *cueState->ready;
+
+    CueState next = *cueState;
+    const int kind = next.go();
+
+    if (kind == GoKind::noReady || kind == GoKind::twoSounding)
+        return { kind, SinkAnswer::nothingSent };
+
+    const int answer = submit ({ kind, readyId, 0.0, next.goCounter });
+
+    if (answer == SinkAnswer::accepted)
+        *cueState = next;
+
+    return { kind, answer };
+}
+
+int TransportController::onMainFinished()
+{
+    if (! cueState->main)
+        return SinkAnswer::nothingSent;
+
+    // The MAIN voice is already silent: its slot is free whatever happens next.
+    cueState->clearMain();
+
+    if (! cueState->outgoing)
+        return SinkAnswer::nothingSent;
+
+    const int answer = submit ({ AudioCommandKind::mainEnded, cueState->outgoing, 0.0, 0 });
+
+    if (answer == SinkAnswer::accepted)
+        cueState->clearOutgoing();
+
+    return answer;
+}
+
+void TransportController::onOutgoingFinished()
+{
+    cueState->clearOutgoing();
+}
+
+int TransportController::togglePause()
+{
+    if (cueState->activeCount() == 0)
+        return SinkAnswer::nothingSent;
+
+    const int answer = submit ({ AudioCommandKind::togglePause, std::nullopt, 0.0, 0 });
+
+    if (answer == SinkAnswer::accepted)
+        cueState->paused = ! cueState->paused;
+
+    return answer;
+}
+
+int TransportController::seekMain (double seconds)
+{
+    if (! cueState->main || ! std::isfinite (seconds))
+        return SinkAnswer::nothingSent;
+
+    return submit ({ AudioCommandKind::seekMain, cueState->main, seconds, 0 });
+}
+
+int TransportController::stopMain()
+{
+    if (! cueState->main)
+        return SinkAnswer::nothingSent;
+
+    const int answer = submit ({ AudioCommandKind::stopMain, cueState->main, 0.0, 0 });
+
+    if (answer == SinkAnswer::accepted)
+        cueState->clearMain();
+
+    return answer;
+}
+
+int TransportController::stopOutgoing()
+{
+    if (! cueState->outgoing)
+        return SinkAnswer::nothingSent;
+
+    const int answer = submit ({ AudioCommandKind::stopOutgoing, cueState->outgoing, 0.0, 0 });
+
+    if (answer == SinkAnswer::accepted)
+        cueState->clearOutgoing();
+
+    return answer;
+}
+} // namespace orvane::audio
