@@ -1,0 +1,177 @@
+#include "session/AtomicFileWriter.h"
+
+#include "platform/DurableFile.h"
+#include "platform/FileStatus.h"
+#include "platform/RandomName.h"
+#include "session/StoredJson.h"
+
+#include <atomic>
+#include <string>
+
+namespace vantrel
+{
+namespace
+{
+std::atomic<int64_t> sizeLimit { defaultJsonFileSizeLimit };
+
+juce::String utf8 (const char* text)  { return juce::String::fromUTF8 (text); }
+
+std::string pathOf (const juce::File& file)  { return file.getFullPathName().toStdString(); }
+
+bool isFileNotFolder (const platform::FileStatus& status)  { return status.exists && ! status.isDirectory; }
+
+/** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. */
+StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes)
+{
+    const auto name = target.getFileName();
+    const auto path = pathOf (target);
+
+    if (static_cast<uint64_t> (bytes.size()) > static_cast<uint64_t> (maxBytes))
+        return StoreResult::failure (utf8 ("保存データが大きすぎるため保存できません: ") + name);
+
+    // 1. Unchanged: nothing to write, no backup.
+    const auto before = platform::readFileStatus (path);
+
+    if (isFileNotFolder (before) && before.size == static_cast<int64_t> (bytes.size()))
+    {
+        std::string current;
+
+        if (! platform::readWholeFile (path, current, before.size).failed() && current == bytes)
+            return StoreResult::success();
+    }
+
+    // 2. The folder chain.
+    if (const auto error = platform::createFolderChain (pathOf (target.getParentDirectory())); error.failed())
+        return StoreResult::failure (juce::String::fromUTF8 (error.text.c_str()));
+
+    // 3. The temporary sibling, written and forced to the disk.
+    const auto tempPath = path + ".tmp-" + platform::randomHex32();
+    auto fail = [&tempPath] (const juce::String& message)
+    {
+        platform::removeQuietly (tempPath);
+        return StoreResult::failure (message);
+    };
+
+    {
+        platform::DurableFile temp;
+
+        if (const auto error = temp.create (tempPath); error.failed())
+            return fail (utf8 ("一時保存に失敗しました"));
+
+        if (const auto error = temp.write (bytes.data(), bytes.size()); error.failed())
+            return fail (utf8 ("一時保存に失敗しました"));
+
+        if (const auto error = temp.sync(); error.failed())
+            return fail (utf8 ("一時保存のflush/readbackに失敗しました"));
+
+        if (const auto error = temp.close(); error.failed())
+            return fail (juce::String::fromUTF8 (error.text.c_str()));
+    }
+
+    // 4. Read back: the bytes on the disk must be the bytes given.
+    std::string readBack;
+
+    if (platform::readWholeFile (tempPath, readBack, static_cast<int64_t> (bytes.size())).failed() || readBack != bytes)
+        return fail (utf8 ("一時保存のflush/readbackに失敗しました"));
+
+    // 5. JSON self-check, by name: every target that does not end in ".bak" receives JSON that
+    //    readJsonFile accepts. The bytes just read back are the file's bytes.
+    if (! target.getFileExtension().equalsIgnoreCase (".bak"))
+    {
+        juce::var parsed;
+
+        if (parseStoredJson (readBack, parsed).failed())
+            return fail (utf8 ("保存JSON自己検証に失敗しました"));
+    }
+
+    readBack = {};
+
+    // 6. Backup of the previous bytes, renewed before the commit.
+    if (makeBackup)
+    {
+        const auto current = platform::readFileStatus (path);
+
+        if (isFileNotFolder (current))
+        {
+            std::string previous;
+
+            if (platform::readWholeFile (path, previous).failed())
+                return fail (utf8 ("保存データを読めません: ") + name);
+
+            const auto backup = writeBytesAtomically (target.getSiblingFile (name + ".bak"), previous, false, noFileSizeLimit);
+
+            if (! backup.ok)
+                return fail (backup.message);
+        }
+    }
+
+    // 7. Commit: rename over the target, then force the folder to the disk.
+    if (platform::renameDurably (tempPath, path).failed())
+        return fail (utf8 ("保存の確定に失敗しました: ") + name);
+
+    // 8. Re-read the committed file.
+    std::string committed;
+
+    if (platform::readWholeFile (path, committed, static_cast<int64_t> (bytes.size())).failed() || committed != bytes)
+        return StoreResult::failure (utf8 ("確定後の再読込に失敗しました"));
+
+    return StoreResult::success();
+}
+} // namespace
+
+int64_t jsonFileSizeLimit()
+{
+    return sizeLimit.load();
+}
+
+ScopedJsonFileSizeLimit::ScopedJsonFileSizeLimit (int64_t limit)
+    : previous (sizeLimit.exchange (limit))
+{
+}
+
+ScopedJsonFileSizeLimit::~ScopedJsonFileSizeLimit()
+{
+    sizeLimit.store (previous);
+}
+
+StoreResult writeFileAtomically (const juce::File& target, const juce::String& text, bool makeBackup)
+{
+    return writeFileAtomically (target, text, makeBackup, jsonFileSizeLimit());
+}
+
+StoreResult writeFileAtomically (const juce::File& target, const juce::String& text, bool makeBackup, int64_t maxBytes)
+{
+    const std::string bytes (text.toRawUTF8(), text.getNumBytesAsUTF8());
+    return writeBytesAtomically (target, bytes, makeBackup, maxBytes);
+}
+
+StoreResult readJsonFile (const juce::File& file, juce::var& out)
+{
+    return readJsonFile (file, out, jsonFileSizeLimit());
+}
+
+StoreResult readJsonFile (const juce::File& file, juce::var& out, int64_t maxBytes)
+{
+    const auto name = file.getFileName();
+    const auto unreadable = StoreResult::failure (utf8 ("保存データを読めません: ") + name);
+    const auto path = pathOf (file);
+    const auto status = platform::readFileStatus (path);
+
+    if (! isFileNotFolder (status) || status.size > maxBytes)
+        return unreadable;
+
+    std::string bytes;
+
+    if (platform::readWholeFile (path, bytes, maxBytes).failed())
+        return unreadable;
+
+    juce::var parsed;
+    const auto parse = parseStoredJson (bytes, parsed);
+
+    if (parse.failed())
+        return StoreResult::failure (utf8 ("JSON破損: ") + name + " / " + parse.getErrorMessage());
+
+    out = std::move (parsed);
+    return StoreResult::success();
+}
+} // namespace vantrel

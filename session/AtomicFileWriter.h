@@ -1,0 +1,63 @@
+#pragma once
+
+#include "session/StoreResult.h"
+
+#include <juce_core/juce_core.h>
+
+#include <cstdint>
+#include <limits>
+
+namespace vantrel
+{
+/** The size above which readJsonFile refuses a file: 64 MiB (a file of exactly 64 MiB is read). */
+constexpr int64_t defaultJsonFileSizeLimit = int64_t { 64 } * 1024 * 1024;
+
+/** No size limit, for texts that no reader with a limit reads back. */
+constexpr int64_t noFileSizeLimit = std::numeric_limits<int64_t>::max();
+
+/** The limit that readJsonFile and the three-argument writeFileAtomically apply: the default
+    unless a test has lowered it with ScopedJsonFileSizeLimit. Any thread. */
+int64_t jsonFileSizeLimit();
+
+/** Test seam: sets the JSON file size limit for the life of the object (so that a test need
+    not write 64 MiB), restoring the previous limit afterwards. Process-wide. */
+class ScopedJsonFileSizeLimit
+{
+public:
+    explicit ScopedJsonFileSizeLimit (int64_t limit);
+    ~ScopedJsonFileSizeLimit();
+
+    ScopedJsonFileSizeLimit (const ScopedJsonFileSizeLimit&) = delete;
+    ScopedJsonFileSizeLimit& operator= (const ScopedJsonFileSizeLimit&) = delete;
+
+private:
+    int64_t previous;
+};
+
+/** Replaces `target` with `text` (its UTF-8 bytes, nothing added) so that a crash or power loss
+    at any moment leaves the complete old or the complete new file: a temporary sibling
+    ("name.tmp-" + 32 hex digits) is written, forced to the disk and read back byte for byte;
+    unless the name ends in ".bak" (any case) the bytes must parse as readJsonFile would accept
+    them; with `makeBackup` the target's previous bytes go to "name.bak" first; the temporary
+    file is renamed over the target, the folder is forced to the disk and the target is read
+    back. A target that already holds exactly these bytes is left alone (no write, no backup).
+    A text larger than jsonFileSizeLimit() is refused, since no reader would accept it.
+
+    Returns ok with an empty message, or the failure's message. No temporary file is left
+    behind on any failure. Never throws for a file problem; keeps no state; any thread (one
+    writer per target at a time). */
+StoreResult writeFileAtomically (const juce::File& target, const juce::String& text, bool makeBackup);
+
+/** The same with an explicit size limit, for files whose reader accepts less (or, with
+    noFileSizeLimit, for files that nothing reads back). */
+StoreResult writeFileAtomically (const juce::File& target, const juce::String& text, bool makeBackup, int64_t maxBytes);
+
+/** Reads and parses a JSON file of at most jsonFileSizeLimit() bytes. A missing file, a folder,
+    an unreadable or a larger file gives "保存データを読めません: " + file name; bytes that are not
+    clean UTF-8 text or do not parse give "JSON破損: " + file name + " / " + what is wrong (see
+    parseStoredJson). `out` is written only on success. Any thread. */
+StoreResult readJsonFile (const juce::File& file, juce::var& out);
+
+/** The same with an explicit size limit. */
+StoreResult readJsonFile (const juce::File& file, juce::var& out, int64_t maxBytes);
+} // namespace vantrel

@@ -1,0 +1,115 @@
+#include "session/LibraryPaths.h"
+
+#include "session/CatalogValidation.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace vantrel
+{
+const char* const acceptedAudioExtensions = "wav;aif;aiff;mp3;flac;m4a;aac";
+
+bool hasAcceptedAudioExtension (const juce::String& fileName)
+{
+    const auto dot = fileName.lastIndexOfChar ('.');
+
+    if (dot < 0 || fileName.containsChar ('/'))
+        return false;
+
+    const auto extension = fileName.substring (dot + 1);
+
+    if (extension.isEmpty())
+        return false;
+
+    for (const auto& accepted : juce::StringArray::fromTokens (acceptedAudioExtensions, ";", {}))
+        if (extension.equalsIgnoreCase (accepted))
+            return true;
+
+    return false;
+}
+
+bool isAbsolutePathText (const juce::String& path)
+{
+    return path.startsWithChar ('/');
+}
+
+bool isPathBelow (const juce::String& path, const juce::String& folder)
+{
+    if (folder.isEmpty() || ! isAbsolutePathText (folder))
+        return false;
+
+    if (folder == "/")
+        return path.length() > 1 && path.startsWithChar ('/');
+
+    return path.length() > folder.length() + 1 && path.startsWith (folder)
+        && path[folder.length()] == '/';
+}
+
+juce::String canonicalPath (const juce::File& file)
+{
+    const auto path = file.getFullPathName();
+
+    if (! isAbsolutePathText (path))
+        return {};
+
+    std::error_code error;
+    const auto resolved = std::filesystem::weakly_canonical (std::filesystem::path (path.toStdString()), error);
+
+    if (error)
+        return {};
+
+    auto text = juce::String::fromUTF8 (resolved.string().c_str());
+
+    // A lexically normalised tail may end in '/'; the key of a file never does.
+    while (text.length() > 1 && text.endsWithChar ('/'))
+        text = text.dropLastCharacters (1);
+
+    return isAbsolutePathText (text) ? text : juce::String();
+}
+
+juce::String libraryPathKey (const juce::File& file)
+{
+    const auto canonical = canonicalPath (file);
+    return canonical.isNotEmpty() ? canonical : file.getFullPathName();
+}
+
+LibraryRoot::LibraryRoot (const juce::File& rootFolder)
+    : root (rootFolder),
+      rootPath (rootFolder.getFullPathName()),
+      canonicalRoot (canonicalPath (rootFolder))
+{
+}
+
+LibraryFileKind LibraryRoot::classify (const juce::File& file) const
+{
+    if (! isPathBelow (file.getFullPathName(), rootPath) || canonicalRoot.isEmpty())
+        return LibraryFileKind::External;
+
+    const auto canonical = canonicalPath (file);
+
+    if (canonical.isEmpty() || ! isPathBelow (canonical, canonicalRoot))
+        return LibraryFileKind::External;
+
+    const auto relative = canonical.substring (canonicalRoot == "/" ? 1 : canonicalRoot.length() + 1);
+    const auto parts = juce::StringArray::fromTokens (relative, "/", {});
+
+    if (parts.size() == 3 && parts[0] == "pad" && parts[1] == "assets" && hasAcceptedAudioExtension (parts[2]))
+        return LibraryFileKind::PadCopy;
+
+    if (parts.size() == 4 && parts[0] == "playlists" && isValidId (parts[1].toStdString())
+        && parts[2] == "audio" && hasAcceptedAudioExtension (parts[3]))
+        return LibraryFileKind::PlaylistCopy;
+
+    return LibraryFileKind::External;
+}
+
+juce::String LibraryRoot::relativePath (const juce::File& file) const
+{
+    const auto path = file.getFullPathName();
+
+    if (! isPathBelow (path, rootPath))
+        return path;
+
+    return path.substring (rootPath == "/" ? 1 : rootPath.length() + 1);
+}
+} // namespace vantrel

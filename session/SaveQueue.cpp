@@ -1,0 +1,121 @@
+#include "session/SaveQueue.h"
+
+#include "session/CatalogStore.h"
+
+#include <exception>
+
+namespace vantrel
+{
+SaveQueue::SaveQueue (CatalogStore* storeToUse)
+    : store (storeToUse)
+{
+    worker = std::thread ([this] { run(); });
+}
+
+SaveQueue::~SaveQueue()
+{
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        stopRequested = true;
+    }
+
+    condition.notify_all();
+
+    if (worker.joinable())
+        worker.join();
+}
+
+int64_t SaveQueue::submit (CatalogState state)
+{
+    std::optional<CatalogState> replaced;
+    int64_t ticket = 0;
+
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        replaced.swap (pending);
+        pending.emplace (std::move (state));
+        ticket = ++submittedCount;
+    }
+
+    condition.notify_all();
+    return ticket;   // a replaced state is released here, outside the lock
+}
+
+bool SaveQueue::isBusy() const
+{
+    const std::lock_guard<std::mutex> lock (mutex);
+    return pending.has_value() || saving;
+}
+
+bool SaveQueue::waitIdle()
+{
+    std::unique_lock<std::mutex> lock (mutex);
+    condition.wait (lock, [this] { return ! pending.has_value() && ! saving; });
+    return lastOk;
+}
+
+StoreResult SaveQueue::lastResult() const
+{
+    const std::lock_guard<std::mutex> lock (mutex);
+    return { lastOk, lastMessage };
+}
+
+int64_t SaveQueue::getLastSavedTicket() const
+{
+    const std::lock_guard<std::mutex> lock (mutex);
+    return lastSavedTicket;
+}
+
+StoreResult SaveQueue::saveCatchingExceptions (const CatalogState& state)
+{
+    try
+    {
+        return store->save (state);
+    }
+    catch (const std::exception& error)
+    {
+        return StoreResult::failure (juce::String::fromUTF8 (error.what()));
+    }
+    catch (...)
+    {
+        return StoreResult::failure (juce::String::fromUTF8 ("保存処理に失敗しました"));
+    }
+}
+
+void SaveQueue::run()
+{
+    for (;;)
+    {
+        std::optional<CatalogState> taken;
+        int64_t ticket = 0;
+
+        {
+            std::unique_lock<std::mutex> lock (mutex);
+            condition.wait (lock, [this] { return pending.has_value() || stopRequested; });
+
+            // A waiting state is saved even when stopping.
+            if (! pending.has_value())
+                return;
+
+            taken.swap (pending);
+            saving = true;
+            ticket = submittedCount;
+        }
+
+        const auto result = saveCatchingExceptions (*taken);
+
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+
+            if (result.ok)
+                lastSavedTicket = ticket;
+
+            lastOk = result.ok;
+            lastMessage = result.message;
+            saving = false;
+        }
+
+        condition.notify_all();
+    }
+}
+} // namespace vantrel

@@ -1,0 +1,133 @@
+#include "session/SplitFiles.h"
+
+#include "session/AtomicFileWriter.h"
+#include "session/CatalogValidation.h"
+#include "session/SessionDocuments.h"
+
+namespace vantrel
+{
+namespace
+{
+    const char* const catalogName = "catalog.json";
+    const char* const padsPath = "pad/pads.json";
+    const char* const appStateName = "app-state.json";
+
+    StoreResult failure (const char* utf8Message)
+    {
+        return StoreResult::failure (juce::String::fromUTF8 (utf8Message));
+    }
+
+    juce::var object (std::initializer_list<std::pair<const char*, juce::var>> members)
+    {
+        auto* result = new juce::DynamicObject();
+        for (const auto& [name, value] : members)
+            result->setProperty (name, value);
+        return juce::var (result);
+    }
+
+    StoreResult write (const juce::File& file, const juce::var& document)
+    {
+        return writeFileAtomically (file, sessionJsonText (document), true);
+    }
+} // namespace
+
+juce::File playlistFile (const juce::File& root, const juce::String& playlistId)
+{
+    return root.getChildFile ("playlists").getChildFile (playlistId).getChildFile ("playlist.json");
+}
+
+StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state)
+{
+    // The ids become folder names: refuse any that could leave the root before writing anything.
+    for (const auto& playlist : state.document.playlists)
+        if (! isValidId (playlist.id))
+            return failure ("catalogのplaylist IDが不正です");
+
+    const auto document = catalogToJson (state);
+    auto entries = juce::var (juce::Array<juce::var>());
+
+    for (const auto& playlist : *document["playlists"].getArray())
+    {
+        const auto id = playlist["id"].toString();
+        const auto result = write (playlistFile (root, id), playlist);
+        if (! result.ok)
+            return result;
+
+        entries.append (object ({ { "id", playlist["id"] }, { "name", playlist["name"] } }));
+    }
+
+    const auto catalog = object ({ { "version", sessionDocumentVersion },
+                                   { "folders", document["folders"] },
+                                   { "playlists", entries },
+                                   { "current", document["current"] } });
+
+    auto result = write (root.getChildFile (catalogName), catalog);
+    if (! result.ok)
+        return result;
+
+    result = write (root.getChildFile (padsPath), document["pads"]);
+    if (! result.ok)
+        return result;
+
+    const auto appState = object ({ { "version", sessionDocumentVersion },
+                                    { "ui", document["ui"] },
+                                    { "master", document["master"] } });
+
+    return write (root.getChildFile (appStateName), appState);
+}
+
+StoreResult readSplitFiles (const juce::File& root, CatalogState& out)
+{
+    juce::var catalog;
+    auto result = readJsonFile (root.getChildFile (catalogName), catalog);
+    if (! result.ok)
+        return result;
+
+    const auto* entries = catalog["playlists"].getArray();
+    if (! hasSupportedVersion (catalog) || entries == nullptr)
+        return failure ("catalogの形式が不正です");
+
+    auto playlists = juce::var (juce::Array<juce::var>());
+
+    for (const auto& entry : *entries)
+    {
+        // The id names a folder: only a valid id may reach the file system.
+        const auto id = entry["id"].toString();
+        if (! isValidId (id.toStdString()))
+            return failure ("catalogのplaylist IDが不正です");
+
+        juce::var playlist;
+        result = readJsonFile (playlistFile (root, id), playlist);
+        if (! result.ok)
+            return result;
+
+        if (playlist["id"].toString() != id)
+            return failure ("catalogとplaylist IDが一致しません");
+
+        playlists.append (playlist);
+    }
+
+    juce::var pads;
+    result = readJsonFile (root.getChildFile (padsPath), pads);
+    if (! result.ok)
+        return result;
+
+    juce::var appState;
+    result = readJsonFile (root.getChildFile (appStateName), appState);
+    if (! result.ok)
+        return result;
+
+    if (! hasSupportedVersion (appState))
+        return failure ("app-stateのバージョンが不正です");
+
+    const auto document = object ({ { "version", catalog["version"] },
+                                    { "folders", catalog["folders"] },
+                                    { "current", catalog["current"] },
+                                    { "playlists", playlists },
+                                    { "pads", pads },
+                                    { "ui", appState["ui"] },
+                                    { "master", appState["master"] } });
+
+    return readCatalogJson (document, out);
+}
+} // namespace vantrel

@@ -1,0 +1,330 @@
+#include "session/StoredJson.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace vantrel
+{
+namespace
+{
+bool isContinuation (unsigned char byte)  { return (byte & 0xc0) == 0x80; }
+
+/** The length of the valid UTF-8 sequence at `index`, or 0 when it is not valid. */
+size_t validSequenceLength (const std::string& bytes, size_t index)
+{
+    const auto first = static_cast<unsigned char> (bytes[index]);
+    const auto remaining = bytes.size() - index;
+    auto at = [&] (size_t offset) { return static_cast<unsigned char> (bytes[index + offset]); };
+
+    if (first < 0x80)
+        return 1;
+
+    if (first >= 0xc2 && first <= 0xdf)
+        return remaining >= 2 && isContinuation (at (1)) ? 2 : 0;
+
+    if (first >= 0xe0 && first <= 0xef)
+    {
+        if (remaining < 3 || ! isContinuation (at (1)) || ! isContinuation (at (2)))
+            return 0;
+
+        if (first == 0xe0 && at (1) < 0xa0)   // overlong
+            return 0;
+
+        if (first == 0xed && at (1) >= 0xa0)  // UTF-16 surrogate
+            return 0;
+
+        return 3;
+    }
+
+    if (first >= 0xf0 && first <= 0xf4)
+    {
+        if (remaining < 4 || ! isContinuation (at (1)) || ! isContinuation (at (2)) || ! isContinuation (at (3)))
+            return 0;
+
+        if (first == 0xf0 && at (1) < 0x90)   // overlong
+            return 0;
+
+        if (first == 0xf4 && at (1) >= 0x90)  // above U+10FFFF
+            return 0;
+
+        return 4;
+    }
+
+    return 0;
+}
+
+bool isDigit (char c)  { return c >= '0' && c <= '9'; }
+
+/** True when a run of decimal digits, leading zeros ignored, has more significant digits than
+    `limit` or equals that many and is greater. */
+bool digitsExceed (const std::string& text, size_t start, size_t end, const std::string& limit)
+{
+    while (start + 1 < end && text[start] == '0')
+        ++start;
+
+    const auto length = end - start;
+    return length > limit.size() || (length == limit.size() && text.compare (start, length, limit) > 0);
+}
+
+/** Finds a number (outside strings) that the framework's parser cannot read without an
+    arithmetic overflow: a run of digits before any '.' or exponent beyond the signed 64-bit range
+    (the parser accumulates it in an int64 and would wrap it into another value), or an exponent
+    beyond the int range. Answers its byte offset, or npos. */
+size_t findNumberOutOfRange (const std::string& text)
+{
+    static const std::string largestInt64 = "9223372036854775807";
+    static const std::string largestExponent = "999999999";
+    char quote = 0;
+
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        const auto c = text[i];
+
+        if (quote != 0)
+        {
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
+
+            continue;
+        }
+
+        if (c == '"' || c == '\'')
+        {
+            quote = c;
+            continue;
+        }
+
+        if (! isDigit (c))
+            continue;
+
+        const auto start = i;
+
+        while (i < text.size() && isDigit (text[i]))
+            ++i;
+
+        if (digitsExceed (text, start, i, largestInt64))
+            return start;
+
+        if (i < text.size() && text[i] == '.')
+            for (++i; i < text.size() && isDigit (text[i]);)
+                ++i;
+
+        if (i < text.size() && (text[i] == 'e' || text[i] == 'E'))
+        {
+            ++i;
+
+            if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+                ++i;
+
+            const auto exponent = i;
+
+            while (i < text.size() && isDigit (text[i]))
+                ++i;
+
+            if (digitsExceed (text, exponent, i, largestExponent))
+                return start;
+        }
+
+        --i;
+    }
+
+    return std::string::npos;
+}
+
+/** The framework's parser turns a "\\uD83C\\uDFB5" escape pair (how its writer stores every
+    character beyond U+FFFF) into two UTF-8-encoded surrogates, which are not UTF-8. Joins each
+    pair into the 4-byte sequence of its character. False for an unpaired surrogate. */
+bool joinSurrogatePairs (juce::String& text)
+{
+    const auto* raw = text.toRawUTF8();
+    const auto size = text.getNumBytesAsUTF8();
+
+    if (std::memchr (raw, 0xed, size) == nullptr)
+        return true;
+
+    auto at = [raw] (size_t i) { return static_cast<unsigned char> (raw[i]); };
+    std::string joined;
+    joined.reserve (size);
+
+    for (size_t i = 0; i < size;)
+    {
+        if (at (i) != 0xed || i + 2 >= size || at (i + 1) < 0xa0)
+        {
+            joined.push_back (raw[i++]);
+            continue;
+        }
+
+        const bool high = at (i + 1) < 0xb0;
+
+        if (! high || i + 5 >= size || at (i + 3) != 0xed || at (i + 4) < 0xb0)
+            return false;
+
+        const uint32_t highUnit = 0xd000u | ((at (i + 1) & 0x3fu) << 6) | (at (i + 2) & 0x3fu);
+        const uint32_t lowUnit = 0xd000u | ((at (i + 4) & 0x3fu) << 6) | (at (i + 5) & 0x3fu);
+        const uint32_t c = 0x10000u + ((highUnit - 0xd800u) << 10) + (lowUnit - 0xdc00u);
+
+        joined.push_back (static_cast<char> (0xf0 | (c >> 18)));
+        joined.push_back (static_cast<char> (0x80 | ((c >> 12) & 0x3f)));
+        joined.push_back (static_cast<char> (0x80 | ((c >> 6) & 0x3f)));
+        joined.push_back (static_cast<char> (0x80 | (c & 0x3f)));
+        i += 6;
+    }
+
+    text = juce::String::fromUTF8 (joined.data(), static_cast<int> (joined.size()));
+    return true;
+}
+
+/** Repairs the strings of a parsed value in place (joinSurrogatePairs). */
+bool joinSurrogatePairsIn (juce::var& value)
+{
+    if (value.isString())
+    {
+        auto text = value.toString();
+        const auto before = text.getCharPointer().getAddress();
+
+        if (! joinSurrogatePairs (text))
+            return false;
+
+        if (text.getCharPointer().getAddress() != before)
+            value = text;
+
+        return true;
+    }
+
+    if (auto* array = value.getArray())
+    {
+        for (auto& element : *array)
+            if (! joinSurrogatePairsIn (element))
+                return false;
+
+        return true;
+    }
+
+    if (auto* object = value.getDynamicObject())
+    {
+        auto& members = object->getProperties();
+
+        for (int i = 0; i < members.size(); ++i)
+            if (auto* member = members.getVarPointerAt (i); member != nullptr && ! joinSurrogatePairsIn (*member))
+                return false;
+    }
+
+    return true;
+}
+
+bool holdsOnlyFiniteNumbers (const juce::var& value)
+{
+    if (value.isDouble())
+        return std::isfinite (static_cast<double> (value));
+
+    if (auto* array = value.getArray())
+    {
+        for (const auto& element : *array)
+            if (! holdsOnlyFiniteNumbers (element))
+                return false;
+
+        return true;
+    }
+
+    if (auto* object = value.getDynamicObject())
+        for (const auto& member : object->getProperties())
+            if (! holdsOnlyFiniteNumbers (member.value))
+                return false;
+
+    return true;
+}
+// Far deeper than any session file nests (about ten levels).
+constexpr int maxJsonNesting = 64;
+
+/** Where the bracket nesting outside strings first goes deeper than the limit, scanning
+    the way the framework's parser reads strings (double or single quotes, backslash
+    escapes); npos when it never does. The framework's parser is recursive: a damaged
+    file of nothing but brackets would otherwise exhaust the stack. */
+size_t findNestingTooDeep (const std::string& text)
+{
+    int depth = 0;
+    char quote = 0;
+
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        const auto c = text[i];
+
+        if (quote != 0)
+        {
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
+        }
+        else if (c == '"' || c == '\'')
+        {
+            quote = c;
+        }
+        else if (c == '{' || c == '[')
+        {
+            if (++depth > maxJsonNesting)
+                return i;
+        }
+        else if (c == '}' || c == ']')
+        {
+            --depth;
+        }
+    }
+
+    return std::string::npos;
+}
+
+} // namespace
+
+juce::String findTextDamage (const std::string& bytes)
+{
+    for (size_t i = 0; i < bytes.size();)
+    {
+        if (bytes[i] == '\0')
+            return "NUL at byte " + juce::String (static_cast<juce::int64> (i));
+
+        const auto length = validSequenceLength (bytes, i);
+
+        if (length == 0)
+            return "invalid UTF-8 at byte " + juce::String (static_cast<juce::int64> (i));
+
+        i += length;
+    }
+
+    return {};
+}
+
+juce::Result parseStoredJson (const std::string& bytes, juce::var& out)
+{
+    static const std::string byteOrderMark = "\xef\xbb\xbf";
+    const auto skip = bytes.compare (0, byteOrderMark.size(), byteOrderMark) == 0 ? byteOrderMark.size() : 0;
+    const auto text = bytes.substr (skip);
+
+    if (const auto damage = findTextDamage (text); damage.isNotEmpty())
+        return juce::Result::fail (damage);
+
+    // Checked before the framework's parser sees the text, since it would overflow on these.
+    if (const auto deep = findNestingTooDeep (text); deep != std::string::npos)
+        return juce::Result::fail ("nesting too deep at byte " + juce::String (static_cast<juce::int64> (deep + skip)));
+
+    if (const auto overflow = findNumberOutOfRange (text); overflow != std::string::npos)
+        return juce::Result::fail ("number out of range at byte " + juce::String (static_cast<juce::int64> (overflow + skip)));
+
+    juce::var parsed;
+    const auto parse = juce::JSON::parse (juce::String::fromUTF8 (text.data(), static_cast<int> (text.size())), parsed);
+
+    if (parse.failed())
+        return parse;
+
+    if (! holdsOnlyFiniteNumbers (parsed))
+        return juce::Result::fail ("number out of range");
+
+    if (! joinSurrogatePairsIn (parsed))
+        return juce::Result::fail ("unpaired surrogate escape");
+
+    out = std::move (parsed);
+    return juce::Result::ok();
+}
+} // namespace vantrel

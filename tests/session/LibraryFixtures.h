@@ -1,0 +1,159 @@
+#pragma once
+
+#include "session/CatalogRecords.h"
+
+#include <juce_core/juce_core.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace vantrel::librarytest
+{
+/** A UTF-8 literal (a Japanese text) as a JUCE string. */
+inline juce::String ja (const char* text)  { return juce::String::fromUTF8 (text); }
+
+/** A private folder under the system's temporary folder, removed with everything in it. */
+class ScratchFolder
+{
+public:
+    explicit ScratchFolder (const char* tag = "library")
+        : folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
+                      .getChildFile (juce::String ("vantrel-") + tag + "-" + juce::Uuid().toString()))
+    {
+        folder.createDirectory();
+    }
+
+    ~ScratchFolder()
+    {
+        std::error_code error;
+        std::filesystem::remove_all (folder.getFullPathName().toStdString(), error);
+    }
+
+    ScratchFolder (const ScratchFolder&) = delete;
+    ScratchFolder& operator= (const ScratchFolder&) = delete;
+
+    const juce::File& path() const                            { return folder; }
+    juce::File operator/ (const juce::String& relative) const  { return folder.getChildFile (relative); }
+
+private:
+    juce::File folder;
+};
+
+/** The exact bytes of a file; empty when it cannot be read. */
+inline std::string readBytes (const juce::File& file)
+{
+    juce::MemoryBlock block;
+
+    if (! file.loadFileAsData (block))
+        return {};
+
+    return std::string (static_cast<const char*> (block.getData()), block.getSize());
+}
+
+/** Replaces a file with exactly these bytes, creating its folders. */
+inline bool writeBytes (const juce::File& file, const std::string& bytes)
+{
+    file.getParentDirectory().createDirectory();
+
+    if (bytes.empty())   // the framework's replace deletes the file for no data
+        return file.deleteFile() && file.create().wasOk();
+
+    return file.replaceWithData (bytes.data(), bytes.size());
+}
+
+/** Bytes that differ from file to file: a seeded pseudo-random pattern. */
+inline std::string patternBytes (size_t size, uint32_t seed)
+{
+    std::string bytes (size, '\0');
+    uint32_t state = seed * 2654435761u + 1u;
+
+    for (auto& byte : bytes)
+    {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char> (state & 0xff);
+    }
+
+    return bytes;
+}
+
+/** 64-bit FNV-1a of a file's bytes; 0 for a missing file. */
+inline uint64_t hashOf (const std::string& bytes)
+{
+    uint64_t hash = 1469598103934665603ull;
+
+    for (const auto byte : bytes)
+    {
+        hash ^= static_cast<unsigned char> (byte);
+        hash *= 1099511628211ull;
+    }
+
+    return hash;
+}
+
+inline uint64_t fileHash (const juce::File& file)  { return file.existsAsFile() ? hashOf (readBytes (file)) : 0; }
+
+/** A symbolic link at `link` leading to `target`. */
+inline bool makeLink (const juce::File& target, const juce::File& link)
+{
+    std::error_code error;
+    link.getParentDirectory().createDirectory();
+    std::filesystem::create_symlink (target.getFullPathName().toStdString(), link.getFullPathName().toStdString(), error);
+    return ! error;
+}
+
+/** Every file below a folder (links not followed into folders) with its bytes. */
+inline std::map<juce::String, std::string> snapshotFiles (const juce::File& folder)
+{
+    std::map<juce::String, std::string> files;
+    std::error_code error;
+    namespace fs = std::filesystem;
+
+    for (fs::recursive_directory_iterator it (folder.getFullPathName().toStdString(), error), end; ! error && it != end; it.increment (error))
+        if (it->is_regular_file())
+        {
+            const juce::File file (juce::String::fromUTF8 (it->path().c_str()));
+            files[file.getRelativePathFrom (folder)] = readBytes (file);
+        }
+
+    return files;
+}
+
+/** Waits (polling) until the condition holds or about ten seconds passed; answers the condition. */
+inline bool eventually (const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 10000; ++i)
+    {
+        if (condition())
+            return true;
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
+
+    return condition();
+}
+
+inline Row makeRow (const std::string& id, const std::string& title, const juce::String& source)
+{
+    Row row;
+    row.id = id;
+    row.title = title;
+    row.source = source.toStdString();
+    return row;
+}
+
+inline Playlist makePlaylist (const std::string& id, const std::string& name, std::vector<Row> rows)
+{
+    Playlist playlist;
+    playlist.id = id;
+    playlist.name = name;
+    playlist.rows = std::move (rows);
+    return playlist;
+}
+} // namespace vantrel::librarytest
