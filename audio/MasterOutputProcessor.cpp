@@ -178,10 +178,12 @@ void MasterOutputProcessor::runChunk (float* const* channels, int numChannels, i
         largestRight = std::max (largestRight, std::abs (outRight[j]));
     }
 
+    // count is 1..maxChunk here; the unsigned length keeps the copy's bound visible to the compiler.
+    const auto length = static_cast<size_t> (count);
     if (left != nullptr)
-        std::copy (outLeft, outLeft + count, left);
+        std::copy_n (outLeft, length, left);
     if (right != nullptr)
-        std::copy (outRight, outRight + count, right);
+        std::copy_n (outRight, length, right);
 }
 
 void MasterOutputProcessor::updateMeters (int numSamples)
