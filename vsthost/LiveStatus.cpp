@@ -1,0 +1,21 @@
+#include "vsthost/LiveStatus.h"
+
+#include "vsthost/PluginBackend.h"
+
+namespace orvane::vsthost
+{
+void updateLiveStatus (LiveStatus& status, PluginBackend* backend)
+{
+    if (backend == nullptr)
+        return;
+
+    const auto editorOpen = backend->isEditorOpen();
+    const auto changeCount = backend->changeCount();
+    const auto latency = backend->info().latencySamples;
+
+    const std::lock_guard<std::mutex> lock (status.mutex);
+    status.editorOpen = editorOpen;
+    status.changeCount = changeCount;
+    status.latencySamples = latency;
+}
+} // namespace orvane::vsthost

@@ -1,0 +1,51 @@
+// OrvaneVstHost: hosts one VST3 effect and answers the main program's line protocol on its
+// standard input and output. Exit codes: 0 after QUIT or the end of input, 2 for a wrong
+// command line, 70 when the worker could not be set up or an exception ended the protocol.
+#include "vsthost/WorkerServer.h"
+
+#include "platform/FdInputBuffer.h"
+#include "platform/FdOutputBuffer.h"
+#include "platform/WorkerIo.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <istream>
+#include <ostream>
+
+int main (int argc, char** argv)
+{
+    // The worker must not outlive the program that started it (and talks to it). The request is
+    // tied to the thread that started us; the main program keeps that thread while we run.
+    vantrel::platform::endWithParent();
+    vantrel::platform::ignoreBrokenPipes();
+
+    if (argc != 2 || std::strcmp (argv[1], "--worker") != 0)
+    {
+        std::fputs ("OrvaneVstHost\nusage: OrvaneVstHost --worker\n", stderr);
+        return 2;
+    }
+
+    const auto protocolFd = vantrel::platform::takeProtocolOutput();
+
+    if (protocolFd < 0)
+    {
+        std::fputs ("VST worker binary stdio setup failed\n", stderr);
+        return 70;
+    }
+
+    vantrel::platform::FdInputBuffer inputBuffer (0);
+    vantrel::platform::FdOutputBuffer outputBuffer (protocolFd);
+    std::istream in (&inputBuffer);
+    std::ostream out (&outputBuffer);
+
+    try
+    {
+        return orvane::vsthost::runWorkerServer (in, out);
+    }
+    catch (const std::exception& failure)
+    {
+        std::fprintf (stderr, "%s\n", failure.what());
+        return 70;
+    }
+}
