@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/TestFiles.h"
+
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
@@ -7,28 +9,7 @@
 
 namespace orvane::audio::testing
 {
-/** A private folder under the system's temporary folder, removed with everything in it. */
-class TempFolder
-{
-public:
-    TempFolder()
-        : folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
-                      .getChildFile ("vantrel-audio-test-" + juce::Uuid().toString()))
-    {
-        folder.createDirectory();
-    }
-
-    ~TempFolder()  { folder.deleteRecursively(); }
-
-    TempFolder (const TempFolder&) = delete;
-    TempFolder& operator= (const TempFolder&) = delete;
-
-    const juce::File& path() const                    { return folder; }
-    juce::File operator/ (const char* relative) const  { return folder.getChildFile (relative); }
-
-private:
-    juce::File folder;
-};
+using TempFolder = vantrel::testing::TempFolder;
 
 inline std::vector<std::uint8_t> readFileBytes (const juce::File& file)
 {

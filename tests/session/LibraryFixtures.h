@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/TestFiles.h"
 #include "session/CatalogRecords.h"
 
 #include <juce_core/juce_core.h>
@@ -14,57 +15,10 @@
 
 namespace vantrel::librarytest
 {
-/** A UTF-8 literal (a Japanese text) as a JUCE string. */
-inline juce::String ja (const char* text)  { return juce::String::fromUTF8 (text); }
-
-/** A private folder under the system's temporary folder, removed with everything in it. */
-class ScratchFolder
-{
-public:
-    explicit ScratchFolder (const char* tag = "library")
-        : folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
-                      .getChildFile (juce::String ("vantrel-") + tag + "-" + juce::Uuid().toString()))
-    {
-        folder.createDirectory();
-    }
-
-    ~ScratchFolder()
-    {
-        std::error_code error;
-        std::filesystem::remove_all (folder.getFullPathName().toStdString(), error);
-    }
-
-    ScratchFolder (const ScratchFolder&) = delete;
-    ScratchFolder& operator= (const ScratchFolder&) = delete;
-
-    const juce::File& path() const                            { return folder; }
-    juce::File operator/ (const juce::String& relative) const  { return folder.getChildFile (relative); }
-
-private:
-    juce::File folder;
-};
-
-/** The exact bytes of a file; empty when it cannot be read. */
-inline std::string readBytes (const juce::File& file)
-{
-    juce::MemoryBlock block;
-
-    if (! file.loadFileAsData (block))
-        return {};
-
-    return std::string (static_cast<const char*> (block.getData()), block.getSize());
-}
-
-/** Replaces a file with exactly these bytes, creating its folders. */
-inline bool writeBytes (const juce::File& file, const std::string& bytes)
-{
-    file.getParentDirectory().createDirectory();
-
-    if (bytes.empty())   // the framework's replace deletes the file for no data
-        return file.deleteFile() && file.create().wasOk();
-
-    return file.replaceWithData (bytes.data(), bytes.size());
-}
+using vantrel::testing::ja;
+using vantrel::testing::readBytes;
+using vantrel::testing::writeBytes;
+using ScratchFolder = vantrel::testing::TempFolder;
 
 /** Bytes that differ from file to file: a seeded pseudo-random pattern. */
 inline std::string patternBytes (size_t size, uint32_t seed)
