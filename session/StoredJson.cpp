@@ -66,15 +66,29 @@ bool digitsExceed (const std::string& text, size_t start, size_t end, const std:
     return length > limit.size() || (length == limit.size() && text.compare (start, length, limit) > 0);
 }
 
-/** Finds a number (outside strings) that the framework's parser cannot read without an
-    arithmetic overflow: a run of digits before any '.' or exponent beyond the signed 64-bit range
-    (the parser accumulates it in an int64 and would wrap it into another value), or an exponent
-    beyond the int range. Answers its byte offset, or npos. */
-size_t findNumberOutOfRange (const std::string& text)
+// Far deeper than any session file nests (about ten levels).
+constexpr int maxJsonNesting = 64;
+
+/** Text that the framework's parser would misread or could not survive, found outside strings. */
+struct ParserHazard
+{
+    size_t offset = std::string::npos;   // npos: none
+    const char* what = "";
+};
+
+/** Finds, in one pass outside strings (read the way the framework's parser reads them: double
+    or single quotes, backslash escapes):
+    - a number that the parser cannot read without an arithmetic overflow: a run of digits before
+      any '.' or exponent beyond the signed 64-bit range (the parser accumulates it in an int64 and
+      would wrap it into another value), or an exponent beyond the int range;
+    - bracket nesting deeper than the limit: the parser is recursive, and a damaged file of
+      nothing but brackets would exhaust its stack. */
+ParserHazard findParserHazard (const std::string& text)
 {
     static const std::string largestInt64 = "9223372036854775807";
     static const std::string largestExponent = "999999999";
     char quote = 0;
+    int depth = 0;
 
     for (size_t i = 0; i < text.size(); ++i)
     {
@@ -96,6 +110,20 @@ size_t findNumberOutOfRange (const std::string& text)
             continue;
         }
 
+        if (c == '{' || c == '[')
+        {
+            if (++depth > maxJsonNesting)
+                return { i, "nesting too deep" };
+
+            continue;
+        }
+
+        if (c == '}' || c == ']')
+        {
+            --depth;
+            continue;
+        }
+
         if (! isDigit (c))
             continue;
 
@@ -105,7 +133,7 @@ size_t findNumberOutOfRange (const std::string& text)
             ++i;
 
         if (digitsExceed (text, start, i, largestInt64))
-            return start;
+            return { start, "number out of range" };
 
         if (i < text.size() && text[i] == '.')
             for (++i; i < text.size() && isDigit (text[i]);)
@@ -124,13 +152,13 @@ size_t findNumberOutOfRange (const std::string& text)
                 ++i;
 
             if (digitsExceed (text, exponent, i, largestExponent))
-                return start;
+                return { start, "number out of range" };
         }
 
         --i;
     }
 
-    return std::string::npos;
+    return {};
 }
 
 /** The framework's parser turns a "\\uD83C\\uDFB5" escape pair (how its writer stores every
@@ -235,46 +263,6 @@ bool holdsOnlyFiniteNumbers (const juce::var& value)
 
     return true;
 }
-// Far deeper than any session file nests (about ten levels).
-constexpr int maxJsonNesting = 64;
-
-/** Where the bracket nesting outside strings first goes deeper than the limit, scanning
-    the way the framework's parser reads strings (double or single quotes, backslash
-    escapes); npos when it never does. The framework's parser is recursive: a damaged
-    file of nothing but brackets would otherwise exhaust the stack. */
-size_t findNestingTooDeep (const std::string& text)
-{
-    int depth = 0;
-    char quote = 0;
-
-    for (size_t i = 0; i < text.size(); ++i)
-    {
-        const auto c = text[i];
-
-        if (quote != 0)
-        {
-            if (c == '\\')
-                ++i;
-            else if (c == quote)
-                quote = 0;
-        }
-        else if (c == '"' || c == '\'')
-        {
-            quote = c;
-        }
-        else if (c == '{' || c == '[')
-        {
-            if (++depth > maxJsonNesting)
-                return i;
-        }
-        else if (c == '}' || c == ']')
-        {
-            --depth;
-        }
-    }
-
-    return std::string::npos;
-}
 
 } // namespace
 
@@ -306,11 +294,8 @@ juce::Result parseStoredJson (const std::string& bytes, juce::var& out)
         return juce::Result::fail (damage);
 
     // Checked before the framework's parser sees the text, since it would overflow on these.
-    if (const auto deep = findNestingTooDeep (text); deep != std::string::npos)
-        return juce::Result::fail ("nesting too deep at byte " + juce::String (static_cast<juce::int64> (deep + skip)));
-
-    if (const auto overflow = findNumberOutOfRange (text); overflow != std::string::npos)
-        return juce::Result::fail ("number out of range at byte " + juce::String (static_cast<juce::int64> (overflow + skip)));
+    if (const auto hazard = findParserHazard (text); hazard.offset != std::string::npos)
+        return juce::Result::fail (juce::String (hazard.what) + " at byte " + juce::String (static_cast<juce::int64> (hazard.offset + skip)));
 
     juce::var parsed;
     const auto parse = juce::JSON::parse (juce::String::fromUTF8 (text.data(), static_cast<int> (text.size())), parsed);
