@@ -3,6 +3,8 @@
 #include "vsthost/ComSupport.h"
 #include "vsthost/UiDispatcher.h"
 
+#include "platform/X11Connection.h"
+
 #include <algorithm>
 
 namespace orvane::vsthost
@@ -29,7 +31,11 @@ tresult PLUGIN_API HostRunLoop::registerEventHandler (Linux::IEventHandler* hand
 
     handler->addRef();
     eventHandlers.push_back (handler);
-    dispatcher.watchDescriptor (handler, fd, [handler] (int readyFd) { handler->onFDIsSet (readyFd); });
+    // An X connection is offered every tick as well: a plug-in's editor may leave its events in
+    // Xlib's queue (read along with a reply) and then wait on a socket that stays quiet.
+    const auto service = vantrel::platform::isX11ServerConnection (fd) ? UiDispatcher::DescriptorService::alsoEveryTick
+                                                                       : UiDispatcher::DescriptorService::whenReadable;
+    dispatcher.watchDescriptor (handler, fd, [handler] (int readyFd) { handler->onFDIsSet (readyFd); }, service);
     return kResultOk;
 }
 

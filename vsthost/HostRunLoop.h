@@ -10,8 +10,9 @@ class UiDispatcher;
 
 /** The host's run loop as plug-ins see it on Linux: their descriptors and timers are served by
     the worker's UI thread loop. A handler is held (addRef) while registered. Registration is
-    accepted on the UI thread only. Not reference counted itself: its owner (an editor frame)
-    keeps it alive while any handler is registered, and unregisters everything on destruction. */
+    accepted on the UI thread only. Not reference counted itself: its owner (the backend) keeps it
+    for the plug-in's whole life, longer than any editor frame that hands it out (plug-ins keep the
+    pointer), and unregisters everything on destruction, before the plug-in's module goes. */
 class HostRunLoop final : public Steinberg::Linux::IRunLoop
 {
 public:

@@ -6,6 +6,7 @@
 #include "platform/FdInputBuffer.h"
 #include "platform/FdOutputBuffer.h"
 #include "platform/WorkerIo.h"
+#include "platform/X11Window.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,10 @@ int main (int argc, char** argv)
     // tied to the thread that started us; the main program keeps that thread while we run.
     vantrel::platform::endWithParent();
     vantrel::platform::ignoreBrokenPipes();
+
+    // Before any plug-in is loaded: thread-safe Xlib, and X errors recorded instead of fatal (an
+    // embedded editor provokes harmless ones that would otherwise end the worker).
+    vantrel::platform::prepareX11();
 
     if (argc != 2 || std::strcmp (argv[1], "--worker") != 0)
     {

@@ -13,7 +13,7 @@ const char* const unavailableText = "VST UI dispatcher unavailable";
 }
 
 UiDispatcher::UiDispatcher()
-    : uiThread (std::this_thread::get_id()), nextIdle (Clock::now() + idlePeriod)
+    : uiThread (std::this_thread::get_id()), nextIdle (Clock::now() + idlePeriod), nextDescriptorTick (nextIdle)
 {
     if (! waker.isValid())
         throw std::runtime_error ("VST UI dispatcher creation failed");
@@ -145,6 +145,10 @@ int UiDispatcher::millisecondsUntilNextDue (Clock::time_point now) const
     for (const auto& timer : timers)
         due = std::min (due, timer.due);
 
+    for (const auto& watch : watches)
+        if (watch.service == DescriptorService::alsoEveryTick)
+            due = std::min (due, nextDescriptorTick);
+
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds> (due - now).count();
     return static_cast<int> (std::clamp<long long> (wait + 1, 0, idlePeriod.count()));
 }
@@ -257,14 +261,19 @@ bool UiDispatcher::runRound (bool nested, int maxWaitMs)
         if (descriptors[i].ready && i - 1 < watches.size())
             readyWatches.push_back (watches[i - 1]);
 
+    std::vector<std::uint64_t> served;
+
     for (const auto& watch : readyWatches)
     {
         if (! stillRegistered (watches, watch.serial))
             continue;
 
+        served.push_back (watch.serial);
         watch.onReadable (watch.fd);
         runIdleService();
     }
+
+    serveDescriptorsOnTick (served);
 
     // Timers that are due.
     const auto now = Clock::now();
@@ -294,9 +303,34 @@ bool UiDispatcher::runRound (bool nested, int maxWaitMs)
     return true;
 }
 
-void UiDispatcher::watchDescriptor (const void* owner, int fd, std::function<void (int)> onReadable)
+void UiDispatcher::serveDescriptorsOnTick (const std::vector<std::uint64_t>& servedThisRound)
 {
-    watches.push_back ({ nextSerial++, owner, fd, std::move (onReadable) });
+    const auto now = Clock::now();
+
+    if (now < nextDescriptorTick)
+        return;
+
+    nextDescriptorTick = now + idlePeriod;
+    std::vector<Watch> due;
+
+    for (const auto& watch : watches)
+        if (watch.service == DescriptorService::alsoEveryTick
+            && std::find (servedThisRound.begin(), servedThisRound.end(), watch.serial) == servedThisRound.end())
+            due.push_back (watch);
+
+    for (const auto& watch : due)
+    {
+        if (! stillRegistered (watches, watch.serial))
+            continue;
+
+        watch.onReadable (watch.fd);
+        runIdleService();
+    }
+}
+
+void UiDispatcher::watchDescriptor (const void* owner, int fd, std::function<void (int)> onReadable, DescriptorService service)
+{
+    watches.push_back ({ nextSerial++, owner, fd, std::move (onReadable), service });
 }
 
 void UiDispatcher::unwatchDescriptors (const void* owner)

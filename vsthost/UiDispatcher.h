@@ -64,8 +64,16 @@ public:
     /** Synchronous and posted entries waiting (tests). */
     std::pair<std::size_t, std::size_t> queuedCounts();
 
+    enum class DescriptorService
+    {
+        whenReadable,
+        alsoEveryTick   // also every 10 ms when it was not readable: an X connection, whose
+                        // events may wait in Xlib's queue while its socket stays quiet
+    };
+
     /** Calls `onReadable` (on the UI thread) whenever `fd` is readable, until unwatched. */
-    void watchDescriptor (const void* owner, int fd, std::function<void (int)> onReadable);
+    void watchDescriptor (const void* owner, int fd, std::function<void (int)> onReadable,
+                          DescriptorService service = DescriptorService::whenReadable);
     void unwatchDescriptors (const void* owner);
     std::size_t watchedDescriptorCount() const { return watches.size(); }
 
@@ -95,6 +103,7 @@ private:
         const void* owner = nullptr;
         int fd = -1;
         std::function<void (int)> onReadable;
+        DescriptorService service = DescriptorService::whenReadable;
     };
 
     struct Timer
@@ -110,6 +119,7 @@ private:
     bool runRound (bool nested, int maxWaitMs);
     int millisecondsUntilNextDue (Clock::time_point now) const;
     void runIdleService();
+    void serveDescriptorsOnTick (const std::vector<std::uint64_t>& servedThisRound);
     void finishRequest (SyncRequest& request);
     template <typename Entry>
     static bool stillRegistered (const std::vector<Entry>& entries, std::uint64_t serial);
@@ -126,6 +136,7 @@ private:
     // UI thread only.
     std::function<void()> idleService;
     Clock::time_point nextIdle;
+    Clock::time_point nextDescriptorTick;
     std::vector<Watch> watches;
     std::vector<Timer> timers;
     std::uint64_t nextSerial = 1;

@@ -1,6 +1,8 @@
 #include "vsthost/Vst3Backend.h"
 
 #include "vsthost/ClassIdText.h"
+#include "vsthost/EditorHost.h"
+#include "vsthost/HostRunLoop.h"
 #include "vsthost/OrvaneHostApplication.h"
 #include "vsthost/PluginContext.h"
 
@@ -25,6 +27,8 @@ Vst3Backend::Vst3Backend (std::string path, std::shared_ptr<Vst3Module> openedMo
       hostCheckerGate (checkerGate),
       nativeEditorEnabled (editorEnabled)
 {
+    if (uiDispatcher != nullptr)
+        runLoop = std::make_unique<HostRunLoop> (*uiDispatcher);
 }
 
 Vst3Backend::~Vst3Backend()
@@ -44,6 +48,9 @@ Vst3Backend::~Vst3Backend()
     controller = nullptr;
     component = nullptr;
     plugProvider.reset();
+
+    // Descriptors and timers the plug-in left registered are released while its code is loaded.
+    runLoop.reset();
     module.reset();
 
     if (contextAcquired)

@@ -20,11 +20,14 @@
 
 namespace orvane::vsthost
 {
+class HostRunLoop;
 class OrvaneHostApplication;
 class UiDispatcher;
+struct EditorHost;
 
 /** One loaded VST3 effect class: component, controller and processor, the processing state,
-    the parameter traffic between controller and processor, and the state envelope.
+    the parameter traffic between controller and processor, the state envelope, and the editor
+    in a top-level window of the worker (created, serviced and torn down on the UI thread only).
 
     Threads: created, initialised and destroyed on the UI thread. process runs on the protocol
     thread; everything else on the UI thread. backendMutex (recursive) orders the processing
@@ -74,6 +77,10 @@ public:
 
 private:
     void stopProcessing();
+    ProcessResult failOpen (const char* message);
+    void teardownEditor();
+    void serviceEditorWindow();
+    void editorWaitRound (int waitMs);
     ProcessResult checkPrefetchSupport();
     ProcessResult readParameterInfos();
     ProcessResult processParametersOnly();
@@ -82,6 +89,7 @@ private:
     void deliverOutputChanges();
     Steinberg::int32 vstProcessMode() const;
 
+    std::unique_ptr<EditorHost> editorHost;   // UI thread
     std::recursive_mutex backendMutex;
     std::mutex inputTransferMutex;
     std::mutex outputTransferMutex;
@@ -91,6 +99,7 @@ private:
     ModuleClassInfo classInfo;
     OrvaneHostApplication* hostApplication;
     UiDispatcher* uiDispatcher;
+    std::unique_ptr<HostRunLoop> runLoop;   // the plug-ins' Linux::IRunLoop; null without a dispatcher
     std::unique_ptr<PlugProvider> plugProvider;
     Steinberg::IPtr<Steinberg::Vst::IComponent> component;
     Steinberg::IPtr<Steinberg::Vst::IEditController> controller;

@@ -195,6 +195,7 @@ void Vst3Backend::deliverOutputChanges()
 
 void Vst3Backend::serviceIdle()
 {
+    serviceEditorWindow();
     deliverOutputChanges();
 }
 

@@ -34,7 +34,13 @@ enum class Kind : std::uint32_t
     printsStdout,           // prints to standard output on every call
     crashInProcess,         // aborts in process
     fxOtherCategory,        // sub-category "Fx" in a category other than "Audio Module Class"
-    last = fxOtherCategory
+    editorView,             // an X11 editor of 320 x 200 that asks for 360 x 240 once attached
+    editorNoX11,            // an editor that refuses the X11 platform type
+    editorZeroSize,         // an editor that reports 0 x 300
+    editorSlowAttach,       // an editor whose attached waits for the gate file
+    editorAttachFails,      // an editor whose attached answers kResultFalse
+    editorSetFrameFails,    // an editor whose setFrame answers kResultFalse
+    last = editorSetFrameFails
 };
 
 inline std::string classIdText (Kind kind)
@@ -43,6 +49,12 @@ inline std::string classIdText (Kind kind)
     std::snprintf (text, sizeof (text), "4F525650524F424500000000%08X", static_cast<unsigned> (kind));
     return text;
 }
+
+// The editor view's sizes: as created, and what it asks its frame for once attached.
+inline constexpr int editorWidth = 320;
+inline constexpr int editorHeight = 200;
+inline constexpr int editorResizedWidth = 360;
+inline constexpr int editorResizedHeight = 240;
 
 // FxStereo's parameters.
 inline constexpr std::uint32_t gainParameter = 0;      // gain = 2 x value (0.5 is unity)

@@ -1,9 +1,45 @@
 // The JUCE test plug-in: a stereo gain (output = input x gain, gain 0..2 with 1 at the
-// parameter's middle), a 4-byte state, a reported latency of 128 samples and a generic editor.
+// parameter's middle), a 4-byte state, a reported latency of 128 samples, and an editor of solid
+// colours (JuceGainEditorLook.h) whose size follows the "Editor large" parameter.
+#include "../JuceGainEditorLook.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 namespace
 {
+/** Paints the known colours; a 30 Hz timer (served by the host's run loop) follows the size
+    parameter, so the editor asks its host for a new size whenever it changes. */
+class GainEditor final : public juce::AudioProcessorEditor, private juce::Timer
+{
+public:
+    GainEditor (juce::AudioProcessor& processor, juce::AudioParameterBool& largeParameter)
+        : AudioProcessorEditor (processor), large (largeParameter)
+    {
+        setOpaque (true);
+        followSizeParameter();
+        startTimerHz (30);
+    }
+
+    void paint (juce::Graphics& g) override
+    {
+        g.fillAll (juce::Colour (0xff000000 | gain_editor::bodyColour));
+        g.setColour (juce::Colour (0xff000000 | gain_editor::stripColour));
+        g.fillRect (0, 0, getWidth(), gain_editor::stripHeight);
+    }
+
+private:
+    void timerCallback() override { followSizeParameter(); }
+
+    void followSizeParameter()
+    {
+        const auto isLarge = large.get();
+        setSize (isLarge ? gain_editor::largeWidth : gain_editor::smallWidth,
+                 isLarge ? gain_editor::largeHeight : gain_editor::smallHeight);
+    }
+
+    juce::AudioParameterBool& large;
+};
+
 class OrvaneTestGain final : public juce::AudioProcessor
 {
 public:
@@ -15,6 +51,8 @@ public:
         gain = new juce::AudioParameterFloat (juce::ParameterID { "gain", 1 }, "Gain",
                                               juce::NormalisableRange<float> (0.0f, 2.0f), 1.0f);
         addParameter (gain);
+        editorLarge = new juce::AudioParameterBool (juce::ParameterID { "editorLarge", 1 }, gain_editor::sizeParameterTitle, false);
+        addParameter (editorLarge);
         setLatencySamples (128);
     }
 
@@ -42,7 +80,7 @@ public:
         }
     }
 
-    juce::AudioProcessorEditor* createEditor() override { return new juce::GenericAudioProcessorEditor (*this); }
+    juce::AudioProcessorEditor* createEditor() override { return new GainEditor (*this, *editorLarge); }
     bool hasEditor() const override { return true; }
 
     bool acceptsMidi() const override { return false; }
@@ -72,6 +110,7 @@ public:
 
 private:
     juce::AudioParameterFloat* gain = nullptr;
+    juce::AudioParameterBool* editorLarge = nullptr;
 };
 } // namespace
 

@@ -36,6 +36,12 @@ Behaviour behaviourFor (Kind kind)
         case Kind::printsStdout: b.name = "Probe PrintsStdout"; b.printsToStdout = true; break;
         case Kind::crashInProcess: b.name = "Probe CrashInProcess"; b.crashInProcess = true; break;
         case Kind::fxOtherCategory: b.name = "Probe FxOtherCategory"; b.category = "Probe Other Class"; break;
+        case Kind::editorView: b.name = "Probe EditorView"; b.editor = EditorMode::x11; break;
+        case Kind::editorNoX11: b.name = "Probe EditorNoX11"; b.editor = EditorMode::refusesX11; break;
+        case Kind::editorZeroSize: b.name = "Probe EditorZeroSize"; b.editor = EditorMode::zeroSize; break;
+        case Kind::editorSlowAttach: b.name = "Probe EditorSlowAttach"; b.editor = EditorMode::slowAttach; break;
+        case Kind::editorAttachFails: b.name = "Probe EditorAttachFails"; b.editor = EditorMode::attachFails; break;
+        case Kind::editorSetFrameFails: b.name = "Probe EditorSetFrameFails"; b.editor = EditorMode::setFrameFails; break;
     }
 
     return b;

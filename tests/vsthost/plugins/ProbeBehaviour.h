@@ -14,6 +14,18 @@ enum class StateMode
     seekBack
 };
 
+/** The editor a probe class offers. */
+enum class EditorMode
+{
+    none,            // createView answers null
+    x11,
+    refusesX11,
+    zeroSize,
+    slowAttach,
+    attachFails,
+    setFrameFails
+};
+
 /** How one probe class behaves. */
 struct Behaviour
 {
@@ -34,6 +46,7 @@ struct Behaviour
     int plainParameters = -1;          // -1: FxStereo's four parameters; else that many plain ones
     StateMode stateMode = StateMode::normal;
     Steinberg::tresult setComponentStateResult = Steinberg::kResultOk;
+    EditorMode editor = EditorMode::none;
 };
 
 Behaviour behaviourFor (Kind kind);

@@ -1,6 +1,7 @@
 #include "ProbeController.h"
 
 #include "ProbeLog.h"
+#include "ProbeView.h"
 
 #include "pluginterfaces/base/ibstream.h"
 
@@ -298,9 +299,13 @@ tresult PLUGIN_API ProbeController::setComponentHandler (Vst::IComponentHandler*
     return kResultOk;
 }
 
-IPlugView* PLUGIN_API ProbeController::createView (FIDString)
+IPlugView* PLUGIN_API ProbeController::createView (FIDString name)
 {
-    return nullptr;
+    if (behaviour.editor == EditorMode::none || name == nullptr || std::strcmp (name, Vst::ViewType::kEditor) != 0)
+        return nullptr;
+
+    logLine ("controller.createView");
+    return new ProbeView (behaviour.editor);
 }
 
 tresult PLUGIN_API ProbeController::connect (Vst::IConnectionPoint*)

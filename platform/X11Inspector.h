@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantrel::platform
+{
+/** A client of an X display that looks at it from outside, as a user or a window manager would:
+    lists the top-level windows, reads the screen's pixels, and sends the close message of a
+    window manager. For tests and benchmarks of programs that show X windows. One thread. */
+class X11Inspector
+{
+public:
+    struct TopLevelWindow
+    {
+        std::uintptr_t id = 0;
+        std::string title;        // _NET_WM_NAME, else WM_NAME
+        std::string windowClass;  // the class part of WM_CLASS
+        bool viewable = false;
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+
+    /** Null with `error` set when the display cannot be opened. */
+    static std::unique_ptr<X11Inspector> open (const std::string& displayName, std::string& error);
+    ~X11Inspector();
+
+    X11Inspector (const X11Inspector&) = delete;
+    X11Inspector& operator= (const X11Inspector&) = delete;
+
+    /** The root window's children, bottom of the stacking order first. */
+    std::vector<TopLevelWindow> topLevelWindows();
+
+    /** The screen's pixels in the rectangle as 0xRRGGBB, row by row; empty when unreadable. */
+    std::vector<std::uint32_t> capture (int x, int y, int width, int height);
+
+    /** Sends WM_DELETE_WINDOW in WM_PROTOCOLS, as a window manager's close box does. */
+    bool requestClose (std::uintptr_t window);
+
+    /** Destroys another client's window (what killing a window from outside does). */
+    bool destroyWindow (std::uintptr_t window);
+
+    /** Resizes another client's window, as a user dragging its border would. */
+    bool resizeWindow (std::uintptr_t window, int width, int height);
+
+    /** Maps a solid-coloured top-level window of this client on top of the others. */
+    std::uintptr_t createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb);
+
+private:
+    explicit X11Inspector (void* display);
+    void* display;
+};
+} // namespace vantrel::platform
