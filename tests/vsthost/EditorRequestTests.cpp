@@ -6,6 +6,7 @@
 
 #include "pluginterfaces/base/funknown.h"
 
+#include <filesystem>
 #include <fstream>
 
 using namespace vsthost_test;
@@ -128,19 +129,18 @@ TEST (EditorRequests, EditorsThatCannotBeShownGiveTheirTextsAndLeaveNothingBehin
 
 TEST (EditorRequests, WithoutAnXDisplayTheEditorFailsClearlyAndAudioGoesOn)
 {
-    // A dead display: the name of a private server that has been stopped.
-    std::string deadDisplay = ":65000";
+    // A dead display: a number outside the range the private servers take, with no server socket
+    // or lock file. (Stopping a private server and reusing its number races with the tests that
+    // start servers in parallel: they may take the number again.)
+    std::string deadDisplay;
+    for (int number = 65000; deadDisplay.empty() && number < 65100; ++number)
     {
-        PrivateDisplay display;
-        std::string problem;
-        bool installed = true;
-
-        if (display.start (problem, installed))
-        {
-            deadDisplay = display.name();
-            display.stop();
-        }
+        const auto suffix = std::to_string (number);
+        std::error_code error;
+        if (! std::filesystem::exists ("/tmp/.X11-unix/X" + suffix, error) && ! std::filesystem::exists ("/tmp/.X" + suffix + "-lock", error))
+            deadDisplay = ":" + suffix;
     }
+    ASSERT_FALSE (deadDisplay.empty());
 
     struct Case
     {
