@@ -1,0 +1,23 @@
+#pragma once
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <memory>
+
+namespace vantrel
+{
+/** Opens a framework reader for a media file: the basic formats (WAV, AIFF, FLAC, Ogg Vorbis,
+    MP3, in that order) whose file extension matches are tried on a new file stream each. The
+    readers are the sound ones of this program: WAV and AIFF reads fail beyond the end of a
+    truncated file, FLAC reads fail at a decoder error, and MP3 readers leave out the encoder
+    delay and padding the file announces. nullptr when no format opens the file. */
+std::unique_ptr<juce::AudioFormatReader> openMediaReader (const juce::File& file);
+
+/** A second, independent WAV reader on the same file (its own stream), for reading a WAV file
+    in two halves in parallel. nullptr when it does not open. */
+std::unique_ptr<juce::AudioFormatReader> openWavReader (const juce::File& file);
+
+/** True when the reader already knows that its file ends before the reader's last frame, so
+    that reading the whole file must fail. */
+bool isKnownTruncated (const juce::AudioFormatReader& reader);
+} // namespace vantrel
