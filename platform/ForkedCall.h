@@ -21,5 +21,9 @@ struct ForkedCallResult
     The body's output text comes back through a pipe. The child ends with _exit and runs no
     destructors of the parent's objects. Meant for tests: call it from a thread while no other
     thread holds a lock that the body needs. */
+/** Waits for a child process of this process to end and tells how (the output stays empty).
+    A failed wait gives a result with exited false and signal 0. */
+ForkedCallResult waitForChild (int processId);
+
 ForkedCallResult runInForkedChild (const std::function<int (std::string& output)>& body, int64_t fileSizeLimit = -1);
 } // namespace vantrel::platform

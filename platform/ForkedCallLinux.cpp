@@ -33,6 +33,28 @@ void writeAll (int fd, const std::string& text)
 }
 } // namespace
 
+ForkedCallResult waitForChild (int processId)
+{
+    ForkedCallResult result;
+    int status = 0;
+
+    while (::waitpid (processId, &status, 0) < 0)
+        if (errno != EINTR)
+            return result;
+
+    if (WIFEXITED (status))
+    {
+        result.exited = true;
+        result.exitCode = WEXITSTATUS (status);
+    }
+    else if (WIFSIGNALED (status))
+    {
+        result.signal = WTERMSIG (status);
+    }
+
+    return result;
+}
+
 ForkedCallResult runInForkedChild (const std::function<int (std::string& output)>& body, int64_t fileSizeLimit)
 {
     ForkedCallResult result;
@@ -88,21 +110,9 @@ ForkedCallResult runInForkedChild (const std::function<int (std::string& output)
     }
 
     ::close (pipeEnds[0]);
-    int status = 0;
-
-    while (::waitpid (child, &status, 0) < 0)
-        if (errno != EINTR)
-            return result;
-
-    if (WIFEXITED (status))
-    {
-        result.exited = true;
-        result.exitCode = WEXITSTATUS (status);
-    }
-    else if (WIFSIGNALED (status))
-    {
-        result.signal = WTERMSIG (status);
-    }
+    auto ended = waitForChild (child);
+    ended.output = std::move (result.output);
+    result = std::move (ended);
 
     return result;
 }

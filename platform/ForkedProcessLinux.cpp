@@ -41,32 +41,11 @@ bool ForkedProcess::kill()
 
 ForkedCallResult ForkedProcess::wait()
 {
-    ForkedCallResult result;
-
     if (child <= 0)
-        return result;
+        return {};
 
-    int status = 0;
-
-    while (::waitpid (child, &status, 0) < 0)
-        if (errno != EINTR)
-        {
-            child = -1;
-            return result;
-        }
-
+    const auto result = waitForChild (child);
     child = -1;
-
-    if (WIFEXITED (status))
-    {
-        result.exited = true;
-        result.exitCode = WEXITSTATUS (status);
-    }
-    else if (WIFSIGNALED (status))
-    {
-        result.signal = WTERMSIG (status);
-    }
-
     return result;
 }
 } // namespace vantrel::platform
