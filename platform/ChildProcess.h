@@ -30,6 +30,10 @@ public:
     /** Sends SIGKILL. */
     void kill();
 
+    /** Sends SIGTERM, so that the child can end cleanly (a JACK server leaves its registry
+        entry behind when killed). */
+    void terminate();
+
     /** Waits for the child to end; true when SIGKILL ended it. */
     bool waitUntilEnded();
 

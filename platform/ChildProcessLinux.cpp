@@ -129,6 +129,12 @@ void ChildProcess::kill()
         ::kill (pid, SIGKILL);
 }
 
+void ChildProcess::terminate()
+{
+    if (pid > 0)
+        ::kill (pid, SIGTERM);
+}
+
 bool ChildProcess::waitUntilEnded()
 {
     if (pid <= 0)

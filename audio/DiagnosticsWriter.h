@@ -1,0 +1,55 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vantrel
+{
+/** Rewrites "audio-diagnostics.json" at most every 5 s. The document is built and turned into text
+    on the caller's (message) thread; the atomic write with its fsyncs runs on the writer's own
+    thread, so the message thread never waits for the disk. A write still running when the next
+    one is due is replaced by the newer text. Failed writes are not reported (the next period
+    tries again). */
+class DiagnosticsWriter
+{
+public:
+    static constexpr int periodMs = 5000;
+
+    DiagnosticsWriter();
+    ~DiagnosticsWriter();
+
+    DiagnosticsWriter (const DiagnosticsWriter&) = delete;
+    DiagnosticsWriter& operator= (const DiagnosticsWriter&) = delete;
+
+    /** The file to write; an empty path means no file. Message thread. */
+    void setPath (const juce::File& file);
+
+    /** When the path is set and at least 5000 ms (signed difference of the 32-bit millisecond
+        counter `nowMs`) passed since the last write, builds the document with `build` and hands
+        its text to the writer thread. True when a write was started. Message thread. */
+    bool tick (uint32_t nowMs, const std::function<juce::var()>& build);
+
+    /** Blocks until no write is pending or running (tests and shutdown). */
+    void waitUntilIdle();
+
+private:
+    void run();
+
+    juce::File path;
+    uint32_t lastWriteMs = 0;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    juce::File pendingFile;
+    juce::String pendingText;
+    bool hasPending = false;
+    bool writing = false;
+    bool quit = false;
+    std::thread thread;
+};
+} // namespace vantrel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantrel::platform
+{
+/** One ALSA playback PCM: the framework's display name (before duplicate numbering) and its id. */
+struct AlsaPcmOutput
+{
+    std::string name;
+    std::string id;
+};
+
+/** The ALSA playback PCMs in the order the framework's "ALSA" device type lists them: alsa-lib's
+    PCM hints with the framework's filters ("default:", "sysdefault:", "plughw:" and "null" left
+    out; "dsnoop" is capture only), "default" and "pulse" added when they open for playback although
+    not hinted, then "default" first and "pulse" second. Message thread. */
+std::vector<AlsaPcmOutput> listAlsaPcmOutputs();
+} // namespace vantrel::platform

@@ -1,0 +1,177 @@
+#include "audio/JuceAudioAdapter.h"
+#include "JackDummyServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace
+{
+using orvane::audio::AudioCommand;
+using orvane::audio::PadAudioCommand;
+using vantrel::JuceAudioAdapter;
+using vantrel::OutputDeviceSettings;
+
+constexpr float level = 0.25f;
+
+vantrel::MediaLoader::LoadFunction constantMedia (double seconds)
+{
+    return [seconds] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
+        auto media = std::make_shared<vantrel::LoadedMedia>();
+        auto pcm = std::make_shared<vantrel::PreparedPcm>();
+        pcm->left.assign ((size_t) (request.rate * seconds), level);
+        pcm->right = pcm->left;
+        pcm->sampleRate = request.rate;
+        media->pcm = pcm;
+        return media;
+    };
+}
+
+const OutputDeviceSettings jackSystem { "JACK", "system", "JACK:system", 0.0, 0, 0 };
+
+class JackAdapterTest : public ::testing::Test
+{
+protected:
+    vantrel::test::JackDummyServer server;
+    juce::File folder = juce::File::createTempFile ("adapter-jack");
+    std::unique_ptr<JuceAudioAdapter> adapter;
+
+    void SetUp() override
+    {
+        if (! vantrel::test::JackDummyServer::installed())
+            GTEST_SKIP() << "jackd is not installed";
+        ASSERT_TRUE (server.start());
+        ASSERT_TRUE (folder.createDirectory());
+        adapter = std::make_unique<JuceAudioAdapter> (constantMedia (30.0), [] { return std::int64_t { 0 }; });
+        adapter->mixEngine().masterOutput().setEnabled (false);
+    }
+
+    void TearDown() override
+    {
+        adapter.reset();
+        server.stop();
+        folder.deleteRecursively();
+    }
+
+    void prepared (const std::string& key, float gainDb)
+    {
+        const auto file = folder.getChildFile (juce::String (key));
+        ASSERT_TRUE (file.replaceWithText ("stand-in"));
+        adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), gainDb, {}, {});
+        adapter->requestPrepare (key, true);
+        for (int i = 0; i < 1000 && adapter->loadedMedia (key) == nullptr; ++i)
+        {
+            adapter->tick();
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+        }
+        ASSERT_NE (adapter->loadedMedia (key), nullptr);
+    }
+
+    template <typename Condition>
+    bool tickUntil (Condition condition, int maxMs)
+    {
+        for (int waited = 0; waited < maxMs; waited += 10)
+        {
+            if (condition())
+                return true;
+            adapter->tick();
+            std::this_thread::sleep_for (std::chrono::milliseconds (10));
+        }
+        return condition();
+    }
+};
+
+TEST_F (JackAdapterTest, OpensTheStoredOutputAndPlaysGoAndPadsAtTheirGain)
+{
+    const auto opened = adapter->openOutput (jackSystem, true);
+    ASSERT_TRUE (opened.ok) << opened.message;
+    EXPECT_TRUE (adapter->hasDevice());
+    EXPECT_TRUE (adapter->isRunning());
+    EXPECT_EQ (adapter->sampleRate(), 48000.0);
+
+    prepared ("row-1", -6.0f);
+    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 48000 / 4; }, 3000));
+    const auto meters = adapter->mixEngine().masterOutput().meters();
+    EXPECT_NEAR (meters.outputPeakLeftDb, 20.0f * std::log10 (level) - 6.0f, 0.1f);
+
+    prepared (vantrel::padMediaKey (1, 1), 0.0f);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (2).playing; }, 3000));
+    EXPECT_GT (adapter->statistics().callbacks.load(), 0);
+    EXPECT_EQ (adapter->statistics().stopNotifications.load(), 0);
+
+    // The adapter's own close is not a lost device.
+    adapter->closeDevice();
+    EXPECT_FALSE (adapter->hasDevice());
+    EXPECT_FALSE (adapter->tick());
+    EXPECT_EQ (adapter->statistics().stopNotifications.load(), 0);
+}
+
+TEST_F (JackAdapterTest, EmptyIdOpensTheDefaultDeviceFoundByName)
+{
+    const auto opened = adapter->openOutput ({ "JACK", "", "", 0.0, 0, 0 }, true);
+    ASSERT_TRUE (opened.ok) << opened.message;
+    EXPECT_EQ (adapter->storedOutputSettings().id, "JACK:system");
+}
+
+TEST_F (JackAdapterTest, OpenFailuresNameTheirCause)
+{
+    auto rate = jackSystem;
+    rate.sampleRate = 44100.0;
+    auto pair = jackSystem;
+    pair.outputPair = 1;
+    auto buffer = jackSystem;
+    buffer.bufferSize = 256;
+    auto missing = jackSystem;
+    missing.id = "JACK:nobody";
+    struct Case { OutputDeviceSettings settings; juce::String message; };
+    for (const auto& c : { Case { rate, juce::String::fromUTF8 ("選択したサンプルレートに対応していません: 44100 Hz / 48000") },
+                           Case { pair, juce::String::fromUTF8 ("選択した出力チャンネルがありません") },
+                           Case { buffer, juce::String::fromUTF8 ("選択したバッファーサイズに対応していません") },
+                           Case { missing, juce::String::fromUTF8 ("指定された出力先がありません") } })
+    {
+        const auto result = adapter->selectOutput (c.settings);
+        EXPECT_FALSE (result.ok);
+        EXPECT_EQ (result.message, c.message);
+        EXPECT_EQ (adapter->lastError(), c.message);
+        EXPECT_FALSE (adapter->hasDevice());
+    }
+    const auto unclean = adapter->openOutput (jackSystem, false);
+    EXPECT_EQ (unclean.message, juce::String::fromUTF8 ("出力先設定エラー。出力先を明示選択してください"));
+    EXPECT_FALSE (adapter->hasDevice());
+}
+
+TEST_F (JackAdapterTest, ServerLossPausesTracksStopsPadsAndTheOutputReopensByItself)
+{
+    ASSERT_TRUE (adapter->openOutput (jackSystem, true).ok);
+    prepared ("row-1", 0.0f);
+    prepared (vantrel::padMediaKey (1, 1), 0.0f);
+    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800 && adapter->voiceStatus (2).playing; }, 3000));
+
+    server.stop();
+    bool lost = false;
+    for (int i = 0; i < 300 && ! lost; ++i)
+    {
+        lost = adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+    }
+    ASSERT_TRUE (lost);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("出力先が切断されました。プレイリストは一時停止、PADは停止しました"));
+    EXPECT_FALSE (adapter->hasDevice());
+    EXPECT_EQ (adapter->statistics().confirmedLossEvents.load(), 1);
+    const auto track = adapter->voiceStatus (1);
+    EXPECT_GT (track.position, 4800);
+    EXPECT_FALSE (adapter->voiceStatus (2).playing);
+    EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 8 }), 2);
+
+    ASSERT_TRUE (server.start());
+    ASSERT_TRUE (tickUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); }, 2500));
+    EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).playing; }, 3000));
+}
+} // namespace
