@@ -47,14 +47,13 @@ std::vector<OutputDeviceSettings> listAudioDevices (juce::AudioIODeviceType& typ
     const auto frameworkNames = type.getDeviceNames (false);
     std::vector<OutputDeviceSettings> devices;
 
-    if (type.getTypeName() == jackTypeName)
+    // JACK's clients keep their names; so does any other type: the id is the kind and the name.
+    if (type.getTypeName() != alsaTypeName)
     {
         for (const auto& name : frameworkNames)
-            devices.push_back ({ jackTypeName, name, "JACK:" + name, 0.0, 0, 0 });
+            devices.push_back ({ type.getTypeName(), name, type.getTypeName() + ":" + name, 0.0, 0, 0 });
         return devices;
     }
-    if (type.getTypeName() != alsaTypeName)
-        return devices;
 
     juce::StringArray names, ids;
     for (const auto& pcm : platform::listAlsaPcmOutputs())

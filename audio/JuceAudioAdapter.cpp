@@ -252,7 +252,7 @@ bool JuceAudioAdapter::startMedia (const std::string& key, int engineKind, int v
 
     const auto& pcm = entry.media->pcm;
     const std::int64_t startFrame = (voice <= 1 && autoCue) ? pcm->cueFrame : 0;
-    if (bytesInPlay (entry) > playingPcmLimit)
+    if (bytesInPlay (entry) > pcmLimits.playing)
         return refuseStart (memoryLimitText);
 
     // Everything that can allocate or throw happens before the engine takes the command; after

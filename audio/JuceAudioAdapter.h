@@ -2,6 +2,7 @@
 
 #include "audio/DiagnosticsWriter.h"
 #include "audio/CallbackStatistics.h"
+#include "audio/DeviceCatalogue.h"
 #include "audio/MasterVstRack.h"
 #include "audio/MediaLoader.h"
 #include "audio/MixEngine.h"
@@ -36,8 +37,13 @@ class JuceAudioAdapter : public orvane::audio::IAudioCommandSink,
 {
 public:
     static constexpr int numVoices = 47;
-    static constexpr std::uint64_t playingPcmLimit = 0x60000000;   // bytes held by voices, retired list and a new start
-    static constexpr std::uint64_t pcmCacheLimit = 0x30000000;     // bytes of prepared PCM kept in the media map
+
+    /** Limits on prepared PCM, in bytes (two float channels per frame). */
+    struct PcmLimits
+    {
+        std::uint64_t playing = 0x60000000;   // held by the voices, the retired list and a new start
+        std::uint64_t cache = 0x30000000;     // prepared PCM kept by the registered media
+    };
 
     JuceAudioAdapter();
     /** Test seam: the loader's load function and the rack's clock. */
@@ -106,6 +112,9 @@ public:
     bool hasDevice() const  { return device != nullptr; }
     const OutputDeviceSettings& storedOutputSettings() const  { return outputSettings; }
 
+    /** Test seam: makes the device type of an output kind (the catalogue's types by default). */
+    std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)> createDeviceType = createOutputType;
+
     /** Test seam for the reopen timer and the stalled-callback watchdog: milliseconds of a
         32-bit counter (juce::Time::getMillisecondCounter by default). */
     std::function<std::uint32_t()> millisecondCounter = [] { return juce::Time::getMillisecondCounter(); };
@@ -121,6 +130,9 @@ public:
     // ---- written by the session coordinator -------------------------------------------------------
     juce::File diagnosticsPath;
     bool autoCue = true;
+
+    /** Fixed in the program; tests lower them. */
+    PcmLimits pcmLimits;
 
     orvane::audio::MixEngine& mixEngine()  { return engine; }
     const CallbackStatistics& statistics() const  { return stats; }
@@ -171,6 +183,7 @@ private:
     void retryVoiceGainsAndEqs();
     void dropAppliedRetired();
     void renderBlock (float* const* channels, int numChannels, int numSamples) noexcept;
+    void stopRendering() noexcept;
     void offlineLoop();
     void stopAndDeleteDevice();
     bool handleDeviceLoss();
@@ -200,6 +213,7 @@ private:
     DiagnosticsWriter diagnostics;
     std::atomic<bool> running { false };
     std::atomic<bool> callbackReady { false };
+    std::atomic<bool> rendering { false };   // a device thread is inside renderBlock
     std::atomic<bool> offline { false };
     std::atomic<bool> offlineQuit { false };
     std::thread offlineThread;

@@ -42,7 +42,7 @@ StoreResult JuceAudioAdapter::openOutput (const OutputDeviceSettings& settings, 
     if (! readCleanly)
         return failOpen (text (settingsErrorText));
     // The held type stays until its device is replaced: a JUCE device calls back into its type.
-    const auto type = createOutputType (settings.type);
+    const auto type = createDeviceType (settings.type);
     if (type == nullptr)
         return failOpen (text (typeUnsupportedText));
     if (settings.id.isEmpty())
@@ -73,7 +73,7 @@ StoreResult JuceAudioAdapter::openDevice (bool resume)
 {
     // A fresh type rescans (a held ALSA type never sees a new card). It replaces the held type
     // only together with the device, since a JUCE device calls back into the type that made it.
-    auto freshType = createOutputType (outputSettings.type);
+    auto freshType = createDeviceType (outputSettings.type);
     if (freshType == nullptr)
         return failOpen (text (typeUnsupportedText));
     const auto devices = listAudioDevices (*freshType);
@@ -222,7 +222,9 @@ bool JuceAudioAdapter::handleDeviceLoss()
     if (device == nullptr && ! lost)
         return false;
     running.store (false);
-    callbackReady.store (false);
+    // A stalled device's thread may wake at any moment: the engine's ring is drained below only
+    // once no block of it is in flight.
+    stopRendering();
     if (device != nullptr)
     {
         releaseLostDevice (true);
@@ -241,7 +243,7 @@ bool JuceAudioAdapter::handleDeviceLoss()
 
 std::vector<OutputDeviceSettings> JuceAudioAdapter::listOutputDevices (const OutputDeviceSettings& settings) const
 {
-    const auto type = createOutputType (settings.type);
+    const auto type = createDeviceType (settings.type);
     return type != nullptr ? listAudioDevices (*type) : std::vector<OutputDeviceSettings> {};
 }
 
@@ -258,7 +260,7 @@ JuceAudioAdapter::DeviceCapabilities JuceAudioAdapter::deviceCapabilities (const
         read (*device);
         return capabilities;
     }
-    const auto type = createOutputType (settings.type);
+    const auto type = createDeviceType (settings.type);
     if (type == nullptr)
         return capabilities;
     for (const auto& entry : listAudioDevices (*type))

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace vantrel
 {
@@ -141,7 +142,7 @@ void JuceAudioAdapter::trimPcmCache()
             total += entry.media->pcm->byteSize();
             holding.push_back (&entry);
         }
-    if (total <= pcmCacheLimit)
+    if (total <= pcmLimits.cache)
         return;
     std::sort (holding.begin(), holding.end(), [] (const MediaEntry* a, const MediaEntry* b) { return a->lastUse < b->lastUse; });
     const auto inUse = [this] (const std::shared_ptr<LoadedMedia>& m) {
@@ -155,7 +156,7 @@ void JuceAudioAdapter::trimPcmCache()
     };
     for (auto* entry : holding)
     {
-        if (total <= pcmCacheLimit)
+        if (total <= pcmLimits.cache)
             break;
         if (inUse (entry->media))
             continue;
@@ -234,6 +235,9 @@ void JuceAudioAdapter::renderBlock (float* const* channels, int numChannels, int
 {
     const auto now = monotonicMicros();
     const auto period = stats.recordCallback (now, numSamples, currentRate);
+    // Announced before callbackReady is read: a message thread that clears callbackReady and
+    // then sees no render in flight knows the engine is its own (see stopRendering).
+    rendering.store (true);
     if (callbackReady.load())
     {
         for (int c = 0; c < numChannels; ++c)
@@ -249,7 +253,17 @@ void JuceAudioAdapter::renderBlock (float* const* channels, int numChannels, int
             if (channels[c] != nullptr)
                 std::fill (channels[c], channels[c] + numSamples, 0.0f);
     }
+    rendering.store (false);
     stats.recordRender (monotonicMicros() - now, period);
+}
+
+void JuceAudioAdapter::stopRendering() noexcept
+{
+    callbackReady.store (false);
+    // A device thread that was given up for lost may still be inside a block it began before:
+    // render never blocks, so this wait is a few microseconds at most.
+    while (rendering.load())
+        std::this_thread::yield();
 }
 
 } // namespace vantrel

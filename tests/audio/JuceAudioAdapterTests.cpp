@@ -289,4 +289,107 @@ TEST_F (AdapterTest, RealTimeRendererConsumesCommandsSoVoicesEnd)
     adapter->stopOffline();
     EXPECT_FALSE (adapter->isRunning());
 }
+
+TEST_F (AdapterTest, StartsAreRefusedAbovePlayingMemoryCountingSharedPcmOnce)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    const std::uint64_t oneSecond = 48000u * 8u;   // two float channels
+    adapter->pcmLimits.playing = 3 * oneSecond;
+    for (const auto* key : { "row", "pad-1-1", "pad-1-2", "pad-1-3" })
+        prepared (key);
+
+    ASSERT_EQ (adapter->submit (go (0, "row", 1)), 1);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 2 }), 1);   // exactly at the limit
+    adapter->renderOfflineFrames (512);
+
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("再生用メモリ上限のため開始を保留しました"));
+    EXPECT_EQ (adapter->voiceMedia (4), nullptr);
+    adapter->renderOfflineFrames (512);
+    EXPECT_FALSE (adapter->voiceStatus (4).playing);
+
+    // Media already playing is counted once: restarting the track and retriggering a pad fit.
+    EXPECT_EQ (adapter->submit (go (3, "row", 2)), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 1, 1, 1 }), 1);
+    EXPECT_TRUE (adapter->lastError().isEmpty());
+
+    // A released pad whose PCM the engine may still read keeps counting until the engine moved on.
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 2, 0, 0 }), 1);
+    adapter->releasePad (1, 2);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 2);
+    adapter->renderOfflineFrames (512);
+    adapter->tick();
+    EXPECT_EQ (adapter->retiredCount(), 0u);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 1);
+}
+
+TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    adapter->pcmLimits.cache = 2 * 48000u * 8u;
+    prepared ("m1");
+    prepared ("m2");
+    prepared ("m3");   // the third second of PCM: the oldest use gives its PCM up
+    adapter->tick();
+    ASSERT_NE (adapter->loadedMedia ("m1"), nullptr);   // the media and its peaks stay
+    EXPECT_EQ (adapter->loadedMedia ("m1")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m2")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m3")->pcm, nullptr);
+
+    // Evicted media cannot start until it is prepared again; the start itself asks for that.
+    EXPECT_EQ (adapter->submit (go (0, "m1", 1)), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源を準備中です"));
+    for (int i = 0; i < 2000 && adapter->loadedMedia ("m1")->pcm == nullptr; ++i)
+    {
+        adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    // m1 came back as the newest use; m2 was the oldest and made room.
+    EXPECT_NE (adapter->loadedMedia ("m1")->pcm, nullptr);
+    EXPECT_EQ (adapter->loadedMedia ("m2")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m3")->pcm, nullptr);
+
+    // Media on a voice is never given up, even as the oldest use: the next oldest goes instead.
+    ASSERT_EQ (adapter->submit (go (0, "m1", 2)), 1);
+    adapter->requestPrepare ("m3", false);
+    adapter->requestPrepare ("m2", true);
+    for (int i = 0; i < 2000 && adapter->loadedMedia ("m2")->pcm == nullptr; ++i)
+    {
+        adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    adapter->tick();
+    EXPECT_NE (adapter->loadedMedia ("m1")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m2")->pcm, nullptr);
+    EXPECT_EQ (adapter->loadedMedia ("m3")->pcm, nullptr);
+    adapter->renderOfflineFrames (512);
+    EXPECT_TRUE (adapter->voiceStatus (1).playing);
+}
+
+TEST_F (AdapterTest, EqTargetFollowsOnlyVoicesThatSoundUnpaused)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    prepared ("row");
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), 0);
+    ASSERT_EQ (adapter->submit (go (0, "row", 21)), 1);
+    adapter->renderOfflineFrames (512);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 21);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), -2);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
+
+    ASSERT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 1);   // pause: the track still holds its place
+    adapter->renderOfflineFrames (2048);
+    ASSERT_TRUE (adapter->voiceStatus (1).playing);
+    ASSERT_TRUE (adapter->voiceStatus (1).paused);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 0);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), 0);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), 0);
+    EXPECT_EQ (adapter->eqTargetPlayToken (""), 0);
+
+    ASSERT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 1);
+    adapter->renderOfflineFrames (2048);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 21);
+}
 } // namespace
