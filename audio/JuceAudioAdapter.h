@@ -77,6 +77,9 @@ public:
     bool tick();
     void trimPcmCache();
 
+    /** The "audio-diagnostics.json" document: device, callback and rack statistics. */
+    juce::var diagnosticsJson() const;
+
     // ---- offline output (no device): a renderer consumes the command ring ---------------------
 
     /** Runs without a device: the engine is prepared at `sampleRate`, the adapter counts as

@@ -93,6 +93,20 @@ void JuceAudioAdapter::dropAppliedRetired()
                    retired.end());
 }
 
+juce::var JuceAudioAdapter::diagnosticsJson() const
+{
+    AudioDiagnosticsState state;
+    state.outputType = outputSettings.type;
+    state.outputName = outputName;
+    state.sampleRate = currentRate;
+    state.bufferSamples = bufferSize;
+    state.driverLatencySamples = driverLatency;
+    state.ready = running.load();
+    state.driverXruns = driverXruns;
+    state.lastOutputError = lastErrorText;
+    return buildAudioDiagnostics (state, stats, rack->status(), juce::Time::getCurrentTime());
+}
+
 bool JuceAudioAdapter::tick()
 {
     pushBusEqs();
@@ -103,18 +117,7 @@ bool JuceAudioAdapter::tick()
         if (device != nullptr)
             driverXruns = device->getXRunCount();
         diagnostics.setPath (diagnosticsPath);
-        diagnostics.tick (juce::Time::getMillisecondCounter(), [this] {
-            AudioDiagnosticsState state;
-            state.outputType = outputSettings.type;
-            state.outputName = outputName;
-            state.sampleRate = currentRate;
-            state.bufferSamples = bufferSize;
-            state.driverLatencySamples = driverLatency;
-            state.ready = running.load();
-            state.driverXruns = driverXruns;
-            state.lastOutputError = lastErrorText;
-            return buildAudioDiagnostics (state, stats, rack->status(), juce::Time::getCurrentTime());
-        });
+        diagnostics.tick (juce::Time::getMillisecondCounter(), [this] { return diagnosticsJson(); });
     }
     if (! offline.load() && device == nullptr && autoReopen && outputSettings.id.isNotEmpty())
     {

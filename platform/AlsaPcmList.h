@@ -17,4 +17,10 @@ struct AlsaPcmOutput
     out; "dsnoop" is capture only), "default" and "pulse" added when they open for playback although
     not hinted, then "default" first and "pulse" second. Message thread. */
 std::vector<AlsaPcmOutput> listAlsaPcmOutputs();
+
+/** Makes alsa-lib read its configuration files again at its next use. Its cached configuration
+    keeps the files it first found, whatever HOME or XDG_CONFIG_HOME say later (the PCM hints are
+    read afresh each time, so hints and opens could otherwise disagree). PCMs already open keep
+    the configuration they were opened with. Message thread, with no PCM being opened meanwhile. */
+void reloadAlsaConfiguration();
 } // namespace vantrel::platform

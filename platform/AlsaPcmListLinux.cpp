@@ -85,4 +85,9 @@ std::vector<AlsaPcmOutput> listAlsaPcmOutputs()
     moveToFront (list, "default");
     return list;
 }
+
+void reloadAlsaConfiguration()
+{
+    snd_config_update_free_global();
+}
 } // namespace vantrel::platform

@@ -326,6 +326,7 @@ TEST_F (DeviceLifecycleTest, SettingsPanelQueries)
     StandInSpec stageSpec;
     stageSpec.rates = { 44100.0, 48000.0 };
     stageSpec.bufferSizes = { 256, 512 };
+    stageSpec.xruns = 3;
     const auto stage = outputs.add ("Stage", stageSpec);
     StandInSpec boothSpec;
     boothSpec.rates = { 96000.0 };
@@ -358,6 +359,18 @@ TEST_F (DeviceLifecycleTest, SettingsPanelQueries)
     EXPECT_EQ (stage->created.load(), createdBefore);
     EXPECT_FALSE (adapter->showDriverControlPanel());   // no panel to show
     EXPECT_EQ (stage->panelsShown.load(), 0);
+
+    // The diagnostics name the open output and take the driver's own xrun count.
+    EXPECT_EQ (static_cast<int> (adapter->diagnosticsJson()["driverXruns"]), -1);
+    adapter->tick();
+    const auto document = adapter->diagnosticsJson();
+    EXPECT_EQ (document["outputType"].toString(), "Stand-in");
+    EXPECT_EQ (document["outputName"].toString(), "Stage");
+    EXPECT_EQ (static_cast<double> (document["sampleRate"]), 48000.0);
+    EXPECT_EQ (static_cast<int> (document["bufferSamples"]), 512);
+    EXPECT_EQ (static_cast<int> (document["driverLatencySamples"]), 512);
+    EXPECT_TRUE (static_cast<bool> (document["ready"]));
+    EXPECT_EQ (static_cast<int> (document["driverXruns"]), 3);
 
     ASSERT_TRUE (adapter->selectOutput (standIn ("Booth")).ok);
     EXPECT_TRUE (adapter->showDriverControlPanel());

@@ -10,7 +10,7 @@
 
 namespace vantrel::test
 {
-/** A private JACK server with the dummy backend (48 kHz, 512 frames), paced like hardware. The
+/** A private JACK server with the dummy backend (48 kHz unless told otherwise, 512 frames), paced like hardware. The
     process's JACK_DEFAULT_SERVER points at it, so the framework's JACK type talks to it only. */
 class JackDummyServer
 {
@@ -55,11 +55,14 @@ public:
 
     ~JackDummyServer()  { stop(); }
 
+    /** The rate of the next start. */
+    int sampleRate = 48000;
+
 private:
     bool startOnce()
     {
         if (! server.start ("/usr/bin/jackd", { "-n", serverName(), "--no-realtime", "-t", "5000", "-d", "dummy",
-                                                 "-r", "48000", "-p", "512", "-P", "2", "-C", "0" }))
+                                                 "-r", std::to_string (sampleRate), "-p", "512", "-P", "2", "-C", "0" }))
             return false;
         platform::ChildProcess wait;
         if (! wait.start ("/usr/bin/jack_wait", { "-w", "-t", "10" }, { "JACK_DEFAULT_SERVER=" + serverName() }))

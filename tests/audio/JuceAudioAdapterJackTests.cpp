@@ -174,4 +174,32 @@ TEST_F (JackAdapterTest, ServerLossPausesTracksStopsPadsAndTheOutputReopensByIts
     EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }), 1);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).playing; }, 3000));
 }
+
+TEST_F (JackAdapterTest, AServerBackAtAnotherRateWaitsUntilTheTrackIsStopped)
+{
+    ASSERT_TRUE (adapter->openOutput (jackSystem, true).ok);
+    prepared ("row-1", 0.0f);
+    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; }, 3000));
+
+    server.stop();
+    ASSERT_TRUE (tickUntil ([&] { return ! adapter->hasDevice(); }, 3000));
+    server.sampleRate = 44100;
+    ASSERT_TRUE (server.start());
+
+    // The paused track holds its place at 48 kHz: the server at 44.1 kHz is not taken.
+    tickUntil ([] { return false; }, 2500);
+    EXPECT_FALSE (adapter->hasDevice());
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("保持中のサンプルレートで出力先を復帰できません"));
+    EXPECT_TRUE (adapter->voiceStatus (1).paused);
+    EXPECT_EQ (adapter->sampleRate(), 48000.0);
+
+    // Stopped, the output reopens by itself at the server's new rate and plays again.
+    ASSERT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); }, 2500));
+    EXPECT_EQ (adapter->sampleRate(), 44100.0);
+    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 8 }), 2);   // prepared at 48 kHz
+    ASSERT_TRUE (tickUntil ([&] { return adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }) == 1; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).position > 4410; }, 3000));
+}
 } // namespace
