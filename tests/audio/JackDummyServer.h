@@ -31,7 +31,7 @@ public:
         platform::setEnvironmentVariable ("JACK_DEFAULT_SERVER", serverName());
         platform::setEnvironmentVariable ("JACK_NO_AUDIO_RESERVATION", "1");
         juce::InterProcessLock lock ("vantrel-jack-test-server-start");
-        if (! lock.enter (30000))
+        if (! lock.enter (180000))   // under a sanitizer, a dozen parallel starts take a while
             return false;
         for (int attempt = 0; attempt < 5; ++attempt)
         {

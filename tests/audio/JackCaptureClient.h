@@ -1,0 +1,207 @@
+#pragma once
+
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantrel::test
+{
+/** A JACK client of the tests' own on the server that JACK_DEFAULT_SERVER names: it registers
+    input ports "in_1".."in_N", listens to another client's outputs (or is itself the output a
+    program opens) and records what arrives into storage allocated up front.
+
+    Every method runs on the test's thread; the process callback runs on JACK's thread and only
+    copies samples and publishes how many frames it wrote (no allocation, no lock). */
+class JackCaptureClient
+{
+public:
+    /** The client name JUCE 7.0.5's JACK device opens its client with (JUCE_JACK_CLIENT_NAME's
+        default when no plug-in name is set); its output ports are "out_1".."out_N". */
+    static constexpr const char* juceClientName = "JUCEJack";
+
+    explicit JackCaptureClient (int numChannels = 2, std::size_t capacityFrames = 8 * 48000)
+        : capacity (capacityFrames),
+          storage ((std::size_t) std::max (numChannels, 1), std::vector<float> (capacityFrames, 0.0f))
+    {
+    }
+
+    ~JackCaptureClient()  { close(); }
+
+    JackCaptureClient (const JackCaptureClient&) = delete;
+    JackCaptureClient& operator= (const JackCaptureClient&) = delete;
+
+    /** Opens the client (never starting a server), registers its input ports and activates it.
+        JACK may give a different name when the requested one is taken: see name(). */
+    bool open (const std::string& requestedName)
+    {
+        close();
+        jack_status_t status {};
+        client = jack_client_open (requestedName.c_str(), JackNoStartServer, &status);
+        if (client == nullptr)
+            return fail ("cannot open a JACK client, status " + std::to_string ((int) status));
+        for (std::size_t c = 0; c < storage.size(); ++c)
+        {
+            const auto portName = "in_" + std::to_string (c + 1);
+            auto* port = jack_port_register (client, portName.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+            if (port == nullptr)
+                return fail ("cannot register " + portName);
+            ports.push_back (port);
+        }
+        if (jack_set_process_callback (client, &JackCaptureClient::process, this) != 0)
+            return fail ("cannot set the process callback");
+        if (jack_activate (client) != 0)
+            return fail ("cannot activate the client");
+        return true;
+    }
+
+    /** Deactivates and closes the client; the frames captured so far stay readable. */
+    void close()
+    {
+        if (client == nullptr)
+            return;
+        recording.store (false, std::memory_order_release);
+        jack_deactivate (client);
+        jack_client_close (client);
+        client = nullptr;
+        ports.clear();
+    }
+
+    const std::string& lastError() const  { return error; }
+    std::string name() const  { return client != nullptr ? std::string (jack_get_client_name (client)) : std::string(); }
+    int numChannels() const  { return (int) storage.size(); }
+
+    /** The audio output ports of `clientName`, in channel order ("out_2" before "out_10"). */
+    std::vector<std::string> outputPortsOf (const std::string& clientName) const
+    {
+        std::vector<std::string> found;
+        if (client == nullptr)
+            return found;
+        const auto prefix = clientName + ":";
+        if (const char** names = jack_get_ports (client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput))
+        {
+            for (const char** name = names; *name != nullptr; ++name)
+                if (std::strncmp (*name, prefix.c_str(), prefix.size()) == 0)
+                    found.emplace_back (*name);
+            jack_free (names);
+        }
+        std::sort (found.begin(), found.end(), [] (const std::string& a, const std::string& b) {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        });
+        return found;
+    }
+
+    /** Connects the first outputs of `sourceClient` to in_1..in_N, one to one. False (and
+        lastError() says why) when the client has fewer outputs or a connection fails. */
+    bool connectFrom (const std::string& sourceClient)
+    {
+        const auto sources = outputPortsOf (sourceClient);
+        if (sources.size() < ports.size())
+            return fail (sourceClient + " has " + std::to_string (sources.size()) + " output ports");
+        for (std::size_t c = 0; c < ports.size(); ++c)
+        {
+            const int result = jack_connect (client, sources[c].c_str(), jack_port_name (ports[c]));
+            if (result != 0 && result != EEXIST)
+                return fail ("cannot connect " + sources[c] + ", error " + std::to_string (result));
+        }
+        return true;
+    }
+
+    /** Records from frame 0 again: what was captured before is dropped. */
+    void start()
+    {
+        written.store (0, std::memory_order_release);
+        recording.store (true, std::memory_order_release);
+    }
+
+    /** Stops recording; a cycle already running may still finish its frames. */
+    void stop()  { recording.store (false, std::memory_order_release); }
+
+    std::size_t framesCaptured() const  { return written.load (std::memory_order_acquire); }
+    bool isFull() const  { return framesCaptured() >= capacity; }
+
+    /** A copy of the frames of one channel captured so far. */
+    std::vector<float> channel (int index) const
+    {
+        const auto frames = framesCaptured();
+        const auto& source = storage.at ((std::size_t) index);
+        return std::vector<float> (source.begin(), source.begin() + (std::ptrdiff_t) frames);
+    }
+
+    struct StereoFrames
+    {
+        std::vector<float> left, right;
+    };
+
+    /** A copy of channels `firstChannel` and `firstChannel + 1`, both of the same length. */
+    StereoFrames stereoFrames (int firstChannel = 0) const
+    {
+        const auto frames = framesCaptured();
+        const auto copy = [&] (int index) {
+            const auto& source = storage.at ((std::size_t) index);
+            return std::vector<float> (source.begin(), source.begin() + (std::ptrdiff_t) frames);
+        };
+        return { copy (firstChannel), copy (firstChannel + 1) };
+    }
+
+    /** Waits until at least `frames` frames were captured, at most `timeoutMs` milliseconds,
+        calling `idle` every few milliseconds meanwhile (a test ticks its adapter there). */
+    template <typename Idle>
+    bool waitForFrames (std::size_t frames, int timeoutMs, Idle&& idle) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+        while (framesCaptured() < frames)
+        {
+            if (std::chrono::steady_clock::now() >= deadline || isFull())
+                return framesCaptured() >= frames;
+            idle();
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+        }
+        return true;
+    }
+
+    bool waitForFrames (std::size_t frames, int timeoutMs) const
+    {
+        return waitForFrames (frames, timeoutMs, [] {});
+    }
+
+private:
+    bool fail (std::string text)
+    {
+        error = std::move (text);
+        return false;
+    }
+
+    /** JACK's process thread: copies this cycle's input into the storage and publishes it. A
+        start() that reset the count meanwhile wins: the cycle's frames are then not published. */
+    static int process (jack_nframes_t frames, void* argument) noexcept
+    {
+        auto& self = *static_cast<JackCaptureClient*> (argument);
+        if (! self.recording.load (std::memory_order_acquire))
+            return 0;
+        auto index = self.written.load (std::memory_order_acquire);
+        const auto count = std::min<std::size_t> (frames, self.capacity - std::min (index, self.capacity));
+        if (count == 0)
+            return 0;
+        for (std::size_t c = 0; c < self.ports.size(); ++c)
+            if (const auto* in = static_cast<const float*> (jack_port_get_buffer (self.ports[c], frames)))
+                std::memcpy (self.storage[c].data() + index, in, count * sizeof (float));
+        self.written.compare_exchange_strong (index, index + count, std::memory_order_acq_rel);
+        return 0;
+    }
+
+    const std::size_t capacity;
+    std::vector<std::vector<float>> storage;   // one buffer per channel, allocated once
+    std::vector<jack_port_t*> ports;           // set before activation, read by the process callback
+    jack_client_t* client = nullptr;
+    std::atomic<std::size_t> written { 0 };
+    std::atomic<bool> recording { false };
+    std::string error;
+};
+} // namespace vantrel::test

@@ -1,0 +1,296 @@
+// What the program really sends to JACK, heard by a separate JACK client on a private dummy
+// server: the media's own samples at their gain, on the right channels, and silence around them.
+#include "audio/JuceAudioAdapter.h"
+#include "JackCaptureClient.h"
+#include "JackDummyServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+using orvane::audio::AudioCommand;
+using orvane::audio::AudioCommandKind;
+using orvane::audio::PadAudioCommand;
+using orvane::audio::PadAudioCommandKind;
+using vantrel::JuceAudioAdapter;
+using vantrel::OutputDeviceSettings;
+using vantrel::test::JackCaptureClient;
+
+const OutputDeviceSettings jackSystem { "JACK", "system", "JACK:system", 0.0, 0, 0 };
+const std::string trackKey = "row-1";
+const std::string padKey = vantrel::padMediaKey (1, 1);
+constexpr float trackGainDb = -6.0f;
+constexpr double tolerance = 1.0e-6;
+
+/** Recognisable, never-silent media: every 4096-frame stretch takes each of 4096 levels once
+    (the multipliers are odd), so the peak 0.25 (track) or 0.125 (pad) is reached and no shifted
+    copy of the signal matches it. Right differs from left in sign and order. */
+double mediaSample (const std::string& key, int channel, std::int64_t frame)
+{
+    const bool pad = key == padKey;
+    const double amplitude = pad ? 0.125 : 0.25;
+    const std::int64_t multiplier = channel == 0 ? (pad ? 3001 : 7919) : (pad ? 1237 : 104729);
+    const double step = (double) ((frame * multiplier + channel * 1000) % 4096) / 4095.0;
+    return (channel == 0 ? amplitude : -amplitude) * (0.5 + 0.5 * step);
+}
+
+vantrel::MediaLoader::LoadFunction recognisableMedia (double seconds)
+{
+    return [seconds] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
+        auto media = std::make_shared<vantrel::LoadedMedia>();
+        auto pcm = std::make_shared<vantrel::PreparedPcm>();
+        const auto frames = (std::int64_t) (request.rate * seconds);
+        pcm->left.resize ((size_t) frames);
+        pcm->right.resize ((size_t) frames);
+        for (std::int64_t i = 0; i < frames; ++i)
+        {
+            pcm->left[(size_t) i] = (float) mediaSample (request.key, 0, i);
+            pcm->right[(size_t) i] = (float) mediaSample (request.key, 1, i);
+        }
+        pcm->sampleRate = request.rate;
+        media->pcm = pcm;
+        return media;
+    };
+}
+
+double linearGain (float dB)  { return (double) (float) std::pow (10.0, (double) dB / 20.0); }
+
+/** The first frame from `from` on whose magnitude exceeds the tolerance; the length when none. */
+size_t firstSounding (const std::vector<float>& signal, size_t from = 0)
+{
+    for (size_t i = from; i < signal.size(); ++i)
+        if (std::abs (signal[i]) > tolerance)
+            return i;
+    return signal.size();
+}
+
+/** The first frame of [begin, end) where `signal` differs from `expected(frame)`; end when none. */
+template <typename Expected>
+size_t firstMismatch (const std::vector<float>& signal, size_t begin, size_t end, Expected expected)
+{
+    for (size_t i = begin; i < end && i < signal.size(); ++i)
+        if (std::abs ((double) signal[i] - expected (i)) > tolerance)
+            return i;
+    return std::min (end, signal.size());
+}
+
+double peakOf (const std::vector<float>& signal, size_t begin, size_t end)
+{
+    double peak = 0.0;
+    for (size_t i = begin; i < end && i < signal.size(); ++i)
+        peak = std::max (peak, std::abs ((double) signal[i]));
+    return peak;
+}
+
+class JackCaptureTest : public ::testing::Test
+{
+protected:
+    vantrel::test::JackDummyServer server;
+    juce::File folder = juce::File::createTempFile ("jack-capture");
+    std::unique_ptr<JuceAudioAdapter> adapter;
+    std::unique_ptr<JackCaptureClient> capture;
+
+    void SetUp() override
+    {
+        if (! vantrel::test::JackDummyServer::installed())
+            GTEST_SKIP() << "jackd is not installed (/usr/bin/jackd)";
+        ASSERT_TRUE (server.start());
+        ASSERT_TRUE (folder.createDirectory());
+        adapter = std::make_unique<JuceAudioAdapter> (recognisableMedia (10.0), [] { return std::int64_t { 0 }; });
+        adapter->mixEngine().masterOutput().setEnabled (false);
+    }
+
+    void TearDown() override
+    {
+        adapter.reset();
+        capture.reset();
+        server.stop();
+        folder.deleteRecursively();
+    }
+
+    /** The adapter on the server's playback ports, and a capture client listening to its outputs. */
+    void openSystemAndListen()
+    {
+        const auto opened = adapter->openOutput (jackSystem, true);
+        ASSERT_TRUE (opened.ok) << opened.message;
+        capture = std::make_unique<JackCaptureClient>();
+        ASSERT_TRUE (capture->open ("vantrel-capture")) << capture->lastError();
+        ASSERT_TRUE (capture->connectFrom (JackCaptureClient::juceClientName)) << capture->lastError();
+        capture->start();
+    }
+
+    void prepared (const std::string& key, float gainDb)
+    {
+        const auto file = folder.getChildFile (juce::String (key));
+        ASSERT_TRUE (file.replaceWithText ("stand-in"));
+        adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), gainDb, {}, {});
+        adapter->requestPrepare (key, true);
+        ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia (key) != nullptr; }, 5000));
+    }
+
+    template <typename Condition>
+    bool tickUntil (Condition condition, int maxMs)
+    {
+        for (int waited = 0; waited < maxMs; waited += 10)
+        {
+            if (condition())
+                return true;
+            adapter->tick();
+            std::this_thread::sleep_for (std::chrono::milliseconds (10));
+        }
+        return condition();
+    }
+
+    /** Waits for `frames` more captured frames (a block and the output stage's delay are well
+        inside 4800), ticking the adapter meanwhile. */
+    bool captureMore (size_t frames)
+    {
+        return capture->waitForFrames (capture->framesCaptured() + frames, 5000, [this] { adapter->tick(); });
+    }
+
+    /** A GO of the track after 100 ms of captured silence; returns the frames captured before the
+        GO was submitted. */
+    size_t goAfterSilence (std::int64_t playToken)
+    {
+        EXPECT_TRUE (captureMore (4800));
+        const auto beforeGo = capture->framesCaptured();
+        EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, trackKey, 0.0, playToken }), 1);
+        return beforeGo;
+    }
+
+    /** The track's frame `frame - start` at the track's gain on `channel`; 0 before `start`. */
+    static double trackAt (int channel, size_t start, size_t frame)
+    {
+        return frame < start ? 0.0 : mediaSample (trackKey, channel, (std::int64_t) (frame - start)) * linearGain (trackGainDb);
+    }
+};
+
+TEST_F (JackCaptureTest, GoArrivesAsTheMediaAtItsGainOnBothChannelsAfterSilence)
+{
+    openSystemAndListen();
+    prepared (trackKey, trackGainDb);
+    const auto beforeGo = goAfterSilence (11);
+    constexpr size_t heard = 9600;
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > (std::int64_t) heard; }, 5000));
+    ASSERT_TRUE (captureMore (4800));
+
+    const auto frames = capture->stereoFrames();
+    const auto start = firstSounding (frames.left);
+    ASSERT_LT (start, frames.left.size()) << "the GO never reached the capture";
+    EXPECT_GE (start, beforeGo) << "sound before the GO";
+    EXPECT_EQ (firstSounding (frames.right), start);
+    ASSERT_GE (frames.left.size(), start + heard);
+
+    // Sample for sample the media from its first frame, at -6 dB, on both channels.
+    const auto end = start + heard;
+    EXPECT_EQ (firstMismatch (frames.left, start, end, [&] (size_t i) { return trackAt (0, start, i); }), end);
+    EXPECT_EQ (firstMismatch (frames.right, start, end, [&] (size_t i) { return trackAt (1, start, i); }), end);
+    const double expectedPeak = 0.25 * std::pow (10.0, -6.0 / 20.0);
+    EXPECT_NEAR (peakOf (frames.left, start, end), expectedPeak, 1.0e-4);
+    EXPECT_NEAR (peakOf (frames.right, start, end), expectedPeak, 1.0e-4);
+}
+
+TEST_F (JackCaptureTest, PadOnTopOfTheTrackSumsWithIt)
+{
+    openSystemAndListen();
+    prepared (trackKey, trackGainDb);
+    prepared (padKey, 0.0f);
+    goAfterSilence (12);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; }, 5000));
+    ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), 1);
+    constexpr size_t heard = 9600;
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (2).position > (std::int64_t) heard; }, 5000));
+    ASSERT_TRUE (captureMore (4800));
+    EXPECT_TRUE (adapter->voiceStatus (1).playing);
+
+    const auto frames = capture->stereoFrames();
+    const auto start = firstSounding (frames.left);
+    ASSERT_LT (start, frames.left.size());
+
+    // What is left after taking the track away is the pad, from its first frame, at 0 dB.
+    std::vector<float> rest[2];
+    for (int c = 0; c < 2; ++c)
+    {
+        const auto& heardChannel = c == 0 ? frames.left : frames.right;
+        for (size_t i = 0; i < heardChannel.size(); ++i)
+            rest[c].push_back ((float) ((double) heardChannel[i] - trackAt (c, start, i)));
+    }
+    const auto padStart = firstSounding (rest[0]);
+    ASSERT_LT (padStart, rest[0].size()) << "the pad never reached the capture";
+    EXPECT_GT (padStart, start + 4800);
+    EXPECT_EQ (firstSounding (rest[1]), padStart);
+    ASSERT_GE (rest[0].size(), padStart + heard);
+    const auto end = padStart + heard;
+    for (int c = 0; c < 2; ++c)
+    {
+        const auto& heardChannel = c == 0 ? frames.left : frames.right;
+        const auto sum = [&] (size_t i) { return trackAt (c, start, i) + mediaSample (padKey, c, (std::int64_t) (i - padStart)); };
+        EXPECT_EQ (firstMismatch (heardChannel, padStart, end, sum), end) << "channel " << c;
+    }
+    // Both at once: louder than either (left 0.125..0.25 at -6 dB plus 0.0625..0.125).
+    EXPECT_GT (peakOf (frames.left, padStart, end), 0.25 * linearGain (trackGainDb) + 0.0625);
+}
+
+TEST_F (JackCaptureTest, StopOfMainReturnsTheOutputToSilenceRightAfterItsLastFrame)
+{
+    openSystemAndListen();
+    prepared (trackKey, trackGainDb);
+    goAfterSilence (13);
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; }, 5000));
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, trackKey, 0.0, 0 }), 1);
+    ASSERT_TRUE (tickUntil ([&] { return ! adapter->voiceStatus (1).playing; }, 5000));
+    const auto played = (size_t) adapter->voiceStatus (1).position;
+    ASSERT_TRUE (captureMore (9600));
+
+    // The media up to the frame the engine stopped at, then nothing at all.
+    const auto frames = capture->stereoFrames();
+    const auto start = firstSounding (frames.left);
+    ASSERT_LT (start, frames.left.size());
+    const auto silentFrom = start + played;
+    ASSERT_LT (silentFrom + 4800, frames.left.size());
+    EXPECT_EQ (firstMismatch (frames.left, start, silentFrom, [&] (size_t i) { return trackAt (0, start, i); }), silentFrom);
+    EXPECT_EQ (firstMismatch (frames.right, start, silentFrom, [&] (size_t i) { return trackAt (1, start, i); }), silentFrom);
+    EXPECT_EQ (firstSounding (frames.left, silentFrom), frames.left.size());
+    EXPECT_EQ (firstSounding (frames.right, silentFrom), frames.right.size());
+}
+
+/** The capture client is itself the output: four inputs, so the adapter's output pair picks
+    which two of them carry the program's left and right. */
+class JackCapturePairTest : public JackCaptureTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P (JackCapturePairTest, TheChosenOutputPairCarriesTheMediaLeftAndRightAndTheOthersStaySilent)
+{
+    const int pair = GetParam();
+    capture = std::make_unique<JackCaptureClient> (4);
+    ASSERT_TRUE (capture->open ("vantrel-pairs")) << capture->lastError();
+    capture->start();
+    const auto name = juce::String (capture->name());
+    const auto opened = adapter->openOutput ({ "JACK", name, "JACK:" + name, 0.0, 0, pair }, true);
+    ASSERT_TRUE (opened.ok) << opened.message;
+    prepared (trackKey, trackGainDb);
+    goAfterSilence (14);
+    constexpr size_t heard = 9600;
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > (std::int64_t) heard; }, 5000));
+    ASSERT_TRUE (captureMore (4800));
+
+    const auto frames = capture->stereoFrames (pair * 2);
+    const auto start = firstSounding (frames.left);
+    ASSERT_LT (start, frames.left.size()) << "nothing arrived on pair " << pair;
+    ASSERT_GE (frames.left.size(), start + heard);
+    const auto end = start + heard;
+    EXPECT_EQ (firstMismatch (frames.left, start, end, [&] (size_t i) { return trackAt (0, start, i); }), end);
+    EXPECT_EQ (firstMismatch (frames.right, start, end, [&] (size_t i) { return trackAt (1, start, i); }), end);
+    const auto other = capture->stereoFrames ((1 - pair) * 2);
+    EXPECT_EQ (firstSounding (other.left), other.left.size());
+    EXPECT_EQ (firstSounding (other.right), other.right.size());
+}
+
+INSTANTIATE_TEST_SUITE_P (Pairs, JackCapturePairTest, ::testing::Values (0, 1));
+} // namespace
