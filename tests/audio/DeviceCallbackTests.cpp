@@ -1,4 +1,4 @@
-#include "audio/JuceAudioAdapter.h"
+#include "AdapterTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -40,15 +40,7 @@ public:
 
 vantrel::MediaLoader::LoadFunction constantMedia()
 {
-    return [] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
-        auto media = std::make_shared<vantrel::LoadedMedia>();
-        auto pcm = std::make_shared<vantrel::PreparedPcm>();
-        pcm->left.assign ((size_t) request.rate * 10, 0.1f);
-        pcm->right = pcm->left;
-        pcm->sampleRate = request.rate;
-        media->pcm = pcm;
-        return media;
-    };
+    return vantrel::test::constantMedia (10.0, 0.1f);
 }
 
 class DeviceCallbackTest : public ::testing::Test
@@ -69,15 +61,7 @@ protected:
 
     void playTrack()
     {
-        const auto file = folder.getChildFile ("track");
-        ASSERT_TRUE (file.replaceWithText ("stand-in"));
-        adapter.registerMedia ("track", file.getFullPathName(), vantrel::readFileSignature (file), 0.0f, {}, {});
-        adapter.requestPrepare ("track", true);
-        for (int i = 0; i < 1000 && adapter.loadedMedia ("track") == nullptr; ++i)
-        {
-            adapter.tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-        }
+        ASSERT_TRUE (vantrel::test::prepareStandIn (adapter, folder, "track"));
         ASSERT_EQ (adapter.submit (orvane::audio::AudioCommand { 0, std::string ("track"), 0.0, 5 }), 1);
         block();
         ASSERT_TRUE (adapter.voiceStatus (1).playing);

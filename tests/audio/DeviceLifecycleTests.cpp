@@ -1,7 +1,7 @@
 // The adapter's device side against stand-in drivers: how an output is chosen and opened, what a
 // failed open leaves behind, a driver thread that stalls or fails, automatic reopening, and the
 // catalogue queries of the audio settings panel.
-#include "audio/JuceAudioAdapter.h"
+#include "AdapterTestSupport.h"
 #include "StandInOutput.h"
 
 #include <gtest/gtest.h>
@@ -24,19 +24,6 @@ OutputDeviceSettings standIn (const juce::String& name, double rate = 0.0, int b
     return { "Stand-in", name, juce::String ("Stand-in:") + name, rate, buffer, pair };
 }
 
-vantrel::MediaLoader::LoadFunction tenSecondsOfMedia()
-{
-    return [] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
-        auto media = std::make_shared<vantrel::LoadedMedia>();
-        auto pcm = std::make_shared<vantrel::PreparedPcm>();
-        pcm->left.assign ((size_t) request.rate * 10, 0.25f);
-        pcm->right = pcm->left;
-        pcm->sampleRate = request.rate;
-        media->pcm = pcm;
-        return media;
-    };
-}
-
 class DeviceLifecycleTest : public ::testing::Test
 {
 protected:
@@ -48,7 +35,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE (folder.createDirectory());
-        adapter = std::make_unique<JuceAudioAdapter> (tenSecondsOfMedia(), [] { return std::int64_t { 0 }; });
+        adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (10.0, 0.25f), [] { return std::int64_t { 0 }; });
         adapter->createDeviceType = [this] (const juce::String& kind) { return outputs.create (kind); };
         adapter->millisecondCounter = [this] { return nowMs.load(); };
     }
@@ -61,30 +48,14 @@ protected:
 
     void prepared (const std::string& key)
     {
-        const auto file = folder.getChildFile (juce::String (key));
-        ASSERT_TRUE (file.replaceWithText ("stand-in"));
-        adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), 0.0f, {}, {});
-        adapter->requestPrepare (key, true);
-        for (int i = 0; i < 1000 && adapter->loadedMedia (key) == nullptr; ++i)
-        {
-            adapter->tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-        }
-        ASSERT_NE (adapter->loadedMedia (key), nullptr);
+        ASSERT_TRUE (vantrel::test::prepareStandIn (*adapter, folder, key)) << key;
     }
 
     /** Ticks (on the test's own clock) while real time passes, until the condition holds. */
     template <typename Condition>
-    bool tickUntil (Condition condition, int maxMs = 3000)
+    bool tickUntil (Condition condition)
     {
-        for (int waited = 0; waited < maxMs; waited += 5)
-        {
-            if (condition())
-                return true;
-            adapter->tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (5));
-        }
-        return condition();
+        return vantrel::test::tickUntil (*adapter, condition, 3000);
     }
 
     void waitForCallbacks (std::int64_t more)

@@ -1,6 +1,6 @@
 // What the program really sends to JACK, heard by a separate JACK client on a private dummy
 // server: the media's own samples at their gain, on the right channels, and silence around them.
-#include "audio/JuceAudioAdapter.h"
+#include "AdapterTestSupport.h"
 #include "JackCaptureClient.h"
 #include "JackDummyServer.h"
 
@@ -128,24 +128,13 @@ protected:
 
     void prepared (const std::string& key, float gainDb)
     {
-        const auto file = folder.getChildFile (juce::String (key));
-        ASSERT_TRUE (file.replaceWithText ("stand-in"));
-        adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), gainDb, {}, {});
-        adapter->requestPrepare (key, true);
-        ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia (key) != nullptr; }, 5000));
+        ASSERT_TRUE (vantrel::test::prepareStandIn (*adapter, folder, key, gainDb)) << key;
     }
 
     template <typename Condition>
     bool tickUntil (Condition condition, int maxMs)
     {
-        for (int waited = 0; waited < maxMs; waited += 10)
-        {
-            if (condition())
-                return true;
-            adapter->tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (10));
-        }
-        return condition();
+        return vantrel::test::tickUntil (*adapter, condition, maxMs, 10);
     }
 
     /** Waits for `frames` more captured frames (a block and the output stage's delay are well

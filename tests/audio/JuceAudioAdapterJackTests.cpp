@@ -1,4 +1,4 @@
-#include "audio/JuceAudioAdapter.h"
+#include "AdapterTestSupport.h"
 #include "JackDummyServer.h"
 
 #include <gtest/gtest.h>
@@ -16,19 +16,6 @@ using vantrel::OutputDeviceSettings;
 
 constexpr float level = 0.25f;
 
-vantrel::MediaLoader::LoadFunction constantMedia (double seconds)
-{
-    return [seconds] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
-        auto media = std::make_shared<vantrel::LoadedMedia>();
-        auto pcm = std::make_shared<vantrel::PreparedPcm>();
-        pcm->left.assign ((size_t) (request.rate * seconds), level);
-        pcm->right = pcm->left;
-        pcm->sampleRate = request.rate;
-        media->pcm = pcm;
-        return media;
-    };
-}
-
 const OutputDeviceSettings jackSystem { "JACK", "system", "JACK:system", 0.0, 0, 0 };
 
 class JackAdapterTest : public ::testing::Test
@@ -44,7 +31,7 @@ protected:
             GTEST_SKIP() << "jackd is not installed";
         ASSERT_TRUE (server.start());
         ASSERT_TRUE (folder.createDirectory());
-        adapter = std::make_unique<JuceAudioAdapter> (constantMedia (30.0), [] { return std::int64_t { 0 }; });
+        adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (30.0, level), [] { return std::int64_t { 0 }; });
         adapter->mixEngine().masterOutput().setEnabled (false);
     }
 
@@ -57,29 +44,13 @@ protected:
 
     void prepared (const std::string& key, float gainDb)
     {
-        const auto file = folder.getChildFile (juce::String (key));
-        ASSERT_TRUE (file.replaceWithText ("stand-in"));
-        adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), gainDb, {}, {});
-        adapter->requestPrepare (key, true);
-        for (int i = 0; i < 1000 && adapter->loadedMedia (key) == nullptr; ++i)
-        {
-            adapter->tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (5));
-        }
-        ASSERT_NE (adapter->loadedMedia (key), nullptr);
+        ASSERT_TRUE (vantrel::test::prepareStandIn (*adapter, folder, key, gainDb)) << key;
     }
 
     template <typename Condition>
     bool tickUntil (Condition condition, int maxMs)
     {
-        for (int waited = 0; waited < maxMs; waited += 10)
-        {
-            if (condition())
-                return true;
-            adapter->tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (10));
-        }
-        return condition();
+        return vantrel::test::tickUntil (*adapter, condition, maxMs, 10);
     }
 };
 
