@@ -64,13 +64,13 @@ TEST_F (JackAdapterTest, OpensTheStoredOutputAndPlaysGoAndPadsAtTheirGain)
 
     prepared ("row-1", -6.0f);
     ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
-    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 48000 / 4; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 48000 / 4; }, 6000));
     const auto meters = adapter->mixEngine().masterOutput().meters();
     EXPECT_NEAR (meters.outputPeakLeftDb, 20.0f * std::log10 (level) - 6.0f, 0.1f);
 
     prepared (vantrel::padMediaKey (1, 1), 0.0f);
     EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
-    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (2).playing; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (2).playing; }, 6000));
     EXPECT_GT (adapter->statistics().callbacks.load(), 0);
     EXPECT_EQ (adapter->statistics().stopNotifications.load(), 0);
 
@@ -122,7 +122,7 @@ TEST_F (JackAdapterTest, ServerLossPausesTracksStopsPadsAndTheOutputReopensByIts
     prepared (vantrel::padMediaKey (1, 1), 0.0f);
     ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
     ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
-    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800 && adapter->voiceStatus (2).playing; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800 && adapter->voiceStatus (2).playing; }, 6000));
 
     server.stop();
     bool lost = false;
@@ -141,9 +141,9 @@ TEST_F (JackAdapterTest, ServerLossPausesTracksStopsPadsAndTheOutputReopensByIts
     EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 8 }), 2);
 
     ASSERT_TRUE (server.start());
-    ASSERT_TRUE (tickUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); }, 2500));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); }, 5000));
     EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }), 1);
-    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).playing; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).playing; }, 6000));
 }
 
 TEST_F (JackAdapterTest, AServerBackAtAnotherRateWaitsUntilTheTrackIsStopped)
@@ -151,10 +151,10 @@ TEST_F (JackAdapterTest, AServerBackAtAnotherRateWaitsUntilTheTrackIsStopped)
     ASSERT_TRUE (adapter->openOutput (jackSystem, true).ok);
     prepared ("row-1", 0.0f);
     ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
-    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; }, 6000));
 
     server.stop();
-    ASSERT_TRUE (tickUntil ([&] { return ! adapter->hasDevice(); }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return ! adapter->hasDevice(); }, 6000));
     server.sampleRate = 44100;
     ASSERT_TRUE (server.start());
 
@@ -167,10 +167,10 @@ TEST_F (JackAdapterTest, AServerBackAtAnotherRateWaitsUntilTheTrackIsStopped)
 
     // Stopped, the output reopens by itself at the server's new rate and plays again.
     ASSERT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1);
-    ASSERT_TRUE (tickUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); }, 2500));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); }, 5000));
     EXPECT_EQ (adapter->sampleRate(), 44100.0);
     ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 8 }), 2);   // prepared at 48 kHz
-    ASSERT_TRUE (tickUntil ([&] { return adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }) == 1; }, 3000));
-    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).position > 4410; }, 3000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }) == 1; }, 6000));
+    ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).position > 4410; }, 6000));
 }
 } // namespace

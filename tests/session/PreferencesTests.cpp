@@ -1,5 +1,6 @@
 #include "session/Preferences.h"
 #include "session/PreferencesFile.h"
+#include "common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -426,8 +427,7 @@ TEST (PreferencesFile, RefusedFilesLeaveFileAndPreferencesUntouched)
         TempFolder temp;
         const auto file = temp.file ("preferences.json");
         ASSERT_TRUE (file.replaceWithText (c.text, false, false, nullptr)) << c.name;
-        juce::MemoryBlock before;
-        ASSERT_TRUE (file.loadFileAsData (before));
+        const auto before = vantrel::testing::readBytes (file);
 
         auto p = distinctivePreferences();
         const auto result = readPreferences (file, p);
@@ -435,9 +435,7 @@ TEST (PreferencesFile, RefusedFilesLeaveFileAndPreferencesUntouched)
         EXPECT_EQ (result.message, c.message) << c.name;
         EXPECT_EQ (p, distinctivePreferences()) << c.name;
 
-        juce::MemoryBlock after;
-        ASSERT_TRUE (file.loadFileAsData (after));
-        EXPECT_TRUE (after == before) << c.name;
+        EXPECT_EQ (vantrel::testing::readBytes (file), before) << c.name;
         EXPECT_EQ (temp.names(), juce::StringArray ("preferences.json")) << c.name;
     }
 }

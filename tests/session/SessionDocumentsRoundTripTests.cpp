@@ -149,11 +149,10 @@ TEST (SessionDocumentsRoundTrip, InfinitiesAreRefusedByTheReaderItself)
 //==============================================================================
 TEST (SessionDocumentsOverflow, IntegersBeyondSixtyFourBitsAreDamageNotAnotherValue)
 {
-    // The framework's own parser wraps at 2^64, so 18446744073709551622 would read as version 6
-    // and 18446744073709551631 as zoom 15. Stored documents are parsed by parseStoredJson, which
-    // refuses such a literal; a load then reports "JSON破損" and takes the recovery path.
-    ASSERT_EQ (juce::JSON::parse (R"({"version": 18446744073709551622})")["version"], juce::var (6));
-
+    // The framework's own parser overflows on such literals (it wraps at 2^64, so
+    // 18446744073709551622 would read as version 6 and 18446744073709551631 as zoom 15). Stored
+    // documents are parsed by parseStoredJson, which refuses them before the framework sees them;
+    // a load then reports "JSON破損" and takes the recovery path.
     const auto text = sessionJsonText (catalogToJson (sampleState()));
     const std::vector<std::pair<juce::String, juce::String>> edits {
         { "\"version\": 6", "\"version\": 18446744073709551622" },
