@@ -19,9 +19,9 @@ juce::StringArray outputTypeNames();
 std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& typeName);
 
 /** Scans `type` and lists its output devices with a stable id each: "JACK:" + the client's name
-    for JACK (and kind + ":" + name for any other type); for ALSA the PCM's own id, recomputed from alsa-lib in the framework's order and
-    numbering. When the recomputed names do not line up with the type's own list, the list is
-    empty. Never fails. Message thread. */
+    for JACK (the kind, ":" and the name for any other type); for ALSA the PCM's own id,
+    recomputed from alsa-lib in the framework's order and numbering. When the recomputed names do
+    not line up with the type's own list, the list is empty. Never fails. Message thread. */
 std::vector<OutputDeviceSettings> listAudioDevices (juce::AudioIODeviceType& type);
 
 /** The index in `devices` of the device the scanned `type` names as its default output, found by
