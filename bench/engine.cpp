@@ -4,8 +4,8 @@
 // the master output stage (as the device callback runs them) and for render alone. And the
 // waveform peak computation in multiples of real time.
 
-#include "audio/MixEngine.h"
-#include "audio/WaveformPeaks.h"
+#include "audio/engine/MixEngine.h"
+#include "audio/media/WaveformPeaks.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,8 +3,8 @@
 // and for the same stage written the straightforward way (per-sample modulo ring indices and a
 // full 256-value maximum scan), which gives the same samples.
 
-#include "audio/MasterOutputProcessor.h"
-#include "tests/audio/PlainMasterOutput.h"
+#include "audio/dsp/MasterOutputProcessor.h"
+#include "tests/audio/dsp/PlainMasterOutput.h"
 
 #include <benchmark/benchmark.h>
 

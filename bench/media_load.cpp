@@ -4,9 +4,9 @@
 // default resampler on the same file in the same run; and the load's peak memory against the
 // PCM it has to hold. VANTREL_BENCH_MEDIA_SECONDS sets the file length (default 600 s).
 
-#include "audio/MediaLoad.h"
-#include "audio/ResampleKernel.h"
-#include "platform/MemoryUsage.h"
+#include "audio/media/MediaLoad.h"
+#include "audio/media/ResampleKernel.h"
+#include "support/MemoryUsage.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_core/juce_core.h>

@@ -2,8 +2,8 @@
 // the time from a submitted GO to the block that carries the track's first samples, the
 // callback's own cost with two tracks and nine pads playing, and the callbacks over budget.
 
-#include "audio/JuceAudioAdapter.h"
-#include "../tests/audio/JackDummyServer.h"
+#include "audio/output/JuceAudioAdapter.h"
+#include "tests/audio/output/JackDummyServer.h"
 
 #include <algorithm>
 #include <chrono>

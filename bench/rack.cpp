@@ -8,10 +8,10 @@
 //     the bridge latency plus the plug-ins' own processing delay), and underruns over a stretch
 //     paced like a 48 kHz / 512 device with playback active.
 // Usage: bench_rack [--blocks N] [--paced-seconds S]   (--benchmark_* arguments are ignored)
-#include "audio/MasterVstRack.h"
-#include "audio/RackConfigFile.h"
-#include "audio/VstPaths.h"
-#include "audio/VstWorkerClient.h"
+#include "audio/rack/MasterVstRack.h"
+#include "audio/rack/RackConfigFile.h"
+#include "audio/rack/VstPaths.h"
+#include "audio/rack/VstWorkerClient.h"
 
 #include <algorithm>
 #include <chrono>

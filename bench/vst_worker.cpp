@@ -5,8 +5,8 @@
 // SCAN_VST3, reply).
 // Usage: bench_vst_worker [--blocks N] [--scans N]   (--benchmark_* arguments are ignored)
 #include "platform/PipedProcess.h"
-#include "platform/X11Inspector.h"
-#include "platform/XvfbServer.h"
+#include "support/X11Inspector.h"
+#include "support/XvfbServer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -8,10 +8,10 @@ function(vantrel_warnings target)
   endif()
 endfunction()
 
-# One static library per subsystem folder, from every .cpp in it.
+# One static library per subsystem folder, from every .cpp in it and its part sub-folders.
 function(vantrel_subsystem_library target)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
     return()   # a folder still without code
   endif()

@@ -1,7 +1,7 @@
 // Replaces the global allocation functions of the audio test binary with ones that count the
 // calls made on a thread while a ScopedAllocationCount is active there.
 
-#include "AllocationCounter.h"
+#include "tests/audio/AllocationCounter.h"
 
 #include <cstdlib>
 #include <new>

@@ -3,7 +3,7 @@
 
 #include "platform/DurableFile.h"
 #include "platform/FileFaults.h"
-#include "platform/ForkedCall.h"
+#include "support/ForkedCall.h"
 #include "StoreFixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "LibraryFixtures.h"
 
-#include "platform/ForkedProcess.h"
+#include "support/ForkedProcess.h"
 #include "session/CopyTransaction.h"
 #include "session/FileSignature.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/FileFaults.h"
 #include "platform/FileStatus.h"
-#include "platform/ForkedCall.h"
+#include "support/ForkedCall.h"
 #include "session/CopyTransaction.h"
 #include "session/FileSignature.h"
 #include "session/Library.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/TestFiles.h"
+#include "support/TestFiles.h"
 #include "session/CatalogRecords.h"
 
 #include <juce_core/juce_core.h>

@@ -1,6 +1,6 @@
 #include "session/Preferences.h"
 #include "session/PreferencesFile.h"
-#include "common/TestFiles.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "DocumentFixtures.h"
 #include "StoreFixtures.h"
 
-#include "platform/ForkedCall.h"
+#include "support/ForkedCall.h"
 #include "session/SessionDocuments.h"
 #include "session/SplitFiles.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/DurableFile.h"
 #include "platform/FileFaults.h"
-#include "platform/ForkedCall.h"
+#include "support/ForkedCall.h"
 #include "session/SessionDocuments.h"
 #include "StateGenerator.h"
 #include "StoreFixtures.h"

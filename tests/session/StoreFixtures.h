@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/TestFiles.h"
+#include "support/TestFiles.h"
 
 #include "session/StoreResult.h"
 

@@ -3,8 +3,8 @@
 #include "ProbeClasses.h"
 #include "WorkerHarness.h"
 
-#include "platform/X11Inspector.h"
-#include "platform/XvfbServer.h"
+#include "support/X11Inspector.h"
+#include "support/XvfbServer.h"
 
 #include <functional>
 #include <memory>

@@ -1,0 +1,157 @@
+#include "audio/media/MediaDecoding.h"
+
+#include "audio/media/FfmpegDecoder.h"
+#include "audio/media/MediaReaders.h"
+#include "audio/media/MediaTexts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+namespace vantrel
+{
+namespace
+{
+constexpr int readerBlockFrames = 8192;
+
+bool hasUsableShape (const juce::AudioFormatReader& reader)
+{
+    return reader.numChannels >= 1 && reader.numChannels <= 2 && isUsableMediaRate (reader.sampleRate)
+        && reader.lengthInSamples >= 1;
+}
+
+[[noreturn]] void failWith (const juce::String& text)
+{
+    throw std::runtime_error (text.toStdString());
+}
+} // namespace
+
+juce::String normaliseFormatName (const juce::String& readerFormatName)
+{
+    const auto upper = readerFormatName.toUpperCase();
+    if (upper.contains ("WAV") && ! upper.contains ("WINDOWS"))
+        return "WAV";
+    if (upper.contains ("AIFF"))
+        return "AIFF";
+    if (upper.contains ("FLAC"))
+        return "FLAC";
+    if (upper.contains ("MP3") || upper.contains ("MPEG"))
+        return "MP3";
+    return readerFormatName;
+}
+
+void checkTargetRate (double targetRate)
+{
+    if (! isUsableMediaRate (targetRate))
+        failLoad (mediatext::targetRateUnusable);
+}
+
+bool allowsDirectPath (const juce::AudioFormatReader& reader, double targetRate)
+{
+    return hasUsableShape (reader) && std::abs (reader.sampleRate - targetRate) < sameRateTolerance;
+}
+
+bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, CancelFlag cancel, DecodedAudio& decoded)
+{
+    if (! hasUsableShape (reader))
+        failLoad (mediatext::channelsOrLengthUnusable);
+
+    const int channels = (int) reader.numChannels;
+    const auto frames = (std::uint64_t) reader.lengthInSamples;
+    if (frames > decodedSampleLimit / (std::uint64_t) channels)
+        failLoad (mediatext::memoryLimit);
+    if (isKnownTruncated (reader))
+        failLoad (mediatext::decodeFailed);   // the file ends inside its sample data
+
+    decoded.samples.assign ((std::size_t) (frames * (std::uint64_t) channels), 0.0f);
+    decoded.channels = channels;
+    decoded.sampleRate = reader.sampleRate;
+    std::vector<float> work ((std::size_t) channels * readerBlockFrames);
+    float* planes[2] = { work.data(), work.data() + readerBlockFrames };
+
+    for (std::uint64_t start = 0; start < frames; start += readerBlockFrames)
+    {
+        if (isCancelled (cancel))
+            failLoad (mediatext::cancelled);
+
+        const int count = (int) std::min<std::uint64_t> (readerBlockFrames, frames - start);
+        if (! reader.read (planes, channels, (juce::int64) start, count))
+        {
+            if (file.hasFileExtension ("mp3"))
+            {
+                std::vector<float>().swap (decoded.samples);
+                return false;
+            }
+            failLoad (mediatext::decodeFailed);
+        }
+
+        float* out = decoded.samples.data() + start * (std::uint64_t) channels;
+        if (channels == 1)
+            std::copy_n (planes[0], count, out);
+        else
+            for (int i = 0; i < count; ++i)
+            {
+                out[2 * i] = planes[0][i];
+                out[2 * i + 1] = planes[1][i];
+            }
+    }
+    return true;
+}
+
+DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format)
+{
+    if (file.hasFileExtension ("mp3"))
+    {
+        if (isCancelled (cancel))
+            failLoad (mediatext::cancelled);
+        auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
+        format = "MP3";
+        if (decoded.error.isNotEmpty())
+            failWith (decoded.error);
+        return decoded;
+    }
+
+    if (file.hasFileExtension ("m4a;aac"))
+    {
+        auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
+        format = decoded.format;
+        if (decoded.error.isNotEmpty())
+            failWith (decoded.error);
+        return decoded;
+    }
+
+    failLoad (mediatext::unsupportedOrDamaged);
+}
+
+void validateDecodedAudio (const DecodedAudio& decoded)
+{
+    if (decoded.samples.empty() || decoded.channels < 1 || decoded.channels > 2
+        || ! std::isfinite (decoded.sampleRate) || decoded.sampleRate <= 0.0)
+        failLoad (mediatext::noPlayablePcm);
+
+    if (! allSamplesFinite (decoded.samples.data(), decoded.samples.size()))
+        failLoad (mediatext::nonFiniteSamples);
+}
+
+bool allSamplesFinite (const float* samples, std::size_t count)
+{
+    // A float is infinite or NaN exactly when all its exponent bits are set.
+    constexpr std::uint32_t exponent = 0x7f800000;
+    constexpr std::size_t chunk = 4096;
+    for (std::size_t start = 0; start < count; start += chunk)
+    {
+        const std::size_t end = std::min (count, start + chunk);
+        std::uint32_t nonFinite = 0;
+        for (std::size_t i = start; i < end; ++i)
+        {
+            std::uint32_t bits;
+            std::memcpy (&bits, samples + i, sizeof (bits));
+            nonFinite |= (std::uint32_t) ((bits & exponent) == exponent);
+        }
+        if (nonFinite != 0)
+            return false;
+    }
+    return true;
+}
+} // namespace vantrel

@@ -1,0 +1,74 @@
+#include "audio/media/TruncationCheckedReader.h"
+
+#include <algorithm>
+
+namespace vantrel
+{
+namespace
+{
+void copyProperties (const juce::AudioFormatReader& from, juce::AudioFormatReader& to)
+{
+    to.sampleRate = from.sampleRate;
+    to.bitsPerSample = from.bitsPerSample;
+    to.lengthInSamples = from.lengthInSamples;
+    to.numChannels = from.numChannels;
+    to.usesFloatingPointData = from.usesFloatingPointData;
+    to.metadataValues = from.metadataValues;
+}
+
+/** The framework's WAV and AIFF readers convert only 8, 16, 24 and 32-bit samples (any other
+    depth reads as silence, reported as success), and read through a 5760-byte buffer (a
+    larger frame makes a read loop forever). */
+bool isReadableShape (const juce::AudioFormatReader& reader)
+{
+    const auto bits = reader.bitsPerSample;
+    const bool knownDepth = bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    return knownDepth && (std::uint64_t) reader.numChannels * bits / 8 <= 5760;
+}
+
+/** How many frames of the format's sample data the file holds: the framework maps the data
+    region of the file, clipped to the file's real size. -1 when the format cannot say. */
+juce::int64 framesHeldByFile (juce::AudioFormat& format, const juce::File& file)
+{
+    std::unique_ptr<juce::MemoryMappedAudioFormatReader> mapped (format.createMemoryMappedReader (file));
+    if (mapped == nullptr)
+        return -1;
+    if (mapped->lengthInSamples <= 0 || ! mapped->mapEntireFile())
+        return 0;
+    return mapped->getMappedSection().getEnd();
+}
+} // namespace
+
+TruncationCheckedReader::TruncationCheckedReader (std::unique_ptr<juce::AudioFormatReader> wrapped, juce::int64 framesInFile)
+    : juce::AudioFormatReader (nullptr, wrapped->getFormatName()),
+      inner (std::move (wrapped))
+{
+    copyProperties (*inner, *this);
+    framesPresent = std::clamp<juce::int64> (framesInFile, 0, lengthInSamples);
+}
+
+std::unique_ptr<juce::AudioFormatReader> TruncationCheckedReader::open (juce::AudioFormat& format, const juce::File& file)
+{
+    auto stream = file.createInputStream();
+    if (stream == nullptr)
+        return nullptr;
+
+    std::unique_ptr<juce::AudioFormatReader> reader (format.createReaderFor (stream.release(), true));
+    if (reader == nullptr || ! isReadableShape (*reader))
+        return nullptr;
+
+    const auto held = framesHeldByFile (format, file);
+    if (held < 0)
+        return reader;
+    return std::make_unique<TruncationCheckedReader> (std::move (reader), held);
+}
+
+bool TruncationCheckedReader::readSamples (int* const* destChannels, int numDestChannels, int startOffsetInDestBuffer,
+                                           juce::int64 startSampleInFile, int numSamples)
+{
+    if (isTruncated() && startSampleInFile + numSamples > framesPresent)
+        return false;
+
+    return inner->readSamples (destChannels, numDestChannels, startOffsetInDestBuffer, startSampleInFile, numSamples);
+}
+} // namespace vantrel

@@ -1,0 +1,79 @@
+#include "audio/output/DeviceCatalogue.h"
+
+#include "platform/AlsaPcmList.h"
+
+namespace vantrel
+{
+namespace
+{
+const char* const jackTypeName = "JACK";
+const char* const alsaTypeName = "ALSA";
+} // namespace
+
+juce::StringArray outputTypeNames()
+{
+    juce::StringArray names;
+    for (const char* kind : { jackTypeName, alsaTypeName })
+        if (auto type = createOutputType (kind))
+            names.add (type->getTypeName());
+    return names;
+}
+
+std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& typeName)
+{
+    std::unique_ptr<juce::AudioIODeviceType> type;
+    if (typeName == jackTypeName)
+        type.reset (juce::AudioIODeviceType::createAudioIODeviceType_JACK());
+    else if (typeName.isEmpty() || typeName == alsaTypeName)
+        type.reset (juce::AudioIODeviceType::createAudioIODeviceType_ALSA());
+    return type;
+}
+
+std::vector<OutputDeviceSettings> alignAlsaDevices (const juce::StringArray& frameworkNames,
+                                                    juce::StringArray names, const juce::StringArray& ids)
+{
+    names.appendNumbersToDuplicates (false, true);
+    if (names != frameworkNames || names.size() != ids.size())
+        return {};
+    std::vector<OutputDeviceSettings> devices;
+    for (int i = 0; i < names.size(); ++i)
+        devices.push_back ({ alsaTypeName, names[i], ids[i], 0.0, 0, 0 });
+    return devices;
+}
+
+std::vector<OutputDeviceSettings> listAudioDevices (juce::AudioIODeviceType& type)
+{
+    type.scanForDevices();
+    const auto frameworkNames = type.getDeviceNames (false);
+    std::vector<OutputDeviceSettings> devices;
+
+    // JACK's clients keep their names; so does any other type: the id is the kind and the name.
+    if (type.getTypeName() != alsaTypeName)
+    {
+        for (const auto& name : frameworkNames)
+            devices.push_back ({ type.getTypeName(), name, type.getTypeName() + ":" + name, 0.0, 0, 0 });
+        return devices;
+    }
+
+    juce::StringArray names, ids;
+    for (const auto& pcm : platform::listAlsaPcmOutputs())
+    {
+        names.add (juce::String::fromUTF8 (pcm.name.c_str()));
+        ids.add (juce::String::fromUTF8 (pcm.id.c_str()));
+    }
+    return alignAlsaDevices (frameworkNames, names, ids);
+}
+
+int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<OutputDeviceSettings>& devices)
+{
+    const auto frameworkNames = type.getDeviceNames (false);
+    const int frameworkIndex = type.getDefaultDeviceIndex (false);
+    if (frameworkIndex < 0 || frameworkIndex >= frameworkNames.size())
+        return -1;
+    const auto& defaultName = frameworkNames[frameworkIndex];
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].name == defaultName)
+            return static_cast<int> (i);
+    return -1;
+}
+} // namespace vantrel

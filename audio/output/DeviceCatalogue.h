@@ -1,0 +1,35 @@
+#pragma once
+
+#include "audio/output/OutputDeviceSettings.h"
+
+#include <juce_audio_devices/juce_audio_devices.h>
+
+#include <memory>
+#include <vector>
+
+namespace vantrel
+{
+/** The output kinds offered, in order: "JACK", then "ALSA". A kind whose device type cannot be
+    created is left out. Message thread. */
+juce::StringArray outputTypeNames();
+
+/** A fresh device type for a kind: "JACK" gives the JACK type; "ALSA" or an empty name gives the
+    ALSA type; any other name gives null. A fresh type rescans (a held ALSA type never does).
+    Message thread. */
+std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& typeName);
+
+/** Scans `type` and lists its output devices with a stable id each: "JACK:" + the client's name
+    for JACK (the kind, ":" and the name for any other type); for ALSA the PCM's own id,
+    recomputed from alsa-lib in the framework's order and numbering. When the recomputed names do
+    not line up with the type's own list, the list is empty. Never fails. Message thread. */
+std::vector<OutputDeviceSettings> listAudioDevices (juce::AudioIODeviceType& type);
+
+/** The index in `devices` of the device the scanned `type` names as its default output, found by
+    name (the catalogue may leave devices of the type's own list out); -1 when it is not listed. */
+int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<OutputDeviceSettings>& devices);
+
+/** The same listing for ALSA from given (name, id) pairs in the framework's order: the names are
+    numbered as the framework numbers duplicates and must equal `frameworkNames`. */
+std::vector<OutputDeviceSettings> alignAlsaDevices (const juce::StringArray& frameworkNames,
+                                                    juce::StringArray names, const juce::StringArray& ids);
+} // namespace vantrel

@@ -1,0 +1,69 @@
+#include "audio/output/DiagnosticsWriter.h"
+
+#include "session/AtomicFileWriter.h"
+
+namespace vantrel
+{
+DiagnosticsWriter::DiagnosticsWriter()
+    : thread ([this] { run(); })
+{
+}
+
+DiagnosticsWriter::~DiagnosticsWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        quit = true;
+    }
+    wake.notify_all();
+    thread.join();
+}
+
+void DiagnosticsWriter::setPath (const juce::File& file)
+{
+    path = file;
+}
+
+bool DiagnosticsWriter::tick (uint32_t nowMs, const std::function<juce::var()>& build)
+{
+    if (path == juce::File() || static_cast<int32_t> (nowMs - lastWriteMs) < periodMs)
+        return false;
+    lastWriteMs = nowMs;
+    auto text = juce::JSON::toString (build(), false, 15);
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        pendingFile = path;
+        pendingText = std::move (text);
+        hasPending = true;
+    }
+    wake.notify_all();
+    return true;
+}
+
+void DiagnosticsWriter::waitUntilIdle()
+{
+    std::unique_lock<std::mutex> lock (mutex);
+    wake.wait (lock, [this] { return ! hasPending && ! writing; });
+}
+
+void DiagnosticsWriter::run()
+{
+    std::unique_lock<std::mutex> lock (mutex);
+    for (;;)
+    {
+        wake.wait (lock, [this] { return quit || hasPending; });
+        if (! hasPending)
+            return;
+        const auto file = pendingFile;
+        const auto text = pendingText;
+        hasPending = false;
+        writing = true;
+        lock.unlock();
+        // Nothing reads the file back, so a failed write only waits for the next period.
+        writeFileAtomically (file, text, true);
+        lock.lock();
+        writing = false;
+        wake.notify_all();
+    }
+}
+} // namespace vantrel

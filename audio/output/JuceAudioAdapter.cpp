@@ -1,0 +1,475 @@
+#include "audio/output/JuceAudioAdapter.h"
+
+#include "audio/media/MediaTexts.h"
+#include "session/CatalogValidation.h"
+
+#include <cmath>
+#include <set>
+
+namespace vantrel
+{
+using orvane::audio::EngineCommand;
+using orvane::audio::EngineCommandKind;
+using orvane::audio::SinkAnswer;
+
+namespace
+{
+const char* const rackBusyText = "VSTを準備中です。READYを保持しています";
+const char* const notRegisteredText = "音源の登録がありません";
+const char* const relinkText = "音源参照が変わりました。再リンクが必要です";
+const char* const memoryLimitText = "再生用メモリ上限のため開始を保留しました";
+const char* const rackSavingText = "VST設定を保存中です。READYを保持しています";
+const char* const ringFullText = "音声命令が混雑しています";
+const char* const preparingText = "音源を準備中です";
+
+bool isTrackStartOfMain (int kind)
+{
+    return kind == EngineCommandKind::goFromSilence || kind == EngineCommandKind::goHandOver
+           || kind == EngineCommandKind::goFromPause;
+}
+} // namespace
+
+std::string padMediaKey (int bank, int pad)
+{
+    return "pad-" + std::to_string (bank) + "-" + std::to_string (pad);
+}
+
+JuceAudioAdapter::JuceAudioAdapter()
+    : JuceAudioAdapter (MediaLoader::LoadFunction {}, MasterVstRack::Clock {})
+{
+}
+
+JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, MasterVstRack::Clock rackClock)
+    : rack (rackClock ? std::make_unique<MasterVstRack> (std::move (rackClock)) : std::make_unique<MasterVstRack>()),
+      loader (load ? MediaLoader (std::move (load)) : MediaLoader()),
+      deviceType (nullptr)
+{
+    engine.prepare (currentRate);
+    retired.reserve (8);
+}
+
+JuceAudioAdapter::~JuceAudioAdapter()
+{
+    stopOffline();
+    closeDevice();
+    running.store (false);
+    engine.applyPending();
+    rack->setPlaybackActive (false);
+    loader.stop();
+    rack->stop();
+}
+
+// ---- commands ---------------------------------------------------------------------------------------
+
+bool JuceAudioAdapter::pushCommand (EngineCommand command)
+{
+    return engine.push (command);
+}
+
+bool JuceAudioAdapter::pushAndDrainWhenIdle (EngineCommand command)
+{
+    if (! engine.push (command))
+        return false;
+    if (deviceIdle())
+        engine.applyPending();
+    return true;
+}
+
+int JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
+{
+    using Kind = orvane::audio::AudioCommandKind;
+    try
+    {
+        const auto key = command.sourceKey.value_or (std::string());
+        const bool idleAllowed = command.kind == Kind::stopMain || command.kind == Kind::stopOutgoing
+                                 || command.kind == Kind::mainEnded || command.kind == Kind::seekMain;
+        if (! running.load() && ! (device == nullptr && idleAllowed))
+            return SinkAnswer::refused;
+
+        const auto answer = [] (bool ok) { return ok ? SinkAnswer::accepted : SinkAnswer::refused; };
+        EngineCommand engineCommand;
+        engineCommand.kind = EngineCommandKind::stopVoice;
+        switch (command.kind)
+        {
+            case Kind::goFromSilence:     return answer (startMedia (key, EngineCommandKind::goFromSilence, 1, command.playToken));
+            case Kind::goHandOver:        return answer (startMedia (key, EngineCommandKind::goHandOver, 1, command.playToken));
+            case Kind::goBesideOutgoing:  return answer (startMedia (key, EngineCommandKind::goBesideOutgoing, 1, command.playToken));
+            case Kind::goRestartMain:     return answer (startMedia (key, EngineCommandKind::startTrackVoice, 1, command.playToken));
+            case Kind::goRestartOutgoing: return answer (startMedia (key, EngineCommandKind::startTrackVoice, 0, command.playToken));
+            case Kind::goFromPause:       return answer (startMedia (key, EngineCommandKind::goFromPause, 1, command.playToken));
+            case Kind::stopMain:
+                engineCommand.voice = 1;
+                break;
+            case Kind::stopOutgoing:
+                engineCommand.voice = 0;
+                break;
+            case Kind::mainEnded:
+            {
+                const auto status = voiceStatus (0);
+                if (status.playToken == slots[0].playToken && ! status.playing)
+                    return SinkAnswer::accepted;
+                engineCommand.voice = 0;
+                break;
+            }
+            case Kind::togglePause:
+                engineCommand.kind = EngineCommandKind::togglePause;
+                engineCommand.voice = 1;
+                break;
+            case Kind::seekMain:
+                if (! std::isfinite (command.seconds) || std::abs (command.seconds) > 86400.0)
+                    return SinkAnswer::refused;
+                engineCommand.kind = EngineCommandKind::seek;
+                engineCommand.voice = 1;
+                engineCommand.frames = static_cast<std::int64_t> (currentRate * command.seconds);
+                break;
+            default:
+                return SinkAnswer::refused;
+        }
+        return answer (running.load() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
+    }
+    catch (...)
+    {
+        return SinkAnswer::refused;
+    }
+}
+
+int JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& command)
+{
+    try
+    {
+        if (! running.load())
+            return SinkAnswer::refused;
+        if (command.kind == orvane::audio::PadAudioCommandKind::stopAll)
+        {
+            EngineCommand stop;
+            stop.kind = EngineCommandKind::stopAllPads;
+            return pushCommand (stop) ? SinkAnswer::accepted : SinkAnswer::refused;
+        }
+        const auto index = padIndex (command.bank, command.pad);
+        if (! index)
+            return SinkAnswer::refused;
+        const auto token = ++padTokenCounter;
+        return startMedia (padMediaKey (command.bank, command.pad), EngineCommandKind::startPadVoice, *index + 2, token)
+                   ? SinkAnswer::accepted : SinkAnswer::refused;
+    }
+    catch (...)
+    {
+        return SinkAnswer::refused;
+    }
+}
+
+// ---- starts -----------------------------------------------------------------------------------------
+
+bool JuceAudioAdapter::refuseStart (const char* text)
+{
+    lastErrorText = juce::String::fromUTF8 (text);
+    return false;
+}
+
+bool JuceAudioAdapter::hasPcmAtRate (const MediaEntry& entry) const
+{
+    return entry.media != nullptr && entry.media->pcm != nullptr && entry.media->pcm->sampleRate == currentRate;
+}
+
+bool JuceAudioAdapter::mayRetryFailedLoad (const MediaEntry& entry) const
+{
+    // A failure that says the file changed stays until the media is registered anew; any other
+    // failure (a read error, a busy disk) is tried again while the file is what was registered.
+    const auto& error = entry.media->error;
+    for (const char* changed : { mediatext::fileMissing, mediatext::changedSinceRegistration, mediatext::changedWhileLoading })
+        if (error == juce::String::fromUTF8 (changed))
+            return false;
+    const juce::File file (entry.audioPath);
+    return file.existsAsFile() && readFileSignature (file) == entry.signature;
+}
+
+void JuceAudioAdapter::enqueueLoad (MediaEntry& entry)
+{
+    MediaLoadRequest request;
+    request.key = entry.key;
+    request.path = juce::File (entry.audioPath);
+    request.waveformCachePath = entry.waveformCachePath.isEmpty() ? juce::File() : juce::File (entry.waveformCachePath);
+    request.signature = entry.signature;
+    request.rate = currentRate;
+    request.serial = mediaSerial + 1;
+    loader.enqueue (std::move (request));
+    entry.requestRate = currentRate;
+    entry.serial = ++mediaSerial;
+    entry.pending = true;
+}
+
+std::uint64_t JuceAudioAdapter::bytesInPlay (const MediaEntry& candidate) const
+{
+    std::set<const PreparedPcm*> counted;
+    std::uint64_t total = 0;
+    const auto add = [&] (const std::shared_ptr<LoadedMedia>& m) {
+        if (m != nullptr && m->pcm != nullptr && counted.insert (m->pcm.get()).second)
+            total += m->pcm->byteSize();
+    };
+    for (const auto& slot : slots)
+        add (slot.media);
+    for (const auto& r : retired)
+        add (r.media);
+    add (candidate.media);
+    return total;
+}
+
+void JuceAudioAdapter::retire (std::shared_ptr<LoadedMedia>& retiring) noexcept
+{
+    if (retiring == nullptr)
+        return;
+    // Room was reserved before the push, so this append cannot allocate.
+    retired.push_back ({ std::move (retiring), engine.lastPushedSerial() });
+    retiring.reset();
+}
+
+bool JuceAudioAdapter::startMedia (const std::string& key, int engineKind, int voice, std::int64_t playToken)
+{
+    if (voice < 0 || voice >= numVoices)
+        return refuseStart (notRegisteredText);
+    if (rack->isBusy())
+        return refuseStart (rackBusyText);
+    const auto found = media.find (key);
+    if (found == media.end())
+        return refuseStart (notRegisteredText);
+    auto& entry = found->second;
+    entry.lastUse = ++useCounter;
+
+    if (entry.pending && entry.requestRate == currentRate)
+        loader.prioritize (key);
+    else if (entry.media == nullptr || (! entry.media->failed() && ! hasPcmAtRate (entry)))
+    {
+        enqueueLoad (entry);
+        loader.prioritize (key);
+    }
+
+    if (! hasPcmAtRate (entry))
+        return refuseStart (entry.media != nullptr && entry.media->failed() ? entry.media->error.toRawUTF8() : preparingText);
+
+    const juce::File file (entry.audioPath);
+    if (! file.existsAsFile() || readFileSignature (file) != entry.signature)
+        return refuseStart (relinkText);
+
+    const auto& pcm = entry.media->pcm;
+    const std::int64_t startFrame = (voice <= 1 && autoCue) ? pcm->cueFrame : 0;
+    if (bytesInPlay (entry) > pcmLimits.playing)
+        return refuseStart (memoryLimitText);
+
+    // Everything that can allocate or throw happens before the engine takes the command; after
+    // the push only moves and swaps follow.
+    retired.reserve (retired.size() + 2);
+    const bool copiesMainToOutgoing = isTrackStartOfMain (engineKind);
+    VoiceSlot newTarget { key, entry.media, playToken };
+    VoiceSlot newOutgoing = copiesMainToOutgoing ? slots[1] : VoiceSlot {};
+
+    if (! rack->tryMarkPlaybackActive())
+        return refuseStart (rackSavingText);
+
+    EngineCommand command;
+    command.kind = engineKind;
+    command.pcm = pcm.get();
+    command.playToken = playToken;
+    command.frames = startFrame;
+    command.voice = voice;
+    command.gainDb = entry.gainDb;
+    command.stopOutgoingAtEnd = true;
+    command.coefficients = orvane::audio::designEq (entry.eq, currentRate);
+    command.playlistCoefficients = orvane::audio::designEq (playlistEq, currentRate);
+    command.playlistGainDb = playlistGainDb;
+    command.sampleRate = currentRate;
+    if (! engine.push (command))
+        return refuseStart (ringFullText);
+
+    if (copiesMainToOutgoing)
+    {
+        retire (slots[0].media);
+        std::swap (slots[0], newOutgoing);
+    }
+    retire (slots[(size_t) voice].media);
+    std::swap (slots[(size_t) voice], newTarget);
+    lastErrorText.clear();
+    return true;
+}
+
+// ---- media registry -----------------------------------------------------------------------------
+
+void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String& audioPath, const FileSignature& signature,
+                                      float gainDb, const juce::String& waveformCachePath, const EqSettings& eq)
+{
+    auto found = media.find (key);
+    if (found == media.end())
+        found = media.emplace (key, MediaEntry {}).first;
+    auto& entry = found->second;
+    if (entry.audioPath != audioPath || entry.signature != signature)
+    {
+        entry.key = key;
+        entry.audioPath = audioPath;
+        entry.waveformCachePath = waveformCachePath;
+        entry.signature = signature;
+        entry.requestRate = currentRate;
+        entry.serial = ++mediaSerial;
+        entry.media.reset();
+        entry.pending = false;
+    }
+    entry.gainDb = clampGainDb (gainDb);
+    if (entry.eq != eq)
+    {
+        entry.eq = eq;
+        for (int v = 0; v < 2; ++v)
+            if (slots[(size_t) v].key == key)
+                trackEqRetry[(size_t) v] = true;
+    }
+}
+
+void JuceAudioAdapter::requestPrepare (const std::string& key, bool urgent)
+{
+    const auto found = media.find (key);
+    if (found == media.end())
+        return;
+    auto& entry = found->second;
+    entry.lastUse = ++useCounter;
+    const bool failed = entry.media != nullptr && entry.media->failed();
+    const bool blockedByFailure = failed && ! mayRetryFailedLoad (entry);
+    const bool needsRequest = ! entry.pending || entry.requestRate != currentRate;
+    if (needsRequest && ! blockedByFailure && ! hasPcmAtRate (entry))
+        enqueueLoad (entry);
+    if (urgent)
+        loader.prioritize (key);
+}
+
+void JuceAudioAdapter::adoptLoadResults()
+{
+    for (auto& result : loader.takeResults())
+    {
+        const auto found = media.find (result.request.key);
+        if (found == media.end() || found->second.serial != result.request.serial)
+            continue;
+        found->second.media = std::move (result.media);
+        found->second.pending = false;
+    }
+}
+
+// ---- gain and EQ ------------------------------------------------------------------------------------
+
+void JuceAudioAdapter::setMediaGain (const std::string& key, float gainDb)
+{
+    const auto clamped = clampGainDb (gainDb);
+    const auto found = media.find (key);
+    if (found != media.end())
+    {
+        if (found->second.gainDb == clamped)
+            return;
+        found->second.gainDb = clamped;
+    }
+    for (int v = 0; v < numVoices; ++v)
+    {
+        if (slots[(size_t) v].key != key)
+            continue;
+        EngineCommand command;
+        command.kind = EngineCommandKind::setVoiceGain;
+        command.voice = v;
+        command.gainDb = clamped;
+        gainRetry[(size_t) v] = ! pushAndDrainWhenIdle (command);
+    }
+}
+
+void JuceAudioAdapter::setMediaEq (const std::string& key, const EqSettings& eq)
+{
+    const auto found = media.find (key);
+    if (found != media.end() && found->second.eq != eq)
+        found->second.eq = eq;
+    for (int v = 0; v < 2; ++v)
+        if (slots[(size_t) v].key == key)
+            trackEqRetry[(size_t) v] = true;
+}
+
+void JuceAudioAdapter::setPlaylistEq (const EqSettings& eq, float gainDb)
+{
+    if (eq == playlistEq && gainDb == playlistGainDb)
+        return;
+    playlistEq = eq;
+    playlistGainDb = gainDb;
+    playlistEqDirty = true;
+}
+
+void JuceAudioAdapter::setMasterEq (const EqSettings& eq)
+{
+    if (eq == masterEq)
+        return;
+    masterEq = eq;
+    masterEqDirty = true;
+}
+
+void JuceAudioAdapter::releasePad (int bank, int pad)
+{
+    const auto index = padIndex (bank, pad);
+    if (! index)
+        return;
+    auto& slot = slots[(size_t) (*index + 2)];
+    if (slot.media == nullptr)
+        return;
+    retired.reserve (retired.size() + 1);
+    retire (slot.media);
+    slot.key.clear();
+    slot.playToken = 0;
+}
+
+// ---- queries ----------------------------------------------------------------------------------------
+
+std::shared_ptr<LoadedMedia> JuceAudioAdapter::loadedMedia (const std::string& key) const
+{
+    const auto found = media.find (key);
+    return found == media.end() ? nullptr : found->second.media;
+}
+
+std::shared_ptr<LoadedMedia> JuceAudioAdapter::voiceMedia (int voice) const
+{
+    return voice >= 0 && voice < numVoices ? slots[(size_t) voice].media : nullptr;
+}
+
+std::int64_t JuceAudioAdapter::voiceToken (int voice) const
+{
+    return voice >= 0 && voice < numVoices ? slots[(size_t) voice].playToken : 0;
+}
+
+orvane::audio::VoiceStatus JuceAudioAdapter::voiceStatus (int voice)
+{
+    if (voice < 0 || voice >= numVoices)
+        return {};
+    const auto status = engine.voiceStatus (voice);
+    if (status.playToken != 0)
+        statusCache[(size_t) voice] = status;
+    return statusCache[(size_t) voice];
+}
+
+std::int64_t JuceAudioAdapter::eqTargetPlayToken (const std::string& target)
+{
+    std::int64_t result = 0;
+    const auto sounds = [] (const orvane::audio::VoiceStatus& s) { return s.playing && ! s.paused; };
+    if (target == "@playlist")
+    {
+        const bool any = sounds (voiceStatus (0)) | sounds (voiceStatus (1));
+        result = any ? -2 : 0;
+    }
+    else if (target == "@master")
+    {
+        bool any = false;
+        for (int v = 0; v < numVoices; ++v)
+            any = sounds (voiceStatus (v)) || any;
+        result = any ? -1 : 0;
+    }
+    else if (! target.empty())
+    {
+        for (int v = 0; v < 2; ++v)
+        {
+            if (target != slots[(size_t) v].key)
+                continue;
+            const auto s = voiceStatus (v);
+            if (sounds (s) && s.playToken == slots[(size_t) v].playToken)
+                result = s.playToken;
+        }
+    }
+    engine.analyzerTap().setSourceSelection (static_cast<std::intptr_t> (result));
+    return result;
+}
+} // namespace vantrel

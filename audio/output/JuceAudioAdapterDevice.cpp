@@ -1,0 +1,349 @@
+// The device side of the adapter: opening, closing, loss, reopening and the device callbacks.
+#include "audio/output/JuceAudioAdapter.h"
+
+#include "audio/output/DeviceCatalogue.h"
+#include "platform/ThreadPriority.h"
+
+#include <cmath>
+
+namespace vantrel
+{
+namespace
+{
+juce::String text (const char* utf8)  { return juce::String::fromUTF8 (utf8); }
+
+const char* const settingsErrorText = "出力先設定エラー。出力先を明示選択してください";
+const char* const typeUnsupportedText = "保存した出力方式に対応していません";
+const char* const chooseOutputText = "出力先を選択してください";
+const char* const noSuchOutputText = "指定された出力先がありません";
+const char* const cannotCreateText = "出力先を作成できません";
+const char* const jackInitText = "JACKを初期化できません: ";
+const char* const noInfoText = "出力情報を取得できません";
+const char* const rateUnsupportedText = "選択したサンプルレートに対応していません: ";
+const char* const heldRateText = "保持中のサンプルレートで出力先を復帰できません";
+const char* const noPairText = "選択した出力チャンネルがありません";
+const char* const noChannelsText = "出力チャンネルがありません";
+const char* const bufferUnsupportedText = "選択したバッファーサイズに対応していません";
+const char* const didNotStartText = "出力先が開始しませんでした";
+const char* const rateChangedText = "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください";
+const char* const disconnectedText = "出力先が切断されました。プレイリストは一時停止、PADは停止しました";
+} // namespace
+
+StoreResult JuceAudioAdapter::failOpen (const juce::String& message)
+{
+    lastErrorText = message;
+    return StoreResult::failure (message);
+}
+
+StoreResult JuceAudioAdapter::openOutput (const OutputDeviceSettings& settings, bool readCleanly)
+{
+    autoReopen = readCleanly;
+    outputSettings = settings;
+    if (! readCleanly)
+        return failOpen (text (settingsErrorText));
+    // The held type stays until its device is replaced: a JUCE device calls back into its type.
+    const auto type = createDeviceType (settings.type);
+    if (type == nullptr)
+        return failOpen (text (typeUnsupportedText));
+    if (settings.id.isEmpty())
+    {
+        const auto devices = listAudioDevices (*type);
+        if (! devices.empty())
+        {
+            // The framework's default is found by name: the catalogue may leave devices out.
+            const int index = defaultOutputDeviceIndex (*type, devices);
+            if (index >= 0)
+                outputSettings = devices[(size_t) index];
+        }
+    }
+    return openDevice (false);
+}
+
+StoreResult JuceAudioAdapter::selectOutput (const OutputDeviceSettings& settings)
+{
+    if (settings.type.isEmpty() || settings.id.isEmpty())
+        return failOpen (text (chooseOutputText));
+    stopAndDeleteDevice();
+    outputSettings = settings;
+    autoReopen = true;
+    return openDevice (false);
+}
+
+StoreResult JuceAudioAdapter::openDevice (bool resume)
+{
+    // A fresh type rescans (a held ALSA type never sees a new card). It replaces the held type
+    // only together with the device, since a JUCE device calls back into the type that made it.
+    auto freshType = createDeviceType (outputSettings.type);
+    if (freshType == nullptr)
+        return failOpen (text (typeUnsupportedText));
+    const auto devices = listAudioDevices (*freshType);
+    const auto match = std::find_if (devices.begin(), devices.end(), [this] (const OutputDeviceSettings& d) {
+        return d.type == outputSettings.type && d.id == outputSettings.id;
+    });
+    if (match == devices.end())
+        return failOpen (text (noSuchOutputText));
+    outputSettings.name = match->name;
+
+    std::unique_ptr<juce::AudioIODevice> created (freshType->createDevice (outputSettings.name, {}));
+    if (created == nullptr)
+        return failOpen (text (cannotCreateText));
+
+    const auto rates = created->getAvailableSampleRates();
+    if (outputSettings.type == "JACK" && rates.isEmpty())
+    {
+        const auto error = created->open ({}, {}, outputSettings.sampleRate, outputSettings.bufferSize);
+        created->close();
+        return failOpen (text (jackInitText) + (error.isNotEmpty() ? error : text (noInfoText)));
+    }
+    if (created->getLastError().isNotEmpty())
+        return failOpen (created->getLastError());
+
+    double rate = 0.0;
+    if (resume)
+        rate = currentRate.load();
+    else if (outputSettings.sampleRate > 0.0)
+        rate = outputSettings.sampleRate;
+    else if (rates.contains (48000.0))
+        rate = 48000.0;
+    else if (rates.contains (44100.0))
+        rate = 44100.0;
+    else if (! rates.isEmpty())
+        rate = rates[0];
+    if (! resume && outputSettings.sampleRate > 0.0 && ! rates.contains (rate))
+    {
+        juce::StringArray offered;
+        for (const auto r : rates)
+            offered.add (juce::String (r));
+        return failOpen (text (rateUnsupportedText) + juce::String (rate) + " Hz / " + offered.joinIntoString (", "));
+    }
+    if (resume && ! rates.contains (rate))
+        return failOpen (text (heldRateText));
+
+    const int channelCount = created->getOutputChannelNames().size();
+    const int first = outputSettings.outputPair * 2;
+    if (first >= channelCount || (channelCount > 1 && first + 1 >= channelCount))
+        return failOpen (text (channelCount == 0 ? noChannelsText : noPairText));
+    juce::BigInteger outputs;
+    outputs.setRange (first, std::min (channelCount - first, 2), true);
+
+    int buffer = created->getDefaultBufferSize();
+    if (outputSettings.bufferSize > 0)
+    {
+        if (! created->getAvailableBufferSizes().contains (outputSettings.bufferSize))
+            return failOpen (text (bufferUnsupportedText));
+        buffer = outputSettings.bufferSize;
+    }
+
+    const auto openError = created->open ({}, outputs, rate, buffer);
+    if (openError.isNotEmpty())
+        return failOpen (openError);
+
+    stopAndDeleteDevice();
+    device = std::move (created);
+    deviceType = std::move (freshType);
+    outputName = device->getName();
+    deviceLost.store (false);
+    watchedCallbacks = -1;
+    priorityPromoted.store (outputSettings.type != "ALSA");
+    device->start (this);
+    if (device->isPlaying() && callbackReady.load())
+    {
+        running.store (true);
+        lastErrorText.clear();
+        return StoreResult::success();
+    }
+    stopAndDeleteDevice();
+    return failOpen (text (didNotStartText));
+}
+
+void JuceAudioAdapter::stopAndDeleteDevice()
+{
+    if (device == nullptr)
+        return;
+    changingDevice.store (true);
+    running.store (false);
+    device->stop();
+    device->close();
+    device.reset();
+    callbackReady.store (false);
+    engine.applyPending();
+    changingDevice.store (false);
+}
+
+void JuceAudioAdapter::closeDevice()
+{
+    stopAndDeleteDevice();
+    releaseLostDevice (true);
+    rack->setPlaybackActive (false);
+}
+
+bool JuceAudioAdapter::callbackStalled()
+{
+    // JUCE's ALSA thread ends on a write error without telling anyone: a callback counter that
+    // stops moving while the device should run is a lost device.
+    if (device == nullptr || ! running.load())
+    {
+        watchedCallbacks = -1;
+        return false;
+    }
+    const auto now = millisecondCounter();
+    const auto count = stats.callbacks.load();
+    if (count != watchedCallbacks)
+    {
+        watchedCallbacks = count;
+        watchedSinceMs = now;
+        return false;
+    }
+    const double rate = std::max (currentRate.load(), 1.0);
+    const auto limitMs = std::max (500.0, 4000.0 * bufferSize.load() / rate);
+    return static_cast<std::int32_t> (now - watchedSinceMs) > static_cast<std::int32_t> (limitMs);
+}
+
+void JuceAudioAdapter::releaseLostDevice (bool force)
+{
+    // JACK closes a lost device from its own shutdown thread and reports the stop only at the
+    // end: the device is deleted half a second later, never while that thread may still use it.
+    if (lostDevice == nullptr || (! force && static_cast<std::int32_t> (millisecondCounter() - lostDeviceSinceMs) < 500))
+        return;
+    lostDevice->stop();
+    lostDevice->close();
+    lostDevice.reset();
+    lostDeviceType.reset();
+    retiringDevice.store (false);
+}
+
+bool JuceAudioAdapter::handleDeviceLoss()
+{
+    releaseLostDevice (false);
+    const bool stalled = callbackStalled();
+    const bool lost = deviceLost.exchange (false);
+    if (! lost && ! stalled && ! (device != nullptr && ! device->isPlaying()))
+        return false;
+    if (device == nullptr && ! lost)
+        return false;
+    running.store (false);
+    // A stalled device's thread may wake at any moment: the engine's ring is drained below only
+    // once no block of it is in flight.
+    stopRendering();
+    if (device != nullptr)
+    {
+        releaseLostDevice (true);
+        retiringDevice.store (true);
+        lostDevice = std::move (device);
+        lostDeviceType = std::move (deviceType);
+        lostDeviceSinceMs = millisecondCounter();
+    }
+    engine.applyPending();
+    watchedCallbacks = -1;
+    stats.countConfirmedLoss();
+    lastErrorText = text (rateChangePending.exchange (false) ? rateChangedText : disconnectedText);
+    lastReopenAttemptMs = millisecondCounter();
+    return true;
+}
+
+std::vector<OutputDeviceSettings> JuceAudioAdapter::listOutputDevices (const OutputDeviceSettings& settings) const
+{
+    const auto type = createDeviceType (settings.type);
+    return type != nullptr ? listAudioDevices (*type) : std::vector<OutputDeviceSettings> {};
+}
+
+JuceAudioAdapter::DeviceCapabilities JuceAudioAdapter::deviceCapabilities (const OutputDeviceSettings& settings) const
+{
+    DeviceCapabilities capabilities;
+    const auto read = [&capabilities] (juce::AudioIODevice& d) {
+        capabilities.sampleRates = d.getAvailableSampleRates();
+        capabilities.bufferSizes = d.getAvailableBufferSizes();
+        capabilities.outputChannelNames = d.getOutputChannelNames();
+    };
+    if (device != nullptr && settings.type == outputSettings.type && settings.id == outputSettings.id)
+    {
+        read (*device);
+        return capabilities;
+    }
+    const auto type = createDeviceType (settings.type);
+    if (type == nullptr)
+        return capabilities;
+    for (const auto& entry : listAudioDevices (*type))
+        if (entry.id == settings.id)
+            if (std::unique_ptr<juce::AudioIODevice> temporary { type->createDevice (entry.name, {}) })
+                read (*temporary);
+    return capabilities;
+}
+
+bool JuceAudioAdapter::showDriverControlPanel()
+{
+    return device != nullptr && device->hasControlPanel() && device->showControlPanel();
+}
+
+// ---- device callbacks -------------------------------------------------------------------------------
+
+void JuceAudioAdapter::audioDeviceIOCallbackWithContext (const float* const*, int, float* const* outputChannelData,
+                                                         int numOutputChannels, int numSamples,
+                                                         const juce::AudioIODeviceCallbackContext&)
+{
+    // JUCE's ALSA thread runs at normal priority: promote it once, where permitted.
+    if (! priorityPromoted.exchange (true))
+        platform::tryRealtimePriority();
+    renderBlock (outputChannelData, numOutputChannels, numSamples);
+}
+
+void JuceAudioAdapter::audioDeviceAboutToStart (juce::AudioIODevice* startingDevice)
+{
+    if (startingDevice == nullptr)
+        return;
+    const double rate = startingDevice->getCurrentSampleRate();
+    const int buffer = startingDevice->getCurrentBufferSizeSamples();
+    const bool rateChanged = std::abs (rate - currentRate.load()) > 0.1;
+    bool voiceSounds = false;
+    for (int v = 0; v < numVoices && ! voiceSounds; ++v)
+        voiceSounds = engine.voiceStatus (v).playing;
+
+    if (startingDevice->getLastError().isNotEmpty() || rate <= 0.0 || buffer <= 0 || (rateChanged && voiceSounds))
+    {
+        if (rateChanged && voiceSounds)
+        {
+            stats.countRateChangeGate();
+            rateChangePending.store (true);
+        }
+        callbackReady.store (false);
+        running.store (false);
+        deviceLost.store (true);
+        return;
+    }
+    // JACK's block is the server's; the rack block is the device buffer.
+    const int blockSize = buffer;
+    if (rateChanged || buffer != bufferSize.load() || stats.callbacks.load() == 0 || blockSize != rackBlockSize)
+    {
+        rackBlockSize = blockSize;
+        currentRate.store (rate);
+        bufferSize.store (buffer);
+        engine.prepare (rate);
+        rack->prepare (rate, blockSize);
+    }
+    driverLatency.store (startingDevice->getOutputLatencyInSamples());
+    if (deviceLost.exchange (false))
+        stats.countDriverRestart();
+    stats.forgetLastCallbackTime();
+    callbackReady.store (true);
+    running.store (true);
+}
+
+void JuceAudioAdapter::audioDeviceStopped()
+{
+    running.store (false);
+    callbackReady.store (false);
+    if (! changingDevice.load() && ! retiringDevice.load())
+    {
+        stats.countStopNotification();
+        deviceLost.store (true);
+    }
+}
+
+void JuceAudioAdapter::audioDeviceError (const juce::String&)
+{
+    stats.countDeviceError();
+    running.store (false);
+    callbackReady.store (false);
+    deviceLost.store (true);
+}
+} // namespace vantrel

@@ -1,0 +1,149 @@
+#pragma once
+
+// Shared helpers of the media-loading tests: fixtures made with sox and ffmpeg at test time,
+// requests for them, and measurements of a decoded tone (frequency, level) and of the offset
+// between two signals.
+
+#include "support/AudioTestSupport.h"
+#include "support/SignalMeasures.h"
+#include "audio/media/MediaRecords.h"
+
+#include <juce_core/juce_core.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace vantrel::testing
+{
+/** Runs a command line tool to its end; the combined output on failure. */
+inline ::testing::AssertionResult runTool (const juce::StringArray& command)
+{
+    juce::ChildProcess process;
+    if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
+        return ::testing::AssertionFailure() << "cannot start " << command[0];
+
+    const auto output = process.readAllProcessOutput();
+    process.waitForProcessToFinish (120000);
+    if (process.isRunning() || process.getExitCode() != 0)
+        return ::testing::AssertionFailure() << command.joinIntoString (" ") << " failed: " << output;
+    return ::testing::AssertionSuccess();
+}
+
+/** sox's options for a sample encoding of an uncompressed file. */
+enum class PcmEncoding { int16, int24, int32, float32 };
+
+inline juce::StringArray soxEncoding (PcmEncoding encoding)
+{
+    switch (encoding)
+    {
+        case PcmEncoding::int16:   return { "-e", "signed-integer", "-b", "16" };
+        case PcmEncoding::int24:   return { "-e", "signed-integer", "-b", "24" };
+        case PcmEncoding::int32:   return { "-e", "signed-integer", "-b", "32" };
+        case PcmEncoding::float32: return { "-e", "floating-point", "-b", "32" };
+    }
+    return {};
+}
+
+/** sox's synth effect arguments for a test tone: a sine per channel (1000 Hz left, 1500 Hz
+    right) at amplitude 0.5, seconds long, after leadSeconds of silence. */
+inline juce::StringArray toneEffects (int channels, double seconds, double leadSeconds = 0.0)
+{
+    juce::StringArray effects { "synth", juce::String (seconds, 6), "sine", "1000" };
+    if (channels == 2)
+        effects.addArray ({ "sine", "1500" });
+    effects.addArray ({ "vol", "0.5" });
+    if (leadSeconds > 0.0)
+        effects.addArray ({ "pad", juce::String (leadSeconds, 6) });
+    return effects;
+}
+
+/** Writes a file with sox from the "null" input and the given effects. */
+inline ::testing::AssertionResult soxSynth (const juce::File& out, int rate, int channels, PcmEncoding encoding,
+                                            const juce::StringArray& effects)
+{
+    juce::StringArray command { "sox", "-q", "-n", "-r", juce::String (rate), "-c", juce::String (channels) };
+    command.addArray (soxEncoding (encoding));
+    command.add (out.getFullPathName());
+    command.addArray (effects);
+    return runTool (command);
+}
+
+/** Transcodes with ffmpeg (mp3 through LAME, m4a through ffmpeg's AAC encoder). */
+inline ::testing::AssertionResult ffmpegEncode (const juce::File& in, const juce::File& out)
+{
+    const bool mp3 = out.hasFileExtension ("mp3");
+    return runTool ({ "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", in.getFullPathName(),
+                      "-c:a", mp3 ? "libmp3lame" : "aac", "-b:a", "192k", out.getFullPathName() });
+}
+
+/** How many frames ffmpeg decodes from a file (its own gapless handling). */
+inline std::int64_t ffmpegDecodedFrames (const juce::File& in, int channels, const juce::File& scratch)
+{
+    if (! runTool ({ "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", in.getFullPathName(), "-f", "s16le",
+                     "-acodec", "pcm_s16le", scratch.getFullPathName() }))
+        return -1;
+    return scratch.getSize() / (2 * channels);
+}
+
+inline MediaLoadRequest requestFor (const juce::File& file, double rate, const juce::File& cache = {})
+{
+    MediaLoadRequest request;
+    request.key = file.getFileNameWithoutExtension().toStdString();
+    request.path = file;
+    request.waveformCachePath = cache;
+    request.signature = readFileSignature (file);
+    request.rate = rate;
+    request.serial = 1;
+    return request;
+}
+
+/** The frequency of a steady tone over [begin, end), from the first and last upward zero
+    crossings (linearly interpolated) and the number of whole periods between them. */
+inline double toneFrequency (const std::vector<float>& signal, double rate, std::size_t begin, std::size_t end)
+{
+    end = std::min (end, signal.size());
+    double first = -1.0;
+    double last = -1.0;
+    int periods = -1;
+    for (std::size_t i = std::max<std::size_t> (begin, 1); i < end; ++i)
+        if (signal[i - 1] < 0.0f && signal[i] >= 0.0f)
+        {
+            const double at = (double) (i - 1) + signal[i - 1] / (double) (signal[i - 1] - signal[i]);
+            if (first < 0.0)
+                first = at;
+            last = at;
+            ++periods;
+        }
+    return periods > 0 ? periods * rate / (last - first) : 0.0;
+}
+
+/** The amplitude of a steady sine over [begin, end): its RMS times sqrt(2). */
+inline double toneAmplitude (const std::vector<float>& signal, std::size_t begin, std::size_t end)
+{
+    return orvane::audio::testing::rmsOver (signal, begin, end) * std::sqrt (2.0);
+}
+
+/** The lag (in samples, -maxLag..maxLag) at which b best matches a: b[i + lag] ~ a[i]. */
+inline int bestLag (const std::vector<float>& a, const std::vector<float>& b, int maxLag)
+{
+    int best = 0;
+    double bestScore = -1.0e300;
+    const auto n = (std::int64_t) std::min (a.size(), b.size());
+    for (int lag = -maxLag; lag <= maxLag; ++lag)
+    {
+        double score = 0.0;
+        for (std::int64_t i = maxLag; i < n - maxLag; ++i)
+            score += (double) a[(std::size_t) i] * (double) b[(std::size_t) (i + lag)];
+        if (score > bestScore)
+        {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best;
+}
+} // namespace vantrel::testing

@@ -1,0 +1,395 @@
+#include "audio/output/JuceAudioAdapter.h"
+#include "audio/media/MediaTexts.h"
+#include "session/CatalogValidation.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace
+{
+using orvane::audio::AudioCommand;
+using orvane::audio::PadAudioCommand;
+using vantrel::JuceAudioAdapter;
+
+constexpr float sampleValue = 0.25f;
+
+/** A load that makes one second of constant PCM at the requested rate, or fails with the text
+    scripted for the key (each scripted failure is used once). */
+struct ScriptedLoads
+{
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::string>> failures;
+    int loads = 0;
+
+    vantrel::MediaLoader::LoadFunction function()
+    {
+        return [this] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
+            auto media = std::make_shared<vantrel::LoadedMedia>();
+            std::lock_guard<std::mutex> lock (mutex);
+            ++loads;
+            auto& queued = failures[request.key];
+            if (! queued.empty())
+            {
+                media->error = juce::String::fromUTF8 (queued.front().c_str());
+                queued.erase (queued.begin());
+                return media;
+            }
+            auto pcm = std::make_shared<vantrel::PreparedPcm>();
+            pcm->left.assign ((size_t) request.rate, sampleValue);
+            pcm->right = pcm->left;
+            pcm->sampleRate = request.rate;
+            media->pcm = pcm;
+            return media;
+        };
+    }
+};
+
+class AdapterTest : public ::testing::Test
+{
+protected:
+    juce::File folder = juce::File::createTempFile ("adapter");
+    ScriptedLoads loads;
+    std::unique_ptr<JuceAudioAdapter> adapter;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE (folder.createDirectory());
+        adapter = std::make_unique<JuceAudioAdapter> (loads.function(), [] { return std::int64_t { 0 }; });
+        adapter->mixEngine().masterOutput().setEnabled (false);
+    }
+
+    void TearDown() override
+    {
+        adapter.reset();
+        folder.deleteRecursively();
+    }
+
+    void registerFile (const std::string& key, float gainDb = 0.0f)
+    {
+        const auto file = folder.getChildFile (juce::String (key) + ".wav");
+        ASSERT_TRUE (file.replaceWithText ("stand-in audio"));
+        adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), gainDb, {}, {});
+    }
+
+    /** Ticks until the key's media arrived (the loader runs on its own thread). */
+    void waitForMedia (const std::string& key)
+    {
+        for (int i = 0; i < 2000 && adapter->loadedMedia (key) == nullptr; ++i)
+        {
+            adapter->tick();
+            std::this_thread::sleep_for (std::chrono::milliseconds (2));
+        }
+        ASSERT_NE (adapter->loadedMedia (key), nullptr) << key;
+    }
+
+    void prepared (const std::string& key, float gainDb = 0.0f)
+    {
+        registerFile (key, gainDb);
+        adapter->requestPrepare (key, true);
+        waitForMedia (key);
+    }
+
+    static AudioCommand go (int kind, const std::string& key, std::int64_t token)
+    {
+        return { kind, key, 0.0, token };
+    }
+
+    /** The peak of the left channel over the last 512 of `frames` rendered frames. */
+    float renderTail (int frames)
+    {
+        std::vector<float> left ((size_t) frames), right ((size_t) frames);
+        adapter->renderOfflineFrames (frames, left.data(), right.data());
+        float peak = 0.0f;
+        for (int i = frames - 512; i < frames; ++i)
+            peak = std::max (peak, std::abs (left[(size_t) i]));
+        return peak;
+    }
+};
+
+TEST_F (AdapterTest, WithoutOutputGoIsRefusedButStopsAndSeeksTakeEffect)
+{
+    prepared ("row-1");
+    EXPECT_EQ (adapter->submit (go (0, "row-1", 11)), 2);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 2);
+    EXPECT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1);
+    EXPECT_EQ (adapter->submit (AudioCommand { 7, {}, 0.0, 0 }), 1);
+    EXPECT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 2);
+    EXPECT_EQ (adapter->mixEngine().queuedCommands(), 0);   // applied at once
+
+    struct Seek { double seconds; int answer; };
+    for (const Seek s : { Seek { 86400.0, 1 }, Seek { -86400.0, 1 }, Seek { 86400.5, 2 },
+                          Seek { std::nan (""), 2 }, Seek { INFINITY, 2 } })
+        EXPECT_EQ (adapter->submit (AudioCommand { 10, std::string ("row-1"), s.seconds, 0 }), s.answer) << s.seconds;
+    EXPECT_EQ (adapter->submit (AudioCommand { 42, {}, 0.0, 0 }), 2);
+}
+
+TEST_F (AdapterTest, GoPlaysThePreparedMediaAtItsGain)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    registerFile ("row-1", -6.0f);
+
+    // Not loaded yet: refused, and the request goes to the loader.
+    EXPECT_EQ (adapter->submit (go (0, "row-1", 11)), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源を準備中です"));
+    waitForMedia ("row-1");
+
+    EXPECT_EQ (adapter->submit (go (0, "row-1", 12)), 1);
+    EXPECT_TRUE (adapter->lastError().isEmpty());
+    EXPECT_EQ (adapter->voiceToken (1), 12);
+    EXPECT_EQ (adapter->voiceMedia (1), adapter->loadedMedia ("row-1"));
+    const float expected = sampleValue * std::pow (10.0f, -6.0f / 20.0f);
+    EXPECT_NEAR (renderTail (9600), expected, 1.0e-3f);
+    const auto status = adapter->voiceStatus (1);
+    EXPECT_TRUE (status.playing);
+    EXPECT_EQ (status.playToken, 12);
+
+    // A changed gain reaches the playing voice.
+    adapter->setMediaGain ("row-1", 0.0f);
+    EXPECT_NEAR (renderTail (9600), sampleValue, 1.0e-3f);
+
+    // Unknown key and a moved file are refused with their texts.
+    EXPECT_EQ (adapter->submit (go (0, "nope", 13)), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源の登録がありません"));
+    ASSERT_TRUE (folder.getChildFile ("row-1.wav").replaceWithText ("changed contents, other size"));
+    EXPECT_EQ (adapter->submit (go (3, "row-1", 14)), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源参照が変わりました。再リンクが必要です"));
+    EXPECT_EQ (adapter->voiceToken (1), 12);
+}
+
+TEST_F (AdapterTest, HandOverRetiresOutgoingOnlyAfterTheEngineAppliedTheStart)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    prepared ("a");
+    prepared ("b");
+    prepared ("c");
+    ASSERT_EQ (adapter->submit (go (0, "a", 1)), 1);
+    adapter->renderOfflineFrames (512);
+    ASSERT_EQ (adapter->submit (go (1, "b", 2)), 1);
+    adapter->renderOfflineFrames (512);
+    adapter->tick();
+    EXPECT_EQ (adapter->retiredCount(), 0u);
+    EXPECT_EQ (adapter->voiceMedia (0), adapter->loadedMedia ("a"));
+    EXPECT_EQ (adapter->voiceToken (0), 1);
+
+    std::weak_ptr<vantrel::LoadedMedia> oldOutgoing = adapter->voiceMedia (0);
+    ASSERT_EQ (adapter->submit (go (1, "c", 3)), 1);
+    EXPECT_EQ (adapter->voiceMedia (0), adapter->loadedMedia ("b"));
+    EXPECT_EQ (adapter->voiceMedia (1), adapter->loadedMedia ("c"));
+    EXPECT_EQ (adapter->retiredCount(), 2u);   // the old OUTGOING and the old MAIN
+
+    adapter->tick();   // the engine has not taken the start yet: the old PCM stays
+    EXPECT_EQ (adapter->retiredCount(), 2u);
+    adapter->renderOfflineFrames (512);
+    adapter->tick();
+    EXPECT_EQ (adapter->retiredCount(), 0u);
+    EXPECT_FALSE (oldOutgoing.expired());   // still in the media map
+}
+
+TEST_F (AdapterTest, PadStartsUseFreshTokensAndStopAllReachesTheEngine)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    prepared (vantrel::padMediaKey (2, 3));
+    EXPECT_EQ (vantrel::padMediaKey (2, 3), "pad-2-3");
+    const int voice = 2 + *vantrel::padIndex (2, 3);
+
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 2, 3 }), 1);
+    const auto first = adapter->voiceToken (voice);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 1, 2, 3 }), 1);
+    const auto second = adapter->voiceToken (voice);
+    EXPECT_NE (first, second);
+    EXPECT_NE (first, 0);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 2, 4 }), 2);   // not registered
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 6, 1 }), 2);   // no such bank
+
+    adapter->renderOfflineFrames (1024);
+    EXPECT_TRUE (adapter->voiceStatus (voice).playing);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), 0);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 2, 2, 0 }), 1);
+    adapter->renderOfflineFrames (2048);
+    EXPECT_FALSE (adapter->voiceStatus (voice).playing);
+
+    adapter->releasePad (2, 3);
+    EXPECT_EQ (adapter->voiceMedia (voice), nullptr);
+    EXPECT_EQ (adapter->voiceToken (voice), 0);
+}
+
+TEST_F (AdapterTest, TransientLoadFailureIsRetriedButAChangedFileIsNot)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    {
+        std::lock_guard<std::mutex> lock (loads.mutex);
+        loads.failures["flaky"] = { vantrel::mediatext::pcmReadFailed };
+        loads.failures["changed"] = { vantrel::mediatext::changedWhileLoading };
+    }
+    prepared ("flaky");
+    ASSERT_TRUE (adapter->loadedMedia ("flaky")->failed());
+    EXPECT_EQ (adapter->submit (go (0, "flaky", 1)), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 (vantrel::mediatext::pcmReadFailed));
+
+    adapter->requestPrepare ("flaky", false);
+    for (int i = 0; i < 2000 && adapter->loadedMedia ("flaky")->failed(); ++i)
+    {
+        adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    EXPECT_FALSE (adapter->loadedMedia ("flaky")->failed());
+    EXPECT_EQ (adapter->submit (go (0, "flaky", 2)), 1);
+
+    prepared ("changed");
+    const int loadsBefore = loads.loads;
+    adapter->requestPrepare ("changed", true);
+    for (int i = 0; i < 50; ++i)
+    {
+        adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    EXPECT_EQ (loads.loads, loadsBefore);
+    EXPECT_TRUE (adapter->loadedMedia ("changed")->failed());
+}
+
+TEST_F (AdapterTest, ResultOfASupersededRequestIsDropped)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    registerFile ("row");
+    adapter->requestPrepare ("row", true);
+    // Registered anew with another file before the result is adopted.
+    const auto other = folder.getChildFile ("other.wav");
+    ASSERT_TRUE (other.replaceWithText ("another stand-in"));
+    std::this_thread::sleep_for (std::chrono::milliseconds (50));
+    adapter->registerMedia ("row", other.getFullPathName(), vantrel::readFileSignature (other), 0.0f, {}, {});
+    adapter->tick();
+    EXPECT_EQ (adapter->loadedMedia ("row"), nullptr);
+    adapter->requestPrepare ("row", true);
+    waitForMedia ("row");
+    EXPECT_EQ (adapter->submit (go (0, "row", 5)), 1);
+}
+
+TEST_F (AdapterTest, RealTimeRendererConsumesCommandsSoVoicesEnd)
+{
+    prepared ("short");
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
+    // More commands than the ring holds, spread over time: the renderer keeps draining them.
+    for (int i = 0; i < 300; ++i)
+    {
+        ASSERT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1) << i;
+        if (i % 50 == 0)
+            std::this_thread::sleep_for (std::chrono::milliseconds (15));
+    }
+    ASSERT_EQ (adapter->submit (go (0, "short", 9)), 1);
+    // The one-second media ends by itself.
+    for (int i = 0; i < 400 && ! adapter->voiceStatus (1).reachedEnd; ++i)
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+    EXPECT_TRUE (adapter->voiceStatus (1).reachedEnd);
+    adapter->stopOffline();
+    EXPECT_FALSE (adapter->isRunning());
+}
+
+TEST_F (AdapterTest, StartsAreRefusedAbovePlayingMemoryCountingSharedPcmOnce)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    const std::uint64_t oneSecond = 48000u * 8u;   // two float channels
+    adapter->pcmLimits.playing = 3 * oneSecond;
+    for (const auto* key : { "row", "pad-1-1", "pad-1-2", "pad-1-3" })
+        prepared (key);
+
+    ASSERT_EQ (adapter->submit (go (0, "row", 1)), 1);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 2 }), 1);   // exactly at the limit
+    adapter->renderOfflineFrames (512);
+
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("再生用メモリ上限のため開始を保留しました"));
+    EXPECT_EQ (adapter->voiceMedia (4), nullptr);
+    adapter->renderOfflineFrames (512);
+    EXPECT_FALSE (adapter->voiceStatus (4).playing);
+
+    // Media already playing is counted once: restarting the track and retriggering a pad fit.
+    EXPECT_EQ (adapter->submit (go (3, "row", 2)), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 1, 1, 1 }), 1);
+    EXPECT_TRUE (adapter->lastError().isEmpty());
+
+    // A released pad whose PCM the engine may still read keeps counting until the engine moved on.
+    ASSERT_EQ (adapter->submit (PadAudioCommand { 2, 0, 0 }), 1);
+    adapter->releasePad (1, 2);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 2);
+    adapter->renderOfflineFrames (512);
+    adapter->tick();
+    EXPECT_EQ (adapter->retiredCount(), 0u);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 1);
+}
+
+TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    adapter->pcmLimits.cache = 2 * 48000u * 8u;
+    prepared ("m1");
+    prepared ("m2");
+    prepared ("m3");   // the third second of PCM: the oldest use gives its PCM up
+    adapter->tick();
+    ASSERT_NE (adapter->loadedMedia ("m1"), nullptr);   // the media and its peaks stay
+    EXPECT_EQ (adapter->loadedMedia ("m1")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m2")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m3")->pcm, nullptr);
+
+    // Evicted media cannot start until it is prepared again; the start itself asks for that.
+    EXPECT_EQ (adapter->submit (go (0, "m1", 1)), 2);
+    EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源を準備中です"));
+    for (int i = 0; i < 2000 && adapter->loadedMedia ("m1")->pcm == nullptr; ++i)
+    {
+        adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    // m1 came back as the newest use; m2 was the oldest and made room.
+    EXPECT_NE (adapter->loadedMedia ("m1")->pcm, nullptr);
+    EXPECT_EQ (adapter->loadedMedia ("m2")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m3")->pcm, nullptr);
+
+    // Media on a voice is never given up, even as the oldest use: the next oldest goes instead.
+    ASSERT_EQ (adapter->submit (go (0, "m1", 2)), 1);
+    adapter->requestPrepare ("m3", false);
+    adapter->requestPrepare ("m2", true);
+    for (int i = 0; i < 2000 && adapter->loadedMedia ("m2")->pcm == nullptr; ++i)
+    {
+        adapter->tick();
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    adapter->tick();
+    EXPECT_NE (adapter->loadedMedia ("m1")->pcm, nullptr);
+    EXPECT_NE (adapter->loadedMedia ("m2")->pcm, nullptr);
+    EXPECT_EQ (adapter->loadedMedia ("m3")->pcm, nullptr);
+    adapter->renderOfflineFrames (512);
+    EXPECT_TRUE (adapter->voiceStatus (1).playing);
+}
+
+TEST_F (AdapterTest, EqTargetFollowsOnlyVoicesThatSoundUnpaused)
+{
+    adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    prepared ("row");
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), 0);
+    ASSERT_EQ (adapter->submit (go (0, "row", 21)), 1);
+    adapter->renderOfflineFrames (512);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 21);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), -2);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
+
+    ASSERT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 1);   // pause: the track still holds its place
+    adapter->renderOfflineFrames (2048);
+    ASSERT_TRUE (adapter->voiceStatus (1).playing);
+    ASSERT_TRUE (adapter->voiceStatus (1).paused);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 0);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), 0);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), 0);
+    EXPECT_EQ (adapter->eqTargetPlayToken (""), 0);
+
+    ASSERT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 1);
+    adapter->renderOfflineFrames (2048);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
+    EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 21);
+}
+} // namespace

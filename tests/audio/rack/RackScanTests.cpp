@@ -1,0 +1,96 @@
+// The plug-in scan with the real worker and the worker's test bundles, and a bundle that hangs
+// while loading.
+#include "RackTestSupport.h"
+
+#include "audio/rack/RackTexts.h"
+#include "audio/rack/Vst3BundleSearch.h"
+#include "audio/rack/WorkerReplyFields.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace
+{
+using namespace vantrel;
+using namespace vantrel::rack_testing;
+
+/** The classes the worker accepts from one bundle, asked directly: (uid, name). */
+std::set<std::pair<juce::String, juce::String>> classesOf (const juce::File& bundle)
+{
+    std::set<std::pair<juce::String, juce::String>> classes;
+    VstWorkerClient client;
+    std::vector<juce::String> lines;
+    juce::String error;
+
+    if (client.start (realWorker(), error) && client.command ("SCAN_VST3\t" + bundle.getFullPathName(), lines, error, 7000))
+        for (const auto& line : lines)
+            if (line.startsWith ("CLASS\t"))
+                classes.insert ({ splitReplyFields (line)[1], splitReplyFields (line)[2] });
+
+    return classes;
+}
+
+TEST (RackScan, ListsTheAcceptedClassesOfEveryBundleAndGoesOnPastAHangingOne)
+{
+    // The machine's own VST3 folders are scanned too; the exact summary needs them empty.
+    int systemExcluded = 0;
+    const auto systemBundles = findVst3Bundles (defaultVst3Folders(), [] { return false; }, systemExcluded);
+
+    RackFixture fixture;
+
+    for (const auto& bundle : { probeBundle(), probeBundle ("OrvaneProbeRefused"), gainBundle(), hangBundle() })
+        ASSERT_TRUE (bundle.copyDirectoryTo (fixture.pluginFolder().getChildFile (bundle.getFileName()))) << bundle.getFullPathName();
+
+    fixture.writeConfig ({});
+    std::set<std::pair<juce::String, juce::String>> expected;
+
+    for (const auto& name : { "OrvaneProbe.vst3", "OrvaneTestGain.vst3" })
+    {
+        const auto classes = classesOf (fixture.pluginFolder().getChildFile (name));
+        ASSERT_FALSE (classes.empty()) << name;
+        expected.insert (classes.begin(), classes.end());
+    }
+
+    fixture.start (realWorker());
+    const auto scanStart = std::chrono::steady_clock::now();
+    ASSERT_TRUE (eventually ([&] { return fixture.status().scanning; }, 5000));
+    ASSERT_TRUE (fixture.waitForCatalogue (1, 60000));
+    const auto scanSeconds = std::chrono::duration<double> (std::chrono::steady_clock::now() - scanStart).count();
+
+    const auto status = fixture.status();
+    std::set<std::pair<juce::String, juce::String>> listed;
+    const auto base = normalizeVstPath (fixture.pluginFolder());
+
+    for (const auto& plugin : status.plugins)
+    {
+        if (! plugin.bundlePath.startsWith (base + "/"))
+            continue;
+
+        listed.insert ({ plugin.uid, plugin.name });
+        EXPECT_FALSE (plugin.duplicate);
+        EXPECT_TRUE (isVstUid (plugin.uid));
+        EXPECT_EQ (plugin.uid, plugin.uid.toUpperCase());
+        EXPECT_TRUE (plugin.bundlePath == base + "/OrvaneProbe.vst3" || plugin.bundlePath == base + "/OrvaneTestGain.vst3");
+    }
+
+    EXPECT_EQ (listed, expected);
+
+    // Sorted by name, ignoring case.
+    for (size_t i = 1; i < status.plugins.size(); ++i)
+        EXPECT_LE (status.plugins[i - 1].name.compareIgnoreCase (status.plugins[i].name), 0);
+
+    // The refused bundle and the hanging one (after its 7 s deadline) are excluded.
+    EXPECT_GE (scanSeconds, 7.0);
+    EXPECT_EQ (status.scanTotal, 4 + (int) systemBundles.paths().size());
+    EXPECT_EQ (status.scanDone, status.scanTotal);
+    EXPECT_FALSE (status.scanning);
+
+    if (systemBundles.paths().empty() && systemExcluded == 0)
+    {
+        EXPECT_EQ (status.message, rackText::scanSummary (expected.size(), 2));
+    }
+
+    EXPECT_TRUE (zombieChildren().empty());
+}
+} // namespace

@@ -1,0 +1,359 @@
+#pragma once
+
+#include "support/TestFiles.h"
+#include "audio/rack/MasterVstRack.h"
+#include "audio/rack/RackConfigFile.h"
+#include "audio/rack/VstPaths.h"
+#include "audio/rack/VstWorkerClient.h"
+#include "platform/ProcessControl.h"
+
+#include <juce_core/juce_core.h>
+
+#include <algorithm>
+#include <cmath>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantrel::rack_testing
+{
+using vantrel::testing::TempFolder;
+using vantrel::testing::ja;
+
+inline juce::File realWorker()       { return juce::File (ORVANE_TEST_WORKER); }
+inline juce::File fakeWorkerProgram() { return juce::File (ORVANE_TEST_FAKE_WORKER); }
+inline juce::File probeBundle (const char* name = "OrvaneProbe")
+{
+    return juce::File (ORVANE_TEST_PROBE_BUNDLES).getChildFile (juce::String (name) + ".vst3");
+}
+inline juce::File hangBundle()        { return juce::File (ORVANE_TEST_HANG_BUNDLE); }
+inline juce::File gainBundle()
+{
+    return juce::File (ORVANE_TEST_GAIN_LIBRARY).getParentDirectory().getParentDirectory().getParentDirectory();
+}
+
+/** The class id of a probe kind (see the worker's test module). */
+inline juce::String probeClassId (unsigned kind)
+{
+    return juce::String ("4F525650524F424500000000") + juce::String::toHexString ((int) kind).paddedLeft ('0', 8).toUpperCase();
+}
+
+/** The fake worker's class id for a behaviour code and a latency. */
+inline juce::String fakeClassId (unsigned behaviour, unsigned latency = 0)
+{
+    const auto hex8 = [] (unsigned v) { return juce::String::toHexString ((int) v).paddedLeft ('0', 8).toUpperCase(); };
+    return "FA4E0000" + hex8 (latency) + "00000000" + hex8 (behaviour);
+}
+
+/** The id of the JUCE gain plug-in's "Gain" parameter in a worker that has it loaded; "" when
+    the listing does not hold it. */
+inline juce::String gainParameterId (VstWorkerClient& client)
+{
+    std::vector<juce::String> lines;
+    juce::String error;
+
+    if (client.command ("PARAMS", lines, error, 5000))
+        for (const auto& line : lines)
+        {
+            const auto fields = juce::StringArray::fromTokens (line, "\t", "");
+
+            if (fields.size() >= 3 && fields[0] == "PARAM" && fields[2] == "Gain")
+                return fields[1];
+        }
+
+    return {};
+}
+
+/** The gain plug-in's class id, from a scan of its bundle by the real worker. */
+inline juce::String gainClassId()
+{
+    VstWorkerClient client;
+    std::vector<juce::String> lines;
+    juce::String error;
+
+    if (! client.start (realWorker(), error)
+        || ! client.command ("SCAN_VST3\t" + gainBundle().getFullPathName(), lines, error, 7000) || lines.size() != 2)
+        return {};
+
+    return juce::StringArray::fromTokens (lines[0], "\t", "")[1];
+}
+
+/** The state text the real worker saves for the gain plug-in with its parameter at `normalised`
+    (gain = 2 x normalised); "" on failure. */
+inline juce::String gainStateHex (double normalised)
+{
+    const auto uid = gainClassId();
+    VstWorkerClient client;
+    std::vector<juce::String> lines;
+    juce::String error;
+
+    if (uid.isEmpty() || ! client.start (realWorker(), error)
+        || ! client.command ("LOAD_VST3\t" + gainBundle().getFullPathName() + "\t" + uid, lines, error, 7000)
+        || ! client.command ("CONFIG\t48000\t2\t512\trealtime", lines, error, 5000))
+        return {};
+
+    const auto parameter = gainParameterId (client);
+
+    if (parameter.isEmpty() || ! client.command ("SET_PARAM\t" + parameter + "\t" + juce::String (normalised, 6), lines, error, 5000)
+        || ! client.command ("SAVE_STATE", lines, error, 5000))
+        return {};
+
+    return lines.back().substring (3);
+}
+
+/** Behaviour codes of the fake worker (tests/audio/fixtures/FakeVstWorker.cpp). */
+enum FakeBehaviour : unsigned
+{
+    fakeGain = 1, fakeExitAfterHeader, fakeExitMidPayload, fakeExitBeforeReply, fakeHang, fakeStopSelf,
+    fakeWrongTag, fakeNanPayload, fakeGarbage, fakeSlow, fakeBigState, fakeMidState, fakeLatencyTooBig,
+    fakeLiveStatusHang, fakeEdits, fakeFailLoad, fakeLatencyChange, fakeNoState, fakeScanHang, fakeSlowSave,
+    fakeSlowFailLoad
+};
+
+/** A folder holding links to the fake worker under chosen names (the name picks its start-up
+    behaviour) and a "pids" folder where the workers note their process ids. */
+class FakeWorkerFolder
+{
+public:
+    FakeWorkerFolder() { (folder / "pids").createDirectory(); }
+
+    /** The fake worker started as "FakeVstWorker-<mode>" (mode empty: plain). */
+    juce::File worker (const juce::String& mode = {}) const
+    {
+        const auto name = mode.isEmpty() ? juce::String ("FakeVstWorker") : "FakeVstWorker-" + mode;
+        const auto link = folder / name;
+
+        if (! link.exists())
+            fakeWorkerProgram().createSymbolicLink (link, true);
+
+        return link;
+    }
+
+    /** The process ids of the fake workers that have run from here, with the class they loaded
+        and the rate they were configured with ("uid\trate"). */
+    std::map<int, std::string> pids() const
+    {
+        std::map<int, std::string> result;
+
+        for (const auto& entry : juce::RangedDirectoryIterator (folder / "pids", false, "*", juce::File::findFiles))
+            result[entry.getFile().getFileName().getIntValue()] = entry.getFile().loadFileAsString().toStdString();
+
+        return result;
+    }
+
+    /** The id of a running fake worker that loaded `uid`, or 0. */
+    int pidOf (const juce::String& uid) const
+    {
+        for (const auto& [pid, loaded] : pids())
+            if (loaded.substr (0, loaded.find ('\t')) == uid.toStdString() && platform::processState (pid) != 0
+                && platform::processState (pid) != 'Z')
+                return pid;
+
+        return 0;
+    }
+
+    /** The rate the running fake worker that loaded `uid` was configured with, or "". */
+    juce::String rateOf (const juce::String& uid) const
+    {
+        const auto pid = pidOf (uid);
+        const auto all = pids();
+        const auto found = all.find (pid);
+
+        if (pid == 0 || found == all.end())
+            return {};
+
+        return juce::String (found->second).fromFirstOccurrenceOf ("\t", false, false);
+    }
+
+    const juce::File& path() const { return folder.path(); }
+
+private:
+    TempFolder folder { "fake-worker" };
+};
+
+/** Child processes of this test process that have ended but were never reaped. */
+inline std::vector<int> zombieChildren()
+{
+    std::vector<int> zombies;
+
+    for (auto pid : platform::childProcessIds (platform::currentProcessId()))
+        if (platform::processState (pid) == 'Z')
+            zombies.push_back (pid);
+
+    return zombies;
+}
+
+/** Polls `condition` every millisecond until it holds or `limitMs` passes; true when it held. */
+inline bool eventually (const std::function<bool()>& condition, int limitMs = 10000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds (limitMs);
+
+    while (! condition())
+    {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
+
+    return true;
+}
+
+/** Milliseconds taken by `action`. */
+inline double millisecondsOf (const std::function<void()>& action)
+{
+    const auto start = std::chrono::steady_clock::now();
+    action();
+    return std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
+}
+/** A clock the test moves by hand: the rack's status polls and automatic saves follow it. */
+class ManualClock
+{
+public:
+    MasterVstRack::Clock clock()
+    {
+        return [this] { return nanos.load(); };
+    }
+
+    void advanceMs (int ms) { nanos += std::int64_t { ms } * 1000000; }
+
+private:
+    std::atomic<std::int64_t> nanos { std::int64_t { 1 } << 40 };
+};
+
+/** A rack with its settings file in a private profile, a search folder of fake bundles and
+    the fake worker. */
+class RackFixture
+{
+public:
+    RackFixture() { pluginFolder().createDirectory(); }
+    ~RackFixture() { if (rack != nullptr) rack->stop(); }
+
+    juce::File configFile() const { return folder / "local/master-vst.json"; }
+    juce::File pluginFolder() const { return folder / "plugins"; }
+
+    /** An (empty) bundle folder that the fake worker's scan answers for by its name. */
+    void addBundle (const juce::String& name) const { (pluginFolder().getChildFile (name + ".vst3")).createDirectory(); }
+
+    /** Writes the settings file with these slots and the plug-in folder as the one search folder. */
+    void writeConfig (const VstRackSlot& slot0, const VstRackSlot& slot1 = {}) const
+    {
+        RackConfigContents contents;
+        contents.slots = { slot0, slot1 };
+        contents.searchFolders.add (normalizeVstPath (pluginFolder()));
+        writeRackConfig (configFile(), contents);
+    }
+
+    /** Prepares the bridge and starts the rack (the fake worker unless another worker is given). */
+    void start (const juce::File& worker = {}, double rate = 48000.0, int deviceBlock = 512)
+    {
+        rack = std::make_unique<MasterVstRack> (clock.clock());
+        rack->prepare (rate, deviceBlock);
+        rack->start (configFile(), worker == juce::File() ? fake.worker() : worker);
+    }
+
+    /** Waits for the first catalogue and the initial load. */
+    bool waitForCatalogue (std::uint64_t generation = 1, int limitMs = 20000)
+    {
+        return eventually ([&] { return rack->catalogueGeneration() >= generation && ! rack->isBusy(); }, limitMs);
+    }
+
+    /** Waits until no request, load or reload is under way. */
+    bool waitIdle (int limitMs = 20000)
+    {
+        return eventually ([&] { return ! rack->isBusy(); }, limitMs);
+    }
+
+    VstRackStatus status() const { return rack->status(); }
+
+    /** The settings file's slots as they are on the disk now. */
+    RackConfigContents stored() const
+    {
+        RackConfigContents contents;
+        readRackConfig (configFile(), contents);
+        return contents;
+    }
+
+    TempFolder folder { "rack" };
+    FakeWorkerFolder fake;
+    ManualClock clock;
+    std::unique_ptr<MasterVstRack> rack;
+};
+
+/** Feeds the master bus through a rack in device blocks and keeps what went in and came out.
+    The input is positive and never repeats for long (left), its negative half (right). */
+class BridgeDriver
+{
+public:
+    BridgeDriver (MasterVstRack& rackToDrive, int blockSizeToUse) : rack (rackToDrive), blockSize (blockSizeToUse) {}
+
+    static float signal (std::int64_t n) { return 0.1f + (float) ((n * 7919) % 1000) / 1000.0f; }
+
+    /** Feeds `frames` frames. With `waitForExchange`, after each device block waits until the
+        control thread has taken every block sent (so none is late); false when it did not. */
+    bool feed (std::int64_t frames, bool waitForExchange = true, const std::function<float (std::int64_t)>& input = signal)
+    {
+        std::vector<float> left ((size_t) blockSize), right ((size_t) blockSize);
+
+        for (std::int64_t done = 0; done < frames;)
+        {
+            const auto count = (int) std::min<std::int64_t> (blockSize, frames - done);
+
+            for (int i = 0; i < count; ++i)
+            {
+                left[(size_t) i] = input (position + i);
+                right[(size_t) i] = -0.5f * left[(size_t) i];
+                inL.push_back (left[(size_t) i]);
+                inR.push_back (right[(size_t) i]);
+            }
+
+            float* channels[] = { left.data(), right.data() };
+            rack.processBlock (channels, 2, count);
+            outL.insert (outL.end(), left.begin(), left.begin() + count);
+            outR.insert (outR.end(), right.begin(), right.begin() + count);
+            position += count;
+            done += count;
+
+            if (waitForExchange && ! eventually ([&] { return rack.blocksTaken() >= rack.blocksSent(); }, 3000))
+                return false;
+        }
+
+        return true;
+    }
+
+    /** The largest difference between the output and gain x the input `delay` frames earlier,
+        over frames [from, to) (both channels). */
+    double deviation (std::int64_t from, std::int64_t to, std::int64_t delay, float gain) const
+    {
+        double worst = 0.0;
+
+        for (auto n = std::max<std::int64_t> (from, 0); n < std::min<std::int64_t> (to, position); ++n)
+        {
+            const auto l = n >= delay ? gain * inL[(size_t) (n - delay)] : 0.0f;
+            const auto r = n >= delay ? gain * inR[(size_t) (n - delay)] : 0.0f;
+            worst = std::max (worst, (double) std::fabs (outL[(size_t) n] - l));
+            worst = std::max (worst, (double) std::fabs (outR[(size_t) n] - r));
+        }
+
+        return worst;
+    }
+
+    MasterVstRack& rack;
+    int blockSize;
+    std::int64_t position = 0;
+    std::vector<float> inL, inR, outL, outR;
+};
+
+inline VstRackSlot slotWith (const juce::String& uid, bool enabled, const juce::String& stateHex = {})
+{
+    VstRackSlot slot;
+    slot.uid = uid;
+    slot.enabled = enabled;
+    slot.stateHex = stateHex;
+    return slot;
+}
+} // namespace vantrel::rack_testing

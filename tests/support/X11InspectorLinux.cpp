@@ -1,0 +1,205 @@
+#include "support/X11Inspector.h"
+
+#include "platform/X11Window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace vantrel::platform
+{
+namespace
+{
+Display* asDisplay (void* display)
+{
+    return static_cast<Display*> (display);
+}
+
+std::string textProperty (Display* display, Window window, Atom property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::string text;
+
+    if (XGetWindowProperty (display, window, property, 0, 65536, False, AnyPropertyType, &type, &format, &items, &after, &data)
+            == Success
+        && data != nullptr && format == 8)
+        text.assign (reinterpret_cast<const char*> (data), items);
+
+    if (data != nullptr)
+        XFree (data);
+
+    return text;
+}
+
+int channel (unsigned long pixel, unsigned long mask)
+{
+    if (mask == 0)
+        return 0;
+
+    int shift = 0;
+
+    while (((mask >> shift) & 1) == 0)
+        ++shift;
+
+    const auto maximum = mask >> shift;
+    return static_cast<int> (((pixel & mask) >> shift) * 255 / maximum);
+}
+} // namespace
+
+std::unique_ptr<X11Inspector> X11Inspector::open (const std::string& displayName, std::string& error)
+{
+    prepareX11();
+    auto* display = XOpenDisplay (displayName.c_str());
+
+    if (display == nullptr)
+    {
+        error = "cannot open X display \"" + displayName + "\"";
+        return nullptr;
+    }
+
+    return std::unique_ptr<X11Inspector> (new X11Inspector (display));
+}
+
+X11Inspector::X11Inspector (void* opened)
+    : display (opened)
+{
+}
+
+X11Inspector::~X11Inspector()
+{
+    XCloseDisplay (asDisplay (display));
+}
+
+std::vector<X11Inspector::TopLevelWindow> X11Inspector::topLevelWindows()
+{
+    auto* d = asDisplay (display);
+    XSync (d, False);
+
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    std::vector<TopLevelWindow> windows;
+
+    if (XQueryTree (d, DefaultRootWindow (d), &root, &parent, &children, &count) == 0)
+        return windows;
+
+    const auto netWmName = XInternAtom (d, "_NET_WM_NAME", False);
+
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        XWindowAttributes attributes {};
+
+        if (XGetWindowAttributes (d, children[i], &attributes) == 0)
+            continue;   // gone meanwhile
+
+        TopLevelWindow window;
+        window.id = children[i];
+        window.title = textProperty (d, children[i], netWmName);
+
+        if (window.title.empty())
+            window.title = textProperty (d, children[i], XA_WM_NAME);
+
+        XClassHint hint {};
+
+        if (XGetClassHint (d, children[i], &hint) != 0)
+        {
+            window.windowClass = hint.res_class != nullptr ? hint.res_class : "";
+            XFree (hint.res_name);
+            XFree (hint.res_class);
+        }
+
+        window.viewable = attributes.map_state == IsViewable;
+        window.x = attributes.x;
+        window.y = attributes.y;
+        window.width = attributes.width;
+        window.height = attributes.height;
+        windows.push_back (window);
+    }
+
+    if (children != nullptr)
+        XFree (children);
+
+    return windows;
+}
+
+std::vector<std::uint32_t> X11Inspector::capture (int x, int y, int width, int height)
+{
+    auto* d = asDisplay (display);
+    std::vector<std::uint32_t> pixels;
+
+    if (width <= 0 || height <= 0)
+        return pixels;
+
+    auto* image = XGetImage (d, DefaultRootWindow (d), x, y, static_cast<unsigned int> (width),
+                             static_cast<unsigned int> (height), AllPlanes, ZPixmap);
+
+    if (image == nullptr)
+        return pixels;
+
+    pixels.reserve (static_cast<std::size_t> (width) * static_cast<std::size_t> (height));
+
+    for (int row = 0; row < height; ++row)
+    {
+        for (int column = 0; column < width; ++column)
+        {
+            const auto pixel = XGetPixel (image, column, row);
+            pixels.push_back (static_cast<std::uint32_t> ((channel (pixel, image->red_mask) << 16)
+                                                          | (channel (pixel, image->green_mask) << 8)
+                                                          | channel (pixel, image->blue_mask)));
+        }
+    }
+
+    XDestroyImage (image);
+    return pixels;
+}
+
+bool X11Inspector::requestClose (std::uintptr_t window)
+{
+    auto* d = asDisplay (display);
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom (d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long> (XInternAtom (d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const auto sent = XSendEvent (d, window, False, NoEventMask, &event) != 0;
+    XSync (d, False);
+    return sent;
+}
+
+bool X11Inspector::destroyWindow (std::uintptr_t window)
+{
+    auto* d = asDisplay (display);
+    XDestroyWindow (d, window);
+    XSync (d, False);
+    return true;
+}
+
+bool X11Inspector::resizeWindow (std::uintptr_t window, int width, int height)
+{
+    auto* d = asDisplay (display);
+    XResizeWindow (d, window, static_cast<unsigned int> (width), static_cast<unsigned int> (height));
+    XSync (d, False);
+    return true;
+}
+
+std::uintptr_t X11Inspector::createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb)
+{
+    auto* d = asDisplay (display);
+    XSetWindowAttributes attributes {};
+    attributes.background_pixel = rgb;   // a 24-bit TrueColor screen: the pixel is 0xRRGGBB
+    attributes.override_redirect = True;
+    const auto window = XCreateWindow (d, DefaultRootWindow (d), x, y, static_cast<unsigned int> (width),
+                                       static_cast<unsigned int> (height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                       CWBackPixel | CWOverrideRedirect, &attributes);
+    XMapRaised (d, window);
+    XSync (d, False);
+    return window;
+}
+} // namespace vantrel::platform
