@@ -1,6 +1,8 @@
 // OrvaneVstHost: hosts one VST3 effect and answers the main program's line protocol on its
 // standard input and output. Exit codes: 0 after QUIT or the end of input, 2 for a wrong
-// command line, 70 when the worker could not be set up or an exception ended the protocol.
+// command line, 65 when the input fell out of step (a PROCESS_F32_BUFFER payload whose length
+// was unreadable or above the bound: it was refused with ERR and nothing after it was read), 70
+// when the worker could not be set up or an exception ended the protocol.
 #include "vsthost/WorkerServer.h"
 
 #include "platform/FdInputBuffer.h"

@@ -8,6 +8,7 @@
 #include "vsthost/ProtocolWords.h"
 #include "vsthost/UiCommands.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace orvane::vsthost
@@ -67,38 +68,87 @@ struct ProtocolLoop
         writeOk (out);
     }
 
-    void processBuffer (const std::vector<std::string>& fields)
+    /** Reads and drops `count` bytes, or up to the end of input. (istream::ignore would wait
+        for one byte more than it drops.) */
+    void discard (std::uint64_t count)
+    {
+        char chunk[16384];
+
+        while (count > 0 && in.good())
+        {
+            in.read (chunk, static_cast<std::streamsize> (std::min<std::uint64_t> (count, sizeof (chunk))));
+            count -= static_cast<std::uint64_t> (in.gcount());
+        }
+    }
+
+    /** The reply to a PROCESS_F32_BUFFER line whose payload cannot be skipped: the first field
+        that fails, in field order, else the size refusal. */
+    std::string unreadablePayloadText (const std::vector<std::string>& fields, const std::string& lengthFailure) const
     {
         if (slot == nullptr)
+            return "no plugin loaded";
+
+        try
         {
-            writeErr (out, "no plugin loaded");
-            return;
+            parseUint32Field (fields[2]);
+            parseUint32Field (fields[3]);
+        }
+        catch (const std::exception& failure)
+        {
+            return failure.what();
         }
 
+        return lengthFailure.empty() ? "process buffer too large" : lengthFailure;
+    }
+
+    /** False when the payload's length is unknown or above the bound: its bytes cannot be told
+        apart from the command lines after it, so the conversation has to end. Every refusal
+        that knows the length reads and drops the payload first. */
+    bool processBuffer (const std::vector<std::string>& fields)
+    {
         if (fields.size() != 5)
         {
-            writeErr (out, "unknown command");
-            return;
+            writeErr (out, slot == nullptr ? "no plugin loaded" : "unknown command");
+            return true;
         }
 
-        const auto& tag = fields[1];
-        const auto frames = parseUint32Field (fields[2]);
-        const auto channels = parseUint32Field (fields[3]);
-        const auto byteLength = parseUint64Field (fields[4]);
+        std::uint64_t byteLength = 0;
+        std::string lengthFailure;
 
-        if (byteLength > protocol::maxPayloadBytes)
+        try
         {
-            writeErr (out, "process buffer too large");
-            return;
+            byteLength = parseUint64Field (fields[4]);
+        }
+        catch (const std::exception& failure)
+        {
+            lengthFailure = failure.what();
+        }
+
+        if (! lengthFailure.empty() || byteLength > protocol::maxPayloadBytes)
+        {
+            writeErr (out, unreadablePayloadText (fields, lengthFailure));
+            return false;
+        }
+
+        if (slot == nullptr)
+        {
+            discard (byteLength);
+            writeErr (out, "no plugin loaded");
+            return true;
         }
 
         payload.resize (static_cast<std::size_t> ((byteLength + 3) / 4));
         in.read (reinterpret_cast<char*> (payload.data()), static_cast<std::streamsize> (byteLength));
+        const auto received = static_cast<std::uint64_t> (in.gcount());
 
-        if (static_cast<std::uint64_t> (in.gcount()) != byteLength)
+        const auto& tag = fields[1];
+        const auto frames = parseUint32Field (fields[2]);
+        const auto channels = parseUint32Field (fields[3]);
+
+        if (received != byteLength)
         {
             writeErr (out, "process buffer truncated");
-            return;
+            return true;
         }
 
         const auto samples = static_cast<std::uint64_t> (frames) * channels;
@@ -106,7 +156,7 @@ struct ProtocolLoop
         if (byteLength != samples * 4)
         {
             writeErr (out, "invalid process buffer size");
-            return;
+            return true;
         }
 
         payload.resize (static_cast<std::size_t> (samples));
@@ -115,12 +165,13 @@ struct ProtocolLoop
         if (! result.ok)
         {
             writeErr (out, result.message);
-            return;
+            return true;
         }
 
         out << protocol::binaryLine << '\t' << tag << '\t' << byteLength << '\n';
         out.write (reinterpret_cast<const char*> (payload.data()), static_cast<std::streamsize> (byteLength));
         writeOk (out, tag + "\t" + std::to_string (samples));
+        return true;
     }
 
     void processFile (const std::vector<std::string>& fields)
@@ -179,8 +230,15 @@ struct ProtocolLoop
             writeErr (out, "unknown command");
     }
 
-    /** False when the loop ends after this line. */
-    bool handle (const std::vector<std::string>& fields)
+    /** Whether the loop goes on after this line, and how it ends otherwise. */
+    enum class Next
+    {
+        goOn,
+        quit,
+        outOfStep
+    };
+
+    Next handle (const std::vector<std::string>& fields)
     {
         const auto& word = fields[0];
 
@@ -189,7 +247,7 @@ struct ProtocolLoop
         else if (word == protocol::quit)
         {
             writeOk (out);
-            return false;
+            return Next::quit;
         }
         else if (word == protocol::liveStatus)
             answerLiveStatus();
@@ -198,13 +256,16 @@ struct ProtocolLoop
         else if (word == protocol::closeEditorAsync)
             postEditorRequest (false, fields);
         else if (word == protocol::processBuffer)
-            processBuffer (fields);
+        {
+            if (! processBuffer (fields))
+                return Next::outOfStep;
+        }
         else if (word == protocol::processFile)
             processFile (fields);
         else
             runOnUiThread (fields);
 
-        return true;
+        return Next::goOn;
     }
 };
 } // namespace
@@ -230,8 +291,13 @@ int runProtocol (std::istream& in, std::ostream& out, BackendSlot& slot, const U
 
         try
         {
-            if (! loop.handle (splitFields (line)))
+            const auto next = loop.handle (splitFields (line));
+
+            if (next == ProtocolLoop::Next::quit)
                 return 0;
+
+            if (next == ProtocolLoop::Next::outOfStep)
+                return exitOutOfStep;
         }
         catch (const std::exception& failure)
         {

@@ -10,7 +10,8 @@
 
 namespace orvane::vsthost
 {
-/** What the protocol thread is started with. resultCode is 70 until the protocol loop returns. */
+/** What the protocol thread is started with. resultCode is 70 until the protocol loop returns,
+    then the loop's result. */
 struct ProtocolThreadStart
 {
     int& resultCode;
@@ -25,8 +26,9 @@ struct ProtocolThreadStart
 /** The worker's frame, on the calling thread, which becomes the UI thread: sets up the live
     status, the dispatcher and the empty backend slot, starts the protocol thread and serves the
     UI loop until the protocol thread's teardown ends it. Returns the exit code: 0 after QUIT or
-    the end of input, 70 when an exception escaped the protocol loop. Throws when the dispatcher
-    or the protocol thread cannot be created. */
+    the end of input, exitOutOfStep (65) when the input fell out of step, 70 when an exception
+    escaped the protocol loop. Throws when the dispatcher or the protocol thread cannot be
+    created. */
 int runWorkerServer (std::istream& in, std::ostream& out);
 
 /** The same with other plug-in services (tests). */

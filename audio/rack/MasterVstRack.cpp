@@ -16,7 +16,6 @@ namespace
 constexpr std::int64_t nanosPerMs = 1000000;
 constexpr std::int64_t liveStatusPeriod = 500 * nanosPerMs;
 constexpr std::int64_t autosavePeriod = 2000 * nanosPerMs;
-constexpr auto saveWaitLimit = std::chrono::seconds (12);
 
 std::int64_t steadyNanos()
 {
@@ -41,7 +40,12 @@ MasterVstRack::MasterVstRack()
 }
 
 MasterVstRack::MasterVstRack (Clock clockToUse)
-    : clock (std::move (clockToUse))
+    : MasterVstRack (std::move (clockToUse), {})
+{
+}
+
+MasterVstRack::MasterVstRack (Clock clockToUse, MasterVstRackOptions optionsToUse)
+    : clock (std::move (clockToUse)), options (std::move (optionsToUse))
 {
 }
 
@@ -205,7 +209,7 @@ StoreResult MasterVstRack::saveAndWait()
     if (! post ({ VstRackRequest::saveAndWait, 0, {}, false, promise }))
         return StoreResult::failure (rackText::text (rackText::saveQueueFull));
 
-    if (future.wait_for (saveWaitLimit) != std::future_status::ready)
+    if (future.wait_for (std::chrono::milliseconds (options.saveWaitMs)) != std::future_status::ready)
         return StoreResult::failure (rackText::text (rackText::saveTimeout));
 
     return future.get();
@@ -235,6 +239,12 @@ VstRackStatus MasterVstRack::status() const
     snapshot.underruns = underruns;
     snapshot.stateCaptures = stateCaptures;
     return snapshot;
+}
+
+std::size_t MasterVstRack::queuedRequests() const
+{
+    const std::lock_guard<std::mutex> lock (mutex);
+    return requests.size();
 }
 
 bool MasterVstRack::isBusy() const
@@ -325,6 +335,7 @@ void MasterVstRack::controlLoop()
         }
 
         automaticSave();
+        passCount.fetch_add (1, std::memory_order_release);
 
         if (! worked)
             std::this_thread::sleep_until (passStart + std::chrono::milliseconds (1));

@@ -25,11 +25,27 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace vantrel
 {
+/** What the owner of a rack fixes when making it. The program takes the defaults; tests scan
+    their own folders only and give their stand-in workers, which share a busy machine, more time
+    (the client clamps a command's deadline to 15,000 ms and a block's to 1,000 ms). */
+struct MasterVstRackOptions
+{
+    /** The folders scanned before the search folders; none given: the system's VST3 folders
+        (defaultVst3Folders, read at each scan). */
+    std::optional<juce::StringArray> standardFolders;
+    int loadTimeoutMs = 7000;        // LOAD_VST3
+    int stateTimeoutMs = 5000;       // LOAD_STATE and SAVE_STATE
+    int liveStatusTimeoutMs = 80;    // LIVE_STATUS, every 500 ms
+    int blockTimeoutMs = 80;         // one block of the running exchange
+    int saveWaitMs = 12000;          // how long saveAndWait waits for its save
+};
+
 /** The running side of one slot; control thread only. */
 struct VstRackWorkerSlot
 {
@@ -71,6 +87,7 @@ public:
 
     MasterVstRack();
     explicit MasterVstRack (Clock clock);
+    MasterVstRack (Clock clock, MasterVstRackOptions options);
     ~MasterVstRack();   // stop()
 
     MasterVstRack (const MasterVstRack&) = delete;
@@ -95,7 +112,8 @@ public:
     bool removeSearchFolder (const juce::String& folder);
     void requestRescan();
 
-    /** Captures the plug-in states and writes the settings, waiting at most 12 s. */
+    /** Captures the plug-in states and writes the settings, waiting at most 12 s (the options'
+        saveWaitMs). */
     StoreResult saveAndWait();
 
     VstRackStatus status() const;
@@ -105,6 +123,16 @@ public:
     bool isBusy() const;
     bool hasReadySlots() const;
     bool needsAttention() const;
+
+    /** Any thread: requests posted and not yet taken by the control thread (diagnostics). */
+    std::size_t queuedRequests() const;
+
+    /** Any thread: stop() has been called since the last start (diagnostics). */
+    bool isStopping() const noexcept { return stopRequested.load(); }
+
+    /** Any thread: passes the control thread has finished. Once it has grown by 2, one whole
+        pass began after the moment it was read (diagnostics). */
+    std::uint64_t controlPasses() const noexcept { return passCount.load (std::memory_order_acquire); }
 
     /** 0 -> 1 when active, 1 -> 0 when not; returns the previous state (2 = capturing, left). */
     std::int32_t setPlaybackActive (bool active);
@@ -184,6 +212,7 @@ private:
     void scan (juce::StringArray folders);
 
     Clock clock;
+    const MasterVstRackOptions options;
 
     mutable std::mutex mutex;
     std::array<VstRackSlot, numSlots> slots;
@@ -234,6 +263,7 @@ private:
     std::atomic<std::uint64_t> blocksSentCount { 0 };
     std::atomic<std::uint64_t> blocksTakenCount { 0 };
     std::atomic<std::uint64_t> catalogueCount { 0 };
+    std::atomic<std::uint64_t> passCount { 0 };
 
     // Bridge (the rings and blocks live here, allocated once with the rack).
     RackBlockRing outboundRing;   // audio thread -> control thread

@@ -16,7 +16,6 @@ namespace
 {
 constexpr int blockFrames = RackBlock::frames;
 constexpr int maxBridgeBlocks = 248;
-constexpr int exchangeTimeoutMs = 80;
 constexpr int blocksPerPass = 8;
 
 float peakOf (const float* samples, std::size_t count)
@@ -321,7 +320,7 @@ void MasterVstRack::exchangeBlock (RackBlock& block)
         {
             juce::String error;
             const auto start = std::chrono::steady_clock::now();
-            processed = worker.client->processF32 (samples.data(), blockFrames, block.sequence, error, exchangeTimeoutMs);
+            processed = worker.client->processF32 (samples.data(), blockFrames, block.sequence, error, options.blockTimeoutMs);
             callMs = std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
 
             if (! processed)

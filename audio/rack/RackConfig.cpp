@@ -59,7 +59,7 @@ StoreResult MasterVstRack::saveConfig (CaptureMode mode, bool* yielded)
         std::vector<juce::String> reply;
         juce::String error;
 
-        if (! worker.client->command ("SAVE_STATE", reply, error, 5000))
+        if (! worker.client->command ("SAVE_STATE", reply, error, options.stateTimeoutMs))
         {
             const bool alive = worker.client->isAlive();
 

@@ -28,7 +28,7 @@ void MasterVstRack::startScan()
     scanDone = 0;
     scanTotal = 0;
 
-    auto folders = vantrel::defaultVst3Folders();
+    auto folders = options.standardFolders.value_or (vantrel::defaultVst3Folders());
 
     {
         const std::lock_guard<std::mutex> lock (mutex);

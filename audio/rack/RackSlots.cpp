@@ -13,13 +13,10 @@ namespace vantrel
 {
 namespace
 {
-constexpr int loadTimeoutMs = 7000;
 constexpr int configTimeoutMs = 5000;
-constexpr int stateTimeoutMs = 5000;
 constexpr int infoTimeoutMs = 1500;
 constexpr int editorOpenTimeoutMs = 5000;
 constexpr int editorCloseTimeoutMs = 1500;
-constexpr int liveStatusTimeoutMs = 80;
 constexpr int warmupBlockTimeoutMs = 1000;
 constexpr std::int64_t warmupLimitNanos = std::int64_t { 5000 } * 1000000;
 
@@ -398,9 +395,9 @@ bool MasterVstRack::runLoadChain (VstWorkerClient& client, const VstRackSlot& co
 
     const auto rate = sampleRate.load();
 
-    if (! step ("LOAD_VST3\t" + plugin.bundlePath + "\t" + configuration.uid, loadTimeoutMs)
+    if (! step ("LOAD_VST3\t" + plugin.bundlePath + "\t" + configuration.uid, options.loadTimeoutMs)
         || ! step ("CONFIG\t" + rateText (rate) + "\t2\t512\trealtime", configTimeoutMs)
-        || (configuration.stateHex.isNotEmpty() && ! step ("LOAD_STATE\t" + configuration.stateHex, stateTimeoutMs))
+        || (configuration.stateHex.isNotEmpty() && ! step ("LOAD_STATE\t" + configuration.stateHex, options.stateTimeoutMs))
         || ! step ("INFO", infoTimeoutMs))
         return false;
 
@@ -428,7 +425,7 @@ bool MasterVstRack::runLoadChain (VstWorkerClient& client, const VstRackSlot& co
     {
         juce::String clientError;
 
-        if (! client.command ("SAVE_STATE", reply, clientError, stateTimeoutMs))
+        if (! client.command ("SAVE_STATE", reply, clientError, options.stateTimeoutMs))
         {
             error = isStateTooLarge (client, clientError) ? rackText::text (rackText::stateTooLarge)
                                                           : "SAVE_STATE: " + clientError;
@@ -500,7 +497,7 @@ bool MasterVstRack::pollSlotLiveStatus (int slot)
     std::vector<juce::String> reply;
     juce::String error;
 
-    if (! worker.client->command ("LIVE_STATUS", reply, error, liveStatusTimeoutMs))
+    if (! worker.client->command ("LIVE_STATUS", reply, error, options.liveStatusTimeoutMs))
     {
         bypassSlot (slot, "LIVE_STATUS: " + error);
         return false;

@@ -24,8 +24,12 @@ juce::File toFile (const fs::path& path)
 
 juce::StringArray defaultVst3Folders()
 {
+    return defaultVst3Folders (juce::SystemStats::getEnvironmentVariable ("HOME", {}));
+}
+
+juce::StringArray defaultVst3Folders (const juce::String& home)
+{
     juce::StringArray folders;
-    const auto home = juce::SystemStats::getEnvironmentVariable ("HOME", {});
 
     if (isAbsoluteVstPath (home))
         folders.add (juce::File (home).getChildFile (".vst3").getFullPathName());

@@ -13,6 +13,9 @@ namespace vantrel
     "/usr/lib/vst3" and "/usr/local/lib/vst3". A folder need not exist. Any thread. */
 juce::StringArray defaultVst3Folders();
 
+/** The same for the home folder `home` (an empty or relative one gives no "~/.vst3"). */
+juce::StringArray defaultVst3Folders (const juce::String& home);
+
 /** The bundles found so far, in the order found, each once (paths compared exactly: the file
     systems here are case-sensitive). */
 class Vst3BundleList

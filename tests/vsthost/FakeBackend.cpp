@@ -110,7 +110,7 @@ std::string ProtocolHarness::run (const std::string& input)
 
         posted.push_back (std::move (job));
     };
-    runProtocol (in, out, slot, sync, async, liveStatus, services);
+    result = runProtocol (in, out, slot, sync, async, liveStatus, services);
     return out.str();
 }
 

@@ -74,7 +74,8 @@ class ProtocolHarness
 public:
     ProtocolHarness();
 
-    /** Runs the whole input through the protocol; returns the output. */
+    /** Runs the whole input through the protocol; returns the output. The protocol's result
+        is kept in `result`. */
     std::string run (const std::string& input);
     void runPosted();
 
@@ -84,6 +85,7 @@ public:
     std::vector<std::function<void()>> posted;
     std::function<void (FakeBackend&)> prepareLoaded;
     int loads = 0;
+    int result = -1;
     bool postFails = false;   // the asynchronous way refuses, as after the UI loop ended
 
 private:

@@ -2,6 +2,7 @@
 // bounds, cut and oversized payloads. Whatever comes in, the worker answers with well-formed
 // reply lines and never crashes (run in the sanitizer build as well).
 #include "FakeBackend.h"
+#include "WorkerHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +23,20 @@ std::string payload (std::size_t floats)
     return bytes;
 }
 
-const std::vector<std::string> seeds {
-    "PING\nLOAD_VST3\tp\t0123456789ABCDEF0123456789ABCDEF\nCONFIG\t48000\t2\t64\trealtime\n"
-    "PROCESS_F32_BUFFER\t1\t16\t2\t128\n" + payload (32) + "INFO\nPARAMS\nLIVE_STATUS\n",
-    "LOAD_VST3\tp\t0123456789ABCDEF0123456789ABCDEF\nSET_PARAM\t1\t0.5\nSAVE_STATE\nLOAD_STATE\t4f56535433533200\n"
-    "BYPASS\t1\nRESET_SEEK\nFLUSH_PARAMS\nSERVICE_CONTROL\nEDITOR_STATUS\n",
-    "OPEN_EDITOR_ASYNC\tt\nCLOSE_EDITOR_ASYNC\nSCAN_VST3\tany\nSCAN_VST3\tbroken\nPROCESS_F32_FILE\t/nonexistent\t/tmp/x\t1\t2\n",
-    "LOAD_VST3\tp\t0123456789ABCDEF0123456789ABCDEF\nPROCESS_F32_BUFFER\tt\t3\t2\t24\n" + payload (6)
-        + "PROCESS_F32_BUFFER\tt\t2147483648\t2\t0\nCONFIG\t1e999\t2\t512\nQUIT\n",
-};
+/** The conversations that are mutated; a file the protocol may write goes to `folder`. */
+std::vector<std::string> seedsWritingTo (const TempFolder& folder)
+{
+    return {
+        "PING\nLOAD_VST3\tp\t0123456789ABCDEF0123456789ABCDEF\nCONFIG\t48000\t2\t64\trealtime\n"
+        "PROCESS_F32_BUFFER\t1\t16\t2\t128\n" + payload (32) + "INFO\nPARAMS\nLIVE_STATUS\n",
+        "LOAD_VST3\tp\t0123456789ABCDEF0123456789ABCDEF\nSET_PARAM\t1\t0.5\nSAVE_STATE\nLOAD_STATE\t4f56535433533200\n"
+        "BYPASS\t1\nRESET_SEEK\nFLUSH_PARAMS\nSERVICE_CONTROL\nEDITOR_STATUS\n",
+        "OPEN_EDITOR_ASYNC\tt\nCLOSE_EDITOR_ASYNC\nSCAN_VST3\tany\nSCAN_VST3\tbroken\nPROCESS_F32_FILE\t" + folder.file ("missing") + "\t"
+            + folder.file ("out") + "\t1\t2\n",
+        "LOAD_VST3\tp\t0123456789ABCDEF0123456789ABCDEF\nPROCESS_F32_BUFFER\tt\t3\t2\t24\n" + payload (6)
+            + "PROCESS_F32_BUFFER\tt\t2147483648\t2\t0\nCONFIG\t1e999\t2\t512\nQUIT\n",
+    };
+}
 
 const std::vector<std::string> interesting {
     "\t", "\n", "\r", "", "0", "-1", "+", "4294967295", "4294967296", "18446744073709551615", "18446744073709551616",
@@ -120,6 +126,8 @@ bool wellFormed (const std::string& output, std::string& problem)
 
 TEST (ProtocolFuzz, MutatedConversationsAlwaysGetWellFormedReplies)
 {
+    const TempFolder folder;
+    const auto seeds = seedsWritingTo (folder);
     std::mt19937 random (20240531);
     std::size_t replyLines = 0;
     std::size_t processedBlocks = 0;

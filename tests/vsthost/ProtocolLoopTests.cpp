@@ -1,5 +1,6 @@
 // The line protocol in process, against a scripted backend: which word wins, field counts,
-// numbers, framing of the binary exchange, and the asynchronous editor requests.
+// numbers, framing of the binary exchange (refused payloads included), and the asynchronous
+// editor requests.
 #include "FakeBackend.h"
 
 #include "vsthost/ProtocolWords.h"
@@ -22,6 +23,18 @@ const std::string loadedReply = "OK\t0123456789ABCDEF0123456789ABCDEF\n";
 std::string floatsAsBytes (const std::vector<float>& samples)
 {
     return std::string (reinterpret_cast<const char*> (samples.data()), samples.size() * sizeof (float));
+}
+
+/** `size` bytes that read as command lines ("PING" lines, then empty ones): a payload left in
+    the input would be answered line by line. */
+std::string commandLikeBytes (std::size_t size)
+{
+    std::string bytes;
+
+    while (bytes.size() + 5 <= size)
+        bytes += "PING\n";
+
+    return bytes + std::string (size - bytes.size(), '\n');
 }
 
 struct LineCase
@@ -174,29 +187,73 @@ TEST (ProtocolLoop, BufferShapesAndSizesAreCheckedIn64Bits)
         std::string header;
         std::size_t payloadBytes;
         std::string reply;
+        bool inStep;   // the payload was dropped and the next line is answered
     };
 
     const std::vector<BufferCase> cases {
         // frames x channels x 4 wraps to 0 in 32 bits: refused, nothing copied.
-        { "PROCESS_F32_BUFFER\tt\t2147483648\t2\t0", 0, "ERR\tinvalid process buffer size" },
-        { "PROCESS_F32_BUFFER\tt\t1073741824\t4\t0", 0, "ERR\tinvalid process buffer size" },
-        { "PROCESS_F32_BUFFER\tt\t0\t2\t0", 0, "ERR\tinvalid process buffer shape" },
-        { "PROCESS_F32_BUFFER\tt\t4\t3\t48", 48, "ERR\tinvalid process buffer shape" },
-        { "PROCESS_F32_BUFFER\tt\t4\t2\t31", 31, "ERR\tinvalid process buffer size" },
-        { "PROCESS_F32_BUFFER\tt\t4\t2\t8388609", 0, "ERR\tprocess buffer too large" },
-        { "PROCESS_F32_BUFFER\tt\tfour\t2\t32", 0, "ERR\tinvalid stoul argument" },
-        { "PROCESS_F32_BUFFER\tt\t4\t2\t18446744073709551616", 0, "ERR\tstoull argument out of range" },
-        { "PROCESS_F32_BUFFER\tt\t4\t-2\t32", 0, "ERR\tstoul argument out of range" },
+        { "PROCESS_F32_BUFFER\tt\t2147483648\t2\t0", 0, "ERR\tinvalid process buffer size", true },
+        { "PROCESS_F32_BUFFER\tt\t1073741824\t4\t0", 0, "ERR\tinvalid process buffer size", true },
+        { "PROCESS_F32_BUFFER\tt\t0\t2\t0", 0, "ERR\tinvalid process buffer shape", true },
+        { "PROCESS_F32_BUFFER\tt\t4\t3\t48", 48, "ERR\tinvalid process buffer shape", true },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t31", 31, "ERR\tinvalid process buffer size", true },
+        { "PROCESS_F32_BUFFER\tt\tfour\t2\t32", 32, "ERR\tinvalid stoul argument", true },
+        { "PROCESS_F32_BUFFER\tt\t4\t-2\t32", 32, "ERR\tstoul argument out of range", true },
+        // Lengths that cannot be skipped end the conversation; the reply still names the first
+        // field that failed.
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t8388609", 0, "ERR\tprocess buffer too large", false },
+        { "PROCESS_F32_BUFFER\tt\tfour\t2\t8388609", 0, "ERR\tinvalid stoul argument", false },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t18446744073709551616", 0, "ERR\tstoull argument out of range", false },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\tlength", 0, "ERR\tinvalid stoull argument", false },
     };
 
     for (const auto& c : cases)
     {
         ProtocolHarness harness;
         harness.run (loadLine);
-        const auto output = harness.run ("CONFIG\t48000\t2\t512\n" + c.header + "\n" + std::string (c.payloadBytes, '\0') + "PING\n");
-        EXPECT_EQ (output, "OK\n" + c.reply + "\nOK\tORVANE_VST_HOST\t1\n") << c.header;
+        const auto output = harness.run ("CONFIG\t48000\t2\t512\n" + c.header + "\n" + commandLikeBytes (c.payloadBytes) + "PING\n");
+        EXPECT_EQ (output, "OK\n" + c.reply + "\n" + (c.inStep ? "OK\tORVANE_VST_HOST\t1\n" : "")) << c.header;
+        EXPECT_EQ (harness.result, c.inStep ? 0 : orvane::vsthost::exitOutOfStep) << c.header;
         EXPECT_TRUE (harness.backend->chunkFrames.empty()) << c.header;
     }
+}
+
+TEST (ProtocolLoop, WithoutPluginABufferIsRefusedAndItsPayloadDropped)
+{
+    struct RefusalCase
+    {
+        std::string input;
+        std::string expected;
+        int result;
+    };
+
+    const std::vector<RefusalCase> cases {
+        // The payload reads like command lines; none of them may be answered.
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t32\n" + commandLikeBytes (32) + "PING\n", "ERR\tno plugin loaded\nOK\tORVANE_VST_HOST\t1\n", 0 },
+        { "PROCESS_F32_BUFFER\tt\tx\ty\t7\nPING\nPIQUIT\nPING\n", "ERR\tno plugin loaded\nOK\n", 0 },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t0\nPING\n", "ERR\tno plugin loaded\nOK\tORVANE_VST_HOST\t1\n", 0 },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t32\nPING\n", "ERR\tno plugin loaded\n", 0 },   // cut short by the end
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t8388608\n" + std::string (8388608, '\n') + "PING\n",
+          "ERR\tno plugin loaded\nOK\tORVANE_VST_HOST\t1\n", 0 },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\t8388609\nPING\n", "ERR\tno plugin loaded\n", orvane::vsthost::exitOutOfStep },
+        { "PROCESS_F32_BUFFER\tt\t4\t2\tz\nPING\n", "ERR\tno plugin loaded\n", orvane::vsthost::exitOutOfStep },
+        // Without the length field there is no payload: the next line is a command.
+        { "PROCESS_F32_BUFFER\tt\t4\t2\nPING\n", "ERR\tno plugin loaded\nOK\tORVANE_VST_HOST\t1\n", 0 },
+    };
+
+    for (const auto& c : cases)
+    {
+        ProtocolHarness harness;
+        EXPECT_EQ (harness.run (c.input), c.expected) << c.input.substr (0, 40);
+        EXPECT_EQ (harness.result, c.result) << c.input.substr (0, 40);
+    }
+
+    // After a failed load, as in normal use.
+    ProtocolHarness harness;
+    const auto output = harness.run ("LOAD_VST3\tpath\tFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF\nPROCESS_F32_BUFFER\t9\t2\t2\t16\n"
+                                     + commandLikeBytes (16) + "QUIT\nPING\n");
+    EXPECT_EQ (output, "ERR\tno such class\nERR\tno plugin loaded\nOK\n");
+    EXPECT_EQ (harness.result, 0);
 }
 
 TEST (ProtocolLoop, PayloadBoundIsInclusiveAndTruncationIsReported)

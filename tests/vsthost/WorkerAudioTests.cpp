@@ -211,14 +211,22 @@ TEST (WorkerAudio, FailuresAnswerAndTheConversationStaysInStep)
     EXPECT_EQ (worker.command ("PROCESS_F32_FILE\t" + empty + "\t" + worker.folder().file ("out.f32") + "\t2147483648\t2").final(),
                "ERR\tinvalid process buffer shape");
 
-    // The largest payload is read; one byte more is refused before any payload byte is read.
+    // The largest payload is read.
     ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t4096\trealtime").ok());
     const auto largest = testSignal (1048576);
     const auto big = worker.process ("big", 1048576, largest);
     ASSERT_TRUE (big.ok) << big.header;
     EXPECT_EQ (big.samples, largest);
-    EXPECT_EQ (worker.command ("PROCESS_F32_BUFFER\tt\t1048576\t2\t8388609").final(), "ERR\tprocess buffer too large");
-    EXPECT_EQ (worker.command ("PING").final(), "OK\tORVANE_VST_HOST\t1");
+
+    // A refused payload is read and dropped: its bytes are never taken for command lines.
+    std::string lines;
+
+    for (int i = 0; i < 8; ++i)
+        lines += "PING\n";
+
+    worker.send ("PROCESS_F32_BUFFER\tp\t4\t2\t40\n" + lines);
+    EXPECT_EQ (worker.readLine(), "ERR\tinvalid process buffer size");
+    EXPECT_EQ (worker.command ("LIVE_STATUS").fields().front(), "OK");
 
     // A payload cut short by the end of input.
     worker.send ("PROCESS_F32_BUFFER\tcut\t4\t2\t32\n" + std::string (10, '\0'));
@@ -259,4 +267,65 @@ TEST (WorkerAudio, ACrashingPluginEndsTheWorkerBySignal)
     const auto exit = worker.waitForExit();
     ASSERT_TRUE (exit.ended);
     EXPECT_FALSE (exit.exited);
+}
+
+TEST (WorkerAudio, AfterAFailedLoadABlockIsRefusedAndItsPayloadDropped)
+{
+    WorkerSession worker;
+    EXPECT_EQ (worker.command ("LOAD_VST3\t" + probeBundle() + "\t00000000000000000000000000000000").final().rfind ("ERR\t", 0), 0u);
+
+    // Blocks of samples, and a payload that reads like command lines ending just before a QUIT.
+    EXPECT_EQ (worker.process ("1", 512, testSignal (512)).header, "ERR\tno plugin loaded");
+    EXPECT_EQ (worker.command ("PING").final(), "OK\tORVANE_VST_HOST\t1");
+    worker.send ("PROCESS_F32_BUFFER\t2\t1\t2\t7\nPING\nPIQUIT\n");
+    EXPECT_EQ (worker.readLine(), "ERR\tno plugin loaded");
+    EXPECT_EQ (worker.readLine(), "OK");
+    EXPECT_EQ (worker.readLine(), "<eof>");
+    const auto exit = worker.waitForExit();
+    ASSERT_TRUE (exit.ended);
+    EXPECT_EQ (exit.exitCode, 0);
+}
+
+TEST (WorkerAudio, APayloadThatCannotBeSkippedEndsTheWorkerWithItsOwnExitCode)
+{
+    struct Case
+    {
+        bool loaded;
+        std::string header;
+        std::string reply;
+    };
+
+    const std::vector<Case> cases {
+        { true, "PROCESS_F32_BUFFER\tt\t1048576\t2\t8388609", "ERR\tprocess buffer too large" },
+        { true, "PROCESS_F32_BUFFER\tt\t4\t2\t18446744073709551616", "ERR\tstoull argument out of range" },
+        { false, "PROCESS_F32_BUFFER\tt\t1048576\t2\t8388609", "ERR\tno plugin loaded" },
+        { false, "PROCESS_F32_BUFFER\tt\t4\t2\tsome", "ERR\tno plugin loaded" },
+    };
+
+    for (const auto& c : cases)
+    {
+        WorkerSession worker;
+
+        if (c.loaded)
+        {
+            ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
+            ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t512\trealtime").ok());
+        }
+
+        // What follows could be payload or commands: none of it is answered.
+        worker.send (c.header + "\nPING\nQUIT\n");
+        EXPECT_EQ (worker.readLine(), c.reply) << c.header;
+        EXPECT_EQ (worker.readLine(), "<eof>") << c.header;
+        const auto exit = worker.waitForExit();
+        ASSERT_TRUE (exit.ended) << c.header;
+        EXPECT_TRUE (exit.exited) << c.header;
+        EXPECT_EQ (exit.exitCode, 65) << c.header;
+
+        // A loaded plug-in is still shut down in order.
+        if (c.loaded)
+        {
+            const auto log = worker.probeLog();
+            EXPECT_NE (std::find (log.begin(), log.end(), "component.terminate thread=ui"), log.end()) << c.header;
+        }
+    }
 }

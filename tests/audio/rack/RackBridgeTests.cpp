@@ -180,15 +180,19 @@ TEST (RackBridge, DisablingFadesTheSlotOutOverAbout10msAndEnablingFadesItIn)
 }
 
 /** A running slot whose worker is stopped while the audio thread goes on without waiting: the
-    due blocks are missing. The stopped worker is found by the block exchange or, once a fault
-    has stopped the exchange, by the next status poll. */
+    due blocks are missing (the control thread is held at its clock meanwhile, so that none comes
+    back, however the threads are scheduled). The stopped worker is then found by the block
+    exchange or, once a fault has stopped the exchange, by the next status poll. */
 void stallTheWorkerAndRunAhead (RackFixture& fixture, BridgeDriver& driver)
 {
     const auto pid = fixture.fake.pidOf (fakeClassId (fakeGain));
     ASSERT_NE (pid, 0);
     ASSERT_TRUE (platform::stopProcess (pid));
+    fixture.clock.hold();
+    ASSERT_TRUE (fixture.clock.waitUntilHolding());
     ASSERT_TRUE (driver.feed (8 * 512, false));
     fixture.clock.advanceMs (600);
+    fixture.clock.release();
     ASSERT_TRUE (eventually ([&] { return ! fixture.status().slots[0].loaded; }));
 }
 
@@ -233,11 +237,14 @@ TEST (RackBridge, ABlockNewerThanTheOneDueLatchesADiscontinuityDuringPlayback)
     BridgeDriver driver (*fixture.rack, 512);
     ASSERT_TRUE (driver.feed (20 * 512));
 
-    // While the control thread is held by the stopped worker, 300 blocks overflow the outbound
-    // ring; without playback the dropped blocks are no fault.
-    const auto pid = fixture.fake.pidOf (fakeClassId (fakeGain));
-    ASSERT_TRUE (platform::stopProcess (pid));
+    // While the control thread is held (at its clock), 300 blocks overflow the outbound ring:
+    // what does not fit is dropped. Without playback the dropped blocks are no fault.
+    const auto sentBefore = fixture.rack->blocksSent();
+    fixture.clock.hold();
+    ASSERT_TRUE (fixture.clock.waitUntilHolding());
     ASSERT_TRUE (driver.feed (300 * 512, false));
+    EXPECT_EQ (fixture.rack->blocksSent() - sentBefore, RackBlockRing::size - 1);
+    fixture.clock.release();
     ASSERT_TRUE (eventually ([&] { return fixture.rack->blocksTaken() >= fixture.rack->blocksSent(); }));
     EXPECT_FALSE (fixture.status().audioFault);
 
@@ -252,7 +259,7 @@ TEST (RackBridge, LoadingASlotDuringPlaybackKeepsTheDelayedSignalWithoutJumpOrSi
 {
     RackFixture fixture;
     fixture.addBundle ("FakeGain");
-    fixture.addBundle ("FakeSlowSave");   // its load captures a first state: 300 ms
+    fixture.addBundle ("FakeHeldSave");   // its load captures a first state, which the test holds
     fixture.writeConfig (slotWith (fakeClassId (fakeGain), true, "00"));
     fixture.start();
     ASSERT_TRUE (fixture.waitForCatalogue());
@@ -260,20 +267,16 @@ TEST (RackBridge, LoadingASlotDuringPlaybackKeepsTheDelayedSignalWithoutJumpOrSi
 
     BridgeDriver driver (*fixture.rack, 512);
     ASSERT_TRUE (driver.feed (20 * 512));
-    ASSERT_TRUE (fixture.rack->choosePlugin (1, fakeClassId (fakeSlowSave)));
+    fixture.fake.hold();
+    ASSERT_TRUE (fixture.rack->choosePlugin (1, fakeClassId (fakeHeldSave)));
 
-    // Device blocks keep coming, about as fast as a device would ask, through the whole load
-    // (without waiting for the control thread, which is busy loading).
-    const auto loadStart = driver.position;
-
-    while (! fixture.status().slots[1].loaded)
-    {
-        ASSERT_TRUE (driver.feed (512, false));
-        std::this_thread::sleep_for (std::chrono::milliseconds (5));
-        ASSERT_LT (driver.position, 48000 * 20);
-    }
-
-    EXPECT_GT (driver.position - loadStart, 20 * 512);   // the load took a while
+    // Device blocks keep coming through the whole load, without waiting for the control thread
+    // (which is busy loading): while the load waits in its state capture, and until it is done.
+    ASSERT_TRUE (fixture.fake.waitUntilHeld());
+    ASSERT_TRUE (driver.feed (40 * 512, false));
+    EXPECT_TRUE (fixture.rack->isBusy());   // all of them went through during the load
+    fixture.fake.release();
+    ASSERT_TRUE (eventually ([&] { return driver.feed (512, false) && fixture.status().slots[1].loaded; }, 60000));
 
     ASSERT_TRUE (driver.feed (40 * 512));
 
@@ -295,7 +298,7 @@ TEST (RackBridge, AFailedLoadDuringPlaybackLeavesNoGapBehind)
 {
     RackFixture fixture;
     fixture.addBundle ("FakeGain");
-    fixture.addBundle ("FakeSlowFailLoad");   // refuses after 300 ms
+    fixture.addBundle ("FakeHeldFailLoad");   // refuses once the test lets it go on
     fixture.writeConfig (slotWith (fakeClassId (fakeGain), true, "00"));
     fixture.start();
     ASSERT_TRUE (fixture.waitForCatalogue());
@@ -303,18 +306,14 @@ TEST (RackBridge, AFailedLoadDuringPlaybackLeavesNoGapBehind)
 
     BridgeDriver driver (*fixture.rack, 512);
     ASSERT_TRUE (driver.feed (20 * 512));
-    ASSERT_TRUE (fixture.rack->choosePlugin (1, fakeClassId (fakeSlowFailLoad)));
+    fixture.fake.hold();
+    ASSERT_TRUE (fixture.rack->choosePlugin (1, fakeClassId (fakeHeldFailLoad)));
 
-    const auto loadStart = driver.position;
-
-    do
-    {
-        ASSERT_TRUE (driver.feed (512, false));
-        std::this_thread::sleep_for (std::chrono::milliseconds (5));
-    }
-    while (fixture.rack->isBusy());
-
-    EXPECT_GT (driver.position - loadStart, 20 * 512);
+    ASSERT_TRUE (fixture.fake.waitUntilHeld());
+    ASSERT_TRUE (driver.feed (40 * 512, false));
+    EXPECT_TRUE (fixture.rack->isBusy());   // all of them went through during the load
+    fixture.fake.release();
+    ASSERT_TRUE (eventually ([&] { return driver.feed (512, false) && ! fixture.rack->isBusy(); }, 60000));
 
     // The blocks not sent while the load held the dry signal are no missed deadlines.
     ASSERT_TRUE (driver.feed (40 * 512));

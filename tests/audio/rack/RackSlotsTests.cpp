@@ -6,19 +6,18 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <future>
 
 namespace
 {
 using namespace vantrel;
 using namespace vantrel::rack_testing;
 
-/** Lets the control loop run a while (it passes every millisecond), for checks that something
-    did not happen. */
-void letTheControlLoopRun()
+/** For checks that something did not happen: waits until the control thread has been through
+    a whole pass of its loop since now (it would have done it there). */
+void letTheControlLoopRun (const RackFixture& fixture)
 {
-    std::this_thread::sleep_for (std::chrono::milliseconds (150));
+    ASSERT_TRUE (controlLoopPassed (*fixture.rack));
 }
 
 TEST (RackSlots, TheInitialLoadWaitsForTheScanTakesTheSavedStateAndReportsLatency)
@@ -170,32 +169,25 @@ TEST (RackSlots, AFullQueueRefusesRequestsAndSavesAtOnce)
     fixture.start();
     ASSERT_TRUE (fixture.waitForCatalogue());
 
-    // A stopped worker holds the control thread in its editor request meanwhile.
-    const auto pid = fixture.fake.pidOf (uid);
-    ASSERT_TRUE (platform::stopProcess (pid));
-    ASSERT_TRUE (fixture.rack->openEditor (0));
-
-    // Once the control thread has taken the editor request off the queue and waits in it, the
-    // whole queue is free: fill it.
+    // While the control thread is held (at its clock) nothing leaves the queue: fill it.
+    fixture.clock.hold();
+    ASSERT_TRUE (fixture.clock.waitUntilHolding());
     int accepted = 0;
 
-    for (int attempt = 0; attempt < 300 && accepted < MasterVstRack::maxRequests; ++attempt)
-    {
-        while (fixture.rack->removeSearchFolder ("/nowhere") && accepted < 100)
-            ++accepted;
-
-        if (accepted < MasterVstRack::maxRequests)
-            std::this_thread::sleep_for (std::chrono::milliseconds (10));
-    }
+    while (accepted < 100 && fixture.rack->removeSearchFolder ("/nowhere"))
+        ++accepted;
 
     EXPECT_EQ (accepted, MasterVstRack::maxRequests);
+    EXPECT_EQ (fixture.rack->queuedRequests(), (std::size_t) MasterVstRack::maxRequests);
+    EXPECT_FALSE (fixture.rack->openEditor (0));
 
     const auto refused = fixture.rack->saveAndWait();
     EXPECT_FALSE (refused.ok);
     EXPECT_EQ (refused.message, rackText::text (rackText::saveQueueFull));
 
-    ASSERT_TRUE (platform::continueProcess (pid));
+    fixture.clock.release();
     ASSERT_TRUE (fixture.waitIdle());
+    ASSERT_TRUE (eventually ([&] { return fixture.rack->queuedRequests() == 0; }));
     EXPECT_TRUE (eventually ([&] { return fixture.rack->saveAndWait().ok; }));
     EXPECT_TRUE (fixture.status().slots[0].loaded);
 }
@@ -220,7 +212,7 @@ TEST (RackSlots, AnEditSavesInTheNextIdlePeriodButNeverDuringPlayback)
     fixture.clock.advanceMs (600);
     ASSERT_TRUE (eventually ([&] { return fixture.status().slots[0].editRevision >= 1; }));
     fixture.clock.advanceMs (2100);
-    letTheControlLoopRun();
+    letTheControlLoopRun (fixture);
     EXPECT_EQ (fixture.status().stateCaptures, 1u);
 
     EXPECT_EQ (fixture.rack->setPlaybackActive (false), 1);
@@ -240,12 +232,12 @@ TEST (RackSlots, ClosingEditorsMarksASlotDirtyOnlyWhenItsChangeCountMoved)
         ASSERT_TRUE (fixture.waitForCatalogue());
         fixture.clock.advanceMs (2100);
         ASSERT_TRUE (eventually ([&] { return fixture.status().stateCaptures == 1u; }));
-        letTheControlLoopRun();
+        letTheControlLoopRun (fixture);
 
         fixture.rack->closeEditors();   // as switching LIVE LOCK on does
-        letTheControlLoopRun();
+        letTheControlLoopRun (fixture);
         fixture.clock.advanceMs (2100);
-        letTheControlLoopRun();
+        letTheControlLoopRun (fixture);
 
         EXPECT_EQ (fixture.status().stateCaptures, behaviour == fakeGain ? 1u : 2u) << behaviour;
     }
@@ -254,15 +246,18 @@ TEST (RackSlots, ClosingEditorsMarksASlotDirtyOnlyWhenItsChangeCountMoved)
 TEST (RackSlots, AStartDuringAnAutomaticCaptureIsGrantedAndTheCaptureGivesWay)
 {
     RackFixture fixture;
-    fixture.addBundle ("FakeSlowSave");   // 300 ms per state capture
-    const auto uid = fakeClassId (fakeSlowSave);
+    fixture.addBundle ("FakeHeldSave");   // the test holds its state captures
+    const auto uid = fakeClassId (fakeHeldSave);
     fixture.writeConfig (slotWith (uid, true, "00"));
     const auto before = fixture.configFile().loadFileAsString();
     fixture.start();
     ASSERT_TRUE (fixture.waitForCatalogue());
 
+    // The load changed the settings (names from the catalogue): the next quiet period captures.
+    fixture.fake.hold();
     fixture.clock.advanceMs (2100);
-    ASSERT_TRUE (eventually ([&] { return fixture.status().stateCaptures == 1u; }));
+    ASSERT_TRUE (fixture.fake.waitUntilHeld());
+    EXPECT_EQ (fixture.status().stateCaptures, 1u);
 
     // GO while the capture runs: granted, and the rack does not count as busy.
     EXPECT_FALSE (fixture.rack->isBusy());
@@ -270,12 +265,13 @@ TEST (RackSlots, AStartDuringAnAutomaticCaptureIsGrantedAndTheCaptureGivesWay)
     EXPECT_EQ (fixture.rack->setPlaybackActive (true), 1);
 
     // The capture stops without writing; the settings stay to be saved.
-    std::this_thread::sleep_for (std::chrono::milliseconds (600));
+    fixture.fake.release();
+    letTheControlLoopRun (fixture);
     EXPECT_EQ (fixture.configFile().loadFileAsString(), before);
 
     EXPECT_EQ (fixture.rack->setPlaybackActive (false), 1);
     fixture.clock.advanceMs (2100);
-    EXPECT_TRUE (eventually ([&] { return fixture.stored().slots[0].name == "Fake SlowSave"; }));
+    EXPECT_TRUE (eventually ([&] { return fixture.stored().slots[0].name == "Fake HeldSave"; }));
     EXPECT_TRUE (fixture.status().slots[0].loaded);
 }
 
@@ -308,9 +304,12 @@ TEST (RackSlots, AfterPrepareTheSlotsRunAtTheNewRateEvenWhenSavingFails)
 
 TEST (RackSlots, StatesLargerThanTheProgramTakesAreRefusedAndTheWorkerStays)
 {
+    // Tens of MiB of state text take a while on a busy machine: the state exchanges get the
+    // longest deadline a command can have (the program allows 5 s).
     for (const auto behaviour : { fakeMidState, fakeBigState })
     {
         RackFixture fixture;
+        fixture.options.stateTimeoutMs = workerBounds::maxCommandTimeoutMs;
         fixture.addBundle (behaviour == fakeMidState ? "FakeMidState" : "FakeBigState");
         const auto uid = fakeClassId (behaviour);
         fixture.writeConfig (slotWith (uid, true, "00"));
@@ -330,6 +329,7 @@ TEST (RackSlots, StatesLargerThanTheProgramTakesAreRefusedAndTheWorkerStays)
 
     // Without a stored state the first capture happens while loading: the load fails.
     RackFixture fixture;
+    fixture.options.stateTimeoutMs = workerBounds::maxCommandTimeoutMs;
     fixture.addBundle ("FakeBigState");
     fixture.writeConfig (slotWith (fakeClassId (fakeBigState), true));
     fixture.start();
@@ -417,7 +417,7 @@ TEST (RackSlots, ADamagedSettingsFileStopsTheRackAndIsNeverOverwritten)
     ASSERT_TRUE (vantrel::testing::writeBytes (fixture.configFile(), damaged.toStdString()));
 
     fixture.start();
-    letTheControlLoopRun();
+    letTheControlLoopRun (fixture);
 
     auto status = fixture.status();
     EXPECT_TRUE (status.configCorrupt);
@@ -438,7 +438,7 @@ TEST (RackSlots, ADamagedSettingsFileStopsTheRackAndIsNeverOverwritten)
 
     fixture.rack->requestRescan();
     fixture.rack->prepare (44100.0, 512);
-    letTheControlLoopRun();
+    letTheControlLoopRun (fixture);
     fixture.rack->stop();
     EXPECT_EQ (vantrel::testing::readBytes (fixture.configFile()), damaged.toStdString());
     EXPECT_FALSE (fixture.configFile().getSiblingFile ("master-vst.json.bak").exists());
@@ -480,18 +480,23 @@ TEST (RackSlots, StopAnswersWaitingSavesAndEndsEveryWorker)
 {
     RackFixture fixture;
     fixture.addBundle ("FakeGain");
-    fixture.addBundle ("FakeSlowSave");
-    fixture.writeConfig (slotWith (fakeClassId (fakeSlowSave), true, "00"), slotWith (fakeClassId (fakeGain), true, "00"));
+    fixture.addBundle ("FakeHeldSave");
+    fixture.writeConfig (slotWith (fakeClassId (fakeHeldSave), true, "00"), slotWith (fakeClassId (fakeGain), true, "00"));
     fixture.start();
     ASSERT_TRUE (fixture.waitForCatalogue());
     const auto pids = fixture.fake.pids();
 
-    // A save is under way (300 ms per capture) while more wait behind it.
+    // A save is under way (held in its first capture) while another waits behind it; the save
+    // under way is let go only once the stop has been asked for.
+    fixture.fake.hold();
     auto first = std::async (std::launch::async, [&] { return fixture.rack->saveAndWait(); });
-    std::this_thread::sleep_for (std::chrono::milliseconds (50));
+    ASSERT_TRUE (fixture.fake.waitUntilHeld());
     auto second = std::async (std::launch::async, [&] { return fixture.rack->saveAndWait(); });
-    std::this_thread::sleep_for (std::chrono::milliseconds (50));
-    fixture.rack->stop();
+    ASSERT_TRUE (eventually ([&] { return fixture.rack->queuedRequests() == 1; }));
+    auto stopping = std::async (std::launch::async, [&] { fixture.rack->stop(); });
+    ASSERT_TRUE (eventually ([&] { return fixture.rack->isStopping(); }));
+    fixture.fake.release();
+    stopping.get();
 
     EXPECT_TRUE (first.get().ok);
     const auto answered = second.get();

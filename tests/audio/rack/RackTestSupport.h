@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <cmath>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,21 +107,56 @@ inline juce::String gainStateHex (double normalised)
     return lines.back().substring (3);
 }
 
-/** Behaviour codes of the fake worker (tests/audio/fixtures/FakeVstWorker.cpp). */
+/** Behaviour codes of the fake worker (tests/audio/rack/fixtures/FakeVstWorker.cpp). */
 enum FakeBehaviour : unsigned
 {
     fakeGain = 1, fakeExitAfterHeader, fakeExitMidPayload, fakeExitBeforeReply, fakeHang, fakeStopSelf,
     fakeWrongTag, fakeNanPayload, fakeGarbage, fakeSlow, fakeBigState, fakeMidState, fakeLatencyTooBig,
-    fakeLiveStatusHang, fakeEdits, fakeFailLoad, fakeLatencyChange, fakeNoState, fakeScanHang, fakeSlowSave,
-    fakeSlowFailLoad
+    fakeLiveStatusHang, fakeEdits, fakeFailLoad, fakeLatencyChange, fakeNoState, fakeScanHang, fakeHeldSave,
+    fakeHeldFailLoad
 };
 
+/** Polls `condition` every millisecond until it holds or `limitMs` passes; true when it held
+    (it is asked once more after the limit, so a thread that was not scheduled for a while does
+    not miss a condition that came true meanwhile). */
+inline bool eventually (const std::function<bool()>& condition, int limitMs = 60000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds (limitMs);
+
+    while (! condition())
+    {
+        if (std::chrono::steady_clock::now() >= end)
+            return condition();
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
+
+    return true;
+}
+
 /** A folder holding links to the fake worker under chosen names (the name picks its start-up
-    behaviour) and a "pids" folder where the workers note their process ids. */
+    behaviour) and a "pids" folder where the workers note their process ids. While the folder
+    holds its "hold" file, a fake worker of the held behaviours (fakeHeldSave's SAVE_STATE,
+    fakeHeldFailLoad's LOAD_VST3) waits in that command after creating the file "held". */
 class FakeWorkerFolder
 {
 public:
     FakeWorkerFolder() { (folder / "pids").createDirectory(); }
+
+    /** Held commands wait from now on, until release(). */
+    void hold() const
+    {
+        (folder / "held").deleteFile();
+        (folder / "hold").create();
+    }
+
+    void release() const { (folder / "hold").deleteFile(); }
+
+    /** Waits until a worker waits in a held command. */
+    bool waitUntilHeld (int limitMs = 60000) const
+    {
+        return eventually ([this] { return (folder / "held").existsAsFile(); }, limitMs);
+    }
 
     /** The fake worker started as "FakeVstWorker-<mode>" (mode empty: plain). */
     juce::File worker (const juce::String& mode = {}) const
@@ -187,20 +224,12 @@ inline std::vector<int> zombieChildren()
     return zombies;
 }
 
-/** Polls `condition` every millisecond until it holds or `limitMs` passes; true when it held. */
-inline bool eventually (const std::function<bool()>& condition, int limitMs = 10000)
+/** Waits until the rack's control thread has been through a whole pass of its loop that began
+    after this call: whatever that pass would do (an automatic save, one queued request) is done. */
+inline bool controlLoopPassed (const MasterVstRack& rack, int limitMs = 60000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds (limitMs);
-
-    while (! condition())
-    {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-    }
-
-    return true;
+    const auto start = rack.controlPasses();
+    return eventually ([&] { return rack.controlPasses() >= start + 2; }, limitMs);
 }
 
 /** Milliseconds taken by `action`. */
@@ -210,28 +239,95 @@ inline double millisecondsOf (const std::function<void()>& action)
     action();
     return std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
 }
-/** A clock the test moves by hand: the rack's status polls and automatic saves follow it. */
+/** A clock the test moves by hand: the rack's status polls and automatic saves follow it. It can
+    also hold the threads that read it (the control thread reads it in every pass), with no
+    deadline: hold(), waitUntilHolding(), release(). */
 class ManualClock
 {
 public:
     MasterVstRack::Clock clock()
     {
-        return [this] { return nanos.load(); };
+        return [this]
+        {
+            waitWhileHeld();
+            return nanos.load();
+        };
     }
 
     void advanceMs (int ms) { nanos += std::int64_t { ms } * 1000000; }
 
+    /** From now on a thread that reads the clock waits there until release(). */
+    void hold()
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        held = true;
+    }
+
+    /** Waits until a thread waits at the held clock. */
+    bool waitUntilHolding (int limitMs = 60000)
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        return changed.wait_for (lock, std::chrono::milliseconds (limitMs), [this] { return waiting > 0; });
+    }
+
+    void release()
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        held = false;
+        changed.notify_all();
+    }
+
 private:
+    void waitWhileHeld()
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+
+        if (! held)
+            return;
+
+        ++waiting;
+        changed.notify_all();
+        changed.wait (lock, [this] { return ! held; });
+        --waiting;
+    }
+
     std::atomic<std::int64_t> nanos { std::int64_t { 1 } << 40 };
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    int waiting = 0;
 };
 
 /** A rack with its settings file in a private profile, a search folder of fake bundles and
-    the fake worker. */
+    the fake worker. The rack scans no folder of the machine's own. Its workers share the machine
+    with many tests: the exchanges that move whole plug-in states (or that a test holds) get the
+    longest deadline a command can have, status polls and blocks a long one (a test of a hung
+    worker waits for that deadline). */
 class RackFixture
 {
 public:
-    RackFixture() { pluginFolder().createDirectory(); }
-    ~RackFixture() { if (rack != nullptr) rack->stop(); }
+    static constexpr int liveStatusTimeoutMs = 5000;
+
+    RackFixture()
+    {
+        pluginFolder().createDirectory();
+        options.standardFolders = juce::StringArray();
+        options.loadTimeoutMs = workerBounds::maxCommandTimeoutMs;
+        options.stateTimeoutMs = workerBounds::maxCommandTimeoutMs;
+        options.liveStatusTimeoutMs = liveStatusTimeoutMs;
+        options.blockTimeoutMs = workerBounds::maxBlockTimeoutMs;
+        options.saveWaitMs = 10 * workerBounds::maxCommandTimeoutMs;
+    }
+
+    ~RackFixture()
+    {
+        // A worker or the clock a test still holds must not hold up the rack's end.
+        fake.release();
+        clock.release();
+
+        if (rack != nullptr)
+            rack->stop();
+    }
 
     juce::File configFile() const { return folder / "local/master-vst.json"; }
     juce::File pluginFolder() const { return folder / "plugins"; }
@@ -251,19 +347,19 @@ public:
     /** Prepares the bridge and starts the rack (the fake worker unless another worker is given). */
     void start (const juce::File& worker = {}, double rate = 48000.0, int deviceBlock = 512)
     {
-        rack = std::make_unique<MasterVstRack> (clock.clock());
+        rack = std::make_unique<MasterVstRack> (clock.clock(), options);
         rack->prepare (rate, deviceBlock);
         rack->start (configFile(), worker == juce::File() ? fake.worker() : worker);
     }
 
     /** Waits for the first catalogue and the initial load. */
-    bool waitForCatalogue (std::uint64_t generation = 1, int limitMs = 20000)
+    bool waitForCatalogue (std::uint64_t generation = 1, int limitMs = 60000)
     {
         return eventually ([&] { return rack->catalogueGeneration() >= generation && ! rack->isBusy(); }, limitMs);
     }
 
     /** Waits until no request, load or reload is under way. */
-    bool waitIdle (int limitMs = 20000)
+    bool waitIdle (int limitMs = 60000)
     {
         return eventually ([&] { return ! rack->isBusy(); }, limitMs);
     }
@@ -281,6 +377,7 @@ public:
     TempFolder folder { "rack" };
     FakeWorkerFolder fake;
     ManualClock clock;
+    MasterVstRackOptions options;   // taken by start()
     std::unique_ptr<MasterVstRack> rack;
 };
 
@@ -318,7 +415,7 @@ public:
             position += count;
             done += count;
 
-            if (waitForExchange && ! eventually ([&] { return rack.blocksTaken() >= rack.blocksSent(); }, 3000))
+            if (waitForExchange && ! eventually ([&] { return rack.blocksTaken() >= rack.blocksSent(); }, 60000))
                 return false;
         }
 

@@ -113,18 +113,23 @@ TEST (Vst3BundleSearch, MissingFoldersAddNothingAndCancellationStops)
 
 TEST (Vst3BundleSearch, DefaultFoldersAreTheSystemsVst3Locations)
 {
-    const auto folders = defaultVst3Folders();
-    EXPECT_TRUE (folders.contains ("/usr/lib/vst3"));
-    EXPECT_TRUE (folders.contains ("/usr/local/lib/vst3"));
-
-    const auto home = juce::SystemStats::getEnvironmentVariable ("HOME", {});
-
-    if (home.startsWithChar ('/'))
+    struct Case
     {
-        ASSERT_EQ (folders.size(), 3);
-        EXPECT_EQ (folders[0], juce::File (home).getChildFile (".vst3").getFullPathName());
-    }
-    else
-        EXPECT_EQ (folders.size(), 2);
+        const char* home;
+        juce::StringArray folders;
+    };
+
+    const Case cases[] = {
+        { "/home/operator", { "/home/operator/.vst3", "/usr/lib/vst3", "/usr/local/lib/vst3" } },
+        { "/root/", { "/root/.vst3", "/usr/lib/vst3", "/usr/local/lib/vst3" } },
+        { "", { "/usr/lib/vst3", "/usr/local/lib/vst3" } },
+        { "relative/home", { "/usr/lib/vst3", "/usr/local/lib/vst3" } },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (defaultVst3Folders (c.home), c.folders) << c.home;
+
+    // Without an argument, this process's home folder.
+    EXPECT_EQ (defaultVst3Folders(), defaultVst3Folders (juce::SystemStats::getEnvironmentVariable ("HOME", {})));
 }
 } // namespace

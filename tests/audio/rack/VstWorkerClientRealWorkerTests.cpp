@@ -168,4 +168,38 @@ TEST (WorkerClientRealWorker, AStateTooLargeForTheProgramIsRefusedAndTheWorkerSt
     EXPECT_TRUE (worker.client.isAlive());
     EXPECT_EQ (worker.run ("PING"), "OK\tORVANE_VST_HOST\t1");
 }
+TEST (WorkerClientRealWorker, AWorkerThatFellOutOfStepEndsAndTheNextExchangeSaysSo)
+{
+    RealWorker worker;
+    ASSERT_TRUE (worker.started);
+    ASSERT_TRUE (worker.load (probeBundle(), probeClassId (probeFxStereo)));
+    const auto pid = worker.client.processId();
+
+    // A payload above the bound cannot be skipped: the worker refuses it and ends on its own.
+    EXPECT_EQ (worker.run ("PROCESS_F32_BUFFER\t1\t1048576\t2\t8388609"), "ERR:process buffer too large");
+    ASSERT_TRUE (eventually ([&] { return ! worker.client.isAlive(); }, 60000));
+
+    // The next exchange reports the end once and cleans up; after that the client is stopped.
+    EXPECT_EQ (worker.run ("PING"), juce::String ("ERR:") + workerText::exited);
+    EXPECT_EQ (platform::processState (pid), 0);
+    EXPECT_EQ (worker.run ("PING"), juce::String ("ERR:") + workerText::invalidCommand);
+    EXPECT_TRUE (zombieChildren().empty());
+}
+
+TEST (WorkerClientRealWorker, ABlockAfterAFailedLoadStopsTheWorker)
+{
+    RealWorker worker;
+    ASSERT_TRUE (worker.started);
+    EXPECT_TRUE (worker.run ("LOAD_VST3\t" + probeBundle().getFullPathName() + "\t" + probeClassId (probeInstrument)).startsWith ("ERR:"));
+    EXPECT_TRUE (worker.client.isAlive());
+
+    // The worker refuses the block (and drops its payload); the client wants the processed block
+    // and ends the worker.
+    auto block = sine (512);
+    juce::String error;
+    EXPECT_FALSE (worker.client.processF32 (block.data(), 512, 0, error, workerBounds::maxBlockTimeoutMs));
+    EXPECT_EQ (error, juce::String (workerText::processPrefix) + workerText::headerMismatch);
+    EXPECT_FALSE (worker.client.isAlive());
+    EXPECT_TRUE (zombieChildren().empty());
+}
 } // namespace
