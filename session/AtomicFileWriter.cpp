@@ -6,7 +6,10 @@
 #include "session/StoredJson.h"
 
 #include <atomic>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace vantrel
 {
@@ -143,6 +146,47 @@ StoreResult writeFileAtomically (const juce::File& target, const juce::String& t
 {
     const std::string bytes (text.toRawUTF8(), text.getNumBytesAsUTF8());
     return writeBytesAtomically (target, bytes, makeBackup, maxBytes);
+}
+
+juce::String targetOfTemporaryName (const juce::String& fileName)
+{
+    constexpr int hexDigits = 32;
+    const juce::String marker (".tmp-");
+    const auto markerAt = fileName.length() - hexDigits - marker.length();
+
+    if (markerAt <= 0 || fileName.substring (markerAt, markerAt + marker.length()) != marker
+        || ! fileName.substring (markerAt + marker.length()).containsOnly ("0123456789abcdef"))
+        return {};
+
+    return fileName.substring (0, markerAt);
+}
+
+int removeStaleTemporaryFiles (const juce::File& folder, const std::function<bool (const juce::String& targetName)>& isOwnTarget)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::directory_iterator entries (fs::path (pathOf (folder)), error);
+    std::vector<std::string> stale;
+
+    for (const fs::directory_iterator end; ! error && entries != end; entries.increment (error))
+    {
+        std::error_code typeError;
+
+        // Links and folders are never ours, whatever their names.
+        if (! entries->is_regular_file (typeError) || entries->is_symlink (typeError))
+            continue;
+
+        const auto name = juce::String::fromUTF8 (entries->path().filename().c_str());
+        const auto target = targetOfTemporaryName (name);
+
+        if (target.isNotEmpty() && isOwnTarget (target))
+            stale.push_back (entries->path().string());
+    }
+
+    for (const auto& path : stale)
+        platform::removeQuietly (path);
+
+    return static_cast<int> (stale.size());
 }
 
 StoreResult readJsonFile (const juce::File& file, juce::var& out)

@@ -5,6 +5,7 @@
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 namespace vantrel
@@ -60,4 +61,15 @@ StoreResult readJsonFile (const juce::File& file, juce::var& out);
 
 /** The same with an explicit size limit. */
 StoreResult readJsonFile (const juce::File& file, juce::var& out, int64_t maxBytes);
+
+/** The target's file name when `fileName` is exactly the name that writeFileAtomically gives a
+    temporary sibling (target name, ".tmp-", 32 lower-case hex digits), otherwise empty. Any thread. */
+juce::String targetOfTemporaryName (const juce::String& fileName);
+
+/** Removes the temporary siblings that a writeFileAtomically stopped mid-write (a killed process,
+    a power loss) left directly in `folder`, for the targets whose file names `isOwnTarget` accepts
+    (the ".bak" of a target is a target of its own). Only regular files named exactly as the writer
+    names them go; links, folders and every other name stay. Call while nothing writes to those
+    targets, at start-up before the files are read. Answers the number removed. */
+int removeStaleTemporaryFiles (const juce::File& folder, const std::function<bool (const juce::String& targetName)>& isOwnTarget);
 } // namespace vantrel

@@ -18,6 +18,62 @@ StoreResult failure (const char* utf8Message)  { return StoreResult::failure (ut
 
 std::string pathOf (const juce::File& file)  { return file.getFullPathName().toStdString(); }
 
+/** `prefix`, 32 lower-case hexadecimal digits and `suffix`: the names drawn with a fresh UUID. */
+bool isUuidName (const juce::String& name, const char* prefix, const char* suffix)
+{
+    const juce::String head (prefix), tail (suffix);
+
+    return name.length() == head.length() + 32 + tail.length() && name.startsWith (head) && name.endsWith (tail)
+        && name.substring (head.length(), head.length() + 32).containsOnly ("0123456789abcdef");
+}
+
+/** A target of the atomic writer that is one of `names`, or the ".bak" of one of `backedUp`
+    (which the writer renews through a temporary file of its own). */
+bool isOneOf (const juce::String& target, std::initializer_list<const char*> backedUp, std::initializer_list<const char*> names = {})
+{
+    for (const auto* name : backedUp)
+        if (target == name || target == juce::String (name) + ".bak")
+            return true;
+
+    for (const auto* name : names)
+        if (target == name)
+            return true;
+
+    return false;
+}
+
+/** The temporary files that saves stopped mid-write left in the folders where the session's files
+    are written: the root, every playlist folder, "pad" and "recovery". Only the names that the
+    atomic writer gives its temporary siblings of those files are touched. */
+void removeStaleSaveFiles (const juce::File& root)
+{
+    removeStaleTemporaryFiles (root, [] (const juce::String& target)
+    {
+        return isOneOf (target, { "catalog.json", "app-state.json", "library-names.json" });
+    });
+
+    removeStaleTemporaryFiles (root.getChildFile ("pad"), [] (const juce::String& target)
+    {
+        return isOneOf (target, { "pads.json" });
+    });
+
+    removeStaleTemporaryFiles (root.getChildFile ("recovery"), [] (const juce::String& target)
+    {
+        return isOneOf (target, { "last-good.json" }, { "pending.json" }) || isUuidName (target, "damaged-", ".json");
+    });
+
+    for (const auto& folder : root.getChildFile ("playlists").findChildFiles (juce::File::findDirectories, false, "*"))
+    {
+        if (! isValidId (folder.getFileName().toStdString()))
+            continue;
+
+        removeStaleTemporaryFiles (folder, [] (const juce::String& target)
+        {
+            return isOneOf (target, { "playlist.json" }, { "pending-import.json" }) || isUuidName (target, "pending-copy-", ".json");
+        });
+    }
+}
+
 /** Reads a JSON file and checks it as a whole-state document. */
 StoreResult readWholeStateFile (const juce::File& file, juce::var& document, CatalogState& state)
 {
@@ -61,16 +117,27 @@ StoreResult CatalogStore::save (const CatalogState& state)
     if (const auto journal = writeFileAtomically (journalFile(), text, false); ! journal.ok)
         return journal;
 
+    saveStepDone (SaveStep::journalWritten, state);
+
     if (const auto split = writeSplitFiles (state); ! split.ok)
         return StoreResult::failure (split.message + utf8 ("（中断journalを保持しました）"));
+
+    saveStepDone (SaveStep::splitFilesWritten, state);
 
     if (const auto snapshot = writeFileAtomically (lastGoodFile(), text, true); ! snapshot.ok)
         return snapshot;
 
+    saveStepDone (SaveStep::snapshotWritten, state);
+
     if (platform::removeDurably (pathOf (journalFile())).failed())
         return failure ("復旧journalを確定できませんでした");
 
+    saveStepDone (SaveStep::journalRemoved, state);
     return StoreResult::success (utf8 ("自動保存済み"));
+}
+
+void CatalogStore::saveStepDone (SaveStep, const CatalogState&)
+{
 }
 
 StoreResult CatalogStore::readSavedFiles (CatalogState& state)
@@ -109,6 +176,8 @@ StoreResult CatalogStore::readSavedFiles (CatalogState& state)
 
 StoreResult CatalogStore::load (CatalogState& state)
 {
+    removeStaleSaveFiles (root);
+
     const auto first = readSavedFiles (state);
 
     if (first.ok)
@@ -134,9 +203,9 @@ StoreResult CatalogStore::recoverFromBackup()
     if (const auto read = readWholeStateFile (lastGoodFile(), document, snapshot); ! read.ok)
         return read;
 
-    juce::File bundle;
-
-    if (const auto kept = writeDamagedBundle (root, bundle); ! kept.ok)
+    // The files as they stand go into the bundle; whatever is in the way of the split files is
+    // moved into it too. A retry after a failed recovery extends the same bundle.
+    if (const auto kept = keepDamagedFiles (root, findSplitFileObstructions (root, snapshot), recoveryBundle); ! kept.ok)
         return kept;
 
     if (const auto split = writeSplitFiles (snapshot); ! split.ok)
@@ -158,6 +227,7 @@ StoreResult CatalogStore::recoverFromBackup()
     }
 
     recoveryRequired.store (false);
+    recoveryBundle = juce::File();
     return StoreResult::success (utf8 ("バックアップから復旧しました"));
 }
 

@@ -23,13 +23,24 @@ namespace vantrel
 class CatalogStore
 {
 public:
+    /** The durable steps of a save, in order. */
+    enum class SaveStep
+    {
+        journalWritten,      // "recovery/pending.json" holds the state: from here on it survives a stop
+        splitFilesWritten,
+        snapshotWritten,
+        journalRemoved
+    };
+
     explicit CatalogStore (const juce::File& dataRoot);
     virtual ~CatalogStore() = default;
 
     CatalogStore (const CatalogStore&) = delete;
     CatalogStore& operator= (const CatalogStore&) = delete;
 
-    /** Start-up load: finishes an interrupted save and reads the split files. On failure saves are
+    /** Start-up load: first removes the temporary files that saves stopped mid-write left beside
+        the session's files (exactly the atomic writer's names for them, nothing else), then
+        finishes an interrupted save and reads the split files. On failure saves are
         refused from now on; when the last-good snapshot reads cleanly, `state` becomes it and the
         message says a recovery must be confirmed, otherwise `state` is left as given. Message
         thread, once, before the save worker receives anything. */
@@ -45,9 +56,11 @@ public:
     virtual StoreResult save (const CatalogState& state);
 
     /** Restores the split files from the last-good snapshot after keeping every session file in a
-        damaged bundle; a left-over journal (possibly newer than the snapshot) is kept under a
-        unique name in "recovery" rather than deleted. Message thread, while the save worker is
-        idle. */
+        damaged bundle; whatever stands where a split file must go (a folder at "catalog.json", a
+        file at "pad") is moved, unchanged, into the bundle's folder first. A left-over journal
+        (possibly newer than the snapshot) is kept under a unique name in "recovery" rather than
+        deleted. A retry after a failure extends the bundle of the failed try instead of writing
+        another. Message thread, while the save worker is idle. */
     StoreResult recoverFromBackup();
 
     /** The split files of a state under the root. */
@@ -59,7 +72,15 @@ public:
         Written on the message thread, read by the save worker. */
     std::atomic<bool> recoveryRequired { false };
 
+protected:
+    /** Called by save on the save worker after each step it completed, with the state it saves.
+        Does nothing here; tests stop a process at a chosen step through it. */
+    virtual void saveStepDone (SaveStep step, const CatalogState& state);
+
 private:
+    /** The bundle of a recovery that failed after writing it; empty otherwise. Message thread. */
+    juce::File recoveryBundle;
+
     juce::File journalFile() const;
     juce::File lastGoodFile() const;
 };

@@ -10,7 +10,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <system_error>
 #include <vector>
 
 namespace vantrel
@@ -63,6 +66,7 @@ struct Transaction
     juce::StringArray sources;   // one per row
     CatalogState state;          // the journal's state: defaults for a new request
     Playlist playlist;
+    bool resumed = false;        // read from a journal that an earlier run left
 };
 
 void takeSignature (Row& row, const juce::File& file)
@@ -82,8 +86,7 @@ const char* copyToDestination (const juce::File& source, const juce::File& desti
     // The temporary name: the destination's base name, "_temp", random hex digits, its extension.
     for (int attempt = 0; attempt < 8 && copied.code == EEXIST; ++attempt)
     {
-        temporary = destination.getSiblingFile (destination.getFileNameWithoutExtension() + "_temp"
-                                                + freshId().substring (0, 8) + destination.getFileExtension());
+        temporary = destination.getSiblingFile (copyTemporaryName (destination.getFileName(), freshId().substring (0, 8)));
         copied = platform::copyFileDurably (pathOf (source), pathOf (temporary));
     }
 
@@ -105,6 +108,37 @@ const char* copyToDestination (const juce::File& source, const juce::File& desti
     }
 
     return nullptr;
+}
+
+/** Removes from the audio folder the partial copies that a stopped run left under the temporary
+    names of these destinations (regular files only; links, folders and other names stay). The
+    rows' ids are unique to this transaction, so no other copy uses those names. */
+void removeStoppedCopies (const juce::File& audioFolder, const std::vector<juce::String>& destinationNames)
+{
+    if (destinationNames.empty())
+        return;
+
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::directory_iterator entries (fs::path (pathOf (audioFolder)), error);
+    std::vector<std::string> stopped;
+
+    for (const fs::directory_iterator end; ! error && entries != end; entries.increment (error))
+    {
+        std::error_code typeError;
+
+        if (! entries->is_regular_file (typeError) || entries->is_symlink (typeError))
+            continue;
+
+        const auto name = juce::String::fromUTF8 (entries->path().filename().c_str());
+
+        for (const auto& destinationName : destinationNames)
+            if (isCopyTemporaryNameOf (name, destinationName))
+                stopped.push_back (entries->path().string());
+    }
+
+    for (const auto& path : stopped)
+        platform::removeQuietly (path);
 }
 
 /** The steps that a new request and a resume share; fills the result (its message on failure). */
@@ -152,6 +186,15 @@ void finish (Transaction& transaction, CopyResult& result, const CopyOptions& op
 
     if (platform::createFolderChain (pathOf (audioFolder)).failed())
         return fail (cannotCreateFolder);
+
+    // A resume starts by clearing what a stop in the middle of its own copies left behind.
+    std::vector<juce::String> destinationNames;
+
+    for (size_t index = 0; index < rowCount && transaction.resumed; ++index)
+        if (! managedInPlace[index])
+            destinationNames.push_back (juce::File (juce::String::fromUTF8 (transaction.playlist.rows[index].source.c_str())).getFileName());
+
+    removeStoppedCopies (audioFolder, destinationNames);
 
     const auto completeValue = transaction.journal.getProperty ("complete", {});
     const bool complete = completeValue.isBool() && static_cast<bool> (completeValue);
@@ -314,6 +357,7 @@ CopyResult resumeTransaction (const juce::File& root, const juce::File& journalF
     Transaction transaction;
     transaction.root = root;
     transaction.journalFile = journalFile;
+    transaction.resumed = true;
     auto& state = transaction.state;
 
     if (! readJsonFile (journalFile, transaction.journal, options.journalSizeLimit).ok

@@ -45,8 +45,10 @@ struct CopyOptions
     names, its sources must be absolute paths with audio extensions, and its destinations must be
     audio files named after their rows in that playlist's audio folder.
 
-    Never deletes or overwrites a journal, a source or an existing destination. Runs on a pool
-    thread, takes no lock, works on its own copies. */
+    A resume first removes the partial copies that a stopped run left in the audio folder under
+    the temporary names of the journal's rows (and only those). Never deletes or overwrites a
+    journal, a source or an existing destination. Runs on a pool thread, takes no lock, works on
+    its own copies. */
 CopyResult copyIntoLibrary (const juce::File& root, const std::string& playlistId, const juce::StringArray& sources,
                             const juce::StringArray& titles, const juce::File& journal, const CopyOptions& options = {});
 

@@ -28,6 +28,49 @@ bool hasAcceptedAudioExtension (const juce::String& fileName)
     return false;
 }
 
+namespace
+{
+const char* const copyTemporaryMarker = "_temp";
+constexpr int copyTemporaryHexDigits = 8;
+
+bool isLowerHex (const juce::String& text, int digits)
+{
+    return text.length() == digits && text.containsOnly ("0123456789abcdef");
+}
+} // namespace
+
+juce::String copyTemporaryName (const juce::String& destinationName, const juce::String& hex8)
+{
+    const juce::File destination ("/" + destinationName);
+    return destination.getFileNameWithoutExtension() + copyTemporaryMarker + hex8 + destination.getFileExtension();
+}
+
+bool isCopyTemporaryNameOf (const juce::String& fileName, const juce::String& destinationName)
+{
+    const juce::File destination ("/" + destinationName);
+    const auto head = destination.getFileNameWithoutExtension() + copyTemporaryMarker;
+    const auto tail = destination.getFileExtension();
+
+    if (head == copyTemporaryMarker || fileName.length() != head.length() + copyTemporaryHexDigits + tail.length()
+        || ! fileName.startsWith (head) || ! fileName.endsWith (tail))
+        return false;
+
+    return isLowerHex (fileName.substring (head.length(), head.length() + copyTemporaryHexDigits), copyTemporaryHexDigits);
+}
+
+bool isCopyTemporaryName (const juce::String& fileName)
+{
+    const auto marker = fileName.indexOf (copyTemporaryMarker);
+    const auto dot = fileName.lastIndexOfChar ('.');
+    const auto hexStart = marker + juce::String (copyTemporaryMarker).length();
+
+    if (marker <= 0 || dot != hexStart + copyTemporaryHexDigits || ! hasAcceptedAudioExtension (fileName))
+        return false;
+
+    return isValidId (fileName.substring (0, marker).toStdString())
+        && isLowerHex (fileName.substring (hexStart, dot), copyTemporaryHexDigits);
+}
+
 bool isAbsolutePathText (const juce::String& path)
 {
     return path.startsWithChar ('/');

@@ -13,6 +13,20 @@ extern const char* const acceptedAudioExtensions;
 /** True when the name's extension (after its last '.') is an accepted audio extension. */
 bool hasAcceptedAudioExtension (const juce::String& fileName);
 
+/** The name of the temporary file through which a copy reaches the destination named
+    `destinationName` ("<row id>.<ext>"): its base name, "_temp", 8 lower-case hex digits
+    (`hex8`) and its extension. */
+juce::String copyTemporaryName (const juce::String& destinationName, const juce::String& hex8);
+
+/** True when `fileName` is a temporary name that the copy gives a file on its way to the
+    destination named `destinationName`. */
+bool isCopyTemporaryNameOf (const juce::String& fileName, const juce::String& destinationName);
+
+/** True when `fileName` is a temporary name of the copy for any destination: a valid id, "_temp",
+    8 lower-case hex digits and an accepted audio extension. Such a file is never a library file:
+    it is a copy that was stopped before it was verified. */
+bool isCopyTemporaryName (const juce::String& fileName);
+
 /** True for a path rooted at '/'. A '~' path is the shell's shorthand, not a path. */
 bool isAbsolutePathText (const juce::String& path);
 

@@ -67,7 +67,7 @@ public:
     }
 
     /** Adds every file directly in `folder` (links followed, hidden files included) that
-        classifies as `kind`. */
+        classifies as `kind`, leaving out the partial files of stopped copies. */
     void addManagedFiles (const juce::File& folder, LibraryFileKind kind)
     {
         namespace fs = std::filesystem;
@@ -82,6 +82,9 @@ public:
                 continue;
 
             const juce::File file (juce::String::fromUTF8 (entries->path().c_str()));
+
+            if (kind == LibraryFileKind::PlaylistCopy && isCopyTemporaryName (file.getFileName()))
+                continue;
 
             if (places.classify (file) == kind)
                 add (file);

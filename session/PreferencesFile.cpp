@@ -225,6 +225,13 @@ StoreResult savePreferences (const juce::File& file, const Preferences& preferen
 
 StoreResult loadPreferences (const juce::File& file, Preferences& preferences)
 {
+    // A save stopped mid-write leaves its temporary sibling; nothing else writes this file now.
+    const auto name = file.getFileName();
+    removeStaleTemporaryFiles (file.getParentDirectory(), [&name] (const juce::String& target)
+    {
+        return target == name || target == name + ".bak";
+    });
+
     const auto existed = file.exists();
     const auto result = readPreferences (file, preferences);
 

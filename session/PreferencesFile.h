@@ -25,7 +25,8 @@ StoreResult savePreferences (const juce::File& file, const Preferences& preferen
 
 /** readPreferences; when the file did not exist, writes the preferences as they
     are (the defaults on a first run) and returns that write's result. A file that
-    cannot be read is never overwritten. Called once at start-up. */
+    cannot be read is never overwritten. First removes the temporary siblings of the file (and
+    of its ".bak") that a save stopped mid-write left. Called once at start-up. */
 StoreResult loadPreferences (const juce::File& file, Preferences& preferences);
 
 /** The text that savePreferences writes: one multi-line JSON object with

@@ -31,6 +31,52 @@ namespace
     }
 } // namespace
 
+std::vector<juce::String> findSplitFileObstructions (const juce::File& root, const CatalogState& state)
+{
+    std::vector<juce::String> found;
+    auto blockedFolder = [&root, &found] (const juce::String& relative)
+    {
+        const auto folder = root.getChildFile (relative);
+
+        if ((folder.exists() || folder.isSymbolicLink()) && ! folder.isDirectory())
+        {
+            found.push_back (relative);
+            return true;
+        }
+
+        return false;
+    };
+    auto blockedFiles = [&root, &found] (const juce::String& relative)
+    {
+        for (const auto& path : { relative, relative + ".bak" })
+        {
+            const auto file = root.getChildFile (path);
+
+            if (file.isDirectory() && ! file.isSymbolicLink())
+                found.push_back (path);
+        }
+    };
+
+    if (! blockedFolder ("playlists"))
+    {
+        for (const auto& playlist : state.document.playlists)
+        {
+            const auto folder = "playlists/" + juce::String::fromUTF8 (playlist.id.c_str());
+
+            if (isValidId (playlist.id) && ! blockedFolder (folder))
+                blockedFiles (folder + "/playlist.json");
+        }
+    }
+
+    blockedFiles (catalogName);
+
+    if (! blockedFolder ("pad"))
+        blockedFiles (padsPath);
+
+    blockedFiles (appStateName);
+    return found;
+}
+
 juce::File playlistFile (const juce::File& root, const juce::String& playlistId)
 {
     return root.getChildFile ("playlists").getChildFile (playlistId).getChildFile ("playlist.json");

@@ -5,6 +5,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <vector>
+
 namespace vantrel
 {
 /** The split files that hold a session between saves, under the data root:
@@ -27,6 +29,13 @@ StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state);
     untouched and the message is the first failure's. The caller checks that "catalog.json"
     exists. */
 StoreResult readSplitFiles (const juce::File& root, CatalogState& out);
+
+/** What stands where writeSplitFiles of `state` must write, as root-relative paths: a folder
+    (not a link) at a split file or at its ".bak", and anything that is not a folder at
+    "playlists", at a playlist's folder or at "pad". Such a thing makes every write of that file
+    fail, so a recovery moves it aside first. A playlist id that is not a valid id is skipped
+    (writeSplitFiles refuses it). */
+std::vector<juce::String> findSplitFileObstructions (const juce::File& root, const CatalogState& state);
 
 /** The split file of one playlist under the root. */
 juce::File playlistFile (const juce::File& root, const juce::String& playlistId);

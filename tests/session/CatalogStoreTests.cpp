@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <functional>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -457,4 +459,105 @@ TEST (CatalogStore, WaveformCacheFolder)
     EXPECT_EQ (waveformCacheFolder (root, std::string (80, 'a')), root.getChildFile ("playlists/" + juce::String (std::string (80, 'a')) + "/waveforms"));
     EXPECT_EQ (waveformCacheFolder (root, "p-1"), juce::File ("/srv/show/music/playlists/p-1/waveforms"));
     EXPECT_FALSE (waveformCacheFolder (root, "p-1").exists());
+}
+
+TEST (CatalogStore, ALoadFirstRemovesTheTemporaryFilesOfStoppedSavesAndNothingElse)
+{
+    const juce::String hex ("0123456789abcdef0123456789abcdef");
+    const juce::String tmp = ".tmp-" + hex;
+
+    // What saves stopped mid-write leave: the writer's temporary sibling of each file it writes,
+    // in the folder where it writes it.
+    const juce::StringArray stale {
+        "catalog.json" + tmp, "catalog.json.bak" + tmp, "app-state.json" + tmp, "app-state.json.bak" + tmp,
+        "library-names.json" + tmp, "library-names.json.bak" + tmp,
+        "playlists/playlist-0/playlist.json" + tmp, "playlists/playlist-2/playlist.json.bak" + tmp,
+        "playlists/playlist-1/pending-copy-" + hex + ".json" + tmp, "playlists/playlist-1/pending-import.json" + tmp,
+        "playlists/retired/playlist.json" + tmp,   // a playlist no longer in the catalog
+        "pad/pads.json" + tmp, "pad/pads.json.bak" + tmp,
+        "recovery/pending.json" + tmp, "recovery/last-good.json" + tmp, "recovery/last-good.json.bak" + tmp,
+        "recovery/damaged-" + hex + ".json" + tmp,
+    };
+
+    // Names that are not exactly one of those, or lie where the writer never writes them.
+    const juce::StringArray foreign {
+        "catalog.json.tmp-" + hex.dropLastCharacters (1), "catalog.json.tmp-" + hex + "0",
+        "catalog.json.tmp-" + hex.toUpperCase(), "catalog.json" + tmp + ".json", "catalog.json.tmp" + hex,
+        tmp, "notes.json" + tmp, "my catalog.json" + tmp, "playlist.json" + tmp, "device.json" + tmp,
+        "playlists/playlist-0/catalog.json" + tmp, "playlists/playlist-0/pending-copy-12.json" + tmp,
+        "playlists/playlist-0/audio/playlist.json" + tmp, "playlists/playlist-0/waveforms/cache.peaks" + tmp,
+        "playlists/bad id/playlist.json" + tmp, "pad/assets/pads.json" + tmp, "pad/catalog.json" + tmp,
+        "recovery/damaged-earlier.json" + tmp, "recovery/pending-" + hex + ".json" + tmp, "recovery/catalog.json" + tmp,
+        "music.json" + tmp,
+        // backups that the writer never makes: these files are written without one
+        "recovery/pending.json.bak" + tmp, "recovery/damaged-" + hex + ".json.bak" + tmp,
+        "playlists/playlist-1/pending-import.json.bak" + tmp, "playlists/playlist-1/pending-copy-" + hex + ".json.bak" + tmp,
+    };
+
+    struct Case
+    {
+        const char* name;
+        std::function<void (SavedRoot&)> prepare;
+        bool loadsOk;
+    };
+
+    const std::vector<Case> cases {
+        { "a clean start-up", [] (SavedRoot&) {}, true },
+        { "a start-up that completes a journal", [] (SavedRoot& root)
+          {
+              writeBytes (root / "recovery/pending.json", root.wholeText (root.stateB).toStdString());
+          }, true },
+        { "a start-up whose load fails", [] (SavedRoot& root) { writeBytes (root / "catalog.json", "{"); }, false },
+    };
+
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE (test.name);
+        SavedRoot root;
+        test.prepare (root);
+
+        for (const auto& name : stale)
+            writeBytes (root / name.toRawUTF8(), "{\"partial\": ");
+
+        for (const auto& name : foreign)
+            writeBytes (root / name.toRawUTF8(), "keep " + name.toStdString());
+
+        // A folder and links with our names are not ours either.
+        const auto otherTmp = ".tmp-" + hex.replace ("0", "1");
+        writeBytes (root / ("pad/pads.json" + otherTmp + "/inside.txt").toRawUTF8(), "keep");
+        TempFolder outside;
+        writeBytes (outside / "target.json", "keep");
+        std::error_code linkError;
+        std::filesystem::create_symlink ((outside / "target.json").getFullPathName().toStdString(),
+                                         (root / ("app-state.json" + otherTmp).toRawUTF8()).getFullPathName().toStdString(), linkError);
+        std::filesystem::create_symlink ((outside / "missing.json").getFullPathName().toStdString(),
+                                         (root / ("catalog.json" + otherTmp).toRawUTF8()).getFullPathName().toStdString(), linkError);
+        ASSERT_FALSE (linkError);
+
+        CatalogStore store (root.folder.path());
+        CatalogState state;
+        EXPECT_EQ (store.load (state).ok, test.loadsOk);
+
+        for (const auto& name : stale)
+            EXPECT_FALSE ((root / name.toRawUTF8()).exists()) << name;
+
+        for (const auto& name : foreign)
+            EXPECT_EQ (readBytes (root / name.toRawUTF8()), "keep " + name.toStdString()) << name;
+
+        EXPECT_EQ (readBytes (root / ("pad/pads.json" + otherTmp + "/inside.txt").toRawUTF8()), "keep");
+        EXPECT_TRUE ((root / ("app-state.json" + otherTmp).toRawUTF8()).isSymbolicLink());
+        EXPECT_TRUE ((root / ("catalog.json" + otherTmp).toRawUTF8()).isSymbolicLink());
+        EXPECT_EQ (readBytes (outside / "target.json"), "keep");
+    }
+}
+
+TEST (CatalogStore, AnEmptyRootStillLoadsWithoutCreatingAnything)
+{
+    TempFolder folder;
+    const auto root = folder / "music";
+    CatalogStore store (root);
+    CatalogState state = generateState (5);
+    EXPECT_EQ (store.load (state), StoreResult::success());
+    EXPECT_EQ (state, CatalogState());
+    EXPECT_FALSE (root.exists());
 }

@@ -40,6 +40,42 @@ bool runAndKill (const std::function<int()>& body, std::chrono::microseconds del
     return ! end.exited;
 }
 
+/** Options whose copy waits to be killed once its nth copy has reached its temporary file
+    (verified, not yet renamed), after saying so in `marker`. Meant for a forked child. */
+CopyOptions pauseAtCopy (int n, const juce::File& marker)
+{
+    CopyOptions options;
+    options.afterCopy = [n, marker, copies = 0] (const juce::File&, const juce::File&) mutable
+    {
+        if (++copies != n)
+            return;
+
+        writeBytes (marker, "paused");
+
+        for (;;)
+            std::this_thread::sleep_for (std::chrono::hours (1));
+    };
+    return options;
+}
+
+/** Runs `body` in a child and kills it once `marker` appears; true when it was killed there,
+    false when the body ended first. */
+bool runAndKillAtMarker (const std::function<int()>& body, const juce::File& marker)
+{
+    marker.deleteFile();
+    const auto ended = marker.getSiblingFile (marker.getFileName() + "-ended");
+    ended.deleteFile();
+    platform::ForkedProcess child;
+
+    if (! child.start ([&body, &ended] { const auto code = body(); writeBytes (ended, "ended"); return code; }))
+        return false;
+
+    const bool reached = eventually ([&] { return marker.existsAsFile() || ended.existsAsFile(); }) && marker.existsAsFile();
+    child.kill();
+    child.wait();
+    return reached;
+}
+
 /** What the audio folder holds between kills: every file named after a row (a destination) holds
     exactly its source's bytes, the others are temporary files of an interrupted copy. Answers the
     number of destinations present. */
@@ -82,15 +118,16 @@ TEST (CopyKillHarness, AResumeAfterAKillAtAnyMomentFinishesWithIdenticalCopies)
         sourceHashes.push_back (fileHash (file));
     }
 
-    auto copyInChild = [&] (const juce::File& root, const juce::File& journal)
+    auto copyInChild = [&] (const juce::File& root, const juce::File& journal, const CopyOptions& options = {})
     {
-        return [&sources, &titles, root, journal]
+        return [&sources, &titles, root, journal, options]
         {
-            const auto result = journal == juce::File() ? copyIntoLibrary (root, "pl", sources, titles, {})
-                                                        : copyIntoLibrary (root, {}, {}, {}, journal);
+            const auto result = journal == juce::File() ? copyIntoLibrary (root, "pl", sources, titles, {}, options)
+                                                        : copyIntoLibrary (root, {}, {}, {}, journal, options);
             return result.message.isEmpty() ? 0 : 1;
         };
     };
+    const auto marker = scratch.path().getChildFile ("paused");
 
     // How long an uninterrupted copy takes here (the median of a few), so that the kills spread
     // over all of it.
@@ -119,22 +156,32 @@ TEST (CopyKillHarness, AResumeAfterAKillAtAnyMomentFinishesWithIdenticalCopies)
     std::cout << std::endl;
     auto pickDelay = [&] { return std::uniform_int_distribution<int64_t> (0, window.count()) (random); };
     int kills = 0, beforeJournal = 0, midCopy = 0, afterComplete = 0, resumesKilled = 0, leftovers = 0;
-    int iterations = 0;
+    int killedAtACopy = 0;
+    constexpr int iterations = 160;
 
-    // Until 120 copies were killed (a resume killed counts too), within a bound on the runs.
-    for (int iteration = 0; kills + resumesKilled < 120 && iteration < 400; ++iteration)
+    // Every other run is killed at a random moment; the others once their nth copy reached its
+    // temporary file, so that stops in mid-copy happen whatever the timing.
+    for (int iteration = 0; iteration < iterations; ++iteration)
     {
-        iterations = iteration + 1;
-        SCOPED_TRACE (iteration);
+        const bool atACopy = iteration % 2 == 1;
+        const auto pauseAt = 1 + static_cast<int> (random() % 20);
+        SCOPED_TRACE ("run " + std::to_string (iteration) + (atACopy ? " killed at copy " + std::to_string (pauseAt) : " killed at random"));
         const auto root = scratch.path().getChildFile ("run" + juce::String (iteration));
         const auto playlistFolder = root.getChildFile ("playlists/pl");
-        if (runAndKill (copyInChild (root, {}), std::chrono::microseconds (pickDelay())))
+
+        if (atACopy)
+        {
+            ASSERT_TRUE (runAndKillAtMarker (copyInChild (root, {}, pauseAtCopy (pauseAt, marker)), marker));
+            ++killedAtACopy;
+        }
+        else if (runAndKill (copyInChild (root, {}), std::chrono::microseconds (pickDelay())))
             ++kills;
         else
             window = window * 9 / 10;   // this disk copies faster now: keep the kills inside the copy
 
         auto journals = journalsIn (playlistFolder);
         ASSERT_LE (journals.size(), 1);
+        ASSERT_TRUE (! atACopy || journals.size() == 1);
 
         if (journals.isEmpty())
         {
@@ -168,8 +215,21 @@ TEST (CopyKillHarness, AResumeAfterAKillAtAnyMomentFinishesWithIdenticalCopies)
             if (expected.count (file.getFileName()) > 0)
                 destinationsBefore[file.getFileName()] = readBytes (file);
 
-        // Now and then the resume is killed as well.
-        if (! complete && iteration % 2 == 0)
+        if (atACopy)
+        {
+            // Stopped with pauseAt - 1 copies in place and the next one under its temporary name.
+            EXPECT_FALSE (complete);
+            EXPECT_EQ (presentBefore, pauseAt - 1);
+            EXPECT_EQ (audio.findChildFiles (juce::File::findFiles, false, "*_temp*").size(), 1);
+        }
+
+        // Now and then the resume is killed as well: at its first copy, or at a random moment.
+        if (! complete && iteration % 4 == 1)
+        {
+            resumesKilled += runAndKillAtMarker (copyInChild (root, journal, pauseAtCopy (1, marker)), marker) ? 1 : 0;
+            checkAudioFolder (audio, expected);
+        }
+        else if (! complete && iteration % 4 == 0)
         {
             resumesKilled += runAndKill (copyInChild (root, journal), std::chrono::microseconds (pickDelay())) ? 1 : 0;
             checkAudioFolder (audio, expected);
@@ -196,18 +256,21 @@ TEST (CopyKillHarness, AResumeAfterAKillAtAnyMomentFinishesWithIdenticalCopies)
         for (const auto& [name, bytes] : destinationsBefore)
             EXPECT_EQ (readBytes (audio.getChildFile (name)), bytes) << name;
 
-        leftovers += audio.findChildFiles (juce::File::findFiles, false, "*_temp*").size();
+        // The resume removed what the stops left under temporary names.
+        const auto temporaries = audio.findChildFiles (juce::File::findFiles, false, "*_temp*");
+        leftovers += temporaries.size();
+        EXPECT_TRUE (temporaries.isEmpty()) << temporaries.getFirst().getFullPathName();
         juce::var completed;
         ASSERT_TRUE (juce::JSON::parse (juce::String::fromUTF8 (readBytes (journal).c_str()), completed).wasOk());
         EXPECT_EQ (completed["complete"], juce::var (true));
         root.deleteRecursively();
     }
 
-    std::cout << "[ harness  ] " << iterations << " runs, " << kills << " killed (+" << resumesKilled
-              << " resumes killed): " << beforeJournal << " before the journal, " << midCopy << " mid-copy, "
-              << afterComplete << " after completion; " << leftovers << " temporary files left; window "
-              << window.count() << " us" << std::endl;
+    std::cout << "[ harness  ] " << iterations << " runs, " << killedAtACopy << " killed at a copy, " << kills
+              << " at random (+" << resumesKilled << " resumes killed): " << beforeJournal << " before the journal, "
+              << midCopy << " mid-copy, " << afterComplete << " after completion; " << leftovers
+              << " temporary files left; window " << window.count() << " us" << std::endl;
 
-    EXPECT_GE (kills + resumesKilled, 100);
-    EXPECT_GE (midCopy, 20);   // the kills really landed inside the copying
+    EXPECT_EQ (killedAtACopy, iterations / 2);
+    EXPECT_GE (midCopy, killedAtACopy);   // each of those is a stop in the middle of the copying
 }

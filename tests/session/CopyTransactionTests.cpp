@@ -472,31 +472,88 @@ TEST (CopyTransaction, MissingFilesOnResumeKeepTheJournalAndEarlierCopies)
     EXPECT_EQ (readBytes (copyA), patternBytes (1500, 1));
 }
 
-TEST (CopyTransaction, ATemporaryFileOfAStoppedCopyStaysAndIsListedAsUnused)
+TEST (CopyTransaction, AResumeRemovesThePartialFilesOfItsOwnRowsAndNothingElse)
 {
-    setUiLanguage (false);
+    for (const bool complete : { false, true })
+    {
+        SCOPED_TRACE (complete ? "complete journal" : "journal not complete");
+        CopyScene scene;
+        const juce::StringArray sources { scene.source ("a.wav", 1500, 1), scene.source ("b.MP3", 1500, 2) };
+        CopyOptions stop;
+        stop.afterCopy = [complete] (const juce::File& source, const juce::File&)
+        {
+            if (! complete && source.getFileName() == "b.MP3")
+                source.appendText ("!");
+        };
+        const auto stopped = copyIntoLibrary (scene.root, "pl", sources, { "A", "B" }, {}, stop);
+        ASSERT_EQ (stopped.message.isEmpty(), complete) << stopped.message;
+        writeBytes (juce::File (sources[1]), patternBytes (1500, 2));
+
+        // What stops in the middle of copies leave: partial files under the rows' temporary names.
+        const auto idA = juce::String (stopped.playlist.rows[0].id);
+        const auto idB = juce::String (stopped.playlist.rows[1].id);
+        const auto audio = scene.audio ("pl");
+        const juce::StringArray partial { idA + "_temp1a2b3c4d.wav", idA + "_tempffffffff.wav", idB + "_temp00000000.mp3" };
+
+        // Names that are not exactly those: another transaction's row, other digits or extensions.
+        const juce::StringArray foreign {
+            "0123456789abcdef0123456789abcdef_temp1a2b3c4d.wav", idA + "_temp1a2b3c4.wav", idA + "_temp1a2b3c4d0.wav",
+            idA + "_temp1A2B3C4D.wav", idA + "_temp1a2b3c4d.mp3", idB + "_temp1a2b3c4d.MP3", idA + "_temp1a2b3c4d.wav.part",
+            "x" + idA + "_temp1a2b3c4d.wav",
+        };
+
+        for (const auto& name : partial)
+            writeBytes (audio.getChildFile (name), patternBytes (700, 1));
+
+        for (const auto& name : foreign)
+            writeBytes (audio.getChildFile (name), "keep " + name.toStdString());
+
+        const auto folderNamedLikeOne = audio.getChildFile (idB + "_temp11111111.mp3");
+        writeBytes (folderNamedLikeOne.getChildFile ("inside.txt"), "keep");
+
+        const auto resumed = copyIntoLibrary (scene.root, {}, {}, {}, stopped.journal);
+        EXPECT_TRUE (resumed.message.isEmpty()) << resumed.message;
+        expectVerifiedRows (resumed, sources);
+
+        for (const auto& name : partial)
+            EXPECT_FALSE (audio.getChildFile (name).exists()) << name;
+
+        for (const auto& name : foreign)
+            EXPECT_EQ (readBytes (audio.getChildFile (name)), "keep " + name.toStdString()) << name;
+
+        EXPECT_EQ (readBytes (folderNamedLikeOne.getChildFile ("inside.txt")), "keep");
+    }
+}
+
+TEST (CopyTransaction, ANewRequestLeavesPartialFilesOfOtherTransactionsAlone)
+{
+    // Two transactions may run at once on one playlist: a new one never touches the other's files.
     CopyScene scene;
-    const juce::StringArray sources { scene.source ("a.wav", 1500, 1) };
+    const auto other = scene.audio ("pl").getChildFile ("0123456789abcdef0123456789abcdef_temp1a2b3c4d.wav");
+    writeBytes (other, patternBytes (700, 1));
+
+    const auto result = copyIntoLibrary (scene.root, "pl", { scene.source ("a.wav", 1500, 1) }, { "A" }, {});
+    EXPECT_TRUE (result.message.isEmpty()) << result.message;
+    EXPECT_EQ (readBytes (other), patternBytes (700, 1));
+}
+
+TEST (CopyTransaction, AFailedResumeKeepsItsJournalAndCopiesButNotItsPartialFiles)
+{
+    CopyScene scene;
+    const juce::StringArray sources { scene.source ("a.wav", 1500, 1), scene.source ("b.wav", 1500, 2) };
     CopyOptions stop;
-    stop.afterCopy = [] (const juce::File& source, const juce::File&) { source.appendText ("!"); };
-    const auto stopped = copyIntoLibrary (scene.root, "pl", sources, { "A" }, {}, stop);
+    stop.afterCopy = [] (const juce::File& source, const juce::File&) { if (source.getFileName() == "b.wav") source.appendText ("!"); };
+    const auto stopped = copyIntoLibrary (scene.root, "pl", sources, { "A", "B" }, {}, stop);
     ASSERT_EQ (stopped.message, "Copy verification failed; record retained");
-    writeBytes (juce::File (sources[0]), patternBytes (1500, 1));
+    const auto journal = readBytes (stopped.journal);
+    const auto partial = scene.audio ("pl").getChildFile (juce::String (stopped.playlist.rows[1].id) + "_temp1a2b3c4d.wav");
+    writeBytes (partial, patternBytes (700, 2));
 
-    // What a stop in the middle of the copy leaves: a partial file under a temporary name.
-    const auto leftover = scene.audio ("pl").getChildFile (juce::String (stopped.playlist.rows[0].id) + "_temp1a2b3c4d.wav");
-    writeBytes (leftover, patternBytes (700, 1));
-
-    const auto resumed = copyIntoLibrary (scene.root, {}, {}, {}, stopped.journal);
-    EXPECT_TRUE (resumed.message.isEmpty()) << resumed.message;
-    expectVerifiedRows (resumed, sources);
-    EXPECT_EQ (readBytes (leftover), patternBytes (700, 1));
-
-    Library library (scene.root);
-    const auto item = library.findFileUses (leftover, { resumed.playlist }, {});
-    EXPECT_EQ (item.kind, LibraryFileKind::PlaylistCopy);
-    EXPECT_EQ (item.rowUses, 0);
-    EXPECT_EQ (item.usesText, ja ("取込の保存確定待ち"));   // its journal is still there
+    juce::File (sources[1]).deleteFile();
+    EXPECT_EQ (copyIntoLibrary (scene.root, {}, {}, {}, stopped.journal).message, "Copy source is missing; record retained");
+    EXPECT_FALSE (partial.exists());
+    EXPECT_EQ (readBytes (stopped.journal), journal);
+    EXPECT_EQ (readBytes (juce::File (juce::String (stopped.playlist.rows[0].source))), patternBytes (1500, 1));
 }
 
 TEST (CopyTransaction, JournalsLargerThanTheirReaderAcceptsAreNotWritten)

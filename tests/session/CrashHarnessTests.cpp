@@ -13,24 +13,58 @@
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <random>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace vantrel;
 using namespace vantrel::testing;
 
 // The crash harness runs this test binary again as a child process that saves random states
-// in a loop through the save worker and the store, and kills it (SIGKILL) at random moments.
+// in a loop through the save worker and the store, and kills it (SIGKILL). Some kills land at
+// random moments; the others at a chosen point, where the child waits to be killed: at the
+// start of its nth save, after a step of that save, or after its nth report of a finished save.
 // The child reports on its standard output, one line each:
 //   LOADED <ok> <recoveryRequired> <fingerprint>   after its start-up load
 //   SUBMIT <seed>                                   before handing generateState(seed) over
 //   SAVED <seed> <ok>                                after waitIdle, for the newest state
+//   PAUSED <fingerprint>                             waiting at the chosen point; the fingerprint
+//                                                    of the state that must be on disk there
 
 namespace
 {
 const char* const childRootVariable = "VANTREL_CRASH_CHILD_ROOT";
 const char* const childSeedVariable = "VANTREL_CRASH_CHILD_SEED";
+const char* const childPauseVariable = "VANTREL_CRASH_CHILD_PAUSE";   // "<point> <n>"
+
+/** Where a child waits to be killed. */
+enum class PausePoint
+{
+    none,                // killed at a random moment
+    saveStarting,        // before the nth save writes anything: the previous save's state stays
+    journalWritten,      // after a step of the nth save: that save's state is the one kept
+    splitFilesWritten,
+    snapshotWritten,
+    journalRemoved,
+    reportedDone         // after the nth SAVED report: the confirmed state stays
+};
+
+const char* const pausePointNames[] = { "none", "saveStarting", "journalWritten", "splitFilesWritten",
+                                        "snapshotWritten", "journalRemoved", "reportedDone" };
+
+PausePoint pausePointNamed (const std::string& name)
+{
+    for (size_t i = 0; i < std::size (pausePointNames); ++i)
+        if (name == pausePointNames[i])
+            return static_cast<PausePoint> (i);
+
+    return PausePoint::none;
+}
 
 size_t fingerprint (const CatalogState& state)
 {
@@ -43,11 +77,70 @@ void report (const std::string& line)
     std::fflush (stdout);
 }
 
-[[noreturn]] void runCrashChild (const char* rootPath, uint64_t baseSeed)
+[[noreturn]] void waitToBeKilled (size_t stateOnDisk)
 {
-    CatalogStore store { juce::File (juce::String::fromUTF8 (rootPath)) };
+    report ("PAUSED " + std::to_string (stateOnDisk));
+
+    for (;;)
+        std::this_thread::sleep_for (std::chrono::hours (1));
+}
+
+/** The real store, which waits to be killed at the chosen point of its nth save. */
+class PausingStore : public CatalogStore
+{
+public:
+    PausingStore (const juce::File& root, PausePoint point, int saveNumber)
+        : CatalogStore (root), pausePoint (point), pauseAtSave (saveNumber)
+    {
+    }
+
+    StoreResult save (const CatalogState& state) override
+    {
+        if (++saves == pauseAtSave && pausePoint == PausePoint::saveStarting)
+            waitToBeKilled (lastSaved);
+
+        auto result = CatalogStore::save (state);
+
+        if (result.ok)
+            lastSaved = fingerprint (state);
+
+        return result;
+    }
+
+    size_t lastSaved = 0;   // the state that the last completed save wrote (or that was loaded)
+
+protected:
+    void saveStepDone (SaveStep step, const CatalogState& state) override
+    {
+        if (saves == pauseAtSave && pausePoint == pauseAfter (step))
+            waitToBeKilled (fingerprint (state));
+    }
+
+private:
+    static PausePoint pauseAfter (SaveStep step)
+    {
+        switch (step)
+        {
+            case SaveStep::journalWritten:    return PausePoint::journalWritten;
+            case SaveStep::splitFilesWritten: return PausePoint::splitFilesWritten;
+            case SaveStep::snapshotWritten:   return PausePoint::snapshotWritten;
+            case SaveStep::journalRemoved:    return PausePoint::journalRemoved;
+        }
+
+        return PausePoint::none;
+    }
+
+    const PausePoint pausePoint;
+    const int pauseAtSave;
+    int saves = 0;
+};
+
+[[noreturn]] void runCrashChild (const char* rootPath, uint64_t baseSeed, PausePoint pausePoint, int pauseAt)
+{
+    PausingStore store { juce::File (juce::String::fromUTF8 (rootPath)), pausePoint, pauseAt };
     CatalogState state;
     const auto loaded = store.load (state);
+    store.lastSaved = fingerprint (state);
     report ("LOADED " + std::to_string (loaded.ok) + " " + std::to_string (store.recoveryRequired.load()) + " "
             + std::to_string (fingerprint (state)));
 
@@ -71,6 +164,9 @@ void report (const std::string& line)
 
         const auto ok = queue.waitIdle();
         report ("SAVED " + std::to_string (seed) + " " + std::to_string (ok));
+
+        if (pausePoint == PausePoint::reportedDone && static_cast<int> (i) == pauseAt)
+            waitToBeKilled (store.lastSaved);
     }
 
     std::_Exit (3);
@@ -83,7 +179,13 @@ public:
     void SetUp() override
     {
         if (const char* root = std::getenv (childRootVariable))
-            runCrashChild (root, std::strtoull (std::getenv (childSeedVariable), nullptr, 10));
+        {
+            std::istringstream pause (std::getenv (childPauseVariable));
+            std::string point;
+            int pauseAt = 0;
+            pause >> point >> pauseAt;
+            runCrashChild (root, std::strtoull (std::getenv (childSeedVariable), nullptr, 10), pausePointNamed (point), pauseAt);
+        }
     }
 };
 
@@ -95,6 +197,7 @@ struct ChildReport
     bool loadedOk = false;
     bool loadedRecoveryRequired = false;
     size_t loadedFingerprint = 0;
+    std::optional<size_t> pausedWith;   // the state that must be on disk where the child waited
     std::vector<uint64_t> submitted;   // in order
     std::optional<uint64_t> lastConfirmed;   // the newest state that a SAVED line confirmed
     int failedSaves = 0;
@@ -116,6 +219,12 @@ ChildReport parseReport (const std::string& output)
         {
             parsed.loadedReported = true;
             words >> parsed.loadedOk >> parsed.loadedRecoveryRequired >> parsed.loadedFingerprint;
+        }
+        else if (word == "PAUSED")
+        {
+            size_t expected = 0;
+            if (words >> expected)
+                parsed.pausedWith = expected;
         }
         else if (word == "SUBMIT")
         {
@@ -180,31 +289,54 @@ TEST (CrashHarness, AKilledSaverAlwaysLeavesTheNewestOrThePreviousState)
     const auto executable = platform::ChildProcess::currentExecutable();
     ASSERT_FALSE (executable.empty());
 
+    // One kill in three lands at a random moment; the others at each chosen point in turn.
+    const std::vector<PausePoint> schedule { PausePoint::none, PausePoint::saveStarting, PausePoint::journalWritten,
+                                             PausePoint::none, PausePoint::splitFilesWritten, PausePoint::snapshotWritten,
+                                             PausePoint::none, PausePoint::journalRemoved, PausePoint::reportedDone };
+
     std::mt19937 random (20240611);
     CatalogState confirmed;   // the state on disk before the current child: a fresh root at first
     int killedDuringLoad = 0;
     int loadedNewest = 0;
     int loadedPrevious = 0;
+    int killedAtAChosenPoint = 0;
 
     for (int iteration = 1; iteration <= kills; ++iteration)
     {
-        SCOPED_TRACE ("kill " + std::to_string (iteration));
+        const auto pausePoint = schedule[static_cast<size_t> (iteration) % schedule.size()];
+        const auto pauseAt = 1 + static_cast<int> (random() % 4);
+        SCOPED_TRACE ("kill " + std::to_string (iteration) + " " + pausePointNames[static_cast<int> (pausePoint)] + " "
+                      + std::to_string (pauseAt));
         const uint64_t baseSeed = static_cast<uint64_t> (iteration);
 
         platform::ChildProcess child;
         ASSERT_TRUE (child.start (executable, { "--gtest_filter=CrashHarness.*" },
                                   { std::string (childRootVariable) + "=" + root.getFullPathName().toStdString(),
                                     std::string (childSeedVariable) + "=" + std::to_string (baseSeed),
+                                    std::string (childPauseVariable) + "=" + pausePointNames[static_cast<int> (pausePoint)]
+                                        + " " + std::to_string (pauseAt),
                                     "HOME=" + home.getFullPathName().toStdString(),
                                     "XDG_DATA_HOME=" + home.getChildFile ("data").getFullPathName().toStdString() }));
 
         std::string output;
-        const bool killEarly = random() % 5 == 0;   // during start-up and the journal completion
 
-        if (! killEarly)
-            while (output.find ("LOADED") == std::string::npos && child.readOutput (output, 1000)) {}
+        if (pausePoint == PausePoint::none)
+        {
+            // A random moment, during start-up and the journal completion now and then.
+            const bool killEarly = random() % 5 == 0;
 
-        std::this_thread::sleep_for (std::chrono::microseconds (random() % (killEarly ? 15000 : 25000)));
+            if (! killEarly)
+                while (output.find ("LOADED") == std::string::npos && child.readOutput (output, 1000)) {}
+
+            std::this_thread::sleep_for (std::chrono::microseconds (random() % (killEarly ? 15000 : 25000)));
+        }
+        else
+        {
+            while (output.find ("PAUSED") == std::string::npos && child.readOutput (output, 1000)) {}
+            ASSERT_NE (output.find ("PAUSED"), std::string::npos) << "the child ended without reaching its point:\n" << output;
+            ++killedAtAChosenPoint;
+        }
+
         child.kill();
 
         while (child.readOutput (output, 1000)) {}
@@ -247,10 +379,23 @@ TEST (CrashHarness, AKilledSaverAlwaysLeavesTheNewestOrThePreviousState)
         CatalogStore store (copy);
         CatalogState loaded;
         const auto result = store.load (loaded);
+        const auto leftOver = temporaryFiles (copy);
         copy.deleteRecursively();
 
         ASSERT_EQ (result, StoreResult::success()) << output;
         ASSERT_FALSE (store.recoveryRequired.load());
+        EXPECT_TRUE (leftOver.empty()) << "a temporary file of the killed save outlived the load: " << leftOver.front();
+
+        // Where the child waited, exactly the state it said must be there.
+        if (report.pausedWith)
+        {
+            EXPECT_EQ (fingerprint (loaded), *report.pausedWith) << output;
+        }
+
+        if (pausePoint == PausePoint::reportedDone)
+        {
+            EXPECT_EQ (loaded, *previous);
+        }
 
         if (loaded == *previous)
         {
@@ -273,8 +418,11 @@ TEST (CrashHarness, AKilledSaverAlwaysLeavesTheNewestOrThePreviousState)
         ASSERT_TRUE (found) << "the loaded state is none of the states submitted since the last confirmed save";
     }
 
-    std::cout << kills << " kills: " << loadedNewest << " loaded a state in flight, " << loadedPrevious
-              << " the previous one, " << killedDuringLoad << " killed before their start-up load ended\n";
+    std::cout << kills << " kills (" << killedAtAChosenPoint << " at a chosen point): " << loadedNewest
+              << " loaded a state in flight, " << loadedPrevious << " the previous one, " << killedDuringLoad
+              << " killed before their start-up load ended\n";
+
+    // The chosen points bring about both outcomes whatever the timing of the random kills.
     EXPECT_GT (loadedNewest, 0);
     EXPECT_GT (loadedPrevious, 0);
 }

@@ -372,6 +372,48 @@ TEST (Library, AFolderThatCannotBeListedOnlyLeavesItsFilesOut)
     EXPECT_NE (findItem (snapshot, tree.one.getChildFile ("A.wav")), nullptr);
 }
 
+TEST (Library, ThePartialFilesOfStoppedCopiesAreNeverListed)
+{
+    ScratchFolder scratch;
+    const auto root = scratch / "music";
+    const auto audio = root.getChildFile ("playlists/pl/audio");
+    const juce::String id ("0123456789abcdef0123456789abcdef");
+
+    // Partial files of copies stopped mid-way, for any row and any accepted extension.
+    const juce::StringArray partial { id + "_temp1a2b3c4d.wav", id + "_tempffffffff.mp3", "row-7_temp00000000.flac",
+                                      "Row7_temp12345678.aiff" };
+
+    // Files that only look like them are library files like any other.
+    const juce::StringArray listed { id + ".wav", id + "_temp1a2b3c4.wav", id + "_temp1A2B3C4D.wav",
+                                     id + "_temp1a2b3c4d0.wav", "my_song_temp1a2b3c4d.wav", "_temp1a2b3c4d.wav",
+                                     "take_temp.wav" };
+
+    for (const auto& name : partial)
+        writeBytes (audio.getChildFile (name), patternBytes (100, 1));
+
+    for (const auto& name : listed)
+        writeBytes (audio.getChildFile (name), patternBytes (100, 2));
+
+    Library library (root);
+    const auto snapshot = scanOnce (library, {}, {});
+    juce::StringArray names;
+
+    for (const auto& item : *snapshot.items)
+        names.add (juce::File (item.path).getFileName());
+
+    names.sort (false);
+    auto expected = listed;
+    expected.sort (false);
+    EXPECT_EQ (names, expected);
+
+    // A row that names one (never written by the program) still shows it, through its use.
+    CatalogDocument document;
+    document.playlists.push_back (makePlaylist ("pl", "Show", { makeRow ("r", "Odd", audio.getChildFile (partial[0]).getFullPathName()) }));
+    const auto withRow = scanOnce (library, document, {});
+    EXPECT_NE (findItem (withRow, audio.getChildFile (partial[0])), nullptr);
+    EXPECT_EQ (findItem (withRow, audio.getChildFile (partial[1])), nullptr);
+}
+
 TEST (Library, ARefreshWhileAScanRunsIsDroppedAndALaterOneScansAgain)
 {
     SessionTree tree;

@@ -530,6 +530,48 @@ TEST (LoadPreferences, ADamagedFileIsNeverOverwritten)
     }
 }
 
+TEST (LoadPreferences, TheTemporaryFilesOfStoppedSavesOfThisFileAreRemovedAndNothingElse)
+{
+    const juce::String hex ("0123456789abcdef0123456789abcdef");
+    const juce::StringArray stale { "preferences.json.tmp-" + hex, "preferences.json.bak.tmp-" + hex };
+    const juce::StringArray foreign {
+        "device.json.tmp-" + hex, "master-vst.json.tmp-" + hex, "audio-diagnostics.json.bak.tmp-" + hex,
+        "preferences.json.tmp-" + hex.toUpperCase(), "preferences.json.tmp-" + hex.dropLastCharacters (1),
+        "preferences.json.tmp-" + hex + ".old", "old-preferences.json.tmp-" + hex,
+    };
+
+    // With and without the file itself: a first start may have been stopped in its first save.
+    for (const bool fileExists : { true, false })
+    {
+        SCOPED_TRACE (fileExists ? "file present" : "first start");
+        TempFolder temp;
+        const auto file = temp.file ("preferences.json");
+
+        if (fileExists)
+        {
+            ASSERT_TRUE (savePreferences (file, distinctivePreferences()).ok);
+        }
+
+        for (const auto& name : stale)
+            ASSERT_TRUE (temp.file (name).replaceWithText ("{\"version\": 1, \"eng", false, false, nullptr));
+
+        for (const auto& name : foreign)
+            ASSERT_TRUE (temp.file (name).replaceWithText ("keep " + name, false, false, nullptr));
+
+        Preferences p;
+        ASSERT_TRUE (loadPreferences (file, p).ok);
+        EXPECT_EQ (p, fileExists ? distinctivePreferences() : Preferences());
+
+        auto expected = foreign;
+        expected.add ("preferences.json");
+        expected.sort (false);
+        EXPECT_EQ (temp.names(), expected);
+
+        for (const auto& name : foreign)
+            EXPECT_EQ (temp.file (name).loadFileAsString(), "keep " + name);
+    }
+}
+
 TEST (LoadPreferences, AFailedFirstWriteIsReported)
 {
     TempFolder temp;

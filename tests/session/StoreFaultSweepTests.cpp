@@ -2,6 +2,7 @@
 
 #include "platform/DurableFile.h"
 #include "platform/FileFaults.h"
+#include "session/AtomicFileWriter.h"
 #include "support/ForkedCall.h"
 #include "session/SessionDocuments.h"
 #include "StateGenerator.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <iostream>
 
 using namespace vantrel;
@@ -189,26 +191,185 @@ TEST (StoreFailureTable, RecoveryBundleFails)
     EXPECT_EQ (snapshotFiles (root.folder.path()), before);
 }
 
-TEST (StoreFailureTable, RecoverySplitFilesFailOnANonEmptyFolderWhereAFileBelongs)
+TEST (StoreFailureTable, RecoveryMovesWhatStandsWhereASplitFileBelongsIntoItsBundle)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<const char*> obstructions;   // relative paths, each made a folder or a file below
+        std::function<void (Root&)> prepare;
+    };
+
+    auto folderAt = [] (const char* relative)
+    {
+        return [relative] (Root& root)
+        {
+            (root / relative).deleteRecursively();
+            writeBytes (root / (std::string (relative) + "/inside.json").c_str(), "{\"inside\": true}");
+            writeBytes (root / (std::string (relative) + "/cue.wav").c_str(), "RIFF");
+        };
+    };
+    auto fileAt = [] (const char* relative)
+    {
+        return [relative] (Root& root)
+        {
+            (root / relative).deleteRecursively();
+            writeBytes (root / relative, "a file where a folder belongs");
+        };
+    };
+
+    const std::vector<Case> cases {
+        { "folder at catalog.json", { "catalog.json" }, folderAt ("catalog.json") },
+        { "folder at a playlist file", { "playlists/playlist-1/playlist.json" }, folderAt ("playlists/playlist-1/playlist.json") },
+        { "folder at the pads file", { "pad/pads.json" }, folderAt ("pad/pads.json") },
+        { "file at the pad folder", { "pad" }, fileAt ("pad") },
+        { "file at a playlist folder", { "playlists/playlist-0" }, fileAt ("playlists/playlist-0") },
+        { "file at the playlists folder", { "playlists" }, fileAt ("playlists") },
+        { "folders at a backup and at app-state.json", { "app-state.json", "catalog.json.bak" }, [&] (Root& root)
+          {
+              folderAt ("app-state.json") (root);
+              folderAt ("catalog.json.bak") (root);
+          } },
+        { "folder at a backup beside a damaged catalog", { "catalog.json.bak" }, [&] (Root& root)
+          {
+              folderAt ("catalog.json.bak") (root);
+              writeBytes (root / "catalog.json", "[");
+          } },
+    };
+
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE (test.name);
+        Root root;
+        test.prepare (root);
+        const auto before = snapshotFiles (root.folder.path());
+
+        CatalogStore store (root.folder.path());
+        CatalogState state;
+        ASSERT_FALSE (store.load (state).ok);
+        ASSERT_EQ (state, root.stateA);
+
+        EXPECT_EQ (store.recoverFromBackup(), StoreResult::success (ja ("バックアップから復旧しました")));
+        EXPECT_FALSE (store.recoveryRequired.load());
+
+        const auto bundles = (root / "recovery").findChildFiles (juce::File::findFiles, false, "damaged-*.json");
+        ASSERT_EQ (bundles.size(), 1);
+        juce::var bundle;
+        ASSERT_TRUE (readJsonFile (bundles[0], bundle).ok);
+        const auto movedFolder = bundles[0].getSiblingFile (bundles[0].getFileNameWithoutExtension());
+
+        // Every obstruction is in the bundle's folder, whole, and the bundle says where.
+        for (const auto* relative : test.obstructions)
+        {
+            EXPECT_EQ (bundle[juce::Identifier (relative)]["movedTo"].toString(),
+                       movedFolder.getChildFile (relative).getRelativePathFrom (root.folder.path()));
+
+            for (const auto& [path, bytes] : before)
+            {
+                if (path == relative || path.startsWith (juce::String (relative) + "/"))
+                {
+                    EXPECT_EQ (readBytes (movedFolder.getChildFile (path)), bytes) << path;
+                }
+            }
+        }
+
+        // The texts inside a moved folder are in the bundle as well.
+        for (const auto& [path, bytes] : before)
+        {
+            if (path.endsWith ("/inside.json"))
+            {
+                EXPECT_EQ (bundle[juce::Identifier (path)].toString().toStdString(), bytes) << path;
+            }
+        }
+
+        const auto next = root.loadFresh();
+        EXPECT_EQ (next.result, StoreResult::success());
+        EXPECT_EQ (next.state, root.stateA);
+
+        // Saves work again, backups included.
+        EXPECT_EQ (store.save (root.stateB), StoreResult::success (ja ("自動保存済み")));
+        EXPECT_EQ (store.save (root.stateA), StoreResult::success (ja ("自動保存済み")));
+        EXPECT_EQ (root.loadFresh().state, root.stateA);
+    }
+}
+
+TEST (StoreFailureTable, RetriesOfAFailedRecoveryExtendItsBundleInsteadOfWritingMore)
 {
     Root root;
     writeBytes (root / "catalog.json", "[");
+    writeBytes (root / "app-state.json", "{}");
     CatalogStore store (root.folder.path());
     CatalogState state;
     ASSERT_FALSE (store.load (state).ok);
 
+    auto onlyBundle = [&root]
+    {
+        const auto bundles = (root / "recovery").findChildFiles (juce::File::findFiles, false, "damaged-*.json");
+        EXPECT_EQ (bundles.size(), 1);
+        juce::var bundle;
+        EXPECT_TRUE (bundles.isEmpty() || readJsonFile (bundles[0], bundle).ok);
+        return bundle;
+    };
+
+    // Two tries fail at the last split file, after the catalog was restored; the third succeeds.
+    for (int attempt = 1; attempt <= 3; ++attempt)
+    {
+        SCOPED_TRACE (attempt);
+
+        if (attempt < 3)
+        {
+            platform::ScopedFileFaults seam;
+            FileFaults::arm (failing (FileOp::renameFile, "/app-state.json"));
+            EXPECT_EQ (store.recoverFromBackup(), StoreResult::failure (ja ("保存の確定に失敗しました: app-state.json")));
+            EXPECT_TRUE (store.recoveryRequired.load());
+            EXPECT_NE (readBytes (root / "catalog.json"), "[");
+        }
+        else
+        {
+            EXPECT_TRUE (store.recoverFromBackup().ok);
+            EXPECT_FALSE (store.recoveryRequired.load());
+        }
+
+        const auto bundle = onlyBundle();
+        EXPECT_EQ (bundle["catalog.json"], juce::var ("["));   // the text before the first try
+        EXPECT_EQ (bundle["app-state.json"], juce::var ("{}"));
+
+        if (attempt == 1)   // a file that appears between the tries joins the same bundle
+            writeBytes (root / "playlists/playlist-0/pending-import.json", "{\"import\": 1}");
+        else
+            EXPECT_EQ (bundle["playlists/playlist-0/pending-import.json"], juce::var ("{\"import\": 1}"));
+    }
+
+    EXPECT_EQ (root.loadFresh().state, root.stateA);
+}
+
+TEST (StoreFailureTable, AnObstructionThatCannotBeMovedFailsTheRecoveryAndStaysWhole)
+{
+    Root root;
     (root / "pad/pads.json").deleteFile();
     writeBytes (root / "pad/pads.json/stray.wav", "RIFF");
+    CatalogStore store (root.folder.path());
+    CatalogState state;
+    ASSERT_FALSE (store.load (state).ok);
+    const auto before = snapshotFiles (root / "pad");
 
-    EXPECT_EQ (store.recoverFromBackup(), StoreResult::failure (ja ("保存の確定に失敗しました: pads.json")));
+    {
+        platform::ScopedFileFaults seam;
+        FileFaults::arm (failing (FileOp::renameFile, "/pad/pads.json", "recovery/damaged-"));
+        EXPECT_EQ (store.recoverFromBackup(),
+                   StoreResult::failure (ja ("復旧の妨げになっている項目を移動できません: pad/pads.json")));
+        EXPECT_TRUE (FileFaults::fired());
+    }
+
     EXPECT_TRUE (store.recoveryRequired.load());
-    EXPECT_EQ ((root / "recovery").findChildFiles (juce::File::findFiles, false, "damaged-*.json").size(), 1);
-    EXPECT_EQ (readBytes (root / "pad/pads.json/stray.wav"), "RIFF");
-    EXPECT_EQ (readBytes (root / "catalog.json.bak"), "[");   // the catalog before it was restored
+    EXPECT_EQ (snapshotFiles (root / "pad"), before);
+    EXPECT_EQ (store.save (root.stateB), StoreResult::failure (ja ("復旧待ちのため自動保存を保留しています")));
 
-    const auto next = root.loadFresh();
-    EXPECT_EQ (next.result, StoreResult::failure (ja ("保存データを読めません: pads.json") + ja (backupOffered)));
-    EXPECT_EQ (next.state, root.stateA);
+    EXPECT_TRUE (store.recoverFromBackup().ok);
+    const auto bundles = (root / "recovery").findChildFiles (juce::File::findFiles, false, "damaged-*.json");
+    ASSERT_EQ (bundles.size(), 1);
+    EXPECT_EQ (readBytes (bundles[0].getSiblingFile (bundles[0].getFileNameWithoutExtension()).getChildFile ("pad/pads.json/stray.wav")), "RIFF");
+    EXPECT_EQ (root.loadFresh().state, root.stateA);
 }
 
 TEST (StoreFailureTable, AFileWhereTheRecoveryFolderBelongs)
