@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+// The words and bounds of the worker's line protocol, shared by the worker and by the main
+// program's worker client, so that both sides spell every word the same way.
 namespace orvane::vsthost::protocol
 {
 // Command words, compared byte for byte. Field counts include the word.
@@ -30,7 +32,10 @@ inline constexpr const char* showEditor = "SHOW_EDITOR";                 // exac
 inline constexpr const char* saveState = "SAVE_STATE";
 inline constexpr const char* loadState = "LOAD_STATE";                   // exactly 2
 
-// Reply words.
+// Reply words. Every command ends with one final line that begins with `ok` or `err`.
+inline constexpr const char* ok = "OK";
+inline constexpr const char* err = "ERR";
+inline constexpr char fieldSeparator = '\t';
 inline constexpr const char* identity = "ORVANE_VST_HOST";
 inline constexpr const char* identityVersion = "1";
 inline constexpr const char* classLine = "CLASS";

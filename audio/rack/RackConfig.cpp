@@ -2,11 +2,15 @@
 // have been captured.
 #include "audio/rack/MasterVstRack.h"
 
+#include "vsthost/ProtocolWords.h"
+
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/VstPaths.h"
 
 namespace vantrel
 {
+namespace protocol = orvane::vsthost::protocol;
+
 void MasterVstRack::loadConfig()
 {
     RackConfigContents contents;
@@ -59,7 +63,7 @@ StoreResult MasterVstRack::saveConfig (CaptureMode mode, bool* yielded)
         std::vector<juce::String> reply;
         juce::String error;
 
-        if (! worker.client->command ("SAVE_STATE", reply, error, options.stateTimeoutMs))
+        if (! worker.client->command (protocol::saveState, reply, error, options.stateTimeoutMs))
         {
             const bool alive = worker.client->isAlive();
 

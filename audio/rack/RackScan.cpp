@@ -2,6 +2,8 @@
 // its own so that the block exchange goes on meanwhile.
 #include "audio/rack/MasterVstRack.h"
 
+#include "vsthost/ProtocolWords.h"
+
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/Vst3BundleSearch.h"
 #include "audio/rack/VstPaths.h"
@@ -13,6 +15,8 @@
 
 namespace vantrel
 {
+namespace protocol = orvane::vsthost::protocol;
+
 namespace
 {
 constexpr int scanTimeoutMs = 7000;
@@ -64,11 +68,11 @@ void MasterVstRack::scan (juce::StringArray folders)
         std::vector<juce::String> reply;
         juce::String error;
 
-        if (client.start (workerExecutable, error) && client.command ("SCAN_VST3\t" + bundle, reply, error, scanTimeoutMs))
+        if (client.start (workerExecutable, error) && client.command (juce::String (protocol::scanVst3) + "\t" + bundle, reply, error, scanTimeoutMs))
         {
             for (const auto& line : reply)
             {
-                if (! line.startsWith ("CLASS\t"))
+                if (! line.startsWith (juce::String (protocol::classLine) + "\t"))
                     continue;
 
                 const auto fields = splitReplyFields (line);

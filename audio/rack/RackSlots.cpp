@@ -1,6 +1,8 @@
 // The life of a rack slot on the control thread: requests, loading, bypass and status polling.
 #include "audio/rack/MasterVstRack.h"
 
+#include "vsthost/ProtocolWords.h"
+
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/VstPaths.h"
 #include "audio/rack/WorkerReplyFields.h"
@@ -11,6 +13,8 @@
 
 namespace vantrel
 {
+namespace protocol = orvane::vsthost::protocol;
+
 namespace
 {
 constexpr int configTimeoutMs = 5000;
@@ -123,7 +127,7 @@ void MasterVstRack::handleRequest (VstRackRequest& request)
 
             if (worker.client != nullptr)
             {
-                const auto line = "OPEN_EDITOR_ASYNC\tVantrel! - VST " + juce::String (slot + 1);
+                const auto line = juce::String (protocol::openEditorAsync) + "\tVantrel! - VST " + juce::String (slot + 1);
                 std::vector<juce::String> reply;
                 juce::String error;
                 opened = worker.client->command (line, reply, error, editorOpenTimeoutMs);
@@ -158,7 +162,7 @@ void MasterVstRack::handleRequest (VstRackRequest& request)
 
                 std::vector<juce::String> reply;
                 juce::String error;
-                worker.client->command ("CLOSE_EDITOR_ASYNC", reply, error, editorCloseTimeoutMs);
+                worker.client->command (protocol::closeEditorAsync, reply, error, editorCloseTimeoutMs);
                 worker.editorOpen = false;
 
                 // The state is captured later only when an edit moved the change count; a poll
@@ -395,10 +399,10 @@ bool MasterVstRack::runLoadChain (VstWorkerClient& client, const VstRackSlot& co
 
     const auto rate = sampleRate.load();
 
-    if (! step ("LOAD_VST3\t" + plugin.bundlePath + "\t" + configuration.uid, options.loadTimeoutMs)
-        || ! step ("CONFIG\t" + rateText (rate) + "\t2\t512\trealtime", configTimeoutMs)
-        || (configuration.stateHex.isNotEmpty() && ! step ("LOAD_STATE\t" + configuration.stateHex, options.stateTimeoutMs))
-        || ! step ("INFO", infoTimeoutMs))
+    if (! step (juce::String (protocol::loadVst3) + "\t" + plugin.bundlePath + "\t" + configuration.uid, options.loadTimeoutMs)
+        || ! step (juce::String (protocol::config) + "\t" + rateText (rate) + "\t2\t512\trealtime", configTimeoutMs)
+        || (configuration.stateHex.isNotEmpty() && ! step (juce::String (protocol::loadState) + "\t" + configuration.stateHex, options.stateTimeoutMs))
+        || ! step (protocol::info, infoTimeoutMs))
         return false;
 
     const auto info = splitReplyFields (reply.back());
@@ -425,7 +429,7 @@ bool MasterVstRack::runLoadChain (VstWorkerClient& client, const VstRackSlot& co
     {
         juce::String clientError;
 
-        if (! client.command ("SAVE_STATE", reply, clientError, options.stateTimeoutMs))
+        if (! client.command (protocol::saveState, reply, clientError, options.stateTimeoutMs))
         {
             error = isStateTooLarge (client, clientError) ? rackText::text (rackText::stateTooLarge)
                                                           : "SAVE_STATE: " + clientError;
@@ -497,7 +501,7 @@ bool MasterVstRack::pollSlotLiveStatus (int slot)
     std::vector<juce::String> reply;
     juce::String error;
 
-    if (! worker.client->command ("LIVE_STATUS", reply, error, options.liveStatusTimeoutMs))
+    if (! worker.client->command (protocol::liveStatus, reply, error, options.liveStatusTimeoutMs))
     {
         bypassSlot (slot, "LIVE_STATUS: " + error);
         return false;

@@ -1,5 +1,7 @@
 #include "audio/rack/VstWorkerClient.h"
 
+#include "vsthost/ProtocolWords.h"
+
 #include "platform/PipedProcess.h"
 
 #include <algorithm>
@@ -15,7 +17,9 @@ using Clock = std::chrono::steady_clock;
 using platform::PipedProcess;
 using IoOutcome = PipedProcess::IoOutcome;
 
-constexpr const char* identityLine = "OK\tORVANE_VST_HOST\t1";
+namespace protocol = orvane::vsthost::protocol;
+const std::string identityLine = std::string (protocol::ok) + protocol::fieldSeparator + protocol::identity
+                                 + protocol::fieldSeparator + protocol::identityVersion;
 constexpr std::size_t lineReadBytes = 8192;
 constexpr std::size_t transferBytes = 65536;
 constexpr int pingTimeoutMs = 3000;
@@ -28,19 +32,25 @@ constexpr std::size_t maxDrainedBytes = std::size_t { 1 } << 28;
 
 static_assert (sizeof (float) == 4, "the protocol carries IEEE float32");
 
-bool startsWith (const std::string& text, const char* prefix)
+bool startsWith (const std::string& text, const std::string& prefix)
 {
-    return text.compare (0, std::strlen (prefix), prefix) == 0;
+    return text.compare (0, prefix.size(), prefix) == 0;
+}
+
+/** The start of a reply line of the given word: the word and the field separator. */
+std::string wordPrefix (const char* word)
+{
+    return std::string (word) + protocol::fieldSeparator;
 }
 
 bool isOkLine (const std::string& line)
 {
-    return line == "OK" || startsWith (line, "OK\t");
+    return line == protocol::ok || startsWith (line, wordPrefix (protocol::ok));
 }
 
 bool isFinalLine (const std::string& line)
 {
-    return isOkLine (line) || startsWith (line, "ERR\t");
+    return isOkLine (line) || startsWith (line, wordPrefix (protocol::err));
 }
 
 int millisecondsLeft (Clock::time_point deadline)
@@ -268,13 +278,13 @@ bool VstWorkerClient::start (const juce::File& workerPath, juce::String& error)
 
     std::vector<juce::String> reply;
 
-    if (! command ("PING", reply, error, pingTimeoutMs))
+    if (! command (protocol::ping, reply, error, pingTimeoutMs))
     {
         shutdown();
         return false;
     }
 
-    if (reply.size() != 1 || reply.front() != identityLine)
+    if (reply.size() != 1 || reply.front() != juce::String (identityLine))
     {
         shutdown();
         error = workerText::unexpectedIdentity;
@@ -348,7 +358,7 @@ bool VstWorkerClient::command (const juce::String& commandLine, std::vector<juce
             return false;
         }
 
-        if (startsWith (line, "ERR\t"))
+        if (startsWith (line, wordPrefix (protocol::err)))
         {
             error = fromUtf8 (line.data() + 4, line.size() - 4);
             return false;
@@ -359,7 +369,8 @@ bool VstWorkerClient::command (const juce::String& commandLine, std::vector<juce
         if (isOkLine (line))
             return true;
 
-        if (startsWith (line, "CLASS\t") || startsWith (line, "PARAM\t"))
+        if (startsWith (line, wordPrefix (protocol::classLine))
+            || startsWith (line, wordPrefix (protocol::paramLine)))
             continue;
 
         shutdown();
@@ -396,7 +407,7 @@ bool VstWorkerClient::processF32 (float* samples, int frames, std::uint64_t sequ
         return false;
     };
 
-    auto header = "PROCESS_F32_BUFFER\t" + tag + "\t" + std::to_string (frames) + "\t2\t" + std::to_string (byteCount) + "\n";
+    auto header = std::string (protocol::processBuffer) + "\t" + tag + "\t" + std::to_string (frames) + "\t2\t" + std::to_string (byteCount) + "\n";
     juce::String text;
 
     if (! state->transfer (header.data(), header.size(), true, deadline, text)
@@ -408,7 +419,7 @@ bool VstWorkerClient::processF32 (float* samples, int frames, std::uint64_t sequ
     if (state->readLine (line, deadline, text) != LineResult::line)
         return fail (text);
 
-    if (line != "BINARY\t" + tag + "\t" + std::to_string (byteCount))
+    if (line != std::string (protocol::binaryLine) + "\t" + tag + "\t" + std::to_string (byteCount))
         return fail (workerText::headerMismatch);
 
     // Payload bytes that came with the header line are used first, the rest is read in place.
@@ -424,7 +435,7 @@ bool VstWorkerClient::processF32 (float* samples, int frames, std::uint64_t sequ
     if (state->readLine (line, deadline, text) != LineResult::line)
         return fail (text);
 
-    if (line != "OK\t" + tag + "\t" + std::to_string (frames * 2))
+    if (line != std::string (protocol::ok) + "\t" + tag + "\t" + std::to_string (frames * 2))
         return fail (workerText::trailerMismatch);
 
     if (! allFinite (samples, static_cast<std::size_t> (frames) * 2))
