@@ -59,7 +59,15 @@ void DiagnosticsWriter::run()
         hasPending = false;
         writing = true;
         lock.unlock();
-        // Nothing reads the file back, so a failed write only waits for the next period.
+        // The first write to a file clears the temporary siblings that an earlier run, killed
+        // mid-write, left of it. Nothing reads the file back, so a failed write only waits for
+        // the next period.
+        if (file != cleanedFile)
+        {
+            removeStaleTemporaryFiles (file.getParentDirectory(),
+                                       [name = file.getFileName()] (const juce::String& target) { return target == name; });
+            cleanedFile = file;
+        }
         writeFileAtomically (file, text, true);
         lock.lock();
         writing = false;

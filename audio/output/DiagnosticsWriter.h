@@ -50,6 +50,7 @@ private:
     bool hasPending = false;
     bool writing = false;
     bool quit = false;
+    juce::File cleanedFile;   // writer thread only: the file whose stale temporaries are gone
     std::thread thread;
 };
 } // namespace vantrel

@@ -40,6 +40,11 @@ int parseVersioned (const juce::File& file, juce::var& root)
 
 StoreResult readOutputDeviceSettings (const juce::File& file, OutputDeviceSettings& settings)
 {
+    // Read at start-up, before anything writes these files: a save killed mid-write left its
+    // temporary sibling behind.
+    removeStaleTemporaryFiles (file.getParentDirectory(), [name = file.getFileName()] (const juce::String& target)
+                               { return target == name || target == previousFileName; });
+
     if (! file.exists())
     {
         settings = {};

@@ -51,6 +51,11 @@ bool isSchemaOne (const juce::var& value)
 
 RackConfigRead readRackConfig (const juce::File& file, RackConfigContents& out)
 {
+    // Read when the rack starts, before it writes the file: a save killed mid-write left its
+    // temporary sibling behind.
+    removeStaleTemporaryFiles (file.getParentDirectory(),
+                               [name = file.getFileName()] (const juce::String& target) { return target == name; });
+
     if (! file.exists())
         return RackConfigRead::missing;
 
