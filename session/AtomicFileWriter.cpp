@@ -32,7 +32,7 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
     if (static_cast<uint64_t> (bytes.size()) > static_cast<uint64_t> (maxBytes))
         return StoreResult::failure (utf8 ("保存データが大きすぎるため保存できません: ") + name);
 
-    // 1. Unchanged: nothing to write, no backup.
+    // Unchanged: nothing to write, no backup.
     const auto before = platform::readFileStatus (path);
 
     if (isFileNotFolder (before) && before.size == static_cast<int64_t> (bytes.size()))
@@ -43,11 +43,11 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
             return StoreResult::success();
     }
 
-    // 2. The folder chain.
+    // The folder chain.
     if (const auto error = platform::createFolderChain (pathOf (target.getParentDirectory())); error.failed())
         return StoreResult::failure (juce::String::fromUTF8 (error.text.c_str()));
 
-    // 3. The temporary sibling, written and forced to the disk.
+    // The temporary sibling, written and forced to the disk.
     const auto tempPath = path + ".tmp-" + platform::randomHex32();
     auto fail = [&tempPath] (const juce::String& message)
     {
@@ -71,13 +71,13 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
             return fail (juce::String::fromUTF8 (error.text.c_str()));
     }
 
-    // 4. Read back: the bytes on the disk must be the bytes given.
+    // Read back: the bytes on the disk must be the bytes given.
     std::string readBack;
 
     if (platform::readWholeFile (tempPath, readBack, static_cast<int64_t> (bytes.size())).failed() || readBack != bytes)
         return fail (utf8 ("一時保存のflush/readbackに失敗しました"));
 
-    // 5. JSON self-check, by name: every target that does not end in ".bak" receives JSON that
+    // JSON self-check, by name: every target that does not end in ".bak" receives JSON that
     //    readJsonFile accepts. The bytes just read back are the file's bytes.
     if (! target.getFileExtension().equalsIgnoreCase (".bak"))
     {
@@ -89,7 +89,7 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
 
     readBack = {};
 
-    // 6. Backup of the previous bytes, renewed before the commit.
+    // Backup of the previous bytes, renewed before the commit.
     if (makeBackup)
     {
         const auto current = platform::readFileStatus (path);
@@ -108,11 +108,11 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         }
     }
 
-    // 7. Commit: rename over the target, then force the folder to the disk.
+    // Commit: rename over the target, then force the folder to the disk.
     if (platform::renameDurably (tempPath, path).failed())
         return fail (utf8 ("保存の確定に失敗しました: ") + name);
 
-    // 8. Re-read the committed file.
+    // Re-read the committed file.
     std::string committed;
 
     if (platform::readWholeFile (path, committed, static_cast<int64_t> (bytes.size())).failed() || committed != bytes)

@@ -113,7 +113,7 @@ std::optional<LibraryItemList> scanLibrary (const juce::File& root, const Catalo
 {
     ScanCollector scan (root, shouldStop);
 
-    // 1. Candidates: row sources, pad assets, then the managed folders.
+    // Candidates: row sources, pad assets, then the managed folders.
     for (const auto& playlist : document.playlists)
         for (const auto& row : playlist.rows)
         {
@@ -160,7 +160,7 @@ std::optional<LibraryItemList> scanLibrary (const juce::File& root, const Catalo
     if (scan.stopped())
         return std::nullopt;
 
-    // 2. One item per key, with the catalog's uses.
+    // One item per key, with the catalog's uses.
     LibraryItemList items;
     items.reserve (scan.candidates.size());
     PendingFolderCache pendingFolders;
@@ -188,7 +188,7 @@ std::optional<LibraryItemList> scanLibrary (const juce::File& root, const Catalo
         items.push_back (std::move (item));
     }
 
-    // 3. Natural order of the display names.
+    // Natural order of the display names.
     sortLibraryItems (items);
 
     if (scan.stopped())

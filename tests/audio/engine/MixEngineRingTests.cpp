@@ -142,6 +142,7 @@ TEST (MixEngineRing, ProducerAgainstRenderingThread)
     constexpr std::uint64_t total = 1'000'000;
     std::atomic<bool> producerDone { false };
     std::atomic<bool> readerFailed { false };
+    std::atomic<long> readerPasses { 0 };
     bool serialsInOrder = true;
 
     std::thread renderer ([&] {
@@ -160,6 +161,7 @@ TEST (MixEngineRing, ProducerAgainstRenderingThread)
     });
     std::thread reader ([&] {
         while (! producerDone.load())
+        {
             for (int v = 0; v < MixEngine::numVoices; ++v)
             {
                 const auto status = engine->voiceStatus (v);
@@ -167,6 +169,8 @@ TEST (MixEngineRing, ProducerAgainstRenderingThread)
                 if (status.playToken != 0 && status.playToken != 1000 + v)
                     readerFailed = true;
             }
+            ++readerPasses;
+        }
     });
 
     std::uint64_t pushed = 0;
@@ -193,6 +197,10 @@ TEST (MixEngineRing, ProducerAgainstRenderingThread)
         }
         serialsInOrder = serialsInOrder && command.serial == ++pushed;
     }
+    // The renderer keeps rendering until the producer is done: a reader that was scheduled late
+    // still reads the slots while they are being published.
+    while (readerPasses.load() < 10'000)
+        std::this_thread::yield();
     producerDone = true;
     renderer.join();
     reader.join();

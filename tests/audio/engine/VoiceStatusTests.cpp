@@ -1,5 +1,6 @@
 #include "support/ScriptedShow.h"
 
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -30,21 +31,28 @@ TEST (VoiceStatus, VoicesOutsideTheEngineReadAsZero)
 }
 
 // A writer publishes (n, 3n, n mod 8) for n = 1, 2, ...; readers on other threads must only
-// ever see such a record or all zeros, never fields of two different publications.
+// ever see such a record or all zeros, never fields of two different publications. The writer
+// goes on for at least two million publications and until every reader, however late it was
+// scheduled, has made its share of whole readings (or a great many attempts) meanwhile.
 TEST (VoiceStatus, ReadersNeverSeeAMixOfTwoPublications)
 {
+    constexpr int readerCount = 3;
+    constexpr long readingsPerReader = 10'000;
+    constexpr long attemptsPerReader = 100'000'000;
     VoiceStatusSlot slot;
     std::atomic<bool> done { false };
     std::atomic<long> torn { 0 };
-    std::atomic<long> consistent { 0 };
+    std::array<std::atomic<long>, readerCount> consistent {};
+    std::array<std::atomic<long>, readerCount> attempts {};
 
     std::vector<std::thread> readers;
-    for (int r = 0; r < 3; ++r)
-        readers.emplace_back ([&] {
+    for (int r = 0; r < readerCount; ++r)
+        readers.emplace_back ([&, r] {
             std::int64_t last = 0;
             while (! done.load (std::memory_order_relaxed))
             {
                 const auto status = slot.read();
+                attempts[(std::size_t) r].fetch_add (1, std::memory_order_relaxed);
                 if (status == VoiceStatus {})
                     continue;
                 const std::int64_t n = status.playToken;
@@ -53,19 +61,31 @@ TEST (VoiceStatus, ReadersNeverSeeAMixOfTwoPublications)
                 if (status.position != 3 * n || ! flagsMatch || n < last)
                     ++torn;
                 else
-                    ++consistent;
+                    ++consistent[(std::size_t) r];
                 last = n;
             }
         });
 
-    for (std::int64_t n = 1; n <= 2'000'000; ++n)
-        slot.publish (n, 3 * n, (std::uint32_t) (n & 7));
+    const auto everyReaderHasRead = [&] {
+        for (std::size_t r = 0; r < readerCount; ++r)
+            if (consistent[r].load() < readingsPerReader && attempts[r].load() < attemptsPerReader)
+                return false;
+        return true;
+    };
+    std::int64_t n = 0;
+    while (n < 2'000'000 || ! everyReaderHasRead())
+        for (const auto end = n + 4096; n < end;)
+        {
+            ++n;
+            slot.publish (n, 3 * n, (std::uint32_t) (n & 7));
+        }
     done = true;
     for (auto& reader : readers)
         reader.join();
 
     EXPECT_EQ (torn.load(), 0);
-    EXPECT_GT (consistent.load(), 0);
+    for (const auto& count : consistent)
+        EXPECT_GT (count.load(), 0);
 }
 
 // The engine's slots while it renders on another thread: start k uses token 1000 * k + voice,
@@ -80,6 +100,7 @@ TEST (VoiceStatus, RenderingThreadAgainstStatusReaders)
         media.push_back (rig.hold (constantPcm ((std::size_t) (1000 * k + 500), 0.1f)));
     std::atomic<bool> done { false };
     std::atomic<long> mismatches { 0 };
+    std::array<std::atomic<std::int64_t>, 6> tokenSeen {};   // the newest token the reader saw, per voice
     std::atomic<long> readings { 0 };
 
     std::thread renderer ([&] {
@@ -93,29 +114,46 @@ TEST (VoiceStatus, RenderingThreadAgainstStatusReaders)
             for (int voice = 2; voice < 6; ++voice)
             {
                 const auto status = rig.engine->voiceStatus (voice);
+                ++readings;
                 if (status.playToken == 0)
                     continue;
                 const std::int64_t k = status.playToken / 1000;
                 if (status.playToken % 1000 != voice || status.position < 1000 * k || status.position > 1000 * k + 500)
                     ++mismatches;
-                ++readings;
+                tokenSeen[(std::size_t) voice] = status.playToken;
             }
     });
 
-    for (std::int64_t k = 1; k <= 20; ++k)
-        for (int voice = 2; voice < 6; ++voice)
+    // Each start is applied by the renderer and then read by the reader, while the renderer
+    // goes on publishing, before the next one is pushed. An applied start that ten million
+    // readings still have not shown is a fault.
+    std::int64_t unseen = 0;
+    for (std::int64_t k = 1; k <= 20 && unseen == 0; ++k)
+        for (int voice = 2; voice < 6 && unseen == 0; ++voice)
         {
-            auto command = start (EngineCommandKind::startPadVoice, media[(std::size_t) k], 1000 * k + voice, voice, 1000 * k);
+            const auto token = 1000 * k + voice;
+            auto command = start (EngineCommandKind::startPadVoice, media[(std::size_t) k], token, voice, 1000 * k);
             while (! rig.engine->push (command))
                 std::this_thread::yield();
-            const auto serial = command.serial;
-            while (rig.engine->lastAppliedSerial() < serial)
+            while (rig.engine->lastAppliedSerial() < command.serial)
                 std::this_thread::yield();
+            const auto readingsBefore = readings.load();
+            while (tokenSeen[(std::size_t) voice].load() != token)
+            {
+                if (readings.load() - readingsBefore > 10'000'000)
+                {
+                    unseen = token;
+                    break;
+                }
+                std::this_thread::yield();
+            }
         }
     done = true;
     renderer.join();
     reader.join();
 
+    EXPECT_EQ (unseen, 0) << "the reader never saw this start";
     EXPECT_EQ (mismatches.load(), 0);
-    EXPECT_GT (readings.load(), 0);
+    for (int voice = 2; voice < 6; ++voice)
+        EXPECT_EQ (tokenSeen[(std::size_t) voice].load(), 20000 + voice);
 }

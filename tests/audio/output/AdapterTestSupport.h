@@ -24,18 +24,52 @@ inline MediaLoader::LoadFunction constantMedia (double seconds, float level)
     };
 }
 
-/** Ticks the adapter every `stepMs` of real time until the condition holds or `maxMs` passed. */
-template <typename Condition>
-bool tickUntil (JuceAudioAdapter& adapter, Condition condition, int maxMs, int stepMs = 5)
+/** How long a test waits for something that takes milliseconds on an idle machine before it
+    calls it a failure: long enough for threads of a starved machine. Waits end as soon as their
+    condition holds, so a passing test never waits this long. */
+constexpr int patienceMs = 120000;
+
+/** Checks the condition every `stepMs` of real time (calling `idle` in between) until it holds
+    or `maxMs` passed; the condition's last answer. */
+template <typename Condition, typename Idle>
+bool waitUntil (Condition condition, Idle idle, int maxMs = patienceMs, int stepMs = 1)
 {
-    for (int waited = 0; waited < maxMs; waited += stepMs)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (maxMs);
+    while (! condition())
     {
-        if (condition())
-            return true;
-        adapter.tick();
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        idle();
         std::this_thread::sleep_for (std::chrono::milliseconds (stepMs));
     }
-    return condition();
+    return true;
+}
+
+template <typename Condition>
+bool waitUntil (Condition condition)
+{
+    return waitUntil (condition, [] {});
+}
+
+/** Ticks the adapter every `stepMs` of real time until the condition holds or `maxMs` passed. */
+template <typename Condition>
+bool tickUntil (JuceAudioAdapter& adapter, Condition condition, int maxMs = patienceMs, int stepMs = 5)
+{
+    return waitUntil (condition, [&adapter] { adapter.tick(); }, maxMs, stepMs);
+}
+
+/** The adapter's view of its device, for failure messages. */
+inline std::string describeDevice (JuceAudioAdapter& adapter)
+{
+    const auto& statistics = adapter.statistics();
+    return "device " + std::string (adapter.hasDevice() ? "open" : "closed") + (adapter.isRunning() ? ", running" : "")
+         + ", callbacks " + std::to_string (statistics.callbacks.load())
+         + ", stop notifications " + std::to_string (statistics.stopNotifications.load())
+         + ", device errors " + std::to_string (statistics.deviceErrors.load())
+         + ", losses " + std::to_string (statistics.confirmedLossEvents.load())
+         + ", longest gap " + std::to_string (statistics.maxCallbackGapMicros.load()) + " us"
+         + ", MAIN at " + std::to_string (adapter.voiceStatus (1).position)
+         + ", last error \"" + adapter.lastError().toStdString() + "\"";
 }
 
 /** Registers a stand-in file in `folder` for `key` (the load function decides what it sounds
@@ -48,6 +82,6 @@ inline bool prepareStandIn (JuceAudioAdapter& adapter, const juce::File& folder,
         return false;
     adapter.registerMedia (key, file.getFullPathName(), readFileSignature (file), gainDb, {}, {});
     adapter.requestPrepare (key, true);
-    return tickUntil (adapter, [&] { return adapter.loadedMedia (key) != nullptr; }, 5000, 2);
+    return tickUntil (adapter, [&] { return adapter.loadedMedia (key) != nullptr; }, patienceMs, 2);
 }
 } // namespace vantrel::test

@@ -2,6 +2,7 @@
 // null PCMs with hints, so the framework's "ALSA" type, the catalogue and the adapter see the same
 // known devices on any machine. Only the declared PCMs and their relative order are asserted:
 // a machine's own cards may be listed among them.
+#include "AdapterTestSupport.h"
 #include "audio/output/DeviceCatalogue.h"
 #include "audio/output/JuceAudioAdapter.h"
 #include "support/TestFiles.h"
@@ -10,10 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <ostream>
-#include <thread>
 #include <utility>
 
 namespace vantrel
@@ -166,13 +165,11 @@ protected:
         ASSERT_TRUE (configuration.ready);
     }
 
-    /** Waits (at most 250 ms: the null PCM is not paced and its thread spins) until the device
-        callbacks pass `count`. */
+    /** Waits until the device callbacks pass `count` (the null PCM is not paced: its thread
+        calls back as fast as it is scheduled). */
     static bool callbacksPass (const JuceAudioAdapter& adapter, std::int64_t count)
     {
-        for (int waited = 0; waited < 250 && adapter.statistics().callbacks.load() <= count; ++waited)
-            std::this_thread::sleep_for (std::chrono::milliseconds (1));
-        return adapter.statistics().callbacks.load() > count;
+        return vantrel::test::waitUntil ([&] { return adapter.statistics().callbacks.load() > count; });
     }
 
     static void expectCapabilities (const JuceAudioAdapter::DeviceCapabilities& capabilities)

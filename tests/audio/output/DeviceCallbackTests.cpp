@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
 
 namespace
 {
@@ -126,9 +124,7 @@ TEST (AdapterDiagnostics, TickWritesTheFileWithDeviceAndRackFieldsButNotOffline)
         JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; } };
         adapter.diagnosticsPath = file;
         adapter.tick();
-        for (int i = 0; i < 500 && ! file.existsAsFile(); ++i)
-            std::this_thread::sleep_for (std::chrono::milliseconds (5));
-        ASSERT_TRUE (file.existsAsFile());
+        ASSERT_TRUE (vantrel::test::waitUntil ([&] { return file.existsAsFile(); }));   // written on the writer's thread
         const auto document = juce::JSON::parse (file);
         EXPECT_EQ (static_cast<int> (document["driverXruns"]), -1);
         EXPECT_FALSE (static_cast<bool> (document["ready"]));

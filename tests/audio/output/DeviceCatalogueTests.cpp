@@ -120,7 +120,7 @@ TEST (DeviceCatalogue, JackListsTheServersClientsWithTheirIds)
     if (! vantrel::test::JackDummyServer::installed())
         GTEST_SKIP() << "jackd is not installed";
     vantrel::test::JackDummyServer server;
-    ASSERT_TRUE (server.start());
+    ASSERT_TRUE (server.start()) << server.lastError();
 
     const auto type = vantrel::createOutputType ("JACK");
     ASSERT_NE (type, nullptr);

@@ -18,7 +18,11 @@ namespace vantrel::test
     program opens) and records what arrives into storage allocated up front.
 
     Every method runs on the test's thread; the process callback runs on JACK's thread and only
-    copies samples and publishes how many frames it wrote (no allocation, no lock). */
+    copies samples and publishes how many frames it wrote (no allocation, no lock).
+
+    A capture is only sample-exact when no cycle was lost: the client counts the xruns JACK
+    reports and the cycles its own process callback did not see (a jump in the cycle's frame
+    time), so a test can tell a lost cycle from a fault. */
 class JackCaptureClient
 {
 public:
@@ -42,6 +46,7 @@ public:
     bool open (const std::string& requestedName)
     {
         close();
+        cycleSeen = false;
         jack_status_t status {};
         client = jack_client_open (requestedName.c_str(), JackNoStartServer, &status);
         if (client == nullptr)
@@ -56,6 +61,8 @@ public:
         }
         if (jack_set_process_callback (client, &JackCaptureClient::process, this) != 0)
             return fail ("cannot set the process callback");
+        if (jack_set_xrun_callback (client, &JackCaptureClient::xrun, this) != 0)
+            return fail ("cannot set the xrun callback");
         if (jack_activate (client) != 0)
             return fail ("cannot activate the client");
         return true;
@@ -113,10 +120,13 @@ public:
         return true;
     }
 
-    /** Records from frame 0 again: what was captured before is dropped. */
+    /** Records from frame 0 again: what was captured before is dropped, and so are the xruns
+        and skipped cycles counted so far. */
     void start()
     {
         written.store (0, std::memory_order_release);
+        xrunsAtStart.store (xrunCount.load());
+        skippedCycles.store (0);
         recording.store (true, std::memory_order_release);
     }
 
@@ -124,6 +134,13 @@ public:
     void stop()  { recording.store (false, std::memory_order_release); }
 
     std::size_t framesCaptured() const  { return written.load (std::memory_order_acquire); }
+
+    /** Xruns JACK reported since start() (also after stop(): a report may come late). */
+    int xruns() const  { return xrunCount.load() - xrunsAtStart.load(); }
+
+    /** Cycles the process callback did not see while recording: the captured frames are
+        consecutive frames of the graph only while this is 0. */
+    int skipped() const  { return skippedCycles.load(); }
     bool isFull() const  { return framesCaptured() >= capacity; }
 
     /** A copy of the frames of one channel captured so far. */
@@ -183,8 +200,14 @@ private:
     static int process (jack_nframes_t frames, void* argument) noexcept
     {
         auto& self = *static_cast<JackCaptureClient*> (argument);
+        const auto cycleStart = jack_last_frame_time (self.client);
+        const bool continuous = ! self.cycleSeen || cycleStart == self.nextCycleStart;
+        self.cycleSeen = true;
+        self.nextCycleStart = cycleStart + frames;
         if (! self.recording.load (std::memory_order_acquire))
             return 0;
+        if (! continuous)
+            self.skippedCycles.fetch_add (1);
         auto index = self.written.load (std::memory_order_acquire);
         const auto count = std::min<std::size_t> (frames, self.capacity - std::min (index, self.capacity));
         if (count == 0)
@@ -196,12 +219,24 @@ private:
         return 0;
     }
 
+    /** JACK's notification thread: some client did not finish its cycle in time. */
+    static int xrun (void* argument) noexcept
+    {
+        static_cast<JackCaptureClient*> (argument)->xrunCount.fetch_add (1);
+        return 0;
+    }
+
     const std::size_t capacity;
     std::vector<std::vector<float>> storage;   // one buffer per channel, allocated once
     std::vector<jack_port_t*> ports;           // set before activation, read by the process callback
     jack_client_t* client = nullptr;
     std::atomic<std::size_t> written { 0 };
     std::atomic<bool> recording { false };
+    std::atomic<int> xrunCount { 0 };
+    std::atomic<int> xrunsAtStart { 0 };
+    std::atomic<int> skippedCycles { 0 };
+    bool cycleSeen = false;                    // process callback only
+    jack_nframes_t nextCycleStart = 0;         // process callback only
     std::string error;
 };
 } // namespace vantrel::test

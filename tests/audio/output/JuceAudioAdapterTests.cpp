@@ -1,14 +1,17 @@
+#include "AdapterTestSupport.h"
 #include "audio/output/JuceAudioAdapter.h"
 #include "audio/media/MediaTexts.h"
 #include "session/CatalogValidation.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <thread>
+#include <set>
 
 namespace
 {
@@ -19,19 +22,27 @@ using vantrel::JuceAudioAdapter;
 constexpr float sampleValue = 0.25f;
 
 /** A load that makes one second of constant PCM at the requested rate, or fails with the text
-    scripted for the key (each scripted failure is used once). */
+    scripted for the key (each scripted failure is used once). A load of a held file name waits
+    until the test releases it. */
 struct ScriptedLoads
 {
     std::mutex mutex;
+    std::condition_variable changed;
     std::map<std::string, std::vector<std::string>> failures;
-    int loads = 0;
+    std::set<std::string> held;                                       // file names
+    std::vector<std::string> started;                                 // file names, in load order
+    std::map<std::string, std::shared_ptr<vantrel::LoadedMedia>> made;  // the newest result per file name
 
     vantrel::MediaLoader::LoadFunction function()
     {
         return [this] (const vantrel::MediaLoadRequest& request, vantrel::CancelFlag) {
             auto media = std::make_shared<vantrel::LoadedMedia>();
-            std::lock_guard<std::mutex> lock (mutex);
-            ++loads;
+            const auto name = request.path.getFileName().toStdString();
+            std::unique_lock<std::mutex> lock (mutex);
+            started.push_back (name);
+            changed.notify_all();
+            changed.wait (lock, [&] { return held.count (name) == 0; });
+            made[name] = media;
             auto& queued = failures[request.key];
             if (! queued.empty())
             {
@@ -46,6 +57,48 @@ struct ScriptedLoads
             media->pcm = pcm;
             return media;
         };
+    }
+
+    void hold (const std::string& name)
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        held.insert (name);
+    }
+
+    void release (const std::string& name)
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        held.erase (name);
+        changed.notify_all();
+    }
+
+    void releaseAll()
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        held.clear();
+        changed.notify_all();
+    }
+
+    /** Waits until a load of the file name has begun. */
+    bool waitForStart (const std::string& name)
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        return changed.wait_for (lock, std::chrono::milliseconds (vantrel::test::patienceMs), [&] {
+            return std::find (started.begin(), started.end(), name) != started.end();
+        });
+    }
+
+    long startsOf (const std::string& name)
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        return std::count (started.begin(), started.end(), name);
+    }
+
+    std::shared_ptr<vantrel::LoadedMedia> madeFor (const std::string& name)
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        const auto found = made.find (name);
+        return found != made.end() ? found->second : nullptr;
     }
 };
 
@@ -65,6 +118,7 @@ protected:
 
     void TearDown() override
     {
+        loads.releaseAll();   // a load held by a failed test must not keep the loader from stopping
         adapter.reset();
         folder.deleteRecursively();
     }
@@ -76,15 +130,17 @@ protected:
         adapter->registerMedia (key, file.getFullPathName(), vantrel::readFileSignature (file), gainDb, {}, {});
     }
 
-    /** Ticks until the key's media arrived (the loader runs on its own thread). */
+    /** Ticks until the condition holds (the loader runs on its own thread). */
+    template <typename Condition>
+    bool tickUntil (Condition condition)
+    {
+        return vantrel::test::tickUntil (*adapter, condition, vantrel::test::patienceMs, 2);
+    }
+
+    /** Ticks until the key's media arrived. */
     void waitForMedia (const std::string& key)
     {
-        for (int i = 0; i < 2000 && adapter->loadedMedia (key) == nullptr; ++i)
-        {
-            adapter->tick();
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-        }
-        ASSERT_NE (adapter->loadedMedia (key), nullptr) << key;
+        ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia (key) != nullptr; })) << key;
     }
 
     void prepared (const std::string& key, float gainDb = 0.0f)
@@ -233,40 +289,46 @@ TEST_F (AdapterTest, TransientLoadFailureIsRetriedButAChangedFileIsNot)
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 (vantrel::mediatext::pcmReadFailed));
 
     adapter->requestPrepare ("flaky", false);
-    for (int i = 0; i < 2000 && adapter->loadedMedia ("flaky")->failed(); ++i)
-    {
-        adapter->tick();
-        std::this_thread::sleep_for (std::chrono::milliseconds (2));
-    }
-    EXPECT_FALSE (adapter->loadedMedia ("flaky")->failed());
+    ASSERT_TRUE (tickUntil ([&] { return ! adapter->loadedMedia ("flaky")->failed(); }));
     EXPECT_EQ (adapter->submit (go (0, "flaky", 2)), 1);
 
     prepared ("changed");
-    const int loadsBefore = loads.loads;
+    ASSERT_TRUE (adapter->loadedMedia ("changed")->failed());
     adapter->requestPrepare ("changed", true);
-    for (int i = 0; i < 50; ++i)
-    {
-        adapter->tick();
-        std::this_thread::sleep_for (std::chrono::milliseconds (2));
-    }
-    EXPECT_EQ (loads.loads, loadsBefore);
+    // The loader takes requests in order: once a request made afterwards has been loaded, a
+    // second load of the changed file would have happened.
+    registerFile ("later");
+    adapter->requestPrepare ("later", false);
+    waitForMedia ("later");
+    EXPECT_EQ (loads.startsOf ("changed.wav"), 1);
+    EXPECT_EQ (loads.startsOf ("later.wav"), 1);
     EXPECT_TRUE (adapter->loadedMedia ("changed")->failed());
 }
 
 TEST_F (AdapterTest, ResultOfASupersededRequestIsDropped)
 {
     adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    loads.hold ("row.wav");
+    loads.hold ("other.wav");
     registerFile ("row");
     adapter->requestPrepare ("row", true);
-    // Registered anew with another file before the result is adopted.
+    ASSERT_TRUE (loads.waitForStart ("row.wav"));
+
+    // Registered anew with another file while the first load runs.
     const auto other = folder.getChildFile ("other.wav");
     ASSERT_TRUE (other.replaceWithText ("another stand-in"));
-    std::this_thread::sleep_for (std::chrono::milliseconds (50));
     adapter->registerMedia ("row", other.getFullPathName(), vantrel::readFileSignature (other), 0.0f, {}, {});
-    adapter->tick();
-    EXPECT_EQ (adapter->loadedMedia ("row"), nullptr);
     adapter->requestPrepare ("row", true);
+    loads.release ("row.wav");
+    // The loader finishes one request before it takes the next: the first result is waiting.
+    ASSERT_TRUE (loads.waitForStart ("other.wav"));
+    adapter->tick();
+    EXPECT_EQ (adapter->loadedMedia ("row").get(), nullptr);
+
+    loads.release ("other.wav");
     waitForMedia ("row");
+    EXPECT_EQ (adapter->loadedMedia ("row").get(), loads.madeFor ("other.wav").get());
+    EXPECT_NE (adapter->loadedMedia ("row").get(), loads.madeFor ("row.wav").get());
     EXPECT_EQ (adapter->submit (go (0, "row", 5)), 1);
 }
 
@@ -274,18 +336,18 @@ TEST_F (AdapterTest, RealTimeRendererConsumesCommandsSoVoicesEnd)
 {
     prepared ("short");
     adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
-    // More commands than the ring holds, spread over time: the renderer keeps draining them.
+    // More commands than the ring holds, in batches: the renderer drains each batch by itself.
     for (int i = 0; i < 300; ++i)
     {
         ASSERT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1) << i;
-        if (i % 50 == 0)
-            std::this_thread::sleep_for (std::chrono::milliseconds (15));
+        if (i % 50 == 49)
+        {
+            ASSERT_TRUE (vantrel::test::waitUntil ([&] { return adapter->mixEngine().queuedCommands() == 0; })) << i;
+        }
     }
     ASSERT_EQ (adapter->submit (go (0, "short", 9)), 1);
     // The one-second media ends by itself.
-    for (int i = 0; i < 400 && ! adapter->voiceStatus (1).reachedEnd; ++i)
-        std::this_thread::sleep_for (std::chrono::milliseconds (10));
-    EXPECT_TRUE (adapter->voiceStatus (1).reachedEnd);
+    EXPECT_TRUE (vantrel::test::waitUntil ([&] { return adapter->voiceStatus (1).reachedEnd; }));
     adapter->stopOffline();
     EXPECT_FALSE (adapter->isRunning());
 }
@@ -340,11 +402,7 @@ TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
     // Evicted media cannot start until it is prepared again; the start itself asks for that.
     EXPECT_EQ (adapter->submit (go (0, "m1", 1)), 2);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源を準備中です"));
-    for (int i = 0; i < 2000 && adapter->loadedMedia ("m1")->pcm == nullptr; ++i)
-    {
-        adapter->tick();
-        std::this_thread::sleep_for (std::chrono::milliseconds (2));
-    }
+    ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia ("m1")->pcm != nullptr; }));
     // m1 came back as the newest use; m2 was the oldest and made room.
     EXPECT_NE (adapter->loadedMedia ("m1")->pcm, nullptr);
     EXPECT_EQ (adapter->loadedMedia ("m2")->pcm, nullptr);
@@ -354,11 +412,7 @@ TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
     ASSERT_EQ (adapter->submit (go (0, "m1", 2)), 1);
     adapter->requestPrepare ("m3", false);
     adapter->requestPrepare ("m2", true);
-    for (int i = 0; i < 2000 && adapter->loadedMedia ("m2")->pcm == nullptr; ++i)
-    {
-        adapter->tick();
-        std::this_thread::sleep_for (std::chrono::milliseconds (2));
-    }
+    ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia ("m2")->pcm != nullptr; }));
     adapter->tick();
     EXPECT_NE (adapter->loadedMedia ("m1")->pcm, nullptr);
     EXPECT_NE (adapter->loadedMedia ("m2")->pcm, nullptr);

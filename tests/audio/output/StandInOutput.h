@@ -35,6 +35,7 @@ struct StandInRecord
     std::atomic<int> openedBuffer { 0 };
     std::atomic<int> openedChannels { 0 };     // bit mask of the output channels opened
     std::atomic<bool> stall { false };         // the device thread stops calling back, quietly
+    std::atomic<int> stalls { 0 };             // device threads that ended because of `stall`
     std::atomic<bool> fail { false };          // the device thread reports an error and stops
 };
 
@@ -130,7 +131,10 @@ private:
         while (! quit)
         {
             if (record->stall)
-                return;   // like a driver thread that ended on a failed write: nobody is told
+            {
+                ++record->stalls;   // like a driver thread that ended on a failed write: nobody is told
+                return;
+            }
             if (record->fail)
             {
                 callback->audioDeviceError ("stand-in device failed");
