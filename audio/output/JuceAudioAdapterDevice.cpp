@@ -25,6 +25,14 @@ const char* const noPairText = "選択した出力チャンネルがありませ
 const char* const noChannelsText = "出力チャンネルがありません";
 const char* const bufferUnsupportedText = "選択したバッファーサイズに対応していません";
 const char* const didNotStartText = "出力先が開始しませんでした";
+const char* const channelsNotActiveText = "出力チャンネルを接続できませんでした";
+
+// A JACK device takes as active only the ports whose connections JACK already shows, and a busy
+// server shows a new connection a few cycles late: such an open has fewer channels than asked
+// for, and JUCE restarts the device once the connection shows. The open is tried again, with a
+// growing pause, until every channel asked for is active.
+constexpr int channelOpenAttempts = 8;
+constexpr int channelOpenPauseStepMs = 10;
 const char* const rateChangedText = "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください";
 const char* const disconnectedText = "出力先が切断されました。プレイリストは一時停止、PADは停止しました";
 } // namespace
@@ -134,9 +142,18 @@ StoreResult JuceAudioAdapter::openDevice (bool resume)
         buffer = outputSettings.bufferSize;
     }
 
-    const auto openError = created->open ({}, outputs, rate, buffer);
-    if (openError.isNotEmpty())
-        return failOpen (openError);
+    for (int attempt = 1;; ++attempt)
+    {
+        const auto openError = created->open ({}, outputs, rate, buffer);
+        if (openError.isNotEmpty())
+            return failOpen (openError);
+        if (created->getActiveOutputChannels() == outputs)
+            break;
+        created->close();
+        if (attempt == channelOpenAttempts)
+            return failOpen (text (channelsNotActiveText));
+        juce::Thread::sleep (attempt * channelOpenPauseStepMs);
+    }
 
     stopAndDeleteDevice();
     device = std::move (created);

@@ -173,6 +173,39 @@ TEST_F (DeviceLifecycleTest, ChoosingAnotherOutputReplacesTheOpenOneOnlyWhenTheC
     EXPECT_EQ (unknown.message, utf8 ("保存した出力方式に対応していません"));
 }
 
+TEST_F (DeviceLifecycleTest, AnOpenWithFewerActiveChannelsThanAskedForIsTriedAgain)
+{
+    // A busy JACK server shows a new port connection late: the open activates one of the two
+    // channels, and the output would play on one side only.
+    struct Case
+    {
+        int partialOpens;
+        bool opens;
+        int opensSeen;
+    };
+    for (const auto& c : { Case { 1, true, 2 }, Case { 5, true, 6 }, Case { 100, false, 8 } })
+    {
+        const auto record = outputs.add ("Stage");
+        record->partialOpens = c.partialOpens;
+        const auto result = adapter->selectOutput (standIn ("Stage"));
+        EXPECT_EQ (result.ok, c.opens) << c.partialOpens;
+        EXPECT_EQ (record->opened.load(), c.opensSeen) << c.partialOpens;
+        if (c.opens)
+        {
+            EXPECT_TRUE (adapter->isRunning());
+            EXPECT_EQ (record->openedChannels.load(), 0b11);
+            waitForCallbacks (2);
+            EXPECT_EQ (adapter->statistics().stopNotifications.load(), 0);
+        }
+        else
+        {
+            EXPECT_EQ (result.message, utf8 ("出力チャンネルを接続できませんでした"));
+            EXPECT_FALSE (adapter->hasDevice());
+        }
+        adapter->closeDevice();
+    }
+}
+
 TEST_F (DeviceLifecycleTest, AStartRefusedInsideTheOpenFailsItAndTheNextTickCountsTheLoss)
 {
     StandInSpec zeroBuffer;

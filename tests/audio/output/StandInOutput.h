@@ -37,6 +37,7 @@ struct StandInRecord
     std::atomic<bool> stall { false };         // the device thread stops calling back, quietly
     std::atomic<int> stalls { 0 };             // device threads that ended because of `stall`
     std::atomic<bool> fail { false };          // the device thread reports an error and stops
+    std::atomic<int> partialOpens { 0 };       // opens still to come that activate only the first channel asked for
 };
 
 /** An output device whose thread calls back at the real pace of its buffer, like a driver's. It
@@ -73,6 +74,12 @@ public:
         record->openedBuffer = buffer;
         record->openedChannels = outputs.toInteger();
         active = outputs;
+        if (record->partialOpens > 0 && outputs.countNumberOfSetBits() > 1)
+        {
+            --record->partialOpens;   // like a JACK server that does not show a new connection yet
+            active.clear();
+            active.setBit (outputs.findNextSetBit (0));
+        }
         currentRate = rate;
         currentBuffer = buffer;
         isOpenNow = true;
@@ -124,7 +131,7 @@ public:
 private:
     void run()
     {
-        const int channels = spec.channels.size();
+        const int channels = active.countNumberOfSetBits();
         juce::AudioBuffer<float> buffer (std::max (channels, 1), std::max (currentBuffer, 1));
         const auto period = std::chrono::duration<double> (currentBuffer / std::max (currentRate, 1.0));
         auto next = std::chrono::steady_clock::now();
