@@ -76,7 +76,7 @@ bool makeFiles (Fixture& f)
         return false;
     f.seconds = fileSeconds();
     const auto wav = f.folder.getChildFile ("long.wav");
-    if (timeTool ({ "sox", "-q", "-n", "-r", "44100", "-c", "2", "-b", "16", wav.getFullPathName(), "synth",
+    if (timeTool ({ "sox", "-R", "-q", "-n", "-r", "44100", "-c", "2", "-b", "16", wav.getFullPathName(), "synth",
                     juce::String (f.seconds - 0.5), "pinknoise", "vol", "0.3", "pad", "0.5" }) < 0.0)
         return false;
 
@@ -85,8 +85,8 @@ bool makeFiles (Fixture& f)
     const auto mp3 = f.folder.getChildFile ("long.mp3");
     const auto m4a = f.folder.getChildFile ("long.m4a");
     std::vector<std::unique_ptr<juce::ChildProcess>> running;
-    running.push_back (startTool ({ "sox", "-q", wav.getFullPathName(), aiff.getFullPathName() }));
-    running.push_back (startTool ({ "sox", "-q", wav.getFullPathName(), flac.getFullPathName() }));
+    running.push_back (startTool ({ "sox", "-R", "-q", wav.getFullPathName(), aiff.getFullPathName() }));
+    running.push_back (startTool ({ "sox", "-R", "-q", wav.getFullPathName(), flac.getFullPathName() }));
     running.push_back (startTool ({ "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", wav.getFullPathName(),
                                     "-c:a", "libmp3lame", "-b:a", "192k", mp3.getFullPathName() }));
     running.push_back (startTool ({ "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", wav.getFullPathName(),
@@ -215,7 +215,7 @@ void printSummary()
                      row.load2, row.sox, row.ffmpeg, ratio (row.load1, row.sox), ratio (row.load2, row.sox), row.peakExtraMB,
                      row.heldMB, ratio (row.peakExtraMB, row.heldMB));
     }
-    std::printf ("sox -v: 'sox FILE -t f32 /dev/null rate -v 48000' (-1: sox cannot read the file); ffmpeg: "
+    std::printf ("sox -v: 'sox -R FILE -t f32 /dev/null rate -v 48000' (-1: sox cannot read the file); ffmpeg: "
                  "'ffmpeg -threads 1 -i FILE -af aresample=48000 -f null -'.\n"
                  "held MB: the decoded source (float, interleaved) plus the prepared 48 kHz PCM, which a load holds at "
                  "once by design; peak MB: the load's peak resident memory above the resident size before it.\n");
@@ -255,7 +255,7 @@ int main (int argc, char** argv)
             ->Iterations (1)->UseManualTime()->Unit (benchmark::kMillisecond);
         if (! file.hasFileExtension ("m4a"))
             benchmark::RegisterBenchmark (("sox_rate_v/" + label).toRawUTF8(), [label, path] (benchmark::State& s)
-                                          { benchTool (s, label, { "sox", "-q", path, "-t", "f32", "/dev/null", "rate", "-v", "48000" }, true); })
+                                          { benchTool (s, label, { "sox", "-R", "-q", path, "-t", "f32", "/dev/null", "rate", "-v", "48000" }, true); })
                 ->Iterations (1)->UseManualTime()->Unit (benchmark::kMillisecond);
         benchmark::RegisterBenchmark (("ffmpeg_aresample/" + label).toRawUTF8(), [label, path] (benchmark::State& s)
                                       { benchTool (s, label, { "ffmpeg", "-nostdin", "-v", "error", "-threads", "1", "-i", path,

@@ -9,16 +9,15 @@
 
 namespace vantrel
 {
-/** Decodes the first audio stream of an M4A/AAC file, or of an MP3 file the framework reader
-    could not read, into interleaved floats at the stream's own rate. On Linux the decoding
-    library stands in for the platform's source reader, step for step: float output (16-bit
-    integer output scaled by 2^-15), one or two channels at 8000..384000 Hz, the cancel flag
-    checked before every read, at most sampleLimit samples, and at most 1024 reads in a row
-    without decoded audio. Only local files of the MP4, ADTS-AAC and MP3 container kinds are
-    opened. Every failure is reported in the result's error with empty samples; never throws
-    except for an exhausted allocation. Loading thread. */
+/** Decodes the first audio stream of an M4A/AAC file, or of an MP3 file the MP3 reader could
+    not read, into interleaved floats at the stream's own rate. On Linux the decoding library
+    stands in for the platform's source reader, step for step: float output (16-bit integer
+    output scaled by 2^-15), one or two channels at 8000..384000 Hz, the cancel flag checked
+    before every read, at most sampleLimit samples, and at most 1024 reads in a row without
+    decoded audio. Only local files of the MP4, ADTS-AAC and MP3 container kinds are opened,
+    whatever their name; the result's format names what the stream holds ("AAC", "MP3", ...,
+    see formatNameOfCodec), as soon as the stream is found. Every failure is reported in the
+    result's error with empty samples; never throws except for an exhausted allocation.
+    Loading thread. */
 DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sampleLimit, CancelFlag cancel);
-
-/** The format name for a stream that is not AAC. */
-inline constexpr const char* streamDecoderFallbackFormat = "Media Foundation audio";
 } // namespace vantrel

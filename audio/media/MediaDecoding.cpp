@@ -101,27 +101,17 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
 
 DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format)
 {
-    if (file.hasFileExtension ("mp3"))
-    {
-        if (isCancelled (cancel))
-            failLoad (mediatext::cancelled);
-        auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
-        format = "MP3";
-        if (decoded.error.isNotEmpty())
-            failWith (decoded.error);
-        return decoded;
-    }
+    if (! file.hasFileExtension ("mp3;m4a;aac"))
+        failLoad (mediatext::unsupportedOrDamaged);
 
-    if (file.hasFileExtension ("m4a;aac"))
-    {
-        auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
-        format = decoded.format;
-        if (decoded.error.isNotEmpty())
-            failWith (decoded.error);
-        return decoded;
-    }
-
-    failLoad (mediatext::unsupportedOrDamaged);
+    if (file.hasFileExtension ("mp3") && isCancelled (cancel))
+        failLoad (mediatext::cancelled);
+    auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
+    if (decoded.format.isNotEmpty())
+        format = decoded.format;   // what the stream holds, whatever the file's name says
+    if (decoded.error.isNotEmpty())
+        failWith (decoded.error);
+    return decoded;
 }
 
 void validateDecodedAudio (const DecodedAudio& decoded)

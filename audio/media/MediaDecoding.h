@@ -24,9 +24,11 @@ bool allowsDirectPath (const juce::AudioFormatReader& reader, double targetRate)
     an unusable reader, the sample limit, a failed read, and cancellation. Loading thread. */
 bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, CancelFlag cancel, DecodedAudio& decoded);
 
-/** Decodes a file no framework reader could read: MP3 (format "MP3") and M4A/AAC (the
-    decoder's format) with the stream decoder; any other file raises the unsupported-format
-    failure, a decoder error raises its text. format is set even when decoding fails. */
+/** Decodes a file no reader could read: MP3 and M4A/AAC by extension, with the stream
+    decoder; any other file raises the unsupported-format failure, a decoder error raises its
+    text. format becomes the decoder's, the name of what the stream holds (an AAC file named
+    .mp3 is "AAC"), as soon as the decoder has found the stream, even when decoding fails
+    later; otherwise it keeps its value. */
 DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format);
 
 /** True when none of the count samples is infinite or NaN. */

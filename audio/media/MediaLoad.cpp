@@ -23,7 +23,7 @@ int workersFor (const MediaLoadOptions& options, std::uint64_t frames, double sa
     return resampleWorkerCount (processorTopology(), frames, sampleRate);
 }
 
-/** Decodes the whole file, with the framework reader when there is one (an MP3 it cannot read
+/** Decodes the whole file, with the file's reader when there is one (an MP3 it cannot read
     falls back to the stream decoder), else with the stream decoder by extension. */
 DecodedAudio decodeWhole (std::unique_ptr<juce::AudioFormatReader> reader, const MediaLoadRequest& request,
                           LoadedMedia& media, CancelFlag cancel)
@@ -58,7 +58,7 @@ void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag c
         if (preparePcm (*reader, request, media, cancel, workersFor (options, frames, reader->sampleRate),
                         options.beforeFinalCheck))
             return;
-        reader.reset();   // an MP3 the framework cannot read: decode it as if no reader had opened
+        reader.reset();   // an MP3 the reader cannot read: decode it as if no reader had opened
     }
 
     const auto decoded = decodeWhole (std::move (reader), request, media, cancel);

@@ -1,7 +1,7 @@
 #include "audio/media/MediaReaders.h"
 
 #include "audio/media/FlacFormat.h"
-#include "audio/media/GaplessMp3Reader.h"
+#include "audio/media/Mp3Reader.h"
 #include "audio/media/TruncationCheckedReader.h"
 
 #include <vector>
@@ -10,7 +10,7 @@ namespace vantrel
 {
 namespace
 {
-enum class Kind { pcm, mp3, other };
+enum class Kind { pcm, other };
 
 struct Format
 {
@@ -18,25 +18,21 @@ struct Format
     Kind kind;
 };
 
-std::vector<Format> basicFormats()
+/** The framework's formats that come before MP3: WAV, AIFF, FLAC, Ogg Vorbis. */
+std::vector<Format> frameworkFormats()
 {
     std::vector<Format> formats;
     formats.push_back ({ std::make_unique<juce::WavAudioFormat>(), Kind::pcm });
     formats.push_back ({ std::make_unique<juce::AiffAudioFormat>(), Kind::pcm });
     formats.push_back ({ std::make_unique<FlacFormat>(), Kind::other });
     formats.push_back ({ std::make_unique<juce::OggVorbisAudioFormat>(), Kind::other });
-    formats.push_back ({ std::make_unique<juce::MP3AudioFormat>(), Kind::mp3 });
     return formats;
 }
 
 std::unique_ptr<juce::AudioFormatReader> openWith (juce::AudioFormat& format, Kind kind, const juce::File& file)
 {
-    switch (kind)
-    {
-        case Kind::pcm:  return TruncationCheckedReader::open (format, file);
-        case Kind::mp3:  return GaplessMp3Reader::open (format, file);
-        case Kind::other: break;
-    }
+    if (kind == Kind::pcm)
+        return TruncationCheckedReader::open (format, file);
 
     auto stream = file.createInputStream();
     if (stream == nullptr)
@@ -47,11 +43,13 @@ std::unique_ptr<juce::AudioFormatReader> openWith (juce::AudioFormat& format, Ki
 
 std::unique_ptr<juce::AudioFormatReader> openMediaReader (const juce::File& file)
 {
-    for (auto& entry : basicFormats())
+    for (auto& entry : frameworkFormats())
         if (entry.format->canHandleFile (file))
             if (auto reader = openWith (*entry.format, entry.kind, file))
                 return reader;
 
+    if (file.hasFileExtension ("mp3"))
+        return Mp3Reader::open (file);
     return nullptr;
 }
 
@@ -63,7 +61,10 @@ std::unique_ptr<juce::AudioFormatReader> openWavReader (const juce::File& file)
 
 bool isKnownTruncated (const juce::AudioFormatReader& reader)
 {
-    const auto* checked = dynamic_cast<const TruncationCheckedReader*> (&reader);
-    return checked != nullptr && checked->isTruncated();
+    if (const auto* checked = dynamic_cast<const TruncationCheckedReader*> (&reader))
+        return checked->isTruncated();
+    if (const auto* mp3 = dynamic_cast<const Mp3Reader*> (&reader))
+        return mp3->isTruncated();
+    return false;
 }
 } // namespace vantrel

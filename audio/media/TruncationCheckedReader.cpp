@@ -37,6 +37,31 @@ juce::int64 framesHeldByFile (juce::AudioFormat& format, const juce::File& file)
         return 0;
     return mapped->getMappedSection().getEnd();
 }
+
+/** True when the file is a RIFF WAVE file whose data chunk announces 0xFFFFFFFF bytes: what a
+    writer puts there when it writes to a pipe and cannot go back to fill in the size (FFmpeg,
+    sox). Its sample data run to the end of the file. */
+bool hasOpenEndedWavData (const juce::File& file)
+{
+    const auto tag = [] (const char* name) { return (int) juce::ByteOrder::littleEndianInt (name); };
+    juce::FileInputStream in (file);
+    if (! in.openedOk() || in.readInt() != tag ("RIFF"))
+        return false;
+    in.readInt();   // the RIFF size: often 0xFFFFFFFF in such files too, and not needed here
+    if (in.readInt() != tag ("WAVE"))
+        return false;
+
+    while (in.getNumBytesRemaining() >= 8)
+    {
+        const int type = in.readInt();
+        const auto size = (std::uint32_t) in.readInt();
+        if (type == tag ("data"))
+            return size == 0xffffffffu;
+        if (! in.setPosition (in.getPosition() + (juce::int64) size + (juce::int64) (size & 1)))
+            return false;
+    }
+    return false;
+}
 } // namespace
 
 TruncationCheckedReader::TruncationCheckedReader (std::unique_ptr<juce::AudioFormatReader> wrapped, juce::int64 framesInFile)
@@ -60,7 +85,10 @@ std::unique_ptr<juce::AudioFormatReader> TruncationCheckedReader::open (juce::Au
     const auto held = framesHeldByFile (format, file);
     if (held < 0)
         return reader;
-    return std::make_unique<TruncationCheckedReader> (std::move (reader), held);
+    auto checked = std::make_unique<TruncationCheckedReader> (std::move (reader), held);
+    if (dynamic_cast<juce::WavAudioFormat*> (&format) != nullptr && hasOpenEndedWavData (file))
+        checked->lengthInSamples = checked->framesPresent;   // the frames the file holds are all there is
+    return checked;
 }
 
 bool TruncationCheckedReader::readSamples (int* const* destChannels, int numDestChannels, int startOffsetInDestBuffer,

@@ -9,7 +9,8 @@ namespace vantrel
 /** Wraps a framework WAV or AIFF reader, which takes its length from the header and silently
     fills the part of a truncated file that is missing with zeros. This reader knows how many
     frames the file really holds; a read that reaches beyond them fails instead. Reads within
-    them go straight to the wrapped reader. */
+    them go straight to the wrapped reader. A WAV file whose data chunk announces 0xFFFFFFFF
+    bytes (written to a pipe) is not cut: its length is the frames the file holds. */
 class TruncationCheckedReader : public juce::AudioFormatReader
 {
 public:

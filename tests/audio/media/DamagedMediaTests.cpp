@@ -104,21 +104,43 @@ TEST_F (DamagedMedia, FlacCutMidFrameOrCorruptedFails)
     expectFailure (corrupt, 48000.0, mediatext::decodeFailed);
 }
 
-TEST_F (DamagedMedia, CutMp3PlaysWhatIsThereWithItsRealDuration)
+TEST_F (DamagedMedia, CutMp3FailsLikeTheOtherCutFormats)
 {
-    // The framework reader fails where the file ends before the length its info frame
-    // announces; the stream decoder then decodes the frames that are there. Unlike a cut WAV,
-    // nothing is padded: the duration is the real one and the audio is the tone.
+    // The info frame announces how many frames the stream has; a file that holds fewer has
+    // lost audio, like a cut WAV or FLAC file.
     const auto file = tone ("cut.mp3");
+    const auto whole = readFileBytes (file);
+    for (const std::size_t kept : { whole.size() / 2, whole.size() * 9 / 10, whole.size() - 50 })
+    {
+        auto bytes = whole;
+        bytes.resize (kept);
+        ASSERT_TRUE (writeFileBytes (file, bytes));
+        expectFailure (file, 44100.0, mediatext::decodeFailed);   // read straight into the PCM
+        expectFailure (file, 48000.0, mediatext::decodeFailed);   // decoded and resampled
+    }
+}
+
+TEST_F (DamagedMedia, CutMp3WithoutFrameCountPlaysWhatIsThere)
+{
+    // Without an info frame nothing says how long the stream was: the whole frames that are
+    // there are the file, with their real duration, as sox reads it too (the frame cut in two
+    // by the end of the file is left out).
+    const auto source = folder / "source.wav";
+    ASSERT_TRUE (soxSynth (source, 44100, 2, PcmEncoding::int16, toneEffects (2, 2.0)));
+    const auto file = folder / "plain.mp3";
+    ASSERT_TRUE (runTool ({ "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source.getFullPathName(), "-c:a", "libmp3lame",
+                            "-b:a", "192k", "-write_xing", "0", file.getFullPathName() }));
     cutTo (file, 0.5);
+    const auto decodedBySox = folder / "sox.raw";
+    ASSERT_TRUE (runTool ({ "sox", "-R", "-q", file.getFullPathName(), "-t", "f32", decodedBySox.getFullPathName() }));
+    const auto expectedFrames = decodedBySox.getSize() / (2 * 4);
     for (const double rate : { 44100.0, 48000.0 })
     {
         const auto media = loadMedia (requestFor (file, rate), nullptr);
         ASSERT_TRUE (media->error.isEmpty()) << rate << ": " << media->error;
         EXPECT_EQ (media->format, "MP3");
+        EXPECT_DOUBLE_EQ (media->duration, (double) expectedFrames / 44100.0);
         EXPECT_NEAR (media->duration, 1.0, 0.05);
-        ASSERT_NE (media->pcm, nullptr);
-        EXPECT_NEAR ((double) media->pcm->left.size() / rate, media->duration, 0.001);
         const auto& left = media->pcm->left;
         EXPECT_NEAR (toneFrequency (left, rate, left.size() / 10, left.size() * 9 / 10), 1000.0, 0.5);
     }
@@ -194,7 +216,7 @@ TEST_F (DamagedMedia, SampleFormatsTheReadersCannotConvertAreRefusedNotSilent)
 {
     // 64-bit float WAV: the framework reader would return silence and report success.
     const auto wide = folder / "double.wav";
-    ASSERT_TRUE (runTool ({ "sox", "-q", "-n", "-r", "48000", "-c", "2", "-e", "floating-point", "-b", "64",
+    ASSERT_TRUE (runTool ({ "sox", "-R", "-q", "-n", "-r", "48000", "-c", "2", "-e", "floating-point", "-b", "64",
                             wide.getFullPathName(), "synth", "1", "sine", "1000", "vol", "0.5" }));
     expectFailure (wide, 48000.0, mediatext::unsupportedOrDamaged);
     expectFailure (wide, 44100.0, mediatext::unsupportedOrDamaged);
@@ -215,7 +237,7 @@ TEST_F (DamagedMedia, SampleFormatsTheReadersCannotConvertAreRefusedNotSilent)
 TEST_F (DamagedMedia, WavWithoutFramesHasNoUsableLength)
 {
     const auto file = folder / "none.wav";
-    ASSERT_TRUE (runTool ({ "sox", "-q", "-n", "-r", "48000", "-c", "2", "-b", "16", file.getFullPathName(), "trim", "0", "0" }));
+    ASSERT_TRUE (runTool ({ "sox", "-R", "-q", "-n", "-r", "48000", "-c", "2", "-b", "16", file.getFullPathName(), "trim", "0", "0" }));
     expectFailure (file, 48000.0, mediatext::channelsOrLengthUnusable);
 }
 

@@ -1,6 +1,8 @@
 // Every supported format, mono and stereo, at 44.1, 48 and 96 kHz, loaded for a 48 kHz device
 // (and a few for 44.1 kHz): the decoded tone must come out at the right frequency, level and
-// length, on the right channels.
+// length, on the right channels. The format name shown for a media says what the file holds,
+// whatever its name; a WAV file written to a pipe (its sizes left at 0xFFFFFFFF) is read to
+// its end.
 
 #include "MediaTestSupport.h"
 #include "audio/media/MediaLoad.h"
@@ -8,12 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace vantrel
 {
 namespace
 {
+using orvane::audio::testing::readFileBytes;
 using orvane::audio::testing::TempFolder;
+using orvane::audio::testing::writeFileBytes;
 using namespace vantrel::testing;
 
 enum class Container { wav, aiff, flac, mp3, m4a };
@@ -164,5 +169,131 @@ TEST_P (MediaFormats, DecodesAndResamplesTheToneToTheDeviceRate)
 
 INSTANTIATE_TEST_SUITE_P (EveryFormat, MediaFormats, ::testing::ValuesIn (formatCases()),
                           [] (const ::testing::TestParamInfo<FormatCase>& info) { return std::string (info.param.label); });
+struct NamingCase
+{
+    const char* label;
+    juce::StringArray ffmpegOptions;   // codec and container of the encode
+    const char* fileName;
+    const char* formatName;
+};
+
+class FormatNames : public ::testing::TestWithParam<NamingCase>
+{
+protected:
+    TempFolder folder;
+};
+
+TEST_P (FormatNames, SayWhatTheFileHoldsWhateverItsName)
+{
+    const auto& c = GetParam();
+    const auto source = folder / "source.wav";
+    ASSERT_TRUE (soxSynth (source, 48000, 2, PcmEncoding::int16, toneEffects (2, 1.0)));
+    const auto file = folder / c.fileName;
+    juce::StringArray command { "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source.getFullPathName() };
+    command.addArray (c.ffmpegOptions);
+    command.add (file.getFullPathName());
+    ASSERT_TRUE (runTool (command));
+
+    for (const double deviceRate : { 48000.0, 44100.0 })
+    {
+        const auto media = loadMedia (requestFor (file, deviceRate), nullptr);
+        ASSERT_TRUE (media->error.isEmpty()) << deviceRate << ": " << media->error;
+        EXPECT_EQ (media->format, c.formatName) << deviceRate;
+        const auto& left = media->pcm->left;
+        EXPECT_NEAR (toneFrequency (left, deviceRate, left.size() / 10, left.size() * 9 / 10), 1000.0, 0.3) << deviceRate;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+    Contents, FormatNames,
+    ::testing::Values (
+        NamingCase { "mp3", { "-c:a", "libmp3lame", "-f", "mp3" }, "tone.mp3", "MP3" },
+        NamingCase { "mp3_named_m4a", { "-c:a", "libmp3lame", "-f", "mp3" }, "tone.m4a", "MP3" },
+        NamingCase { "mp3_named_aac", { "-c:a", "libmp3lame", "-f", "mp3" }, "tone.aac", "MP3" },
+        NamingCase { "layer2_named_mp3", { "-c:a", "mp2", "-f", "mp2" }, "tone.mp3", "MP2" },
+        NamingCase { "m4a", { "-c:a", "aac", "-f", "mp4" }, "tone.m4a", "AAC" },
+        NamingCase { "m4a_named_mp3", { "-c:a", "aac", "-f", "mp4" }, "tone.mp3", "AAC" },
+        NamingCase { "adts", { "-c:a", "aac", "-f", "adts" }, "tone.aac", "AAC" },
+        NamingCase { "adts_named_mp3", { "-c:a", "aac", "-f", "adts" }, "tone.mp3", "AAC" },
+        NamingCase { "alac_in_m4a", { "-c:a", "alac", "-f", "mp4" }, "tone.m4a", "ALAC" }),
+    [] (const ::testing::TestParamInfo<NamingCase>& info) { return std::string (info.param.label); });
+
+/** Sets the 32-bit little-endian field at offset. */
+void setField (std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[offset + i] = (std::uint8_t) (value >> (8 * i));
+}
+
+std::size_t dataChunkSizeOffset (const std::vector<std::uint8_t>& bytes)
+{
+    for (std::size_t at = 12; at + 8 <= bytes.size();)
+    {
+        const std::uint32_t size = (std::uint32_t) bytes[at + 4] | ((std::uint32_t) bytes[at + 5] << 8)
+                                 | ((std::uint32_t) bytes[at + 6] << 16) | ((std::uint32_t) bytes[at + 7] << 24);
+        if (std::memcmp (bytes.data() + at, "data", 4) == 0)
+            return at + 4;
+        at += 8 + size + (size & 1);
+    }
+    return 0;
+}
+
+TEST (StreamedWav, SizesLeftOpenMeanToTheEndOfTheFile)
+{
+    TempFolder folder;
+    const auto source = folder / "source.wav";
+    ASSERT_TRUE (soxSynth (source, 44100, 2, PcmEncoding::int16, toneEffects (2, 4.0, 0.5)));
+    const auto sourceBytes = readFileBytes (source);
+    const auto dataSize = dataChunkSizeOffset (sourceBytes);
+    ASSERT_GT (dataSize, 0u);
+
+    // What ffmpeg writes to a pipe: both sizes 0xFFFFFFFF.
+    const auto piped = folder / "piped.wav";
+    ASSERT_TRUE (runTool ({ "sh", "-c", "ffmpeg -nostdin -v error -i \"$0\" -f wav pipe:1 > \"$1\"",
+                            source.getFullPathName(), piped.getFullPathName() }));
+    const auto pipedBytes = readFileBytes (piped);
+    ASSERT_EQ (std::memcmp (pipedBytes.data() + 4, "\xff\xff\xff\xff", 4), 0);
+    ASSERT_EQ (std::memcmp (pipedBytes.data() + dataChunkSizeOffset (pipedBytes), "\xff\xff\xff\xff", 4), 0);
+
+    struct Variant
+    {
+        const char* name;
+        bool openRiff;
+        bool openData;
+        bool oddTail;   // a partial frame after the last whole one
+    };
+    const Variant variants[] = { { "data.wav", false, true, false }, { "both.wav", true, true, false },
+                                 { "riff.wav", true, false, false }, { "tail.wav", true, true, true } };
+    std::vector<juce::File> files { piped };
+    for (const auto& variant : variants)
+    {
+        auto bytes = sourceBytes;
+        if (variant.openRiff)
+            setField (bytes, 4, 0xffffffff);
+        if (variant.openData)
+            setField (bytes, dataSize, 0xffffffff);
+        if (variant.oddTail)
+            bytes.insert (bytes.end(), { 0x12, 0x34, 0x56 });
+        files.push_back (folder / variant.name);
+        ASSERT_TRUE (writeFileBytes (files.back(), bytes));
+    }
+
+    for (const double deviceRate : { 44100.0, 48000.0 })
+    {
+        const auto expected = loadMedia (requestFor (source, deviceRate), nullptr);
+        ASSERT_TRUE (expected->error.isEmpty()) << expected->error;
+        for (const auto& file : files)
+        {
+            const auto media = loadMedia (requestFor (file, deviceRate), nullptr);
+            ASSERT_TRUE (media->error.isEmpty()) << file.getFileName() << " at " << deviceRate << ": " << media->error;
+            EXPECT_EQ (media->format, "WAV");
+            EXPECT_DOUBLE_EQ (media->duration, 4.5) << file.getFileName();
+            EXPECT_EQ (media->pcm->left, expected->pcm->left) << file.getFileName() << " at " << deviceRate;
+            EXPECT_EQ (media->pcm->right, expected->pcm->right) << file.getFileName() << " at " << deviceRate;
+            EXPECT_EQ (media->pcm->cueFrame, expected->pcm->cueFrame);
+        }
+    }
+}
+
 } // namespace
 } // namespace vantrel

@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace vantrel
 {
@@ -223,7 +224,7 @@ TEST (MediaLoaderThread, DestroyingTheLoaderCancelsTheLoadInProgress)
 {
     TempFolder folder;
     const auto file = folder / "long.wav";
-    ASSERT_TRUE (soxSynth (file, 44100, 2, PcmEncoding::int16, toneEffects (2, 300.0)));
+    ASSERT_TRUE (soxSynth (file, 44100, 2, PcmEncoding::int16, toneEffects (2, 30.0)));
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -237,6 +238,10 @@ TEST (MediaLoaderThread, DestroyingTheLoaderCancelsTheLoadInProgress)
                 started = true;
                 changed.notify_all();
             }
+            // The load is in progress when the destructor sets the flag, however the threads
+            // are scheduled: it then ends at its first cancellation point.
+            while (! cancel->load())
+                std::this_thread::yield();
             auto media = loadMedia (request, cancel);
             const std::lock_guard<std::mutex> lock (mutex);
             outcome = media->error;
@@ -245,7 +250,7 @@ TEST (MediaLoaderThread, DestroyingTheLoaderCancelsTheLoadInProgress)
         loader.enqueue (requestFor (file, 48000.0));
         std::unique_lock<std::mutex> lock (mutex);
         changed.wait (lock, [&] { return started; });
-    }   // the destructor stops the thread: the load ends at its next cancellation point
+    }   // the destructor stops the thread and waits for the load to end
 
     EXPECT_EQ (outcome, juce::String::fromUTF8 (mediatext::cancelled));
 }

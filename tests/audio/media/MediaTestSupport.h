@@ -1,12 +1,14 @@
 #pragma once
 
-// Shared helpers of the media-loading tests: fixtures made with sox and ffmpeg at test time,
-// requests for them, and measurements of a decoded tone (frequency, level) and of the offset
-// between two signals.
+// Shared helpers of the media-loading tests: fixtures made with sox and ffmpeg at test time
+// (sox always with -R, so that its dither and noise are the same on every run), requests for
+// them, what ffmpeg itself decodes, mutations of a file's bytes, and measurements of a decoded
+// tone (frequency, level) and of the offset between two signals.
 
 #include "support/AudioTestSupport.h"
 #include "support/SignalMeasures.h"
 #include "audio/media/MediaRecords.h"
+#include "audio/media/MediaTexts.h"
 
 #include <juce_core/juce_core.h>
 
@@ -15,20 +17,24 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <random>
+#include <set>
 #include <vector>
 
 namespace vantrel::testing
 {
-/** Runs a command line tool to its end; the combined output on failure. */
+/** Runs a command line tool to its end (however long a busy machine makes that); the
+    combined output on failure. */
 inline ::testing::AssertionResult runTool (const juce::StringArray& command)
 {
     juce::ChildProcess process;
     if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
         return ::testing::AssertionFailure() << "cannot start " << command[0];
 
-    const auto output = process.readAllProcessOutput();
-    process.waitForProcessToFinish (120000);
-    if (process.isRunning() || process.getExitCode() != 0)
+    const auto output = process.readAllProcessOutput();   // until the tool closes its output
+    process.waitForProcessToFinish (-1);
+    if (process.getExitCode() != 0)
         return ::testing::AssertionFailure() << command.joinIntoString (" ") << " failed: " << output;
     return ::testing::AssertionSuccess();
 }
@@ -65,7 +71,7 @@ inline juce::StringArray toneEffects (int channels, double seconds, double leadS
 inline ::testing::AssertionResult soxSynth (const juce::File& out, int rate, int channels, PcmEncoding encoding,
                                             const juce::StringArray& effects)
 {
-    juce::StringArray command { "sox", "-q", "-n", "-r", juce::String (rate), "-c", juce::String (channels) };
+    juce::StringArray command { "sox", "-R", "-q", "-n", "-r", juce::String (rate), "-c", juce::String (channels) };
     command.addArray (soxEncoding (encoding));
     command.add (out.getFullPathName());
     command.addArray (effects);
@@ -89,6 +95,19 @@ inline std::int64_t ffmpegDecodedFrames (const juce::File& in, int channels, con
     return scratch.getSize() / (2 * channels);
 }
 
+/** What ffmpeg itself decodes from a file, interleaved 32-bit floats; empty when it cannot. */
+inline std::vector<float> ffmpegDecodedSamples (const juce::File& in, const juce::File& scratch)
+{
+    if (! runTool ({ "ffmpeg", "-nostdin", "-v", "error", "-y", "-i", in.getFullPathName(), "-f", "f32le",
+                     "-acodec", "pcm_f32le", scratch.getFullPathName() }))
+        return {};
+    const auto bytes = orvane::audio::testing::readFileBytes (scratch);
+    std::vector<float> samples (bytes.size() / sizeof (float));
+    if (! samples.empty())
+        std::memcpy (samples.data(), bytes.data(), samples.size() * sizeof (float));
+    return samples;
+}
+
 inline MediaLoadRequest requestFor (const juce::File& file, double rate, const juce::File& cache = {})
 {
     MediaLoadRequest request;
@@ -99,6 +118,71 @@ inline MediaLoadRequest requestFor (const juce::File& file, double rate, const j
     request.rate = rate;
     request.serial = 1;
     return request;
+}
+
+/** Every text a failed load may carry. */
+inline const std::set<juce::String>& loadFailureTexts()
+{
+    static const std::set<juce::String> texts = []
+    {
+        std::set<juce::String> all;
+        for (const char* text : { mediatext::fileMissing, mediatext::changedSinceRegistration, mediatext::changedWhileLoading,
+                                  mediatext::cancelled, mediatext::loadFailed, mediatext::targetRateUnusable,
+                                  mediatext::channelsOrLengthUnusable, mediatext::memoryLimit, mediatext::decodeFailed,
+                                  mediatext::unsupportedOrDamaged, mediatext::noPlayablePcm, mediatext::nonFiniteSamples,
+                                  mediatext::decoderStartFailed, mediatext::pcmConversionFailed, mediatext::wholeDecodeFailed,
+                                  mediatext::pcmReadFailed, mediatext::sizeOrBoundaryInvalid, mediatext::decoderStalled })
+            all.insert (juce::String::fromUTF8 (text));
+        return all;
+    }();
+    return texts;
+}
+
+/** One random mutation of a file's bytes: flips, 32-bit fields set to extreme values, a cut,
+    a removed span, or a run of garbage. */
+inline std::vector<std::uint8_t> mutateBytes (std::vector<std::uint8_t> bytes, std::mt19937& random)
+{
+    if (bytes.empty())
+        return bytes;
+    const auto at = [&] { return (std::size_t) (random() % bytes.size()); };
+    switch (random() % 6)
+    {
+        case 0:   // a few random bytes, mostly in the header
+            for (int i = 0, n = 1 + (int) (random() % 4); i < n; ++i)
+                bytes[random() % 3 == 0 ? at() : at() % std::min<std::size_t> (bytes.size(), 256)] = (std::uint8_t) random();
+            break;
+        case 1:   // a 32-bit field set to an extreme value
+        {
+            const std::uint32_t extremes[] = { 0, 1, 0x7fffffff, 0x80000000, 0xffffffff, 0x00010000, 0x0000ffff };
+            const auto position = at() % std::min<std::size_t> (bytes.size(), 512);
+            const auto value = extremes[random() % 7];
+            for (std::size_t i = 0; i < 4 && position + i < bytes.size(); ++i)
+                bytes[position + i] = (std::uint8_t) (random() % 2 ? value >> (8 * i) : value >> (24 - 8 * i));
+            break;
+        }
+        case 2:   // cut anywhere
+            bytes.resize (at());
+            break;
+        case 3:   // a span removed
+        {
+            const auto start = at();
+            const auto length = std::min (bytes.size() - start, (std::size_t) (1 + random() % 64));
+            bytes.erase (bytes.begin() + (std::ptrdiff_t) start, bytes.begin() + (std::ptrdiff_t) (start + length));
+            break;
+        }
+        case 4:   // bits flipped throughout
+            for (int i = 0, n = 1 + (int) (random() % 16); i < n; ++i)
+                bytes[at()] ^= (std::uint8_t) (1u << (random() % 8));
+            break;
+        default:  // a run of garbage
+        {
+            const auto start = at();
+            for (std::size_t i = start; i < std::min (bytes.size(), start + 1 + random() % 32); ++i)
+                bytes[i] = (std::uint8_t) random();
+            break;
+        }
+    }
+    return bytes;
 }
 
 /** The frequency of a steady tone over [begin, end), from the first and last upward zero
