@@ -54,7 +54,7 @@ std::unique_ptr<MixEngine> fullEngine (const vantrel::PreparedPcm& pcm)
     auto engine = std::make_unique<MixEngine>();
     engine->prepare (rate);
 
-    const auto trackStart = [&] (int kind, std::int64_t token, std::int64_t frames) {
+    const auto trackStart = [&] (EngineCommandKind kind, std::int64_t token, std::int64_t frames) {
         EngineCommand command;
         command.kind = kind;
         command.pcm = &pcm;

@@ -14,7 +14,10 @@
 namespace
 {
 using orvane::audio::AudioCommand;
+using orvane::audio::AudioCommandKind;
 using orvane::audio::PadAudioCommand;
+using orvane::audio::PadAudioCommandKind;
+using orvane::audio::SinkAnswer;
 using Clock = std::chrono::steady_clock;
 
 vantrel::MediaLoader::LoadFunction constantMedia (double seconds)
@@ -110,7 +113,7 @@ int main (int argc, char** argv)
                 ++token;
                 const auto start = Clock::now();
 
-                if (adapter.submit (AudioCommand { 0, key, 0.0, token }) != 1)
+                if (adapter.submit (AudioCommand { AudioCommandKind::goFromSilence, key, 0.0, token }) != SinkAnswer::accepted)
                 {
                     std::printf ("GO %d was refused: %s\n", go, adapter.lastError().toRawUTF8());
                     exitCode = 1;
@@ -137,7 +140,7 @@ int main (int argc, char** argv)
                     break;
                 }
 
-                adapter.submit (AudioCommand { 6, key, 0.0, 0 });
+                adapter.submit (AudioCommand { AudioCommandKind::stopMain, key, 0.0, 0 });
                 adapter.tick();
                 std::this_thread::sleep_for (std::chrono::milliseconds (3 + go % 7));   // GOs at every phase of a block
             }
@@ -156,10 +159,10 @@ int main (int argc, char** argv)
 
             if (exitCode == 0)
             {
-                adapter.submit (AudioCommand { 0, std::string ("row-a"), 0.0, ++token });
-                adapter.submit (AudioCommand { 1, std::string ("row-b"), 0.0, ++token });
+                adapter.submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-a"), 0.0, ++token });
+                adapter.submit (AudioCommand { AudioCommandKind::goHandOver, std::string ("row-b"), 0.0, ++token });
                 for (int pad = 1; pad <= 9; ++pad)
-                    adapter.submit (PadAudioCommand { 0, 1, pad });
+                    adapter.submit (PadAudioCommand { PadAudioCommandKind::start, 1, pad });
 
                 tickFor (adapter, std::chrono::milliseconds (500));
                 const auto& stats = adapter.statistics();

@@ -9,34 +9,28 @@ namespace orvane::audio
 /** What a controller operation reports about its command: nothing was sent,
     or the sink's answer. A sink answers accepted or refused; the controllers
     report any other answer as refused. */
-struct SinkAnswer
+enum class SinkAnswer : int
 {
-    enum : int
-    {
-        nothingSent = 0,
-        accepted = 1,
-        refused = 2
-    };
+    nothingSent = 0,
+    accepted = 1,
+    refused = 2
 };
 
-/** The codes of AudioCommand::kind. The GO codes 0..5 equal the GoKind that
-    produced them. */
-struct AudioCommandKind
+/** The kinds of AudioCommand. The GO kinds 0..5 equal the GoKind that
+    produced them (goCommandKind in CueState.h). */
+enum class AudioCommandKind : int
 {
-    enum : int
-    {
-        goFromSilence = 0,    // nothing sounds: READY starts as MAIN
-        goHandOver = 1,       // MAIN moves to OUTGOING (keeps sounding), READY starts as MAIN
-        goBesideOutgoing = 2, // only OUTGOING sounds: READY starts as MAIN beside it
-        goRestartMain = 3,    // READY is the MAIN row: MAIN restarts in place
-        goRestartOutgoing = 4,// READY is the OUTGOING row: OUTGOING restarts in place
-        goFromPause = 5,      // paused: the paused tracks are dropped, READY starts as MAIN
-        stopMain = 6,
-        stopOutgoing = 7,
-        mainEnded = 8,        // MAIN ended by itself: stop OUTGOING
-        togglePause = 9,      // pause or resume everything that sounds
-        seekMain = 10         // move MAIN's play position by a relative offset
-    };
+    goFromSilence = 0,     // nothing sounds: READY starts as MAIN
+    goHandOver = 1,        // MAIN moves to OUTGOING (keeps sounding), READY starts as MAIN
+    goBesideOutgoing = 2,  // only OUTGOING sounds: READY starts as MAIN beside it
+    goRestartMain = 3,     // READY is the MAIN row: MAIN restarts in place
+    goRestartOutgoing = 4, // READY is the OUTGOING row: OUTGOING restarts in place
+    goFromPause = 5,       // paused: the paused tracks are dropped, READY starts as MAIN
+    stopMain = 6,
+    stopOutgoing = 7,
+    mainEnded = 8,         // MAIN ended by itself: stop OUTGOING
+    togglePause = 9,       // pause or resume everything that sounds
+    seekMain = 10          // move MAIN's play position by a relative offset
 };
 
 /** One transport command for the audio-device adapter: a small value, copied
@@ -50,7 +44,7 @@ struct AudioCommandKind
     0 otherwise. */
 struct AudioCommand
 {
-    int kind = 0;
+    AudioCommandKind kind = AudioCommandKind::goFromSilence;
     std::optional<std::string> sourceKey;
     double seconds = 0.0;
     std::int64_t playToken = 0;
@@ -71,8 +65,8 @@ class IAudioCommandSink
 public:
     virtual ~IAudioCommandSink() = default;
 
-    /** Message thread only. Returns 1 when the command was accepted, 2 when it
-        was refused; every value but 1 counts as a refusal. */
-    virtual int submit (const AudioCommand& command) = 0;
+    /** Message thread only. Answers accepted or refused; every answer but
+        accepted counts as a refusal. */
+    virtual SinkAnswer submit (const AudioCommand& command) = 0;
 };
 } // namespace orvane::audio

@@ -35,7 +35,7 @@ int CueState::activeCount() const
     return (main ? 1 : 0) + (outgoing ? 1 : 0);
 }
 
-int CueState::go()
+GoKind CueState::go()
 {
     if (! ready)
         return GoKind::noReady;
@@ -78,7 +78,7 @@ int CueState::go()
     if (main && outgoing)
         return GoKind::twoSounding;
 
-    int kind;
+    GoKind kind;
 
     if (main)
     {
@@ -154,7 +154,7 @@ bool CueState::operator== (const CueState& other) const
 
 std::optional<std::string> chooseNextReady (const std::vector<std::string>& rowIds,
                                             const std::optional<std::string>& lastStarted,
-                                            int repeatMode)
+                                            RepeatMode repeatMode)
 {
     if (rowIds.empty() || ! lastStarted)
         return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/AudioCommand.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -7,40 +9,52 @@
 
 namespace orvane::audio
 {
-/** The codes of CueState::repeatMode (stored as an int). */
-struct RepeatMode
+/** The repeat modes of CueState::repeatMode. */
+enum class RepeatMode : int
 {
-    enum : int
-    {
-        off = 0, // "REPEAT OFF"
-        one = 1, // "REPEAT ONE"
-        all = 2  // "REPEAT ALL"
-    };
+    off = 0, // "REPEAT OFF"
+    one = 1, // "REPEAT ONE"
+    all = 2  // "REPEAT ALL"
 };
 
-/** The codes that CueState::go returns. 0..5 are starts and equal the kind of
-    the AudioCommand that carries them; 6 and 7 start nothing. */
-struct GoKind
+/** What CueState::go returns. 0..5 are starts and equal the kind of the
+    AudioCommand that carries them (goCommandKind); 6 and 7 start nothing. */
+enum class GoKind : int
 {
-    enum : int
-    {
-        fromSilence = 0,     // nothing sounds: READY starts as MAIN
-        handOver = 1,        // MAIN moves to OUTGOING, READY starts as MAIN
-        besideOutgoing = 2,  // only OUTGOING sounds: READY starts as MAIN beside it
-        restartMain = 3,     // READY is the MAIN row: MAIN restarts in place
-        restartOutgoing = 4, // READY is the OUTGOING row: OUTGOING restarts in place
-        fromPause = 5,       // paused: the paused tracks are dropped, READY starts as MAIN
-        noReady = 6,
-        twoSounding = 7      // refused: MAIN and OUTGOING both sound
-    };
+    fromSilence = 0,     // nothing sounds: READY starts as MAIN
+    handOver = 1,        // MAIN moves to OUTGOING, READY starts as MAIN
+    besideOutgoing = 2,  // only OUTGOING sounds: READY starts as MAIN beside it
+    restartMain = 3,     // READY is the MAIN row: MAIN restarts in place
+    restartOutgoing = 4, // READY is the OUTGOING row: OUTGOING restarts in place
+    fromPause = 5,       // paused: the paused tracks are dropped, READY starts as MAIN
+    noReady = 6,
+    twoSounding = 7      // refused: MAIN and OUTGOING both sound
 };
+
+/** The AudioCommand kind that carries a GO start; none for the GO kinds that
+    start nothing (noReady, twoSounding). */
+constexpr std::optional<AudioCommandKind> goCommandKind (GoKind kind)
+{
+    switch (kind)
+    {
+        case GoKind::fromSilence:     return AudioCommandKind::goFromSilence;
+        case GoKind::handOver:        return AudioCommandKind::goHandOver;
+        case GoKind::besideOutgoing:  return AudioCommandKind::goBesideOutgoing;
+        case GoKind::restartMain:     return AudioCommandKind::goRestartMain;
+        case GoKind::restartOutgoing: return AudioCommandKind::goRestartOutgoing;
+        case GoKind::fromPause:       return AudioCommandKind::goFromPause;
+        case GoKind::noReady:
+        case GoKind::twoSounding:     break;
+    }
+    return std::nullopt;
+}
 
 /** What TransportController::go reports: the GoKind, and the SinkAnswer
-    (0 nothing sent, 1 accepted, 2 refused). */
+    (nothingSent, accepted or refused). */
 struct GoResult
 {
-    int kind = GoKind::noReady;
-    int outcome = 0;
+    GoKind kind = GoKind::noReady;
+    SinkAnswer outcome = SinkAnswer::nothingSent;
 
     bool operator== (const GoResult& other) const  { return kind == other.kind && outcome == other.outcome; }
     bool operator!= (const GoResult& other) const  { return ! operator== (other); }
@@ -50,10 +64,11 @@ struct GoResult
     row and the transport modes. A plain value: the transport controller works
     on a copy and commits it only when the audio side accepts the command.
 
-    Play tokens: every start (including the in-place restarts of GoKind 3 and 4)
-    takes the next value of goCounter; a track that moves from MAIN to OUTGOING
-    keeps its token. A voice's end report belongs to MAIN (OUTGOING) only when
-    its token equals mainGeneration (outgoingGeneration) while that slot is set.
+    Play tokens: every start (including the in-place restarts restartMain and
+    restartOutgoing) takes the next value of goCounter; a track that moves from
+    MAIN to OUTGOING keeps its token. A voice's end report belongs to MAIN
+    (OUTGOING) only when its token equals mainGeneration (outgoingGeneration)
+    while that slot is set.
 
     GO while paused drops the paused tracks and starts READY as MAIN; GO never
     resumes a pause.
@@ -72,16 +87,16 @@ struct CueState
     std::int64_t outgoingGeneration = 0;         // play token of OUTGOING
     std::int64_t goCounter = 0;                  // last play token handed out
     bool paused = false;
-    int repeatMode = RepeatMode::off;
+    RepeatMode repeatMode = RepeatMode::off;
     bool autoReady = true;
 
     /** The number of set slots among MAIN and OUTGOING, 0..2. */
     int activeCount() const;
 
-    /** The GO transition; returns a GoKind. For 6 and 7 nothing changes. A
-        start (0..5) empties READY, except the in-place restarts 3 and 4, which
-        leave READY, MAIN and OUTGOING where they are. */
-    int go();
+    /** The GO transition. For noReady and twoSounding nothing changes. A
+        start empties READY, except the in-place restarts (restartMain,
+        restartOutgoing), which leave READY, MAIN and OUTGOING where they are. */
+    GoKind go();
 
     /** MAIN becomes free (previousMain keeps its id); a pause ends when
         OUTGOING is free too. */
@@ -111,8 +126,8 @@ struct CueState
     REPEAT ONE; otherwise the row after it, and after the last row the first row
     under REPEAT ALL and none otherwise. Ids are unique in a playlist; should one
     repeat, its first occurrence counts. Any repeatMode but ONE and ALL acts as
-    OFF. */
+    OFF (a value outside the enumerators, as a cast may carry). */
 std::optional<std::string> chooseNextReady (const std::vector<std::string>& rowIds,
                                             const std::optional<std::string>& lastStarted,
-                                            int repeatMode);
+                                            RepeatMode repeatMode);
 } // namespace orvane::audio

@@ -4,22 +4,19 @@
 
 namespace orvane::audio
 {
-/** The codes of PadAudioCommand::kind. */
-struct PadAudioCommandKind
+/** The kinds of PadAudioCommand. */
+enum class PadAudioCommandKind : int
 {
-    enum : int
-    {
-        start = 0,   // start a pad that is not sounding
-        restart = 1, // restart a pad that is sounding
-        stopAll = 2  // stop every sounding pad, of every bank
-    };
+    start = 0,   // start a pad that is not sounding
+    restart = 1, // restart a pad that is sounding
+    stopAll = 2  // stop every sounding pad, of every bank
 };
 
 /** One pad command for the audio-device adapter: a small value. bank is the
     current bank (1..5); pad is 1..9 within it, 0 for stopAll. */
 struct PadAudioCommand
 {
-    int kind = 0;
+    PadAudioCommandKind kind = PadAudioCommandKind::start;
     int bank = 1;
     int pad = 0;
 
@@ -37,8 +34,8 @@ class IPadAudioCommandSink
 public:
     virtual ~IPadAudioCommandSink() = default;
 
-    /** Message thread only. Returns 1 when the command was accepted, 2 when it
-        was refused; every value but 1 counts as a refusal. */
-    virtual int submit (const PadAudioCommand& command) = 0;
+    /** Message thread only. Answers accepted or refused; every answer but
+        accepted counts as a refusal. */
+    virtual SinkAnswer submit (const PadAudioCommand& command) = 0;
 };
 } // namespace orvane::audio

@@ -11,7 +11,7 @@ PadController::PadController (PadTriggerState* stateToUse, IPadAudioCommandSink*
     assert (state != nullptr && sink != nullptr);
 }
 
-int PadController::submit (const PadAudioCommand& command)
+SinkAnswer PadController::submit (const PadAudioCommand& command)
 {
     return sink->submit (command) == SinkAnswer::accepted ? SinkAnswer::accepted : SinkAnswer::refused;
 }
@@ -19,13 +19,13 @@ int PadController::submit (const PadAudioCommand& command)
 PadTriggerResult PadController::triggerPad (int slot, bool hasAudio)
 {
     PadTriggerState next = *state;
-    const int code = next.trigger (slot, hasAudio);
+    const PadTriggerCode code = next.trigger (slot, hasAudio);
+    const auto commandKind = padCommandKind (code);
 
-    if (code == PadTriggerCode::invalid || code == PadTriggerCode::noAudio)
+    if (! commandKind)
         return { code, SinkAnswer::nothingSent };
 
-    // The trigger codes 0 and 1 are the command kinds start and restart.
-    const int answer = submit ({ code, state->bank, slot });
+    const SinkAnswer answer = submit ({ *commandKind, state->bank, slot });
 
     if (answer == SinkAnswer::accepted)
         *state = std::move (next);
@@ -33,12 +33,12 @@ PadTriggerResult PadController::triggerPad (int slot, bool hasAudio)
     return { code, answer };
 }
 
-int PadController::stopAllPads()
+SinkAnswer PadController::stopAllPads()
 {
     if (state->triggers.empty())
         return SinkAnswer::nothingSent;
 
-    const int answer = submit ({ PadAudioCommandKind::stopAll, state->bank, 0 });
+    const SinkAnswer answer = submit ({ PadAudioCommandKind::stopAll, state->bank, 0 });
 
     if (answer == SinkAnswer::accepted)
         state->clear();

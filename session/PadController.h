@@ -6,11 +6,11 @@
 namespace orvane::audio
 {
 /** What PadController::triggerPad reports: the PadTriggerCode and the
-    SinkAnswer (0 nothing sent, 1 accepted, 2 refused). */
+    SinkAnswer (nothingSent, accepted or refused). */
 struct PadTriggerResult
 {
-    int code = PadTriggerCode::invalid;
-    int answer = 0;
+    PadTriggerCode code = PadTriggerCode::invalid;
+    SinkAnswer answer = SinkAnswer::nothingSent;
 
     bool operator== (const PadTriggerResult& other) const  { return code == other.code && answer == other.answer; }
     bool operator!= (const PadTriggerResult& other) const  { return ! operator== (other); }
@@ -18,8 +18,8 @@ struct PadTriggerResult
 
 /** Turns a pad press and PAD STOP into one PadAudioCommand and changes the pad
     state only when the sink accepts it: a refused first press leaves no entry,
-    a refused retrigger leaves the count as it was. Any sink answer other than 1
-    is reported as 2.
+    a refused retrigger leaves the count as it was. Any sink answer other than
+    accepted is reported as refused.
 
     Message thread only. Owns neither the state nor the sink; both must outlive
     the controller and neither may be null. */
@@ -29,13 +29,13 @@ public:
     PadController (PadTriggerState* state, IPadAudioCommandSink* sink);
 
     /** A press of pad slot (1..9) of the current bank. hasAudio: the slot has an
-        audio file assigned. Codes 3 and 2 send nothing; code 0 sends a start and
-        code 1 a restart (bank = current bank, pad = slot). */
+        audio file assigned. invalid and noAudio send nothing; started sends a
+        start and retriggered a restart (bank = current bank, pad = slot). */
     PadTriggerResult triggerPad (int slot, bool hasAudio);
 
-    /** PAD STOP: stops every sounding pad of every bank. 0 when none sounds;
-        the list is emptied on acceptance. */
-    int stopAllPads();
+    /** PAD STOP: stops every sounding pad of every bank. nothingSent when none
+        sounds; the list is emptied on acceptance. */
+    SinkAnswer stopAllPads();
 
     /** A pad voice reported the end of its sound; the bank may differ from the
         current one. Sends nothing. */
@@ -46,7 +46,7 @@ public:
     bool selectBank (int bank);
 
 private:
-    int submit (const PadAudioCommand& command);
+    SinkAnswer submit (const PadAudioCommand& command);
 
     PadTriggerState* state;
     IPadAudioCommandSink* sink;

@@ -12,7 +12,7 @@ namespace
     }
 } // namespace
 
-int PadTriggerState::trigger (int slot, bool hasAudio)
+PadTriggerCode PadTriggerState::trigger (int slot, bool hasAudio)
 {
     if (! inRange (bank, numBanks) || ! inRange (slot, padsPerBank))
         return PadTriggerCode::invalid;

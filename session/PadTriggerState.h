@@ -1,21 +1,36 @@
 #pragma once
 
+#include "session/PadAudioCommand.h"
+
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace orvane::audio
 {
-/** The codes of PadTriggerState::trigger. */
-struct PadTriggerCode
+/** What PadTriggerState::trigger returns. started and retriggered equal the
+    kind of the PadAudioCommand that carries them (padCommandKind). */
+enum class PadTriggerCode : int
 {
-    enum : int
-    {
-        started = 0,     // a new entry was appended
-        retriggered = 1, // the pad was sounding: its retrigger count rose by one
-        noAudio = 2,     // the pad slot has no audio file assigned
-        invalid = 3      // the bank or the pad number is out of range
-    };
+    started = 0,     // a new entry was appended
+    retriggered = 1, // the pad was sounding: its retrigger count rose by one
+    noAudio = 2,     // the pad slot has no audio file assigned
+    invalid = 3      // the bank or the pad number is out of range
 };
+
+/** The PadAudioCommand kind that carries a press; none for the presses that
+    send nothing (noAudio, invalid). */
+constexpr std::optional<PadAudioCommandKind> padCommandKind (PadTriggerCode code)
+{
+    switch (code)
+    {
+        case PadTriggerCode::started:     return PadAudioCommandKind::start;
+        case PadTriggerCode::retriggered: return PadAudioCommandKind::restart;
+        case PadTriggerCode::noAudio:
+        case PadTriggerCode::invalid:     break;
+    }
+    return std::nullopt;
+}
 
 /** One sounding pad. */
 struct PadTrigger
@@ -43,10 +58,9 @@ struct PadTriggerState
     int bank = 1;
     std::vector<PadTrigger> triggers;
 
-    /** A press of pad slot (1..9) of the current bank; returns a PadTriggerCode.
-        An invalid bank or slot (3) is reported before a missing file (2); both
-        change nothing. */
-    int trigger (int slot, bool hasAudio);
+    /** A press of pad slot (1..9) of the current bank. An invalid bank or slot
+        is reported before a missing file (noAudio); both change nothing. */
+    PadTriggerCode trigger (int slot, bool hasAudio);
 
     /** Removes every entry of that pad, keeping the order of the others. */
     void removeVoice (int bank, int slot);

@@ -11,7 +11,7 @@ TransportController::TransportController (CueState* cueStateToUse, IAudioCommand
     assert (cueState != nullptr && sink != nullptr);
 }
 
-int TransportController::submit (const AudioCommand& command)
+SinkAnswer TransportController::submit (const AudioCommand& command)
 {
     return sink->submit (command) == SinkAnswer::accepted ? SinkAnswer::accepted : SinkAnswer::refused;
 }
@@ -25,12 +25,13 @@ GoResult TransportController::go()
     const std::string readyId = *cueState->ready;
 
     CueState next = *cueState;
-    const int kind = next.go();
+    const GoKind kind = next.go();
+    const auto commandKind = goCommandKind (kind);
 
-    if (kind == GoKind::noReady || kind == GoKind::twoSounding)
+    if (! commandKind)
         return { kind, SinkAnswer::nothingSent };
 
-    const int answer = submit ({ kind, readyId, 0.0, next.goCounter });
+    const SinkAnswer answer = submit ({ *commandKind, readyId, 0.0, next.goCounter });
 
     if (answer == SinkAnswer::accepted)
         *cueState = next;
@@ -38,7 +39,7 @@ GoResult TransportController::go()
     return { kind, answer };
 }
 
-int TransportController::onMainFinished()
+SinkAnswer TransportController::onMainFinished()
 {
     if (! cueState->main)
         return SinkAnswer::nothingSent;
@@ -49,7 +50,7 @@ int TransportController::onMainFinished()
     if (! cueState->outgoing)
         return SinkAnswer::nothingSent;
 
-    const int answer = submit ({ AudioCommandKind::mainEnded, cueState->outgoing, 0.0, 0 });
+    const SinkAnswer answer = submit ({ AudioCommandKind::mainEnded, cueState->outgoing, 0.0, 0 });
 
     if (answer == SinkAnswer::accepted)
         cueState->clearOutgoing();
@@ -62,12 +63,12 @@ void TransportController::onOutgoingFinished()
     cueState->clearOutgoing();
 }
 
-int TransportController::togglePause()
+SinkAnswer TransportController::togglePause()
 {
     if (cueState->activeCount() == 0)
         return SinkAnswer::nothingSent;
 
-    const int answer = submit ({ AudioCommandKind::togglePause, std::nullopt, 0.0, 0 });
+    const SinkAnswer answer = submit ({ AudioCommandKind::togglePause, std::nullopt, 0.0, 0 });
 
     if (answer == SinkAnswer::accepted)
         cueState->paused = ! cueState->paused;
@@ -75,7 +76,7 @@ int TransportController::togglePause()
     return answer;
 }
 
-int TransportController::seekMain (double seconds)
+SinkAnswer TransportController::seekMain (double seconds)
 {
     if (! cueState->main || ! std::isfinite (seconds))
         return SinkAnswer::nothingSent;
@@ -83,12 +84,12 @@ int TransportController::seekMain (double seconds)
     return submit ({ AudioCommandKind::seekMain, cueState->main, seconds, 0 });
 }
 
-int TransportController::stopMain()
+SinkAnswer TransportController::stopMain()
 {
     if (! cueState->main)
         return SinkAnswer::nothingSent;
 
-    const int answer = submit ({ AudioCommandKind::stopMain, cueState->main, 0.0, 0 });
+    const SinkAnswer answer = submit ({ AudioCommandKind::stopMain, cueState->main, 0.0, 0 });
 
     if (answer == SinkAnswer::accepted)
         cueState->clearMain();
@@ -96,12 +97,12 @@ int TransportController::stopMain()
     return answer;
 }
 
-int TransportController::stopOutgoing()
+SinkAnswer TransportController::stopOutgoing()
 {
     if (! cueState->outgoing)
         return SinkAnswer::nothingSent;
 
-    const int answer = submit ({ AudioCommandKind::stopOutgoing, cueState->outgoing, 0.0, 0 });
+    const SinkAnswer answer = submit ({ AudioCommandKind::stopOutgoing, cueState->outgoing, 0.0, 0 });
 
     if (answer == SinkAnswer::accepted)
         cueState->clearOutgoing();

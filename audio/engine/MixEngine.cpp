@@ -189,10 +189,9 @@ void MixEngine::applyCommand (const EngineCommand& command)
             if (command.sampleRate == rate)
                 finalEq.rampTo (command.coefficients, rampLength);
             break;
-
-        default:
-            break; // unknown kinds change nothing but the applied serial
     }
+    // No default: the compiler checks that every kind is handled; a value outside the kinds
+    // falls through and changes nothing but the applied serial.
 
     if (! trackVoicePlays())
         trackPause = false;

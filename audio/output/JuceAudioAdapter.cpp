@@ -22,7 +22,7 @@ const char* const rackSavingText = "VST設定を保存中です。READYを保持
 const char* const ringFullText = "音声命令が混雑しています";
 const char* const preparingText = "音源を準備中です";
 
-bool isTrackStartOfMain (int kind)
+bool isTrackStartOfMain (EngineCommandKind kind)
 {
     return kind == EngineCommandKind::goFromSilence || kind == EngineCommandKind::goHandOver
            || kind == EngineCommandKind::goFromPause;
@@ -75,7 +75,7 @@ bool JuceAudioAdapter::pushAndDrainWhenIdle (EngineCommand command)
     return true;
 }
 
-int JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
+SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
 {
     using Kind = orvane::audio::AudioCommandKind;
     try
@@ -87,8 +87,13 @@ int JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
             return SinkAnswer::refused;
 
         const auto answer = [] (bool ok) { return ok ? SinkAnswer::accepted : SinkAnswer::refused; };
-        EngineCommand engineCommand;
-        engineCommand.kind = EngineCommandKind::stopVoice;
+        const auto push = [&] (EngineCommandKind kind, int voice, std::int64_t frames) {
+            EngineCommand engineCommand;
+            engineCommand.kind = kind;
+            engineCommand.voice = voice;
+            engineCommand.frames = frames;
+            return answer (running.load() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
+        };
         switch (command.kind)
         {
             case Kind::goFromSilence:     return answer (startMedia (key, EngineCommandKind::goFromSilence, 1, command.playToken));
@@ -97,35 +102,23 @@ int JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
             case Kind::goRestartMain:     return answer (startMedia (key, EngineCommandKind::startTrackVoice, 1, command.playToken));
             case Kind::goRestartOutgoing: return answer (startMedia (key, EngineCommandKind::startTrackVoice, 0, command.playToken));
             case Kind::goFromPause:       return answer (startMedia (key, EngineCommandKind::goFromPause, 1, command.playToken));
-            case Kind::stopMain:
-                engineCommand.voice = 1;
-                break;
-            case Kind::stopOutgoing:
-                engineCommand.voice = 0;
-                break;
+            case Kind::stopMain:          return push (EngineCommandKind::stopVoice, 1, 0);
+            case Kind::stopOutgoing:      return push (EngineCommandKind::stopVoice, 0, 0);
             case Kind::mainEnded:
             {
                 const auto status = voiceStatus (0);
                 if (status.playToken == slots[0].playToken && ! status.playing)
                     return SinkAnswer::accepted;
-                engineCommand.voice = 0;
-                break;
+                return push (EngineCommandKind::stopVoice, 0, 0);
             }
-            case Kind::togglePause:
-                engineCommand.kind = EngineCommandKind::togglePause;
-                engineCommand.voice = 1;
-                break;
+            case Kind::togglePause:       return push (EngineCommandKind::togglePause, 1, 0);
             case Kind::seekMain:
                 if (! std::isfinite (command.seconds) || std::abs (command.seconds) > 86400.0)
                     return SinkAnswer::refused;
-                engineCommand.kind = EngineCommandKind::seek;
-                engineCommand.voice = 1;
-                engineCommand.frames = static_cast<std::int64_t> (currentRate * command.seconds);
-                break;
-            default:
-                return SinkAnswer::refused;
+                return push (EngineCommandKind::seek, 1, static_cast<std::int64_t> (currentRate * command.seconds));
         }
-        return answer (running.load() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
+        // No default: the compiler checks that every kind is handled; a value outside the kinds is refused.
+        return SinkAnswer::refused;
     }
     catch (...)
     {
@@ -133,7 +126,7 @@ int JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
     }
 }
 
-int JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& command)
+SinkAnswer JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& command)
 {
     try
     {
@@ -223,7 +216,7 @@ void JuceAudioAdapter::retire (std::shared_ptr<LoadedMedia>& retiring) noexcept
     retiring.reset();
 }
 
-bool JuceAudioAdapter::startMedia (const std::string& key, int engineKind, int voice, std::int64_t playToken)
+bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind engineKind, int voice, std::int64_t playToken)
 {
     if (voice < 0 || voice >= numVoices)
         return refuseStart (notRegisteredText);

@@ -53,10 +53,10 @@ public:
     JuceAudioAdapter (const JuceAudioAdapter&) = delete;
     JuceAudioAdapter& operator= (const JuceAudioAdapter&) = delete;
 
-    int submit (const orvane::audio::AudioCommand& command) override;
-    int submit (const orvane::audio::PadAudioCommand& command) override;
+    orvane::audio::SinkAnswer submit (const orvane::audio::AudioCommand& command) override;
+    orvane::audio::SinkAnswer submit (const orvane::audio::PadAudioCommand& command) override;
 
-    bool startMedia (const std::string& key, int engineKind, int voice, std::int64_t playToken);
+    bool startMedia (const std::string& key, orvane::audio::EngineCommandKind engineKind, int voice, std::int64_t playToken);
     void registerMedia (const std::string& key, const juce::String& audioPath, const FileSignature& signature,
                         float gainDb, const juce::String& waveformCachePath, const EqSettings& eq);
     void requestPrepare (const std::string& key, bool urgent);

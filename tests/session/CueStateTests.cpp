@@ -5,7 +5,9 @@
 #include <functional>
 
 using namespace orvane::audio;
+using vantrel::test::codeFromNumber;
 using vantrel::test::expectCueState;
+using vantrel::test::numberOf;
 
 namespace
 {
@@ -166,7 +168,7 @@ TEST (ChooseNextReady, FollowsTheRepeatMode)
     struct Case
     {
         Id lastStarted;
-        int repeatMode;
+        RepeatMode repeatMode;
         Id expected;
     };
 
@@ -183,19 +185,19 @@ TEST (ChooseNextReady, FollowsTheRepeatMode)
         { Id ("x"), RepeatMode::all, none },
         { none, RepeatMode::all, none },
         { none, RepeatMode::one, none },
-        { Id ("c"), 7, none },   // an unknown mode acts as OFF
-        { Id ("a"), -1, Id ("b") },
+        { Id ("c"), codeFromNumber<RepeatMode> (7), none },   // an unknown mode acts as OFF
+        { Id ("a"), codeFromNumber<RepeatMode> (-1), Id ("b") },
     };
 
     for (const auto& c : cases)
         EXPECT_EQ (chooseNextReady (rows, c.lastStarted, c.repeatMode), c.expected)
-            << "last " << c.lastStarted.value_or ("<none>") << " mode " << c.repeatMode;
+            << "last " << c.lastStarted.value_or ("<none>") << " mode " << numberOf (c.repeatMode);
 }
 
 TEST (ChooseNextReady, EmptyAndSingleRowPlaylists)
 {
-    for (int mode : { RepeatMode::off, RepeatMode::one, RepeatMode::all })
-        EXPECT_EQ (chooseNextReady ({}, Id ("a"), mode), none) << "mode " << mode;
+    for (RepeatMode mode : { RepeatMode::off, RepeatMode::one, RepeatMode::all })
+        EXPECT_EQ (chooseNextReady ({}, Id ("a"), mode), none) << "mode " << numberOf (mode);
 
     EXPECT_EQ (chooseNextReady ({ "a" }, Id ("a"), RepeatMode::off), none);
     EXPECT_EQ (chooseNextReady ({ "a" }, Id ("a"), RepeatMode::one), Id ("a"));

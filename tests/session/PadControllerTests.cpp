@@ -3,11 +3,17 @@
 #include "RecordingSinks.h"
 
 using namespace orvane::audio;
+using vantrel::test::codeFromNumber;
+using vantrel::test::numberOf;
 using vantrel::test::RecordingPadSink;
 
 namespace
 {
-const int sinkAnswers[] { 1, 2, 0, -1, 3 };
+using Code = PadTriggerCode;
+using Kind = PadAudioCommandKind;
+
+const SinkAnswer sinkAnswers[] { SinkAnswer::accepted, SinkAnswer::refused, SinkAnswer::nothingSent,
+                                 codeFromNumber<SinkAnswer> (-1), codeFromNumber<SinkAnswer> (3) };
 
 struct PadRig
 {
@@ -24,14 +30,14 @@ TEST (PadTriggerState, CodesForEveryKindOfPress)
         int bank;
         int slot;
         bool hasAudio;
-        int expected;
+        Code expected;
     };
 
     const Case cases[] {
-        { 1, 1, true, 0 },  { 5, 9, true, 0 },  { 3, 4, false, 2 },
-        { 1, 0, true, 3 },  { 1, 10, true, 3 }, { 1, -1, true, 3 },
-        { 0, 1, true, 3 },  { 6, 1, true, 3 },
-        { 1, 10, false, 3 }, { 0, 5, false, 3 },   // out of range wins over a missing file
+        { 1, 1, true, Code::started },   { 5, 9, true, Code::started },   { 3, 4, false, Code::noAudio },
+        { 1, 0, true, Code::invalid },   { 1, 10, true, Code::invalid },  { 1, -1, true, Code::invalid },
+        { 0, 1, true, Code::invalid },   { 6, 1, true, Code::invalid },
+        { 1, 10, false, Code::invalid }, { 0, 5, false, Code::invalid },   // out of range wins over a missing file
     };
 
     for (const auto& c : cases)
@@ -42,7 +48,7 @@ TEST (PadTriggerState, CodesForEveryKindOfPress)
         EXPECT_EQ (state.trigger (c.slot, c.hasAudio), c.expected)
             << "bank " << c.bank << " slot " << c.slot << " audio " << c.hasAudio;
 
-        if (c.expected == 0)
+        if (c.expected == Code::started)
             EXPECT_EQ (state.triggers, (std::vector<PadTrigger> { { c.bank, c.slot, 0 } }));
         else
             EXPECT_EQ (state, before);
@@ -52,11 +58,11 @@ TEST (PadTriggerState, CodesForEveryKindOfPress)
 TEST (PadTriggerState, RetriggersCountOnTheExistingEntry)
 {
     PadTriggerState state;
-    EXPECT_EQ (state.trigger (3, true), 0);
-    EXPECT_EQ (state.trigger (5, true), 0);
-    EXPECT_EQ (state.trigger (3, true), 1);
-    EXPECT_EQ (state.trigger (3, true), 1);
-    EXPECT_EQ (state.trigger (3, false), 2) << "a pad whose file was removed is not retriggered";
+    EXPECT_EQ (state.trigger (3, true), Code::started);
+    EXPECT_EQ (state.trigger (5, true), Code::started);
+    EXPECT_EQ (state.trigger (3, true), Code::retriggered);
+    EXPECT_EQ (state.trigger (3, true), Code::retriggered);
+    EXPECT_EQ (state.trigger (3, false), Code::noAudio) << "a pad whose file was removed is not retriggered";
     EXPECT_EQ (state.triggers, (std::vector<PadTrigger> { { 1, 3, 2 }, { 1, 5, 0 } }));
 }
 
@@ -94,13 +100,13 @@ TEST (PadTriggerState, SetBankAcceptsOneToFiveOnly)
 TEST (PadController, FirstPressStartsAndSecondRestarts)
 {
     PadRig rig;
-    EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { 0, 1 }));
+    EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { Code::started, SinkAnswer::accepted }));
     EXPECT_EQ (rig.state.triggers, (std::vector<PadTrigger> { { 1, 3, 0 } }));
 
-    EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { 1, 1 }));
+    EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { Code::retriggered, SinkAnswer::accepted }));
     EXPECT_EQ (rig.state.triggers, (std::vector<PadTrigger> { { 1, 3, 1 } }));
 
-    EXPECT_EQ (rig.sink.commands, (std::vector<PadAudioCommand> { { 0, 1, 3 }, { 1, 1, 3 } }));
+    EXPECT_EQ (rig.sink.commands, (std::vector<PadAudioCommand> { { Kind::start, 1, 3 }, { Kind::restart, 1, 3 } }));
 }
 
 TEST (PadController, InvalidAndUnassignedPressesSendNothing)
@@ -109,14 +115,14 @@ TEST (PadController, InvalidAndUnassignedPressesSendNothing)
     rig.state.triggers = { { 1, 2, 0 } };
     const PadTriggerState before = rig.state;
 
-    EXPECT_EQ (rig.pads.triggerPad (10, true), (PadTriggerResult { 3, 0 }));
-    EXPECT_EQ (rig.pads.triggerPad (0, false), (PadTriggerResult { 3, 0 }));
-    EXPECT_EQ (rig.pads.triggerPad (4, false), (PadTriggerResult { 2, 0 }));
-    EXPECT_EQ (rig.pads.triggerPad (2, false), (PadTriggerResult { 2, 0 }));
+    EXPECT_EQ (rig.pads.triggerPad (10, true), (PadTriggerResult { Code::invalid, SinkAnswer::nothingSent }));
+    EXPECT_EQ (rig.pads.triggerPad (0, false), (PadTriggerResult { Code::invalid, SinkAnswer::nothingSent }));
+    EXPECT_EQ (rig.pads.triggerPad (4, false), (PadTriggerResult { Code::noAudio, SinkAnswer::nothingSent }));
+    EXPECT_EQ (rig.pads.triggerPad (2, false), (PadTriggerResult { Code::noAudio, SinkAnswer::nothingSent }));
 
     rig.state.bank = 7;   // a bank out of range makes every press invalid
     const PadTriggerState outOfRange = rig.state;
-    EXPECT_EQ (rig.pads.triggerPad (1, true), (PadTriggerResult { 3, 0 }));
+    EXPECT_EQ (rig.pads.triggerPad (1, true), (PadTriggerResult { Code::invalid, SinkAnswer::nothingSent }));
     EXPECT_EQ (rig.state, outOfRange);
 
     rig.state.bank = 1;
@@ -126,30 +132,30 @@ TEST (PadController, InvalidAndUnassignedPressesSendNothing)
 
 TEST (PadController, RefusedPressesChangeNothing)
 {
-    for (int sinkAnswer : sinkAnswers)
+    for (SinkAnswer sinkAnswer : sinkAnswers)
     {
-        if (sinkAnswer == 1)
+        if (sinkAnswer == SinkAnswer::accepted)
             continue;
 
-        SCOPED_TRACE ("sink answers " + std::to_string (sinkAnswer));
+        SCOPED_TRACE ("sink answers " + std::to_string (numberOf (sinkAnswer)));
         PadRig rig;
         rig.sink.defaultAnswer = sinkAnswer;
 
-        EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { 0, 2 }));
+        EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { Code::started, SinkAnswer::refused }));
         EXPECT_TRUE (rig.state.triggers.empty()) << "a refused first press leaves no entry";
 
         rig.state.triggers = { { 1, 3, 4 } };
-        EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { 1, 2 }));
+        EXPECT_EQ (rig.pads.triggerPad (3, true), (PadTriggerResult { Code::retriggered, SinkAnswer::refused }));
         EXPECT_EQ (rig.state.triggers, (std::vector<PadTrigger> { { 1, 3, 4 } })) << "a refused retrigger keeps the count";
 
-        EXPECT_EQ (rig.sink.commands, (std::vector<PadAudioCommand> { { 0, 1, 3 }, { 1, 1, 3 } }));
+        EXPECT_EQ (rig.sink.commands, (std::vector<PadAudioCommand> { { Kind::start, 1, 3 }, { Kind::restart, 1, 3 } }));
     }
 }
 
 TEST (PadController, StopAllSendsOnlyWhenSomethingSoundsAndClearsOnAcceptance)
 {
     PadRig rig;
-    EXPECT_EQ (rig.pads.stopAllPads(), 0);
+    EXPECT_EQ (rig.pads.stopAllPads(), SinkAnswer::nothingSent);
     EXPECT_TRUE (rig.sink.commands.empty());
 
     rig.pads.triggerPad (2, true);
@@ -157,17 +163,18 @@ TEST (PadController, StopAllSendsOnlyWhenSomethingSoundsAndClearsOnAcceptance)
     rig.pads.triggerPad (9, true);
     const PadTriggerState sounding = rig.state;
 
-    rig.sink.answerNext ({ 2 });
-    EXPECT_EQ (rig.pads.stopAllPads(), 2);
+    rig.sink.answerNext ({ SinkAnswer::refused });
+    EXPECT_EQ (rig.pads.stopAllPads(), SinkAnswer::refused);
     EXPECT_EQ (rig.state, sounding);
 
-    EXPECT_EQ (rig.pads.stopAllPads(), 1);
+    EXPECT_EQ (rig.pads.stopAllPads(), SinkAnswer::accepted);
     EXPECT_TRUE (rig.state.triggers.empty()) << "pads of every bank are stopped";
     EXPECT_EQ (rig.state.bank, 4);
 
-    const std::vector<PadAudioCommand> expected { { 0, 1, 2 }, { 0, 4, 9 }, { 2, 4, 0 }, { 2, 4, 0 } };
+    const std::vector<PadAudioCommand> expected { { Kind::start, 1, 2 }, { Kind::start, 4, 9 },
+                                                  { Kind::stopAll, 4, 0 }, { Kind::stopAll, 4, 0 } };
     EXPECT_EQ (rig.sink.commands, expected);
-    EXPECT_EQ (rig.pads.stopAllPads(), 0);
+    EXPECT_EQ (rig.pads.stopAllPads(), SinkAnswer::nothingSent);
 }
 
 TEST (PadController, BankSwitchKeepsOtherBanksSoundingAndTheirEndsStillArrive)
@@ -189,7 +196,7 @@ TEST (PadController, BankSwitchKeepsOtherBanksSoundingAndTheirEndsStillArrive)
     rig.pads.onPadFinished (3, 5);
     EXPECT_TRUE (rig.state.triggers.empty());
 
-    EXPECT_EQ (rig.sink.commands, (std::vector<PadAudioCommand> { { 0, 2, 5 }, { 0, 3, 5 } }))
+    EXPECT_EQ (rig.sink.commands, (std::vector<PadAudioCommand> { { Kind::start, 2, 5 }, { Kind::start, 3, 5 } }))
         << "bank switches and end reports send nothing";
 }
 
@@ -199,6 +206,6 @@ TEST (PadController, APadStartsAfreshAfterItsEnd)
     rig.pads.triggerPad (1, true);
     rig.pads.triggerPad (1, true);
     rig.pads.onPadFinished (1, 1);
-    EXPECT_EQ (rig.pads.triggerPad (1, true), (PadTriggerResult { 0, 1 }));
+    EXPECT_EQ (rig.pads.triggerPad (1, true), (PadTriggerResult { Code::started, SinkAnswer::accepted }));
     EXPECT_EQ (rig.state.triggers, (std::vector<PadTrigger> { { 1, 1, 0 } }));
 }

@@ -4,6 +4,7 @@
 #include "session/CueState.h"
 #include "session/PadAudioCommand.h"
 #include "session/PadController.h"
+#include "support/CodePrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,15 @@ namespace orvane::audio
 // Readable failure messages for the records the tests compare.
 inline void PrintTo (const AudioCommand& command, std::ostream* out)
 {
-    *out << "{kind " << command.kind << ", key " << (command.sourceKey ? *command.sourceKey : "<none>")
-         << ", seconds " << command.seconds << ", token " << command.playToken << "}";
+    *out << "{kind " << vantrel::test::numberOf (command.kind) << ", key "
+         << (command.sourceKey ? *command.sourceKey : "<none>") << ", seconds " << command.seconds << ", token "
+         << command.playToken << "}";
 }
 
 inline void PrintTo (const PadAudioCommand& command, std::ostream* out)
 {
-    *out << "{kind " << command.kind << ", bank " << command.bank << ", pad " << command.pad << "}";
+    *out << "{kind " << vantrel::test::numberOf (command.kind) << ", bank " << command.bank << ", pad " << command.pad
+         << "}";
 }
 
 inline void PrintTo (const PadTrigger& entry, std::ostream* out)
@@ -32,43 +35,45 @@ inline void PrintTo (const PadTrigger& entry, std::ostream* out)
 
 inline void PrintTo (const PadTriggerResult& result, std::ostream* out)
 {
-    *out << "{code " << result.code << ", answer " << result.answer << "}";
+    *out << "{code " << vantrel::test::numberOf (result.code) << ", answer " << vantrel::test::numberOf (result.answer)
+         << "}";
 }
 
 inline void PrintTo (const GoResult& result, std::ostream* out)
 {
-    *out << "{kind " << result.kind << ", outcome " << result.outcome << "}";
+    *out << "{kind " << vantrel::test::numberOf (result.kind) << ", outcome " << vantrel::test::numberOf (result.outcome)
+         << "}";
 }
 } // namespace orvane::audio
 
 namespace vantrel::test
 {
 /** A command sink that records every submitted command and answers from a
-    script: queued answers first, then the default answer (1, accepted). */
+    script: queued answers first, then the default answer (accepted). */
 template <typename Command, typename Sink>
 class RecordingSink : public Sink
 {
 public:
     std::vector<Command> commands;
-    int defaultAnswer = 1;
+    orvane::audio::SinkAnswer defaultAnswer = orvane::audio::SinkAnswer::accepted;
 
     /** The next submissions get these answers, in order. */
-    void answerNext (std::initializer_list<int> answers)  { scripted.insert (scripted.end(), answers); }
+    void answerNext (std::initializer_list<orvane::audio::SinkAnswer> answers)  { scripted.insert (scripted.end(), answers); }
 
-    int submit (const Command& command) override
+    orvane::audio::SinkAnswer submit (const Command& command) override
     {
         commands.push_back (command);
 
         if (scripted.empty())
             return defaultAnswer;
 
-        const int answer = scripted.front();
+        const auto answer = scripted.front();
         scripted.pop_front();
         return answer;
     }
 
 private:
-    std::deque<int> scripted;
+    std::deque<orvane::audio::SinkAnswer> scripted;
 };
 
 using RecordingAudioSink = RecordingSink<orvane::audio::AudioCommand, orvane::audio::IAudioCommandSink>;

@@ -8,6 +8,8 @@
 
 using namespace orvane::audio;
 using vantrel::test::expectCueState;
+using vantrel::test::codeFromNumber;
+using vantrel::test::numberOf;
 using vantrel::test::RecordingAudioSink;
 
 namespace
@@ -16,19 +18,20 @@ using Id = std::optional<std::string>;
 const Id none = std::nullopt;
 
 // Every sink answer the tests use: accepted, refused, and odd values that must count as refusals.
-const int sinkAnswers[] { 1, 2, 0, -1, 3 };
+const SinkAnswer sinkAnswers[] { SinkAnswer::accepted, SinkAnswer::refused, SinkAnswer::nothingSent,
+                                 codeFromNumber<SinkAnswer> (-1), codeFromNumber<SinkAnswer> (3) };
 
-int reportedAnswer (int sinkAnswer)
+SinkAnswer reportedAnswer (SinkAnswer sinkAnswer)
 {
-    return sinkAnswer == 1 ? 1 : 2;
+    return sinkAnswer == SinkAnswer::accepted ? SinkAnswer::accepted : SinkAnswer::refused;
 }
 
 struct GoCase
 {
     const char* name;
     CueState before;
-    int kind;
-    CueState afterAccepted;   // equal to before for kinds 6 and 7
+    GoKind kind;
+    CueState afterAccepted;   // equal to before for noReady and twoSounding
 };
 
 std::vector<GoCase> goCases()
@@ -282,7 +285,7 @@ std::vector<GoCase> goCases()
 
 TEST (TransportControllerGo, MatrixOverEveryCaseAndSinkAnswer)
 {
-    std::set<int> kindsSeen;
+    std::set<GoKind> kindsSeen;
 
     for (const auto& c : goCases())
     {
@@ -295,9 +298,9 @@ TEST (TransportControllerGo, MatrixOverEveryCaseAndSinkAnswer)
             expectCueState (direct, c.afterAccepted);
         }
 
-        for (int sinkAnswer : sinkAnswers)
+        for (SinkAnswer sinkAnswer : sinkAnswers)
         {
-            SCOPED_TRACE (std::string (c.name) + ", sink answers " + std::to_string (sinkAnswer));
+            SCOPED_TRACE (std::string (c.name) + ", sink answers " + std::to_string (numberOf (sinkAnswer)));
 
             CueState state = c.before;
             RecordingAudioSink sink;
@@ -308,11 +311,13 @@ TEST (TransportControllerGo, MatrixOverEveryCaseAndSinkAnswer)
             const bool sends = c.kind != GoKind::noReady && c.kind != GoKind::twoSounding;
 
             EXPECT_EQ (result.kind, c.kind);
-            EXPECT_EQ (result.outcome, sends ? reportedAnswer (sinkAnswer) : 0);
+            EXPECT_EQ (result.outcome, sends ? reportedAnswer (sinkAnswer) : SinkAnswer::nothingSent);
 
             if (sends)
             {
-                const AudioCommand expected { c.kind, c.before.ready, 0.0, c.afterAccepted.goCounter };
+                // A GO start travels as the audio command kind with the GoKind's number.
+                const auto commandKind = codeFromNumber<AudioCommandKind> (numberOf (c.kind));
+                const AudioCommand expected { commandKind, c.before.ready, 0.0, c.afterAccepted.goCounter };
                 ASSERT_EQ (sink.commands.size(), 1u);
                 EXPECT_EQ (sink.commands[0], expected);
             }
@@ -321,11 +326,14 @@ TEST (TransportControllerGo, MatrixOverEveryCaseAndSinkAnswer)
                 EXPECT_TRUE (sink.commands.empty());
             }
 
-            expectCueState (state, sends && sinkAnswer == 1 ? c.afterAccepted : c.before);
+            expectCueState (state, sends && sinkAnswer == SinkAnswer::accepted ? c.afterAccepted : c.before);
         }
     }
 
-    EXPECT_EQ (kindsSeen, (std::set<int> { 0, 1, 2, 3, 4, 5, 6, 7 }));
+    const std::set<GoKind> everyKind { GoKind::fromSilence, GoKind::handOver, GoKind::besideOutgoing,
+                                       GoKind::restartMain, GoKind::restartOutgoing, GoKind::fromPause,
+                                       GoKind::noReady, GoKind::twoSounding };
+    EXPECT_EQ (kindsSeen, everyKind);
 }
 
 TEST (TransportControllerGo, FromTheInitialStateStartsReadyAsMainWithToken1)
@@ -335,14 +343,14 @@ TEST (TransportControllerGo, FromTheInitialStateStartsReadyAsMainWithToken1)
     RecordingAudioSink sink;
     TransportController controller (&state, &sink);
 
-    EXPECT_EQ (controller.go(), (GoResult { GoKind::fromSilence, 1 }));
+    EXPECT_EQ (controller.go(), (GoResult { GoKind::fromSilence, SinkAnswer::accepted }));
     EXPECT_EQ (state.main, Id ("a"));
     EXPECT_EQ (state.ready, none);
     EXPECT_EQ (state.goCounter, 1);
     EXPECT_EQ (state.mainGeneration, 1);
     EXPECT_EQ (state.anchor, Id ("a"));
     ASSERT_EQ (sink.commands.size(), 1u);
-    EXPECT_EQ (sink.commands[0], (AudioCommand { 0, Id ("a"), 0.0, 1 }));
+    EXPECT_EQ (sink.commands[0], (AudioCommand { AudioCommandKind::goFromSilence, Id ("a"), 0.0, 1 }));
 }
 
 TEST (TransportControllerGo, TokensFollowTheTrackAndEveryStartTakesAFreshOne)
@@ -383,11 +391,11 @@ TEST (TransportControllerGo, ARefusedGoCanBeRepeatedWithTheSameToken)
     CueState state;
     state.ready = "a";
     RecordingAudioSink sink;
-    sink.answerNext ({ 2 });
+    sink.answerNext ({ SinkAnswer::refused });
     TransportController controller (&state, &sink);
 
-    EXPECT_EQ (controller.go(), (GoResult { GoKind::fromSilence, 2 }));
-    EXPECT_EQ (controller.go(), (GoResult { GoKind::fromSilence, 1 }));
+    EXPECT_EQ (controller.go(), (GoResult { GoKind::fromSilence, SinkAnswer::refused }));
+    EXPECT_EQ (controller.go(), (GoResult { GoKind::fromSilence, SinkAnswer::accepted }));
     ASSERT_EQ (sink.commands.size(), 2u);
     EXPECT_EQ (sink.commands[0], sink.commands[1]);
     EXPECT_EQ (state.goCounter, 1);
@@ -403,7 +411,7 @@ TEST (TransportControllerEnd, MainEndingAloneSendsNothingAndFreesMain)
     RecordingAudioSink sink;
     TransportController controller (&state, &sink);
 
-    EXPECT_EQ (controller.onMainFinished(), 0);
+    EXPECT_EQ (controller.onMainFinished(), SinkAnswer::nothingSent);
     EXPECT_TRUE (sink.commands.empty());
     EXPECT_EQ (state.main, none);
     EXPECT_EQ (state.previousMain, Id ("a"));
@@ -412,9 +420,9 @@ TEST (TransportControllerEnd, MainEndingAloneSendsNothingAndFreesMain)
 
 TEST (TransportControllerEnd, MainEndingStopsOutgoingOnlyWhenAccepted)
 {
-    for (int sinkAnswer : sinkAnswers)
+    for (SinkAnswer sinkAnswer : sinkAnswers)
     {
-        SCOPED_TRACE ("sink answers " + std::to_string (sinkAnswer));
+        SCOPED_TRACE ("sink answers " + std::to_string (numberOf (sinkAnswer)));
         CueState state;
         state.outgoing = "a";
         state.outgoingGeneration = 1;
@@ -427,11 +435,11 @@ TEST (TransportControllerEnd, MainEndingStopsOutgoingOnlyWhenAccepted)
 
         EXPECT_EQ (controller.onMainFinished(), reportedAnswer (sinkAnswer));
         ASSERT_EQ (sink.commands.size(), 1u);
-        EXPECT_EQ (sink.commands[0], (AudioCommand { 8, Id ("a"), 0.0, 0 }));
+        EXPECT_EQ (sink.commands[0], (AudioCommand { AudioCommandKind::mainEnded, Id ("a"), 0.0, 0 }));
         EXPECT_EQ (state.main, none) << "MAIN is silent whatever the answer";
         EXPECT_EQ (state.previousMain, Id ("b"));
 
-        if (sinkAnswer == 1)
+        if (sinkAnswer == SinkAnswer::accepted)
         {
             EXPECT_EQ (state.outgoing, none);
             EXPECT_EQ (state.previousOutgoing, Id ("a"));
@@ -453,7 +461,7 @@ TEST (TransportControllerEnd, AStaleMainEndWithMainFreeNeverStopsOutgoing)
     TransportController controller (&state, &sink);
     const CueState before = state;
 
-    EXPECT_EQ (controller.onMainFinished(), 0);
+    EXPECT_EQ (controller.onMainFinished(), SinkAnswer::nothingSent);
     EXPECT_TRUE (sink.commands.empty());
     expectCueState (state, before);
 }
@@ -480,7 +488,7 @@ TEST (TransportControllerPause, NothingSoundingSendsNothing)
     RecordingAudioSink sink;
     TransportController controller (&state, &sink);
 
-    EXPECT_EQ (controller.togglePause(), 0);
+    EXPECT_EQ (controller.togglePause(), SinkAnswer::nothingSent);
     EXPECT_TRUE (sink.commands.empty());
     EXPECT_FALSE (state.paused);
 }
@@ -492,21 +500,21 @@ TEST (TransportControllerPause, FlipsOnlyWhenAccepted)
     RecordingAudioSink sink;
     TransportController controller (&state, &sink);
 
-    EXPECT_EQ (controller.togglePause(), 1);
+    EXPECT_EQ (controller.togglePause(), SinkAnswer::accepted);
     EXPECT_TRUE (state.paused);
 
-    sink.answerNext ({ 2, 0 });
-    EXPECT_EQ (controller.togglePause(), 2);
+    sink.answerNext ({ SinkAnswer::refused, SinkAnswer::nothingSent });
+    EXPECT_EQ (controller.togglePause(), SinkAnswer::refused);
     EXPECT_TRUE (state.paused);
-    EXPECT_EQ (controller.togglePause(), 2);
+    EXPECT_EQ (controller.togglePause(), SinkAnswer::refused);
     EXPECT_TRUE (state.paused);
 
-    EXPECT_EQ (controller.togglePause(), 1);
+    EXPECT_EQ (controller.togglePause(), SinkAnswer::accepted);
     EXPECT_FALSE (state.paused);
 
     ASSERT_EQ (sink.commands.size(), 4u);
     for (const auto& command : sink.commands)
-        EXPECT_EQ (command, (AudioCommand { 9, none, 0.0, 0 }));
+        EXPECT_EQ (command, (AudioCommand { AudioCommandKind::togglePause, none, 0.0, 0 }));
 }
 
 TEST (TransportControllerSeek, SendsARelativeOffsetFromMainsPosition)
@@ -519,15 +527,15 @@ TEST (TransportControllerSeek, SendsARelativeOffsetFromMainsPosition)
     TransportController controller (&state, &sink);
     const CueState before = state;
 
-    EXPECT_EQ (controller.seekMain (-2.5), 1);
-    EXPECT_EQ (controller.seekMain (10.0), 1);
-    sink.answerNext ({ 2 });
-    EXPECT_EQ (controller.seekMain (5.0), 2);
+    EXPECT_EQ (controller.seekMain (-2.5), SinkAnswer::accepted);
+    EXPECT_EQ (controller.seekMain (10.0), SinkAnswer::accepted);
+    sink.answerNext ({ SinkAnswer::refused });
+    EXPECT_EQ (controller.seekMain (5.0), SinkAnswer::refused);
 
     ASSERT_EQ (sink.commands.size(), 3u);
-    EXPECT_EQ (sink.commands[0], (AudioCommand { 10, Id ("b"), -2.5, 0 })) << "backwards is a negative offset";
-    EXPECT_EQ (sink.commands[1], (AudioCommand { 10, Id ("b"), 10.0, 0 }));
-    EXPECT_EQ (sink.commands[2], (AudioCommand { 10, Id ("b"), 5.0, 0 }));
+    EXPECT_EQ (sink.commands[0], (AudioCommand { AudioCommandKind::seekMain, Id ("b"), -2.5, 0 })) << "backwards is a negative offset";
+    EXPECT_EQ (sink.commands[1], (AudioCommand { AudioCommandKind::seekMain, Id ("b"), 10.0, 0 }));
+    EXPECT_EQ (sink.commands[2], (AudioCommand { AudioCommandKind::seekMain, Id ("b"), 5.0, 0 }));
     expectCueState (state, before);
 }
 
@@ -538,20 +546,20 @@ TEST (TransportControllerSeek, WithoutMainOrWithANonFiniteOffsetSendsNothing)
     RecordingAudioSink sink;
     TransportController controller (&state, &sink);
 
-    EXPECT_EQ (controller.seekMain (1.0), 0) << "OUTGOING is never seeked";
+    EXPECT_EQ (controller.seekMain (1.0), SinkAnswer::nothingSent) << "OUTGOING is never seeked";
 
     state.main = "b";
-    EXPECT_EQ (controller.seekMain (std::numeric_limits<double>::quiet_NaN()), 0);
-    EXPECT_EQ (controller.seekMain (std::numeric_limits<double>::infinity()), 0);
-    EXPECT_EQ (controller.seekMain (-std::numeric_limits<double>::infinity()), 0);
+    EXPECT_EQ (controller.seekMain (std::numeric_limits<double>::quiet_NaN()), SinkAnswer::nothingSent);
+    EXPECT_EQ (controller.seekMain (std::numeric_limits<double>::infinity()), SinkAnswer::nothingSent);
+    EXPECT_EQ (controller.seekMain (-std::numeric_limits<double>::infinity()), SinkAnswer::nothingSent);
     EXPECT_TRUE (sink.commands.empty());
 }
 
 TEST (TransportControllerStop, StopsClearTheirSlotOnlyWhenAccepted)
 {
-    for (int sinkAnswer : sinkAnswers)
+    for (SinkAnswer sinkAnswer : sinkAnswers)
     {
-        SCOPED_TRACE ("sink answers " + std::to_string (sinkAnswer));
+        SCOPED_TRACE ("sink answers " + std::to_string (numberOf (sinkAnswer)));
         CueState state;
         state.outgoing = "a";
         state.main = "b";
@@ -565,10 +573,10 @@ TEST (TransportControllerStop, StopsClearTheirSlotOnlyWhenAccepted)
         EXPECT_EQ (controller.stopOutgoing(), reportedAnswer (sinkAnswer));
 
         ASSERT_EQ (sink.commands.size(), 2u);
-        EXPECT_EQ (sink.commands[0], (AudioCommand { 6, Id ("b"), 0.0, 0 }));
-        EXPECT_EQ (sink.commands[1], (AudioCommand { 7, Id ("a"), 0.0, 0 }));
+        EXPECT_EQ (sink.commands[0], (AudioCommand { AudioCommandKind::stopMain, Id ("b"), 0.0, 0 }));
+        EXPECT_EQ (sink.commands[1], (AudioCommand { AudioCommandKind::stopOutgoing, Id ("a"), 0.0, 0 }));
 
-        if (sinkAnswer == 1)
+        if (sinkAnswer == SinkAnswer::accepted)
         {
             EXPECT_EQ (state.main, none);
             EXPECT_EQ (state.outgoing, none);
@@ -592,8 +600,8 @@ TEST (TransportControllerStop, FreeSlotsSendNothing)
     TransportController controller (&state, &sink);
     const CueState before = state;
 
-    EXPECT_EQ (controller.stopMain(), 0);
-    EXPECT_EQ (controller.stopOutgoing(), 0);
+    EXPECT_EQ (controller.stopMain(), SinkAnswer::nothingSent);
+    EXPECT_EQ (controller.stopOutgoing(), SinkAnswer::nothingSent);
     EXPECT_TRUE (sink.commands.empty());
     expectCueState (state, before);
 }

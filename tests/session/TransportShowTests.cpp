@@ -33,7 +33,7 @@ struct Show
         const Id ready = cue.ready;
         const GoResult result = transport.go();
 
-        if (result.outcome == 1)
+        if (result.outcome == SinkAnswer::accepted)
         {
             lastStarted = ready;
             updateReady();
@@ -54,12 +54,12 @@ struct Show
         if (! cue.main || token != cue.mainGeneration)
             return;
 
-        const int answer = transport.onMainFinished();
+        const SinkAnswer answer = transport.onMainFinished();
 
         if (cue.ready && ! cue.manualReady)
             cue.setAnchor (cue.ready);
 
-        if (! cue.autoReady && cue.ready && answer != 2)
+        if (! cue.autoReady && cue.ready && answer != SinkAnswer::refused)
             go();
     }
 };
@@ -73,15 +73,15 @@ TEST (TransportShow, AScriptedShowKeepsModelAndCommandsInStep)
     show.updateReady();
     EXPECT_EQ (cue.ready, Id ("a"));
 
-    EXPECT_EQ (show.go(), (GoResult { GoKind::fromSilence, 1 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::fromSilence, SinkAnswer::accepted }));
     EXPECT_EQ (cue.ready, Id ("b"));
 
-    EXPECT_EQ (show.go(), (GoResult { GoKind::handOver, 1 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::handOver, SinkAnswer::accepted }));
     EXPECT_EQ (cue.outgoing, Id ("a"));
     EXPECT_EQ (cue.main, Id ("b"));
     EXPECT_EQ (cue.ready, Id ("c"));
 
-    EXPECT_EQ (show.go(), (GoResult { GoKind::twoSounding, 0 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::twoSounding, SinkAnswer::nothingSent }));
 
     show.voiceEnded (1);   // OUTGOING "a" ends
     EXPECT_EQ (cue.outgoing, none);
@@ -89,17 +89,17 @@ TEST (TransportShow, AScriptedShowKeepsModelAndCommandsInStep)
     show.voiceEnded (1);   // repeated report of a voice already gone: ignored
     EXPECT_EQ (cue.main, Id ("b"));
 
-    EXPECT_EQ (show.go(), (GoResult { GoKind::handOver, 1 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::handOver, SinkAnswer::accepted }));
     EXPECT_EQ (cue.outgoing, Id ("b"));
     EXPECT_EQ (cue.main, Id ("c"));
     EXPECT_EQ (cue.ready, none) << "REPEAT OFF after the last row";
 
-    EXPECT_EQ (show.transport.togglePause(), 1);
+    EXPECT_EQ (show.transport.togglePause(), SinkAnswer::accepted);
     EXPECT_TRUE (cue.paused);
-    EXPECT_EQ (show.go(), (GoResult { GoKind::noReady, 0 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::noReady, SinkAnswer::nothingSent }));
 
     cue.selectReady ("a");   // the operator steps back to the first row
-    EXPECT_EQ (show.go(), (GoResult { GoKind::fromPause, 1 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::fromPause, SinkAnswer::accepted }));
     EXPECT_FALSE (cue.paused);
     EXPECT_EQ (cue.outgoing, none) << "the paused tracks are dropped";
     EXPECT_EQ (cue.previousOutgoing, Id ("c"));
@@ -118,35 +118,35 @@ TEST (TransportShow, AScriptedShowKeepsModelAndCommandsInStep)
     EXPECT_EQ (cue.ready, Id ("b"));
 
     cue.autoReady = false;
-    EXPECT_EQ (show.go(), (GoResult { GoKind::fromSilence, 1 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::fromSilence, SinkAnswer::accepted }));
     EXPECT_EQ (cue.previousOutgoing, Id ("a"));
     show.voiceEnded (5);   // MAIN "b" ends: without AUTO READY the next row starts
     EXPECT_EQ (cue.main, Id ("c"));
     EXPECT_EQ (cue.mainGeneration, 6);
     EXPECT_EQ (cue.ready, Id ("a")) << "REPEAT ALL wraps round";
 
-    EXPECT_EQ (show.transport.seekMain (-3.0), 1);
+    EXPECT_EQ (show.transport.seekMain (-3.0), SinkAnswer::accepted);
 
-    show.sink.answerNext ({ 2 });
+    show.sink.answerNext ({ SinkAnswer::refused });
     const CueState beforeRefusal = cue;
-    EXPECT_EQ (show.go(), (GoResult { GoKind::handOver, 2 }));
+    EXPECT_EQ (show.go(), (GoResult { GoKind::handOver, SinkAnswer::refused }));
     EXPECT_EQ (cue, beforeRefusal);
 
-    EXPECT_EQ (show.transport.stopMain(), 1);
+    EXPECT_EQ (show.transport.stopMain(), SinkAnswer::accepted);
     EXPECT_EQ (cue.activeCount(), 0);
     EXPECT_EQ (cue.goCounter, 6);
 
     const std::vector<AudioCommand> expected {
-        { 0, Id ("a"), 0.0, 1 },
-        { 1, Id ("b"), 0.0, 2 },
-        { 1, Id ("c"), 0.0, 3 },
-        { 9, none, 0.0, 0 },
-        { 5, Id ("a"), 0.0, 4 },
-        { 0, Id ("b"), 0.0, 5 },
-        { 0, Id ("c"), 0.0, 6 },
-        { 10, Id ("c"), -3.0, 0 },
-        { 1, Id ("a"), 0.0, 7 },
-        { 6, Id ("c"), 0.0, 0 },
+        { AudioCommandKind::goFromSilence, Id ("a"), 0.0, 1 },
+        { AudioCommandKind::goHandOver, Id ("b"), 0.0, 2 },
+        { AudioCommandKind::goHandOver, Id ("c"), 0.0, 3 },
+        { AudioCommandKind::togglePause, none, 0.0, 0 },
+        { AudioCommandKind::goFromPause, Id ("a"), 0.0, 4 },
+        { AudioCommandKind::goFromSilence, Id ("b"), 0.0, 5 },
+        { AudioCommandKind::goFromSilence, Id ("c"), 0.0, 6 },
+        { AudioCommandKind::seekMain, Id ("c"), -3.0, 0 },
+        { AudioCommandKind::goHandOver, Id ("a"), 0.0, 7 },
+        { AudioCommandKind::stopMain, Id ("c"), 0.0, 0 },
     };
     EXPECT_EQ (show.sink.commands, expected);
 }
@@ -159,7 +159,7 @@ TEST (TransportShow, EndOfMainWithOutgoingStillSoundingStopsItAndKeepsTokensApar
     show.go();
     show.go();   // OUTGOING "a" (token 1), MAIN "b" (token 2)
 
-    show.sink.answerNext ({ 2 });   // the stop of OUTGOING is refused
+    show.sink.answerNext ({ SinkAnswer::refused });   // the stop of OUTGOING is refused
     show.voiceEnded (2);
     EXPECT_EQ (cue.main, none);
     EXPECT_EQ (cue.outgoing, Id ("a")) << "a refused stop keeps the track";
@@ -170,9 +170,9 @@ TEST (TransportShow, EndOfMainWithOutgoingStillSoundingStopsItAndKeepsTokensApar
     EXPECT_EQ (cue.activeCount(), 0);
 
     const std::vector<AudioCommand> expected {
-        { 0, Id ("a"), 0.0, 1 },
-        { 1, Id ("b"), 0.0, 2 },
-        { 8, Id ("a"), 0.0, 0 },
+        { AudioCommandKind::goFromSilence, Id ("a"), 0.0, 1 },
+        { AudioCommandKind::goHandOver, Id ("b"), 0.0, 2 },
+        { AudioCommandKind::mainEnded, Id ("a"), 0.0, 0 },
     };
     EXPECT_EQ (show.sink.commands, expected);
 }

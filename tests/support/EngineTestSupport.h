@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/engine/MixEngine.h"
+#include "support/CodePrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 
 namespace orvane::audio
 {
+inline void PrintTo (EngineCommandKind kind, std::ostream* out)  { *out << "EngineCommandKind " << vantrel::test::numberOf (kind); }
+
 inline void PrintTo (const VoiceStatus& status, std::ostream* out)
 {
     *out << "{token " << status.playToken << ", position " << status.position << ", playing " << status.playing
@@ -90,7 +93,7 @@ struct EngineRig
 };
 
 /** A start command (kinds 0..5) at 0 dB with flat EQs, designed for 48000 Hz. */
-inline EngineCommand start (int kind, const Pcm& pcm, std::int64_t token, int voice = MixEngine::mainVoice,
+inline EngineCommand start (EngineCommandKind kind, const Pcm& pcm, std::int64_t token, int voice = MixEngine::mainVoice,
                             std::int64_t frames = 0)
 {
     EngineCommand command;
@@ -105,7 +108,7 @@ inline EngineCommand start (int kind, const Pcm& pcm, std::int64_t token, int vo
     return command;
 }
 
-inline EngineCommand simple (int kind, int voice = MixEngine::mainVoice, std::int64_t frames = 0,
+inline EngineCommand simple (EngineCommandKind kind, int voice = MixEngine::mainVoice, std::int64_t frames = 0,
                              std::int64_t token = 0, float gainDb = 0.0f)
 {
     EngineCommand command;

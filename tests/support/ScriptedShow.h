@@ -37,7 +37,7 @@ inline std::vector<ShowEvent> scriptedShow (EngineRig& rig, double rate, std::in
         command.sampleRate = rate;
         return command;
     };
-    const auto track = [&] (int kind, const Pcm& pcm, std::int64_t token, int voice, std::int64_t frames) {
+    const auto track = [&] (EngineCommandKind kind, const Pcm& pcm, std::int64_t token, int voice, std::int64_t frames) {
         auto command = withRate (start (kind, pcm, tokenBase + token, voice, frames));
         command.coefficients = eqOf ((int) vantrel::EqShape::bell, 900.0, 6.0, 1.2, rate);
         command.playlistCoefficients = eqOf ((int) vantrel::EqShape::lowShelf, 150.0, 3.0, 0.8, rate);
@@ -45,7 +45,7 @@ inline std::vector<ShowEvent> scriptedShow (EngineRig& rig, double rate, std::in
         command.playlistGainDb = -2.0f;
         return command;
     };
-    const auto eqCommand = [&] (int kind, int voice, std::int64_t token, EqCoefficients coefficients) {
+    const auto eqCommand = [&] (EngineCommandKind kind, int voice, std::int64_t token, EqCoefficients coefficients) {
         auto command = withRate (simple (kind, voice, 0, token, -4.0f));
         command.coefficients = coefficients;
         return command;
@@ -70,7 +70,7 @@ inline std::vector<ShowEvent> scriptedShow (EngineRig& rig, double rate, std::in
         at (5800, track (EngineCommandKind::goBesideOutgoing, trackC, 3, 1, 0)),
         at (6000, track (EngineCommandKind::startTrackVoice, trackA, 4, 0, 100)),
         at (6500, track (EngineCommandKind::goFromPause, trackB, 5, 1, 0)),
-        at (7000, simple (20)),
+        at (7000, simple (vantrel::test::codeFromNumber<EngineCommandKind> (20))),   // outside the kinds
     };
     for (int pad = 20; pad < 30; ++pad)
         show.push_back (at (5000, start (EngineCommandKind::startPadVoice, longPad, tokenBase + 200 + pad, pad, pad * 10)));

@@ -4,6 +4,8 @@
 
 using namespace orvane::audio;
 using namespace orvane::audio::testing;
+using vantrel::test::codeFromNumber;
+using vantrel::test::numberOf;
 using Kind = EngineCommandKind;
 
 namespace
@@ -40,7 +42,7 @@ void settle (EngineRig& rig)
 
 TEST (MixEngineKinds, GoFromSilenceAndHandOverMoveMainToOutgoing)
 {
-    for (int kind : { Kind::goFromSilence, Kind::goHandOver })
+    for (Kind kind : { Kind::goFromSilence, Kind::goHandOver })
     {
         EngineRig rig;
         const auto a = constantPcm (1000, 0.25f);
@@ -54,10 +56,10 @@ TEST (MixEngineKinds, GoFromSilenceAndHandOverMoveMainToOutgoing)
         // The voice field is ignored by kinds 0..3.
         ASSERT_TRUE (rig.push (start (kind, b, 2, 30, 10)));
         rig.render (5);
-        EXPECT_EQ (rig.status (outgoing), statusOf (1, 105, true, false, false)) << "kind " << kind;
-        EXPECT_EQ (rig.status (mainV), statusOf (2, 15, true, false, false)) << "kind " << kind;
-        EXPECT_EQ (rig.status (30), VoiceStatus {}) << "kind " << kind;
-        EXPECT_EQ (rig.left (4), 0.375f) << "kind " << kind;
+        EXPECT_EQ (rig.status (outgoing), statusOf (1, 105, true, false, false)) << "kind " << numberOf (kind);
+        EXPECT_EQ (rig.status (mainV), statusOf (2, 15, true, false, false)) << "kind " << numberOf (kind);
+        EXPECT_EQ (rig.status (30), VoiceStatus {}) << "kind " << numberOf (kind);
+        EXPECT_EQ (rig.left (4), 0.375f) << "kind " << numberOf (kind);
     }
 }
 
@@ -197,7 +199,7 @@ TEST (MixEngineKinds, StopsClearPlayingAndEnded)
     rig.render (1);
     EXPECT_EQ (rig.status (2), statusOf (10, 2, false, false, false));
     EXPECT_EQ (rig.status (46), statusOf (11, 10, false, false, false));
-    EXPECT_TRUE (rig.status (mainV).playing) << "kind 7 leaves the tracks";
+    EXPECT_TRUE (rig.status (mainV).playing) << "stopAllPads leaves the tracks";
 
     rig.push (simple (Kind::stopVoice, mainV));
     rig.render (1);
@@ -380,7 +382,7 @@ TEST (MixEngineKinds, TrackEqCommandsNeedATrackVoiceItsTokenAndTheRate)
 
 TEST (MixEngineKinds, BusAndMasterEqCommandsNeedTheEngineRate)
 {
-    for (int kind : { Kind::setPlaylistBus, Kind::setMasterEq })
+    for (Kind kind : { Kind::setPlaylistBus, Kind::setMasterEq })
         for (double rate : { 48000.0, 44100.0, 0.0 })
         {
             EngineRig rig;
@@ -391,9 +393,9 @@ TEST (MixEngineKinds, BusAndMasterEqCommandsNeedTheEngineRate)
             rig.push (eq);
             rig.render (8000);
             if (rate == 48000.0)
-                EXPECT_LT (std::abs (rig.left (7999)), 1e-3) << kind << " at " << rate;
+                EXPECT_LT (std::abs (rig.left (7999)), 1e-3) << numberOf (kind) << " at " << rate;
             else
-                EXPECT_EQ (rig.left (7999), 0.25f) << kind << " at " << rate;
+                EXPECT_EQ (rig.left (7999), 0.25f) << numberOf (kind) << " at " << rate;
         }
 }
 
@@ -455,9 +457,9 @@ TEST (MixEngineKinds, UnknownKindsOnlyAdvanceTheAppliedSerial)
     EngineRig rig;
     rig.push (start (Kind::goFromSilence, rig.hold (constantPcm (1000, 0.25f)), 1));
     rig.render (10);
-    for (int kind : { 14, 99, -1 })
+    for (std::int32_t number : { 14, 99, -1 })
     {
-        auto command = simple (kind, 3, 77, 5, -30.0f);
+        auto command = simple (codeFromNumber<Kind> (number), 3, 77, 5, -30.0f);
         ASSERT_TRUE (rig.engine->push (command));
         rig.render (10);
         EXPECT_EQ (rig.engine->lastAppliedSerial(), command.serial);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/output/JuceAudioAdapter.h"
+#include "support/CodePrinting.h"
 
 #include <juce_core/juce_core.h>
 

@@ -5,6 +5,8 @@
 
 namespace
 {
+using orvane::audio::AudioCommandKind;
+using orvane::audio::SinkAnswer;
 using vantrel::JuceAudioAdapter;
 
 /** A device that only answers the questions the adapter's start handling asks. */
@@ -60,7 +62,8 @@ protected:
     void playTrack()
     {
         ASSERT_TRUE (vantrel::test::prepareStandIn (adapter, folder, "track"));
-        ASSERT_EQ (adapter.submit (orvane::audio::AudioCommand { 0, std::string ("track"), 0.0, 5 }), 1);
+        const orvane::audio::AudioCommand go { AudioCommandKind::goFromSilence, std::string ("track"), 0.0, 5 };
+        ASSERT_EQ (adapter.submit (go), SinkAnswer::accepted);
         block();
         ASSERT_TRUE (adapter.voiceStatus (1).playing);
     }

@@ -10,7 +10,10 @@
 namespace
 {
 using orvane::audio::AudioCommand;
+using orvane::audio::AudioCommandKind;
 using orvane::audio::PadAudioCommand;
+using orvane::audio::PadAudioCommandKind;
+using orvane::audio::SinkAnswer;
 using vantrel::JuceAudioAdapter;
 using vantrel::OutputDeviceSettings;
 using vantrel::test::StandInSpec;
@@ -230,8 +233,8 @@ TEST_F (DeviceLifecycleTest, ADriverThreadThatStopsQuietlyIsALostDeviceAndTheOut
     ASSERT_TRUE (adapter->openOutput (standIn ("Stage"), true).ok);
     prepared ("row");
     prepared (vantrel::padMediaKey (1, 1));
-    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row"), 0.0, 7 }), 1);
-    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row"), 0.0, 7 }), SinkAnswer::accepted);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800 && adapter->voiceStatus (2).playing; }));
 
     // A healthy driver is never taken for stalled, however long the message thread slept.
@@ -261,7 +264,7 @@ TEST_F (DeviceLifecycleTest, ADriverThreadThatStopsQuietlyIsALostDeviceAndTheOut
     EXPECT_TRUE (track.playing && track.paused);
     EXPECT_GT (track.position, 4800);
     EXPECT_FALSE (adapter->voiceStatus (2).playing);
-    EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row"), 0.0, 8 }), 2);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row"), 0.0, 8 }), SinkAnswer::refused);
 
     // The lost device is let go half a second later; its stop is not a new loss.
     nowMs += 600;
@@ -277,7 +280,7 @@ TEST_F (DeviceLifecycleTest, ADriverThreadThatStopsQuietlyIsALostDeviceAndTheOut
     EXPECT_TRUE (adapter->isRunning());
     EXPECT_EQ (record->openedRate.load(), 48000.0);
     EXPECT_EQ (adapter->statistics().successfulDriverRestarts.load(), 0);
-    EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row"), 0.0, 9 }), 1);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row"), 0.0, 9 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).position > 4800; }));
 
     // An error from the driver thread is a loss as well, counted as a device error.
@@ -293,7 +296,7 @@ TEST_F (DeviceLifecycleTest, AnOutputThatReturnsAtAnotherRateDoesNotResumeUnderA
     const auto record = outputs.add ("Stage");
     ASSERT_TRUE (adapter->openOutput (standIn ("Stage"), true).ok);
     prepared ("row");
-    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row"), 0.0, 7 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row"), 0.0, 7 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; }));
     record->fail = true;
     ASSERT_TRUE (tickUntil ([&] { return ! adapter->hasDevice(); }));
@@ -317,7 +320,7 @@ TEST_F (DeviceLifecycleTest, AnOutputThatReturnsAtAnotherRateDoesNotResumeUnderA
     EXPECT_EQ (adapter->sampleRate(), 48000.0);
 
     // Once the track is stopped the new rate is taken.
-    EXPECT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, {}, 0.0, 0 }), SinkAnswer::accepted);
     ASSERT_TRUE (adapter->selectOutput (standIn ("Stage")).ok);
     EXPECT_EQ (adapter->sampleRate(), 44100.0);
 }

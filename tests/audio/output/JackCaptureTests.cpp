@@ -18,6 +18,7 @@ using orvane::audio::AudioCommand;
 using orvane::audio::AudioCommandKind;
 using orvane::audio::PadAudioCommand;
 using orvane::audio::PadAudioCommandKind;
+using orvane::audio::SinkAnswer;
 using vantrel::JuceAudioAdapter;
 using vantrel::OutputDeviceSettings;
 using vantrel::test::JackCaptureClient;
@@ -190,7 +191,7 @@ protected:
     {
         EXPECT_TRUE (captureMore (4800));
         const auto beforeGo = capture->framesCaptured();
-        EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, trackKey, 0.0, playToken }), 1);
+        EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, trackKey, 0.0, playToken }), SinkAnswer::accepted);
         return beforeGo;
     }
 
@@ -238,7 +239,7 @@ TEST_F (JackCaptureTest, PadOnTopOfTheTrackSumsWithIt)
         ASSERT_NO_FATAL_FAILURE (prepared (padKey, 0.0f));
         goAfterSilence (12);
         ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; })) << vantrel::test::describeDevice (*adapter);
-        ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), 1);
+        ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), SinkAnswer::accepted);
         ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (2).position > (std::int64_t) heard; })) << vantrel::test::describeDevice (*adapter);
         ASSERT_TRUE (captureMore (4800)) << vantrel::test::describeDevice (*adapter);
         EXPECT_TRUE (adapter->voiceStatus (1).playing);
@@ -280,7 +281,7 @@ TEST_F (JackCaptureTest, StopOfMainReturnsTheOutputToSilenceRightAfterItsLastFra
         ASSERT_NO_FATAL_FAILURE (prepared (trackKey, trackGainDb));
         goAfterSilence (13);
         ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; })) << vantrel::test::describeDevice (*adapter);
-        ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, trackKey, 0.0, 0 }), 1);
+        ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, trackKey, 0.0, 0 }), SinkAnswer::accepted);
         ASSERT_TRUE (tickUntil ([&] { return ! adapter->voiceStatus (1).playing; })) << vantrel::test::describeDevice (*adapter);
         played = (size_t) adapter->voiceStatus (1).position;
         ASSERT_TRUE (captureMore (9600)) << vantrel::test::describeDevice (*adapter);

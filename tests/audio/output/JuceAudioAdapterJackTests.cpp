@@ -10,7 +10,10 @@
 namespace
 {
 using orvane::audio::AudioCommand;
+using orvane::audio::AudioCommandKind;
 using orvane::audio::PadAudioCommand;
+using orvane::audio::PadAudioCommandKind;
+using orvane::audio::SinkAnswer;
 using vantrel::JuceAudioAdapter;
 using vantrel::OutputDeviceSettings;
 
@@ -79,13 +82,13 @@ TEST_F (JackAdapterTest, OpensTheStoredOutputAndPlaysGoAndPadsAtTheirGain)
     EXPECT_EQ (adapter->sampleRate(), 48000.0);
 
     prepared ("row-1", -6.0f);
-    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 7 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 48000 / 4; })) << vantrel::test::describeDevice (*adapter);
     const auto meters = adapter->mixEngine().masterOutput().meters();
     EXPECT_NEAR (meters.outputPeakLeftDb, 20.0f * std::log10 (level) - 6.0f, 0.1f);
 
     prepared (vantrel::padMediaKey (1, 1), 0.0f);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (2).playing; })) << vantrel::test::describeDevice (*adapter);
     EXPECT_GT (adapter->statistics().callbacks.load(), 0);
     EXPECT_EQ (adapter->statistics().stopNotifications.load(), 0);
@@ -136,8 +139,8 @@ TEST_F (JackAdapterTest, ServerLossPausesTracksStopsPadsAndTheOutputReopensByIts
     ASSERT_TRUE (adapter->openOutput (jackSystem, true).ok);
     prepared ("row-1", 0.0f);
     prepared (vantrel::padMediaKey (1, 1), 0.0f);
-    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
-    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 7 }), SinkAnswer::accepted);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800 && adapter->voiceStatus (2).playing; })) << vantrel::test::describeDevice (*adapter);
 
     server.stop();
@@ -149,11 +152,11 @@ TEST_F (JackAdapterTest, ServerLossPausesTracksStopsPadsAndTheOutputReopensByIts
     const auto track = adapter->voiceStatus (1);
     EXPECT_GT (track.position, 4800);
     EXPECT_FALSE (adapter->voiceStatus (2).playing);
-    EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 8 }), 2);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 8 }), SinkAnswer::refused);
 
     ASSERT_TRUE (server.start()) << server.lastError();
     ASSERT_TRUE (reopenUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); })) << vantrel::test::describeDevice (*adapter);
-    EXPECT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }), 1);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 9 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).playing; })) << vantrel::test::describeDevice (*adapter);
 }
 
@@ -161,7 +164,7 @@ TEST_F (JackAdapterTest, AServerBackAtAnotherRateWaitsUntilTheTrackIsStopped)
 {
     ASSERT_TRUE (adapter->openOutput (jackSystem, true).ok);
     prepared ("row-1", 0.0f);
-    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 7 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 7 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 4800; })) << vantrel::test::describeDevice (*adapter);
 
     server.stop();
@@ -177,11 +180,14 @@ TEST_F (JackAdapterTest, AServerBackAtAnotherRateWaitsUntilTheTrackIsStopped)
     EXPECT_EQ (adapter->sampleRate(), 48000.0);
 
     // Stopped, the output reopens by itself at the server's new rate and plays again.
-    ASSERT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, {}, 0.0, 0 }), SinkAnswer::accepted);
     ASSERT_TRUE (reopenUntil ([&] { return adapter->hasDevice() && adapter->isRunning(); })) << vantrel::test::describeDevice (*adapter);
     EXPECT_EQ (adapter->sampleRate(), 44100.0);
-    ASSERT_EQ (adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 8 }), 2);   // prepared at 48 kHz
-    ASSERT_TRUE (tickUntil ([&] { return adapter->submit (AudioCommand { 0, std::string ("row-1"), 0.0, 9 }) == 1; })) << vantrel::test::describeDevice (*adapter);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 8 }),
+               SinkAnswer::refused);   // prepared at 48 kHz
+    const AudioCommand go { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 9 };
+    ASSERT_TRUE (tickUntil ([&] { return adapter->submit (go) == SinkAnswer::accepted; }))
+        << vantrel::test::describeDevice (*adapter);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).playToken == 9 && adapter->voiceStatus (1).position > 4410; })) << vantrel::test::describeDevice (*adapter);
 }
 } // namespace

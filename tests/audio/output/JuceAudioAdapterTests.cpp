@@ -16,7 +16,11 @@
 namespace
 {
 using orvane::audio::AudioCommand;
+using orvane::audio::AudioCommandKind;
 using orvane::audio::PadAudioCommand;
+using orvane::audio::PadAudioCommandKind;
+using orvane::audio::SinkAnswer;
+using vantrel::test::codeFromNumber;
 using vantrel::JuceAudioAdapter;
 
 constexpr float sampleValue = 0.25f;
@@ -150,7 +154,7 @@ protected:
         waitForMedia (key);
     }
 
-    static AudioCommand go (int kind, const std::string& key, std::int64_t token)
+    static AudioCommand go (AudioCommandKind kind, const std::string& key, std::int64_t token)
     {
         return { kind, key, 0.0, token };
     }
@@ -170,18 +174,21 @@ protected:
 TEST_F (AdapterTest, WithoutOutputGoIsRefusedButStopsAndSeeksTakeEffect)
 {
     prepared ("row-1");
-    EXPECT_EQ (adapter->submit (go (0, "row-1", 11)), 2);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 2);
-    EXPECT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1);
-    EXPECT_EQ (adapter->submit (AudioCommand { 7, {}, 0.0, 0 }), 1);
-    EXPECT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 2);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "row-1", 11)), SinkAnswer::refused);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), SinkAnswer::refused);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, {}, 0.0, 0 }), SinkAnswer::accepted);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopOutgoing, {}, 0.0, 0 }), SinkAnswer::accepted);
+    EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::togglePause, {}, 0.0, 0 }), SinkAnswer::refused);
     EXPECT_EQ (adapter->mixEngine().queuedCommands(), 0);   // applied at once
 
-    struct Seek { double seconds; int answer; };
-    for (const Seek s : { Seek { 86400.0, 1 }, Seek { -86400.0, 1 }, Seek { 86400.5, 2 },
-                          Seek { std::nan (""), 2 }, Seek { INFINITY, 2 } })
-        EXPECT_EQ (adapter->submit (AudioCommand { 10, std::string ("row-1"), s.seconds, 0 }), s.answer) << s.seconds;
-    EXPECT_EQ (adapter->submit (AudioCommand { 42, {}, 0.0, 0 }), 2);
+    struct Seek { double seconds; SinkAnswer answer; };
+    for (const Seek s : { Seek { 86400.0, SinkAnswer::accepted }, Seek { -86400.0, SinkAnswer::accepted },
+                          Seek { 86400.5, SinkAnswer::refused }, Seek { std::nan (""), SinkAnswer::refused },
+                          Seek { INFINITY, SinkAnswer::refused } })
+        EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::seekMain, std::string ("row-1"), s.seconds, 0 }), s.answer)
+            << s.seconds;
+    EXPECT_EQ (adapter->submit (AudioCommand { codeFromNumber<AudioCommandKind> (42), {}, 0.0, 0 }), SinkAnswer::refused)
+        << "a kind outside the table";
 }
 
 TEST_F (AdapterTest, GoPlaysThePreparedMediaAtItsGain)
@@ -190,11 +197,11 @@ TEST_F (AdapterTest, GoPlaysThePreparedMediaAtItsGain)
     registerFile ("row-1", -6.0f);
 
     // Not loaded yet: refused, and the request goes to the loader.
-    EXPECT_EQ (adapter->submit (go (0, "row-1", 11)), 2);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "row-1", 11)), SinkAnswer::refused);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源を準備中です"));
     waitForMedia ("row-1");
 
-    EXPECT_EQ (adapter->submit (go (0, "row-1", 12)), 1);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "row-1", 12)), SinkAnswer::accepted);
     EXPECT_TRUE (adapter->lastError().isEmpty());
     EXPECT_EQ (adapter->voiceToken (1), 12);
     EXPECT_EQ (adapter->voiceMedia (1), adapter->loadedMedia ("row-1"));
@@ -209,10 +216,10 @@ TEST_F (AdapterTest, GoPlaysThePreparedMediaAtItsGain)
     EXPECT_NEAR (renderTail (9600), sampleValue, 1.0e-3f);
 
     // Unknown key and a moved file are refused with their texts.
-    EXPECT_EQ (adapter->submit (go (0, "nope", 13)), 2);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "nope", 13)), SinkAnswer::refused);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源の登録がありません"));
     ASSERT_TRUE (folder.getChildFile ("row-1.wav").replaceWithText ("changed contents, other size"));
-    EXPECT_EQ (adapter->submit (go (3, "row-1", 14)), 2);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goRestartMain, "row-1", 14)), SinkAnswer::refused);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源参照が変わりました。再リンクが必要です"));
     EXPECT_EQ (adapter->voiceToken (1), 12);
 }
@@ -223,9 +230,9 @@ TEST_F (AdapterTest, HandOverRetiresOutgoingOnlyAfterTheEngineAppliedTheStart)
     prepared ("a");
     prepared ("b");
     prepared ("c");
-    ASSERT_EQ (adapter->submit (go (0, "a", 1)), 1);
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "a", 1)), SinkAnswer::accepted);
     adapter->renderOfflineFrames (512);
-    ASSERT_EQ (adapter->submit (go (1, "b", 2)), 1);
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goHandOver, "b", 2)), SinkAnswer::accepted);
     adapter->renderOfflineFrames (512);
     adapter->tick();
     EXPECT_EQ (adapter->retiredCount(), 0u);
@@ -233,7 +240,7 @@ TEST_F (AdapterTest, HandOverRetiresOutgoingOnlyAfterTheEngineAppliedTheStart)
     EXPECT_EQ (adapter->voiceToken (0), 1);
 
     std::weak_ptr<vantrel::LoadedMedia> oldOutgoing = adapter->voiceMedia (0);
-    ASSERT_EQ (adapter->submit (go (1, "c", 3)), 1);
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goHandOver, "c", 3)), SinkAnswer::accepted);
     EXPECT_EQ (adapter->voiceMedia (0), adapter->loadedMedia ("b"));
     EXPECT_EQ (adapter->voiceMedia (1), adapter->loadedMedia ("c"));
     EXPECT_EQ (adapter->retiredCount(), 2u);   // the old OUTGOING and the old MAIN
@@ -253,20 +260,20 @@ TEST_F (AdapterTest, PadStartsUseFreshTokensAndStopAllReachesTheEngine)
     EXPECT_EQ (vantrel::padMediaKey (2, 3), "pad-2-3");
     const int voice = 2 + *vantrel::padIndex (2, 3);
 
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 2, 3 }), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 2, 3 }), SinkAnswer::accepted);
     const auto first = adapter->voiceToken (voice);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 1, 2, 3 }), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::restart, 2, 3 }), SinkAnswer::accepted);
     const auto second = adapter->voiceToken (voice);
     EXPECT_NE (first, second);
     EXPECT_NE (first, 0);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 2, 4 }), 2);   // not registered
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 6, 1 }), 2);   // no such bank
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 2, 4 }), SinkAnswer::refused);   // not registered
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 6, 1 }), SinkAnswer::refused);   // no such bank
 
     adapter->renderOfflineFrames (1024);
     EXPECT_TRUE (adapter->voiceStatus (voice).playing);
     EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
     EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), 0);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 2, 2, 0 }), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::stopAll, 2, 0 }), SinkAnswer::accepted);
     adapter->renderOfflineFrames (2048);
     EXPECT_FALSE (adapter->voiceStatus (voice).playing);
 
@@ -285,12 +292,12 @@ TEST_F (AdapterTest, TransientLoadFailureIsRetriedButAChangedFileIsNot)
     }
     prepared ("flaky");
     ASSERT_TRUE (adapter->loadedMedia ("flaky")->failed());
-    EXPECT_EQ (adapter->submit (go (0, "flaky", 1)), 2);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "flaky", 1)), SinkAnswer::refused);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 (vantrel::mediatext::pcmReadFailed));
 
     adapter->requestPrepare ("flaky", false);
     ASSERT_TRUE (tickUntil ([&] { return ! adapter->loadedMedia ("flaky")->failed(); }));
-    EXPECT_EQ (adapter->submit (go (0, "flaky", 2)), 1);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "flaky", 2)), SinkAnswer::accepted);
 
     prepared ("changed");
     ASSERT_TRUE (adapter->loadedMedia ("changed")->failed());
@@ -329,7 +336,7 @@ TEST_F (AdapterTest, ResultOfASupersededRequestIsDropped)
     waitForMedia ("row");
     EXPECT_EQ (adapter->loadedMedia ("row").get(), loads.madeFor ("other.wav").get());
     EXPECT_NE (adapter->loadedMedia ("row").get(), loads.madeFor ("row.wav").get());
-    EXPECT_EQ (adapter->submit (go (0, "row", 5)), 1);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "row", 5)), SinkAnswer::accepted);
 }
 
 TEST_F (AdapterTest, RealTimeRendererConsumesCommandsSoVoicesEnd)
@@ -339,13 +346,13 @@ TEST_F (AdapterTest, RealTimeRendererConsumesCommandsSoVoicesEnd)
     // More commands than the ring holds, in batches: the renderer drains each batch by itself.
     for (int i = 0; i < 300; ++i)
     {
-        ASSERT_EQ (adapter->submit (AudioCommand { 6, {}, 0.0, 0 }), 1) << i;
+        ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, {}, 0.0, 0 }), SinkAnswer::accepted) << i;
         if (i % 50 == 49)
         {
             ASSERT_TRUE (vantrel::test::waitUntil ([&] { return adapter->mixEngine().queuedCommands() == 0; })) << i;
         }
     }
-    ASSERT_EQ (adapter->submit (go (0, "short", 9)), 1);
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "short", 9)), SinkAnswer::accepted);
     // The one-second media ends by itself.
     EXPECT_TRUE (vantrel::test::waitUntil ([&] { return adapter->voiceStatus (1).reachedEnd; }));
     adapter->stopOffline();
@@ -360,30 +367,30 @@ TEST_F (AdapterTest, StartsAreRefusedAbovePlayingMemoryCountingSharedPcmOnce)
     for (const auto* key : { "row", "pad-1-1", "pad-1-2", "pad-1-3" })
         prepared (key);
 
-    ASSERT_EQ (adapter->submit (go (0, "row", 1)), 1);
-    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 1 }), 1);
-    ASSERT_EQ (adapter->submit (PadAudioCommand { 0, 1, 2 }), 1);   // exactly at the limit
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "row", 1)), SinkAnswer::accepted);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 1 }), SinkAnswer::accepted);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 2 }), SinkAnswer::accepted);   // exactly at the limit
     adapter->renderOfflineFrames (512);
 
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 2);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 3 }), SinkAnswer::refused);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("再生用メモリ上限のため開始を保留しました"));
     EXPECT_EQ (adapter->voiceMedia (4), nullptr);
     adapter->renderOfflineFrames (512);
     EXPECT_FALSE (adapter->voiceStatus (4).playing);
 
     // Media already playing is counted once: restarting the track and retriggering a pad fit.
-    EXPECT_EQ (adapter->submit (go (3, "row", 2)), 1);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 1, 1, 1 }), 1);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goRestartMain, "row", 2)), SinkAnswer::accepted);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::restart, 1, 1 }), SinkAnswer::accepted);
     EXPECT_TRUE (adapter->lastError().isEmpty());
 
     // A released pad whose PCM the engine may still read keeps counting until the engine moved on.
-    ASSERT_EQ (adapter->submit (PadAudioCommand { 2, 0, 0 }), 1);
+    ASSERT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::stopAll, 0, 0 }), SinkAnswer::accepted);
     adapter->releasePad (1, 2);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 2);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 3 }), SinkAnswer::refused);
     adapter->renderOfflineFrames (512);
     adapter->tick();
     EXPECT_EQ (adapter->retiredCount(), 0u);
-    EXPECT_EQ (adapter->submit (PadAudioCommand { 0, 1, 3 }), 1);
+    EXPECT_EQ (adapter->submit (PadAudioCommand { PadAudioCommandKind::start, 1, 3 }), SinkAnswer::accepted);
 }
 
 TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
@@ -400,7 +407,7 @@ TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
     EXPECT_NE (adapter->loadedMedia ("m3")->pcm, nullptr);
 
     // Evicted media cannot start until it is prepared again; the start itself asks for that.
-    EXPECT_EQ (adapter->submit (go (0, "m1", 1)), 2);
+    EXPECT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "m1", 1)), SinkAnswer::refused);
     EXPECT_EQ (adapter->lastError(), juce::String::fromUTF8 ("音源を準備中です"));
     ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia ("m1")->pcm != nullptr; }));
     // m1 came back as the newest use; m2 was the oldest and made room.
@@ -409,7 +416,7 @@ TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
     EXPECT_NE (adapter->loadedMedia ("m3")->pcm, nullptr);
 
     // Media on a voice is never given up, even as the oldest use: the next oldest goes instead.
-    ASSERT_EQ (adapter->submit (go (0, "m1", 2)), 1);
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "m1", 2)), SinkAnswer::accepted);
     adapter->requestPrepare ("m3", false);
     adapter->requestPrepare ("m2", true);
     ASSERT_TRUE (tickUntil ([&] { return adapter->loadedMedia ("m2")->pcm != nullptr; }));
@@ -426,13 +433,14 @@ TEST_F (AdapterTest, EqTargetFollowsOnlyVoicesThatSoundUnpaused)
     adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
     prepared ("row");
     EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), 0);
-    ASSERT_EQ (adapter->submit (go (0, "row", 21)), 1);
+    ASSERT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "row", 21)), SinkAnswer::accepted);
     adapter->renderOfflineFrames (512);
     EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 21);
     EXPECT_EQ (adapter->eqTargetPlayToken ("@playlist"), -2);
     EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
 
-    ASSERT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 1);   // pause: the track still holds its place
+    // Pause: the track still holds its place.
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::togglePause, {}, 0.0, 0 }), SinkAnswer::accepted);
     adapter->renderOfflineFrames (2048);
     ASSERT_TRUE (adapter->voiceStatus (1).playing);
     ASSERT_TRUE (adapter->voiceStatus (1).paused);
@@ -441,7 +449,7 @@ TEST_F (AdapterTest, EqTargetFollowsOnlyVoicesThatSoundUnpaused)
     EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), 0);
     EXPECT_EQ (adapter->eqTargetPlayToken (""), 0);
 
-    ASSERT_EQ (adapter->submit (AudioCommand { 9, {}, 0.0, 0 }), 1);
+    ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::togglePause, {}, 0.0, 0 }), SinkAnswer::accepted);
     adapter->renderOfflineFrames (2048);
     EXPECT_EQ (adapter->eqTargetPlayToken ("@master"), -1);
     EXPECT_EQ (adapter->eqTargetPlayToken ("row"), 21);
