@@ -12,6 +12,7 @@
 #include "audio/rack/RackConfigFile.h"
 #include "audio/rack/VstPaths.h"
 #include "audio/rack/VstWorkerClient.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
 #include <chrono>
@@ -166,6 +167,14 @@ struct RackSetup
     }
 };
 
+/** One device block through the rack, on this thread in the audio role as the device callback
+    takes it. */
+void processAsDevice (vantrel::MasterVstRack& rack, float* const* channels)
+{
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
+    rack.processBlock (channels, 2, 512);
+}
+
 bool waitForExchange (vantrel::MasterVstRack& rack)
 {
     for (int spins = 0; rack.blocksTaken() < rack.blocksSent(); ++spins)
@@ -208,7 +217,7 @@ bool benchRack (const juce::String& uid, int blocks, double pacedSeconds)
         }
 
         const auto start = Clock::now();
-        rack.processBlock (channels, 2, 512);
+        processAsDevice (rack, channels);
 
         for (int s = 0; s < 512 && heardAt < 0; ++s)
             if (impulseAt >= 0 && std::fabs (left[(size_t) s]) > 0.5f)
@@ -228,7 +237,7 @@ bool benchRack (const juce::String& uid, int blocks, double pacedSeconds)
     for (int i = 0; heardAt < 0 && i < 200; ++i, frame += 512)
     {
         std::fill (left.begin(), left.end(), 0.0f);
-        rack.processBlock (channels, 2, 512);
+        processAsDevice (rack, channels);
 
         for (int s = 0; s < 512 && heardAt < 0; ++s)
             if (std::fabs (left[(size_t) s]) > 0.5f)
@@ -260,7 +269,7 @@ bool benchRack (const juce::String& uid, int blocks, double pacedSeconds)
         for (size_t s = 0; s < 512; ++s)
             left[s] = right[s] = 0.1f * std::sin (0.02f * (float) (frame + (std::int64_t) s));
 
-        rack.processBlock (channels, 2, 512);
+        processAsDevice (rack, channels);
         frame += 512;
         next += period;
         std::this_thread::sleep_until (next);

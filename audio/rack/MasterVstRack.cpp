@@ -1,36 +1,32 @@
 #include "audio/rack/MasterVstRack.h"
 
+#include "audio/rack/RackConfigFile.h"
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/Vst3BundleSearch.h"
 #include "audio/rack/VstPaths.h"
+#include "audio/rack/VstWorkerClient.h"
+#include "platform/ThreadContract.h"
 #include "platform/ThreadPriority.h"
 #include "platform/WorkerIo.h"
 
 #include <chrono>
-#include <optional>
+#include <future>
+#include <memory>
 
 namespace vantrel
 {
 namespace
 {
+using Kind = VstRackRequest::Kind;
+
 constexpr std::int64_t nanosPerMs = 1000000;
 constexpr std::int64_t liveStatusPeriod = 500 * nanosPerMs;
 constexpr std::int64_t autosavePeriod = 2000 * nanosPerMs;
+constexpr int blocksPerPass = 8;
 
 std::int64_t steadyNanos()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds> (std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool isSlotIndex (int slot)
-{
-    return slot == 0 || slot == 1;
-}
-
-bool countsAsPending (std::int32_t kind)
-{
-    return kind == VstRackRequest::choosePlugin || kind == VstRackRequest::setSlotEnabled
-        || kind == VstRackRequest::openEditor || kind == VstRackRequest::reloadAfterPrepare;
 }
 } // namespace
 
@@ -59,31 +55,33 @@ juce::StringArray MasterVstRack::defaultVst3Folders()
     return vantrel::defaultVst3Folders();
 }
 
-void MasterVstRack::start (const juce::File& configFileToUse, const juce::File& workerExecutableToUse)
+// ---- message thread ---------------------------------------------------------------------------
+
+void MasterVstRack::start (const juce::File& configFile, const juce::File& workerExecutable)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
     if (controlThread.joinable())
         return;
 
     // A worker that dies while we write to it must cost a failed write, not this program.
     platform::ignoreBrokenPipes();
 
-    configFile = configFileToUse;
-    workerExecutable = workerExecutableToUse != juce::File()
-                           ? workerExecutableToUse
-                           : juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile ("OrvaneVstHost");
-    loadConfig();
-    publishStatus();
+    workers.setWorkerProgram (workerExecutable != juce::File()
+                                  ? workerExecutable
+                                  : juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile ("OrvaneVstHost"));
+    settings.load (configFile);
+    workers.publishStatus();
 
     bool corrupt = false;
     {
-        const std::lock_guard<std::mutex> lock (mutex);
-        corrupt = configCorrupt;
+        const std::lock_guard<std::mutex> lock (state.mutex);
+        corrupt = state.configCorrupt;
     }
 
-    reloadPending = configuredSlots.load() > 0 && ! corrupt;
-    rescanRequested = ! corrupt;
-    stopRequested = false;
-    scanCancel = false;
+    state.reloadPending = state.configuredSlots.load() > 0 && ! corrupt;
+    state.rescanRequested = ! corrupt;
+    state.stopRequested = false;
     lastLiveStatusPoll = now();
     lastAutosaveCheck = now();
     controlRunning = true;
@@ -92,8 +90,9 @@ void MasterVstRack::start (const juce::File& configFileToUse, const juce::File& 
 
 void MasterVstRack::stop()
 {
-    stopRequested = true;
-    scanCancel = true;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    state.stopRequested = true;
+    scan.cancel();
 
     if (controlThread.joinable())
     {
@@ -101,72 +100,68 @@ void MasterVstRack::stop()
         controlThread.join();
     }
 
-    readySlots = 0;
+    state.readySlots = 0;
 }
 
-bool MasterVstRack::post (VstRackRequest request)
+bool MasterVstRack::choosePlugin (int slot, const juce::String& classId)
 {
-    const std::lock_guard<std::mutex> lock (mutex);
+    VANTREL_ASSERT_MESSAGE_THREAD;
 
-    if (stopRequested.load() || requests.size() >= (size_t) maxRequests)
+    if (state.configCorruptShown || state.loading || state.reloadPending || requests.pendingOperations() > 0
+        || state.playbackState.load() == RackPlaybackState::capturing)
         return false;
 
-    if (countsAsPending (request.kind))
-        ++pendingOperations;
-
-    requests.push_back (std::move (request));
-    return true;
-}
-
-bool MasterVstRack::choosePlugin (int slot, const juce::String& uid)
-{
-    if (configCorruptShown || loading || reloadPending || pendingOperations.load() > 0 || playbackState.load() == 2)
+    if (! RackState::isSlotIndex (slot) || (classId.isNotEmpty() && ! isVstUid (classId)))
         return false;
 
-    if (! isSlotIndex (slot) || (uid.isNotEmpty() && ! isVstUid (uid)))
-        return false;
-
-    return post ({ VstRackRequest::choosePlugin, slot, uid.toUpperCase(), false, nullptr });
+    return requests.post ({ Kind::choosePlugin, slot, classId.toUpperCase(), false, nullptr });
 }
 
 bool MasterVstRack::setSlotEnabled (int slot, bool enabled)
 {
-    if (configCorruptShown || ! isSlotIndex (slot))
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    if (state.configCorruptShown || ! RackState::isSlotIndex (slot))
         return false;
 
     {
-        const std::lock_guard<std::mutex> lock (mutex);
+        const std::lock_guard<std::mutex> lock (state.mutex);
 
-        if (slots[(size_t) slot].uid.isEmpty())
+        if (state.slots[(std::size_t) slot].uid.isEmpty())
             return false;
     }
 
-    return post ({ VstRackRequest::setSlotEnabled, slot, {}, enabled, nullptr });
+    return requests.post ({ Kind::setSlotEnabled, slot, {}, enabled, nullptr });
 }
 
 bool MasterVstRack::openEditor (int slot)
 {
-    if (! isSlotIndex (slot))
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    if (! RackState::isSlotIndex (slot))
         return false;
 
     {
-        const std::lock_guard<std::mutex> lock (mutex);
+        const std::lock_guard<std::mutex> lock (state.mutex);
 
-        if (! slotStatus[(size_t) slot].loaded)
+        if (! state.slotStatus[(std::size_t) slot].loaded)
             return false;
     }
 
-    return post ({ VstRackRequest::openEditor, slot, {}, false, nullptr });
+    return requests.post ({ Kind::openEditor, slot, {}, false, nullptr });
 }
 
 void MasterVstRack::closeEditors()
 {
-    post ({ VstRackRequest::closeEditors, 0, {}, false, nullptr });
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    requests.post ({ Kind::closeEditors, 0, {}, false, nullptr });
 }
 
 bool MasterVstRack::addSearchFolder (const juce::File& folder)
 {
-    if (configCorruptShown || playbackState.load() == 1)
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    if (state.configCorruptShown || state.isPlaying())
         return false;
 
     const auto path = normalizeVstPath (folder);
@@ -175,38 +170,44 @@ bool MasterVstRack::addSearchFolder (const juce::File& folder)
         return false;
 
     {
-        const std::lock_guard<std::mutex> lock (mutex);
+        const std::lock_guard<std::mutex> lock (state.mutex);
 
-        if (searchFolders.size() >= maxRackSearchFolders && ! searchFolders.contains (path))
+        if (state.searchFolders.size() >= maxRackSearchFolders && ! state.searchFolders.contains (path))
             return false;
     }
 
-    return post ({ VstRackRequest::addSearchFolder, 0, path, false, nullptr });
+    return requests.post ({ Kind::addSearchFolder, 0, path, false, nullptr });
 }
 
 bool MasterVstRack::removeSearchFolder (const juce::String& folder)
 {
-    if (configCorruptShown || playbackState.load() == 1)
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    if (state.configCorruptShown || state.isPlaying())
         return false;
 
-    return post ({ VstRackRequest::removeSearchFolder, 0, folder, false, nullptr });
+    return requests.post ({ Kind::removeSearchFolder, 0, folder, false, nullptr });
 }
 
 void MasterVstRack::requestRescan()
 {
-    if (! configCorruptShown && playbackState.load() != 1)
-        rescanRequested = true;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    if (! state.configCorruptShown && ! state.isPlaying())
+        state.rescanRequested = true;
 }
 
 StoreResult MasterVstRack::saveAndWait()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
     if (! controlThread.joinable())
         return StoreResult::success();
 
     auto promise = std::make_shared<std::promise<StoreResult>>();
     auto future = promise->get_future();
 
-    if (! post ({ VstRackRequest::saveAndWait, 0, {}, false, promise }))
+    if (! requests.post ({ Kind::saveAndWait, 0, {}, false, promise }))
         return StoreResult::failure (rackText::text (rackText::saveQueueFull));
 
     if (future.wait_for (std::chrono::milliseconds (options.saveWaitMs)) != std::future_status::ready)
@@ -217,81 +218,116 @@ StoreResult MasterVstRack::saveAndWait()
 
 VstRackStatus MasterVstRack::status() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     VstRackStatus snapshot;
 
     {
-        const std::lock_guard<std::mutex> lock (mutex);
-        snapshot.slots = slotStatus;
-        snapshot.plugins = plugins;
-        snapshot.searchFolders = searchFolders;
-        snapshot.message = saveError.isNotEmpty() ? saveError : message;
-        snapshot.configCorrupt = configCorrupt;
+        const std::lock_guard<std::mutex> lock (state.mutex);
+        snapshot.slots = state.slotStatus;
+        snapshot.plugins = state.plugins;
+        snapshot.searchFolders = state.searchFolders;
+        snapshot.message = state.saveError.isNotEmpty() ? state.saveError : state.message;
+        snapshot.configCorrupt = state.configCorrupt;
     }
 
-    snapshot.faultText = rackText::faultText (faultCode.load());
-    snapshot.scanning = scanRunning;
+    snapshot.faultText = rackText::faultText (bridge.fault());
+    snapshot.scanning = scan.isRunning();
     snapshot.busy = isBusy();
-    snapshot.audioFault = audioFault;
-    snapshot.scanDone = scanDone;
-    snapshot.scanTotal = scanTotal;
-    snapshot.bridgeLatency = configuredSlots.load() > 0 ? bridgeLatency.load() : 0;
-    snapshot.latencySum = latencySum;
-    snapshot.underruns = underruns;
-    snapshot.stateCaptures = stateCaptures;
+    snapshot.audioFault = bridge.audioFault();
+    snapshot.scanDone = scan.bundlesDone();
+    snapshot.scanTotal = scan.bundlesTotal();
+    snapshot.bridgeLatency = state.configuredSlots.load() > 0 ? bridge.latencySamples() : 0;
+    snapshot.latencySum = state.latencySum;
+    snapshot.underruns = bridge.underruns();
+    snapshot.stateCaptures = state.stateCaptures;
     return snapshot;
-}
-
-std::size_t MasterVstRack::queuedRequests() const
-{
-    const std::lock_guard<std::mutex> lock (mutex);
-    return requests.size();
 }
 
 bool MasterVstRack::isBusy() const
 {
-    return loading || reloadPending || pendingOperations.load() > 0;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return state.loading || state.reloadPending || requests.pendingOperations() > 0;
 }
 
 bool MasterVstRack::hasReadySlots() const
 {
-    return readySlots.load() >= 1 && ! audioFault;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return state.readySlots.load() >= 1 && ! bridge.audioFault();
 }
 
 bool MasterVstRack::needsAttention() const
 {
-    return audioFault || failedSlots.load() > 0 || configCorruptShown || saveFailed;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return bridge.audioFault() || state.failedSlots.load() > 0 || state.configCorruptShown || state.saveFailed;
 }
 
-std::int32_t MasterVstRack::setPlaybackActive (bool active)
+RackPlaybackState MasterVstRack::setPlaybackActive (bool active)
 {
-    auto expected = active ? 0 : 1;
-    playbackState.compare_exchange_strong (expected, active ? 1 : 0);
+    auto expected = active ? RackPlaybackState::idle : RackPlaybackState::active;
+    state.playbackState.compare_exchange_strong (expected, active ? RackPlaybackState::active : RackPlaybackState::idle);
     return expected;
 }
 
 bool MasterVstRack::tryMarkPlaybackActive()
 {
     // From idle, and from an automatic capture (which then gives way to the show).
-    for (auto state = playbackState.load(); state != 1;)
-        if (playbackState.compare_exchange_weak (state, 1))
+    for (auto found = state.playbackState.load(); found != RackPlaybackState::active;)
+        if (state.playbackState.compare_exchange_weak (found, RackPlaybackState::active))
             break;
 
     return true;
 }
 
+// ---- audio side -------------------------------------------------------------------------------
+
+void MasterVstRack::prepare (double sampleRate, int maxBlockFrames)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    bridge.prepare (sampleRate, maxBlockFrames);
+
+    if (! controlRunning)
+        return;
+
+    // The workers must follow the new rate: until they are reloaded the bridge holds the
+    // delayed dry signal.
+    if (state.configuredSlots.load() > 0)
+        state.reloadPending = true;
+
+    if (! requests.post ({ Kind::reloadAfterPrepare, 0, {}, false, nullptr }))
+    {
+        requests.beginOperation();
+        reloadOwed = true;
+    }
+}
+
+void MasterVstRack::processBlock (float* const* channels, int numChannels, int numSamples) noexcept
+{
+    VANTREL_ASSERT_AUDIO_THREAD;
+
+    RackBridge::BlockConditions conditions;
+    conditions.slotsConfigured = state.configuredSlots.load (std::memory_order_acquire) > 0;
+    conditions.holding = state.loading.load() || state.reloadPending.load() || state.capturing.load();
+    conditions.playing = state.isPlaying();
+    conditions.pluginLatency = state.latencySum.load();
+    bridge.process (channels, numChannels, numSamples, conditions);
+}
+
+// ---- control thread ---------------------------------------------------------------------------
+
 void MasterVstRack::controlLoop()
 {
+    const ThreadRoleScope controlRole (ThreadRole::control);
     realtimeGranted = platform::tryRealtimePriority();
 
-    while (! stopRequested)
+    while (! state.stopRequested)
     {
         const auto passStart = std::chrono::steady_clock::now();
         bool worked = false;
 
-        if (rescanRequested.exchange (false))
+        if (state.rescanRequested.exchange (false))
         {
-            if (scanRunning)
-                rescanRequested = true;
+            if (scan.isRunning())
+                state.rescanRequested = true;   // again in the next pass
             else
                 startScan();
         }
@@ -299,28 +335,13 @@ void MasterVstRack::controlLoop()
         if (reloadOwed.exchange (false))
         {
             reloadAfterPrepare();
-            --pendingOperations;
+            requests.endOperation();
             worked = true;
         }
-        else
+        else if (auto request = requests.take())
         {
-            std::optional<VstRackRequest> request;
-
-            {
-                const std::lock_guard<std::mutex> lock (mutex);
-
-                if (! requests.empty())
-                {
-                    request = std::move (requests.front());
-                    requests.pop_front();
-                }
-            }
-
-            if (request.has_value())
-            {
-                handleRequest (*request);
-                worked = true;
-            }
+            runRequest (*request);
+            worked = true;
         }
 
         takeScanResults();
@@ -330,7 +351,7 @@ void MasterVstRack::controlLoop()
 
         if (now() - lastLiveStatusPoll > liveStatusPeriod)
         {
-            pollLiveStatus();
+            workers.pollLiveStatus();
             lastLiveStatusPoll = now();
         }
 
@@ -341,30 +362,11 @@ void MasterVstRack::controlLoop()
             std::this_thread::sleep_until (passStart + std::chrono::milliseconds (1));
     }
 
-    scanCancel = true;
-
-    if (scanThread.joinable())
-        scanThread.join();
-
-    for (auto& worker : workers)
-        worker = VstRackWorkerSlot();
-
-    {
-        const std::lock_guard<std::mutex> lock (mutex);
-
-        for (auto& request : requests)
-        {
-            if (request.promise != nullptr)
-                request.promise->set_value (StoreResult::failure (rackText::text (rackText::stopped)));
-
-            if (countsAsPending (request.kind))
-                --pendingOperations;
-        }
-
-        requests.clear();
-    }
-
-    publishStatus();
+    scan.cancel();
+    scan.join();
+    workers.endAll();
+    requests.abandonAll (rackText::text (rackText::stopped));
+    workers.publishStatus();
 
     if (realtimeGranted)
         platform::restoreNormalPriority();
@@ -372,24 +374,161 @@ void MasterVstRack::controlLoop()
     controlRunning = false;
 }
 
+void MasterVstRack::runRequest (VstRackRequest& request)
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    // However the request ends, it no longer counts as pending.
+    struct Finished
+    {
+        RackRequestQueue& queue;
+        const VstRackRequest& request;
+        ~Finished() { queue.finished (request); }
+    } finished { requests, request };
+
+    switch (request.kind)
+    {
+        case Kind::choosePlugin:
+        {
+            VstRackSlot configuration;
+
+            if (request.text.isNotEmpty())
+            {
+                configuration.uid = request.text;
+                configuration.enabled = true;
+            }
+
+            workers.loadSlot (request.slot, configuration, RackSlotWorkers::LoadOrigin::user);
+            break;
+        }
+
+        case Kind::setSlotEnabled:
+            workers.setEnabled (request.slot, request.value);
+            break;
+
+        case Kind::openEditor:
+            workers.openEditor (request.slot);
+            break;
+
+        case Kind::closeEditors:
+            workers.closeEditors();
+            break;
+
+        case Kind::addSearchFolder:
+        {
+            {
+                const std::lock_guard<std::mutex> lock (state.mutex);
+
+                if (state.searchFolders.size() < maxRackSearchFolders)
+                    state.searchFolders.addIfNotAlreadyThere (request.text);
+
+                state.configDirty = true;
+            }
+
+            state.rescanRequested = true;
+            break;
+        }
+
+        case Kind::removeSearchFolder:
+        {
+            {
+                const std::lock_guard<std::mutex> lock (state.mutex);
+                state.searchFolders.removeString (request.text);
+                state.configDirty = true;
+            }
+
+            state.rescanRequested = true;
+            break;
+        }
+
+        case Kind::saveAndWait:
+        {
+            const auto result = settings.save (RackSettings::CaptureMode::always);
+
+            if (request.promise != nullptr)
+                request.promise->set_value (result);
+
+            break;
+        }
+
+        case Kind::reloadAfterPrepare:
+            reloadAfterPrepare();
+            break;
+    }
+}
+
+void MasterVstRack::reloadAfterPrepare()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+    std::array<VstRackSlot, numSlots> configurations;
+
+    {
+        const std::lock_guard<std::mutex> lock (state.mutex);
+
+        // Before the first scan nothing is loaded yet; the initial load uses the new rate.
+        if (state.initialLoadPending)
+            return;
+    }
+
+    // The workers must run at the new rate whatever the save does: a failed capture or write
+    // is reported, and the slots reload with the state last stored.
+    const auto saved = settings.save (RackSettings::CaptureMode::always);
+
+    {
+        const std::lock_guard<std::mutex> lock (state.mutex);
+
+        if (! saved.ok)
+            state.message = saved.message;
+
+        configurations = state.slots;
+    }
+
+    for (int slot = 0; slot < numSlots; ++slot)
+        if (configurations[(std::size_t) slot].uid.isNotEmpty())
+            workers.loadSlot (slot, configurations[(std::size_t) slot], RackSlotWorkers::LoadOrigin::automatic);
+
+    bridge.startNewEpoch();
+    state.reloadPending = false;
+    workers.publishStatus();
+}
+
+void MasterVstRack::startScan()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    // The standard folders first, then each search folder not among them.
+    auto folders = options.standardFolders.value_or (vantrel::defaultVst3Folders());
+
+    {
+        const std::lock_guard<std::mutex> lock (state.mutex);
+
+        for (const auto& folder : state.searchFolders)
+            folders.addIfNotAlreadyThere (folder);
+
+        state.message = rackText::text (rackText::scanning);
+    }
+
+    scan.start (folders, workers.workerProgram());
+}
+
 void MasterVstRack::takeScanResults()
 {
+    VANTREL_ASSERT_CONTROL_THREAD;
+    auto results = scan.takeResults();
+
+    if (! results.has_value())
+        return;
+
     bool initialLoad = false;
     std::array<VstRackSlot, numSlots> configurations;
 
     {
-        const std::lock_guard<std::mutex> lock (mutex);
-
-        if (! scanResultsReady)
-            return;
-
-        plugins = std::move (scanResults);
-        scanResults.clear();
-        message = scanSummary;
-        scanResultsReady = false;
-        initialLoad = initialLoadPending;
-        initialLoadPending = false;
-        configurations = slots;
+        const std::lock_guard<std::mutex> lock (state.mutex);
+        state.plugins = std::move (results->plugins);
+        state.message = results->summary;
+        initialLoad = state.initialLoadPending;
+        state.initialLoadPending = false;
+        configurations = state.slots;
     }
 
     if (! initialLoad)
@@ -400,52 +539,78 @@ void MasterVstRack::takeScanResults()
 
     // The first catalogue is there: load every configured slot, enabled or not.
     for (int slot = 0; slot < numSlots; ++slot)
-        if (configurations[(size_t) slot].uid.isNotEmpty())
-            loadSlot (slot, configurations[(size_t) slot], LoadOrigin::automatic);
+        if (configurations[(std::size_t) slot].uid.isNotEmpty())
+            workers.loadSlot (slot, configurations[(std::size_t) slot], RackSlotWorkers::LoadOrigin::automatic);
 
-    publishStatus();
-    reloadPending = false;
-    ++epoch;
+    workers.publishStatus();
+    state.reloadPending = false;
+    bridge.startNewEpoch();
     ++catalogueCount;
 }
 
 void MasterVstRack::automaticSave()
 {
-    if (playbackState.load() == 1 || now() - lastAutosaveCheck <= autosavePeriod)
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    if (state.isPlaying() || now() - lastAutosaveCheck <= autosavePeriod)
         return;
 
     bool dirty = false;
 
     {
-        const std::lock_guard<std::mutex> lock (mutex);
-        dirty = configDirty;
+        const std::lock_guard<std::mutex> lock (state.mutex);
+        dirty = state.configDirty;
     }
 
-    for (const auto& worker : workers)
-        dirty = dirty || worker.stateDirty;
+    dirty = dirty || workers.anyStateDirty();
+    auto idle = RackPlaybackState::idle;
 
-    auto idle = 0;
-
-    if (dirty && playbackState.compare_exchange_strong (idle, 2))
+    if (dirty && state.playbackState.compare_exchange_strong (idle, RackPlaybackState::capturing))
     {
         // The audio keeps the delayed dry signal while the states are captured.
-        capturing = true;
-        ++stateCaptures;
-        bool yielded = false;
-        const auto result = saveConfig (CaptureMode::yieldToPlayback, &yielded);
+        state.capturing = true;
+        ++state.stateCaptures;
+        bool gaveWay = false;
+        const auto result = settings.save (RackSettings::CaptureMode::yieldToPlayback, &gaveWay);
 
-        if (! result.ok && ! yielded)
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            message = result.message;
-        }
+        if (! result.ok && ! gaveWay)
+            state.setMessage (result.message);
 
-        ++epoch;
-        capturing = false;
-        auto busy = 2;
-        playbackState.compare_exchange_strong (busy, 0);
+        bridge.startNewEpoch();
+        state.capturing = false;
+        auto capturing = RackPlaybackState::capturing;
+        state.playbackState.compare_exchange_strong (capturing, RackPlaybackState::idle);
     }
 
     lastAutosaveCheck = now();
+}
+
+int MasterVstRack::moveBlocks()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+    int moved = 0;
+
+    for (; moved < blocksPerPass; ++moved)
+    {
+        auto* block = bridge.takeSentBlock();
+
+        if (block == nullptr)
+            break;
+
+        if (bridge.isExchangeable (*block) && ! state.reloadPending)
+        {
+            workers.exchangeBlock (*block);
+
+            if (! bridge.returnBlock (*block) && state.isPlaying())
+            {
+                bridge.latchFault (RackFault::outputQueueOverflow);
+                workers.publishStatus();
+            }
+        }
+
+        bridge.finishTakenBlock();
+    }
+
+    return moved;
 }
 } // namespace vantrel

@@ -1,56 +1,81 @@
-// The audio bridge: the audio thread cuts the master bus into 512-frame blocks for the control
-// thread, which sends them through the slots' workers and hands them back; the audio thread plays
-// each processed block exactly the bridge latency after it left, and the equally delayed dry
-// signal whenever none is due.
-#include "audio/rack/MasterVstRack.h"
+#include "audio/rack/RackBridge.h"
 
-#include "audio/rack/RackTexts.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace vantrel
 {
 namespace
 {
-constexpr int blockFrames = RackBlock::frames;
+constexpr int blockFrames = RackBridge::blockFrames;
+
+// The bridge holds at least four blocks, and at any rate at least as long as four blocks last at
+// 48 kHz (about 42.7 ms).
+constexpr int minimumBridgeBlocks = 4;
+constexpr double minimumBridgeSeconds = minimumBridgeBlocks * blockFrames / 48000.0;
+
+// On top of the device's own block, the control thread has at least three blocks and 32 ms to
+// take a block, send it through the workers and hand it back.
+constexpr int minimumExchangeBlocks = 3;
+constexpr double exchangeAllowanceSeconds = 0.032;
+
+// So that every block in flight fits in a ring (255 blocks); 126,976 samples.
 constexpr int maxBridgeBlocks = 248;
-constexpr int blocksPerPass = 8;
 
-float peakOf (const float* samples, std::size_t count)
+// The dry fallback waits the bridge latency plus the plug-ins' latencies, each at most 2 s, so
+// the history covers both slots' 4 s beyond the bridge latency, plus the frame being written and
+// one spare.
+constexpr double longestPluginDelaySeconds = 4.0;
+constexpr std::size_t historySpareFrames = 2;
+
+constexpr double crossfadeTimeConstantSeconds = 0.01;
+
+// Three blocks in a row without their processed block latch a fault during playback.
+constexpr std::int32_t maxMissedBlocks = 3;
+
+// Device blocks above this are no device's: they would only overflow the block arithmetic.
+constexpr int largestDeviceBlock = 1 << 20;
+
+/** A rate the device cannot mean would make every size here meaningless: taken as 48 kHz. */
+double usableRate (double rate) noexcept
 {
-    float peak = 0.0f;
-
-    for (std::size_t i = 0; i < count; ++i)
-        peak = std::max (peak, std::fabs (samples[i]));
-
-    return peak;
+    return std::isfinite (rate) && rate >= 1.0 && rate <= 1.0e6 ? rate : 48000.0;
 }
 
-float toDb (float peak)
+int blocksFor (double rate, double seconds) noexcept
 {
-    return 20.0f * std::log10 (std::max (peak, 1.0e-6f));
+    return (int) std::ceil (rate * seconds / blockFrames);
 }
 } // namespace
 
-void MasterVstRack::prepare (double rate, int maxBlockFrames)
+std::int32_t RackBridge::latencyFor (double sampleRate, int maxBlockFrames) noexcept
 {
-    // A rate the device cannot mean would make the sizes below meaningless.
-    if (! std::isfinite (rate) || rate < 1.0 || rate > 1.0e6)
-        rate = 48000.0;
+    const auto rate = usableRate (sampleRate);
+    const auto deviceBlocks = (std::clamp (maxBlockFrames, 0, largestDeviceBlock) + blockFrames - 1) / blockFrames;
+    const auto floorBlocks = std::max (minimumBridgeBlocks, blocksFor (rate, minimumBridgeSeconds));
+    const auto neededBlocks = std::max (minimumExchangeBlocks, blocksFor (rate, exchangeAllowanceSeconds)) + deviceBlocks;
+    const auto blocks = neededBlocks > maxBridgeBlocks ? maxBridgeBlocks : std::max (floorBlocks, neededBlocks);
+    return blocks * blockFrames;
+}
 
-    maxBlockFrames = std::clamp (maxBlockFrames, 0, 1 << 20);
-    sampleRate = rate;
+float RackBridge::crossfadeStep (double sampleRate) noexcept
+{
+    return (float) (1.0 / (sampleRate * crossfadeTimeConstantSeconds));
+}
 
-    const auto a = (int) std::ceil (rate * 0.032 * 0.001953125);
-    const auto b = (int) std::ceil (rate * 0.042666666666666665 * 0.001953125);
-    const auto lower = std::max (4, b);
-    const auto need = std::max (3, a) + (maxBlockFrames + 511) / 512;
-    const auto blocks = need > maxBridgeBlocks ? maxBridgeBlocks : std::max (lower, need);
-    bridgeLatency = blocks * blockFrames;
+void RackBridge::prepare (double sampleRate, int maxBlockFrames)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
 
-    dryHistory.assign ((size_t) std::ceil (4.0 * rate) + (size_t) bridgeLatency.load() + 2, { 0.0f, 0.0f });
+    const auto deviceRate = usableRate (sampleRate);
+    rate = deviceRate;
+    bridgeLatency = latencyFor (deviceRate, maxBlockFrames);
+
+    const auto historyLength = (std::size_t) std::ceil (longestPluginDelaySeconds * deviceRate)
+                             + (std::size_t) bridgeLatency.load() + historySpareFrames;
+    dryHistory.assign (historyLength, { 0.0f, 0.0f });
     frameCounter = 0;
     historyWritePosition = 0;
     historyFrames = 0;
@@ -60,42 +85,29 @@ void MasterVstRack::prepare (double rate, int maxBlockFrames)
     wetMix = 1.0f;
     inboundRing.clear();
 
-    ++epoch;
-    audioFault = false;
-    faultCode = 0;
-
-    if (! controlRunning)
-        return;
-
-    // The workers must follow the new rate: until they are reloaded the bridge holds the
-    // delayed dry signal.
-    if (configuredSlots.load() > 0)
-        reloadPending = true;
-
-    if (! post ({ VstRackRequest::reloadAfterPrepare, 0, {}, false, nullptr }))
-    {
-        ++pendingOperations;
-        reloadOwed = true;
-    }
+    startNewEpoch();
+    clearFault();
 }
 
-void MasterVstRack::processBlock (float* const* channels, int numChannels, int numSamples) noexcept
+void RackBridge::process (float* const* channels, int numChannels, int numSamples, const BlockConditions& conditions) noexcept
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
+
     if (channels == nullptr || numChannels < 1 || numSamples < 1 || dryHistory.empty())
         return;
 
     // No configured slot: the bus passes untouched, and a later delay starts from silence.
-    if (configuredSlots.load (std::memory_order_acquire) == 0)
+    if (! conditions.slotsConfigured)
     {
         inboundRing.clear();
         historyFrames = 0;
         return;
     }
 
-    // A load, a capture or a pending reload: the delayed dry signal goes on, blocks in flight are
-    // dropped and none are sent.
-    const bool holding = loading.load() || reloadPending.load() || capturing.load();
-    const auto currentEpoch = epoch.load (std::memory_order_acquire);
+    // While the rack holds (a load, a capture, a pending reload) the delayed dry signal goes on,
+    // blocks in flight are dropped and none are sent.
+    const bool holding = conditions.holding;
+    const auto currentEpoch = epochNumber.load (std::memory_order_acquire);
 
     if (currentEpoch != lastEpochSeen)
     {
@@ -109,120 +121,86 @@ void MasterVstRack::processBlock (float* const* channels, int numChannels, int n
     if (holding)
         inboundRing.clear();
 
-    const auto c = (std::uint64_t) bridgeLatency.load (std::memory_order_relaxed);
-    const auto size = (std::uint64_t) dryHistory.size();
-    const auto f = std::min<std::uint64_t> (c + (std::uint64_t) std::max (0, latencySum.load()), size - 1);
-    const auto coefficient = (float) (1.0 / (sampleRate.load (std::memory_order_relaxed) * 0.01));
-    const bool playing = playbackState.load() == 1;
-    bool faulted = audioFault.load();
+    // Processed blocks play exactly the bridge latency after their dry block left; the dry
+    // fallback waits the plug-ins' latency on top, which the processed signal carries inside it.
+    const auto bridgeDelay = (std::uint64_t) bridgeLatency.load (std::memory_order_relaxed);
+    const auto bridgeBlocks = bridgeDelay / blockFrames;
+    const auto historyLength = (std::uint64_t) dryHistory.size();
+    const auto longestDryDelay = historyLength - 1;
+    const auto dryDelay = std::min<std::uint64_t> (bridgeDelay + (std::uint64_t) std::max (0, conditions.pluginLatency), longestDryDelay);
+    const auto fadeStep = crossfadeStep (rate.load (std::memory_order_relaxed));
+    const bool playing = conditions.playing;
+    bool faultedNow = faulted.load();
 
     auto* left = channels[0];
     auto* right = numChannels > 1 ? channels[1] : nullptr;
 
     for (int j = 0; j < numSamples; ++j)
     {
-        const auto n = frameCounter;
-        const auto k = (int) (n % blockFrames);
+        const auto frame = frameCounter;
+        const auto frameInBlock = (std::size_t) (frame % blockFrames);
+        const auto leftIndex = 2 * frameInBlock;
+        const auto rightIndex = leftIndex + 1;
 
         const auto inL = left != nullptr ? left[j] : 0.0f;
         const auto inR = right != nullptr ? right[j] : inL;
-        inputBlock.samples[(size_t) (2 * k)] = inL;
-        inputBlock.samples[(size_t) (2 * k + 1)] = inR;
+        inputBlock.samples[leftIndex] = inL;
+        inputBlock.samples[rightIndex] = inR;
         dryHistory[historyWritePosition] = { inL, inR };
 
-        float dL = 0.0f;
-        float dR = 0.0f;
+        // Silence until the history reaches back as far as the dry delay.
+        float dryL = 0.0f;
+        float dryR = 0.0f;
 
-        if (historyFrames >= f)
+        if (historyFrames >= dryDelay)
         {
-            const auto& delayed = dryHistory[(historyWritePosition + size - f) % size];
-            dL = delayed[0];
-            dR = delayed[1];
+            const auto& delayed = dryHistory[(historyWritePosition + historyLength - dryDelay) % historyLength];
+            dryL = delayed[0];
+            dryR = delayed[1];
         }
 
-        historyWritePosition = (historyWritePosition + 1) % size;
+        historyWritePosition = (historyWritePosition + 1) % historyLength;
 
-        if (historyFrames < size)
+        if (historyFrames < historyLength)
             ++historyFrames;
 
-        if (k == blockFrames - 1 && ! holding)
+        const bool lastFrameOfBlock = frameInBlock == (std::size_t) blockFrames - 1;
+
+        if (lastFrameOfBlock && ! holding)
         {
-            inputBlock.sequence = n / blockFrames;
+            inputBlock.sequence = frame / blockFrames;
             inputBlock.epoch = currentEpoch;
 
             if (outboundRing.push (inputBlock))
                 blocksSentCount.fetch_add (1, std::memory_order_release);
             else if (playing)
             {
-                latchFault (1);
-                faulted = true;
+                latchFault (RackFault::inputQueueOverflow);
+                faultedNow = true;
             }
         }
 
-        if (k == 0 && n >= c && ! holding)
-        {
-            const auto due = n / blockFrames - c / blockFrames;
-            haveOutputBlock = false;
+        // The processed signal can play from the bridge latency on: at each block's first frame
+        // the block sent that many blocks earlier is due.
+        const bool processedCanPlay = frame >= bridgeDelay;
 
-            for (std::uint32_t taken = 0; taken < RackBlockRing::size; ++taken)
-            {
-                const auto* head = inboundRing.front();
+        if (frameInBlock == 0 && processedCanPlay && ! holding)
+            takeDueBlock (frame / blockFrames - bridgeBlocks, currentEpoch, playing, faultedNow);
 
-                if (head == nullptr)
-                    break;
-
-                if (head->epoch != currentEpoch || head->sequence < due)
-                {
-                    inboundRing.dropFront();
-                    continue;
-                }
-
-                if (head->sequence == due)
-                {
-                    outputBlock = *head;
-                    inboundRing.dropFront();
-                    haveOutputBlock = true;
-                    break;
-                }
-
-                // A newer block than the one due: it stays, and the gap is a fault.
-                if (playing)
-                {
-                    latchFault (2);
-                    faulted = true;
-                }
-
-                break;
-            }
-
-            if (! haveOutputBlock && ! faulted && playing)
-            {
-                underruns.fetch_add (1, std::memory_order_relaxed);
-
-                if (++missedBlocks >= 3)
-                {
-                    latchFault (3);
-                    faulted = true;
-                }
-            }
-            else
-                missedBlocks = 0;
-        }
-
-        float wL = dL;
-        float wR = dR;
+        float wetL = dryL;
+        float wetR = dryR;
         float target = 0.0f;
 
-        if (! holding && n >= c && haveOutputBlock && ! faulted)
+        if (! holding && processedCanPlay && haveOutputBlock && ! faultedNow)
         {
-            wL = outputBlock.samples[(size_t) (2 * k)];
-            wR = outputBlock.samples[(size_t) (2 * k + 1)];
+            wetL = outputBlock.samples[leftIndex];
+            wetR = outputBlock.samples[rightIndex];
             target = 1.0f;
         }
 
-        wetMix += coefficient * (target - wetMix);
-        const auto outL = dL + (wL - dL) * wetMix;
-        const auto outR = dR + (wR - dR) * wetMix;
+        wetMix += fadeStep * (target - wetMix);
+        const auto outL = dryL + (wetL - dryL) * wetMix;
+        const auto outR = dryR + (wetR - dryR) * wetMix;
 
         if (numChannels == 1)
         {
@@ -242,118 +220,88 @@ void MasterVstRack::processBlock (float* const* channels, int numChannels, int n
     }
 }
 
-void MasterVstRack::latchFault (std::int32_t code) noexcept
+void RackBridge::takeDueBlock (std::uint64_t dueSequence, std::uint64_t currentEpoch, bool playing, bool& faultedNow) noexcept
 {
-    auto none = 0;
-    faultCode.compare_exchange_strong (none, code);
-    audioFault = true;
-}
+    haveOutputBlock = false;
 
-int MasterVstRack::moveBlocks()
-{
-    int moved = 0;
-
-    for (; moved < blocksPerPass; ++moved)
+    for (std::uint32_t taken = 0; taken < RackBlockRing::size; ++taken)
     {
-        auto& block = exchangeScratch;
+        const auto* head = inboundRing.front();
 
-        if (! outboundRing.pop (block))
+        if (head == nullptr)
             break;
 
-        if (block.epoch == epoch.load() && ! audioFault && ! reloadPending)
+        if (head->epoch != currentEpoch || head->sequence < dueSequence)
         {
-            exchangeBlock (block);
-
-            if (block.epoch == epoch.load() && ! inboundRing.push (block) && playbackState.load() == 1)
-            {
-                latchFault (4);
-                publishStatus();
-            }
+            inboundRing.dropFront();
+            continue;
         }
 
-        blocksTakenCount.fetch_add (1, std::memory_order_release);
+        if (head->sequence == dueSequence)
+        {
+            outputBlock = *head;
+            inboundRing.dropFront();
+            haveOutputBlock = true;
+            break;
+        }
+
+        // A newer block than the one due: it stays, and the gap is a fault.
+        if (playing)
+        {
+            latchFault (RackFault::sequenceDiscontinuity);
+            faultedNow = true;
+        }
+
+        break;
     }
 
-    return moved;
+    if (! haveOutputBlock && ! faultedNow && playing)
+    {
+        underrunCount.fetch_add (1, std::memory_order_relaxed);
+
+        if (++missedBlocks >= maxMissedBlocks)
+        {
+            latchFault (RackFault::missedDeadlines);
+            faultedNow = true;
+        }
+    }
+    else
+        missedBlocks = 0;
 }
 
-void MasterVstRack::exchangeBlock (RackBlock& block)
+void RackBridge::latchFault (RackFault kind) noexcept
 {
-    const auto coefficient = (float) (1.0 / (sampleRate.load() * 0.01));
+    auto none = RackFault::none;
+    faultKind.compare_exchange_strong (none, kind);
+    faulted = true;
+}
 
-    for (int slot = 0; slot < numSlots; ++slot)
-    {
-        auto& worker = workers[(size_t) slot];
-        bool enabled = false;
+void RackBridge::clearFault() noexcept
+{
+    faulted = false;
+    faultKind = RackFault::none;
+}
 
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            enabled = slots[(size_t) slot].enabled;
-        }
+RackBlock* RackBridge::takeSentBlock() noexcept
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+    return outboundRing.pop (exchangeBlock) ? &exchangeBlock : nullptr;
+}
 
-        if (worker.client == nullptr && worker.latency == 0)
-            continue;
+bool RackBridge::isExchangeable (const RackBlock& block) const noexcept
+{
+    return block.epoch == epoch() && ! audioFault();
+}
 
-        auto& samples = block.samples;
-        const auto inputPeak = peakOf (samples.data(), samples.size());
-        dryCopy = samples;
+bool RackBridge::returnBlock (const RackBlock& block) noexcept
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+    return block.epoch != epoch() || inboundRing.push (block);
+}
 
-        if (worker.latency > 0 && ! worker.dryDelay.empty())
-        {
-            const auto delaySize = (std::uint64_t) worker.dryDelay.size();
-
-            for (int frame = 0; frame < blockFrames; ++frame)
-            {
-                auto& pair = worker.dryDelay[worker.dryDelayPosition];
-                pair = { dryCopy[(size_t) (2 * frame)], dryCopy[(size_t) (2 * frame + 1)] };
-                worker.dryDelayPosition = (worker.dryDelayPosition + 1) % delaySize;
-                const auto& delayed = worker.dryDelay[worker.dryDelayPosition];
-                dryCopy[(size_t) (2 * frame)] = delayed[0];
-                dryCopy[(size_t) (2 * frame + 1)] = delayed[1];
-            }
-        }
-
-        bool processed = false;
-        double callMs = 0.0;
-
-        if (worker.client != nullptr)
-        {
-            juce::String error;
-            const auto start = std::chrono::steady_clock::now();
-            processed = worker.client->processF32 (samples.data(), blockFrames, block.sequence, error, options.blockTimeoutMs);
-            callMs = std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
-
-            if (! processed)
-                bypassSlot (slot, error);
-        }
-
-        if (! processed)
-            samples = dryCopy;
-
-        const auto target = processed && enabled ? 1.0f : 0.0f;
-
-        for (int frame = 0; frame < blockFrames; ++frame)
-        {
-            worker.mix += coefficient * (target - worker.mix);
-
-            for (int channel = 0; channel < 2; ++channel)
-            {
-                const auto i = (size_t) (2 * frame + channel);
-                samples[i] = dryCopy[i] + (samples[i] - dryCopy[i]) * worker.mix;
-            }
-        }
-
-        if (processed)
-        {
-            const auto outputPeak = peakOf (samples.data(), samples.size());
-            const std::lock_guard<std::mutex> lock (mutex);
-            auto& status = slotStatus[(size_t) slot];
-            ++status.processedBlocks;
-            status.maxProcessMs = std::max (status.maxProcessMs, callMs);
-            status.editRevision = worker.editRevision;
-            status.inputPeakDb = toDb (inputPeak);
-            status.outputPeakDb = toDb (outputPeak);
-        }
-    }
+void RackBridge::finishTakenBlock() noexcept
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+    blocksTakenCount.fetch_add (1, std::memory_order_release);
 }
 } // namespace vantrel

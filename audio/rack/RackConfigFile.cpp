@@ -49,13 +49,14 @@ bool isSchemaOne (const juce::var& value)
 }
 } // namespace
 
-RackConfigRead readRackConfig (const juce::File& file, RackConfigContents& out)
+void removeStaleRackConfigTemporaries (const juce::File& file)
 {
-    // Read when the rack starts, before it writes the file: a save killed mid-write left its
-    // temporary sibling behind.
     removeStaleTemporaryFiles (file.getParentDirectory(),
                                [name = file.getFileName()] (const juce::String& target) { return target == name; });
+}
 
+RackConfigRead readRackConfig (const juce::File& file, RackConfigContents& out)
+{
     if (! file.exists())
         return RackConfigRead::missing;
 

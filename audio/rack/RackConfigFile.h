@@ -43,6 +43,11 @@ enum class RackConfigRead
     disabled and without state. Any thread. */
 RackConfigRead readRackConfig (const juce::File& file, RackConfigContents& out);
 
+/** Removes the temporary siblings that a save of the settings file, killed mid-write, left
+    behind. Only while nothing writes the file: the rack calls it when it starts, before its
+    control thread runs. */
+void removeStaleRackConfigTemporaries (const juce::File& file);
+
 /** The file's text: the framework's multi-line JSON, members in the order "schema",
     "searchFolders", "slots" and, per slot, "uid", "name", "vendor", "version", "enabled",
     "stateHex". */

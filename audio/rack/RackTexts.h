@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/rack/VstRackRecords.h"
+
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
@@ -49,16 +51,18 @@ inline juce::String scanSummary (std::size_t found, int excluded)
     return summary;
 }
 
-/** The text of a fault code; codes below 0 read as 0, above 4 as 4. */
-inline juce::String faultText (std::int32_t code)
+/** The text of a fault, as the status and the diagnostics show it; empty for none. */
+inline juce::String faultText (RackFault fault)
 {
-    switch (code <= 0 ? 0 : code >= 4 ? 4 : code)
+    switch (fault)
     {
-        case 1:  return "VST input queue overflow";
-        case 2:  return "VST sequence discontinuity";
-        case 3:  return "VST processing missed three block deadlines";
-        case 4:  return "VST output queue overflow";
-        default: return {};
+        case RackFault::inputQueueOverflow:    return "VST input queue overflow";
+        case RackFault::sequenceDiscontinuity: return "VST sequence discontinuity";
+        case RackFault::missedDeadlines:       return "VST processing missed three block deadlines";
+        case RackFault::outputQueueOverflow:   return "VST output queue overflow";
+        case RackFault::none:                  break;
     }
+
+    return {};
 }
 } // namespace vantrel::rackText

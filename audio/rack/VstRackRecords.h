@@ -6,12 +6,53 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vantrel
 {
+/** Nanoseconds of a steady clock. The rack's periods (status polls, automatic saves, the warm-up
+    limit) follow it, so tests can pass their own. */
+using RackClock = std::function<std::int64_t()>;
+
+/** What the owner of a rack fixes when making it. The program takes the defaults; tests scan
+    their own folders only and give their stand-in workers, which share a busy machine, more time
+    (the client clamps a command's deadline to 15,000 ms and a block's to 1,000 ms). */
+struct MasterVstRackOptions
+{
+    /** The folders scanned before the search folders; none given: the system's VST3 folders
+        (defaultVst3Folders, read at each scan). */
+    std::optional<juce::StringArray> standardFolders;
+    int loadTimeoutMs = 7000;        // LOAD_VST3
+    int stateTimeoutMs = 5000;       // LOAD_STATE and SAVE_STATE
+    int liveStatusTimeoutMs = 80;    // LIVE_STATUS, every 500 ms
+    int blockTimeoutMs = 80;         // one block of the running exchange
+    int saveWaitMs = 12000;          // how long saveAndWait waits for its save
+};
+
+/** Whether anything sounds, as the rack has been told; setPlaybackActive returns the state it
+    found. */
+enum class RackPlaybackState : std::int32_t
+{
+    idle = 0,       // nothing sounds: automatic saves may run, search folders may change
+    active = 1,     // a track or a pad sounds: lost blocks latch faults; no automatic save or rescan
+    capturing = 2   // the control thread captures the plug-in states for an automatic save
+};
+
+/** Why the bridge fell back to the delayed dry signal for good (until prepare or a successful
+    slot load). The first fault wins. The number is the fault's code. */
+enum class RackFault : std::int32_t
+{
+    none = 0,
+    inputQueueOverflow = 1,      // the audio thread found the outbound ring full
+    sequenceDiscontinuity = 2,   // a processed block newer than the one due arrived
+    missedDeadlines = 3,         // three blocks in a row had no processed block
+    outputQueueOverflow = 4      // the control thread found the inbound ring full
+};
+
 /** The configuration of one rack slot, as "master-vst.json" stores it. */
 struct VstRackSlot
 {
@@ -89,7 +130,7 @@ struct VstRackStatus
 /** One request from the message thread to the rack's control thread. */
 struct VstRackRequest
 {
-    enum Kind : std::int32_t
+    enum class Kind : std::int32_t
     {
         choosePlugin = 0,
         setSlotEnabled = 1,
@@ -101,10 +142,10 @@ struct VstRackRequest
         reloadAfterPrepare = 7
     };
 
-    std::int32_t kind = 0;
+    Kind kind = Kind::choosePlugin;
     std::int32_t slot = 0;
     juce::String text;
     bool value = false;
-    std::shared_ptr<std::promise<StoreResult>> promise;   // kind 6 only
+    std::shared_ptr<std::promise<StoreResult>> promise;   // saveAndWait only
 };
 } // namespace vantrel

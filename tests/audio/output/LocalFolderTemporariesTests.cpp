@@ -3,7 +3,7 @@
 // ones of its own targets and nothing else.
 #include "audio/output/DiagnosticsWriter.h"
 #include "audio/output/OutputDeviceSettingsFile.h"
-#include "audio/rack/RackConfigFile.h"
+#include "audio/rack/MasterVstRack.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -39,8 +39,12 @@ std::vector<LocalFile> localFiles()
         { "master-vst.json", {},
           [] (const juce::File& file)
           {
-              RackConfigContents contents;
-              readRackConfig (file, contents);
+              // The rack clears them when it starts, before its control thread writes anything.
+              MasterVstRackOptions options;
+              options.standardFolders = juce::StringArray();
+              MasterVstRack rack ([] { return std::int64_t { 0 }; }, options);
+              rack.start (file, file.getSiblingFile ("no-worker-here"));
+              rack.stop();
           } },
         { "audio-diagnostics.json", {},
           [] (const juce::File& file)

@@ -59,8 +59,8 @@ TEST (RackBridge, WithoutAConfiguredSlotTheBusPassesUntouched)
     MasterVstRack rack;
     float sample = 0.7f;
     float* channels[] = { &sample };
-    rack.processBlock (channels, 1, 1);
-    rack.processBlock (nullptr, 1, 1);
+    processAsDevice (rack, channels, 1, 1);
+    processAsDevice (rack, nullptr, 1, 1);
     EXPECT_EQ (sample, 0.7f);
 }
 
@@ -344,7 +344,7 @@ TEST (RackBridge, MonoAndMissingChannels)
 
         in.insert (in.end(), samples.begin(), samples.end());
         float* channels[] = { samples.data() };
-        fixture.rack->processBlock (channels, 1, 512);
+        processAsDevice (*fixture.rack, channels, 1, 512);
         mono.insert (mono.end(), samples.begin(), samples.end());
         ASSERT_TRUE (eventually ([&] { return fixture.rack->blocksTaken() >= fixture.rack->blocksSent(); }));
     }
@@ -355,7 +355,7 @@ TEST (RackBridge, MonoAndMissingChannels)
     // A null right channel reads as the left and is not written.
     std::vector<float> left (512, 0.5f);
     float* channels[] = { left.data(), nullptr };
-    fixture.rack->processBlock (channels, 2, 512);
+    processAsDevice (*fixture.rack, channels, 2, 512);
     EXPECT_NEAR (left.back(), 0.5f * in[in.size() + 511 - 2048], exact);
 }
 } // namespace

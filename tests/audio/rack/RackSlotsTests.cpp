@@ -208,14 +208,14 @@ TEST (RackSlots, AnEditSavesInTheNextIdlePeriodButNeverDuringPlayback)
 
     // Playback starts once the capture has handed the state back (setPlaybackActive leaves a
     // capture's state alone).
-    ASSERT_TRUE (eventually ([&] { return fixture.rack->setPlaybackActive (true) == 0; }));
+    ASSERT_TRUE (eventually ([&] { return fixture.rack->setPlaybackActive (true) == RackPlaybackState::idle; }));
     fixture.clock.advanceMs (600);
     ASSERT_TRUE (eventually ([&] { return fixture.status().slots[0].editRevision >= 1; }));
     fixture.clock.advanceMs (2100);
     letTheControlLoopRun (fixture);
     EXPECT_EQ (fixture.status().stateCaptures, 1u);
 
-    EXPECT_EQ (fixture.rack->setPlaybackActive (false), 1);
+    EXPECT_EQ (fixture.rack->setPlaybackActive (false), RackPlaybackState::active);
     fixture.clock.advanceMs (2100);
     EXPECT_TRUE (eventually ([&] { return fixture.status().stateCaptures == 2u; }));
 }
@@ -262,14 +262,14 @@ TEST (RackSlots, AStartDuringAnAutomaticCaptureIsGrantedAndTheCaptureGivesWay)
     // GO while the capture runs: granted, and the rack does not count as busy.
     EXPECT_FALSE (fixture.rack->isBusy());
     EXPECT_TRUE (fixture.rack->tryMarkPlaybackActive());
-    EXPECT_EQ (fixture.rack->setPlaybackActive (true), 1);
+    EXPECT_EQ (fixture.rack->setPlaybackActive (true), RackPlaybackState::active);
 
     // The capture stops without writing; the settings stay to be saved.
     fixture.fake.release();
     letTheControlLoopRun (fixture);
     EXPECT_EQ (fixture.configFile().loadFileAsString(), before);
 
-    EXPECT_EQ (fixture.rack->setPlaybackActive (false), 1);
+    EXPECT_EQ (fixture.rack->setPlaybackActive (false), RackPlaybackState::active);
     fixture.clock.advanceMs (2100);
     EXPECT_TRUE (eventually ([&] { return fixture.stored().slots[0].name == "Fake HeldSave"; }));
     EXPECT_TRUE (fixture.status().slots[0].loaded);

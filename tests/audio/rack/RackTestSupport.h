@@ -6,6 +6,7 @@
 #include "audio/rack/VstPaths.h"
 #include "audio/rack/VstWorkerClient.h"
 #include "platform/ProcessControl.h"
+#include "platform/ThreadContract.h"
 
 #include <juce_core/juce_core.h>
 
@@ -366,11 +367,18 @@ public:
 
     VstRackStatus status() const { return rack->status(); }
 
-    /** The settings file's slots as they are on the disk now. */
+    /** The settings file's slots as they are on the disk now. Read from a copy: reading the file
+        itself removes its temporary siblings, as the program does once at its start, and would
+        break a save that the rack makes meanwhile. */
     RackConfigContents stored() const
     {
         RackConfigContents contents;
-        readRackConfig (configFile(), contents);
+        const auto copy = folder / "stored-copy/master-vst.json";
+        copy.getParentDirectory().createDirectory();
+
+        if (configFile().existsAsFile() && configFile().copyFileTo (copy))
+            readRackConfig (copy, contents);
+
         return contents;
     }
 
@@ -380,6 +388,14 @@ public:
     MasterVstRackOptions options;   // taken by start()
     std::unique_ptr<MasterVstRack> rack;
 };
+
+/** Runs one device block through the rack as the device callback does: on a thread that has
+    taken the audio role for the call. */
+inline void processAsDevice (MasterVstRack& rack, float* const* channels, int numChannels, int numSamples)
+{
+    const ThreadRoleScope audioRole (ThreadRole::audio);
+    rack.processBlock (channels, numChannels, numSamples);
+}
 
 /** Feeds the master bus through a rack in device blocks and keeps what went in and came out.
     The input is positive and never repeats for long (left), its negative half (right). */
@@ -409,7 +425,7 @@ public:
             }
 
             float* channels[] = { left.data(), right.data() };
-            rack.processBlock (channels, 2, count);
+            processAsDevice (rack, channels, 2, count);
             outL.insert (outL.end(), left.begin(), left.begin() + count);
             outR.insert (outR.end(), right.begin(), right.begin() + count);
             position += count;
