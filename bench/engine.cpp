@@ -6,6 +6,7 @@
 
 #include "audio/engine/MixEngine.h"
 #include "audio/media/WaveformPeaks.h"
+#include "platform/ThreadContract.h"
 
 #include <benchmark/benchmark.h>
 
@@ -103,6 +104,8 @@ void reportShares (benchmark::State& state, std::vector<double>& micros)
 
 void renderBlocks (benchmark::State& state, bool withMaster)
 {
+    // Rendered as the device callback renders: with the audio role.
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
     const auto pcm = noisePcm ((std::size_t) (rate * 75));
     auto engine = fullEngine (*pcm);
     std::vector<float> left (blockFrames), right (blockFrames);

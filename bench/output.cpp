@@ -49,6 +49,14 @@ bool prepare (vantrel::JuceAudioAdapter& adapter, const juce::File& folder, cons
     return adapter.loadedMedia (key) != nullptr;
 }
 
+/** The rack is never started here; should it be, it scans no folder of the machine's own. */
+vantrel::MasterVstRackOptions noMachineFolders()
+{
+    vantrel::MasterVstRackOptions options;
+    options.standardFolders = juce::StringArray();
+    return options;
+}
+
 double percentile (std::vector<double> values, double p)
 {
     std::sort (values.begin(), values.end());
@@ -91,7 +99,7 @@ int main (int argc, char** argv)
     int exitCode = 0;
 
     {
-        vantrel::JuceAudioAdapter adapter (constantMedia (600.0), [] { return std::int64_t { 0 }; });
+        vantrel::JuceAudioAdapter adapter (constantMedia (600.0), [] { return std::int64_t { 0 }; }, noMachineFolders());
         const auto opened = adapter.openOutput ({ "JACK", "system", "JACK:system", 0.0, 0, 0 }, true);
 
         if (! opened.ok || ! prepare (adapter, folder, "row-a") || ! prepare (adapter, folder, "row-b"))
@@ -123,7 +131,7 @@ int main (int argc, char** argv)
                 bool sounded = false;
                 while (Clock::now() - start < std::chrono::seconds (2))
                 {
-                    const auto status = adapter.mixEngine().voiceStatus (1);
+                    const auto status = adapter.voiceStatus (1);
                     if (status.playToken == token && status.position > 0)
                     {
                         sounded = true;

@@ -1,5 +1,7 @@
 #include "audio/engine/MixEngine.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -246,6 +248,7 @@ void MixEngine::seekVoice (MixVoice& voice, std::int64_t offset)
 
 void MixEngine::render (float* const* channels, int numChannels, int numSamples, bool applyMaster)
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     if (channels == nullptr || numChannels < 1 || numSamples < 1)
         return;
 

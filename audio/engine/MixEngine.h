@@ -1,7 +1,8 @@
 #pragma once
 
 // Threads: push() runs on the message thread (the one producer). render() runs on the device
-// callback thread and is realtime-safe: no allocation, no lock, no system call, any block size.
+// callback thread (the audio role, checked in debug builds) and is realtime-safe: no allocation,
+// no lock, no system call, any block size.
 // applyPending() is the message thread's consumer while no callback can run. voiceStatus(),
 // setPadBusGain(), setPadMute() and lastAppliedSerial() are for any thread. prepare() runs while
 // no block is rendered.

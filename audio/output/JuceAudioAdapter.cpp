@@ -1,8 +1,10 @@
 #include "audio/output/JuceAudioAdapter.h"
 
 #include "audio/media/MediaTexts.h"
+#include "audio/rack/MasterVstRack.h"
 #include "session/CatalogValidation.h"
 
+#include <chrono>
 #include <cmath>
 #include <set>
 
@@ -27,6 +29,11 @@ bool isTrackStartOfMain (EngineCommandKind kind)
     return kind == EngineCommandKind::goFromSilence || kind == EngineCommandKind::goHandOver
            || kind == EngineCommandKind::goFromPause;
 }
+
+std::int64_t steadyNanos()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds> (std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 } // namespace
 
 std::string padMediaKey (int bank, int pad)
@@ -35,12 +42,12 @@ std::string padMediaKey (int bank, int pad)
 }
 
 JuceAudioAdapter::JuceAudioAdapter()
-    : JuceAudioAdapter (MediaLoader::LoadFunction {}, MasterVstRack::Clock {})
+    : JuceAudioAdapter (MediaLoader::LoadFunction {}, RackClock {}, MasterVstRackOptions {})
 {
 }
 
-JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, MasterVstRack::Clock rackClock)
-    : rack (rackClock ? std::make_unique<MasterVstRack> (std::move (rackClock)) : std::make_unique<MasterVstRack>()),
+JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, RackClock rackClock, MasterVstRackOptions rackOptions)
+    : masterRack (std::make_unique<MasterVstRack> (rackClock ? std::move (rackClock) : RackClock (steadyNanos), std::move (rackOptions))),
       loader (load ? MediaLoader (std::move (load)) : MediaLoader()),
       deviceType (nullptr)
 {
@@ -50,13 +57,14 @@ JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, MasterVstRac
 
 JuceAudioAdapter::~JuceAudioAdapter()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     stopOffline();
     closeDevice();
     running.store (false);
     engine.applyPending();
-    rack->setPlaybackActive (false);
+    masterRack->setPlaybackActive (false);
     loader.stop();
-    rack->stop();
+    masterRack->stop();
 }
 
 // ---- commands ---------------------------------------------------------------------------------------
@@ -77,6 +85,7 @@ bool JuceAudioAdapter::pushAndDrainWhenIdle (EngineCommand command)
 
 SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     using Kind = orvane::audio::AudioCommandKind;
     try
     {
@@ -128,6 +137,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
 
 SinkAnswer JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& command)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     try
     {
         if (! running.load())
@@ -218,9 +228,10 @@ void JuceAudioAdapter::retire (std::shared_ptr<LoadedMedia>& retiring) noexcept
 
 bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind engineKind, int voice, std::int64_t playToken)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (voice < 0 || voice >= numVoices)
         return refuseStart (notRegisteredText);
-    if (rack->isBusy())
+    if (masterRack->isBusy())
         return refuseStart (rackBusyText);
     const auto found = media.find (key);
     if (found == media.end())
@@ -244,8 +255,8 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
         return refuseStart (relinkText);
 
     const auto& pcm = entry.media->pcm;
-    const std::int64_t startFrame = (voice <= 1 && autoCue) ? pcm->cueFrame : 0;
-    if (bytesInPlay (entry) > pcmLimits.playing)
+    const std::int64_t startFrame = (voice <= 1 && autoCueEnabled) ? pcm->cueFrame : 0;
+    if (bytesInPlay (entry) > limits.playing)
         return refuseStart (memoryLimitText);
 
     // Everything that can allocate or throw happens before the engine takes the command; after
@@ -255,7 +266,7 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
     VoiceSlot newTarget { key, entry.media, playToken };
     VoiceSlot newOutgoing = copiesMainToOutgoing ? slots[1] : VoiceSlot {};
 
-    if (! rack->tryMarkPlaybackActive())
+    if (! masterRack->tryMarkPlaybackActive())
         return refuseStart (rackSavingText);
 
     EngineCommand command;
@@ -289,6 +300,7 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
 void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String& audioPath, const FileSignature& signature,
                                       float gainDb, const juce::String& waveformCachePath, const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto found = media.find (key);
     if (found == media.end())
         found = media.emplace (key, MediaEntry {}).first;
@@ -316,6 +328,7 @@ void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String
 
 void JuceAudioAdapter::requestPrepare (const std::string& key, bool urgent)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto found = media.find (key);
     if (found == media.end())
         return;
@@ -346,6 +359,7 @@ void JuceAudioAdapter::adoptLoadResults()
 
 void JuceAudioAdapter::setMediaGain (const std::string& key, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto clamped = clampGainDb (gainDb);
     const auto found = media.find (key);
     if (found != media.end())
@@ -368,6 +382,7 @@ void JuceAudioAdapter::setMediaGain (const std::string& key, float gainDb)
 
 void JuceAudioAdapter::setMediaEq (const std::string& key, const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto found = media.find (key);
     if (found != media.end() && found->second.eq != eq)
         found->second.eq = eq;
@@ -378,6 +393,7 @@ void JuceAudioAdapter::setMediaEq (const std::string& key, const EqSettings& eq)
 
 void JuceAudioAdapter::setPlaylistEq (const EqSettings& eq, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (eq == playlistEq && gainDb == playlistGainDb)
         return;
     playlistEq = eq;
@@ -387,6 +403,7 @@ void JuceAudioAdapter::setPlaylistEq (const EqSettings& eq, float gainDb)
 
 void JuceAudioAdapter::setMasterEq (const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (eq == masterEq)
         return;
     masterEq = eq;
@@ -395,6 +412,7 @@ void JuceAudioAdapter::setMasterEq (const EqSettings& eq)
 
 void JuceAudioAdapter::releasePad (int bank, int pad)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto index = padIndex (bank, pad);
     if (! index)
         return;
@@ -411,22 +429,26 @@ void JuceAudioAdapter::releasePad (int bank, int pad)
 
 std::shared_ptr<LoadedMedia> JuceAudioAdapter::loadedMedia (const std::string& key) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto found = media.find (key);
     return found == media.end() ? nullptr : found->second.media;
 }
 
 std::shared_ptr<LoadedMedia> JuceAudioAdapter::voiceMedia (int voice) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return voice >= 0 && voice < numVoices ? slots[(size_t) voice].media : nullptr;
 }
 
 std::int64_t JuceAudioAdapter::voiceToken (int voice) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return voice >= 0 && voice < numVoices ? slots[(size_t) voice].playToken : 0;
 }
 
 orvane::audio::VoiceStatus JuceAudioAdapter::voiceStatus (int voice)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (voice < 0 || voice >= numVoices)
         return {};
     const auto status = engine.voiceStatus (voice);
@@ -437,6 +459,7 @@ orvane::audio::VoiceStatus JuceAudioAdapter::voiceStatus (int voice)
 
 std::int64_t JuceAudioAdapter::eqTargetPlayToken (const std::string& target)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     std::int64_t result = 0;
     const auto sounds = [] (const orvane::audio::VoiceStatus& s) { return s.playing && ! s.paused; };
     if (target == "@playlist")

@@ -3,10 +3,12 @@
 #include "audio/output/DiagnosticsWriter.h"
 #include "audio/output/CallbackStatistics.h"
 #include "audio/output/DeviceCatalogue.h"
-#include "audio/rack/MasterVstRack.h"
+#include "audio/rack/RackControl.h"
+#include "audio/rack/VstRackRecords.h"
 #include "audio/media/MediaLoader.h"
 #include "audio/engine/MixEngine.h"
 #include "audio/output/OutputDeviceSettings.h"
+#include "platform/ThreadContract.h"
 #include "session/StoreResult.h"
 #include "session/AudioCommand.h"
 #include "session/EqSettings.h"
@@ -24,13 +26,16 @@
 
 namespace vantrel
 {
+class MasterVstRack;
+
 /** The media key of a pad: "pad-<bank>-<pad>". */
 std::string padMediaKey (int bank, int pad);
 
 /** The one object between the session and the sound: the sink of the transport and pad
     controllers, the registry of playable media, the adapter's picture of the 47 engine voices
     (0 OUTGOING, 1 MAIN, 2..46 pads) and the keeper of every PCM the engine may still read.
-    Every operation but the device callbacks runs on the message thread. */
+    Every operation but the device callbacks runs on the message thread (checked in debug
+    builds); the device callback and the offline renderer take the audio role for each block. */
 class JuceAudioAdapter : public orvane::audio::IAudioCommandSink,
                          public orvane::audio::IPadAudioCommandSink,
                          public juce::AudioIODeviceCallback
@@ -46,9 +51,11 @@ public:
     };
 
     JuceAudioAdapter();
-    /** Test seam: the loader's load function and the rack's clock. */
-    JuceAudioAdapter (MediaLoader::LoadFunction load, MasterVstRack::Clock rackClock);
-    ~JuceAudioAdapter() override;
+    /** Test seam: the loader's load function (none: the real loader), the rack's clock (none: a
+        steady clock) and the rack's options, so that a test's rack scans its own folders only
+        and gives its workers the deadlines of a busy machine. */
+    JuceAudioAdapter (MediaLoader::LoadFunction load, RackClock rackClock, MasterVstRackOptions rackOptions);
+    ~JuceAudioAdapter() override;   // closes the device, then stops the loader and the rack
 
     JuceAudioAdapter (const JuceAudioAdapter&) = delete;
     JuceAudioAdapter& operator= (const JuceAudioAdapter&) = delete;
@@ -90,8 +97,9 @@ public:
     void stopOffline();
     bool isOffline() const  { return offline.load(); }
 
-    /** Test hook: renders `frames` frames offline (in blocks of at most 512) into `left`/`right`
-        when given, else into scratch buffers. Only while offline with manual pacing. */
+    /** Test hook, message thread: renders `frames` frames offline (in blocks of at most 512)
+        into `left`/`right` when given, else into scratch buffers, taking the audio role for the
+        blocks as the renderer thread does. Only while offline with manual pacing. */
     void renderOfflineFrames (int frames, float* left = nullptr, float* right = nullptr);
 
     // ---- the output device (message thread) ------------------------------------------------------
@@ -104,7 +112,8 @@ public:
     };
 
     /** Start-up open from the stored settings; `readCleanly` false keeps output off until the
-        operator chooses one. */
+        operator chooses one. Then, whether the device opened or not, the rack starts with the
+        files given to setRackFiles (once; see there). */
     StoreResult openOutput (const OutputDeviceSettings& settings, bool readCleanly);
     StoreResult selectOutput (const OutputDeviceSettings& settings);
     StoreResult openDevice (bool resume);
@@ -123,6 +132,9 @@ public:
     std::function<std::uint32_t()> millisecondCounter = [] { return juce::Time::getMillisecondCounter(); };
 
     // ---- device callbacks (device thread) -------------------------------------------------------
+    // The block callback takes the audio role for its block, never blocks, locks or allocates.
+    // The start, stop and error notifications may also arrive inside the message thread's start
+    // and stop calls; they touch atomics only (and prepare the engine and rack before a start).
     void audioDeviceIOCallbackWithContext (const float* const* inputChannelData, int numInputChannels,
                                            float* const* outputChannelData, int numOutputChannels,
                                            int numSamples, const juce::AudioIODeviceCallbackContext& context) override;
@@ -130,18 +142,72 @@ public:
     void audioDeviceStopped() override;
     void audioDeviceError (const juce::String& errorMessage) override;
 
-    // ---- written by the session coordinator -------------------------------------------------------
-    juce::File diagnosticsPath;
-    bool autoCue = true;
+    // ---- the master VST rack (message thread) ---------------------------------------------------
 
-    /** Fixed in the program; tests lower them. */
-    PcmLimits pcmLimits;
+    /** Message thread only. The settings file ("master-vst.json") and the worker program (empty:
+        "OrvaneVstHost" beside this program) the rack starts with; given before openOutput, which
+        starts the rack. Without a settings file the rack is never started. */
+    void setRackFiles (const juce::File& configFile, const juce::File& workerExecutable);
 
-    orvane::audio::MixEngine& mixEngine()  { return engine; }
+    /** Message thread only. The rack as the layers above use it: status, slot choices, editors,
+        search folders, saving. */
+    RackControl& rack();
+    const RackControl& rack() const;
+
+    // ---- master bus and engine settings (message thread) ------------------------------------------
+    // Each setter is a relaxed atomic store into the engine's master stage or pad bus, which the
+    // audio thread reads once per block: realtime-safe, and safe while the device runs. The
+    // getters return the stored (clamped) values, relaxed atomic loads that any thread may make;
+    // the meters are written by the audio thread at the end of each block.
+
+    void setMasterGainDb (float dB);               // -60..+12; a non-finite value gives -60
+    void setLimiterEnabled (bool enabled);         // LIMITER; switching glides over 20 ms
+    void setLimiterThresholdDb (float dB);         // -30..0; a non-finite value gives -30
+    void setLimiterCeilingDb (float dB);           // -12..0; a non-finite value gives -12
+    void setLimiterReleaseMs (float ms);           // 10..2000; a non-finite value gives 120
+    void setLimiterDriveDb (float dB);             // 0..24; a non-finite value gives 0
+    void setPadBusGainDb (float dB);               // -60..+12; a non-finite value is ignored
+    void setPadMute (bool muted);                  // PAD MUTE
+
+    float masterGainDb() const;
+    bool isLimiterEnabled() const;
+    float limiterThresholdDb() const;
+    float limiterCeilingDb() const;
+    float limiterReleaseMs() const;
+    float limiterDriveDb() const;
+    float padBusGainDb() const;
+    bool isPadMuted() const;
+    orvane::audio::MasterOutputMeters masterMeters() const;
+
+    // ---- settings of the session coordinator (message thread) ------------------------------------
+
+    /** Where tick writes "audio-diagnostics.json"; empty: nowhere. */
+    void setDiagnosticsPath (const juce::File& file);
+    const juce::File& diagnosticsPath() const;
+
+    /** AUTO CUE: track voices start at the media's cue frame. On at construction. */
+    void setAutoCue (bool enabled);
+    bool autoCue() const;
+
+    /** Fixed in the program; a test seam that lowers them. */
+    void setPcmLimits (const PcmLimits& limits);
+    const PcmLimits& pcmLimits() const;
+
+    // ---- read-only queries ------------------------------------------------------------------------
+
+    /** Message thread: engine commands pushed and not yet applied (exact there), and the PCM kept
+        alive for the engine after it left a voice slot. */
+    int queuedEngineCommands() const;
+    std::size_t retiredCount() const  { return retired.size(); }
+
+    /** The analyser thread (the one reader): the oldest 2048-frame block the audio thread tapped
+        from the source that eqTargetPlayToken chose; false when none waits. */
+    bool popAnalyzerFrame (orvane::audio::AnalyzerFrame& frame);
+
+    /** Any thread: atomic counters and values written by the device callbacks. */
     const CallbackStatistics& statistics() const  { return stats; }
     double sampleRate() const  { return currentRate; }
     bool isRunning() const  { return running.load(); }
-    std::size_t retiredCount() const  { return retired.size(); }
 
 private:
     struct MediaEntry
@@ -193,9 +259,14 @@ private:
     void releaseLostDevice (bool force);
     bool callbackStalled();
     StoreResult failOpen (const juce::String& text);
+    StoreResult openStoredOutput (const OutputDeviceSettings& settings, bool readCleanly);
+
+    void startRack();
 
     orvane::audio::MixEngine engine;
-    std::unique_ptr<MasterVstRack> rack;
+    std::unique_ptr<MasterVstRack> masterRack;
+    juce::File rackConfigFile;
+    juce::File rackWorkerExecutable;
     MediaLoader loader;
     std::unique_ptr<juce::AudioIODeviceType> deviceType;
     std::unique_ptr<juce::AudioIODevice> device;
@@ -211,6 +282,9 @@ private:
     bool masterEqDirty = true;
     double eqRate = 0.0;
     std::vector<RetiredPcm> retired;
+    juce::File diagnosticsFile;
+    bool autoCueEnabled = true;
+    PcmLimits limits;
 
     CallbackStatistics stats;
     DiagnosticsWriter diagnostics;

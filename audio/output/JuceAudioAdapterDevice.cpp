@@ -2,6 +2,8 @@
 #include "audio/output/JuceAudioAdapter.h"
 
 #include "audio/output/DeviceCatalogue.h"
+#include "audio/rack/MasterVstRack.h"
+#include "platform/ThreadContract.h"
 #include "platform/ThreadPriority.h"
 
 #include <cmath>
@@ -45,6 +47,16 @@ StoreResult JuceAudioAdapter::failOpen (const juce::String& message)
 
 StoreResult JuceAudioAdapter::openOutput (const OutputDeviceSettings& settings, bool readCleanly)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    // The rack starts after the device was tried, opened or not: a device that opened has
+    // prepared it for its rate and block, and the rack's first loads then run at that rate.
+    const auto result = openStoredOutput (settings, readCleanly);
+    startRack();
+    return result;
+}
+
+StoreResult JuceAudioAdapter::openStoredOutput (const OutputDeviceSettings& settings, bool readCleanly)
+{
     autoReopen = readCleanly;
     outputSettings = settings;
     if (! readCleanly)
@@ -69,6 +81,7 @@ StoreResult JuceAudioAdapter::openOutput (const OutputDeviceSettings& settings, 
 
 StoreResult JuceAudioAdapter::selectOutput (const OutputDeviceSettings& settings)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (settings.type.isEmpty() || settings.id.isEmpty())
         return failOpen (text (chooseOutputText));
     stopAndDeleteDevice();
@@ -79,6 +92,7 @@ StoreResult JuceAudioAdapter::selectOutput (const OutputDeviceSettings& settings
 
 StoreResult JuceAudioAdapter::openDevice (bool resume)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // A fresh type rescans (a held ALSA type never sees a new card). It replaces the held type
     // only together with the device, since a JUCE device calls back into the type that made it.
     auto freshType = createDeviceType (outputSettings.type);
@@ -189,9 +203,10 @@ void JuceAudioAdapter::stopAndDeleteDevice()
 
 void JuceAudioAdapter::closeDevice()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     stopAndDeleteDevice();
     releaseLostDevice (true);
-    rack->setPlaybackActive (false);
+    masterRack->setPlaybackActive (false);
 }
 
 bool JuceAudioAdapter::callbackStalled()
@@ -260,12 +275,14 @@ bool JuceAudioAdapter::handleDeviceLoss()
 
 std::vector<OutputDeviceSettings> JuceAudioAdapter::listOutputDevices (const OutputDeviceSettings& settings) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto type = createDeviceType (settings.type);
     return type != nullptr ? listAudioDevices (*type) : std::vector<OutputDeviceSettings> {};
 }
 
 JuceAudioAdapter::DeviceCapabilities JuceAudioAdapter::deviceCapabilities (const OutputDeviceSettings& settings) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     DeviceCapabilities capabilities;
     const auto read = [&capabilities] (juce::AudioIODevice& d) {
         capabilities.sampleRates = d.getAvailableSampleRates();
@@ -289,6 +306,7 @@ JuceAudioAdapter::DeviceCapabilities JuceAudioAdapter::deviceCapabilities (const
 
 bool JuceAudioAdapter::showDriverControlPanel()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return device != nullptr && device->hasControlPanel() && device->showControlPanel();
 }
 
@@ -298,6 +316,7 @@ void JuceAudioAdapter::audioDeviceIOCallbackWithContext (const float* const*, in
                                                          int numOutputChannels, int numSamples,
                                                          const juce::AudioIODeviceCallbackContext&)
 {
+    const ThreadRoleScope audioRole (ThreadRole::audio);
     // JUCE's ALSA thread runs at normal priority: promote it once, where permitted.
     if (! priorityPromoted.exchange (true))
         platform::tryRealtimePriority();
@@ -335,7 +354,7 @@ void JuceAudioAdapter::audioDeviceAboutToStart (juce::AudioIODevice* startingDev
         currentRate.store (rate);
         bufferSize.store (buffer);
         engine.prepare (rate);
-        rack->prepare (rate, blockSize);
+        masterRack->prepare (rate, blockSize);
     }
     driverLatency.store (startingDevice->getOutputLatencyInSamples());
     if (deviceLost.exchange (false))

@@ -2,6 +2,8 @@
 #include "audio/output/JuceAudioAdapter.h"
 
 #include "audio/output/AudioDiagnostics.h"
+#include "audio/rack/MasterVstRack.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
 #include <chrono>
@@ -95,6 +97,7 @@ void JuceAudioAdapter::dropAppliedRetired()
 
 juce::var JuceAudioAdapter::diagnosticsJson() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     AudioDiagnosticsState state;
     state.outputType = outputSettings.type;
     state.outputName = outputName;
@@ -104,11 +107,12 @@ juce::var JuceAudioAdapter::diagnosticsJson() const
     state.ready = running.load();
     state.driverXruns = driverXruns;
     state.lastOutputError = lastErrorText;
-    return buildAudioDiagnostics (state, stats, rack->status(), juce::Time::getCurrentTime());
+    return buildAudioDiagnostics (state, stats, masterRack->status(), juce::Time::getCurrentTime());
 }
 
 bool JuceAudioAdapter::tick()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     pushBusEqs();
     bool lost = false;
     if (! offline.load())
@@ -116,7 +120,7 @@ bool JuceAudioAdapter::tick()
         lost = handleDeviceLoss();
         if (device != nullptr)
             driverXruns = device->getXRunCount();
-        diagnostics.setPath (diagnosticsPath);
+        diagnostics.setPath (diagnosticsFile);
         diagnostics.tick (juce::Time::getMillisecondCounter(), [this] { return diagnosticsJson(); });
     }
     if (! offline.load() && device == nullptr && autoReopen && outputSettings.id.isNotEmpty())
@@ -137,6 +141,7 @@ bool JuceAudioAdapter::tick()
 
 void JuceAudioAdapter::trimPcmCache()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     std::uint64_t total = 0;
     std::vector<MediaEntry*> holding;
     for (auto& [key, entry] : media)
@@ -145,7 +150,7 @@ void JuceAudioAdapter::trimPcmCache()
             total += entry.media->pcm->byteSize();
             holding.push_back (&entry);
         }
-    if (total <= pcmLimits.cache)
+    if (total <= limits.cache)
         return;
     std::sort (holding.begin(), holding.end(), [] (const MediaEntry* a, const MediaEntry* b) { return a->lastUse < b->lastUse; });
     const auto inUse = [this] (const std::shared_ptr<LoadedMedia>& m) {
@@ -159,7 +164,7 @@ void JuceAudioAdapter::trimPcmCache()
     };
     for (auto* entry : holding)
     {
-        if (total <= pcmLimits.cache)
+        if (total <= limits.cache)
             break;
         if (inUse (entry->media))
             continue;
@@ -172,11 +177,12 @@ void JuceAudioAdapter::trimPcmCache()
 
 void JuceAudioAdapter::startOfflineRenderer (double sampleRate, Pacing pacing)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     stopOffline();
     currentRate = sampleRate;
     bufferSize = 512;
     engine.prepare (sampleRate);
-    rack->prepare (sampleRate, bufferSize);
+    masterRack->prepare (sampleRate, bufferSize);
     offlineLeft.assign (512, 0.0f);
     offlineRight.assign (512, 0.0f);
     outputName = "Offline acceptance renderer";
@@ -192,6 +198,7 @@ void JuceAudioAdapter::startOfflineRenderer (double sampleRate, Pacing pacing)
 
 void JuceAudioAdapter::stopOffline()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (offlineThread.joinable())
     {
         offlineQuit.store (true);
@@ -207,6 +214,7 @@ void JuceAudioAdapter::stopOffline()
 
 void JuceAudioAdapter::offlineLoop()
 {
+    const ThreadRoleScope audioRole (ThreadRole::audio);
     using Clock = std::chrono::steady_clock;
     const auto block = std::chrono::duration<double> (512.0 / currentRate);
     auto next = Clock::now();
@@ -221,7 +229,12 @@ void JuceAudioAdapter::offlineLoop()
 
 void JuceAudioAdapter::renderOfflineFrames (int frames, float* left, float* right)
 {
-    jassert (offline.load() && ! offlineThread.joinable());
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    // Anything else renders already (a device or the renderer thread): a second render at the
+    // same time would race it for the engine.
+    if (! offline.load() || offlineThread.joinable())
+        return;
+    const ThreadRoleScope audioRole (ThreadRole::audio);
     for (int done = 0; done < frames;)
     {
         const int n = std::min (512, frames - done);
@@ -236,6 +249,7 @@ void JuceAudioAdapter::renderOfflineFrames (int frames, float* left, float* righ
 
 void JuceAudioAdapter::renderBlock (float* const* channels, int numChannels, int numSamples) noexcept
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     const auto now = monotonicMicros();
     const auto period = stats.recordCallback (now, numSamples, currentRate);
     // Announced before callbackReady is read: a message thread that clears callbackReady and
@@ -247,7 +261,7 @@ void JuceAudioAdapter::renderBlock (float* const* channels, int numChannels, int
             if (channels[c] != nullptr)
                 std::fill (channels[c], channels[c] + numSamples, 0.0f);
         engine.render (channels, numChannels, numSamples, false);
-        rack->processBlock (channels, numChannels, numSamples);
+        masterRack->processBlock (channels, numChannels, numSamples);
         engine.masterOutput().process (channels, numChannels, numSamples);
     }
     else

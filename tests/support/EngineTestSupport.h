@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/engine/MixEngine.h"
+#include "platform/ThreadContract.h"
 #include "support/CodePrinting.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,14 @@ inline Pcm sinePcm (std::size_t frames, double rate, double frequency, float lev
     return pcm;
 }
 
+/** Renders one block as the device callback does: on a thread that holds the audio role for
+    the call. */
+inline void renderAsDevice (MixEngine& engine, float* const* channels, int numChannels, int numSamples, bool applyMaster)
+{
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
+    engine.render (channels, numChannels, numSamples, applyMaster);
+}
+
 /** An engine on the heap with a stereo output buffer. */
 struct EngineRig
 {
@@ -64,7 +73,7 @@ struct EngineRig
     }
 
     /** Renders n samples (n <= 8192) without the master stage. */
-    void render (int n)  { engine->render (pointers.data(), (int) pointers.size(), n, false); }
+    void render (int n)  { renderAsDevice (*engine, pointers.data(), (int) pointers.size(), n, false); }
 
     float left (int i) const  { return buffers[0][(std::size_t) i]; }
     float right (int i) const  { return buffers[1][(std::size_t) i]; }

@@ -101,9 +101,9 @@ inline void renderShow (MixEngine& engine, const std::vector<ShowEvent>& show, s
         const int block = (int) std::min<std::int64_t> (nextBlock(), limit);
         float* channels[] = { left.data() + position, right.data() + position };
         if (around)
-            around ([&] { engine.render (channels, 2, block, applyMaster); });
+            around ([&] { renderAsDevice (engine, channels, 2, block, applyMaster); });
         else
-            engine.render (channels, 2, block, applyMaster);
+            renderAsDevice (engine, channels, 2, block, applyMaster);
         position += block;
     }
 }

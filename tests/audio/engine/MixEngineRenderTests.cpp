@@ -13,11 +13,11 @@ TEST (MixEngineRender, BlocksThatCannotBeRenderedLeaveEverythingUntouched)
     const auto media = rig.hold (constantPcm (100, 0.25f));
     ASSERT_TRUE (rig.push (start (Kind::goFromSilence, media, 1)));
 
-    rig.engine->render (rig.pointers.data(), 2, 0, true);
-    rig.engine->render (rig.pointers.data(), 2, -4, false);
-    rig.engine->render (rig.pointers.data(), 0, 64, false);
-    rig.engine->render (rig.pointers.data(), -1, 64, false);
-    rig.engine->render (nullptr, 2, 64, true);
+    renderAsDevice (*rig.engine, rig.pointers.data(), 2, 0, true);
+    renderAsDevice (*rig.engine, rig.pointers.data(), 2, -4, false);
+    renderAsDevice (*rig.engine, rig.pointers.data(), 0, 64, false);
+    renderAsDevice (*rig.engine, rig.pointers.data(), -1, 64, false);
+    renderAsDevice (*rig.engine, nullptr, 2, 64, true);
 
     EXPECT_EQ (rig.engine->queuedCommands(), 1);
     EXPECT_EQ (rig.engine->lastAppliedSerial(), 0u);
@@ -224,7 +224,7 @@ TEST (MixEngineRender, TheMasterStageRunsOnlyWhenAsked)
         EngineRig rig;
         const auto media = rig.hold (constantPcm (1000, 0.25f));
         rig.push (start (Kind::goFromSilence, media, 1));
-        rig.engine->render (rig.pointers.data(), 2, 400, applyMaster);
+        renderAsDevice (*rig.engine, rig.pointers.data(), 2, 400, applyMaster);
         const int delay = applyMaster ? MasterOutputProcessor::latencySamples : 0;
         EXPECT_EQ (rig.left (delay > 0 ? delay - 1 : 0), applyMaster ? 0.0f : 0.25f);
         EXPECT_NEAR (rig.left (delay + 10), 0.25f, 1e-5);

@@ -146,6 +146,7 @@ TEST (MixEngineRing, ProducerAgainstRenderingThread)
     bool serialsInOrder = true;
 
     std::thread renderer ([&] {
+        const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
         std::vector<float> left (1024), right (1024);
         float* channels[] = { left.data(), right.data() };
         std::mt19937 random (3);

@@ -104,6 +104,7 @@ TEST (VoiceStatus, RenderingThreadAgainstStatusReaders)
     std::atomic<long> readings { 0 };
 
     std::thread renderer ([&] {
+        const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
         std::vector<float> left (512), right (512);
         float* channels[] = { left.data(), right.data() };
         while (! done.load())

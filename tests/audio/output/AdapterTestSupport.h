@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/output/JuceAudioAdapter.h"
+#include "audio/rack/VstWorkerClient.h"
 #include "support/CodePrinting.h"
 
 #include <juce_core/juce_core.h>
@@ -23,6 +24,21 @@ inline MediaLoader::LoadFunction constantMedia (double seconds, float level)
         media->pcm = pcm;
         return media;
     };
+}
+
+/** The rack options of the adapter tests: the rack scans no folder of the machine's own, only
+    the search folders a test gives it, and its workers, which share a busy machine, get the
+    longest deadlines a command and a block can have. */
+inline MasterVstRackOptions privateRackOptions()
+{
+    MasterVstRackOptions options;
+    options.standardFolders = juce::StringArray();
+    options.loadTimeoutMs = workerBounds::maxCommandTimeoutMs;
+    options.stateTimeoutMs = workerBounds::maxCommandTimeoutMs;
+    options.liveStatusTimeoutMs = workerBounds::maxCommandTimeoutMs;
+    options.blockTimeoutMs = workerBounds::maxBlockTimeoutMs;
+    options.saveWaitMs = 10 * workerBounds::maxCommandTimeoutMs;
+    return options;
 }
 
 /** How long a test waits for something that takes milliseconds on an idle machine before it

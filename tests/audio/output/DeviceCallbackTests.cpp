@@ -47,7 +47,7 @@ class DeviceCallbackTest : public ::testing::Test
 {
 protected:
     juce::File folder = juce::File::createTempFile ("device-callback");
-    JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; } };
+    JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; }, vantrel::test::privateRackOptions() };
     std::vector<float> left = std::vector<float> (512), right = std::vector<float> (512);
 
     void SetUp() override     { ASSERT_TRUE (folder.createDirectory()); }
@@ -124,8 +124,8 @@ TEST (AdapterDiagnostics, TickWritesTheFileWithDeviceAndRackFieldsButNotOffline)
     ASSERT_TRUE (folder.createDirectory());
     const auto file = folder.getChildFile ("audio-diagnostics.json");
     {
-        JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; } };
-        adapter.diagnosticsPath = file;
+        JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; }, vantrel::test::privateRackOptions() };
+        adapter.setDiagnosticsPath (file);
         adapter.tick();
         ASSERT_TRUE (vantrel::test::waitUntil ([&] { return file.existsAsFile(); }));   // written on the writer's thread
         const auto document = juce::JSON::parse (file);
@@ -135,8 +135,8 @@ TEST (AdapterDiagnostics, TickWritesTheFileWithDeviceAndRackFieldsButNotOffline)
     }
     ASSERT_TRUE (file.deleteFile());
     {
-        JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; } };
-        adapter.diagnosticsPath = file;
+        JuceAudioAdapter adapter { constantMedia(), [] { return std::int64_t { 0 }; }, vantrel::test::privateRackOptions() };
+        adapter.setDiagnosticsPath (file);
         adapter.startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
         adapter.tick();
     }   // the destructor joins the writer: nothing was queued

@@ -36,7 +36,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE (folder.createDirectory());
-        adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (10.0, 0.25f), [] { return std::int64_t { 0 }; });
+        adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (10.0, 0.25f), [] { return std::int64_t { 0 }; },
+                                                      vantrel::test::privateRackOptions());
         adapter->createDeviceType = [this] (const juce::String& kind) { return outputs.create (kind); };
         adapter->millisecondCounter = [this] { return nowMs.load(); };
     }

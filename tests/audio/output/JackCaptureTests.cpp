@@ -133,8 +133,9 @@ protected:
         {
             adapter.reset();
             capture.reset();
-            adapter = std::make_unique<JuceAudioAdapter> (recognisableMedia (10.0), [] { return std::int64_t { 0 }; });
-            adapter->mixEngine().masterOutput().setEnabled (false);
+            adapter = std::make_unique<JuceAudioAdapter> (recognisableMedia (10.0), [] { return std::int64_t { 0 }; },
+                                                          vantrel::test::privateRackOptions());
+            adapter->setLimiterEnabled (false);
             // The program's clock stands still: a starved server is not taken for a stalled
             // device, which would close the output in the middle of a capture.
             adapter->millisecondCounter = [] { return std::uint32_t { 0 }; };

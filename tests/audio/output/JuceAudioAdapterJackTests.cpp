@@ -35,8 +35,9 @@ protected:
             GTEST_SKIP() << "jackd is not installed";
         ASSERT_TRUE (server.start()) << server.lastError();
         ASSERT_TRUE (folder.createDirectory());
-        adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (30.0, level), [] { return std::int64_t { 0 }; });
-        adapter->mixEngine().masterOutput().setEnabled (false);
+        adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (30.0, level), [] { return std::int64_t { 0 }; },
+                                                      vantrel::test::privateRackOptions());
+        adapter->setLimiterEnabled (false);
         // The program's clock moves only when a test moves it: JACK's own loss reports are what
         // is tested here, so a server starved for half a second is not taken for a stalled
         // device (that watchdog is tested on stand-in devices).
@@ -84,7 +85,7 @@ TEST_F (JackAdapterTest, OpensTheStoredOutputAndPlaysGoAndPadsAtTheirGain)
     prepared ("row-1", -6.0f);
     ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::goFromSilence, std::string ("row-1"), 0.0, 7 }), SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil ([&] { return adapter->voiceStatus (1).position > 48000 / 4; })) << vantrel::test::describeDevice (*adapter);
-    const auto meters = adapter->mixEngine().masterOutput().meters();
+    const auto meters = adapter->masterMeters();
     EXPECT_NEAR (meters.outputPeakLeftDb, 20.0f * std::log10 (level) - 6.0f, 0.1f);
 
     prepared (vantrel::padMediaKey (1, 1), 0.0f);

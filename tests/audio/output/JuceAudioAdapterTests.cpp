@@ -116,8 +116,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE (folder.createDirectory());
-        adapter = std::make_unique<JuceAudioAdapter> (loads.function(), [] { return std::int64_t { 0 }; });
-        adapter->mixEngine().masterOutput().setEnabled (false);
+        adapter = std::make_unique<JuceAudioAdapter> (loads.function(), [] { return std::int64_t { 0 }; },
+                                                      vantrel::test::privateRackOptions());
+        adapter->setLimiterEnabled (false);
     }
 
     void TearDown() override
@@ -179,7 +180,7 @@ TEST_F (AdapterTest, WithoutOutputGoIsRefusedButStopsAndSeeksTakeEffect)
     EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, {}, 0.0, 0 }), SinkAnswer::accepted);
     EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopOutgoing, {}, 0.0, 0 }), SinkAnswer::accepted);
     EXPECT_EQ (adapter->submit (AudioCommand { AudioCommandKind::togglePause, {}, 0.0, 0 }), SinkAnswer::refused);
-    EXPECT_EQ (adapter->mixEngine().queuedCommands(), 0);   // applied at once
+    EXPECT_EQ (adapter->queuedEngineCommands(), 0);   // applied at once
 
     struct Seek { double seconds; SinkAnswer answer; };
     for (const Seek s : { Seek { 86400.0, SinkAnswer::accepted }, Seek { -86400.0, SinkAnswer::accepted },
@@ -349,7 +350,7 @@ TEST_F (AdapterTest, RealTimeRendererConsumesCommandsSoVoicesEnd)
         ASSERT_EQ (adapter->submit (AudioCommand { AudioCommandKind::stopMain, {}, 0.0, 0 }), SinkAnswer::accepted) << i;
         if (i % 50 == 49)
         {
-            ASSERT_TRUE (vantrel::test::waitUntil ([&] { return adapter->mixEngine().queuedCommands() == 0; })) << i;
+            ASSERT_TRUE (vantrel::test::waitUntil ([&] { return adapter->queuedEngineCommands() == 0; })) << i;
         }
     }
     ASSERT_EQ (adapter->submit (go (AudioCommandKind::goFromSilence, "short", 9)), SinkAnswer::accepted);
@@ -363,7 +364,9 @@ TEST_F (AdapterTest, StartsAreRefusedAbovePlayingMemoryCountingSharedPcmOnce)
 {
     adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
     const std::uint64_t oneSecond = 48000u * 8u;   // two float channels
-    adapter->pcmLimits.playing = 3 * oneSecond;
+    JuceAudioAdapter::PcmLimits limits;
+    limits.playing = 3 * oneSecond;
+    adapter->setPcmLimits (limits);
     for (const auto* key : { "row", "pad-1-1", "pad-1-2", "pad-1-3" })
         prepared (key);
 
@@ -396,7 +399,9 @@ TEST_F (AdapterTest, StartsAreRefusedAbovePlayingMemoryCountingSharedPcmOnce)
 TEST_F (AdapterTest, PcmCacheGivesUpTheLeastRecentlyUsedMediaThatNothingPlays)
 {
     adapter->startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
-    adapter->pcmLimits.cache = 2 * 48000u * 8u;
+    JuceAudioAdapter::PcmLimits limits;
+    limits.cache = 2 * 48000u * 8u;
+    adapter->setPcmLimits (limits);
     prepared ("m1");
     prepared ("m2");
     prepared ("m3");   // the third second of PCM: the oldest use gives its PCM up
