@@ -30,7 +30,7 @@ protected:
     /** Runs with a fresh adapter before a latched rack fault counts as a failure: on a starved
         machine the worker can miss the blocks that the bridge waits for, and the rack then falls
         back to the dry signal for good, as it must. */
-    static constexpr int attempts = 3;
+    static constexpr int attempts = 5;
 
     vantrel::test::JackDummyServer server;
     vantrel::test::RackProfile profile;
@@ -45,6 +45,7 @@ protected:
         ASSERT_TRUE (profile.ready());
         halfGain = vantrel::test::gainPluginState (storedGain);
         ASSERT_TRUE (halfGain.uid.isNotEmpty() && halfGain.stateHex.isNotEmpty()) << "the worker did not save a state";
+        server.synchronous = true;   // a late client delays the cycle instead of losing it
         ASSERT_TRUE (server.start()) << server.lastError();
     }
 
@@ -52,6 +53,7 @@ protected:
     {
         adapter.reset();
         capture.reset();
+        lostCycles = false;
         server.stop();
     }
 
@@ -74,12 +76,16 @@ protected:
         capture->start();
         if (! capture->waitForFrames (skip + frames, vantrel::test::patienceMs, [this] { adapter->tick(); }))
             return -1.0;
+        if (capture->skipped() > 0)
+            lostCycles = true;   // the capture missed samples: its level says nothing
         const auto left = capture->channel (0);
         double sum = 0.0;
         for (size_t i = skip; i < skip + frames; ++i)
             sum += std::abs ((double) left[i]);
         return sum / (double) frames;
     }
+
+    bool lostCycles = false;   // a capture of this attempt skipped a cycle
 
     /** Frames after a finished rack change by which its sound is surely heard: the bridge
         latency, then the 10 ms crossfade many times over. */
@@ -132,6 +138,13 @@ TEST_F (JackCaptureRackTest, PlugInsChosenAndSwitchedOnDuringATrackChangeItByThe
 
         const auto status = adapter->rack().status();
         ASSERT_TRUE (adapter->voiceStatus (1).playing) << vantrel::test::describeDevice (*adapter);
+        if (lostCycles)
+        {
+            std::printf ("attempt %d: the capture lost a cycle, played again\n", attempt);
+            faults += " \"capture lost a cycle\"";
+            ASSERT_LT (attempt, attempts) << "every attempt lost a capture cycle or latched a fault:" << faults;
+            continue;
+        }
         if (! status.audioFault)
         {
             EXPECT_EQ (status.latencySum, 256) << "both slots carry the plug-in";
