@@ -53,7 +53,6 @@ protected:
     {
         adapter.reset();
         capture.reset();
-        lostCycles = false;
         server.stop();
     }
 
@@ -104,6 +103,7 @@ TEST_F (JackCaptureRackTest, PlugInsChosenAndSwitchedOnDuringATrackChangeItByThe
     {
         adapter.reset();
         capture.reset();
+        lostCycles = false;   // each attempt is judged by its own captures
         adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (120.0, trackLevel), [] { return std::int64_t { 0 }; },
                                                       vantrel::test::privateRackOptions());
         adapter->setLimiterEnabled (false);
