@@ -3,7 +3,7 @@
 // callback's own cost with two tracks and nine pads playing, and the callbacks over budget.
 
 #include "audio/output/JuceAudioAdapter.h"
-#include "tests/audio/output/JackDummyServer.h"
+#include "support/JackDummyServer.h"
 
 #include <algorithm>
 #include <chrono>

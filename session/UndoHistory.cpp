@@ -260,6 +260,7 @@ bool UndoHistory::commit (CatalogDocument proposed, const EditGuard& guard)
 
     redoEntries.clear();
     currentDocument = std::move (proposed);
+    ++changes;
     recordedCurrent = after;
     sharingHint = std::move (after);
     return true;
@@ -277,6 +278,7 @@ bool UndoHistory::undo (const EditGuard& guard)
         return false;
 
     currentDocument = std::move (merged);
+    ++changes;
     recordedCurrent = nullptr;
     sharingHint = entry.before;
     redoEntries.push_back (std::move (undoEntries.back()));
@@ -296,6 +298,7 @@ bool UndoHistory::redo (const EditGuard& guard)
         return false;
 
     currentDocument = std::move (merged);
+    ++changes;
     recordedCurrent = nullptr;
     sharingHint = entry.after;
     undoEntries.push_back (std::move (redoEntries.back()));   // no trim: redo only returns what undo took
@@ -354,12 +357,25 @@ bool UndoHistory::setRowDuration (const std::string& rowId, double seconds)
     // the learned duration through a later undo or redo.
     row->duration = seconds;
     recordedCurrent = nullptr;
+    ++changes;
+    return true;
+}
+
+bool UndoHistory::setCurrentPlaylist (const std::string& playlistId)
+{
+    const auto& playlists = currentDocument.playlists;
+    if (std::none_of (playlists.begin(), playlists.end(), [&] (const Playlist& p) { return p.id == playlistId; }))
+        return false;
+    currentDocument.current = playlistId;
+    recordedCurrent = nullptr;
+    ++changes;
     return true;
 }
 
 void UndoHistory::reset (CatalogDocument document)
 {
     currentDocument = std::move (document);
+    ++changes;
     recordedCurrent = nullptr;
     sharingHint = nullptr;
     undoEntries.clear();

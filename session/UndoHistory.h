@@ -59,6 +59,24 @@ public:
         False when no row has that id or the value is not a finite duration. */
     bool setRowDuration (const std::string& rowId, double seconds);
 
+    /** Makes another playlist the open one without an undo step (opening a playlist is not an
+        edit). False when no playlist has that id. */
+    bool setCurrentPlaylist (const std::string& playlistId);
+
+    /** Changes the working document in place without an undo step: for the live values of a
+        drag (gains and EQs), which a later commit turns into one step. */
+    template <typename Change>
+    void changeLiveValues (Change&& change)
+    {
+        change (currentDocument);
+        recordedCurrent = nullptr;
+        ++changes;
+    }
+
+    /** Counts every change of the working document (edits, undo, redo, live values, durations,
+        the open playlist, a reset): equal counts mean an unchanged document. */
+    std::uint64_t changeCount() const noexcept  { return changes; }
+
     /** Replaces the working document and forgets every step (a new catalog was loaded). */
     void reset (CatalogDocument document);
 
@@ -77,5 +95,6 @@ private:
     std::shared_ptr<const DocumentSnapshot> sharingHint;       // the recorded document nearest to the working one
     std::vector<UndoEntry> undoEntries;   // oldest first
     std::vector<UndoEntry> redoEntries;   // most recently undone last
+    std::uint64_t changes = 0;
 };
 } // namespace vantrel

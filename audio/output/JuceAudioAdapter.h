@@ -123,6 +123,10 @@ public:
     bool showDriverControlPanel();
     bool hasDevice() const  { return device != nullptr; }
     const OutputDeviceSettings& storedOutputSettings() const  { return outputSettings; }
+    /** Message thread only, with the device closed: takes `settings` as the stored choice again
+        without opening anything (a choice that could not be applied is forgotten). The tick
+        reopens it by itself only when `reopenAutomatically` is set and it carries an id. */
+    void restoreSettings (const OutputDeviceSettings& settings, bool reopenAutomatically);
 
     /** Test seam: makes the device type of an output kind (the catalogue's types by default). */
     std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)> createDeviceType = createOutputType;

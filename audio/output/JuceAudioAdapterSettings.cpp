@@ -34,6 +34,16 @@ const RackControl& JuceAudioAdapter::rack() const
     return *masterRack;
 }
 
+// ---- the stored output choice ------------------------------------------------------------------
+
+void JuceAudioAdapter::restoreSettings (const OutputDeviceSettings& settings, bool reopenAutomatically)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    jassert (device == nullptr);
+    outputSettings = settings;
+    autoReopen = reopenAutomatically;
+}
+
 // ---- master bus and pad bus ---------------------------------------------------------------------
 // Relaxed atomics of the master stage and the engine, read by the audio thread once per block.
 

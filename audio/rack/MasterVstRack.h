@@ -96,7 +96,7 @@ public:
 
     /** Any thread: idle -> active when `active`, active -> idle when not; a capture is left as
         it is. Returns the state found. */
-    RackPlaybackState setPlaybackActive (bool active);
+    RackPlaybackState setPlaybackActive (bool active) override;
 
     /** Any thread: marks playback active before media starts, from idle or from a capture (which
         then gives way). Always true. */

@@ -78,5 +78,10 @@ public:
         "VST状態の保存が時間内に完了しませんでした" when the save did not finish in time, and
         success without a text when the rack does not run. */
     virtual StoreResult saveAndWait() = 0;
+
+    /** Any thread: tells the rack whether a track or a pad sounds (idle -> active when `active`,
+        active -> idle when not; a capture of the plug-in states is left as it is). Returns the
+        state found. */
+    virtual RackPlaybackState setPlaybackActive (bool active) = 0;
 };
 } // namespace vantrel

@@ -1,5 +1,5 @@
 #include "audio/output/DeviceCatalogue.h"
-#include "JackDummyServer.h"
+#include "support/JackDummyServer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // dummy server: plug-ins scanned, chosen and switched on through the adapter's rack interface
 // while a track plays change the track by their gain, a bridge latency later.
 #include "AdapterRackSupport.h"
-#include "JackCaptureClient.h"
-#include "JackDummyServer.h"
+#include "support/JackCaptureClient.h"
+#include "support/JackDummyServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // What the program really sends to JACK, heard by a separate JACK client on a private dummy
 // server: the media's own samples at their gain, on the right channels, and silence around them.
 #include "AdapterTestSupport.h"
-#include "JackCaptureClient.h"
-#include "JackDummyServer.h"
+#include "support/JackCaptureClient.h"
+#include "support/JackDummyServer.h"
 
 #include <gtest/gtest.h>
 

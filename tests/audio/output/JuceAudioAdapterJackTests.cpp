@@ -1,5 +1,5 @@
 #include "AdapterTestSupport.h"
-#include "JackDummyServer.h"
+#include "support/JackDummyServer.h"
 
 #include <gtest/gtest.h>
 

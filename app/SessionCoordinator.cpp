@@ -1,0 +1,244 @@
+#include "app/SessionCoordinator.h"
+
+#include "audio/output/OutputDeviceSettingsFile.h"
+#include "session/PreferencesFile.h"
+#include "session/UiText.h"
+
+namespace vantrel
+{
+namespace
+{
+// The messages of the layers below are composed in Japanese; they are translated where shown.
+juce::String translated (const juce::String& text)
+{
+    return translateMessage (text);
+}
+} // namespace
+
+SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::File& outputFile, bool enabled,
+                                        SessionCoordinatorOptions opts)
+    : options (std::move (opts)),
+      store (dataRoot),
+      library (dataRoot),
+      audio (options.loadMedia, options.rackClock, options.rackOptions),
+      transport (&cue, &audio),
+      padController (&padState, &audio),
+      saveQueue (&store),
+      outputSettingsFile (outputFile),
+      audioEnabled (enabled)
+{
+    if (options.createDeviceType)
+        audio.createDeviceType = options.createDeviceType;
+
+    // Each failure below replaces the alert of an earlier one: preferences, catalog, output.
+    const auto readPrefs = readPreferences (preferencesFile(), preferences);
+    if (! readPrefs.ok)
+    {
+        alert = readPrefs.message;
+        preferencesValid = false;
+    }
+
+    const auto loaded = store.load (state);
+    history.reset (state.document);
+    if (! loaded.ok)
+        alert = loaded.message;
+
+    // The engine's switches come first: the device may call back from the open below on.
+    limiterEnabled = state.limiterEnabled;
+    audio.setLimiterEnabled (limiterEnabled);
+    audio.setLimiterThresholdDb (limiterThresholdDb);
+    audio.setLimiterCeilingDb (limiterCeilingDb);
+    audio.setLimiterReleaseMs (limiterReleaseMs);
+    audio.setLimiterDriveDb (limiterDriveDb);
+    padMute = state.ui.padsFolded;
+    audio.setPadMute (padMute);
+
+    if (audioEnabled)
+    {
+        audio.setDiagnosticsPath (outputSettingsFile.getSiblingFile ("audio-diagnostics.json"));
+        OutputDeviceSettings settings;
+        const auto readOutput = readOutputDeviceSettings (outputSettingsFile, settings);
+        audio.setRackFiles (outputSettingsFile.getSiblingFile ("master-vst.json"), options.workerExecutable);
+        const auto opened = audio.openOutput (settings, readOutput.ok);
+        if (! opened.ok)
+        {
+            status = opened.message;
+            statusTime = now();
+            alert = opened.message;
+        }
+    }
+    else
+    {
+        audio.startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::manual);
+    }
+
+    registerMedia (true);
+    updateReady();
+    preloadMedia();
+}
+
+SessionCoordinator::~SessionCoordinator()
+{
+    // Jobs first: they write into members that go below. Then the device, so that nothing
+    // renders while the rest is torn down; the members follow in reverse order of declaration.
+    pool.removeAllJobs (true, -1);
+    if (audioEnabled)
+        audio.closeDevice();
+    else
+        audio.stopOffline();
+}
+
+std::uint32_t SessionCoordinator::now() const
+{
+    return options.millisecondClock ? options.millisecondClock() : juce::Time::getMillisecondCounter();
+}
+
+juce::File SessionCoordinator::preferencesFile() const
+{
+    return outputSettingsFile.getSiblingFile ("preferences.json");
+}
+
+juce::File SessionCoordinator::padAssetFolder() const
+{
+    return store.root.getChildFile ("pad").getChildFile ("assets");
+}
+
+juce::String SessionCoordinator::pauseKeyText() const
+{
+    return preferences.keys.size() > 1 ? shortcutText (preferences.keys[1]) : juce::String();
+}
+
+bool SessionCoordinator::isOutputOpen() const
+{
+    return audioEnabled && audio.hasDevice() && audio.isRunning();
+}
+
+// ---- status line --------------------------------------------------------------------------------
+
+void SessionCoordinator::setStatus (const juce::String& text, bool isAlert)
+{
+    status = text;
+    statusTime = now();
+    if (isAlert)
+        alert = text;
+    else
+        alert.clear();
+}
+
+void SessionCoordinator::setProgress (const juce::String& text)
+{
+    status = text;
+    statusTime = now();
+}
+
+juce::String SessionCoordinator::statusText() const
+{
+    if (store.recoveryRequired.load())
+        return translate ("保存データの復旧確認が必要です。") + translated (alert);
+    const auto lastSave = saveQueue.lastResult();
+    if (! lastSave.ok)
+        return translate ("自動保存失敗: ") + translated (lastSave.message);
+    if (! isOutputOpen() && ! quitting)
+        return translate ("OUT: 出力先なし — ") + translated (audio.lastError());
+    if (alert.isNotEmpty())
+        return translated (alert);
+    if (audio.rack().needsAttention())
+        return translate ("VSTに確認事項があります · VSTボタンで状態を確認してください");
+    // Only PAUSE resumes: GO would drop the paused tracks and start READY, so it is not offered.
+    if (cue.paused)
+        return liveLock ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
+    // Unsigned difference: right across the counter's wrap.
+    if (status.isNotEmpty() && (std::uint32_t) (now() - statusTime) < statusShowMs)
+        return status;
+    if (liveLock)
+        return translate ("LIVE LOCK ON");
+    if (saveQueue.isBusy())
+        return translate ("自動保存中");
+    return translate ("Vantrel! · 準備完了");
+}
+
+bool SessionCoordinator::statusIsWarning() const
+{
+    return store.recoveryRequired.load() || ! saveQueue.lastResult().ok || (! isOutputOpen() && ! quitting)
+        || alert.isNotEmpty() || audio.rack().needsAttention();
+}
+
+// ---- quit ------------------------------------------------------------------------------------------
+
+bool SessionCoordinator::needsQuitConfirmation() const
+{
+    return liveLock || trackSounding() || ! padState.triggers.empty();
+}
+
+bool SessionCoordinator::prepareQuit()
+{
+    if (! quitting)
+    {
+        commitEqEdit();
+        outputOpenBeforeQuit = isOutputOpen();
+        if (audioEnabled)
+            audio.closeDevice();
+        if (trackSounding())
+            cue.paused = true;
+        padState.clear();
+        quitting = true;
+    }
+
+    if (pool.getNumJobs() > 0)
+    {
+        setProgress (translate ("PADコピーと保存の完了を待っています"));
+        return false;
+    }
+
+    finishPadCopies();
+
+    // A quit that cannot keep everything is abandoned: the show goes on, with the output that
+    // the quit closed opened again on purpose (the operator is told so).
+    const auto abandon = [this] (const juce::String& message)
+    {
+        quitting = false;
+        auto text = message;
+        if (outputOpenBeforeQuit)
+        {
+            const auto reopened = audio.openDevice (true);
+            text += reopened.ok ? translate (" · 終了を中止し、出力先を再開しました")
+                                : translate (" · 終了を中止しました。出力先を再開できません: ") + reopened.message;
+        }
+        setStatus (text, true);
+        return false;
+    };
+
+    if (! audio.rack().status().configCorrupt)
+    {
+        const auto saved = audio.rack().saveAndWait();
+        if (! saved.ok)
+            return abandon (saved.message);
+    }
+
+    if (store.recoveryRequired.load())
+        return true;
+
+    submitState();
+    if (saveQueue.waitIdle())
+        return true;
+    return abandon (saveQueue.lastResult().message);
+}
+
+// ---- saving --------------------------------------------------------------------------------------
+
+CatalogDocument SessionCoordinator::documentToSave() const
+{
+    auto document = history.current();
+    // The live values of a drag are not an edit yet: what is saved is what was before it.
+    if (eqEditBefore.has_value())
+        restoreMixValues (document, *eqEditBefore);
+    return document;
+}
+
+void SessionCoordinator::submitState()
+{
+    ++revision;
+    state.document = documentToSave();
+    saveTicket = saveQueue.submit (state);
+}
+} // namespace vantrel

@@ -1,0 +1,280 @@
+#pragma once
+
+#include "audio/output/JuceAudioAdapter.h"
+#include "session/CatalogRecords.h"
+#include "session/CatalogStore.h"
+#include "session/CueState.h"
+#include "session/EditGuard.h"
+#include "session/Library.h"
+#include "session/PadController.h"
+#include "session/PadTriggerState.h"
+#include "session/Preferences.h"
+#include "session/SaveQueue.h"
+#include "session/StoreResult.h"
+#include "session/TransportController.h"
+#include "session/UndoHistory.h"
+
+#include <juce_core/juce_core.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel
+{
+/** One wave lane as the main view draws it. */
+struct WaveLaneInfo
+{
+    std::string rowId;
+    std::string title;
+    std::shared_ptr<LoadedMedia> media;   // may be empty
+    double position = 0.0;                // seconds
+    double length = 0.0;                  // seconds
+    bool active = false;                  // a voice plays the lane's row
+    bool paused = false;
+    bool cued = false;                    // the READY lane
+    int rowNumber = 0;                    // 1-based place in its playlist; 0 when not found
+};
+
+/** A finished pad copy, posted by a pool job and applied by the tick. */
+struct PadCopyResult
+{
+    int bank = 0;
+    int pad = 0;
+    std::uint64_t revision = 0;
+    std::string asset;     // the new file name under pad/assets; empty on failure
+    std::string label;     // the source file name without its extension
+    juce::String error;    // empty on success
+    bool deferred = false; // the pad could not be edited when the result first arrived
+};
+
+/** What a test changes of the coordinator's surroundings; the program takes the defaults. */
+struct SessionCoordinatorOptions
+{
+    /** The status line's millisecond clock (32 bits, wrapping); empty: the system's. */
+    std::function<std::uint32_t()> millisecondClock;
+    /** The adapter's media loader, rack clock and rack options (see JuceAudioAdapter). */
+    MediaLoader::LoadFunction loadMedia;
+    RackClock rackClock;
+    MasterVstRackOptions rackOptions;
+    /** The rack's worker program; empty: the one beside this program. */
+    juce::File workerExecutable;
+    /** Makes the adapter's device types; empty: the adapter's own. */
+    std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)> createDeviceType;
+    /** Runs on the pool thread after a pad copy was written and before it is verified. */
+    std::function<void (const juce::File& source)> afterPadCopy;
+};
+
+/** The single owner of the live session: the store, the library, the saved state, the undo
+    history, the audio adapter with its engine and rack, the cue state with the transport and
+    pad controllers, the save worker and a pool of two job threads. Every operation of the
+    operator is one method; each returns a plain result and reports in the status line
+    (`status`, `alert`). The view reads the public members directly and changes them only
+    through the operations.
+
+    Message thread only, except the pool jobs, which touch only their own files and, under
+    `jobMutex`, `padCopyResults`. Members are built in declared order and torn down as the
+    destructor describes. Not copyable. */
+class SessionCoordinator
+{
+public:
+    /** dataRoot: the profile's "music" folder; outputSettingsFile: its "local/device.json", whose
+        siblings are "preferences.json", "master-vst.json" and "audio-diagnostics.json";
+        audioEnabled false: no device, no rack, the engine rendered offline only when asked. */
+    SessionCoordinator (const juce::File& dataRoot, const juce::File& outputSettingsFile, bool audioEnabled,
+                        SessionCoordinatorOptions options = {});
+    ~SessionCoordinator();
+
+    SessionCoordinator (const SessionCoordinator&) = delete;
+    SessionCoordinator& operator= (const SessionCoordinator&) = delete;
+
+    // ---- status line, quit ---------------------------------------------------------------------
+    void setStatus (const juce::String& text, bool isAlert);
+    /** A progress text: status and its time, the alert untouched. */
+    void setProgress (const juce::String& text);
+    juce::String statusText() const;
+    bool statusIsWarning() const;
+    bool needsQuitConfirmation() const;
+    /** Polled by the view after the operator confirmed the quit, until it returns true. */
+    bool prepareQuit();
+    /** An output device is open and running (never in offline mode). */
+    bool isOutputOpen() const;
+
+    // ---- tick ----------------------------------------------------------------------------------
+    void tick();
+    void registerMedia (bool analyse);
+
+    // ---- transport -----------------------------------------------------------------------------
+    orvane::audio::GoResult go();
+    orvane::audio::GoResult startGo();
+    void togglePause();
+    void stop (bool main);
+    void seekMain (double seconds, bool fromWaveform);
+    void updateReady();
+    bool moveReady (int offset);
+    bool selectReady (const std::string& rowId);
+    void cycleRepeat();
+    void toggleAutoCue();
+    void toggleAutoReady();
+    void preloadMedia();
+    void dropStaleCueIds();
+    WaveLaneInfo laneInfo (int lane);
+    orvane::audio::MasterOutputMeters masterMeters() const;
+    std::int64_t eqTargetPlayToken (const std::string& target);
+
+    // ---- pads ------------------------------------------------------------------------------------
+    void triggerPad (int pad);
+    void stopAllPads();
+    bool selectPadBank (int bank);
+    void setPadMute (bool on);
+    void setPadBusGain (float gainDb);
+    bool setPadGain (int bank, int pad, float gainDb);
+    bool setPadLabel (int bank, int pad, const std::string& name);
+    std::optional<std::string> clearPad (int bank, int pad);
+    bool movePad (int bank, int from, int to);
+    void assignPad (int bank, int pad, const juce::File& source);
+    bool isPadActive (int bank, int pad) const;
+    void finishPadCopies();
+
+    // ---- LIVE LOCK and guards ----------------------------------------------------------------------
+    void toggleLiveLock();
+    EditGuard editGuard() const;
+    bool canEditPad (int bank, int pad);
+    /** LIVE LOCK is on and protects this scope. */
+    bool isLocked (LockScope scope) const;
+
+    // ---- catalog edits and undo/redo -------------------------------------------------------------
+    bool commitEdit (CatalogDocument candidate);
+    void persist();
+    bool undoRedo (bool redo);
+    bool recoverStore();
+    bool addTreeFolder (const std::string& name, const std::string& parentId);
+    bool addPlaylist (const std::string& name, const std::string& folderId);
+    bool removePlaylist (const std::string& id);
+    bool removeRow (const std::string& rowId);
+    bool setPlaylistMemo (const std::string& playlistId, const std::string& memo);
+    bool setRowText (const std::string& rowId, const std::string& title, const std::string& note);
+    bool moveTreeEntry (const std::string& id, bool isFolder, const std::string& folderId);
+    bool movePlaylist (int from, int to);
+    bool moveRow (int from, int to);
+    bool renameTreeFolder (const std::string& id, const std::string& name);
+    bool renamePlaylist (const std::string& id, const std::string& name);
+    bool removeTreeFolder (const std::string& folderId);
+    bool relinkRow (const std::string& rowId, const juce::File& file);
+    bool openPlaylist (const std::string& id);
+
+    // ---- mix edits -----------------------------------------------------------------------------
+    bool canEditEq (const std::string& target) const;
+    EqSettings* eqForTarget (const std::string& target);
+    juce::String eqTitle (const std::string& target) const;
+    void beginEqEdit();
+    void setLiveEq (const std::string& target, const EqSettings& eq);
+    void setLiveRowGain (const std::string& rowId, float gainDb);
+    void setLivePlaylistGain (const std::string& playlistId, float gainDb);
+    bool commitEqEdit();
+    bool commitEq (const std::string& target, const EqSettings& eq);
+    bool commitRowGain (const std::string& rowId, float gainDb);
+    bool commitPlaylistGain (const std::string& playlistId, float gainDb);
+    bool commitMixEdit (CatalogDocument candidate);
+    void applyEqs();
+    void setMasterGain (float gainDb);
+    void setLimiterParameter (int which, float value);
+    void setLimiterEnabled (bool on);
+
+    // ---- output device, VST rack, preferences ----------------------------------------------------
+    bool canChangeOutput() const;
+    bool applyOutputDevice (const OutputDeviceSettings& settings);
+    bool addVstSearchFolder (const juce::File& folder);
+    bool removeVstSearchFolder (const juce::String& folder);
+    void rescanVst();
+    bool chooseVstPlugin (int slot, const juce::String& classId);
+    bool setVstSlotEnabled (int slot, bool enabled);
+    bool openVstEditor (int slot);
+    StoreResult applyPreferences (const Preferences& prefs);
+
+    // ---- view state ------------------------------------------------------------------------------
+    void togglePlaylistPanel();
+    void togglePadPanel();
+    void toggleMemoPanel();
+    void setRowHeight (int height);
+    void setZoom (int zoom);
+    void toggleFolderCollapsed (const std::string& folderId);
+
+    // ---- members, in the order they are built ------------------------------------------------------
+    const SessionCoordinatorOptions options;
+    std::function<StoreResult (const Preferences&)> osApply;
+    CatalogStore store;
+    Library library;
+    CatalogState state;
+    Preferences preferences;
+    bool preferencesValid = true;
+    UndoHistory history;
+    JuceAudioAdapter audio;
+    orvane::audio::CueState cue;
+    orvane::audio::PadTriggerState padState;
+    orvane::audio::TransportController transport;
+    orvane::audio::PadController padController;
+    SaveQueue saveQueue;
+    const juce::File outputSettingsFile;
+    const bool audioEnabled;
+    bool liveLock = false;
+    bool autoCue = true;
+    bool padMute = false;
+    bool limiterEnabled = true;
+    bool quitting = false;
+    float padBusGainDb = 0.0f;
+    float masterGainDb = 0.0f;
+    float limiterThresholdDb = -3.0f;
+    float limiterCeilingDb = -0.5f;
+    float limiterReleaseMs = 120.0f;
+    float limiterDriveDb = 0.0f;
+    std::optional<std::string> lastGoId;
+    std::optional<CatalogDocument> eqEditBefore;
+    std::optional<EqSettings> eqClipboard;
+    juce::String status;
+    juce::String alert;
+    std::uint32_t statusTime = 0;
+    std::uint64_t goCounter = 0;
+    std::uint64_t revision = 1;
+    juce::ThreadPool pool { 2 };
+    std::array<std::uint64_t, numPads> padRevision {};
+    std::mutex jobMutex;
+    std::vector<PadCopyResult> padCopyResults;
+    juce::String outputApplyMessage;
+    std::string readyPreparingId;
+    std::int64_t saveTicket = 0;
+
+    /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
+    std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
+
+    static constexpr std::uint32_t statusShowMs = 3500;
+
+private:
+    std::uint32_t now() const;
+    /** The document as it is saved: during an EQ drag, the values from before the drag. */
+    CatalogDocument documentToSave() const;
+    void submitState();
+    void readVoice (int voice);
+    bool trackSounding() const  { return cue.main.has_value() || cue.outgoing.has_value(); }
+    juce::File padAssetFolder() const;
+    juce::File preferencesFile() const;
+    juce::String pauseKeyText() const;
+    void copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source, const juce::File& folder);
+    bool restoreOutput (const OutputDeviceSettings& previous);
+
+    bool outputOpenBeforeQuit = false;
+    std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
+};
+
+/** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every
+    playlist and the EQ and gain of every row that `before` also holds. */
+void restoreMixValues (CatalogDocument& document, const CatalogDocument& before);
+
+/** A new id: 32 lower-case hexadecimal digits. */
+std::string newCatalogId();
+} // namespace vantrel

@@ -1,0 +1,357 @@
+#include "app/SessionCoordinator.h"
+
+#include "session/CatalogValidation.h"
+#include "session/UiText.h"
+
+#include <algorithm>
+
+namespace vantrel
+{
+namespace
+{
+Playlist* findPlaylist (CatalogDocument& document, const std::string& id)
+{
+    const auto found = std::find_if (document.playlists.begin(), document.playlists.end(),
+                                     [&] (const Playlist& p) { return p.id == id; });
+    return found != document.playlists.end() ? &*found : nullptr;
+}
+
+Folder* findFolder (CatalogDocument& document, const std::string& id)
+{
+    const auto found = std::find_if (document.folders.begin(), document.folders.end(),
+                                     [&] (const Folder& f) { return f.id == id; });
+    return found != document.folders.end() ? &*found : nullptr;
+}
+
+/** Every gain at 0 dB and every EQ at its default: what is left is the structure of the catalog. */
+CatalogDocument withoutMixValues (CatalogDocument document)
+{
+    for (auto& playlist : document.playlists)
+    {
+        playlist.gainDb = 0.0f;
+        playlist.eq = EqSettings();
+        for (auto& row : playlist.rows)
+        {
+            row.gainDb = 0.0f;
+            row.eq = EqSettings();
+        }
+    }
+    document.masterEq = EqSettings();
+    return document;
+}
+
+template <typename Item>
+void moveWithin (std::vector<Item>& items, int from, int to)
+{
+    auto item = std::move (items[(size_t) from]);
+    items.erase (items.begin() + from);
+    items.insert (items.begin() + to, std::move (item));
+}
+} // namespace
+
+std::string newCatalogId()
+{
+    return juce::Uuid().toDashedString().removeCharacters ("-").toLowerCase().toStdString();
+}
+
+void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
+{
+    document.masterEq = before.masterEq;
+    for (auto& playlist : document.playlists)
+    {
+        const auto old = std::find_if (before.playlists.begin(), before.playlists.end(),
+                                       [&] (const Playlist& p) { return p.id == playlist.id; });
+        if (old == before.playlists.end())
+            continue;
+        playlist.eq = old->eq;
+        playlist.gainDb = old->gainDb;
+        for (auto& row : playlist.rows)
+        {
+            const auto oldRow = std::find_if (old->rows.begin(), old->rows.end(),
+                                              [&] (const Row& r) { return r.id == row.id; });
+            if (oldRow == old->rows.end())
+                continue;
+            row.eq = oldRow->eq;
+            row.gainDb = oldRow->gainDb;
+        }
+    }
+}
+
+// ---- the edit pipeline ------------------------------------------------------------------------------
+
+bool SessionCoordinator::commitEdit (CatalogDocument candidate)
+{
+    if (candidate == history.current())
+        return true;
+    if (! history.commit (std::move (candidate), editGuard()))
+    {
+        setStatus (translate ("LIVE LOCK中、または再生中のため編集できません"), false);
+        return false;
+    }
+    dropStaleCueIds();
+    registerMedia (true);
+    updateReady();
+    preloadMedia();
+    persist();
+    setStatus (translate ("変更しました"), false);
+    return true;
+}
+
+void SessionCoordinator::persist()
+{
+    if (store.recoveryRequired.load())
+        return;
+    submitState();
+}
+
+bool SessionCoordinator::undoRedo (bool redo)
+{
+    if (eqEditBefore.has_value())
+        commitEqEdit();
+    const auto before = history.current();
+    const auto guard = editGuard();
+    if (! (redo ? history.redo (guard) : history.undo (guard)))
+    {
+        setStatus (translate ("現在の状態では履歴を戻せません"), false);
+        return false;
+    }
+    if (withoutMixValues (before) == withoutMixValues (history.current()))
+    {
+        applyEqs();
+    }
+    else
+    {
+        dropStaleCueIds();
+        registerMedia (true);
+        for (const auto& playlist : history.current().playlists)
+            for (const auto& row : playlist.rows)
+                audio.setMediaGain (row.id, row.gainDb);
+        updateReady();
+        preloadMedia();
+    }
+    persist();
+    setStatus (redo ? translate ("Redo") : translate ("Undo"), false);
+    return true;
+}
+
+bool SessionCoordinator::recoverStore()
+{
+    if (saveQueue.isBusy())
+        return false;
+    const auto result = store.recoverFromBackup();
+    setStatus (result.message, ! result.ok);
+    return result.ok;
+}
+
+// ---- structural edits -------------------------------------------------------------------------------
+
+bool SessionCoordinator::addTreeFolder (const std::string& name, const std::string& parentId)
+{
+    if (name.empty())
+        return false;
+    auto candidate = history.current();
+    candidate.folders.push_back ({ newCatalogId(), name, parentId });
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::addPlaylist (const std::string& name, const std::string& folderId)
+{
+    if (name.empty() || isLocked (LockScope::playlistEditing))
+        return false;
+    auto candidate = history.current();
+    Playlist playlist;
+    playlist.id = newCatalogId();
+    playlist.name = name;
+    playlist.folderId = folderId;
+    if (! trackSounding())
+        candidate.current = playlist.id;
+    candidate.playlists.push_back (std::move (playlist));
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::removePlaylist (const std::string& id)
+{
+    auto candidate = history.current();
+    const auto found = std::find_if (candidate.playlists.begin(), candidate.playlists.end(),
+                                     [&] (const Playlist& p) { return p.id == id; });
+    if (found == candidate.playlists.end())
+        return false;
+    const auto removedRows = found->rows;
+    candidate.playlists.erase (found);
+    if (candidate.current == id)
+        candidate.current.clear();
+    if (! commitEdit (std::move (candidate)))
+        return false;
+    // A managed file keeps the row's title as its name in the library.
+    for (const auto& row : removedRows)
+        library.rename (juce::File (juce::String::fromUTF8 (row.source.c_str())), juce::String::fromUTF8 (row.title.c_str()));
+    return true;
+}
+
+bool SessionCoordinator::removeRow (const std::string& rowId)
+{
+    auto candidate = history.current();
+    auto* open = currentPlaylist (candidate);
+    const auto* row = findRowById (history.current(), rowId);
+    if (open == nullptr || row == nullptr)
+        return false;
+    const auto removed = *row;
+    open->rows.erase (std::remove_if (open->rows.begin(), open->rows.end(), [&] (const Row& r) { return r.id == rowId; }),
+                      open->rows.end());
+    if (! commitEdit (std::move (candidate)))
+        return false;
+    library.rename (juce::File (juce::String::fromUTF8 (removed.source.c_str())), juce::String::fromUTF8 (removed.title.c_str()));
+    return true;
+}
+
+bool SessionCoordinator::setPlaylistMemo (const std::string& playlistId, const std::string& memo)
+{
+    auto candidate = history.current();
+    auto* playlist = findPlaylist (candidate, playlistId);
+    if (playlist == nullptr)
+        return false;
+    playlist->memo = memo;
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::setRowText (const std::string& rowId, const std::string& title, const std::string& note)
+{
+    auto candidate = history.current();
+    auto* row = findRowById (candidate, rowId);
+    if (row == nullptr)
+        return false;
+    row->title = title;
+    row->note = note;
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, const std::string& folderId)
+{
+    auto candidate = history.current();
+    if (isFolder)
+    {
+        auto* folder = findFolder (candidate, id);
+        if (folder == nullptr)
+            return false;
+        folder->parentId = folderId;
+    }
+    else
+    {
+        auto* playlist = findPlaylist (candidate, id);
+        if (playlist == nullptr)
+            return false;
+        playlist->folderId = folderId;
+    }
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::movePlaylist (int from, int to)
+{
+    auto candidate = history.current();
+    const auto count = (int) candidate.playlists.size();
+    if (from < 0 || to < 0 || from >= count || to >= count)
+        return false;
+    moveWithin (candidate.playlists, from, to);
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::moveRow (int from, int to)
+{
+    auto candidate = history.current();
+    auto* open = currentPlaylist (candidate);
+    if (open == nullptr)
+        return false;
+    const auto count = (int) open->rows.size();
+    if (from < 0 || to < 0 || from >= count || to >= count)
+        return false;
+    moveWithin (open->rows, from, to);
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::renameTreeFolder (const std::string& id, const std::string& name)
+{
+    auto candidate = history.current();
+    auto* folder = findFolder (candidate, id);
+    if (name.empty() || folder == nullptr)
+        return false;
+    folder->name = name;
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::renamePlaylist (const std::string& id, const std::string& name)
+{
+    auto candidate = history.current();
+    auto* playlist = findPlaylist (candidate, id);
+    if (name.empty() || playlist == nullptr)
+        return false;
+    playlist->name = name;
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::removeTreeFolder (const std::string& folderId)
+{
+    auto candidate = history.current();
+    const auto found = std::find_if (candidate.folders.begin(), candidate.folders.end(),
+                                     [&] (const Folder& f) { return f.id == folderId; });
+    if (found == candidate.folders.end())
+        return false;
+    // Its children move one level up; nothing else is deleted.
+    const auto parent = found->parentId;
+    candidate.folders.erase (found);
+    for (auto& folder : candidate.folders)
+        if (folder.parentId == folderId)
+            folder.parentId = parent;
+    for (auto& playlist : candidate.playlists)
+        if (playlist.folderId == folderId)
+            playlist.folderId = parent;
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::relinkRow (const std::string& rowId, const juce::File& file)
+{
+    auto candidate = history.current();
+    auto* row = findRowById (candidate, rowId);
+    if (row == nullptr || ! file.existsAsFile())
+        return false;
+    const auto signature = readFileSignature (file);
+    row->source = file.getFullPathName().toStdString();
+    row->bytes = (std::uint64_t) signature.size;
+    row->modified = signature.modified.toMilliseconds();
+    row->duration = 0.0;
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::openPlaylist (const std::string& id)
+{
+    tick();
+    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || trackSounding())
+    {
+        setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"), false);
+        return false;
+    }
+    const auto& playlists = history.current().playlists;
+    if (std::none_of (playlists.begin(), playlists.end(), [&] (const Playlist& p) { return p.id == id; }))
+        return false;
+    history.setCurrentPlaylist (id);
+
+    // A fresh cue state, but the play tokens keep counting: an engine slot may still report the
+    // end of the last track under its token, which must never match the next start.
+    orvane::audio::CueState fresh;
+    fresh.goCounter = cue.goCounter;
+    fresh.repeatMode = cue.repeatMode;
+    fresh.autoReady = cue.autoReady;
+    cue = fresh;
+    lastGoId.reset();
+    readyPreparingId.clear();
+
+    // Every row is registered already; the newly open playlist's unmeasured rows are measured now.
+    for (const auto& row : currentPlaylist (history.current())->rows)
+        if (row.duration == 0.0)
+            audio.requestPrepare (row.id, false);
+    updateReady();
+    preloadMedia();
+    persist();
+    setStatus (translate ("プレイリストを開きました"), false);
+    return true;
+}
+} // namespace vantrel

@@ -1,0 +1,285 @@
+// Gains and EQs of rows, playlist buses and MASTER: live values while a control is dragged, one
+// history step per drag or per single change; the master gain and the limiter of the output stage.
+#include "app/SessionCoordinator.h"
+
+#include "session/CatalogValidation.h"
+
+#include <cmath>
+
+namespace vantrel
+{
+namespace
+{
+const std::string masterTarget = "@master";
+const std::string playlistPrefix = "@playlist:";
+
+/** The playlist id of a "@playlist:" target (possibly empty); nothing for any other target. */
+std::optional<std::string> playlistIdOf (const std::string& target)
+{
+    if (target.size() >= playlistPrefix.size() && target.compare (0, playlistPrefix.size(), playlistPrefix) == 0)
+        return target.substr (playlistPrefix.size());
+    return std::nullopt;
+}
+
+/** The EQ a target names in the document, or null: MASTER EQ, a playlist's bus EQ or a row's EQ. */
+template <typename Document>
+auto findEq (Document& document, const std::string& target) -> decltype (&document.masterEq)
+{
+    if (target == masterTarget)
+        return &document.masterEq;
+    if (const auto id = playlistIdOf (target))
+    {
+        for (auto& playlist : document.playlists)
+            if (playlist.id == *id)
+                return &playlist.eq;
+        return nullptr;
+    }
+    auto* row = findRowById (document, target);
+    return row != nullptr ? &row->eq : nullptr;
+}
+
+juce::String utf8 (const std::string& text)  { return juce::String::fromUTF8 (text.c_str()); }
+} // namespace
+
+bool SessionCoordinator::canEditEq (const std::string& target) const
+{
+    if (quitting || store.recoveryRequired.load() || findEq (history.current(), target) == nullptr)
+        return false;
+    if (target == masterTarget)
+        return ! isLocked (LockScope::masterEq);
+    if (playlistIdOf (target).has_value())
+        return true;
+    return ! isLocked (LockScope::trackGainEq);
+}
+
+EqSettings* SessionCoordinator::eqForTarget (const std::string& target)
+{
+    // The pointer lets the caller change the working document: it counts as a live change.
+    EqSettings* found = nullptr;
+    history.changeLiveValues ([&] (CatalogDocument& document) { found = findEq (document, target); });
+    return found;
+}
+
+juce::String SessionCoordinator::eqTitle (const std::string& target) const
+{
+    const auto& document = history.current();
+    if (target == masterTarget)
+        return "MASTER EQ";
+    if (const auto id = playlistIdOf (target))
+    {
+        for (const auto& playlist : document.playlists)
+            if (playlist.id == *id)
+                return "PLAYLIST EQ / " + utf8 (playlist.name);
+        return {};
+    }
+    if (const auto* row = findRowById (document, target))
+        return "TRACK EQ / " + utf8 (row->title);
+    return {};
+}
+
+void SessionCoordinator::beginEqEdit()
+{
+    if (store.recoveryRequired.load() || eqEditBefore.has_value())
+        return;
+    eqEditBefore = history.current();
+}
+
+void SessionCoordinator::setLiveEq (const std::string& target, const EqSettings& eq)
+{
+    if (! canEditEq (target) || ! eq.isValid())
+        return;
+    history.changeLiveValues ([&] (CatalogDocument& document) {
+        if (target == masterTarget)
+        {
+            document.masterEq = eq;
+            audio.setMasterEq (eq);
+        }
+        else if (const auto id = playlistIdOf (target))
+        {
+            for (auto& playlist : document.playlists)
+            {
+                if (playlist.id != *id)
+                    continue;
+                playlist.eq = eq;
+                if (playlist.id == document.current)
+                    audio.setPlaylistEq (eq, playlist.gainDb);
+            }
+        }
+        else if (auto* row = findRowById (document, target))
+        {
+            row->eq = eq;
+            audio.setMediaEq (target, eq);
+        }
+    });
+}
+
+void SessionCoordinator::setLiveRowGain (const std::string& rowId, float gainDb)
+{
+    if (! canEditEq (rowId) || findRowById (history.current(), rowId) == nullptr)
+        return;
+    history.changeLiveValues ([&] (CatalogDocument& document) {
+        auto* row = findRowById (document, rowId);
+        row->gainDb = clampGainDb (gainDb);
+        audio.setMediaGain (rowId, row->gainDb);
+    });
+}
+
+void SessionCoordinator::setLivePlaylistGain (const std::string& playlistId, float gainDb)
+{
+    if (quitting || store.recoveryRequired.load())
+        return;
+    const auto gain = clampGainDb (gainDb);
+    history.changeLiveValues ([&] (CatalogDocument& document) {
+        for (auto& playlist : document.playlists)
+        {
+            if (playlist.id != playlistId)
+                continue;
+            playlist.gainDb = gain;
+            if (playlist.id == document.current)
+                audio.setPlaylistEq (playlist.eq, gain);
+        }
+    });
+}
+
+bool SessionCoordinator::commitEqEdit()
+{
+    if (! eqEditBefore.has_value())
+        return false;
+    // The step runs from the values before the drag to those at its end.
+    auto candidate = history.current();
+    history.changeLiveValues ([this] (CatalogDocument& document) { restoreMixValues (document, *eqEditBefore); });
+    eqEditBefore.reset();
+    const bool committed = commitMixEdit (std::move (candidate));
+    if (! committed)
+        applyEqs();   // the engine plays the restored values again
+    return committed;
+}
+
+bool SessionCoordinator::commitEq (const std::string& target, const EqSettings& eq)
+{
+    if (! canEditEq (target) || ! eq.isValid())
+        return false;
+    auto candidate = history.current();
+    if (const auto id = playlistIdOf (target))
+    {
+        for (auto& playlist : candidate.playlists)
+            if (playlist.id == *id)
+                playlist.eq = eq;
+    }
+    else
+    {
+        *findEq (candidate, target) = eq;   // canEditEq found it
+    }
+    return commitMixEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::commitRowGain (const std::string& rowId, float gainDb)
+{
+    if (! canEditEq (rowId))
+        return false;
+    auto candidate = history.current();
+    auto* row = findRowById (candidate, rowId);
+    if (row == nullptr)
+        return false;
+    row->gainDb = clampGainDb (gainDb);
+    return commitMixEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::commitPlaylistGain (const std::string& playlistId, float gainDb)
+{
+    if (quitting || store.recoveryRequired.load())
+        return false;
+    auto candidate = history.current();
+    for (auto& playlist : candidate.playlists)
+    {
+        if (playlist.id == playlistId)
+        {
+            playlist.gainDb = clampGainDb (gainDb);
+            return commitMixEdit (std::move (candidate));
+        }
+    }
+    return false;
+}
+
+bool SessionCoordinator::commitMixEdit (CatalogDocument candidate)
+{
+    if (candidate == history.current())
+        return true;
+    if (! history.commit (std::move (candidate), editGuard()))
+        return false;
+    // Media, READY and the cue stay as they are: only values changed.
+    applyEqs();
+    persist();
+    return true;
+}
+
+void SessionCoordinator::applyEqs()
+{
+    // The adapter ignores values equal to those it holds; the rows' values are pushed only when
+    // the document changed since the last push (GO pushes first, and a catalog is long).
+    const auto& document = history.current();
+    if (rowMixPushedAt != history.changeCount())
+    {
+        for (const auto& playlist : document.playlists)
+        {
+            for (const auto& row : playlist.rows)
+            {
+                audio.setMediaGain (row.id, row.gainDb);
+                audio.setMediaEq (row.id, row.eq);
+            }
+        }
+        rowMixPushedAt = history.changeCount();
+    }
+    if (const auto* open = currentPlaylist (document))
+        audio.setPlaylistEq (open->eq, open->gainDb);
+    else
+        audio.setPlaylistEq (EqSettings(), 0.0f);
+    audio.setMasterEq (document.masterEq);
+}
+
+void SessionCoordinator::setMasterGain (float gainDb)
+{
+    if (isLocked (LockScope::masterGain))
+        return;
+    audio.setMasterGainDb (clampGainDb (gainDb));
+    masterGainDb = audio.masterGainDb();
+}
+
+void SessionCoordinator::setLimiterParameter (int which, float value)
+{
+    if (isLocked (LockScope::limiter) || ! std::isfinite (value))
+        return;
+    // The stage clamps; the mirror keeps what it kept.
+    switch (which)
+    {
+        case 0:
+            audio.setLimiterThresholdDb (value);
+            limiterThresholdDb = audio.limiterThresholdDb();
+            break;
+        case 1:
+            audio.setLimiterCeilingDb (value);
+            limiterCeilingDb = audio.limiterCeilingDb();
+            break;
+        case 2:
+            audio.setLimiterReleaseMs (value);
+            limiterReleaseMs = audio.limiterReleaseMs();
+            break;
+        case 3:
+            audio.setLimiterDriveDb (value);
+            limiterDriveDb = audio.limiterDriveDb();
+            break;
+        default:
+            break;
+    }
+}
+
+void SessionCoordinator::setLimiterEnabled (bool on)
+{
+    if (isLocked (LockScope::limiter) || store.recoveryRequired.load())
+        return;
+    limiterEnabled = on;
+    state.limiterEnabled = on;
+    audio.setLimiterEnabled (on);
+    persist();
+}
+} // namespace vantrel

@@ -1,0 +1,172 @@
+// The coordinator's periodic service and the registration of every row and pad asset with the
+// adapter.
+#include "app/SessionCoordinator.h"
+
+#include "platform/ThreadContract.h"
+#include "session/CatalogValidation.h"
+#include "session/UiText.h"
+
+#include <cmath>
+#include <limits>
+
+namespace vantrel
+{
+namespace
+{
+/** The file signature a row recorded when its file was taken in. */
+FileSignature rowSignature (const Row& row)
+{
+    FileSignature signature;
+    const auto maxSize = (std::uint64_t) std::numeric_limits<std::int64_t>::max();
+    signature.size = row.bytes > maxSize ? 0 : (std::int64_t) row.bytes;
+    signature.modified = juce::Time (row.modified);
+    return signature;
+}
+
+/** A pad asset is a bare file name of the asset folder: it never leads anywhere else. */
+bool isBareAssetName (const std::string& asset)
+{
+    return ! asset.empty() && asset != "." && asset != ".." && asset.find_first_of ("/\\") == std::string::npos;
+}
+} // namespace
+
+void SessionCoordinator::readVoice (int voice)
+{
+    if (voice < 0 || voice >= JuceAudioAdapter::numVoices)
+        return;
+    // A read that met a write in progress comes back all zero: the last good copy stays.
+    const auto status = audio.voiceStatus (voice);
+    if (status.playToken != 0)
+        voiceCache[(size_t) voice] = status;
+}
+
+void SessionCoordinator::tick()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (quitting)
+        return;
+
+    // Device service: a lost (or re-clocked) device pauses the tracks and forgets the pads.
+    const bool wasOpen = isOutputOpen();
+    if (audio.tick())
+    {
+        if (trackSounding())
+            cue.paused = true;
+        padState.clear();
+        setStatus (translate ("出力先が切断されました。安全Pause退避しました"), false);
+    }
+    if (! wasOpen && isOutputOpen())
+        setStatus (translate ("出力先を復旧しました。再開: ") + pauseKeyText(), false);
+
+    // The READY media that a refused GO found unprepared is ready now.
+    if (! readyPreparingId.empty() && cue.ready && *cue.ready == readyPreparingId)
+    {
+        const auto media = audio.loadedMedia (readyPreparingId);
+        if (media != nullptr && media->pcm != nullptr)
+        {
+            readyPreparingId.clear();
+            setStatus (translate ("READYの準備ができました"), false);
+        }
+    }
+
+    // Ended tracks: an end report counts only for the play token the slot holds now.
+    readVoice (1);
+    readVoice (0);
+    const auto& outgoingStatus = voiceCache[0];
+    if (cue.outgoing && outgoingStatus.playToken == cue.outgoingGeneration && outgoingStatus.reachedEnd)
+        transport.onOutgoingFinished();
+
+    const auto& mainStatus = voiceCache[1];
+    if (cue.main && mainStatus.playToken == cue.mainGeneration && mainStatus.reachedEnd)
+    {
+        const auto stopAnswer = transport.onMainFinished();
+        if (! cue.manualReady && cue.ready)
+            cue.setAnchor (cue.ready);
+        // AUTO READY off: the READY row follows by itself, on this very tick.
+        if (! cue.autoReady && stopAnswer != orvane::audio::SinkAnswer::refused && cue.ready && isOutputOpen())
+            startGo();
+    }
+
+    // Pads that played to their end.
+    const auto activePads = padState.triggers;
+    for (const auto& trigger : activePads)
+    {
+        const auto index = padIndex (trigger.bank, trigger.slot);
+        if (! index)
+            continue;
+        const int voice = *index + 2;
+        readVoice (voice);
+        const auto& status = voiceCache[(size_t) voice];
+        if (status.playToken == audio.voiceToken (voice) && status.reachedEnd)
+            padController.onPadFinished (trigger.bank, trigger.slot);
+    }
+
+    // Durations the loader measured: recorded and saved, never an undo step.
+    bool durationsChanged = false;
+    for (const auto& playlist : history.current().playlists)
+        for (const auto& row : playlist.rows)
+        {
+            if (row.duration != 0.0)
+                continue;
+            const auto media = audio.loadedMedia (row.id);
+            if (media != nullptr && ! media->failed() && std::isfinite (media->duration) && media->duration > 0.0)
+                durationsChanged = history.setRowDuration (row.id, media->duration) || durationsChanged;
+        }
+    if (durationsChanged && ! store.recoveryRequired.load())
+        submitState();
+
+    finishPadCopies();
+
+    // Idle pad voices give their media back.
+    for (int bank = 1; bank <= numPadBanks; ++bank)
+        for (int pad = 1; pad <= numPadsPerBank; ++pad)
+        {
+            bool active = false;
+            for (const auto& trigger : padState.triggers)
+                active = active || (trigger.bank == bank && trigger.slot == pad);
+            if (! active)
+                audio.releasePad (bank, pad);
+        }
+
+    preloadMedia();
+    audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
+}
+
+void SessionCoordinator::registerMedia (bool analyse)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    applyEqs();
+
+    const auto& document = history.current();
+    for (const auto& playlist : document.playlists)
+    {
+        const auto cacheFolder = waveformCacheFolder (store.root, playlist.id);
+        const bool isOpen = playlist.id == document.current;
+        for (const auto& row : playlist.rows)
+        {
+            juce::String cachePath;
+            if (cacheFolder != juce::File())
+                cachePath = cacheFolder.getChildFile (juce::String (row.id) + "-" + juce::String (row.bytes) + "-"
+                                                      + juce::String (row.modified) + "-v2.bin")
+                                .getFullPathName();
+            audio.registerMedia (row.id, juce::String::fromUTF8 (row.source.c_str()), rowSignature (row), row.gainDb,
+                                 cachePath, row.eq);
+            // Only the open playlist is measured: the others are decoded when they are opened.
+            if (analyse && isOpen && row.duration == 0.0)
+                audio.requestPrepare (row.id, false);
+        }
+    }
+
+    const auto assets = padAssetFolder();
+    for (int bank = 1; bank <= numPadBanks; ++bank)
+        for (int pad = 1; pad <= numPadsPerBank; ++pad)
+        {
+            const auto& slot = state.pads[(size_t) *padIndex (bank, pad)];
+            if (! isBareAssetName (slot.asset))
+                continue;
+            const auto file = assets.getChildFile (juce::String::fromUTF8 (slot.asset.c_str()));
+            audio.registerMedia (padMediaKey (bank, pad), file.getFullPathName(), readFileSignature (file), slot.gainDb,
+                                 {}, EqSettings {});
+        }
+}
+} // namespace vantrel

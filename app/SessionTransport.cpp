@@ -1,0 +1,334 @@
+// The transport operations: READY, GO, PAUSE, the stops, the seek, the modes, keeping media
+// prepared, and the read-only views of the lanes, the meters and the EQ window's target.
+#include "app/SessionCoordinator.h"
+
+#include "platform/ThreadContract.h"
+#include "session/CatalogValidation.h"
+#include "session/UiText.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vantrel
+{
+using orvane::audio::GoKind;
+using orvane::audio::GoResult;
+using orvane::audio::SinkAnswer;
+
+namespace
+{
+std::vector<std::string> rowIdsOf (const Playlist& playlist)
+{
+    std::vector<std::string> ids;
+    ids.reserve (playlist.rows.size());
+    for (const auto& row : playlist.rows)
+        ids.push_back (row.id);
+    return ids;
+}
+
+bool holdsRow (const Playlist* playlist, const std::string& id)
+{
+    if (playlist == nullptr)
+        return false;
+    return std::any_of (playlist->rows.begin(), playlist->rows.end(), [&] (const Row& row) { return row.id == id; });
+}
+
+/** A frame position in seconds at the PCM's rate; 0 without PCM or a usable rate. */
+double secondsAt (const LoadedMedia* media, std::int64_t frames)
+{
+    if (media == nullptr || media->pcm == nullptr)
+        return 0.0;
+    const auto rate = media->pcm->sampleRate;
+    if (! std::isfinite (rate) || rate <= 0.0)
+        return 0.0;
+    return (double) frames / rate;
+}
+} // namespace
+
+GoResult SessionCoordinator::go()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    tick();
+    return startGo();
+}
+
+GoResult SessionCoordinator::startGo()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    applyEqs();
+    const auto readyId = cue.ready;
+    const auto result = transport.go();
+    readyPreparingId.clear();
+
+    if (readyId && result.outcome != SinkAnswer::accepted)
+    {
+        const auto media = audio.loadedMedia (*readyId);
+        if (media == nullptr || (media->pcm == nullptr && ! media->failed()))
+            readyPreparingId = *readyId;   // the tick tells when it is ready
+    }
+
+    if (result.outcome == SinkAnswer::accepted)
+    {
+        if (result.kind != GoKind::restartMain && result.kind != GoKind::restartOutgoing)
+            ++goCounter;
+        lastGoId = readyId;
+        updateReady();
+        preloadMedia();
+        setStatus (translate ("GO"), false);
+    }
+    else if (! readyId)
+        setStatus (translate ("READYなし"), false);
+    else if (result.kind == GoKind::twoSounding)
+        setStatus (translate ("2トラック再生中です。3本目は開始できません"), false);
+    else
+    {
+        const auto reason = audio.lastError();
+        setStatus (reason.isNotEmpty() ? reason : translate ("音源を開始できません。READYを保持しました"), true);
+    }
+    return result;
+}
+
+void SessionCoordinator::togglePause()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    tick();
+    const auto answer = transport.togglePause();
+    if (answer == SinkAnswer::accepted)
+        setStatus (cue.paused ? translate ("一時停止しました") : translate ("再開しました"), false);
+    else if (answer == SinkAnswer::refused)
+        setStatus (translate ("出力先を確認してください"), true);
+}
+
+void SessionCoordinator::stop (bool main)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    tick();
+    const auto answer = main ? transport.stopMain() : transport.stopOutgoing();
+    if (answer == SinkAnswer::accepted)
+        setStatus (translate ("STOP"), false);
+    else if (answer == SinkAnswer::refused)
+        setStatus (translate ("停止を確定できませんでした"), true);
+}
+
+void SessionCoordinator::seekMain (double seconds, bool fromWaveform)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    tick();
+    if (fromWaveform && isLocked (LockScope::waveformSeek))
+    {
+        setStatus (translate ("LIVE LOCK中は波形を直接移動できません"), false);
+        return;
+    }
+    if (transport.seekMain (seconds) == SinkAnswer::accepted)
+        setStatus (translate ("MAINの再生位置を移動しました"), false);
+}
+
+void SessionCoordinator::updateReady()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (cue.manualReady)
+        return;
+    const auto* playlist = currentPlaylist (history.current());
+    if (playlist == nullptr || playlist->rows.empty())
+    {
+        cue.offerReady (std::nullopt);
+        return;
+    }
+    if (lastGoId)
+        cue.offerReady (orvane::audio::chooseNextReady (rowIdsOf (*playlist), lastGoId, cue.repeatMode));
+    else
+        cue.offerReady (playlist->rows.front().id);
+}
+
+bool SessionCoordinator::moveReady (int offset)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    std::string targetId;
+    {
+        const auto* playlist = currentPlaylist (history.current());
+        if (playlist == nullptr || playlist->rows.empty())
+            return false;
+        const auto& rows = playlist->rows;
+        const auto count = (std::int64_t) rows.size();
+        std::int64_t anchorIndex = -1;
+        if (cue.anchor)
+            for (std::int64_t i = 0; i < count; ++i)
+                if (rows[(size_t) i].id == *cue.anchor)
+                    anchorIndex = i;
+        std::int64_t target = 0;
+        if (anchorIndex >= 0)
+            target = std::clamp<std::int64_t> (anchorIndex + offset, 0, count - 1);
+        else
+            target = offset >= 0 ? 0 : count - 1;
+        targetId = rows[(size_t) target].id;
+    }
+
+    // The tick may change the playlist: the row must still be there.
+    tick();
+    if (! holdsRow (currentPlaylist (history.current()), targetId))
+        return false;
+
+    cue.selectReady (targetId);
+    audio.requestPrepare (targetId, true);
+    setStatus (translate ("READYを選択しました"), false);
+    return true;
+}
+
+bool SessionCoordinator::selectReady (const std::string& rowId)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    tick();
+    if (! holdsRow (currentPlaylist (history.current()), rowId))
+        return false;
+    cue.selectReady (rowId);
+    audio.requestPrepare (rowId, true);
+    setStatus (translate ("READYを選択しました"), false);
+    return true;
+}
+
+void SessionCoordinator::cycleRepeat()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    using orvane::audio::RepeatMode;
+    cue.repeatMode = cue.repeatMode == RepeatMode::off ? RepeatMode::one
+                   : cue.repeatMode == RepeatMode::one ? RepeatMode::all
+                                                       : RepeatMode::off;
+    updateReady();
+    preloadMedia();
+    setStatus (translate ("REPEATを変更しました"), false);
+}
+
+void SessionCoordinator::toggleAutoCue()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    autoCue = ! autoCue;
+    audio.setAutoCue (autoCue);
+    setStatus (translate (autoCue ? "AUTO CUE ON" : "AUTO CUE OFF"), false);
+}
+
+void SessionCoordinator::toggleAutoReady()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    cue.autoReady = ! cue.autoReady;
+    updateReady();
+    preloadMedia();
+    setStatus (translate (cue.autoReady ? "AUTO READY ON" : "AUTO READY OFF"), false);
+}
+
+void SessionCoordinator::preloadMedia()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    // Runs on every tick: a media whose load failed is asked for again only when the operator
+    // chooses it (or it is registered anew), never 30 times a second.
+    const auto prepare = [this] (const std::string& key) {
+        const auto media = audio.loadedMedia (key);
+        if (media == nullptr || ! media->failed())
+            audio.requestPrepare (key, true);
+    };
+    // The last urgent request is served first: READY goes ahead of the pads.
+    const int bank = padState.bank;
+    for (int pad = numPadsPerBank; pad >= 1; --pad)
+    {
+        const auto index = padIndex (bank, pad);
+        if (index && ! state.pads[(size_t) *index].asset.empty())
+            prepare (padMediaKey (bank, pad));
+    }
+    if (cue.ready)
+        prepare (*cue.ready);
+}
+
+void SessionCoordinator::dropStaleCueIds()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    const auto* playlist = currentPlaylist (history.current());
+    const auto dropStale = [playlist] (std::optional<std::string>& id) {
+        if (id && ! holdsRow (playlist, *id))
+            id.reset();
+    };
+    dropStale (cue.anchor);
+    dropStale (cue.manualReady);
+    dropStale (cue.ready);
+    dropStale (lastGoId);
+}
+
+WaveLaneInfo SessionCoordinator::laneInfo (int lane)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    WaveLaneInfo info;
+    if (lane == 2)
+    {
+        if (! cue.ready)
+            return info;
+        info.rowId = *cue.ready;
+        info.media = audio.loadedMedia (info.rowId);
+        info.cued = true;
+        if (autoCue && info.media != nullptr && info.media->pcm != nullptr)
+            info.position = secondsAt (info.media.get(), info.media->pcm->cueFrame);
+    }
+    else if (lane == 0 || lane == 1)
+    {
+        const auto& slot = lane == 0 ? cue.outgoing : cue.main;
+        const auto& previous = lane == 0 ? cue.previousOutgoing : cue.previousMain;
+        const auto& id = slot ? slot : previous;
+        if (! id)
+            return info;
+        info.rowId = *id;
+        info.media = audio.voiceMedia (lane);
+        info.active = slot.has_value();
+        info.paused = info.active && cue.paused;
+
+        // The voice's own status, or the other track voice's while the media moves between them.
+        const auto token = audio.voiceToken (lane);
+        const auto& own = voiceCache[(size_t) lane];
+        const auto& other = voiceCache[(size_t) (1 - lane)];
+        std::int64_t frames = 0;
+        if (token != 0 && own.playToken == token)
+            frames = own.position;
+        else if (token != 0 && other.playToken == token)
+            frames = other.position;
+        else if (autoCue && info.media != nullptr && info.media->pcm != nullptr)
+            frames = info.media->pcm->cueFrame;
+        info.position = secondsAt (info.media.get(), frames);
+    }
+    else
+        return info;
+
+    const Row* row = nullptr;
+    for (const auto& playlist : history.current().playlists)
+        for (size_t i = 0; i < playlist.rows.size() && row == nullptr; ++i)
+            if (playlist.rows[i].id == info.rowId)
+            {
+                row = &playlist.rows[i];
+                info.rowNumber = (int) i + 1;
+            }
+    if (row != nullptr)
+    {
+        info.title = row->title.empty() ? row->source : row->title;
+        info.length = row->duration;
+    }
+    if (info.media != nullptr && std::isfinite (info.media->duration) && info.media->duration > 0.0)
+        info.length = info.media->duration;
+    if (info.title.empty() && info.media != nullptr)
+        info.title = info.media->fileName.toStdString();
+    return info;
+}
+
+orvane::audio::MasterOutputMeters SessionCoordinator::masterMeters() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return audio.masterMeters();
+}
+
+std::int64_t SessionCoordinator::eqTargetPlayToken (const std::string& target)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    static const std::string playlistPrefix = "@playlist:";
+    if (target.rfind (playlistPrefix, 0) == 0)
+    {
+        const bool isOpen = target.substr (playlistPrefix.size()) == history.current().current
+                            && ! history.current().current.empty();
+        return audio.eqTargetPlayToken (isOpen ? "@playlist" : "");
+    }
+    return audio.eqTargetPlayToken (target);
+}
+} // namespace vantrel

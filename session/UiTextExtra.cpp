@@ -1,0 +1,125 @@
+#include "session/UiTextExtra.h"
+
+namespace vantrel
+{
+const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
+    // The media loader.
+    { "準備を終了しました", "Preparation stopped" },
+    { "音源が見つかりません。再リンクが必要です", "Audio not found. Relink required." },
+    { "音源が登録時から変更されています。再リンクが必要です", "Audio has changed since it was added. Relink required." },
+    { "解析中に音源が変更されました。再リンクが必要です", "Audio changed during analysis. Relink required." },
+    { "音源準備に失敗しました", "Audio preparation failed" },
+    { "出力サンプリング周波数を処理できません", "Cannot handle the output sample rate" },
+    { "音源のチャンネル数または長さを処理できません（mono/stereo対応）", "Cannot handle the audio's channel count or length (mono/stereo supported)" },
+    { "音源が準備可能なメモリ上限を超えています", "Audio exceeds the memory limit for preparation" },
+    { "音源のデコードに失敗しました", "Audio decoding failed" },
+    { "未対応形式または破損した音源です", "Unsupported format or damaged audio" },
+    { "音源に再生可能なPCMがありません", "Audio contains no playable PCM" },
+    { "音源PCMに非数値が含まれています", "Audio PCM contains non-numeric values" },
+    { "Media Foundationを初期化できません", "Cannot initialize Media Foundation" },
+    { "音源のPCM変換に失敗しました", "Audio PCM conversion failed" },
+    { "音源全体のデコードに失敗しました", "Decoding the whole audio file failed" },
+    { "音源PCMの読込に失敗しました", "Reading audio PCM failed" },
+    { "音源のサイズまたはPCM境界が不正です", "Invalid audio size or PCM boundary" },
+    { "音源デコーダーが進行しません", "Audio decoder is not making progress" },
+
+    // The VST worker client.
+    { "VSTホスト本体がありません", "VST host program is missing" },
+
+    // The output settings file.
+    { "出力設定が上限を超えています", "Output settings exceed the size limit" },
+    { "出力先設定が破損しています。自動出力を止めました", "Output settings are damaged. Automatic output stopped." },
+    { "出力設定の識別子が不正です", "Invalid identifier in output settings" },
+    { "出力設定の数値形式が不正です", "Invalid number format in output settings" },
+    { "出力設定の数値が不正です", "Invalid number in output settings" },
+    { "出力先設定の識別子がありません", "Output settings have no identifier" },
+    { "出力設定を保存できません。選択内容を確認してください", "Cannot save output settings. Check your selection." },
+    { "以前の出力設定を保全できませんでした", "Could not preserve the previous output settings" },
+
+    // The audio adapter: refused starts.
+    { "VSTを準備中です。READYを保持しています", "Preparing VST. READY retained." },
+    { "音源の登録がありません", "Audio is not registered" },
+    { "音源参照が変わりました。再リンクが必要です", "Audio reference changed. Relink required." },
+    { "再生用メモリ上限のため開始を保留しました", "Start held back by the playback memory limit" },
+    { "VST設定を保存中です。READYを保持しています", "Saving VST settings. READY retained." },
+    { "音声命令が混雑しています", "Audio command queue is busy" },
+
+    // The audio adapter: opening, losing and rate changes of the output.
+    { "出力先設定エラー。出力先を明示選択してください", "Output settings error. Select an output explicitly." },
+    { "保存した出力方式に対応していません", "The saved output mode is not supported" },
+    { "出力先を選択してください", "Select an output" },
+    { "指定された出力先がありません", "The selected output is not available" },
+    { "出力先を作成できません", "Cannot create the output" },
+    { "JACKを初期化できません: ", "Cannot initialize JACK: " },
+    { "出力情報を取得できません", "Cannot get output information" },
+    { "選択したサンプルレートに対応していません: ", "Selected sample rate not supported: " },
+    { "保持中のサンプルレートで出力先を復帰できません", "Cannot restore the output at the retained sample rate" },
+    { "選択した出力チャンネルがありません", "Selected output channels not found" },
+    { "出力チャンネルがありません", "No output channels" },
+    { "選択したバッファーサイズに対応していません", "Selected buffer size not supported" },
+    { "出力先が開始しませんでした", "Output did not start" },
+    { "出力チャンネルを接続できませんでした", "Could not connect the output channels" },
+    { "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください", "Paused because the sample rate changed. Check that the output returns at its original rate." },
+    { "出力先が切断されました。プレイリストは一時停止、PADは停止しました", "Output disconnected. Playlist paused, PADs stopped." },
+
+    // Reading the session documents.
+    { "登録行の型・音源参照情報が不正です", "Invalid row types or audio reference" },
+    { "登録行不正", "Invalid row" },
+    { "トラックEQ保存形式が不正です", "Invalid track EQ format" },
+    { "トラックEQの型が不正です", "Invalid track EQ types" },
+    { "トラックEQの値が範囲外です", "Track EQ values out of range" },
+    { "音源参照は絶対パスが必要です", "Audio reference must be an absolute path" },
+    { "playlistバージョン不正", "Invalid playlist version" },
+    { "登録行配列がありません", "Row list is missing" },
+    { "PAD保存データ不正", "Invalid saved PAD data" },
+    { "PAD項目の型が不正です", "Invalid PAD entry types" },
+    { "PAD音量の型・範囲が不正です", "Invalid PAD gain type or range" },
+    { "PAD asset参照不正", "Invalid PAD asset reference" },
+    { "UI保存状態の型・範囲が不正です", "Invalid saved UI state type or range" },
+    { "行の表示密度が不正です", "Invalid row density" },
+    { "未対応の保存バージョンです。元データは変更しません。", "Unsupported saved version. Original data left unchanged." },
+    { "playlist配列がありません", "Playlist list is missing" },
+    { "currentの型が不正です", "Invalid type of current playlist" },
+    { "登録ID・選択・Gainの整合性エラー", "IDs, selection and gain are inconsistent" },
+
+    // The atomic writer and the JSON reader (a file name follows the texts that end in ": ").
+    { "保存データが大きすぎるため保存できません: ", "Cannot save, data too large: " },
+    { "一時保存に失敗しました", "Temporary save failed" },
+    { "一時保存のflush/readbackに失敗しました", "Temporary save flush/readback failed" },
+    { "保存JSON自己検証に失敗しました", "Saved JSON self-check failed" },
+    { "保存データを読めません: ", "Cannot read saved data: " },
+    { "保存の確定に失敗しました: ", "Cannot commit the save: " },
+    { "確定後の再読込に失敗しました", "Re-reading after commit failed" },
+    { "JSON破損: ", "Damaged JSON: " },
+
+    // The save worker.
+    { "保存処理に失敗しました", "Saving failed" },
+
+    // The catalog store; its two appended texts follow another message directly.
+    { "復旧待ちのため自動保存を保留しています", "Autosave on hold until recovery" },
+    { "（中断journalを保持しました）", " (interrupted save journal kept)" },
+    { "復旧journalを確定できませんでした", "Could not finalize the recovery journal" },
+    { "中断保存の復旧を確定できません", "Cannot complete recovery of the interrupted save" },
+    { "catalogがありません。既存保存データを保護します", "Catalog missing. Existing saved data protected." },
+    { "。直前のバックアップを読み取りました。復旧確認が必要です。", ". The previous backup was read. Recovery must be confirmed." },
+    { "中断journalを除去できません", "Cannot remove the interrupted save journal" },
+    { "バックアップから復旧しました", "Recovered from backup" },
+
+    // The split files.
+    { "catalogのplaylist IDが不正です", "Invalid playlist ID in catalog" },
+    { "catalogの形式が不正です", "Invalid catalog format" },
+    { "catalogとplaylist IDが一致しません", "Catalog and playlist IDs do not match" },
+    { "app-stateのバージョンが不正です", "Invalid app-state version" },
+
+    // Setting a damaged bundle aside.
+    { "復旧の妨げになっている項目を移動できません: ", "Cannot move an item blocking recovery: " },
+
+    // The session coordinator.
+    { " · 終了を中止し、出力先を再開しました", " · Exit cancelled; output restarted" },
+    { " · 終了を中止しました。出力先を再開できません: ", " · Exit cancelled. Cannot restart output: " },
+    { "音源を開始できません", "Cannot start audio" },
+    { "PAD ", "PAD " },
+    { "音声出力なしで動作しているため、出力先を変更できません", "Running without audio output; the output cannot be changed" },
+    { "\n元の出力先に戻せませんでした。現在、出力先はありません。", "\nCould not return to the previous output. There is no output now." },
+}};
+} // namespace vantrel

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "session/UiTextTable.h"
+
+namespace vantrel
+{
+constexpr std::size_t numUiTextExtraPairs = 95;
+
+/** The program's own messages that the fixed table lacks (store, settings files, media
+    loader, audio adapter, rack, coordinator), Japanese exactly as written at the point of
+    use -> English. Kept by hand; no key is also a key of uiTextPairs. A text ending in ": "
+    is followed by a detail, one starting with "。" or "（" follows another message.
+    Constant data, readable from any thread. */
+extern const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs;
+} // namespace vantrel

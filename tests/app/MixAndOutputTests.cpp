@@ -1,0 +1,272 @@
+#include "SessionTestSupport.h"
+
+#include "session/PreferencesFile.h"
+#include "support/SignalMeasures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace
+{
+using vantrel::CatalogDocument;
+using vantrel::EqSettings;
+using vantrel::OutputDeviceSettings;
+using vantrel::Preferences;
+using vantrel::SessionCoordinator;
+using vantrel::testing::ja;
+using vantrel::testing::readBytes;
+using namespace vantrel::test;
+
+/** One control that can be dragged: how it moves live and how its value reads back. */
+struct Control
+{
+    const char* name;
+    std::function<void (SessionCoordinator&, const std::string& playlist, const std::string& row, double value)> live;
+    std::function<double (const CatalogDocument&)> read;
+};
+
+EqSettings eqWith (double gainDb)
+{
+    EqSettings eq;
+    eq.enabled = true;
+    eq.bands[2].gainDb = gainDb;
+    return eq;
+}
+
+TEST (MixEdits, ADragIsOneUndoStepAndADragBackToWhereItBeganIsNone)
+{
+    const std::vector<Control> controls {
+        { "row gain", [] (auto& s, auto&, auto& row, double v) { s.setLiveRowGain (row, (float) v); },
+          [] (auto& d) { return (double) d.playlists[0].rows[0].gainDb; } },
+        { "playlist gain", [] (auto& s, auto& playlist, auto&, double v) { s.setLivePlaylistGain (playlist, (float) v); },
+          [] (auto& d) { return (double) d.playlists[0].gainDb; } },
+        { "TRACK EQ", [] (auto& s, auto&, auto& row, double v) { s.setLiveEq (row, eqWith (v)); },
+          [] (auto& d) { return d.playlists[0].rows[0].eq.bands[2].gainDb; } },
+        { "PLAYLIST EQ", [] (auto& s, auto& playlist, auto&, double v) { s.setLiveEq ("@playlist:" + playlist, eqWith (v)); },
+          [] (auto& d) { return d.playlists[0].eq.bands[2].gainDb; } },
+        { "MASTER EQ", [] (auto& s, auto&, auto&, double v) { s.setLiveEq ("@master", eqWith (v)); },
+          [] (auto& d) { return d.masterEq.bands[2].gainDb; } },
+    };
+    for (const auto& control : controls)
+    {
+        SCOPED_TRACE (control.name);
+        SessionRig rig;
+        auto session = rig.make();
+        const auto playlist = playlistOf ("Show", { writeTone (rig.media(), "a.wav", 0.1, 0.25f) });
+        ASSERT_TRUE (addAndOpen (*session, playlist));
+        const auto& row = playlist.rows[0].id;
+        const auto steps = session->history.undoStack().size();
+
+        session->beginEqEdit();
+        control.live (*session, playlist.id, row, -4.0);
+        control.live (*session, playlist.id, row, 5.0);
+        EXPECT_EQ (control.read (session->history.current()), 5.0);   // the view sees the live value
+        ASSERT_TRUE (session->commitEqEdit());
+        EXPECT_EQ (session->history.undoStack().size(), steps + 1);
+        EXPECT_EQ (control.read (session->history.current()), 5.0);
+
+        session->beginEqEdit();
+        control.live (*session, playlist.id, row, 2.0);
+        control.live (*session, playlist.id, row, 5.0);
+        EXPECT_TRUE (session->commitEqEdit());
+        EXPECT_EQ (session->history.undoStack().size(), steps + 1);
+
+        ASSERT_TRUE (session->undoRedo (false));
+        EXPECT_EQ (control.read (session->history.current()), 0.0);
+    }
+}
+
+/** The peak of the second half of the next `frames` offline frames (the gains have settled), left channel. */
+double peakOfNext (SessionCoordinator& session, int frames)
+{
+    std::vector<float> left ((size_t) frames), right ((size_t) frames);
+    session.audio.renderOfflineFrames (frames, left.data(), right.data());
+    return orvane::audio::testing::peakOver (left, (size_t) frames / 2);
+}
+
+TEST (MixEdits, ARefusedDragCommitPutsTheEngineBackToThePreDragValues)
+{
+    SessionRig rig;
+    auto session = rig.make();
+    const auto playlist = playlistOf ("Show", { writeTone (rig.media(), "a.wav", 2.0, 0.25f) });
+    ASSERT_TRUE (addAndOpen (*session, playlist));
+    const auto& row = playlist.rows[0].id;
+    ASSERT_TRUE (tickUntilPrepared (*session, row));
+    ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
+    const auto steps = session->history.undoStack().size();
+    EXPECT_NEAR (peakOfNext (*session, 24000), 0.25, 0.01);
+
+    session->beginEqEdit();
+    session->setLiveRowGain (row, -40.0f);
+    EXPECT_NEAR (peakOfNext (*session, 24000), 0.0025, 0.001);
+
+    session->store.recoveryRequired = true;   // the history refuses every change from here on
+    EXPECT_FALSE (session->commitEqEdit());
+    session->store.recoveryRequired = false;
+    EXPECT_FALSE (session->eqEditBefore.has_value());
+    EXPECT_EQ (session->history.undoStack().size(), steps);
+    EXPECT_EQ (session->history.current().playlists[0].rows[0].gainDb, 0.0f);
+    EXPECT_NEAR (peakOfNext (*session, 24000), 0.25, 0.01);
+}
+
+TEST (MixEdits, LimiterSettingsKeepWhatTheStageKept)
+{
+    SessionRig rig;
+    auto session = rig.make();
+    auto& s = *session;
+    const struct { int which; float value; float threshold, ceiling, release, drive; } cases[] {
+        { 0, -40.0f, -30.0f, -0.5f, 120.0f, 0.0f },
+        { 1, 3.0f, -30.0f, 0.0f, 120.0f, 0.0f },
+        { 2, 5.0f, -30.0f, 0.0f, 10.0f, 0.0f },
+        { 3, 30.0f, -30.0f, 0.0f, 10.0f, 24.0f },
+        { 4, 1.0f, -30.0f, 0.0f, 10.0f, 24.0f },
+        { -1, 1.0f, -30.0f, 0.0f, 10.0f, 24.0f },
+        { 0, std::nanf (""), -30.0f, 0.0f, 10.0f, 24.0f },
+    };
+    for (const auto& c : cases)
+    {
+        s.setLimiterParameter (c.which, c.value);
+        const float mirrors[] { s.limiterThresholdDb, s.limiterCeilingDb, s.limiterReleaseMs, s.limiterDriveDb };
+        const float stage[] { s.audio.limiterThresholdDb(), s.audio.limiterCeilingDb(), s.audio.limiterReleaseMs(), s.audio.limiterDriveDb() };
+        const float expected[] { c.threshold, c.ceiling, c.release, c.drive };
+        for (int i = 0; i < 4; ++i)
+        {
+            EXPECT_EQ (mirrors[i], expected[i]) << c.which << " " << c.value << " setting " << i;
+            EXPECT_EQ (stage[i], expected[i]) << c.which << " " << c.value << " setting " << i;
+        }
+    }
+}
+
+// ---- output device -----------------------------------------------------------------------------------
+
+enum class Fault { deviceFails, fileUnwritable };
+
+struct RollbackCase
+{
+    const char* name;
+    bool damagedStart;   // device.json unreadable at start: the stored choice carries no id
+    Fault fault;
+};
+
+TEST (OutputDevice, AFailedChangePutsThePreviousChoiceBackAndNeverReopensTheRejectedDevice)
+{
+    const RollbackCase cases[] {
+        { "device fails", false, Fault::deviceFails },
+        { "file unwritable", false, Fault::fileUnwritable },
+        { "device fails, no previous id", true, Fault::deviceFails },
+        { "file unwritable, no previous id", true, Fault::fileUnwritable },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        StandInSessionRig rig;
+        StandInSpec stage;
+        if (c.fault == Fault::deviceFails)
+            stage.errorText = "  driver refused  ";
+        rig.outputs.add ("Stage", stage);
+        if (c.damagedStart)
+        {
+            ASSERT_TRUE (rig.deviceFile().replaceWithText ("{ damaged"));
+        }
+        auto session = rig.make (true);
+        ASSERT_EQ (session->isOutputOpen(), ! c.damagedStart) << session->statusText();
+        const auto previous = session->audio.storedOutputSettings();
+        if (c.fault == Fault::fileUnwritable)
+        {
+            ASSERT_TRUE (rig.deviceFile().deleteFile() && rig.deviceFile().getChildFile ("keep").create().wasOk());
+        }
+        const auto fileBefore = readBytes (rig.deviceFile());
+        const auto reopenClock = std::make_shared<std::atomic<std::uint32_t>> (5000);
+        session->audio.millisecondCounter = [reopenClock] { return reopenClock->load(); };
+
+        EXPECT_FALSE (session->applyOutputDevice ({ "Stand-in", "Stage", "Stand-in:Stage", 0.0, 0, 0 }));
+        const auto& message = session->outputApplyMessage;
+        if (c.fault == Fault::deviceFails)
+            EXPECT_TRUE (message.startsWith (ja ("適用できません: driver refused\n選択内容を確認して再度適用してください。"))) << message;
+        else
+            EXPECT_TRUE (message.startsWith (ja ("出力設定を保存できません: "))) << message;
+        EXPECT_EQ (message.endsWith (ja ("\n元の出力先に戻せませんでした。現在、出力先はありません。")), c.damagedStart) << message;
+        EXPECT_EQ (session->alert, message);
+        EXPECT_EQ (session->audio.storedOutputSettings(), previous);
+        EXPECT_EQ (readBytes (rig.deviceFile()), fileBefore);
+        EXPECT_EQ (session->isOutputOpen(), ! c.damagedStart);
+
+        // The rejected device becomes usable; the adapter's reopen timer runs out: nothing opens it.
+        rig.outputs.spec ("Stage").errorText = {};
+        reopenClock->fetch_add (5000);
+        session->tick();
+        EXPECT_EQ (session->audio.hasDevice(), ! c.damagedStart);
+        if (session->audio.hasDevice())
+        {
+            EXPECT_EQ (session->audio.storedOutputSettings().id, "Stand-in:Desk");
+        }
+    }
+}
+
+TEST (OutputDevice, OfflineNoDeviceIsOpened)
+{
+    SessionRig rig;
+    auto session = rig.make (false);
+    EXPECT_TRUE (session->canChangeOutput());
+    EXPECT_FALSE (session->applyOutputDevice (StandInSessionRig::deskSettings()));
+    EXPECT_TRUE (session->outputApplyMessage.isNotEmpty());
+    EXPECT_FALSE (session->audio.hasDevice());
+}
+
+// ---- preferences -------------------------------------------------------------------------------------
+
+struct PreferencesCase
+{
+    const char* name;
+    bool damagedFile, liveLock, changeScope, osFails;
+    const char* messageStart;   // null: applied and saved
+};
+
+TEST (PreferenceChanges, ChangesAreSavedUnlessTheFileIsDamagedOrTheLockHoldsTheScope)
+{
+    const PreferencesCase cases[] {
+        { "damaged file", true, false, false, false, "設定ファイルが破損しています。元のファイルを保持しています。" },
+        { "scope under LIVE LOCK", false, true, true, false, "LIVE LOCKを解除してから固定範囲を変更してください" },
+        { "colour under LIVE LOCK", false, true, false, false, nullptr },
+        { "scope without LIVE LOCK", false, false, true, false, nullptr },
+        { "system refuses", false, false, false, true, "設定は保存済みですが、OSへ適用できません: " },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        SessionRig rig;
+        const auto file = rig.local().getChildFile ("preferences.json");
+        ASSERT_TRUE (c.damagedFile ? file.replaceWithText ("{ \"version\": 1, broken") : vantrel::savePreferences (file, Preferences()).ok);
+        const auto bytesBefore = readBytes (file);
+        auto session = rig.make();
+        if (c.osFails)
+            session->osApply = [] (const Preferences&) { return vantrel::StoreResult::failure ("no power request"); };
+        if (c.liveLock)
+            session->toggleLiveLock();
+
+        const auto before = session->preferences;
+        auto wanted = before;
+        wanted.colours[1] = 0xff102030u;
+        if (c.changeScope)
+            wanted.locks[3] = ! wanted.locks[3];
+        const auto result = session->applyPreferences (wanted);
+
+        const bool applied = c.messageStart == nullptr || c.osFails;
+        EXPECT_EQ (result.ok, c.messageStart == nullptr);
+        if (c.messageStart != nullptr)
+        {
+            EXPECT_TRUE (result.message.startsWith (ja (c.messageStart))) << result.message;
+        }
+        EXPECT_EQ (session->preferences, applied ? wanted : before);
+        if (! applied)
+        {
+            EXPECT_EQ (readBytes (file), bytesBefore);
+            continue;
+        }
+        Preferences saved;
+        ASSERT_TRUE (vantrel::readPreferences (file, saved).ok);
+        EXPECT_EQ (saved, wanted);
+    }
+}
+} // namespace

@@ -1,0 +1,270 @@
+#include "SessionTestSupport.h"
+
+#include "session/CatalogStore.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <condition_variable>
+#include <map>
+
+namespace
+{
+using vantrel::SessionCoordinator;
+using vantrel::testing::ja;
+using namespace vantrel::test;
+
+/** What can stand in the way of a plain status line, from the most urgent down. */
+enum Condition
+{
+    recovery = 1 << 0,     // the catalog could not be read
+    saveFailed = 1 << 1,   // the last save failed
+    noOutput = 1 << 2,     // device.json names a device that is not there
+    alertSet = 1 << 3,
+    rackDamaged = 1 << 4,  // master-vst.json is damaged
+    paused = 1 << 5,
+    freshStatus = 1 << 6
+};
+
+struct StatusCase
+{
+    const char* name;
+    int conditions;
+    const char* expectedStart;
+    bool warning;
+};
+
+class StatusLineTest : public ::testing::TestWithParam<StatusCase>
+{
+};
+
+TEST_P (StatusLineTest, TheMostUrgentConditionIsShown)
+{
+    const auto& param = GetParam();
+    StandInSessionRig rig;
+    if (param.conditions & recovery)
+    {
+        ASSERT_TRUE (rig.music().getChildFile ("catalog.json").replaceWithText ("{ not json"));
+    }
+    if (param.conditions & noOutput)
+    {
+        ASSERT_TRUE (vantrel::writeOutputDeviceSettings (rig.deviceFile(), { "Stand-in", "Gone", "Stand-in:Gone", 0.0, 0, 0 }).ok);
+    }
+    if (param.conditions & rackDamaged)
+    {
+        ASSERT_TRUE (rig.local().getChildFile ("master-vst.json").replaceWithText ("{ damaged"));
+    }
+    auto session = rig.make (true);
+
+    if (param.conditions & saveFailed)
+    {
+        // A folder with something in it where the view state's file goes: the next save fails.
+        ASSERT_TRUE (rig.music().getChildFile ("app-state.json").deleteFile());
+        ASSERT_TRUE (rig.music().getChildFile ("app-state.json").getChildFile ("keep").create());
+        session->setZoom (3);
+        session->saveQueue.waitIdle();
+    }
+    if (param.conditions & rackDamaged)
+    {
+        ASSERT_TRUE (waitUntil ([&] { return session->audio.rack().needsAttention(); }));
+    }
+    if (param.conditions & alertSet)
+        session->setStatus ("alert text", true);
+    if (param.conditions & paused)
+        session->cue.paused = true;
+    rig.clock.advance (SessionCoordinator::statusShowMs);
+    if (param.conditions & freshStatus)
+        session->setStatus ("latest", false);
+
+    // The first two rules append a message of the store's; the others are the whole line.
+    const auto text = session->statusText();
+    if (param.conditions & (recovery | saveFailed))
+        EXPECT_TRUE (text.startsWith (ja (param.expectedStart))) << text;
+    else
+        EXPECT_EQ (text, ja (param.expectedStart));
+    EXPECT_EQ (session->statusIsWarning(), param.warning) << text;
+}
+
+// Each case switches on its own condition and every less urgent one.
+INSTANTIATE_TEST_SUITE_P (Ranks, StatusLineTest, ::testing::Values (
+    StatusCase { "recovery", 0x7f, "保存データの復旧確認が必要です。", true },
+    StatusCase { "saveFailed", 0x7e, "自動保存失敗: ", true },
+    StatusCase { "noOutput", 0x7c, "OUT: 出力先なし — 指定された出力先がありません", true },
+    StatusCase { "alert", 0x38, "alert text", true },   // a later plain status would clear the alert
+    StatusCase { "rack", 0x70, "VSTに確認事項があります · VSTボタンで状態を確認してください", true },
+    StatusCase { "paused", 0x60, "一時停止中 · Space", false },
+    StatusCase { "status", 0x40, "latest", false },
+    StatusCase { "idle", 0x00, "Vantrel! · 準備完了", false }),
+    [] (const auto& info) { return std::string (info.param.name); });
+
+TEST (StatusLine, AStatusShowsFor3500MsAlsoAcrossTheClockWrapThenTheLineFallsBack)
+{
+    StandInSessionRig rig;
+    auto session = rig.make (true);
+    ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
+    rig.clock.ms->store (0xffffffffu - 1000u);
+    session->setStatus ("GO", false);
+
+    rig.clock.advance (3499);   // past the wrap
+    EXPECT_EQ (session->statusText(), "GO");
+    rig.clock.advance (1);
+    EXPECT_EQ (session->statusText(), ja ("Vantrel! · 準備完了"));
+
+    session->toggleLiveLock();
+    EXPECT_EQ (session->statusText(), "LIVE LOCK ON");
+    rig.clock.advance (3500);
+    EXPECT_EQ (session->statusText(), "LIVE LOCK ON");
+    session->cue.paused = true;
+    EXPECT_EQ (session->statusText(), ja ("一時停止中 · LIVE LOCK ON"));
+    EXPECT_FALSE (session->statusIsWarning());
+}
+
+TEST (StatusLine, OfflineTheOutputCountsAsNotOpen)
+{
+    SessionRig rig;
+    auto session = rig.make (false);
+    EXPECT_FALSE (session->isOutputOpen());
+    EXPECT_FALSE (session->audio.hasDevice());
+    EXPECT_TRUE (session->statusText().startsWith (ja ("OUT: 出力先なし — ")));
+    EXPECT_TRUE (session->statusIsWarning());
+    EXPECT_FALSE (session->audio.rack().status().busy);
+    EXPECT_FALSE (rig.local().getChildFile ("audio-diagnostics.json").exists());
+}
+
+// ---- quit --------------------------------------------------------------------------------------------
+
+/** A pool job that runs until released. */
+struct HeldJob
+{
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool released = false;
+
+    void add (juce::ThreadPool& pool)
+    {
+        pool.addJob ([this] {
+            std::unique_lock<std::mutex> lock (mutex);
+            condition.wait (lock, [this] { return released; });
+        });
+    }
+    void release()
+    {
+        {
+            std::lock_guard<std::mutex> lock (mutex);
+            released = true;
+        }
+        condition.notify_all();
+    }
+};
+
+TEST (Quit, WaitsForThePoolThenSavesTheCatalog)
+{
+    SessionRig rig;
+    auto session = rig.make();
+    ASSERT_TRUE (session->addPlaylist ("Show", ""));
+    HeldJob job;
+    job.add (session->pool);
+
+    EXPECT_FALSE (session->prepareQuit());
+    EXPECT_TRUE (session->quitting);
+    EXPECT_EQ (session->statusText(), ja ("PADコピーと保存の完了を待っています"));
+    EXPECT_FALSE (session->prepareQuit());
+
+    job.release();
+    ASSERT_TRUE (waitUntil ([&] { return session->pool.getNumJobs() == 0; }));
+    EXPECT_TRUE (session->prepareQuit());
+
+    vantrel::CatalogStore reader (rig.music());
+    vantrel::CatalogState saved;
+    ASSERT_TRUE (reader.readSavedFiles (saved).ok);
+    EXPECT_EQ (saved.document, session->history.current());
+    EXPECT_FALSE (rig.music().getChildFile ("recovery/pending.json").exists());
+}
+
+/** Every file below a folder with its size and modification time. */
+std::map<juce::String, std::pair<juce::int64, juce::int64>> listing (const juce::File& folder)
+{
+    std::map<juce::String, std::pair<juce::int64, juce::int64>> files;
+    for (const auto& entry : juce::RangedDirectoryIterator (folder, true, "*", juce::File::findFilesAndDirectories))
+        files[entry.getFile().getFullPathName()] = { entry.getFileSize(), entry.getModificationTime().toMilliseconds() };
+    return files;
+}
+
+TEST (Quit, WithRecoveryPendingTouchesNoFile)
+{
+    SessionRig rig;
+    ASSERT_TRUE (rig.music().getChildFile ("catalog.json").replaceWithText ("{ not json"));
+    auto session = rig.make();
+    ASSERT_TRUE (session->store.recoveryRequired.load());
+    const auto before = listing (rig.profile.path());
+
+    EXPECT_TRUE (session->prepareQuit());
+    session.reset();
+    EXPECT_EQ (listing (rig.profile.path()), before);
+}
+
+/** A small tmpfs mounted over a folder; unmounted when it goes. */
+struct SmallDisk
+{
+    juce::File folder;
+    bool mounted = false;
+
+    SmallDisk (const juce::File& where, const char* size) : folder (where)
+    {
+        folder.createDirectory();
+        const auto options = juce::String ("size=") + size;
+        mounted = ::mount ("tmpfs", folder.getFullPathName().toRawUTF8(), "tmpfs", 0, options.toRawUTF8()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2 (folder.getFullPathName().toRawUTF8(), MNT_DETACH);
+    }
+
+    /** Fills the disk until a write fails. */
+    void fill() const
+    {
+        juce::FileOutputStream filler (folder.getChildFile ("filler"));
+        const std::vector<char> block (4096, 'x');
+        for (;;)
+        {
+            if (! filler.write (block.data(), block.size()))
+                break;
+            filler.flush();
+            if (! filler.getStatus().wasOk())
+                break;
+        }
+    }
+};
+
+TEST (Quit, AFullDiskAbandonsTheQuitAndTheOutputComesBack)
+{
+    StandInSessionRig rig;
+    SmallDisk disk (rig.music(), "256k");
+    if (! disk.mounted)
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror (errno);
+    auto session = rig.make (true);
+    ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
+    ASSERT_TRUE (session->addPlaylist ("Show", ""));
+    ASSERT_TRUE (session->saveQueue.waitIdle());
+    disk.fill();
+    ASSERT_TRUE (session->renamePlaylist (session->history.current().playlists[0].id, "Renamed"));
+
+    EXPECT_FALSE (session->prepareQuit());
+    EXPECT_FALSE (session->quitting);
+    EXPECT_FALSE (session->saveQueue.lastResult().ok);
+    EXPECT_TRUE (session->alert.startsWith (session->saveQueue.lastResult().message)) << session->alert;
+    EXPECT_TRUE (session->alert.endsWith (ja (" · 終了を中止し、出力先を再開しました"))) << session->alert;
+    EXPECT_TRUE (session->isOutputOpen());
+
+    // The show goes on: once there is room again, the next quit saves everything.
+    ASSERT_TRUE (disk.folder.getChildFile ("filler").deleteFile());
+    EXPECT_TRUE (session->prepareQuit());
+    vantrel::CatalogStore reader (rig.music());
+    vantrel::CatalogState saved;
+    ASSERT_TRUE (reader.readSavedFiles (saved).ok);
+    ASSERT_EQ (saved.document.playlists.size(), 1u);
+    EXPECT_EQ (saved.document.playlists[0].name, "Renamed");
+}
+} // namespace
