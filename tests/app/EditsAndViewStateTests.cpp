@@ -103,19 +103,33 @@ TEST (CatalogEdits, UndoOfARemovedRowBringsItBackAsReadyAndRefusalsSayWhy)
     EXPECT_EQ (session->status, ja ("LIVE LOCK中、または再生中のため編集できません"));
 }
 
-TEST (CatalogEdits, OpeningAnotherPlaylistKeepsThePlayTokensCounting)
+/** Two playlists of one track each, the first open and its track started by GO. */
+struct TwoPlaylists
 {
     SessionRig rig;
-    auto session = rig.make();
-    const auto shortTone = writeTone (rig.media(), "short.wav", 0.05, 0.25f);
-    auto first = playlistOf ("First", { shortTone });
-    auto second = playlistOf ("Second", { shortTone });
-    ASSERT_TRUE (addAndOpen (*session, second));
-    ASSERT_TRUE (addAndOpen (*session, first));
-    ASSERT_TRUE (tickUntilPrepared (*session, first.rows[0].id));
+    std::unique_ptr<vantrel::SessionCoordinator> session = rig.make();
+    Playlist first, second;
+
+    void startFirst (double seconds)
+    {
+        const auto tone = writeTone (rig.media(), "tone.wav", seconds, 0.25f);
+        first = playlistOf ("First", { tone });
+        second = playlistOf ("Second", { tone });
+        ASSERT_TRUE (addAndOpen (*session, second));
+        ASSERT_TRUE (addAndOpen (*session, first));
+        ASSERT_TRUE (tickUntilPrepared (*session, first.rows[0].id));
+        ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
+    }
+};
+
+TEST (CatalogEdits, OpeningAnotherPlaylistKeepsThePlayTokensCounting)
+{
+    TwoPlaylists show;
+    ASSERT_NO_FATAL_FAILURE (show.startFirst (0.05));
+    auto& session = show.session;
+    const auto& second = show.second;
 
     // The first track plays to its end; the engine's slot keeps reporting that end under its token.
-    ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil (*session, [&] { return ! session->cue.main.has_value(); }, 512));
 
     ASSERT_TRUE (session->openPlaylist (second.id));
@@ -127,22 +141,16 @@ TEST (CatalogEdits, OpeningAnotherPlaylistKeepsThePlayTokensCounting)
 
 TEST (CatalogEdits, OpeningAPlaylistIsRefusedWhilePaused)
 {
-    SessionRig rig;
-    auto session = rig.make();
-    const auto tone = writeTone (rig.media(), "a.wav", 1.0, 0.25f);
-    auto first = playlistOf ("First", { tone });
-    auto second = playlistOf ("Second", { tone });
-    ASSERT_TRUE (addAndOpen (*session, second));
-    ASSERT_TRUE (addAndOpen (*session, first));
-    ASSERT_TRUE (tickUntilPrepared (*session, first.rows[0].id));
-    ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
+    TwoPlaylists show;
+    ASSERT_NO_FATAL_FAILURE (show.startFirst (1.0));
+    auto& session = show.session;
     session->audio.renderOfflineFrames (512);
     session->togglePause();
     ASSERT_TRUE (session->cue.paused);
 
-    EXPECT_FALSE (session->openPlaylist (second.id));
+    EXPECT_FALSE (session->openPlaylist (show.second.id));
     EXPECT_EQ (session->status, ja ("再生中・一時停止中はプレイリストを切り替えられません"));
-    EXPECT_EQ (session->history.current().current, first.id);
+    EXPECT_EQ (session->history.current().current, show.first.id);
 }
 
 // ---- view state -----------------------------------------------------------------------------------
