@@ -352,6 +352,7 @@ void JuceAudioAdapter::adoptLoadResults()
             continue;
         found->second.media = std::move (result.media);
         found->second.pending = false;
+        pcmCacheMayExceed = true;
     }
 }
 

@@ -289,6 +289,7 @@ private:
     juce::File diagnosticsFile;
     bool autoCueEnabled = true;
     PcmLimits limits;
+    bool pcmCacheMayExceed = false;   // a PCM was adopted or the limit changed since the cache was within it
 
     CallbackStatistics stats;
     DiagnosticsWriter diagnostics;

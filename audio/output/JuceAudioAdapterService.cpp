@@ -142,6 +142,10 @@ bool JuceAudioAdapter::tick()
 void JuceAudioAdapter::trimPcmCache()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    // The kept PCM grows only when a load result is adopted (or the limit changes): until then a
+    // catalog of thousands of entries is not walked on every tick.
+    if (! pcmCacheMayExceed)
+        return;
     std::uint64_t total = 0;
     std::vector<MediaEntry*> holding;
     for (auto& [key, entry] : media)
@@ -151,7 +155,10 @@ void JuceAudioAdapter::trimPcmCache()
             holding.push_back (&entry);
         }
     if (total <= limits.cache)
+    {
+        pcmCacheMayExceed = false;
         return;
+    }
     std::sort (holding.begin(), holding.end(), [] (const MediaEntry* a, const MediaEntry* b) { return a->lastUse < b->lastUse; });
     const auto inUse = [this] (const std::shared_ptr<LoadedMedia>& m) {
         for (const auto& slot : slots)
@@ -171,6 +178,8 @@ void JuceAudioAdapter::trimPcmCache()
         total -= entry->media->pcm->byteSize();
         entry->media->pcm.reset();
     }
+    // What the voices still hold could not go: try again at the next tick.
+    pcmCacheMayExceed = total > limits.cache;
 }
 
 // ---- offline output ---------------------------------------------------------------------------------

@@ -140,6 +140,7 @@ void JuceAudioAdapter::setPcmLimits (const PcmLimits& newLimits)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     limits = newLimits;
+    pcmCacheMayExceed = true;
 }
 
 const JuceAudioAdapter::PcmLimits& JuceAudioAdapter::pcmLimits() const
