@@ -12,10 +12,15 @@ build_packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
   libcdio-dev libcdio-paranoia-dev libpulse-dev libdbus-1-dev libsystemd-dev
 )
+# What the program itself needs at run time: the UI face (Japanese and Latin), the face for the
+# symbols it lacks, and the brand marks' face.
+run_packages=(
+  fonts-noto-cjk fonts-dejavu-core fonts-liberation2
+)
 test_packages=(
   xvfb xdotool x11-apps imagemagick sox libsox-fmt-all ffmpeg
   jackd2 pulseaudio pulseaudio-utils dbus-daemon
-  fonts-ipafont-gothic fonts-dejavu-core fonts-liberation2
+  fonts-ipafont-gothic
 )
 
 die() { echo "setup: $*" >&2; exit 1; }
@@ -24,13 +29,13 @@ die() { echo "setup: $*" >&2; exit 1; }
 command -v dpkg-query >/dev/null || die "dpkg-query is missing; this script needs Debian 12"
 
 missing=()
-for p in "${build_packages[@]}" "${test_packages[@]}"; do
+for p in "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
   [ "$status" = "installed" ] || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#build_packages[@]} build and ${#test_packages[@]} test packages are installed"
+  echo "setup: all ${#build_packages[@]} build, ${#run_packages[@]} run-time and ${#test_packages[@]} test packages are installed"
   exit 0
 fi
 

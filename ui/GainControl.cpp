@@ -1,0 +1,189 @@
+#include "ui/GainControl.h"
+
+#include "session/UiText.h"
+#include "ui/Theme.h"
+
+#include <cmath>
+
+namespace vantrel
+{
+double GainSlider::snapValue (double attemptedValue, DragMode mode)
+{
+    if (mode != notDragging)
+        return std::round (2.0 * attemptedValue) * 0.5;
+    return std::round (10.0 * attemptedValue) / 10.0;
+}
+
+double GainSlider::getValueFromText (const juce::String& text)
+{
+    auto t = text.trim();
+    if (t.endsWith (getTextValueSuffix().trim()))
+        t = t.dropLastCharacters (getTextValueSuffix().trim().length()).trim();
+    while (t.startsWithChar ('+'))
+        t = t.substring (1).trimStart();
+
+    if (! t.initialSectionContainingOnly ("0123456789.,-").containsAnyOf ("0123456789"))
+        return getValue();   // not a number: a typo must not jump the gain to 0 dB
+    return Slider::getValueFromText (text);
+}
+
+void GainSlider::mouseDown (const juce::MouseEvent& e)
+{
+    pointerHeld = true;
+    Slider::mouseDown (e);
+}
+
+void GainSlider::mouseUp (const juce::MouseEvent& e)
+{
+    juce::Component::SafePointer<GainSlider> self (this);
+    Slider::mouseUp (e);
+    if (self != nullptr)
+        pointerHeld = false;
+}
+
+GainControl::GainControl (bool isVertical) : vertical (isVertical)
+{
+    slider.setSliderStyle (vertical ? juce::Slider::LinearVertical : juce::Slider::LinearHorizontal);
+    slider.setTextBoxStyle (juce::Slider::TextBoxRight, false, vertical ? 60 : 65, 22);
+    slider.setTextValueSuffix (" dB");
+    slider.setRange (-60.0, 12.0, 0.1);
+    slider.setSkewFactorFromMidPoint (-10.0);
+    slider.setNumDecimalPlacesToDisplay (1);
+    slider.setValue (0.0, juce::dontSendNotification);
+    slider.setDoubleClickReturnValue (true, 0.0, juce::ModifierKeys::altModifier);
+    slider.setScrollWheelEnabled (false);
+    slider.setWantsKeyboardFocus (false);
+    slider.setMouseClickGrabsKeyboardFocus (false);
+    resetButton.setWantsKeyboardFocus (false);
+    resetButton.setMouseClickGrabsKeyboardFocus (false);
+    resetButton.setTooltip (translate ("0 dBへ戻す"));
+
+    // JUCE also brackets a typed value with drag notifications; only a held pointer makes an
+    // edit. Presses nest (a double-click inside its own press), hence the depth.
+    slider.onDragStart = [this]
+    {
+        if (slider.pointerHeld && dragDepth++ == 0)
+            beginEdit();
+    };
+    slider.onDragEnd = [this]
+    {
+        if (dragDepth > 0 && --dragDepth == 0)
+            endEdit();
+    };
+    slider.onValueChange = [this]
+    {
+        if (onValue)
+            onValue ((float) slider.getValue());
+    };
+    resetButton.onClick = [this]
+    {
+        juce::Component::SafePointer<GainControl> self (this);
+        beginEdit();
+        if (self != nullptr)
+            slider.setValue (0.0, juce::sendNotificationSync);
+        if (self != nullptr)
+            endEdit();
+    };
+
+    addAndMakeVisible (slider);
+    addAndMakeVisible (resetButton);
+}
+
+GainControl::~GainControl()
+{
+    // A slider destroyed mid-drag still reports the drag's end; by then the callbacks are gone.
+    slider.onDragStart = nullptr;
+    slider.onDragEnd = nullptr;
+    slider.onValueChange = nullptr;
+}
+
+void GainControl::beginEdit()
+{
+    editing = true;
+    if (onEditStart)
+        onEditStart();
+}
+
+void GainControl::endEdit()
+{
+    juce::Component::SafePointer<GainControl> self (this);
+    if (onEditEnd)
+        onEditEnd (value());
+    if (self != nullptr)
+        editing = false;
+}
+
+bool GainControl::textBeingEdited() const
+{
+    for (auto* child : slider.getChildren())
+        if (auto* label = dynamic_cast<juce::Label*> (child); label != nullptr && label->isBeingEdited())
+            return true;
+
+    auto* focused = juce::Component::getCurrentlyFocusedComponent();
+    return focused != nullptr && isParentOf (focused) && dynamic_cast<juce::TextEditor*> (focused) != nullptr;
+}
+
+void GainControl::syncValue (float db)
+{
+    if (slider.pointerHeld || slider.isMouseButtonDown() || textBeingEdited())
+        return;
+    slider.setValue (db, juce::dontSendNotification);
+}
+
+void GainControl::setWheelActive (bool on)
+{
+    wheelActive = on;
+    getProperties().set ("wheel-active", on);
+    slider.setColour (juce::Slider::thumbColourId, on ? colours::orange : colours::accent);
+    slider.setColour (juce::Slider::trackColourId, on ? colours::orange.darker (0.3f) : colours::accent.darker (0.5f));
+    slider.setColour (juce::Slider::textBoxOutlineColourId, on ? colours::orange : colours::line);
+    repaint();
+}
+
+bool GainControl::applyWheelStep (float notches)
+{
+    if (! std::isfinite (notches) || ! isEnabled() || textBeingEdited() || editing)
+        return false;
+
+    juce::Component::SafePointer<GainControl> self (this);
+    beginEdit();
+    if (self != nullptr)
+        slider.setValue (slider.getValue() + 0.5 * notches, juce::sendNotificationSync);
+    if (self != nullptr)
+        endEdit();
+    return true;
+}
+
+float GainControl::value() const
+{
+    return (float) slider.getValue();
+}
+
+void GainControl::paintOverChildren (juce::Graphics& g)
+{
+    if (! wheelActive)
+        return;
+    g.setColour (colours::orange);
+    g.drawRoundedRectangle (getLocalBounds().toFloat().reduced (0.8f), 3.0f, 1.5f);
+}
+
+void GainControl::resized()
+{
+    const auto w = getWidth();
+    const auto h = getHeight();
+
+    if (vertical)
+    {
+        slider.setBounds (getLocalBounds());
+        const auto cellW = juce::jmin (w, 60);
+        const auto cellH = juce::jmin (h, 20);
+        resetButton.setBounds (w - cellW + (cellW - 28) / 2, h - cellH + (cellH - 18) / 2, 28, 18);
+        resetButton.toFront (false);
+        return;
+    }
+
+    const auto strip = juce::jmin (w, 23);
+    resetButton.setBounds (w - strip + 2, 3, juce::jmax (strip - 4, 0), h < 7 ? 0 : h - 6);
+    slider.setBounds (0, 0, w - strip, h);
+}
+} // namespace vantrel

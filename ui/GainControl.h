@@ -1,0 +1,74 @@
+#pragma once
+
+// Message thread only.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <functional>
+
+namespace vantrel
+{
+/** The gain slider: 0.5 dB steps while dragged, 0.1 dB otherwise. A typed text that is not a
+    number keeps the current value (JUCE would read it as 0 dB). */
+class GainSlider : public juce::Slider
+{
+public:
+    double snapValue (double attemptedValue, DragMode) override;
+    double getValueFromText (const juce::String&) override;
+
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseUp (const juce::MouseEvent&) override;
+
+    /** True between a mouse press on the slider and its release. */
+    bool pointerHeld = false;
+};
+
+/** The widget with which the operator sets a gain in dB (-60..+12). A drag, a reset click or a
+    wheel step is one edit: onEditStart, any number of onValue, onEditEnd. A typed value is a
+    single onValue with no edit around it. */
+class GainControl : public juce::Component
+{
+public:
+    explicit GainControl (bool vertical);
+    ~GainControl() override;
+
+    /** Shows a value of the model without notifying; ignored while the slider is held or its
+        text box is being typed into. */
+    void syncValue (float db);
+
+    /** Marks the control as the mouse-wheel target (orange) or not. */
+    void setWheelActive (bool on);
+
+    /** One wheel step of the main view: applied only when the control is enabled, not being
+        typed into and not in an edit; the value moves by 0.5 dB per notch as one whole edit.
+        Returns whether it was applied. */
+    bool applyWheelStep (float notches);
+
+    /** The slider's current value in dB. */
+    float value() const;
+
+    void paintOverChildren (juce::Graphics&) override;
+    void resized() override;
+
+    GainSlider slider;
+    juce::TextButton resetButton { "0" };
+    std::function<void()> onEditStart;
+    /** Called when an edit ends, with the final value in dB. An owner whose pending edit was
+        closed under the control meanwhile (an undo or LIVE LOCK during the drag) commits this
+        value as a normal edit, so the end of the drag still reaches the history and the disk. */
+    std::function<void (float finalDb)> onEditEnd;
+    std::function<void (float)> onValue;
+    const bool vertical;
+    bool editing = false;
+    bool wheelActive = false;
+
+private:
+    bool textBeingEdited() const;
+    void beginEdit();
+    void endEdit();
+
+    int dragDepth = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (GainControl)
+};
+} // namespace vantrel
