@@ -329,10 +329,8 @@ bool SessionCoordinator::openPlaylist (const std::string& id)
         setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"), false);
         return false;
     }
-    const auto& playlists = history.current().playlists;
-    if (std::none_of (playlists.begin(), playlists.end(), [&] (const Playlist& p) { return p.id == id; }))
+    if (! history.setCurrentPlaylist (id))
         return false;
-    history.setCurrentPlaylist (id);
 
     // A fresh cue state, but the play tokens keep counting: an engine slot may still report the
     // end of the last track under its token, which must never match the next start.
