@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vantrel with its tests and benchmarks, and runs them.
+# Installs what is missing, builds Vantrel with its tests and benchmarks, runs them and pictures
+# the main screen.
 # Usage: scripts/test.sh   (BUILD_DIR and JOBS may be set; VANTREL_SKIP_BENCH=1 skips the benchmarks)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,5 +16,7 @@ if [ "${VANTREL_SKIP_BENCH:-0}" != "1" ]; then
   bash "$root/scripts/bench.sh" "$build"
 fi
 
-cd "$build"
-ctest --output-on-failure -j "$jobs" --timeout 900
+(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 900)
+
+# Pictures of the main screen for a look by eye, into build/screens/.
+BUILD_DIR=$build bash "$root/scripts/screens.sh"

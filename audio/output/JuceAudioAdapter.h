@@ -79,6 +79,8 @@ public:
     orvane::audio::VoiceStatus voiceStatus (int voice);
     std::int64_t eqTargetPlayToken (const std::string& target);
     juce::String lastError() const  { return lastErrorText; }
+    /** The name of the device opened last (message thread). */
+    juce::String openOutputName() const  { return outputName; }
 
     /** Periodic service; true when a device loss was handled in this call. */
     bool tick();
@@ -211,6 +213,8 @@ public:
     /** Any thread: atomic counters and values written by the device callbacks. */
     const CallbackStatistics& statistics() const  { return stats; }
     double sampleRate() const  { return currentRate; }
+    int bufferSamples() const  { return bufferSize; }
+    int driverLatencySamples() const  { return driverLatency; }
     bool isRunning() const  { return running.load(); }
 
 private:

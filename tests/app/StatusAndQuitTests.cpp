@@ -1,10 +1,10 @@
 #include "SessionTestSupport.h"
 
 #include "session/CatalogStore.h"
+#include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 
 #include <condition_variable>
 #include <map>
@@ -203,40 +203,6 @@ TEST (Quit, WithRecoveryPendingTouchesNoFile)
     session.reset();
     EXPECT_EQ (listing (rig.profile.path()), before);
 }
-
-/** A small tmpfs mounted over a folder; unmounted when it goes. */
-struct SmallDisk
-{
-    juce::File folder;
-    bool mounted = false;
-
-    SmallDisk (const juce::File& where, const char* size) : folder (where)
-    {
-        folder.createDirectory();
-        const auto options = juce::String ("size=") + size;
-        mounted = ::mount ("tmpfs", folder.getFullPathName().toRawUTF8(), "tmpfs", 0, options.toRawUTF8()) == 0;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            ::umount2 (folder.getFullPathName().toRawUTF8(), MNT_DETACH);
-    }
-
-    /** Fills the disk until a write fails. */
-    void fill() const
-    {
-        juce::FileOutputStream filler (folder.getChildFile ("filler"));
-        const std::vector<char> block (4096, 'x');
-        for (;;)
-        {
-            if (! filler.write (block.data(), block.size()))
-                break;
-            filler.flush();
-            if (! filler.getStatus().wasOk())
-                break;
-        }
-    }
-};
 
 TEST (Quit, AFullDiskAbandonsTheQuitAndTheOutputComesBack)
 {

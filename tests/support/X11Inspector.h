@@ -44,6 +44,11 @@ public:
     /** Resizes another client's window, as a user dragging its border would. */
     bool resizeWindow (std::uintptr_t window, int width, int height);
 
+    /** Creates the atoms that a window manager would have created on a desktop (a bare X server
+        has none of them, and JUCE sets some of its window properties with whatever atom it
+        finds, none included). */
+    void internWindowManagerAtoms();
+
     /** Maps a solid-coloured top-level window of this client on top of the others. */
     std::uintptr_t createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb);
 

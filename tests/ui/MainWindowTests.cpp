@@ -1,0 +1,229 @@
+#include "ViewTestSupport.h"
+
+#include "ui/GainControl.h"
+#include "ui/MainWindow.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel
+{
+namespace
+{
+using namespace vantrel::test;
+
+/** The main window over an offline session with a playlist of twelve tones, on a private X
+    server, driven with xdotool as an operator's keyboard and mouse would. */
+struct WindowRig
+{
+    PrivateGuiDisplay display;
+    juce::ScopedJuceInitialiser_GUI gui;
+    SessionRig rig;
+    std::unique_ptr<MainWindow> window;
+    juce::String windowId;
+
+    bool start (std::string& problem)
+    {
+        if (! display.running())
+        {
+            problem = display.problem;
+            return false;
+        }
+        installUiFonts();
+        rig.media().createDirectory();
+        MainWindowSetup setup;
+        setup.profileRoot = rig.profile.path();
+        setup.audioEnabled = false;
+        setup.options = rig.options;
+        window = std::make_unique<MainWindow> (setup);
+        window->view.stopTimer();   // the test ticks the view itself, between its own steps
+
+        std::vector<juce::File> files;
+        for (int i = 0; i < 12; ++i)
+            files.push_back (writeTone (rig.media(), "Tone " + juce::String (i + 1) + ".wav", 1.0, 0.2f, 300.0 + 50.0 * i));
+        if (! addAndOpen (session(), playlistOf ("Hall", files)))
+        {
+            problem = "the playlist could not be added";
+            return false;
+        }
+        window->view.refresh();
+        const bool mapped = runMessagesUntil ([&] { return window->isShowing() && window->getPeer() != nullptr; });
+        windowId = juce::String ((juce::int64) (juce::pointer_sized_int) window->getWindowHandle());
+        // No window manager: the pointer over the window gives it the keyboard.
+        return mapped && xdotool ({ "mousemove", "--window", windowId, "400", "400" })
+            && xdotool ({ "windowfocus", "--sync", windowId });
+    }
+
+    SessionCoordinator& session() { return window->coordinator; }
+
+    /** Runs xdotool with DISPLAY set to the private server while the message loop keeps going. */
+    bool xdotool (const juce::StringArray& args)
+    {
+        juce::StringArray command { "env", "DISPLAY=" + juce::String (display.server.displayName()), "xdotool" };
+        command.addArray (args);
+        juce::ChildProcess child;
+        if (! child.start (command, 0))
+            return false;
+        const bool ended = runMessagesUntil ([&] { return ! child.isRunning(); });
+        return ended && child.getExitCode() == 0;
+    }
+
+    /** Runs the view's timer steps and the messages until the condition holds. */
+    template <typename Condition>
+    bool tickUntil (Condition condition)
+    {
+        return waitUntil (condition, [&] { runPendingMessages(); window->view.timerCallback(); }, patienceMs, 5);
+    }
+
+    /** Presses a marker key (F5, bound to ZOOM IN for the test) and waits for its effect: every key
+        event sent before it has then been handled. */
+    bool keysThrough()
+    {
+        auto prefs = session().preferences;
+        for (auto& binding : prefs.keys)
+            if (binding.action == "ZOOM IN")
+                binding.key = 116;   // F5
+        if (! session().applyPreferences (prefs).ok)
+            return false;
+        session().setZoom (10);
+        return xdotool ({ "key", "F5" }) && tickUntil ([&] { return session().state.ui.zoom == 9; });
+    }
+
+    int readyIndex()
+    {
+        const auto* playlist = currentPlaylist (session().state.document);
+        if (playlist == nullptr || ! session().cue.ready)
+            return -1;
+        for (int i = 0; i < (int) playlist->rows.size(); ++i)
+            if (playlist->rows[(size_t) i].id == *session().cue.ready)
+                return i;
+        return -1;
+    }
+};
+
+bool xdotoolInstalled()
+{
+    return juce::File ("/usr/bin/xdotool").existsAsFile() || juce::File ("/usr/local/bin/xdotool").existsAsFile();
+}
+
+#define START_WINDOW_RIG(r)                                                                 \
+    if (! xdotoolInstalled())                                                               \
+        GTEST_SKIP() << "xdotool is not installed";                                         \
+    WindowRig r;                                                                            \
+    {                                                                                       \
+        std::string problem;                                                                \
+        if (! r.display.running())                                                          \
+            GTEST_SKIP() << r.display.problem;                                              \
+        ASSERT_TRUE (r.start (problem)) << problem;                                         \
+    }
+
+TEST (MainWindowKeys, ReturnGivesGoOnceHoweverLongItIsHeld)
+{
+    START_WINDOW_RIG (r);
+    auto& s = r.session();
+    ASSERT_TRUE (r.tickUntil ([&] { return s.cue.ready && s.audio.loadedMedia (*s.cue.ready) != nullptr
+                                           && s.audio.loadedMedia (*s.cue.ready)->pcm != nullptr; }));
+    const auto before = s.cue.goCounter;
+    const auto firstReady = *s.cue.ready;
+
+    ASSERT_TRUE (r.xdotool ({ "keydown", "Return" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return s.cue.goCounter != before; }));
+    // Held: the auto-repeats arrive and are swallowed.
+    EXPECT_TRUE (r.tickUntil ([&] { return r.window->view.repeatsSwallowed() >= 5; }));
+    ASSERT_TRUE (r.xdotool ({ "keyup", "Return" }));
+    ASSERT_TRUE (r.keysThrough());
+    EXPECT_EQ (s.cue.goCounter, before + 1);
+    ASSERT_TRUE (s.cue.main.has_value());
+    EXPECT_EQ (*s.cue.main, firstReady);
+}
+
+TEST (MainWindowKeys, AHeldArrowStepsReadyWithEveryRepeat)
+{
+    START_WINDOW_RIG (r);
+    ASSERT_EQ (r.readyIndex(), 0);
+    ASSERT_TRUE (r.xdotool ({ "keydown", "Down" }));
+    const bool stepped = r.tickUntil ([&] { return r.readyIndex() >= 4; });
+    ASSERT_TRUE (r.xdotool ({ "keyup", "Down" }));
+    EXPECT_TRUE (stepped) << "READY at " << r.readyIndex();
+
+    // Released: the next press is a first press again, one step.
+    ASSERT_TRUE (r.keysThrough());
+    const int after = r.readyIndex();
+    ASSERT_TRUE (r.xdotool ({ "key", "Up" }));
+    EXPECT_TRUE (r.tickUntil ([&] { return r.readyIndex() == after - 1; })) << r.readyIndex();
+}
+
+TEST (MainWindowKeys, AltKeysAndTextFieldKeysAreNotShortcuts)
+{
+    START_WINDOW_RIG (r);
+    auto& s = r.session();
+    const auto before = s.cue.goCounter;
+    ASSERT_TRUE (r.xdotool ({ "key", "alt+Return", "alt+Down" }));
+    ASSERT_TRUE (r.keysThrough());
+    EXPECT_EQ (s.cue.goCounter, before);
+    EXPECT_EQ (r.readyIndex(), 0);
+
+    // Typing into the memo: the space stays text (PAUSE is not toggled), Return a new line.
+    auto& memo = byId<juce::TextEditor> (r.window->view, "playlist-memo");
+    if (! memo.isShowing())
+    {
+        s.toggleMemoPanel();
+        r.window->view.refresh();
+    }
+    ASSERT_TRUE (memo.isShowing());
+    const auto centre = memo.getScreenBounds().getCentre();
+    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return memo.hasKeyboardFocus (true); }));
+    ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "doors open" }));
+    ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
+    EXPECT_TRUE (r.tickUntil ([&] { return memo.getText() == "doors open\n"; })) << memo.getText();
+    EXPECT_EQ (s.cue.goCounter, before);
+    EXPECT_FALSE (s.cue.paused);
+}
+
+TEST (MainWindowWheel, TheWheelDrivesTheGainControlItWasBoundTo)
+{
+    START_WINDOW_RIG (r);
+    auto& view = r.window->view;
+    auto& gain = byId<GainControl> (view, "playlist-gain");
+    ASSERT_TRUE (gain.isShowing());
+    // A click on the control's reset button binds it (and sets it to 0 dB).
+    const auto reset = gain.resetButton.getScreenBounds().getCentre();
+    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (reset.x), juce::String (reset.y), "click", "1" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return view.wheelTarget() == &gain; }));
+
+    // Turned anywhere over the window, e.g. over the rows list, the wheel moves the bound gain.
+    const auto rows = findById (view, "setlist")->getScreenBounds().getCentre();
+    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (rows.x), juce::String (rows.y), "click", "4", "click", "4" }));
+    const auto gainOf = [&] { return currentPlaylist (r.session().history.current())->gainDb; };
+    EXPECT_TRUE (r.tickUntil ([&] { return gainOf() == 1.0f; })) << gainOf();
+    ASSERT_TRUE (r.xdotool ({ "click", "5" }));
+    EXPECT_TRUE (r.tickUntil ([&] { return gainOf() == 0.5f; })) << gainOf();
+}
+} // namespace
+} // namespace vantrel
+
+namespace vantrel
+{
+namespace
+{
+using namespace vantrel::test;
+
+// Pads are bound to the keypad: a keypad digit fires its pad, the same digit on the top row not.
+TEST (MainWindowKeys, KeypadDigitsFirePadsAndTopRowDigitsDoNot)
+{
+    START_WINDOW_RIG (r);
+    auto& s = r.session();
+    s.assignPad (1, 3, writeTone (r.rig.media(), "Bell.wav", 1.0, 0.2f));
+    ASSERT_TRUE (r.tickUntil ([&] { return ! s.state.pads[2].asset.empty(); }));
+
+    // The top-row 3, then a key whose effect shows that the 3 has been through.
+    s.setStatus ("-", false);
+    ASSERT_TRUE (r.xdotool ({ "key", "3", "Down" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return s.status == vantrel::testing::ja ("READYを選択しました"); })) << s.status;
+
+    ASSERT_TRUE (r.xdotool ({ "key", "Num_Lock" }));
+    ASSERT_TRUE (r.xdotool ({ "key", "KP_3" }));
+    EXPECT_TRUE (r.tickUntil ([&] { return s.status == "PAD 3"; })) << s.status;
+}
+} // namespace
+} // namespace vantrel

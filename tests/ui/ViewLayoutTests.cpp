@@ -1,0 +1,94 @@
+#include "ViewTestSupport.h"
+
+#include "ui/FittedContent.h"
+#include "ui/MainScreenLayout.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel
+{
+namespace
+{
+using namespace vantrel::test;
+
+// The main window shows the view through the fitted content: a 1380 x 860 window lays it out at
+// 1187 x 740, a 2280 x 1480 window at the design size, drawn twice as large. The view puts every
+// part where the layout says, for the sizes the program really uses and the harness size.
+TEST (MainViewLayout, PartsGoWhereTheLayoutSaysAtTheSizesInUse)
+{
+    ViewRig r;
+    auto& view = r.makeView();
+    r.addShow ("Hall", 2);
+    FittedContent content (view);
+
+    struct Case { int windowW, windowH, viewW, viewH; float scale; bool dynamics, library, padEdit; };
+    const Case cases[] = {
+        { 1380, 860, 1187, 740, 1380.0f / 1187.0f, false, false, false },
+        { 2280, 1480, 1140, 740, 2.0f, false, false, false },
+        { 1024, 768, 1140, 855, 1024.0f / 1140.0f, true, false, false },
+        { 2560, 1400, 1353, 740, 1400.0f / 740.0f, false, true, false },
+        { 1380, 860, 1187, 740, 1380.0f / 1187.0f, false, false, true },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.windowW) + "x" + juce::String (c.windowH));
+        view.flags().dynamicsOpen = c.dynamics;
+        view.flags().libraryShown = c.library;
+        view.flags().padEditMode = c.padEdit;
+        content.setSize (c.windowW, c.windowH);
+        view.refresh();
+        EXPECT_EQ (view.getWidth(), c.viewW);
+        EXPECT_EQ (view.getHeight(), c.viewH);
+        EXPECT_NEAR (view.getTransform().mat00, c.scale, 0.002f);
+
+        MainScreenState state;
+        state.dynamicsOpen = c.dynamics;
+        state.libraryShown = c.library;
+        state.padEditMode = c.padEdit;
+        state.memoFolded = r.session->state.ui.memoFolded;
+        state.scrollBarThickness = byId<juce::Viewport> (view, "pad-editor-list").getScrollBarThickness();
+        const auto layout = layoutMainScreen (view.getLocalBounds(), state);
+        int checked = 0;
+        for (const char* id : { "go", "brand", "repeat", "wave-outgoing", "wave-main", "wave-ready", "master-gain",
+                                "pad-bus", "playlist-gain", "seek-back", "pause", "seek-forward", "auto-cue", "auto-ready",
+                                "lock", "output-device", "master-limiter", "dynamics-fold", "vst-rack", "master-eq",
+                                "playlist-eq", "settings", "wave-zoom", "row-density", "playlist-memo", "playlists",
+                                "setlist", "library-button", "library-panel", "stop-pads", "pad-edit", "pad-1", "pad-9",
+                                "pad-editor-list", "state-header", "gain-header" })
+        {
+            auto* part = findById (view, id);
+            ASSERT_NE (part, nullptr) << id;
+            const auto& place = layout[id];
+            const bool shown = place.visible && ! place.bounds.isEmpty();
+            EXPECT_EQ (part->isVisible(), shown) << id;
+            if (shown)
+            {
+                EXPECT_EQ (part->getBounds(), place.bounds) << id;
+                ++checked;
+            }
+        }
+        EXPECT_GT (checked, 20);
+        // In pad edit mode the pads sit in the editor's scrolled container.
+        EXPECT_EQ (findById (byId<juce::Viewport> (view, "pad-editor-list"), "pad-5") != nullptr, c.padEdit);
+    }
+}
+
+// The layout runs again only when a fold or mode switch changed, not at every refresh.
+TEST (MainViewLayout, RefreshLaysOutOnlyWhenASwitchChanged)
+{
+    ViewRig r;
+    auto& view = r.makeView();
+    const int before = view.layoutCount();
+    view.refresh();
+    view.refresh();
+    EXPECT_EQ (view.layoutCount(), before);
+    r.session->togglePadPanel();
+    view.refresh();
+    EXPECT_EQ (view.layoutCount(), before + 1);
+    view.flags().dynamicsOpen = true;
+    view.refresh();
+    view.refresh();
+    EXPECT_EQ (view.layoutCount(), before + 2);
+}
+} // namespace
+} // namespace vantrel

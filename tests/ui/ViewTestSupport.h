@@ -1,0 +1,114 @@
+#pragma once
+
+#include "app/SessionTestSupport.h"
+#include "platform/X11Window.h"
+#include "support/EnvironmentVariable.h"
+#include "support/MessagePump.h"
+#include "support/X11Inspector.h"
+#include "support/XvfbServer.h"
+#include "ui/Fonts.h"
+#include "ui/VantrelView.h"
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace vantrel::test
+{
+/** Delivers the messages that are waiting (modal callbacks, async calls, X events). */
+inline void runPendingMessages()
+{
+    platform::pumpPostedMessages (patienceMs);
+}
+
+/** Runs messages until the condition holds; false after the patience ran out. */
+template <typename Condition>
+bool runMessagesUntil (Condition condition)
+{
+    return platform::pumpMessagesUntil (condition, patienceMs);
+}
+
+/** The first component with the id at any depth under root (root included), or null. */
+inline juce::Component* findById (juce::Component& root, const juce::String& id)
+{
+    if (root.getComponentID() == id)
+        return &root;
+    for (auto* child : root.getChildren())
+        if (auto* found = findById (*child, id))
+            return found;
+    return nullptr;
+}
+
+template <typename Type>
+Type& byId (juce::Component& root, const juce::String& id)
+{
+    auto* found = dynamic_cast<Type*> (findById (root, id));
+    if (found == nullptr)
+        throw std::runtime_error ("no component " + id.toStdString());
+    return *found;
+}
+
+/** A private X server that this process's GUI connects to (JUCE would otherwise try ":0").
+    Started before the GUI framework; `problem` says why there is none. */
+struct PrivateGuiDisplay
+{
+    platform::XvfbServer server;
+    std::unique_ptr<platform::X11Inspector> look;   // kept open: a server with no client left resets and forgets the atoms
+    std::string problem;
+
+    PrivateGuiDisplay()
+    {
+        if (platform::XvfbServer::programPath().empty())
+            problem = "Xvfb is not installed";
+        else if (server.start (161, 260, problem, 1600, 1000))
+        {
+            platform::prepareX11();   // an X error is recorded, not the end of the process
+            look = platform::X11Inspector::open (server.displayName(), problem);
+            if (look != nullptr)
+                look->internWindowManagerAtoms();
+            platform::setEnvironmentVariable ("DISPLAY", server.displayName());
+        }
+    }
+    bool running() const { return ! server.displayName().empty(); }
+};
+
+/** The GUI framework on a private display with the program's fonts, an offline coordinator over
+    a profile of the test's own and the main view over it (not on the desktop). */
+struct ViewRig
+{
+    PrivateGuiDisplay display;
+    juce::ScopedJuceInitialiser_GUI gui;
+    SessionRig rig;
+    std::unique_ptr<SessionCoordinator> session;
+    std::unique_ptr<VantrelView> view;
+
+    ViewRig()
+    {
+        installUiFonts();
+        rig.media().createDirectory();
+        session = rig.make();
+    }
+    ~ViewRig()
+    {
+        view.reset();
+        session.reset();
+    }
+
+    VantrelView& makeView()
+    {
+        view = std::make_unique<VantrelView> (*session);
+        view->stopTimer();   // the test runs the timer's steps itself
+        return *view;
+    }
+
+    /** A playlist of short generated tones, added and opened. */
+    Playlist addShow (const std::string& name, int rows)
+    {
+        std::vector<juce::File> files;
+        for (int i = 0; i < rows; ++i)
+            files.push_back (writeTone (rig.media(), juce::String (name) + "-" + juce::String (i + 1) + ".wav", 2.0, 0.25f, 440.0 + 110.0 * i));
+        auto playlist = playlistOf (name, files);
+        EXPECT_TRUE (addAndOpen (*session, playlist));
+        return playlist;
+    }
+};
+} // namespace vantrel::test

@@ -1,0 +1,76 @@
+#include "ui/MainWindow.h"
+
+#include "ui/WindowPlacement.h"
+
+namespace vantrel
+{
+MainWindow::MainWindow (const MainWindowSetup& setup)
+    : juce::DocumentWindow (title, juce::Colour (0xff0c1116),
+                            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::maximiseButton
+                                | juce::DocumentWindow::closeButton,
+                            true),
+      coordinator (setup.profileRoot.getChildFile ("music"), setup.profileRoot.getChildFile ("local/device.json"),
+                   setup.audioEnabled, setup.options),
+      view (coordinator),
+      content (view)
+{
+    content.setSize (windowSizes::initialWidth, windowSizes::initialHeight);
+    setUsingNativeTitleBar (true);
+    setContentNonOwned (&content, true);
+    setResizable (true, false);
+
+    // The user area of the display under the pointer; none (headless) gives the default area.
+    std::optional<juce::Rectangle<int>> area;
+    const auto& displays = juce::Desktop::getInstance().getDisplays();
+    if (const auto* display = displays.getDisplayForPoint (juce::Desktop::getMousePosition()))
+        area = display->userArea;
+    else if (const auto* primary = displays.getPrimaryDisplay())
+        area = primary->userArea;
+    FrameBorders borders;
+    if (auto* peer = getPeer())
+        if (const auto frame = peer->getFrameSizeIfPresent())
+            borders = { frame->getTop(), frame->getLeft(), frame->getBottom(), frame->getRight() };
+    const auto placement = placeMainWindow (area, borders);
+    setResizeLimits (placement.minimumWidth, placement.minimumHeight, placement.maximumWidth, placement.maximumHeight);
+    setBounds (placement.content);   // with the native title bar the bounds are the content's
+    setIcon (windowIcon());
+    setVisible (true);
+
+    router = std::make_unique<KeyRouter> (*this, view);
+    view.grabKeyboardFocus();
+}
+
+MainWindow::~MainWindow()
+{
+    router.reset();
+    clearContentComponent();
+}
+
+void MainWindow::closeButtonPressed()
+{
+    view.requestQuit (onQuit ? onQuit : [] { juce::JUCEApplicationBase::quit(); });
+}
+
+void MainWindow::activeWindowStatusChanged()
+{
+    if (router != nullptr)
+        router->windowActivityChanged (isActiveWindow());
+    if (isActiveWindow() && ! view.hasKeyboardFocus (true))
+        view.grabKeyboardFocus();
+}
+
+juce::Image windowIcon()
+{
+    // The mark drawn once at the size window systems ask for most: the green GO ring with the
+    // product's initial.
+    juce::Image image (juce::Image::ARGB, 256, 256, true);
+    juce::Graphics g (image);
+    g.setColour (juce::Colour (0xff0c1116));
+    g.fillRoundedRectangle (8.0f, 8.0f, 240.0f, 240.0f, 48.0f);
+    g.setColour (juce::Colour (0xff48de8a));
+    g.drawEllipse (40.0f, 40.0f, 176.0f, 176.0f, 14.0f);
+    g.setFont (juce::Font (130.0f, juce::Font::bold | juce::Font::italic));
+    g.drawText ("V", 0, 0, 256, 256, juce::Justification::centred);
+    return image;
+}
+} // namespace vantrel

@@ -1,0 +1,602 @@
+#include "ui/ViewImpl.h"
+
+#include "session/CatalogValidation.h"
+#include "session/UiLanguage.h"
+#include "session/UiText.h"
+
+#include <cmath>
+
+namespace vantrel
+{
+namespace
+{
+constexpr std::array<int, 20> zoomTable { 10, 15, 20, 30, 40, 50, 60, 75, 90, 105,
+                                          120, 150, 180, 210, 240, 300, 360, 420, 480, 600 };
+
+double notchesOf (const juce::MouseWheelDetails& wheel)
+{
+    return wheelNotches (wheel);
+}
+
+void collectEditables (juce::Component& parent, juce::Array<juce::Label*>& labels, juce::Array<juce::Slider*>& sliders)
+{
+    for (auto* child : parent.getChildren())
+    {
+        if (auto* label = dynamic_cast<juce::Label*> (child))
+            labels.add (label);
+        if (auto* slider = dynamic_cast<juce::Slider*> (child))
+            sliders.add (slider);
+        collectEditables (*child, labels, sliders);
+    }
+}
+} // namespace
+
+double zoomSeconds (int zoom)
+{
+    return zoomTable[(size_t) juce::jlimit (0, (int) zoomTable.size() - 1, zoom)];
+}
+
+// ---- the wheel-first children -------------------------------------------------------------------
+
+VantrelView::Impl::List::List (VantrelView& v, const juce::String& name, juce::ListBoxModel* model)
+    : juce::ListBox (name, model), view (v)
+{
+}
+
+void VantrelView::Impl::List::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! view.handleWheel (notchesOf (wheel)))
+        juce::ListBox::mouseWheelMove (e, wheel);
+}
+
+void VantrelView::Impl::List::paintOverChildren (juce::Graphics& g)
+{
+    if (getProperties()["wheel-active"])
+    {
+        g.setColour (colours::orange);
+        g.drawRect (getLocalBounds(), 2);
+    }
+}
+
+void VantrelView::Impl::Slider::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! view.handleWheel (notchesOf (wheel)))
+        juce::Slider::mouseWheelMove (e, wheel);
+}
+
+void VantrelView::Impl::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! view.handleWheel (notchesOf (wheel)))
+        juce::TextEditor::mouseWheelMove (e, wheel);
+}
+
+void VantrelView::Impl::PadViewport::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! view.handleWheel (notchesOf (wheel)))
+        juce::Viewport::mouseWheelMove (e, wheel);
+}
+
+// ---- building the parts ----------------------------------------------------------------------------
+
+void VantrelView::Impl::wire (juce::Button& button, std::function<void()> action)
+{
+    button.setWantsKeyboardFocus (false);
+    button.onClick = [this, action = std::move (action)]
+    {
+        action();
+        view.refresh();
+    };
+}
+
+void VantrelView::Impl::style (juce::Label& label, float points, juce::Colour colour, juce::Justification justification)
+{
+    label.setFont (juce::Font (points));
+    label.setColour (juce::Label::textColourId, colour);
+    label.setJustificationType (justification);
+    label.setInterceptsMouseClicks (false, false);
+}
+
+VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
+    : view (v),
+      coordinator (c),
+      zoom (v),
+      rowDensity (v),
+      memo (v),
+      playlistModel (c, treeEntries, [this]
+                     {
+                         flags.libraryShown = false;   // a playlist chosen in the tree shows its rows again
+                         view.refresh();
+                     }),
+      rowsModel (c, [&v] { v.refresh(); }),
+      tree (v, "playlists", &playlistModel),
+      rows (v, "setlist", &rowsModel),
+      padEditor (v)
+{
+    auto& co = coordinator;
+    const auto openPlaylistId = [&co] { return co.state.document.current; };
+
+    go.setComponentID ("go");
+    go.setWantsKeyboardFocus (false);
+    go.onClick = [this]
+    {
+        coordinator.go();
+        view.refresh();
+    };
+    brand.setComponentID ("brand");
+    padBrand.setComponentID ("pad-brand");
+    repeat.setComponentID ("repeat");
+    wire (repeat, [&co] { co.cycleRepeat(); });
+    outgoingLane.setComponentID ("wave-outgoing");
+    mainLane.setComponentID ("wave-main");
+    readyLane.setComponentID ("wave-ready");
+    wire (outgoingLane.stopButton, [&co] { co.stop (false); });
+    wire (mainLane.stopButton, [&co] { co.stop (true); });
+    mainLane.onScrub = [this] (double seconds)
+    {
+        coordinator.seekMain (seconds, true);
+        view.refresh();
+    };
+    for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
+        lane->timeReadout.onClick = [this]
+        {
+            flags.detailedTime = ! flags.detailedTime;
+            for (auto* l : { &outgoingLane, &mainLane, &readyLane })
+                l->setDetailedTime (flags.detailedTime);
+        };
+
+    masterGain.setComponentID ("master-gain");
+    masterGain.onValue = [&co] (float db) { co.setMasterGain (db); };
+    padBusGain.setComponentID ("pad-bus");
+    padBusGain.onValue = [&co] (float db) { co.setPadBusGain (db); };
+    playlistGain.setComponentID ("playlist-gain");
+    playlistGain.onEditStart = [&co] { co.beginEqEdit(); };
+    // An undo or LIVE LOCK during a drag closes the drag's edit under the control: the drag's
+    // next value opens a new one, and an end with none open still commits its value, so that
+    // where the drag ends is always one undo step and saved.
+    playlistGain.onEditEnd = [&co, openPlaylistId] (float finalDb)
+    {
+        if (! co.commitEqEdit() && ! openPlaylistId().empty())
+            co.commitPlaylistGain (openPlaylistId(), finalDb);
+    };
+    playlistGain.onValue = [this, openPlaylistId] (float db)
+    {
+        const auto id = openPlaylistId();
+        if (id.empty())
+            return;
+        if (playlistGain.editing)
+        {
+            if (! coordinator.eqEditBefore)
+                coordinator.beginEqEdit();
+            coordinator.setLivePlaylistGain (id, db);
+        }
+        else
+        {
+            coordinator.commitPlaylistGain (id, db);
+        }
+    };
+
+    const auto text = [] (juce::Button& b, const char* t) { b.setButtonText (translate (t)); };
+    seekBack.setComponentID ("seek-back");
+    text (seekBack, "◀◀");
+    wire (seekBack, [&co] { co.seekMain (-5.0, false); });
+    pause.setComponentID ("pause");
+    text (pause, "▶ / Ⅱ");
+    wire (pause, [&co] { co.togglePause(); });
+    seekForward.setComponentID ("seek-forward");
+    text (seekForward, "▶▶");
+    wire (seekForward, [&co] { co.seekMain (5.0, false); });
+    for (auto* b : { &seekBack, &seekForward })
+        b->setRepeatSpeed (450, 180, 100);
+    autoCue.setComponentID ("auto-cue");
+    autoCue.setButtonText ("AUTO CUE");
+    wire (autoCue, [&co] { co.toggleAutoCue(); });
+    autoReady.setComponentID ("auto-ready");
+    autoReady.setButtonText ("AUTO READY");
+    wire (autoReady, [&co] { co.toggleAutoReady(); });
+    lock.setComponentID ("lock");
+    lock.setButtonText ("LIVE LOCK");
+    wire (lock, [this]
+    {
+        view.commitPendingEdits();
+        if (! coordinator.liveLock)
+            coordinator.toggleLiveLock();
+        else
+            view.confirm (translate ("LIVE LOCKを解除しますか？"), [this] { coordinator.toggleLiveLock(); });
+    });
+    outputDevice.setComponentID ("output-device");
+    text (outputDevice, "出力先 ⚙");
+    wire (outputDevice, [] {});   // the output dialog comes with the audio settings window
+
+    style (outputLabel, 10.0f, colours::textDim, juce::Justification::centredRight);
+    style (statusLabel, 11.0f, colours::textDim);
+    style (playlistsHeading, 11.0f, colours::textDim);
+    playlistsHeading.setText ("PLAYLISTS", juce::dontSendNotification);
+    style (playlistTitle, 15.0f, colours::text);
+    style (padPresetLabel, 10.0f, colours::textDim);
+    padPresetLabel.setComponentID ("pad-preset-label");
+    padPresetLabel.setText (translate ("プリセット"), juce::dontSendNotification);
+    style (masterHeading, 11.0f, colours::textDim);
+    masterHeading.setText ("MASTER", juce::dontSendNotification);
+    style (grReadout, 10.0f, colours::accent);
+    grReadout.setText ("GR  0.0 dB", juce::dontSendNotification);
+    style (safetyMark, 9.0f, colours::red);
+    safetyMark.setText ("SAFETY", juce::dontSendNotification);
+    style (stateHeader, 10.0f, colours::textDim, juce::Justification::centred);
+    stateHeader.setComponentID ("state-header");
+    stateHeader.setText (translate ("状態"), juce::dontSendNotification);
+    style (numberHeader, 10.0f, colours::textDim, juce::Justification::centred);
+    numberHeader.setComponentID ("number-header");
+    numberHeader.setText ("No.", juce::dontSendNotification);
+    style (trackHeader, 10.0f, colours::textDim);
+    trackHeader.setComponentID ("track-header");
+    trackHeader.setText (translate ("タイトル / 備考"), juce::dontSendNotification);
+    style (durationHeader, 10.0f, colours::textDim, juce::Justification::centredRight);
+    durationHeader.setComponentID ("duration-header");
+    durationHeader.setText (translate ("時間"), juce::dontSendNotification);
+    style (gainHeader, 10.0f, colours::textDim);
+    gainHeader.setComponentID ("gain-header");
+    gainHeader.setText ("TRACK GAIN", juce::dontSendNotification);
+    style (padBusHeading, 10.0f, colours::textDim);
+    padBusHeading.setText ("PAD BUS GAIN", juce::dontSendNotification);
+    style (zoomLabel, 10.0f, colours::textDim);
+    zoomLabel.setComponentID ("wave-zoom-label");
+    style (rowDensityLabel, 10.0f, colours::textDim);
+    rowDensityLabel.setComponentID ("row-density-label");
+    rowDensityLabel.setText (translate ("行間"), juce::dontSendNotification);
+
+    text (playlistsFold, "‹");
+    wire (playlistsFold, [this] { coordinator.togglePlaylistPanel(); view.resized(); });
+    addTree.setComponentID ("add-playlist-folder");
+    addTree.setButtonText ("+");
+    addTree.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
+    wire (addTree, [this] { view.commitPendingEdits(); });   // the tree's menus come with the tree
+    text (removeTree, "削除");
+    wire (removeTree, [this] { view.commitPendingEdits(); });
+    addAudio.setComponentID ("add-audio");
+    text (addAudio, "＋ 音源");
+    wire (addAudio, [] {});   // the file chooser comes with the rows list
+    text (rowUp, "↑");
+    wire (rowUp, [this]
+    {
+        view.commitPendingEdits();
+        if (selectedRow > 0)
+            coordinator.moveRow (selectedRow, selectedRow - 1);
+    });
+    text (rowDown, "↓");
+    wire (rowDown, [this]
+    {
+        view.commitPendingEdits();
+        if (selectedRow >= 0)
+            coordinator.moveRow (selectedRow, selectedRow + 1);
+    });
+    text (removeRows, "削除");
+    wire (removeRows, [] {});   // removing rows with their offer comes with the rows list
+    text (memoFold, "メモ ▸");
+    wire (memoFold, [this] { coordinator.toggleMemoPanel(); view.resized(); });
+    text (padsFold, "›");
+    wire (padsFold, [this] { coordinator.togglePadPanel(); view.resized(); });
+    allMute.setButtonText ("ALL MUTE");
+    allMute.setColour (juce::TextButton::textColourOnId, colours::gold);
+    wire (allMute, [&co] { co.setPadMute (! co.padMute); });
+    stopPads.setComponentID ("stop-pads");
+    text (stopPads, "■ ALL");
+    wire (stopPads, [&co] { co.stopAllPads(); });
+    padEdit.setComponentID ("pad-edit");
+    text (padEdit, "編集");
+    wire (padEdit, [this] { flags.padEditMode = ! flags.padEditMode; });
+    limiter.setComponentID ("master-limiter");
+    limiter.setButtonText ("LIMITER");
+    limiter.setTooltip (translate ("LIMITER + SAFETY を同時にON/OFF・終了時の状態を保存"));
+    wire (limiter, [&co] { co.setLimiterEnabled (! co.limiterEnabled); });
+    dynamicsFold.setComponentID ("dynamics-fold");
+    text (dynamicsFold, "DYNAMICS ▸");
+    wire (dynamicsFold, [this] { flags.dynamicsOpen = ! flags.dynamicsOpen; view.resized(); });
+    vst.setComponentID ("vst-rack");
+    vst.setButtonText ("VST");
+    wire (vst, [this] { view.openMasterVst(); });
+    text (recover, "復旧");
+    wire (recover, [this]
+    {
+        view.confirm (translate ("保全済みバックアップから保存データを復旧しますか？"), [this] { coordinator.recoverStore(); });
+    });
+    masterEq.setComponentID ("master-eq");
+    masterEq.setButtonText ("EQ");
+    masterEq.setTooltip ("MASTER EQ");
+    wire (masterEq, [this] { view.openEq ("@master"); });
+    playlistEq.setComponentID ("playlist-eq");
+    playlistEq.setButtonText ("EQ");
+    playlistEq.setTooltip ("PLAYLIST EQ");
+    wire (playlistEq, [this, openPlaylistId]
+    {
+        if (! openPlaylistId().empty())
+            view.openEq ("@playlist:" + juce::String::fromUTF8 (openPlaylistId().c_str()));
+    });
+    settings.setComponentID ("settings");
+    settings.setButtonText (uiLanguage() ? juce::String::fromUTF8 ("⚙ Settings") : translate ("⚙ 設定"));
+    wire (settings, [] {});   // the settings window comes with the settings panel
+
+    zoom.setComponentID ("wave-zoom");
+    zoom.setSliderStyle (juce::Slider::LinearHorizontal);
+    zoom.setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
+    zoom.setRange (0.0, 19.0, 1.0);
+    zoom.setTooltip (translate ("3段共通の波形ズーム · 10秒〜10分"));
+    zoom.onValueChange = [this]
+    {
+        if (flags.syncing)
+            return;
+        coordinator.setZoom ((int) zoom.getValue());
+        view.refresh();
+    };
+    rowDensity.setComponentID ("row-density");
+    rowDensity.setSliderStyle (juce::Slider::LinearHorizontal);
+    rowDensity.setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
+    rowDensity.setRange (0.0, 19.0, 1.0);
+    rowDensity.setTooltip (translate ("行間 · 左: ゆったり / 右: コンパクト"));
+    rowDensity.onValueChange = [this]
+    {
+        if (flags.syncing)
+            return;
+        coordinator.setRowHeight (49 - (int) rowDensity.getValue());
+        view.refresh();
+    };
+    memo.setComponentID ("playlist-memo");
+    memo.setMultiLine (true, true);
+    memo.setReturnKeyStartsNewLine (true);
+    memo.setFont (juce::Font (12.0f));
+    memo.setTextToShowWhenEmpty (translate ("プレイリスト全体のメモ"), colours::textDim);
+    memo.onFocusLost = [this]
+    {
+        if (! flags.syncing && ! memoPlaylistId.empty())
+            coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
+    };
+    tree.setComponentID ("playlists");
+    tree.setRowHeight (36);
+    rows.setComponentID ("setlist");
+    for (auto* list : { &tree, &rows })
+    {
+        list->setWantsKeyboardFocus (false);
+        list->setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+        list->setOutlineThickness (0);
+    }
+
+    // The z-order is the order of adding.
+    for (juce::Component* c : std::initializer_list<juce::Component*> {
+             &go, &outgoingLane, &mainLane, &readyLane, &meter, &masterGain, &padBusGain, &seekBack, &pause,
+             &seekForward, &autoCue, &autoReady, &repeat, &lock, &outputDevice, &brand, &outputLabel, &statusLabel,
+             &playlistsHeading, &playlistTitle, &padBrand, &padPresetLabel, &masterHeading, &grReadout, &safetyMark,
+             &stateHeader, &numberHeader, &trackHeader, &durationHeader, &gainHeader, &rowDensityLabel, &rowDensity,
+             &padBusHeading, &zoomLabel, &playlistsFold, &addTree, &removeTree, &addAudio, &rowUp, &rowDown,
+             &removeRows, &memoFold, &padsFold, &allMute, &stopPads, &padEdit, &limiter, &dynamicsFold, &vst,
+             &recover, &masterEq, &playlistEq, &playlistGain, &settings, &zoom, &memo, &tree, &rows })
+        view.addAndMakeVisible (c);
+
+    libraryButton.setComponentID ("library-button");
+    text (libraryButton, "ライブラリ · すべての音源");
+    libraryButton.setWantsKeyboardFocus (false);
+    libraryButton.onClick = [this]
+    {
+        view.commitPendingEdits();
+        flags.libraryShown = true;
+        view.refresh();
+    };
+    libraryPanel.setComponentID ("library-panel");
+    cdImport.setComponentID ("cd-import");
+    text (cdImport, "CDを取り込む…");
+    cdImport.setWantsKeyboardFocus (false);
+    cdImport.onClick = [] {};   // the CD window comes with the CD import panel
+    cdSummary.setComponentID ("cd-summary");
+    style (cdSummary, 10.0f, colours::textDim);
+    padEditor.setComponentID ("pad-editor-list");
+    padEditor.setScrollBarsShown (true, false);
+    padEditor.setViewedComponent (&padEditorContainer, false);
+    for (juce::Component* c : std::initializer_list<juce::Component*> { &libraryButton, &libraryPanel, &cdImport, &cdSummary, &padEditor })
+        view.addAndMakeVisible (c);
+    safetyMark.setVisible (false);
+    recover.setVisible (false);
+
+    static const char* const limiterNames[] = { "THRESHOLD", "CEILING", "RELEASE", "MAXIMIZE" };
+    static const double ranges[][3] = { { -30.0, 0.0, 0.1 }, { -12.0, 0.0, 0.1 }, { 10.0, 2000.0, 1.0 }, { 0.0, 24.0, 0.1 } };
+    for (int i = 0; i < 4; ++i)
+    {
+        style (limiterLabels[(size_t) i], 9.0f, colours::textDim);
+        limiterLabels[(size_t) i].setText (limiterNames[i], juce::dontSendNotification);
+        auto& slider = *(limiterSliders[(size_t) i] = std::make_unique<Slider> (view));
+        slider.setSliderStyle (juce::Slider::LinearHorizontal);
+        slider.setTextBoxStyle (juce::Slider::TextBoxRight, false, 46, 20);
+        slider.setRange (ranges[i][0], ranges[i][1], ranges[i][2]);
+        slider.onValueChange = [this, i, &slider]
+        {
+            if (! flags.syncing)
+                coordinator.setLimiterParameter (i, (float) slider.getValue());
+        };
+        view.addAndMakeVisible (limiterLabels[(size_t) i]);
+        view.addAndMakeVisible (slider);
+    }
+    for (int n = 1; n <= 5; ++n)
+    {
+        auto& bank = bankButtons[(size_t) n - 1];
+        bank.setButtonText (juce::String (n));
+        bank.setWantsKeyboardFocus (false);
+        bank.onClick = [this, n]
+        {
+            view.commitPendingEdits();
+            coordinator.selectPadBank (n);
+            view.refresh();
+        };
+        view.addAndMakeVisible (bank);
+    }
+    for (int n = 1; n <= 9; ++n)
+    {
+        auto& pad = *(pads[(size_t) n - 1] = std::make_unique<Pad> (coordinator, n));
+        pad.onClick = [this, n]
+        {
+            coordinator.triggerPad (n);
+            view.refresh();
+        };
+        view.addAndMakeVisible (pad);
+    }
+
+    // The layout's names for the parts without an id of their own.
+    for (juce::Component* c : view.getChildren())
+        if (c->getComponentID().isNotEmpty())
+            parts[c->getComponentID().toStdString()] = c;
+    const std::pair<const char*, juce::Component*> named[] = {
+        { "master-heading", &masterHeading }, { "meter", &meter }, { "gr-readout", &grReadout },
+        { "safety-mark", &safetyMark }, { "output-label", &outputLabel }, { "status-label", &statusLabel },
+        { "recover", &recover }, { "playlists-fold", &playlistsFold }, { "playlists-heading", &playlistsHeading },
+        { "tree-remove", &removeTree }, { "playlist-title", &playlistTitle }, { "row-up", &rowUp },
+        { "row-down", &rowDown }, { "remove-rows", &removeRows }, { "memo-fold", &memoFold },
+        { "pads-fold", &padsFold }, { "pad-bus-heading", &padBusHeading }, { "pad-mute-all", &allMute }
+    };
+    for (const auto& [name, component] : named)
+        parts[name] = component;
+    for (int i = 0; i < 4; ++i)
+    {
+        parts["limiter-label-" + std::to_string (i)] = &limiterLabels[(size_t) i];
+        parts["limiter-slider-" + std::to_string (i)] = limiterSliders[(size_t) i].get();
+    }
+    for (int n = 1; n <= 5; ++n)
+        parts["pad-bank-" + std::to_string (n)] = &bankButtons[(size_t) n - 1];
+    for (int n = 1; n <= 9; ++n)
+        parts["pad-" + std::to_string (n)] = pads[(size_t) n - 1].get();
+}
+
+VantrelView::Impl::~Impl()
+{
+    dialog.reset();
+    tree.setModel (nullptr);
+    rows.setModel (nullptr);
+    view.setLookAndFeel (nullptr);
+    for (auto& pad : pads)
+        pad.reset();
+}
+
+void VantrelView::Impl::applyLayout()
+{
+    MainScreenState state;
+    state.dynamicsOpen = flags.dynamicsOpen;
+    state.libraryShown = flags.libraryShown;
+    state.padEditMode = flags.padEditMode;
+    state.playlistsFolded = coordinator.state.ui.playlistsFolded;
+    state.padsFolded = coordinator.state.ui.padsFolded;
+    state.memoFolded = coordinator.state.ui.memoFolded;
+    state.english = uiLanguage();
+    state.scrollBarThickness = padEditor.getScrollBarThickness();
+    layout = layoutMainScreen (view.getLocalBounds(), state);
+    playlistsFold.setButtonText (translate (layout.playlistsFoldText.toRawUTF8()));
+    padsFold.setButtonText (translate (layout.padsFoldText.toRawUTF8()));
+    memoFold.setButtonText (translate (layout.memoFoldText.toRawUTF8()));
+
+    padEditorContainer.setSize (layout.padEditorContainer.getWidth(), layout.padEditorContainer.getHeight());
+    for (auto& pad : pads)
+    {
+        auto& parent = layout.padsInEditor ? padEditorContainer : static_cast<juce::Component&> (view);
+        if (pad->getParentComponent() != &parent)
+            parent.addChildComponent (*pad);
+    }
+    for (const auto& [name, component] : parts)
+    {
+        const auto& place = layout[name];
+        component->setBounds (place.bounds);
+        // The refresh shows the SAFETY mark and the recover button only while they apply.
+        const bool shownByRefresh = component == &safetyMark || component == &recover;
+        if (! shownByRefresh || ! place.visible)
+            component->setVisible (place.visible && ! place.bounds.isEmpty());
+    }
+    ++layoutCount;
+}
+
+// ---- the view --------------------------------------------------------------------------------------
+
+VantrelView::VantrelView (SessionCoordinator& c) : coordinator (c)
+{
+    buildImpl();
+    addKeyListener (this);
+    setWantsKeyboardFocus (true);
+    setSize (1380, 860);
+    startTimer (1000 / 30);
+    refresh();
+}
+
+VantrelView::~VantrelView()
+{
+    stopTimer();
+    removeMouseListener (this);
+    removeKeyListener (this);
+    impl.reset();
+}
+
+void VantrelView::buildImpl()
+{
+    removeMouseListener (this);
+    impl.reset();
+    impl = std::make_unique<Impl> (*this, coordinator);
+    setLookAndFeel (&impl->theme);
+    languageAtBuild = uiLanguage();
+    tickCount = 0;
+    addMouseListener (this, true);
+}
+
+ViewFlags& VantrelView::flags() { return impl->flags; }
+
+const ViewFlags& VantrelView::flags() const { return impl->flags; }
+
+juce::String VantrelView::eqTarget() const { return impl->eqTarget; }
+
+int VantrelView::layoutCount() const { return impl->layoutCount; }
+
+void VantrelView::paint (juce::Graphics& g)
+{
+    g.setGradientFill (juce::ColourGradient (colours::field, 0.0f, 0.0f, juce::Colour (0xFF111B24),
+                                             (float) getWidth(), (float) getHeight(), false));
+    g.fillAll();
+    const auto& layout = impl->layout;
+    for (const auto& panel : { layout.masterPanel, layout.playlistPanel, layout.rowsPanel, layout.padsPanel })
+        if (panel.getWidth() > 0 && panel.getHeight() > 0)
+            paintSectionBox (g, panel.toFloat());
+}
+
+void VantrelView::resized()
+{
+    if (impl != nullptr)
+        impl->applyLayout();
+}
+
+void VantrelView::mouseDown (const juce::MouseEvent& e)
+{
+    if (e.mods.isLeftButtonDown())
+        bindWheelTarget (e.eventComponent);
+}
+
+void VantrelView::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! handleWheel (notchesOf (wheel)))
+        juce::Component::mouseWheelMove (e, wheel);
+}
+
+bool VantrelView::keyPressed (const juce::KeyPress&, juce::Component*)
+{
+    return false;   // keys reach the view through the window's router and handleShortcut
+}
+
+bool VantrelView::keyStateChanged (bool, juce::Component*)
+{
+    // Held keys are released by the window's router, which reads key-ups from the X keyboard
+    // state: JUCE's isKeyCurrentlyDown knows neither virtual-key codes nor the keypad.
+    return false;
+}
+
+void VantrelView::commitPendingEdits()
+{
+    juce::Array<juce::Label*> labels;
+    juce::Array<juce::Slider*> sliders;
+    collectEditables (*this, labels, sliders);
+    for (auto* label : labels)
+        if (label->isBeingEdited())
+            label->hideEditor (false);
+    for (auto* slider : sliders)
+        slider->hideTextBox (false);
+    if (! impl->memoPlaylistId.empty())
+        coordinator.setPlaylistMemo (impl->memoPlaylistId, impl->memo.getText().toStdString());
+}
+} // namespace vantrel

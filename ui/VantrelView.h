@@ -1,0 +1,124 @@
+#pragma once
+// Message thread only: construction, the timer, the callbacks and the refreshes.
+
+#include "ui/KeyRouting.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vantrel
+{
+class SessionCoordinator;
+
+/** The view's state switches. */
+struct ViewFlags
+{
+    bool libraryShown = false;   // the library panel replaces the rows area
+    bool dynamicsOpen = false;   // the limiter section is unfolded
+    bool padEditMode = false;    // pads show their gains and can be dragged and named
+    bool syncing = false;        // refresh is writing control values
+    bool dialogOpen = false;     // a dialog, menu or chooser of the view is up
+    bool quitPending = false;    // a quit was accepted; the timer waits for the coordinator
+    bool detailedTime = false;   // the lanes show their detailed time readout
+};
+
+/** The one component that fills the main window. It shows the coordinator's state, refreshed by
+    its own 30 Hz timer (lanes and meters at every tick, everything at every third), runs the
+    coordinator's tick, turns every click, key and wheel turn into one coordinator operation,
+    rebuilds itself when the interface language changes and carries a quit out in steps.
+    It never changes session data itself: the next refresh shows each operation's result together
+    with the coordinator's status line. */
+class VantrelView : public juce::Component,
+                    public juce::DragAndDropContainer,
+                    public juce::Timer,
+                    public juce::KeyListener,
+                    public ShortcutHandler
+{
+public:
+    explicit VantrelView (SessionCoordinator& coordinator);
+    ~VantrelView() override;
+
+    /** Recomputes every text and control state from the coordinator. */
+    void refresh();
+    /** The lighter update: the three wave lanes and the meter. */
+    void refreshLanes();
+    /** Builds the view's parts anew in the current interface language. */
+    void refreshLanguage();
+    /** The quit request of the main window: dropped while a quit or a dialog is pending; asks for
+        confirmation while audio sounds or LIVE LOCK is on; onQuit runs once the coordinator has
+        finished (an abandoned quit gives the view back). */
+    void requestQuit (std::function<void()> onQuit);
+    /** The quit the system asks for (a signal, the session ending): no confirmation; dropped only
+        while a quit is already pending. A dialog that is up is closed first. */
+    void quitNow (std::function<void()> onQuit);
+    /** Ends every open inline edit, keeping what was typed; saves the memo being typed. */
+    void commitPendingEdits();
+
+    // ---- keys and wheel (the main window's router calls these first) -------------------------------
+    bool handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool shift) override;
+    void releaseHeldKey (int virtualKey) override;
+    void clearHeldKeys() override;
+    bool handleWheel (double notches) override;
+    void releaseWheelTarget() override;
+    /** False while a dialog or a modal component is up, a quit is pending or a text editor has the
+        keyboard focus. */
+    bool acceptsShortcuts() const;
+    /** Binds the wheel to the gain control (or the rows list) under a left click. */
+    void bindWheelTarget (juce::Component* pressed);
+    /** Releases a binding whose control is gone, hidden, disabled, typed into or rebound. */
+    void validateWheelTarget();
+    /** The gain control the wheel drives, or null. */
+    juce::Component* wheelTarget() const;
+    /** True while the wheel steps READY. */
+    bool wheelStepsReady() const;
+
+    // ---- windows and dialogs ---------------------------------------------------------------------
+    void openEq (const juce::String& target);
+    void openMasterVst();
+    /** Asks text with "キャンセル" / "実行"; onOk runs on the second. Nothing while a dialog is up. */
+    void confirm (const juce::String& text, std::function<void()> onOk);
+    /** One line of text entry; onText runs with the text on "確定". Nothing while a dialog is up. */
+    void textDialog (const juce::String& title, const juce::String& label, const juce::String& initialText,
+                     std::function<void (juce::String)> onText);
+
+    ViewFlags& flags();
+    const ViewFlags& flags() const;
+    /** The target of the last EQ window ("@master", "@playlist:" + id or a row id). */
+    juce::String eqTarget() const;
+    /** The language the current parts were built in. */
+    bool builtInEnglish() const { return languageAtBuild; }
+    /** How many auto-repeats of held keys were consumed without acting. */
+    int repeatsSwallowed() const { return swallowedRepeats; }
+    /** How often the parts were laid out (each layout change lays them out once). */
+    int layoutCount() const;
+
+    // ---- juce::Component, juce::Timer, juce::KeyListener --------------------------------------------
+    void paint (juce::Graphics&) override;
+    void resized() override;
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+    void timerCallback() override;
+    bool keyPressed (const juce::KeyPress&, juce::Component*) override;
+    bool keyStateChanged (bool isKeyDown, juce::Component*) override;
+    using juce::Component::keyPressed;
+    using juce::Component::keyStateChanged;
+
+    struct Impl;
+
+private:
+    void beginQuit (std::function<void()> onQuit);
+    void buildImpl();
+
+    SessionCoordinator& coordinator;
+    std::unique_ptr<Impl> impl;
+    std::vector<int> heldKeys;
+    bool languageAtBuild = false;
+    int tickCount = 0;
+    int swallowedRepeats = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VantrelView)
+};
+} // namespace vantrel

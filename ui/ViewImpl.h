@@ -1,0 +1,136 @@
+#pragma once
+// The main view's private part, shared by the view's source files only. Message thread.
+
+#include "app/SessionCoordinator.h"
+#include "ui/GainControl.h"
+#include "ui/MainScreenLayout.h"
+#include "ui/Meters.h"
+#include "ui/Theme.h"
+#include "ui/VantrelView.h"
+#include "ui/ViewPanels.h"
+
+#include <array>
+#include <map>
+#include <memory>
+
+namespace vantrel
+{
+/** The seconds one lane shows at each zoom step, 0..19 (step 15 is five minutes). */
+double zoomSeconds (int zoom);
+
+struct VantrelView::Impl
+{
+    Impl (VantrelView& view, SessionCoordinator& coordinator);
+    ~Impl();
+
+    /** A list of the view (the tree or the rows) that offers wheel turns to the view first. */
+    class List : public juce::ListBox
+    {
+    public:
+        List (VantrelView& view, const juce::String& name, juce::ListBoxModel* model);
+        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+        void paintOverChildren (juce::Graphics&) override;
+
+    private:
+        VantrelView& view;
+    };
+
+    /** A slider that offers wheel turns to the view first. */
+    class Slider : public juce::Slider
+    {
+    public:
+        explicit Slider (VantrelView& view) : view (view) {}
+        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+
+    private:
+        VantrelView& view;
+    };
+
+    /** The memo editor, which offers wheel turns to the view first. */
+    class Memo : public juce::TextEditor
+    {
+    public:
+        explicit Memo (VantrelView& view) : view (view) {}
+        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+
+    private:
+        VantrelView& view;
+    };
+
+    /** The pad editor's viewport, which offers wheel turns to the view first. */
+    class PadViewport : public juce::Viewport
+    {
+    public:
+        explicit PadViewport (VantrelView& view) : view (view) {}
+        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+
+    private:
+        VantrelView& view;
+    };
+
+    /** Gives a button its action: no keyboard focus; a click runs the action, then refreshes. */
+    void wire (juce::Button& button, std::function<void()> action);
+    /** Sets a label's font, colour and justification. */
+    static void style (juce::Label& label, float points, juce::Colour colour,
+                       juce::Justification justification = juce::Justification::centredLeft);
+    void applyLayout();
+    void dismissDialog();
+
+    VantrelView& view;
+    SessionCoordinator& coordinator;
+    Theme theme;
+
+    GoButton go;
+    BrandMark brand;
+    PadBrand padBrand;
+    RepeatButton repeat;
+    WaveLaneView outgoingLane { 0 }, mainLane { 1 }, readyLane { 2 };
+    Meter meter;
+    GainControl masterGain { true }, padBusGain { false }, playlistGain { false };
+    juce::TextButton seekBack, pause, seekForward, autoCue, autoReady, lock, outputDevice;
+    juce::Label outputLabel, statusLabel, playlistsHeading, playlistTitle, padPresetLabel, masterHeading,
+        grReadout, safetyMark, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
+        padBusHeading, zoomLabel, rowDensityLabel;
+    juce::TextButton playlistsFold, addTree, removeTree, addAudio, rowUp, rowDown, removeRows, memoFold,
+        padsFold, allMute, stopPads, padEdit, limiter, dynamicsFold, vst, recover, masterEq, playlistEq;
+    juce::TextButton settings;
+    Slider zoom, rowDensity;
+    Memo memo;
+    std::array<juce::Label, 4> limiterLabels;
+    std::array<std::unique_ptr<Slider>, 4> limiterSliders;
+    std::array<juce::TextButton, 5> bankButtons;
+    juce::TextButton libraryButton, cdImport;
+    LibraryList libraryPanel { coordinator };
+    juce::Label cdSummary;
+    juce::TooltipWindow tooltips { nullptr, 650 };
+
+    std::vector<TreeEntry> treeEntries;
+    std::string selectedTreeKey;
+    juce::String listSignature;   // what the lists showed at the last refresh
+    PlaylistModel playlistModel;
+    RowsModel rowsModel;
+    List tree, rows;
+    PadViewport padEditor;
+    juce::Component padEditorContainer;
+    std::array<std::unique_ptr<Pad>, 9> pads;
+
+    ViewFlags flags;
+    int layoutKey = -1;
+    int layoutCount = 0;
+    std::int64_t lastGoCount = 0;
+    std::function<void()> onQuit;
+    std::unique_ptr<juce::AlertWindow> dialog;
+    std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
+    MainScreenLayout layout;   // the last one applied
+    int selectedRow = -1;
+    std::string memoPlaylistId;
+    juce::String eqTarget;
+    std::map<std::string, juce::Component*> parts;
+
+    // The wheel binding.
+    juce::Component::SafePointer<GainControl> wheelTarget;
+    juce::var wheelBinding;
+    double wheelResidual = 0.0;
+    bool readyWheel = false;
+};
+} // namespace vantrel

@@ -1,0 +1,362 @@
+// The main view follows the show: the full refresh, the lanes' refresh, the 30 Hz timer, the
+// rebuild on a language change and the quit in steps.
+
+#include "ui/ViewImpl.h"
+
+#include "session/CatalogValidation.h"
+#include "session/UiLanguage.h"
+#include "session/UiText.h"
+
+namespace vantrel
+{
+namespace
+{
+juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+
+void setText (juce::Label& label, const juce::String& text)
+{
+    if (label.getText() != text)
+        label.setText (text, juce::dontSendNotification);
+}
+
+void setToggle (juce::Button& button, bool on)
+{
+    if (button.getToggleState() != on)
+        button.setToggleState (on, juce::dontSendNotification);
+}
+
+void setValue (juce::Slider& slider, double value)
+{
+    if (slider.getValue() != value)
+        slider.setValue (value, juce::dontSendNotification);
+}
+
+bool lockedBy (const SessionCoordinator& c, LockScope scope)
+{
+    return c.liveLock && c.preferences.isLocked (scope);
+}
+} // namespace
+
+void VantrelView::refresh()
+{
+    auto& m = *impl;
+    auto& c = coordinator;
+    m.flags.syncing = true;
+
+    // 2. Lay the parts out again when a fold or mode switch changed.
+    const int key = (c.state.ui.playlistsFolded ? 1 : 0) | (c.state.ui.padsFolded ? 2 : 0) | (c.state.ui.memoFolded ? 4 : 0)
+                  | (m.flags.padEditMode ? 8 : 0) | (m.flags.dynamicsOpen ? 16 : 0) | (m.flags.libraryShown ? 32 : 0);
+    if (key != m.layoutKey)
+    {
+        m.layoutKey = key;
+        resized();
+    }
+
+    refreshLanes();
+
+    // 4. Toggles.
+    setToggle (m.autoCue, c.autoCue);
+    setToggle (m.autoReady, c.cue.autoReady);
+    setToggle (m.lock, c.liveLock);
+    setToggle (m.pause, c.cue.paused);
+    setToggle (m.repeat, c.cue.repeatMode != orvane::audio::RepeatMode::off);
+    setToggle (m.allMute, c.padMute);
+    setToggle (m.limiter, c.limiterEnabled);
+    setToggle (m.padEdit, m.flags.padEditMode);
+
+    // 5. The GO hint names the GO key.
+    const auto hint = ! c.preferences.keys.empty() && c.preferences.keys[0].key != 0
+                          ? shortcutText (c.preferences.keys[0]) + " / PLAY"
+                          : juce::String ("PLAY");
+    if (m.go.caption != hint)
+    {
+        m.go.caption = hint;
+        m.go.repaint();
+    }
+
+    // 6. The VST button.
+    const auto& rack = c.audio.rack();
+    setToggle (m.vst, rack.hasReadySlots());
+    const bool attention = rack.needsAttention();
+    m.vst.setColour (juce::TextButton::textColourOffId, attention ? colours::gold : colours::text);
+    m.vst.setColour (juce::TextButton::textColourOnId, attention ? colours::gold : colours::accent);
+    m.vst.setTooltip (attention ? translate ("VSTの状態・保存を確認") : translate ("マスターVST3 · 2スロット"));
+
+    // 7, 8. REPEAT and pause.
+    const int repeatMode = (int) c.cue.repeatMode;
+    const juce::String repeatText = repeatMode == 0 ? "REPEAT OFF" : repeatMode == 1 ? "REPEAT ONE" : "REPEAT ALL";
+    if (m.repeat.mode != repeatMode || m.repeat.getButtonText() != repeatText)
+    {
+        m.repeat.mode = repeatMode;
+        m.repeat.setButtonText (repeatText);
+        m.repeat.setTooltip (repeatText);
+    }
+    m.pause.setButtonText (c.cue.paused ? translate ("▶") : translate ("▶ / Ⅱ"));
+
+    // 9, 10. The output.
+    m.outputDevice.setEnabled (c.canChangeOutput());
+    const bool open = c.isOutputOpen();
+    const auto outputText = open ? "OUT: " + c.audio.openOutputName() : translate ("OUT: 出力先なし");
+    setText (m.outputLabel, outputText);
+    m.outputLabel.setColour (juce::Label::textColourId, open ? colours::textDim : colours::red);
+    m.outputLabel.setTooltip (outputText);
+
+    // 11. Audio CD: no reader on this platform yet, so no disc is ever listed.
+    setText (m.cdSummary, translate ("音楽CDを入れると表示します"));
+    m.cdSummary.setTooltip (m.cdSummary.getText());
+    m.cdImport.setButtonText (translate ("CDを取り込む…"));
+
+    // 12. Edit locks.
+    const bool catalogLocked = lockedBy (c, LockScope::playlistEditing);
+    for (auto* b : { &m.addTree, &m.removeTree, &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
+        b->setEnabled (! catalogLocked);
+    m.limiter.setEnabled (! lockedBy (c, LockScope::limiter));
+    m.masterGain.setEnabled (! lockedBy (c, LockScope::masterGain));
+
+    // 13, 14. The open playlist.
+    const auto* p = currentPlaylist (c.state.document);
+    m.playlistGain.setEnabled (p != nullptr);
+    m.playlistEq.setEnabled (p != nullptr);
+    m.playlistGain.getProperties().set ("wheel-binding", p != nullptr ? utf8 (p->id) : juce::String());
+    m.playlistGain.syncValue (p != nullptr ? p->gainDb : 0.0f);
+    setToggle (m.playlistEq, p != nullptr && p->eq.enabled);
+    setToggle (m.masterEq, c.state.document.masterEq.enabled);
+    setText (m.playlistTitle, p != nullptr ? utf8 (p->name) : translate ("プレイリスト未選択"));
+
+    // 15. The memo: left alone while the operator types into it; read-only without a playlist,
+    // so that nothing typed is lost.
+    m.memo.setReadOnly (p == nullptr || catalogLocked);
+    const std::string openId = p != nullptr ? p->id : std::string();
+    if (! (m.memo.hasKeyboardFocus (true) && m.memoPlaylistId == openId))
+    {
+        m.memoPlaylistId = openId;
+        const auto memoText = p != nullptr ? utf8 (p->memo) : juce::String();
+        if (m.memo.getText() != memoText)
+            m.memo.setText (memoText, false);
+    }
+
+    // 16. The lists.
+    m.rows.setRowHeight (juce::jlimit (30, 49, c.state.ui.rowHeight));
+    // The lists are drawn again only when what they show changed: a whole-screen repaint ten
+    // times a second would cost more than everything else the view does.
+    const auto id = [] (const std::optional<std::string>& slot) { return slot ? *slot : std::string ("-"); };
+    const auto listSignature = juce::String (c.history.changeCount()) + "|" + juce::String (c.revision) + "|" + id (c.cue.main) + "|"
+                             + id (c.cue.outgoing) + "|" + id (c.cue.ready) + "|" + id (c.cue.anchor) + "|"
+                             + (c.cue.paused ? "p" : "") + "|" + juce::String (c.state.ui.rowHeight) + "|"
+                             + juce::String ((int) c.state.ui.collapsedFolders.size()) + "|" + openId;
+    const bool listsChanged = listSignature != m.listSignature;
+    m.listSignature = listSignature;
+    auto entries = buildTreeEntries (c.state);
+    const bool treeChanged = entries.size() != m.treeEntries.size()
+                          || ! std::equal (entries.begin(), entries.end(), m.treeEntries.begin(), [] (const TreeEntry& a, const TreeEntry& b) {
+                                 return a.key() == b.key() && a.name == b.name && a.depth == b.depth && a.collapsed == b.collapsed;
+                             });
+    if (treeChanged)
+        m.treeEntries = std::move (entries);
+    if (treeChanged || listsChanged)
+        m.tree.updateContent();
+    if (listsChanged)
+        m.rows.updateContent();
+    m.selectedRow = -1;
+    const auto treeKey = m.selectedTreeKey.empty() ? openId : m.selectedTreeKey;
+    int treeLine = -1;
+    if (! m.flags.libraryShown)
+        for (int i = 0; i < (int) m.treeEntries.size(); ++i)
+            if (m.treeEntries[(size_t) i].key() == treeKey)
+                treeLine = i;
+    if (treeLine < 0)
+        m.tree.deselectAllRows();
+    else if (! m.tree.isRowSelected (treeLine))
+        m.tree.selectRow (treeLine, true, true);
+    if (treeChanged || listsChanged)
+        m.tree.repaint();
+    setToggle (m.libraryButton, m.flags.libraryShown);
+
+    // 17. The row selection follows the anchor.
+    if (p != nullptr && c.cue.anchor)
+        for (int i = 0; i < (int) p->rows.size(); ++i)
+            if (p->rows[(size_t) i].id == *c.cue.anchor)
+                m.selectedRow = i;
+    if (m.selectedRow < 0)
+        m.rows.deselectAllRows();
+    else if (! m.rows.isRowSelected (m.selectedRow))
+        m.rows.selectRow (m.selectedRow, false, true);
+    if (listsChanged)
+        m.rows.repaint();
+
+    // 18. Banks and pads.
+    for (int n = 1; n <= 5; ++n)
+        setToggle (m.bankButtons[(size_t) n - 1], c.padState.bank == n);
+    for (auto& pad : m.pads)
+        pad->refreshFromSession();
+
+    // 19, 20. Sliders and the zoom readout.
+    setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.state.ui.rowHeight));
+    m.masterGain.syncValue (c.masterGainDb);
+    m.padBusGain.syncValue (c.padBusGainDb);
+    setValue (m.zoom, c.state.ui.zoom);
+    const int secs = (int) zoomSeconds (c.state.ui.zoom);
+    setText (m.zoomLabel, translate ("波形幅 ") + juce::String (secs / 60).paddedLeft ('0', 2) + ":"
+                              + juce::String (secs % 60).paddedLeft ('0', 2));
+
+    // 21. Limiter rows.
+    const bool limiterLocked = lockedBy (c, LockScope::limiter);
+    const float limiterValues[] = { c.limiterThresholdDb, c.limiterCeilingDb, c.limiterReleaseMs, c.limiterDriveDb };
+    for (int i = 0; i < 4; ++i)
+    {
+        auto& slider = *m.limiterSliders[(size_t) i];
+        slider.setEnabled (! limiterLocked);
+        if (! slider.isMouseButtonDown (true))
+            setValue (slider, limiterValues[i]);
+    }
+
+    // 22. Meters, GR and SAFETY.
+    const auto meters = c.masterMeters();
+    m.meter.setValues (meters);
+    setText (m.grReadout, gainReductionText (meters.limiterReductionDb));
+    m.safetyMark.setVisible (safetyMarkVisible (meters.truePeakReductionDb) && m.layout["safety-mark"].visible);
+
+    // 23, 24. Recovery and the status line.
+    m.recover.setVisible (c.store.recoveryRequired.load() && m.layout["recover"].visible);
+    const auto status = c.statusText();
+    setText (m.statusLabel, status);
+    m.statusLabel.setColour (juce::Label::textColourId, c.statusIsWarning() ? colours::red : colours::textDim);
+    m.statusLabel.setTooltip (status);
+
+    m.flags.syncing = false;
+    validateWheelTarget();
+}
+
+void VantrelView::refreshLanes()
+{
+    auto& m = *impl;
+    auto& c = coordinator;
+    const auto mainBefore = m.mainLane.status().rowId;
+    const auto readyBefore = m.readyLane.status().rowId;
+    const auto mainInfo = c.laneInfo (1);
+    const auto outgoingInfo = c.laneInfo (0);
+
+    bool outgoingFromMain = false, mainFromReady = false;
+    const auto goCount = (std::int64_t) c.cue.goCounter;
+    if (goCount != m.lastGoCount)
+    {
+        m.lastGoCount = goCount;
+        outgoingFromMain = ! outgoingInfo.rowId.empty() && outgoingInfo.rowId == mainBefore;
+        mainFromReady = ! mainInfo.rowId.empty() && mainInfo.rowId == readyBefore;
+    }
+    m.outgoingLane.setStatus (outgoingInfo, outgoingFromMain);
+    m.mainLane.setStatus (mainInfo, mainFromReady);
+    m.readyLane.setStatus (c.laneInfo (2), false);
+
+    WaveLaneView* lanes[] = { &m.outgoingLane, &m.mainLane, &m.readyLane };
+    const bool seekLocked = lockedBy (c, LockScope::waveformSeek);
+    for (int i = 0; i < 3; ++i)
+    {
+        lanes[i]->setLaneColour (juce::Colour (c.preferences.colours[(size_t) i]));
+        lanes[i]->setSecondsShown (zoomSeconds (c.state.ui.zoom));
+        lanes[i]->setSeekProtected (seekLocked);
+    }
+    m.outgoingLane.stopButton.setEnabled (c.cue.outgoing.has_value());
+    m.mainLane.stopButton.setEnabled (c.cue.main.has_value());
+
+    m.meter.setValues (c.masterMeters());
+}
+
+void VantrelView::timerCallback()
+{
+    auto& f = impl->flags;
+    if (uiLanguage() != languageAtBuild && ! f.dialogOpen && ! f.quitPending)
+        refreshLanguage();
+
+    auto& m = *impl;
+    if (m.flags.quitPending)
+    {
+        if (coordinator.prepareQuit())
+        {
+            auto quit = std::move (m.onQuit);
+            m.onQuit = nullptr;
+            if (quit)
+                quit();
+            return;
+        }
+        if (! coordinator.quitting)
+        {
+            m.flags.quitPending = false;
+            m.onQuit = nullptr;
+            setEnabled (true);
+        }
+    }
+    else
+    {
+        coordinator.tick();
+    }
+
+    if (++tickCount < 3)
+    {
+        refreshLanes();
+    }
+    else
+    {
+        tickCount = 0;
+        refresh();
+    }
+}
+
+void VantrelView::refreshLanguage()
+{
+    commitPendingEdits();
+    const auto before = impl->flags;
+    const auto target = impl->eqTarget;
+
+    removeAllChildren();
+    buildImpl();
+
+    auto& f = impl->flags;
+    f.dynamicsOpen = before.dynamicsOpen;
+    f.padEditMode = before.padEditMode;
+    f.libraryShown = before.libraryShown;
+    if (before.detailedTime)
+    {
+        f.detailedTime = true;
+        for (auto* lane : { &impl->outgoingLane, &impl->mainLane, &impl->readyLane })
+            lane->setDetailedTime (true);
+    }
+    impl->eqTarget = target;
+    languageAtBuild = uiLanguage();
+    heldKeys.clear();
+    resized();
+    refresh();
+}
+
+void VantrelView::requestQuit (std::function<void()> onQuit)
+{
+    if (impl->flags.quitPending || impl->flags.dialogOpen)
+        return;
+    if (! coordinator.needsQuitConfirmation())
+    {
+        beginQuit (std::move (onQuit));
+        return;
+    }
+    confirm (translate ("音声が再生中またはLIVE LOCK中です。アプリを終了しますか？"),
+             [this, onQuit = std::move (onQuit)]() mutable { beginQuit (std::move (onQuit)); });
+}
+
+void VantrelView::quitNow (std::function<void()> onQuit)
+{
+    if (impl->flags.quitPending)
+        return;
+    if (impl->flags.dialogOpen && impl->dialog != nullptr)
+        impl->dialog->exitModalState (0);   // its callback runs later and finds the quit pending
+    impl->dismissDialog();
+    beginQuit (std::move (onQuit));
+}
+
+void VantrelView::beginQuit (std::function<void()> onQuit)
+{
+    commitPendingEdits();
+    impl->flags.quitPending = true;
+    impl->onQuit = std::move (onQuit);
+    setEnabled (false);
+    timerCallback();
+}
+} // namespace vantrel
