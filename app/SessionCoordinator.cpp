@@ -30,7 +30,9 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
     if (options.createDeviceType)
         audio.createDeviceType = options.createDeviceType;
 
-    // Each failure below replaces the alert of an earlier one: preferences, catalog, output.
+    // Each failure below replaces the alert of an earlier one (preferences, then catalog), except
+    // that a closed output never hides damaged saved data: the output label and the status line's
+    // first rule show the output anyway.
     const auto readPrefs = readPreferences (preferencesFile(), preferences);
     if (! readPrefs.ok)
     {
@@ -64,7 +66,8 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
         {
             status = opened.message;
             statusTime = now();
-            alert = opened.message;
+            if (loaded.ok && readPrefs.ok)
+                alert = opened.message;
         }
     }
     else

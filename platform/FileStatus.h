@@ -19,6 +19,17 @@ struct FileStatus
     with exists == false. */
 FileStatus readFileStatus (const std::string& path);
 
+/** What a directory entry is, the entry itself (a symbolic link is not followed). */
+enum class EntryKind
+{
+    absent,       // nothing there (or a parent is not a folder)
+    directory,
+    otherFile,
+    unusable      // a symbolic link, or the entry cannot be inspected
+};
+
+EntryKind readEntryKind (const std::string& path);
+
 /** Sets a file's last-write time with millisecond precision. False on failure. */
 bool setFileModifiedMillis (const std::string& path, int64_t modifiedMillis);
 } // namespace vantrel::platform

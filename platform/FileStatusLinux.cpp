@@ -1,5 +1,6 @@
 #include "platform/FileStatus.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -29,5 +30,18 @@ bool setFileModifiedMillis (const std::string& path, int64_t modifiedMillis)
     times[1].tv_sec = static_cast<time_t> (modifiedMillis / 1000);
     times[1].tv_nsec = static_cast<long> ((modifiedMillis % 1000) * 1000000);
     return ! path.empty() && ::utimensat (AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+} // namespace vantrel::platform
+
+namespace vantrel::platform
+{
+EntryKind readEntryKind (const std::string& path)
+{
+    struct stat info {};
+    if (::lstat (path.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? EntryKind::absent : EntryKind::unusable;
+    if (S_ISLNK (info.st_mode))
+        return EntryKind::unusable;
+    return S_ISDIR (info.st_mode) ? EntryKind::directory : EntryKind::otherFile;
 }
 } // namespace vantrel::platform

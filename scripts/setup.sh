@@ -18,7 +18,7 @@ run_packages=(
   fonts-noto-cjk fonts-dejavu-core fonts-liberation2
 )
 test_packages=(
-  xvfb xdotool x11-apps imagemagick sox libsox-fmt-all ffmpeg
+  xvfb xdotool x11-apps x11-utils imagemagick sox libsox-fmt-all ffmpeg
   jackd2 pulseaudio pulseaudio-utils dbus-daemon
   fonts-ipafont-gothic
 )

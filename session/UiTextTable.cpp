@@ -157,7 +157,7 @@ const std::array<UiTextPair, numUiTextPairs> uiTextPairs {{
     { "行間 · 左: ゆったり / 右: コンパクト", "Row spacing · Left: spacious / Right: compact" },
     { "表示名", "Display name" },
     { "表示名を変更…", "Rename display label…" },
-    { "設定は保存済みですが、OSへ適用できません: ", "Settings saved, but Windows could not apply them: " },
+    { "設定は保存済みですが、OSへ適用できません: ", "Settings saved, but the system could not apply them: " },
     { "設定ファイルが破損しています。元のファイルを保持しています。", "Settings file is damaged. Original file retained." },
     { "読込待ち / 保存状態を保持", "Waiting to load / Saved state retained" },
     { "追加", "Add" },

@@ -273,6 +273,9 @@ void VantrelView::timerCallback()
     {
         if (coordinator.prepareQuit())
         {
+            // Prepared once: the timer stops, so that no later tick prepares (and saves) again
+            // while the application winds down.
+            stopTimer();
             auto quit = std::move (m.onQuit);
             m.onQuit = nullptr;
             if (quit)

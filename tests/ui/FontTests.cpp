@@ -172,7 +172,9 @@ TEST (UiFontsTest, EveryUiTextIsCoveredByTheChosenFaces)
         EXPECT_EQ (juce::String (faces[0]->style_name), bold ? "Bold" : "Regular");
 
         for (const auto& t : texts)
-            for (auto p = juce::String::fromUTF8 (t.text.c_str()).getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto text = juce::String::fromUTF8 (t.text.c_str());   // held while its characters are read
+            for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
             {
                 const auto c = *p;
                 const bool covered = c < 0x20 || c == 0x7f
@@ -180,6 +182,7 @@ TEST (UiFontsTest, EveryUiTextIsCoveredByTheChosenFaces)
                                                   [c] (FT_Face f) { return FT_Get_Char_Index (f, (FT_ULong) c) != 0; });
                 EXPECT_TRUE (covered) << codePoint (c) << " of \"" << t.text << "\" in " << t.where << (bold ? " (bold)" : "");
             }
+        }
 
         for (auto* f : faces)
             FT_Done_Face (f);

@@ -1,0 +1,179 @@
+#include "app/program/Application.h"
+
+#include "app/ProfileFolder.h"
+#include "app/SystemSoundsGuard.h"
+#include "platform/PowerRequest.h"
+#include "platform/QuitSignals.h"
+#include "platform/SingleInstance.h"
+#include "session/PreferencesFile.h"
+#include "session/UiLanguage.h"
+#include "ui/Fonts.h"
+
+namespace vantrel
+{
+struct Application::Platform
+{
+    explicit Platform (std::function<void()> onAnotherInstance) : instance (std::move (onAnotherInstance)) {}
+
+    platform::SingleInstance instance;
+    platform::PowerRequest power;
+};
+
+Application::Application() = default;
+
+Application::~Application()
+{
+    mainWindow.reset();
+    platform.reset();
+}
+
+void Application::initialise (const juce::String&)
+{
+    powerRequest = false;
+
+    // Where the saved data lives is settled before anything is written or locked: a start that
+    // cannot verify it, or that finds two versions of it, stops with nothing created.
+    const auto resolved = resolveProfileFolder (localApplicationDataFolder());
+    if (resolved.status != ProfileFolderStatus::ok)
+    {
+        stopWithAlert (resolved.status == ProfileFolderStatus::bothVersionsExist ? profileBothVersionsText()
+                                                                                  : profileCannotBeVerifiedText());
+        return;
+    }
+
+    // One running copy per profile: a second start raises the first and touches no file.
+    const auto instanceFolder = resolved.path.getChildFile ("local/instance").getFullPathName().toStdString();
+    platform = std::make_unique<Platform> ([this]
+    {
+        juce::MessageManager::callAsync ([this] { raiseWindow(); });
+    });
+    const auto lock = platform->instance.acquire (instanceFolder);
+    if (lock.state == platform::InstanceLock::busy)
+    {
+        (void) platform::SingleInstance::notifyRunning (instanceFolder);
+        platform.reset();
+        setApplicationReturnValue (0);
+        quit();
+        return;
+    }
+    if (lock.state == platform::InstanceLock::failed)
+    {
+        stopWithAlert (profileCannotBeVerifiedText() + "\n\n" + juce::String (lock.error));
+        return;
+    }
+    profileRoot = resolved.path;
+
+    // Preferences: a file that cannot be read keeps this run from holding the machine awake or
+    // muting anything, whatever it asked for; the coordinator reports the damage.
+    const auto localFolder = profileRoot.getChildFile ("local");
+    Preferences preferences;
+    if (! loadPreferences (localFolder.getChildFile ("preferences.json"), preferences).ok)
+    {
+        preferences.preventSleep = false;
+        preferences.preventDisplayOff = false;
+        preferences.muteSystemSounds = false;
+    }
+    setUiLanguage (preferences.english);
+
+    std::string powerError;
+    powerRequest = platform->power.set (preferences.preventSleep, preferences.preventDisplayOff, powerError);
+
+    auto& sounds = SystemSoundsGuard::instance();
+    sounds.setMuted (preferences.muteSystemSounds);
+    sounds.start (localFolder.getChildFile ("system-sounds-recovery.json"));
+
+    installUiFonts();
+    MainWindowSetup setup;
+    setup.profileRoot = profileRoot;
+    setup.audioEnabled = true;
+    mainWindow.reset();
+    mainWindow = std::make_unique<MainWindow> (setup);
+    mainWindow->onQuit = [] { juce::JUCEApplicationBase::quit(); };
+    mainWindow->coordinator.osApply = [this] (const Preferences& p) { return applyOsPreferences (p); };
+
+    platform::installQuitSignals();
+    startTimer (50);
+
+    // The report shows the muter after its first pass (asked for by tests and support only, so a
+    // normal start never waits for the sound server).
+    if (startupReportAsked())
+        (void) sounds.waitForFirstPass (2000);
+    StartupFacts facts;
+    facts.windowCreated = true;
+    facts.keyboardEdgeFilter = true;
+    facts.powerRequest = powerRequest;
+    const auto soundStatus = sounds.status();
+    facts.systemSoundsGuardRunning = soundStatus.running;
+    facts.systemSoundsReady = soundStatus.ready;
+    facts.systemSoundsMutedSessions = soundStatus.mutedSessions;
+    facts.systemSoundsError = soundStatus.error;
+    writeStartupReportIfAsked (mainWindow->coordinator, facts);
+}
+
+void Application::shutdown()
+{
+    stopTimer();
+    mainWindow.reset();
+    SystemSoundsGuard::instance().stop();
+    if (platform != nullptr)
+    {
+        platform->power.release();
+        platform.reset();   // the running copy's lock and socket go last
+    }
+}
+
+void Application::anotherInstanceStarted (const juce::String&)
+{
+    raiseWindow();
+}
+
+void Application::raiseWindow()
+{
+    if (mainWindow == nullptr)
+        return;
+    if (auto* peer = mainWindow->getPeer())
+        peer->setMinimised (false);
+    mainWindow->setVisible (true);
+    mainWindow->toFront (true);
+}
+
+void Application::systemRequestedQuit()
+{
+    if (mainWindow == nullptr)
+    {
+        quit();
+        return;
+    }
+    mainWindow->view.requestQuit ([] { juce::JUCEApplicationBase::quit(); });
+}
+
+StoreResult Application::applyOsPreferences (const Preferences& preferences)
+{
+    std::string error;
+    powerRequest = platform != nullptr && platform->power.set (preferences.preventSleep, preferences.preventDisplayOff, error);
+    SystemSoundsGuard::instance().setMuted (preferences.muteSystemSounds);
+    if (powerRequest)
+        return { true, {} };
+    return { false, "Power request failed" + (error.empty() ? juce::String() : ": " + juce::String (error)) };
+}
+
+void Application::timerCallback()
+{
+    // A signal asks for the safe quit once; a second one while it runs changes nothing.
+    if (platform::quitSignalReceived() && ! quitAsked && mainWindow != nullptr)
+    {
+        quitAsked = true;
+        mainWindow->view.quitNow ([] { juce::JUCEApplicationBase::quit(); });
+    }
+}
+
+void Application::stopWithAlert (const juce::String& text)
+{
+    juce::AlertWindow::showAsync (juce::MessageBoxOptions()
+                                      .withIconType (juce::MessageBoxIconType::WarningIcon)
+                                      .withTitle ("Vantrel!")
+                                      .withMessage (text)
+                                      .withButton (juce::translate ("OK")),
+                                  [] (int) { juce::JUCEApplicationBase::quit(); });
+}
+} // namespace vantrel

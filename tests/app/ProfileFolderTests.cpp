@@ -1,0 +1,70 @@
+#include "SessionTestSupport.h"
+
+#include "app/ProfileFolder.h"
+#include "app/StartupReport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+using namespace vantrel;
+
+// Which folder holds the saved data: the current version's, the previous one's when only it
+// exists, and a refusal whenever two versions exist or anything on the way is not a plain folder.
+TEST (ProfileFolder, PicksTheOneVersionThatExistsAndRefusesEverythingElse)
+{
+    struct Case { const char* name; std::vector<const char*> folders; std::vector<const char*> files;
+                  std::vector<std::pair<const char*, const char*>> links; ProfileFolderStatus status; const char* chosen; };
+    const Case cases[] = {
+        { "fresh machine", {}, {}, {}, ProfileFolderStatus::ok, "Vantrel/Ver1" },
+        { "current only", { "Vantrel/Ver1/music" }, {}, {}, ProfileFolderStatus::ok, "Vantrel/Ver1" },
+        { "previous only", { "Vantrel_Lumaro/Ver1C5/local" }, {}, {}, ProfileFolderStatus::ok, "Vantrel_Lumaro/Ver1C5" },
+        { "both", { "Vantrel/Ver1", "Vantrel_Lumaro/Ver1C5" }, {}, {}, ProfileFolderStatus::bothVersionsExist, "" },
+        { "a file named music", { "Vantrel/Ver1" }, { "Vantrel/Ver1/music" }, {}, ProfileFolderStatus::cannotVerify, "" },
+        { "a file named local in the previous", { "Vantrel_Lumaro/Ver1C5" }, { "Vantrel_Lumaro/Ver1C5/local" }, {}, ProfileFolderStatus::cannotVerify, "" },
+        { "product folder is a file", {}, { "Vantrel" }, {}, ProfileFolderStatus::cannotVerify, "" },
+        { "version folder is a file", { "Vantrel" }, { "Vantrel/Ver1" }, {}, ProfileFolderStatus::cannotVerify, "" },
+        { "version folder is a link", { "elsewhere", "Vantrel" }, {}, { { "Vantrel/Ver1", "elsewhere" } }, ProfileFolderStatus::cannotVerify, "" },
+        { "product folder is a link", { "elsewhere" }, {}, { { "Vantrel_Lumaro", "elsewhere" } }, ProfileFolderStatus::cannotVerify, "" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        vantrel::testing::TempFolder temp;
+        const auto base = temp.path();
+        for (auto* f : c.folders)
+            ASSERT_TRUE (base.getChildFile (f).createDirectory());
+        for (auto* f : c.files)
+            ASSERT_TRUE (base.getChildFile (f).replaceWithText ("x"));
+        for (const auto& [link, target] : c.links)
+            ASSERT_TRUE (base.getChildFile (target).createSymbolicLink (base.getChildFile (link), true));
+        const auto result = resolveProfileFolder (base);
+        EXPECT_EQ (result.status, c.status);
+        EXPECT_EQ (result.path, c.status == ProfileFolderStatus::ok ? base.getChildFile (c.chosen) : juce::File());
+    }
+    EXPECT_EQ (resolveProfileFolder ({}).status, ProfileFolderStatus::cannotVerify);
+    EXPECT_EQ (resolveProfileFolder (juce::File ("/nonexistent-base-of-a-test")).status, ProfileFolderStatus::cannotVerify);
+}
+
+TEST (StartupReport, HoldsItsTwentyKeysInTheirOrder)
+{
+    test::SessionRig rig;
+    auto session = rig.make();
+    StartupFacts facts;
+    facts.windowCreated = true;
+    facts.systemSoundsError = "none";
+    const auto report = startupReport (*session, facts);
+    juce::StringArray keys;
+    for (const auto& property : report.getDynamicObject()->getProperties())
+        keys.add (property.name.toString());
+    EXPECT_EQ (keys.joinIntoString (","),
+               "application,version,windowCreated,english,profileRoot,audioOpened,actualOutput,keyboardEdgeFilter,"
+               "powerRequest,automaticPlayback,physicalAudibility,status,sampleRate,bufferSamples,"
+               "reportedOutputLatencySamples,dspLatencySamples,systemSoundsGuardRunning,systemSoundsReady,"
+               "systemSoundsMutedSessions,systemSoundsError");
+    EXPECT_EQ (report["profileRoot"].toString(), rig.music().getFullPathName());
+    EXPECT_FALSE ((bool) report["audioOpened"]);
+    EXPECT_EQ (report["actualOutput"].toString(), "");
+    EXPECT_EQ ((int) report["dspLatencySamples"], 192);
+}
+} // namespace
