@@ -8,6 +8,7 @@
 // Usage: bench_session [--ticks=N] [--opens=N] [--gos=N] [--only=tick|open|go]
 //        (other arguments, such as the benchmark library's, are ignored)
 
+#include "BenchArguments.h"
 #include "app/SessionCoordinator.h"
 #include "audio/output/OutputDeviceSettingsFile.h"
 #include "session/CatalogValidation.h"
@@ -388,21 +389,14 @@ bool benchGo (const test::SessionRig& rig, int gos)
     return ok;
 }
 
-int argument (int argc, char** argv, const std::string& name, int fallback)
-{
-    const auto prefix = "--" + name + "=";
-    for (int i = 1; i < argc; ++i)
-        if (std::string (argv[i]).rfind (prefix, 0) == 0)
-            return std::max (1, std::atoi (argv[i] + prefix.size()));
-    return fallback;
-}
+using vantrel::bench::intArgument;
 } // namespace
 
 int main (int argc, char** argv)
 {
-    const int ticks = argument (argc, argv, "ticks", 3000);
-    const int opens = argument (argc, argv, "opens", 100);
-    const int gos = argument (argc, argv, "gos", 200);
+    const int ticks = intArgument (argc, argv, "ticks", 3000);
+    const int opens = intArgument (argc, argv, "opens", 100);
+    const int gos = intArgument (argc, argv, "gos", 200);
 
     const test::SessionRig rig;   // this thread is the coordinator's message thread
     const auto started = Clock::now();

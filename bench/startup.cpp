@@ -12,6 +12,7 @@
 // Usage: bench_startup [--runs=N]   (default 3; other arguments, such as the benchmark library's,
 //        are ignored)
 
+#include "BenchArguments.h"
 #include "tests/app/ProgramRig.h"
 
 #include <algorithm>
@@ -130,19 +131,12 @@ bool benchProfile (ProgramRig& rig, const char* what, int runs, bool emptyEachRu
     return true;
 }
 
-int argument (int argc, char** argv, const std::string& name, int fallback)
-{
-    const auto prefix = "--" + name + "=";
-    for (int i = 1; i < argc; ++i)
-        if (std::string (argv[i]).rfind (prefix, 0) == 0)
-            return std::max (1, std::atoi (argv[i] + prefix.size()));
-    return fallback;
-}
+using vantrel::bench::intArgument;
 } // namespace
 
 int main (int argc, char** argv)
 {
-    const int runs = argument (argc, argv, "runs", 3);
+    const int runs = intArgument (argc, argv, "runs", 3);
     if (! ProgramRig::displayToolsPresent())
     {
         std::printf ("Xvfb is not installed: the start-up figures are skipped\n");

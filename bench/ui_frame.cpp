@@ -8,6 +8,7 @@
 // Figures: CPU time of the message thread per frame (CLOCK_THREAD_CPUTIME_ID).
 // Usage: bench_ui_frame [--frames=N]   (other arguments, such as the benchmark library's, are ignored)
 
+#include "BenchArguments.h"
 #include "session/UiLanguage.h"
 #include "support/MessagePump.h"
 #include "tests/ui/DemoShow.h"
@@ -142,14 +143,7 @@ void printFrames (const char* what, const std::vector<Frame>& frames, bool withG
         std::printf ("    goal median under 4 ms: %s\n", percentile (total, 0.5) < 4.0 ? "met" : "not met");
 }
 
-int argument (int argc, char** argv, const std::string& name, int fallback)
-{
-    const auto prefix = "--" + name + "=";
-    for (int i = 1; i < argc; ++i)
-        if (std::string (argv[i]).rfind (prefix, 0) == 0)
-            return std::max (1, std::atoi (argv[i] + prefix.size()));
-    return fallback;
-}
+using vantrel::bench::intArgument;
 
 int fail (const juce::String& why)
 {
@@ -160,7 +154,7 @@ int fail (const juce::String& why)
 
 int main (int argc, char** argv)
 {
-    const int frames = argument (argc, argv, "frames", 300);
+    const int frames = intArgument (argc, argv, "frames", 300);
     juce::ScopedJuceInitialiser_GUI gui;
     installUiFonts();
     setUiLanguage (false);
