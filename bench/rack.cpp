@@ -279,7 +279,15 @@ bool benchRack (const juce::String& uid, int blocks, double pacedSeconds)
     std::printf ("paced %.1f s (%d blocks of 512 at 48 kHz, playback active): underruns %llu, fault \"%s\"\n",
                  pacedSeconds, pacedBlocks, (unsigned long long) (after.underruns - before), after.faultText.toRawUTF8());
     rack.setPlaybackActive (false);
-    return delay == rack.bridgeLatencySamples();
+
+    // The impulse's block comes back processed (bridge latency) unless that one exchange missed
+    // its deadline on a busy machine, when the dry fallback carries it (later by the plug-ins'
+    // latency). Either is right; an impulse that never came out, or at any other delay, is not.
+    const bool processed = delay == rack.bridgeLatencySamples();
+    const bool dryFallback = delay == rack.bridgeLatencySamples() + status.latencySum;
+    if (dryFallback)
+        std::printf ("    the impulse's block missed its exchange and came through the dry fallback\n");
+    return processed || dryFallback;
 }
 } // namespace
 
