@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Pictures the main screen: builds the screens program, starts a private X server and writes one
-# PNG per screen (window sizes, folded panels, DYNAMICS, library, pad edit, LIVE LOCK, English)
+# PNG per screen (window sizes, folded panels, DYNAMICS, library, pad edit, a show in progress
+# with three lanes and a pad sounding, LIVE LOCK, English)
 # into build/screens/.
 # Usage: scripts/screens.sh   (BUILD_DIR may be set, default build/release)
 set -euo pipefail

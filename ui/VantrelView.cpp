@@ -3,6 +3,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiLanguage.h"
 #include "session/UiText.h"
+#include "ui/Pads.h"
 
 #include <cmath>
 
@@ -96,6 +97,17 @@ void VantrelView::Impl::style (juce::Label& label, float points, juce::Colour co
     label.setInterceptsMouseClicks (false, false);
 }
 
+void VantrelView::Impl::toggleDetailedTime()
+{
+    flags.detailedTime = ! flags.detailedTime;
+    for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
+    {
+        lane->time.detailed = flags.detailedTime;
+        lane->time.getProperties().set ("detailed-time", flags.detailedTime);
+        lane->time.repaint();
+    }
+}
+
 VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     : view (v),
       coordinator (c),
@@ -137,12 +149,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         view.refresh();
     };
     for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
-        lane->timeReadout.onClick = [this]
-        {
-            flags.detailedTime = ! flags.detailedTime;
-            for (auto* l : { &outgoingLane, &mainLane, &readyLane })
-                l->setDetailedTime (flags.detailedTime);
-        };
+        lane->time.onClick = [this] { toggleDetailedTime(); };
 
     masterGain.setComponentID ("master-gain");
     masterGain.onValue = [&co] (float db) { co.setMasterGain (db); };
@@ -427,13 +434,8 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     }
     for (int n = 1; n <= 9; ++n)
     {
-        auto& pad = *(pads[(size_t) n - 1] = std::make_unique<Pad> (coordinator, n));
-        pad.onClick = [this, n]
-        {
-            coordinator.triggerPad (n);
-            view.refresh();
-        };
-        view.addAndMakeVisible (pad);
+        pads[(size_t) n - 1] = std::make_unique<Pad> (*this, n);
+        view.addAndMakeVisible (*pads[(size_t) n - 1]);
     }
 
     // The layout's names for the parts without an id of their own.

@@ -11,6 +11,7 @@
 
 namespace vantrel
 {
+class AudioFileChooser;
 class SessionCoordinator;
 
 /** The view's state switches. */
@@ -83,6 +84,11 @@ public:
     /** One line of text entry; onText runs with the text on "確定". Nothing while a dialog is up. */
     void textDialog (const juce::String& title, const juce::String& label, const juce::String& initialText,
                      std::function<void (juce::String)> onText);
+    /** Asks for audio files ("音源を選択"); onChosen runs with a non-empty answer. Nothing while a
+        dialog is up. */
+    void chooseFiles (bool multiple, std::function<void (juce::Array<juce::File>)> onChosen);
+    /** Replaces the way chooseFiles asks (JUCE's file browser until then). */
+    void setFileChooser (std::unique_ptr<AudioFileChooser> chooser);
 
     ViewFlags& flags();
     const ViewFlags& flags() const;
@@ -114,6 +120,7 @@ private:
 
     SessionCoordinator& coordinator;
     std::unique_ptr<Impl> impl;
+    std::unique_ptr<AudioFileChooser> fileChooser;   // kept across language rebuilds
     std::vector<int> heldKeys;
     bool languageAtBuild = false;
     int tickCount = 0;

@@ -7,7 +7,9 @@
 #include "ui/Meters.h"
 #include "ui/Theme.h"
 #include "ui/VantrelView.h"
+#include "ui/FileChoosing.h"
 #include "ui/ViewPanels.h"
+#include "ui/WaveLane.h"
 
 #include <array>
 #include <map>
@@ -75,6 +77,21 @@ struct VantrelView::Impl
                        juce::Justification justification = juce::Justification::centredLeft);
     void applyLayout();
     void dismissDialog();
+    /** Flips the detailed time readout and shows it on the three lanes. */
+    void toggleDetailedTime();
+    /** The DELETE shortcut: the row READY stepping counts from, after a confirmation. */
+    void deleteSelected();
+    /** Removes a row of the open playlist and offers its stored copy for removal. */
+    void removeRowAndOffer (const std::string& rowId);
+    /** After a row or a pad let go of stored files: the library is scanned again. (Offering the
+        unused copies for the Trash comes with the library's removal of files.) */
+    void offerOwnedCleanup (const juce::StringArray& paths);
+    /** The menu of pad n of the current bank, attached to the pad; nothing while a dialog is up. */
+    void padMenu (int n);
+    /** The effect of the pad menu's item for pad n of bank b (the bank when the menu opened). */
+    void runPadMenuItem (int item, int b, int n);
+
+    class Pad;   // ui/Pads.h
 
     VantrelView& view;
     SessionCoordinator& coordinator;

@@ -3,6 +3,7 @@
 
 #include "ui/ViewImpl.h"
 
+#include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
 #include <cmath>
@@ -82,7 +83,7 @@ bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool
     else if (action == "PAD STOP")      c.stopAllPads();
     else if (action.startsWith ("PAD ") && action != "PAD MUTE" && action != "PAD PANEL")
                                         c.triggerPad (trailingNumber (action));
-    else if (action.startsWith ("DELETE")) {}   // removing the selected row comes with the rows list
+    else if (action.startsWith ("DELETE")) impl->deleteSelected();
     else if (action == "UNDO")          c.undoRedo (false);
     else if (action.startsWith ("REDO")) c.undoRedo (true);
     else if (action == "PREVIOUS ROW")  c.moveReady (-1);
@@ -124,6 +125,34 @@ void VantrelView::releaseHeldKey (int virtualKey)
 }
 
 void VantrelView::clearHeldKeys() { heldKeys.clear(); }
+
+void VantrelView::Impl::deleteSelected()
+{
+    if (flags.libraryShown)
+        return;   // the library panel's own removal comes with that panel
+    if (! coordinator.cue.anchor)
+        return;
+    const auto id = *coordinator.cue.anchor;
+    view.confirm (translate ("プレイリストから削除しますか？"), [this, id] { removeRowAndOffer (id); });
+}
+
+void VantrelView::Impl::removeRowAndOffer (const std::string& rowId)
+{
+    const auto* playlist = currentPlaylist (coordinator.state.document);
+    if (playlist == nullptr)
+        return;
+    const auto row = std::find_if (playlist->rows.begin(), playlist->rows.end(), [&] (const Row& r) { return r.id == rowId; });
+    if (row == playlist->rows.end())
+        return;
+    const auto source = juce::String::fromUTF8 (row->source.c_str());
+    if (coordinator.removeRow (rowId))
+        offerOwnedCleanup (juce::StringArray { source });
+}
+
+void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray&)
+{
+    coordinator.library.refresh (coordinator.history.current(), coordinator.state.pads);
+}
 
 // ---- the wheel ----------------------------------------------------------------------------------
 

@@ -12,21 +12,6 @@ namespace vantrel
 namespace
 {
 juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
-
-const char* laneName (int kind)
-{
-    return kind == 0 ? "OUTGOING" : kind == 1 ? "MAIN" : "READY";
-}
-
-juce::String clockText (double seconds, bool detailed)
-{
-    if (! std::isfinite (seconds) || seconds < 0.0)
-        seconds = 0.0;
-    if (! detailed)
-        return formatDuration (seconds);
-    const auto tenths = (int) std::floor (seconds * 10.0);
-    return formatDuration (seconds) + "." + juce::String (tenths % 10);
-}
 } // namespace
 
 juce::String formatDuration (double seconds)
@@ -35,112 +20,6 @@ juce::String formatDuration (double seconds)
         seconds = 0.0;
     const auto whole = (long long) std::min (seconds, 1.0e9);
     return juce::String (whole / 60).paddedLeft ('0', 2) + ":" + juce::String (whole % 60).paddedLeft ('0', 2);
-}
-
-void ClickableText::mouseUp (const juce::MouseEvent& e)
-{
-    if (onClick && e.mouseWasClicked() && getLocalBounds().contains (e.getPosition()))
-        onClick();
-}
-
-// ---- wave lane ----------------------------------------------------------------------------------
-
-WaveLaneView::WaveLaneView (int k) : kind (k)
-{
-    stopButton.setButtonText (translate ("■"));
-    stopButton.setComponentID ("stop-lane");
-    stopButton.setWantsKeyboardFocus (false);
-    timeReadout.setComponentID ("wave-time");
-    timeReadout.setJustificationType (juce::Justification::centredRight);
-    timeReadout.setColour (juce::Label::textColourId, colours::text);
-    timeReadout.setFont (juce::Font (13.0f));
-    if (kind != 2)
-        addAndMakeVisible (stopButton);
-    addAndMakeVisible (timeReadout);
-}
-
-void WaveLaneView::setStatus (const WaveLaneInfo& newInfo, bool)
-{
-    const bool changed = newInfo.rowId != info.rowId || newInfo.position != info.position
-                      || newInfo.active != info.active || newInfo.paused != info.paused
-                      || newInfo.length != info.length || newInfo.title != info.title;
-    info = newInfo;
-    if (changed)
-    {
-        timeReadout.setText (info.rowId.empty() ? juce::String()
-                                                      : clockText (info.position, detailedTime) + " / "
-                                                            + clockText (info.length, detailedTime),
-                             juce::dontSendNotification);
-        repaint();
-    }
-}
-
-void WaveLaneView::setLaneColour (juce::Colour colour)
-{
-    if (colour != laneColour)
-    {
-        laneColour = colour;
-        repaint();
-    }
-}
-
-void WaveLaneView::setSecondsShown (double seconds) { secondsShown = seconds; }
-
-void WaveLaneView::setSeekProtected (bool on) { seekProtected = on; }
-
-void WaveLaneView::setDetailedTime (bool detailed)
-{
-    detailedTime = detailed;
-    getProperties().set ("detailed-time", detailed);
-    auto shown = info;
-    info = {};
-    setStatus (shown, false);
-}
-
-void WaveLaneView::paint (juce::Graphics& g)
-{
-    const auto area = getLocalBounds().toFloat().reduced (0.5f);
-    g.setColour (colours::field.withAlpha (0.85f));
-    g.fillRoundedRectangle (area, 5.0f);
-    const bool lit = info.active && ! info.paused;
-    g.setColour (lit ? laneColour : colours::line);
-    g.drawRoundedRectangle (area, 5.0f, lit ? 1.5f : 1.0f);
-
-    // The part played so far, as a bar under the title.
-    if (info.length > 0.0 && ! info.rowId.empty())
-    {
-        const auto fraction = juce::jlimit (0.0, 1.0, info.position / info.length);
-        auto bar = getLocalBounds().reduced (150, 0).withTrimmedRight (kind == 2 ? 0 : 60)
-                       .removeFromBottom (7).removeFromTop (3).toFloat();
-        g.setColour (colours::line);
-        g.fillRect (bar);
-        g.setColour (laneColour.withAlpha (lit ? 1.0f : 0.5f));
-        g.fillRect (bar.withWidth (bar.getWidth() * (float) fraction));
-    }
-
-    auto text = getLocalBounds().reduced (10, 2);
-    g.setFont (juce::Font (11.0f, juce::Font::bold));
-    g.setColour (lit ? laneColour : colours::textDim);
-    g.drawText (laneName (kind), text.removeFromLeft (90), juce::Justification::centredLeft);
-    g.setFont (juce::Font (std::min (16.0f, (float) getHeight() * 0.4f)));
-    g.setColour (info.rowId.empty() ? colours::textDim : colours::text);
-    juce::String title = info.rowId.empty() ? translate ("—")
-                                            : (info.rowNumber > 0 ? juce::String (info.rowNumber).paddedLeft ('0', 2) + "  " : juce::String())
-                                                  + utf8 (info.title);
-    if (info.paused)
-        title = translate ("Ⅱ") + "  " + title;
-    g.drawText (title, text.withTrimmedRight (300), juce::Justification::centredLeft, true);
-}
-
-void WaveLaneView::resized()
-{
-    auto area = getLocalBounds().reduced (6, 4);
-    const int buttonHeight = std::min (26, area.getHeight());
-    if (kind != 2)
-        stopButton.setBounds (area.removeFromRight (44).withSizeKeepingCentre (44, buttonHeight));
-    else
-        area.removeFromRight (44);
-    timeReadout.setBounds (area.removeFromRight (130).withSizeKeepingCentre (130, buttonHeight));
 }
 
 // ---- playlist tree --------------------------------------------------------------------------------
@@ -321,53 +200,5 @@ void LibraryList::paint (juce::Graphics& g)
             g.setColour (colours::library::line);
             g.fillRect (line.getX() - area.getWidth() / 2, line.getBottom() - 1, area.getWidth(), 1);
         }
-}
-
-// ---- pads --------------------------------------------------------------------------------------------
-
-Pad::Pad (SessionCoordinator& c, int n) : juce::Button ("pad-" + juce::String (n)), number (n), coordinator (c)
-{
-    setComponentID ("pad-" + juce::String (n));
-    setWantsKeyboardFocus (false);
-    onClick = [this] { coordinator.triggerPad (number); };
-}
-
-void Pad::refreshFromSession()
-{
-    const int bank = coordinator.padState.bank;
-    const auto index = padIndex (bank, number);
-    juce::String newName;
-    bool newAssigned = false;
-    if (index)
-    {
-        const auto& slot = coordinator.state.pads[(size_t) *index];
-        newAssigned = ! slot.asset.empty();
-        newName = utf8 (slot.name.empty() ? slot.asset : slot.name);
-    }
-    const bool newActive = coordinator.isPadActive (bank, number);
-    getProperties().set ("wheel-binding", juce::String (bank) + ":" + juce::String (number));
-    if (newName != name || newAssigned != assigned || newActive != active)
-    {
-        name = newName;
-        assigned = newAssigned;
-        active = newActive;
-        repaint();
-    }
-}
-
-void Pad::paintButton (juce::Graphics& g, bool highlighted, bool down)
-{
-    const auto area = getLocalBounds().toFloat().reduced (1.5f);
-    g.setColour (active ? colours::orange.withAlpha (0.28f) : colours::field.withAlpha (highlighted ? 0.95f : 0.8f));
-    g.fillRoundedRectangle (area, 6.0f);
-    g.setColour (active ? colours::orange : (down ? colours::accent : colours::line));
-    g.drawRoundedRectangle (area, 6.0f, active ? 2.0f : 1.0f);
-    g.setColour (colours::textDim);
-    g.setFont (juce::Font (11.0f, juce::Font::bold));
-    g.drawText (juce::String (number), area.reduced (8.0f, 6.0f), juce::Justification::topLeft);
-    g.setColour (assigned ? colours::text : colours::textDim.withAlpha (0.6f));
-    g.setFont (juce::Font (13.0f));
-    const auto nameArea = area.getHeight() >= 60.0f ? area.reduced (8.0f, 20.0f) : area.reduced (8.0f, 4.0f).withTrimmedLeft (14.0f);
-    g.drawFittedText (assigned ? name : translate ("未割当"), nameArea.toNearestInt(), juce::Justification::centred, 2);
 }
 } // namespace vantrel

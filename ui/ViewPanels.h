@@ -10,45 +10,6 @@
 
 namespace vantrel
 {
-/** A text that can be clicked. */
-class ClickableText : public juce::Label
-{
-public:
-    void mouseUp (const juce::MouseEvent&) override;
-    std::function<void()> onClick;
-};
-
-/** One of the three wave lanes (0 OUTGOING, 1 MAIN, 2 READY): the lane's track, its place and
-    time, in the lane colour; OUTGOING and MAIN have a stop button ("stop-lane"). */
-class WaveLaneView : public juce::Component
-{
-public:
-    explicit WaveLaneView (int kind);
-
-    /** The lane's new status; fromPrevious: its track came from the lane above by a GO. */
-    void setStatus (const WaveLaneInfo& info, bool fromPrevious);
-    void setLaneColour (juce::Colour colour);
-    void setSecondsShown (double seconds);
-    void setSeekProtected (bool protectedFromSeek);
-    void setDetailedTime (bool detailed);
-
-    const WaveLaneInfo& status() const { return info; }
-
-    void paint (juce::Graphics&) override;
-    void resized() override;
-
-    const int kind;
-    juce::TextButton stopButton;
-    ClickableText timeReadout;   // "wave-time": a click toggles the detailed readout
-    std::function<void (double seconds)> onScrub;
-
-private:
-    WaveLaneInfo info;
-    juce::Colour laneColour { 0xff48de8a };
-    double secondsShown = 300.0;
-    bool seekProtected = false, detailedTime = false;
-};
-
 /** One line of the playlist tree: a folder or a playlist, at its depth. */
 struct TreeEntry
 {
@@ -108,21 +69,4 @@ private:
 
 /** "62:05" for 3725.9 s: whole minutes and seconds, truncated; nothing negative or non-finite. */
 juce::String formatDuration (double seconds);
-
-/** One pad of the current bank (1..9): its name, lit while it sounds; a click triggers it. */
-class Pad : public juce::Button
-{
-public:
-    Pad (SessionCoordinator&, int number);
-    /** Reads the pad's slot and whether it sounds. */
-    void refreshFromSession();
-    void paintButton (juce::Graphics&, bool highlighted, bool down) override;
-
-    const int number;
-
-private:
-    SessionCoordinator& coordinator;
-    juce::String name;
-    bool assigned = false, active = false;
-};
 } // namespace vantrel

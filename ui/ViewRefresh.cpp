@@ -6,6 +6,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiLanguage.h"
 #include "session/UiText.h"
+#include "ui/Pads.h"
 
 namespace vantrel
 {
@@ -188,7 +189,7 @@ void VantrelView::refresh()
     for (int n = 1; n <= 5; ++n)
         setToggle (m.bankButtons[(size_t) n - 1], c.padState.bank == n);
     for (auto& pad : m.pads)
-        pad->refreshFromSession();
+        pad->refresh();
 
     // 19, 20. Sliders and the zoom readout.
     setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.state.ui.rowHeight));
@@ -231,8 +232,8 @@ void VantrelView::refreshLanes()
 {
     auto& m = *impl;
     auto& c = coordinator;
-    const auto mainBefore = m.mainLane.status().rowId;
-    const auto readyBefore = m.readyLane.status().rowId;
+    const auto mainBefore = m.mainLane.status.rowId;
+    const auto readyBefore = m.readyLane.status.rowId;
     const auto mainInfo = c.laneInfo (1);
     const auto outgoingInfo = c.laneInfo (0);
 
@@ -319,11 +320,7 @@ void VantrelView::refreshLanguage()
     f.padEditMode = before.padEditMode;
     f.libraryShown = before.libraryShown;
     if (before.detailedTime)
-    {
-        f.detailedTime = true;
-        for (auto* lane : { &impl->outgoingLane, &impl->mainLane, &impl->readyLane })
-            lane->setDetailedTime (true);
-    }
+        impl->toggleDetailedTime();
     impl->eqTarget = target;
     languageAtBuild = uiLanguage();
     heldKeys.clear();

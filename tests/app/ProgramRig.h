@@ -8,9 +8,8 @@
 #include "platform/FileStatus.h"
 #include "platform/PipedProcess.h"
 #include "support/TestFiles.h"
-#include "support/X11Inspector.h"
+#include "support/PrivateDisplay.h"
 #include "support/X11RootWatch.h"
-#include "support/XvfbServer.h"
 #include "tests/app/SessionTestSupport.h"
 
 #include <juce_core/juce_core.h>
@@ -129,8 +128,6 @@ public:
     ~ProgramRig()
     {
         watch.reset();
-        inspector.reset();   // before the server goes
-        server.stop();
     }
 
     static bool displayToolsPresent()  { return ! platform::XvfbServer::programPath().empty(); }
@@ -139,12 +136,9 @@ public:
         a bare server forgets them when its last client leaves) and the root watch. */
     bool startDisplay (std::string& error, int width = 1600, int height = 1000)
     {
-        if (! server.start (900, 999, error, width, height))
-            return false;
-        inspector = platform::X11Inspector::open (server.displayName(), error);
-        if (inspector == nullptr)
-            return false;
-        inspector->internWindowManagerAtoms();
+        if (! display.start (900, 999, width, height, false))
+            return (error = display.problem), false;
+        inspector = display.look.get();
         watch = platform::X11RootWatch::open (server.displayName(), error);
         return watch != nullptr;
     }
@@ -231,8 +225,9 @@ public:
 
     testing::TempFolder temp;
     std::string jackServer;   // the JACK server the program may use; empty: none
-    platform::XvfbServer server;
-    std::unique_ptr<platform::X11Inspector> inspector;
+    test::PrivateDisplay display;
+    platform::XvfbServer& server = display.server;
+    platform::X11Inspector* inspector = nullptr;   // the display's
     std::unique_ptr<platform::X11RootWatch> watch;
 
 private:

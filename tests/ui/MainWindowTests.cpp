@@ -46,7 +46,7 @@ struct WindowRig
             return false;
         }
         window->view.refresh();
-        const bool mapped = runMessagesUntil ([&] { return window->isShowing() && window->getPeer() != nullptr; });
+        const bool mapped = waitUntilMapped (*window, display);
         windowId = juce::String ((juce::int64) (juce::pointer_sized_int) window->getWindowHandle());
         // No window manager: the pointer over the window gives it the keyboard.
         return mapped && xdotool ({ "mousemove", "--window", windowId, "400", "400" })
@@ -55,17 +55,7 @@ struct WindowRig
 
     SessionCoordinator& session() { return window->coordinator; }
 
-    /** Runs xdotool with DISPLAY set to the private server while the message loop keeps going. */
-    bool xdotool (const juce::StringArray& args)
-    {
-        juce::StringArray command { "env", "DISPLAY=" + juce::String (display.server.displayName()), "xdotool" };
-        command.addArray (args);
-        juce::ChildProcess child;
-        if (! child.start (command, 0))
-            return false;
-        const bool ended = runMessagesUntil ([&] { return ! child.isRunning(); });
-        return ended && child.getExitCode() == 0;
-    }
+    bool xdotool (const juce::StringArray& args)  { return xdotoolOn (display, args); }
 
     /** Runs the view's timer steps and the messages until the condition holds. */
     template <typename Condition>
@@ -99,11 +89,6 @@ struct WindowRig
         return -1;
     }
 };
-
-bool xdotoolInstalled()
-{
-    return juce::File ("/usr/bin/xdotool").existsAsFile() || juce::File ("/usr/local/bin/xdotool").existsAsFile();
-}
 
 #define START_WINDOW_RIG(r)                                                                 \
     if (! xdotoolInstalled())                                                               \

@@ -4,8 +4,7 @@
 #include "platform/X11Window.h"
 #include "support/EnvironmentVariable.h"
 #include "support/MessagePump.h"
-#include "support/X11Inspector.h"
-#include "support/XvfbServer.h"
+#include "support/PrivateDisplay.h"
 #include "ui/Fonts.h"
 #include "ui/VantrelView.h"
 
@@ -47,29 +46,42 @@ Type& byId (juce::Component& root, const juce::String& id)
     return *found;
 }
 
-/** A private X server that this process's GUI connects to (JUCE would otherwise try ":0").
-    Started before the GUI framework; `problem` says why there is none. */
-struct PrivateGuiDisplay
+/** A private X server that this process's GUI connects to, started before the GUI framework;
+    `problem` says why there is none. */
+struct PrivateGuiDisplay : PrivateDisplay
 {
-    platform::XvfbServer server;
-    std::unique_ptr<platform::X11Inspector> look;   // kept open: a server with no client left resets and forgets the atoms
-    std::string problem;
-
-    PrivateGuiDisplay()
-    {
-        if (platform::XvfbServer::programPath().empty())
-            problem = "Xvfb is not installed";
-        else if (server.start (161, 260, problem, 1600, 1000))
-        {
-            platform::prepareX11();   // an X error is recorded, not the end of the process
-            look = platform::X11Inspector::open (server.displayName(), problem);
-            if (look != nullptr)
-                look->internWindowManagerAtoms();
-            platform::setEnvironmentVariable ("DISPLAY", server.displayName());
-        }
-    }
-    bool running() const { return ! server.displayName().empty(); }
+    PrivateGuiDisplay()  { start (161, 260, 1600, 1000, true); }
 };
+
+/** Runs xdotool on the private display while the messages keep running; true when it ran and
+    succeeded. */
+inline bool xdotoolOn (const PrivateDisplay& display, const juce::StringArray& args)
+{
+    juce::StringArray command { "env", "DISPLAY=" + juce::String (display.server.displayName()), "xdotool" };
+    command.addArray (args);
+    juce::ChildProcess child;
+    return child.start (command, 0) && runMessagesUntil ([&] { return ! child.isRunning(); }) && child.getExitCode() == 0;
+}
+
+inline bool xdotoolInstalled()
+{
+    return juce::File ("/usr/bin/xdotool").existsAsFile() || juce::File ("/usr/local/bin/xdotool").existsAsFile();
+}
+
+/** Waits until the X server shows the window of a component on the desktop: JUCE calls it
+    showing at once, but pointer and key events sent before the server mapped it go elsewhere. */
+inline bool waitUntilMapped (juce::Component& top, PrivateDisplay& display)
+{
+    return runMessagesUntil ([&] {
+        if (! top.isShowing() || top.getPeer() == nullptr)
+            return false;
+        const auto id = (std::uintptr_t) top.getWindowHandle();
+        for (const auto& window : display.look->topLevelWindows())
+            if (window.id == id)
+                return window.viewable;
+        return false;
+    });
+}
 
 /** The GUI framework on a private display with the program's fonts, an offline coordinator over
     a profile of the test's own and the main view over it (not on the desktop). */

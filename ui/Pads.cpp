@@ -1,0 +1,244 @@
+#include "ui/Pads.h"
+
+#include "session/CatalogValidation.h"
+#include "session/UiText.h"
+
+namespace vantrel
+{
+namespace
+{
+juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+
+/** The pad number after "pad:" in a drag description; 0 for anything else. */
+int draggedPad (const juce::var& description)
+{
+    const auto text = description.toString();
+    return text.startsWith ("pad:") ? text.fromFirstOccurrenceOf (":", false, false).getIntValue() : 0;
+}
+} // namespace
+
+VantrelView::Impl::Pad::Pad (Impl& owner, int n) : juce::Button ("PAD"), impl (owner), number (n)
+{
+    setComponentID ("pad-" + juce::String (n));
+    setWantsKeyboardFocus (false);
+    gain.setComponentID ("pad-individual-gain");
+    gain.slider.setTooltip (translate ("PAD個別音量"));
+    gain.onValue = [this] (float db) { impl.coordinator.setPadGain (bank(), number, db); };
+    addChildComponent (gain);
+    onClick = [this]
+    {
+        if (suppressClick)
+        {
+            suppressClick = false;
+            return;
+        }
+        if (impl.flags.padEditMode)
+            impl.padMenu (number);
+        else
+            impl.coordinator.triggerPad (number);
+        impl.view.refresh();
+    };
+}
+
+int VantrelView::Impl::Pad::bank() const { return impl.coordinator.padState.bank; }
+
+const PadSlot* VantrelView::Impl::Pad::slot() const
+{
+    const auto index = padIndex (bank(), number);
+    return index ? &impl.coordinator.state.pads[(size_t) *index] : nullptr;
+}
+
+juce::String VantrelView::Impl::Pad::labelText() const
+{
+    if (const auto* s = slot(); s != nullptr && ! s->name.empty())
+        return utf8 (s->name);
+    return impl.flags.padEditMode ? translate ("未割当 · クリックして設定") : translate ("未割当");
+}
+
+void VantrelView::Impl::Pad::refresh()
+{
+    const auto* s = slot();
+    const bool hasAsset = s != nullptr && ! s->asset.empty();
+    const bool editMode = impl.flags.padEditMode;
+    // A changed bank changes the binding, so a wheel bound to this control lets go.
+    gain.getProperties().set ("wheel-binding", juce::String (bank()) + ":" + juce::String (number));
+    gain.setVisible (editMode && hasAsset);
+    gain.syncValue (s != nullptr ? s->gainDb : 0.0f);
+    setTooltip (s != nullptr ? utf8 (s->name) : juce::String());
+    resized();
+
+    const auto name = labelText();
+    const bool active = impl.coordinator.isPadActive (bank(), number);
+    if (name != shownName || hasAsset != shownAsset || active != shownActive || editMode != shownEditMode)
+    {
+        shownName = name;
+        shownAsset = hasAsset;
+        shownActive = active;
+        shownEditMode = editMode;
+        repaint();
+    }
+}
+
+void VantrelView::Impl::Pad::mouseDown (const juce::MouseEvent& e)
+{
+    suppressClick = false;
+    rightPress = e.mods.isRightButtonDown();
+    if (rightPress)
+    {
+        impl.padMenu (number);
+        return;
+    }
+    juce::Button::mouseDown (e);
+}
+
+void VantrelView::Impl::Pad::mouseDrag (const juce::MouseEvent& e)
+{
+    if (rightPress)
+        return;   // a moved right press must not become a click
+    if (impl.flags.padEditMode && ! suppressClick && e.getDistanceFromDragStart() > 7)
+    {
+        suppressClick = true;
+        impl.view.startDragging ("pad:" + juce::String (number), this, juce::ScaledImage(), false);
+        return;
+    }
+    juce::Button::mouseDrag (e);
+}
+
+void VantrelView::Impl::Pad::mouseUp (const juce::MouseEvent& e)
+{
+    if (std::exchange (rightPress, false))
+        return;
+    juce::Button::mouseUp (e);
+}
+
+void VantrelView::Impl::Pad::resized()
+{
+    gain.setBounds (32, getHeight() - 23, getWidth() - 36, 22);
+}
+
+void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, bool down)
+{
+    const auto* s = slot();
+    const bool hasAsset = s != nullptr && ! s->asset.empty();
+    const bool active = impl.coordinator.isPadActive (bank(), number);
+    const auto r = getLocalBounds().toFloat().reduced (1.0f);
+
+    g.setGradientFill (juce::ColourGradient (colours::panel.brighter (down ? 0.3f : 0.1f), r.getX(), r.getY(),
+                                             colours::field.brighter (0.1f), r.getX(), r.getBottom(), false));
+    g.fillRoundedRectangle (r, 7.0f);
+    if (active)
+        g.setColour (colours::green);
+    else
+        g.setColour (highlighted ? colours::textDim : colours::line);
+    g.drawRoundedRectangle (r, 7.0f, active ? 1.6f : 1.0f);
+
+    const auto textColour = hasAsset ? colours::text : colours::textDim.darker (0.3f);
+    const auto label = labelText();
+    g.setColour (textColour);
+    if (impl.flags.padEditMode)
+    {
+        const float numberWidth = std::min (r.getWidth(), 32.0f);
+        g.setFont (juce::Font (15.0f, juce::Font::bold));
+        g.drawText (juce::String (number), juce::Rectangle<float> (r.getX(), r.getY(), numberWidth, r.getHeight()),
+                    juce::Justification::centred);
+        g.setFont (juce::Font (11.0f));
+        g.drawText (label, juce::Rectangle<float> (r.getX() + numberWidth + 3.0f, r.getY(),
+                                                   std::max (r.getWidth() - numberWidth - 6.0f, 0.0f),
+                                                   hasAsset ? 16.0f : r.getHeight()),
+                    juce::Justification::centredLeft, true);
+        return;
+    }
+    g.setFont (juce::Font (25.0f, juce::Font::bold));
+    g.drawText (juce::String (number), r.withHeight (std::max (r.getHeight() - 19.0f, 0.0f)), juce::Justification::centred);
+    g.setFont (juce::Font (10.0f));
+    g.setColour (active ? colours::green : colours::textDim);
+    const int w = getWidth();
+    g.drawFittedText (label, 5, getHeight() - 24, w < 11 ? 0 : w - 10, 24, juce::Justification::centred, 1);
+}
+
+bool VantrelView::Impl::Pad::isInterestedInFileDrag (const juce::StringArray& files)
+{
+    return files.size() == 1;
+}
+
+void VantrelView::Impl::Pad::filesDropped (const juce::StringArray& files, int, int)
+{
+    if (files.size() != 1)
+        return;
+    impl.coordinator.assignPad (bank(), number, juce::File (files[0]));
+    impl.view.refresh();
+}
+
+bool VantrelView::Impl::Pad::isInterestedInDragSource (const SourceDetails& details)
+{
+    return details.description.toString().startsWith ("pad:");
+}
+
+void VantrelView::Impl::Pad::itemDropped (const SourceDetails& details)
+{
+    // A pad dropped back on itself stays as it is: a move would count as a change of the slot
+    // and drop an assignment whose copy is still running.
+    if (const int from = draggedPad (details.description); from != number)
+        impl.coordinator.movePad (bank(), from, number);
+    impl.view.refresh();
+}
+
+// ---- the pad menu ------------------------------------------------------------------------------------
+
+void VantrelView::Impl::padMenu (int n)
+{
+    const int b = coordinator.padState.bank;
+    const auto index = padIndex (b, n);
+    if (flags.dialogOpen || ! index)
+        return;
+    const bool active = coordinator.isPadActive (b, n);
+    const bool hasAsset = ! coordinator.state.pads[(size_t) *index].asset.empty();
+
+    juce::PopupMenu menu;
+    menu.addSectionHeader ("PAD " + juce::String (b) + " / " + juce::String (n));
+    menu.addItem (1, translate ("音源を割り当て…"), ! active);
+    menu.addItem (2, translate ("表示名を変更…"), ! active && hasAsset);
+    menu.addItem (3, translate ("割当を削除…"), ! active && hasAsset);
+    if (active)
+        menu.addSectionHeader (translate ("再生中の為変更・削除ができません。"));
+
+    flags.dialogOpen = true;
+    juce::Component::SafePointer<VantrelView> safe (&view);
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (pads[(size_t) n - 1].get()),
+                        [safe, b, n] (int result)
+    {
+        if (safe == nullptr)
+            return;
+        auto& m = *safe->impl;
+        // Cleared first: the chooser and the text dialog that an item opens refuse to open
+        // while a dialog of the view is up.
+        m.flags.dialogOpen = false;
+        if (! m.flags.quitPending)
+            m.runPadMenuItem (result, b, n);
+        safe->refresh();
+    });
+}
+
+void VantrelView::Impl::runPadMenuItem (int item, int b, int n)
+{
+    auto& co = coordinator;
+    const auto index = padIndex (b, n);
+    if (! index)
+        return;
+    if (item == 1)
+    {
+        view.chooseFiles (false, [&co, b, n] (juce::Array<juce::File> files) { co.assignPad (b, n, files[0]); });
+    }
+    else if (item == 2)
+    {
+        view.textDialog (translate ("PAD表示名"), translate ("表示名"), utf8 (co.state.pads[(size_t) *index].name),
+                         [&co, b, n] (juce::String text) { co.setPadLabel (b, n, text.toStdString()); });
+    }
+    else if (item == 3)
+    {
+        if (const auto freed = co.clearPad (b, n); freed && ! freed->empty())
+            offerOwnedCleanup ({ co.store.root.getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
+                                     .getFullPathName() });
+    }
+}
+} // namespace vantrel

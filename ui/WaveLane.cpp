@@ -1,0 +1,439 @@
+#include "ui/WaveLane.h"
+
+#include "session/UiText.h"
+#include "ui/Fonts.h"
+#include "ui/Theme.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vantrel
+{
+namespace
+{
+constexpr int waveLeft = 161;           // the waveform area's left edge
+constexpr int waveRightMargin = 390;    // from the lane's right edge
+constexpr double flashMs = 180.0;       // the drop-in after a GO
+constexpr double flashRepaintMs = 200.0;
+constexpr double maxExtrapolation = 0.08;   // seconds the lane runs ahead of its last status
+
+juce::Font uiFont (float height, int style = juce::Font::plain)
+{
+    return { uiSansName(), height, style };
+}
+
+juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+
+const char* laneName (int kind)
+{
+    return kind == 0 ? "OUTGOING" : kind == 1 ? "MAIN" : "READY";
+}
+
+int waveWidth (int laneWidth) { return std::max (laneWidth - waveLeft - waveRightMargin, 0); }
+
+bool hasPeaks (const LoadedMedia* media)
+{
+    if (media == nullptr || media->peaks == nullptr)
+        return false;
+    const auto& p = *media->peaks;
+    const auto values = (std::uint64_t) std::max (p.channels, 0) * p.peakCount;
+    return p.peakCount >= 1 && p.channels > 0 && p.framesPerPeak > 0 && p.sampleRate > 0.0
+        && std::isfinite (p.sampleRate) && p.minima.size() >= values && p.maxima.size() >= values;
+}
+} // namespace
+
+juce::String formatClock (double seconds, bool hundredths)
+{
+    if (! std::isfinite (seconds))
+        return hundredths ? "--:--.--" : "--:--";
+    const auto c = (std::int64_t) std::floor (juce::jlimit (0.0, 315360000.0, seconds) * 100.0 + 0.0000001);
+    const auto minutes = c / 6000;
+    const auto secs = c / 100 - 60 * minutes;
+    auto text = juce::String (minutes).paddedLeft ('0', 2) + ":" + juce::String (secs).paddedLeft ('0', 2);
+    if (hundredths)
+        text << "." << juce::String (c % 100).paddedLeft ('0', 2);
+    return text;
+}
+
+// ---- time readout -----------------------------------------------------------------------------
+
+WaveTime::WaveTime()
+{
+    setComponentID ("wave-time");
+    setMouseCursor (juce::MouseCursor::PointingHandCursor);
+}
+
+void WaveTime::paint (juce::Graphics& g)
+{
+    const auto w = getWidth(), h = getHeight();
+    g.setColour (colours::field);
+    g.fillRoundedRectangle (getLocalBounds().toFloat(), 4.0f);
+
+    const int first = (w - 16) / 2;
+    const juce::Rectangle<int> cells[] { { 4, 0, first, h }, { 4 + first + 8, 0, w - 8 - first - 8, h } };
+    const char* labels[] { "TIME", "REMAIN" };
+    const double values[] { elapsed, remain };
+    const auto none = detailed ? "--:--.--" : "--:--";
+    for (int i = 0; i < 2; ++i)
+    {
+        auto cell = cells[i];
+        g.setFont (uiFont (9.0f));
+        g.setColour (colours::textDim);
+        g.drawText (labels[i], cell.removeFromLeft (std::min (cell.getWidth(), 40)), juce::Justification::centredLeft, false);
+
+        const auto text = hasLength ? formatClock (values[i], detailed) : juce::String (none);
+        auto font = uiFont (large ? 23.0f : 21.0f, juce::Font::bold);
+        const auto textWidth = font.getStringWidthFloat (text);
+        const auto area = (float) cell.getWidth();
+        if (textWidth > area - 2.0f)
+            font.setHeight (font.getHeight() * std::max (area - 2.0f, 1.0f) / textWidth);
+        g.setFont (font);
+        g.setColour (colours::text);
+        g.drawText (text, cell, juce::Justification::centredRight, false);
+    }
+}
+
+void WaveTime::mouseDown (const juce::MouseEvent& e)
+{
+    if (e.mods.isLeftButtonDown() && onClick)
+        onClick();
+}
+
+// ---- lane -------------------------------------------------------------------------------------
+
+WaveLaneView::WaveLaneView (int k)
+    : kind (k), clock ([] { return juce::Time::getMillisecondCounterHiRes(); }), laneColour (colours::green)
+{
+    time.large = kind != 0;
+    addAndMakeVisible (time);
+    if (kind != 2)
+    {
+        stopButton.setButtonText (translate ("■ STOP"));
+        stopButton.setComponentID ("stop-lane");
+        stopButton.setColour (juce::TextButton::textColourOffId, colours::red);
+        stopButton.setWantsKeyboardFocus (false);
+        addAndMakeVisible (stopButton);
+    }
+    updateTime();
+    startTimerHz (60);
+}
+
+void WaveLaneView::setStatus (WaveLaneInfo info, bool markChange)
+{
+    const auto now = clock();
+    const bool sameRow = info.rowId == status.rowId;
+    if (info.position != status.position || ! sameRow || info.active != status.active || info.paused != status.paused)
+        anchorTimeMs = now;
+    const bool overlayChanged = ! sameRow || info.title != status.title || info.rowNumber != status.rowNumber
+                             || info.active != status.active || info.media != status.media;
+    overlayDirty = overlayDirty || overlayChanged;
+    if (markChange)
+    {
+        changeTimeMs = std::max<std::uint32_t> ((std::uint32_t) now, 1);
+        flashToClear = true;
+    }
+
+    // What the timer does not repaint is repainted here: the whole lane when its look changed, the
+    // waveform when a lane that does not play moved (a seek while paused, a new cue point).
+    const bool lookChanged = overlayChanged || markChange || info.paused != status.paused || info.cued != status.cued;
+    const bool moved = info.position != status.position || info.length != status.length;
+    status = std::move (info);
+    if (lookChanged)
+        repaint();
+    else if (moved && ! (status.active && ! status.paused))
+        repaint (waveformStrip());
+    updateTime();
+}
+
+void WaveLaneView::updateTime()
+{
+    const auto length = status.length;
+    time.hasLength = length > 0.0;
+    time.elapsed = time.hasLength ? juce::jlimit (0.0, length, status.position) : 0.0;
+    time.remain = std::max (length - status.position, 0.0);
+
+    // Repainted only when what it shows changes: whole seconds, or hundredths when detailed.
+    const double scale = time.detailed ? 100.0 : 1.0;
+    const auto units = [scale] (double v) { return std::isfinite (v) ? (std::int64_t) std::trunc (std::min (v * scale, 1.0e15)) : -2; };
+    const auto elapsedUnits = units (time.elapsed), remainUnits = units (time.remain);
+    if (elapsedUnits != shownElapsed || remainUnits != shownRemain || time.hasLength != shownHasLength)
+    {
+        shownElapsed = elapsedUnits;
+        shownRemain = remainUnits;
+        shownHasLength = time.hasLength;
+        time.repaint();
+    }
+}
+
+void WaveLaneView::setLaneColour (juce::Colour colour)
+{
+    if (colour != laneColour)
+    {
+        laneColour = colour;
+        repaint();
+    }
+}
+
+void WaveLaneView::setSecondsShown (double seconds)
+{
+    if (std::isfinite (seconds) && seconds > 0.0 && seconds != secondsShown)
+    {
+        secondsShown = seconds;
+        repaint (waveformStrip());
+    }
+}
+
+void WaveLaneView::setSeekProtected (bool locked) { scrubLocked = locked; }
+
+juce::Rectangle<int> WaveLaneView::waveformStrip() const
+{
+    return { 153, 0, std::max (getWidth() - 533, 0), getHeight() };
+}
+
+void WaveLaneView::resized()
+{
+    const auto w = getWidth(), h = getHeight();
+    time.setBounds (w - 300, 3, 294, h - 6);
+    stopButton.setBounds (w - 374, (h - 25) / 2, 66, 25);
+}
+
+juce::Colour WaveLaneView::stateColour() const
+{
+    if (status.cued)
+        return laneColour;
+    if (! status.active)
+        return colours::textDim.darker (0.45f);
+    return status.paused ? laneColour.darker (0.38f) : laneColour;
+}
+
+bool WaveLaneView::flashing (double now, double span) const
+{
+    return changeTimeMs != 0 && (double) (std::uint32_t) ((std::uint32_t) now - changeTimeMs) < span;
+}
+
+double WaveLaneView::currentTime (double now) const
+{
+    if (status.length <= 0.0)
+        return 0.0;
+    auto t = status.position;
+    if (status.active && ! status.paused)
+        t += juce::jlimit (0.0, maxExtrapolation, (now - anchorTimeMs) / 1000.0);
+    return juce::jlimit (0.0, status.length, t);
+}
+
+void WaveLaneView::paint (juce::Graphics& g)
+{
+    const auto w = getWidth(), h = getHeight();
+    const auto now = clock();
+    const auto outline = getLocalBounds().toFloat().reduced (0.7f);
+    g.setGradientFill (juce::ColourGradient::vertical (colours::panel, outline.getY(), juce::Colour (0xFF101920), outline.getBottom()));
+    g.fillRoundedRectangle (outline, 7.0f);
+
+    const auto state = stateColour();
+    g.setColour (state.withAlpha (status.active || status.cued ? 0.6f : 0.35f));
+    g.drawRoundedRectangle (outline, 7.0f, kind == 1 ? 1.3f : 1.0f);
+
+    const juce::Rectangle<int> box (waveLeft, 3, waveWidth (w), std::max (h - 6, 0));
+    const bool flash = flashing (now, flashMs);
+    const float f = kind == 0 ? (flash ? 1.0f : 0.57f) : (flash ? 0.78f : 1.0f);
+    const float height = (float) box.getHeight() * f;
+    const float top = (float) box.getY() + ((float) box.getHeight() - height) / 2.0f;
+
+    g.setColour (colours::line.withAlpha (0.35f));
+    for (int i = 1; i <= 9; ++i)
+        g.drawVerticalLine (juce::roundToInt ((float) box.getX() + (float) (i * box.getWidth()) / 10.0f), 6.0f, (float) h - 6.0f);
+
+    if (hasPeaks (status.media.get()))
+    {
+        paintWaveform (g, box, top, height, state.withAlpha (status.paused ? 0.7f : 0.9f), now);
+    }
+    else if (! status.rowId.empty())
+    {
+        const bool failed = status.media != nullptr && status.media->failed();
+        g.setFont (uiFont (11.0f));
+        g.setColour (failed ? colours::red : colours::textDim);
+        g.drawText (failed ? status.media->error : translate ("波形を準備中"), box, juce::Justification::centred, true);
+    }
+
+    g.setColour (colours::text.withAlpha (0.48f));
+    g.drawVerticalLine (juce::roundToInt ((float) box.getX() + (float) box.getWidth() / 2.0f), 6.0f, (float) h - 6.0f);
+
+    paintOverlay (g, state);
+}
+
+void WaveLaneView::paintWaveform (juce::Graphics& g, juce::Rectangle<int> box, float top, float height,
+                                  juce::Colour colour, double now)
+{
+    if (box.isEmpty() || height <= 0.0f)
+        return;
+    const auto& peaks = status.media->peaks;
+    const int columns = std::max (box.getWidth(), 1);
+    const int imageHeight = std::max ((int) std::ceil (height), 1);
+    const double start = currentTime (now) - secondsShown / 2.0;
+
+    const bool keyMatches = wavePeaks == peaks && waveColumns == columns && waveHeight == imageHeight
+                         && waveSeconds == secondsShown && waveColour == colour;
+    if (! keyMatches || start < waveStart || start + secondsShown > waveStart + 3.0 * secondsShown)
+    {
+        waveStart = start - secondsShown;
+        const double duration = status.media->duration > 0.0 ? status.media->duration : peaks->durationSeconds();
+        buildWaveImage (*peaks, duration, columns, imageHeight, colour);
+        wavePeaks = peaks;
+        waveColumns = columns;
+        waveHeight = imageHeight;
+        waveSeconds = secondsShown;
+        waveColour = colour;
+    }
+
+    double flashOffset = 0.0;
+    if (flashing (now, flashMs))
+        flashOffset = getHeight() * std::pow (1.0 - (double) ((std::uint32_t) now - changeTimeMs) / flashMs, 3.0);
+
+    juce::Graphics::ScopedSaveState saved (g);
+    g.reduceClipRegion (box);
+    const double x = box.getX() - (start - waveStart) * columns / secondsShown;
+    g.setOpacity (1.0f);
+    g.drawImageAt (waveImage, (int) std::lround (x), (int) std::lround (top + flashOffset));
+}
+
+void WaveLaneView::buildWaveImage (const orvane::audio::WaveformPeakData& peaks, double duration, int columns,
+                                   int height, juce::Colour colour)
+{
+    waveImage = juce::Image (juce::Image::ARGB, 3 * columns, height, true);
+    juce::Graphics g (waveImage);
+    g.setColour (colour);
+
+    const int channels = std::min (peaks.channels, 2);
+    const auto count = (std::int64_t) peaks.peakCount;
+    const double peaksPerSecond = peaks.sampleRate / (double) peaks.framesPerPeak;
+    const double columnSeconds = secondsShown / columns;
+    const float rowHeight = (float) height / (float) channels;
+    const float s = 0.44f * rowHeight;
+    const auto indexAt = [&] (double t)
+    {
+        const auto i = std::floor (std::max (t, 0.0) * peaksPerSecond);
+        return (std::int64_t) std::min (i, (double) (count - 1));
+    };
+
+    for (int j = 0; j < 3 * columns; ++j)
+    {
+        const double t0 = (j - 0.5) * columnSeconds + waveStart;
+        const double t1 = t0 + columnSeconds;
+        if (t1 < 0.0 || t0 >= duration)
+            continue;
+        const auto first = indexAt (t0), last = indexAt (t1);
+        for (int c = 0; c < channels; ++c)
+        {
+            // Four peaks a step: a column of a long span covers hundreds of them.
+            const float* mins = peaks.minima.data() + c;
+            const float* maxs = peaks.maxima.data() + c;
+            const auto stride = (std::int64_t) peaks.channels;
+            float lo = 1.0f, hi = -1.0f;
+            auto i = first;
+            for (; i + 3 <= last; i += 4)
+            {
+                lo = std::min ({ lo, mins[i * stride], mins[(i + 1) * stride], mins[(i + 2) * stride], mins[(i + 3) * stride] });
+                hi = std::max ({ hi, maxs[i * stride], maxs[(i + 1) * stride], maxs[(i + 2) * stride], maxs[(i + 3) * stride] });
+            }
+            for (; i <= last; ++i)
+            {
+                lo = std::min (lo, mins[i * stride]);
+                hi = std::max (hi, maxs[i * stride]);
+            }
+            const float centre = ((float) c + 0.5f) * rowHeight;
+            g.drawVerticalLine (j, centre - s * hi, centre - s * lo);
+        }
+    }
+}
+
+void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
+{
+    const auto w = getWidth(), h = getHeight();
+    const float scale = std::max (g.getInternalContext().getPhysicalPixelScaleFactor(), 1.0f);
+    const int imageWidth = std::max ((int) std::ceil ((float) w * scale), 1);
+    const int imageHeight = std::max ((int) std::ceil ((float) h * scale), 1);
+
+    if (overlayDirty || overlayImage.getWidth() != imageWidth || overlayImage.getHeight() != imageHeight
+        || overlayScale != scale || overlayColour != state)
+    {
+        overlayImage = juce::Image (juce::Image::ARGB, imageWidth, imageHeight, true);
+        juce::Graphics o (overlayImage);
+        o.addTransform (juce::AffineTransform::scale (scale));
+        const auto boxHeight = (float) (h - 8);
+
+        o.setColour (colours::field.withAlpha (0.78f));
+        o.fillRoundedRectangle (4.0f, 4.0f, 91.0f, boxHeight, 4.0f);
+        o.setColour (state.withAlpha (0.8f));
+        o.drawVerticalLine (151, 7.0f, (float) h - 7.0f);
+
+        o.setColour (state);
+        o.setFont (uiFont (12.0f, juce::Font::bold));
+        o.drawFittedText (laneName (kind), { 7, 4, 86, h - 8 }, juce::Justification::centred, 1);
+
+        o.setColour (colours::field);
+        o.fillRoundedRectangle (101.0f, 4.0f, 44.0f, boxHeight, 4.0f);
+        o.setColour (state);
+        o.drawRoundedRectangle (101.0f, 4.0f, 44.0f, boxHeight, 4.0f, 1.0f);
+        o.setColour (colours::text);
+        o.setFont (uiFont (22.0f, juce::Font::bold));
+        const auto number = status.rowNumber >= 1 ? juce::String (status.rowNumber).paddedLeft ('0', 2) : translate ("—");
+        o.drawFittedText (number, { 102, 4, 42, h - 8 }, juce::Justification::centred, 1);
+
+        const int textWidth = w < 547 ? 1 : w - 545;
+        const bool low = h < 45;
+        o.setColour (juce::Colours::white);
+        o.setFont (uiFont (kind == 1 ? 15.0f : 13.0f));
+        const auto title = status.title.empty() ? juce::String ("—") : utf8 (status.title);
+        o.drawFittedText (title, { waveLeft, 2, textWidth, low ? 17 : 24 }, juce::Justification::centredLeft, 1);
+        if (status.active && status.media != nullptr)
+        {
+            o.setFont (uiFont (10.0f));
+            o.drawFittedText (status.media->fileName + "  ·  " + status.media->format,
+                              { waveLeft, h - 23 + (low ? 5 : 0), textWidth, low ? 17 : 20 },
+                              juce::Justification::centredRight, 1);
+        }
+        overlayDirty = false;
+        overlayColour = state;
+        overlayScale = scale;
+    }
+
+    g.setOpacity (1.0f);
+    if (scale == 1.0f)
+        g.drawImageAt (overlayImage, 0, 0);
+    else
+        g.drawImageTransformed (overlayImage, juce::AffineTransform::scale (1.0f / scale));
+}
+
+void WaveLaneView::timerCallback()
+{
+    const auto now = clock();
+    const bool flash = flashing (now, flashRepaintMs);
+    // One more frame after the flash: a late tick must not leave its last shifted frame on screen.
+    const bool lastFlashFrame = ! flash && flashToClear;
+    flashToClear = flashToClear && flash;
+    if (((status.active && ! status.paused) || flash || lastFlashFrame) && ! waveformStrip().isEmpty())
+    {
+        repaint (waveformStrip());
+        ++repaintsByTimer;
+    }
+}
+
+void WaveLaneView::mouseDown (const juce::MouseEvent& e)
+{
+    lastMouseX = e.position.x;
+    scrubbing = lastMouseX >= (float) waveLeft && lastMouseX < (float) (getWidth() - waveRightMargin);
+}
+
+void WaveLaneView::mouseDrag (const juce::MouseEvent& e)
+{
+    if (! scrubbing || kind != 1 || scrubLocked || ! status.active || ! onScrub)
+        return;
+    const auto x = e.position.x;
+    const double step = (double) (lastMouseX - x) / std::max (waveWidth (getWidth()), 1) * secondsShown;
+    lastMouseX = x;
+    if (step != 0.0)   // a vertical move seeks nowhere
+        onScrub (step);
+}
+
+void WaveLaneView::mouseUp (const juce::MouseEvent&) { scrubbing = false; }
+} // namespace vantrel

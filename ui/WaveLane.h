@@ -1,0 +1,114 @@
+#pragma once
+
+// Message thread only. The main view's three wave lanes: each shows its track's number, title and
+// scrolling waveform under a fixed centre playhead, and its TIME and REMAIN readout.
+
+#include "app/SessionCoordinator.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace vantrel
+{
+/** "03:07" for 187.25 s, "03:07.25" with hundredths; "--:--" ("--:--.--") for a value that is
+    not finite. Negative values read as 0. */
+juce::String formatClock (double seconds, bool hundredths);
+
+/** A lane's time readout ("wave-time"): TIME (elapsed) and REMAIN side by side. A left press
+    calls onClick. */
+class WaveTime : public juce::Component
+{
+public:
+    WaveTime();
+
+    void paint (juce::Graphics&) override;
+    void mouseDown (const juce::MouseEvent&) override;
+
+    std::function<void()> onClick;
+    double elapsed = 0.0;
+    double remain = 0.0;
+    bool hasLength = false;
+    bool large = true;       // the bigger figures of MAIN and READY
+    bool detailed = false;   // hundredths shown
+};
+
+/** One wave lane: 0 OUTGOING, 1 MAIN, 2 READY. The waveform is drawn from a cached image three
+    screens wide and the static parts from a second cached image, so that a frame of a scrolling
+    lane costs two blits. While it plays (or flashes after a GO) the lane's 60 Hz timer repaints
+    its waveform strip; otherwise only a new status repaints it. MAIN can be scrubbed by dragging
+    its waveform. */
+class WaveLaneView : public juce::Component, public juce::Timer
+{
+public:
+    explicit WaveLaneView (int kind);
+
+    /** Takes the view's new status for the lane; markChange: a GO has just moved the row into it. */
+    void setStatus (WaveLaneInfo info, bool markChange);
+    void setLaneColour (juce::Colour colour);
+    /** The time span across the waveform area; a value that is not positive and finite is ignored. */
+    void setSecondsShown (double seconds);
+    /** While set (LIVE LOCK's waveform seek scope) a drag does not scrub. */
+    void setSeekProtected (bool locked);
+
+    /** What the timer repaints: the waveform area with a margin, over the whole height. */
+    juce::Rectangle<int> waveformStrip() const;
+    /** How many times the timer has repainted. */
+    int timerRepaints() const { return repaintsByTimer; }
+
+    void paint (juce::Graphics&) override;
+    void resized() override;
+    void timerCallback() override;
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseDrag (const juce::MouseEvent&) override;
+    void mouseUp (const juce::MouseEvent&) override;
+
+    const int kind;
+    std::function<void (double seconds)> onScrub;   // a seek relative to the current position
+    WaveLaneInfo status;                            // as last given; read only outside the lane
+    WaveTime time;
+    juce::TextButton stopButton;                    // shown on OUTGOING and MAIN only
+    /** The lane's clock in milliseconds (the high-resolution counter); a test passes its own. */
+    std::function<double()> clock;
+
+private:
+    juce::Colour stateColour() const;
+    bool flashing (double now, double span) const;
+    double currentTime (double now) const;
+    void updateTime();
+    void paintWaveform (juce::Graphics&, juce::Rectangle<int> box, float top, float height, juce::Colour colour,
+                        double now);
+    void buildWaveImage (const orvane::audio::WaveformPeakData& peaks, double duration, int columns, int height,
+                         juce::Colour colour);
+    void paintOverlay (juce::Graphics&, juce::Colour state);
+
+    double secondsShown = 300.0;
+    bool scrubLocked = false;
+    juce::Colour laneColour;
+
+    bool overlayDirty = true;
+    juce::Colour overlayColour;
+    float overlayScale = 1.0f;
+    juce::Image overlayImage;
+
+    bool scrubbing = false;
+    float lastMouseX = 0.0f;
+    std::uint32_t changeTimeMs = 0;   // the clock at the last marked change; 0: none
+    bool flashToClear = false;        // the frame after the flash is still to be painted
+    double anchorTimeMs = 0.0;        // the clock when status.position was taken
+
+    juce::Image waveImage;
+    std::shared_ptr<const orvane::audio::WaveformPeakData> wavePeaks;
+    int waveColumns = 0;
+    int waveHeight = 0;
+    double waveSeconds = 0.0;
+    double waveStart = 0.0;
+    juce::Colour waveColour;
+
+    std::int64_t shownElapsed = -1, shownRemain = -1;   // the readout's displayed units
+    bool shownHasLength = false;
+    int repaintsByTimer = 0;
+};
+} // namespace vantrel
