@@ -185,13 +185,6 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
     START_PAD_RIG (r);
     ASSERT_TRUE (r.assign (1, 1, "Bell") && r.assign (1, 3, "Horn"));
     auto& s = *r.session;
-    // Where the view last saw the pointer dragged to.
-    struct LastDrag : juce::MouseListener
-    {
-        void mouseDrag (const juce::MouseEvent& e) override  { at = e.getScreenPosition(); }
-        juce::Point<int> at;
-    } dragged;
-    r.view->addMouseListener (&dragged, true);
     struct Case { bool edit; int to; bool swapped, fired; };
     for (const auto& c : std::vector<Case> { { true, 3, true, false }, { true, 1, false, false },
                                              { false, 3, false, false }, { false, 1, false, true } })
@@ -201,17 +194,27 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
         // On the number, left of the gain control that edit mode shows.
         const auto onNumber = [&] (int n) { return r.pad (n).getScreenPosition().translated (14, r.pad (n).getHeight() / 2); };
         const auto from = onNumber (1), to = c.to == 1 ? from.translated (12, 0) : onNumber (c.to);
-        juce::StringArray moves;
-        for (const auto& p : { from.translated (4, 0), from.translated (10, 0), (from + to) / 2, to })
-            moves.addArray ({ "mousemove", juce::String (p.x), juce::String (p.y) });
-        // Each step is handled before the next is sent: JUCE reads the live pointer position at
-        // the release, and a busy machine would otherwise see the release before the moves.
+        // One pointer step at a time, each sent once JUCE has handled the one before: JUCE reads
+        // the live pointer position at the release, and a busy machine would otherwise see the
+        // release before the moves.
+        const auto pointer = [] { return juce::Desktop::getInstance().getMainMouseSource().getScreenPosition().roundToInt(); };
         const auto buttonDown = [] { return juce::ModifierKeys::currentModifiers.isAnyMouseButtonDown(); };
-        ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (from.x), juce::String (from.y), "mousedown", "1" })
-                     && runMessagesUntil (buttonDown));
-        ASSERT_TRUE (r.xdotool (moves) && runMessagesUntil ([&] { return dragged.at == to; })) << dragged.at.toString();
+        const auto moveTo = [&] (juce::Point<int> p) {
+            return r.xdotool ({ "mousemove", juce::String (p.x), juce::String (p.y) }) && runMessagesUntil ([&] { return pointer() == p; });
+        };
+        ASSERT_TRUE (moveTo (from));
+        const auto windows = [&] {
+            juce::String text;
+            for (const auto& w : r.display.look->topLevelWindows())
+                if (w.viewable)
+                    text << w.title << " " << w.x << "," << w.y << " " << w.width << "x" << w.height << "; ";
+            return text;
+        };
+        ASSERT_TRUE (r.xdotool ({ "mousedown", "1" }) && runMessagesUntil (buttonDown)) << windows();
+        for (const auto& p : { from.translated (4, 0), from.translated (10, 0), (from + to) / 2, to })
+            ASSERT_TRUE (moveTo (p)) << p.toString() << " " << pointer().toString();
         ASSERT_TRUE (r.xdotool ({ "mouseup", "1" })
-                     && runMessagesUntil ([&] { return ! buttonDown() && ! r.view->isDragAndDropActive(); }));
+                     && runMessagesUntil ([&] { return ! buttonDown() && ! r.view->isDragAndDropActive(); })) << windows() << buttonDown();
         const auto what = juce::String (c.edit ? "edit" : "normal") + " to " + juce::String (c.to);
         EXPECT_EQ (r.slot (1, 1).name, c.swapped ? "Horn" : "Bell") << what;
         EXPECT_EQ (s.isPadActive (1, 1), c.fired) << what << ": " << s.status;
@@ -219,7 +222,6 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
         s.stopAllPads();
         ASSERT_TRUE (! c.swapped || s.movePad (1, 1, 3));
     }
-    r.view->removeMouseListener (&dragged);
 }
 
 TEST (PadDrops, OneFileIsAssignedAndOnlyPadsAreTakenFromDrags)
