@@ -78,6 +78,12 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
     registerMedia (true);
     updateReady();
     preloadMedia();
+
+    // Copies that an earlier run left unfinished, or finished but not yet saved, are taken up again.
+    if (! store.recoveryRequired.load())
+        for (const auto& journal : store.root.getChildFile ("playlists").findChildFiles (juce::File::findFiles, true,
+                                                                                          "pending-copy-*.json"))
+            pool.addJob ([this, journal] { resumeCopyJournal (journal); });
 }
 
 SessionCoordinator::~SessionCoordinator()
@@ -194,6 +200,7 @@ bool SessionCoordinator::prepareQuit()
     }
 
     finishPadCopies();
+    finishLibraryCopies();
 
     // A quit that cannot keep everything is abandoned: the show goes on, with the output that
     // the quit closed opened again on purpose (the operator is told so).
@@ -223,7 +230,11 @@ bool SessionCoordinator::prepareQuit()
 
     submitState();
     if (saveQueue.waitIdle())
+    {
+        // The rows of every merged copy are on disk now: their journals can go.
+        finishLibraryCopies();
         return true;
+    }
     return abandon (saveQueue.lastResult().message);
 }
 

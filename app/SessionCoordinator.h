@@ -3,6 +3,7 @@
 #include "audio/output/JuceAudioAdapter.h"
 #include "session/CatalogRecords.h"
 #include "session/CatalogStore.h"
+#include "session/CopyTransaction.h"
 #include "session/CueState.h"
 #include "session/EditGuard.h"
 #include "session/Library.h"
@@ -68,6 +69,10 @@ struct SessionCoordinatorOptions
     std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)> createDeviceType;
     /** Runs on the pool thread after a pad copy was written and before it is verified. */
     std::function<void (const juce::File& source)> afterPadCopy;
+    /** Runs on the pool thread after each library copy matched its source, before it is renamed. */
+    std::function<void (const juce::File& source, const juce::File& temporaryCopy)> afterLibraryCopy;
+    /** Where removed library files go; empty: the user's home Trash. */
+    juce::File trashFolder;
 };
 
 /** The single owner of the live session: the store, the library, the saved state, the undo
@@ -78,8 +83,8 @@ struct SessionCoordinatorOptions
     through the operations.
 
     Message thread only, except the pool jobs, which touch only their own files and, under
-    `jobMutex`, `padCopyResults`. Members are built in declared order and torn down as the
-    destructor describes. Not copyable. */
+    `jobMutex`, `padCopyResults` and `incomingCopies`. Members are built in declared order and
+    torn down as the destructor describes. Not copyable. */
 class SessionCoordinator
 {
 public:
@@ -205,6 +210,15 @@ public:
     void setZoom (int zoom);
     void toggleFolderCollapsed (const std::string& folderId);
 
+    // ---- adding files, library copies ----------------------------------------------------------
+    bool addFiles (const juce::StringArray& files, bool copy);
+    bool addLibraryFiles (const juce::StringArray& files, const std::string& playlistId, bool copy);
+    /** Takes finished copies in, merges them and deletes each journal once a save holds its rows. */
+    void finishLibraryCopies();
+    bool removeLibraryFile (const juce::String& path);
+    /** Rescans the library over copies of the working document and the pads. */
+    void refreshLibrary();
+
     // ---- members, in the order they are built ------------------------------------------------------
     const SessionCoordinatorOptions options;
     std::function<StoreResult (const Preferences&)> osApply;
@@ -247,6 +261,8 @@ public:
     std::vector<PadCopyResult> padCopyResults;
     juce::String outputApplyMessage;
     std::string readyPreparingId;
+    std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
+    std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
     std::int64_t saveTicket = 0;
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
@@ -265,7 +281,15 @@ private:
     juce::File preferencesFile() const;
     juce::String pauseKeyText() const;
     void copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source, const juce::File& folder);
-    bool restoreOutput (const OutputDeviceSettings& previous);
+    bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
+    void runCopyFiles (const std::string& playlistId, const juce::StringArray& files, const juce::StringArray& names);
+    void resumeCopyJournal (const juce::File& journal);
+    void postCopyResult (CopyResult result);
+    bool mergeLibraryCopy (CopyResult& copy);
+    bool isNamedByWaitingCopy (const juce::String& key) const;
+    static bool isRowOfFile (const Row& row, const juce::String& key);
+    /** Puts the output choice from before a failed change back; false when no output is open. */
+    bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
 
     bool outputOpenBeforeQuit = false;
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values

@@ -9,13 +9,6 @@ namespace vantrel
 {
 namespace
 {
-Playlist* findPlaylist (CatalogDocument& document, const std::string& id)
-{
-    const auto found = std::find_if (document.playlists.begin(), document.playlists.end(),
-                                     [&] (const Playlist& p) { return p.id == id; });
-    return found != document.playlists.end() ? &*found : nullptr;
-}
-
 Folder* findFolder (CatalogDocument& document, const std::string& id)
 {
     const auto found = std::find_if (document.folders.begin(), document.folders.end(),
@@ -38,6 +31,30 @@ CatalogDocument withoutMixValues (CatalogDocument document)
     }
     document.masterEq = EqSettings();
     return document;
+}
+
+const Folder* findFolder (const CatalogDocument& document, const std::string& id)
+{
+    const auto found = std::find_if (document.folders.begin(), document.folders.end(),
+                                     [&] (const Folder& f) { return f.id == id; });
+    return found != document.folders.end() ? &*found : nullptr;
+}
+
+/** True when the folder `inside` is the folder `id` or lies anywhere below it. */
+bool folderLiesWithin (const CatalogDocument& document, const std::string& inside, const std::string& id)
+{
+    // A chain longer than the folder list is damaged: the walk ends there instead of looping.
+    auto at = inside;
+    for (size_t depth = 0; ! at.empty() && depth <= document.folders.size(); ++depth)
+    {
+        if (at == id)
+            return true;
+        const auto* folder = findFolder (document, at);
+        if (folder == nullptr)
+            return false;
+        at = folder->parentId;
+    }
+    return false;
 }
 
 template <typename Item>
@@ -192,8 +209,11 @@ bool SessionCoordinator::removeRow (const std::string& rowId)
 {
     auto candidate = history.current();
     auto* open = currentPlaylist (candidate);
-    const auto* row = findRowById (history.current(), rowId);
-    if (open == nullptr || row == nullptr)
+    if (open == nullptr)
+        return false;
+    // A row of another playlist is not removed here: no success, and its library name stays.
+    const auto row = std::find_if (open->rows.begin(), open->rows.end(), [&] (const Row& r) { return r.id == rowId; });
+    if (row == open->rows.end())
         return false;
     const auto removed = *row;
     open->rows.erase (std::remove_if (open->rows.begin(), open->rows.end(), [&] (const Row& r) { return r.id == rowId; }),
@@ -207,7 +227,7 @@ bool SessionCoordinator::removeRow (const std::string& rowId)
 bool SessionCoordinator::setPlaylistMemo (const std::string& playlistId, const std::string& memo)
 {
     auto candidate = history.current();
-    auto* playlist = findPlaylist (candidate, playlistId);
+    auto* playlist = findPlaylistById (candidate, playlistId);
     if (playlist == nullptr)
         return false;
     playlist->memo = memo;
@@ -228,16 +248,24 @@ bool SessionCoordinator::setRowText (const std::string& rowId, const std::string
 bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, const std::string& folderId)
 {
     auto candidate = history.current();
+    if (! folderId.empty() && findFolder (candidate, folderId) == nullptr)
+        return false;
     if (isFolder)
     {
         auto* folder = findFolder (candidate, id);
         if (folder == nullptr)
             return false;
+        // Refused here with its own text: the history's check would blame LIVE LOCK or playback.
+        if (folderLiesWithin (candidate, folderId, id))
+        {
+            setStatus (translate ("フォルダーを自分の中へは移動できません"), false);
+            return false;
+        }
         folder->parentId = folderId;
     }
     else
     {
-        auto* playlist = findPlaylist (candidate, id);
+        auto* playlist = findPlaylistById (candidate, id);
         if (playlist == nullptr)
             return false;
         playlist->folderId = folderId;
@@ -281,7 +309,7 @@ bool SessionCoordinator::renameTreeFolder (const std::string& id, const std::str
 bool SessionCoordinator::renamePlaylist (const std::string& id, const std::string& name)
 {
     auto candidate = history.current();
-    auto* playlist = findPlaylist (candidate, id);
+    auto* playlist = findPlaylistById (candidate, id);
     if (name.empty() || playlist == nullptr)
         return false;
     playlist->name = name;

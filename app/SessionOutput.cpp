@@ -15,14 +15,16 @@ bool SessionCoordinator::canChangeOutput() const
            && padState.triggers.empty();
 }
 
-bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous)
+bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous, bool previousReopen)
 {
-    if (audio.selectOutput (previous).ok)
+    // A choice the adapter did not reopen by itself (read from a damaged device.json) is not
+    // opened now either: the output stays off until the operator's choice is applied.
+    if (previousReopen && audio.selectOutput (previous).ok)
         return true;
     // A previous choice without an id is refused before anything changes, leaving the rejected
-    // choice stored with automatic reopening: close what is open and forget the rejected one.
+    // choice stored with automatic reopening: close what is open and put the previous back.
     audio.closeDevice();
-    audio.restoreSettings (previous, previous.id.isNotEmpty());
+    audio.restoreSettings (previous, previousReopen);
     return false;
 }
 
@@ -43,12 +45,13 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
     }
 
     const auto previous = audio.storedOutputSettings();
+    const bool previousReopen = audio.reopensAutomatically();
     const auto noOutputLeft = [] { return translate ("\n元の出力先に戻せませんでした。現在、出力先はありません。"); };
 
     const auto selected = audio.selectOutput (settings);
     if (! selected.ok)
     {
-        const bool restored = restoreOutput (previous);
+        const bool restored = restoreOutput (previous, previousReopen);
         outputApplyMessage = translate ("適用できません: ") + selected.message.trim()
                              + translate ("\n選択内容を確認して再度適用してください。保存済み設定は変更していません。");
         if (! restored)
@@ -60,7 +63,7 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
     const auto written = writeOutputDeviceSettings (outputSettingsFile, settings);
     if (! written.ok)
     {
-        const bool restored = restoreOutput (previous);
+        const bool restored = restoreOutput (previous, previousReopen);
         outputApplyMessage = translate ("出力設定を保存できません: ") + written.message;
         if (! restored)
             outputApplyMessage += noOutputLeft();

@@ -116,6 +116,7 @@ void SessionCoordinator::tick()
         submitState();
 
     finishPadCopies();
+    finishLibraryCopies();
 
     // Idle pad voices give their media back.
     for (int bank = 1; bank <= numPadBanks; ++bank)

@@ -1,5 +1,6 @@
 #include "session/CatalogValidation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 #include <unordered_map>
@@ -84,6 +85,13 @@ bool movePadSlot (PadSlots& pads, int bank, int fromSlot, int toSlot, const PadF
 
 const Playlist* currentPlaylist (const CatalogDocument& document)  { return findCurrent<const CatalogDocument, const Playlist> (document); }
 Playlist* currentPlaylist (CatalogDocument& document)              { return findCurrent<CatalogDocument, Playlist> (document); }
+
+Playlist* findPlaylistById (CatalogDocument& document, const std::string& id)
+{
+    const auto found = std::find_if (document.playlists.begin(), document.playlists.end(),
+                                     [&] (const Playlist& p) { return p.id == id; });
+    return found != document.playlists.end() ? &*found : nullptr;
+}
 
 const Row* findRowById (const CatalogDocument& document, const std::string& id)  { return findRow<const CatalogDocument, const Row> (document, id); }
 Row* findRowById (CatalogDocument& document, const std::string& id)              { return findRow<CatalogDocument, Row> (document, id); }

@@ -25,6 +25,9 @@ bool movePadSlot (PadSlots& pads, int bank, int fromSlot, int toSlot, const PadF
 const Playlist* currentPlaylist (const CatalogDocument& document);
 Playlist* currentPlaylist (CatalogDocument& document);
 
+/** The playlist with the id, or null. */
+Playlist* findPlaylistById (CatalogDocument& document, const std::string& id);
+
 /** The first row with that id, playlists and rows in order, or null. */
 const Row* findRowById (const CatalogDocument& document, const std::string& id);
 Row* findRowById (CatalogDocument& document, const std::string& id);

@@ -121,5 +121,6 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "PAD ", "PAD " },
     { "音声出力なしで動作しているため、出力先を変更できません", "Running without audio output; the output cannot be changed" },
     { "\n元の出力先に戻せませんでした。現在、出力先はありません。", "\nCould not return to the previous output. There is no output now." },
+    { "フォルダーを自分の中へは移動できません", "A folder cannot be moved into itself" },
 }};
 } // namespace vantrel

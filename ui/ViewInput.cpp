@@ -151,7 +151,7 @@ void VantrelView::Impl::removeRowAndOffer (const std::string& rowId)
 
 void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray&)
 {
-    coordinator.library.refresh (coordinator.history.current(), coordinator.state.pads);
+    coordinator.refreshLibrary();
 }
 
 // ---- the wheel ----------------------------------------------------------------------------------

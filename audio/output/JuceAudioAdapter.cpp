@@ -301,6 +301,7 @@ void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String
                                       float gainDb, const juce::String& waveformCachePath, const EqSettings& eq)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    ++registrationCount;
     auto found = media.find (key);
     if (found == media.end())
         found = media.emplace (key, MediaEntry {}).first;
@@ -357,6 +358,15 @@ void JuceAudioAdapter::adoptLoadResults()
 }
 
 // ---- gain and EQ ------------------------------------------------------------------------------------
+
+std::optional<JuceAudioAdapter::HeldMix> JuceAudioAdapter::heldMix (const std::string& key) const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    const auto found = media.find (key);
+    if (found == media.end())
+        return std::nullopt;
+    return HeldMix { found->second.gainDb, found->second.eq };
+}
 
 void JuceAudioAdapter::setMediaGain (const std::string& key, float gainDb)
 {

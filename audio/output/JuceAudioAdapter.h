@@ -21,6 +21,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,9 @@ public:
         without opening anything (a choice that could not be applied is forgotten). The tick
         reopens it by itself only when `reopenAutomatically` is set and it carries an id. */
     void restoreSettings (const OutputDeviceSettings& settings, bool reopenAutomatically);
+    /** Message thread only: whether the tick reopens the stored choice by itself (off after a
+        start from unreadable settings, until the operator chooses an output). */
+    bool reopensAutomatically() const  { return autoReopen; }
 
     /** Test seam: makes the device type of an output kind (the catalogue's types by default). */
     std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)> createDeviceType = createOutputType;
@@ -205,6 +209,17 @@ public:
         alive for the engine after it left a voice slot. */
     int queuedEngineCommands() const;
     std::size_t retiredCount() const  { return retired.size(); }
+
+    /** Message thread: the gain and EQ held for a registered media (what a voice starting it gets);
+        none for a key never registered. */
+    struct HeldMix
+    {
+        float gainDb = 0.0f;
+        EqSettings eq;
+    };
+    std::optional<HeldMix> heldMix (const std::string& key) const;
+    /** Message thread: registerMedia calls since construction (a caller's re-registration shows here). */
+    std::uint64_t mediaRegistrations() const  { return registrationCount; }
 
     /** The analyser thread (the one reader): the oldest 2048-frame block the audio thread tapped
         from the source that eqTargetPlayToken chose; false when none waits. */
@@ -328,5 +343,6 @@ private:
     std::int64_t mediaSerial = 0;
     std::int64_t useCounter = 0;
     std::int64_t padTokenCounter = 0;
+    std::uint64_t registrationCount = 0;
 };
 } // namespace vantrel

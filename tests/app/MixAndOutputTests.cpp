@@ -145,17 +145,21 @@ enum class Fault { deviceFails, fileUnwritable };
 struct RollbackCase
 {
     const char* name;
-    bool damagedStart;   // device.json unreadable at start: the stored choice carries no id
+    const char* startFile;   // device.json at start, unreadable; null: the desk's, which opens
     Fault fault;
 };
 
 TEST (OutputDevice, AFailedChangePutsThePreviousChoiceBackAndNeverReopensTheRejectedDevice)
 {
     const RollbackCase cases[] {
-        { "device fails", false, Fault::deviceFails },
-        { "file unwritable", false, Fault::fileUnwritable },
-        { "device fails, no previous id", true, Fault::deviceFails },
-        { "file unwritable, no previous id", true, Fault::fileUnwritable },
+        { "device fails", nullptr, Fault::deviceFails },
+        { "file unwritable", nullptr, Fault::fileUnwritable },
+        { "device fails, no previous id", "{ damaged", Fault::deviceFails },
+        { "file unwritable, no previous id", "{ damaged", Fault::fileUnwritable },
+        // Read with its id but refused (no name): the desk it names could open, yet start-up kept
+        // the output off, and a failed change must not open it either.
+        { "device fails, previous choice unreadable", R"({ "version": 2, "type": "Stand-in", "name": "", "id": "Stand-in:Desk",
+                                                          "sampleRate": 0, "bufferSize": 0, "outputPair": 0 })", Fault::deviceFails },
     };
     for (const auto& c : cases)
     {
@@ -165,12 +169,13 @@ TEST (OutputDevice, AFailedChangePutsThePreviousChoiceBackAndNeverReopensTheReje
         if (c.fault == Fault::deviceFails)
             stage.errorText = "  driver refused  ";
         rig.outputs.add ("Stage", stage);
-        if (c.damagedStart)
+        const bool damagedStart = c.startFile != nullptr;
+        if (damagedStart)
         {
-            ASSERT_TRUE (rig.deviceFile().replaceWithText ("{ damaged"));
+            ASSERT_TRUE (rig.deviceFile().replaceWithText (c.startFile));
         }
         auto session = rig.make (true);
-        ASSERT_EQ (session->isOutputOpen(), ! c.damagedStart) << session->statusText();
+        ASSERT_EQ (session->isOutputOpen(), ! damagedStart) << session->statusText();
         const auto previous = session->audio.storedOutputSettings();
         if (c.fault == Fault::fileUnwritable)
         {
@@ -186,17 +191,18 @@ TEST (OutputDevice, AFailedChangePutsThePreviousChoiceBackAndNeverReopensTheReje
             EXPECT_TRUE (message.startsWith (ja ("適用できません: driver refused\n選択内容を確認して再度適用してください。"))) << message;
         else
             EXPECT_TRUE (message.startsWith (ja ("出力設定を保存できません: "))) << message;
-        EXPECT_EQ (message.endsWith (ja ("\n元の出力先に戻せませんでした。現在、出力先はありません。")), c.damagedStart) << message;
+        EXPECT_EQ (message.endsWith (ja ("\n元の出力先に戻せませんでした。現在、出力先はありません。")), damagedStart) << message;
         EXPECT_EQ (session->alert, message);
         EXPECT_EQ (session->audio.storedOutputSettings(), previous);
+        EXPECT_EQ (session->audio.reopensAutomatically(), ! damagedStart);
         EXPECT_EQ (readBytes (rig.deviceFile()), fileBefore);
-        EXPECT_EQ (session->isOutputOpen(), ! c.damagedStart);
+        EXPECT_EQ (session->isOutputOpen(), ! damagedStart);
 
         // The rejected device becomes usable; the adapter's reopen timer runs out: nothing opens it.
         rig.outputs.spec ("Stage").errorText = {};
         reopenClock->fetch_add (5000);
         session->tick();
-        EXPECT_EQ (session->audio.hasDevice(), ! c.damagedStart);
+        EXPECT_EQ (session->audio.hasDevice(), ! damagedStart);
         if (session->audio.hasDevice())
         {
             EXPECT_EQ (session->audio.storedOutputSettings().id, "Stand-in:Desk");

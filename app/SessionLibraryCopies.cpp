@@ -1,0 +1,318 @@
+// Adding audio files to playlists, by reference or as copies into the library, taking finished
+// copies into the catalog, and moving unused library files to the Trash.
+#include "app/SessionCoordinator.h"
+
+#include "platform/DurableFile.h"
+#include "platform/ThreadContract.h"
+#include "platform/Trash.h"
+#include "session/FileSignature.h"
+#include "session/CatalogValidation.h"
+#include "session/LibraryPaths.h"
+#include "session/UiText.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace vantrel
+{
+namespace
+{
+juce::File fileOf (const std::string& path)
+{
+    const auto text = juce::String::fromUTF8 (path.c_str());
+    return isAbsolutePathText (text) ? juce::File (text) : juce::File();
+}
+
+/** A new row that refers to `file` where it lies. */
+Row rowReferring (const juce::File& file, const juce::String& title)
+{
+    Row row;
+    row.id = newCatalogId();
+    row.title = title.toStdString();
+    row.source = file.getFullPathName().toStdString();
+    const auto signature = readFileSignature (file);
+    row.bytes = (std::uint64_t) std::max<std::int64_t> (signature.size, 0);
+    row.modified = signature.modified.toMilliseconds();
+    return row;
+}
+
+/** A managed file that nothing uses and no import or copy waits for. */
+bool isRemovable (const LibraryItem& item)
+{
+    return item.kind != LibraryFileKind::External && item.exists && item.rowUses == 0 && item.padUses == 0
+        && ! item.pending;
+}
+} // namespace
+
+// ---- adding ----------------------------------------------------------------------------------------
+
+bool SessionCoordinator::addFiles (const juce::StringArray& files, bool copy)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (copy)
+        return copyFiles (files, history.current().current);
+
+    auto candidate = history.current();
+    auto* playlist = currentPlaylist (candidate);
+    if (playlist == nullptr)
+    {
+        setStatus (translate ("プレイリストを作成または選択してください"), false);
+        return false;
+    }
+
+    for (const auto& path : files)
+    {
+        if (! isAbsolutePathText (path))
+            continue;
+        const juce::File file (path);
+        if (file.existsAsFile())
+            playlist->rows.push_back (rowReferring (file, file.getFileName()));
+    }
+    return commitEdit (std::move (candidate));
+}
+
+bool SessionCoordinator::addLibraryFiles (const juce::StringArray& files, const std::string& playlistId, bool copy)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (copy)
+        return copyFiles (files, playlistId);
+
+    auto candidate = history.current();
+    auto* playlist = findPlaylistById (candidate, playlistId);
+    if (playlist == nullptr || files.isEmpty())
+        return false;
+
+    for (const auto& path : files)
+    {
+        if (! isAbsolutePathText (path))
+            return false;
+        const juce::File file (path);
+        const auto item = library.findFileUses (file, history.current().playlists, state.pads);
+        if (! item.exists || item.pending)
+        {
+            setStatus (translate ("音源が不在、または取込の保存確定待ちです"), false);
+            return false;
+        }
+        playlist->rows.push_back (rowReferring (file, item.displayName));
+    }
+
+    const bool accepted = commitEdit (std::move (candidate));
+    if (accepted)
+        refreshLibrary();
+    return accepted;
+}
+
+bool SessionCoordinator::copyFiles (const juce::StringArray& files, const std::string& playlistId)
+{
+    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || quitting || ! isValidId (playlistId))
+        return false;
+    auto document = history.current();
+    if (findPlaylistById (document, playlistId) == nullptr)
+        return false;
+
+    juce::StringArray names;
+    for (const auto& path : files)
+    {
+        if (! isAbsolutePathText (path))
+            return false;
+        const auto item = library.findFileUses (juce::File (path), document.playlists, state.pads);
+        if (! item.exists || item.pending)
+            return false;
+        names.add (item.displayName);
+    }
+
+    if (! files.isEmpty())
+        pool.addJob ([this, playlistId, files, names] { runCopyFiles (playlistId, files, names); });
+    setStatus (translate ("ライブラリへコピー中です。元の音源は保持します。"), false);
+    return true;
+}
+
+// Pool thread: the data root, the arguments and, under jobMutex, incomingCopies.
+void SessionCoordinator::runCopyFiles (const std::string& playlistId, const juce::StringArray& files,
+                                       const juce::StringArray& names)
+{
+    CopyOptions copyOptions;
+    copyOptions.afterCopy = options.afterLibraryCopy;
+    postCopyResult (copyIntoLibrary (store.root, playlistId, files, names, {}, copyOptions));
+}
+
+// Pool thread, as runCopyFiles.
+void SessionCoordinator::resumeCopyJournal (const juce::File& journal)
+{
+    CopyOptions copyOptions;
+    copyOptions.afterCopy = options.afterLibraryCopy;
+    postCopyResult (copyIntoLibrary (store.root, {}, {}, {}, journal, copyOptions));
+}
+
+void SessionCoordinator::postCopyResult (CopyResult result)
+{
+    const std::lock_guard<std::mutex> lock (jobMutex);
+    incomingCopies.push_back (std::move (result));
+}
+
+// ---- taking finished copies in -----------------------------------------------------------------------
+
+void SessionCoordinator::finishLibraryCopies()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    {
+        const std::lock_guard<std::mutex> lock (jobMutex);
+        pendingCopies.insert (pendingCopies.end(), std::make_move_iterator (incomingCopies.begin()),
+                              std::make_move_iterator (incomingCopies.end()));
+        incomingCopies.clear();
+    }
+
+    bool finished = false;
+    for (auto entry = pendingCopies.begin(); entry != pendingCopies.end();)
+    {
+        // A failed copy is reported and forgotten; its journal and files stay as the copy left them.
+        if (entry->message.isNotEmpty())
+        {
+            setStatus (entry->message, true);
+            entry = pendingCopies.erase (entry);
+            continue;
+        }
+
+        if (entry->saveTicket == 0 && ! mergeLibraryCopy (*entry))
+        {
+            ++entry;
+            continue;
+        }
+
+        // The journal is the only record of the copy until a save holding its rows is on disk.
+        if (saveQueue.getLastSavedTicket() < entry->saveTicket)
+        {
+            ++entry;
+            continue;
+        }
+
+        const auto removed = platform::removeDurably (entry->journal.getFullPathName().toStdString());
+        if (removed.failed() && removed.code != ENOENT)
+        {
+            setStatus (translate ("コピーの確定記録を保持しています"), true);
+            ++entry;
+            continue;
+        }
+
+        entry = pendingCopies.erase (entry);
+        finished = true;
+    }
+
+    if (finished)
+        refreshLibrary();
+}
+
+bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
+{
+    // A save that would not happen could never let the journal go.
+    if (store.recoveryRequired.load())
+        return false;
+    if ((eqEditBefore.has_value() || isLocked (LockScope::playlistEditing)) && ! quitting)
+        return false;
+
+    auto candidate = history.current();
+    for (const auto& row : copy.playlist.rows)
+    {
+        const auto file = fileOf (row.source);
+        if (file != juce::File())
+            library.rename (file, juce::String::fromUTF8 (row.title.c_str()));
+    }
+
+    // Rows already in the catalog came from an earlier run of the same journal.
+    if (auto* target = findPlaylistById (candidate, copy.playlist.id))
+        for (const auto& row : copy.playlist.rows)
+            if (findRowById (candidate, row.id) == nullptr)
+                target->rows.push_back (row);
+
+    if (candidate == history.current())
+    {
+        persist();
+    }
+    else if (quitting)
+    {
+        history.changeLiveValues ([&candidate] (CatalogDocument& document) { document = std::move (candidate); });
+        persist();
+    }
+    else if (! commitEdit (std::move (candidate)))
+    {
+        return false;
+    }
+
+    copy.saveTicket = saveTicket;
+    return true;
+}
+
+void SessionCoordinator::refreshLibrary()
+{
+    library.refresh (history.current(), state.pads);
+}
+
+// ---- removing ----------------------------------------------------------------------------------------
+
+bool SessionCoordinator::isRowOfFile (const Row& row, const juce::String& key)
+{
+    const auto file = fileOf (row.source);
+    return file != juce::File() && libraryPathKey (file) == key;
+}
+
+bool SessionCoordinator::isNamedByWaitingCopy (const juce::String& key) const
+{
+    for (const auto& copy : pendingCopies)
+        if (copy.saveTicket == 0 && copy.message.isEmpty())
+            for (const auto& row : copy.playlist.rows)
+                if (isRowOfFile (row, key))
+                    return true;
+    return false;
+}
+
+bool SessionCoordinator::removeLibraryFile (const juce::String& path)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    tick();
+    if (! isAbsolutePathText (path))
+        return false;
+
+    const juce::File file (path);
+    const auto key = libraryPathKey (file);
+    // A copy waiting for its merge may refer to a managed file where it lies (a copy of a file
+    // that is already in the library): its rows use the file as much as the catalog's do.
+    const auto item = library.findFileUses (file, history.current().playlists, state.pads);
+    if (! isRemovable (item) || isNamedByWaitingCopy (key))
+    {
+        setStatus (translate ("使用中の音源、外部の元ファイル、取込の保存確定待ちの音源は削除できません"), false);
+        return false;
+    }
+
+    if ((isLocked (LockScope::playlistEditing) && item.kind != LibraryFileKind::PadCopy) || store.recoveryRequired.load()
+        || pool.getNumJobs() > 0)
+    {
+        setStatus (translate ("保存・取込・コピー完了後、必要ならLIVE LOCKを解除して整理してください"), false);
+        return false;
+    }
+
+    // The catalog that stopped using the file must be on disk before the file goes.
+    if (! saveQueue.waitIdle())
+    {
+        setStatus (translate ("保存完了を確認できないため音源を保持しました"), true);
+        return false;
+    }
+
+    std::string error;
+    const auto again = library.findFileUses (file, history.current().playlists, state.pads);
+    const auto trash = options.trashFolder.getFullPathName().toStdString();
+    const auto pathText = file.getFullPathName().toStdString();
+    if (! isRemovable (again) || isNamedByWaitingCopy (key)
+        || ! (trash.empty() ? platform::moveToTrash (pathText, error) : platform::moveToTrashAt (pathText, trash, error)))
+    {
+        setStatus (translate ("音源をごみ箱へ移動できませんでした。ファイルを保持しています"), true);
+        return false;
+    }
+
+    // No undo may bring back a row that would point at the removed file.
+    history.removeEntriesIf ([&key] (const Row& row) { return isRowOfFile (row, key); });
+    persist();
+    refreshLibrary();
+    setStatus (translate ("未使用のVantrel音源をごみ箱へ移動しました"), false);
+    return true;
+}
+} // namespace vantrel
