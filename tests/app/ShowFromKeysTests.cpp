@@ -111,7 +111,9 @@ struct KeyShow
         capture.start();
         // No window manager: the pointer over the window gives it the keyboard.
         const auto id = juce::String ((juce::int64) windowId);
-        if (! xdotool ({ "mousemove", "--window", id, "700", "120" }) || ! xdotool ({ "windowfocus", "--sync", id }))
+        // Tried again while the program is still settling its freshly mapped window.
+        if (! waitFor ([&] { return xdotool ({ "mousemove", "--window", id, "700", "120" }) && xdotool ({ "windowfocus", "--sync", id }); },
+                       capMs, 100))
             return "the window did not take the keyboard";
         return {};
     }
