@@ -71,7 +71,11 @@ struct PadRig : ViewRig
                 return h->getActions().invoke (juce::AccessibilityActionType::press);
         return false;
     }
+    /** Waits until a pad menu is up. */
     bool menuUp() { return runMessagesUntil ([this] { return menuText().startsWith ("PAD"); }); }
+    /** Waits until the last menu or dialog has left the screen: a dismissed menu is still the
+        modal component for a moment after its answer came. */
+    static bool nothingModal() { return runMessagesUntil ([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }); }
 
     bool xdotool (const juce::StringArray& args)  { return xdotoolOn (display, args); }
 };
@@ -135,6 +139,7 @@ TEST (PadMenu, InEditModeAClickOpensTheMenuWithWhatTheSlotAllows)
     };
     for (const auto& c : cases)
     {
+        ASSERT_TRUE (r.nothingModal());
         r.click (r.pad (c.pad));
         ASSERT_TRUE (r.menuUp()) << c.pad;
         EXPECT_EQ (r.menuText(), ja (c.menu));
@@ -169,6 +174,7 @@ TEST (PadMenu, ItsItemsRenameAssignAndClearThroughTheirDialogs)
     for (const auto& c : cases)
     {
         revision = r.session->padRevision[0];
+        ASSERT_TRUE (r.nothingModal());
         r.click (r.pad (1));
         ASSERT_TRUE (r.menuUp() && r.choose (ja (c.item))) << c.item;
         c.answer();
