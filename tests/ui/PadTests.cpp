@@ -31,6 +31,14 @@ struct PadRig : ViewRig
         view->addToDesktop (0);
         view->setVisible (true);
         waitUntilMapped (*view, display);
+        // No window manager: the window gets the focus from the pointer. Without it the program is
+        // not the active application, and JUCE closes a popup menu as soon as it opens.
+        const auto id = juce::String ((juce::int64) (juce::pointer_sized_int) view->getWindowHandle());
+        if (xdotoolInstalled())
+            runMessagesUntil ([&] {
+                return xdotool ({ "mousemove", "--window", id, "700", "120" }) && xdotool ({ "windowfocus", "--sync", id })
+                    && juce::Process::isForegroundProcess();
+            });
     }
 
     Pad& pad (int n) { return byId<Pad> (*view, "pad-" + juce::String (n)); }
