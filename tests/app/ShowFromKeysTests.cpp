@@ -109,11 +109,14 @@ struct KeyShow
         if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::juceClientName); }))
             return "the program's output never appeared: " + capture.lastError();
         capture.start();
-        // No window manager: the pointer over the window gives it the keyboard.
-        const auto id = juce::String ((juce::int64) windowId);
-        // Tried again while the program is still settling its freshly mapped window.
-        if (! waitFor ([&] { return xdotool ({ "mousemove", "--window", id, "700", "120" }) && xdotool ({ "windowfocus", "--sync", id }); },
-                       capMs, 100))
+        // No window manager: the X server's focus follows the pointer, so the pointer over the
+        // window gives it the keyboard (xdotool's windowfocus --sync may wait for ever on a window
+        // whose focus JUCE hands to a child). The window is looked up anew at each try: the program
+        // may have replaced the one first seen.
+        if (! waitFor ([&] {
+                windowId = rig.waitForWindow (mainWindowTitle);
+                return windowId != 0 && xdotool ({ "mousemove", "--window", juce::String ((juce::int64) windowId), "700", "120" });
+            }, capMs, 100))
             return "the window did not take the keyboard";
         return {};
     }
