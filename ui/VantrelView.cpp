@@ -39,9 +39,32 @@ double zoomSeconds (int zoom)
 
 // ---- the wheel-first children -------------------------------------------------------------------
 
-VantrelView::Impl::List::List (VantrelView& v, const juce::String& name, juce::ListBoxModel* model)
-    : juce::ListBox (name, model), view (v)
+VantrelView::Impl::List::List (VantrelView& v, const juce::String& name, juce::ListBoxModel* model, bool rowsList)
+    : juce::ListBox (name, model), view (v), holdsRows (rowsList)
 {
+}
+
+bool VantrelView::Impl::List::isInterestedInDragSource (const SourceDetails& details)
+{
+    const auto description = details.description.toString();
+    return holdsRows ? view.impl->rowsTakeDrag (description) : view.impl->treeTakesDrag (description);
+}
+
+void VantrelView::Impl::List::itemDropped (const SourceDetails& details)
+{
+    const auto description = details.description.toString();
+    if (holdsRows)
+        view.impl->dropOnRows (description, details.localPosition);
+    else
+        view.impl->dropOnTree (description, details.localPosition);
+}
+
+bool VantrelView::Impl::List::isInterestedInFileDrag (const juce::StringArray&) { return holdsRows; }
+
+void VantrelView::Impl::List::filesDropped (const juce::StringArray& files, int, int)
+{
+    if (holdsRows)
+        view.impl->filesDroppedOnRows (files);
 }
 
 void VantrelView::Impl::List::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
@@ -120,8 +143,8 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
                          view.refresh();
                      }),
       rowsModel (c, [&v] { v.refresh(); }),
-      tree (v, "playlists", &playlistModel),
-      rows (v, "setlist", &rowsModel),
+      tree (v, "playlists", &playlistModel, false),
+      rows (v, "setlist", &rowsModel, true),
       padEditor (v)
 {
     auto& co = coordinator;

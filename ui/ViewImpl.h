@@ -8,7 +8,9 @@
 #include "ui/Theme.h"
 #include "ui/VantrelView.h"
 #include "ui/FileChoosing.h"
-#include "ui/ViewPanels.h"
+#include "ui/LibraryPanel.h"
+#include "ui/PlaylistTree.h"
+#include "ui/RowsList.h"
 #include "ui/WaveLane.h"
 
 #include <array>
@@ -25,16 +27,24 @@ struct VantrelView::Impl
     Impl (VantrelView& view, SessionCoordinator& coordinator);
     ~Impl();
 
-    /** A list of the view (the tree or the rows) that offers wheel turns to the view first. */
-    class List : public juce::ListBox
+    /** A list of the view (the tree or the rows) that offers wheel turns to the view first and
+        takes the drops of its own kind: the tree its entries, the rows list rows and files. */
+    class List : public juce::ListBox,
+                 public juce::DragAndDropTarget,
+                 public juce::FileDragAndDropTarget
     {
     public:
-        List (VantrelView& view, const juce::String& name, juce::ListBoxModel* model);
+        List (VantrelView& view, const juce::String& name, juce::ListBoxModel* model, bool holdsRows);
         void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
         void paintOverChildren (juce::Graphics&) override;
+        bool isInterestedInDragSource (const SourceDetails&) override;
+        void itemDropped (const SourceDetails&) override;
+        bool isInterestedInFileDrag (const juce::StringArray&) override;
+        void filesDropped (const juce::StringArray&, int x, int y) override;
 
     private:
         VantrelView& view;
+        const bool holdsRows;
     };
 
     /** A slider that offers wheel turns to the view first. */
@@ -86,6 +96,13 @@ struct VantrelView::Impl
     /** After a row or a pad let go of stored files: the library is scanned again. (Offering the
         unused copies for the Trash comes with the library's removal of files.) */
     void offerOwnedCleanup (const juce::StringArray& paths);
+    // Drops on the two lists (ui/PlaylistTree.cpp and ui/RowsList.cpp); the point is the list's own.
+    bool treeTakesDrag (const juce::String& description) const;
+    void dropOnTree (const juce::String& description, juce::Point<int> point);
+    bool rowsTakeDrag (const juce::String& description) const;
+    void dropOnRows (const juce::String& description, juce::Point<int> point);
+    void filesDroppedOnRows (const juce::StringArray& files);
+
     /** The menu of pad n of the current bank, attached to the pad; nothing while a dialog is up. */
     void padMenu (int n);
     /** The effect of the pad menu's item for pad n of bank b (the bank when the menu opened). */

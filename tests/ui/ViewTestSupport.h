@@ -68,6 +68,60 @@ inline bool xdotoolInstalled()
     return juce::File ("/usr/bin/xdotool").existsAsFile() || juce::File ("/usr/local/bin/xdotool").existsAsFile();
 }
 
+/** Mouse gestures handed to a window's peer exactly as the X11 layer hands it the server's events
+    (mouse source, clicks, drag-and-drop all run as they do then), one step at a time with the
+    messages between them run: the steps of a gesture cannot overtake each other on a busy
+    machine, as the pointer events of another client can. JUCE still reads the real pointer's
+    position at some steps (a button's release asks whether the pointer is over it): put the real
+    pointer where the gesture ends before it starts. */
+struct PeerPointer
+{
+    explicit PeerPointer (juce::Component& top) : top (top) {}
+
+    void press (juce::Point<int> screen, bool right = false)
+    {
+        buttons = right ? juce::ModifierKeys::rightButtonModifier : juce::ModifierKeys::leftButtonModifier;
+        send (screen);
+    }
+    void moveTo (juce::Point<int> screen)  { send (screen); }
+    void release (juce::Point<int> screen)
+    {
+        buttons = 0;
+        send (screen);
+    }
+    /** Press, a few moves on the straight line, release. */
+    void drag (juce::Point<int> from, juce::Point<int> to, int steps = 4)
+    {
+        press (from);
+        for (int i = 1; i <= steps; ++i)
+            moveTo (from + (to - from) * i / steps);
+        release (to);
+    }
+    void click (juce::Point<int> screen, bool right = false)
+    {
+        press (screen, right);
+        release (screen);
+    }
+
+private:
+    void send (juce::Point<int> screen)
+    {
+        auto* peer = top.getPeer();
+        if (peer == nullptr)
+            return;
+        juce::ModifierKeys::currentModifiers = juce::ModifierKeys::currentModifiers.withoutMouseButtons().withFlags (buttons);
+        time = std::max (time + 20, juce::Time::currentTimeMillis());
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, peer->globalToLocal (screen.toFloat()),
+                                juce::ModifierKeys::currentModifiers, juce::MouseInputSource::defaultPressure,
+                                juce::MouseInputSource::defaultOrientation, time);
+        runPendingMessages();
+    }
+
+    juce::Component& top;
+    int buttons = 0;
+    juce::int64 time = 0;
+};
+
 /** Waits until the X server shows the window of a component on the desktop: JUCE calls it
     showing at once, but pointer and key events sent before the server mapped it go elsewhere. */
 inline bool waitUntilMapped (juce::Component& top, PrivateDisplay& display)

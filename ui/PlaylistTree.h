@@ -1,6 +1,5 @@
 #pragma once
-// Message thread only. The main view's show panels in their first, plain form: each draws the
-// coordinator's data and calls its operations, at the size and with the id the layout gives it.
+// Message thread only.
 
 #include "app/SessionCoordinator.h"
 
@@ -41,32 +40,4 @@ private:
     std::function<void()> afterAction;
 };
 
-/** The open playlist's rows: number, title, time; a click makes the row READY. */
-class RowsModel : public juce::ListBoxModel
-{
-public:
-    RowsModel (SessionCoordinator&, std::function<void()> afterAction);
-    int getNumRows() override;
-    void paintListBoxItem (int row, juce::Graphics&, int width, int height, bool selected) override;
-    void listBoxItemClicked (int row, const juce::MouseEvent&) override;
-
-private:
-    const Playlist* openPlaylist() const;
-    SessionCoordinator& coordinator;
-    std::function<void()> afterAction;
-};
-
-/** The library panel's first form: every audio file the catalog refers to, once, by name. */
-class LibraryList : public juce::Component
-{
-public:
-    explicit LibraryList (SessionCoordinator&);
-    void paint (juce::Graphics&) override;
-
-private:
-    SessionCoordinator& coordinator;
-};
-
-/** "62:05" for 3725.9 s: whole minutes and seconds, truncated; nothing negative or non-finite. */
-juce::String formatDuration (double seconds);
 } // namespace vantrel
