@@ -38,6 +38,11 @@ public:
     /** Sends WM_DELETE_WINDOW in WM_PROTOCOLS, as a window manager's close box does. */
     bool requestClose (std::uintptr_t window);
 
+    /** Sends a message that means nothing to the window's client. It makes the client's connection
+        readable, so a client that sleeps on its socket wakes up and reads the events that its own
+        requests had already pulled into its queue (which would otherwise wait for the next event). */
+    bool wake (std::uintptr_t window);
+
     /** Destroys another client's window (what killing a window from outside does). */
     bool destroyWindow (std::uintptr_t window);
 

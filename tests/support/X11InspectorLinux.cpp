@@ -173,6 +173,19 @@ bool X11Inspector::requestClose (std::uintptr_t window)
     return sent;
 }
 
+bool X11Inspector::wake (std::uintptr_t window)
+{
+    auto* d = asDisplay (display);
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom (d, "VANTREL_TEST_WAKE", False);
+    event.xclient.format = 32;
+    const auto sent = XSendEvent (d, window, False, NoEventMask, &event) != 0;
+    XFlush (d);
+    return sent;
+}
+
 void X11Inspector::internWindowManagerAtoms()
 {
     auto* d = asDisplay (display);

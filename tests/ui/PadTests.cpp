@@ -201,21 +201,17 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
     auto& s = *r.session;
     // JUCE asks the X server where the pointer is when a button comes up, so the real pointer
     // waits at the release point, placed there before the gesture and seen by JUCE.
-    const auto underMouse = [&] {
-        const auto source = juce::Desktop::getInstance().getMainMouseSource();
-        auto* c = source.getComponentUnderMouse();
-        juce::String text = "under the pointer: " + (c != nullptr ? c->getComponentID() + " " + c->getName() : juce::String ("nothing"))
-                          + " at " + source.getScreenPosition().toString() + "; windows: ";
-        for (const auto& w : r.display.look->topLevelWindows())
-            if (w.viewable)
-                text << w.title << " " << w.x << "," << w.y << " " << w.width << "x" << w.height << "; ";
-        return text;
-    };
-    const auto pointerAt = [&] (juce::Point<int> p, juce::Component* under) {
-        return r.xdotool ({ "mousemove", juce::String (p.x), juce::String (p.y) }) && runMessagesUntil ([&] {
-            auto* c = juce::Desktop::getInstance().getMainMouseSource().getComponentUnderMouse();
-            return c == under || under->isParentOf (c);
-        });
+    struct Moves : juce::MouseListener
+    {
+        void mouseMove (const juce::MouseEvent& e) override  { last = e.getScreenPosition(); }
+        juce::Point<int> last;
+    } moves;
+    juce::Desktop::getInstance().addGlobalMouseListener (&moves);
+    const juce::ScopeGuard stopListening { [&] { juce::Desktop::getInstance().removeGlobalMouseListener (&moves); } };
+    // The motion must have reached JUCE before the gesture starts: a late one carries the real
+    // (released) button state and would end the gesture.
+    const auto pointerAt = [&] (juce::Point<int> p) {
+        return r.xdotool ({ "mousemove", juce::String (p.x), juce::String (p.y) }) && runMessagesUntil ([&] { return moves.last == p; });
     };
     PeerPointer pointer (*r.view);
     struct Case { bool edit; int to; bool swapped, fired; };
@@ -228,8 +224,7 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
         const auto onNumber = [&] (int n) { return r.pad (n).getScreenPosition().translated (14, r.pad (n).getHeight() / 2); };
         const auto from = onNumber (1), to = c.to == 1 ? from.translated (12, 0) : onNumber (c.to);
         const auto aside = r.pad (5).getScreenBounds().getCentre();   // first elsewhere, so the arrival is an event
-        ASSERT_TRUE (pointerAt (aside, &r.pad (5))) << underMouse();
-        ASSERT_TRUE (pointerAt (to, &r.pad (c.to))) << underMouse();
+        ASSERT_TRUE (pointerAt (aside) && pointerAt (to)) << moves.last.toString();
         pointer.drag (from, to);
         ASSERT_TRUE (runMessagesUntil ([&] { return ! r.view->isDragAndDropActive(); }));
         const auto what = juce::String (c.edit ? "edit" : "normal") + " to " + juce::String (c.to);

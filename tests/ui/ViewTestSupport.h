@@ -8,6 +8,7 @@
 #include "ui/Fonts.h"
 #include "ui/VantrelView.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -19,11 +20,29 @@ inline void runPendingMessages()
     platform::pumpPostedMessages (patienceMs);
 }
 
-/** Runs messages until the condition holds; false after the patience ran out. */
+struct PrivateGuiDisplay;
+/** The display this process's GUI runs on, while there is one. */
+inline PrivateGuiDisplay* currentGuiDisplay = nullptr;
+inline void wakeGuiConnection();
+
+/** Runs messages until the condition holds; false after the patience ran out. While it waits,
+    the GUI's X connection is woken now and then: JUCE sleeps on its socket, and events that one
+    of its own requests (a pointer query, say) read into Xlib's queue would otherwise wait there
+    until some later event arrives — for ever in a test where nothing else happens. */
 template <typename Condition>
 bool runMessagesUntil (Condition condition)
 {
-    return platform::pumpMessagesUntil (condition, patienceMs);
+    auto nextWake = std::chrono::steady_clock::now();
+    return platform::pumpMessagesUntil ([&] {
+        if (condition())
+            return true;
+        if (const auto now = std::chrono::steady_clock::now(); now >= nextWake)
+        {
+            wakeGuiConnection();
+            nextWake = now + std::chrono::milliseconds (20);
+        }
+        return false;
+    }, patienceMs);
 }
 
 /** The first component with the id at any depth under root (root included), or null. */
@@ -50,8 +69,26 @@ Type& byId (juce::Component& root, const juce::String& id)
     `problem` says why there is none. */
 struct PrivateGuiDisplay : PrivateDisplay
 {
-    PrivateGuiDisplay()  { start (161, 260, 1600, 1000, true); }
+    PrivateGuiDisplay()
+    {
+        start (161, 260, 1600, 1000, true);
+        currentGuiDisplay = this;
+    }
+    ~PrivateGuiDisplay()  { currentGuiDisplay = nullptr; }
 };
+
+inline void wakeGuiConnection()
+{
+    if (currentGuiDisplay == nullptr || currentGuiDisplay->look == nullptr)
+        return;
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = 0; i < desktop.getNumComponents(); ++i)
+        if (auto* peer = desktop.getComponent (i)->getPeer())
+        {
+            currentGuiDisplay->look->wake ((std::uintptr_t) peer->getNativeHandle());
+            return;   // one connection for all of them
+        }
+}
 
 /** Runs xdotool on the private display while the messages keep running; true when it ran and
     succeeded. */
