@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Pictures the main screen: builds the screens program, starts a private X server and writes one
 # PNG per screen (window sizes, folded panels, DYNAMICS, library, pad edit, a show in progress
-# with three lanes and a pad sounding, LIVE LOCK, English)
+# with three lanes and a pad sounding, LIVE LOCK, the library panel under each of its four filters
+# (library-all, library-playlist, library-pad, library-unused), English, then a long playlist
+# with notes at row height 49 and 30 (rows-long-notes, rows-long-notes-30), and the playlist
+# tree with nested folders, some folded (tree-nested))
 # into build/screens/.
 # Usage: scripts/screens.sh   (BUILD_DIR may be set, default build/release)
 set -euo pipefail

@@ -122,5 +122,12 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "音声出力なしで動作しているため、出力先を変更できません", "Running without audio output; the output cannot be changed" },
     { "\n元の出力先に戻せませんでした。現在、出力先はありません。", "\nCould not return to the previous output. There is no output now." },
     { "フォルダーを自分の中へは移動できません", "A folder cannot be moved into itself" },
+
+    // The library panel.
+    { "保存場所を開けませんでした", "Could not open the file's location" },
+    { "表示名を変更しました", "Display name changed" },
+
+    // The rows list.
+    { "備考を編集…", "Edit note…" },
 }};
 } // namespace vantrel

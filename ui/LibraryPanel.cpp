@@ -1,46 +1,470 @@
 #include "ui/LibraryPanel.h"
 
-#include "session/CatalogValidation.h"
+#include "platform/Reveal.h"
 #include "session/UiText.h"
 #include "ui/Theme.h"
 
-#include <cmath>
+#include <algorithm>
 #include <set>
 
 namespace vantrel
 {
 namespace
 {
+namespace palette = colours::library;
+const juce::Colour selectedRowFill { 0xFF203444 };
+
 juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+
+juce::String libraryKindText (LibraryFileKind kind)
+{
+    switch (kind)
+    {
+        case LibraryFileKind::PadCopy:      return translate ("PADコピー");
+        case LibraryFileKind::PlaylistCopy: return translate ("プレイリスト用コピー");
+        case LibraryFileKind::External:     break;
+    }
+    return translate ("外部参照");
+}
+
+/** A stored file that nothing uses and no copy or import waits for: the coordinator's own rule. */
+bool removable (const LibraryItem& item)
+{
+    return item.kind != LibraryFileKind::External && item.exists && item.rowUses == 0 && item.padUses == 0 && ! item.pending;
+}
+
+enum Filter { all = 1, playlistAudio, padAudio, unusedStored };
+
+bool passes (const LibraryItem& item, int filter)
+{
+    switch (filter)
+    {
+        case playlistAudio: return item.rowUses > 0 || item.kind == LibraryFileKind::PlaylistCopy;
+        case padAudio:      return item.padUses > 0 || item.kind == LibraryFileKind::PadCopy;
+        case unusedStored:  return item.kind != LibraryFileKind::External && item.rowUses == 0 && item.padUses == 0;
+        default:            return true;
+    }
+}
 } // namespace
 
-// ---- library -------------------------------------------------------------------------------------
-
-LibraryList::LibraryList (SessionCoordinator& c) : coordinator (c) {}
-
-void LibraryList::paint (juce::Graphics& g)
+LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
 {
-    auto area = getLocalBounds().reduced (12, 8);
-    g.setColour (colours::library::accent);
-    g.setFont (juce::Font (15.0f, juce::Font::bold));
-    g.drawText (translate ("ライブラリ · すべての音源"), area.removeFromTop (28), juce::Justification::centredLeft);
-    std::set<std::string> seen;
-    g.setFont (juce::Font (13.0f));
-    for (const auto& playlist : coordinator.state.document.playlists)
-        for (const auto& row : playlist.rows)
+    reveal = [] (const juce::File& file) { return platform::revealInFileManager (file); };
+    setComponentID ("library-panel");
+    setSize (800, 500);
+
+    title.setText (translate ("ライブラリ — すべての音源"), juce::dontSendNotification);
+    title.setFont (juce::Font (16.0f, juce::Font::bold));
+    title.setColour (juce::Label::textColourId, palette::text);
+    for (auto* label : { &summary, &hint })
+    {
+        label->setFont (juce::Font (11.0f));
+        label->setColour (juce::Label::textColourId, palette::textDim);
+    }
+    hint.setJustificationType (juce::Justification::topLeft);
+    summary.setComponentID ("library-summary");
+    hint.setComponentID ("library-hint");
+
+    filter.setComponentID ("library-filter");
+    filter.addItem (translate ("すべて"), all);
+    filter.addItem (translate ("プレイリスト音源"), playlistAudio);
+    filter.addItem (translate ("PAD音源"), padAudio);
+    filter.addItem (translate ("未使用の保存音源"), unusedStored);
+    filter.setSelectedId (all, juce::dontSendNotification);
+    filter.onChange = [this] { applyFilter(); };
+
+    search.setComponentID ("library-search");
+    search.setTextToShowWhenEmpty (translate ("名前・使用先・保存先で検索"), palette::textDim);
+    search.onTextChange = [this] { applyFilter(); };
+
+    list.setComponentID ("library-items");
+    list.setModel (this);
+    list.setRowHeight (55);
+    list.setMultipleSelectionEnabled (true);
+    list.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+
+    target.setComponentID ("library-target");
+    target.setTextWhenNothingSelected (translate ("追加先のプレイリスト"));
+    target.onChange = [this] { updateSelectionState(); };
+
+    const std::pair<juce::TextButton*, const char*> buttons[] {
+        { &reloadButton, "再読込" }, { &addButton, "追加" }, { &removeButton, "ごみ箱へ…" }, { &revealButton, "保存場所" } };
+    for (const auto& [button, text] : buttons)
+    {
+        button->setButtonText (translate (text));
+        button->setWantsKeyboardFocus (false);
+    }
+    reloadButton.setComponentID ("library-reload");
+    addButton.setComponentID ("library-add");
+    removeButton.setComponentID ("library-remove");
+    revealButton.setComponentID ("library-reveal");
+    reloadButton.onClick = [this] { requestScan(); };
+    addButton.onClick = [this] { requestAdd(); };
+    removeButton.onClick = [this] { requestRemove(); };
+    revealButton.onClick = [this] { revealSelected(); };
+
+    for (juce::Component* child : std::initializer_list<juce::Component*> { &title, &summary, &hint, &filter, &target, &search,
+                                                                            &reloadButton, &addButton, &removeButton,
+                                                                            &revealButton, &list })
+        addAndMakeVisible (child);
+    startTimer (250);
+    refreshTargetPlaylists();
+    updateSelectionState();
+}
+
+LibraryPanel::~LibraryPanel()
+{
+    stopTimer();
+    dialog.reset();
+    list.setModel (nullptr);
+    items.reset();
+}
+
+void LibraryPanel::refreshNow()
+{
+    requestScan();
+    update();
+}
+
+void LibraryPanel::timerCallback()
+{
+    if (isVisible())
+        update();
+}
+
+void LibraryPanel::update()
+{
+    refreshTargetPlaylists();
+    const auto snapshot = coordinator.library.items();
+    if (snapshot.generation != generation)
+    {
+        const auto keep = selectedPaths();
+        generation = snapshot.generation;
+        items = snapshot.items;
+        filtered.clear();   // the old rows' indices do not hold in the new items
+        applyFilter (keep);
+    }
+
+    const auto text = snapshot.status.isNotEmpty()
+                        ? snapshot.status
+                        : juce::String ((int) filtered.size()) + translate ("音源 · 保存種別と使用先を表示")
+                              + (snapshot.scanning ? translate (" · 読込中") : juce::String());
+    summary.setText (text, juce::dontSendNotification);
+    summary.setTooltip (text);
+    updateSelectionState();
+
+    // Every saved change of the catalog or the pads rescans, and so does a request that came
+    // while a scan ran.
+    if (! snapshot.scanning && (coordinator.revision != revisionSeen || scanWanted))
+    {
+        revisionSeen = coordinator.revision;
+        scanWanted = false;
+        coordinator.refreshLibrary();
+    }
+}
+
+void LibraryPanel::requestScan()
+{
+    if (coordinator.library.items().scanning)
+        scanWanted = true;
+    else
+        coordinator.refreshLibrary();
+}
+
+// ---- the rows ----------------------------------------------------------------------------------
+
+void LibraryPanel::applyFilter (const juce::StringArray& given)
+{
+    const auto keepList = given.isEmpty() ? selectedPaths() : given;
+    const std::set<juce::String> keep (keepList.begin(), keepList.end());
+    const auto needle = search.getText().trim();
+    const int f = filter.getSelectedId();
+
+    filtered.clear();
+    for (int i = 0; i < (int) items->size(); ++i)
+    {
+        const auto& item = (*items)[(size_t) i];
+        if (passes (item, f)
+            && (needle.isEmpty() || (item.displayName + " " + item.usesText + " " + item.path).containsIgnoreCase (needle)))
+            filtered.push_back (i);
+    }
+
+    list.updateContent();
+    juce::SparseSet<int> rows;
+    for (int row = 0; row < (int) filtered.size(); ++row)
+        if (keep.count ((*items)[(size_t) filtered[(size_t) row]].path) > 0)
+            rows.addRange ({ row, row + 1 });
+    list.setSelectedRows (rows, juce::dontSendNotification);
+    updateSelectionState();
+    list.repaint();
+}
+
+const LibraryItem* LibraryPanel::itemAtRow (int row) const
+{
+    if (row < 0 || row >= (int) filtered.size())
+        return nullptr;
+    return &(*items)[(size_t) filtered[(size_t) row]];
+}
+
+juce::StringArray LibraryPanel::selectedPaths() const
+{
+    juce::StringArray paths;
+    const auto rows = list.getSelectedRows();
+    for (int i = 0; i < rows.size(); ++i)
+        if (const auto* item = itemAtRow (rows[i]))
+            paths.add (item->path);
+    return paths;
+}
+
+void LibraryPanel::updateSelectionState()
+{
+    const auto rows = list.getSelectedRows();
+    const int n = rows.size();
+    const bool locked = coordinator.isLocked (LockScope::playlistEditing);
+    bool canAdd = n > 0 && target.getSelectedId() > 0 && ! locked;
+    bool canRemove = n > 0;
+    for (int i = 0; i < n; ++i)
+        if (const auto* item = itemAtRow (rows[i]))
         {
-            if (area.getHeight() < 22)
-                return;
-            if (! seen.insert (row.source).second)
-                continue;
-            auto line = area.removeFromTop (26);
-            g.setColour (colours::library::text);
-            g.drawText (juce::File (utf8 (row.source)).getFileName(), line.removeFromLeft (line.getWidth() / 2),
-                        juce::Justification::centredLeft, true);
-            g.setColour (colours::library::textDim);
-            g.drawText (utf8 (playlist.name), line, juce::Justification::centredLeft, true);
-            g.setColour (colours::library::line);
-            g.fillRect (line.getX() - area.getWidth() / 2, line.getBottom() - 1, area.getWidth(), 1);
+            canAdd = canAdd && item->exists && ! item->pending;
+            canRemove = canRemove && removable (*item) && ! (locked && item->kind != LibraryFileKind::PadCopy);
         }
+
+    juce::String text;
+    if (n == 0)
+        text = translate ("プレイリスト用コピー・PADコピー・外部参照をまとめて表示。未使用の保存音源は、追加して再利用できます。");
+    else if (const auto* item = itemAtRow (rows[0]); n == 1 && item != nullptr)
+        text = libraryKindText (item->kind) + juce::String::fromUTF8 (" · ") + item->usesText + "\n" + item->path;
+    else
+        text = juce::String (n) + translate ("音源を選択。使用中の音源や外部の元ファイルは削除できません。");
+    hint.setText (text, juce::dontSendNotification);
+    hint.setTooltip (text);
+
+    // A CD import or a store that needs recovery would save over the files being removed.
+    const bool importing = importRunning && importRunning();
+    addButton.setEnabled (canAdd);
+    removeButton.setEnabled (canRemove && ! importing && ! coordinator.store.recoveryRequired.load());
+    revealButton.setEnabled (n == 1);
+}
+
+void LibraryPanel::refreshTargetPlaylists()
+{
+    const auto& document = coordinator.history.current();
+    juce::String signature;
+    for (const auto& playlist : document.playlists)
+        signature << utf8 (playlist.id) << "\n" << utf8 (playlist.name) << "\n";
+    if (signature == targetSignature)
+        return;
+    targetSignature = signature;
+
+    const int chosen = target.getSelectedId();
+    const auto remembered = chosen > 0 && chosen <= (int) targetIds.size() ? targetIds[(size_t) chosen - 1] : document.current;
+    target.clear (juce::dontSendNotification);
+    targetIds.clear();
+    for (const auto& playlist : document.playlists)
+    {
+        targetIds.push_back (playlist.id);
+        target.addItem (utf8 (playlist.name.empty() ? playlist.id : playlist.name), (int) targetIds.size());
+    }
+    const auto found = std::find (targetIds.begin(), targetIds.end(), remembered);
+    if (found != targetIds.end())
+        target.setSelectedId ((int) (found - targetIds.begin()) + 1, juce::dontSendNotification);
+    else if (! targetIds.empty())
+        target.setSelectedId (1, juce::dontSendNotification);
+}
+
+int LibraryPanel::getNumRows()
+{
+    return (int) filtered.size();
+}
+
+juce::String LibraryPanel::getNameForRow (int row)
+{
+    const auto* item = itemAtRow (row);
+    return item != nullptr ? item->displayName : juce::String();
+}
+
+void LibraryPanel::selectedRowsChanged (int)
+{
+    updateSelectionState();
+}
+
+void LibraryPanel::listBoxItemClicked (int row, const juce::MouseEvent& e)
+{
+    if (e.mods.isPopupMenu())
+        rowMenu (row);
+}
+
+// ---- actions -----------------------------------------------------------------------------------
+
+void LibraryPanel::showDialog (std::unique_ptr<juce::AlertWindow> window,
+                               std::function<void (int result, juce::AlertWindow&)> onResult)
+{
+    window->setLookAndFeel (&getLookAndFeel());
+    dialog = std::move (window);
+    auto* shown = dialog.get();
+    juce::Component::SafePointer<LibraryPanel> safe (this);
+    shown->enterModalState (true, juce::ModalCallbackFunction::create ([safe, shown, onResult = std::move (onResult)] (int result)
+    {
+        // A window that was replaced or went with the panel answers nothing.
+        if (safe == nullptr || safe->dialog.get() != shown)
+            return;
+        // The window goes after its own modal callback.
+        safe->dialog.release();
+        juce::MessageManager::callAsync ([shown] { delete shown; });
+        onResult (result, *shown);
+    }), false);
+}
+
+void LibraryPanel::requestAdd()
+{
+    const int chosen = target.getSelectedId();
+    const auto paths = selectedPaths();
+    if (chosen <= 0 || chosen > (int) targetIds.size() || paths.isEmpty())
+        return;
+    const auto playlistId = targetIds[(size_t) chosen - 1];
+
+    auto window = std::make_unique<juce::AlertWindow> (translate ("音源を追加"),
+                                                       translate ("外部音源はコピーか参照を選べます。保存済みの音源は再利用します。"),
+                                                       juce::MessageBoxIconType::QuestionIcon, this);
+    window->addButton (translate ("コピーして追加"), 1);
+    window->addButton (translate ("元の場所を参照"), 2);
+    window->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
+    showDialog (std::move (window), [this, paths, playlistId] (int result, juce::AlertWindow&)
+    {
+        if (result == 1 || result == 2)
+            coordinator.addLibraryFiles (paths, playlistId, result == 1);
+        requestScan();
+    });
+}
+
+void LibraryPanel::requestRemove()
+{
+    updateSelectionState();   // LIVE LOCK or a recovery may have come since the last tick
+    const auto paths = selectedPaths();
+    if (paths.isEmpty() || dialog != nullptr || ! removeButton.isEnabled())
+        return;
+    const auto& playlists = coordinator.history.current().playlists;
+    for (const auto& path : paths)
+        if (! removable (coordinator.library.findFileUses (juce::File (path), playlists, coordinator.state.pads)))
+            return;
+
+    const auto question = juce::String (paths.size()) + translate ("個のVantrel内の音源をごみ箱へ移しますか？\nこの操作はUndoで戻せません。");
+    auto window = std::make_unique<juce::AlertWindow> (translate ("未使用音源の整理"), question, juce::MessageBoxIconType::QuestionIcon, this);
+    window->setDescription (question);   // what accessibility clients read out
+    window->addButton (translate ("残す"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
+    window->addButton (translate ("ごみ箱へ移す"), 1);
+    showDialog (std::move (window), [this, paths] (int result, juce::AlertWindow&)
+    {
+        if (result == 1)
+            for (const auto& path : paths)
+                coordinator.removeLibraryFile (path);   // each may refuse with its own status
+        requestScan();
+    });
+}
+
+void LibraryPanel::revealSelected()
+{
+    const auto paths = selectedPaths();
+    if (paths.size() == 1 && reveal && ! reveal (juce::File (paths[0])))
+        coordinator.setStatus (translate ("保存場所を開けませんでした"), true);
+}
+
+void LibraryPanel::rowMenu (int row)
+{
+    const auto* item = itemAtRow (row);
+    if (item == nullptr || dialog != nullptr)
+        return;
+    juce::PopupMenu menu;
+    menu.addSectionHeader (item->displayName);
+    menu.addItem (1, translate ("表示名を変更…"), item->kind != LibraryFileKind::External);
+    juce::Component::SafePointer<LibraryPanel> safe (this);
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&list).withMousePosition(),
+                        [safe, path = item->path, name = item->displayName] (int result)
+    {
+        if (safe != nullptr && result == 1)
+            safe->requestRename (path, name);
+    });
+}
+
+void LibraryPanel::requestRename (const juce::String& path, const juce::String& name)
+{
+    if (dialog != nullptr)
+        return;
+    auto window = std::make_unique<juce::AlertWindow> (translate ("表示名"), juce::String(), juce::MessageBoxIconType::NoIcon, this);
+    window->addTextEditor ("value", name, translate ("表示名"));
+    window->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
+    window->addButton (translate ("確定"), 1, juce::KeyPress (juce::KeyPress::returnKey));
+    showDialog (std::move (window), [this, path] (int result, juce::AlertWindow& answered)
+    {
+        const auto text = answered.getTextEditorContents ("value").trim();
+        if (result != 1 || text.isEmpty())
+            return;
+        if (coordinator.library.rename (juce::File (path), text))
+            coordinator.setStatus (translate ("表示名を変更しました"), false);
+        else
+            coordinator.setStatus (coordinator.library.lastRenameError(), true);
+        requestScan();
+    });
+}
+
+// ---- drawing -----------------------------------------------------------------------------------
+
+void LibraryPanel::paint (juce::Graphics& g)
+{
+    g.fillAll (colours::panel);
+    g.setColour (palette::line);
+    g.drawHorizontalLine (79, 0.0f, (float) getWidth());
+}
+
+void LibraryPanel::paintListBoxItem (int row, juce::Graphics& g, int w, int h, bool selected)
+{
+    const auto* item = itemAtRow (row);
+    if (item == nullptr)
+        return;
+    const int c = std::min (w / 3, 170), L = w - c - 15;
+    if (selected)
+    {
+        g.setColour (selectedRowFill);
+        g.fillRoundedRectangle (1.0f, 1.0f, (float) w - 2.0f, (float) h - 2.0f, 4.0f);
+    }
+    g.setColour (palette::line.withMultipliedAlpha (0.6f));
+    g.drawHorizontalLine (h - 1, 8.0f, (float) w - 8.0f);
+
+    const bool used = item->rowUses > 0 || item->padUses > 0;
+    g.setFont (juce::Font (13.0f, juce::Font::bold));
+    g.setColour (item->exists ? palette::text : palette::highlight);
+    g.drawText (item->displayName, 8, 3, L, 24, juce::Justification::centredLeft, true);
+    g.setFont (juce::Font (11.0f));
+    g.setColour (item->kind == LibraryFileKind::PadCopy ? palette::accent : palette::textDim);
+    g.drawText (libraryKindText (item->kind), w - c, 3, c - 8, 24, juce::Justification::centredRight, true);
+    g.setColour (used ? palette::textDim : palette::highlight);
+    g.drawText (item->usesText, 8, 28, L, 20, juce::Justification::centredLeft, true);
+    g.setColour (palette::textDim);
+    g.drawText (item->exists ? juce::File::descriptionOfSizeInBytes (item->bytes) : translate ("ファイル未検出"), w - c, 28, c - 8,
+                20, juce::Justification::centredRight, true);
+}
+
+void LibraryPanel::resized()
+{
+    auto r = getLocalBounds();
+    title.setBounds (r.removeFromTop (28));
+
+    auto tools = r.removeFromTop (33);
+    const int fw = std::min (getWidth() / 3, 195);
+    reloadButton.setBounds (tools.removeFromRight (68).reduced (2));
+    filter.setBounds (tools.removeFromLeft (fw).reduced (2));
+    search.setBounds (tools.reduced (2));
+
+    summary.setBounds (r.removeFromTop (24));
+
+    auto bottom = r.removeFromBottom (32);
+    removeButton.setBounds (bottom.removeFromRight (106).reduced (2));
+    revealButton.setBounds (bottom.removeFromRight (77).reduced (2));
+    addButton.setBounds (bottom.removeFromRight (58).reduced (2));
+    target.setBounds (bottom.reduced (2));
+
+    hint.setBounds (r.removeFromBottom (58).reduced (2, 4));
+    list.setBounds (r);
 }
 } // namespace vantrel

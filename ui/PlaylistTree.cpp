@@ -6,7 +6,10 @@
 #include "session/UiText.h"
 #include "ui/Theme.h"
 
-#include <cmath>
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <optional>
 #include <set>
 
 namespace vantrel
@@ -14,83 +17,481 @@ namespace vantrel
 namespace
 {
 juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+
+void appendField (std::string& out, const std::string& field)
+{
+    out += std::to_string (field.size());
+    out += ':';
+    out += field;
+}
+
+bool holdsId (const std::vector<std::string>& ids, const std::string& id)
+{
+    return std::find (ids.begin(), ids.end(), id) != ids.end();
+}
+
+/** The index of the playlist with the id in catalog order, or -1. */
+int playlistIndex (const CatalogDocument& document, const std::string& id)
+{
+    for (size_t i = 0; i < document.playlists.size(); ++i)
+        if (document.playlists[i].id == id)
+            return (int) i;
+    return -1;
+}
 } // namespace
 
-// ---- playlist tree --------------------------------------------------------------------------------
+int treeIndent (int depth) { return 12 * juce::jlimit (0, 7, depth); }
 
-std::vector<TreeEntry> buildTreeEntries (const CatalogState& state)
+int treeDisclosureEnd (int depth) { return treeIndent (depth) + 22; }
+
+std::string treeSignatureOf (const CatalogDocument& document, const std::vector<std::string>& collapsedFolders)
 {
-    const auto& document = state.document;
-    const std::set<std::string> collapsed (state.ui.collapsedFolders.begin(), state.ui.collapsedFolders.end());
-    std::vector<TreeEntry> entries;
-    std::set<std::string> visited;
+    std::string text;
+    for (const auto& folder : document.folders)
+    {
+        appendField (text, folder.id);
+        appendField (text, folder.name);
+        appendField (text, folder.parentId);
+        appendField (text, holdsId (collapsedFolders, folder.id) ? "closed" : "open");
+    }
+    text += '|';
+    for (const auto& playlist : document.playlists)
+    {
+        appendField (text, playlist.id);
+        appendField (text, playlist.name);
+        appendField (text, playlist.folderId);
+        appendField (text, std::to_string (playlist.rows.size()));
+    }
+    return text;
+}
 
+std::vector<TreeEntry> treeEntriesOf (const CatalogDocument& document, const std::vector<std::string>& collapsedFolders)
+{
+    // Children by parent, in catalog order, so that the walk costs what the catalog holds.
+    std::map<std::string, std::vector<const Folder*>> folders;
+    std::map<std::string, std::vector<const Playlist*>> playlists;
+    for (const auto& folder : document.folders)
+        folders[folder.parentId].push_back (&folder);
+    for (const auto& playlist : document.playlists)
+        playlists[playlist.folderId].push_back (&playlist);
+    const std::set<std::string> collapsed (collapsedFolders.begin(), collapsedFolders.end());
+
+    std::vector<TreeEntry> entries;
+    std::set<std::string> listed;   // each folder once, even where a damaged catalog repeats an id
     std::function<void (const std::string&, int)> addLevel = [&] (const std::string& parent, int depth)
     {
-        for (const auto& folder : document.folders)
-        {
-            if (folder.parentId != parent || ! visited.insert (folder.id).second)
-                continue;
-            const bool isCollapsed = collapsed.count (folder.id) > 0;
-            entries.push_back ({ true, folder.id, folder.name, depth, isCollapsed });
-            if (! isCollapsed && depth < 32)
-                addLevel (folder.id, depth + 1);
-        }
-        for (const auto& playlist : document.playlists)
-            if (playlist.folderId == parent)
-                entries.push_back ({ false, playlist.id, playlist.name, depth, false });
+        if (depth > deepestTreeLevel)
+            return;
+        if (const auto found = folders.find (parent); found != folders.end())
+            for (const auto* folder : found->second)
+            {
+                if (! listed.insert (folder->id).second)
+                    continue;
+                entries.push_back ({ folder->id, folder->name, folder->parentId, true, depth, 0 });
+                if (collapsed.count (folder->id) == 0)
+                    addLevel (folder->id, depth + 1);
+            }
+        if (const auto found = playlists.find (parent); found != playlists.end())
+            for (const auto* playlist : found->second)
+                entries.push_back ({ playlist->id, playlist->name, playlist->folderId, false, depth, (int) playlist->rows.size() });
     };
     addLevel ({}, 0);
     return entries;
 }
 
-PlaylistModel::PlaylistModel (SessionCoordinator& c, std::vector<TreeEntry>& e, std::function<void()> after)
-    : coordinator (c), entries (e), afterAction (std::move (after))
+// ---- the tree's state and operations ----------------------------------------------------------------
+
+bool VantrelView::Impl::treeLocked() const { return coordinator.isLocked (LockScope::playlistEditing); }
+
+const Folder* VantrelView::Impl::findFolder (const std::string& id) const
 {
+    const auto& all = coordinator.state.document.folders;
+    const auto found = std::find_if (all.begin(), all.end(), [&] (const Folder& f) { return f.id == id; });
+    return found != all.end() ? &*found : nullptr;
 }
 
-int PlaylistModel::getNumRows() { return (int) entries.size(); }
+bool VantrelView::Impl::isFolderCollapsed (const std::string& id) const
+{
+    return holdsId (coordinator.state.ui.collapsedFolders, id);
+}
+
+juce::String VantrelView::Impl::folderPath (const Folder& folder) const
+{
+    juce::StringArray names { utf8 (folder.name) };
+    auto parent = folder.parentId;
+    for (int step = 0; step < 32 && ! parent.empty(); ++step)
+    {
+        const auto* above = findFolder (parent);
+        if (above == nullptr)
+            break;
+        names.insert (0, utf8 (above->name));
+        parent = above->parentId;
+    }
+    return names.joinIntoString (" / ");
+}
+
+void VantrelView::Impl::refreshTree()
+{
+    const auto& document = coordinator.state.document;
+    const auto& collapsed = coordinator.state.ui.collapsedFolders;
+    auto signature = treeSignatureOf (document, collapsed);
+    const bool rebuilt = signature != treeSignature;
+    if (rebuilt)
+    {
+        treeSignature = std::move (signature);
+        treeEntries = treeEntriesOf (document, collapsed);
+        ++treeRebuilds;
+        tree.updateContent();
+        // The ids are part of the signature: a selected entry can only go with a rebuild.
+        if (findFolder (selectedTreeKey) == nullptr && playlistIndex (document, selectedTreeKey) < 0)
+            selectedTreeKey.clear();
+    }
+
+    // The open playlist's line is marked: a change of it repaints, as a rebuild does (the list
+    // itself repaints only lines whose row or selection changed).
+    const auto* current = currentPlaylist (document);
+    const auto marked = current != nullptr && ! flags.libraryShown ? current->id : std::string();
+    if (rebuilt || marked != treeMarkedLine)
+    {
+        treeMarkedLine = marked;
+        tree.repaint();
+    }
+}
+
+void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
+{
+    if (treeLocked())
+        return;
+    view.textDialog (translate (isFolder ? "新しいフォルダー" : "新しいプレイリスト"), translate ("名前"), {},
+                     [this, isFolder, parentId] (juce::String text)
+    {
+        const auto name = text.trim().toStdString();
+        if (name.empty())
+            return;
+        auto& co = coordinator;
+        if (isFolder ? ! co.addTreeFolder (name, parentId) : ! co.addPlaylist (name, parentId))
+            return;
+        const auto& document = co.state.document;
+        selectedTreeKey = isFolder ? document.folders.back().id : document.playlists.back().id;
+        if (! isFolder)
+            flags.libraryShown = false;
+        if (! parentId.empty() && isFolderCollapsed (parentId))
+            co.toggleFolderCollapsed (parentId);   // the new line is shown
+    });
+}
+
+void VantrelView::Impl::addTreeMenu (const std::string& parentId)
+{
+    if (flags.dialogOpen || treeLocked())
+        return;
+    juce::PopupMenu menu;
+    menu.addItem (1, translate ("プレイリストを追加…"));
+    menu.addItem (2, translate ("フォルダーを追加…"));
+    flags.dialogOpen = true;
+    juce::Component::SafePointer<VantrelView> safe (&view);
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&addTreeButton), [safe, parentId] (int result)
+    {
+        if (safe == nullptr)
+            return;
+        auto& m = *safe->impl;
+        m.flags.dialogOpen = false;   // first: the name dialog refuses to open while it is set
+        if (! m.flags.quitPending && (result == 1 || result == 2))
+            m.addTree (result == 2, parentId);
+        safe->refresh();
+    });
+}
+
+void VantrelView::Impl::renameTree (const TreeEntry& entry)
+{
+    if (treeLocked())
+        return;
+    const auto title = entry.isFolder ? translate ("フォルダー名") : translate ("プレイリスト名");
+    view.textDialog (title, translate ("名前"), utf8 (entry.name), [this, entry] (juce::String text)
+    {
+        const auto name = text.trim().toStdString();
+        if (entry.isFolder)
+            coordinator.renameTreeFolder (entry.id, name);
+        else
+            coordinator.renamePlaylist (entry.id, name);
+    });
+}
+
+void VantrelView::Impl::removeTree (const TreeEntry& entry)
+{
+    if (treeLocked())
+        return;
+    const auto question = entry.isFolder
+        ? translate ("フォルダーだけを削除しますか？ 中のプレイリストとフォルダーは1つ上の階層へ戻ります。音源は残ります。")
+        : translate ("このプレイリストを削除しますか？");
+    view.confirm (question, [this, entry]
+    {
+        if (entry.isFolder)
+        {
+            if (coordinator.removeTreeFolder (entry.id))
+                selectedTreeKey.clear();
+            return;
+        }
+        // The sources are read before the playlist goes: its stored copies may now be unused.
+        juce::StringArray sources;
+        for (const auto& playlist : coordinator.state.document.playlists)
+            if (playlist.id == entry.id)
+                for (const auto& row : playlist.rows)
+                    sources.addIfNotAlreadyThere (utf8 (row.source));
+        if (coordinator.removePlaylist (entry.id))
+        {
+            selectedTreeKey.clear();
+            offerOwnedCleanup (sources);
+        }
+    });
+}
+
+void VantrelView::Impl::treeMenu (const TreeEntry& entry)
+{
+    if (flags.dialogOpen)
+        return;
+    const bool editable = ! treeLocked();
+    const auto& folders = coordinator.state.document.folders;
+
+    // A folder cannot go where it already is, into itself or below itself; a parent chain that
+    // is broken or longer than the tree lists is no target either.
+    const auto canMoveInto = [&] (const Folder& candidate)
+    {
+        if (candidate.id == entry.parentId)
+            return false;
+        if (! entry.isFolder)
+            return true;
+        auto at = candidate.id;
+        for (int steps = 0; ! at.empty(); ++steps)
+        {
+            const auto* folder = findFolder (at);
+            if (at == entry.id || folder == nullptr || steps > deepestTreeLevel)
+                return false;
+            at = folder->parentId;
+        }
+        return true;
+    };
+    juce::PopupMenu moves;
+    moves.addItem (1000, translate ("最上位"), editable && ! entry.parentId.empty());
+    std::vector<std::string> targets;
+    for (const auto& folder : folders)
+    {
+        targets.push_back (folder.id);
+        moves.addItem (1000 + (int) targets.size(), folderPath (folder), editable && canMoveInto (folder));
+    }
+
+    juce::PopupMenu menu;
+    menu.addSectionHeader (utf8 (entry.name));
+    menu.addItem (1, translate ("名前を変更…"), editable);
+    menu.addItem (2, entry.isFolder ? translate ("フォルダーだけ削除…") : translate ("プレイリストを削除…"), editable);
+    menu.addItem (3, translate ("ここにプレイリストを追加…"), editable);
+    menu.addItem (4, translate ("ここにフォルダーを追加…"), editable);
+    menu.addSubMenu (translate ("移動先"), moves, editable);
+
+    flags.dialogOpen = true;
+    juce::Component::SafePointer<VantrelView> safe (&view);
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&tree), [safe, entry, targets] (int result)
+    {
+        if (safe == nullptr)
+            return;
+        auto& m = *safe->impl;
+        m.flags.dialogOpen = false;   // first: the dialogs of the items refuse to open while it is set
+        if (m.flags.quitPending)
+            return;
+        const auto here = entry.isFolder ? entry.id : entry.parentId;
+        if (result == 1)
+            m.renameTree (entry);
+        else if (result == 2)
+            m.removeTree (entry);
+        else if (result == 3 || result == 4)
+            m.addTree (result == 4, here);
+        else if (result >= 1000 && result <= 1000 + (int) targets.size())
+        {
+            const auto target = result == 1000 ? std::string() : targets[(size_t) (result - 1001)];
+            if (m.coordinator.moveTreeEntry (entry.id, entry.isFolder, target))
+            {
+                m.selectedTreeKey = entry.id;
+                if (! target.empty() && m.isFolderCollapsed (target))
+                    m.coordinator.toggleFolderCollapsed (target);
+            }
+        }
+        safe->refresh();
+    });
+}
+
+void VantrelView::Impl::addTreeAtSelection()
+{
+    view.commitPendingEdits();
+    const auto& document = coordinator.state.document;
+    std::string parent;
+    if (const auto* folder = findFolder (selectedTreeKey))
+        parent = folder->id;
+    else if (const int index = playlistIndex (document, selectedTreeKey); index >= 0 && ! selectedTreeKey.empty())
+        parent = document.playlists[(size_t) index].folderId;
+    addTreeMenu (parent);
+}
+
+void VantrelView::Impl::removeSelectedTree()
+{
+    view.commitPendingEdits();
+    const auto key = selectedTreeKey.empty() ? coordinator.state.document.current : selectedTreeKey;
+    const auto found = std::find_if (treeEntries.begin(), treeEntries.end(), [&] (const TreeEntry& e) { return e.id == key; });
+    if (! key.empty() && found != treeEntries.end())
+        removeTree (*found);
+}
+
+// ---- the list's model -------------------------------------------------------------------------------
+
+PlaylistModel::PlaylistModel (VantrelView::Impl& owner) : impl (owner) {}
+
+const TreeEntry* PlaylistModel::entryAt (int row) const
+{
+    return juce::isPositiveAndBelow (row, (int) impl.treeEntries.size()) ? &impl.treeEntries[(size_t) row] : nullptr;
+}
+
+int PlaylistModel::rebuilds() const { return impl.treeRebuilds; }
+
+int PlaylistModel::getNumRows() { return (int) impl.treeEntries.size(); }
 
 void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int height, bool selected)
 {
-    if (! juce::isPositiveAndBelow (row, (int) entries.size()))
+    const auto* entry = entryAt (row);
+    if (entry == nullptr)
         return;
-    const auto& entry = entries[(size_t) row];
-    if (selected)
+    const bool current = ! entry->isFolder && ! impl.flags.libraryShown && entry->id == impl.coordinator.state.document.current;
+    if (selected || current)
     {
-        g.setColour (colours::accent.withAlpha (0.16f));
-        g.fillRect (0, 0, width, height);
+        g.setColour (colours::blue.withAlpha (current ? 0.16f : 0.08f));
+        g.fillRoundedRectangle (2.0f, 1.0f, (float) width - 4.0f, (float) height - 2.0f, 4.0f);
     }
-    if (! entry.isFolder && entry.id == coordinator.state.document.current)
+    if (current)
     {
-        g.setColour (colours::accent);
-        g.fillRect (0, 4, 3, height - 8);
+        g.setColour (colours::blue);
+        g.fillRect (2, 8, 2, height - 16);
     }
-    const int indent = 12 * std::min (entry.depth, 7) + 8;
-    g.setColour (entry.isFolder ? colours::textDim : colours::text);
-    g.setFont (juce::Font (13.0f, entry.isFolder ? juce::Font::bold : juce::Font::plain));
-    const auto prefix = entry.isFolder ? translate (entry.collapsed ? "▸ " : "▾ ") : juce::String();
-    g.drawText (prefix + utf8 (entry.name), indent, 0, width - indent - 4, height, juce::Justification::centredLeft, true);
+
+    const int indent = treeIndent (entry->depth);
+    const float i = (float) indent, m = (float) (height / 2);
+    const auto name = utf8 (entry->name);
+    g.setColour (entry->isFolder ? colours::gold : current ? colours::text : colours::textDim);
+    g.setFont (juce::Font (13.0f, entry->isFolder || current ? juce::Font::bold : juce::Font::plain));
+    if (entry->isFolder)
+    {
+        juce::Path disclosure;
+        if (impl.isFolderCollapsed (entry->id))
+            disclosure.addTriangle (i + 7.0f, m - 4.0f, i + 7.0f, m + 4.0f, i + 13.0f, m);
+        else
+            disclosure.addTriangle (i + 6.0f, m - 3.0f, i + 14.0f, m - 3.0f, i + 10.0f, m + 3.0f);
+        g.fillPath (disclosure);
+        g.drawFittedText (name, indent + 20, 1, std::max (width - indent - 24, 5), height - 2, juce::Justification::centredLeft, 1);
+        return;
+    }
+    g.drawFittedText (name, indent + 19, 1, std::max (width - indent - 49, 5), height - 2, juce::Justification::centredLeft, 1);
+    g.setColour (colours::textDim);
+    g.setFont (juce::Font (10.0f));
+    g.drawText (juce::String (entry->rowCount), width - 30, 1, 25, height - 2, juce::Justification::centredRight);
 }
 
-void PlaylistModel::listBoxItemClicked (int row, const juce::MouseEvent&)
+void PlaylistModel::listBoxItemClicked (int row, const juce::MouseEvent& e)
 {
-    if (! juce::isPositiveAndBelow (row, (int) entries.size()))
+    const auto* shown = entryAt (row);
+    if (shown == nullptr)
         return;
-    const auto entry = entries[(size_t) row];   // a copy: the refresh may rebuild the list
-    if (entry.isFolder)
-        coordinator.toggleFolderCollapsed (entry.id);
-    else
-        coordinator.openPlaylist (entry.id);
-    if (afterAction)
-        afterAction();
+    const auto entry = *shown;   // a copy: what runs next may rebuild the lines
+    if (e.mods.isPopupMenu())
+        impl.treeMenu (entry);
+    else if (entry.isFolder && e.x < treeDisclosureEnd (entry.depth))
+    {
+        impl.coordinator.toggleFolderCollapsed (entry.id);
+        impl.view.refresh();
+    }
 }
 
+void PlaylistModel::listBoxItemDoubleClicked (int row, const juce::MouseEvent& e)
+{
+    const auto* shown = entryAt (row);
+    if (shown == nullptr || e.mods.isPopupMenu())
+        return;
+    const auto entry = *shown;
+    if (! entry.isFolder)
+        impl.renameTree (entry);
+    else if (e.x >= treeDisclosureEnd (entry.depth))
+    {
+        impl.coordinator.toggleFolderCollapsed (entry.id);
+        impl.view.refresh();
+    }
+}
+
+void PlaylistModel::backgroundClicked (const juce::MouseEvent& e)
+{
+    if (e.mods.isPopupMenu())
+        impl.addTreeMenu ({});
+}
+
+void PlaylistModel::selectedRowsChanged (int lastRowSelected)
+{
+    const auto* shown = entryAt (lastRowSelected);
+    if (impl.flags.syncing || shown == nullptr)
+        return;
+    const auto entry = *shown;
+    impl.view.commitPendingEdits();
+    auto& co = impl.coordinator;
+    if (! entry.isFolder && entry.id != co.state.document.current && ! co.openPlaylist (entry.id))
+    {
+        impl.view.refresh();   // refused (a track sounds): the selection goes back to the open playlist
+        return;
+    }
+    impl.selectedTreeKey = entry.id;
+    if (! entry.isFolder)
+        impl.flags.libraryShown = false;   // the rows list comes back
+    impl.view.refresh();
+}
+
+juce::var PlaylistModel::getDragSourceDescription (const juce::SparseSet<int>& rows)
+{
+    const auto* entry = rows.isEmpty() ? nullptr : entryAt (rows[0]);
+    if (entry == nullptr || impl.treeLocked())
+        return {};
+    return (entry->isFolder ? "tree-folder:" : "tree-list:") + utf8 (entry->id);
+}
+
+juce::String PlaylistModel::getTooltipForRow (int row)
+{
+    const auto* entry = entryAt (row);
+    return entry != nullptr ? utf8 (entry->name) : juce::String();
+}
 
 // ---- drops of tree entries --------------------------------------------------------------------------
 
-bool VantrelView::Impl::treeTakesDrag (const juce::String&) const { return false; }
+bool VantrelView::Impl::treeTakesDrag (const juce::String& description) const
+{
+    return ! treeLocked() && description.startsWith ("tree-");
+}
 
-void VantrelView::Impl::dropOnTree (const juce::String&, juce::Point<int>) {}
-
+void VantrelView::Impl::dropOnTree (const juce::String& description, juce::Point<int> point)
+{
+    view.commitPendingEdits();
+    const bool isFolder = description.startsWith ("tree-folder:");
+    if (! treeLocked() && (isFolder || description.startsWith ("tree-list:")))
+    {
+        const auto id = description.fromFirstOccurrenceOf (":", false, false).toStdString();
+        const auto* line = playlistModel.entryAt (tree.getRowContainingPosition (point.x, point.y));
+        const auto target = line != nullptr ? std::optional<TreeEntry> (*line) : std::nullopt;
+        const auto folder = ! target ? std::string() : target->isFolder ? target->id : target->parentId;
+        if (coordinator.moveTreeEntry (id, isFolder, folder))
+        {
+            selectedTreeKey = id;
+            if (! folder.empty() && isFolderCollapsed (folder))
+                coordinator.toggleFolderCollapsed (folder);
+            // Dropped on another playlist's line, a playlist also takes that one's place.
+            if (! isFolder && target && ! target->isFolder && target->id != id)
+            {
+                const auto& document = coordinator.state.document;
+                const int from = playlistIndex (document, id), to = playlistIndex (document, target->id);
+                if (from >= 0 && to >= 0)
+                    coordinator.movePlaylist (from, to);
+            }
+        }
+    }
+    view.refresh();
+}
 } // namespace vantrel

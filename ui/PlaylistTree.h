@@ -1,43 +1,68 @@
 #pragma once
-// Message thread only.
+// Message thread only. The playlist tree of the main view: the catalog's folders and playlists
+// as one indented list, folded, opened and organised through menus, name dialogs and drags.
 
 #include "app/SessionCoordinator.h"
+#include "ui/VantrelView.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <functional>
+#include <string>
+#include <vector>
 
 namespace vantrel
 {
-/** One line of the playlist tree: a folder or a playlist, at its depth. */
+/** One visible line of the tree. */
 struct TreeEntry
 {
+    std::string id;         // folder id or playlist id
+    std::string name;
+    std::string parentId;   // a folder's parent, a playlist's folder; empty at top level
     bool isFolder = false;
-    std::string id, name;
-    int depth = 0;
-    bool collapsed = false;
-
-    /** The key the tree selects by: "folder:" + id for a folder, the playlist id otherwise. */
-    std::string key() const { return isFolder ? "folder:" + id : id; }
+    int depth = 0;          // 0 at top level
+    int rowCount = 0;       // a playlist's rows; 0 for a folder
 };
 
-/** The tree's lines from the catalog: folders depth first (a collapsed folder hides what it
-    holds), each folder's playlists after its sub-folders, the top level's playlists last. */
-std::vector<TreeEntry> buildTreeEntries (const CatalogState& state);
+/** The deepest level the tree lists: a folder there is shown, its contents are not. */
+constexpr int deepestTreeLevel = 33;
 
-/** The playlist tree: a click on a playlist opens it, on a folder folds it. */
+/** How far a line is indented: 12 px a level, lines below level 7 indented like level 7. */
+int treeIndent (int depth);
+
+/** Where the disclosure area of a folder line ends: a click left of it folds or unfolds. */
+int treeDisclosureEnd (int depth);
+
+/** The structure the tree shows, as one text: every folder (id, name, parent, open or closed)
+    and every playlist (id, name, folder, row count) in catalog order, each field preceded by
+    its length, so that two different structures never give the same text. */
+std::string treeSignatureOf (const CatalogDocument& document, const std::vector<std::string>& collapsedFolders);
+
+/** The tree's lines, depth first from the top level: under each parent its folders in catalog
+    order, each followed by its own lines unless it is collapsed, then its playlists. */
+std::vector<TreeEntry> treeEntriesOf (const CatalogDocument& document, const std::vector<std::string>& collapsedFolders);
+
+/** The tree list's model over the view's `treeEntries`. It holds no data of its own: every click,
+    selection and drag becomes one operation of the view's tree, which asks the coordinator. */
 class PlaylistModel : public juce::ListBoxModel
 {
 public:
-    PlaylistModel (SessionCoordinator&, std::vector<TreeEntry>& entries, std::function<void()> afterAction);
+    explicit PlaylistModel (VantrelView::Impl& impl);
+
+    /** The line shown at row, or null. */
+    const TreeEntry* entryAt (int row) const;
+    /** How often the lines were rebuilt (only a changed structure rebuilds them). */
+    int rebuilds() const;
+
     int getNumRows() override;
     void paintListBoxItem (int row, juce::Graphics&, int width, int height, bool selected) override;
     void listBoxItemClicked (int row, const juce::MouseEvent&) override;
+    void listBoxItemDoubleClicked (int row, const juce::MouseEvent&) override;
+    void backgroundClicked (const juce::MouseEvent&) override;
+    void selectedRowsChanged (int lastRowSelected) override;
+    juce::var getDragSourceDescription (const juce::SparseSet<int>& rows) override;
+    juce::String getTooltipForRow (int row) override;
 
 private:
-    SessionCoordinator& coordinator;
-    std::vector<TreeEntry>& entries;
-    std::function<void()> afterAction;
+    VantrelView::Impl& impl;
 };
-
 } // namespace vantrel

@@ -1,3 +1,6 @@
+// The rows list of the main view: its row components, the row menu, the flows that add, relink
+// and remove rows, the offer to move unused stored copies to the Trash, and the rows' drops.
+
 #include "ui/RowsList.h"
 
 #include "ui/ViewImpl.h"
@@ -6,15 +9,63 @@
 #include "session/UiText.h"
 #include "ui/Theme.h"
 
+#include <algorithm>
 #include <cmath>
-#include <set>
 
 namespace vantrel
 {
 namespace
 {
 juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+
+const Row* rowAt (const SessionCoordinator& c, int index)
+{
+    const auto* playlist = currentPlaylist (c.state.document);
+    if (playlist == nullptr || ! juce::isPositiveAndBelow (index, (int) playlist->rows.size()))
+        return nullptr;
+    return &playlist->rows[(size_t) index];
+}
+
+int indexOfRow (const SessionCoordinator& c, const std::string& rowId)
+{
+    if (const auto* playlist = currentPlaylist (c.state.document))
+        for (int i = 0; i < (int) playlist->rows.size(); ++i)
+            if (playlist->rows[(size_t) i].id == rowId)
+                return i;
+    return -1;
+}
+
+void setTextIfChanged (juce::Label& label, const juce::String& text)
+{
+    if (label.getText() != text)
+        label.setText (text, juce::dontSendNotification);
+}
 } // namespace
+
+RowColumnAreas rowColumns (int width, int height)
+{
+    const int usable = width >= 11 ? width - 10 : 0;
+    const int status = std::min (usable, 44);
+    const int number = std::min (usable - status, 43);
+    int rest = usable - status - number;
+    const auto take = [&rest] (int most)
+    {
+        const int w = std::min (rest, most);
+        rest -= w;
+        return w;
+    };
+    const int gain = take (190), eq = take (42), duration = take (88);
+    const int h = std::max (height, 0);
+    juce::Rectangle<int> area (5, 0, usable, h);
+    RowColumnAreas c;
+    c.status = area.removeFromLeft (status);
+    c.number = area.removeFromLeft (number);
+    c.gain = area.removeFromRight (gain);
+    c.eq = area.removeFromRight (eq);
+    c.duration = area.removeFromRight (duration);
+    c.title = area;
+    return c;
+}
 
 juce::String formatDuration (double seconds)
 {
@@ -24,93 +75,491 @@ juce::String formatDuration (double seconds)
     return juce::String (whole / 60).paddedLeft ('0', 2) + ":" + juce::String (whole % 60).paddedLeft ('0', 2);
 }
 
-// ---- rows -------------------------------------------------------------------------------------------
+// ---- one row ---------------------------------------------------------------------------------------
 
-RowsModel::RowsModel (SessionCoordinator& c, std::function<void()> after)
-    : coordinator (c), afterAction (std::move (after))
+RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
 {
+    const std::pair<juce::Label*, const char*> labels[] = {
+        { &numberLabel, "track-number" }, { &titleLabel, "track-title" }, { &noteLabel, "track-note" }, { &durationLabel, "track-duration" }
+    };
+    for (auto [label, id] : labels)
+    {
+        label->setComponentID (id);
+        label->setMouseClickGrabsKeyboardFocus (false);
+        addAndMakeVisible (*label);
+    }
+    numberLabel.setColour (juce::Label::textColourId, colours::green);
+    numberLabel.setJustificationType (juce::Justification::centred);
+    titleLabel.setColour (juce::Label::textColourId, colours::text);
+    noteLabel.setColour (juce::Label::textColourId, colours::textDim);
+    noteLabel.setFont (juce::Font (10.0f));
+    noteLabel.setBorderSize ({ 0, 5, 0, 5 });   // an 11 px note keeps its 10 px text whole
+    durationLabel.setColour (juce::Label::textColourId, colours::textDim);
+    durationLabel.setJustificationType (juce::Justification::centredRight);
+    // Clicks on the number and the time are the row's own; those on title and note (and their
+    // editors) reach the row as their listener, so that the labels still see double clicks.
+    numberLabel.setInterceptsMouseClicks (false, false);
+    durationLabel.setInterceptsMouseClicks (false, false);
+    titleLabel.addMouseListener (this, true);
+    noteLabel.addMouseListener (this, true);
+    titleLabel.onTextChange = [this] { reportText (true); };
+    noteLabel.onTextChange = [this] { reportText (false); };
+    noteLabel.onEditorShow = [this] { resized(); };
+    noteLabel.onEditorHide = [this]
+    {
+        noteOpening = false;
+        resized();
+    };
+
+    gain.setComponentID ("track-gain");
+    // The row a drag edits is the row it began on, even if the list shows another one here meanwhile.
+    // An undo or LIVE LOCK during the drag closes its edit under the control: the end still
+    // commits the final value, as the playlist gain does.
+    gain.onEditStart = [this]
+    {
+        editRowId = rowId;
+        impl.coordinator.beginEqEdit();
+    };
+    gain.onEditEnd = [this] (float finalDb)
+    {
+        if (! impl.coordinator.commitEqEdit() && ! editRowId.empty())
+            impl.coordinator.commitRowGain (editRowId, finalDb);
+    };
+    gain.onValue = [this] (float db)
+    {
+        auto& c = impl.coordinator;
+        if (gain.editing)
+        {
+            if (! c.eqEditBefore)
+                c.beginEqEdit();
+            c.setLiveRowGain (editRowId, db);
+        }
+        else if (! rowId.empty())
+        {
+            c.commitRowGain (rowId, db);
+        }
+    };
+    addAndMakeVisible (gain);
+
+    eqButton.setComponentID ("track-eq");
+    eqButton.setWantsKeyboardFocus (false);
+    eqButton.setTooltip (translate ("この曲の8バンドEQ"));
+    eqButton.onClick = [this] { impl.view.openEq (utf8 (rowId)); };
+    addAndMakeVisible (eqButton);
 }
 
-const Playlist* RowsModel::openPlaylist() const { return currentPlaylist (coordinator.state.document); }
-
-int RowsModel::getNumRows()
+RowComponent::~RowComponent()
 {
-    const auto* playlist = openPlaylist();
-    return playlist != nullptr ? (int) playlist->rows.size() : 0;
+    // The labels close their editors as they go, when the view's parts may be gone already.
+    titleLabel.onTextChange = nullptr;
+    noteLabel.onTextChange = nullptr;
+    noteLabel.onEditorShow = nullptr;
+    noteLabel.onEditorHide = nullptr;
 }
 
-void RowsModel::paintListBoxItem (int rowNumber, juce::Graphics& g, int width, int height, bool selected)
+void RowComponent::showRow (int index)
 {
-    const auto* playlist = openPlaylist();
-    if (playlist == nullptr || ! juce::isPositiveAndBelow (rowNumber, (int) playlist->rows.size()))
+    auto& c = impl.coordinator;
+    const auto* row = rowAt (c, index);
+    if (row == nullptr)
         return;
-    const auto& row = playlist->rows[(size_t) rowNumber];
-    const auto& cue = coordinator.cue;
-    if (selected)
+    const bool otherRow = row->id != rowId;
+    if (otherRow)
     {
-        g.setColour (colours::accent.withAlpha (0.12f));
-        g.fillRect (0, 0, width, height);
-    }
-    g.setColour (colours::line.withAlpha (0.6f));
-    g.fillRect (0, height - 1, width, 1);
-
-    // State column: playing, paused or READY.
-    const bool isMain = cue.main && *cue.main == row.id, isOut = cue.outgoing && *cue.outgoing == row.id;
-    const bool isReady = cue.ready && *cue.ready == row.id;
-    g.setFont (juce::Font (13.0f, juce::Font::bold));
-    if (isMain || isOut)
-    {
-        g.setColour (isMain ? colours::green : colours::textDim);
-        g.drawText (translate (cue.paused ? "Ⅱ" : "▶"), 5, 0, 44, height, juce::Justification::centred);
-    }
-    else if (isReady)
-    {
-        g.setColour (colours::gold);
-        g.fillEllipse (5.0f + 22.0f - 4.0f, (float) height * 0.5f - 4.0f, 8.0f, 8.0f);
+        // What was typed here belongs to the row shown so far; reporting it replaces the document.
+        closeEdits();
+        if ((row = rowAt (c, index)) == nullptr)
+            return;
     }
 
-    const int fontHeight = juce::jlimit (17, 22, height / 2);
-    g.setColour (colours::textDim);
-    g.setFont (juce::Font ((float) fontHeight));
-    g.drawText (juce::String (rowNumber + 1).paddedLeft ('0', 2), 49, 0, 43, height, juce::Justification::centred);
-    g.setColour (colours::text);
-    g.setFont (juce::Font (13.0f));
-    const int titleWidth = std::max (0, width - 96 - 330);
-    if (row.note.empty())
+    rowIndex = index;
+    rowId = row->id;
+    gain.getProperties().set ("wheel-binding", utf8 (rowId));
+    setTextIfChanged (numberLabel, juce::String (index + 1).paddedLeft ('0', 2));
+    if (! titleLabel.isBeingEdited())
+        setTextIfChanged (titleLabel, utf8 (row->title));
+    if (! noteLabel.isBeingEdited())
+        setTextIfChanged (noteLabel, utf8 (row->note));
+    setTextIfChanged (durationLabel, row->duration > 0.0 ? formatDuration (row->duration) : juce::String ("--:--"));
+    eqButton.setToggleState (row->eq.enabled, juce::dontSendNotification);
+    gain.syncValue (row->gainDb);
+
+    gain.setEnabled (! c.isLocked (LockScope::trackGainEq));
+    const bool editable = ! impl.rowsLocked();
+    for (auto* label : { &titleLabel, &noteLabel })
+        if (label->isEditableOnDoubleClick() != editable)
+            label->setEditable (false, editable, false);
+
+    resized();
+    if (otherRow)
+        repaint();
+}
+
+void RowComponent::closeEdits()
+{
+    const juce::ScopedValueSetter<bool> reporting (closing, true);
+    for (auto* label : { &titleLabel, &noteLabel })
+        if (label->isBeingEdited())
+            label->hideEditor (false);
+    gain.slider.hideTextBox (false);
+}
+
+void RowComponent::editNote()
+{
+    if (impl.rowsLocked())
+        return;
+    noteOpening = true;
+    resized();
+    noteLabel.showEditor();
+}
+
+void RowComponent::reportText (bool title)
+{
+    if (impl.flags.syncing && ! closing)
+        return;
+    auto& c = impl.coordinator;
+    if (const auto* row = findRowById (c.history.current(), rowId))
     {
-        g.drawText (utf8 (row.title), 96, 0, titleWidth, height, juce::Justification::centredLeft, true);
+        const auto typed = (title ? titleLabel : noteLabel).getText().toStdString();
+        const auto other = title ? row->note : row->title;
+        c.setRowText (rowId, title ? typed : other, title ? other : typed);
+    }
+    resized();   // a note that was just written takes its place
+}
+
+bool RowComponent::noteShown() const
+{
+    return noteOpening || noteLabel.isBeingEdited() || noteLabel.getText().isNotEmpty();
+}
+
+void RowComponent::resized()
+{
+    const int h = getHeight();
+    const auto columns = rowColumns (getWidth(), h);
+    const juce::Font font (std::max (17.0f, std::min ((float) (h - 6) / 32.0f, 1.0f) * 22.0f));
+    for (auto* label : { &numberLabel, &titleLabel, &durationLabel })
+        label->setFont (font);
+
+    numberLabel.setBounds (columns.number.reduced (0, 3));
+    durationLabel.setBounds (columns.duration.reduced (0, 3));
+    eqButton.setBounds (juce::Rectangle<int> (std::min (36, columns.eq.getWidth()), std::max (0, std::min (h - 4, 26)))
+                            .withCentre (columns.eq.getCentre()));
+    const int gainHeight = std::max (0, std::min (h - 6, 29));
+    gain.setBounds (columns.gain.getX(), (h - gainHeight) / 2, columns.gain.getWidth(), gainHeight);
+
+    auto title = columns.title.reduced (0, 3);
+    const int m = title.getHeight();
+    const bool shown = noteShown();
+    noteLabel.setVisible (shown);
+    if (! shown)
+    {
+        noteLabel.setBounds ({});
+    }
+    else if (h < 42)
+    {
+        const int width = std::min (juce::jlimit (55, 150, title.getWidth() / 3), title.getWidth());
+        noteLabel.setBounds (title.removeFromRight (width));
+        title.removeFromRight (5);
     }
     else
     {
-        g.drawText (utf8 (row.title), 96, 0, titleWidth, height / 2 + 4, juce::Justification::bottomLeft, true);
-        g.setColour (colours::textDim);
-        g.setFont (juce::Font (11.0f));
-        g.drawText (utf8 (row.note), 96, height / 2 + 4, titleWidth, height / 2 - 4, juce::Justification::topLeft, true);
-        g.setColour (colours::text);
+        const bool editing = noteOpening || noteLabel.isBeingEdited();
+        noteLabel.setBounds (title.removeFromBottom (editing ? std::min (m, std::min (m / 2, 19)) : std::min (m, 11)));
     }
-    g.setFont (juce::Font (14.0f));
-    g.drawText (formatDuration (row.duration), std::max (0, width - 330), 0, 88, height, juce::Justification::centredRight);
-    g.setColour (colours::textDim);
-    g.drawText (juce::String (row.gainDb, 1) + " dB", std::max (0, width - 195), 0, 190, height, juce::Justification::centredLeft);
+    titleLabel.setBounds (title);
 }
 
-void RowsModel::listBoxItemClicked (int rowNumber, const juce::MouseEvent&)
+void RowComponent::paint (juce::Graphics& g)
 {
-    const auto* playlist = openPlaylist();
-    if (playlist == nullptr || ! juce::isPositiveAndBelow (rowNumber, (int) playlist->rows.size()))
-        return;
-    coordinator.selectReady (playlist->rows[(size_t) rowNumber].id);
-    if (afterAction)
-        afterAction();
+    const auto& cue = impl.coordinator.cue;
+    const float w = (float) getWidth(), h = (float) getHeight(), middle = h * 0.5f;
+    const auto is = [this] (const std::optional<std::string>& slot) { return slot && *slot == rowId; };
+
+    if (is (cue.anchor))
+    {
+        g.setColour (colours::blue.withAlpha (0.15f));
+        g.fillRoundedRectangle (2.0f, 1.0f, w - 4.0f, h - 2.0f, 5.0f);
+        g.setColour (colours::blue);
+        g.fillRect (2.0f, 7.0f, 2.0f, h - 14.0f);
+    }
+    g.setColour (colours::line.withAlpha (0.55f));
+    g.drawLine (48.5f, 6.0f, 48.5f, h - 6.0f);
+
+    if (is (cue.main) || is (cue.outgoing))
+    {
+        g.setColour (cue.paused ? colours::green.darker (0.38f) : colours::green);
+        if (cue.paused)
+        {
+            g.fillRect (8.0f, middle - 11.0f, 6.0f, 22.0f);
+            g.fillRect (19.0f, middle - 11.0f, 6.0f, 22.0f);
+        }
+        else
+        {
+            juce::Path triangle;
+            triangle.addTriangle (7.0f, middle - 11.0f, 7.0f, middle + 11.0f, 29.0f, middle);
+            g.fillPath (triangle);
+        }
+    }
+    if (is (cue.ready))
+    {
+        g.setColour (colours::gold);
+        g.fillEllipse (33.0f, middle - 5.5f, 11.0f, 11.0f);
+    }
+    g.setColour (colours::line.withAlpha (0.35f));
+    g.drawLine (8.0f, h - 0.5f, w - 8.0f, h - 0.5f);
 }
 
+void RowComponent::parentHierarchyChanged()
+{
+    if (getParentComponent() != nullptr)
+        sendLookAndFeelChange();
+}
+
+void RowComponent::mouseDown (const juce::MouseEvent& e)
+{
+    dragStarted = false;
+    if (e.mods.isPopupMenu())
+    {
+        impl.rowMenu (rowId);
+        return;
+    }
+    impl.coordinator.selectReady (rowId);
+    impl.view.refresh();
+}
+
+void RowComponent::mouseDrag (const juce::MouseEvent& e)
+{
+    // The gain control and the EQ button keep their own presses: no drag starts from them.
+    if (dragStarted || e.mods.isPopupMenu() || e.getDistanceFromDragStart() <= 7 || isEditingText() || impl.rowsLocked())
+        return;
+    dragStarted = true;
+    impl.view.startDragging ("row:" + juce::String (rowIndex), this, juce::ScaledImage(), false);
+}
+
+// ---- the model --------------------------------------------------------------------------------------
+
+RowsModel::RowsModel (VantrelView::Impl& owner) : impl (owner) {}
+
+int RowsModel::getNumRows()
+{
+    const auto* playlist = currentPlaylist (impl.coordinator.state.document);
+    return playlist != nullptr ? (int) playlist->rows.size() : 0;
+}
+
+juce::Component* RowsModel::refreshComponentForRow (int row, bool, juce::Component* existing)
+{
+    auto* component = dynamic_cast<RowComponent*> (existing);
+    if (! juce::isPositiveAndBelow (row, getNumRows()))
+    {
+        if (component != nullptr)
+            component->closeEdits();
+        delete existing;
+        return nullptr;
+    }
+    if (component == nullptr)
+    {
+        delete existing;
+        component = new RowComponent (impl);
+    }
+    component->showRow (row);
+    return component;
+}
+
+// ---- the view's side --------------------------------------------------------------------------------
+
+bool VantrelView::Impl::rowsLocked() const { return coordinator.isLocked (LockScope::playlistEditing); }
+
+void VantrelView::Impl::refreshRows()
+{
+    auto& c = coordinator;
+    const int height = juce::jlimit (30, 49, c.state.ui.rowHeight);
+    if (rows.getRowHeight() != height)
+        rows.setRowHeight (height);   // which loads the rows again
+
+    // The rows are loaded again only when the document, the open playlist, the height or a lock
+    // changed; a change of the cue repaints just the rows it concerns.
+    const auto content = juce::String (c.history.changeCount()) + "|" + juce::String (c.revision) + "|"
+                       + utf8 (c.state.document.current) + "|" + juce::String (height) + "|"
+                       + (rowsLocked() ? "e" : "") + (c.isLocked (LockScope::trackGainEq) ? "g" : "");
+    if (content != rowsShown.content)
+    {
+        rowsShown.content = content;
+        rows.updateContent();
+    }
+    const auto id = [] (const std::optional<std::string>& slot) { return slot.value_or (std::string()); };
+    const std::array<std::string, 4> cue { id (c.cue.main), id (c.cue.outgoing), id (c.cue.ready), id (c.cue.anchor) };
+    if (cue != rowsShown.cue || c.cue.paused != rowsShown.paused)
+    {
+        const auto concerned = [&] (const std::string& rowId)
+        {
+            return ! rowId.empty()
+                && (std::find (cue.begin(), cue.end(), rowId) != cue.end()
+                    || std::find (rowsShown.cue.begin(), rowsShown.cue.end(), rowId) != rowsShown.cue.end());
+        };
+        const int first = rows.getViewport()->getViewPositionY() / height;
+        for (int i = first; i <= first + rows.getNumRowsOnScreen() + 1; ++i)
+            if (auto* row = dynamic_cast<RowComponent*> (rows.getComponentForRowNumber (i)); row != nullptr && concerned (row->rowId))
+                row->repaint();
+        rowsShown.cue = cue;
+        rowsShown.paused = c.cue.paused;
+    }
+    layoutRowHeader();
+}
+
+void VantrelView::Impl::layoutRowHeader()
+{
+    const auto list = rows.getBounds();
+    const auto columns = rowColumns (list.getWidth(), 23);
+    const juce::Point<int> origin (list.getX(), list.getY() - 23);
+    const std::pair<juce::Label*, juce::Rectangle<int>> captions[] = {
+        { &stateHeader, columns.status }, { &numberHeader, columns.number }, { &trackHeader, columns.title },
+        { &durationHeader, columns.duration }, { &gainHeader, columns.gain }
+    };
+    for (const auto& [caption, column] : captions)
+        caption->setBounds (column + origin);
+}
+
+void VantrelView::Impl::rowMenu (const std::string& rowId)
+{
+    if (flags.dialogOpen)
+        return;
+    const bool editable = ! rowsLocked();
+    juce::PopupMenu menu;
+    menu.addItem (1, translate ("音源を再リンク…"), editable);
+    menu.addItem (3, translate ("備考を編集…"), editable);   // the only way to a note on a row that has none
+    menu.addItem (2, translate ("プレイリストから削除…"), editable);
+    flags.dialogOpen = true;
+    juce::Component::SafePointer<VantrelView> safe (&view);
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&rows).withMousePosition(), [safe, rowId] (int result)
+    {
+        if (safe == nullptr)
+            return;
+        auto& m = *safe->impl;
+        // Cleared first: the chooser and the confirmation refuse to open while a dialog is up.
+        m.flags.dialogOpen = false;
+        auto& co = m.coordinator;
+        if (m.flags.quitPending)
+            result = 0;
+        if (result == 1)
+            safe->chooseFiles (false, [&co, rowId] (juce::Array<juce::File> files) { co.relinkRow (rowId, files[0]); });
+        else if (result == 2)
+            safe->confirm (translate ("プレイリストから削除しますか？"), [&m, rowId] { m.removeRowAndOffer (rowId); });
+        else if (result == 3)
+            m.editRowNote (rowId);
+        safe->refresh();
+    });
+}
+
+void VantrelView::Impl::editRowNote (const std::string& rowId)
+{
+    const int index = indexOfRow (coordinator, rowId);
+    if (index < 0)
+        return;
+    rows.scrollToEnsureRowIsOnscreen (index);
+    if (auto* row = dynamic_cast<RowComponent*> (rows.getComponentForRowNumber (index)))
+        row->editNote();
+}
+
+void VantrelView::Impl::requestAdd (const juce::StringArray& files)
+{
+    if (flags.dialogOpen || files.isEmpty() || rowsLocked())
+        return;
+    view.commitPendingEdits();
+    flags.dialogOpen = true;
+    dialog = std::make_unique<juce::AlertWindow> (translate ("音源を追加"),
+                                                  translate ("ライブラリにコピーするか、元のファイルを参照するか選んでください。"),
+                                                  juce::MessageBoxIconType::QuestionIcon, &view);
+    dialog->setLookAndFeel (&theme);
+    dialog->addButton (translate ("コピーして追加"), 1);
+    dialog->addButton (translate ("元の場所を参照"), 2);
+    dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
+    juce::Component::SafePointer<VantrelView> safe (&view);
+    dialog->enterModalState (true, juce::ModalCallbackFunction::create ([safe, files] (int result)
+    {
+        if (safe == nullptr)
+            return;
+        auto& m = *safe->impl;
+        m.dismissDialog();
+        if (result == 1 || result == 2)
+            m.coordinator.addFiles (files, result == 1);
+        safe->refresh();
+    }), false);
+}
+
+void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
+{
+    auto& c = coordinator;
+    const auto& playlists = c.history.current().playlists;
+    juce::StringArray candidates, names;
+    for (const auto& path : paths)
+    {
+        if (! juce::File::isAbsolutePath (path) || candidates.contains (path))
+            continue;
+        const auto item = c.library.findFileUses (juce::File (path), playlists, c.state.pads);
+        const bool managed = item.kind == LibraryFileKind::PlaylistCopy || item.kind == LibraryFileKind::PadCopy;
+        if (managed && item.exists && item.rowUses == 0 && item.padUses == 0 && ! item.pending
+            && (item.kind == LibraryFileKind::PadCopy || ! rowsLocked()))
+        {
+            candidates.add (path);
+            names.add (item.displayName);
+        }
+    }
+    c.refreshLibrary();
+    if (candidates.isEmpty() || flags.dialogOpen)
+        return;
+
+    auto message = translate ("一覧から外しました。Vantrel内の音源もごみ箱へ移しますか？\n残した音源はライブラリの「未使用」で後から整理できます。\n\n");
+    for (int i = 0; i < std::min (4, names.size()); ++i)
+        message << names[i] << "\n";
+    if (names.size() > 4)
+        message << translate ("ほか ") << juce::String (names.size() - 4) << translate ("音源\n");
+    message << translate ("\nごみ箱への移動はUndoで戻せません。");
+
+    flags.dialogOpen = true;
+    dialog = std::make_unique<juce::AlertWindow> (translate ("保存音源の扱い"), message, juce::MessageBoxIconType::QuestionIcon, &view);
+    dialog->setLookAndFeel (&theme);
+    dialog->addButton (translate ("ファイルを残す"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
+    dialog->addButton (translate ("ごみ箱へ移す"), 1);
+    juce::Component::SafePointer<VantrelView> safe (&view);
+    dialog->enterModalState (true, juce::ModalCallbackFunction::create ([safe, candidates] (int result)
+    {
+        if (safe == nullptr)
+            return;
+        auto& m = *safe->impl;
+        m.dismissDialog();
+        if (result == 1)
+        {
+            for (const auto& path : candidates)
+                m.coordinator.removeLibraryFile (path);
+            m.coordinator.refreshLibrary();
+        }
+        safe->refresh();
+    }), false);
+}
 
 // ---- drops on the rows list -------------------------------------------------------------------------
 
-bool VantrelView::Impl::rowsTakeDrag (const juce::String&) const { return false; }
+bool VantrelView::Impl::rowsTakeDrag (const juce::String& description) const
+{
+    return ! rowsLocked() && description.startsWith ("row:");
+}
 
-void VantrelView::Impl::dropOnRows (const juce::String&, juce::Point<int>) {}
+void VantrelView::Impl::dropOnRows (const juce::String& description, juce::Point<int> point)
+{
+    view.commitPendingEdits();
+    if (! rowsLocked() && description.startsWith ("row:"))
+    {
+        // Below the last row (or beside the list) is the end of the list.
+        const int from = description.fromFirstOccurrenceOf (":", false, false).getIntValue();
+        const int target = rows.getRowContainingPosition (point.x, point.y);
+        coordinator.moveRow (from, target >= 0 ? target : std::max (0, rowsModel.getNumRows() - 1));
+    }
+    view.refresh();
+}
 
-void VantrelView::Impl::filesDroppedOnRows (const juce::StringArray&) {}
-
+void VantrelView::Impl::filesDroppedOnRows (const juce::StringArray& files)
+{
+    requestAdd (files);
+    view.refresh();
+}
 } // namespace vantrel

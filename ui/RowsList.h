@@ -2,28 +2,93 @@
 // Message thread only.
 
 #include "app/SessionCoordinator.h"
+#include "ui/GainControl.h"
+#include "ui/VantrelView.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <functional>
+#include <array>
+#include <string>
 
 namespace vantrel
 {
-/** The open playlist's rows: number, title, time; a click makes the row READY. */
-class RowsModel : public juce::ListBoxModel
+/** The six columns of a row of the rows list and of the caption band above it. */
+struct RowColumnAreas
 {
-public:
-    RowsModel (SessionCoordinator&, std::function<void()> afterAction);
-    int getNumRows() override;
-    void paintListBoxItem (int row, juce::Graphics&, int width, int height, bool selected) override;
-    void listBoxItemClicked (int row, const juce::MouseEvent&) override;
-
-private:
-    const Playlist* openPlaylist() const;
-    SessionCoordinator& coordinator;
-    std::function<void()> afterAction;
+    juce::Rectangle<int> status, number, title, duration, eq, gain;
 };
+
+/** The columns of a row of this size: from x 5, status (44) and number (43), then gain (190), EQ
+    (42) and duration (88) taken from the right in that order out of what is left, so that a
+    narrow row loses its title first; each the full height, none negative. */
+RowColumnAreas rowColumns (int width, int height);
 
 /** "62:05" for 3725.9 s: whole minutes and seconds, truncated; nothing negative or non-finite. */
 juce::String formatDuration (double seconds);
+
+/** One line of the rows list: number, title with its note, duration, EQ button and the row's own
+    gain. A click makes the row READY, a right click opens the row menu, a double click edits the
+    title or the note in place, a drag beyond 7 px carries "row:" + its index. The list reuses
+    the component for other rows; what was typed into it goes to the row it was typed for. */
+class RowComponent : public juce::Component
+{
+public:
+    explicit RowComponent (VantrelView::Impl&);
+    ~RowComponent() override;
+
+    /** Shows row `index` of the open playlist; nothing when there is none. */
+    void showRow (int index);
+    /** Ends the inline edits of title, note and gain, reporting what was typed to the row shown. */
+    void closeEdits();
+    /** Opens the note's editor, also for a row that has no note yet. */
+    void editNote();
+    bool isEditingText() const  { return titleLabel.isBeingEdited() || noteLabel.isBeingEdited(); }
+
+    void resized() override;
+    void paint (juce::Graphics&) override;
+    /** A row made for the list takes the view's colours once it is placed in it: the gain's
+        value box copies its colours from the look-and-feel it sees then. */
+    void parentHierarchyChanged() override;
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseDrag (const juce::MouseEvent&) override;
+
+    VantrelView::Impl& impl;
+    int rowIndex = -1;
+    std::string rowId;
+    juce::Label numberLabel, titleLabel, noteLabel, durationLabel;
+    GainControl gain { false };
+    juce::TextButton eqButton { "EQ" };
+
+private:
+    void reportText (bool title);
+    bool noteShown() const;
+
+    bool closing = false;       // closeEdits is reporting: the refresh's guard does not hold
+    bool noteOpening = false;   // editNote gives an empty note its place before its editor opens
+    bool dragStarted = false;   // by the press that is down
+    std::string editRowId;      // the row a gain drag edits, whatever the component shows later
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RowComponent)
+};
+
+/** The open playlist's rows as reused RowComponents. */
+class RowsModel : public juce::ListBoxModel
+{
+public:
+    explicit RowsModel (VantrelView::Impl&);
+    int getNumRows() override;
+    void paintListBoxItem (int, juce::Graphics&, int, int, bool) override {}
+    juce::Component* refreshComponentForRow (int row, bool isSelected, juce::Component* existing) override;
+
+private:
+    VantrelView::Impl& impl;
+};
+
+/** What the rows list showed at the last refresh, so that a refresh touches only what changed. */
+struct RowsListShown
+{
+    juce::String content;               // the document's change, the open playlist, row height, locks
+    std::array<std::string, 4> cue;     // the MAIN, OUTGOING, READY and anchor rows ("" for none)
+    bool paused = false;
+};
 } // namespace vantrel

@@ -137,12 +137,8 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       zoom (v),
       rowDensity (v),
       memo (v),
-      playlistModel (c, treeEntries, [this]
-                     {
-                         flags.libraryShown = false;   // a playlist chosen in the tree shows its rows again
-                         view.refresh();
-                     }),
-      rowsModel (c, [&v] { v.refresh(); }),
+      playlistModel (*this),
+      rowsModel (*this),
       tree (v, "playlists", &playlistModel, false),
       rows (v, "setlist", &rowsModel, true),
       padEditor (v)
@@ -276,15 +272,24 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
 
     text (playlistsFold, "‹");
     wire (playlistsFold, [this] { coordinator.togglePlaylistPanel(); view.resized(); });
-    addTree.setComponentID ("add-playlist-folder");
-    addTree.setButtonText ("+");
-    addTree.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
-    wire (addTree, [this] { view.commitPendingEdits(); });   // the tree's menus come with the tree
-    text (removeTree, "削除");
-    wire (removeTree, [this] { view.commitPendingEdits(); });
+    addTreeButton.setComponentID ("add-playlist-folder");
+    addTreeButton.setButtonText ("+");
+    addTreeButton.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
+    wire (addTreeButton, [this] { addTreeAtSelection(); });
+    text (removeTreeButton, "削除");
+    wire (removeTreeButton, [this] { removeSelectedTree(); });
     addAudio.setComponentID ("add-audio");
     text (addAudio, "＋ 音源");
-    wire (addAudio, [] {});   // the file chooser comes with the rows list
+    wire (addAudio, [this]
+    {
+        view.chooseFiles (true, [this] (juce::Array<juce::File> files)
+        {
+            juce::StringArray paths;
+            for (const auto& file : files)
+                paths.add (file.getFullPathName());
+            requestAdd (paths);
+        });
+    });
     text (rowUp, "↑");
     wire (rowUp, [this]
     {
@@ -300,7 +305,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
             coordinator.moveRow (selectedRow, selectedRow + 1);
     });
     text (removeRows, "削除");
-    wire (removeRows, [] {});   // removing rows with their offer comes with the rows list
+    wire (removeRows, [this] { deleteSelected(); });
     text (memoFold, "メモ ▸");
     wire (memoFold, [this] { coordinator.toggleMemoPanel(); view.resized(); });
     text (padsFold, "›");
@@ -381,6 +386,9 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     };
     tree.setComponentID ("playlists");
     tree.setRowHeight (36);
+    // Lines are selected when the button comes up: a drag moves the line it started on and
+    // opens nothing on the way.
+    tree.setRowSelectedOnMouseDown (false);
     rows.setComponentID ("setlist");
     for (auto* list : { &tree, &rows })
     {
@@ -395,8 +403,8 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
              &seekForward, &autoCue, &autoReady, &repeat, &lock, &outputDevice, &brand, &outputLabel, &statusLabel,
              &playlistsHeading, &playlistTitle, &padBrand, &padPresetLabel, &masterHeading, &grReadout, &safetyMark,
              &stateHeader, &numberHeader, &trackHeader, &durationHeader, &gainHeader, &rowDensityLabel, &rowDensity,
-             &padBusHeading, &zoomLabel, &playlistsFold, &addTree, &removeTree, &addAudio, &rowUp, &rowDown,
-             &removeRows, &memoFold, &padsFold, &allMute, &stopPads, &padEdit, &limiter, &dynamicsFold, &vst,
+             &padBusHeading, &zoomLabel, &playlistsFold, &addTreeButton, &removeTreeButton, &addAudio, &rowUp,
+             &rowDown, &removeRows, &memoFold, &padsFold, &allMute, &stopPads, &padEdit, &limiter, &dynamicsFold, &vst,
              &recover, &masterEq, &playlistEq, &playlistGain, &settings, &zoom, &memo, &tree, &rows })
         view.addAndMakeVisible (c);
 
@@ -407,6 +415,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     {
         view.commitPendingEdits();
         flags.libraryShown = true;
+        libraryPanel.refreshNow();
         view.refresh();
     };
     libraryPanel.setComponentID ("library-panel");
@@ -469,7 +478,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         { "master-heading", &masterHeading }, { "meter", &meter }, { "gr-readout", &grReadout },
         { "safety-mark", &safetyMark }, { "output-label", &outputLabel }, { "status-label", &statusLabel },
         { "recover", &recover }, { "playlists-fold", &playlistsFold }, { "playlists-heading", &playlistsHeading },
-        { "tree-remove", &removeTree }, { "playlist-title", &playlistTitle }, { "row-up", &rowUp },
+        { "tree-remove", &removeTreeButton }, { "playlist-title", &playlistTitle }, { "row-up", &rowUp },
         { "row-down", &rowDown }, { "remove-rows", &removeRows }, { "memo-fold", &memoFold },
         { "pads-fold", &padsFold }, { "pad-bus-heading", &padBusHeading }, { "pad-mute-all", &allMute }
     };

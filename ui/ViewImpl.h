@@ -93,8 +93,8 @@ struct VantrelView::Impl
     void deleteSelected();
     /** Removes a row of the open playlist and offers its stored copy for removal. */
     void removeRowAndOffer (const std::string& rowId);
-    /** After a row or a pad let go of stored files: the library is scanned again. (Offering the
-        unused copies for the Trash comes with the library's removal of files.) */
+    /** After rows or a pad let go of stored files: the library is scanned again, and the stored
+        copies among them that nothing uses any more are offered for the Trash. */
     void offerOwnedCleanup (const juce::StringArray& paths);
     // Drops on the two lists (ui/PlaylistTree.cpp and ui/RowsList.cpp); the point is the list's own.
     bool treeTakesDrag (const juce::String& description) const;
@@ -102,6 +102,43 @@ struct VantrelView::Impl
     bool rowsTakeDrag (const juce::String& description) const;
     void dropOnRows (const juce::String& description, juce::Point<int> point);
     void filesDroppedOnRows (const juce::StringArray& files);
+
+    // The rows list (ui/RowsList.cpp). Its edits are refused while LIVE LOCK guards playlist
+    // editing ("the rows are locked").
+    bool rowsLocked() const;
+    /** The rows' part of the refresh: row height, content, the rows the cue moved, captions. */
+    void refreshRows();
+    /** Puts the five captions over the rows list's columns. */
+    void layoutRowHeader();
+    /** The row menu: relink, edit the note, remove; nothing while a dialog is up. */
+    void rowMenu (const std::string& rowId);
+    /** Opens the note editor of a row of the open playlist, scrolled into view. */
+    void editRowNote (const std::string& rowId);
+    /** Asks whether files join the open playlist as library copies or by reference. */
+    void requestAdd (const juce::StringArray& files);
+
+    // The playlist tree (ui/PlaylistTree.cpp). Its edits are ignored while LIVE LOCK guards
+    // playlist editing ("the tree is locked").
+    bool treeLocked() const;
+    /** Rebuilds the tree's lines when the catalog's structure or the folding changed. */
+    void refreshTree();
+    const Folder* findFolder (const std::string& id) const;
+    bool isFolderCollapsed (const std::string& id) const;
+    /** The folder's name after those of its ancestors: "Show / Act 1 / Cues". */
+    juce::String folderPath (const Folder& folder) const;
+    /** Asks for the name of a new folder or playlist under parentId ("" = top level). */
+    void addTree (bool isFolder, const std::string& parentId);
+    /** The "+" menu (add a playlist or a folder under parentId); nothing while a dialog is up. */
+    void addTreeMenu (const std::string& parentId);
+    void renameTree (const TreeEntry& entry);
+    /** Removes a folder (its contents move up a level) or a playlist, after a confirmation. */
+    void removeTree (const TreeEntry& entry);
+    /** The menu of a tree line: rename, remove, add here and move to another folder. */
+    void treeMenu (const TreeEntry& entry);
+    /** The "+" button: the add menu for the selected folder, or the selected playlist's folder. */
+    void addTreeAtSelection();
+    /** The tree's remove button: the selected line, or the open playlist's. */
+    void removeSelectedTree();
 
     /** The menu of pad n of the current bank, attached to the pad; nothing while a dialog is up. */
     void padMenu (int n);
@@ -125,7 +162,7 @@ struct VantrelView::Impl
     juce::Label outputLabel, statusLabel, playlistsHeading, playlistTitle, padPresetLabel, masterHeading,
         grReadout, safetyMark, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
         padBusHeading, zoomLabel, rowDensityLabel;
-    juce::TextButton playlistsFold, addTree, removeTree, addAudio, rowUp, rowDown, removeRows, memoFold,
+    juce::TextButton playlistsFold, addTreeButton, removeTreeButton, addAudio, rowUp, rowDown, removeRows, memoFold,
         padsFold, allMute, stopPads, padEdit, limiter, dynamicsFold, vst, recover, masterEq, playlistEq;
     juce::TextButton settings;
     Slider zoom, rowDensity;
@@ -134,15 +171,18 @@ struct VantrelView::Impl
     std::array<std::unique_ptr<Slider>, 4> limiterSliders;
     std::array<juce::TextButton, 5> bankButtons;
     juce::TextButton libraryButton, cdImport;
-    LibraryList libraryPanel { coordinator };
+    LibraryPanel libraryPanel { coordinator };
     juce::Label cdSummary;
     juce::TooltipWindow tooltips { nullptr, 650 };
 
-    std::vector<TreeEntry> treeEntries;
-    std::string selectedTreeKey;
-    juce::String listSignature;   // what the lists showed at the last refresh
+    std::vector<TreeEntry> treeEntries;   // the tree's visible lines
+    std::string treeSignature;            // the structure they were built from
+    std::string selectedTreeKey;          // the line last selected, created or moved; "" = the open playlist's
+    std::string treeMarkedLine;           // the playlist marked open when the tree was last drawn
+    int treeRebuilds = 0;
     PlaylistModel playlistModel;
     RowsModel rowsModel;
+    RowsListShown rowsShown;
     List tree, rows;
     PadViewport padEditor;
     juce::Component padEditorContainer;

@@ -129,7 +129,7 @@ void VantrelView::clearHeldKeys() { heldKeys.clear(); }
 void VantrelView::Impl::deleteSelected()
 {
     if (flags.libraryShown)
-        return;   // the library panel's own removal comes with that panel
+        return libraryPanel.requestRemove();
     if (! coordinator.cue.anchor)
         return;
     const auto id = *coordinator.cue.anchor;
@@ -147,11 +147,6 @@ void VantrelView::Impl::removeRowAndOffer (const std::string& rowId)
     const auto source = juce::String::fromUTF8 (row->source.c_str());
     if (coordinator.removeRow (rowId))
         offerOwnedCleanup (juce::StringArray { source });
-}
-
-void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray&)
-{
-    coordinator.refreshLibrary();
 }
 
 // ---- the wheel ----------------------------------------------------------------------------------

@@ -109,7 +109,7 @@ void VantrelView::refresh()
 
     // 12. Edit locks.
     const bool catalogLocked = lockedBy (c, LockScope::playlistEditing);
-    for (auto* b : { &m.addTree, &m.removeTree, &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
+    for (auto* b : { &m.addTreeButton, &m.removeTreeButton, &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
         b->setEnabled (! catalogLocked);
     m.limiter.setEnabled (! lockedBy (c, LockScope::limiter));
     m.masterGain.setEnabled (! lockedBy (c, LockScope::masterGain));
@@ -136,41 +136,23 @@ void VantrelView::refresh()
             m.memo.setText (memoText, false);
     }
 
-    // 16. The lists.
-    m.rows.setRowHeight (juce::jlimit (30, 49, c.state.ui.rowHeight));
-    // The lists are drawn again only when what they show changed: a whole-screen repaint ten
-    // times a second would cost more than everything else the view does.
-    const auto id = [] (const std::optional<std::string>& slot) { return slot ? *slot : std::string ("-"); };
-    const auto listSignature = juce::String (c.history.changeCount()) + "|" + juce::String (c.revision) + "|" + id (c.cue.main) + "|"
-                             + id (c.cue.outgoing) + "|" + id (c.cue.ready) + "|" + id (c.cue.anchor) + "|"
-                             + (c.cue.paused ? "p" : "") + "|" + juce::String (c.state.ui.rowHeight) + "|"
-                             + juce::String ((int) c.state.ui.collapsedFolders.size()) + "|" + openId;
-    const bool listsChanged = listSignature != m.listSignature;
-    m.listSignature = listSignature;
-    auto entries = buildTreeEntries (c.state);
-    const bool treeChanged = entries.size() != m.treeEntries.size()
-                          || ! std::equal (entries.begin(), entries.end(), m.treeEntries.begin(), [] (const TreeEntry& a, const TreeEntry& b) {
-                                 return a.key() == b.key() && a.name == b.name && a.depth == b.depth && a.collapsed == b.collapsed;
-                             });
-    if (treeChanged)
-        m.treeEntries = std::move (entries);
-    if (treeChanged || listsChanged)
-        m.tree.updateContent();
-    if (listsChanged)
-        m.rows.updateContent();
+    // 16. The lists. They are drawn again only where what they show changed: a whole-screen
+    // repaint ten times a second would cost more than everything else the view does.
+    m.refreshTree();
+    m.refreshRows();
     m.selectedRow = -1;
+    // The tree selects the line last chosen, created or moved, else the open playlist's; none
+    // while the library replaces the rows. A newly selected line is scrolled into view.
     const auto treeKey = m.selectedTreeKey.empty() ? openId : m.selectedTreeKey;
     int treeLine = -1;
-    if (! m.flags.libraryShown)
+    if (! m.flags.libraryShown && ! treeKey.empty())
         for (int i = 0; i < (int) m.treeEntries.size(); ++i)
-            if (m.treeEntries[(size_t) i].key() == treeKey)
+            if (m.treeEntries[(size_t) i].id == treeKey)
                 treeLine = i;
     if (treeLine < 0)
         m.tree.deselectAllRows();
     else if (! m.tree.isRowSelected (treeLine))
-        m.tree.selectRow (treeLine, true, true);
-    if (treeChanged || listsChanged)
-        m.tree.repaint();
+        m.tree.selectRow (treeLine, false, true);
     setToggle (m.libraryButton, m.flags.libraryShown);
 
     // 17. The row selection follows the anchor.
@@ -182,8 +164,6 @@ void VantrelView::refresh()
         m.rows.deselectAllRows();
     else if (! m.rows.isRowSelected (m.selectedRow))
         m.rows.selectRow (m.selectedRow, false, true);
-    if (listsChanged)
-        m.rows.repaint();
 
     // 18. Banks and pads.
     for (int n = 1; n <= 5; ++n)

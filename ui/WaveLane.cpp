@@ -383,12 +383,12 @@ void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
         const bool low = h < 45;
         o.setColour (juce::Colours::white);
         o.setFont (uiFont (kind == 1 ? 15.0f : 13.0f));
-        const auto title = status.title.empty() ? juce::String ("—") : utf8 (status.title);
+        const auto title = status.title.empty() ? juce::String::fromUTF8 ("—") : utf8 (status.title);
         o.drawFittedText (title, { waveLeft, 2, textWidth, low ? 17 : 24 }, juce::Justification::centredLeft, 1);
         if (status.active && status.media != nullptr)
         {
             o.setFont (uiFont (10.0f));
-            o.drawFittedText (status.media->fileName + "  ·  " + status.media->format,
+            o.drawFittedText (status.media->fileName + juce::String::fromUTF8 ("  ·  ") + status.media->format,
                               { waveLeft, h - 23 + (low ? 5 : 0), textWidth, low ? 17 : 20 },
                               juce::Justification::centredRight, 1);
         }

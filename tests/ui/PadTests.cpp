@@ -177,7 +177,15 @@ TEST (PadMenu, ItsItemsRenameAssignAndClearThroughTheirDialogs)
               alert->exitModalState (1);
           }, " Fanfare ", true },
         { "音源を割り当て…", [&] { ASSERT_TRUE (changed() && finishPadJobs (*r.session)); }, "Gong", true },
-        { "割当を削除…", [] {}, "", false },
+        { "割当を削除…", [] {
+              // The cleared pad's stored copy is used nowhere now: it is offered for the Trash, and kept.
+              juce::AlertWindow* offer = nullptr;
+              ASSERT_TRUE (runMessagesUntil ([&] {
+                  return (offer = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent())) != nullptr; }))
+                  << "no offer";
+              EXPECT_EQ (offer->getName(), ja ("保存音源の扱い"));
+              offer->exitModalState (0);
+          }, "", false },
     };
     for (const auto& c : cases)
     {

@@ -174,6 +174,43 @@ inline bool waitUntilMapped (juce::Component& top, PrivateDisplay& display)
     });
 }
 
+/** Gives a window on the private display the keyboard and makes this the active application:
+    without a window manager a window takes the keys under the pointer, and JUCE closes the
+    menus of an application that is not the active one as soon as they open. */
+inline void focusWindow (PrivateDisplay& display, juce::Component& window)
+{
+    const auto id = juce::String ((juce::int64) (juce::pointer_sized_int) window.getWindowHandle());
+    const auto c = window.getScreenBounds().getCentre();
+    if (xdotoolInstalled())
+        runMessagesUntil ([&] {
+            return xdotoolOn (display, { "mousemove", juce::String (c.x), juce::String (c.y) })
+                && xdotoolOn (display, { "windowfocus", "--sync", id }) && juce::Process::isForegroundProcess();
+        });
+}
+
+/** The modal menu (the innermost open sub-menu) as an accessibility client reads it: the items'
+    titles joined by "; ", "+" before each that can be chosen. */
+inline juce::String modalMenuText()
+{
+    juce::StringArray items;
+    if (auto* menu = juce::Component::getCurrentlyModalComponent())
+        for (auto* item : menu->getChildren())
+            if (auto* h = item->getAccessibilityHandler())
+                items.add ((h->getActions().contains (juce::AccessibilityActionType::press) ? "+" : "") + h->getTitle());
+    return items.joinIntoString ("; ");
+}
+
+/** Presses the modal menu's item with that title as an accessibility client does (a sub-menu's
+    item opens the sub-menu); false when there is none that can be pressed. */
+inline bool chooseInModalMenu (const juce::String& title)
+{
+    if (auto* menu = juce::Component::getCurrentlyModalComponent())
+        for (auto* item : menu->getChildren())
+            if (auto* h = item->getAccessibilityHandler(); h != nullptr && h->getTitle() == title)
+                return h->getActions().invoke (juce::AccessibilityActionType::press);
+    return false;
+}
+
 /** The GUI framework on a private display with the program's fonts, an offline coordinator over
     a profile of the test's own and the main view over it (not on the desktop). */
 struct ViewRig
