@@ -8,6 +8,7 @@
 // 10 s of play).
 // Usage: bench_ui_lanes [--frames=N]   (other arguments are ignored)
 
+#include "BenchTiming.h"
 #include "BenchArguments.h"
 #include "audio/media/WaveformPeaks.h"
 #include "ui/Fonts.h"
@@ -31,18 +32,8 @@ constexpr int width = 1380;
 constexpr std::array<int, 3> heights { 37, 50, 50 };
 constexpr double rate = 48000.0, trackSeconds = 300.0;
 
-double threadCpuMs()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec * 1000.0 + (double) t.tv_nsec / 1.0e6;
-}
-
-double percentile (std::vector<double> values, double p)
-{
-    std::sort (values.begin(), values.end());
-    return values.empty() ? 0.0 : values[std::min (values.size() - 1, (size_t) (p * (double) (values.size() - 1) + 0.5))];
-}
+using vantrel::bench::threadCpuMs;
+using vantrel::bench::percentile;
 
 /** A 5-minute stereo track: a 220 Hz tone whose level follows a slow deterministic envelope. */
 std::shared_ptr<LoadedMedia> fiveMinuteTrack (int variant)

@@ -7,6 +7,7 @@
 // with no search and with a search that every item has to be tested against under filter 4.
 // Usage: bench_ui_library [--rounds=N]   (other arguments are ignored)
 
+#include "BenchTiming.h"
 #include "BenchArguments.h"
 #include "tests/app/SessionTestSupport.h"
 #include "ui/Fonts.h"
@@ -28,18 +29,8 @@ using namespace vantrel;
 
 constexpr int fileCount = 10000, width = 849, height = 567;
 
-double threadCpuMs()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec * 1000.0 + (double) t.tv_nsec / 1.0e6;
-}
-
-double percentile (std::vector<double> values, double p)
-{
-    std::sort (values.begin(), values.end());
-    return values.empty() ? 0.0 : values[std::min (values.size() - 1, (size_t) (p * (double) (values.size() - 1) + 0.5))];
-}
+using vantrel::bench::threadCpuMs;
+using vantrel::bench::percentile;
 
 /** A playlist whose audio folder holds the files; every second file is one of its rows. */
 bool buildLibrary (SessionCoordinator& session)

@@ -7,6 +7,7 @@
 // nothing changed.
 // Usage: bench_ui_rows [--frames=N] [--rows=N]   (other arguments are ignored)
 
+#include "BenchTiming.h"
 #include "BenchArguments.h"
 #include "session/UiLanguage.h"
 #include "tests/ui/DemoShow.h"
@@ -24,18 +25,8 @@ namespace
 {
 using namespace vantrel;
 
-double threadCpuMs()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec * 1000.0 + (double) t.tv_nsec / 1.0e6;
-}
-
-double percentile (std::vector<double> values, double p)
-{
-    std::sort (values.begin(), values.end());
-    return values.empty() ? 0.0 : values[std::min (values.size() - 1, (size_t) (p * (double) (values.size() - 1) + 0.5))];
-}
+using vantrel::bench::threadCpuMs;
+using vantrel::bench::percentile;
 
 juce::ListBox* findList (juce::Component& root)
 {
