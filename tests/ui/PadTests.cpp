@@ -208,19 +208,7 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
         GTEST_SKIP() << "xdotool is not installed";
     auto& s = *r.session;
     // JUCE asks the X server where the pointer is when a button comes up, so the real pointer
-    // waits at the release point, placed there before the gesture and seen by JUCE.
-    struct Moves : juce::MouseListener
-    {
-        void mouseMove (const juce::MouseEvent& e) override  { last = e.getScreenPosition(); }
-        juce::Point<int> last;
-    } moves;
-    juce::Desktop::getInstance().addGlobalMouseListener (&moves);
-    const juce::ScopeGuard stopListening { [&] { juce::Desktop::getInstance().removeGlobalMouseListener (&moves); } };
-    // The motion must have reached JUCE before the gesture starts: a late one carries the real
-    // (released) button state and would end the gesture.
-    const auto pointerAt = [&] (juce::Point<int> p) {
-        return r.xdotool ({ "mousemove", juce::String (p.x), juce::String (p.y) }) && runMessagesUntil ([&] { return moves.last == p; });
-    };
+    // waits at the release point.
     PeerPointer pointer (*r.view);
     struct Case { bool edit; int to; bool swapped, fired; };
     for (const auto& c : std::vector<Case> { { true, 3, true, false }, { true, 1, false, false },
@@ -231,8 +219,7 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
         // On the number, left of the gain control that edit mode shows.
         const auto onNumber = [&] (int n) { return r.pad (n).getScreenPosition().translated (14, r.pad (n).getHeight() / 2); };
         const auto from = onNumber (1), to = c.to == 1 ? from.translated (12, 0) : onNumber (c.to);
-        const auto aside = r.pad (5).getScreenBounds().getCentre();   // first elsewhere, so the arrival is an event
-        ASSERT_TRUE (pointerAt (aside) && pointerAt (to)) << moves.last.toString();
+        ASSERT_TRUE (realPointerAt (r.display, to));
         pointer.drag (from, to);
         ASSERT_TRUE (runMessagesUntil ([&] { return ! r.view->isDragAndDropActive(); }));
         const auto what = juce::String (c.edit ? "edit" : "normal") + " to " + juce::String (c.to);

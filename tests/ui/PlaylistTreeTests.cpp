@@ -199,7 +199,7 @@ TEST (TreeDrop, APlaylistDroppedOnALineGoesThereWhileATrackPlays)
     const auto a = r.list ("A");
     r.list ("B");
     const auto c = r.list ("C");
-    ASSERT_TRUE (s.openPlaylist (a) && tickUntilPrepared (s, *s.cue.ready));
+    ASSERT_TRUE (s.openPlaylist (a) && s.cue.ready && tickUntilPrepared (s, *s.cue.ready));
     s.go();
     EXPECT_EQ (r.lines(), "Show A B C");
     r.click (2);   // B is not opened while A sounds, and the selection stays on A
@@ -207,7 +207,7 @@ TEST (TreeDrop, APlaylistDroppedOnALineGoesThereWhileATrackPlays)
     EXPECT_EQ (r.tree().getSelectedRow(), 1);
     // A real drag of C (not the open A) onto the folded folder: into it, at its catalog place.
     const auto from = r.at (3), to = r.at (0);
-    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (to.x), juce::String (to.y) }));
+    ASSERT_TRUE (realPointerAt (r.display, to));   // JUCE asks where the pointer is at the release
     PeerPointer (*r.view).drag (from, to);
     ASSERT_TRUE (runMessagesUntil ([&] { return ! r.view->isDragAndDropActive(); }));
     EXPECT_EQ (r.lines(), "Show .C A B");

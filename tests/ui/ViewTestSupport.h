@@ -174,6 +174,26 @@ inline bool waitUntilMapped (juce::Component& top, PrivateDisplay& display)
     });
 }
 
+/** Moves the real pointer to p (by way of a point beside it, so that the arrival is a motion) and
+    waits until JUCE has seen it there: a motion that reached JUCE only after a gesture handed to
+    the peer had begun would carry the real, released button state and end that gesture. */
+inline bool realPointerAt (const PrivateDisplay& display, juce::Point<int> p)
+{
+    struct Moves : juce::MouseListener
+    {
+        void mouseMove (const juce::MouseEvent& e) override  { last = e.getScreenPosition(); }
+        juce::Point<int> last { -1, -1 };
+    } moves;
+    auto& desktop = juce::Desktop::getInstance();
+    desktop.addGlobalMouseListener (&moves);
+    const auto aside = p.translated (p.x > 20 ? -9 : 9, 0);
+    const bool seen = xdotoolOn (display, { "mousemove", juce::String (aside.x), juce::String (aside.y) })
+                   && xdotoolOn (display, { "mousemove", juce::String (p.x), juce::String (p.y) })
+                   && runMessagesUntil ([&] { return moves.last == p; });
+    desktop.removeGlobalMouseListener (&moves);
+    return seen;
+}
+
 /** Gives a window on the private display the keyboard and makes this the active application:
     without a window manager a window takes the keys under the pointer, and JUCE closes the
     menus of an application that is not the active one as soon as they open. */
