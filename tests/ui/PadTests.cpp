@@ -31,14 +31,7 @@ struct PadRig : ViewRig
         view->addToDesktop (0);
         view->setVisible (true);
         waitUntilMapped (*view, display);
-        // No window manager: the window gets the focus from the pointer. Without it the program is
-        // not the active application, and JUCE closes a popup menu as soon as it opens.
-        const auto id = juce::String ((juce::int64) (juce::pointer_sized_int) view->getWindowHandle());
-        if (xdotoolInstalled())
-            runMessagesUntil ([&] {
-                return xdotool ({ "mousemove", "--window", id, "700", "120" }) && xdotool ({ "windowfocus", "--sync", id })
-                    && juce::Process::isForegroundProcess();
-            });
+        focusWindow (display, *view);
     }
 
     Pad& pad (int n) { return byId<Pad> (*view, "pad-" + juce::String (n)); }
@@ -62,23 +55,8 @@ struct PadRig : ViewRig
     }
     void click (juce::Button& button)  { button.triggerClick(); runPendingMessages(); }
 
-    /** The open menu as an accessibility client reads it: "+" before an item that can be chosen. */
-    juce::String menuText()
-    {
-        juce::StringArray lines;
-        if (auto* menu = juce::Component::getCurrentlyModalComponent())
-            for (auto* item : menu->getChildren())
-                if (auto* h = item->getAccessibilityHandler())
-                    lines.add ((h->getActions().contains (juce::AccessibilityActionType::press) ? "+" : "") + h->getTitle());
-        return lines.joinIntoString ("; ");
-    }
-    bool choose (const juce::String& text)
-    {
-        for (auto* item : juce::Component::getCurrentlyModalComponent()->getChildren())
-            if (auto* h = item->getAccessibilityHandler(); h != nullptr && h->getTitle() == text)
-                return h->getActions().invoke (juce::AccessibilityActionType::press);
-        return false;
-    }
+    juce::String menuText()  { return modalMenuText(); }
+    bool choose (const juce::String& text)  { return chooseInModalMenu (text); }
     /** Waits until a pad menu is up. */
     bool menuUp() { return runMessagesUntil ([this] { return menuText().startsWith ("PAD"); }); }
     /** Waits until the last menu or dialog has left the screen: a dismissed menu is still the
