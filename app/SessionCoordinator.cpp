@@ -84,6 +84,10 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
         for (const auto& journal : store.root.getChildFile ("playlists").findChildFiles (juce::File::findFiles, true,
                                                                                           "pending-copy-*.json"))
             pool.addJob ([this, journal] { resumeCopyJournal (journal); });
+
+    // The importer first offers the imports that an earlier run moved in but never saved.
+    if ((audioEnabled || options.cdImportSetup.has_value()) && ! store.recoveryRequired.load())
+        cdImport = std::make_unique<AudioCdImport> (store.root, options.cdImportSetup.value_or (CdImportSetup {}));
 }
 
 SessionCoordinator::~SessionCoordinator()
@@ -95,6 +99,7 @@ SessionCoordinator::~SessionCoordinator()
         audio.closeDevice();
     else
         audio.stopOffline();
+    cdImport.reset();   // joins its worker; a running import is cancelled and leaves nothing
 }
 
 std::uint32_t SessionCoordinator::now() const
@@ -176,7 +181,7 @@ bool SessionCoordinator::statusIsWarning() const
 
 bool SessionCoordinator::needsQuitConfirmation() const
 {
-    return liveLock || trackSounding() || ! padState.triggers.empty();
+    return liveLock || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
 }
 
 bool SessionCoordinator::prepareQuit()
@@ -190,7 +195,17 @@ bool SessionCoordinator::prepareQuit()
         if (trackSounding())
             cue.paused = true;
         padState.clear();
+        if (cdImport != nullptr)
+            cdImport->cancel();
         quitting = true;
+    }
+
+    // A cancelled import removes its staging folder; one that had already moved its folder in
+    // is offered again at the next start by its recovery record.
+    if (cdImportState (*this).busy)
+    {
+        setProgress (translate ("CD取込の停止・保全を待っています"));
+        return false;
     }
 
     if (pool.getNumJobs() > 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
 #include "session/CatalogRecords.h"
 #include "session/CatalogStore.h"
@@ -73,6 +74,9 @@ struct SessionCoordinatorOptions
     std::function<void (const juce::File& source, const juce::File& temporaryCopy)> afterLibraryCopy;
     /** Where removed library files go; empty: the user's home Trash. */
     juce::File trashFolder;
+    /** The CD importer's surroundings. Set, an importer is made even without audio (a test's
+        drives); empty, the program's importer (this machine's drives) exists with audio only. */
+    std::optional<CdImportSetup> cdImportSetup;
 };
 
 /** The single owner of the live session: the store, the library, the saved state, the undo
@@ -176,6 +180,8 @@ public:
     // ---- mix edits -----------------------------------------------------------------------------
     bool canEditEq (const std::string& target) const;
     EqSettings* eqForTarget (const std::string& target);
+    /** The same EQ read only: no live change of the document (its change count stays). */
+    const EqSettings* eqForTarget (const std::string& target) const;
     juce::String eqTitle (const std::string& target) const;
     void beginEqEdit();
     void setLiveEq (const std::string& target, const EqSettings& eq);
@@ -216,6 +222,11 @@ public:
     /** Takes finished copies in, merges them and deletes each journal once a save holds its rows. */
     void finishLibraryCopies();
     bool removeLibraryFile (const juce::String& path);
+
+    // ---- audio CD import -------------------------------------------------------------------------
+    /** Takes finished CD imports into the catalog and lets their recovery records go once a save
+        holds them; an import waits while LIVE LOCK protects playlist editing. */
+    void takeInCdImports();
     /** Rescans the library over copies of the working document and the pads. */
     void refreshLibrary();
 
@@ -259,6 +270,8 @@ public:
     std::array<std::uint64_t, numPads> padRevision {};
     std::mutex jobMutex;
     std::vector<PadCopyResult> padCopyResults;
+    std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
+    std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
     juce::String outputApplyMessage;
     std::string readyPreparingId;
     std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
@@ -272,6 +285,8 @@ public:
 
 private:
     std::uint32_t now() const;
+    /** commitEdit without its status text: the history step and what follows it. */
+    bool applyEdit (CatalogDocument candidate);
     /** The document as it is saved: during an EQ drag, the values from before the drag. */
     CatalogDocument documentToSave() const;
     void submitState();
@@ -292,12 +307,19 @@ private:
     bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
 
     bool outputOpenBeforeQuit = false;
+    std::vector<Playlist> waitingImports;     // taken from the importer, not yet in the catalog
+    std::int64_t importSaveTicket = 0;        // the save that must succeed before the records go
+    std::uint64_t importRefusedAt = ~std::uint64_t {};   // the history's change count when a take-in was refused
+    std::string importRefusedId;                          // the playlist whose refusal was reported
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
 };
 
 /** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every
     playlist and the EQ and gain of every row that `before` also holds. */
 void restoreMixValues (CatalogDocument& document, const CatalogDocument& before);
+
+/** The CD importer's state as the view shows it; an empty state when there is no importer. */
+CdImportState cdImportState (const SessionCoordinator& session);
 
 /** A new id: 32 lower-case hexadecimal digits. */
 std::string newCatalogId();

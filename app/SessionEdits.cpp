@@ -100,17 +100,24 @@ bool SessionCoordinator::commitEdit (CatalogDocument candidate)
 {
     if (candidate == history.current())
         return true;
-    if (! history.commit (std::move (candidate), editGuard()))
+    if (! applyEdit (std::move (candidate)))
     {
         setStatus (translate ("LIVE LOCK中、または再生中のため編集できません"), false);
         return false;
     }
+    setStatus (translate ("変更しました"), false);
+    return true;
+}
+
+bool SessionCoordinator::applyEdit (CatalogDocument candidate)
+{
+    if (! history.commit (std::move (candidate), editGuard()))
+        return false;
     dropStaleCueIds();
     registerMedia (true);
     updateReady();
     preloadMedia();
     persist();
-    setStatus (translate ("変更しました"), false);
     return true;
 }
 

@@ -284,7 +284,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     }
 
     if ((isLocked (LockScope::playlistEditing) && item.kind != LibraryFileKind::PadCopy) || store.recoveryRequired.load()
-        || pool.getNumJobs() > 0)
+        || cdImportState (*this).busy || pool.getNumJobs() > 0)
     {
         setStatus (translate ("保存・取込・コピー完了後、必要ならLIVE LOCKを解除して整理してください"), false);
         return false;

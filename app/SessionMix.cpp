@@ -60,6 +60,11 @@ EqSettings* SessionCoordinator::eqForTarget (const std::string& target)
     return found;
 }
 
+const EqSettings* SessionCoordinator::eqForTarget (const std::string& target) const
+{
+    return findEq (history.current(), target);
+}
+
 juce::String SessionCoordinator::eqTitle (const std::string& target) const
 {
     const auto& document = history.current();

@@ -6,6 +6,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -131,6 +132,71 @@ void SessionCoordinator::tick()
 
     preloadMedia();
     audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
+    takeInCdImports();
+}
+
+void SessionCoordinator::takeInCdImports()
+{
+    if (cdImport == nullptr || store.recoveryRequired.load())
+        return;
+
+    // An import waits in the importer while LIVE LOCK protects playlist editing, and here while
+    // an EQ drag holds the document.
+    if (! isLocked (LockScope::playlistEditing) && ! eqEditBefore.has_value())
+    {
+        if (auto playlist = cdImport->takeImported())
+            waitingImports.push_back (std::move (*playlist));
+
+        // A refused playlist stays queued (its files are in playlists/<id>) and is tried again
+        // after each change of the document; its refusal is reported once.
+        if (! waitingImports.empty() && history.changeCount() != importRefusedAt)
+        {
+            auto playlist = waitingImports.front();
+            const auto& playlists = history.current().playlists;
+            bool taken = std::any_of (playlists.begin(), playlists.end(),
+                                      [&playlist] (const Playlist& p) { return p.id == playlist.id; });
+            if (! taken)
+            {
+                auto candidate = history.current();
+                if (candidate.current.empty())
+                    candidate.current = playlist.id;
+                candidate.playlists.push_back (playlist);
+                taken = applyEdit (std::move (candidate));
+                if (taken)
+                {
+                    setStatus (translate ("CDを新しいプレイリストへ取り込みました"), false);
+                    refreshLibrary();
+                }
+                else
+                {
+                    importRefusedAt = history.changeCount();
+                    if (importRefusedId != playlist.id)
+                        setStatus (translate ("CD取込のプレイリストを追加できません。整理後に再度取り込みます"), true);
+                    importRefusedId = playlist.id;
+                }
+            }
+            if (taken)
+            {
+                waitingImports.erase (waitingImports.begin());
+                importedAwaitingSave.push_back (playlist.id);
+                importSaveTicket = saveTicket;
+            }
+        }
+    }
+
+    // The recovery record is the only copy of the playlist until a save holds it.
+    if (! importedAwaitingSave.empty() && ! saveQueue.isBusy() && saveQueue.lastResult().ok
+        && saveQueue.getLastSavedTicket() >= importSaveTicket)
+    {
+        for (const auto& id : importedAwaitingSave)
+            cdImport->clearRecovery (id);
+        importedAwaitingSave.clear();
+    }
+}
+
+CdImportState cdImportState (const SessionCoordinator& session)
+{
+    return session.cdImport != nullptr ? session.cdImport->snapshot() : CdImportState {};
 }
 
 void SessionCoordinator::registerMedia (bool analyse)

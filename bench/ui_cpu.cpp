@@ -8,6 +8,7 @@
 // Usage: bench_ui_cpu [--seconds=N]   (default 10 s each; VANTREL_BENCH_UI_SECONDS also sets it;
 //        other arguments, such as the benchmark library's, are ignored)
 
+#include "BenchDisplay.h"
 #include "platform/X11Window.h"
 #include "session/UiLanguage.h"
 #include "support/EnvironmentVariable.h"
@@ -107,20 +108,10 @@ int main (int argc, char** argv)
         std::printf ("Xvfb is not installed: the view's CPU figures are skipped\n");
         return 0;
     }
-    platform::XvfbServer server;
+    bench::BenchDisplay display;
     std::string error;
-    if (! server.start (300, 399, error, 1600, 1000))
-        return fail ("the private X server did not start: " + juce::String (error));
-    // Before any thread of ours starts: JUCE opens the display named by DISPLAY.
-    if (! platform::setEnvironmentVariable ("DISPLAY", server.displayName()))
-        return fail ("could not set DISPLAY");
-    // No JUCEApplication: JUCE keeps Xlib's fatal error handler, and a bare server lacks the window
-    // manager's atoms; this connection keeps them (a server whose last client leaves resets).
-    platform::prepareX11();
-    auto atoms = platform::X11Inspector::open (server.displayName(), error);
-    if (atoms == nullptr)
-        return fail (error);
-    atoms->internWindowManagerAtoms();
+    if (! display.start (error))
+        return fail (juce::String (error));
 
     int result = 0;
     {
@@ -167,7 +158,7 @@ int main (int argc, char** argv)
         if (const auto errors = platform::x11ErrorCount())
             std::printf ("    (%llu X errors were recorded)\n", (unsigned long long) errors);
     }
-    atoms.reset();   // before the server goes
-    server.stop();
+    display.atoms.reset();   // before the server goes
+    display.server.stop();
     return result;
 }

@@ -4,7 +4,12 @@
 # with three lanes and a pad sounding, LIVE LOCK, the library panel under each of its four filters
 # (library-all, library-playlist, library-pad, library-unused), English, then a long playlist
 # with notes at row height 49 and 30 (rows-long-notes, rows-long-notes-30), and the playlist
-# tree with nested folders, some folded (tree-nested))
+# tree with nested folders, some folded (tree-nested), the EQ windows of the master, a playlist and
+# a row with a bent curve (eq-master, eq-playlist, eq-row), the CD window with a disc listed and
+# some tracks ticked and during an import (cd-disc, cd-importing), the output dialog with a JACK
+# device chosen (output-dialog-jack), the settings window and its product information window
+# (settings-default, product-info), the VST window with a scanned plug-in chosen in slot 1
+# (vst-chosen))
 # into build/screens/.
 # Usage: scripts/screens.sh   (BUILD_DIR may be set, default build/release)
 set -euo pipefail

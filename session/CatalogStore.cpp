@@ -12,6 +12,24 @@ namespace vantrel
 {
 namespace
 {
+/** Whether a "playlists" folder holds saved data: anything but playlist folders that a CD import
+    moved in, whose playlists only their recovery records hold until a catalog is saved (the
+    importer offers them again, so a first start ended by an import does not look like damage). */
+bool holdsSavedPlaylists (const juce::File& playlists)
+{
+    if (! playlists.isDirectory())
+        return false;
+    int imports = 0;
+    for (const auto& entry : juce::RangedDirectoryIterator (playlists, false, "*", juce::File::findFilesAndDirectories))
+    {
+        const auto& file = entry.getFile();
+        if (! file.isDirectory() || ! file.getChildFile ("pending-import.json").existsAsFile())
+            return true;
+        ++imports;
+    }
+    return imports == 0;
+}
+
 juce::String utf8 (const char* text)  { return juce::String::fromUTF8 (text); }
 
 StoreResult failure (const char* utf8Message)  { return StoreResult::failure (utf8 (utf8Message)); }
@@ -167,7 +185,7 @@ StoreResult CatalogStore::readSavedFiles (CatalogState& state)
     if (root.getChildFile ("catalog.json").exists())
         return readSplitFiles (root, state);
 
-    if (root.getChildFile ("playlists").isDirectory() || root.getChildFile ("pad").getChildFile ("pads.json").existsAsFile())
+    if (holdsSavedPlaylists (root.getChildFile ("playlists")) || root.getChildFile ("pad").getChildFile ("pads.json").existsAsFile())
         return failure ("catalogがありません。既存保存データを保護します");
 
     state = CatalogState();

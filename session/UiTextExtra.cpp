@@ -129,5 +129,37 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
 
     // The rows list.
     { "備考を編集…", "Edit note…" },
+
+    // The audio CD import.
+    { "このトラックはVantrelの音源メモリ上限を超えます", "This track exceeds Vantrel's audio memory limit" },
+    { "CD音源の保存先を作成できません", "Cannot create the file for the CD audio" },
+    { "CDの読込結果が一致しません。ディスク・接続を確認してください", "CD reads do not match. Check the disc and the connection." },
+    { "CD音源を書き込めません。空き容量を確認してください", "Cannot write the CD audio. Check the free space." },
+    { "CD音源の保存が完了しませんでした", "Saving the CD audio did not complete" },
+    { "CD取込先を作成できません", "Cannot create the CD import folder" },
+    { "音楽CDが入れ替わりました", "The audio CD was changed" },
+    { "CDトラック番号が不正です", "Invalid CD track number" },
+    { "CD取込に必要な空き容量を確認できません", "Cannot confirm the free space the CD import needs" },
+    { "取込音源の長さ・再読込を確認できません", "Cannot confirm the length or the re-reading of the imported audio" },
+    { "取込用の一時WAVを片付けられません", "Cannot remove the temporary WAV of the import" },
+    { "取込中に音楽CDが変わりました", "The audio CD changed during the import" },
+    { "CD取込の復旧記録を保存できません", "Cannot save the CD import's recovery record" },
+    { "CD取込音源の保存を確定できません", "Cannot finalize saving the CD import's audio" },
+    { "MP3エンコーダー（LAME）を初期化できません", "Cannot initialize the MP3 encoder (LAME)" },
+    { "MP3変換に失敗しました: LAMEのエラー ", "MP3 conversion failed: LAME error " },
+    { "MP3ファイルを書き込めません。空き容量を確認してください", "Cannot write the MP3 file. Check the free space." },
+    { "CD取込のプレイリストを追加できません。整理後に再度取り込みます", "Cannot add the imported CD playlist. It is added again after the next change." },
+
+    // The CD import panel. Where the session has no importer the status line says why in this
+    // system's own terms: data awaiting recovery, a start without audio, or a restart needed.
+    { "音楽CD", "Audio CD" },
+    { "新しいプレイリスト名", "New playlist name" },
+    { "形式", "Format" },
+    { "サンプリング周波数", "Sample rate" },
+    { "MP3 ビットレート", "MP3 bitrate" },
+    { "曲名は取込後に変更できます。音源はPCに保存され、CDを取り出しても再生できます。", "Track names can be changed after the import. The audio is saved on this computer and plays after the CD is ejected." },
+    { "保存データの復旧確認が終わるまでCD取込は使えません", "CD import is unavailable until the saved data is recovered" },
+    { "音声なしで起動しているためCD取込は使えません", "CD import is unavailable: Vantrel! started without audio" },
+    { "CD取込はVantrel!の再起動後に使えます", "CD import is available after restarting Vantrel!" },
 }};
 } // namespace vantrel

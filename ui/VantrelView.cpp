@@ -231,7 +231,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     });
     outputDevice.setComponentID ("output-device");
     text (outputDevice, "出力先 ⚙");
-    wire (outputDevice, [] {});   // the output dialog comes with the audio settings window
+    wire (outputDevice, [this] { deviceMenu(); });
 
     style (outputLabel, 10.0f, colours::textDim, juce::Justification::centredRight);
     style (statusLabel, 11.0f, colours::textDim);
@@ -348,7 +348,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     });
     settings.setComponentID ("settings");
     settings.setButtonText (uiLanguage() ? juce::String::fromUTF8 ("⚙ Settings") : translate ("⚙ 設定"));
-    wire (settings, [] {});   // the settings window comes with the settings panel
+    wire (settings, [this] { openSettingsWindow(); });
 
     zoom.setComponentID ("wave-zoom");
     zoom.setSliderStyle (juce::Slider::LinearHorizontal);
@@ -419,10 +419,11 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         view.refresh();
     };
     libraryPanel.setComponentID ("library-panel");
+    libraryPanel.importRunning = [this] { return cdImportState (coordinator).busy; };
     cdImport.setComponentID ("cd-import");
     text (cdImport, "CDを取り込む…");
     cdImport.setWantsKeyboardFocus (false);
-    cdImport.onClick = [] {};   // the CD window comes with the CD import panel
+    cdImport.onClick = [this] { openCdWindow(); };
     cdSummary.setComponentID ("cd-summary");
     style (cdSummary, 10.0f, colours::textDim);
     padEditor.setComponentID ("pad-editor-list");
@@ -497,6 +498,12 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
 
 VantrelView::Impl::~Impl()
 {
+    eqWindow.reset();
+    vstWindow.reset();
+    settingsWindow.reset();
+    cdWindow.reset();
+    outputDialog.reset();
+    outputPanel.reset();
     dialog.reset();
     tree.setModel (nullptr);
     rows.setModel (nullptr);

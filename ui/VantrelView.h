@@ -96,6 +96,9 @@ public:
     juce::String eqTarget() const;
     /** The language the current parts were built in. */
     bool builtInEnglish() const { return languageAtBuild; }
+    /** The view's window with this component ID ("cd-window", "settings-window", "vst-window",
+        "eq-window", "output-dialog"), null while it does not exist. */
+    juce::Component* window (const juce::String& id) const;
     /** How many auto-repeats of held keys were consumed without acting. */
     int repeatsSwallowed() const { return swallowedRepeats; }
     /** How often the parts were laid out (each layout change lays them out once). */

@@ -12,6 +12,7 @@
 #include "ui/PlaylistTree.h"
 #include "ui/RowsList.h"
 #include "ui/WaveLane.h"
+#include "ui/ViewWindows.h"
 
 #include <array>
 #include <map>
@@ -147,6 +148,14 @@ struct VantrelView::Impl
 
     class Pad;   // ui/Pads.h
 
+    // The panels' windows (ui/ViewPanels.cpp).
+    /** Shows the CD window (built on first use) and brings it to the front. */
+    void openCdWindow();
+    /** Replaces the settings window with a new one on the current preferences. */
+    void openSettingsWindow();
+    /** The output dialog: the audio settings panel in a modal alert window. */
+    void deviceMenu();
+
     VantrelView& view;
     SessionCoordinator& coordinator;
     Theme theme;
@@ -206,5 +215,10 @@ struct VantrelView::Impl
     juce::var wheelBinding;
     double wheelResidual = 0.0;
     bool readyWheel = false;
+
+    // The panels' windows and the output dialog, destroyed before every other member.
+    std::unique_ptr<ViewWindow> cdWindow, settingsWindow, vstWindow, eqWindow;
+    std::unique_ptr<juce::AlertWindow> outputDialog;
+    std::unique_ptr<juce::Component> outputPanel;
 };
 } // namespace vantrel

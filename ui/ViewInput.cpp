@@ -305,16 +305,4 @@ void VantrelView::textDialog (const juce::String& title, const juce::String& lab
     }), false);
 }
 
-void VantrelView::openEq (const juce::String& target)
-{
-    commitPendingEdits();
-    impl->eqTarget = target;   // the EQ window comes with the track EQ panel
-}
-
-void VantrelView::openMasterVst()
-{
-    if (impl->flags.dialogOpen)
-        return;
-    commitPendingEdits();   // the master VST window comes with the VST rack panel
-}
 } // namespace vantrel

@@ -102,10 +102,18 @@ void VantrelView::refresh()
     m.outputLabel.setColour (juce::Label::textColourId, open ? colours::textDim : colours::red);
     m.outputLabel.setTooltip (outputText);
 
-    // 11. Audio CD: no reader on this platform yet, so no disc is ever listed.
-    setText (m.cdSummary, translate ("音楽CDを入れると表示します"));
-    m.cdSummary.setTooltip (m.cdSummary.getText());
-    m.cdImport.setButtonText (translate ("CDを取り込む…"));
+    // 11. Audio CD.
+    const auto cd = cdImportState (c);
+    juce::String cdText;
+    if (cd.busy)
+        cdText = translate ("CD取込中 · ") + juce::String ((int) (juce::jlimit (0.0, 1.0, cd.progress) * 100.0)) + "%";
+    else if (cd.discs.empty())
+        cdText = translate ("音楽CDを入れると表示します");
+    else
+        cdText = cd.discs.front().title + " · " + juce::String ((int) cd.discs.front().tracks.size()) + translate ("曲");
+    setText (m.cdSummary, cdText);
+    m.cdSummary.setTooltip (cdText);
+    m.cdImport.setButtonText (cd.busy ? translate ("CD取込の進行状況…") : translate ("CDを取り込む…"));
 
     // 12. Edit locks.
     const bool catalogLocked = lockedBy (c, LockScope::playlistEditing);
@@ -291,6 +299,9 @@ void VantrelView::refreshLanguage()
     commitPendingEdits();
     const auto before = impl->flags;
     const auto target = impl->eqTarget;
+    const bool eqOpen = impl->eqWindow != nullptr, vstOpen = impl->vstWindow != nullptr,
+               settingsOpen = impl->settingsWindow != nullptr,
+               cdOpen = impl->cdWindow != nullptr && impl->cdWindow->isVisible();
 
     removeAllChildren();
     buildImpl();
@@ -306,6 +317,16 @@ void VantrelView::refreshLanguage()
     heldKeys.clear();
     resized();
     refresh();
+
+    // The windows that were open come back in the new language.
+    if (eqOpen && target.isNotEmpty())
+        openEq (target);
+    if (vstOpen)
+        openMasterVst();
+    if (cdOpen)
+        impl->openCdWindow();
+    if (settingsOpen)
+        impl->openSettingsWindow();
 }
 
 void VantrelView::requestQuit (std::function<void()> onQuit)
@@ -317,7 +338,8 @@ void VantrelView::requestQuit (std::function<void()> onQuit)
         beginQuit (std::move (onQuit));
         return;
     }
-    confirm (translate ("音声が再生中またはLIVE LOCK中です。アプリを終了しますか？"),
+    confirm (cdImportState (coordinator).busy ? translate ("CD取込をキャンセルし、再生を停止してアプリを終了しますか？")
+                                              : translate ("音声が再生中またはLIVE LOCK中です。アプリを終了しますか？"),
              [this, onQuit = std::move (onQuit)]() mutable { beginQuit (std::move (onQuit)); });
 }
 

@@ -461,3 +461,45 @@ TEST (Program, AQuitSignalOnALargeShowSavesItOnceAndEnds)
     EXPECT_FALSE (journal.exists());
 }
 } // namespace
+
+TEST (Program, APanelWindowIsFittedToTheScreenItOpensOn)
+{
+    if (! xdotoolPresent())
+        GTEST_SKIP() << "xdotool is not installed";
+    // The EQ panel is 920 x 566: whole on a large screen, shrunk to the 520 px left of a short one.
+    const struct
+    {
+        int width, height;
+        double scale;
+    } screens[] = { { 1920, 1040, 1.0 }, { 1024, 600, 520.0 / 566.0 } };
+    for (const auto& screen : screens)
+    {
+        SCOPED_TRACE (std::to_string (screen.width) + "x" + std::to_string (screen.height));
+        ProgramRig rig;
+        if (! ProgramRig::displayToolsPresent())
+            GTEST_SKIP() << "Xvfb is not installed";
+        std::string error;
+        ASSERT_TRUE (rig.startDisplay (error, screen.width, screen.height)) << error;
+        Preferences preferences;
+        for (auto& binding : preferences.keys)
+            if (binding.action == "MASTER EQ")
+                binding.key = vk::f1 + 1;
+        ASSERT_TRUE (savePreferences (rig.local().getChildFile ("preferences.json"), preferences).ok);
+
+        std::uintptr_t window = 0;
+        auto program = startShown (rig, 1, window);
+        ASSERT_NE (program, nullptr);
+        ASSERT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; }));
+        ASSERT_TRUE (typeKeys (rig, "F2"));
+        ASSERT_NE (rig.waitForWindow ("Vantrel! - MASTER EQ"), 0u) << program->errorText();
+
+        const auto eq = rig.windowsTitled ("Vantrel! - MASTER EQ").front();
+        EXPECT_NEAR (eq.width, 920.0 * screen.scale + 2.0, 1.0);   // the frame's 1 px border on each side
+        EXPECT_GE (eq.x, 20);
+        EXPECT_GE (eq.y, 20);
+        EXPECT_LE (eq.x + eq.width, screen.width - 20);
+        EXPECT_LE (eq.y + eq.height, screen.height - 20);
+        EXPECT_TRUE (waitFor ([&] { return rig.drawnShare (eq) > 0.0; })) << "the EQ window was never painted";
+        quitsCleanly (*program);
+    }
+}
