@@ -114,6 +114,9 @@ void Application::shutdown()
 {
     stopTimer();
     mainWindow.reset();
+    // A fading drag image is a window of its own; it must go while the display is still open
+    // (the framework would otherwise delete it after closing the display, and crash).
+    juce::Desktop::getInstance().getAnimator().cancelAllAnimations (false);
     SystemSoundsGuard::instance().stop();
     if (platform != nullptr)
     {

@@ -251,6 +251,8 @@ struct ViewRig
     {
         view.reset();
         session.reset();
+        // A drag image still fading out is a window of its own: it goes while the display is open.
+        juce::Desktop::getInstance().getAnimator().cancelAllAnimations (false);
     }
 
     VantrelView& makeView()
