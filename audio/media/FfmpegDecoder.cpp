@@ -1,6 +1,7 @@
 #include "audio/media/FfmpegDecoder.h"
 
 #include "audio/media/FfmpegStream.h"
+#include "audio/media/LargeBuffers.h"
 #include "audio/media/MediaFoundationScope.h"
 #include "audio/media/MediaTexts.h"
 
@@ -61,7 +62,7 @@ public:
     /** Decodes to the end of the stream. */
     void readAll (std::vector<float>& samples)
     {
-        samples.reserve (expectedSamples());
+        reserveLarge (samples, expectedSamples());
         int readsWithoutAudio = 0;
 
         for (;;)

@@ -1,6 +1,7 @@
 #include "audio/media/MediaDecoding.h"
 
 #include "audio/media/FfmpegDecoder.h"
+#include "audio/media/LargeBuffers.h"
 #include "audio/media/MediaReaders.h"
 #include "audio/media/MediaTexts.h"
 
@@ -64,7 +65,8 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
     if (isKnownTruncated (reader))
         failLoad (mediatext::decodeFailed);   // the file ends inside its sample data
 
-    decoded.samples.assign ((std::size_t) (frames * (std::uint64_t) channels), 0.0f);
+    decoded.samples.clear();
+    resizeLarge (decoded.samples, (std::size_t) (frames * (std::uint64_t) channels));
     decoded.channels = channels;
     decoded.sampleRate = reader.sampleRate;
     std::vector<float> work ((std::size_t) channels * readerBlockFrames);

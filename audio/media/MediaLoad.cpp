@@ -8,6 +8,7 @@
 #include "audio/media/PeakCacheFile.h"
 #include "audio/media/PreparePcm.h"
 #include "audio/media/ProcessorTopology.h"
+#include "audio/media/ReaderLoad.h"
 #include "audio/media/Resampler.h"
 
 #include <algorithm>
@@ -23,21 +24,12 @@ int workersFor (const MediaLoadOptions& options, std::uint64_t frames, double sa
     return resampleWorkerCount (processorTopology(), frames, sampleRate);
 }
 
-/** Decodes the whole file, with the file's reader when there is one (an MP3 it cannot read
-    falls back to the stream decoder), else with the stream decoder by extension. */
-DecodedAudio decodeWhole (std::unique_ptr<juce::AudioFormatReader> reader, const MediaLoadRequest& request,
-                          LoadedMedia& media, CancelFlag cancel)
+void finalCheck (const MediaLoadRequest& request, const MediaLoadOptions& options)
 {
-    DecodedAudio decoded;
-    if (reader != nullptr)
-    {
-        const bool complete = decodeWithReader (*reader, request.path, cancel, decoded);
-        media.format = normaliseFormatName (reader->getFormatName());
-        if (complete)
-            return decoded;
-        reader.reset();
-    }
-    return decodeWithoutReader (request.path, cancel, media.format);
+    if (options.beforeFinalCheck)
+        options.beforeFinalCheck();
+    if (readFileSignature (request.path) != request.signature)
+        failLoad (mediatext::changedWhileLoading);
 }
 
 void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag cancel, const MediaLoadOptions& options)
@@ -61,7 +53,21 @@ void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag c
         reader.reset();   // an MP3 the reader cannot read: decode it as if no reader had opened
     }
 
-    const auto decoded = decodeWhole (std::move (reader), request, media, cancel);
+    if (reader != nullptr)
+    {
+        // A file the reader cannot read (an MP3 with damaged frames) goes to the stream decoder.
+        media.format = normaliseFormatName (reader->getFormatName());
+        const auto frames = (std::uint64_t) std::max<juce::int64> (0, reader->lengthInSamples);
+        if (loadThroughReader (*reader, request, media, cancel, workersFor (options, frames, reader->sampleRate),
+                               options.resamplePath))
+        {
+            finalCheck (request, options);
+            return;
+        }
+        reader.reset();
+    }
+
+    const auto decoded = decodeWithoutReader (request.path, cancel, media.format);
     double now = monotonicMs();
     media.decodeMs = now - start;
 
@@ -77,7 +83,7 @@ void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag c
 
     now = monotonicMs();
     auto pcm = resamplePcm (decoded.samples, decoded.channels, decoded.sampleRate, request.rate, cancel,
-                            workersFor (options, frames, decoded.sampleRate));
+                            workersFor (options, frames, decoded.sampleRate), options.resamplePath);
     if (cue.found)
         pcm->cueFrame = std::min ((std::int64_t) (cue.seconds * request.rate), (std::int64_t) pcm->left.size() - 1);
     media.pcm = std::move (pcm);
@@ -93,10 +99,7 @@ void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag c
     media.peaks = std::make_shared<orvane::audio::WaveformPeakData> (std::move (peaks));
     media.peaksMs = monotonicMs() - now;
 
-    if (options.beforeFinalCheck)
-        options.beforeFinalCheck();
-    if (readFileSignature (request.path) != request.signature)
-        failLoad (mediatext::changedWhileLoading);
+    finalCheck (request, options);
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "audio/media/MediaLimits.h"
 #include "audio/media/MediaRecords.h"
+#include "audio/media/ResampleKernel.h"
 
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@ struct MediaLoadOptions
 {
     int workers = 0;                          // 1 or 2 resampling/reading workers; 0: by the processor topology
     std::function<void()> beforeFinalCheck;   // runs just before the final signature check (may be empty)
+    ResamplePath resamplePath = ResamplePath::widest;   // the resampler's inner loop (tests force the portable one)
 };
 
 /** One whole load of one file into what the engine plays: checks that the file exists and

@@ -53,12 +53,6 @@ std::unique_ptr<juce::AudioFormatReader> openMediaReader (const juce::File& file
     return nullptr;
 }
 
-std::unique_ptr<juce::AudioFormatReader> openWavReader (const juce::File& file)
-{
-    juce::WavAudioFormat wav;
-    return TruncationCheckedReader::open (wav, file);
-}
-
 bool isKnownTruncated (const juce::AudioFormatReader& reader)
 {
     if (const auto* checked = dynamic_cast<const TruncationCheckedReader*> (&reader))

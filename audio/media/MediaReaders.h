@@ -14,10 +14,6 @@ namespace vantrel
     data. nullptr when no format opens the file. */
 std::unique_ptr<juce::AudioFormatReader> openMediaReader (const juce::File& file);
 
-/** A second, independent WAV reader on the same file (its own stream), for reading a WAV file
-    in two halves in parallel. nullptr when it does not open. */
-std::unique_ptr<juce::AudioFormatReader> openWavReader (const juce::File& file);
-
 /** True when the reader already knows that its file ends before the reader's last frame, so
     that reading the whole file must fail: a cut WAV or AIFF file, or an MP3 file that holds
     fewer frames than its info frame announces. */

@@ -2,11 +2,14 @@
 
 #include "audio/media/CuePoint.h"
 #include "audio/media/HelperThread.h"
+#include "audio/media/LargeBuffers.h"
 #include "audio/media/MediaDecoding.h"
 #include "audio/media/MediaReaders.h"
 #include "audio/media/MediaTexts.h"
+#include "audio/media/PcmFileReader.h"
 #include "audio/media/PeakCacheFile.h"
 #include "audio/media/ProcessorTopology.h"
+#include "audio/media/ReaderLoad.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,12 +29,13 @@ void throwIfCancelled (CancelFlag cancel)
         failLoad (mediatext::cancelled);
 }
 
-/** Reads frames [begin, end) into the PCM block by block. False when a read failed on an MP3
-    file; raises the other failures. */
+/** Reads frames [begin, end) into the PCM block by block, straight from the file where it is
+    plain PCM. False when a read failed on an MP3 file; raises the other failures. */
 bool readRange (juce::AudioFormatReader& reader, const juce::File& file, PreparedPcm& pcm,
                 std::uint64_t begin, std::uint64_t end, CancelFlag cancel)
 {
     const int channels = (int) reader.numChannels;
+    const auto bulk = PcmFileReader::open (reader, file);
     for (std::uint64_t position = begin; position < end; position += readBlockFrames)
     {
         throwIfCancelled (cancel);
@@ -40,7 +44,9 @@ bool readRange (juce::AudioFormatReader& reader, const juce::File& file, Prepare
         float* left = pcm.left.data() + position;
         float* right = pcm.right.data() + position;
         float* planes[2] = { left, right };
-        if (! reader.read (planes, channels, (juce::int64) position, count))
+        const bool read = bulk != nullptr ? bulk->readPlanar (planes, (std::int64_t) position, count)
+                                          : reader.read (planes, channels, (juce::int64) position, count);
+        if (! read)
         {
             if (file.hasFileExtension ("mp3"))
                 return false;
@@ -124,17 +130,6 @@ orvane::audio::WaveformPeakData planarPeaks (const PreparedPcm& pcm, int channel
     return peaks;
 }
 
-/** The second reader of a two-reader read, checked against the first; empty when it does not
-    open (the first reader then reads alone). */
-std::unique_ptr<juce::AudioFormatReader> openSecondReader (const juce::AudioFormatReader& first, const juce::File& file)
-{
-    auto second = openWavReader (file);
-    if (second != nullptr
-        && (second->sampleRate != first.sampleRate || second->numChannels != first.numChannels
-            || second->lengthInSamples != first.lengthInSamples))
-        failLoad (mediatext::changedWhileLoading);
-    return second;
-}
 } // namespace
 
 bool preparePcm (juce::AudioFormatReader& reader, const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel)
@@ -158,18 +153,18 @@ bool preparePcm (juce::AudioFormatReader& reader, const MediaLoadRequest& reques
     auto pcm = std::make_shared<PreparedPcm>();
     pcm->sampleRate = request.rate;
     if (workers >= 2)
-        runWithHelperThread ([&pcm, frames] { pcm->right.resize ((std::size_t) frames); },
-                             [&pcm, frames] { pcm->left.resize ((std::size_t) frames); });
+        runWithHelperThread ([&pcm, frames] { resizeLarge (pcm->right, (std::size_t) frames); },
+                             [&pcm, frames] { resizeLarge (pcm->left, (std::size_t) frames); });
     else
     {
-        pcm->left.resize ((std::size_t) frames);
-        pcm->right.resize ((std::size_t) frames);
+        resizeLarge (pcm->left, (std::size_t) frames);
+        resizeLarge (pcm->right, (std::size_t) frames);
     }
     const double sized = monotonicMs();
     media.preparationMs = sized - start;
 
     std::unique_ptr<juce::AudioFormatReader> second;
-    if (workers >= 2 && normaliseFormatName (reader.getFormatName()) == "WAV")
+    if (workers >= 2)
         second = openSecondReader (reader, request.path);
 
     bool complete = true;

@@ -193,10 +193,27 @@ bool resampleUsesWideVectors()
     return wide;
 }
 
+ResamplePath resamplePathInUse (ResamplePath path)
+{
+    if (path == ResamplePath::portable || ! detectWideVectors())
+        return ResamplePath::portable;
+    return ResamplePath::avx2;
+}
+
+const char* resamplePathName (ResamplePath path)
+{
+    switch (path)
+    {
+        case ResamplePath::portable: return "portable";
+        case ResamplePath::avx512:   return "AVX-512";
+        default:                     return "AVX2/FMA";
+    }
+}
+
 void resampleRange (const ResampleJob& job, std::size_t begin, std::size_t end)
 {
     const bool stereo = job.channels >= 2;
-    if (resampleUsesWideVectors())
+    if (resamplePathInUse (job.path) != ResamplePath::portable)
         stereo ? rangeWide<2> (job, begin, end) : rangeWide<1> (job, begin, end);
     else
         stereo ? rangePortable<2> (job, begin, end) : rangePortable<1> (job, begin, end);

@@ -12,6 +12,17 @@ constexpr int resamplePhases = 1024;
 constexpr int resampleTaps = 64;
 constexpr int resampleTapsBefore = 31;   // tap k reads source frame d - 31 + k
 
+/** Which inner loop computes the frames whose taps all lie inside the source. Every path gives
+    the same output as the others of its kind: the FMA paths (AVX2, AVX-512) sum the taps in the
+    same order with fused multiply-adds, the portable path with separate multiplies and adds. */
+enum class ResamplePath
+{
+    widest,     // the widest path the processor offers
+    portable,   // no vector extensions beyond the baseline
+    avx2,       // AVX2 + FMA (the portable path where the processor lacks them)
+    avx512      // AVX-512F (the AVX2 path, else the portable one, where the processor lacks it)
+};
+
 /** One resampling: the interleaved source, the table and the planar output. Every field is
     read-only while ranges are computed, so two threads may compute disjoint ranges. */
 struct ResampleJob
@@ -24,6 +35,7 @@ struct ResampleJob
     float* left = nullptr;
     float* right = nullptr;
     CancelFlag cancel = nullptr;
+    ResamplePath path = ResamplePath::widest;
 };
 
 /** Computes output frames [begin, end): frame i reads the table's phase for the fraction of
@@ -33,6 +45,12 @@ struct ResampleJob
     processor offers for frames whose taps all lie inside the source. */
 void resampleRange (const ResampleJob& job, std::size_t begin, std::size_t end);
 
-/** Whether resampleRange uses the AVX2/FMA path on this processor. */
+/** The path a job asking for path runs on this processor. */
+ResamplePath resamplePathInUse (ResamplePath path);
+
+/** "portable", "AVX2/FMA" or "AVX-512". */
+const char* resamplePathName (ResamplePath path);
+
+/** Whether the widest path on this processor uses FMA vectors (AVX2 or AVX-512). */
 bool resampleUsesWideVectors();
 } // namespace vantrel

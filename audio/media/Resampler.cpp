@@ -1,6 +1,7 @@
 #include "audio/media/Resampler.h"
 
 #include "audio/media/HelperThread.h"
+#include "audio/media/LargeBuffers.h"
 #include "audio/media/MediaTexts.h"
 #include "audio/media/ResampleKernel.h"
 
@@ -57,7 +58,7 @@ std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int
 }
 
 std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int channels, double sourceRate,
-                                          double targetRate, CancelFlag cancel, int workers)
+                                          double targetRate, CancelFlag cancel, int workers, ResamplePath path)
 {
     if (channels < 1 || channels > 2 || ! (sourceRate > 0.0) || ! std::isfinite (targetRate))
         failLoad (mediatext::noPlayablePcm);
@@ -70,8 +71,8 @@ std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int
 
     auto pcm = std::make_shared<PreparedPcm>();
     pcm->sampleRate = targetRate;
-    pcm->left.resize (m);
-    pcm->right.resize (m);
+    resizeLarge (pcm->left, m);
+    resizeLarge (pcm->right, m);
 
     if (std::abs (sourceRate - targetRate) < sameRateTolerance)
     {
@@ -89,6 +90,7 @@ std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int
     job.left = pcm->left.data();
     job.right = pcm->right.data();
     job.cancel = cancel;
+    job.path = path;
 
     if (workers >= 2)
         runWithHelperThread ([&job, m] { resampleRange (job, m / 2, m); },

@@ -3,6 +3,7 @@
 #include "audio/media/MediaLimits.h"
 #include "audio/media/MediaRecords.h"
 #include "audio/media/ProcessorTopology.h"
+#include "audio/media/ResampleKernel.h"
 
 #include <memory>
 #include <vector>
@@ -20,9 +21,10 @@ namespace vantrel
 std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int channels, double sourceRate,
                                           double targetRate, CancelFlag cancel);
 
-/** The same with the number of workers (1 or 2) chosen by the caller. */
+/** The same with the number of workers (1 or 2) and the inner loop chosen by the caller. */
 std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int channels, double sourceRate,
-                                          double targetRate, CancelFlag cancel, int workers);
+                                          double targetRate, CancelFlag cancel, int workers,
+                                          ResamplePath path = ResamplePath::widest);
 
 /** The coefficient table for a cutoff (relative to the source Nyquist frequency): 1024 phases
     x 64 taps, phase-major, each phase normalised to sum to 1. */

@@ -1,0 +1,101 @@
+// Whole loads of every format at every pair of file and device rates, with one and two workers
+// and on the portable inner loop, equal bit for bit to the plain formulation of the same load
+// (ReferenceLoad.h): the fast paths change how fast a load is, never what it gives.
+
+#include "MediaTestSupport.h"
+#include "ReferenceLoad.h"
+#include "audio/media/MediaLoad.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace vantrel
+{
+namespace
+{
+using testing::PcmEncoding;
+
+struct Format
+{
+    const char* extension;
+    PcmEncoding encoding;    // of the file itself, or of the WAV an encoder reads
+    bool encoded;            // made from a WAV by ffmpeg
+    std::vector<int> rates;
+    std::vector<int> channels;
+};
+
+bool sameFloats (const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp (a.data(), b.data(), a.size() * sizeof (float)) == 0);
+}
+
+/** A short file of pink noise after 0.15 s of silence (so that it has a cue point). */
+juce::File makeFile (const testing::TempFolder& folder, const Format& format, int rate, int channels)
+{
+    const auto base = juce::String (format.extension) + "-" + juce::String ((int) format.encoding) + "-"
+                    + juce::String (rate) + "-" + juce::String (channels);
+    const auto wav = folder / (base + (format.encoded ? "-source.wav" : "." + juce::String (format.extension)));
+    EXPECT_TRUE (testing::soxSynth (wav, rate, channels, format.encoding, { "synth", "1.2", "pinknoise", "vol", "0.4", "pad", "0.15" }));
+    if (! format.encoded)
+        return wav;
+    const auto encoded = folder / (base + "." + format.extension);
+    EXPECT_TRUE (testing::ffmpegEncode (wav, encoded));
+    return encoded;
+}
+
+TEST (LoadIdentity, EveryFormatAndRatePairEqualsThePlainLoadOnEveryPath)
+{
+    testing::TempFolder folder ("load-identity");
+    const std::vector<int> allRates { 22050, 32000, 44100, 48000, 96000 };
+    const Format formats[] = {
+        { "wav", PcmEncoding::int16, false, allRates, { 1, 2 } },
+        { "wav", PcmEncoding::int24, false, allRates, { 2 } },
+        { "wav", PcmEncoding::float32, false, { 44100, 48000 }, { 1, 2 } },
+        { "aiff", PcmEncoding::int16, false, allRates, { 1, 2 } },
+        { "flac", PcmEncoding::int16, false, allRates, { 1, 2 } },
+        { "flac", PcmEncoding::int24, false, { 44100, 96000 }, { 2 } },
+        { "mp3", PcmEncoding::int16, true, { 22050, 32000, 44100, 48000 }, { 1, 2 } },
+        { "m4a", PcmEncoding::int16, true, allRates, { 1, 2 } },
+    };
+    const bool fused = resamplePathInUse (ResamplePath::widest) != ResamplePath::portable;
+
+    for (const auto& format : formats)
+        for (const int rate : format.rates)
+            for (const int channels : format.channels)
+            {
+                const auto file = makeFile (folder, format, rate, channels);
+                for (const double deviceRate : { 44100.0, 48000.0, 96000.0 })
+                {
+                    struct Run
+                    {
+                        const char* name;
+                        int workers;
+                        ResamplePath path;
+                    };
+                    const Run runs[] = { { "one worker", 1, ResamplePath::widest }, { "two workers", 2, ResamplePath::widest },
+                                         { "portable", 1, ResamplePath::portable } };
+                    const auto widest = testing::referenceLoad (file, deviceRate, fused);
+                    const auto portable = fused ? testing::referenceLoad (file, deviceRate, false) : widest;
+                    ASSERT_TRUE (widest.error.isEmpty()) << file.getFileName() << ": " << widest.error;
+
+                    for (const auto& run : runs)
+                    {
+                        const auto& expected = run.path == ResamplePath::portable ? portable : widest;
+                        MediaLoadOptions options;
+                        options.workers = run.workers;
+                        options.resamplePath = run.path;
+                        const auto media = loadMedia (testing::requestFor (file, deviceRate), nullptr, options);
+                        const auto where = file.getFileName() + " at " + juce::String (deviceRate) + ", " + run.name;
+                        ASSERT_TRUE (media->error.isEmpty()) << where << ": " << media->error;
+                        EXPECT_TRUE (sameFloats (media->pcm->left, expected.left)) << where;
+                        EXPECT_TRUE (sameFloats (media->pcm->right, expected.right)) << where;
+                        EXPECT_EQ (media->pcm->cueFrame, expected.cueFrame) << where;
+                        EXPECT_GT (media->pcm->cueFrame, 0) << where;
+                        EXPECT_TRUE (*media->peaks == expected.peaks) << where;
+                    }
+                }
+            }
+}
+} // namespace
+} // namespace vantrel
