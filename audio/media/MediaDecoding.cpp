@@ -106,13 +106,15 @@ DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juc
     if (! file.hasFileExtension ("mp3;m4a;aac"))
         failLoad (mediatext::unsupportedOrDamaged);
 
-    if (file.hasFileExtension ("mp3") && isCancelled (cancel))
+    // The decoder's reads are interrupted by the cancel flag, and an interrupted read is a
+    // failed one: a load cancelled before or during the decoding says so, not that it failed.
+    if (isCancelled (cancel))
         failLoad (mediatext::cancelled);
     auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
     if (decoded.format.isNotEmpty())
         format = decoded.format;   // what the stream holds, whatever the file's name says
     if (decoded.error.isNotEmpty())
-        failWith (decoded.error);
+        failWith (isCancelled (cancel) ? juce::String::fromUTF8 (mediatext::cancelled) : decoded.error);
     return decoded;
 }
 

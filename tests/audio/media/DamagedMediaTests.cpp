@@ -56,13 +56,20 @@ protected:
         return std::string::npos;
     }
 
-    /** Loads for a device at the given rate and checks the failure: the text, no PCM. */
+    /** Loads for a device at the given rate, with one worker and with two (decoding in halves
+        or beside the resampler), and checks the failure: the text, no PCM. */
     void expectFailure (const juce::File& file, double deviceRate, const char* text)
     {
-        const auto media = loadMedia (requestFor (file, deviceRate), nullptr);
-        EXPECT_EQ (media->error, juce::String::fromUTF8 (text)) << file.getFileName() << " at " << deviceRate;
-        EXPECT_EQ (media->pcm, nullptr);
-        EXPECT_EQ (media->fileName, file.getFileName());
+        for (const int workers : { 1, 2 })
+        {
+            MediaLoadOptions options;
+            options.workers = workers;
+            const auto media = loadMedia (requestFor (file, deviceRate), nullptr, options);
+            EXPECT_EQ (media->error, juce::String::fromUTF8 (text)) << file.getFileName() << " at " << deviceRate
+                                                                   << " with " << workers << " workers";
+            EXPECT_EQ (media->pcm, nullptr);
+            EXPECT_EQ (media->fileName, file.getFileName());
+        }
     }
 
     TempFolder folder;

@@ -99,3 +99,30 @@ TEST (LoadIdentity, EveryFormatAndRatePairEqualsThePlainLoadOnEveryPath)
 }
 } // namespace
 } // namespace vantrel
+
+namespace vantrel
+{
+namespace
+{
+TEST (LoadIdentity, ACancelledLoadStopsWithItsTextWithOneWorkerAndWithTwo)
+{
+    testing::TempFolder folder ("load-cancel");
+    std::atomic<bool> cancel { true };
+    for (const char* extension : { "wav", "aiff", "flac", "mp3", "m4a" })
+    {
+        const Format format { extension, PcmEncoding::int16, juce::String (extension).startsWith ("m"), {}, {} };
+        const auto file = makeFile (folder, format, 44100, 2);
+        for (const double deviceRate : { 44100.0, 48000.0 })
+            for (const int workers : { 1, 2 })
+            {
+                MediaLoadOptions options;
+                options.workers = workers;
+                const auto media = loadMedia (testing::requestFor (file, deviceRate), &cancel, options);
+                EXPECT_EQ (media->error, juce::String::fromUTF8 (mediatext::cancelled))
+                    << extension << " at " << deviceRate << " with " << workers << " workers";
+                EXPECT_EQ (media->pcm, nullptr);
+            }
+    }
+}
+} // namespace
+} // namespace vantrel
