@@ -37,7 +37,10 @@ void convertFrame (const AVFrame& frame, int channels, float* out)
 class StreamSession
 {
 public:
-    StreamSession (CancelFlag cancelFlag, std::uint64_t limit) : cancel (cancelFlag), sampleLimit (limit), stream (cancelFlag) {}
+    StreamSession (CancelFlag cancelFlag, std::uint64_t limit, DecodeObserver* decodeObserver)
+        : cancel (cancelFlag), sampleLimit (limit), observer (decodeObserver), stream (cancelFlag)
+    {
+    }
 
     /** Opens the file, selects its first audio stream and sets up float output; the format
         name is known once the stream is. */
@@ -62,7 +65,10 @@ public:
     /** Decodes to the end of the stream. */
     void readAll (std::vector<float>& samples)
     {
-        reserveLarge (samples, expectedSamples());
+        const auto expected = expectedSamples();
+        reserveLarge (samples, expected);
+        if (observer != nullptr)
+            observer->opened (channels, (double) sampleRate, (std::uint64_t) expected / (std::uint64_t) channels);
         int readsWithoutAudio = 0;
 
         for (;;)
@@ -156,12 +162,17 @@ private:
             failStream (mediatext::sizeOrBoundaryInvalid);
 
         const std::size_t start = samples.size();
+        if (observer != nullptr && start + (std::size_t) added > samples.capacity())
+            observer->beforeGrowing();
         samples.resize (start + (std::size_t) added);
         convertFrame (frame, channels, samples.data() + start);
+        if (observer != nullptr)
+            observer->decoded (samples.data(), samples.size());
     }
 
     CancelFlag cancel;
     std::uint64_t sampleLimit;
+    DecodeObserver* observer;
     FfmpegStream stream;
     int channels = 0;
     int sampleRate = 0;
@@ -169,7 +180,8 @@ private:
 };
 } // namespace
 
-DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sampleLimit, CancelFlag cancel)
+DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sampleLimit, CancelFlag cancel,
+                                        DecodeObserver* observer)
 {
     DecodedAudio result;
     MediaFoundationScope scope;
@@ -181,7 +193,7 @@ DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sa
 
     try
     {
-        StreamSession session (cancel, sampleLimit);
+        StreamSession session (cancel, sampleLimit, observer);
         session.open (file, result);
         session.readAll (result.samples);
         if (result.samples.empty())

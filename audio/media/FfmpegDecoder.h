@@ -9,6 +9,25 @@
 
 namespace vantrel
 {
+/** Told of a stream decoding's progress, on the decoding thread, so that the samples can be
+    used while the rest of the stream is still being decoded. */
+class DecodeObserver
+{
+public:
+    virtual ~DecodeObserver() = default;
+
+    /** The stream is open: its channels and rate, and the frames the buffer was sized for (0
+        when the stream does not announce its length). */
+    virtual void opened (int channels, double sampleRate, std::uint64_t expectedFrames) = 0;
+
+    /** The buffer is about to grow and may move: nothing may read it until decoded() is told
+        where it is. */
+    virtual void beforeGrowing() = 0;
+
+    /** Samples [0, count) of the buffer at data are decoded and stay as they are. */
+    virtual void decoded (const float* data, std::size_t count) = 0;
+};
+
 /** Decodes the first audio stream of an M4A/AAC file, or of an MP3 file the MP3 reader could
     not read, into interleaved floats at the stream's own rate. On Linux the decoding library
     stands in for the platform's source reader, step for step: float output (16-bit integer
@@ -19,5 +38,6 @@ namespace vantrel
     see formatNameOfCodec), as soon as the stream is found. Every failure is reported in the
     result's error with empty samples; never throws except for an exhausted allocation.
     Loading thread. */
-DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sampleLimit, CancelFlag cancel);
+DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sampleLimit, CancelFlag cancel,
+                                        DecodeObserver* observer = nullptr);
 } // namespace vantrel

@@ -5,6 +5,7 @@ extern "C"
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
@@ -17,26 +18,105 @@ int interruptWhenCancelled (void* opaque)
     return isCancelled (static_cast<CancelFlag> (opaque)) ? 1 : 0;
 }
 
-/** The value of sample i of a channel plane (or of an interleaved buffer) as float. */
+enum class Output { interleaved, planes };
+
+/** Writes the frame's first channels channels as float: interleaved into out[0], or into one
+    plane per channel (out[c]). Stereo planes are interleaved in one pass, which vectorises. */
 template <typename Sample, typename Convert>
-void appendConverted (const AVFrame& frame, bool planar, int channels, float* out, Convert convert)
+void convertFrameSamples (const AVFrame& frame, bool planar, int channels, float* const* out, Output output, Convert convert)
 {
-    const int frames = frame.nb_samples;
-    if (planar)
+    const bool toPlanes = output == Output::planes;
+    const auto frames = (std::size_t) std::max (0, frame.nb_samples);
+    const auto width = (std::size_t) channels;
+    if (planar && toPlanes)
     {
         for (int c = 0; c < channels; ++c)
         {
             const auto* plane = reinterpret_cast<const Sample*> (frame.extended_data[c]);
-            for (int i = 0; i < frames; ++i)
-                out[(std::size_t) i * (std::size_t) channels + (std::size_t) c] = convert (plane[i]);
+            for (std::size_t i = 0; i < frames; ++i)
+                out[c][i] = convert (plane[i]);
         }
-        return;
     }
+    else if (planar && channels == 2)
+    {
+        const auto* left = reinterpret_cast<const Sample*> (frame.extended_data[0]);
+        const auto* right = reinterpret_cast<const Sample*> (frame.extended_data[1]);
+        float* interleaved = out[0];
+        for (std::size_t i = 0; i < frames; ++i)
+        {
+            interleaved[2 * i] = convert (left[i]);
+            interleaved[2 * i + 1] = convert (right[i]);
+        }
+    }
+    else if (planar)
+    {
+        for (int c = 0; c < channels; ++c)
+        {
+            const auto* plane = reinterpret_cast<const Sample*> (frame.extended_data[c]);
+            for (std::size_t i = 0; i < frames; ++i)
+                out[0][i * width + (std::size_t) c] = convert (plane[i]);
+        }
+    }
+    else
+    {
+        // Interleaved data holds all of the frame's channels; channels may be fewer.
+        const auto stride = (std::size_t) std::max (channels, frame.ch_layout.nb_channels);
+        const auto* data = reinterpret_cast<const Sample*> (frame.extended_data[0]);
+        if (stride == width && ! toPlanes)
+        {
+            for (std::size_t i = 0; i < frames * width; ++i)
+                out[0][i] = convert (data[i]);
+            return;
+        }
+        if (toPlanes && stride == 2 && width == 2)
+        {
+            float* left = out[0];
+            float* right = out[1];
+            for (std::size_t i = 0; i < frames; ++i)
+            {
+                left[i] = convert (data[2 * i]);
+                right[i] = convert (data[2 * i + 1]);
+            }
+            return;
+        }
+        for (std::size_t c = 0; c < width; ++c)
+        {
+            float* plane = toPlanes ? out[c] : out[0] + c;
+            const std::size_t step = toPlanes ? 1 : width;
+            for (std::size_t i = 0; i < frames; ++i)
+                plane[i * step] = convert (data[i * stride + c]);
+        }
+    }
+}
 
-    const auto* data = reinterpret_cast<const Sample*> (frame.extended_data[0]);
-    const std::size_t count = (std::size_t) frames * (std::size_t) channels;
-    for (std::size_t i = 0; i < count; ++i)
-        out[i] = convert (data[i]);
+bool convertFrame (const AVFrame& frame, int channels, float* const* out, Output output)
+{
+    const auto format = (AVSampleFormat) frame.format;
+    const bool planar = av_sample_fmt_is_planar (format) != 0;
+
+    switch (av_get_packed_sample_fmt (format))
+    {
+        case AV_SAMPLE_FMT_FLT:
+            convertFrameSamples<float> (frame, planar, channels, out, output, [] (float v) { return v; });
+            return true;
+        case AV_SAMPLE_FMT_S16:
+            convertFrameSamples<std::int16_t> (frame, planar, channels, out, output,
+                                               [] (std::int16_t v) { return (float) v * (1.0f / 32768.0f); });
+            return true;
+        case AV_SAMPLE_FMT_S32:
+            convertFrameSamples<std::int32_t> (frame, planar, channels, out, output,
+                                               [] (std::int32_t v) { return (float) ((double) v * (1.0 / 2147483648.0)); });
+            return true;
+        case AV_SAMPLE_FMT_DBL:
+            convertFrameSamples<double> (frame, planar, channels, out, output, [] (double v) { return (float) v; });
+            return true;
+        case AV_SAMPLE_FMT_U8:
+            convertFrameSamples<std::uint8_t> (frame, planar, channels, out, output,
+                                               [] (std::uint8_t v) { return ((float) v - 128.0f) * (1.0f / 128.0f); });
+            return true;
+        default:
+            return false;
+    }
 }
 } // namespace
 
@@ -128,32 +208,13 @@ bool isConvertibleSampleFormat (AVSampleFormat format)
 
 bool convertToInterleavedFloat (const AVFrame& frame, int channels, float* out)
 {
-    const auto format = (AVSampleFormat) frame.format;
-    const bool planar = av_sample_fmt_is_planar (format) != 0;
+    float* planes[1] = { out };
+    return convertFrame (frame, channels, planes, Output::interleaved);
+}
 
-    switch (av_get_packed_sample_fmt (format))
-    {
-        case AV_SAMPLE_FMT_FLT:
-            appendConverted<float> (frame, planar, channels, out, [] (float v) { return v; });
-            return true;
-        case AV_SAMPLE_FMT_S16:
-            appendConverted<std::int16_t> (frame, planar, channels, out,
-                                           [] (std::int16_t v) { return (float) v * (1.0f / 32768.0f); });
-            return true;
-        case AV_SAMPLE_FMT_S32:
-            appendConverted<std::int32_t> (frame, planar, channels, out,
-                                           [] (std::int32_t v) { return (float) ((double) v * (1.0 / 2147483648.0)); });
-            return true;
-        case AV_SAMPLE_FMT_DBL:
-            appendConverted<double> (frame, planar, channels, out, [] (double v) { return (float) v; });
-            return true;
-        case AV_SAMPLE_FMT_U8:
-            appendConverted<std::uint8_t> (frame, planar, channels, out,
-                                           [] (std::uint8_t v) { return ((float) v - 128.0f) * (1.0f / 128.0f); });
-            return true;
-        default:
-            return false;
-    }
+bool convertToPlanarFloat (const AVFrame& frame, int channels, float* const* planes)
+{
+    return convertFrame (frame, channels, planes, Output::planes);
 }
 
 juce::String formatNameOfCodec (AVCodecID codec)

@@ -59,6 +59,9 @@ bool isConvertibleSampleFormat (AVSampleFormat format);
     x 2^-7. False (nothing written) for a sample format that cannot be converted. */
 bool convertToInterleavedFloat (const AVFrame& frame, int channels, float* out);
 
+/** The same values into one plane per channel: planes[c] receives channel c's nb_samples. */
+bool convertToPlanarFloat (const AVFrame& frame, int channels, float* const* planes);
+
 /** The format name shown for a stream the library decodes, from what its data are: "AAC",
     "MP3", "MP2", "MP1", otherwise the library's name of the codec in capitals ("ALAC"). */
 juce::String formatNameOfCodec (AVCodecID codec);

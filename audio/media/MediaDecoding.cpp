@@ -101,7 +101,7 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
     return true;
 }
 
-DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format)
+DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format, DecodeObserver* observer)
 {
     if (! file.hasFileExtension ("mp3;m4a;aac"))
         failLoad (mediatext::unsupportedOrDamaged);
@@ -110,7 +110,7 @@ DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juc
     // failed one: a load cancelled before or during the decoding says so, not that it failed.
     if (isCancelled (cancel))
         failLoad (mediatext::cancelled);
-    auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel);
+    auto decoded = decodeWithMediaFoundation (file, decodedSampleLimit, cancel, observer);
     if (decoded.format.isNotEmpty())
         format = decoded.format;   // what the stream holds, whatever the file's name says
     if (decoded.error.isNotEmpty())

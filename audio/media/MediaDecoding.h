@@ -7,6 +7,8 @@
 
 namespace vantrel
 {
+class DecodeObserver;
+
 /** The format name shown for a media, from a reader's format name: "WAV" (not for
     "Windows Media"), "AIFF", "FLAC", "MP3" (also for MPEG); any other name unchanged. */
 juce::String normaliseFormatName (const juce::String& readerFormatName);
@@ -29,7 +31,8 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
     text. format becomes the decoder's, the name of what the stream holds (an AAC file named
     .mp3 is "AAC"), as soon as the decoder has found the stream, even when decoding fails
     later; otherwise it keeps its value. */
-DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format);
+DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format,
+                                  DecodeObserver* observer = nullptr);
 
 /** True when none of the count samples is infinite or NaN. */
 bool allSamplesFinite (const float* samples, std::size_t count);

@@ -1,15 +1,11 @@
 #include "audio/media/MediaLoad.h"
 
-#include "audio/media/CuePoint.h"
-#include "audio/media/DecodedAudio.h"
 #include "audio/media/MediaDecoding.h"
 #include "audio/media/MediaReaders.h"
 #include "audio/media/MediaTexts.h"
-#include "audio/media/PeakCacheFile.h"
 #include "audio/media/PreparePcm.h"
 #include "audio/media/ProcessorTopology.h"
-#include "audio/media/ReaderLoad.h"
-#include "audio/media/Resampler.h"
+#include "audio/media/StreamedLoad.h"
 
 #include <algorithm>
 
@@ -39,7 +35,6 @@ void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag c
     if (readFileSignature (request.path) != request.signature)
         failLoad (mediatext::changedSinceRegistration);
 
-    const double start = monotonicMs();
     auto reader = openMediaReader (request.path);
     checkTargetRate (request.rate);
 
@@ -67,38 +62,8 @@ void loadInto (LoadedMedia& media, const MediaLoadRequest& request, CancelFlag c
         reader.reset();
     }
 
-    const auto decoded = decodeWithoutReader (request.path, cancel, media.format);
-    double now = monotonicMs();
-    media.decodeMs = now - start;
-
-    validateDecodedAudio (decoded);
-    const auto frames = decoded.frames();
-    media.duration = (double) frames / decoded.sampleRate;
-    media.validationMs = monotonicMs() - now;
-
-    now = monotonicMs();
-    const auto cue = orvane::audio::findCuePoint (decoded.samples.data(), decoded.samples.size(), decoded.channels,
-                                                  decoded.sampleRate, orvane::audio::CueSearchSettings {});
-    media.cueSearchMs = monotonicMs() - now;
-
-    now = monotonicMs();
-    auto pcm = resamplePcm (decoded.samples, decoded.channels, decoded.sampleRate, request.rate, cancel,
-                            workersFor (options, frames, decoded.sampleRate), options.resamplePath);
-    if (cue.found)
-        pcm->cueFrame = std::min ((std::int64_t) (cue.seconds * request.rate), (std::int64_t) pcm->left.size() - 1);
-    media.pcm = std::move (pcm);
-    media.preparationMs = monotonicMs() - now;
-
-    now = monotonicMs();
-    auto peaks = orvane::audio::peaksFromCacheOrCompute (
-        request.waveformCachePath, frames, decoded.sampleRate, decoded.channels, [&decoded]
-        {
-            return orvane::audio::computeWaveformPeaks (decoded.samples.data(), decoded.samples.size(), decoded.channels,
-                                                        decoded.sampleRate, orvane::audio::defaultFramesPerPeak);
-        });
-    media.peaks = std::make_shared<orvane::audio::WaveformPeakData> (std::move (peaks));
-    media.peaksMs = monotonicMs() - now;
-
+    loadThroughStreamDecoder (request, media, cancel, options.workers > 0 ? std::min (options.workers, 2) : 0,
+                              options.resamplePath);
     finalCheck (request, options);
 }
 } // namespace

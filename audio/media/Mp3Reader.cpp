@@ -149,7 +149,6 @@ bool Mp3Reader::readSamples (int* const* destChannels, int numDestChannels, int 
     clearSamplesBeyondAvailableLength (destChannels, numDestChannels, startOffsetInDestBuffer, startSampleInFile,
                                        numSamples, lengthInSamples);
 
-    const auto channels = (std::size_t) numChannels;
     const int outputs = std::min (numDestChannels, (int) numChannels);
     for (int done = 0; done < numSamples;)
     {
@@ -162,14 +161,9 @@ bool Mp3Reader::readSamples (int* const* destChannels, int numDestChannels, int 
 
         const int count = (int) std::min ((std::size_t) (numSamples - done), pendingFrames - pendingRead);
         for (int c = 0; c < outputs; ++c)
-        {
-            if (destChannels[c] == nullptr)
-                continue;
-            float* out = reinterpret_cast<float*> (destChannels[c]) + startOffsetInDestBuffer + done;
-            const float* in = pending.data() + pendingRead * channels + (std::size_t) c;
-            for (int i = 0; i < count; ++i)
-                out[i] = in[(std::size_t) i * channels];
-        }
+            if (destChannels[c] != nullptr)
+                std::copy_n (pending.data() + (std::size_t) c * pendingFrames + pendingRead, count,
+                             reinterpret_cast<float*> (destChannels[c]) + startOffsetInDestBuffer + done);
         pendingRead += (std::size_t) count;
         done += count;
     }
@@ -227,7 +221,8 @@ bool Mp3Reader::takeDecodedFrame()
 
     const auto frames = (std::size_t) frame.nb_samples;
     pending.resize (frames * numChannels);
-    if (! convertToInterleavedFloat (frame, (int) numChannels, pending.data()))
+    float* planes[2] = { pending.data(), pending.data() + frames };
+    if (! convertToPlanarFloat (frame, (int) numChannels, planes))
         return false;
 
     const auto skipped = (std::size_t) std::min<juce::int64> (toSkip, (juce::int64) frames);

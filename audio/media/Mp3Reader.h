@@ -43,7 +43,7 @@ private:
     bool takeDecodedFrame();
 
     std::unique_ptr<FfmpegStream> stream;
-    std::vector<float> pending;            // decoded frames not handed out yet, interleaved
+    std::vector<float> pending;            // the last decoded frame, one plane per channel
     std::size_t pendingFrames = 0;
     std::size_t pendingRead = 0;           // frames of pending already handed out
     juce::int64 skip = 0;

@@ -21,10 +21,13 @@ public:
         sample layout this reader converts the same way; nullptr otherwise (read with `reader`). */
     static std::unique_ptr<PcmFileReader> open (const juce::AudioFormatReader& reader, const juce::File& file);
 
-    /** Frames [start, start + count) as interleaved floats, channels per frame. */
+    /** Frames [start, start + count) as interleaved floats, channels per frame. Frames before 0
+        or beyond the reader's length are zeros, as the framework's reads give them; false when
+        the range reaches frames the file does not hold. Not for two threads at once. */
     virtual bool readInterleaved (float* destination, std::int64_t start, int count) = 0;
 
-    /** The same frames into one plane per channel (planes[0] left, planes[1] right). */
+    /** The same frames into one plane per channel of the file (planes[0] left, planes[1]
+        right; a mono file writes planes[0] only). */
     virtual bool readPlanar (float* const* planes, std::int64_t start, int count) = 0;
 };
 } // namespace vantrel

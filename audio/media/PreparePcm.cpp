@@ -9,7 +9,7 @@
 #include "audio/media/PcmFileReader.h"
 #include "audio/media/PeakCacheFile.h"
 #include "audio/media/ProcessorTopology.h"
-#include "audio/media/ReaderLoad.h"
+#include "audio/media/StreamedLoad.h"
 
 #include <algorithm>
 #include <cmath>

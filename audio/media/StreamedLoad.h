@@ -46,4 +46,13 @@ std::unique_ptr<juce::AudioFormatReader> openSecondReader (const juce::AudioForm
     file failed (decode it with the stream decoder then); raises every other failure. */
 bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest& request, LoadedMedia& media,
                         CancelFlag cancel, int workers, ResamplePath path);
+
+/** Loads a file no reader opened (or an MP3 the reader could not read) with the stream
+    decoder: where the stream's rate is not the target's and its length is announced, the
+    samples are resampled in chunks as they are decoded (with two workers on the helper, beside
+    the decoding); then the validation, the auto-cue point and the peaks. workers 0: by the
+    processor topology and the announced length. Fills media's format, PCM, peaks, duration
+    and phase times; raises every failure. */
+void loadThroughStreamDecoder (const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel, int workers,
+                               ResamplePath path);
 } // namespace vantrel

@@ -1,0 +1,567 @@
+#include "audio/media/StreamedLoad.h"
+
+#include "audio/media/CuePoint.h"
+#include "audio/media/FfmpegDecoder.h"
+#include "audio/media/HelperThread.h"
+#include "audio/media/LargeBuffers.h"
+#include "audio/media/MediaDecoding.h"
+#include "audio/media/MediaReaders.h"
+#include "audio/media/MediaTexts.h"
+#include "audio/media/PcmFileReader.h"
+#include "audio/media/PeakCacheFile.h"
+#include "audio/media/Resampler.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+
+namespace vantrel
+{
+namespace
+{
+constexpr std::size_t chunkFrames = 32768;   // output frames the resampler takes at a time
+
+void throwIfCancelled (CancelFlag cancel)
+{
+    if (isCancelled (cancel))
+        failLoad (mediatext::cancelled);
+}
+
+bool hasUsableShape (const juce::AudioFormatReader& reader)
+{
+    return reader.numChannels >= 1 && reader.numChannels <= 2 && isUsableMediaRate (reader.sampleRate)
+        && reader.lengthInSamples >= 1;
+}
+
+bool canReadFromAnyFrame (const juce::AudioFormatReader& reader)
+{
+    const auto format = normaliseFormatName (reader.getFormatName());
+    return format == "WAV" || format == "AIFF" || format == "FLAC";
+}
+
+/** The interleaved source of one load: allocated without being cleared (every frame is
+    decoded into it before anything reads it) and with large pages. */
+struct SourceBuffer
+{
+    SourceBuffer (std::uint64_t frames, int channels)
+        : count ((std::size_t) (frames * (std::uint64_t) channels)), samples (new float[count])
+    {
+        platform::adviseLargePages (samples.get(), count * sizeof (float));
+    }
+
+    std::size_t count;
+    std::unique_ptr<float[]> samples;
+};
+
+/** The resampling of one load, handed out in chunks of output frames to whichever thread asks,
+    while the source is still being decoded. A chunk is computed once every source frame its
+    taps read is decoded; until the source's length is known, against the frames decoded so far
+    (a frame whose taps all lie inside them sums the same as against the whole source). The
+    decoding thread tells it how far it has come (publish), holds the chunks back before the
+    source or the PCM moves (pause), and ends it (complete or abandon). */
+class ChunkedResample
+{
+public:
+    ChunkedResample (int channels, double sourceRate, double targetRate, CancelFlag cancel, ResamplePath path)
+        : table (buildResampleTable (std::min (targetRate / sourceRate, 1.0) * 0.94))
+    {
+        job.channels = channels;
+        job.step = sourceRate / targetRate;
+        job.table = table.data();
+        job.cancel = cancel;
+        job.path = path;
+    }
+
+    /** Where the PCM is; the source's length when it is known already (else 0). */
+    void attach (PreparedPcm& pcm, std::uint64_t knownLength)
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        outputTo (pcm);
+        length = knownLength;
+    }
+
+    void publish (const float* source, std::uint64_t decodedFrames)
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            job.source = source;
+            decoded = decodedFrames;
+            paused = false;
+        }
+        changed.notify_all();
+    }
+
+    /** Waits until no chunk is being computed and holds new ones back until the next publish
+        or complete. */
+    void pause()
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        paused = true;
+        changed.wait (lock, [this] { return computing == 0; });
+    }
+
+    /** The whole source is decoded: its length, and where the PCM is now. */
+    void complete (const float* source, std::uint64_t frames, PreparedPcm& pcm)
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            outputTo (pcm);
+            job.source = source;
+            length = decoded = frames;
+            paused = false;
+        }
+        changed.notify_all();
+    }
+
+    void abandon()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            abandoned = true;
+            paused = false;
+        }
+        changed.notify_all();
+    }
+
+    /** Computes the chunks that can be computed now (one thread alone). */
+    void computeReady()
+    {
+        while (computeNext (false)) {}
+    }
+
+    /** Takes chunks until none is left, waiting for the decoding where one needs more; returns
+        early when the decoding is abandoned. */
+    void share()
+    {
+        while (computeNext (true)) {}
+    }
+
+private:
+    void outputTo (PreparedPcm& pcm)
+    {
+        job.left = pcm.left.data();
+        job.right = pcm.right.data();
+        frames = pcm.left.size();
+    }
+
+    std::size_t chunkCount() const  { return (frames + chunkFrames - 1) / chunkFrames; }
+
+    bool isReady (std::size_t chunk) const
+    {
+        if (chunk >= chunkCount())
+            return false;
+        const std::size_t last = std::min (frames, (chunk + 1) * chunkFrames) - 1;
+        auto needed = (std::uint64_t) ((double) last * job.step) + (resampleTaps - resampleTapsBefore) + 2;
+        if (length > 0)
+            needed = std::min (needed, length);
+        return needed <= decoded;
+    }
+
+    bool isOver() const  { return abandoned || (length > 0 && decoded == length && next >= chunkCount()); }
+
+    bool computeNext (bool wait)
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        const auto canStart = [this] { return isOver() || (! paused && isReady (next)); };
+        if (wait)
+            changed.wait (lock, canStart);
+        if (isOver() || paused || ! isReady (next))
+            return false;
+
+        const std::size_t chunk = next++;
+        const std::size_t end = std::min (frames, (chunk + 1) * chunkFrames);
+        ResampleJob snapshot = job;
+        snapshot.sourceFrames = (std::size_t) (length > 0 ? length : decoded);
+        ++computing;
+        lock.unlock();
+
+        struct Done
+        {
+            ChunkedResample& owner;
+            ~Done()
+            {
+                {
+                    const std::lock_guard<std::mutex> relock (owner.mutex);
+                    --owner.computing;
+                }
+                owner.changed.notify_all();
+            }
+        } done { *this };
+        resampleRange (snapshot, chunk * chunkFrames, end);
+        return true;
+    }
+
+    std::vector<double> table;
+    std::mutex mutex;
+    std::condition_variable changed;
+    ResampleJob job;                 // the source, the table and the output; guarded by mutex
+    std::size_t frames = 0;          // output frames (while the length is unknown: those allocated)
+    std::uint64_t length = 0;        // the source's frames once known
+    std::uint64_t decoded = 0;
+    std::size_t next = 0;            // the next chunk to hand out
+    int computing = 0;
+    bool paused = false;
+    bool abandoned = false;
+};
+
+/** Decodes frames [begin, end) into the source; false when a read failed on an MP3 file (other
+    read failures raise). Marks nonFinite when a decoded sample is infinite or NaN; afterBlock
+    runs with the frames decoded so far after every block. */
+template <typename AfterBlock>
+bool decodeRange (FrameSource& frames, const juce::File& file, float* source, int channels, std::uint64_t begin,
+                  std::uint64_t end, CancelFlag cancel, bool& nonFinite, AfterBlock&& afterBlock)
+{
+    for (std::uint64_t position = begin; position < end; position += FrameSource::blockFrames)
+    {
+        throwIfCancelled (cancel);
+        const int count = (int) std::min<std::uint64_t> (FrameSource::blockFrames, end - position);
+        float* out = source + position * (std::uint64_t) channels;
+        if (! frames.read (out, (std::int64_t) position, count))
+        {
+            if (file.hasFileExtension ("mp3"))
+                return false;
+            failLoad (mediatext::decodeFailed);
+        }
+        if (! allSamplesFinite (out, (std::size_t) count * (std::size_t) channels))
+            nonFinite = true;
+        afterBlock (position + (std::uint64_t) count);
+    }
+    return true;
+}
+/** What every load does once the whole source is decoded and resampled: the auto-cue point
+    and the peaks, from the interleaved source. */
+void findCueAndPeaks (const float* samples, std::size_t count, int channels, double sourceRate,
+                      const MediaLoadRequest& request, PreparedPcm& pcm, LoadedMedia& media)
+{
+    double now = monotonicMs();
+    const auto cue = orvane::audio::findCuePoint (samples, count, channels, sourceRate, orvane::audio::CueSearchSettings {});
+    if (cue.found)
+        pcm.cueFrame = std::min ((std::int64_t) (cue.seconds * request.rate), (std::int64_t) pcm.left.size() - 1);
+    media.cueSearchMs = monotonicMs() - now;
+
+    now = monotonicMs();
+    auto peaks = orvane::audio::peaksFromCacheOrCompute (
+        request.waveformCachePath, count / (std::size_t) channels, sourceRate, channels, [&]
+        {
+            return orvane::audio::computeWaveformPeaks (samples, count, channels, sourceRate,
+                                                        orvane::audio::defaultFramesPerPeak);
+        });
+    media.peaks = std::make_shared<orvane::audio::WaveformPeakData> (std::move (peaks));
+    media.peaksMs = monotonicMs() - now;
+}
+
+/** The output frames for a source, or the memory-limit failure. */
+std::size_t outputFramesFor (std::uint64_t sourceFrames, double sourceRate, double targetRate)
+{
+    const double exactFrames = std::round ((double) sourceFrames * targetRate / sourceRate);
+    if (! (exactFrames >= 1.0 && exactFrames <= (double) preparedFrameLimit))
+        failLoad (mediatext::memoryLimit);
+    return (std::size_t) exactFrames;
+}
+
+/** Resamples a stream decoding's samples as they arrive: alone on the decoding thread, or
+    with a helper that waits for them. */
+class ResamplingObserver : public DecodeObserver
+{
+public:
+    ResamplingObserver (double target, CancelFlag cancelFlag, ResamplePath resamplePath, int requestedWorkers)
+        : targetRate (target), cancel (cancelFlag), path (resamplePath), workers (requestedWorkers)
+    {
+    }
+
+    void opened (int channels, double sampleRate, std::uint64_t expectedFrames) override
+    {
+        if (std::abs (sampleRate - targetRate) >= sameRateTolerance)
+        {
+            const double estimate = std::round ((double) expectedFrames * targetRate / sampleRate);
+            pcm = std::make_shared<PreparedPcm>();
+            pcm->sampleRate = targetRate;
+            resizeLarge (pcm->left, (std::size_t) std::clamp (estimate, 0.0, (double) preparedFrameLimit));
+            resizeLarge (pcm->right, pcm->left.size());
+            resample = std::make_unique<ChunkedResample> (channels, sampleRate, targetRate, cancel, path);
+            resample->attach (*pcm, 0);
+            channelCount = channels;
+            if (workers <= 0)
+                workers = resampleWorkerCount (processorTopology(), expectedFrames, sampleRate);
+            shared = workers >= 2;
+        }
+        openGate();
+    }
+
+    void beforeGrowing() override
+    {
+        if (resample != nullptr)
+            resample->pause();
+    }
+
+    void decoded (const float* data, std::size_t count) override
+    {
+        if (resample == nullptr)
+            return;
+        resample->publish (data, count / (std::size_t) channelCount);
+        if (! shared)
+        {
+            const double before = monotonicMs();
+            resample->computeReady();
+            resampleMs += monotonicMs() - before;
+        }
+    }
+
+    /** The helper's work: the chunks, once the stream is open, when they are to be shared. */
+    void helpWhenShared()
+    {
+        {
+            std::unique_lock<std::mutex> lock (gateMutex);
+            gateChanged.wait (lock, [this] { return gateOpen; });
+        }
+        if (resample != nullptr && shared)
+            resample->share();
+    }
+
+    /** After a failed decoding: the helper stops and nothing reads the samples any more. */
+    void abandon()
+    {
+        if (resample != nullptr)
+            resample->abandon();
+        openGate();
+    }
+
+    /** After the whole decoding: the PCM at its real length and the remaining chunks. */
+    std::shared_ptr<PreparedPcm> finish (const DecodedAudio& decoded)
+    {
+        const auto n = decoded.frames();
+        const auto frames = outputFramesFor (n, decoded.sampleRate, targetRate);
+        resample->pause();
+        resizeLarge (pcm->left, frames);
+        resizeLarge (pcm->right, frames);
+        resample->complete (decoded.samples.data(), n, *pcm);
+        const double before = monotonicMs();
+        shared ? resample->share() : resample->computeReady();
+        resampleMs += monotonicMs() - before;
+        return pcm;
+    }
+
+    bool resamples() const  { return resample != nullptr; }
+
+    double resampleMs = 0.0;   // on the decoding thread
+
+private:
+    void openGate()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (gateMutex);
+            gateOpen = true;
+        }
+        gateChanged.notify_all();
+    }
+
+    double targetRate;
+    CancelFlag cancel;
+    ResamplePath path;
+    int workers;
+    int channelCount = 1;
+    bool shared = false;
+    std::shared_ptr<PreparedPcm> pcm;
+    std::unique_ptr<ChunkedResample> resample;
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = false;
+};
+} // namespace
+
+FrameSource::FrameSource (juce::AudioFormatReader& readerToUse, const juce::File& file)
+    : reader (readerToUse), bulk (PcmFileReader::open (readerToUse, file))
+{
+    if (bulk == nullptr)
+        planes.resize ((std::size_t) blockFrames * std::max (1u, reader.numChannels));
+}
+
+FrameSource::~FrameSource() = default;
+
+bool FrameSource::read (float* interleaved, std::int64_t start, int count)
+{
+    if (bulk != nullptr)
+        return bulk->readInterleaved (interleaved, start, count);
+
+    const int channels = (int) reader.numChannels;
+    float* planar[2] = { planes.data(), planes.data() + blockFrames };
+    if (! reader.read (planar, channels, (juce::int64) start, count))
+        return false;
+    if (channels == 1)
+        std::copy_n (planar[0], count, interleaved);
+    else
+        for (int i = 0; i < count; ++i)
+        {
+            interleaved[2 * i] = planar[0][i];
+            interleaved[2 * i + 1] = planar[1][i];
+        }
+    return true;
+}
+
+std::unique_ptr<juce::AudioFormatReader> openSecondReader (const juce::AudioFormatReader& first, const juce::File& file)
+{
+    if (! canReadFromAnyFrame (first))
+        return nullptr;
+    auto second = openMediaReader (file);
+    if (second == nullptr || second->getFormatName() != first.getFormatName())
+        return nullptr;
+    if (second->sampleRate != first.sampleRate || second->numChannels != first.numChannels
+        || second->lengthInSamples != first.lengthInSamples)
+        failLoad (mediatext::changedWhileLoading);
+    return second;
+}
+
+bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest& request, LoadedMedia& media,
+                        CancelFlag cancel, int workers, ResamplePath path)
+{
+    const double start = monotonicMs();
+    if (! hasUsableShape (reader))
+        failLoad (mediatext::channelsOrLengthUnusable);
+    const int channels = (int) reader.numChannels;
+    const auto n = (std::uint64_t) reader.lengthInSamples;
+    if (n > decodedSampleLimit / (std::uint64_t) channels)
+        failLoad (mediatext::memoryLimit);
+    if (isKnownTruncated (reader))
+        failLoad (mediatext::decodeFailed);   // the file ends inside its sample data
+
+    const double sourceRate = reader.sampleRate;
+    const auto outputFrames = outputFramesFor (n, sourceRate, request.rate);
+    SourceBuffer source (n, channels);
+    float* const samples = source.samples.get();
+    auto pcm = std::make_shared<PreparedPcm>();
+    pcm->sampleRate = request.rate;
+    resizeLarge (pcm->left, outputFrames);
+    resizeLarge (pcm->right, outputFrames);
+    ChunkedResample resample (channels, sourceRate, request.rate, cancel, path);
+    resample.attach (*pcm, n);
+
+    FrameSource frames (reader, request.path);
+    bool nonFinite = false;
+    double resampleMs = 0.0;
+    double decodedAt = 0.0;
+    const auto noProgress = [] (std::uint64_t) {};
+
+    if (workers < 2)
+    {
+        // Each block is resampled as far as it allows right after it is decoded.
+        const bool complete = decodeRange (frames, request.path, samples, channels, 0, n, cancel, nonFinite,
+                                           [&] (std::uint64_t decoded)
+                                           {
+                                               const double before = monotonicMs();
+                                               resample.publish (samples, decoded);
+                                               resample.computeReady();
+                                               resampleMs += monotonicMs() - before;
+                                           });
+        if (! complete)
+            return false;
+        decodedAt = monotonicMs() - resampleMs;
+    }
+    else if (auto second = openSecondReader (reader, request.path))
+    {
+        // Two halves decoded at once, then both threads resample.
+        const std::uint64_t split = n / 2;
+        FrameSource secondFrames (*second, request.path);
+        bool helperNonFinite = false;
+        runWithHelperThread ([&] { decodeRange (secondFrames, request.path, samples, channels, split, n, cancel,
+                                                helperNonFinite, noProgress); },
+                             [&] { decodeRange (frames, request.path, samples, channels, 0, split, cancel, nonFinite,
+                                                noProgress); });
+        nonFinite = nonFinite || helperNonFinite;
+        decodedAt = monotonicMs();
+        resample.publish (samples, n);
+        runWithHelperThread ([&] { resample.share(); }, [&] { resample.share(); });
+        resampleMs = monotonicMs() - decodedAt;
+    }
+    else
+    {
+        // This thread decodes while the helper resamples what has arrived; then both resample.
+        bool complete = false;
+        runWithHelperThread ([&] { resample.share(); },
+                             [&]
+                             {
+                                 struct AbandonUnlessComplete
+                                 {
+                                     ChunkedResample& resample;
+                                     const bool& complete;
+                                     ~AbandonUnlessComplete() { if (! complete) resample.abandon(); }
+                                 } guard { resample, complete };
+                                 complete = decodeRange (frames, request.path, samples, channels, 0, n, cancel, nonFinite,
+                                                         [&] (std::uint64_t decoded) { resample.publish (samples, decoded); });
+                                 decodedAt = monotonicMs();
+                                 if (complete)
+                                     resample.share();
+                             });
+        if (! complete)
+            return false;
+        resampleMs = monotonicMs() - decodedAt;
+    }
+    throwIfCancelled (cancel);
+
+    media.decodeMs = decodedAt - start;
+    const double checkedAt = monotonicMs();
+    if (nonFinite)
+        failLoad (mediatext::nonFiniteSamples);
+    media.duration = (double) n / sourceRate;
+    media.validationMs = monotonicMs() - checkedAt;
+    media.preparationMs = resampleMs;
+    findCueAndPeaks (samples, source.count, channels, sourceRate, request, *pcm, media);
+    media.pcm = std::move (pcm);
+    return true;
+}
+
+void loadThroughStreamDecoder (const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel, int workers,
+                               ResamplePath path)
+{
+    const double start = monotonicMs();
+    ResamplingObserver observer (request.rate, cancel, path, workers);
+    DecodedAudio decoded;
+    std::shared_ptr<PreparedPcm> pcm;
+    double decodedAt = 0.0;
+    runWithHelperThread ([&] { observer.helpWhenShared(); },
+                         [&]
+                         {
+                             bool complete = false;
+                             struct AbandonUnlessComplete
+                             {
+                                 ResamplingObserver& observer;
+                                 const bool& complete;
+                                 ~AbandonUnlessComplete() { if (! complete) observer.abandon(); }
+                             } guard { observer, complete };
+                             decoded = decodeWithoutReader (request.path, cancel, media.format, &observer);
+                             decodedAt = monotonicMs();
+                             validateDecodedAudio (decoded);
+                             media.validationMs = monotonicMs() - decodedAt;
+                             if (observer.resamples())
+                             {
+                                 pcm = observer.finish (decoded);
+                                 complete = true;
+                             }
+                             else
+                             {
+                                 complete = true;
+                                 observer.abandon();   // lets the helper go: nothing to share
+                             }
+                         });
+    media.decodeMs = decodedAt - start - observer.resampleMs;
+    media.duration = (double) decoded.frames() / decoded.sampleRate;
+
+    if (pcm != nullptr)
+    {
+        throwIfCancelled (cancel);
+        media.preparationMs = observer.resampleMs;
+    }
+    else
+    {
+        const double before = monotonicMs();
+        pcm = resamplePcm (decoded.samples, decoded.channels, decoded.sampleRate, request.rate, cancel,
+                           workers > 0 ? workers : resampleWorkerCount (processorTopology(), decoded.frames(), decoded.sampleRate),
+                           path);
+        media.preparationMs = monotonicMs() - before;
+    }
+    findCueAndPeaks (decoded.samples.data(), decoded.samples.size(), decoded.channels, decoded.sampleRate, request, *pcm,
+                     media);
+    media.pcm = std::move (pcm);
+}
+} // namespace vantrel
