@@ -20,7 +20,7 @@ enum class ResamplePath
     widest,     // the widest path the processor offers
     portable,   // no vector extensions beyond the baseline
     avx2,       // AVX2 + FMA (the portable path where the processor lacks them)
-    avx512      // AVX-512F (the AVX2 path, else the portable one, where the processor lacks it)
+    avx512      // AVX-512F and DQ (the AVX2 path, else the portable one, where the processor lacks them)
 };
 
 /** One resampling: the interleaved source, the table and the planar output. Every field is

@@ -150,8 +150,8 @@ private:
 
     bool isReady (std::size_t chunk) const
     {
-        if (chunk >= chunkCount())
-            return false;
+        if (chunk >= chunkCount() || (length == 0 && (chunk + 1) * chunkFrames > frames))
+            return false;   // while the length is unknown, the PCM may grow: only whole chunks
         const std::size_t last = std::min (frames, (chunk + 1) * chunkFrames) - 1;
         auto needed = (std::uint64_t) ((double) last * job.step) + (resampleTaps - resampleTapsBefore) + 2;
         if (length > 0)

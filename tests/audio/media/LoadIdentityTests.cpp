@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantrel
@@ -122,6 +123,51 @@ TEST (LoadIdentity, ACancelledLoadStopsWithItsTextWithOneWorkerAndWithTwo)
                     << extension << " at " << deviceRate << " with " << workers << " workers";
                 EXPECT_EQ (media->pcm, nullptr);
             }
+    }
+}
+} // namespace
+} // namespace vantrel
+
+namespace vantrel
+{
+namespace
+{
+TEST (LoadIdentity, AStreamLongerThanItAnnouncesGivesThePlainLoadWhileItsBufferGrows)
+{
+    // An M4A file whose track header announces a quarter of its length: the decoder's buffer,
+    // sized by that length, grows (and moves) while the chunks are being resampled.
+    testing::TempFolder folder ("load-growing");
+    const auto wav = folder / "source.wav";
+    const auto aac = folder / "growing.m4a";
+    ASSERT_TRUE (testing::soxSynth (wav, 44100, 2, PcmEncoding::int16,
+                                    { "synth", "8", "pinknoise", "vol", "0.5", "pad", "0.15" }));
+    ASSERT_TRUE (testing::ffmpegEncode (wav, aac));
+    auto bytes = orvane::audio::testing::readFileBytes (aac);
+    const char header[] = "mdhd";
+    const auto at = std::search (bytes.begin(), bytes.end(), header, header + 4);
+    ASSERT_TRUE (at != bytes.end() && at[4] == 0);   // a version-0 header: 32-bit duration after 16 bytes
+    auto duration = at + 20;
+    const std::uint32_t announced = ((std::uint32_t) duration[0] << 24 | (std::uint32_t) duration[1] << 16
+                                     | (std::uint32_t) duration[2] << 8 | (std::uint32_t) duration[3]) / 4;
+    for (int i = 0; i < 4; ++i)
+        duration[i] = (std::uint8_t) (announced >> (24 - 8 * i));
+    ASSERT_TRUE (orvane::audio::testing::writeFileBytes (aac, bytes));
+
+    const bool fused = resamplePathInUse (ResamplePath::widest) != ResamplePath::portable;
+    const auto expected = testing::referenceLoad (aac, 48000.0, fused);
+    ASSERT_TRUE (expected.error.isEmpty()) << expected.error;
+    ASSERT_GT (expected.left.size(), (std::size_t) 48000 * 8);
+
+    for (const int workers : { 1, 2 })
+    {
+        MediaLoadOptions options;
+        options.workers = workers;
+        const auto media = loadMedia (testing::requestFor (aac, 48000.0), nullptr, options);
+        ASSERT_TRUE (media->error.isEmpty()) << media->error;
+        EXPECT_TRUE (sameFloats (media->pcm->left, expected.left)) << workers << " workers";
+        EXPECT_TRUE (sameFloats (media->pcm->right, expected.right)) << workers << " workers";
+        EXPECT_EQ (media->pcm->cueFrame, expected.cueFrame);
+        EXPECT_TRUE (*media->peaks == expected.peaks);
     }
 }
 } // namespace
