@@ -118,7 +118,7 @@ struct LoadFigures
 {
     double realTimeFactor = 0.0;
     double peakExtraMB = 0.0;
-    double heldMB = 0.0;   // decoded source + prepared PCM
+    double heldMB = 0.0;   // the decoded source the load held at once + the prepared PCM
     std::shared_ptr<vantrel::LoadedMedia> media;
 };
 
@@ -148,8 +148,7 @@ LoadFigures measureLoad (const juce::File& file, int workers)
         return figures;
     figures.realTimeFactor = media->duration / elapsed;
     figures.peakExtraMB = (double) (peak - residentBefore) / 1.0e6;
-    const double decodedBytes = media->duration * 44100.0 * 2 * sizeof (float);
-    figures.heldMB = (decodedBytes + (double) media->pcm->byteSize()) / 1.0e6;
+    figures.heldMB = (double) (media->sourceBytesHeld + media->pcm->byteSize()) / 1.0e6;
     return figures;
 }
 
@@ -233,21 +232,22 @@ void printSummary()
                  f.seconds < 600.0 ? " (shorter than 10 minutes: VANTREL_BENCH_MEDIA_SECONDS)" : "");
     std::printf ("resampler inner loop: %s (the tests also force the portable one)\n",
                  vantrel::resamplePathName (vantrel::resamplePathInUse (vantrel::ResamplePath::widest)));
-    std::printf ("%-5s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %9s\n", "file", "load 1w", "load 2w", "sox -v", "ffmpeg",
-                 "f.soxr", "1w/sox", "1w/ffm", "1w/soxr", "2w/1w", "peak MB", "peak/held");
+    std::printf ("%-5s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %9s\n", "file", "load 1w", "load 2w", "sox -v", "ffmpeg",
+                 "f.soxr", "1w/sox", "1w/ffm", "1w/soxr", "2w/1w", "peak MB", "held MB", "peak/held");
     for (const auto& entry : f.files)
     {
         const auto& row = rows()[entry.first];
-        std::printf ("%-5s %8.0f %8.0f %8.0f %8.0f %8.0f %8.2f %8.2f %8.2f %8.2f %8.0f %9.3f\n", entry.first.toRawUTF8(),
+        std::printf ("%-5s %8.0f %8.0f %8.0f %8.0f %8.0f %8.2f %8.2f %8.2f %8.2f %8.0f %8.0f %9.3f\n", entry.first.toRawUTF8(),
                      row.load1, row.load2, row.sox, row.ffmpeg, row.soxr, ratio (row.load1, row.sox),
                      ratio (row.load1, row.ffmpeg), ratio (row.load1, row.soxr), ratio (row.load2, row.load1),
-                     row.peakExtraMB, ratio (row.peakExtraMB, row.heldMB));
+                     row.peakExtraMB, row.heldMB, ratio (row.peakExtraMB, row.heldMB));
     }
     std::printf ("sox -v: 'sox -R FILE -t f32 /dev/null rate -v 48000' (-1: sox cannot read the file); ffmpeg: "
                  "'ffmpeg -threads 1 -i FILE -af aresample=48000 -f null -'; f.soxr: the same with "
                  "aresample=48000:resampler=soxr.\n"
-                 "held MB: the decoded source (float, interleaved) plus the prepared 48 kHz PCM, which a load holds at "
-                 "once by design; peak MB: the load's peak resident memory above the resident size before it. "
+                 "held MB: the prepared 48 kHz PCM plus the decoded source the load holds at once (a few blocks where the "
+                 "file's reader can start anywhere or reads forward alone, the whole source for the stream decoder and for "
+                 "two workers on MP3); peak MB: the load's peak resident memory above the resident size before it. "
                  "Each figure is the fastest of %d runs, after one unmeasured warm-up load.\n",
                  repeats());
 

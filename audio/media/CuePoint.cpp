@@ -73,6 +73,57 @@ CuePoint findCuePoint (const float* interleaved, std::size_t sampleCount, int ch
     return search (frames, window, sampleRate, isLoud, nullptr);
 }
 
+CueSearch::CueSearch (int channelCount, double rate, std::uint64_t totalFrames, const CueSearchSettings& settings,
+                      std::uint64_t firstCandidate, std::uint64_t lastCandidateToLook)
+    : channels (channelCount), sampleRate (rate), start (firstCandidate), next (firstCandidate),
+      lastCandidate (lastCandidateToLook)
+{
+    if (channels <= 0)
+        return;
+    window = windowFrames (totalFrames, sampleRate, settings, threshold);
+    if (window == 0)
+        return;
+    lastCandidate = std::min (lastCandidate, totalFrames - window);
+    if (firstCandidate > lastCandidate)
+        window = 0;
+    else
+    {
+        needEnd = lastCandidate + window;
+        loud.assign ((std::size_t) window, 0);
+    }
+}
+
+void CueSearch::feed (const float* interleaved, std::uint64_t first, std::uint64_t frames)
+{
+    if (window == 0 || found.found || first + frames <= next || next >= needEnd)
+        return;
+
+    const std::uint64_t end = std::min (first + frames, needEnd);
+    for (std::uint64_t j = std::max (next, first); j < end; ++j)
+    {
+        const float* s = interleaved + (j - first) * (std::uint64_t) channels;
+        double level = 0.0;
+        for (int c = 0; c < channels; ++c)
+            level = std::max (level, std::abs ((double) s[c]));
+        const auto slot = (std::size_t) (j % window);
+        loudInWindow -= loud[slot];
+        loud[slot] = level >= threshold ? 1 : 0;
+        loudInWindow += loud[slot];
+        next = j + 1;
+
+        // frame j closes the window of candidate i = j - window + 1
+        if (next >= start + window)
+        {
+            const std::uint64_t i = j + 1 - window;
+            if (loud[(std::size_t) (i % window)] != 0 && 2 * loudInWindow >= window)
+            {
+                found = { i, (double) i / sampleRate, true };
+                return;
+            }
+        }
+    }
+}
+
 CuePoint findCuePoint (const float* left, const float* right, std::uint64_t frames, double sampleRate,
                        const CueSearchSettings& settings, const std::function<void()>& checkpoint)
 {

@@ -49,6 +49,7 @@ struct LoadedMedia
     double cueSearchMs = 0.0;
     double preparationMs = 0.0;    // resampling, or the PCM allocation on the direct path
     double peaksMs = 0.0;
+    std::uint64_t sourceBytesHeld = 0;   // the most decoded source audio the load held at once
     std::shared_ptr<PreparedPcm> pcm;                      // empty when the load failed or the PCM was trimmed
     std::shared_ptr<orvane::audio::WaveformPeakData> peaks; // of the source audio at the source rate
     juce::String fileName;         // the request path's file name, without folders

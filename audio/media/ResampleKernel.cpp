@@ -49,7 +49,7 @@ __attribute__ ((noinline)) void edgeFrame (const ResampleJob& job, std::size_t i
         const std::int64_t frame = at.integer - resampleTapsBefore + k;
         if (frame < 0 || frame >= (std::int64_t) job.sourceFrames)
             continue;
-        const float* s = job.source + (std::size_t) frame * (std::size_t) job.channels;
+        const float* s = job.source + ((std::size_t) frame - job.sourceFirst) * (std::size_t) job.channels;
         left += at.phase[k] * (double) s[0];
         right += at.phase[k] * (double) s[rightChannel];
     }
@@ -104,7 +104,7 @@ void rangePortable (const ResampleJob& job, std::size_t begin, std::size_t end)
             continue;
         }
 
-        const float* s = job.source + (std::size_t) (at.integer - resampleTapsBefore) * Channels;
+        const float* s = job.source + ((std::size_t) (at.integer - resampleTapsBefore) - job.sourceFirst) * Channels;
         if constexpr (Channels == 1)
         {
             monoPortable (s, at.phase, job.left[i]);
@@ -146,8 +146,9 @@ struct Window
 template <int Channels>
 __attribute__ ((target ("avx2,fma"))) void fillWindow (const ResampleJob& job, Window& w, std::int64_t first)
 {
-    const std::int64_t count = std::min (windowFrames, (std::int64_t) job.sourceFrames - first);
-    const float* s = job.source + (std::size_t) first * Channels;
+    const std::int64_t present = (std::int64_t) (job.sourceLimit > 0 ? job.sourceLimit : job.sourceFrames);
+    const std::int64_t count = std::min (windowFrames, present - first);
+    const float* s = job.source + ((std::size_t) first - job.sourceFirst) * Channels;
     double* left = w.left;
     std::int64_t j = 0;
     if constexpr (Channels == 1)

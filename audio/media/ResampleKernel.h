@@ -29,6 +29,8 @@ struct ResampleJob
 {
     const float* source = nullptr;
     std::size_t sourceFrames = 0;
+    std::size_t sourceFirst = 0;   // the frame at source[0]: a stretch of the source may be all there is,
+    std::size_t sourceLimit = 0;   // one past its last frame (0: sourceFrames); the frames computed must read only these
     int channels = 1;           // 1 or 2
     double step = 1.0;          // source frames per output frame
     const double* table = nullptr;

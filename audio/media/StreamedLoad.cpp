@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 namespace vantrel
@@ -230,6 +231,117 @@ bool decodeRange (FrameSource& frames, const juce::File& file, float* source, in
     }
     return true;
 }
+/** One thread's share of a load through the reader: the output frames [outBegin, outEnd), the
+    peaks of the source frames [peakBegin, peakEnd) and a cue search, from source frames decoded
+    block by block into a buffer that keeps only the frames the next output frames still read,
+    so that the whole decoded source is never held. */
+struct Stretch
+{
+    std::size_t outBegin = 0, outEnd = 0;
+    std::uint64_t peakBegin = 0, peakEnd = 0;   // peakBegin a multiple of the frames per peak
+    std::unique_ptr<orvane::audio::CueSearch> cue;
+    bool nonFinite = false;
+    double resampleMs = 0.0;
+    double validationMs = 0.0;
+    std::uint64_t bytesHeld = 0;
+};
+
+constexpr std::uint64_t stretchMargin = 4096;   // frames kept from one block for the next: taps need ~70 at most
+
+/** Runs one stretch; false when a read failed on an MP3 file (other failures raise). */
+bool runStretch (FrameSource& frames, const juce::File& file, const ResampleJob& base, std::uint64_t n, int channels,
+                 Stretch& stretch, orvane::audio::WaveformPeakData& peaks, CancelFlag cancel)
+{
+    const auto integerOf = [&base] (std::size_t i) { return (std::int64_t) ((double) i * base.step); };
+    constexpr std::int64_t tapsAfter = resampleTaps - resampleTapsBefore;   // tap 63 reads frame d + 32
+    const bool hasOutput = stretch.outBegin < stretch.outEnd;
+    std::uint64_t from = stretch.cue->framesNeeded() > 0 ? std::min (stretch.peakBegin, stretch.cue->firstNeeded())
+                                                         : stretch.peakBegin;
+    std::uint64_t to = std::max (stretch.peakEnd, stretch.cue->framesNeeded());
+    if (hasOutput)
+    {
+        from = std::min (from, (std::uint64_t) std::max<std::int64_t> (0, integerOf (stretch.outBegin) - resampleTapsBefore));
+        to = std::max (to, (std::uint64_t) std::min<std::int64_t> ((std::int64_t) n, integerOf (stretch.outEnd - 1) + tapsAfter + 1));
+    }
+    from -= from % orvane::audio::defaultFramesPerPeak;   // blocks then never split a peak
+    to = std::min (to, n);
+
+    const auto capacity = (std::size_t) (FrameSource::blockFrames + stretchMargin) * (std::size_t) channels;
+    std::vector<float> buffer (capacity);
+    stretch.bytesHeld = capacity * sizeof (float);
+    std::uint64_t first = from;    // the frame at buffer[0]
+    std::size_t next = stretch.outBegin;
+
+    for (std::uint64_t position = from; position < to;)
+    {
+        throwIfCancelled (cancel);
+        const std::uint64_t keepFrom = next < stretch.outEnd
+            ? std::clamp<std::uint64_t> ((std::uint64_t) std::max<std::int64_t> (0, integerOf (next) - resampleTapsBefore), first, position)
+            : position;
+        const auto kept = position - keepFrom;
+        if (kept > stretchMargin)
+            failLoad (mediatext::loadFailed);
+        std::memmove (buffer.data(), buffer.data() + (keepFrom - first) * (std::uint64_t) channels,
+                      (std::size_t) (kept * (std::uint64_t) channels) * sizeof (float));
+        first = keepFrom;
+
+        const int count = (int) std::min<std::uint64_t> (FrameSource::blockFrames, to - position);
+        float* block = buffer.data() + kept * (std::uint64_t) channels;
+        if (! frames.read (block, (std::int64_t) position, count))
+        {
+            if (file.hasFileExtension ("mp3"))
+                return false;
+            failLoad (mediatext::decodeFailed);
+        }
+        const auto blockEnd = position + (std::uint64_t) count;
+        const double checkedAt = monotonicMs();
+        if (! allSamplesFinite (block, (std::size_t) count * (std::size_t) channels))
+            stretch.nonFinite = true;
+        stretch.validationMs += monotonicMs() - checkedAt;
+        stretch.cue->feed (block, position, (std::uint64_t) count);
+
+        const auto peakFrom = std::max (position, stretch.peakBegin);
+        const auto peakTo = std::min (blockEnd, stretch.peakEnd);
+        if (peakTo > peakFrom)
+        {
+            const auto part = orvane::audio::computeWaveformPeaks (block + (peakFrom - position) * (std::uint64_t) channels,
+                                                                   (std::size_t) ((peakTo - peakFrom) * (std::uint64_t) channels),
+                                                                   channels, peaks.sampleRate, peaks.framesPerPeak);
+            const auto at = (std::size_t) (peakFrom / peaks.framesPerPeak * (std::uint64_t) channels);
+            std::copy (part.minima.begin(), part.minima.end(), peaks.minima.begin() + (std::ptrdiff_t) at);
+            std::copy (part.maxima.begin(), part.maxima.end(), peaks.maxima.begin() + (std::ptrdiff_t) at);
+        }
+        position = blockEnd;
+
+        if (next < stretch.outEnd)
+        {
+            // The output frames whose taps all lie in what is decoded (every one left at the end).
+            std::size_t limit = stretch.outEnd;
+            if (position < n)
+            {
+                limit = (std::size_t) std::clamp (((double) position - (double) tapsAfter) / base.step, (double) next,
+                                                  (double) stretch.outEnd);
+                while (limit > next && integerOf (limit - 1) + tapsAfter >= (std::int64_t) position)
+                    --limit;
+                while (limit < stretch.outEnd && integerOf (limit) + tapsAfter < (std::int64_t) position)
+                    ++limit;
+            }
+            if (limit > next)
+            {
+                const double before = monotonicMs();
+                ResampleJob job = base;
+                job.source = buffer.data();
+                job.sourceFirst = (std::size_t) first;
+                job.sourceLimit = (std::size_t) position;
+                resampleRange (job, next, limit);
+                next = limit;
+                stretch.resampleMs += monotonicMs() - before;
+            }
+        }
+    }
+    return true;
+}
+
 /** What every load does once the whole source is decoded and resampled: the auto-cue point
     and the peaks, from the interleaved source. */
 void findCueAndPeaks (const float* samples, std::size_t count, int channels, double sourceRate,
@@ -369,6 +481,87 @@ private:
     std::condition_variable gateChanged;
     bool gateOpen = false;
 };
+/** The stretch path: one stretch for the whole file, or two halves (split at a block
+    boundary) on two threads with two readers. Fills media's PCM, peaks and phase times. */
+bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::AudioFormatReader> second,
+                      const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel, ResamplePath path,
+                      std::shared_ptr<PreparedPcm> pcm, double start)
+{
+    const int channels = (int) reader.numChannels;
+    const auto n = (std::uint64_t) reader.lengthInSamples;
+    const double sourceRate = reader.sampleRate;
+    const std::size_t outputFrames = pcm->left.size();
+    const auto table = buildResampleTable (std::min (request.rate / sourceRate, 1.0) * 0.94);
+    ResampleJob base;
+    base.sourceFrames = (std::size_t) n;
+    base.channels = channels;
+    base.step = sourceRate / request.rate;
+    base.table = table.data();
+    base.left = pcm->left.data();
+    base.right = pcm->right.data();
+    base.cancel = cancel;
+    base.path = path;
+
+    orvane::audio::WaveformPeakData peaks;
+    peaks.channels = channels;
+    peaks.sampleRate = sourceRate;
+    peaks.totalFrames = n;
+    peaks.framesPerPeak = orvane::audio::defaultFramesPerPeak;
+    peaks.peakCount = (n - 1) / peaks.framesPerPeak + 1;
+    peaks.minima.resize ((std::size_t) (peaks.peakCount * (std::uint64_t) channels));
+    peaks.maxima.resize (peaks.minima.size());
+
+    const std::uint64_t split = second != nullptr ? n / 2 / FrameSource::blockFrames * FrameSource::blockFrames : 0;
+    const auto outSplit = split > 0 ? std::min (outputFrames, (std::size_t) ((double) split / base.step)) : outputFrames;
+    const orvane::audio::CueSearchSettings cueSettings;
+    Stretch first, rest;
+    first.outEnd = outSplit;
+    first.peakEnd = split > 0 ? split : n;
+    first.cue = std::make_unique<orvane::audio::CueSearch> (channels, sourceRate, n, cueSettings, 0,
+                                                            split > 0 ? split - 1 : n);
+    rest.outBegin = outSplit;
+    rest.outEnd = outputFrames;
+    rest.peakBegin = rest.peakEnd = split;
+    if (split > 0)
+        rest.peakEnd = n;
+    rest.cue = std::make_unique<orvane::audio::CueSearch> (channels, sourceRate, n, cueSettings, split, n);
+
+    FrameSource frames (reader, request.path);
+    if (split == 0)
+    {
+        if (! runStretch (frames, request.path, base, n, channels, first, peaks, cancel))
+            return false;
+    }
+    else
+    {
+        FrameSource secondFrames (*second, request.path);
+        runWithHelperThread ([&] { runStretch (secondFrames, request.path, base, n, channels, rest, peaks, cancel); },
+                             [&] { runStretch (frames, request.path, base, n, channels, first, peaks, cancel); });
+    }
+    throwIfCancelled (cancel);
+
+    const double decodedAt = monotonicMs();
+    media.decodeMs = decodedAt - start - first.resampleMs - first.validationMs;
+    media.validationMs = first.validationMs;
+    media.preparationMs = first.resampleMs;
+    if (first.nonFinite || rest.nonFinite)
+        failLoad (mediatext::nonFiniteSamples);
+    media.duration = (double) n / sourceRate;
+
+    const auto& cue = first.cue->result().found ? first.cue->result() : rest.cue->result();
+    if (cue.found)
+        pcm->cueFrame = std::min ((std::int64_t) (cue.seconds * request.rate), (std::int64_t) outputFrames - 1);
+    media.cueSearchMs = 0.0;   // searched while decoding
+
+    const double now = monotonicMs();
+    auto cached = orvane::audio::peaksFromCacheOrCompute (request.waveformCachePath, n, sourceRate, channels,
+                                                          [&peaks] { return std::move (peaks); });
+    media.peaks = std::make_shared<orvane::audio::WaveformPeakData> (std::move (cached));
+    media.peaksMs = monotonicMs() - now;
+    media.sourceBytesHeld = first.bytesHeld + rest.bytesHeld;
+    media.pcm = std::move (pcm);
+    return true;
+}
 } // namespace
 
 FrameSource::FrameSource (juce::AudioFormatReader& readerToUse, const juce::File& file)
@@ -428,12 +621,19 @@ bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest&
 
     const double sourceRate = reader.sampleRate;
     const auto outputFrames = outputFramesFor (n, sourceRate, request.rate);
-    SourceBuffer source (n, channels);
-    float* const samples = source.samples.get();
     auto pcm = std::make_shared<PreparedPcm>();
     pcm->sampleRate = request.rate;
     resizeLarge (pcm->left, outputFrames);
     resizeLarge (pcm->right, outputFrames);
+
+    // A reader that can start anywhere reads in stretches (two at once with two workers); a
+    // forward-only one (MP3) with two workers decodes the whole source beside the resampler.
+    if (workers < 2 || canReadFromAnyFrame (reader))
+        return loadInStretches (reader, workers >= 2 ? openSecondReader (reader, request.path) : nullptr, request,
+                                media, cancel, path, std::move (pcm), start);
+
+    SourceBuffer source (n, channels);
+    float* const samples = source.samples.get();
     ChunkedResample resample (channels, sourceRate, request.rate, cancel, path);
     resample.attach (*pcm, n);
 
@@ -441,40 +641,6 @@ bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest&
     bool nonFinite = false;
     double resampleMs = 0.0;
     double decodedAt = 0.0;
-    const auto noProgress = [] (std::uint64_t) {};
-
-    if (workers < 2)
-    {
-        // Each block is resampled as far as it allows right after it is decoded.
-        const bool complete = decodeRange (frames, request.path, samples, channels, 0, n, cancel, nonFinite,
-                                           [&] (std::uint64_t decoded)
-                                           {
-                                               const double before = monotonicMs();
-                                               resample.publish (samples, decoded);
-                                               resample.computeReady();
-                                               resampleMs += monotonicMs() - before;
-                                           });
-        if (! complete)
-            return false;
-        decodedAt = monotonicMs() - resampleMs;
-    }
-    else if (auto second = openSecondReader (reader, request.path))
-    {
-        // Two halves decoded at once, then both threads resample.
-        const std::uint64_t split = n / 2;
-        FrameSource secondFrames (*second, request.path);
-        bool helperNonFinite = false;
-        runWithHelperThread ([&] { decodeRange (secondFrames, request.path, samples, channels, split, n, cancel,
-                                                helperNonFinite, noProgress); },
-                             [&] { decodeRange (frames, request.path, samples, channels, 0, split, cancel, nonFinite,
-                                                noProgress); });
-        nonFinite = nonFinite || helperNonFinite;
-        decodedAt = monotonicMs();
-        resample.publish (samples, n);
-        runWithHelperThread ([&] { resample.share(); }, [&] { resample.share(); });
-        resampleMs = monotonicMs() - decodedAt;
-    }
-    else
     {
         // This thread decodes while the helper resamples what has arrived; then both resample.
         bool complete = false;
@@ -506,6 +672,7 @@ bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest&
     media.duration = (double) n / sourceRate;
     media.validationMs = monotonicMs() - checkedAt;
     media.preparationMs = resampleMs;
+    media.sourceBytesHeld = source.count * sizeof (float);
     findCueAndPeaks (samples, source.count, channels, sourceRate, request, *pcm, media);
     media.pcm = std::move (pcm);
     return true;
@@ -560,6 +727,7 @@ void loadThroughStreamDecoder (const MediaLoadRequest& request, LoadedMedia& med
                            path);
         media.preparationMs = monotonicMs() - before;
     }
+    media.sourceBytesHeld = decoded.samples.capacity() * sizeof (float);
     findCueAndPeaks (decoded.samples.data(), decoded.samples.size(), decoded.channels, decoded.sampleRate, request, *pcm,
                      media);
     media.pcm = std::move (pcm);

@@ -35,13 +35,14 @@ private:
     opens no longer has the first reader's rate, channels or length. */
 std::unique_ptr<juce::AudioFormatReader> openSecondReader (const juce::AudioFormatReader& first, const juce::File& file);
 
-/** Loads a file whose reader opened and whose rate is not the target's: the whole file is
-    decoded into one interleaved buffer block by block and resampled in chunks as the blocks
-    arrive, so the source is still in the cache when the resampler reads it. With two workers
-    a WAV, AIFF or FLAC file is decoded in two halves at once (then both resample), any other
-    file is decoded by the calling thread while the helper resamples what has arrived. Then the
-    validation, the auto-cue point and the peaks (from the cache when it matches), as a whole
-    decode would give them. Fills media's PCM, peaks, duration and phase times; the caller
+/** Loads a file whose reader opened and whose rate is not the target's. The file is decoded
+    block by block into a small buffer, and each block is checked, searched for the auto-cue
+    point, reduced to its peaks and resampled as far as it allows before the next one: the
+    whole decoded source is never held, and the resampler reads it from the cache. With two
+    workers a WAV, AIFF or FLAC file is done in two halves at once, each with its own reader;
+    a forward-only file (MP3) is decoded whole by the calling thread while the helper resamples
+    what has arrived. The PCM, cue point and peaks (from the cache when it matches) are those a
+    whole decode would give. Fills media's PCM, peaks, duration and phase times; the caller
     makes the final signature check. Returns false, with nothing filled, when a read of an MP3
     file failed (decode it with the stream decoder then); raises every other failure. */
 bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest& request, LoadedMedia& media,

@@ -155,5 +155,39 @@ TEST (CuePoint, PlanarCheckpointRunsEvery65536FramesAndMayAbandon)
                                 [] { throw std::runtime_error ("stop"); }),
                   std::runtime_error);
 }
+TEST (CuePoint, PiecewiseSearchesOverAdjoiningRangesAgreeWithTheWholeSearch)
+{
+    // Stereo at 8 kHz: a 40-frame window. Random loud frames from 1700 on (the first window at
+    // least half loud opens at 1732), loud from the first frame, silent throughout.
+    std::mt19937 random (7);
+    std::vector<std::vector<float>> signals;
+    for (int kind = 0; kind < 3; ++kind)
+    {
+        std::vector<float> s (2 * 3000, 0.0f);
+        for (std::size_t f = 0; f < 3000; ++f)
+        {
+            const bool loud = kind == 0 ? (random() % 2 == 0 && f > 1700) : kind == 1;
+            s[2 * f + (f % 2)] = loud ? 0.5f : 0.001f;
+        }
+        signals.push_back (s);
+    }
+    for (const auto& s : signals)
+    {
+        const auto whole = findCuePoint (s.data(), s.size(), 2, 8000.0, standard);
+        for (const std::uint64_t split : { 0u, 1u, 1750u, 1775u, 2961u, 3000u })
+            for (const std::uint64_t piece : { 1u, 7u, 1000u })
+            {
+                CueSearch first (2, 8000.0, 3000, standard, 0, split == 0 ? 0 : split - 1);
+                CueSearch rest (2, 8000.0, 3000, standard, split, 3000);
+                for (auto* search : { &first, &rest })
+                    for (std::uint64_t at = search->firstNeeded(); at < search->framesNeeded(); at += piece)
+                        search->feed (s.data() + 2 * at, at, std::min<std::uint64_t> (piece, 3000 - at));
+                const auto& found = split > 0 && first.result().found ? first.result() : rest.result();
+                EXPECT_EQ (found.found, whole.found) << split << " " << piece;
+                EXPECT_EQ (found.frame, whole.frame) << split << " " << piece;
+            }
+    }
+}
+
 } // namespace
 } // namespace orvane::audio

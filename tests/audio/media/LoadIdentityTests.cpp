@@ -32,12 +32,13 @@ bool sameFloats (const std::vector<float>& a, const std::vector<float>& b)
 }
 
 /** A short file of pink noise after 0.15 s of silence (so that it has a cue point). */
-juce::File makeFile (const testing::TempFolder& folder, const Format& format, int rate, int channels)
+juce::File makeFile (const testing::TempFolder& folder, const Format& format, int rate, int channels,
+                     const juce::StringArray& effects = { "synth", "1.2", "pinknoise", "vol", "0.4", "pad", "0.15" })
 {
     const auto base = juce::String (format.extension) + "-" + juce::String ((int) format.encoding) + "-"
                     + juce::String (rate) + "-" + juce::String (channels);
     const auto wav = folder / (base + (format.encoded ? "-source.wav" : "." + juce::String (format.extension)));
-    EXPECT_TRUE (testing::soxSynth (wav, rate, channels, format.encoding, { "synth", "1.2", "pinknoise", "vol", "0.4", "pad", "0.15" }));
+    EXPECT_TRUE (testing::soxSynth (wav, rate, channels, format.encoding, effects));
     if (! format.encoded)
         return wav;
     const auto encoded = folder / (base + "." + format.extension);
@@ -169,6 +170,39 @@ TEST (LoadIdentity, AStreamLongerThanItAnnouncesGivesThePlainLoadWhileItsBufferG
         EXPECT_EQ (media->pcm->cueFrame, expected.cueFrame);
         EXPECT_TRUE (*media->peaks == expected.peaks);
     }
+}
+} // namespace
+} // namespace vantrel
+
+namespace vantrel
+{
+namespace
+{
+TEST (LoadIdentity, TwoHalvesOnTwoThreadsGiveThePlainLoadWhereverTheCueIs)
+{
+    // Long enough to be read in two halves; the cue point in the first half, right at the
+    // split between the halves, and in the second half.
+    testing::TempFolder folder ("load-halves");
+    const bool fused = resamplePathInUse (ResamplePath::widest) != ResamplePath::portable;
+    for (const char* extension : { "wav", "aiff", "flac" })
+        for (const double lead : { 0.5, 131072.0 / 44100.0 - 0.002, 4.0 })
+        {
+            const Format format { extension, PcmEncoding::int16, false, {}, {} };
+            const auto file = makeFile (folder, format, 44100, 2, { "synth", "3.5", "pinknoise", "vol", "0.4", "pad",
+                                                                    juce::String (lead, 4) });
+            const auto expected = testing::referenceLoad (file, 48000.0, fused);
+            MediaLoadOptions options;
+            options.workers = 2;
+            const auto media = loadMedia (testing::requestFor (file, 48000.0), nullptr, options);
+            ASSERT_TRUE (media->error.isEmpty()) << media->error;
+            const auto where = file.getFileName() + ", lead " + juce::String (lead);
+            EXPECT_TRUE (sameFloats (media->pcm->left, expected.left)) << where;
+            EXPECT_TRUE (sameFloats (media->pcm->right, expected.right)) << where;
+            EXPECT_EQ (media->pcm->cueFrame, expected.cueFrame) << where;
+            EXPECT_NEAR ((double) media->pcm->cueFrame, lead * 48000.0, 48.0) << where;
+            EXPECT_TRUE (*media->peaks == expected.peaks) << where;
+            EXPECT_LT (media->sourceBytesHeld, (std::uint64_t) 4 << 20) << where;
+        }
 }
 } // namespace
 } // namespace vantrel
