@@ -42,20 +42,6 @@ bool canReadFromAnyFrame (const juce::AudioFormatReader& reader)
     return format == "WAV" || format == "AIFF" || format == "FLAC";
 }
 
-/** The interleaved source of one load: allocated without being cleared (every frame is
-    decoded into it before anything reads it) and with large pages. */
-struct SourceBuffer
-{
-    SourceBuffer (std::uint64_t frames, int channels)
-        : count ((std::size_t) (frames * (std::uint64_t) channels)), samples (new float[count])
-    {
-        platform::adviseLargePages (samples.get(), count * sizeof (float));
-    }
-
-    std::size_t count;
-    std::unique_ptr<float[]> samples;
-};
-
 /** The resampling of one load, handed out in chunks of output frames to whichever thread asks,
     while the source is still being decoded. A chunk is computed once every source frame its
     taps read is decoded; until the source's length is known, against the frames decoded so far
@@ -207,30 +193,6 @@ private:
     bool abandoned = false;
 };
 
-/** Decodes frames [begin, end) into the source; false when a read failed on an MP3 file (other
-    read failures raise). Marks nonFinite when a decoded sample is infinite or NaN; afterBlock
-    runs with the frames decoded so far after every block. */
-template <typename AfterBlock>
-bool decodeRange (FrameSource& frames, const juce::File& file, float* source, int channels, std::uint64_t begin,
-                  std::uint64_t end, CancelFlag cancel, bool& nonFinite, AfterBlock&& afterBlock)
-{
-    for (std::uint64_t position = begin; position < end; position += FrameSource::blockFrames)
-    {
-        throwIfCancelled (cancel);
-        const int count = (int) std::min<std::uint64_t> (FrameSource::blockFrames, end - position);
-        float* out = source + position * (std::uint64_t) channels;
-        if (! frames.read (out, (std::int64_t) position, count))
-        {
-            if (file.hasFileExtension ("mp3"))
-                return false;
-            failLoad (mediatext::decodeFailed);
-        }
-        if (! allSamplesFinite (out, (std::size_t) count * (std::size_t) channels))
-            nonFinite = true;
-        afterBlock (position + (std::uint64_t) count);
-    }
-    return true;
-}
 /** One thread's share of a load through the reader: the output frames [outBegin, outEnd), the
     peaks of the source frames [peakBegin, peakEnd) and a cue search, from source frames decoded
     block by block into a buffer that keeps only the frames the next output frames still read,
@@ -249,7 +211,9 @@ struct Stretch
 constexpr std::uint64_t stretchMargin = 4096;   // frames kept from one block for the next: taps need ~70 at most
 
 /** Runs one stretch; false when a read failed on an MP3 file (other failures raise). */
-bool runStretch (FrameSource& frames, const juce::File& file, const ResampleJob& base, std::uint64_t n, int channels,
+using ReadBlock = std::function<bool (float* interleaved, std::uint64_t start, int count)>;
+
+bool runStretch (const ReadBlock& read, const juce::File& file, const ResampleJob& base, std::uint64_t n, int channels,
                  Stretch& stretch, orvane::audio::WaveformPeakData& peaks, CancelFlag cancel)
 {
     const auto integerOf = [&base] (std::size_t i) { return (std::int64_t) ((double) i * base.step); };
@@ -287,7 +251,7 @@ bool runStretch (FrameSource& frames, const juce::File& file, const ResampleJob&
 
         const int count = (int) std::min<std::uint64_t> (FrameSource::blockFrames, to - position);
         float* block = buffer.data() + kept * (std::uint64_t) channels;
-        if (! frames.read (block, (std::int64_t) position, count))
+        if (! read (block, position, count))
         {
             if (file.hasFileExtension ("mp3"))
                 return false;
@@ -481,9 +445,85 @@ private:
     std::condition_variable gateChanged;
     bool gateOpen = false;
 };
-/** The stretch path: one stretch for the whole file, or two halves (split at a block
-    boundary) on two threads with two readers. Fills media's PCM, peaks and phase times. */
-bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::AudioFormatReader> second,
+/** Blocks decoded on one thread and taken in order on another, a few at a time. */
+class BlockRing
+{
+public:
+    explicit BlockRing (int channelCount)
+        : channels (channelCount), storage ((std::size_t) (slots * FrameSource::blockFrames * channelCount))
+    {
+    }
+
+    /** The decoding thread's next block to fill; nullptr once the taking side gave up. */
+    float* slotToFill()
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        changed.wait (lock, [this] { return abandoned || filledCount < slots; });
+        return abandoned ? nullptr : slot (head);
+    }
+
+    /** The block is filled (or its read failed: the taking side then gets false). */
+    void filled (bool complete)
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            if (! complete)
+                failed = true;
+            else
+            {
+                head = (head + 1) % slots;
+                ++filledCount;
+            }
+        }
+        changed.notify_all();
+    }
+
+    /** Copies the next block out; false when its read failed or either side gave up. */
+    bool take (float* destination, int count)
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        changed.wait (lock, [this] { return abandoned || failed || filledCount > 0; });
+        if (filledCount == 0)
+            return false;
+        const float* block = slot (tail);
+        lock.unlock();
+        std::memcpy (destination, block, sizeof (float) * (std::size_t) count * (std::size_t) channels);
+        lock.lock();
+        tail = (tail + 1) % slots;
+        --filledCount;
+        lock.unlock();
+        changed.notify_all();
+        return true;
+    }
+
+    void abandon()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            abandoned = true;
+        }
+        changed.notify_all();
+    }
+
+    std::size_t byteSize() const  { return storage.size() * sizeof (float); }
+
+private:
+    static constexpr int slots = 4;
+
+    float* slot (int index)  { return storage.data() + (std::size_t) index * FrameSource::blockFrames * (std::size_t) channels; }
+
+    int channels;
+    std::vector<float> storage;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int head = 0, tail = 0, filledCount = 0;
+    bool failed = false, abandoned = false;
+};
+
+/** The stretch path: one stretch for the whole file (its blocks decoded by this thread while
+    the helper takes them, when decodeBeside), or two halves (split at a block boundary) on two
+    threads with two readers. Fills media's PCM, peaks and phase times. */
+bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::AudioFormatReader> second, bool decodeBeside,
                       const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel, ResamplePath path,
                       std::shared_ptr<PreparedPcm> pcm, double start)
 {
@@ -527,16 +567,56 @@ bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::Aud
     rest.cue = std::make_unique<orvane::audio::CueSearch> (channels, sourceRate, n, cueSettings, split, n);
 
     FrameSource frames (reader, request.path);
-    if (split == 0)
+    const auto readFrom = [] (FrameSource& source)
     {
-        if (! runStretch (frames, request.path, base, n, channels, first, peaks, cancel))
+        return ReadBlock ([&source] (float* out, std::uint64_t at, int count) { return source.read (out, (std::int64_t) at, count); });
+    };
+    struct AbandonRing
+    {
+        BlockRing& ring;
+        ~AbandonRing() { ring.abandon(); }   // the other side stops waiting (taken blocks stay takeable)
+    };
+
+    if (decodeBeside)
+    {
+        BlockRing ring (channels);
+        bool complete = true;
+        runWithHelperThread (
+            [&]
+            {
+                const AbandonRing guard { ring };
+                complete = runStretch ([&ring] (float* out, std::uint64_t, int count) { return ring.take (out, count); },
+                                       request.path, base, n, channels, first, peaks, cancel);
+            },
+            [&]
+            {
+                const AbandonRing guard { ring };
+                for (std::uint64_t at = 0; at < n; at += FrameSource::blockFrames)
+                {
+                    throwIfCancelled (cancel);
+                    float* block = ring.slotToFill();
+                    if (block == nullptr)
+                        return;
+                    const bool read = frames.read (block, (std::int64_t) at, (int) std::min<std::uint64_t> (FrameSource::blockFrames, n - at));
+                    ring.filled (read);
+                    if (! read)
+                        return;
+                }
+            });
+        if (! complete)
+            return false;
+        first.bytesHeld += ring.byteSize();
+    }
+    else if (split == 0)
+    {
+        if (! runStretch (readFrom (frames), request.path, base, n, channels, first, peaks, cancel))
             return false;
     }
     else
     {
         FrameSource secondFrames (*second, request.path);
-        runWithHelperThread ([&] { runStretch (secondFrames, request.path, base, n, channels, rest, peaks, cancel); },
-                             [&] { runStretch (frames, request.path, base, n, channels, first, peaks, cancel); });
+        runWithHelperThread ([&] { runStretch (readFrom (secondFrames), request.path, base, n, channels, rest, peaks, cancel); },
+                             [&] { runStretch (readFrom (frames), request.path, base, n, channels, first, peaks, cancel); });
     }
     throwIfCancelled (cancel);
 
@@ -626,56 +706,11 @@ bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest&
     resizeLarge (pcm->left, outputFrames);
     resizeLarge (pcm->right, outputFrames);
 
-    // A reader that can start anywhere reads in stretches (two at once with two workers); a
-    // forward-only one (MP3) with two workers decodes the whole source beside the resampler.
-    if (workers < 2 || canReadFromAnyFrame (reader))
-        return loadInStretches (reader, workers >= 2 ? openSecondReader (reader, request.path) : nullptr, request,
-                                media, cancel, path, std::move (pcm), start);
-
-    SourceBuffer source (n, channels);
-    float* const samples = source.samples.get();
-    ChunkedResample resample (channels, sourceRate, request.rate, cancel, path);
-    resample.attach (*pcm, n);
-
-    FrameSource frames (reader, request.path);
-    bool nonFinite = false;
-    double resampleMs = 0.0;
-    double decodedAt = 0.0;
-    {
-        // This thread decodes while the helper resamples what has arrived; then both resample.
-        bool complete = false;
-        runWithHelperThread ([&] { resample.share(); },
-                             [&]
-                             {
-                                 struct AbandonUnlessComplete
-                                 {
-                                     ChunkedResample& resample;
-                                     const bool& complete;
-                                     ~AbandonUnlessComplete() { if (! complete) resample.abandon(); }
-                                 } guard { resample, complete };
-                                 complete = decodeRange (frames, request.path, samples, channels, 0, n, cancel, nonFinite,
-                                                         [&] (std::uint64_t decoded) { resample.publish (samples, decoded); });
-                                 decodedAt = monotonicMs();
-                                 if (complete)
-                                     resample.share();
-                             });
-        if (! complete)
-            return false;
-        resampleMs = monotonicMs() - decodedAt;
-    }
-    throwIfCancelled (cancel);
-
-    media.decodeMs = decodedAt - start;
-    const double checkedAt = monotonicMs();
-    if (nonFinite)
-        failLoad (mediatext::nonFiniteSamples);
-    media.duration = (double) n / sourceRate;
-    media.validationMs = monotonicMs() - checkedAt;
-    media.preparationMs = resampleMs;
-    media.sourceBytesHeld = source.count * sizeof (float);
-    findCueAndPeaks (samples, source.count, channels, sourceRate, request, *pcm, media);
-    media.pcm = std::move (pcm);
-    return true;
+    // A reader that can start anywhere reads two halves at once with two workers; a
+    // forward-only one (MP3) decodes on this thread while the helper takes the blocks.
+    const bool decodeBeside = workers >= 2 && ! canReadFromAnyFrame (reader);
+    return loadInStretches (reader, workers >= 2 && ! decodeBeside ? openSecondReader (reader, request.path) : nullptr,
+                            decodeBeside, request, media, cancel, path, std::move (pcm), start);
 }
 
 void loadThroughStreamDecoder (const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel, int workers,
