@@ -17,6 +17,7 @@ struct DecodedAudio
     double sampleRate = 0.0;      // Hz
     juce::String error;           // empty on success
     juce::String format;          // the stream decoder's format name
+    std::uint64_t decodedSamples = 0;   // the stream decoder's count (also of samples it did not keep)
 
     std::uint64_t frames() const noexcept
     {

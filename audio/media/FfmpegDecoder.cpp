@@ -62,13 +62,19 @@ public:
         result.sampleRate = (double) sampleRate;
     }
 
+    std::uint64_t decodedSampleCount() const noexcept  { return decodedSamples; }
+
     /** Decodes to the end of the stream. */
     void readAll (std::vector<float>& samples)
     {
         const auto expected = expectedSamples();
-        reserveLarge (samples, expected);
         if (observer != nullptr)
+        {
             observer->opened (channels, (double) sampleRate, (std::uint64_t) expected / (std::uint64_t) channels);
+            keeping = observer->keepsSamples();
+        }
+        if (keeping)
+            reserveLarge (samples, expected);
         int readsWithoutAudio = 0;
 
         for (;;)
@@ -158,25 +164,33 @@ private:
             return;
 
         const std::uint64_t added = (std::uint64_t) frame.nb_samples * (std::uint64_t) channels;
-        if (samples.size() + added > sampleLimit)
+        if (decodedSamples + added > sampleLimit)
             failStream (mediatext::sizeOrBoundaryInvalid);
+        decodedSamples += added;
+
+        if (! keeping)
+        {
+            piece.resize ((std::size_t) added);
+            convertFrame (frame, channels, piece.data());
+            observer->taken (piece.data(), piece.size());
+            return;
+        }
 
         const std::size_t start = samples.size();
-        if (observer != nullptr && start + (std::size_t) added > samples.capacity())
-            observer->beforeGrowing();
         samples.resize (start + (std::size_t) added);
         convertFrame (frame, channels, samples.data() + start);
-        if (observer != nullptr)
-            observer->decoded (samples.data(), samples.size());
     }
 
     CancelFlag cancel;
     std::uint64_t sampleLimit;
     DecodeObserver* observer;
+    std::vector<float> piece;   // one frame's samples when the observer takes them
     FfmpegStream stream;
     int channels = 0;
     int sampleRate = 0;
     AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
+    std::uint64_t decodedSamples = 0;   // kept or handed to the observer
+    bool keeping = true;
 };
 } // namespace
 
@@ -196,7 +210,8 @@ DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sa
         StreamSession session (cancel, sampleLimit, observer);
         session.open (file, result);
         session.readAll (result.samples);
-        if (result.samples.empty())
+        result.decodedSamples = session.decodedSampleCount();
+        if (result.decodedSamples == 0)
             failStream (mediatext::noPlayablePcm);
     }
     catch (const StreamFailure& failure)

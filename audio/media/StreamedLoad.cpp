@@ -42,157 +42,6 @@ bool canReadFromAnyFrame (const juce::AudioFormatReader& reader)
     return format == "WAV" || format == "AIFF" || format == "FLAC";
 }
 
-/** The resampling of one load, handed out in chunks of output frames to whichever thread asks,
-    while the source is still being decoded. A chunk is computed once every source frame its
-    taps read is decoded; until the source's length is known, against the frames decoded so far
-    (a frame whose taps all lie inside them sums the same as against the whole source). The
-    decoding thread tells it how far it has come (publish), holds the chunks back before the
-    source or the PCM moves (pause), and ends it (complete or abandon). */
-class ChunkedResample
-{
-public:
-    ChunkedResample (int channels, double sourceRate, double targetRate, CancelFlag cancel, ResamplePath path)
-        : table (buildResampleTable (std::min (targetRate / sourceRate, 1.0) * 0.94))
-    {
-        job.channels = channels;
-        job.step = sourceRate / targetRate;
-        job.table = table.data();
-        job.cancel = cancel;
-        job.path = path;
-    }
-
-    /** Where the PCM is; the source's length when it is known already (else 0). */
-    void attach (PreparedPcm& pcm, std::uint64_t knownLength)
-    {
-        const std::lock_guard<std::mutex> lock (mutex);
-        outputTo (pcm);
-        length = knownLength;
-    }
-
-    void publish (const float* source, std::uint64_t decodedFrames)
-    {
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            job.source = source;
-            decoded = decodedFrames;
-            paused = false;
-        }
-        changed.notify_all();
-    }
-
-    /** Waits until no chunk is being computed and holds new ones back until the next publish
-        or complete. */
-    void pause()
-    {
-        std::unique_lock<std::mutex> lock (mutex);
-        paused = true;
-        changed.wait (lock, [this] { return computing == 0; });
-    }
-
-    /** The whole source is decoded: its length, and where the PCM is now. */
-    void complete (const float* source, std::uint64_t frames, PreparedPcm& pcm)
-    {
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            outputTo (pcm);
-            job.source = source;
-            length = decoded = frames;
-            paused = false;
-        }
-        changed.notify_all();
-    }
-
-    void abandon()
-    {
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            abandoned = true;
-            paused = false;
-        }
-        changed.notify_all();
-    }
-
-    /** Computes the chunks that can be computed now (one thread alone). */
-    void computeReady()
-    {
-        while (computeNext (false)) {}
-    }
-
-    /** Takes chunks until none is left, waiting for the decoding where one needs more; returns
-        early when the decoding is abandoned. */
-    void share()
-    {
-        while (computeNext (true)) {}
-    }
-
-private:
-    void outputTo (PreparedPcm& pcm)
-    {
-        job.left = pcm.left.data();
-        job.right = pcm.right.data();
-        frames = pcm.left.size();
-    }
-
-    std::size_t chunkCount() const  { return (frames + chunkFrames - 1) / chunkFrames; }
-
-    bool isReady (std::size_t chunk) const
-    {
-        if (chunk >= chunkCount() || (length == 0 && (chunk + 1) * chunkFrames > frames))
-            return false;   // while the length is unknown, the PCM may grow: only whole chunks
-        const std::size_t last = std::min (frames, (chunk + 1) * chunkFrames) - 1;
-        auto needed = (std::uint64_t) ((double) last * job.step) + (resampleTaps - resampleTapsBefore) + 2;
-        if (length > 0)
-            needed = std::min (needed, length);
-        return needed <= decoded;
-    }
-
-    bool isOver() const  { return abandoned || (length > 0 && decoded == length && next >= chunkCount()); }
-
-    bool computeNext (bool wait)
-    {
-        std::unique_lock<std::mutex> lock (mutex);
-        const auto canStart = [this] { return isOver() || (! paused && isReady (next)); };
-        if (wait)
-            changed.wait (lock, canStart);
-        if (isOver() || paused || ! isReady (next))
-            return false;
-
-        const std::size_t chunk = next++;
-        const std::size_t end = std::min (frames, (chunk + 1) * chunkFrames);
-        ResampleJob snapshot = job;
-        snapshot.sourceFrames = (std::size_t) (length > 0 ? length : decoded);
-        ++computing;
-        lock.unlock();
-
-        struct Done
-        {
-            ChunkedResample& owner;
-            ~Done()
-            {
-                {
-                    const std::lock_guard<std::mutex> relock (owner.mutex);
-                    --owner.computing;
-                }
-                owner.changed.notify_all();
-            }
-        } done { *this };
-        resampleRange (snapshot, chunk * chunkFrames, end);
-        return true;
-    }
-
-    std::vector<double> table;
-    std::mutex mutex;
-    std::condition_variable changed;
-    ResampleJob job;                 // the source, the table and the output; guarded by mutex
-    std::size_t frames = 0;          // output frames (while the length is unknown: those allocated)
-    std::uint64_t length = 0;        // the source's frames once known
-    std::uint64_t decoded = 0;
-    std::size_t next = 0;            // the next chunk to hand out
-    int computing = 0;
-    bool paused = false;
-    bool abandoned = false;
-};
-
 /** One thread's share of a load through the reader: the output frames [outBegin, outEnd), the
     peaks of the source frames [peakBegin, peakEnd) and a cue search, from source frames decoded
     block by block into a buffer that keeps only the frames the next output frames still read,
@@ -210,35 +59,26 @@ struct Stretch
 
 constexpr std::uint64_t stretchMargin = 4096;   // frames kept from one block for the next: taps need ~70 at most
 
-/** Runs one stretch; false when a read failed on an MP3 file (other failures raise). */
-using ReadBlock = std::function<bool (float* interleaved, std::uint64_t start, int count)>;
-
-bool runStretch (const ReadBlock& read, const juce::File& file, const ResampleJob& base, std::uint64_t n, int channels,
-                 Stretch& stretch, orvane::audio::WaveformPeakData& peaks, CancelFlag cancel)
+/** The work of one stretch, block by block: each block is checked, fed to the cue search,
+    reduced to its peaks and resampled as far as the frames decoded so far allow. The source's
+    length may be unknown until the end (the stream decoder): the PCM and the peaks then grow
+    with the blocks. */
+class StretchWork
 {
-    const auto integerOf = [&base] (std::size_t i) { return (std::int64_t) ((double) i * base.step); };
-    constexpr std::int64_t tapsAfter = resampleTaps - resampleTapsBefore;   // tap 63 reads frame d + 32
-    const bool hasOutput = stretch.outBegin < stretch.outEnd;
-    std::uint64_t from = stretch.cue->framesNeeded() > 0 ? std::min (stretch.peakBegin, stretch.cue->firstNeeded())
-                                                         : stretch.peakBegin;
-    std::uint64_t to = std::max (stretch.peakEnd, stretch.cue->framesNeeded());
-    if (hasOutput)
+public:
+    StretchWork (const ResampleJob& job, std::uint64_t knownFrames, int channelCount, Stretch& stretchToDo,
+                 orvane::audio::WaveformPeakData& peaksToFill, PreparedPcm& pcmToFill, std::uint64_t from)
+        : base (job), length (knownFrames), channels (channelCount), stretch (stretchToDo), peaks (peaksToFill),
+          pcm (pcmToFill), buffer ((std::size_t) (FrameSource::blockFrames + stretchMargin) * (std::size_t) channelCount),
+          first (from), position (from), next (stretchToDo.outBegin)
     {
-        from = std::min (from, (std::uint64_t) std::max<std::int64_t> (0, integerOf (stretch.outBegin) - resampleTapsBefore));
-        to = std::max (to, (std::uint64_t) std::min<std::int64_t> ((std::int64_t) n, integerOf (stretch.outEnd - 1) + tapsAfter + 1));
+        stretch.bytesHeld = buffer.size() * sizeof (float);
     }
-    from -= from % orvane::audio::defaultFramesPerPeak;   // blocks then never split a peak
-    to = std::min (to, n);
 
-    const auto capacity = (std::size_t) (FrameSource::blockFrames + stretchMargin) * (std::size_t) channels;
-    std::vector<float> buffer (capacity);
-    stretch.bytesHeld = capacity * sizeof (float);
-    std::uint64_t first = from;    // the frame at buffer[0]
-    std::size_t next = stretch.outBegin;
-
-    for (std::uint64_t position = from; position < to;)
+    /** Where the next block of up to blockFrames frames goes: the frames the next output frames
+        still read are moved to the front first. */
+    float* blockToFill()
     {
-        throwIfCancelled (cancel);
         const std::uint64_t keepFrom = next < stretch.outEnd
             ? std::clamp<std::uint64_t> ((std::uint64_t) std::max<std::int64_t> (0, integerOf (next) - resampleTapsBefore), first, position)
             : position;
@@ -248,15 +88,13 @@ bool runStretch (const ReadBlock& read, const juce::File& file, const ResampleJo
         std::memmove (buffer.data(), buffer.data() + (keepFrom - first) * (std::uint64_t) channels,
                       (std::size_t) (kept * (std::uint64_t) channels) * sizeof (float));
         first = keepFrom;
+        return buffer.data() + kept * (std::uint64_t) channels;
+    }
 
-        const int count = (int) std::min<std::uint64_t> (FrameSource::blockFrames, to - position);
-        float* block = buffer.data() + kept * (std::uint64_t) channels;
-        if (! read (block, position, count))
-        {
-            if (file.hasFileExtension ("mp3"))
-                return false;
-            failLoad (mediatext::decodeFailed);
-        }
+    /** The block at blockToFill() holds count frames now. */
+    void blockFilled (int count)
+    {
+        const float* block = buffer.data() + (position - first) * (std::uint64_t) channels;
         const auto blockEnd = position + (std::uint64_t) count;
         const double checkedAt = monotonicMs();
         if (! allSamplesFinite (block, (std::size_t) count * (std::size_t) channels))
@@ -272,36 +110,118 @@ bool runStretch (const ReadBlock& read, const juce::File& file, const ResampleJo
                                                                    (std::size_t) ((peakTo - peakFrom) * (std::uint64_t) channels),
                                                                    channels, peaks.sampleRate, peaks.framesPerPeak);
             const auto at = (std::size_t) (peakFrom / peaks.framesPerPeak * (std::uint64_t) channels);
+            if (peaks.minima.size() < at + part.minima.size())
+            {
+                peaks.minima.resize (at + part.minima.size());
+                peaks.maxima.resize (peaks.minima.size());
+            }
             std::copy (part.minima.begin(), part.minima.end(), peaks.minima.begin() + (std::ptrdiff_t) at);
             std::copy (part.maxima.begin(), part.maxima.end(), peaks.maxima.begin() + (std::ptrdiff_t) at);
         }
         position = blockEnd;
+        resampleWhatIsDecoded();
+    }
 
-        if (next < stretch.outEnd)
+    /** The stream ended: its length is what was decoded, and the output frames it gives. */
+    void finish (std::size_t outputFrames)
+    {
+        length = position;
+        stretch.outEnd = outputFrames;
+        if (pcm.left.size() != outputFrames)
         {
-            // The output frames whose taps all lie in what is decoded (every one left at the end).
-            std::size_t limit = stretch.outEnd;
-            if (position < n)
-            {
-                limit = (std::size_t) std::clamp (((double) position - (double) tapsAfter) / base.step, (double) next,
-                                                  (double) stretch.outEnd);
-                while (limit > next && integerOf (limit - 1) + tapsAfter >= (std::int64_t) position)
-                    --limit;
-                while (limit < stretch.outEnd && integerOf (limit) + tapsAfter < (std::int64_t) position)
-                    ++limit;
-            }
-            if (limit > next)
-            {
-                const double before = monotonicMs();
-                ResampleJob job = base;
-                job.source = buffer.data();
-                job.sourceFirst = (std::size_t) first;
-                job.sourceLimit = (std::size_t) position;
-                resampleRange (job, next, limit);
-                next = limit;
-                stretch.resampleMs += monotonicMs() - before;
-            }
+            resizeLarge (pcm.left, outputFrames);
+            resizeLarge (pcm.right, outputFrames);
         }
+        resampleWhatIsDecoded();
+    }
+
+    std::uint64_t decodedUpTo() const noexcept  { return position; }
+
+private:
+    std::int64_t integerOf (std::size_t i) const  { return (std::int64_t) ((double) i * base.step); }
+
+    /** The output frames whose taps all lie in what is decoded (at the end, every one left). */
+    void resampleWhatIsDecoded()
+    {
+        constexpr std::int64_t tapsAfter = resampleTaps - resampleTapsBefore;   // tap 63 reads frame d + 32
+        if (next >= stretch.outEnd)
+            return;
+        std::size_t limit = stretch.outEnd;
+        if (length == 0 || position < length)
+        {
+            limit = (std::size_t) std::clamp (((double) position - (double) tapsAfter) / base.step, (double) next,
+                                              (double) stretch.outEnd);
+            while (limit > next && integerOf (limit - 1) + tapsAfter >= (std::int64_t) position)
+                --limit;
+            while (limit < stretch.outEnd && integerOf (limit) + tapsAfter < (std::int64_t) position)
+                ++limit;
+        }
+        if (limit <= next)
+            return;
+        if (pcm.left.size() < limit)
+        {
+            resizeLarge (pcm.left, limit);
+            resizeLarge (pcm.right, limit);
+        }
+
+        const double before = monotonicMs();
+        ResampleJob job = base;
+        job.source = buffer.data();
+        job.sourceFirst = (std::size_t) first;
+        job.sourceLimit = (std::size_t) position;
+        job.sourceFrames = (std::size_t) (length > 0 ? length : position);
+        job.left = pcm.left.data();
+        job.right = pcm.right.data();
+        resampleRange (job, next, limit);
+        next = limit;
+        stretch.resampleMs += monotonicMs() - before;
+    }
+
+    ResampleJob base;
+    std::uint64_t length;   // 0 until known
+    int channels;
+    Stretch& stretch;
+    orvane::audio::WaveformPeakData& peaks;
+    PreparedPcm& pcm;
+    std::vector<float> buffer;
+    std::uint64_t first;      // the frame at buffer[0]
+    std::uint64_t position;   // one past the last frame decoded
+    std::size_t next;         // the next output frame
+};
+
+using ReadBlock = std::function<bool (float* interleaved, std::uint64_t start, int count)>;
+
+/** Runs one stretch of a file of known length; false when a read failed on an MP3 file (other
+    failures raise). */
+bool runStretch (const ReadBlock& read, const juce::File& file, const ResampleJob& base, std::uint64_t n, int channels,
+                 Stretch& stretch, orvane::audio::WaveformPeakData& peaks, PreparedPcm& pcm, CancelFlag cancel)
+{
+    const auto integerOf = [&base] (std::size_t i) { return (std::int64_t) ((double) i * base.step); };
+    std::uint64_t from = stretch.cue->framesNeeded() > 0 ? std::min (stretch.peakBegin, stretch.cue->firstNeeded())
+                                                         : stretch.peakBegin;
+    std::uint64_t to = std::max (stretch.peakEnd, stretch.cue->framesNeeded());
+    if (stretch.outBegin < stretch.outEnd)
+    {
+        from = std::min (from, (std::uint64_t) std::max<std::int64_t> (0, integerOf (stretch.outBegin) - resampleTapsBefore));
+        to = std::max (to, (std::uint64_t) std::min<std::int64_t> ((std::int64_t) n, integerOf (stretch.outEnd - 1)
+                                                                                       + resampleTaps - resampleTapsBefore + 1));
+    }
+    from -= from % orvane::audio::defaultFramesPerPeak;   // blocks then never split a peak
+    to = std::min (to, n);
+
+    StretchWork work (base, n, channels, stretch, peaks, pcm, from);
+    while (work.decodedUpTo() < to)
+    {
+        throwIfCancelled (cancel);
+        const auto at = work.decodedUpTo();
+        const int count = (int) std::min<std::uint64_t> (FrameSource::blockFrames, to - at);
+        if (! read (work.blockToFill(), at, count))
+        {
+            if (file.hasFileExtension ("mp3"))
+                return false;
+            failLoad (mediatext::decodeFailed);
+        }
+        work.blockFilled (count);
     }
     return true;
 }
@@ -337,114 +257,6 @@ std::size_t outputFramesFor (std::uint64_t sourceFrames, double sourceRate, doub
     return (std::size_t) exactFrames;
 }
 
-/** Resamples a stream decoding's samples as they arrive: alone on the decoding thread, or
-    with a helper that waits for them. */
-class ResamplingObserver : public DecodeObserver
-{
-public:
-    ResamplingObserver (double target, CancelFlag cancelFlag, ResamplePath resamplePath, int requestedWorkers)
-        : targetRate (target), cancel (cancelFlag), path (resamplePath), workers (requestedWorkers)
-    {
-    }
-
-    void opened (int channels, double sampleRate, std::uint64_t expectedFrames) override
-    {
-        if (std::abs (sampleRate - targetRate) >= sameRateTolerance)
-        {
-            const double estimate = std::round ((double) expectedFrames * targetRate / sampleRate);
-            pcm = std::make_shared<PreparedPcm>();
-            pcm->sampleRate = targetRate;
-            resizeLarge (pcm->left, (std::size_t) std::clamp (estimate, 0.0, (double) preparedFrameLimit));
-            resizeLarge (pcm->right, pcm->left.size());
-            resample = std::make_unique<ChunkedResample> (channels, sampleRate, targetRate, cancel, path);
-            resample->attach (*pcm, 0);
-            channelCount = channels;
-            if (workers <= 0)
-                workers = resampleWorkerCount (processorTopology(), expectedFrames, sampleRate);
-            shared = workers >= 2;
-        }
-        openGate();
-    }
-
-    void beforeGrowing() override
-    {
-        if (resample != nullptr)
-            resample->pause();
-    }
-
-    void decoded (const float* data, std::size_t count) override
-    {
-        if (resample == nullptr)
-            return;
-        resample->publish (data, count / (std::size_t) channelCount);
-        if (! shared)
-        {
-            const double before = monotonicMs();
-            resample->computeReady();
-            resampleMs += monotonicMs() - before;
-        }
-    }
-
-    /** The helper's work: the chunks, once the stream is open, when they are to be shared. */
-    void helpWhenShared()
-    {
-        {
-            std::unique_lock<std::mutex> lock (gateMutex);
-            gateChanged.wait (lock, [this] { return gateOpen; });
-        }
-        if (resample != nullptr && shared)
-            resample->share();
-    }
-
-    /** After a failed decoding: the helper stops and nothing reads the samples any more. */
-    void abandon()
-    {
-        if (resample != nullptr)
-            resample->abandon();
-        openGate();
-    }
-
-    /** After the whole decoding: the PCM at its real length and the remaining chunks. */
-    std::shared_ptr<PreparedPcm> finish (const DecodedAudio& decoded)
-    {
-        const auto n = decoded.frames();
-        const auto frames = outputFramesFor (n, decoded.sampleRate, targetRate);
-        resample->pause();
-        resizeLarge (pcm->left, frames);
-        resizeLarge (pcm->right, frames);
-        resample->complete (decoded.samples.data(), n, *pcm);
-        const double before = monotonicMs();
-        shared ? resample->share() : resample->computeReady();
-        resampleMs += monotonicMs() - before;
-        return pcm;
-    }
-
-    bool resamples() const  { return resample != nullptr; }
-
-    double resampleMs = 0.0;   // on the decoding thread
-
-private:
-    void openGate()
-    {
-        {
-            const std::lock_guard<std::mutex> lock (gateMutex);
-            gateOpen = true;
-        }
-        gateChanged.notify_all();
-    }
-
-    double targetRate;
-    CancelFlag cancel;
-    ResamplePath path;
-    int workers;
-    int channelCount = 1;
-    bool shared = false;
-    std::shared_ptr<PreparedPcm> pcm;
-    std::unique_ptr<ChunkedResample> resample;
-    std::mutex gateMutex;
-    std::condition_variable gateChanged;
-    bool gateOpen = false;
-};
 /** Blocks decoded on one thread and taken in order on another, a few at a time. */
 class BlockRing
 {
@@ -462,8 +274,8 @@ public:
         return abandoned ? nullptr : slot (head);
     }
 
-    /** The block is filled (or its read failed: the taking side then gets false). */
-    void filled (bool complete)
+    /** The block holds frames frames now (or its read failed: the taking side then gets 0). */
+    void filled (bool complete, int frames)
     {
         {
             const std::lock_guard<std::mutex> lock (mutex);
@@ -471,6 +283,7 @@ public:
                 failed = true;
             else
             {
+                counts[head] = frames;
                 head = (head + 1) % slots;
                 ++filledCount;
             }
@@ -478,22 +291,41 @@ public:
         changed.notify_all();
     }
 
-    /** Copies the next block out; false when its read failed or either side gave up. */
-    bool take (float* destination, int count)
+    /** The decoding ended cleanly: the blocks filled so far are all there is. */
+    void finish()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (mutex);
+            finished = true;
+        }
+        changed.notify_all();
+    }
+
+    /** Copies the next block out and returns its frames; 0 at the end, when a read failed or
+        when either side gave up. */
+    int take (float* destination)
     {
         std::unique_lock<std::mutex> lock (mutex);
-        changed.wait (lock, [this] { return abandoned || failed || filledCount > 0; });
-        if (filledCount == 0)
-            return false;
+        changed.wait (lock, [this] { return abandoned || failed || finished || filledCount > 0; });
+        if (filledCount == 0 || failed)
+            return 0;
         const float* block = slot (tail);
+        const int frames = counts[tail];
         lock.unlock();
-        std::memcpy (destination, block, sizeof (float) * (std::size_t) count * (std::size_t) channels);
+        std::memcpy (destination, block, sizeof (float) * (std::size_t) frames * (std::size_t) channels);
         lock.lock();
         tail = (tail + 1) % slots;
         --filledCount;
         lock.unlock();
         changed.notify_all();
-        return true;
+        return frames;
+    }
+
+    /** Whether everything decoded was taken after a clean end. */
+    bool endedCleanly()
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        return finished && ! failed && ! abandoned && filledCount == 0;
     }
 
     void abandon()
@@ -516,8 +348,194 @@ private:
     std::vector<float> storage;
     std::mutex mutex;
     std::condition_variable changed;
+    int counts[slots] = {};
     int head = 0, tail = 0, filledCount = 0;
-    bool failed = false, abandoned = false;
+    bool failed = false, finished = false, abandoned = false;
+};
+
+/** Takes a stream decoding's samples block by block (the stream decoder keeps none of them)
+    and does a stretch's work on each: on the decoding thread, or with two workers on the helper,
+    which takes the blocks through a small ring. A stream at the target's rate is kept whole
+    (its frames are copied). */
+class StreamingStretch : public DecodeObserver
+{
+public:
+    StreamingStretch (const MediaLoadRequest& requestToLoad, LoadedMedia& mediaToFill, CancelFlag cancelFlag,
+                      ResamplePath resamplePath, int requestedWorkers)
+        : request (requestToLoad), media (mediaToFill), cancel (cancelFlag), path (resamplePath), workers (requestedWorkers)
+    {
+    }
+
+    void opened (int channels, double sampleRate, std::uint64_t expectedFrames) override
+    {
+        if (std::abs (sampleRate - request.rate) >= sameRateTolerance)
+        {
+            channelCount = channels;
+            if (workers <= 0)
+                workers = resampleWorkerCount (processorTopology(), expectedFrames, sampleRate);
+            const double estimate = std::round ((double) expectedFrames * request.rate / sampleRate);
+            pcm = std::make_shared<PreparedPcm>();
+            pcm->sampleRate = request.rate;
+            reserveLarge (pcm->left, (std::size_t) std::clamp (estimate, 0.0, (double) preparedFrameLimit));
+            reserveLarge (pcm->right, pcm->left.capacity());
+            start (channels, sampleRate);
+        }
+        openGate();
+    }
+
+    bool keepsSamples() const override  { return work == nullptr; }
+
+    void taken (const float* samples, std::size_t count) override
+    {
+        const auto frames = count / (std::size_t) channelCount;
+        for (std::size_t done = 0; done < frames;)
+        {
+            if (block == nullptr && (block = nextBlock()) == nullptr)
+                failLoad (mediatext::cancelled);   // the helper gave up: its failure is the load's
+            const auto part = std::min (frames - done, (std::size_t) FrameSource::blockFrames - blockFrames);
+            std::copy_n (samples + done * (std::size_t) channelCount, part * (std::size_t) channelCount,
+                         block + blockFrames * (std::size_t) channelCount);
+            blockFrames += part;
+            done += part;
+            if (blockFrames == (std::size_t) FrameSource::blockFrames)
+                passBlock();
+        }
+    }
+
+    /** The helper's work: once the stream is open, the blocks of the ring and the stretch's end. */
+    void helpWhenShared()
+    {
+        {
+            std::unique_lock<std::mutex> lock (gateMutex);
+            gateChanged.wait (lock, [this] { return gateOpen; });
+        }
+        if (ring == nullptr)
+            return;
+        struct AbandonRing
+        {
+            BlockRing& ring;
+            ~AbandonRing() { ring.abandon(); }
+        } guard { *ring };
+        while (const int frames = ring->take (work->blockToFill()))
+            work->blockFilled (frames);
+        if (ring->endedCleanly())
+            finish();
+    }
+
+    /** After a whole decoding: the last block, then (on this thread when alone) the checks, the
+        PCM at its real length, the cue point and the peaks. */
+    void decodingEnded()
+    {
+        if (blockFrames > 0)
+            passBlock();
+        if (ring != nullptr)
+            ring->finish();
+        else
+            finish();
+    }
+
+    /** After a failed decoding: the helper stops. */
+    void abandon()
+    {
+        if (ring != nullptr)
+            ring->abandon();
+        openGate();
+    }
+
+    bool takesBlocks() const  { return work != nullptr; }
+    bool isFinished() const  { return finished; }
+    std::shared_ptr<PreparedPcm> result() const  { return pcm; }
+    double resampleMs() const  { return stretch.resampleMs; }
+
+private:
+    void start (int channels, double sampleRate)
+    {
+        table = buildResampleTable (std::min (request.rate / sampleRate, 1.0) * 0.94);
+        job.channels = channels;
+        job.step = sampleRate / request.rate;
+        job.table = table.data();
+        job.cancel = cancel;
+        job.path = path;
+        peaks.channels = channels;
+        peaks.sampleRate = sampleRate;
+        peaks.framesPerPeak = orvane::audio::defaultFramesPerPeak;
+        constexpr std::uint64_t unknown = std::uint64_t (1) << 62;   // the length: the search ends with the stream
+        stretch.outEnd = (std::size_t) preparedFrameLimit;
+        stretch.peakEnd = unknown;
+        stretch.cue = std::make_unique<orvane::audio::CueSearch> (channels, sampleRate, unknown,
+                                                                  orvane::audio::CueSearchSettings {}, 0, unknown);
+        work = std::make_unique<StretchWork> (job, 0, channels, stretch, peaks, *pcm, 0);
+        if (workers >= 2)
+            ring = std::make_unique<BlockRing> (channels);
+    }
+
+    float* nextBlock()
+    {
+        return ring != nullptr ? ring->slotToFill() : work->blockToFill();
+    }
+
+    void passBlock()
+    {
+        if (isCancelled (cancel))
+            failLoad (mediatext::cancelled);
+        if (ring != nullptr)
+            ring->filled (true, (int) blockFrames);
+        else
+            work->blockFilled ((int) blockFrames);
+        block = nullptr;
+        blockFrames = 0;
+    }
+
+    void finish()
+    {
+        const auto n = work->decodedUpTo();
+        if (stretch.nonFinite)
+            failLoad (mediatext::nonFiniteSamples);
+        work->finish (outputFramesFor (n, peaks.sampleRate, request.rate));
+        media.validationMs = stretch.validationMs;
+
+        const auto& cue = stretch.cue->result();
+        if (cue.found)
+            pcm->cueFrame = std::min ((std::int64_t) (cue.seconds * request.rate), (std::int64_t) pcm->left.size() - 1);
+        peaks.totalFrames = n;
+        peaks.peakCount = (n - 1) / peaks.framesPerPeak + 1;
+        const double now = monotonicMs();
+        auto cached = orvane::audio::peaksFromCacheOrCompute (request.waveformCachePath, n, peaks.sampleRate, channelCount,
+                                                              [this] { return std::move (peaks); });
+        media.peaks = std::make_shared<orvane::audio::WaveformPeakData> (std::move (cached));
+        media.peaksMs = monotonicMs() - now;
+        media.sourceBytesHeld = stretch.bytesHeld + (ring != nullptr ? ring->byteSize() : 0);
+        finished = true;
+    }
+
+    void openGate()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (gateMutex);
+            gateOpen = true;
+        }
+        gateChanged.notify_all();
+    }
+
+    const MediaLoadRequest& request;
+    LoadedMedia& media;
+    CancelFlag cancel;
+    ResamplePath path;
+    int workers;
+    int channelCount = 1;
+    std::shared_ptr<PreparedPcm> pcm;
+    std::vector<double> table;
+    ResampleJob job;
+    Stretch stretch;
+    orvane::audio::WaveformPeakData peaks;
+    std::unique_ptr<StretchWork> work;
+    std::unique_ptr<BlockRing> ring;
+    float* block = nullptr;          // the block being filled
+    std::size_t blockFrames = 0;
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = false;
+    bool finished = false;           // the PCM, cue point and peaks are there
 };
 
 /** The stretch path: one stretch for the whole file (its blocks decoded by this thread while
@@ -585,8 +603,8 @@ bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::Aud
             [&]
             {
                 const AbandonRing guard { ring };
-                complete = runStretch ([&ring] (float* out, std::uint64_t, int count) { return ring.take (out, count); },
-                                       request.path, base, n, channels, first, peaks, cancel);
+                complete = runStretch ([&ring] (float* out, std::uint64_t, int count) { return ring.take (out) == count; },
+                                       request.path, base, n, channels, first, peaks, *pcm, cancel);
             },
             [&]
             {
@@ -598,10 +616,11 @@ bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::Aud
                     if (block == nullptr)
                         return;
                     const bool read = frames.read (block, (std::int64_t) at, (int) std::min<std::uint64_t> (FrameSource::blockFrames, n - at));
-                    ring.filled (read);
+                    ring.filled (read, (int) std::min<std::uint64_t> (FrameSource::blockFrames, n - at));
                     if (! read)
                         return;
                 }
+                ring.finish();
             });
         if (! complete)
             return false;
@@ -609,14 +628,14 @@ bool loadInStretches (juce::AudioFormatReader& reader, std::unique_ptr<juce::Aud
     }
     else if (split == 0)
     {
-        if (! runStretch (readFrom (frames), request.path, base, n, channels, first, peaks, cancel))
+        if (! runStretch (readFrom (frames), request.path, base, n, channels, first, peaks, *pcm, cancel))
             return false;
     }
     else
     {
         FrameSource secondFrames (*second, request.path);
-        runWithHelperThread ([&] { runStretch (readFrom (secondFrames), request.path, base, n, channels, rest, peaks, cancel); },
-                             [&] { runStretch (readFrom (frames), request.path, base, n, channels, first, peaks, cancel); });
+        runWithHelperThread ([&] { runStretch (readFrom (secondFrames), request.path, base, n, channels, rest, peaks, *pcm, cancel); },
+                             [&] { runStretch (readFrom (frames), request.path, base, n, channels, first, peaks, *pcm, cancel); });
     }
     throwIfCancelled (cancel);
 
@@ -717,51 +736,47 @@ void loadThroughStreamDecoder (const MediaLoadRequest& request, LoadedMedia& med
                                ResamplePath path)
 {
     const double start = monotonicMs();
-    ResamplingObserver observer (request.rate, cancel, path, workers);
+    StreamingStretch stretch (request, media, cancel, path, workers);
     DecodedAudio decoded;
-    std::shared_ptr<PreparedPcm> pcm;
     double decodedAt = 0.0;
-    runWithHelperThread ([&] { observer.helpWhenShared(); },
+    runWithHelperThread ([&] { stretch.helpWhenShared(); },
                          [&]
                          {
-                             bool complete = false;
-                             struct AbandonUnlessComplete
+                             struct AbandonUnlessEnded
                              {
-                                 ResamplingObserver& observer;
-                                 const bool& complete;
-                                 ~AbandonUnlessComplete() { if (! complete) observer.abandon(); }
-                             } guard { observer, complete };
-                             decoded = decodeWithoutReader (request.path, cancel, media.format, &observer);
+                                 StreamingStretch& stretch;
+                                 bool ended = false;
+                                 ~AbandonUnlessEnded() { if (! ended) stretch.abandon(); }
+                             } guard { stretch };
+                             decoded = decodeWithoutReader (request.path, cancel, media.format, &stretch);
                              decodedAt = monotonicMs();
-                             validateDecodedAudio (decoded);
-                             media.validationMs = monotonicMs() - decodedAt;
-                             if (observer.resamples())
-                             {
-                                 pcm = observer.finish (decoded);
-                                 complete = true;
-                             }
+                             if (stretch.takesBlocks())
+                                 stretch.decodingEnded();
                              else
-                             {
-                                 complete = true;
-                                 observer.abandon();   // lets the helper go: nothing to share
-                             }
+                                 stretch.abandon();   // lets the helper go: the samples were kept
+                             guard.ended = true;
                          });
-    media.decodeMs = decodedAt - start - observer.resampleMs;
-    media.duration = (double) decoded.frames() / decoded.sampleRate;
+    throwIfCancelled (cancel);
+    media.decodeMs = decodedAt - start - stretch.resampleMs();
 
-    if (pcm != nullptr)
+    if (stretch.takesBlocks())
     {
-        throwIfCancelled (cancel);
-        media.preparationMs = observer.resampleMs;
+        if (! stretch.isFinished())
+            failLoad (mediatext::loadFailed);   // cannot happen: a helper that gave up raised its failure
+        media.duration = (double) (decoded.decodedSamples / (std::uint64_t) decoded.channels) / decoded.sampleRate;
+        media.preparationMs = stretch.resampleMs();
+        media.pcm = stretch.result();
+        return;
     }
-    else
-    {
-        const double before = monotonicMs();
-        pcm = resamplePcm (decoded.samples, decoded.channels, decoded.sampleRate, request.rate, cancel,
-                           workers > 0 ? workers : resampleWorkerCount (processorTopology(), decoded.frames(), decoded.sampleRate),
-                           path);
-        media.preparationMs = monotonicMs() - before;
-    }
+
+    // A stream at the target's rate, kept whole.
+    validateDecodedAudio (decoded);
+    media.duration = (double) decoded.frames() / decoded.sampleRate;
+    const double before = monotonicMs();
+    auto pcm = resamplePcm (decoded.samples, decoded.channels, decoded.sampleRate, request.rate, cancel,
+                            workers > 0 ? workers : resampleWorkerCount (processorTopology(), decoded.frames(), decoded.sampleRate),
+                            path);
+    media.preparationMs = monotonicMs() - before;
     media.sourceBytesHeld = decoded.samples.capacity() * sizeof (float);
     findCueAndPeaks (decoded.samples.data(), decoded.samples.size(), decoded.channels, decoded.sampleRate, request, *pcm,
                      media);

@@ -49,9 +49,11 @@ bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest&
                         CancelFlag cancel, int workers, ResamplePath path);
 
 /** Loads a file no reader opened (or an MP3 the reader could not read) with the stream
-    decoder: where the stream's rate is not the target's and its length is announced, the
-    samples are resampled in chunks as they are decoded (with two workers on the helper, beside
-    the decoding); then the validation, the auto-cue point and the peaks. workers 0: by the
+    decoder. Where the stream's rate is not the target's, its samples are taken block by block
+    as they are decoded and never held whole: each block checked, searched for the auto-cue
+    point, reduced to its peaks and resampled as far as it allows (with two workers on the
+    helper, beside the decoding), the PCM growing with them until the stream's end gives its
+    length. A stream at the target's rate is decoded whole and copied. workers 0: by the
     processor topology and the announced length. Fills media's format, PCM, peaks, duration
     and phase times; raises every failure. */
 void loadThroughStreamDecoder (const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel, int workers,

@@ -133,10 +133,10 @@ namespace vantrel
 {
 namespace
 {
-TEST (LoadIdentity, AStreamLongerThanItAnnouncesGivesThePlainLoadWhileItsBufferGrows)
+TEST (LoadIdentity, AStreamLongerThanItAnnouncesGivesThePlainLoadWhileItsPcmGrows)
 {
-    // An M4A file whose track header announces a quarter of its length: the decoder's buffer,
-    // sized by that length, grows (and moves) while the chunks are being resampled.
+    // An M4A file whose track header announces a quarter of its length: the PCM, reserved for
+    // that length, grows (and moves) while the blocks are being resampled.
     testing::TempFolder folder ("load-growing");
     const auto wav = folder / "source.wav";
     const auto aac = folder / "growing.m4a";
