@@ -245,8 +245,8 @@ void printSummary()
     std::printf ("sox -v: 'sox -R FILE -t f32 /dev/null rate -v 48000' (-1: sox cannot read the file); ffmpeg: "
                  "'ffmpeg -threads 1 -i FILE -af aresample=48000 -f null -'; f.soxr: the same with "
                  "aresample=48000:resampler=soxr.\n"
-                 "held MB: the prepared 48 kHz PCM plus the decoded source the load holds at once (a few blocks for a file "
-                 "read through its reader, the whole source for the stream decoder: M4A); peak MB: the load's peak resident memory above the resident size before it. "
+                 "held MB: the prepared 48 kHz PCM plus the decoded source the load holds at once (a few blocks; the whole "
+                 "source only for a stream-decoded file already at the device's rate); peak MB: the load's peak resident memory above the resident size before it. "
                  "Each figure is the fastest of %d runs, after one unmeasured warm-up load.\n",
                  repeats());
 
