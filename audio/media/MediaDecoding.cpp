@@ -4,6 +4,7 @@
 #include "audio/media/LargeBuffers.h"
 #include "audio/media/MediaReaders.h"
 #include "audio/media/MediaTexts.h"
+#include "audio/media/StreamedLoad.h"
 
 #include <algorithm>
 #include <cmath>
@@ -69,8 +70,7 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
     resizeLarge (decoded.samples, (std::size_t) (frames * (std::uint64_t) channels));
     decoded.channels = channels;
     decoded.sampleRate = reader.sampleRate;
-    std::vector<float> work ((std::size_t) channels * readerBlockFrames);
-    float* planes[2] = { work.data(), work.data() + readerBlockFrames };
+    FrameSource source (reader, file);
 
     for (std::uint64_t start = 0; start < frames; start += readerBlockFrames)
     {
@@ -78,7 +78,7 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
             failLoad (mediatext::cancelled);
 
         const int count = (int) std::min<std::uint64_t> (readerBlockFrames, frames - start);
-        if (! reader.read (planes, channels, (juce::int64) start, count))
+        if (! source.read (decoded.samples.data() + start * (std::uint64_t) channels, (std::int64_t) start, count))
         {
             if (file.hasFileExtension ("mp3"))
             {
@@ -87,16 +87,6 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
             }
             failLoad (mediatext::decodeFailed);
         }
-
-        float* out = decoded.samples.data() + start * (std::uint64_t) channels;
-        if (channels == 1)
-            std::copy_n (planes[0], count, out);
-        else
-            for (int i = 0; i < count; ++i)
-            {
-                out[2 * i] = planes[0][i];
-                out[2 * i + 1] = planes[1][i];
-            }
     }
     return true;
 }

@@ -20,7 +20,7 @@ void checkTargetRate (double targetRate);
     least one frame, and a rate within 0.001 Hz of the target. */
 bool allowsDirectPath (const juce::AudioFormatReader& reader, double targetRate);
 
-/** Decodes the whole file through the framework reader into interleaved floats, in blocks of
+/** Decodes the whole file through its reader (plain PCM straight from the file) into interleaved floats, in blocks of
     8192 frames with the cancel flag checked before each. Returns false when a read failed on
     an MP3 file (the caller then decodes it with the stream decoder); raises the failures of
     an unusable reader, the sample limit, a failed read, and cancellation. Loading thread. */
