@@ -118,8 +118,12 @@ void report (const char* label, double ms, std::uint64_t hash)
 
 int main (int argc, char** argv)
 {
-    // An argument names the one format to decode (WAV, AIFF, FLAC, MP3, M4A), for profiling.
-    const juce::String only = argc > 1 ? juce::String (argv[1]) : juce::String();
+    // An argument names the one format to decode (WAV, AIFF, FLAC, MP3, M4A), for profiling;
+    // options (the benchmark runner passes --benchmark_...) are not format names.
+    juce::String only;
+    for (int i = 1; i < argc; ++i)
+        if (! juce::String (argv[i]).startsWith ("-"))
+            only = argv[i];
     const char* secondsText = std::getenv ("VANTREL_BENCH_MEDIA_SECONDS");
     const double seconds = secondsText != nullptr && std::atof (secondsText) > 0.0 ? std::atof (secondsText) : 600.0;
     const char* folderText = std::getenv ("VANTREL_BENCH_MEDIA_FOLDER");
