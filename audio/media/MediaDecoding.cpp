@@ -54,17 +54,21 @@ bool allowsDirectPath (const juce::AudioFormatReader& reader, double targetRate)
     return hasUsableShape (reader) && std::abs (reader.sampleRate - targetRate) < sameRateTolerance;
 }
 
-bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, CancelFlag cancel, DecodedAudio& decoded)
+void checkReaderCanBeDecoded (const juce::AudioFormatReader& reader)
 {
     if (! hasUsableShape (reader))
         failLoad (mediatext::channelsOrLengthUnusable);
-
-    const int channels = (int) reader.numChannels;
-    const auto frames = (std::uint64_t) reader.lengthInSamples;
-    if (frames > decodedSampleLimit / (std::uint64_t) channels)
+    if ((std::uint64_t) reader.lengthInSamples > decodedSampleLimit / (std::uint64_t) reader.numChannels)
         failLoad (mediatext::memoryLimit);
     if (isKnownTruncated (reader))
         failLoad (mediatext::decodeFailed);   // the file ends inside its sample data
+}
+
+bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, CancelFlag cancel, DecodedAudio& decoded)
+{
+    checkReaderCanBeDecoded (reader);
+    const int channels = (int) reader.numChannels;
+    const auto frames = (std::uint64_t) reader.lengthInSamples;
 
     decoded.samples.clear();
     resizeLarge (decoded.samples, (std::size_t) (frames * (std::uint64_t) channels));

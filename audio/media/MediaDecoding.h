@@ -20,6 +20,10 @@ void checkTargetRate (double targetRate);
     least one frame, and a rate within 0.001 Hz of the target. */
 bool allowsDirectPath (const juce::AudioFormatReader& reader, double targetRate);
 
+/** Raises the failure of a reader that cannot be decoded: channels or length unusable, more
+    samples than a load may hold, or a file known to end inside its sample data. */
+void checkReaderCanBeDecoded (const juce::AudioFormatReader& reader);
+
 /** Decodes the whole file through its reader (plain PCM straight from the file) into interleaved floats, in blocks of
     8192 frames with the cancel flag checked before each. Returns false when a read failed on
     an MP3 file (the caller then decodes it with the stream decoder); raises the failures of

@@ -22,18 +22,10 @@ namespace vantrel
 {
 namespace
 {
-constexpr std::size_t chunkFrames = 32768;   // output frames the resampler takes at a time
-
 void throwIfCancelled (CancelFlag cancel)
 {
     if (isCancelled (cancel))
         failLoad (mediatext::cancelled);
-}
-
-bool hasUsableShape (const juce::AudioFormatReader& reader)
-{
-    return reader.numChannels >= 1 && reader.numChannels <= 2 && isUsableMediaRate (reader.sampleRate)
-        && reader.lengthInSamples >= 1;
 }
 
 bool canReadFromAnyFrame (const juce::AudioFormatReader& reader)
@@ -709,14 +701,8 @@ bool loadThroughReader (juce::AudioFormatReader& reader, const MediaLoadRequest&
                         CancelFlag cancel, int workers, ResamplePath path)
 {
     const double start = monotonicMs();
-    if (! hasUsableShape (reader))
-        failLoad (mediatext::channelsOrLengthUnusable);
-    const int channels = (int) reader.numChannels;
+    checkReaderCanBeDecoded (reader);
     const auto n = (std::uint64_t) reader.lengthInSamples;
-    if (n > decodedSampleLimit / (std::uint64_t) channels)
-        failLoad (mediatext::memoryLimit);
-    if (isKnownTruncated (reader))
-        failLoad (mediatext::decodeFailed);   // the file ends inside its sample data
 
     const double sourceRate = reader.sampleRate;
     const auto outputFrames = outputFramesFor (n, sourceRate, request.rate);
