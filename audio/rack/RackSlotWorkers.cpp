@@ -29,14 +29,15 @@ constexpr int minimumWarmupBlocks = 4;
 constexpr int warmupBlocksBeyondLatency = 4;
 
 // Reply fields: INFO "OK", ..., field 5 the latency, 8 fields at least; LIVE_STATUS "OK", editor
-// open, change count, latency, ..., field 5 an editor error text when there are 6 fields.
+// open, change count, latency, ..., an editor error text and the reload request when present.
 constexpr int minimumInfoFields = 8;
 constexpr int infoLatencyField = 5;
 constexpr int minimumLiveStatusFields = 5;
-constexpr int liveEditorOpenField = 1;
-constexpr int liveChangeCountField = 2;
-constexpr int liveLatencyField = 3;
-constexpr int liveEditorErrorField = 5;
+constexpr auto liveEditorOpenField = (int) protocol::liveEditorOpenField;
+constexpr auto liveChangeCountField = (int) protocol::liveChangeCountField;
+constexpr auto liveLatencyField = (int) protocol::liveLatencyField;
+constexpr auto liveEditorErrorField = (int) protocol::liveEditorErrorField;
+constexpr auto liveReloadField = (int) protocol::liveReloadField;
 
 // A peak below this (-120 dB) is shown as -120 dB.
 constexpr float silencePeak = 1.0e-6f;
@@ -424,6 +425,9 @@ bool RackSlotWorkers::pollSlotLiveStatus (int slot)
         if (fields.size() > liveEditorErrorField && fields[liveEditorErrorField].isNotEmpty())
             state.setMessage (rackText::text (rackText::editorMessage) + fields[liveEditorErrorField]);
 
+        if (fields.size() > liveReloadField && fields[liveReloadField] == protocol::liveReloadRequested)
+            worker.reloadRequested = true;
+
         std::int64_t latency = 0;
 
         if (! parseInteger (fields[liveLatencyField], latency) || latency < 0 || latency > latencyLimit (bridge.sampleRate()))
@@ -520,6 +524,56 @@ RackSlotWorkers::Capture RackSlotWorkers::captureStates (const std::function<boo
     }
 
     return { Outcome::captured, {} };
+}
+
+bool RackSlotWorkers::anyReloadRequested() const noexcept
+{
+    for (const auto& worker : workers)
+        if (worker.reloadRequested && worker.client != nullptr)
+            return true;
+
+    return false;
+}
+
+void RackSlotWorkers::recreateRequestedSlots()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    for (int slot = 0; slot < RackState::numSlots; ++slot)
+    {
+        auto& worker = workers[(std::size_t) slot];
+
+        if (! worker.reloadRequested || worker.client == nullptr)
+            continue;
+
+        // Served once: a new worker that cannot be loaded leaves this one going, unasked again.
+        worker.reloadRequested = false;
+        const auto reply = requestWorkerState (*worker.client, options.stateTimeoutMs);
+        VstRackSlot configuration;
+
+        {
+            const std::lock_guard<std::mutex> lock (state.mutex);
+            auto& stored = state.slots[(std::size_t) slot];
+
+            if (reply.outcome == WorkerStateReply::Outcome::captured && stored.stateHex != reply.stateHex)
+            {
+                stored.stateHex = reply.stateHex;
+                state.configDirty = true;
+            }
+
+            configuration = stored;
+        }
+
+        if (reply.outcome == WorkerStateReply::Outcome::captured)
+            worker.stateDirty = false;
+        else if (! worker.client->isAlive())
+        {
+            bypassSlot (slot, reply.error);
+            continue;
+        }
+
+        loadSlot (slot, configuration, LoadOrigin::user);
+    }
 }
 
 bool RackSlotWorkers::anyStateDirty() const noexcept

@@ -83,6 +83,14 @@ public:
         state marks the settings dirty); asks `giveWay` before each worker. */
     Capture captureStates (const std::function<bool()>& giveWay);
 
+    /** Control thread: some worker's plug-in has asked to be loaded again. */
+    bool anyReloadRequested() const noexcept;
+
+    /** Control thread: loads every slot whose plug-in asked for it again, in a new worker with
+        the state the old one holds now (the last stored state when it cannot give it). When the
+        new worker cannot be loaded, the old one goes on and the status line says why. */
+    void recreateRequestedSlots();
+
     /** Control thread: some worker's state may differ from the stored one. */
     bool anyStateDirty() const noexcept;
 
