@@ -182,23 +182,28 @@ TEST (WorkerParameters, RestartRequestsAreServedWithoutACommandFromTheClient)
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.name);
-        WorkerSession worker;
-        ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
-        ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t64\trealtime").ok());
-        ASSERT_TRUE (worker.process ("before", 64, testSignal (64)).ok);
-        ASSERT_EQ (worker.command ("LIVE_STATUS").fields().back(), "0");
-        ASSERT_TRUE (worker.command (action (c.actionCode)).ok());
-        ASSERT_TRUE (waitUntil ([&] { return c.served (worker); }, 30000));
 
-        const auto input = testSignal (64, 3);
-        const auto block = worker.process ("after", 64, input);
-        ASSERT_TRUE (block.ok) << block.header;
-        EXPECT_EQ (block.samples, input);
-
-        if (c.keepsPosition)
+        // Each case on its own: a failed step ends only its case.
+        [&]
         {
-            EXPECT_NE (processLines (worker).back().find (" pos=64 "), std::string::npos) << processLines (worker).back();
-        }
+            WorkerSession worker;
+            ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
+            ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t64\trealtime").ok());
+            ASSERT_TRUE (worker.process ("before", 64, testSignal (64)).ok);
+            ASSERT_NE (worker.command ("LIVE_STATUS").fields().back(), "1");
+            ASSERT_TRUE (worker.command (action (c.actionCode)).ok());
+            ASSERT_TRUE (waitUntil ([&] { return c.served (worker); }, 30000));
+
+            const auto input = testSignal (64, 3);
+            const auto block = worker.process ("after", 64, input);
+            ASSERT_TRUE (block.ok) << block.header;
+            EXPECT_EQ (block.samples, input);
+
+            if (c.keepsPosition)
+            {
+                EXPECT_NE (processLines (worker).back().find (" pos=64 "), std::string::npos) << processLines (worker).back();
+            }
+        }();
     }
 }
 
