@@ -24,6 +24,9 @@ constexpr int editorCloseTimeoutMs = 1500;
 constexpr int warmupBlockTimeoutMs = 1000;
 constexpr std::int64_t warmupLimitNanos = std::int64_t { 5000 } * 1000000;
 
+// A slot whose plug-in asks to be loaded again is loaded again at most this often.
+constexpr std::int64_t reloadSpacingNanos = std::int64_t { 60000 } * 1000000;
+
 // The warm-up sends at least four silent blocks, and four more than the plug-in's latency fills.
 constexpr int minimumWarmupBlocks = 4;
 constexpr int warmupBlocksBeyondLatency = 4;
@@ -526,10 +529,18 @@ RackSlotWorkers::Capture RackSlotWorkers::captureStates (const std::function<boo
     return { Outcome::captured, {} };
 }
 
-bool RackSlotWorkers::anyReloadRequested() const noexcept
+bool RackSlotWorkers::reloadDue (int slot) const
 {
-    for (const auto& worker : workers)
-        if (worker.reloadRequested && worker.client != nullptr)
+    const auto index = (std::size_t) slot;
+    const auto& worker = workers[index];
+    return worker.reloadRequested && worker.client != nullptr
+           && (! reloaded[index] || clock() - lastReloads[index] >= reloadSpacingNanos);
+}
+
+bool RackSlotWorkers::anyReloadRequested() const
+{
+    for (int slot = 0; slot < RackState::numSlots; ++slot)
+        if (reloadDue (slot))
             return true;
 
     return false;
@@ -543,11 +554,13 @@ void RackSlotWorkers::recreateRequestedSlots()
     {
         auto& worker = workers[(std::size_t) slot];
 
-        if (! worker.reloadRequested || worker.client == nullptr)
+        if (! reloadDue (slot))
             continue;
 
         // Served once: a new worker that cannot be loaded leaves this one going, unasked again.
         worker.reloadRequested = false;
+        reloaded[(std::size_t) slot] = true;
+        lastReloads[(std::size_t) slot] = clock();
         const auto reply = requestWorkerState (*worker.client, options.stateTimeoutMs);
         VstRackSlot configuration;
 

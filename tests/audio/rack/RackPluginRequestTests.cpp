@@ -182,3 +182,46 @@ TEST (RackPluginRequests, APluginAskingToBeLoadedAgainLeavesSavesAndTheQuitWorki
     fixture.rack->stop();
     EXPECT_TRUE (zombieChildren().empty());
 }
+
+TEST (RackPluginRequests, APluginThatAsksAfterEveryLoadIsLoadedAgainAtMostOnceAMinute)
+{
+    RackFixture fixture;
+    fixture.addBundle ("FakeReloadAlways");   // every status poll says the plug-in asks for it
+    const auto uid = fakeClassId (fakeReloadAlways);
+    fixture.writeConfig (slotWith (uid, true, "00"));
+    fixture.start();
+    ASSERT_TRUE (fixture.waitForCatalogue());
+
+    const auto loadsOf = [&]
+    {
+        int count = 0;
+
+        for (const auto& [pid, loaded] : fixture.fake.pids())
+            count += loaded.rfind (uid.toStdString(), 0) == 0 ? 1 : 0;
+
+        return count;
+    };
+
+    // One status poll (the clock moves past the poll period), then a whole control pass.
+    const auto poll = [&] (int ms)
+    {
+        fixture.clock.advanceMs (ms);
+        return controlLoopPassed (*fixture.rack) && controlLoopPassed (*fixture.rack);
+    };
+
+    ASSERT_EQ (loadsOf(), 1);
+    ASSERT_TRUE (poll (600));
+    EXPECT_EQ (loadsOf(), 2);   // the first request is served at once
+
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE (poll (600));
+
+    EXPECT_EQ (loadsOf(), 2);   // the new worker asks again at once: not within the minute
+    EXPECT_TRUE (fixture.status().slots[0].loaded);
+    const auto saved = fixture.rack->saveAndWait();
+    EXPECT_TRUE (saved.ok) << saved.message;
+
+    ASSERT_TRUE (poll (60000));
+    EXPECT_EQ (loadsOf(), 3);
+    EXPECT_TRUE (fixture.status().slots[0].loaded);
+}
