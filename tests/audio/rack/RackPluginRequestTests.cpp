@@ -6,7 +6,7 @@
 
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/VstRackWorkerSlot.h"
-#include "support/EnvironmentVariable.h"
+#include "support/ProbeLogFile.h"
 #include "vsthost/ProbeClasses.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@ namespace
 {
 using namespace vantrel;
 using namespace vantrel::rack_testing;
+using vantrel::testing::ProbeLogFile;
 
 constexpr double settledDeviation = 1.0e-4;
 
@@ -65,31 +66,6 @@ float levelOfState (probe::Kind kind, const juce::String& stateHex)
     return block[100] / 0.25f;
 }
 
-/** The probe module's log for the workers this test starts (they inherit the variable); the
-    variable is emptied again at the end, which turns the log off. */
-class ProbeLogFile
-{
-public:
-    ProbeLogFile() { platform::setEnvironmentVariable (probe::logVariable, file().getFullPathName().toStdString()); }
-    ~ProbeLogFile() { platform::setEnvironmentVariable (probe::logVariable, ""); }
-
-    juce::File file() const { return folder / "probe.log"; }
-
-    int count (const juce::String& start) const
-    {
-        juce::StringArray lines;
-        lines.addLines (file().loadFileAsString());
-        int found = 0;
-
-        for (const auto& line : lines)
-            found += line.startsWith (start) ? 1 : 0;
-
-        return found;
-    }
-
-private:
-    TempFolder folder { "probe-log" };
-};
 } // namespace
 
 TEST (RackPluginRequests, AParameterEditedThroughTheWorkerIsInTheSavedStateAndAFreshWorkerPlaysIt)
