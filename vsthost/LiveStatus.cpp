@@ -12,10 +12,12 @@ void updateLiveStatus (LiveStatus& status, PluginBackend* backend)
     const auto editorOpen = backend->isEditorOpen();
     const auto changeCount = backend->changeCount();
     const auto latency = backend->info().latencySamples;
+    const auto reload = backend->reloadRequested();
 
     const std::lock_guard<std::mutex> lock (status.mutex);
     status.editorOpen = editorOpen;
     status.changeCount = changeCount;
     status.latencySamples = latency;
+    status.reloadRequested = reload;
 }
 } // namespace orvane::vsthost

@@ -19,9 +19,10 @@ struct LiveStatus
     std::uint32_t latencySamples = 0;
     std::atomic<std::int32_t> pendingEditorRequests { 0 };
     std::string lastEditorError;
+    bool reloadRequested = false;
 };
 
-/** UI thread. Copies the backend's editor flag, change count and latency into the record; with
+/** UI thread. Copies the backend's editor flag, change count, latency and reload request into the record; with
     no backend the record stays as it is. The backend is asked before the mutex is taken, so no
     backend lock is ever taken under it. */
 void updateLiveStatus (LiveStatus& status, PluginBackend* backend);

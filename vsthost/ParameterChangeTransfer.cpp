@@ -121,6 +121,12 @@ void ParameterChangeTransfer::addAll (Vst::IParameterChanges& changes)
 
 void ParameterChangeTransfer::moveInto (ParameterChanges& changes)
 {
+    copyInto (changes);
+    clear();
+}
+
+void ParameterChangeTransfer::copyInto (ParameterChanges& changes) const
+{
     for (const auto& change : pending)
     {
         int32 index = 0;
@@ -128,6 +134,12 @@ void ParameterChangeTransfer::moveInto (ParameterChanges& changes)
         if (auto* queue = changes.addParameterData (change.id, index))
             queue->addPoint (change.sampleOffset, change.value, index);
     }
+}
+
+void ParameterChangeTransfer::moveAllInto (ParameterChangeTransfer& other)
+{
+    for (const auto& change : pending)
+        other.add (change.id, change.value, change.sampleOffset);
 
     clear();
 }

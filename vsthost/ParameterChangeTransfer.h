@@ -38,6 +38,13 @@ public:
     /** Moves every pending change into `changes` (one point per id) and empties the transfer. */
     void moveInto (ParameterChanges& changes);
 
+    /** Adds every pending change to `other` (its newest values win there) and empties the
+        transfer. */
+    void moveAllInto (ParameterChangeTransfer& other);
+
+    /** Adds every pending change to `changes` (one point per id); the transfer keeps them. */
+    void copyInto (ParameterChanges& changes) const;
+
     /** Appends every pending change to `out` and empties the transfer. */
     void takeAll (std::vector<Change>& out);
 

@@ -41,9 +41,13 @@ public:
     virtual ProcessResult showNativeEditor (const std::string& title) = 0;
 
     /** The UI thread's periodic service (after every dispatched item and at least every 10 ms):
-        tears down an editor the user closed and hands the processor's output parameter changes to
-        the controller. It leaves the plug-in's restart requests pending for serviceControl, so
-        that a reload request or a failed reconfiguration reaches the client's next flush. */
+        tears down an editor the user closed, hands the processor's output parameter changes to
+        the controller and serves the plug-in's restart requests (serviceControl), so that none
+        waits for a command from the client. */
     virtual void serviceIdle() = 0;
+
+    /** The plug-in has asked to be loaded again (a component reload). Stays true for the
+        backend's life: only a new backend, loaded with the saved state, serves the request. */
+    virtual bool reloadRequested() = 0;
 };
 } // namespace orvane::vsthost

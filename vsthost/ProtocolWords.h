@@ -42,6 +42,15 @@ inline constexpr const char* classLine = "CLASS";
 inline constexpr const char* paramLine = "PARAM";
 inline constexpr const char* binaryLine = "BINARY";
 
+// The fields of the LIVE_STATUS reply, counted from the reply word ("OK") as field 0.
+inline constexpr std::size_t liveEditorOpenField = 1;        // "1" or "0"
+inline constexpr std::size_t liveChangeCountField = 2;       // unsigned decimal, never lowered
+inline constexpr std::size_t liveLatencyField = 3;           // samples
+inline constexpr std::size_t livePendingEditorField = 4;     // editor requests not yet run
+inline constexpr std::size_t liveEditorErrorField = 5;       // "" when none
+inline constexpr std::size_t liveReloadField = 6;            // `liveReloadRequested` or "0"
+inline constexpr const char* liveReloadRequested = "1";      // the plug-in asked to be loaded again
+
 // Bounds.
 inline constexpr std::uint64_t maxPayloadBytes = 8388608;           // one PROCESS_F32_BUFFER payload
 inline constexpr std::uint64_t maxFloatFileBytes = 8388608;         // one PROCESS_F32_FILE input

@@ -96,7 +96,12 @@ void writeParameters (std::ostream& out, PluginBackend& backend)
 
 void saveState (std::ostream& out, PluginBackend& backend)
 {
-    const auto flushed = backend.flushParameters();
+    auto flushed = backend.flushParameters();
+
+    // A reload request is no reason to lose the state: it is what the client loads the new
+    // instance with. The flush that reported it is run again for the rest of its work.
+    if (! flushed.ok && backend.reloadRequested())
+        flushed = backend.flushParameters();
 
     if (! flushed.ok)
     {

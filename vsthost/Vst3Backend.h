@@ -71,6 +71,7 @@ public:
     std::uint64_t changeCount() override;
     ProcessResult showNativeEditor (const std::string& title) override;
     void serviceIdle() override;
+    bool reloadRequested() override;
 
     /** Capacity of the change containers and transfers, for tests of their sizing. */
     std::size_t parameterCapacity() const { return inputTransfer.capacity(); }
@@ -84,6 +85,10 @@ private:
     ProcessResult checkPrefetchSupport();
     ProcessResult readParameterInfos();
     ProcessResult processParametersOnly();
+    ProcessResult processAudio (std::uint32_t frames);
+    ProcessResult carryHeldChanges();
+    void takePendingInputChanges();
+    ProcessResult restartProcessing();
     void sizeParameterContainers (std::size_t parameterCount);
     void queueInputChange (Steinberg::Vst::ParamID id, double value);
     void deliverOutputChanges();
@@ -111,6 +116,11 @@ private:
     ParameterChanges inputChanges, outputChanges;
     ParameterChangeTransfer inputTransfer, outputTransfer;
     std::atomic<std::uint32_t> pendingRestartFlags { 0 };
+    std::atomic<bool> reloadAsked { false };   // the plug-in asked to be loaded again; never cleared
+    // Changes handed to the processor only in calls without audio frames: a plug-in may skip
+    // reading them there, so they go again with every call until one with frames has carried
+    // them. Guarded by backendMutex.
+    ParameterChangeTransfer heldChanges;
     std::uint32_t contextRequirements = 0;
     std::int64_t samplePosition = 0;
     bool configured = false;

@@ -24,6 +24,7 @@ void Vst3Backend::sizeParameterContainers (std::size_t parameterCount)
         const std::lock_guard<std::recursive_mutex> lock (backendMutex);
         inputChanges.setCapacity (capacity);
         outputChanges.setCapacity (capacity);
+        heldChanges.setCapacity (capacity);
     }
 
     {
@@ -124,6 +125,12 @@ ProcessResult Vst3Backend::setParameter (std::uint32_t id, double normalized)
     return ProcessResult::success();
 }
 
+void Vst3Backend::takePendingInputChanges()
+{
+    const std::lock_guard<std::mutex> transferLock (inputTransferMutex);
+    inputTransfer.moveAllInto (heldChanges);
+}
+
 ProcessResult Vst3Backend::processParametersOnly()
 {
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
@@ -131,16 +138,14 @@ ProcessResult Vst3Backend::processParametersOnly()
     if (! configured || ! processing)
         return ProcessResult::failure ("VST3 backend not configured");
 
+    takePendingInputChanges();
+
+    if (heldChanges.empty())
+        return ProcessResult::success();
+
     inputChanges.clear();
     outputChanges.clear();
-
-    {
-        const std::lock_guard<std::mutex> transferLock (inputTransferMutex);
-        inputTransfer.moveInto (inputChanges);
-    }
-
-    if (inputChanges.getParameterCount() == 0)
-        return ProcessResult::success();
+    heldChanges.copyInto (inputChanges);
 
     Vst::ProcessData data {};
     data.processMode = vstProcessMode();
@@ -149,13 +154,9 @@ ProcessResult Vst3Backend::processParametersOnly()
     data.inputParameterChanges = &inputChanges;
     data.outputParameterChanges = &outputChanges;
 
-    if (processor->process (data) != kResultOk)
-    {
-        inputChanges.clear();
-        outputChanges.clear();
-        return ProcessResult::failure ("VST3 parameter flush failed");
-    }
+    const auto result = processor->process (data);
 
+    if (result == kResultOk)
     {
         const std::lock_guard<std::mutex> transferLock (outputTransferMutex);
         outputTransfer.addAll (outputChanges);
@@ -163,13 +164,47 @@ ProcessResult Vst3Backend::processParametersOnly()
 
     inputChanges.clear();
     outputChanges.clear();
+
+    // Whether the plug-in read the changes in a call without frames is its own affair: they stay
+    // held until a call with frames has carried them.
+    if (result != kResultOk)
+        return ProcessResult::failure ("VST3 parameter flush failed");
+
     return ProcessResult::success();
+}
+
+ProcessResult Vst3Backend::carryHeldChanges()
+{
+    // One silent frame, its output dropped: the shortest call that every plug-in reads its
+    // parameter changes in. The plug-in's audio history gains one frame of silence.
+    constexpr std::uint32_t carrierFrames = 1;
+
+    if (heldChanges.empty())
+        return ProcessResult::success();
+
+    for (std::uint32_t i = 0; i < carrierFrames; ++i)
+    {
+        inputLeft[i] = 0.0f;
+        inputRight[i] = 0.0f;
+    }
+
+    auto carried = processAudio (carrierFrames);
+
+    if (! carried.ok)
+        return ProcessResult::failure ("VST3 parameter flush failed");
+
+    return carried;
 }
 
 ProcessResult Vst3Backend::flushParameters()
 {
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
-    auto result = processParametersOnly();
+
+    if (! configured || ! processing)
+        return ProcessResult::failure ("VST3 backend not configured");
+
+    takePendingInputChanges();
+    auto result = carryHeldChanges();
 
     if (! result.ok)
         return result;
@@ -195,8 +230,32 @@ void Vst3Backend::deliverOutputChanges()
 
 void Vst3Backend::serviceIdle()
 {
-    serviceEditorWindow();
-    deliverOutputChanges();
+    // A failure here shows through the processing state, the live status and the next command.
+    serviceEditor();
+}
+
+bool Vst3Backend::reloadRequested()
+{
+    return reloadAsked.load();
+}
+
+ProcessResult Vst3Backend::restartProcessing()
+{
+    const std::lock_guard<std::recursive_mutex> lock (backendMutex);
+
+    if (! configured)
+        return checkPrefetchSupport();
+
+    // Deactivated and set up again with the same configuration: the plug-in adapts its buses,
+    // prefetch support or latency in between, and the stream position goes on.
+    const auto position = samplePosition;
+    const auto stored = config;
+    auto result = configure (stored);
+
+    if (result.ok)
+        samplePosition = position;
+
+    return result;
 }
 
 ProcessResult Vst3Backend::serviceControl()
@@ -209,7 +268,11 @@ ProcessResult Vst3Backend::serviceControl()
         return ProcessResult::success();
 
     if ((flags & Vst::kReloadComponent) != 0)
+    {
+        // The live status reports it until the client has loaded the slot again.
+        reloadAsked = true;
         return ProcessResult::failure ("plug-in requested kReloadComponent; slot recreation required");
+    }
 
     if ((flags & (Vst::kParamValuesChanged | Vst::kParamTitlesChanged)) != 0)
     {
@@ -219,22 +282,8 @@ ProcessResult Vst3Backend::serviceControl()
             return read;
     }
 
-    if ((flags & (Vst::kIoChanged | Vst::kPrefetchableSupportChanged)) != 0)
-    {
-        const std::lock_guard<std::recursive_mutex> lock (backendMutex);
-
-        if (! configured)
-            return checkPrefetchSupport();
-
-        const auto position = samplePosition;
-        const auto stored = config;
-        auto result = configure (stored);
-
-        if (result.ok)
-            samplePosition = position;
-
-        return result;
-    }
+    if ((flags & (Vst::kIoChanged | Vst::kPrefetchableSupportChanged | Vst::kLatencyChanged)) != 0)
+        return restartProcessing();
 
     return ProcessResult::success();
 }

@@ -203,17 +203,36 @@ ProcessResult Vst3Backend::process (ProcessBlock& block)
     {
         inputLeft[i] = block.samples[2 * i];
         inputRight[i] = block.samples[2 * i + 1];
+    }
+
+    auto result = processAudio (block.frames);
+
+    if (! result.ok)
+        return result;
+
+    for (std::size_t i = 0; i < frames; ++i)
+    {
+        block.samples[2 * i] = outputLeft[i];
+        block.samples[2 * i + 1] = outputRight[i];
+    }
+
+    return ProcessResult::success();
+}
+
+ProcessResult Vst3Backend::processAudio (std::uint32_t frames)
+{
+    const std::lock_guard<std::recursive_mutex> lock (backendMutex);
+
+    for (std::size_t i = 0; i < frames; ++i)
+    {
         outputLeft[i] = 0.0f;
         outputRight[i] = 0.0f;
     }
 
+    takePendingInputChanges();
     inputChanges.clear();
     outputChanges.clear();
-
-    {
-        const std::lock_guard<std::mutex> transferLock (inputTransferMutex);
-        inputTransfer.moveInto (inputChanges);
-    }
+    heldChanges.copyInto (inputChanges);
 
     Vst::ProcessContext context {};
     context.sampleRate = config.sampleRate;
@@ -248,7 +267,7 @@ ProcessResult Vst3Backend::process (ProcessBlock& block)
     Vst::ProcessData data {};
     data.processMode = vstProcessMode();
     data.symbolicSampleSize = Vst::kSample32;
-    data.numSamples = static_cast<int32> (block.frames);
+    data.numSamples = static_cast<int32> (frames);
     data.numInputs = 1;
     data.numOutputs = 1;
     data.inputs = &inputBus;
@@ -259,10 +278,13 @@ ProcessResult Vst3Backend::process (ProcessBlock& block)
 
     if (processor->process (data) != kResultOk)
     {
+        // The changes stay held for the next call.
         inputChanges.clear();
         outputChanges.clear();
         return ProcessResult::failure ("VST3 process failed");
     }
+
+    heldChanges.clear();
 
     {
         const std::lock_guard<std::mutex> transferLock (outputTransferMutex);
@@ -271,25 +293,14 @@ ProcessResult Vst3Backend::process (ProcessBlock& block)
 
     inputChanges.clear();
     outputChanges.clear();
-    samplePosition += block.frames;
-
-    for (std::size_t i = 0; i < frames; ++i)
-    {
-        block.samples[2 * i] = outputLeft[i];
-        block.samples[2 * i + 1] = outputRight[i];
-    }
-
+    samplePosition += frames;
     return ProcessResult::success();
 }
 
 ProcessResult Vst3Backend::processWithService (ProcessBlock& block)
 {
-    auto result = flushParameters();
-
-    if (! result.ok)
-        return result;
-
-    result = process (block);
+    // The block itself carries every pending parameter change.
+    auto result = process (block);
 
     if (! result.ok)
         return result;
@@ -338,6 +349,8 @@ ProcessResult Vst3Backend::resetSeek()
 
     processing = true;
     samplePosition = 0;
+
+    heldChanges.clear();
 
     {
         const std::lock_guard<std::mutex> transferLock (inputTransferMutex);

@@ -45,6 +45,8 @@ ProcessResult Vst3Backend::loadState (const std::string& hexText)
 
     // Edits queued before the load would otherwise reach the processor after the loaded state
     // and leave processor and controller disagreeing.
+    heldChanges.clear();
+
     {
         const std::lock_guard<std::mutex> transferLock (inputTransferMutex);
         inputTransfer.clear();

@@ -36,7 +36,8 @@ struct ProtocolLoop
             fields = std::string (liveStatus.editorOpen ? "1" : "0") + "\t" + std::to_string (liveStatus.changeCount) + "\t"
                    + std::to_string (liveStatus.latencySamples) + "\t"
                    + std::to_string (liveStatus.pendingEditorRequests.load()) + "\t"
-                   + sanitizeField (liveStatus.lastEditorError);
+                   + sanitizeField (liveStatus.lastEditorError) + "\t"
+                   + (liveStatus.reloadRequested ? protocol::liveReloadRequested : "0");
         }
 
         writeOk (out, fields);

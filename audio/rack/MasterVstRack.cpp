@@ -356,6 +356,7 @@ void MasterVstRack::controlLoop()
         }
 
         automaticSave();
+        recreateRequestedSlots();
         passCount.fetch_add (1, std::memory_order_release);
 
         if (! worked)
@@ -583,6 +584,28 @@ void MasterVstRack::automaticSave()
     }
 
     lastAutosaveCheck = now();
+}
+
+void MasterVstRack::recreateRequestedSlots()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    // A plug-in that asked to be loaded again goes on as it is while anything plays; the new
+    // worker takes over in the next quiet moment, holding the delayed dry signal meanwhile.
+    if (state.isPlaying() || ! workers.anyReloadRequested())
+        return;
+
+    auto idle = RackPlaybackState::idle;
+
+    if (! state.playbackState.compare_exchange_strong (idle, RackPlaybackState::capturing))
+        return;
+
+    state.capturing = true;
+    workers.recreateRequestedSlots();
+    bridge.startNewEpoch();
+    state.capturing = false;
+    auto capturing = RackPlaybackState::capturing;
+    state.playbackState.compare_exchange_strong (capturing, RackPlaybackState::idle);
 }
 
 int MasterVstRack::moveBlocks()

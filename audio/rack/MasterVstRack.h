@@ -149,6 +149,7 @@ private:
     void startScan();
     void takeScanResults();
     void automaticSave();
+    void recreateRequestedSlots();
     int moveBlocks();
     std::int64_t now() const { return clock(); }
 

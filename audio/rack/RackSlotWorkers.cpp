@@ -24,19 +24,23 @@ constexpr int editorCloseTimeoutMs = 1500;
 constexpr int warmupBlockTimeoutMs = 1000;
 constexpr std::int64_t warmupLimitNanos = std::int64_t { 5000 } * 1000000;
 
+// A slot whose plug-in asks to be loaded again is loaded again at most this often.
+constexpr std::int64_t reloadSpacingNanos = std::int64_t { 60000 } * 1000000;
+
 // The warm-up sends at least four silent blocks, and four more than the plug-in's latency fills.
 constexpr int minimumWarmupBlocks = 4;
 constexpr int warmupBlocksBeyondLatency = 4;
 
 // Reply fields: INFO "OK", ..., field 5 the latency, 8 fields at least; LIVE_STATUS "OK", editor
-// open, change count, latency, ..., field 5 an editor error text when there are 6 fields.
+// open, change count, latency, ..., an editor error text and the reload request when present.
 constexpr int minimumInfoFields = 8;
 constexpr int infoLatencyField = 5;
 constexpr int minimumLiveStatusFields = 5;
-constexpr int liveEditorOpenField = 1;
-constexpr int liveChangeCountField = 2;
-constexpr int liveLatencyField = 3;
-constexpr int liveEditorErrorField = 5;
+constexpr auto liveEditorOpenField = (int) protocol::liveEditorOpenField;
+constexpr auto liveChangeCountField = (int) protocol::liveChangeCountField;
+constexpr auto liveLatencyField = (int) protocol::liveLatencyField;
+constexpr auto liveEditorErrorField = (int) protocol::liveEditorErrorField;
+constexpr auto liveReloadField = (int) protocol::liveReloadField;
 
 // A peak below this (-120 dB) is shown as -120 dB.
 constexpr float silencePeak = 1.0e-6f;
@@ -424,6 +428,9 @@ bool RackSlotWorkers::pollSlotLiveStatus (int slot)
         if (fields.size() > liveEditorErrorField && fields[liveEditorErrorField].isNotEmpty())
             state.setMessage (rackText::text (rackText::editorMessage) + fields[liveEditorErrorField]);
 
+        if (fields.size() > liveReloadField && fields[liveReloadField] == protocol::liveReloadRequested)
+            worker.reloadRequested = true;
+
         std::int64_t latency = 0;
 
         if (! parseInteger (fields[liveLatencyField], latency) || latency < 0 || latency > latencyLimit (bridge.sampleRate()))
@@ -520,6 +527,66 @@ RackSlotWorkers::Capture RackSlotWorkers::captureStates (const std::function<boo
     }
 
     return { Outcome::captured, {} };
+}
+
+bool RackSlotWorkers::reloadDue (int slot) const
+{
+    const auto index = (std::size_t) slot;
+    const auto& worker = workers[index];
+    return worker.reloadRequested && worker.client != nullptr
+           && (! reloaded[index] || clock() - lastReloads[index] >= reloadSpacingNanos);
+}
+
+bool RackSlotWorkers::anyReloadRequested() const
+{
+    for (int slot = 0; slot < RackState::numSlots; ++slot)
+        if (reloadDue (slot))
+            return true;
+
+    return false;
+}
+
+void RackSlotWorkers::recreateRequestedSlots()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    for (int slot = 0; slot < RackState::numSlots; ++slot)
+    {
+        auto& worker = workers[(std::size_t) slot];
+
+        if (! reloadDue (slot))
+            continue;
+
+        // Served once: a new worker that cannot be loaded leaves this one going, unasked again.
+        worker.reloadRequested = false;
+        reloaded[(std::size_t) slot] = true;
+        lastReloads[(std::size_t) slot] = clock();
+        const auto reply = requestWorkerState (*worker.client, options.stateTimeoutMs);
+        VstRackSlot configuration;
+
+        {
+            const std::lock_guard<std::mutex> lock (state.mutex);
+            auto& stored = state.slots[(std::size_t) slot];
+
+            if (reply.outcome == WorkerStateReply::Outcome::captured && stored.stateHex != reply.stateHex)
+            {
+                stored.stateHex = reply.stateHex;
+                state.configDirty = true;
+            }
+
+            configuration = stored;
+        }
+
+        if (reply.outcome == WorkerStateReply::Outcome::captured)
+            worker.stateDirty = false;
+        else if (! worker.client->isAlive())
+        {
+            bypassSlot (slot, reply.error);
+            continue;
+        }
+
+        loadSlot (slot, configuration, LoadOrigin::user);
+    }
 }
 
 bool RackSlotWorkers::anyStateDirty() const noexcept

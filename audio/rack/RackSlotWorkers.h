@@ -83,6 +83,16 @@ public:
         state marks the settings dirty); asks `giveWay` before each worker. */
     Capture captureStates (const std::function<bool()>& giveWay);
 
+    /** Control thread: some worker's plug-in has asked to be loaded again and may be now. */
+    bool anyReloadRequested() const;
+
+    /** Control thread: loads every slot whose plug-in asked for it again, in a new worker with
+        the state the old one holds now (the last stored state when it cannot give it). When the
+        new worker cannot be loaded, the old one goes on and the status line says why. A slot is
+        loaded again for this at most once a minute, so a plug-in that asks after every load
+        does not keep the rack loading. */
+    void recreateRequestedSlots();
+
     /** Control thread: some worker's state may differ from the stored one. */
     bool anyStateDirty() const noexcept;
 
@@ -99,6 +109,7 @@ private:
     bool warmUp (VstWorkerClient& client, std::int32_t latency, juce::String& error);
     void bypassSlot (int slot, const juce::String& reason);
     bool pollSlotLiveStatus (int slot);
+    bool reloadDue (int slot) const;
     void publishStatusLocked();   // the state's mutex held
 
     RackState& state;
@@ -107,5 +118,7 @@ private:
     const RackClock& clock;
     juce::File workerExecutable;
     std::array<VstRackWorkerSlot, RackState::numSlots> workers;
+    std::array<std::int64_t, RackState::numSlots> lastReloads {};   // clock time of each slot's last one
+    std::array<bool, RackState::numSlots> reloaded {};              // a slot has been loaded again for a request
 };
 } // namespace vantrel

@@ -66,6 +66,7 @@ struct VstRackWorkerSlot
     float mix = 0.0f;                             // 0 dry .. 1 processed
     std::uint64_t editRevision = 0;               // the worker's change count last seen
     bool stateDirty = false;                      // the plug-in state may differ from the stored one
+    bool reloadRequested = false;                 // the plug-in asked to be loaded again
     bool editorOpen = false;
 
 private:

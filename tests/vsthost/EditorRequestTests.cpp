@@ -59,7 +59,7 @@ TEST (EditorRequests, EightPendingRequestsMakeTheNextOnesBusyWhileAudioFlows)
 
     std::ofstream (worker.probeGatePath()) << "open";
     const auto status = settledLiveStatus (worker, 20000);
-    ASSERT_EQ (status.size(), 6u);
+    ASSERT_EQ (status.size(), 7u);
     EXPECT_EQ (status[4], "0");
     EXPECT_EQ (status[1], "0");   // the last of the eight was a close
     EXPECT_EQ (status[5], "");
@@ -106,7 +106,7 @@ TEST (EditorRequests, EditorsThatCannotBeShownGiveTheirTextsAndLeaveNothingBehin
 
         EXPECT_EQ (worker.command ("OPEN_EDITOR_ASYNC\tfails").final(), "OK");
         auto status = settledLiveStatus (worker);
-        ASSERT_EQ (status.size(), 6u);
+        ASSERT_EQ (status.size(), 7u);
         EXPECT_EQ (status[1], "0");
         EXPECT_EQ (status[5], c.error);
         EXPECT_EQ (worker.command ("OPEN_EDITOR\tfails").error(), c.error);
@@ -166,7 +166,7 @@ TEST (EditorRequests, WithoutAnXDisplayTheEditorFailsClearlyAndAudioGoesOn)
         EXPECT_EQ (worker.command ("OPEN_EDITOR\tnowhere").error(), "VST3 editor host window creation failed");
         EXPECT_EQ (worker.command ("OPEN_EDITOR_ASYNC\tnowhere").final(), "OK");
         const auto status = settledLiveStatus (worker);
-        ASSERT_EQ (status.size(), 6u);
+        ASSERT_EQ (status.size(), 7u);
         EXPECT_EQ (status[1], "0");
         EXPECT_EQ (status[5], "VST3 editor host window creation failed");
         EXPECT_EQ (worker.command ("SHOW_EDITOR\tnowhere").error(), "VST3 editor host window creation failed");

@@ -95,7 +95,7 @@ std::vector<std::string> settledLiveStatus (WorkerSession& worker, int timeoutMs
         [&]
         {
             fields = liveStatus (worker);
-            return fields.size() == 6 && fields[4] == "0";
+            return fields.size() == 7 && fields[4] == "0";
         },
         timeoutMs);
     return fields;

@@ -60,7 +60,7 @@ WorkerSession::Options workerOnDisplay (const std::string& displayName);
 /** Polls until `condition` holds, at most `timeoutMs`; true when it held. */
 bool waitUntil (const std::function<bool()>& condition, int timeoutMs = 10000);
 
-/** LIVE_STATUS fields: OK, editorOpen, changeCount, latencySamples, pending, lastEditorError. */
+/** LIVE_STATUS fields: OK, editorOpen, changeCount, latencySamples, pending, lastEditorError, reload requested. */
 std::vector<std::string> liveStatus (WorkerSession& worker);
 
 /** Polls LIVE_STATUS until no editor request is pending; returns its last fields. */

@@ -55,7 +55,7 @@ TEST (EditorWindow, OpensTheEditorWithItsTitleAndPixelsAndASecondOpenBringsItToT
     EXPECT_EQ (liveStatus (*worker)[1], "0");
     EXPECT_EQ (worker->command ("OPEN_EDITOR_ASYNC\t" + japaneseTitle).final(), "OK");
     auto status = settledLiveStatus (*worker);
-    ASSERT_EQ (status.size(), 6u);
+    ASSERT_EQ (status.size(), 7u);
     EXPECT_EQ (status[1], "1");
     EXPECT_EQ (status[5], "");
     EXPECT_EQ (worker->command ("INFO").fields().back(), "1");   // editorVerified

@@ -64,6 +64,7 @@ public:
     std::uint64_t changeCount() override { return changes; }
     ProcessResult showNativeEditor (const std::string& title) override { return resultOf ("showNativeEditor", title); }
     void serviceIdle() override {}
+    bool reloadRequested() override { return false; }
 };
 
 /** runProtocol over strings, with the UI thread simulated by running jobs in place; posted

@@ -40,7 +40,9 @@ enum class Kind : std::uint32_t
     editorSlowAttach,       // an editor whose attached waits for the gate file
     editorAttachFails,      // an editor whose attached answers kResultFalse
     editorSetFrameFails,    // an editor whose setFrame answers kResultFalse
-    last = editorSetFrameFails
+    skipsEmptyProcess,      // FxStereo whose process returns at once from a call without frames
+    reloadsWhenLoud,        // FxStereo that asks for a reload once its meter reaches loudMeter
+    last = reloadsWhenLoud
 };
 
 inline std::string classIdText (Kind kind)
@@ -63,6 +65,7 @@ inline constexpr std::uint32_t meterParameter = 2;     // read-only; the process
 inline constexpr std::uint32_t actionParameter = 3;    // the controller acts on value x 4096
 
 inline constexpr double paddingUnit = 33554432.0;
+inline constexpr double loudMeter = 0.9;   // ReloadsWhenLoud's threshold (output peak)
 
 // Action codes of the action parameter (value = code / 4096).
 inline constexpr int actionSetDirty = 2000;
@@ -71,6 +74,7 @@ inline constexpr int actionPerformEdit = 3000;          // performEdit (gain, 0.
 inline constexpr int actionPerformEditOutOfRange = 3001; // performEdit (gain, 2.0)
 inline constexpr int actionBlockNextMeter = 3500;       // the next meter delivery waits for the gate file
 inline constexpr int actionGrowParameters = 3600;       // 64 more parameters, then kParamTitlesChanged
+inline constexpr int actionGrowParametersValues = 3601; // 64 more parameters, then kParamValuesChanged
 // Codes 1..1023 call restartComponent with the code as flags.
 
 inline double actionValue (int code)

@@ -59,7 +59,7 @@ TEST (ProtocolLoop, WithoutPluginEveryUiWordAnswersNoPluginLoaded)
         { "PROCESS_F32_BUFFER\tt\tx\ty\tz\n", "ERR\tno plugin loaded\n" },
         { "PROCESS_F32_FILE\ta\tb\t1\t2\n", "ERR\tno plugin loaded\n" },
         { "PING\textra\tfields\n", "OK\tORVANE_VST_HOST\t1\n" },
-        { "LIVE_STATUS\n", "OK\t0\t0\t0\t0\t\n" },
+        { "LIVE_STATUS\n", "OK\t0\t0\t0\t0\t\t0\n" },
     };
 
     for (const auto& c : cases)
@@ -366,12 +366,12 @@ TEST (ProtocolLoop, EditorRequestsAreBoundedAndReportThroughLiveStatus)
     for (int i = 0; i < 8; ++i)
         expected += "OK\n";
 
-    expected += "ERR\teditor requests busy\nERR\teditor requests busy\nOK\t0\t0\t0\t8\t\n";
+    expected += "ERR\teditor requests busy\nERR\teditor requests busy\nOK\t0\t0\t0\t8\t\t0\n";
     EXPECT_EQ (harness.run (input), expected);
     EXPECT_EQ (harness.posted.size(), 8u);
 
     harness.runPosted();
-    EXPECT_EQ (harness.run ("LIVE_STATUS\n"), "OK\t0\t0\t0\t0\tno plugin loaded\n");
+    EXPECT_EQ (harness.run ("LIVE_STATUS\n"), "OK\t0\t0\t0\t0\tno plugin loaded\t0\n");
 
     harness.run (loadLine);
     harness.backend->results["openNativeEditor"] = { false, "createView(kEditor) returned null\ttab\r\n" };
@@ -379,7 +379,7 @@ TEST (ProtocolLoop, EditorRequestsAreBoundedAndReportThroughLiveStatus)
     harness.run ("OPEN_EDITOR_ASYNC\tVantrel! - VST 1\n");
     harness.runPosted();
     EXPECT_EQ (harness.backend->calls.back(), "openNativeEditor Vantrel! - VST 1");
-    EXPECT_EQ (harness.run ("LIVE_STATUS\n"), "OK\t0\t5\t64\t0\tcreateView(kEditor) returned null tab  \n");
+    EXPECT_EQ (harness.run ("LIVE_STATUS\n"), "OK\t0\t5\t64\t0\tcreateView(kEditor) returned null tab  \t0\n");
 }
 
 TEST (ProtocolLoop, AnEditorRequestThatCannotBeQueuedIsNotCountedAsPending)
@@ -387,7 +387,7 @@ TEST (ProtocolLoop, AnEditorRequestThatCannotBeQueuedIsNotCountedAsPending)
     ProtocolHarness harness;
     harness.postFails = true;
     EXPECT_EQ (harness.run ("OPEN_EDITOR_ASYNC\tx\nCLOSE_EDITOR_ASYNC\nLIVE_STATUS\n"),
-               "ERR\tVST UI dispatcher unavailable\nERR\tVST UI dispatcher unavailable\nOK\t0\t0\t0\t0\t\n");
+               "ERR\tVST UI dispatcher unavailable\nERR\tVST UI dispatcher unavailable\nOK\t0\t0\t0\t0\t\t0\n");
 }
 
 TEST (ProtocolLoop, FloatFileExchange)

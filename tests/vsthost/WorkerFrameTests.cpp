@@ -62,10 +62,10 @@ TEST (WorkerFrame, EditorRequestsWithoutAPluginRecordNoPluginLoaded)
     EXPECT_EQ (worker.command ("OPEN_EDITOR_ASYNC\tone").final(), "OK");
     std::vector<std::string> status;
 
-    for (int i = 0; i < 10000 && (status.size() != 6 || status[4] != "0"); ++i)
+    for (int i = 0; i < 10000 && (status.size() != 7 || status[4] != "0"); ++i)
         status = worker.command ("LIVE_STATUS").fields();
 
-    EXPECT_EQ (status, (std::vector<std::string> { "OK", "0", "0", "0", "0", "no plugin loaded" }));
+    EXPECT_EQ (status, (std::vector<std::string> { "OK", "0", "0", "0", "0", "no plugin loaded", "0" }));
 
     // Requests still queued when QUIT arrives run before the worker ends.
     worker.send ("OPEN_EDITOR_ASYNC\ttwo\nCLOSE_EDITOR_ASYNC\nQUIT\n");

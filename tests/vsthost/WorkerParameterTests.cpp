@@ -1,6 +1,7 @@
 // Parameters and the control service through the real worker: the parameter table, host and
 // plug-in edits, the change counter the client polls, restart requests, and LIVE_STATUS while
 // the UI thread is held by the plug-in.
+#include "EditorTestSupport.h"
 #include "ProbeClasses.h"
 #include "WorkerHarness.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 using namespace vsthost_test;
 using probe::Kind;
@@ -28,7 +30,7 @@ std::string action (int code)
 std::string changeCount (WorkerSession& worker)
 {
     const auto fields = worker.command ("LIVE_STATUS").fields();
-    return fields.size() == 6 ? fields[2] : "<bad LIVE_STATUS>";
+    return fields.size() == 7 ? fields[2] : "<bad LIVE_STATUS>";
 }
 
 std::vector<std::string> processLines (const WorkerSession& worker)
@@ -137,22 +139,106 @@ TEST (WorkerParameters, PluginEditsAndDirtyNotificationsRaiseTheCounter)
     EXPECT_NE (processLines (worker).back().find ("0:0.75@0,"), std::string::npos) << processLines (worker).back();
 }
 
-TEST (WorkerParameters, ReloadRequestsWaitForTheControlServiceAndWinOverOtherFlags)
+TEST (WorkerParameters, RestartRequestsAreServedWithoutACommandFromTheClient)
+{
+    // Each request is raised by the plug-in's controller (inside SET_PARAM of its action
+    // parameter) and must be served by the worker's own periodic service: what is polled below
+    // flushes nothing and asks for no control service.
+    const auto setups = [] (const WorkerSession& worker)
+    {
+        std::size_t count = 0;
+
+        for (const auto& line : worker.probeLog())
+            count += line.rfind ("setupProcessing mode=0 max=64", 0) == 0 ? 1 : 0;
+
+        return count;
+    };
+
+    struct RestartCase
+    {
+        const char* name;
+        int actionCode;
+        std::function<bool (WorkerSession&)> served;
+        bool keepsPosition;   // the processing was set up again and the stream position went on
+    };
+
+    const std::vector<RestartCase> cases {
+        { "component reload (with parameter values)", 1 | 4,
+          [] (WorkerSession& worker)
+          {
+              const auto fields = worker.command ("LIVE_STATUS").fields();
+              return fields.size() == 7 && fields[6] == "1";
+          },
+          false },
+        { "I/O change", 2, [&] (WorkerSession& worker) { return setups (worker) == 2; }, true },
+        { "latency change", 8, [&] (WorkerSession& worker) { return setups (worker) == 2; }, true },
+        { "prefetch support change", 256, [&] (WorkerSession& worker) { return setups (worker) == 2; }, true },
+        { "parameter values", probe::actionGrowParametersValues,
+          [] (WorkerSession& worker) { return worker.command ("PARAMS").final() == "OK\t68"; }, false },
+        { "parameter titles", probe::actionGrowParameters,
+          [] (WorkerSession& worker) { return worker.command ("PARAMS").final() == "OK\t68"; }, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+
+        // Each case on its own: a failed step ends only its case.
+        [&]
+        {
+            WorkerSession worker;
+            ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
+            ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t64\trealtime").ok());
+            ASSERT_TRUE (worker.process ("before", 64, testSignal (64)).ok);
+            ASSERT_NE (worker.command ("LIVE_STATUS").fields().back(), "1");
+            ASSERT_TRUE (worker.command (action (c.actionCode)).ok());
+            ASSERT_TRUE (waitUntil ([&] { return c.served (worker); }, 30000));
+
+            const auto input = testSignal (64, 3);
+            const auto block = worker.process ("after", 64, input);
+            ASSERT_TRUE (block.ok) << block.header;
+            EXPECT_EQ (block.samples, input);
+
+            if (c.keepsPosition)
+            {
+                EXPECT_NE (processLines (worker).back().find (" pos=64 "), std::string::npos) << processLines (worker).back();
+            }
+        }();
+    }
+}
+
+TEST (WorkerParameters, AReloadRequestStaysReportedAndTheStateCanStillBeSaved)
 {
     WorkerSession worker;
     ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
     ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t64\trealtime").ok());
+    ASSERT_TRUE (worker.command ("SET_PARAM\t0\t0.25").ok());
 
-    // kReloadComponent | kParamValuesChanged. The idle service runs after every UI command (the
-    // INFO below comes after at least one run) and must leave the request for the flush.
-    ASSERT_TRUE (worker.command (action (1 | 4)).ok());
-    ASSERT_TRUE (worker.command ("INFO").ok());
-    EXPECT_EQ (worker.command ("FLUSH_PARAMS").error(), "plug-in requested kReloadComponent; slot recreation required");
-    EXPECT_TRUE (worker.command ("FLUSH_PARAMS").ok());
+    // The save right after the request (whether the periodic service took it first or the
+    // save's own flush meets it) holds the plug-in's state, and the request stays reported.
+    worker.send (action (1 | 4) + "\nSAVE_STATE\n");
+    EXPECT_EQ (worker.readLine(), "OK");
+    const auto saved = worker.readLine();
+    ASSERT_EQ (saved.rfind ("OK\t", 0), 0u) << saved;
+    EXPECT_EQ (worker.command ("LIVE_STATUS").fields().back(), "1");
 
-    ASSERT_TRUE (worker.command (action (1)).ok());
-    EXPECT_EQ (worker.command ("SAVE_STATE").error(), "plug-in requested kReloadComponent; slot recreation required");
-    EXPECT_EQ (worker.command ("EDITOR_STATUS").final(), "OK\t0\t2");
+    // A second save while the request stands; both hold the change made before them.
+    const auto again = worker.command ("SAVE_STATE");
+    ASSERT_TRUE (again.ok()) << again.final();
+    EXPECT_EQ (again.final(), saved);
+    EXPECT_EQ (worker.command ("LIVE_STATUS").fields().back(), "1");
+
+    WorkerSession fresh;
+    ASSERT_TRUE (fresh.command (loadLine (Kind::fxStereo)).ok());
+    ASSERT_TRUE (fresh.command ("CONFIG\t48000\t2\t64\trealtime").ok());
+    ASSERT_TRUE (fresh.command ("LOAD_STATE\t" + saved.substr (3)).ok());
+    EXPECT_EQ (fresh.command ("LIVE_STATUS").fields().back(), "0");
+    const auto input = testSignal (64);
+    const auto block = fresh.process ("r", 64, input);
+    ASSERT_TRUE (block.ok);
+
+    for (std::size_t i = 0; i < input.size(); ++i)
+        ASSERT_EQ (block.samples[i], input[i] * 0.5f) << i;
 }
 
 TEST (WorkerParameters, IoChangesReconfigureAndKeepThePosition)
@@ -178,7 +264,13 @@ TEST (WorkerParameters, IoChangesReconfigureAndKeepThePosition)
         setups += line.rfind ("setupProcessing mode=0 max=512", 0) == 0 ? 1 : 0;
 
     EXPECT_EQ (setups, 2u);
-    EXPECT_NE (processLines (worker).back().find (" pos=512 "), std::string::npos) << processLines (worker).back();
+
+    // The flush carried the action parameter's own change in one silent frame, which the
+    // position counts; the reconfiguration kept it.
+    const auto lines = processLines (worker);
+    ASSERT_GE (lines.size(), 2u);
+    EXPECT_EQ (lines[lines.size() - 2].rfind ("process frames=1 mode=0 pos=512 ", 0), 0u) << lines[lines.size() - 2];
+    EXPECT_NE (lines.back().find (" pos=513 "), std::string::npos) << lines.back();
 }
 
 TEST (WorkerParameters, GrownParameterTablesAreReadAgainAndTheirEditsArrive)
@@ -187,9 +279,7 @@ TEST (WorkerParameters, GrownParameterTablesAreReadAgainAndTheirEditsArrive)
     ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
     ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t64\trealtime").ok());
     ASSERT_TRUE (worker.command (action (probe::actionGrowParameters)).ok());
-    EXPECT_EQ (worker.command ("PARAMS").final(), "OK\t4");   // not read again until the service
-    ASSERT_TRUE (worker.command ("SERVICE_CONTROL").ok());
-    EXPECT_EQ (worker.command ("PARAMS").final(), "OK\t68");
+    ASSERT_TRUE (waitUntil ([&] { return worker.command ("PARAMS").final() == "OK\t68"; }, 30000));
 
     // Edits of every new parameter before one block: none is lost.
     for (int id = 100; id < 164; ++id)
@@ -207,7 +297,7 @@ TEST (WorkerParameters, LiveStatusIsAnsweredWhileThePluginHoldsTheUiThread)
     WorkerSession worker;
     ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
     ASSERT_TRUE (worker.command ("CONFIG\t48000\t2\t64\trealtime").ok());
-    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t0\t64\t0\t");
+    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t0\t64\t0\t\t0");
 
     // The next meter value the processor reports blocks the controller on the UI thread (inside
     // the idle service) until the gate file appears.
@@ -215,7 +305,7 @@ TEST (WorkerParameters, LiveStatusIsAnsweredWhileThePluginHoldsTheUiThread)
     ASSERT_TRUE (worker.process ("m", 64, testSignal (64)).ok);
     ASSERT_TRUE (worker.waitForProbeLog ("busy.begin"));
 
-    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t1\t64\t0\t");
+    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t1\t64\t0\t\t0");
     EXPECT_EQ (worker.command ("PING").final(), "OK\tORVANE_VST_HOST\t1");
     const auto input = testSignal (64, 5);
     const auto block = worker.process ("during", 64, input);
@@ -233,10 +323,10 @@ TEST (WorkerParameters, LiveStatusIsAnsweredWhileThePluginHoldsTheUiThread)
     ASSERT_TRUE (worker.command ("INFO").ok());
     std::vector<std::string> status;
 
-    for (int i = 0; i < 1000 && (status.size() < 6 || status[4] != "0"); ++i)
+    for (int i = 0; i < 1000 && (status.size() < 7 || status[4] != "0"); ++i)
         status = worker.command ("LIVE_STATUS").fields();
 
-    ASSERT_EQ (status.size(), 6u);
+    ASSERT_EQ (status.size(), 7u);
     EXPECT_EQ (status[4], "0");
     EXPECT_EQ (status[5], "createView(kEditor) returned null");
 }
@@ -246,8 +336,8 @@ TEST (WorkerParameters, LiveStatusKeepsTheLastValuesAfterAFailedLoad)
     WorkerSession worker;
     ASSERT_TRUE (worker.command (loadLine (Kind::fxStereo)).ok());
     ASSERT_TRUE (worker.command ("SET_PARAM\t0\t0.5").ok());
-    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t1\t64\t0\t");
+    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t1\t64\t0\t\t0");
     EXPECT_FALSE (worker.command (loadLine (Kind::failsInit)).ok());
     EXPECT_EQ (worker.command ("INFO").error(), "no plugin loaded");
-    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t1\t64\t0\t");
+    EXPECT_EQ (worker.command ("LIVE_STATUS").final(), "OK\t0\t1\t64\t0\t\t0");
 }

@@ -42,6 +42,8 @@ Behaviour behaviourFor (Kind kind)
         case Kind::editorSlowAttach: b.name = "Probe EditorSlowAttach"; b.editor = EditorMode::slowAttach; break;
         case Kind::editorAttachFails: b.name = "Probe EditorAttachFails"; b.editor = EditorMode::attachFails; break;
         case Kind::editorSetFrameFails: b.name = "Probe EditorSetFrameFails"; b.editor = EditorMode::setFrameFails; break;
+        case Kind::skipsEmptyProcess: b.name = "Probe SkipsEmptyProcess"; b.skipsEmptyProcess = true; break;
+        case Kind::reloadsWhenLoud: b.name = "Probe ReloadsWhenLoud"; b.reloadsWhenLoud = true; break;
     }
 
     return b;

@@ -47,6 +47,8 @@ struct Behaviour
     StateMode stateMode = StateMode::normal;
     Steinberg::tresult setComponentStateResult = Steinberg::kResultOk;
     EditorMode editor = EditorMode::none;
+    bool skipsEmptyProcess = false;    // a call without frames returns before reading its changes
+    bool reloadsWhenLoud = false;      // a meter value of loudMeter or more asks for a reload, once
 };
 
 Behaviour behaviourFor (Kind kind);

@@ -275,6 +275,12 @@ tresult PLUGIN_API ProbeComponent::process (Vst::ProcessData& data)
     std::ostringstream line;
     line << "process frames=" << data.numSamples << " mode=" << data.processMode;
 
+    if (behaviour.skipsEmptyProcess && data.numSamples == 0)
+    {
+        logLine (line.str() + " skipped");
+        return kResultOk;
+    }
+
     if (data.processContext != nullptr)
     {
         const auto& context = *data.processContext;

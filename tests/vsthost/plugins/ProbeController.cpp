@@ -217,6 +217,14 @@ tresult PLUGIN_API ProbeController::setParamNormalized (Vst::ParamID id, Vst::Pa
 
     parameter->value = value;
 
+    // Like a plug-in whose structure follows what it hears: a loud signal makes it ask once to
+    // be loaded again.
+    if (id == meterParameter && behaviour.reloadsWhenLoud && value >= loudMeter && ! reloadAsked && handler != nullptr)
+    {
+        reloadAsked = true;
+        logLine ("restartComponent flags=1 result=" + std::to_string (handler->restartComponent (Vst::kReloadComponent)));
+    }
+
     if (id != meterParameter)
     {
         std::ostringstream line;
@@ -272,11 +280,15 @@ void ProbeController::act (int code)
             break;
 
         case actionGrowParameters:
+        case actionGrowParametersValues:
+        {
             for (Vst::ParamID i = 0; i < 64; ++i)
                 parameters.push_back ({ 100 + i, "Extra " + std::to_string (i), Vst::ParameterInfo::kCanAutomate, 0.0, 0.0 });
 
-            logLine ("grow result=" + std::to_string (handler->restartComponent (Vst::kParamTitlesChanged)));
+            const auto flags = code == actionGrowParameters ? Vst::kParamTitlesChanged : Vst::kParamValuesChanged;
+            logLine ("grow result=" + std::to_string (handler->restartComponent (flags)));
             break;
+        }
 
         default:
             break;

@@ -65,6 +65,7 @@ private:
     std::vector<Parameter> parameters;
     Steinberg::Vst::IComponentHandler* handler = nullptr;
     bool blockNextMeter = false;
+    bool reloadAsked = false;
     std::atomic<Steinberg::uint32> references { 1 };
 };
 } // namespace probe
