@@ -247,7 +247,7 @@ ProcessResult Vst3Backend::restartProcessing()
         return checkPrefetchSupport();
 
     // Deactivated and set up again with the same configuration: the plug-in adapts its buses,
-    // prefetch support or latency in between, and the stream position goes on.
+    // or prefetch support in between, and the stream position goes on.
     const auto position = samplePosition;
     const auto stored = config;
     auto result = configure (stored);
@@ -282,9 +282,11 @@ ProcessResult Vst3Backend::serviceControl()
             return read;
     }
 
-    if ((flags & (Vst::kIoChanged | Vst::kPrefetchableSupportChanged | Vst::kLatencyChanged)) != 0)
+    if ((flags & (Vst::kIoChanged | Vst::kPrefetchableSupportChanged)) != 0)
         return restartProcessing();
 
+    // Other requests (a latency change) are only cleared: every info call asks the processor
+    // for its latency, and a restart in the middle of a show would cut the plug-in's sound.
     return ProcessResult::success();
 }
 } // namespace orvane::vsthost

@@ -171,7 +171,6 @@ TEST (WorkerParameters, RestartRequestsAreServedWithoutACommandFromTheClient)
           },
           false },
         { "I/O change", 2, [&] (WorkerSession& worker) { return setups (worker) == 2; }, true },
-        { "latency change", 8, [&] (WorkerSession& worker) { return setups (worker) == 2; }, true },
         { "prefetch support change", 256, [&] (WorkerSession& worker) { return setups (worker) == 2; }, true },
         { "parameter values", probe::actionGrowParametersValues,
           [] (WorkerSession& worker) { return worker.command ("PARAMS").final() == "OK\t68"; }, false },
