@@ -1,0 +1,149 @@
+// The first start on a fresh account, made as a newcomer makes it: the shipped launcher, a home
+// folder that holds nothing yet, a private X server and a private JACK server (or none).
+
+#include "support/JackCaptureClient.h"
+#include "support/JackDummyServer.h"
+#include "tests/app/ProgramRig.h"
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace
+{
+using namespace vantrel;
+using namespace vantrel::program_test;
+namespace files = vantrel::testing;
+
+#define START_DISPLAY_OR_SKIP(rig)                                                     \
+    if (! ProgramRig::displayToolsPresent())                                           \
+        GTEST_SKIP() << "Xvfb is not installed";                                       \
+    {                                                                                  \
+        std::string displayError;                                                      \
+        ASSERT_TRUE ((rig).startDisplay (displayError)) << displayError;               \
+    }
+
+bool ownerOnlyFolder (const juce::File& folder)
+{
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status (folder.getFullPathName().toStdString(), error);
+    return ! error && std::filesystem::is_directory (status) && status.permissions() == std::filesystem::perms::owner_all;
+}
+
+/** The main programs (not the launcher, not their workers) started with this report path. */
+std::vector<int> programsReportingTo (const juce::File& report)
+{
+    std::vector<int> programs;
+    for (const int pid : processesWithEnvironment ("VANTREL_STARTUP_REPORT=" + report.getFullPathName().toStdString()))
+    {
+        std::error_code error;
+        const auto exe = std::filesystem::read_symlink ("/proc/" + std::to_string (pid) + "/exe", error);
+        if (! error && exe == std::filesystem::path (VANTREL_PROGRAM))
+            programs.push_back (pid);
+    }
+    return programs;
+}
+
+/** Starts the shipped launcher, which must end at once with code 0 and leave the program running. */
+bool launch (ProgramRig& rig, int run, std::string& error)
+{
+    auto launcher = rig.start (rig.reportFile (run).getFullPathName(), error);
+    if (launcher == nullptr)
+        return false;
+    const auto exit = launcher->waitForExit();
+    if (! exit.ended || ! exit.exited || exit.exitCode != 0)
+        return (error = "the launcher ended with code " + std::to_string (exit.exitCode) + ", signal "
+                        + std::to_string (exit.signal) + ": " + launcher->errorText().toStdString()), false;
+    return true;
+}
+
+/** Ends a program that is not this process's child with SIGINT (its safe quit). */
+bool quitProgram (int pid)
+{
+    return sendSignal (pid, "INT") && waitFor ([pid] { return processEnded (pid); });
+}
+
+// The launcher on an account that never ran a desktop session: the data home is made owner-only,
+// the main window opens (no alert), the output goes to the running JACK server under the
+// program's own name, and a second start raises the first and ends.
+TEST (FirstStart, TheLauncherOnAFreshAccountOpensTheWindowAndPlaysThroughJack)
+{
+    if (! test::JackDummyServer::installed())
+        GTEST_SKIP() << "jackd is not installed";
+    test::JackDummyServer jack;
+    ASSERT_TRUE (jack.start()) << jack.lastError();
+
+    for (const bool dataHomeSet : { false, true })
+    {
+        SCOPED_TRACE (dataHomeSet ? "XDG_DATA_HOME names a folder that does not exist yet" : "XDG_DATA_HOME unset");
+        ProgramRig rig ("first-start");
+        START_DISPLAY_OR_SKIP (rig)
+        rig.jackServer = jack.serverName();
+        rig.programPath = VANTREL_LAUNCHER;
+        const auto dataHome = dataHomeSet ? rig.temp / "fresh/xdg/data" : rig.home().getChildFile (".local/share");
+        rig.dataHome = dataHomeSet ? dataHome.getFullPathName() : juce::String();
+        ASSERT_TRUE (rig.home().findChildFiles (juce::File::findFilesAndDirectories, false).isEmpty());
+        ASSERT_FALSE (dataHome.getParentDirectory().exists());
+
+        std::string error;
+        ASSERT_TRUE (launch (rig, 1, error)) << error;
+        ASSERT_TRUE (waitFor ([&] { return rig.reportFile (1).existsAsFile(); })) << "no start-up report";
+        const auto window = rig.waitForWindow (mainWindowTitle);
+        ASSERT_NE (window, 0u) << "no main window";
+        EXPECT_TRUE (rig.windowsTitled (alertTitle, false).empty()) << "an alert was shown";
+        const auto programs = programsReportingTo (rig.reportFile (1));
+        ASSERT_EQ (programs.size(), 1u);
+        const int first = programs.front();
+
+        // The data home and each folder made for it are owner-only; the profile lies inside.
+        EXPECT_TRUE (ownerOnlyFolder (dataHome));
+        EXPECT_TRUE (ownerOnlyFolder (dataHome.getParentDirectory()));
+        EXPECT_TRUE (dataHome.getChildFile ("Vantrel/Ver1/local/preferences.json").existsAsFile());
+        const auto report = juce::JSON::parse (rig.reportFile (1));
+        EXPECT_EQ (report["profileRoot"], juce::var (dataHome.getChildFile ("Vantrel/Ver1/music").getFullPathName()));
+        EXPECT_EQ (report["audioOpened"], juce::var (true)) << report["status"].toString();
+
+        // JACK lists the program under its own name, its two outputs on the server's playback ports.
+        test::JackCaptureClient probe (1);
+        ASSERT_TRUE (probe.open ("first-start-probe")) << probe.lastError();
+        const std::vector<std::string> outputs { "Vantrel:out_1", "Vantrel:out_2" };
+        ASSERT_TRUE (waitFor ([&] { return probe.outputPortsOf (test::JackCaptureClient::programClientName) == outputs; }))
+            << "the program's ports are not listed under \"Vantrel\"";
+        EXPECT_TRUE (waitFor ([&] {
+            return probe.connectionsOf (outputs[0]) == std::vector<std::string> { "system:playback_1" }
+                && probe.connectionsOf (outputs[1]) == std::vector<std::string> { "system:playback_2" };
+        })) << "the outputs are not connected to the server's playback ports";
+        probe.close();
+
+        // Another window takes the focus; a second start through the launcher gives it back to the
+        // first copy's window and ends.
+        const auto other = rig.inspector->createSolidWindow (0, 0, 1600, 1000, 0x336699);
+        ASSERT_TRUE (waitFor ([&] {
+            for (const auto& w : rig.inspector->topLevelWindows())
+                if (w.id == other)
+                    return w.viewable;
+            return false;
+        }));
+        rig.watch->setFocus (other);
+        (void) rig.watch->takeMessages();
+        const auto secondStart = Clock::now();
+        ASSERT_TRUE (launch (rig, 2, error)) << error;
+        EXPECT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; }))
+            << "the first copy's window did not take the focus";
+        EXPECT_TRUE (waitFor ([&] { return programsReportingTo (rig.reportFile (2)).empty(); }))
+            << "the second start still runs";
+        std::printf ("the second start raised the first and ended after %.3f s (goal: within 3 s)\n",
+                     msSince (secondStart) / 1000.0);
+        bool activationAsked = false;
+        for (const auto& message : rig.watch->takeMessages())
+            activationAsked = activationAsked || (message.type == "_NET_ACTIVE_WINDOW" && message.window == window);
+        EXPECT_TRUE (activationAsked) << "no _NET_ACTIVE_WINDOW request for the first copy's window";
+        EXPECT_FALSE (rig.reportFile (2).exists());
+        EXPECT_EQ (rig.windowsTitled (mainWindowTitle).size(), 1u);
+
+        EXPECT_TRUE (quitProgram (first)) << "the first copy did not end after SIGINT";
+    }
+}
+} // namespace
