@@ -5,10 +5,9 @@
 #include "support/JackDummyServer.h"
 #include "tests/app/ProgramRig.h"
 
-#include <juce_graphics/juce_graphics.h>
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -144,6 +143,115 @@ TEST (FirstStart, TheLauncherOnAFreshAccountOpensTheWindowAndPlaysThroughJack)
         EXPECT_EQ (rig.windowsTitled (mainWindowTitle).size(), 1u);
 
         EXPECT_TRUE (quitProgram (first)) << "the first copy did not end after SIGINT";
+    }
+}
+
+bool xdotoolPresent()  { return juce::File ("/usr/bin/xdotool").existsAsFile(); }
+
+bool pressReturn (ProgramRig& rig)
+{
+    juce::ChildProcess tool;
+    if (! tool.start (juce::StringArray { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()),
+                                          "xdotool", "key", "Return" }, 0))
+        return false;
+    tool.waitForProcessToFinish (capMs);
+    return tool.getExitCode() == 0;
+}
+
+/** The text lines of a window's picture (0xRRGGBB rows; light text on a dark ground), top down:
+    for each, the share of its inked columns that are inked in the middle third of its height.
+    Real glyphs have strokes there; the empty boxes drawn for characters a face lacks are open
+    there, but for their two sides. */
+std::vector<double> textLinesOf (const std::vector<std::uint32_t>& pixels, int width)
+{
+    const auto inked = [&] (int x, int y) {
+        const auto p = pixels[(size_t) (y * width + x)];
+        return std::min ({ (p >> 16) & 0xffu, (p >> 8) & 0xffu, p & 0xffu }) > 100u;   // grey to white, not the icon's red
+    };
+    const int height = width > 0 ? (int) pixels.size() / width : 0;
+    // The window's one-pixel frame is left out.
+    const auto rowInked = [&] (int y) {
+        for (int x = 2; x < width - 2; ++x)
+            if (inked (x, y))
+                return true;
+        return false;
+    };
+    std::vector<double> lines;
+    for (int y = 2; y < height - 2;)
+    {
+        if (! rowInked (y))
+        {
+            ++y;
+            continue;
+        }
+        const int top = y;
+        while (y < height - 2 && rowInked (y))
+            ++y;
+        const int bottom = y, third = (bottom - top) / 3;
+        int columns = 0, middle = 0;
+        for (int x = 2; x < width - 2; ++x)
+        {
+            bool any = false, inMiddle = false;
+            for (int row = top; row < bottom; ++row)
+                if (inked (x, row))
+                    (row >= top + third && row < bottom - third ? inMiddle : any) = true;
+            columns += any || inMiddle ? 1 : 0;
+            middle += inMiddle ? 1 : 0;
+        }
+        lines.push_back (columns > 0 ? (double) middle / columns : 0.0);
+    }
+    return lines;
+}
+
+// A data home that cannot be made stops the start with the alert, which says why, writes nothing,
+// and draws its Japanese and its English text with real glyphs.
+TEST (FirstStart, ADataHomeThatCannotBeMadeStopsWithAnAlertInBothLanguages)
+{
+    if (! xdotoolPresent())
+        GTEST_SKIP() << "xdotool is not installed";
+    const struct
+    {
+        const char* name;
+        const char* file;       // below the rig's folder, where a folder would have to be
+        const char* dataHome;   // XDG_DATA_HOME below the rig's folder; null: unset (HOME's)
+    } cases[] = {
+        { "a file in the data home's place", "blocked", "blocked" },
+        { "a file in a parent's place", "blocked", "blocked/xdg/data" },
+        { "a file in the place of HOME's .local", "home/.local", nullptr },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        ProgramRig rig ("first-start-alert");
+        START_DISPLAY_OR_SKIP (rig)
+        ASSERT_TRUE (files::writeBytes (rig.temp / c.file, "not a folder"));
+        rig.dataHome = c.dataHome != nullptr ? (rig.temp / c.dataHome).getFullPathName() : juce::String();
+        const auto before = std::make_pair (snapshotOf (rig.home()), snapshotOf (rig.data()));
+
+        std::string error;
+        auto program = rig.start (rig.reportFile (1).getFullPathName(), error);
+        ASSERT_NE (program, nullptr) << error;
+        const auto alert = rig.waitForWindow (alertTitle);
+        ASSERT_NE (alert, 0u) << "no alert appeared; " << program->errorText();
+        EXPECT_TRUE (rig.windowsTitled (mainWindowTitle, false).empty()) << "a main window was made";
+
+        const auto shown = rig.windowsTitled (alertTitle).front();
+        ASSERT_TRUE (waitFor ([&] { return rig.drawnShare (shown) > 0.2; })) << "the alert was never painted";
+        const auto lines = textLinesOf (rig.inspector->capture (shown.x, shown.y, shown.width, shown.height), shown.width);
+        ASSERT_GE (lines.size(), 6u) << "the title, the Japanese line, two English lines and the reason below";
+        for (size_t i = 1; i < 3; ++i)
+        {
+            std::printf ("line %zu: %.2f of its inked columns inked in its middle\n", i, lines[i]);
+            EXPECT_GT (lines[i], 0.45) << "line " << i << " of the alert is drawn as boxes";
+        }
+        ASSERT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == alert; }));
+        ASSERT_TRUE (pressReturn (rig));
+        const auto exit = program->waitForExit();
+        ASSERT_TRUE (exit.ended) << "closing the alert did not end the program";
+        EXPECT_TRUE (exit.exited && exit.exitCode == 0) << exit.exitCode << " / signal " << exit.signal;
+        EXPECT_FALSE (rig.reportFile (1).exists());
+        EXPECT_EQ (std::make_pair (snapshotOf (rig.home()), snapshotOf (rig.data())), before);
+        EXPECT_EQ (files::readBytes (rig.temp / c.file), "not a folder");
     }
 }
 } // namespace
