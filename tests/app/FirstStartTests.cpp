@@ -254,4 +254,27 @@ TEST (FirstStart, ADataHomeThatCannotBeMadeStopsWithAnAlertInBothLanguages)
         EXPECT_EQ (files::readBytes (rig.temp / c.file), "not a folder");
     }
 }
+
+// With no JACK server, a first start opens ALSA's default device (here a stand-in that discards
+// what it is sent, declared in the home folder's ".asoundrc" beside another output).
+TEST (FirstStart, WithoutAJackServerTheFirstStartOpensAlsasDefaultDevice)
+{
+    ProgramRig rig ("first-start-alsa");
+    START_DISPLAY_OR_SKIP (rig)
+    ASSERT_TRUE (files::writeBytes (rig.home().getChildFile (".asoundrc"),
+                                    "pcm.!default { type null; hint { show off } }\n"
+                                    "pcm.vantrel_stage { type null; hint { show on; description \"Vantrel Test Stage\" } }\n"));
+    rig.dataHome = {};
+
+    std::string error;
+    auto program = rig.start (rig.reportFile (1).getFullPathName(), error);
+    ASSERT_NE (program, nullptr) << error;
+    ASSERT_TRUE (program->waitForReport()) << "no report; standard error: " << program->errorText();
+    ASSERT_NE (rig.waitForWindow (mainWindowTitle), 0u) << "no main window";
+    const auto report = program->readReport();
+    EXPECT_EQ (report["audioOpened"], juce::var (true)) << report["status"].toString();
+    EXPECT_EQ (report["actualOutput"], juce::var ("Default ALSA Output")) << report["status"].toString();
+    EXPECT_TRUE (ownerOnlyFolder (rig.home().getChildFile (".local/share")));
+    EXPECT_TRUE (quitProgram (program->pid()));
+}
 } // namespace
