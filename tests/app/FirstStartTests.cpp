@@ -3,11 +3,13 @@
 
 #include "support/JackCaptureClient.h"
 #include "support/JackDummyServer.h"
+#include "tests/app/PipeWireTestServer.h"
 #include "tests/app/ProgramRig.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 
 namespace
@@ -275,6 +277,80 @@ TEST (FirstStart, WithoutAJackServerTheFirstStartOpensAlsasDefaultDevice)
     EXPECT_EQ (report["audioOpened"], juce::var (true)) << report["status"].toString();
     EXPECT_EQ (report["actualOutput"], juce::var ("Default ALSA Output")) << report["status"].toString();
     EXPECT_TRUE (ownerOnlyFolder (rig.home().getChildFile (".local/share")));
+    EXPECT_TRUE (quitProgram (program->pid()));
+}
+
+// On a desktop that runs PipeWire, a first start plays through PipeWire's JACK layer (the JACK
+// library Debian's pw-jack puts first) into its sink, where a recording of the sink hears the
+// show's first row after GO.
+TEST (FirstStart, OnPipeWireTheOutputGoesThroughItsJackLayerAndIsHeard)
+{
+    if (! test::PipeWireTestServer::installed() || ! juce::File ("/usr/bin/pw-record").existsAsFile())
+        GTEST_SKIP() << "pipewire, pipewire-pulse, wireplumber or pipewire-jack is not installed";
+    if (! xdotoolPresent())
+        GTEST_SKIP() << "xdotool is not installed";
+    ProgramRig rig ("first-start-pipewire");
+    START_DISPLAY_OR_SKIP (rig)
+    test::PipeWireTestServer pipewire (rig.temp / "pipewire");
+    ASSERT_TRUE (pipewire.start()) << "the private PipeWire did not answer";
+    const auto written = writeSavedShow (rig, 1);   // one row of 5 s of 220 Hz, READY
+    ASSERT_TRUE (written.isEmpty()) << written;
+    rig.jackServer = "pipewire-0";
+    rig.extraEnvironment = { { "LD_LIBRARY_PATH", test::PipeWireTestServer::jackLibraryFolder().getFullPathName().toStdString() },
+                             { "PIPEWIRE_RUNTIME_DIR", pipewire.runtimeFolder() } };
+
+    std::string error;
+    auto program = rig.start (rig.reportFile (1).getFullPathName(), error);
+    ASSERT_NE (program, nullptr) << error;
+    ASSERT_TRUE (program->waitForReport()) << "no report; standard error: " << program->errorText();
+    const auto report = program->readReport();
+    ASSERT_EQ (report["audioOpened"], juce::var (true)) << report["status"].toString() << "; " << program->errorText();
+    EXPECT_EQ (report["actualOutput"], juce::var ("Vantrel Test Sink")) << report["status"].toString();
+    const auto window = rig.waitForWindow (mainWindowTitle);
+    ASSERT_NE (window, 0u);
+
+    // The sink's recording: a 48 kHz stereo float WAV that grows as it records (read from its
+    // "data" chunk on, whatever its header holds).
+    const auto recording = rig.temp / "sink.wav";
+    platform::PipedProcess recorder;
+    {
+        platform::PipedProcess::Options options;
+        options.program = "/usr/bin/pw-record";
+        options.arguments = { "--target", test::PipeWireTestServer::sinkName, "--rate", "48000", "--channels", "2",
+                              "--format", "f32", "-P", "{ stream.capture.sink = true }", recording.getFullPathName().toStdString() };
+        options.environment = { { "PIPEWIRE_RUNTIME_DIR", pipewire.runtimeFolder() } };
+        options.ownProcessGroup = true;
+        ASSERT_TRUE (recorder.start (options, error)) << error;
+    }
+    const auto heard = [&] (double frequency) {
+        juce::MemoryBlock file;
+        recording.loadFileAsData (file);
+        const std::string bytes (static_cast<const char*> (file.getData()), file.getSize());
+        const auto data = bytes.find ("data");
+        const auto start = data == std::string::npos ? bytes.size() : data + 8;
+        std::vector<float> left ((bytes.size() - start) / (2 * sizeof (float)));
+        for (std::size_t i = 0; i < left.size(); ++i)
+            std::memcpy (&left[i], bytes.data() + start + i * 2 * sizeof (float), sizeof (float));
+        for (std::size_t frame = 0; frame + 4800 <= left.size(); frame += 2400)
+            if (test::toneAmplitude (left, frame, frame + 4800, frequency) > 0.1)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE (waitFor ([&] { return recording.getSize() > 48000 * 2 * 4 / 10; })) << "the recording of the sink never ran";
+    EXPECT_FALSE (heard (220.0)) << "sound before GO";
+
+    // GO (Return) with the pointer over the window, which gives it the keyboard on a bare server.
+    ASSERT_TRUE (waitFor ([&] {
+        juce::ChildProcess tool;
+        return tool.start (juce::StringArray { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()), "xdotool",
+                                               "mousemove", "--window", juce::String ((juce::int64) window), "700", "120" }, 0)
+            && tool.waitForProcessToFinish (capMs) && tool.getExitCode() == 0;
+    }, capMs, 100));
+    ASSERT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; }));
+    ASSERT_TRUE (pressReturn (rig));
+    EXPECT_TRUE (waitFor ([&] { return heard (220.0); })) << "the show was not heard in PipeWire's sink";
+    recorder.killGroup();
+    recorder.wait (capMs);
     EXPECT_TRUE (quitProgram (program->pid()));
 }
 } // namespace

@@ -101,6 +101,9 @@ public:
 
     std::string socketPath() const override  { return path ("run/pulse/native"); }
 
+    /** Where its clients find its socket ("pipewire-0"): their PIPEWIRE_RUNTIME_DIR. */
+    std::string runtimeFolder() const  { return path ("run"); }
+
     /** The environment entries a PipeWire client (pw-cli, pw-record, a JACK client through
         PipeWire's JACK library) needs to find this server. */
     std::vector<std::string> clientEnvironment() const

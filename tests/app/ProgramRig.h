@@ -211,6 +211,8 @@ public:
             { "JACK_NO_START_SERVER", "1" },
             { "LANG", "C.UTF-8" },
         };
+        for (const auto& entry : extraEnvironment)
+            options.environment.push_back (entry);
         if (dataHome.isNotEmpty())
             options.environment.emplace_back ("XDG_DATA_HOME", dataHome.toStdString());
         if (report.isNotEmpty())
@@ -267,6 +269,7 @@ public:
     std::string jackServer;   // the JACK server the program may use; empty: none
     std::string programPath = VANTREL_PROGRAM;   // what start() runs (the shipped launcher, for one)
     juce::String dataHome = data().getFullPathName();   // XDG_DATA_HOME; empty: unset
+    std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, after the rest
     test::PrivateDisplay display;
     platform::XvfbServer& server = display.server;
     platform::X11Inspector* inspector = nullptr;   // the display's
