@@ -309,6 +309,13 @@ TEST (FirstStart, OnPipeWireTheOutputGoesThroughItsJackLayerAndIsHeard)
     const auto window = rig.waitForWindow (mainWindowTitle);
     ASSERT_NE (window, 0u);
 
+    // PipeWire's graph shows the program by its name, its outputs linked to the sink's inputs.
+    const auto ports = test::runTool ("/usr/bin/jack_lsp", { "-c" },
+                                      { "LD_LIBRARY_PATH=" + test::PipeWireTestServer::jackLibraryFolder().getFullPathName().toStdString(),
+                                        "PIPEWIRE_RUNTIME_DIR=" + pipewire.runtimeFolder(), "JACK_DEFAULT_SERVER=pipewire-0" });
+    EXPECT_TRUE (juce::String (ports).contains ("Vantrel:out_1\n   Vantrel Test Sink:playback_FL")) << ports;
+    EXPECT_TRUE (juce::String (ports).contains ("Vantrel:out_2\n   Vantrel Test Sink:playback_FR")) << ports;
+
     // The sink's recording: a 48 kHz stereo float WAV that grows as it records (read from its
     // "data" chunk on, whatever its header holds).
     const auto recording = rig.temp / "sink.wav";
