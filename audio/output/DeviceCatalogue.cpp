@@ -78,6 +78,7 @@ int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<O
             return static_cast<int> (i);
     return -1;
 }
+
 OutputDeviceSettings chooseFirstStartOutput (
     const std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)>& createType)
 {

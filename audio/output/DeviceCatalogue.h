@@ -15,8 +15,8 @@ namespace vantrel
 juce::StringArray outputTypeNames();
 
 /** A fresh device type for a kind: "JACK" gives the JACK type (its scan never starts a server);
-    "ALSA" or an empty name gives the ALSA type; any other name gives null. A fresh type rescans (a held ALSA type never does).
-    Message thread. */
+    "ALSA" or an empty name gives the ALSA type; any other name gives null. A fresh type rescans
+    (a held ALSA type never does). Message thread. */
 std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& typeName);
 
 /** Scans `type` and lists its output devices with a stable id each: "JACK:" + the client's name
