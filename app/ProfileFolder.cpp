@@ -30,6 +30,16 @@ juce::File localApplicationDataFolder()
     return {};
 }
 
+juce::String createMissingDataHome (const juce::File& base)
+{
+    if (base == juce::File())
+        return "Neither XDG_DATA_HOME nor HOME names an absolute folder.";
+    const auto reason = platform::createMissingFolders (base.getFullPathName().toStdString());
+    if (reason.empty())
+        return {};
+    return "The data folder cannot be created: " + juce::String::fromUTF8 (reason.c_str());
+}
+
 ProfileFolderResult resolveProfileFolder (const juce::File& base)
 {
     const ProfileFolderResult refused;

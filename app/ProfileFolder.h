@@ -32,6 +32,12 @@ struct ProfileFolderResult
     $HOME/.local/share; empty when neither can be worked out. */
 juce::File localApplicationDataFolder();
 
+/** Makes a missing local application-data folder and its missing parents, owner-only, as the
+    first program that writes there does on this system; an existing one is left as it is for
+    resolveProfileFolder to judge. Empty when the folder is there, else why it cannot be made
+    (the detail of the alert that stops the start). */
+juce::String createMissingDataHome (const juce::File& base);
+
 /** Picks the profile folder below `base`: the current version's folder ("Vantrel/Ver1") or the
     previous one's ("Vantrel_Lumaro/Ver1C5"), whichever exists (the current one when neither does;
     nothing is created here). Both existing, or anything on the way that is not a plain folder

@@ -18,6 +18,8 @@ target_compile_definitions(juce_static
     JUCE_STANDALONE_APPLICATION=1 JUCE_WEB_BROWSER=0 JUCE_USE_CURL=0
     JUCE_JACK=1 JUCE_ALSA=1 JUCE_USE_MP3AUDIOFORMAT=1 JUCE_USE_FLAC=1 JUCE_USE_OGGVORBIS=1
     JUCE_DISPLAY_SPLASH_SCREEN=0 JUCE_REPORT_APP_USAGE=0
+    # The program's name in every JACK patchbay (the framework's default is its own name).
+    JUCE_JACK_CLIENT_NAME="Vantrel"
   INTERFACE
     $<TARGET_PROPERTY:juce_static,COMPILE_DEFINITIONS>)
 target_include_directories(juce_static SYSTEM INTERFACE $<TARGET_PROPERTY:juce_static,INCLUDE_DIRECTORIES>)

@@ -30,6 +30,12 @@ enum class EntryKind
 
 EntryKind readEntryKind (const std::string& path);
 
+/** Creates a folder that does not exist yet, and each of its missing parents, owner-only (mode
+    0700). Entries that exist are left as they are. Empty when `path` is a folder afterwards, else
+    why not: the first entry that could not be made and the system's reason. `path` is absolute.
+    Any thread. */
+std::string createMissingFolders (const std::string& path);
+
 /** Sets a file's last-write time with millisecond precision. False on failure. */
 bool setFileModifiedMillis (const std::string& path, int64_t modifiedMillis);
 } // namespace vantrel::platform

@@ -1,6 +1,7 @@
 #include "platform/FileStatus.h"
 
 #include <cerrno>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -43,5 +44,38 @@ EntryKind readEntryKind (const std::string& path)
     if (S_ISLNK (info.st_mode))
         return EntryKind::unusable;
     return S_ISDIR (info.st_mode) ? EntryKind::directory : EntryKind::otherFile;
+}
+} // namespace vantrel::platform
+
+namespace vantrel::platform
+{
+std::string createMissingFolders (const std::string& path)
+{
+    if (path.empty() || path.front() != '/')
+        return "'" + path + "': not an absolute path";
+    // Each entry from the top down: one that exists is passed over, a missing one is made.
+    for (std::size_t end = 1; end <= path.size(); ++end)
+    {
+        if (end < path.size() && path[end] != '/')
+            continue;
+        const auto entry = path.substr (0, end);
+        if (entry.back() == '/')
+            continue;
+        if (::mkdir (entry.c_str(), 0700) == 0)
+        {
+            ::chmod (entry.c_str(), 0700);   // whatever the process's umask
+            continue;
+        }
+        const int error = errno;
+        struct stat info {};
+        if (error == EEXIST && ::stat (entry.c_str(), &info) == 0)
+        {
+            if (S_ISDIR (info.st_mode))
+                continue;
+            return "'" + entry + "': a file is in the place of the folder";
+        }
+        return "'" + entry + "': " + std::generic_category().message (error);
+    }
+    return {};
 }
 } // namespace vantrel::platform

@@ -41,8 +41,9 @@ public:
     /** Sets the session's mute: rewrites its entry in replace mode with the entry's volume and
         device kept, applied at once to the playing event streams, and then sets the mute of every
         playing stream of the event role that still differs (a server that does not apply the
-        entry to playing streams). An entry that is already right is not rewritten. False when
-        `key` is not the connected server's session or a step failed. */
+        entry to playing streams). An entry that is already right is not rewritten. Returns once
+        a read shows what was written (PipeWire's pulse server shows it a moment later), or after
+        requestTimeoutMs. False when `key` is not the connected server's session or a step failed. */
     bool setMute (const std::string& key, bool muted);
 
     /** Reads whether the session is muted as a whole: its entry and every playing stream of the

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 namespace vantrel::platform
 {
@@ -327,6 +328,22 @@ bool SystemSoundSessions::setMute (const std::string& key, bool muted)
         if (stream.muted != muted && ! client->setStreamMute (stream.index, muted))
             return false;
 
+    // PipeWire's pulse server keeps the entries in its session manager's metadata and the streams'
+    // mute in their nodes: a read right after a write may still show the old state for a moment.
+    // The writes are read back (a bounded wait) so that the caller's own read sees them; one that
+    // never shows is left for that read to report.
+    const auto giveUp = Clock::now() + std::chrono::milliseconds (requestTimeoutMs);
+    while (Clock::now() < giveUp)
+    {
+        if (! client->readEntry (entry) || ! client->listEventStreams (streams))
+            return false;
+        bool shown = entry.found ? entry.muted == muted : ! muted;
+        for (const auto& stream : streams)
+            shown = shown && stream.muted == muted;
+        if (shown)
+            break;
+        std::this_thread::sleep_for (std::chrono::milliseconds (5));
+    }
     return true;
 }
 

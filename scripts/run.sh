@@ -2,13 +2,8 @@
 # Installs what is missing, builds Vantrel and starts it from its shipped folder.
 # Usage: scripts/run.sh [arguments for the program]   (BUILD_DIR and JOBS may be set)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD_DIR:-$root/build/release}
-jobs=${JOBS:-$(nproc)}
+source "$(dirname "${BASH_SOURCE[0]}")/prepare-build.sh"
 
-bash "$root/scripts/setup.sh"
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$jobs" --target VantrelProgram VantrelLauncher OrvaneVstHost
 
 if [ -z "${DISPLAY:-}" ]; then

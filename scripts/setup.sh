@@ -20,6 +20,7 @@ run_packages=(
 test_packages=(
   xvfb xdotool x11-apps x11-utils imagemagick sox libsox-fmt-all ffmpeg
   jackd2 pulseaudio pulseaudio-utils dbus-daemon
+  pipewire pipewire-pulse wireplumber pipewire-jack
   fonts-ipafont-gothic lame
 )
 

@@ -3,13 +3,8 @@
 # the main screen.
 # Usage: scripts/test.sh   (BUILD_DIR and JOBS may be set; VANTREL_SKIP_BENCH=1 skips the benchmarks)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD_DIR:-$root/build/release}
-jobs=${JOBS:-$(nproc)}
+source "$(dirname "${BASH_SOURCE[0]}")/prepare-build.sh"
 
-bash "$root/scripts/setup.sh"
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$jobs"
 
 if [ "${VANTREL_SKIP_BENCH:-0}" != "1" ]; then

@@ -30,10 +30,20 @@ Application::~Application()
 void Application::initialise (const juce::String&)
 {
     powerRequest = false;
+    // First of all: every alert below draws its Japanese and its English line.
+    installUiFonts();
 
-    // Where the saved data lives is settled before anything is written or locked: a start that
-    // cannot verify it, or that finds two versions of it, stops with nothing created.
-    const auto resolved = resolveProfileFolder (localApplicationDataFolder());
+    // Where the saved data lives is settled before anything is written or locked: a data home
+    // that does not exist yet is made (as on a fresh account), and a start that cannot make it,
+    // cannot verify it, or finds two versions of the saved data stops with nothing else created.
+    const auto dataHome = localApplicationDataFolder();
+    const auto dataHomeProblem = createMissingDataHome (dataHome);
+    if (dataHomeProblem.isNotEmpty())
+    {
+        stopWithAlert (profileCannotBeVerifiedText() + "\n\n" + dataHomeProblem);
+        return;
+    }
+    const auto resolved = resolveProfileFolder (dataHome);
     if (resolved.status != ProfileFolderStatus::ok)
     {
         stopWithAlert (resolved.status == ProfileFolderStatus::bothVersionsExist ? profileBothVersionsText()
@@ -82,7 +92,6 @@ void Application::initialise (const juce::String&)
     sounds.setMuted (preferences.muteSystemSounds);
     sounds.start (localFolder.getChildFile ("system-sounds-recovery.json"));
 
-    installUiFonts();
     MainWindowSetup setup;
     setup.profileRoot = profileRoot;
     setup.audioEnabled = true;

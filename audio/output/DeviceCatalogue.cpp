@@ -2,6 +2,8 @@
 
 #include "platform/AlsaPcmList.h"
 
+#include <algorithm>
+
 namespace vantrel
 {
 namespace
@@ -75,5 +77,34 @@ int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<O
         if (devices[i].name == defaultName)
             return static_cast<int> (i);
     return -1;
+}
+
+OutputDeviceSettings chooseFirstStartOutput (
+    const std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)>& createType)
+{
+    // The framework's JACK scan opens its client with JackNoStartServer: no answer, no clients.
+    if (auto jack = createType (jackTypeName))
+    {
+        const auto clients = listAudioDevices (*jack);
+        const auto system = std::find_if (clients.begin(), clients.end(),
+                                          [] (const OutputDeviceSettings& c) { return c.name == "system"; });
+        if (system != clients.end())
+            return *system;
+        if (! clients.empty())
+        {
+            const int index = defaultOutputDeviceIndex (*jack, clients);
+            return clients[(size_t) std::max (index, 0)];
+        }
+    }
+    OutputDeviceSettings chosen;
+    chosen.type = alsaTypeName;
+    if (auto alsa = createType (alsaTypeName))
+    {
+        const auto devices = listAudioDevices (*alsa);
+        const int index = defaultOutputDeviceIndex (*alsa, devices);
+        if (index >= 0)
+            chosen = devices[(size_t) index];
+    }
+    return chosen;
 }
 } // namespace vantrel

@@ -4,6 +4,7 @@
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -13,9 +14,9 @@ namespace vantrel
     created is left out. Message thread. */
 juce::StringArray outputTypeNames();
 
-/** A fresh device type for a kind: "JACK" gives the JACK type; "ALSA" or an empty name gives the
-    ALSA type; any other name gives null. A fresh type rescans (a held ALSA type never does).
-    Message thread. */
+/** A fresh device type for a kind: "JACK" gives the JACK type (its scan never starts a server);
+    "ALSA" or an empty name gives the ALSA type; any other name gives null. A fresh type rescans
+    (a held ALSA type never does). Message thread. */
 std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& typeName);
 
 /** Scans `type` and lists its output devices with a stable id each: "JACK:" + the client's name
@@ -27,6 +28,14 @@ std::vector<OutputDeviceSettings> listAudioDevices (juce::AudioIODeviceType& typ
 /** The index in `devices` of the device the scanned `type` names as its default output, found by
     name (the catalogue may leave devices of the type's own list out); -1 when it is not listed. */
 int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<OutputDeviceSettings>& devices);
+
+/** The output a first start opens (no settings file yet): when a JACK server answers (asked
+    without starting one), its "system" client, else the first client with playback ports it
+    lists; else the ALSA type's default device. An empty id when neither lists a device (the type
+    is then "ALSA"). `createType` makes the device type of a kind, as createOutputType does.
+    Message thread. */
+OutputDeviceSettings chooseFirstStartOutput (
+    const std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)>& createType);
 
 /** The same listing for ALSA from given (name, id) pairs in the framework's order: the names are
     numbered as the framework numbers duplicates and must equal `frameworkNames`. */

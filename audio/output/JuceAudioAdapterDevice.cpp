@@ -61,6 +61,13 @@ StoreResult JuceAudioAdapter::openStoredOutput (const OutputDeviceSettings& sett
     outputSettings = settings;
     if (! readCleanly)
         return failOpen (text (settingsErrorText));
+    // A first start (no settings file, so no type) takes JACK when a server answers, else
+    // ALSA's default device.
+    if (settings.type.isEmpty())
+    {
+        outputSettings = chooseFirstStartOutput (createDeviceType);
+        return outputSettings.id.isEmpty() ? failOpen (text (noSuchOutputText)) : openDevice (false);
+    }
     // The held type stays until its device is replaced: a JUCE device calls back into its type.
     const auto type = createDeviceType (settings.type);
     if (type == nullptr)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace
 {
 using namespace vantrel;
@@ -44,6 +46,55 @@ TEST (ProfileFolder, PicksTheOneVersionThatExistsAndRefusesEverythingElse)
     }
     EXPECT_EQ (resolveProfileFolder ({}).status, ProfileFolderStatus::cannotVerify);
     EXPECT_EQ (resolveProfileFolder (juce::File ("/nonexistent-base-of-a-test")).status, ProfileFolderStatus::cannotVerify);
+}
+
+// A data home that does not exist yet is made, with its missing parents, owner-only; one that
+// exists keeps its mode; one that cannot be made says where and why.
+TEST (ProfileFolder, MakesAMissingDataHomeOwnerOnlyAndSaysWhyWhenItCannot)
+{
+    namespace fs = std::filesystem;
+    struct Case { const char* name; const char* dataHome; std::vector<const char*> folders; const char* file;
+                  std::vector<const char*> made; const char* problemNames; };
+    const Case cases[] = {
+        { "fresh account", "home/.local/share", { "home" }, nullptr, { "home/.local", "home/.local/share" }, nullptr },
+        { "deep and missing", "a/b/c", {}, nullptr, { "a", "a/b", "a/b/c" }, nullptr },
+        { "already there", "home/.local/share", { "home/.local/share" }, nullptr, {}, nullptr },
+        { "a file in its place", "home/.local/share", { "home/.local" }, "home/.local/share", {}, "home/.local/share'" },
+        { "a file in a parent's place", "home/.local/share", { "home" }, "home/.local", {}, "home/.local'" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        vantrel::testing::TempFolder temp;
+        for (auto* f : c.folders)
+        {
+            ASSERT_TRUE (temp.path().getChildFile (f).createDirectory());
+            fs::permissions (temp.path().getChildFile (f).getFullPathName().toStdString(), fs::perms (0755));
+        }
+        if (c.file != nullptr)
+        {
+            ASSERT_TRUE (temp.path().getChildFile (c.file).replaceWithText ("x"));
+        }
+        const auto base = temp.path().getChildFile (c.dataHome);
+        const auto problem = createMissingDataHome (base);
+        if (c.problemNames != nullptr)
+        {
+            EXPECT_TRUE (problem.contains (temp.path().getChildFile (c.problemNames).getFullPathName())) << problem;
+            EXPECT_TRUE (problem.contains ("a file is in the place of the folder")) << problem;
+            EXPECT_EQ (temp.path().getChildFile (c.file).loadFileAsString(), "x");
+            EXPECT_EQ (resolveProfileFolder (base).status, ProfileFolderStatus::cannotVerify);
+            continue;
+        }
+        EXPECT_TRUE (problem.isEmpty()) << problem;
+        EXPECT_EQ (resolveProfileFolder (base).status, ProfileFolderStatus::ok);
+        for (auto* m : c.made)
+            EXPECT_EQ (fs::status (temp.path().getChildFile (m).getFullPathName().toStdString()).permissions(),
+                       fs::perms::owner_all) << m;
+        for (auto* f : c.folders)
+            EXPECT_EQ (fs::status (temp.path().getChildFile (f).getFullPathName().toStdString()).permissions(),
+                       fs::perms (0755)) << f << " was changed";
+    }
+    EXPECT_TRUE (createMissingDataHome ({}).contains ("HOME"));
 }
 
 TEST (StartupReport, HoldsItsTwentyKeysInTheirOrder)

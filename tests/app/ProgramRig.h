@@ -16,6 +16,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <map>
 #include <memory>
@@ -104,6 +106,41 @@ struct RunningProgram
     juce::String errorText() const  { return standardError.loadFileAsString().getLastCharacters (4000); }
 };
 
+/** The processes whose environment holds `entry` ("NAME=value"), from /proc: how a test finds
+    the program that the launcher started and left running in a session of its own. */
+inline std::vector<int> processesWithEnvironment (const std::string& entry)
+{
+    std::vector<int> found;
+    std::error_code error;
+    for (const auto& process : std::filesystem::directory_iterator ("/proc", error))
+    {
+        const auto name = process.path().filename().string();
+        if (name.empty() || name.find_first_not_of ("0123456789") != std::string::npos)
+            continue;
+        std::ifstream file (process.path() / "environ", std::ios::binary);
+        const std::string environment ((std::istreambuf_iterator<char> (file)), std::istreambuf_iterator<char>());
+        for (std::size_t at = 0; at < environment.size();)
+        {
+            const auto end = std::min (environment.find ('\0', at), environment.size());
+            if (environment.compare (at, end - at, entry) == 0)
+            {
+                found.push_back (std::stoi (name));
+                break;
+            }
+            at = end + 1;
+        }
+    }
+    return found;
+}
+
+/** Whether a process has ended (gone, or a zombie that nobody has reaped yet). */
+inline bool processEnded (int pid)
+{
+    const auto stat = juce::File ("/proc/" + juce::String (pid) + "/stat").loadFileAsString();
+    const auto state = stat.fromLastOccurrenceOf (")", false, false).trimStart();
+    return stat.isEmpty() || state.startsWithChar ('Z') || state.startsWithChar ('X');
+}
+
 /** Sends a signal by name ("INT", "TERM", "HUP") with the system's kill program. */
 inline bool sendSignal (int pid, const char* name)
 {
@@ -160,11 +197,10 @@ public:
         program->standardError = temp / ("stderr-" + juce::String (runs) + ".txt");
         program->report = juce::File::isAbsolutePath (report) ? juce::File (report) : juce::File();
         platform::PipedProcess::Options options;
-        options.program = VANTREL_PROGRAM;
+        options.program = programPath;
         const auto nowhere = (temp / "nowhere").getFullPathName().toStdString();
         options.environment = {
             { "DISPLAY", server.displayName() },
-            { "XDG_DATA_HOME", data().getFullPathName().toStdString() },
             { "HOME", home().getFullPathName().toStdString() },
             { "XDG_CONFIG_HOME", home().getChildFile (".config").getFullPathName().toStdString() },
             { "XDG_RUNTIME_DIR", runtime().getFullPathName().toStdString() },
@@ -175,9 +211,15 @@ public:
             { "JACK_NO_START_SERVER", "1" },
             { "LANG", "C.UTF-8" },
         };
+        for (const auto& entry : extraEnvironment)
+            options.environment.push_back (entry);
+        if (dataHome.isNotEmpty())
+            options.environment.emplace_back ("XDG_DATA_HOME", dataHome.toStdString());
         if (report.isNotEmpty())
             options.environment.emplace_back ("VANTREL_STARTUP_REPORT", report.toStdString());
         options.unsetEnvironment = { "WAYLAND_DISPLAY", "VANTREL_STARTUP_REPORT", "JACK_PROMISCUOUS_SERVER" };
+        if (dataHome.isEmpty())
+            options.unsetEnvironment.push_back ("XDG_DATA_HOME");
         options.standardErrorPath = program->standardError.getFullPathName().toStdString();
         options.workingDirectory = temp.path().getFullPathName().toStdString();
         options.ownProcessGroup = true;
@@ -225,6 +267,9 @@ public:
 
     testing::TempFolder temp;
     std::string jackServer;   // the JACK server the program may use; empty: none
+    std::string programPath = VANTREL_PROGRAM;   // what start() runs (the shipped launcher, for one)
+    juce::String dataHome = data().getFullPathName();   // XDG_DATA_HOME; empty: unset
+    std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, after the rest
     test::PrivateDisplay display;
     platform::XvfbServer& server = display.server;
     platform::X11Inspector* inspector = nullptr;   // the display's

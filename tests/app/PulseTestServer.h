@@ -53,77 +53,23 @@ struct EventStreamView
     std::string volume;   // pactl's "Volume:" line
 };
 
-/** A private PulseAudio daemon: a null sink, a socket in its own folder, stream-restore (unless
-    told otherwise), its own HOME, configuration, state and runtime folders. start() points this
-    process's client library at it (PULSE_SERVER, PULSE_COOKIE); set before any client thread
-    starts. Stopped by its pid. */
-class PulseTestServer
+/** A private server that speaks PulseAudio's protocol (PulseAudio's own daemon, or PipeWire's
+    pipewire-pulse) with a null sink and stream-restore, and what a test asks of it through
+    pactl and pacat. */
+class PulseProtocolServer
 {
 public:
-    static bool installed()
-    {
-        for (const char* tool : { "/usr/bin/pulseaudio", "/usr/bin/pactl", "/usr/bin/pacat" })
-            if (! juce::File (tool).existsAsFile())
-                return false;
+    virtual ~PulseProtocolServer() = default;
 
-        return true;
-    }
+    /** Starts the server (again, over the same folders: its stored entries survive), points this
+        process's client library at it (PULSE_SERVER, PULSE_COOKIE; set before any client thread
+        starts) and waits until it answers. */
+    virtual bool start() = 0;
 
-    explicit PulseTestServer (const juce::File& folderToUse, bool withStreamRestore = true)
-        : folder (folderToUse), streamRestore (withStreamRestore)
-    {
-    }
+    /** Ends the server so that it saves its stored entries, and reaps it. */
+    virtual void stop() = 0;
 
-    ~PulseTestServer()  { stop(); }
-
-    /** Starts the daemon (again, over the same folders: its stored entries survive) and waits
-        until it answers. */
-    bool start()
-    {
-        for (const char* sub : { "home", "config", "state", "run" })
-            folder.getChildFile (sub).createDirectory();
-
-        std::vector<std::string> arguments { "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
-                                             "--realtime=no", "--high-priority=no", "--log-target=stderr",
-                                             "--load=module-null-sink",
-                                             "--load=module-native-protocol-unix socket=" + socketPath() };
-        if (streamRestore)
-            arguments.push_back ("--load=module-stream-restore");
-
-        std::string program = "/usr/bin/pulseaudio";
-
-        if (juce::File ("/usr/bin/setpriv").existsAsFile())
-        {
-            // The daemon dies with this process, so no daemon outlives its test.
-            arguments.insert (arguments.begin(), { "--pdeathsig", "KILL", "--", program });
-            program = "/usr/bin/setpriv";
-        }
-
-        const auto path = [this] (const char* sub) { return folder.getChildFile (sub).getFullPathName().toStdString(); };
-
-        daemon = std::make_unique<platform::ChildProcess>();   // a fresh one for every start
-
-        if (! daemon->start (program, arguments,
-                            { "HOME=" + path ("home"), "XDG_CONFIG_HOME=" + path ("config"), "PULSE_STATE_PATH=" + path ("state"),
-                              "XDG_RUNTIME_DIR=" + path ("run"), "PULSE_RUNTIME_PATH=" + path ("run") }))
-            return false;
-
-        platform::setEnvironmentVariable ("PULSE_SERVER", server());
-        platform::setEnvironmentVariable ("PULSE_COOKIE", folder.getChildFile ("client-cookie").getFullPathName().toStdString());
-        return waitUntil ([this] { return pactl ({ "info" }).find ("Server Name:") != std::string::npos; });
-    }
-
-    /** Ends the daemon with SIGTERM (it saves its stored entries) and reaps it. */
-    void stop()
-    {
-        if (daemon != nullptr && daemon->isRunning())
-        {
-            daemon->terminate();
-            daemon->waitUntilEnded();
-        }
-    }
-
-    std::string socketPath() const  { return folder.getChildFile ("native").getFullPathName().toStdString(); }
+    virtual std::string socketPath() const = 0;
     std::string server() const      { return "unix:" + socketPath(); }
 
     /** The key the muter gives this server's system-sounds session. */
@@ -181,6 +127,80 @@ public:
         finish();
         return streams;
     }
+
+};
+
+/** A private PulseAudio daemon: a null sink, a socket in its own folder, stream-restore (unless
+    told otherwise), its own HOME, configuration, state and runtime folders. start() points this
+    process's client library at it (PULSE_SERVER, PULSE_COOKIE); set before any client thread
+    starts. Stopped by its pid. */
+class PulseTestServer final : public PulseProtocolServer
+{
+public:
+    static bool installed()
+    {
+        for (const char* tool : { "/usr/bin/pulseaudio", "/usr/bin/pactl", "/usr/bin/pacat" })
+            if (! juce::File (tool).existsAsFile())
+                return false;
+
+        return true;
+    }
+
+    explicit PulseTestServer (const juce::File& folderToUse, bool withStreamRestore = true)
+        : folder (folderToUse), streamRestore (withStreamRestore)
+    {
+    }
+
+    ~PulseTestServer() override  { stop(); }
+
+    /** Starts the daemon (again, over the same folders: its stored entries survive) and waits
+        until it answers. */
+    bool start() override
+    {
+        for (const char* sub : { "home", "config", "state", "run" })
+            folder.getChildFile (sub).createDirectory();
+
+        std::vector<std::string> arguments { "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
+                                             "--realtime=no", "--high-priority=no", "--log-target=stderr",
+                                             "--load=module-null-sink",
+                                             "--load=module-native-protocol-unix socket=" + socketPath() };
+        if (streamRestore)
+            arguments.push_back ("--load=module-stream-restore");
+
+        std::string program = "/usr/bin/pulseaudio";
+
+        if (juce::File ("/usr/bin/setpriv").existsAsFile())
+        {
+            // The daemon dies with this process, so no daemon outlives its test.
+            arguments.insert (arguments.begin(), { "--pdeathsig", "KILL", "--", program });
+            program = "/usr/bin/setpriv";
+        }
+
+        const auto path = [this] (const char* sub) { return folder.getChildFile (sub).getFullPathName().toStdString(); };
+
+        daemon = std::make_unique<platform::ChildProcess>();   // a fresh one for every start
+
+        if (! daemon->start (program, arguments,
+                            { "HOME=" + path ("home"), "XDG_CONFIG_HOME=" + path ("config"), "PULSE_STATE_PATH=" + path ("state"),
+                              "XDG_RUNTIME_DIR=" + path ("run"), "PULSE_RUNTIME_PATH=" + path ("run") }))
+            return false;
+
+        platform::setEnvironmentVariable ("PULSE_SERVER", server());
+        platform::setEnvironmentVariable ("PULSE_COOKIE", folder.getChildFile ("client-cookie").getFullPathName().toStdString());
+        return waitUntil ([this] { return pactl ({ "info" }).find ("Server Name:") != std::string::npos; });
+    }
+
+    /** Ends the daemon with SIGTERM (it saves its stored entries) and reaps it. */
+    void stop() override
+    {
+        if (daemon != nullptr && daemon->isRunning())
+        {
+            daemon->terminate();
+            daemon->waitUntilEnded();
+        }
+    }
+
+    std::string socketPath() const override  { return folder.getChildFile ("native").getFullPathName().toStdString(); }
 
 private:
     juce::File folder;

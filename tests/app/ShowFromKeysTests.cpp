@@ -106,7 +106,7 @@ struct KeyShow
             return "no main window; " + program->errorText().toStdString();
         if (! capture.open ("vantrel-keys"))
             return capture.lastError();
-        if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::juceClientName); }))
+        if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::programClientName); }))
             return "the program's output never appeared: " + capture.lastError();
         capture.start();
         // No window manager: the X server's focus follows the pointer, so the pointer over the

@@ -115,7 +115,7 @@ public:
         captures.push_back (std::make_unique<JackCaptureClient> (2, 40 * 48000));
         auto& capture = *captures.back();
         ASSERT_TRUE (capture.open ("vantrel-show")) << capture.lastError();
-        ASSERT_TRUE (capture.connectFrom (JackCaptureClient::juceClientName)) << capture.lastError();
+        ASSERT_TRUE (capture.connectFrom (JackCaptureClient::programClientName)) << capture.lastError();
         capture.start();
     }
 

@@ -1,6 +1,8 @@
-// The system-sound muter against a private PulseAudio daemon: the event-role entry and the
+// The system-sound muter against a private PulseAudio daemon and a private PipeWire (its
+// pipewire-pulse server, as Debian 12's desktops run it): the event-role entry and the
 // event-role streams are muted only after their original state is on disk, given back when
 // muting ends, and given back by a later run after a crash.
+#include "PipeWireTestServer.h"
 #include "PulseTestServer.h"
 
 #include "app/SystemSoundsGuard.h"
@@ -16,6 +18,8 @@ namespace
 using vantrel::SystemSoundsGuard;
 using vantrel::SystemSoundsRecord;
 using vantrel::platform::ChildProcess;
+using vantrel::test::PipeWireTestServer;
+using vantrel::test::PulseProtocolServer;
 using vantrel::test::PulseTestServer;
 using vantrel::test::waitUntil;
 using vantrel::testing::ja;
@@ -57,15 +61,26 @@ std::string recoveryText (int otherSessions)
     return text + "]}";
 }
 
-class SystemSoundsGuardTest : public ::testing::Test
+const char* const pipeWireSkipReason = "pipewire, pipewire-pulse, wireplumber, pipewire-jack or dbus-daemon is missing "
+                                       "(scripts/setup.sh installs them)";
+
+/** The server a case runs against, by the parameter's name. */
+std::unique_ptr<PulseProtocolServer> makeServer (const std::string& kind, const juce::File& folder)
+{
+    if (kind == "PipeWire")
+        return std::make_unique<PipeWireTestServer> (folder);
+    return std::make_unique<PulseTestServer> (folder);
+}
+
+class SystemSoundsGuardTest : public ::testing::TestWithParam<std::string>
 {
 protected:
     void SetUp() override
     {
-        if (! PulseTestServer::installed())
-            GTEST_SKIP() << skipReason;
+        if (GetParam() == "PipeWire" ? ! PipeWireTestServer::installed() : ! PulseTestServer::installed())
+            GTEST_SKIP() << (GetParam() == "PipeWire" ? pipeWireSkipReason : skipReason);
 
-        ASSERT_TRUE (server.start()) << "the private pulseaudio daemon did not answer";
+        ASSERT_TRUE (server.start()) << "the private " << GetParam() << " server did not answer";
     }
 
     /** The event-role entry as a client of the server reads it. */
@@ -91,12 +106,13 @@ protected:
     std::optional<SystemSoundsRecord> records() const  { return recordsIn (readBytes (recovery)); }
 
     TempFolder temp { "system-sounds" };
-    PulseTestServer server { temp / "pulse" };
+    std::unique_ptr<PulseProtocolServer> chosen = makeServer (GetParam(), temp / "pulse");
+    PulseProtocolServer& server = *chosen;
     juce::File recovery = temp / "local/system-sounds-recovery.json";
     vantrel::platform::SystemSoundSessions observer;
 };
 
-TEST_F (SystemSoundsGuardTest, MutingWritesTheOriginalFirstThenMutesPlayingAndNewEventStreams)
+TEST_P (SystemSoundsGuardTest, MutingWritesTheOriginalFirstThenMutesPlayingAndNewEventStreams)
 {
     ChildProcess playing;
     ASSERT_TRUE (server.startEventStream (playing));
@@ -121,7 +137,7 @@ TEST_F (SystemSoundsGuardTest, MutingWritesTheOriginalFirstThenMutesPlayingAndNe
     EXPECT_TRUE (waitUntil ([&] { return eventStreamsMuted (true, 2); }, capMs)) << "a stream started while muted";
 }
 
-TEST_F (SystemSoundsGuardTest, MutingOffRestoresTheOriginalAndKeepsTheEntryVolume)
+TEST_P (SystemSoundsGuardTest, MutingOffRestoresTheOriginalAndKeepsTheEntryVolume)
 {
     {
         // An entry with a volume of its own: an event stream turned down to 40 %.
@@ -162,7 +178,7 @@ TEST_F (SystemSoundsGuardTest, MutingOffRestoresTheOriginalAndKeepsTheEntryVolum
     EXPECT_EQ (guard.status().error, "");
 }
 
-TEST_F (SystemSoundsGuardTest, NothingIsMutedWhenTheOriginalCannotBeSaved)
+TEST_P (SystemSoundsGuardTest, NothingIsMutedWhenTheOriginalCannotBeSaved)
 {
     ASSERT_TRUE (writeBytes (temp / "blocker", "a file where the folder should be"));
     ChildProcess playing;
@@ -181,7 +197,7 @@ TEST_F (SystemSoundsGuardTest, NothingIsMutedWhenTheOriginalCannotBeSaved)
     EXPECT_TRUE (eventStreamsMuted (false, 1));
 }
 
-TEST_F (SystemSoundsGuardTest, AKilledRunIsRestoredByTheNextRun)
+TEST_P (SystemSoundsGuardTest, AKilledRunIsRestoredByTheNextRun)
 {
     for (const bool mutingWanted : { false, true })
     {
@@ -221,7 +237,7 @@ TEST_F (SystemSoundsGuardTest, AKilledRunIsRestoredByTheNextRun)
     }
 }
 
-TEST_F (SystemSoundsGuardTest, AServerGoneAtStopKeepsTheRecordForTheRunAfterItsRestart)
+TEST_P (SystemSoundsGuardTest, AServerGoneAtStopKeepsTheRecordForTheRunAfterItsRestart)
 {
     SystemSoundsGuard guard;
     guard.setMuted (true);
@@ -243,7 +259,7 @@ TEST_F (SystemSoundsGuardTest, AServerGoneAtStopKeepsTheRecordForTheRunAfterItsR
     EXPECT_TRUE (waitUntil ([&] { return records() == SystemSoundsRecord {}; }, capMs));
 }
 
-TEST_F (SystemSoundsGuardTest, RecordsOfOtherSessionsCountTowardsTheCap)
+TEST_P (SystemSoundsGuardTest, RecordsOfOtherSessionsCountTowardsTheCap)
 {
     const struct
     {
@@ -279,7 +295,7 @@ TEST_F (SystemSoundsGuardTest, RecordsOfOtherSessionsCountTowardsTheCap)
     }
 }
 
-TEST_F (SystemSoundsGuardTest, ARefusedRecoveryFileStopsAllControlAndStaysAsItIs)
+TEST_P (SystemSoundsGuardTest, ARefusedRecoveryFileStopsAllControlAndStaysAsItIs)
 {
     const std::string tooLarge = "{\"schema\": 1, \"sessions\": [" + std::string (1048576, ' ') + "]}";
     const struct
@@ -322,6 +338,9 @@ TEST_F (SystemSoundsGuardTest, ARefusedRecoveryFileStopsAllControlAndStaysAsItIs
         EXPECT_TRUE (readBytes (recovery) == c.bytes) << "the file changed";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P (Servers, SystemSoundsGuardTest, ::testing::Values ("PulseAudio", "PipeWire"),
+                          [] (const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 TEST (SystemSoundsGuardWithoutServer, NoReachableServerIsNotReadyAndClaimsNothing)
 {

@@ -26,9 +26,9 @@ namespace vantrel::test
 class JackCaptureClient
 {
 public:
-    /** The client name JUCE 7.0.5's JACK device opens its client with (JUCE_JACK_CLIENT_NAME's
-        default when no plug-in name is set); its output ports are "out_1".."out_N". */
-    static constexpr const char* juceClientName = "JUCEJack";
+    /** The client name the program's JACK device opens its client with (the build sets
+        JUCE_JACK_CLIENT_NAME); its output ports are "out_1".."out_N". */
+    static constexpr const char* programClientName = "Vantrel";
 
     explicit JackCaptureClient (int numChannels = 2, std::size_t capacityFrames = 8 * 48000)
         : capacity (capacityFrames),
@@ -101,6 +101,23 @@ public:
         std::sort (found.begin(), found.end(), [] (const std::string& a, const std::string& b) {
             return a.size() != b.size() ? a.size() < b.size() : a < b;
         });
+        return found;
+    }
+
+    /** The ports that `portName` is connected to, as the server lists them. */
+    std::vector<std::string> connectionsOf (const std::string& portName) const
+    {
+        std::vector<std::string> found;
+        jack_port_t* port = client != nullptr ? jack_port_by_name (client, portName.c_str()) : nullptr;
+        if (port == nullptr)
+            return found;
+        if (const char** names = jack_port_get_all_connections (client, port))
+        {
+            for (const char** name = names; *name != nullptr; ++name)
+                found.emplace_back (*name);
+            jack_free (names);
+        }
+        std::sort (found.begin(), found.end());
         return found;
     }
 

@@ -116,7 +116,7 @@ TEST_F (JackCaptureRackTest, PlugInsChosenAndSwitchedOnDuringATrackChangeItByThe
         ASSERT_TRUE (opened.ok) << opened.message;
         capture = std::make_unique<JackCaptureClient>();
         ASSERT_TRUE (capture->open ("vantrel-rack-capture")) << capture->lastError();
-        ASSERT_TRUE (capture->connectFrom (JackCaptureClient::juceClientName)) << capture->lastError();
+        ASSERT_TRUE (capture->connectFrom (JackCaptureClient::programClientName)) << capture->lastError();
 
         // Scanned through the rack, before anything plays (search folders wait for silence).
         ASSERT_EQ (vantrel::test::scanForGainPlugin (*adapter, profile), halfGain.uid) << adapter->rack().status().message;

@@ -164,7 +164,7 @@ protected:
         ASSERT_TRUE (opened.ok) << opened.message;
         capture = std::make_unique<JackCaptureClient>();
         ASSERT_TRUE (capture->open ("vantrel-capture")) << capture->lastError();
-        ASSERT_TRUE (capture->connectFrom (JackCaptureClient::juceClientName)) << capture->lastError();
+        ASSERT_TRUE (capture->connectFrom (JackCaptureClient::programClientName)) << capture->lastError();
         capture->start();
     }
 

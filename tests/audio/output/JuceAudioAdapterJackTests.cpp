@@ -108,6 +108,24 @@ TEST_F (JackAdapterTest, EmptyIdOpensTheDefaultDeviceFoundByName)
     EXPECT_EQ (adapter->storedOutputSettings().id, "JACK:system");
 }
 
+// A first start (no settings file: no type) takes the JACK server that answers, on its playback
+// ports, and reopens it by itself; settings that could not be read open nothing, JACK or not.
+TEST_F (JackAdapterTest, AFirstStartTakesTheRunningServerAndUnreadSettingsOpenNothing)
+{
+    const auto opened = adapter->openOutput ({}, true);
+    ASSERT_TRUE (opened.ok) << opened.message;
+    EXPECT_TRUE (adapter->isRunning());
+    EXPECT_EQ (adapter->storedOutputSettings(), jackSystem);
+    EXPECT_TRUE (adapter->reopensAutomatically());
+    adapter->closeDevice();
+
+    const auto unread = adapter->openOutput ({}, false);
+    EXPECT_FALSE (unread.ok);
+    EXPECT_EQ (unread.message, juce::String::fromUTF8 ("出力先設定エラー。出力先を明示選択してください"));
+    EXPECT_FALSE (adapter->hasDevice());
+    EXPECT_FALSE (adapter->reopensAutomatically());
+}
+
 TEST_F (JackAdapterTest, OpenFailuresNameTheirCause)
 {
     auto rate = jackSystem;
