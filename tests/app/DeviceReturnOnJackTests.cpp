@@ -218,6 +218,8 @@ protected:
         const auto resumedSeconds = secondsAt (amplitude) - (double) (begin - back) / rate;
         const auto lostSeconds = (double) held / rate;
         EXPECT_NEAR (resumedSeconds, lostSeconds, 0.2) << "amplitude " << amplitude;
+        RecordProperty ("resumedAfterLossMs", (int) std::lround (1000.0 * (resumedSeconds - lostSeconds)));
+        RecordProperty ("peakBeforeResumeDbfs", (int) std::lround (20.0 * std::log10 (std::max (silentPeak, 1.0e-12))));
         return true;
     }
 };
