@@ -1,7 +1,7 @@
 // A show on a private JACK server whose server is stopped under a playing track and started
-// again: the output that comes back by itself sounds nothing until the operator resumes, with
-// and without a plug-in in the master rack and when the server first returns at another rate;
-// PAUSE then resumes the track where it was lost. The program's output is the test's own capture
+// again: the output that comes back by itself sounds nothing until the operator resumes, with and
+// without a plug-in in the master rack (one of them holding audio of its own), and when the
+// server first returns at another rate; PAUSE then resumes the track where it was lost. The program's output is the test's own capture
 // client, so the capture hears the returned device from its very first cycle.
 #include "SessionTestSupport.h"
 
@@ -42,10 +42,24 @@ std::vector<ToneStep> risingSteps (double seconds)
     return steps;
 }
 
+/** The plug-in in slot 1 of the master rack. */
+enum class Insert
+{
+    none,
+    gain,    // OrvaneTestGain at unity: the audio in flight is the bridge's
+    delay    // OrvaneTestDelay: 100 ms of audio held inside the plug-in too
+};
+
+/** The bundle folder of the delay plug-in. */
+juce::File delayBundle()
+{
+    return juce::File (ORVANE_TEST_DELAY_LIBRARY).getParentDirectory().getParentDirectory().getParentDirectory();
+}
+
 struct ReturnCase
 {
     const char* name;
-    bool plugin;            // the gain plug-in in slot 1 of the master rack
+    Insert insert;
     int firstReturnRate;    // the server comes back at this rate first (then at 48 kHz)
 };
 
@@ -87,10 +101,12 @@ protected:
     {
         SessionRig rig;
         ManualClock deviceClock;
-        RackProfile profile;
-        if (param.plugin)
+        RackProfile profile;   // a plug-in folder with the gain plug-in
+        const auto delayFolder = rig.profile.path().getChildFile ("plugins");
+        if (param.insert != Insert::none)
         {
             EXPECT_TRUE (profile.ready());
+            EXPECT_TRUE (delayBundle().copyDirectoryTo (delayFolder.getChildFile (delayBundle().getFileName())));
             rig.options.workerExecutable = realWorker();
         }
         const auto track = writeToneSteps (rig.media(), "m.wav", risingSteps (20.0), toneFrequency);
@@ -116,16 +132,23 @@ protected:
             return true;
         }
 
-        if (param.plugin)
+        if (param.insert != Insert::none)
         {
+            const juce::String pluginName = param.insert == Insert::gain ? gainPluginName : "OrvaneTestDelay";
+            const auto uidOf = [pluginName] (const vantrel::VstRackStatus& s) {
+                for (const auto& plugin : s.plugins)
+                    if (plugin.name == pluginName && ! plugin.duplicate)
+                        return plugin.uid;
+                return juce::String();
+            };
             auto& rack = session->audio.rack();
             const auto settle = [&] (auto condition) {
                 return tickUntil (*session, [&] { return ! rack.isBusy() && condition (rack.status()); });
             };
-            EXPECT_TRUE (session->addVstSearchFolder (profile.pluginFolder()));
-            EXPECT_TRUE (settle ([] (const vantrel::VstRackStatus& s) { return gainPluginIn (s).uid.isNotEmpty() && ! s.scanning; }))
+            EXPECT_TRUE (session->addVstSearchFolder (param.insert == Insert::gain ? profile.pluginFolder() : delayFolder));
+            EXPECT_TRUE (settle ([&] (const vantrel::VstRackStatus& s) { return uidOf (s).isNotEmpty() && ! s.scanning; }))
                 << rack.status().message;
-            EXPECT_TRUE (session->chooseVstPlugin (0, gainPluginIn (rack.status()).uid));
+            EXPECT_TRUE (session->chooseVstPlugin (0, uidOf (rack.status())));
             EXPECT_TRUE (settle ([] (const vantrel::VstRackStatus& s) { return s.slots[0].loaded; })) << rack.status().message;
             EXPECT_TRUE (session->setVstSlotEnabled (0, true));
             EXPECT_TRUE (settle ([] (const vantrel::VstRackStatus& s) { return s.slots[0].enabled && s.slots[0].processedBlocks > 0; }))
@@ -236,9 +259,10 @@ TEST_P (DeviceReturnOnJackTest, TheReturnedOutputSoundsNothingUntilPauseResumesT
 }
 
 INSTANTIATE_TEST_SUITE_P (Returns, DeviceReturnOnJackTest, ::testing::Values (
-    ReturnCase { "SameRate", false, 48000 },
-    ReturnCase { "SameRateWithPlugin", true, 48000 },
-    ReturnCase { "OtherRateFirst", false, 44100 },
-    ReturnCase { "OtherRateFirstWithPlugin", true, 44100 }),
+    ReturnCase { "SameRate", Insert::none, 48000 },
+    ReturnCase { "SameRateWithGainPlugin", Insert::gain, 48000 },
+    ReturnCase { "SameRateWithDelayPlugin", Insert::delay, 48000 },
+    ReturnCase { "OtherRateFirst", Insert::none, 44100 },
+    ReturnCase { "OtherRateFirstWithDelayPlugin", Insert::delay, 44100 }),
     [] (const auto& info) { return std::string (info.param.name); });
 } // namespace
