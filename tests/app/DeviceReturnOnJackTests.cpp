@@ -61,7 +61,10 @@ struct ReturnCase
     const char* name;
     Insert insert;
     int firstReturnRate;    // the server comes back at this rate first (then at 48 kHz)
+    bool padFirst = false;  // before resuming, the operator fires a pad: it sounds at once
 };
+
+constexpr double padFrequency = 700.0;
 
 class DeviceReturnOnJackTest : public ::testing::TestWithParam<ReturnCase>
 {
@@ -160,6 +163,12 @@ protected:
         const auto playlist = playlistOf ("Show", { track });
         EXPECT_TRUE (addAndOpen (*session, playlist));
         EXPECT_TRUE (tickUntilPrepared (*session, playlist.rows[0].id));
+        if (param.padFirst)
+        {
+            session->assignPad (1, 1, writeToneSteps (rig.media(), "p.wav", { { 0.3, 0.1f } }, padFrequency));
+            EXPECT_TRUE (tickUntil (*session, [&] { return ! session->state.pads[0].asset.empty(); }));
+            EXPECT_TRUE (tickUntilPrepared (*session, vantrel::padMediaKey (1, 1)));
+        }
         EXPECT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
         EXPECT_TRUE (tickUntil (*session, [&] { return session->audio.voiceStatus (1).position > (std::int64_t) (1.5 * rate); }));
         // The capture hears the track before the loss: its silence later means something.
@@ -212,6 +221,17 @@ protected:
         EXPECT_TRUE (after->waitForFrames (after->framesCaptured() + 24000, patienceMs, [&] { session->tick(); }));
         EXPECT_TRUE (session->cue.paused);
         EXPECT_EQ (session->audio.voiceStatus (1).position, held);
+        auto silentUntil = after->framesCaptured();
+        if (param.padFirst)
+        {
+            // The pad sounds on the returned device while the track stays paused.
+            session->triggerPad (1);
+            EXPECT_TRUE (after->waitForFrames (silentUntil + 24000, patienceMs, [&] { session->tick(); }));
+            const auto padHeard = after->stereoFrames().left;
+            EXPECT_NEAR (toneAmplitude (padHeard, silentUntil + 4800, silentUntil + 4800 + window, padFrequency), 0.1, 0.005);
+            EXPECT_LT (toneAmplitude (padHeard, silentUntil + 4800, silentUntil + 4800 + window, toneFrequency), 1.0e-4);
+            EXPECT_LT (peakOf (*after, silentUntil + 19200, after->framesCaptured()), silenceLimit) << "the pad did not end";
+        }
         const auto resumedAt = after->framesCaptured();
         session->togglePause();
         EXPECT_FALSE (session->cue.paused);
@@ -221,7 +241,7 @@ protected:
             if (capture->skipped() > 0)
                 return false;
 
-        const auto silentPeak = peakOf (*after, 0, resumedAt);
+        const auto silentPeak = peakOf (*after, 0, silentUntil);
         EXPECT_LT (silentPeak, silenceLimit) << "the returned device sounded before the operator resumed: "
                                              << 20.0 * std::log10 (silentPeak) << " dBFS";
         if (captures.size() > 1)
@@ -263,6 +283,7 @@ INSTANTIATE_TEST_SUITE_P (Returns, DeviceReturnOnJackTest, ::testing::Values (
     ReturnCase { "SameRateWithGainPlugin", Insert::gain, 48000 },
     ReturnCase { "SameRateWithDelayPlugin", Insert::delay, 48000 },
     ReturnCase { "OtherRateFirst", Insert::none, 44100 },
-    ReturnCase { "OtherRateFirstWithDelayPlugin", Insert::delay, 44100 }),
+    ReturnCase { "OtherRateFirstWithDelayPlugin", Insert::delay, 44100 },
+    ReturnCase { "PadBeforeResume", Insert::none, 48000, true }),
     [] (const auto& info) { return std::string (info.param.name); });
 } // namespace
