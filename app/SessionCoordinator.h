@@ -277,6 +277,8 @@ public:
     std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
     std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
     std::int64_t saveTicket = 0;
+    /** While the last save failed, the state is submitted again this often until one succeeds. */
+    static constexpr std::uint32_t saveRetryMs = 5000;
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
     std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
@@ -290,6 +292,8 @@ private:
     /** The document as it is saved: during an EQ drag, the values from before the drag. */
     CatalogDocument documentToSave() const;
     void submitState();
+    /** Tick step: after a failed save (a full disk), the newest state again every saveRetryMs. */
+    void retryFailedSave();
     void readVoice (int voice);
     bool trackSounding() const  { return cue.main.has_value() || cue.outgoing.has_value(); }
     juce::File padAssetFolder() const;
@@ -312,6 +316,8 @@ private:
     std::uint64_t importRefusedAt = ~std::uint64_t {};   // the history's change count when a take-in was refused
     std::string importRefusedId;                          // the playlist whose refusal was reported
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
+    bool saveFailureSeen = false;             // the tick saw the last save fail and retries it
+    std::uint32_t lastSaveRetryAt = 0;        // when the failure was seen, or the last retry submitted
 };
 
 /** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every

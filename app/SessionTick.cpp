@@ -115,6 +115,7 @@ void SessionCoordinator::tick()
         }
     if (durationsChanged && ! store.recoveryRequired.load())
         submitState();
+    retryFailedSave();
 
     finishPadCopies();
     finishLibraryCopies();
@@ -133,6 +134,36 @@ void SessionCoordinator::tick()
     preloadMedia();
     audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
     takeInCdImports();
+}
+
+void SessionCoordinator::retryFailedSave()
+{
+    // Edits made while the disk was full live only in memory: once space returns they must reach
+    // the disk without waiting for the operator's next edit. A recovery pending saves nothing.
+    if (store.recoveryRequired.load() || saveQueue.isBusy())
+        return;
+    if (saveQueue.lastResult().ok)
+    {
+        if (saveFailureSeen)
+        {
+            saveFailureSeen = false;
+            setStatus (translate ("自動保存済み"), false);
+        }
+        return;
+    }
+    const auto time = now();
+    if (! saveFailureSeen)
+    {
+        saveFailureSeen = true;
+        lastSaveRetryAt = time;
+        return;
+    }
+    // Unsigned difference: right across the counter's wrap.
+    if ((std::uint32_t) (time - lastSaveRetryAt) < saveRetryMs)
+        return;
+    lastSaveRetryAt = time;
+    // The newest state submitted is the one that failed: the same state again, not a new change.
+    saveTicket = saveQueue.submit (state);
 }
 
 void SessionCoordinator::takeInCdImports()

@@ -37,6 +37,14 @@ public:
         a waiting one. */
     void rampTo (const EqCoefficients& coefficients, int rampSamples);
 
+    /** Forgets the signal heard so far (the filter memory, also of a running ramp's incoming
+        filter); the coefficients and any ramp stay. */
+    void clearState()
+    {
+        state = {};
+        incomingState = {};
+    }
+
     /** One stereo sample in place. An inactive processor leaves the samples untouched. */
     void process (double& left, double& right)
     {

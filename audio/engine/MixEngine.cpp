@@ -60,6 +60,20 @@ void MixEngine::prepare (double sampleRate)
     }
 }
 
+void MixEngine::clearHeldAudio()
+{
+    finalEq.clearState();
+    master.reset();
+}
+
+bool MixEngine::sounding() const noexcept
+{
+    for (int v = firstPadVoice; v < numVoices; ++v)
+        if (voices[(std::size_t) v].playing)
+            return true;
+    return ! trackPause && trackVoicePlays();
+}
+
 bool MixEngine::push (EngineCommand& command)
 {
     const std::uint64_t producer = producerIndex.load (std::memory_order_relaxed);

@@ -44,6 +44,15 @@ public:
         MASTER EQ reset to flat (their commands must be sent again for the new rate). */
     void prepare (double sampleRate);
 
+    /** While no block is rendered (a device about to start): the MASTER EQ's memory and the
+        master stage's delay lines forget what played before, so a new device start sounds none
+        of it. Voices, their positions and the pause stay. */
+    void clearHeldAudio();
+
+    /** Audio thread, after render: whether a voice sounds (a pad plays, or a track plays and the
+        tracks are not paused). */
+    bool sounding() const noexcept;
+
     /** Producer side, message thread only. Writes a fresh serial into the command and queues a
         copy. Refuses (false, nothing changes) when 255 commands already wait, when the voice is
         not 0..46, or when the command's PCM has an empty left channel or channels of unequal

@@ -333,6 +333,9 @@ private:
     std::uint32_t lostDeviceSinceMs = 0;
     std::atomic<bool> changingDevice { false };
     std::atomic<bool> rateChangePending { false };
+    // Set when a lost device is given up: a device that runs again sounds nothing until a voice
+    // of the engine sounds (the operator resumed or started something). Cleared by the callback.
+    std::atomic<bool> silentUntilSounding { false };
     std::atomic<bool> priorityPromoted { true };   // cleared when an ALSA device starts
     bool autoReopen = true;
     int rackBlockSize = 0;

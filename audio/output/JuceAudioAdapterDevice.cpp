@@ -177,6 +177,10 @@ StoreResult JuceAudioAdapter::openDevice (bool resume)
     }
 
     stopAndDeleteDevice();
+    // Nothing renders now: the delay lines of the master stage and the rack bridge forget the
+    // audio of the device before, which would otherwise sound at the start of this one.
+    engine.clearHeldAudio();
+    masterRack->clearHeldAudio();
     device = std::move (created);
     deviceType = std::move (freshType);
     outputName = device->getName();
@@ -272,7 +276,10 @@ bool JuceAudioAdapter::handleDeviceLoss()
         lostDeviceType = std::move (deviceType);
         lostDeviceSinceMs = millisecondCounter();
     }
+    // The track voices are paused in the engine here, before any device runs again, and the
+    // output stays silent until the operator resumes.
     engine.applyPending();
+    silentUntilSounding.store (true);
     watchedCallbacks = -1;
     stats.countConfirmedLoss();
     lastErrorText = text (rateChangePending.exchange (false) ? rateChangedText : disconnectedText);

@@ -272,6 +272,17 @@ void JuceAudioAdapter::renderBlock (float* const* channels, int numChannels, int
         engine.render (channels, numChannels, numSamples, false);
         masterRack->processBlock (channels, numChannels, numSamples);
         engine.masterOutput().process (channels, numChannels, numSamples);
+        // After a lost device: whatever a plug-in still rings with from before the loss stays
+        // unheard until the engine sounds again.
+        if (silentUntilSounding.load (std::memory_order_relaxed))
+        {
+            if (engine.sounding())
+                silentUntilSounding.store (false, std::memory_order_relaxed);
+            else
+                for (int c = 0; c < numChannels; ++c)
+                    if (channels[c] != nullptr)
+                        std::fill (channels[c], channels[c] + numSamples, 0.0f);
+        }
     }
     else
     {

@@ -128,6 +128,11 @@ public:
         cleared; then the slots are reloaded at the new rate. Allocates. */
     void prepare (double sampleRate, int maxBlockFrames);
 
+    /** Message thread only, before a device starts again at the rate it was prepared for (never
+        while processBlock runs): the bridge forgets the audio it holds from before, so the new
+        start sounds none of it. The slots stay loaded. */
+    void clearHeldAudio() { bridge.clearHeldAudio(); }
+
     /** Audio thread, realtime-safe: passes the master bus (channel 0 left, 1 right) through the
         rack in place. */
     void processBlock (float* const* channels, int numChannels, int numSamples) noexcept;

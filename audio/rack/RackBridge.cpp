@@ -89,6 +89,22 @@ void RackBridge::prepare (double sampleRate, int maxBlockFrames)
     clearFault();
 }
 
+void RackBridge::clearHeldAudio() noexcept
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    std::fill (dryHistory.begin(), dryHistory.end(), std::array<float, 2> { 0.0f, 0.0f });
+    frameCounter = 0;
+    historyWritePosition = 0;
+    historyFrames = 0;
+    missedBlocks = 0;
+    haveOutputBlock = false;
+    wetMix = 1.0f;
+    inboundRing.clear();
+    // Blocks still on their way through the workers belong to the old epoch: both sides drop them.
+    startNewEpoch();
+}
+
 void RackBridge::process (float* const* channels, int numChannels, int numSamples, const BlockConditions& conditions) noexcept
 {
     VANTREL_ASSERT_AUDIO_THREAD;

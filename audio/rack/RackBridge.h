@@ -59,6 +59,11 @@ public:
         is taken as 48 kHz. */
     void prepare (double sampleRate, int maxBlockFrames);
 
+    /** Message thread, not concurrent with process (a device about to start again): the dry
+        history and the processed blocks in flight are forgotten (a new epoch), so nothing heard
+        before sounds after; the latency and the fault stay. Allocates nothing. */
+    void clearHeldAudio() noexcept;
+
     /** Audio thread, realtime-safe: passes the master bus (channel 0 left, 1 right) through the
         bridge in place. Does nothing before prepare, or when given no channel or no frame. A
         null left channel reads as silence; a missing or null right channel reads as the left and

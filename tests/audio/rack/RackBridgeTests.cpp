@@ -92,6 +92,30 @@ TEST (RackBridge, ProcessedAudioArrivesExactlyTheBridgeLatencyPlusThePluginsOwnD
     }
 }
 
+TEST (RackBridge, AfterClearingTheHeldAudioNothingFromBeforeSoundsAndTheProcessedPathGoesOn)
+{
+    RackFixture fixture;
+    fixture.addBundle ("FakeGain");
+    fixture.writeConfig (slotWith (fakeClassId (fakeGain, 0), true, "00"));
+    fixture.start ({}, 48000.0, 512);
+    ASSERT_TRUE (fixture.waitForCatalogue());
+    const auto bridge = fixture.rack->bridgeLatencySamples();
+    BridgeDriver driver (*fixture.rack, 512);
+    ASSERT_TRUE (driver.feed (24000));
+
+    // A device that stopped and starts again: what the bridge held from before never sounds.
+    fixture.rack->clearHeldAudio();
+    const auto cleared = driver.position;
+    ASSERT_TRUE (driver.feed (2 * bridge + settled, true, [] (std::int64_t) { return 0.0f; }));
+    EXPECT_LE (driver.deviation (cleared, driver.position, 0, 0.0f), 0.0);
+
+    // Sound fed after it comes through the plug-in exactly the bridge latency later.
+    const auto resumed = driver.position;
+    ASSERT_TRUE (driver.feed (24000));
+    EXPECT_LE (driver.deviation (resumed, resumed + bridge, 1 << 30, 0.0f), 0.0);
+    EXPECT_LE (driver.deviation (resumed + bridge + settled, driver.position, bridge, 0.5f), exact);
+}
+
 TEST (RackBridge, TwoSlotsInSeries)
 {
     RackFixture fixture;
