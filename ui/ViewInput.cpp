@@ -39,7 +39,7 @@ bool VantrelView::acceptsShortcuts() const
         return false;
     if (juce::Component::getCurrentlyModalComponent() != nullptr)
         return false;
-    return dynamic_cast<juce::TextEditor*> (juce::Component::getCurrentlyFocusedComponent()) == nullptr;
+    return ! textInputActive();
 }
 
 bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool shift)
@@ -206,13 +206,12 @@ void VantrelView::validateWheelTarget()
     auto& m = *impl;
     if (auto* target = m.wheelTarget.getComponent())
     {
-        auto* focused = juce::Component::getCurrentlyFocusedComponent();
-        const bool typing = focused != nullptr && target->isParentOf (focused);
-        if (! target->isShowing() || ! target->isEnabled() || typing
+        // Any text field with the focus takes the wheel's binding away, not only the control's own.
+        if (! target->isShowing() || ! target->isEnabled() || textInputActive()
             || target->getProperties()["wheel-binding"] != m.wheelBinding)
             releaseWheelTarget();
     }
-    else if (m.readyWheel && (! m.rows.isShowing() || m.flags.libraryShown))
+    else if (m.readyWheel && (! m.rows.isShowing() || m.flags.libraryShown || textInputActive()))
     {
         releaseWheelTarget();
     }
