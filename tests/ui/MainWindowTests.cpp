@@ -359,5 +359,39 @@ TEST (MainWindowWheel, OneNotchIsOneStepWhereverThePointerIs)
         ASSERT_EQ (view.wheelTarget(), rowGainOf (view, rowId)) << "the binding was lost";
     }
 }
+// A name dialog opens with its field focused: the operator types and presses Return. Return on a
+// blank name keeps the dialog up with a message; no shortcut runs while it is up.
+TEST (MainWindowTyping, ANameDialogTakesTypingAndReturnSubmits)
+{
+    START_WINDOW_RIG (r);
+    auto& s = r.session();
+    const auto goes = s.cue.goCounter;
+    const auto folders = [&] { return s.state.document.folders.size(); };
+    const auto dialog = [] { return dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent()); };
+    const auto fieldFocused = [&] {
+        auto* d = dialog();
+        return d != nullptr && d->getTextEditor ("value") != nullptr && d->getTextEditor ("value")->hasKeyboardFocus (false);
+    };
+    const auto add = findById (r.window->view, "add-playlist-folder")->getScreenBounds().getCentre();
+    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (add.x), juce::String (add.y), "click", "1" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return modalMenuText().contains ("+" + vantrel::testing::ja ("フォルダーを追加…")); })) << modalMenuText();
+    ASSERT_TRUE (chooseInModalMenu (vantrel::testing::ja ("フォルダーを追加…")));
+    ASSERT_TRUE (r.tickUntil (fieldFocused)) << "the name field has no keyboard focus";
+
+    // Return on the blank name: the dialog stays up and says why.
+    ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return fieldFocused() && dialog()->getTextEditor ("value") != nullptr
+                                           && dialog()->getDescription().contains (vantrel::testing::ja ("名前を入力してください")); }))
+        << "a blank name closed the dialog without a word";
+    EXPECT_EQ (folders(), 0u);
+
+    // Typed text goes into the field (Space and digits too), Return makes the folder.
+    ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "Stage 2" }));
+    ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return folders() == 1u && dialog() == nullptr; }));
+    EXPECT_EQ (s.state.document.folders.front().name, "Stage 2");
+    EXPECT_EQ (s.cue.goCounter, goes);
+    EXPECT_FALSE (s.cue.paused);
+}
 } // namespace
 } // namespace vantrel
