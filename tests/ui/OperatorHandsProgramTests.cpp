@@ -230,5 +230,54 @@ TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
     }
     EXPECT_EQ (expected, 3.0f);
 }
+// "+" and "add folder": the name dialog opens with its field focused, typing goes there and
+// Return makes the folder; Return on a blank name keeps the dialog up.
+TEST (OperatorHandsProgram, ANameDialogTakesTheTypingAndReturnSubmits)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        ASSERT_EQ (show.begin (windowManager), "");
+        const auto folders = [&] {
+            CatalogState state;
+            std::vector<std::string> names;
+            if (readSplitFiles (show.rig.music(), state).ok)
+                for (const auto& folder : state.document.folders)
+                    names.push_back (folder.name);
+            return names;
+        };
+        // The dialog's window, shown and holding the keyboard, other than `previous`; 0 until then.
+        const auto dialogWithKeyboard = [&] (std::uintptr_t previous) {
+            std::uintptr_t id = 0;
+            waitFor ([&] {
+                const auto found = juce::StringArray::fromLines (
+                    show.xdotoolOutput ({ "search", "--onlyvisible", "--name", juce::String::fromUTF8 ("^新しいフォルダー$") }).trim());
+                const auto focused = (std::uintptr_t) show.xdotoolOutput ({ "getwindowfocus", "-f" }).trim().getLargeIntValue();
+                id = found.size() == 1 && (std::uintptr_t) found[0].getLargeIntValue() == focused && focused != previous ? focused : 0;
+                return id != 0;
+            }, capMs, 20);
+            return id;
+        };
+        const auto from = show.heard();
+        // The menu takes the keys while it is up: its second item adds a folder.
+        ASSERT_TRUE (show.clickAt (show.parts->centreOf ("add-playlist-folder")));
+        ASSERT_TRUE (show.xdotool ({ "key", "--delay", "100", "Down", "Down", "Return" }));
+        const auto first = dialogWithKeyboard (0);
+        ASSERT_NE (first, 0u) << "the name dialog did not take the keyboard";
+        // Return on the blank name: the dialog is up again (a window of its own), nothing made.
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        ASSERT_NE (dialogWithKeyboard (first), 0u) << "a blank name closed the dialog";
+        ASSERT_TRUE (show.xdotool ({ "type", "--delay", "50", "Stage 2" }));
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        EXPECT_TRUE (waitFor ([&] { return folders() == std::vector<std::string> { "Stage 2" }; }, capMs, 20))
+            << "the folder was not made from the typed name";
+        ASSERT_TRUE (show.hold (0.3));
+        EXPECT_EQ (show.onsets (600.0, from, 0.02), 0) << "a key meant for the dialog started the show";
+    }
+}
 } // namespace
 } // namespace vantrel
