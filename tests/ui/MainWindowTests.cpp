@@ -312,53 +312,6 @@ TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
             }
         }
 }
-// One notch of the wheel is one 0.5 dB step of the bound gain, one saved edit and one undo step,
-// wherever the pointer is.
-TEST (MainWindowWheel, OneNotchIsOneStepWhereverThePointerIs)
-{
-    START_WINDOW_RIG (r);
-    auto& s = r.session();
-    auto& view = r.window->view;
-    const auto rowId = currentPlaylist (s.state.document)->rows[0].id;
-    const auto rowGain = [&] { return currentPlaylist (s.state.document)->rows[0].gainDb; };
-    auto* gain = rowGainOf (view, rowId);
-    ASSERT_NE (gain, nullptr);
-    // A press on the control's reset button binds it.
-    const auto reset = gain->resetButton.getScreenBounds().getCentre();
-    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (reset.x), juce::String (reset.y), "click", "1" }));
-    ASSERT_TRUE (r.tickUntil ([&] { return view.wheelTarget() == gain; }));
-
-    const auto centreOf = [&] (const char* id) { return findById (view, id)->getScreenBounds().getCentre(); };
-    const auto title = [&] { return rowGainOf (view, rowId)->getParentComponent()->findChildWithID ("track-title")->getScreenBounds().getCentre(); };
-    const std::pair<const char*, std::function<juce::Point<int>()>> places[] = {
-        { "the control", [&] { return rowGainOf (view, rowId)->slider.getScreenBounds().getCentre(); } },
-        { "a row's title", title },
-        { "the rows list's empty part", [&] { return findById (view, "setlist")->getScreenBounds().getBottomLeft() + juce::Point<int> (80, -4); } },
-        { "the pads", [&] { return centreOf ("pad-5"); } },
-        { "the tree", [&] { return centreOf ("playlists"); } },
-        { "the lanes", [&] { return centreOf ("wave-main"); } },
-        { "the GO button", [&] { return centreOf ("go"); } },
-    };
-    for (const auto& [where, point] : places)
-    {
-        SCOPED_TRACE (where);
-        const auto before = rowGain();
-        const auto steps = s.history.undoStack().size();
-        const auto p = point();
-        ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (p.x), juce::String (p.y), "click", "4" }));
-        ASSERT_TRUE (r.tickUntil ([&] { return rowGain() != before; })) << "the notch moved nothing";
-        // A marker turn the other way: once it is through, the first one is wholly through too.
-        ASSERT_TRUE (r.xdotool ({ "click", "5" }));
-        ASSERT_TRUE (r.tickUntil ([&] { return s.history.undoStack().size() >= steps + 2; }));
-        ASSERT_TRUE (r.keysThrough());
-        EXPECT_EQ (s.history.undoStack().size(), steps + 2) << "one edit per notch";
-        EXPECT_FLOAT_EQ (rowGain(), before);
-        ASSERT_TRUE (s.undoRedo (false));
-        EXPECT_FLOAT_EQ (rowGain(), before + 0.5f) << "the first notch was not one 0.5 dB step";
-        ASSERT_TRUE (s.undoRedo (true));
-        ASSERT_EQ (view.wheelTarget(), rowGainOf (view, rowId)) << "the binding was lost";
-    }
-}
 // A name dialog opens with its field focused: the operator types and presses Return. Return on a
 // blank name keeps the dialog up with a message; no shortcut runs while it is up.
 TEST (MainWindowTyping, ANameDialogTakesTypingAndReturnSubmits)
