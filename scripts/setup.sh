@@ -21,7 +21,7 @@ test_packages=(
   xvfb xdotool x11-apps x11-utils imagemagick sox libsox-fmt-all ffmpeg
   jackd2 pulseaudio pulseaudio-utils dbus-daemon
   pipewire pipewire-pulse wireplumber pipewire-jack
-  fonts-ipafont-gothic lame
+  fonts-ipafont-gothic lame openbox
 )
 
 die() { echo "setup: $*" >&2; exit 1; }

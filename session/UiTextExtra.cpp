@@ -161,5 +161,8 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "保存データの復旧確認が終わるまでCD取込は使えません", "CD import is unavailable until the saved data is recovered" },
     { "音声なしで起動しているためCD取込は使えません", "CD import is unavailable: Vantrel! started without audio" },
     { "CD取込はVantrel!の再起動後に使えます", "CD import is available after restarting Vantrel!" },
+
+    // The name dialogs.
+    { "名前を入力してください", "Enter a name" },
 }};
 } // namespace vantrel

@@ -41,6 +41,18 @@ void GainSlider::mouseUp (const juce::MouseEvent& e)
         pointerHeld = false;
 }
 
+void GainSlider::colourChanged()
+{
+    for (auto* child : getChildren())
+        if (auto* box = dynamic_cast<juce::Label*> (child))
+        {
+            box->setColour (juce::Label::outlineColourId, findColour (textBoxOutlineColourId));
+            box->setColour (juce::Label::textColourId, findColour (textBoxTextColourId));
+            box->setColour (juce::Label::backgroundColourId, findColour (textBoxBackgroundColourId));
+        }
+    repaint();
+}
+
 GainControl::GainControl (bool isVertical) : vertical (isVertical)
 {
     slider.setSliderStyle (vertical ? juce::Slider::LinearVertical : juce::Slider::LinearHorizontal);

@@ -18,6 +18,9 @@ public:
 
     void mouseDown (const juce::MouseEvent&) override;
     void mouseUp (const juce::MouseEvent&) override;
+    /** JUCE builds the value box anew on a colour change, which would drop the typing in it (or
+        the press that opens it): the colours are painted, the box keeps its editor. */
+    void colourChanged() override;
 
     /** True between a mouse press on the slider and its release. */
     bool pointerHeld = false;

@@ -119,6 +119,11 @@ KeySource keySourceFor (const KeyPress& key)
     return {};
 }
 
+bool textInputActive()
+{
+    return dynamic_cast<juce::TextEditor*> (juce::Component::getCurrentlyFocusedComponent()) != nullptr;
+}
+
 double wheelNotches (const juce::MouseWheelDetails& wheel)
 {
     return wheel.deltaY * 256.0 / 50.0;
@@ -168,6 +173,7 @@ void KeyRouter::windowActivityChanged (bool active)
         return;
 
     heldKeys.clear();
+    typedKeys.clear();
     heldModifiers = 0;
     stopTimer();
     handler.clearHeldKeys();
@@ -219,6 +225,25 @@ bool KeyRouter::keyPressed (const KeyPress& key, juce::Component* origin)
 
     if (virtualKey == 0)
         return false;      // Alt held, or no key of the table
+
+    const auto typed = std::find (typedKeys.begin(), typedKeys.end(), virtualKey);
+
+    if (textInputActive())
+    {
+        // The field's own key: Return, Space, digits, arrows and DELETE edit the text. A key
+        // pressed here stays the field's until it is released, also when the focus moves on.
+        if (typed == typedKeys.end())
+            typedKeys.push_back (virtualKey);
+        handler.clearHeldKeys();
+        return false;
+    }
+
+    if (typed != typedKeys.end())
+    {
+        if (isRepeat)
+            return true;   // the auto-repeat of a key typed into a field that has closed
+        typedKeys.erase (typed);
+    }
 
     return handler.handleShortcut (virtualKey, isRepeat, key.getModifiers().isCtrlDown(), key.getModifiers().isShiftDown());
 }
@@ -301,7 +326,10 @@ void KeyRouter::releaseKeysNoLongerDown()
         stopTimer();
 
     for (const auto virtualKey : released)
+    {
+        typedKeys.erase (std::remove (typedKeys.begin(), typedKeys.end(), virtualKey), typedKeys.end());
         handler.releaseHeldKey (virtualKey);
+    }
 }
 
 void KeyRouter::timerCallback()

@@ -46,6 +46,11 @@ struct KeySource
     under Ctrl), shifted US characters ('!' is the 1 key), 127 for Ctrl+8 (Xlib's control code). */
 KeySource keySourceFor (const juce::KeyPress& key);
 
+/** True while a text field (a juce::TextEditor: value boxes, inline edits, the memo, dialog and
+    search fields) has the keyboard focus: its keys are its own, and no shortcut or wheel binding
+    acts. */
+bool textInputActive();
+
 /** Notches of a wheel turn: JUCE on X11 reports one detent as deltaY = 50/256 (up positive). */
 double wheelNotches (const juce::MouseWheelDetails& wheel);
 
@@ -97,6 +102,7 @@ private:
     ShortcutHandler& handler;
     std::vector<juce::Component::SafePointer<juce::Component>> focusedComponents;
     std::vector<HeldKey> heldKeys;      // in press order
+    std::vector<int> typedKeys;         // virtual keys pressed into a text field, still down
     int heldModifiers = 0;              // juce::ModifierKeys flags seen down, not yet released
 
     struct WheelTurn

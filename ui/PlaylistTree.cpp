@@ -177,7 +177,7 @@ void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
             flags.libraryShown = false;
         if (! parentId.empty() && isFolderCollapsed (parentId))
             co.toggleFolderCollapsed (parentId);   // the new line is shown
-    });
+    }, true);
 }
 
 void VantrelView::Impl::addTreeMenu (const std::string& parentId)
@@ -213,7 +213,7 @@ void VantrelView::Impl::renameTree (const TreeEntry& entry)
             coordinator.renameTreeFolder (entry.id, name);
         else
             coordinator.renamePlaylist (entry.id, name);
-    });
+    }, true);
 }
 
 void VantrelView::Impl::removeTree (const TreeEntry& entry)

@@ -336,6 +336,12 @@ void RowComponent::mouseDrag (const juce::MouseEvent& e)
     impl.view.startDragging ("row:" + juce::String (rowIndex), this, juce::ScaledImage(), false);
 }
 
+void RowComponent::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! offerWheelToRouter (*this, e, wheel))
+        juce::Component::mouseWheelMove (e, wheel);
+}
+
 // ---- the model --------------------------------------------------------------------------------------
 
 RowsModel::RowsModel (VantrelView::Impl& owner) : impl (owner) {}

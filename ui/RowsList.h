@@ -51,6 +51,8 @@ public:
     void parentHierarchyChanged() override;
     void mouseDown (const juce::MouseEvent&) override;
     void mouseDrag (const juce::MouseEvent&) override;
+    /** A bound wheel is offered the turn before the list's viewport would scroll with it. */
+    void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
 
     VantrelView::Impl& impl;
     int rowIndex = -1;

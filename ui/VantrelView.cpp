@@ -14,11 +14,6 @@ namespace
 constexpr std::array<int, 20> zoomTable { 10, 15, 20, 30, 40, 50, 60, 75, 90, 105,
                                           120, 150, 180, 210, 240, 300, 360, 420, 480, 600 };
 
-double notchesOf (const juce::MouseWheelDetails& wheel)
-{
-    return wheelNotches (wheel);
-}
-
 void collectEditables (juce::Component& parent, juce::Array<juce::Label*>& labels, juce::Array<juce::Slider*>& sliders)
 {
     for (auto* child : parent.getChildren())
@@ -69,7 +64,7 @@ void VantrelView::Impl::List::filesDropped (const juce::StringArray& files, int,
 
 void VantrelView::Impl::List::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
-    if (! view.handleWheel (notchesOf (wheel)))
+    if (! offerWheelToRouter (*this, e, wheel))
         juce::ListBox::mouseWheelMove (e, wheel);
 }
 
@@ -84,19 +79,19 @@ void VantrelView::Impl::List::paintOverChildren (juce::Graphics& g)
 
 void VantrelView::Impl::Slider::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
-    if (! view.handleWheel (notchesOf (wheel)))
+    if (! offerWheelToRouter (*this, e, wheel))
         juce::Slider::mouseWheelMove (e, wheel);
 }
 
 void VantrelView::Impl::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
-    if (! view.handleWheel (notchesOf (wheel)))
+    if (! offerWheelToRouter (*this, e, wheel))
         juce::TextEditor::mouseWheelMove (e, wheel);
 }
 
 void VantrelView::Impl::PadViewport::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
-    if (! view.handleWheel (notchesOf (wheel)))
+    if (! offerWheelToRouter (*this, e, wheel))
         juce::Viewport::mouseWheelMove (e, wheel);
 }
 
@@ -605,13 +600,21 @@ void VantrelView::resized()
 
 void VantrelView::mouseDown (const juce::MouseEvent& e)
 {
+    // A press outside the text field being typed into ends the typing (a value box commits): the
+    // controls the press lands on mostly take no focus of their own, which would leave it there.
+    auto* focused = juce::Component::getCurrentlyFocusedComponent();
+    if (dynamic_cast<juce::TextEditor*> (focused) != nullptr && isParentOf (focused) && e.eventComponent != focused
+        && ! focused->isParentOf (e.eventComponent))
+        grabKeyboardFocus();
     if (e.mods.isLeftButtonDown())
         bindWheelTarget (e.eventComponent);
 }
 
 void VantrelView::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
-    if (! handleWheel (notchesOf (wheel)))
+    // Called twice for a turn over a child: as the children's listener and when the turn bubbles
+    // up. The router applies a turn once, whichever path brings it first.
+    if (! offerWheelToRouter (*this, e, wheel))
         juce::Component::mouseWheelMove (e, wheel);
 }
 

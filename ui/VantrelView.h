@@ -81,9 +81,13 @@ public:
     void openMasterVst();
     /** Asks text with "キャンセル" / "実行"; onOk runs on the second. Nothing while a dialog is up. */
     void confirm (const juce::String& text, std::function<void()> onOk);
-    /** One line of text entry; onText runs with the text on "確定". Nothing while a dialog is up. */
+    /** One line of text entry; onText runs with the text on "確定" (or Return). The field has the
+        keyboard focus when the dialog shows. With nameRequired, "確定" on a blank text does not
+        close the dialog with nothing done: it stays up, saying "名前を入力してください". Nothing
+        while a dialog is up. */
     void textDialog (const juce::String& title, const juce::String& label, const juce::String& initialText,
-                     std::function<void (juce::String)> onText);
+                     std::function<void (juce::String)> onText, bool nameRequired = false,
+                     const juce::String& message = {});
     /** Asks for audio files ("音源を選択"); onChosen runs with a non-empty answer. Nothing while a
         dialog is up. */
     void chooseFiles (bool multiple, std::function<void (juce::Array<juce::File>)> onChosen);

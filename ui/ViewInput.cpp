@@ -25,6 +25,19 @@ int trailingNumber (const juce::String& action)
     return start > 0 && action[start - 1] == '-' ? -value : value;
 }
 
+/** Gives a field of a new window the keyboard focus: the window takes it only once the X server
+    shows it, and a request before that is lost. Asked again until it holds (at most ten seconds),
+    while the field is there. */
+void focusWhenShown (juce::Component::SafePointer<juce::Component> field, int attemptsLeft = 500)
+{
+    if (field == nullptr || attemptsLeft <= 0)
+        return;
+    if (field->isShowing())
+        field->grabKeyboardFocus();
+    if (! field->hasKeyboardFocus (false))
+        juce::Timer::callAfterDelay (20, [field, attemptsLeft] { focusWhenShown (field, attemptsLeft - 1); });
+}
+
 bool isRepeatable (const juce::String& action)
 {
     return action == "SEEK BACK" || action == "SEEK FORWARD" || action == "PREVIOUS ROW" || action == "NEXT ROW";
@@ -39,7 +52,7 @@ bool VantrelView::acceptsShortcuts() const
         return false;
     if (juce::Component::getCurrentlyModalComponent() != nullptr)
         return false;
-    return dynamic_cast<juce::TextEditor*> (juce::Component::getCurrentlyFocusedComponent()) == nullptr;
+    return ! textInputActive();
 }
 
 bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool shift)
@@ -206,13 +219,12 @@ void VantrelView::validateWheelTarget()
     auto& m = *impl;
     if (auto* target = m.wheelTarget.getComponent())
     {
-        auto* focused = juce::Component::getCurrentlyFocusedComponent();
-        const bool typing = focused != nullptr && target->isParentOf (focused);
-        if (! target->isShowing() || ! target->isEnabled() || typing
+        // Any text field with the focus takes the wheel's binding away, not only the control's own.
+        if (! target->isShowing() || ! target->isEnabled() || textInputActive()
             || target->getProperties()["wheel-binding"] != m.wheelBinding)
             releaseWheelTarget();
     }
-    else if (m.readyWheel && (! m.rows.isShowing() || m.flags.libraryShown))
+    else if (m.readyWheel && (! m.rows.isShowing() || m.flags.libraryShown || textInputActive()))
     {
         releaseWheelTarget();
     }
@@ -281,28 +293,36 @@ void VantrelView::confirm (const juce::String& text, std::function<void()> onOk)
 }
 
 void VantrelView::textDialog (const juce::String& title, const juce::String& label, const juce::String& initialText,
-                              std::function<void (juce::String)> onText)
+                              std::function<void (juce::String)> onText, bool nameRequired, const juce::String& message)
 {
     auto& m = *impl;
     if (m.flags.dialogOpen)
         return;
     m.flags.dialogOpen = true;
-    m.dialog = std::make_unique<juce::AlertWindow> (title, juce::String(), juce::MessageBoxIconType::NoIcon, this);
+    m.dialog = std::make_unique<juce::AlertWindow> (title, message, juce::MessageBoxIconType::NoIcon, this);
     m.dialog->setLookAndFeel (&m.theme);
     m.dialog->addTextEditor ("value", initialText, label);
     m.dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
     m.dialog->addButton (translate ("確定"), 1, juce::KeyPress (juce::KeyPress::returnKey));
     juce::Component::SafePointer<VantrelView> safe (this);
-    m.dialog->enterModalState (true, juce::ModalCallbackFunction::create ([safe, onText = std::move (onText)] (int result)
+    m.dialog->enterModalState (true, juce::ModalCallbackFunction::create (
+        [safe, title, label, nameRequired, onText = std::move (onText)] (int result)
     {
         if (safe == nullptr)
             return;
         const auto text = safe->impl->dialog != nullptr ? safe->impl->dialog->getTextEditorContents ("value") : juce::String();
         safe->impl->dismissDialog();
+        if (result == 1 && nameRequired && text.trim().isEmpty())
+        {
+            // A show tool does not close a name dialog with nothing made: it asks again.
+            safe->textDialog (title, label, text, onText, true, translate ("名前を入力してください"));
+            return;
+        }
         if (result == 1 && onText)
             onText (text);
         safe->refresh();
     }), false);
+    focusWhenShown (m.dialog->getTextEditor ("value"));
 }
 
 } // namespace vantrel

@@ -299,9 +299,10 @@ void VantrelView::refreshLanguage()
     commitPendingEdits();
     const auto before = impl->flags;
     const auto target = impl->eqTarget;
-    const bool eqOpen = impl->eqWindow != nullptr, vstOpen = impl->vstWindow != nullptr,
-               settingsOpen = impl->settingsWindow != nullptr,
-               cdOpen = impl->cdWindow != nullptr && impl->cdWindow->isVisible();
+    // A closed window is only hidden: it stays closed in the new language.
+    const auto open = [] (const std::unique_ptr<ViewWindow>& window) { return window != nullptr && window->isVisible(); };
+    const bool eqOpen = open (impl->eqWindow), vstOpen = open (impl->vstWindow),
+               settingsOpen = open (impl->settingsWindow), cdOpen = open (impl->cdWindow);
 
     removeAllChildren();
     buildImpl();

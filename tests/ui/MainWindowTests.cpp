@@ -212,3 +212,139 @@ TEST (MainWindowKeys, KeypadDigitsFirePadsAndTopRowDigitsDoNot)
 }
 } // namespace
 } // namespace vantrel
+
+namespace vantrel
+{
+namespace
+{
+using namespace vantrel::test;
+
+/** The value box of a gain control (the slider's label), or null. */
+juce::Label* valueBoxOf (GainControl& gain)
+{
+    for (auto* child : gain.slider.getChildren())
+        if (auto* label = dynamic_cast<juce::Label*> (child))
+            return label;
+    return nullptr;
+}
+
+/** True while a text field has the keyboard focus. */
+bool typingInAField()
+{
+    return dynamic_cast<juce::TextEditor*> (juce::Component::getCurrentlyFocusedComponent()) != nullptr;
+}
+
+/** The row gain control that shows the row, or null (the list reuses its row components). */
+GainControl* rowGainOf (juce::Component& view, const std::string& rowId)
+{
+    if (auto* gain = dynamic_cast<GainControl*> (&view); gain != nullptr && view.getComponentID() == "track-gain"
+        && gain->getProperties()["wheel-binding"].toString() == juce::String (rowId))
+        return gain;
+    for (auto* child : view.getChildren())
+        if (auto* found = rowGainOf (*child, rowId))
+            return found;
+    return nullptr;
+}
+
+// A click in a gain's value box starts typing there: the keys are the box's, Return commits on
+// the 0.1 dB grid as one undoable edit, Escape cancels, a click elsewhere commits.
+TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
+{
+    START_WINDOW_RIG (r);
+    auto& s = r.session();
+    auto& view = r.window->view;
+    ASSERT_TRUE (r.tickUntil ([&] { return s.cue.ready && s.audio.loadedMedia (*s.cue.ready) != nullptr; }));
+    const auto rowId = currentPlaylist (s.state.document)->rows[1].id;
+
+    struct Target
+    {
+        const char* what;
+        std::function<GainControl*()> gain;
+        std::function<float()> value;   // in the session
+        bool documentEdit;              // the master's gain is no edit of the show's document
+    };
+    const Target targets[] = {
+        { "master", [&] { return &byId<GainControl> (view, "master-gain"); }, [&] { return s.masterGainDb; }, false },
+        { "playlist", [&] { return &byId<GainControl> (view, "playlist-gain"); },
+          [&] { return currentPlaylist (s.state.document)->gainDb; }, true },
+        { "row", [&] { return rowGainOf (view, rowId); }, [&] { return currentPlaylist (s.state.document)->rows[1].gainDb; }, true },
+    };
+    struct Case
+    {
+        const char* typed;
+        const char* ending;   // "Return", "Escape" or "click": a click on the READY lane
+        float expected;
+    };
+    const Case cases[] = { { "-3.27", "Return", -3.3f }, { "-9", "Escape", -3.3f }, { "2.04", "click", 2.0f } };
+    const auto goes = s.cue.goCounter;
+    for (const auto& t : targets)
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (std::string (t.what) + " " + c.typed + " " + c.ending);
+            auto* gain = t.gain();
+            ASSERT_NE (gain, nullptr);
+            auto* box = valueBoxOf (*gain);
+            ASSERT_NE (box, nullptr);
+            const auto centre = box->getScreenBounds().getCentre();
+            ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" }));
+            ASSERT_TRUE (r.tickUntil ([&] { return typingInAField(); })) << "the box took no typing";
+            EXPECT_TRUE (r.tickUntil ([&] { return view.wheelTarget() == nullptr; })) << "the wheel stayed bound while typing";
+            ASSERT_TRUE (r.xdotool ({ "key", "ctrl+a" }));
+            ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "--", c.typed }));
+            const auto steps = s.history.undoStack().size();
+            if (juce::String (c.ending) == "click")
+            {
+                const auto lane = findById (view, "wave-ready")->getScreenBounds().getCentre();
+                ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (lane.x), juce::String (lane.y), "click", "1" }));
+            }
+            else
+            {
+                ASSERT_TRUE (r.xdotool ({ "key", c.ending }));
+            }
+            ASSERT_TRUE (r.tickUntil ([&] { return ! typingInAField(); }));
+            ASSERT_TRUE (r.keysThrough()) << "the shortcuts did not come back";
+            EXPECT_FLOAT_EQ (t.value(), c.expected);
+            EXPECT_FLOAT_EQ (t.gain()->value(), c.expected);
+            EXPECT_EQ (s.cue.goCounter, goes) << "a key typed into the box ran the show";
+            if (t.documentEdit)
+            {
+                EXPECT_EQ (s.history.undoStack().size() - steps, juce::String (c.ending) == "Escape" ? 0u : 1u);
+            }
+        }
+}
+// A name dialog opens with its field focused: the operator types and presses Return. Return on a
+// blank name keeps the dialog up with a message; no shortcut runs while it is up.
+TEST (MainWindowTyping, ANameDialogTakesTypingAndReturnSubmits)
+{
+    START_WINDOW_RIG (r);
+    auto& s = r.session();
+    const auto goes = s.cue.goCounter;
+    const auto folders = [&] { return s.state.document.folders.size(); };
+    const auto dialog = [] { return dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent()); };
+    const auto fieldFocused = [&] {
+        auto* d = dialog();
+        return d != nullptr && d->getTextEditor ("value") != nullptr && d->getTextEditor ("value")->hasKeyboardFocus (false);
+    };
+    const auto add = findById (r.window->view, "add-playlist-folder")->getScreenBounds().getCentre();
+    ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (add.x), juce::String (add.y), "click", "1" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return modalMenuText().contains ("+" + vantrel::testing::ja ("フォルダーを追加…")); })) << modalMenuText();
+    ASSERT_TRUE (chooseInModalMenu (vantrel::testing::ja ("フォルダーを追加…")));
+    ASSERT_TRUE (r.tickUntil (fieldFocused)) << "the name field has no keyboard focus";
+
+    // Return on the blank name: the dialog stays up and says why.
+    ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return fieldFocused() && dialog()->getTextEditor ("value") != nullptr
+                                           && dialog()->getDescription().contains (vantrel::testing::ja ("名前を入力してください")); }))
+        << "a blank name closed the dialog without a word";
+    EXPECT_EQ (folders(), 0u);
+
+    // Typed text goes into the field (Space and digits too), Return makes the folder.
+    ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "Stage 2" }));
+    ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
+    ASSERT_TRUE (r.tickUntil ([&] { return folders() == 1u && dialog() == nullptr; }));
+    EXPECT_EQ (s.state.document.folders.front().name, "Stage 2");
+    EXPECT_EQ (s.cue.goCounter, goes);
+    EXPECT_FALSE (s.cue.paused);
+}
+} // namespace
+} // namespace vantrel

@@ -173,7 +173,8 @@ TEST (TreeMenu, RemoveAndRenameRunThroughTheirDialogs)
              { 1, "フォルダーだけ削除…", [] (juce::AlertWindow& w) { w.exitModalState (1); }, "Show .Scene .Cue" },
              { 2, "名前を変更…", [&] (juce::AlertWindow& w) {
                    focusWindow (r.display, w);
-                   PeerPointer (w).click (w.getTextEditor ("value")->getScreenBounds().getCentre());   // selects what it holds
+                   // The field has the focus when the dialog shows, with what it holds selected.
+                   EXPECT_TRUE (runMessagesUntil ([&] { return w.getTextEditor ("value")->hasKeyboardFocus (false); }));
                    EXPECT_TRUE (r.xdotool ({ "type", "--delay", "30", " Encore " }) && r.xdotool ({ "key", "Return" }));
                }, "Show .Scene .Encore" } })
     {

@@ -119,5 +119,40 @@ TEST (ViewWindows, TheLanguageSwitchBuildsTheOpenWindowsAgainInTheNewLanguage)
     EXPECT_NE (cdTitleAfter, cdTitle);
     EXPECT_TRUE (cdTitleAfter.startsWith ("Vantrel! - ")) << cdTitleAfter;
 }
+
+// A window the operator closed stays closed through a language switch, in both directions.
+TEST (ViewWindows, TheLanguageSwitchLeavesClosedWindowsClosed)
+{
+    ViewRig r;
+    if (! r.display.running())
+        GTEST_SKIP() << r.display.problem;
+    auto& view = r.makeView();
+    const std::pair<const char*, std::function<void()>> windows[] = {
+        { "eq-window", [&] { view.openEq ("@master"); } },
+        { "vst-window", [&] { view.openMasterVst(); } },
+        { "settings-window", [&] { byId<juce::Button> (view, "settings").triggerClick(); } },
+        { "cd-window", [&] { byId<juce::Button> (view, "cd-import").triggerClick(); } },
+    };
+    for (const bool english : { true, false })
+    {
+        for (const auto& [id, open] : windows)
+        {
+            open();
+            ASSERT_TRUE (runMessagesUntil ([&, id = id] { return view.window (id) != nullptr && view.window (id)->isVisible(); })) << id;
+            dynamic_cast<juce::DocumentWindow*> (view.window (id))->closeButtonPressed();
+        }
+        setUiLanguage (english);
+        view.timerCallback();
+        runPendingMessages();
+        EXPECT_EQ (view.builtInEnglish(), english);
+        for (const auto& [id, open] : windows)
+        {
+            SCOPED_TRACE (std::string (id) + (english ? " to English" : " to Japanese"));
+            const auto* window = view.window (id);
+            EXPECT_TRUE (window == nullptr || ! window->isVisible()) << "a closed window opened again";
+        }
+    }
+    setUiLanguage (false);
+}
 } // namespace
 } // namespace vantrel

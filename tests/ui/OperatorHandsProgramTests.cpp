@@ -1,0 +1,283 @@
+// The operator's hands on the real program: a value typed into a gain box with Return changes the
+// gain and sounds nothing, and one wheel notch moves the bound gain one 0.5 dB step wherever the
+// pointer is. The program runs on a private X server (with and without a window manager) and a
+// private JACK server; its saved files and its output tell what happened.
+#include "tests/app/KeyShow.h"
+
+#include "session/SplitFiles.h"
+#include "ui/FittedContent.h"
+#include "ui/MainScreenLayout.h"
+#include "ui/RowsList.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vantrel
+{
+namespace
+{
+using namespace vantrel::program_test;
+
+/** The main window's parts in window coordinates, worked out from the layout the view uses at the
+    window's size (the show's view state: panels open, memo folded, rows 49 px high). */
+struct WindowParts
+{
+    float scale = 1.0f;
+    MainScreenLayout layout;
+
+    explicit WindowParts (juce::Point<int> windowSize)
+    {
+        scale = std::min ((float) windowSize.x / FittedContent::designWidth, (float) windowSize.y / FittedContent::designHeight);
+        layout = layoutMainScreen ({ 0, 0, juce::roundToInt ((float) windowSize.x / scale), juce::roundToInt ((float) windowSize.y / scale) },
+                                   MainScreenState {});
+    }
+
+    juce::Point<int> toWindow (juce::Point<int> view) const
+    {
+        return { juce::roundToInt ((float) view.x * scale), juce::roundToInt ((float) view.y * scale) };
+    }
+
+    juce::Point<int> centreOf (const char* part) const  { return toWindow (layout[part].bounds.getCentre()); }
+
+    /** The value box of a horizontal gain control placed at `gain` (view coordinates). */
+    static juce::Point<int> valueBoxOf (juce::Rectangle<int> gain)  { return { gain.getRight() - 23 - 32, gain.getCentreY() }; }
+    static juce::Point<int> resetButtonOf (juce::Rectangle<int> gain)  { return { gain.getRight() - 11, gain.getCentreY() }; }
+
+    juce::Rectangle<int> rowGain (int row) const
+    {
+        const auto list = layout["setlist"].bounds;
+        const auto columns = rowColumns (list.getWidth(), 49);
+        return columns.gain.withHeight (29).translated (list.getX(), list.getY() + row * 49 + 10);
+    }
+
+    juce::Point<int> rowTitle (int row) const
+    {
+        const auto list = layout["setlist"].bounds;
+        const auto columns = rowColumns (list.getWidth(), 49);
+        return toWindow ({ list.getX() + columns.title.getX() + 20, list.getY() + row * 49 + 24 });
+    }
+
+    juce::Point<int> masterBox() const
+    {
+        const auto gain = layout["master-gain"].bounds;   // vertical: its box is at the right, halfway down
+        return toWindow ({ gain.getRight() - 30, gain.getCentreY() });
+    }
+};
+
+struct HandsShow : KeyShow
+{
+    std::string begin (bool windowManager)
+    {
+        const auto media = rig.temp / "media";
+        std::vector<juce::File> rows;
+        for (int i = 0; i < 3; ++i)
+            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i }, 8.0));
+        useWindowManager = windowManager;
+        auto error = start (rows, {});
+        if (! error.empty())
+            return error;
+        const auto bounds = windowBounds();
+        if (bounds.isEmpty())
+            return "the window's size is unknown";
+        parts = std::make_unique<WindowParts> (juce::Point<int> { bounds.getWidth(), bounds.getHeight() });
+        return {};
+    }
+
+    bool clickAt (juce::Point<int> inWindow, const char* button = "1")
+    {
+        return xdotool ({ "mousemove", "--window", juce::String ((juce::int64) windowId), juce::String (inWindow.x),
+                          juce::String (inWindow.y), "click", button });
+    }
+
+    /** The open playlist as saved. */
+    std::optional<Playlist> saved() const
+    {
+        CatalogState state;
+        if (! readSplitFiles (rig.music(), state).ok)
+            return std::nullopt;
+        if (const auto* playlist = currentPlaylist (state.document))
+            return *playlist;
+        return std::nullopt;
+    }
+
+    /** Waits until the saved playlist satisfies the condition. */
+    bool savedUntil (const std::function<bool (const Playlist&)>& condition)
+    {
+        return waitFor ([&] { const auto p = saved(); return p && condition (*p); }, capMs, 20);
+    }
+
+    std::unique_ptr<WindowParts> parts;
+};
+
+bool allToolsPresent (std::string& why)
+{
+    if (! toolsPresent (why))
+        return false;
+    if (! juce::File ("/usr/bin/openbox").existsAsFile())
+        why = "openbox is not installed";
+    return why.empty();
+}
+
+// A value typed into a gain box with Return is the gain, on the 0.1 dB grid, saved as one edit
+// that undo takes back; the Return starts nothing. GO by its key then plays at that gain.
+TEST (OperatorHandsProgram, ATypedGainWithReturnChangesTheGainAndSoundsNothing)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        ASSERT_EQ (show.begin (windowManager), "");
+        ASSERT_TRUE (show.readyShowsLongRow()) << "the first row's waveform never showed";
+        const auto& p = *show.parts;
+        const auto from = show.heard();
+
+        struct Typing
+        {
+            const char* what;
+            juce::Point<int> box;
+            const char* typed;
+            bool held;   // Return held for a second: its auto-repeats reach no shortcut either
+        };
+        const Typing typings[] = {
+            { "master", p.masterBox(), "-6.04", false },
+            { "playlist", p.toWindow (WindowParts::valueBoxOf (p.layout["playlist-gain"].bounds)), "-6", true },
+            { "first row", p.toWindow (WindowParts::valueBoxOf (p.rowGain (0))), "-5.96", false },
+        };
+        for (const auto& t : typings)
+        {
+            SCOPED_TRACE (t.what);
+            ASSERT_TRUE (show.clickAt (t.box));
+            ASSERT_TRUE (show.xdotool ({ "key", "--delay", "30", "ctrl+a" }));
+            ASSERT_TRUE (show.xdotool ({ "type", "--delay", "30", "--", t.typed }));
+            if (t.held)
+            {
+                ASSERT_TRUE (show.xdotool ({ "keydown", "Return" }));
+                ASSERT_TRUE (show.hold (1.0));
+                ASSERT_TRUE (show.xdotool ({ "keyup", "Return" }));
+            }
+            else
+            {
+                ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+            }
+        }
+        // Saved: the playlist's and the row's gain on the grid.
+        ASSERT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.gainDb == -6.0f && pl.rows[0].gainDb == -6.0f; }))
+            << "the typed gains were not saved: playlist " << show.saved()->gainDb << ", row " << show.saved()->rows[0].gainDb;
+        ASSERT_TRUE (show.hold (0.5));
+        EXPECT_EQ (show.onsets (600.0, from, 0.02), 0) << "a Return typed into a gain box started the show";
+
+        // The keys are the show's again: GO plays the first row at -18 dB (master, playlist, row).
+        ASSERT_TRUE (show.clickAt (p.centreOf ("wave-ready")));
+        const auto go = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        const auto heardAt = show.waitUntilHeard (600.0, go, 0.01);
+        ASSERT_NE (heardAt, 0u) << "GO was not heard";
+        ASSERT_TRUE (show.hold (0.5));
+        const auto left = show.capture.channel (0);
+        EXPECT_NEAR (show.level (left, heardAt + 9600, 600.0), 0.25 * std::pow (10.0, -18.0 / 20.0), 0.004);
+
+        // Undo takes back the row's typed gain, one step, and leaves the playlist's.
+        ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
+        EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.0f; }));
+        EXPECT_EQ (show.saved()->gainDb, -6.0f);
+    }
+}
+
+// One notch is one 0.5 dB step of the bound gain wherever the pointer is, one saved edit and one
+// undo step each.
+TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    HandsShow show;
+    ASSERT_EQ (show.begin (false), "");
+    ASSERT_TRUE (show.readyShowsLongRow());
+    const auto& p = *show.parts;
+    // A press on the playlist gain's reset button binds the wheel to it.
+    ASSERT_TRUE (show.clickAt (p.toWindow (WindowParts::resetButtonOf (p.layout["playlist-gain"].bounds))));
+
+    const std::pair<const char*, juce::Point<int>> places[] = {
+        { "the control", p.toWindow (p.layout["playlist-gain"].bounds.getCentre().translated (-80, 0)) },
+        { "the rows list's empty part", p.toWindow (p.layout["setlist"].bounds.getBottomLeft().translated (80, -8)) },
+        { "a row's title", p.rowTitle (1) },
+        { "the pads", p.centreOf ("pad-5") },
+        { "the tree", p.centreOf ("playlists") },
+        { "the lanes", p.centreOf ("wave-main") },
+    };
+    float expected = 0.0f;
+    for (const auto& [where, point] : places)
+    {
+        SCOPED_TRACE (where);
+        const auto before = expected;
+        ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), juce::String (point.x),
+                                     juce::String (point.y), "click", "4" }));
+        ASSERT_TRUE (show.savedUntil ([&] (const Playlist& pl) { return pl.gainDb != before; })) << "the notch moved nothing";
+        expected += 0.5f;
+        EXPECT_EQ (show.saved()->gainDb, expected) << "one notch was not one 0.5 dB step";
+        expected = show.saved()->gainDb;
+    }
+    // Each notch is its own undo step: six undos go back 0.5 dB at a time to 0 dB.
+    for (int step = (int) std::lround (expected / 0.5f); step-- > 0;)
+    {
+        ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
+        ASSERT_TRUE (show.savedUntil ([&] (const Playlist& pl) { return pl.gainDb == 0.5f * (float) step; }))
+            << "undo did not go back one 0.5 dB step to " << 0.5f * (float) step << ": " << show.saved()->gainDb;
+    }
+    EXPECT_EQ (expected, 3.0f);
+}
+// "+" and "add folder": the name dialog opens with its field focused, typing goes there and
+// Return makes the folder; Return on a blank name keeps the dialog up.
+TEST (OperatorHandsProgram, ANameDialogTakesTheTypingAndReturnSubmits)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        ASSERT_EQ (show.begin (windowManager), "");
+        const auto folders = [&] {
+            CatalogState state;
+            std::vector<std::string> names;
+            if (readSplitFiles (show.rig.music(), state).ok)
+                for (const auto& folder : state.document.folders)
+                    names.push_back (folder.name);
+            return names;
+        };
+        // The dialog's window, shown and holding the keyboard, other than `previous`; 0 until then.
+        const auto dialogWithKeyboard = [&] (std::uintptr_t previous) {
+            std::uintptr_t id = 0;
+            waitFor ([&] {
+                const auto found = juce::StringArray::fromLines (
+                    show.xdotoolOutput ({ "search", "--onlyvisible", "--name", juce::String::fromUTF8 ("^新しいフォルダー$") }).trim());
+                const auto focused = (std::uintptr_t) show.xdotoolOutput ({ "getwindowfocus", "-f" }).trim().getLargeIntValue();
+                id = found.size() == 1 && (std::uintptr_t) found[0].getLargeIntValue() == focused && focused != previous ? focused : 0;
+                return id != 0;
+            }, capMs, 20);
+            return id;
+        };
+        const auto from = show.heard();
+        // The menu takes the keys while it is up: its second item adds a folder.
+        ASSERT_TRUE (show.clickAt (show.parts->centreOf ("add-playlist-folder")));
+        ASSERT_TRUE (show.xdotool ({ "key", "--delay", "100", "Down", "Down", "Return" }));
+        const auto first = dialogWithKeyboard (0);
+        ASSERT_NE (first, 0u) << "the name dialog did not take the keyboard";
+        // Return on the blank name: the dialog is up again (a window of its own), nothing made.
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        ASSERT_NE (dialogWithKeyboard (first), 0u) << "a blank name closed the dialog";
+        ASSERT_TRUE (show.xdotool ({ "type", "--delay", "50", "Stage 2" }));
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        EXPECT_TRUE (waitFor ([&] { return folders() == std::vector<std::string> { "Stage 2" }; }, capMs, 20))
+            << "the folder was not made from the typed name";
+        ASSERT_TRUE (show.hold (0.3));
+        EXPECT_EQ (show.onsets (600.0, from, 0.02), 0) << "a key meant for the dialog started the show";
+    }
+}
+} // namespace
+} // namespace vantrel
