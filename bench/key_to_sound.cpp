@@ -21,7 +21,8 @@
 // cycle that ran late on a busy machine); each attempt takes a row, so at most 39 are made.
 // Usage: bench_key_to_sound [--trials=N] [--periods=64,256,1024] [--no-realtime]   (default 10 trials
 //        per period, about 40 s in all; VANTREL_BENCH_KEY_TRIALS=35 gives the full run, about 80 s;
-//        other arguments, such as the benchmark library's, are ignored)
+//        VANTREL_BENCH_VERBOSE=1 prints every trial's frames; other arguments, such as the benchmark
+//        library's, are ignored)
 
 #include "BenchArguments.h"
 #include "BenchTiming.h"
@@ -345,8 +346,8 @@ bool benchPeriod (int period, int trials, bool realtime)
                  p99 <= goalMs ? "met" : "not met",
                  refused + unstamped + show.lostCycles > 0
                      ? (" [not counted: " + std::to_string (refused) + " GOs not heard, " + std::to_string (unstamped)
-                        + " heard before the key's stamp (cycles run late); " + std::to_string (show.lostCycles)
-                        + " trials with lost cycles]").c_str()
+                        + " heard before the key's stamp (cycles run late); counted: " + std::to_string (show.lostCycles)
+                        + " in which the capture lost a JACK cycle]").c_str()
                      : "");
     const auto lookaheadMs = 1000.0 * lookahead / rate;
     std::vector<double> net;
