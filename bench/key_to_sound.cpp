@@ -9,8 +9,8 @@
 // waited for until it shows its prepared waveform, so every GO starts a prepared row from silence.
 // At periods of 64, 256 and 1024 frames, each on a fresh server and program: median, p95, p99 and
 // max against the goal (p99 at most one period + 1 ms) with the goal's ratio, and the program's
-// longest callback render in its "audio-diagnostics.json" (start-up included) against half a
-// period.
+// longest callback render during the trials, from its "audio-diagnostics.json" (read before and
+// after them: it holds the longest since the start), against half a period.
 // The JACK server runs with real-time scheduling (as on a studio machine; its clients' process
 // threads, the program's included, then run so too) unless --no-realtime is given: without it a
 // busy machine wakes the dummy server late and the figures measure the machine's load.
@@ -310,6 +310,10 @@ bool benchPeriod (int period, int trials, bool realtime)
     KeyToSound show (period, realtime);
     if (const auto why = show.start(); ! why.empty())
         return fail ("period " + juce::String (period) + ": " + juce::String (why));
+    // The longest render so far (start-up and the first loads): what the trials add is told apart.
+    double startRenderMs = -1.0;
+    juce::int64 startOverruns = 0;
+    show.diagnostics (juce::Time::getCurrentTime(), startRenderMs, startOverruns);
     juce::Random random (period);
     std::vector<double> ms, cyclesMissed;
     int refused = 0, offGrid = 0, unstamped = 0;
@@ -362,13 +366,18 @@ bool benchPeriod (int period, int trials, bool realtime)
                  offGrid > 0 ? (", " + std::to_string (offGrid) + " first sounds off a cycle's start + lookahead").c_str() : "");
     double maxRenderMs = 0.0;
     juce::int64 overruns = 0;
-    if (show.diagnostics (trialsEnd, maxRenderMs, overruns))
-        std::printf ("        the program's longest callback render %.2f ms (start-up included), %lld budget overruns: "
-                     "goal <= half a period = %.2f ms, ratio %.2f (%s)\n",
-                     maxRenderMs, (long long) overruns, periodMs / 2.0, maxRenderMs / (periodMs / 2.0),
-                     maxRenderMs <= periodMs / 2.0 ? "met" : "not met");
-    else
+    if (! show.diagnostics (trialsEnd, maxRenderMs, overruns))
         std::printf ("        the program's diagnostics were not written\n");
+    else if (startRenderMs >= 0.0 && maxRenderMs <= startRenderMs)
+        std::printf ("        the program's longest callback render: %.2f ms before the trials (start-up), no longer one during "
+                     "them; %lld budget overruns during them: goal <= half a period = %.2f ms, ratio %s\n",
+                     startRenderMs, (long long) (overruns - startOverruns), periodMs / 2.0,
+                     startRenderMs <= periodMs / 2.0 ? "<= 1 (met)" : "unknown (the start-up's is longer than the goal)");
+    else
+        std::printf ("        the program's longest callback render during the trials %.2f ms, %lld budget overruns: goal <= half "
+                     "a period = %.2f ms, ratio %.2f (%s)\n",
+                     maxRenderMs, (long long) (overruns - std::max<juce::int64> (startOverruns, 0)), periodMs / 2.0,
+                     maxRenderMs / (periodMs / 2.0), maxRenderMs <= periodMs / 2.0 ? "met" : "not met");
     return true;
 }
 
