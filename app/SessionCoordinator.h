@@ -274,6 +274,9 @@ public:
     std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
     juce::String outputApplyMessage;
     std::string readyPreparingId;
+    /** The history's change count at which every row of every playlist had its duration: the
+        tick's search for durations to record is skipped while the document stays unchanged. */
+    std::optional<std::uint64_t> durationsCompleteAt;
     std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
     std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
     std::int64_t saveTicket = 0;

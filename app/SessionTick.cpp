@@ -103,18 +103,24 @@ void SessionCoordinator::tick()
     }
 
     // Durations the loader measured: recorded and saved, never an undo step.
-    bool durationsChanged = false;
-    for (const auto& playlist : history.current().playlists)
-        for (const auto& row : playlist.rows)
-        {
-            if (row.duration != 0.0)
-                continue;
-            const auto media = audio.loadedMedia (row.id);
-            if (media != nullptr && ! media->failed() && std::isfinite (media->duration) && media->duration > 0.0)
-                durationsChanged = history.setRowDuration (row.id, media->duration) || durationsChanged;
-        }
-    if (durationsChanged && ! store.recoveryRequired.load())
-        submitState();
+    if (durationsCompleteAt != history.changeCount())
+    {
+        bool durationsChanged = false, allKnown = true;
+        for (const auto& playlist : history.current().playlists)
+            for (const auto& row : playlist.rows)
+            {
+                if (row.duration != 0.0)
+                    continue;
+                const auto media = audio.loadedMedia (row.id);
+                const bool measured = media != nullptr && ! media->failed() && std::isfinite (media->duration)
+                                   && media->duration > 0.0 && history.setRowDuration (row.id, media->duration);
+                durationsChanged = durationsChanged || measured;
+                allKnown = allKnown && measured;
+            }
+        if (durationsChanged && ! store.recoveryRequired.load())
+            submitState();
+        durationsCompleteAt = allKnown ? std::optional<std::uint64_t> (history.changeCount()) : std::nullopt;
+    }
     retryFailedSave();
 
     finishPadCopies();

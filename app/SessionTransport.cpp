@@ -17,15 +17,6 @@ using orvane::audio::SinkAnswer;
 
 namespace
 {
-std::vector<std::string> rowIdsOf (const Playlist& playlist)
-{
-    std::vector<std::string> ids;
-    ids.reserve (playlist.rows.size());
-    for (const auto& row : playlist.rows)
-        ids.push_back (row.id);
-    return ids;
-}
-
 bool holdsRow (const Playlist* playlist, const std::string& id)
 {
     if (playlist == nullptr)
@@ -135,7 +126,8 @@ void SessionCoordinator::updateReady()
         return;
     }
     if (lastGoId)
-        cue.offerReady (orvane::audio::chooseNextReady (rowIdsOf (*playlist), lastGoId, cue.repeatMode));
+        cue.offerReady (orvane::audio::chooseNextReadyIn (playlist->rows, [] (const Row& row) -> const std::string& { return row.id; },
+                                                          lastGoId, cue.repeatMode));
     else
         cue.offerReady (playlist->rows.front().id);
 }

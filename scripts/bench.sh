@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build once, briefly, and prints its figures.
 # Usage: scripts/bench.sh [build-dir]   (bench_ui_cpu measures 10 s idle and 10 s playing;
-#        VANTREL_BENCH_UI_SECONDS=60 gives the full minute)
+#        VANTREL_BENCH_UI_SECONDS=60 gives the full minute; bench_key_to_sound makes 10 GOs per
+#        period, about 40 s in all, and VANTREL_BENCH_KEY_TRIALS=35 the full 35, about 80 s)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build/release}

@@ -156,23 +156,6 @@ std::optional<std::string> chooseNextReady (const std::vector<std::string>& rowI
                                             const std::optional<std::string>& lastStarted,
                                             RepeatMode repeatMode)
 {
-    if (rowIds.empty() || ! lastStarted)
-        return std::nullopt;
-
-    const auto found = std::find (rowIds.begin(), rowIds.end(), *lastStarted);
-
-    if (found == rowIds.end())
-        return std::nullopt;
-
-    if (repeatMode == RepeatMode::one)
-        return *found;
-
-    if (std::next (found) != rowIds.end())
-        return *std::next (found);
-
-    if (repeatMode == RepeatMode::all)
-        return rowIds.front();
-
-    return std::nullopt;
+    return chooseNextReadyIn (rowIds, [] (const std::string& id) -> const std::string& { return id; }, lastStarted, repeatMode);
 }
 } // namespace orvane::audio

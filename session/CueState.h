@@ -2,7 +2,9 @@
 
 #include "session/AudioCommand.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -130,4 +132,24 @@ struct CueState
 std::optional<std::string> chooseNextReady (const std::vector<std::string>& rowIds,
                                             const std::optional<std::string>& lastStarted,
                                             RepeatMode repeatMode);
+
+/** The same choice over any sequence of rows in play order, each row's id read through `idOf`:
+    the ids are compared where they are, never copied. */
+template <typename Rows, typename IdOf>
+std::optional<std::string> chooseNextReadyIn (const Rows& rows, IdOf idOf, const std::optional<std::string>& lastStarted,
+                                              RepeatMode repeatMode)
+{
+    if (rows.empty() || ! lastStarted)
+        return std::nullopt;
+    const auto found = std::find_if (rows.begin(), rows.end(), [&] (const auto& row) { return idOf (row) == *lastStarted; });
+    if (found == rows.end())
+        return std::nullopt;
+    if (repeatMode == RepeatMode::one)
+        return idOf (*found);
+    if (std::next (found) != rows.end())
+        return idOf (*std::next (found));
+    if (repeatMode == RepeatMode::all)
+        return idOf (rows.front());
+    return std::nullopt;
+}
 } // namespace orvane::audio

@@ -209,6 +209,25 @@ TEST (Transport, MeasuredDurationsOfTheOpenPlaylistAreSavedWithoutAnUndoStep)
         EXPECT_DOUBLE_EQ (duration (saved.document, id), seconds) << id;
 }
 
+// The tick stops looking for durations once every row has one, until the document changes: a row
+// added later, or one whose duration an edit cleared, is measured again.
+TEST (Transport, DurationsAreMeasuredAgainForRowsThatArriveAfterEveryRowHadOne)
+{
+    Show show ({ 1.0, 0.5 });
+    const auto duration = [&] (const std::string& id) { return findRowById (show->history.current(), id)->duration; };
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return duration (show.id (0)) > 0 && duration (show.id (1)) > 0; }));
+    show->tick();
+
+    auto candidate = show->history.current();
+    auto added = playlistOf ("Show", { writeTone (show.rig.media(), "late.wav", 0.75, 0.25f) }).rows.front();
+    candidate.playlists.front().rows.push_back (added);
+    findRowById (candidate, show.id (0))->duration = 0.0;
+    ASSERT_TRUE (show->commitEdit (candidate));
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return duration (added.id) > 0 && duration (show.id (0)) > 0; }));
+    EXPECT_NEAR (duration (added.id), 0.75, 0.01);
+    EXPECT_NEAR (duration (show.id (0)), 1.0, 0.01);
+}
+
 TEST (Transport, LanesShowPositionsAcrossAHandOverAndTheAutoCuePointOfReady)
 {
     SessionRig rig;

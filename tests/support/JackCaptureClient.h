@@ -152,6 +152,18 @@ public:
 
     std::size_t framesCaptured() const  { return written.load (std::memory_order_acquire); }
 
+    /** The JACK frame clock now (jack_frame_time): the frame the server is at, estimated between
+        its cycles. 0 while the client is closed. */
+    jack_nframes_t frameTime() const  { return client != nullptr ? jack_frame_time (client) : 0; }
+
+    /** The frame clock at the start of the server's current cycle (jack_last_frame_time). */
+    jack_nframes_t cycleFrameTime() const  { return client != nullptr ? jack_last_frame_time (client) : 0; }
+
+    /** The frame clock of captured frame 0 (the start of the first cycle recorded since start());
+        frame i of the capture is at firstFrameTime() + i while skipped() is 0. Valid once a frame
+        was captured. */
+    jack_nframes_t firstFrameTime() const  { return firstCycleStart.load (std::memory_order_acquire); }
+
     /** Xruns JACK reported since start() (also after stop(): a report may come late). */
     int xruns() const  { return xrunCount.load() - xrunsAtStart.load(); }
 
@@ -229,6 +241,8 @@ private:
         const auto count = std::min<std::size_t> (frames, self.capacity - std::min (index, self.capacity));
         if (count == 0)
             return 0;
+        if (index == 0)
+            self.firstCycleStart.store (cycleStart, std::memory_order_release);
         for (std::size_t c = 0; c < self.ports.size(); ++c)
             if (const auto* in = static_cast<const float*> (jack_port_get_buffer (self.ports[c], frames)))
                 std::memcpy (self.storage[c].data() + index, in, count * sizeof (float));
@@ -252,6 +266,7 @@ private:
     std::atomic<int> xrunCount { 0 };
     std::atomic<int> xrunsAtStart { 0 };
     std::atomic<int> skippedCycles { 0 };
+    std::atomic<jack_nframes_t> firstCycleStart { 0 };
     bool cycleSeen = false;                    // process callback only
     jack_nframes_t nextCycleStart = 0;         // process callback only
     std::string error;

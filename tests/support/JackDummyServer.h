@@ -12,7 +12,7 @@
 
 namespace vantrel::test
 {
-/** A private JACK server with the dummy backend (48 kHz unless told otherwise, 512 frames), paced like hardware. The
+/** A private JACK server with the dummy backend (48 kHz and 512 frames unless told otherwise), paced like hardware. The
     process's JACK_DEFAULT_SERVER points at it, so the framework's JACK type talks to it only.
 
     JACK's registry of servers is shared by the whole machine and holds only eight, and a server
@@ -78,12 +78,17 @@ public:
 
     const std::string& lastError() const  { return error; }
 
-    /** The rate of the next start. */
+    /** The rate and the period (frames per cycle) of the next start. */
     int sampleRate = 48000;
+    int periodFrames = 512;
 
     /** The server finishes every client's cycle before it begins the next (jackd --sync): a
         late client delays the cycle instead of losing it. The next start takes it. */
     bool synchronous = false;
+
+    /** The server and its clients' process threads run with real-time scheduling (jackd -R, as
+        on a studio machine) instead of --no-realtime. The next start takes it. */
+    bool realtime = false;
 
 private:
     static constexpr int waitMs = 600000;   // other test processes may hold every slot for a while
@@ -125,13 +130,15 @@ private:
     {
         // The server gets SIGKILL when this process dies without stopping it (setpriv), so no
         // server outlives its test; the next server of the slot clears its registry entry.
-        std::vector<std::string> arguments { "-n", name, "--no-realtime", "-t", "5000" };
+        std::vector<std::string> arguments { "-n", name, realtime ? "--realtime" : "--no-realtime", "-t", "5000" };
         if (synchronous)
             arguments.push_back ("--sync");
         for (const char* argument : { "-d", "dummy", "-r" })
             arguments.emplace_back (argument);
         arguments.push_back (std::to_string (sampleRate));
-        for (const char* argument : { "-p", "512", "-P", "2", "-C", "0" })
+        arguments.emplace_back ("-p");
+        arguments.push_back (std::to_string (periodFrames));
+        for (const char* argument : { "-P", "2", "-C", "0" })
             arguments.emplace_back (argument);
         std::string program = "/usr/bin/jackd";
         if (juce::File ("/usr/bin/setpriv").existsAsFile())
