@@ -23,6 +23,8 @@ std::string pathOf (const juce::File& file)  { return file.getFullPathName().toS
 
 bool isFileNotFolder (const platform::FileStatus& status)  { return status.exists && ! status.isDirectory; }
 
+} // namespace
+
 /** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. */
 StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes)
 {
@@ -78,8 +80,9 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         return fail (utf8 ("一時保存のflush/readbackに失敗しました"));
 
     // JSON self-check, by name: every target that does not end in ".bak" receives JSON that
-    //    readJsonFile accepts. The bytes just read back are the file's bytes.
-    if (! target.getFileExtension().equalsIgnoreCase (".bak"))
+    //    readJsonFile accepts. The bytes just read back are the file's bytes. Plain JSON text (what
+    //    the program writes) passes a quick scan; anything else goes through the full parse.
+    if (! target.getFileExtension().equalsIgnoreCase (".bak") && ! isPlainJsonText (readBack))
     {
         juce::var parsed;
 
@@ -120,7 +123,11 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
 
     return StoreResult::success();
 }
-} // namespace
+
+StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup)
+{
+    return writeBytesAtomically (target, bytes, makeBackup, jsonFileSizeLimit());
+}
 
 int64_t jsonFileSizeLimit()
 {

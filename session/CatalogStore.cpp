@@ -6,6 +6,7 @@
 #include "session/CatalogValidation.h"
 #include "session/DamagedBundle.h"
 #include "session/SessionDocuments.h"
+#include "session/SessionJsonText.h"
 #include "session/SplitFiles.h"
 
 namespace vantrel
@@ -130,9 +131,9 @@ StoreResult CatalogStore::save (const CatalogState& state)
         return check;
 
     // The journal first: from here on an interrupted save is finished at the next start-up.
-    const auto text = sessionJsonText (document);
+    const auto text = wholeStateJsonText (state);
 
-    if (const auto journal = writeFileAtomically (journalFile(), text, false); ! journal.ok)
+    if (const auto journal = writeBytesAtomically (journalFile(), text, false); ! journal.ok)
         return journal;
 
     saveStepDone (SaveStep::journalWritten, state);
@@ -142,7 +143,7 @@ StoreResult CatalogStore::save (const CatalogState& state)
 
     saveStepDone (SaveStep::splitFilesWritten, state);
 
-    if (const auto snapshot = writeFileAtomically (lastGoodFile(), text, true); ! snapshot.ok)
+    if (const auto snapshot = writeBytesAtomically (lastGoodFile(), text, true); ! snapshot.ok)
         return snapshot;
 
     saveStepDone (SaveStep::snapshotWritten, state);
