@@ -243,7 +243,12 @@ bool SessionCoordinator::prepareQuit()
     if (store.recoveryRequired.load())
         return true;
 
-    submitState();
+    // The state handed over last is being saved or is on disk already: it is not saved a second
+    // time. Anything changed since, or a save of it that failed, is saved now.
+    state.document = documentToSave();
+    const bool handedOver = saveTicket > 0 && state == submittedState;
+    if (! handedOver || ! saveQueue.waitIdle() || saveQueue.getLastSavedTicket() != saveTicket)
+        submitState();
     if (saveQueue.waitIdle())
     {
         // The rows of every merged copy are on disk now: their journals can go.
@@ -268,6 +273,7 @@ void SessionCoordinator::submitState()
 {
     ++revision;
     state.document = documentToSave();
+    submittedState = state;
     saveTicket = saveQueue.submit (state);
 }
 } // namespace vantrel

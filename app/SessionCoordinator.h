@@ -277,6 +277,7 @@ public:
     std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
     std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
     std::int64_t saveTicket = 0;
+    CatalogState submittedState;   // the state of the last submit (a quit does not save it twice)
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
     std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};

@@ -6,11 +6,13 @@
 
 #include "session/SessionDocuments.h"
 #include "session/SessionJsonText.h"
+#include "session/StoredJson.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -174,4 +176,44 @@ TEST (SessionJsonText, LargeShowWithAwkwardTextsAndNumbersWritesTheFrameworksByt
 TEST (SessionJsonText, EmptyStateWritesTheFrameworksBytes)
 {
     expectSameTexts (CatalogState());
+}
+
+// The quick scan of the atomic writer's JSON check vouches only for text that the full parse
+// accepts: plain documents pass it, and no damaged text that it lets through fails the parse.
+TEST (PlainJsonScan, AcceptsTheStoredDocumentsAndNothingTheParseRefuses)
+{
+    const auto state = generateState (3, 2, 40);
+    const std::vector<std::string> documents { wholeStateJsonText (state), padsJsonText (state.pads), "[]", "{}",
+                                               "{\"a\": [1, -2.5e-3, 0.0, true, false, null, \"\\ud83c\\udfb5\\a\"]}" };
+    for (const auto& text : documents)
+        EXPECT_TRUE (isPlainJsonText (text)) << text.substr (0, 200);
+
+    const std::vector<std::string> refused { "", "   ", "\"top\"", "1", "{\"a\": 1} x", "{\"\": 1}", "{\"a\": \"\\u0000\"}",
+                                             "{\"a\": \"\\ud83c\"}", "{\"a\": \"\\udfb5\"}", "{\"a\": 01}", "{\"a\": 1.}",
+                                             "{\"a\": 12345678901234567890}", "{\"a\": 1e999}", "{\"a\": \"\xc3\xa9\"}",
+                                             "\xef\xbb\xbf{}", "{\"a\": 1,}", "[1 2]", "{'a': 1}", "{\"a\": tru}",
+                                             std::string (65, '[') + std::string (65, ']') };
+    for (const auto& text : refused)
+        EXPECT_FALSE (isPlainJsonText (text)) << text;
+
+    // Damage at random places: whatever the scan accepts, the full parse accepts too.
+    std::mt19937 random (5);
+    const auto base = wholeStateJsonText (generateState (4, 1, 2));
+    const std::string replacements = "{}[]\",:\\ .-+eE0123456789tfnul\x01\x7f\xc3";
+    int accepted = 0;
+    for (int i = 0; i < 3000; ++i)
+    {
+        auto text = base;
+        for (int edits = 1 + i % 3; edits > 0; --edits)
+        {
+            const auto at = std::uniform_int_distribution<size_t> (0, text.size() - 1) (random);
+            text[at] = replacements[std::uniform_int_distribution<size_t> (0, replacements.size() - 1) (random)];
+        }
+        if (! isPlainJsonText (text))
+            continue;
+        ++accepted;
+        juce::var parsed;
+        EXPECT_TRUE (parseStoredJson (text, parsed).wasOk()) << text;
+    }
+    EXPECT_GT (accepted, 0);
 }
