@@ -124,10 +124,7 @@ StoreResult CatalogStore::save (const CatalogState& state)
         return failure ("復旧待ちのため自動保存を保留しています");
 
     // A state that could not be read back is never saved.
-    const auto document = catalogToJson (state);
-    CatalogState readBack;
-
-    if (const auto check = readCatalogJson (document, readBack); ! check.ok)
+    if (const auto check = checkCatalogState (state); ! check.ok)
         return check;
 
     // The journal first: from here on an interrupted save is finished at the next start-up.

@@ -264,6 +264,9 @@ bool holdsOnlyFiniteNumbers (const juce::var& value)
     return true;
 }
 
+/** Printable ASCII but the quote and the backslash: a string's plain characters. */
+bool isPlainStringByte (unsigned char c)  { return c >= 32 && c < 127 && c != '"' && c != '\\'; }
+
 /** The strict scan behind isPlainJsonText. */
 class PlainJsonScanner
 {
@@ -402,6 +405,10 @@ private:
 
         for (;;)
         {
+            // Plain characters in one run.
+            while (at < end && isPlainStringByte (static_cast<unsigned char> (*at)))
+                ++at;
+
             if (at == end)
                 return false;
 

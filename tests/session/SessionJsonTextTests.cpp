@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <functional>
 #include <random>
 
 using namespace vantrel;
@@ -216,4 +217,55 @@ TEST (PlainJsonScan, AcceptsTheStoredDocumentsAndNothingTheParseRefuses)
         EXPECT_TRUE (parseStoredJson (text, parsed).wasOk()) << text;
     }
     EXPECT_GT (accepted, 0);
+}
+
+// The save's self-check on the records answers what the reader answers for the document.
+TEST (SaveSelfCheck, AnswersWhatTheReaderAnswersForTheDocument)
+{
+    const auto valid = generateState (9, 3, 6);
+    using Change = std::function<void (CatalogState&)>;
+    const auto firstRow = [] (CatalogState& s) -> Row& { return s.document.playlists[1].rows[2]; };
+    const std::vector<std::pair<const char*, Change>> changes {
+        { "nothing", [] (CatalogState&) {} },
+        { "bus EQ frequency", [] (CatalogState& s) { s.document.playlists[0].eq.bands[3].frequency = 5.0; } },
+        { "row EQ shape", [&] (CatalogState& s) { firstRow (s).eq.bands[0].shape = 99; } },
+        { "row EQ gain NaN", [&] (CatalogState& s) { firstRow (s).eq.bands[7].gainDb = std::nan (""); } },
+        { "relative source", [&] (CatalogState& s) { firstRow (s).source = "track.wav"; } },
+        { "empty source", [&] (CatalogState& s) { firstRow (s).source.clear(); } },
+        { "source that is a NUL first", [&] (CatalogState& s) { firstRow (s).source = std::string ("\0/x.wav", 7); } },
+        { "source with bad bytes", [&] (CatalogState& s) { firstRow (s).source = "/\xff/x.wav"; } },
+        { "master EQ q", [] (CatalogState& s) { s.document.masterEq.bands[1].q = -1.0; } },
+        { "duplicate row id", [&] (CatalogState& s) { firstRow (s).id = s.document.playlists[0].rows[0].id; } },
+        { "row id cut by a NUL", [&] (CatalogState& s) { firstRow (s).id = s.document.playlists[0].rows[0].id + std::string ("\0x", 2); } },
+        { "bad row id", [&] (CatalogState& s) { firstRow (s).id = "a/b"; } },
+        { "row gain", [&] (CatalogState& s) { firstRow (s).gainDb = 40.0f; } },
+        { "bus gain infinite", [] (CatalogState& s) { s.document.playlists[2].gainDb = std::numeric_limits<float>::infinity(); } },
+        { "unknown current", [] (CatalogState& s) { s.document.current = "nowhere"; } },
+        { "folder without a name", [] (CatalogState& s) { s.document.folders[0].name = std::string ("\0name", 5); } },
+        { "folder cycle", [] (CatalogState& s) { s.document.folders[0].parentId = "folder-2"; } },
+        { "pad gain", [] (CatalogState& s) { s.pads[4].gainDb = -61.0f; } },
+        { "pad gain NaN", [] (CatalogState& s) { s.pads[44].gainDb = std::nanf (""); } },
+        { "pad asset path", [] (CatalogState& s) { s.pads[3].asset = "../up.wav"; } },
+        { "zoom", [] (CatalogState& s) { s.ui.zoom = 20; } },
+        { "row height", [] (CatalogState& s) { s.ui.rowHeight = 29; } },
+        { "collapsed folder id", [] (CatalogState& s) { s.ui.collapsedFolders.push_back ("not valid"); } },
+        { "two faults: row EQ before pads", [&] (CatalogState& s) { firstRow (s).eq.bands[0].shape = 99; s.pads[0].gainDb = 99.0f; } },
+        { "two faults: catalog before UI", [] (CatalogState& s) { s.document.current = "x"; s.ui.zoom = -1; } },
+    };
+
+    int refused = 0;
+    for (const auto& [what, change] : changes)
+    {
+        SCOPED_TRACE (what);
+        auto state = valid;
+        change (state);
+        CatalogState readBack;
+        const auto expected = readCatalogJson (catalogToJson (state), readBack);
+        EXPECT_EQ (checkCatalogState (state), expected) << expected.message;
+        refused += expected.ok ? 0 : 1;
+    }
+    EXPECT_EQ (refused, static_cast<int> (changes.size()) - 2);   // all but "nothing" and the bad bytes after the '/'
+
+    for (unsigned seed = 1; seed <= 50; ++seed)
+        EXPECT_TRUE (checkCatalogState (RandomStateMaker (seed).make()).ok);
 }
