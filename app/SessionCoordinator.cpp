@@ -197,6 +197,8 @@ bool SessionCoordinator::prepareQuit()
         padState.clear();
         if (cdImport != nullptr)
             cdImport->cancel();
+        // A save of an older state makes way for the newest one: the quit waits for one save.
+        saveQueue.setPreferNewest (true);
         quitting = true;
     }
 
@@ -222,6 +224,7 @@ bool SessionCoordinator::prepareQuit()
     const auto abandon = [this] (const juce::String& message)
     {
         quitting = false;
+        saveQueue.setPreferNewest (false);
         auto text = message;
         if (outputOpenBeforeQuit)
         {

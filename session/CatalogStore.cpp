@@ -135,10 +135,16 @@ StoreResult CatalogStore::save (const CatalogState& state)
 
     saveStepDone (SaveStep::journalWritten, state);
 
+    if (stopForNewerState.load())
+        return stopped();
+
     if (const auto split = writeSplitFiles (state); ! split.ok)
         return StoreResult::failure (split.message + utf8 ("（中断journalを保持しました）"));
 
     saveStepDone (SaveStep::splitFilesWritten, state);
+
+    if (stopForNewerState.load())
+        return stopped();
 
     if (const auto snapshot = writeBytesAtomically (lastGoodFile(), text, true); ! snapshot.ok)
         return snapshot;
@@ -154,6 +160,13 @@ StoreResult CatalogStore::save (const CatalogState& state)
 
 void CatalogStore::saveStepDone (SaveStep, const CatalogState&)
 {
+}
+
+StoreResult CatalogStore::stopped()
+{
+    // The journal holds this state or the split files do: the newer state's save replaces both.
+    stoppedForNewerState = true;
+    return failure ("新しい状態の保存を優先します");
 }
 
 StoreResult CatalogStore::readSavedFiles (CatalogState& state)

@@ -72,6 +72,14 @@ public:
         Written on the message thread, read by the save worker. */
     std::atomic<bool> recoveryRequired { false };
 
+    /** Set by the save worker while a newer state waits and the worker prefers it (a quit): save
+        then stops after its current durable step (the journal, the split files) and fails with
+        stoppedForNewerState set. Save worker and message thread. */
+    std::atomic<bool> stopForNewerState { false };
+
+    /** Whether the last save stopped for a newer state. Save worker's thread only. */
+    bool stoppedForNewerState = false;
+
 protected:
     /** Called by save on the save worker after each step it completed, with the state it saves.
         Does nothing here; tests stop a process at a chosen step through it. */
@@ -80,6 +88,9 @@ protected:
 private:
     /** The bundle of a recovery that failed after writing it; empty otherwise. Message thread. */
     juce::File recoveryBundle;
+
+    /** Ends a save that makes way for a newer state. */
+    StoreResult stopped();
 
     juce::File journalFile() const;
     juce::File lastGoodFile() const;
