@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 namespace vantrel
@@ -62,7 +63,18 @@ class JsonTextWriter
 public:
     explicit JsonTextWriter (std::string& target) : out (target) {}
 
-    void raw (const char* text)  { out += text; }
+    void raw (const char* text)         { out += text; }
+    void raw (const std::string& text)  { out += text; }
+
+    /** The text of the last EQ object written, for writeEq. */
+    struct EqText
+    {
+        EqSettings eq;
+        int indent = 0;
+        std::string text;
+    };
+
+    std::optional<EqText> lastEq;
     void spaces (int count)      { out.append (static_cast<size_t> (count), ' '); }
     void boolean (bool value)    { out += value ? "true" : "false"; }
     void integer (int64_t value) { out += std::to_string (value); }
@@ -272,7 +284,7 @@ private:
 
 using Object = JsonTextWriter::Object;
 
-void writeEq (JsonTextWriter& w, const EqSettings& eq, int indent)
+void writeEqText (JsonTextWriter& w, const EqSettings& eq, int indent)
 {
     Object object (w, indent);
     object.member ("enabled");
@@ -294,6 +306,44 @@ void writeEq (JsonTextWriter& w, const EqSettings& eq, int indent)
         bandObject.end();
     });
     object.end();
+}
+
+/** Equal down to the bits of every number (0.0 and -0.0 print differently; NaN is one value). */
+bool sameBits (const EqSettings& a, const EqSettings& b)
+{
+    if (a.enabled != b.enabled)
+        return false;
+
+    for (size_t i = 0; i < a.bands.size(); ++i)
+    {
+        const auto& x = a.bands[i];
+        const auto& y = b.bands[i];
+        const double xs[] = { x.frequency, x.gainDb, x.q };
+        const double ys[] = { y.frequency, y.gainDb, y.q };
+
+        if (x.enabled != y.enabled || x.shape != y.shape || std::memcmp (xs, ys, sizeof xs) != 0)
+            return false;
+    }
+
+    return true;
+}
+
+/** EQ objects repeat (most rows keep the default EQ): the text of the last one is reused. */
+void writeEq (JsonTextWriter& w, const EqSettings& eq, int indent)
+{
+    auto& last = w.lastEq;
+
+    if (last.has_value() && last->indent == indent && sameBits (last->eq, eq))
+    {
+        w.raw (last->text);
+        return;
+    }
+
+    std::string text;
+    JsonTextWriter textWriter (text);
+    writeEqText (textWriter, eq, indent);
+    w.raw (text);
+    last = JsonTextWriter::EqText { eq, indent, std::move (text) };
 }
 
 void writeRow (JsonTextWriter& w, const Row& row, int indent)

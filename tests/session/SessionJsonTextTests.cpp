@@ -164,6 +164,11 @@ TEST (SessionJsonText, LargeShowWithAwkwardTextsAndNumbersWritesTheFrameworksByt
         }
     }
 
+    // Neighbouring rows whose EQs differ only in the sign of a zero.
+    auto& rows = state.document.playlists.front().rows;
+    rows[0].eq = rows[1].eq = EqSettings();
+    rows[1].eq.bands[5].gainDb = -0.0;
+
     state.document.folders.push_back ({ nextText(), nextText(), "" });
     state.ui.collapsedFolders = { nextText(), "folder-1", "" };
     for (auto& pad : state.pads)
