@@ -128,7 +128,12 @@ StoreResult CatalogStore::save (const CatalogState& state)
         return check;
 
     // The journal first: from here on an interrupted save is finished at the next start-up.
-    const auto text = wholeStateJsonText (state);
+    std::vector<std::string> playlistTexts;
+    playlistTexts.reserve (state.document.playlists.size());
+    for (const auto& playlist : state.document.playlists)
+        playlistTexts.push_back (playlistJsonText (playlist));
+
+    const auto text = wholeStateJsonText (state, playlistTexts);
 
     if (const auto journal = writeBytesAtomically (journalFile(), text, false); ! journal.ok)
         return journal;
@@ -138,7 +143,7 @@ StoreResult CatalogStore::save (const CatalogState& state)
     if (stopForNewerState.load())
         return stopped();
 
-    if (const auto split = writeSplitFiles (state); ! split.ok)
+    if (const auto split = vantrel::writeSplitFiles (root, state, playlistTexts); ! split.ok)
         return StoreResult::failure (split.message + utf8 ("（中断journalを保持しました）"));
 
     saveStepDone (SaveStep::splitFilesWritten, state);

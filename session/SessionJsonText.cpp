@@ -454,9 +454,31 @@ void writeUi (JsonTextWriter& w, const UiState& ui, int indent)
 
 /** Room for a document: about 1.5 kB per row in the whole-state layout. */
 size_t expectedSize (size_t rows)  { return 16384 + rows * 2048; }
-} // namespace
 
-std::string wholeStateJsonText (const CatalogState& state)
+/** Appends a text written at indent 0 as if it had been written at `indent`: every line after
+    the first moves right (no string holds a raw line end: they are escaped). */
+void appendIndented (std::string& out, const std::string& text, int indent)
+{
+    size_t from = 0;
+
+    for (;;)
+    {
+        const auto lineEndAt = text.find ('\n', from);
+
+        if (lineEndAt == std::string::npos)
+        {
+            out.append (text, from, std::string::npos);
+            return;
+        }
+
+        out.append (text, from, lineEndAt + 1 - from);
+        out.append (static_cast<size_t> (indent), ' ');
+        from = lineEndAt + 1;
+    }
+}
+
+/** The whole-state document; the playlists' texts from `playlistTexts` when given. */
+std::string wholeStateText (const CatalogState& state, const std::vector<std::string>* playlistTexts)
 {
     const auto& document = state.document;
     size_t rows = 0;
@@ -472,7 +494,16 @@ std::string wholeStateJsonText (const CatalogState& state)
     object.member ("application");
     w.string ("Vantrel!");
     const auto playlistsIndent = object.member ("playlists");
-    w.array (document.playlists, playlistsIndent, [&w] (const Playlist& playlist, int at) { writePlaylist (w, playlist, at); });
+
+    if (playlistTexts == nullptr)
+    {
+        w.array (document.playlists, playlistsIndent, [&w] (const Playlist& playlist, int at) { writePlaylist (w, playlist, at); });
+    }
+    else
+    {
+        w.array (*playlistTexts, playlistsIndent, [&text] (const std::string& playlistText, int at) { appendIndented (text, playlistText, at); });
+    }
+
     object.member ("current");
     w.string (document.current);
     writeFolders (w, document.folders, object.member ("folders"));
@@ -481,6 +512,17 @@ std::string wholeStateJsonText (const CatalogState& state)
     writeUi (w, state.ui, object.member ("ui"));
     object.end();
     return text;
+}
+} // namespace
+
+std::string wholeStateJsonText (const CatalogState& state)
+{
+    return wholeStateText (state, nullptr);
+}
+
+std::string wholeStateJsonText (const CatalogState& state, const std::vector<std::string>& playlistTexts)
+{
+    return wholeStateText (state, &playlistTexts);
 }
 
 std::string playlistJsonText (const Playlist& playlist)

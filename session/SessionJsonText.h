@@ -3,6 +3,7 @@
 #include "session/CatalogRecords.h"
 
 #include <string>
+#include <vector>
 
 namespace vantrel
 {
@@ -17,6 +18,11 @@ std::string wholeStateJsonText (const CatalogState& state);
 
 /** The split file of one playlist: its playlist object as a document of its own. */
 std::string playlistJsonText (const Playlist& playlist);
+
+/** The whole-state document around the texts of the playlist files (playlistJsonText of each
+    playlist, in catalog order), which are indented into place instead of being written again:
+    the same bytes as wholeStateJsonText (state). */
+std::string wholeStateJsonText (const CatalogState& state, const std::vector<std::string>& playlistTexts);
 
 /** "catalog.json": version, folders, one {"id", "name"} per playlist, current. */
 std::string catalogFileJsonText (const CatalogState& state);

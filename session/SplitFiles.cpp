@@ -80,14 +80,24 @@ juce::File playlistFile (const juce::File& root, const juce::String& playlistId)
 
 StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state)
 {
+    return writeSplitFiles (root, state, {});
+}
+
+StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state, const std::vector<std::string>& playlistTexts)
+{
     // The ids become folder names: refuse any that could leave the root before writing anything.
     for (const auto& playlist : state.document.playlists)
         if (! isValidId (playlist.id))
             return failure ("catalogのplaylist IDが不正です");
 
-    for (const auto& playlist : state.document.playlists)
+    const auto& playlists = state.document.playlists;
+    const bool textsGiven = playlistTexts.size() == playlists.size();
+
+    for (size_t i = 0; i < playlists.size(); ++i)
     {
-        const auto result = writeBytesAtomically (playlistFile (root, juce::String::fromUTF8 (playlist.id.c_str())), playlistJsonText (playlist), true);
+        const auto& playlist = playlists[i];
+        const auto file = playlistFile (root, juce::String::fromUTF8 (playlist.id.c_str()));
+        const auto result = writeBytesAtomically (file, textsGiven ? playlistTexts[i] : playlistJsonText (playlist), true);
         if (! result.ok)
             return result;
     }

@@ -79,6 +79,10 @@ void expectSameTexts (const CatalogState& state)
     };
 
     same (expected.whole, wholeStateJsonText (state), "whole-state document");
+    std::vector<std::string> playlistTexts;
+    for (const auto& playlist : state.document.playlists)
+        playlistTexts.push_back (playlistJsonText (playlist));
+    same (expected.whole, wholeStateJsonText (state, playlistTexts), "whole-state document around the playlist texts");
     same (expected.catalog, catalogFileJsonText (state), "catalog.json");
     same (expected.pads, padsJsonText (state.pads), "pads.json");
     same (expected.appState, appStateJsonText (state), "app-state.json");
