@@ -296,8 +296,13 @@ private:
 
     void skipBlanks()
     {
-        while (at < end && (*at == ' ' || *at == '\t' || *at == '\r' || *at == '\n'))
-            ++at;
+        // On a local copy: the loop then keeps the position in a register.
+        auto* p = at;
+
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'))
+            ++p;
+
+        at = p;
     }
 
     bool scanValue()
@@ -406,8 +411,12 @@ private:
         for (;;)
         {
             // Plain characters in one run.
-            while (at < end && isPlainStringByte (static_cast<unsigned char> (*at)))
-                ++at;
+            auto* p = at;
+
+            while (p < end && isPlainStringByte (static_cast<unsigned char> (*p)))
+                ++p;
+
+            at = p;
 
             if (at == end)
                 return false;
@@ -460,10 +469,12 @@ private:
     bool scanDigits (int& count)
     {
         const auto* start = at;
+        auto* p = at;
 
-        while (at < end && isDigit (*at))
-            ++at;
+        while (p < end && isDigit (*p))
+            ++p;
 
+        at = p;
         count += static_cast<int> (at - start);
         return at != start;
     }
