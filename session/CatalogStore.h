@@ -6,6 +6,7 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <utility>
 #include <string>
 
 namespace vantrel
@@ -72,13 +73,13 @@ public:
         Written on the message thread, read by the save worker. */
     std::atomic<bool> recoveryRequired { false };
 
-    /** Set by the save worker while a newer state waits and the worker prefers it (a quit): save
-        then stops after its current durable step (the journal, the split files) and fails with
-        stoppedForNewerState set. Save worker and message thread. */
-    std::atomic<bool> stopForNewerState { false };
+    /** Asked by the save worker while a newer state waits and the worker prefers it (a quit):
+        a running save then stops after its current durable step (the journal, the split files)
+        and fails. Any thread. */
+    void setStopForNewerState (bool stop)  { stopForNewerState.store (stop); }
 
-    /** Whether the last save stopped for a newer state. Save worker's thread only. */
-    bool stoppedForNewerState = false;
+    /** Whether the last save stopped for a newer state; clears the answer. Save worker's thread. */
+    bool takeStoppedForNewerState()  { return std::exchange (stoppedForNewerState, false); }
 
 protected:
     /** Called by save on the save worker after each step it completed, with the state it saves.
@@ -86,6 +87,9 @@ protected:
     virtual void saveStepDone (SaveStep step, const CatalogState& state);
 
 private:
+    std::atomic<bool> stopForNewerState { false };
+    bool stoppedForNewerState = false;   // save worker's thread
+
     /** The bundle of a recovery that failed after writing it; empty otherwise. Message thread. */
     juce::File recoveryBundle;
 

@@ -37,7 +37,7 @@ int64_t SaveQueue::submit (CatalogState state)
         ticket = ++submittedCount;
 
         if (preferNewest && saving)
-            store->stopForNewerState.store (true);
+            store->setStopForNewerState (true);
     }
 
     condition.notify_all();
@@ -73,7 +73,7 @@ void SaveQueue::setPreferNewest (bool on)
 {
     const std::lock_guard<std::mutex> lock (mutex);
     preferNewest = on;
-    store->stopForNewerState.store (on && saving && pending.has_value());
+    store->setStopForNewerState (on && saving && pending.has_value());
 }
 
 StoreResult SaveQueue::saveCatchingExceptions (const CatalogState& state)
@@ -110,8 +110,8 @@ void SaveQueue::run()
             taken.swap (pending);
             saving = true;
             ticket = submittedCount;
-            store->stopForNewerState.store (false);
-            store->stoppedForNewerState = false;
+            store->setStopForNewerState (false);
+            store->takeStoppedForNewerState();
         }
 
         const auto result = saveCatchingExceptions (*taken);
@@ -120,7 +120,7 @@ void SaveQueue::run()
             const std::lock_guard<std::mutex> lock (mutex);
 
             // A save that made way for a newer state reports nothing: the newer one follows.
-            if (! (store->stoppedForNewerState && pending.has_value()))
+            if (! (store->takeStoppedForNewerState() && pending.has_value()))
             {
                 if (result.ok)
                     lastSavedTicket = ticket;
