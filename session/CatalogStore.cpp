@@ -127,6 +127,9 @@ StoreResult CatalogStore::save (const CatalogState& state)
     if (const auto check = checkCatalogState (state); ! check.ok)
         return check;
 
+    if (stopForNewerState.load())
+        return stopped();
+
     // The journal first: from here on an interrupted save is finished at the next start-up.
     std::vector<std::string> playlistTexts;
     playlistTexts.reserve (state.document.playlists.size());
@@ -169,7 +172,8 @@ void CatalogStore::saveStepDone (SaveStep, const CatalogState&)
 
 StoreResult CatalogStore::stopped()
 {
-    // The journal holds this state or the split files do: the newer state's save replaces both.
+    // Nothing of this state, or its journal, or its split files are on disk: the newer state's
+    // save replaces them all.
     stoppedForNewerState = true;
     return failure ("新しい状態の保存を優先します");
 }
