@@ -128,12 +128,12 @@ bool benchProfile (ProgramRig& rig, const char* what, int runs, bool emptyEachRu
                  median (drawn) / goalMs);
     if (quitMs >= 0.0)
         std::printf ("        the safe quit on SIGINT took %.0f ms\n", quitMs);
+    else
+        std::printf ("        the safe quit on SIGINT had not ended after %.0f s: killed\n", quitLimitMs / 1000.0);
     if (quitGoalMs > 0.0)
         std::printf ("        goal safe quit under %.1f s: %s (ratio %.2f)\n", quitGoalMs / 1000.0,
                      quitMs >= 0.0 && quitMs < quitGoalMs ? "met" : "not met",
                      (quitMs >= 0.0 ? quitMs : quitLimitMs) / quitGoalMs);
-    else
-        std::printf ("        the safe quit on SIGINT had not ended after %.0f s: killed\n", quitLimitMs / 1000.0);
     return true;
 }
 
