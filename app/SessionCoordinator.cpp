@@ -197,6 +197,8 @@ bool SessionCoordinator::prepareQuit()
         padState.clear();
         if (cdImport != nullptr)
             cdImport->cancel();
+        // A save of an older state makes way for the newest one: the quit waits for one save.
+        saveQueue.setPreferNewest (true);
         quitting = true;
     }
 
@@ -222,6 +224,7 @@ bool SessionCoordinator::prepareQuit()
     const auto abandon = [this] (const juce::String& message)
     {
         quitting = false;
+        saveQueue.setPreferNewest (false);
         auto text = message;
         if (outputOpenBeforeQuit)
         {
@@ -243,7 +246,12 @@ bool SessionCoordinator::prepareQuit()
     if (store.recoveryRequired.load())
         return true;
 
-    submitState();
+    // The state handed over last is being saved or is on disk already: it is not saved a second
+    // time. Anything changed since, or a save of it that failed, is saved now.
+    state.document = documentToSave();
+    const bool handedOver = saveTicket > 0 && state == submittedState;
+    if (! handedOver || ! saveQueue.waitIdle() || saveQueue.getLastSavedTicket() != saveTicket)
+        submitState();
     if (saveQueue.waitIdle())
     {
         // The rows of every merged copy are on disk now: their journals can go.
@@ -268,6 +276,7 @@ void SessionCoordinator::submitState()
 {
     ++revision;
     state.document = documentToSave();
+    submittedState = state;
     saveTicket = saveQueue.submit (state);
 }
 } // namespace vantrel

@@ -282,6 +282,7 @@ public:
     std::int64_t saveTicket = 0;
     /** While the last save failed, the state is submitted again this often until one succeeds. */
     static constexpr std::uint32_t saveRetryMs = 5000;
+    CatalogState submittedState;   // the state of the last submit (a quit does not save it twice)
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
     std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};

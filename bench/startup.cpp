@@ -8,7 +8,8 @@
 // was created and shown); the window's pixels painted (no longer its bare background). Medians
 // over the runs, against the goals (first frame under 1.5 s with an empty profile, under 3 s with
 // 10,000 rows). The last run of each ends with SIGINT and the safe quit, which is timed (at most
-// 15 s, then the program is killed); the others are killed once measured.
+// 15 s, then the program is killed); the others are killed once measured. The safe quit of the
+// 10,000-row show has a goal of its own: under 1 s, its ratio printed (quit / goal).
 // Usage: bench_startup [--runs=N]   (default 3; other arguments, such as the benchmark library's,
 //        are ignored)
 
@@ -101,7 +102,7 @@ bool timeOneStart (ProgramRig& rig, int run, Ending ending, StartTimes& times)
 
 /** `runs` starts on the rig's profile (emptied before each when asked); the last one ends with
     the safe quit, the others are killed. */
-bool benchProfile (ProgramRig& rig, const char* what, int runs, bool emptyEachRun, double goalMs)
+bool benchProfile (ProgramRig& rig, const char* what, int runs, bool emptyEachRun, double goalMs, double quitGoalMs = 0.0)
 {
     std::vector<double> mapped, report, drawn;
     double quitMs = -1.0;
@@ -123,11 +124,16 @@ bool benchProfile (ProgramRig& rig, const char* what, int runs, bool emptyEachRu
                  "(max %.0f ms) (medians)\n",
                  what, runs, median (mapped), median (report), median (drawn),
                  *std::max_element (drawn.begin(), drawn.end()));
-    std::printf ("        goal first frame under %.1f s: %s\n", goalMs / 1000.0, median (drawn) < goalMs ? "met" : "not met");
+    std::printf ("        goal first frame under %.1f s: %s (ratio %.2f)\n", goalMs / 1000.0, median (drawn) < goalMs ? "met" : "not met",
+                 median (drawn) / goalMs);
     if (quitMs >= 0.0)
         std::printf ("        the safe quit on SIGINT took %.0f ms\n", quitMs);
     else
         std::printf ("        the safe quit on SIGINT had not ended after %.0f s: killed\n", quitLimitMs / 1000.0);
+    if (quitGoalMs > 0.0)
+        std::printf ("        goal safe quit under %.1f s: %s (ratio %.2f)\n", quitGoalMs / 1000.0,
+                     quitMs >= 0.0 && quitMs < quitGoalMs ? "met" : "not met",
+                     (quitMs >= 0.0 ? quitMs : quitLimitMs) / quitGoalMs);
     return true;
 }
 
@@ -159,7 +165,7 @@ int main (int argc, char** argv)
             const auto written = writeSavedShow (rig, showRows);
             ok = written.isEmpty() || fail (written);
         }
-        ok = ok && benchProfile (rig, "saved show, 10,000-row playlist open", runs, false, 3000.0);
+        ok = ok && benchProfile (rig, "saved show, 10,000-row playlist open", runs, false, 3000.0, 1000.0);
     }
     std::printf ("(whole run %.1f s)\n", msSince (started) / 1000.0);
     return ok ? 0 : 1;

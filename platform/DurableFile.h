@@ -53,6 +53,12 @@ private:
     EISDIR or EINVAL); a file larger than maxBytes fails with EFBIG. Counted as one readFile. */
 FileError readWholeFile (const std::string& path, std::string& bytes, int64_t maxBytes = unlimitedFileSize);
 
+/** Reads a regular file and answers whether it holds exactly `expected`, without keeping its
+    bytes: it is read in pieces and the reading stops at the first difference. A path that is
+    missing or not a regular file fails (ENOENT, EISDIR or EINVAL); a file of another size is
+    simply not the same. Counted as one readFile. */
+FileError fileHoldsExactly (const std::string& path, const std::string& expected, bool& same);
+
 /** Renames `from` over `to` (replacing a file there) and then forces the folder of `to` to the
     disk, so that the new name survives a power loss. Fails when `to` is a folder. */
 FileError renameDurably (const std::string& from, const std::string& to);

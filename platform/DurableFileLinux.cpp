@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -127,6 +128,78 @@ FileError DurableFile::close()
 
     // Linux releases the descriptor even when close reports an error: never close it twice.
     return FileError::fromCode (injected != 0 ? injected : result);
+}
+
+FileError fileHoldsExactly (const std::string& path, const std::string& expected, bool& same)
+{
+    same = false;
+
+    if (const auto injected = FileFaults::check (FileOp::readFile, path))
+        return FileError::fromCode (injected);
+
+    const int fd = ::open (path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+
+    if (fd < 0)
+        return FileError::fromCode (errno);
+
+    struct stat info {};
+
+    if (::fstat (fd, &info) != 0)
+    {
+        const auto code = errno;
+        ::close (fd);
+        return FileError::fromCode (code);
+    }
+
+    if (! S_ISREG (info.st_mode))
+    {
+        ::close (fd);
+        return FileError::fromCode (S_ISDIR (info.st_mode) ? EISDIR : EINVAL);
+    }
+
+    if (info.st_size != static_cast<off_t> (expected.size()))
+    {
+        ::close (fd);
+        return {};
+    }
+
+    constexpr size_t pieceSize = 1 << 20;
+    static thread_local std::vector<char> piece (pieceSize);
+    size_t compared = 0;
+
+    for (;;)
+    {
+        // One byte past the expected end, so that a file that has grown is noticed.
+        const auto wanted = std::min (pieceSize, expected.size() - compared + 1);
+        const auto got = ::read (fd, piece.data(), wanted);
+
+        if (got < 0)
+        {
+            if (errno == EINTR)
+                continue;
+
+            const auto code = errno;
+            ::close (fd);
+            return FileError::fromCode (code);
+        }
+
+        if (got == 0)
+            break;
+
+        const auto size = static_cast<size_t> (got);
+
+        if (compared + size > expected.size() || std::memcmp (piece.data(), expected.data() + compared, size) != 0)
+        {
+            ::close (fd);
+            return {};
+        }
+
+        compared += size;
+    }
+
+    ::close (fd);
+    same = compared == expected.size();
+    return {};
 }
 
 FileError readWholeFile (const std::string& path, std::string& bytes, int64_t maxBytes)

@@ -23,6 +23,8 @@ std::string pathOf (const juce::File& file)  { return file.getFullPathName().toS
 
 bool isFileNotFolder (const platform::FileStatus& status)  { return status.exists && ! status.isDirectory; }
 
+} // namespace
+
 /** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. */
 StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes)
 {
@@ -37,9 +39,9 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
 
     if (isFileNotFolder (before) && before.size == static_cast<int64_t> (bytes.size()))
     {
-        std::string current;
+        bool same = false;
 
-        if (! platform::readWholeFile (path, current, before.size).failed() && current == bytes)
+        if (! platform::fileHoldsExactly (path, bytes, same).failed() && same)
             return StoreResult::success();
     }
 
@@ -72,22 +74,19 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
     }
 
     // Read back: the bytes on the disk must be the bytes given.
-    std::string readBack;
-
-    if (platform::readWholeFile (tempPath, readBack, static_cast<int64_t> (bytes.size())).failed() || readBack != bytes)
+    if (bool same = false; platform::fileHoldsExactly (tempPath, bytes, same).failed() || ! same)
         return fail (utf8 ("一時保存のflush/readbackに失敗しました"));
 
     // JSON self-check, by name: every target that does not end in ".bak" receives JSON that
-    //    readJsonFile accepts. The bytes just read back are the file's bytes.
-    if (! target.getFileExtension().equalsIgnoreCase (".bak"))
+    //    readJsonFile accepts. The file holds exactly these bytes (read back above). Plain JSON text
+    //    (what the program writes) passes a quick scan; anything else goes through the full parse.
+    if (! target.getFileExtension().equalsIgnoreCase (".bak") && ! isPlainJsonText (bytes))
     {
         juce::var parsed;
 
-        if (parseStoredJson (readBack, parsed).failed())
+        if (parseStoredJson (bytes, parsed).failed())
             return fail (utf8 ("保存JSON自己検証に失敗しました"));
     }
-
-    readBack = {};
 
     // Backup of the previous bytes, renewed before the commit.
     if (makeBackup)
@@ -113,14 +112,16 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         return fail (utf8 ("保存の確定に失敗しました: ") + name);
 
     // Re-read the committed file.
-    std::string committed;
-
-    if (platform::readWholeFile (path, committed, static_cast<int64_t> (bytes.size())).failed() || committed != bytes)
+    if (bool same = false; platform::fileHoldsExactly (path, bytes, same).failed() || ! same)
         return StoreResult::failure (utf8 ("確定後の再読込に失敗しました"));
 
     return StoreResult::success();
 }
-} // namespace
+
+StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup)
+{
+    return writeBytesAtomically (target, bytes, makeBackup, jsonFileSizeLimit());
+}
 
 int64_t jsonFileSizeLimit()
 {

@@ -53,6 +53,11 @@ StoreResult writeFileAtomically (const juce::File& target, const juce::String& t
     noFileSizeLimit, for files that nothing reads back). */
 StoreResult writeFileAtomically (const juce::File& target, const juce::String& text, bool makeBackup, int64_t maxBytes);
 
+/** writeFileAtomically on the text's UTF-8 bytes, for a caller that holds them already (a large
+    document need not pass through a String). */
+StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup);
+StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes);
+
 /** Reads and parses a JSON file of at most jsonFileSizeLimit() bytes. A missing file, a folder,
     an unreadable or a larger file gives "保存データを読めません: " + file name; bytes that are not
     clean UTF-8 text or do not parse give "JSON破損: " + file name + " / " + what is wrong (see

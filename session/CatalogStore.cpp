@@ -6,6 +6,7 @@
 #include "session/CatalogValidation.h"
 #include "session/DamagedBundle.h"
 #include "session/SessionDocuments.h"
+#include "session/SessionJsonText.h"
 #include "session/SplitFiles.h"
 
 namespace vantrel
@@ -123,26 +124,37 @@ StoreResult CatalogStore::save (const CatalogState& state)
         return failure ("復旧待ちのため自動保存を保留しています");
 
     // A state that could not be read back is never saved.
-    const auto document = catalogToJson (state);
-    CatalogState readBack;
-
-    if (const auto check = readCatalogJson (document, readBack); ! check.ok)
+    if (const auto check = checkCatalogState (state); ! check.ok)
         return check;
 
-    // The journal first: from here on an interrupted save is finished at the next start-up.
-    const auto text = sessionJsonText (document);
+    if (stopForNewerState.load())
+        return stopped();
 
-    if (const auto journal = writeFileAtomically (journalFile(), text, false); ! journal.ok)
+    // The journal first: from here on an interrupted save is finished at the next start-up.
+    std::vector<std::string> playlistTexts;
+    playlistTexts.reserve (state.document.playlists.size());
+    for (const auto& playlist : state.document.playlists)
+        playlistTexts.push_back (playlistJsonText (playlist));
+
+    const auto text = wholeStateJsonText (state, playlistTexts);
+
+    if (const auto journal = writeBytesAtomically (journalFile(), text, false); ! journal.ok)
         return journal;
 
     saveStepDone (SaveStep::journalWritten, state);
 
-    if (const auto split = writeSplitFiles (state); ! split.ok)
+    if (stopForNewerState.load())
+        return stopped();
+
+    if (const auto split = vantrel::writeSplitFiles (root, state, playlistTexts); ! split.ok)
         return StoreResult::failure (split.message + utf8 ("（中断journalを保持しました）"));
 
     saveStepDone (SaveStep::splitFilesWritten, state);
 
-    if (const auto snapshot = writeFileAtomically (lastGoodFile(), text, true); ! snapshot.ok)
+    if (stopForNewerState.load())
+        return stopped();
+
+    if (const auto snapshot = writeBytesAtomically (lastGoodFile(), text, true); ! snapshot.ok)
         return snapshot;
 
     saveStepDone (SaveStep::snapshotWritten, state);
@@ -156,6 +168,14 @@ StoreResult CatalogStore::save (const CatalogState& state)
 
 void CatalogStore::saveStepDone (SaveStep, const CatalogState&)
 {
+}
+
+StoreResult CatalogStore::stopped()
+{
+    // Nothing of this state, or its journal, or its split files are on disk: the newer state's
+    // save replaces them all.
+    stoppedForNewerState = true;
+    return failure ("新しい状態の保存を優先します");
 }
 
 StoreResult CatalogStore::readSavedFiles (CatalogState& state)

@@ -6,6 +6,7 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <utility>
 #include <string>
 
 namespace vantrel
@@ -72,14 +73,28 @@ public:
         Written on the message thread, read by the save worker. */
     std::atomic<bool> recoveryRequired { false };
 
+    /** Asked by the save worker while a newer state waits and the worker prefers it (a quit):
+        a running save then stops after its current durable step (the journal, the split files)
+        and fails. Any thread. */
+    void setStopForNewerState (bool stop)  { stopForNewerState.store (stop); }
+
+    /** Whether the last save stopped for a newer state; clears the answer. Save worker's thread. */
+    bool takeStoppedForNewerState()  { return std::exchange (stoppedForNewerState, false); }
+
 protected:
     /** Called by save on the save worker after each step it completed, with the state it saves.
         Does nothing here; tests stop a process at a chosen step through it. */
     virtual void saveStepDone (SaveStep step, const CatalogState& state);
 
 private:
+    std::atomic<bool> stopForNewerState { false };
+    bool stoppedForNewerState = false;   // save worker's thread
+
     /** The bundle of a recovery that failed after writing it; empty otherwise. Message thread. */
     juce::File recoveryBundle;
+
+    /** Ends a save that makes way for a newer state. */
+    StoreResult stopped();
 
     juce::File journalFile() const;
     juce::File lastGoodFile() const;

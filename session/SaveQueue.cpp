@@ -35,6 +35,9 @@ int64_t SaveQueue::submit (CatalogState state)
         replaced.swap (pending);
         pending.emplace (std::move (state));
         ticket = ++submittedCount;
+
+        if (preferNewest && saving)
+            store->setStopForNewerState (true);
     }
 
     condition.notify_all();
@@ -64,6 +67,13 @@ int64_t SaveQueue::getLastSavedTicket() const
 {
     const std::lock_guard<std::mutex> lock (mutex);
     return lastSavedTicket;
+}
+
+void SaveQueue::setPreferNewest (bool on)
+{
+    const std::lock_guard<std::mutex> lock (mutex);
+    preferNewest = on;
+    store->setStopForNewerState (on && saving && pending.has_value());
 }
 
 StoreResult SaveQueue::saveCatchingExceptions (const CatalogState& state)
@@ -100,6 +110,8 @@ void SaveQueue::run()
             taken.swap (pending);
             saving = true;
             ticket = submittedCount;
+            store->setStopForNewerState (false);
+            store->takeStoppedForNewerState();
         }
 
         const auto result = saveCatchingExceptions (*taken);
@@ -107,11 +119,16 @@ void SaveQueue::run()
         {
             const std::lock_guard<std::mutex> lock (mutex);
 
-            if (result.ok)
-                lastSavedTicket = ticket;
+            // A save that made way for a newer state reports nothing: the newer one follows.
+            if (! (store->takeStoppedForNewerState() && pending.has_value()))
+            {
+                if (result.ok)
+                    lastSavedTicket = ticket;
 
-            lastOk = result.ok;
-            lastMessage = result.message;
+                lastOk = result.ok;
+                lastMessage = result.message;
+            }
+
             saving = false;
         }
 

@@ -52,6 +52,13 @@ public:
         change with a ticket up to it is on disk. */
     int64_t getLastSavedTicket() const;
 
+    /** While on (a quit), a running save whose state a newer one has replaced in the slot stops
+        after its current durable step, and the newer state is saved in full instead: whatever a
+        stopped save left on disk, the next complete save or the next start-up's journal
+        completion makes whole. A stopped save changes neither lastResult nor the last saved
+        ticket. Off by default: during a show every save completes, however fast edits come. */
+    void setPreferNewest (bool on);
+
 private:
     void run();
     StoreResult saveCatchingExceptions (const CatalogState& state);
@@ -64,6 +71,7 @@ private:
     juce::String lastMessage;
     bool stopRequested = false;
     bool saving = false;
+    bool preferNewest = false;
     int64_t submittedCount = 0;
     int64_t lastSavedTicket = 0;
     std::thread worker;

@@ -1,6 +1,7 @@
 #include "session/SessionDocuments.h"
 
 #include "session/CatalogValidation.h"
+#include "session/StoredJson.h"
 
 #include <cmath>
 #include <limits>
@@ -540,6 +541,127 @@ juce::var catalogToJson (const CatalogState& state)
     object->setProperty (keys().pads, padsToJson (state.pads));
     object->setProperty (keys().ui, uiToJson (state.ui));
     return juce::var (object);
+}
+
+namespace
+{
+    /** A text as it comes back out of a document: the framework's reading of the bytes, which
+        keeps clean UTF-8 without NUL as it is. */
+    bool keepsItsBytes (const std::string& text)
+    {
+        return text.find ('\0') == std::string::npos && findTextDamage (text).isEmpty();
+    }
+
+    std::string asReadBack (const std::string& text)
+    {
+        return keepsItsBytes (text) ? text : juce::String (text).toStdString();
+    }
+
+    /** The document's texts as a read-back gives them; false when every one keeps its bytes. */
+    bool readBackTexts (const CatalogDocument& document, CatalogDocument& converted)
+    {
+        bool changed = ! keepsItsBytes (document.current);
+
+        for (const auto& folder : document.folders)
+            changed = changed || ! keepsItsBytes (folder.id) || ! keepsItsBytes (folder.name) || ! keepsItsBytes (folder.parentId);
+
+        for (const auto& playlist : document.playlists)
+        {
+            changed = changed || ! keepsItsBytes (playlist.id) || ! keepsItsBytes (playlist.name)
+                   || ! keepsItsBytes (playlist.memo) || ! keepsItsBytes (playlist.folderId);
+
+            for (const auto& row : playlist.rows)
+                changed = changed || ! keepsItsBytes (row.id) || ! keepsItsBytes (row.title)
+                       || ! keepsItsBytes (row.note) || ! keepsItsBytes (row.source);
+        }
+
+        if (! changed)
+            return false;
+
+        converted = document;
+        converted.current = asReadBack (converted.current);
+
+        for (auto& folder : converted.folders)
+            for (auto* text : { &folder.id, &folder.name, &folder.parentId })
+                *text = asReadBack (*text);
+
+        for (auto& playlist : converted.playlists)
+        {
+            for (auto* text : { &playlist.id, &playlist.name, &playlist.memo, &playlist.folderId })
+                *text = asReadBack (*text);
+
+            for (auto& row : playlist.rows)
+                for (auto* text : { &row.id, &row.title, &row.note, &row.source })
+                    *text = asReadBack (*text);
+        }
+
+        return true;
+    }
+
+    Message checkState (const CatalogState& state)
+    {
+        const auto& document = state.document;
+
+        for (const auto& playlist : document.playlists)
+        {
+            if (! playlist.eq.isValid())
+                return "Invalid playlist bus settings";
+
+            for (const auto& row : playlist.rows)
+            {
+                if (! row.eq.isValid())
+                    return "トラックEQの値が範囲外です";
+
+                const auto& source = keepsItsBytes (row.source) ? row.source : asReadBack (row.source);
+
+                if (source.empty() || source.front() != '/')
+                    return "音源参照は絶対パスが必要です";
+            }
+        }
+
+        if (! document.masterEq.isValid())
+            return "Invalid master EQ settings";
+
+        CatalogDocument converted;
+
+        if (! isValidCatalog (readBackTexts (document, converted) ? converted : document))
+            return "登録ID・選択・Gainの整合性エラー";
+
+        for (const auto& pad : state.pads)
+        {
+            const auto gain = static_cast<double> (pad.gainDb);
+
+            if (! std::isfinite (gain) || gain < -60.0 || gain > 12.0)
+                return "PAD音量の型・範囲が不正です";
+
+            const auto asset = asReadBack (pad.asset);
+
+            if (! asset.empty() && ! isSafeAssetName (asset))
+                return "PAD asset参照不正";
+        }
+
+        const auto& ui = state.ui;
+
+        if (ui.zoom < 0 || ui.zoom > 19)
+            return "UI保存状態の型・範囲が不正です";
+
+        if (ui.rowHeight < 30 || ui.rowHeight > 49)
+            return "行の表示密度が不正です";
+
+        for (const auto& id : ui.collapsedFolders)
+            if (! isValidId (asReadBack (id)))
+                return "Invalid collapsed folder ID";
+
+        return nullptr;
+    }
+} // namespace
+
+StoreResult checkCatalogState (const CatalogState& state)
+{
+    if (auto message = checkState (state))
+        return StoreResult::failure (juce::String::fromUTF8 (message));
+
+    return StoreResult::success();
 }
 
 StoreResult readCatalogJson (const juce::var& json, CatalogState& state)

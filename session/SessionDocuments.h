@@ -30,6 +30,11 @@ juce::var catalogToJson (const CatalogState& state);
     untouched and the message is that of the first failed check. */
 StoreResult readCatalogJson (const juce::var& json, CatalogState& state);
 
+/** What readCatalogJson answers for the document that catalogToJson makes of `state` (the save's
+    self-check: a state that could not be read back is never saved), found on the records
+    without building the document: the same checks in the same order, the same messages. */
+StoreResult checkCatalogState (const CatalogState& state);
+
 /** The EQ object ("enabled", "bands" of 8 band objects). */
 juce::var eqSettingsToJson (const EqSettings& eq);
 

@@ -3,6 +3,7 @@
 #include "session/AtomicFileWriter.h"
 #include "session/CatalogValidation.h"
 #include "session/SessionDocuments.h"
+#include "session/SessionJsonText.h"
 
 namespace vantrel
 {
@@ -23,11 +24,6 @@ namespace
         for (const auto& [name, value] : members)
             result->setProperty (name, value);
         return juce::var (result);
-    }
-
-    StoreResult write (const juce::File& file, const juce::var& document)
-    {
-        return writeFileAtomically (file, sessionJsonText (document), true);
     }
 } // namespace
 
@@ -84,42 +80,37 @@ juce::File playlistFile (const juce::File& root, const juce::String& playlistId)
 
 StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state)
 {
+    return writeSplitFiles (root, state, {});
+}
+
+StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state, const std::vector<std::string>& playlistTexts)
+{
     // The ids become folder names: refuse any that could leave the root before writing anything.
     for (const auto& playlist : state.document.playlists)
         if (! isValidId (playlist.id))
             return failure ("catalogのplaylist IDが不正です");
 
-    const auto document = catalogToJson (state);
-    auto entries = juce::var (juce::Array<juce::var>());
+    const auto& playlists = state.document.playlists;
+    const bool textsGiven = playlistTexts.size() == playlists.size();
 
-    for (const auto& playlist : *document["playlists"].getArray())
+    for (size_t i = 0; i < playlists.size(); ++i)
     {
-        const auto id = playlist["id"].toString();
-        const auto result = write (playlistFile (root, id), playlist);
+        const auto& playlist = playlists[i];
+        const auto file = playlistFile (root, juce::String::fromUTF8 (playlist.id.c_str()));
+        const auto result = writeBytesAtomically (file, textsGiven ? playlistTexts[i] : playlistJsonText (playlist), true);
         if (! result.ok)
             return result;
-
-        entries.append (object ({ { "id", playlist["id"] }, { "name", playlist["name"] } }));
     }
 
-    const auto catalog = object ({ { "version", sessionDocumentVersion },
-                                   { "folders", document["folders"] },
-                                   { "playlists", entries },
-                                   { "current", document["current"] } });
-
-    auto result = write (root.getChildFile (catalogName), catalog);
+    auto result = writeBytesAtomically (root.getChildFile (catalogName), catalogFileJsonText (state), true);
     if (! result.ok)
         return result;
 
-    result = write (root.getChildFile (padsPath), document["pads"]);
+    result = writeBytesAtomically (root.getChildFile (padsPath), padsJsonText (state.pads), true);
     if (! result.ok)
         return result;
 
-    const auto appState = object ({ { "version", sessionDocumentVersion },
-                                    { "ui", document["ui"] },
-                                    { "master", document["master"] } });
-
-    return write (root.getChildFile (appStateName), appState);
+    return writeBytesAtomically (root.getChildFile (appStateName), appStateJsonText (state), true);
 }
 
 StoreResult readSplitFiles (const juce::File& root, CatalogState& out)

@@ -5,6 +5,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <string>
 #include <vector>
 
 namespace vantrel
@@ -23,6 +24,10 @@ namespace vantrel
     playlists no longer in the catalog are neither written nor removed. A playlist id that is not
     a valid id (and so could name a path outside the root) is refused before anything is written. */
 StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state);
+
+/** The same with the texts of the playlist files made already (playlistJsonText of each
+    playlist, in catalog order). */
+StoreResult writeSplitFiles (const juce::File& root, const CatalogState& state, const std::vector<std::string>& playlistTexts);
 
 /** Reads "catalog.json", the playlist files it lists, "pad/pads.json" and "app-state.json",
     assembles the whole-state document and reads it with readCatalogJson. On failure `out` is

@@ -264,7 +264,268 @@ bool holdsOnlyFiniteNumbers (const juce::var& value)
     return true;
 }
 
+/** Printable ASCII but the quote and the backslash: a string's plain characters. */
+bool isPlainStringByte (unsigned char c)  { return c >= 32 && c < 127 && c != '"' && c != '\\'; }
+
+/** The strict scan behind isPlainJsonText. */
+class PlainJsonScanner
+{
+public:
+    explicit PlainJsonScanner (const std::string& text) : at (text.data()), end (text.data() + text.size()) {}
+
+    bool scanDocument()
+    {
+        skipBlanks();
+
+        if (at == end || (*at != '{' && *at != '['))
+            return false;
+
+        if (! scanValue())
+            return false;
+
+        skipBlanks();
+        return at == end;
+    }
+
+private:
+    const char* at;
+    const char* const end;
+    int depth = 0;
+
+    char peek() const  { return at < end ? *at : '\0'; }
+
+    void skipBlanks()
+    {
+        // On a local copy: the loop then keeps the position in a register.
+        auto* p = at;
+
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'))
+            ++p;
+
+        at = p;
+    }
+
+    bool scanValue()
+    {
+        skipBlanks();
+
+        switch (peek())
+        {
+            case '{': return scanContainer ('}', true);
+            case '[': return scanContainer (']', false);
+            case '"': return scanString (false);
+            case 't': return scanWord ("true");
+            case 'f': return scanWord ("false");
+            case 'n': return scanWord ("null");
+            default:  return scanNumber();
+        }
+    }
+
+    bool scanWord (const char* word)
+    {
+        const auto length = std::strlen (word);
+
+        if (static_cast<size_t> (end - at) < length || std::memcmp (at, word, length) != 0)
+            return false;
+
+        at += length;
+        return true;
+    }
+
+    bool scanContainer (char close, bool isObject)
+    {
+        if (++depth > maxJsonNesting)
+            return false;
+
+        ++at;
+        skipBlanks();
+
+        if (peek() == close)
+        {
+            ++at;
+            --depth;
+            return true;
+        }
+
+        for (;;)
+        {
+            if (isObject)
+            {
+                skipBlanks();
+
+                if (peek() != '"' || ! scanString (true))
+                    return false;
+
+                skipBlanks();
+
+                if (peek() != ':')
+                    return false;
+
+                ++at;
+            }
+
+            if (! scanValue())
+                return false;
+
+            skipBlanks();
+            const auto next = peek();
+            ++at;
+
+            if (next == close)
+                break;
+
+            if (next != ',')
+                return false;
+        }
+
+        --depth;
+        return true;
+    }
+
+    /** Four hex digits after "\\u"; -1 when they are not. */
+    int readUnit()
+    {
+        if (end - at < 4)
+            return -1;
+
+        int unit = 0;
+
+        for (int i = 0; i < 4; ++i)
+        {
+            const auto digit = juce::CharacterFunctions::getHexDigitValue (static_cast<juce::juce_wchar> (at[i]));
+
+            if (digit < 0)
+                return -1;
+
+            unit = unit * 16 + digit;
+        }
+
+        at += 4;
+        return unit;
+    }
+
+    bool scanString (bool isName)
+    {
+        const auto* start = ++at;
+
+        for (;;)
+        {
+            // Plain characters in one run.
+            auto* p = at;
+
+            while (p < end && isPlainStringByte (static_cast<unsigned char> (*p)))
+                ++p;
+
+            at = p;
+
+            if (at == end)
+                return false;
+
+            const auto c = static_cast<unsigned char> (*at);
+
+            if (c == '"')
+                break;
+
+            if (c < 32 || c >= 127)
+                return false;
+
+            ++at;
+
+            if (c != '\\')
+                continue;
+
+            const auto escape = peek();
+            ++at;
+
+            if (std::strchr ("\"'\\/abfnrt", escape) != nullptr && escape != '\0')
+                continue;
+
+            if (escape != 'u')
+                return false;
+
+            const auto unit = readUnit();
+
+            if (unit <= 0 || (unit >= 0xdc00 && unit <= 0xdfff))
+                return false;
+
+            if (unit >= 0xd800 && unit <= 0xdbff)
+            {
+                if (end - at < 2 || at[0] != '\\' || at[1] != 'u')
+                    return false;
+
+                at += 2;
+                const auto low = readUnit();
+
+                if (low < 0xdc00 || low > 0xdfff)
+                    return false;
+            }
+        }
+
+        const bool empty = at == start;
+        ++at;
+        return ! (isName && empty);
+    }
+
+    bool scanDigits (int& count)
+    {
+        const auto* start = at;
+        auto* p = at;
+
+        while (p < end && isDigit (*p))
+            ++p;
+
+        at = p;
+        count += static_cast<int> (at - start);
+        return at != start;
+    }
+
+    bool scanNumber()
+    {
+        if (peek() == '-')
+            ++at;
+
+        int digits = 0;
+        const auto* start = at;
+
+        if (! scanDigits (digits) || (*start == '0' && digits > 1) || digits > 18)
+            return false;
+
+        if (peek() == '.')
+        {
+            ++at;
+
+            if (! scanDigits (digits))
+                return false;
+        }
+
+        if (peek() == 'e' || peek() == 'E')
+        {
+            ++at;
+
+            if (peek() == '+' || peek() == '-')
+                ++at;
+
+            int exponentDigits = 0;
+            const auto* exponent = at;
+
+            if (! scanDigits (exponentDigits) || exponentDigits > 3 || std::atoi (std::string (exponent, at).c_str()) > 250)
+                return false;
+        }
+
+        if (digits > 40)
+            return false;
+
+        // What may follow a number in the framework's reading of it.
+        const auto next = peek();
+        return next == ' ' || next == '\t' || next == '\r' || next == '\n' || next == ',' || next == '}' || next == ']';
+    }
+};
 } // namespace
+
+bool isPlainJsonText (const std::string& bytes)
+{
+    return PlainJsonScanner (bytes).scanDocument();
+}
 
 juce::String findTextDamage (const std::string& bytes)
 {

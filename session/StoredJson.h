@@ -24,4 +24,14 @@ juce::String findTextDamage (const std::string& bytes);
     unpaired surrogate escape is refused. On failure `out` is untouched and
     the result's message says why. Any thread. */
 juce::Result parseStoredJson (const std::string& bytes, juce::var& out);
+
+/** A quick check that needs no parse: true only for plain JSON text that parseStoredJson is
+    sure to accept. The text is printable ASCII (with spaces, tabs and line ends between the
+    tokens), an object or an array at the top level with nothing but blanks after it, nested
+    no deeper than parseStoredJson allows, every string escape one the framework reads (a
+    surrogate escape only as a high and low pair, no "\\u0000"), every member name non-empty and
+    every number strict JSON of moderate size (at most 18 digits before any fraction, at most 40
+    digits in all, an exponent within +-250). False says nothing: such text may still parse.
+    Any thread. */
+bool isPlainJsonText (const std::string& bytes);
 } // namespace vantrel
