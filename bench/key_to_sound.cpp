@@ -116,7 +116,7 @@ public:
             return "no main window; " + program->errorText().toStdString();
         if (! capture.open ("vantrel-key-to-sound"))
             return capture.lastError();
-        if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::juceClientName); }))
+        if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::programClientName); }))
             return "the program's output never appeared: " + capture.lastError();
         keyboard = XOpenDisplay (rig.server.displayName().c_str());
         if (keyboard == nullptr)
