@@ -13,5 +13,12 @@ fi
 
 (cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 900)
 
+# The tests again under AddressSanitizer and UBSan, with the thread-contract checks compiled in: a
+# memory error, undefined behaviour or a broken thread contract fails the run (into build/asan;
+# VANTREL_SKIP_ASAN=1 skips it).
+if [ "${VANTREL_SKIP_ASAN:-0}" != "1" ]; then
+  (cd "$root" && cmake --preset asan && cmake --build --preset asan -j "$jobs" && ctest --preset asan -j "$jobs" --timeout 900)
+fi
+
 # Pictures of the main screen for a look by eye, into build/screens/.
 BUILD_DIR=$build bash "$root/scripts/screens.sh"

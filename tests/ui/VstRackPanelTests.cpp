@@ -81,6 +81,8 @@ TEST (VstRackPanel, TheOperatorScansChoosesSwitchesAndEditsASlotAndClosingTheWin
     MAKE_RACK_RIG (r);
     ASSERT_NO_FATAL_FAILURE (r.start());
     answerWith (r.open(), r.profile.pluginFolder());
+    // Folders change only once the rack is idle (its first scan done); until then the button is off.
+    ASSERT_TRUE (r.settle ([&] { return r.button ("vst-folder-add").isEnabled(); })) << r.text ("vst-rack-status");
     r.click ("vst-folder-add");
     auto& select = r.control<juce::ComboBox> ("vst-select-1");
     ASSERT_TRUE (r.settle ([&] { return select.getNumItems() == 2 && select.isEnabled(); }))

@@ -57,6 +57,10 @@ inline constexpr const char* editorWindowClass = "OrvaneVstEditorHostWindow";
 /** A worker whose X display is `displayName` ("" leaves DISPLAY unset). */
 WorkerSession::Options workerOnDisplay (const std::string& displayName);
 
+/** How long a test waits for a request queued to the worker's UI thread, which runs within
+    milliseconds on an idle machine: long enough for a starved one. */
+inline constexpr int requestPatienceMs = 60000;
+
 /** Polls until `condition` holds, at most `timeoutMs`; true when it held. */
 bool waitUntil (const std::function<bool()>& condition, int timeoutMs = 10000);
 

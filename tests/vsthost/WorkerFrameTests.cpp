@@ -1,5 +1,6 @@
 // The worker process as the main program meets it: command line, identity, end of the
 // conversation, exit codes, and a plug-in that writes to standard output.
+#include "EditorTestSupport.h"
 #include "ProbeClasses.h"
 #include "WorkerHarness.h"
 
@@ -61,10 +62,10 @@ TEST (WorkerFrame, EditorRequestsWithoutAPluginRecordNoPluginLoaded)
     WorkerSession worker;
     EXPECT_EQ (worker.command ("OPEN_EDITOR_ASYNC\tone").final(), "OK");
     std::vector<std::string> status;
-
-    for (int i = 0; i < 10000 && (status.size() != 7 || status[4] != "0"); ++i)
+    EXPECT_TRUE (waitUntil ([&] {
         status = worker.command ("LIVE_STATUS").fields();
-
+        return status.size() != 7 || status[4] == "0";
+    }, requestPatienceMs));
     EXPECT_EQ (status, (std::vector<std::string> { "OK", "0", "0", "0", "0", "no plugin loaded", "0" }));
 
     // Requests still queued when QUIT arrives run before the worker ends.
