@@ -2,6 +2,7 @@
 
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
+#include "session/CatalogId.h"
 #include "session/CatalogRecords.h"
 #include "session/CatalogStore.h"
 #include "session/CopyTransaction.h"
@@ -326,7 +327,4 @@ void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
 
 /** The CD importer's state as the view shows it; an empty state when there is no importer. */
 CdImportState cdImportState (const SessionCoordinator& session);
-
-/** A new id: 32 lower-case hexadecimal digits. */
-std::string newCatalogId();
 } // namespace vantrel
