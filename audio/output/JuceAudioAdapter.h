@@ -10,10 +10,10 @@
 #include "audio/output/OutputDeviceSettings.h"
 #include "platform/ThreadContract.h"
 #include "session/StoreResult.h"
-#include "session/AudioCommand.h"
+#include "session/transport/AudioCommand.h"
 #include "session/EqSettings.h"
 #include "session/FileSignature.h"
-#include "session/PadAudioCommand.h"
+#include "session/transport/PadAudioCommand.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
