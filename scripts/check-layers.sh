@@ -12,6 +12,8 @@
 #              and media (the engine's commands carry the media's PCM records), rack on no other
 #              part, output on engine, media, rack and dsp
 #   app/cd     the CD import, below the rest of app/: it includes no app/ header outside app/cd
+# Operating-system headers (unistd.h, sys/*, X11, libpulse, jack, dbus, libcdio ...) only in platform/,
+# and in the launcher, which stands alone.
 # One exception: vsthost/ProtocolWords.h, the worker's line-protocol words (constants only), is
 # shared by the worker and the rack's worker client in audio/rack.
 # tests/ and bench/ sit above everything and are not checked.
@@ -23,8 +25,8 @@ for folder in $folders; do
   [ -d "$folder" ] || { echo "check-layers: no folder $folder under $root"; exit 2; }
 done
 
-# file:line:text of every quoted include of the checked folders
-{ grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' $folders || true; } |
+# file:line:text of every include of the checked folders
+{ grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]' $folders || true; } |
 awk '
 BEGIN {
   rank["platform"] = 0; rank["session"] = 1; rank["audio"] = 2; rank["app"] = 3; rank["ui"] = 4; rank["program"] = 5
@@ -32,6 +34,8 @@ BEGIN {
   split("dsp:dsp media:media engine:engine engine:dsp engine:media rack:rack " \
         "output:output output:engine output:media output:rack output:dsp", edges, " ")
   for (i in edges) { split(edges[i], e, ":"); audioEdge[e[1], e[2]] = 1 }
+  osHeaders = "^((unistd|fcntl|signal|pthread|dlfcn|poll|spawn|dirent|pwd|grp|termios|sched|syslog|mntent)\\.h|" \
+              "(sys|X11|pulse|jack|dbus|dbus-1\\.0|cdio|linux|alsa|pipewire|pipewire-0\\.3|spa|netinet|arpa)/)"
   bad = 0
 }
 function report(rule) {
@@ -42,10 +46,16 @@ function report(rule) {
   # file:line:text; the text may hold colons of its own
   file = $0; sub(/:.*/, "", file)
   rest = substr($0, length(file) + 2); line = rest; sub(/:.*/, "", line)
+  n = split(file, fp, "/"); from = fp[1]
+  if (rest ~ /include[[:space:]]*</) {              # a system or library header
+    header = rest; sub(/^[^<]*</, "", header); sub(/>.*/, "", header)
+    if (from != "platform" && from != "launcher" && header ~ osHeaders)
+      report("operating-system headers only in platform/ (and in the launcher, which stands alone)")
+    next
+  }
   header = rest; sub(/^[^"]*"/, "", header); sub(/".*/, "", header)
   if (header !~ /\//) next                          # a header beside the file: same folder
-  n = split(file, fp, "/"); split(header, hp, "/")
-  from = fp[1]; to = hp[1]
+  split(header, hp, "/"); to = hp[1]
   if (!(to in rank) && to != "vsthost" && to != "launcher") {
     if (to == "tests" || to == "bench" || to == "support") report("the program never includes test or benchmark code")
     next                                            # a library header (JUCE, the VST3 SDK ...)
