@@ -193,7 +193,6 @@ public:
 
     /** Where tick writes "audio-diagnostics.json"; empty: nowhere. */
     void setDiagnosticsPath (const juce::File& file);
-    const juce::File& diagnosticsPath() const;
 
     /** AUTO CUE: track voices start at the media's cue frame. On at construction. */
     void setAutoCue (bool enabled);
@@ -201,7 +200,6 @@ public:
 
     /** Fixed in the program; a test seam that lowers them. */
     void setPcmLimits (const PcmLimits& limits);
-    const PcmLimits& pcmLimits() const;
 
     // ---- read-only queries ------------------------------------------------------------------------
 
