@@ -2,18 +2,19 @@
 
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
+#include "session/CatalogId.h"
 #include "session/CatalogRecords.h"
 #include "session/CatalogStore.h"
 #include "session/CopyTransaction.h"
-#include "session/CueState.h"
+#include "session/transport/CueState.h"
 #include "session/EditGuard.h"
 #include "session/Library.h"
-#include "session/PadController.h"
-#include "session/PadTriggerState.h"
+#include "session/transport/PadController.h"
+#include "session/transport/PadTriggerState.h"
 #include "session/Preferences.h"
 #include "session/SaveQueue.h"
 #include "session/StoreResult.h"
-#include "session/TransportController.h"
+#include "session/transport/TransportController.h"
 #include "session/UndoHistory.h"
 
 #include <juce_core/juce_core.h>
@@ -330,7 +331,4 @@ void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
 
 /** The CD importer's state as the view shows it; an empty state when there is no importer. */
 CdImportState cdImportState (const SessionCoordinator& session);
-
-/** A new id: 32 lower-case hexadecimal digits. */
-std::string newCatalogId();
 } // namespace vantrel

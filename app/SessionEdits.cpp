@@ -66,11 +66,6 @@ void moveWithin (std::vector<Item>& items, int from, int to)
 }
 } // namespace
 
-std::string newCatalogId()
-{
-    return juce::Uuid().toDashedString().removeCharacters ("-").toLowerCase().toStdString();
-}
-
 void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
 {
     document.masterEq = before.masterEq;

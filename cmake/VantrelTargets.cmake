@@ -8,14 +8,10 @@ function(vantrel_warnings target)
   endif()
 endfunction()
 
-# One static library per subsystem folder, from every .cpp in it and its part sub-folders, except
-# those of the sub-folders named in PROGRAMS (sources of a program the folder builds on top).
+# One static library per subsystem folder, from every .cpp in it and its part sub-folders.
 function(vantrel_subsystem_library target)
-  cmake_parse_arguments(ARG "" "" "DEPENDS;PROGRAMS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  foreach(program ${ARG_PROGRAMS})
-    list(FILTER sources EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${program}/")
-  endforeach()
   if(NOT sources)
     return()   # a folder still without code
   endif()

@@ -9,9 +9,8 @@ namespace vantrel::platform
 /** This process's id. */
 int currentProcessId();
 
-/** Sends SIGSTOP, SIGCONT or SIGKILL to one process; false when it could not be sent. */
+/** Sends SIGSTOP or SIGKILL to one process; false when it could not be sent. */
 bool stopProcess (int pid);
-bool continueProcess (int pid);
 bool killProcess (int pid);
 
 /** The state letter of a process as the system shows it ('R', 'S', 'D', 'T', 'Z' ...), or 0 when

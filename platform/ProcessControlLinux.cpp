@@ -41,11 +41,6 @@ bool stopProcess (int pid)
     return pid > 0 && ::kill (pid, SIGSTOP) == 0;
 }
 
-bool continueProcess (int pid)
-{
-    return pid > 0 && ::kill (pid, SIGCONT) == 0;
-}
-
 bool killProcess (int pid)
 {
     return pid > 0 && ::kill (pid, SIGKILL) == 0;

@@ -83,8 +83,6 @@ public:
         this object already holds an instance; nothing is held then. */
     AcquireResult acquire (const std::string& folder);
 
-    bool isHeld() const;
-
     /** Stops the listener (no callback runs after it returns), removes the socket file while
         the lock is still held, then releases the lock. Nothing when not held. */
     void release();

@@ -432,11 +432,6 @@ SingleInstance::~SingleInstance()
     release();
 }
 
-bool SingleInstance::isHeld() const
-{
-    return held != nullptr;
-}
-
 AcquireResult SingleInstance::acquire (const std::string& givenFolder)
 {
     const auto folder = withoutTrailingSlashes (givenFolder);

@@ -43,14 +43,4 @@ CatalogDocument DocumentSnapshot::toDocument() const
     document.masterEq = masterEq;
     return document;
 }
-
-bool DocumentSnapshot::containsRow (const std::function<bool (const Row&)>& predicate) const
-{
-    for (const auto& playlist : playlists)
-        for (const auto& row : playlist->rows)
-            if (predicate (row))
-                return true;
-
-    return false;
-}
 } // namespace vantrel

@@ -2,7 +2,6 @@
 
 #include "session/CatalogRecords.h"
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,9 +19,6 @@ public:
                                                          const DocumentSnapshot* previous = nullptr);
 
     CatalogDocument toDocument() const;
-
-    /** True when some row of some playlist satisfies the predicate. */
-    bool containsRow (const std::function<bool (const Row&)>& predicate) const;
 
     std::vector<std::shared_ptr<const Playlist>> playlists;
     std::string current;

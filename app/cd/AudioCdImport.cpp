@@ -1,12 +1,12 @@
 // The CD import worker: requests, the import transaction and the recovery record.
 #include "app/cd/AudioCdImport.h"
 
-#include "app/SessionCoordinator.h"
 #include "audio/media/MediaLoad.h"
 #include "platform/DurableFile.h"
 #include "platform/FileCopy.h"
 #include "platform/FileStatus.h"
 #include "session/AtomicFileWriter.h"
+#include "session/CatalogId.h"
 #include "session/CatalogValidation.h"
 #include "session/FileSignature.h"
 #include "session/SessionDocuments.h"

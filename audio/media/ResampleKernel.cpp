@@ -511,11 +511,6 @@ const Processor& processor()
 }
 } // namespace
 
-bool resampleUsesWideVectors()
-{
-    return resamplePathInUse (ResamplePath::widest) != ResamplePath::portable;
-}
-
 ResamplePath resamplePathInUse (ResamplePath path)
 {
     const auto& cpu = processor();

@@ -52,7 +52,4 @@ ResamplePath resamplePathInUse (ResamplePath path);
 
 /** "portable", "AVX2/FMA" or "AVX-512". */
 const char* resamplePathName (ResamplePath path);
-
-/** Whether the widest path on this processor uses FMA vectors (AVX2 or AVX-512). */
-bool resampleUsesWideVectors();
 } // namespace vantrel

@@ -10,10 +10,10 @@
 #include "audio/output/OutputDeviceSettings.h"
 #include "platform/ThreadContract.h"
 #include "session/StoreResult.h"
-#include "session/AudioCommand.h"
+#include "session/transport/AudioCommand.h"
 #include "session/EqSettings.h"
 #include "session/FileSignature.h"
-#include "session/PadAudioCommand.h"
+#include "session/transport/PadAudioCommand.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
@@ -193,7 +193,6 @@ public:
 
     /** Where tick writes "audio-diagnostics.json"; empty: nowhere. */
     void setDiagnosticsPath (const juce::File& file);
-    const juce::File& diagnosticsPath() const;
 
     /** AUTO CUE: track voices start at the media's cue frame. On at construction. */
     void setAutoCue (bool enabled);
@@ -201,7 +200,6 @@ public:
 
     /** Fixed in the program; a test seam that lowers them. */
     void setPcmLimits (const PcmLimits& limits);
-    const PcmLimits& pcmLimits() const;
 
     // ---- read-only queries ------------------------------------------------------------------------
 

@@ -118,12 +118,6 @@ void JuceAudioAdapter::setDiagnosticsPath (const juce::File& file)
     diagnosticsFile = file;
 }
 
-const juce::File& JuceAudioAdapter::diagnosticsPath() const
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    return diagnosticsFile;
-}
-
 void JuceAudioAdapter::setAutoCue (bool enabled)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
@@ -141,12 +135,6 @@ void JuceAudioAdapter::setPcmLimits (const PcmLimits& newLimits)
     VANTREL_ASSERT_MESSAGE_THREAD;
     limits = newLimits;
     pcmCacheMayExceed = true;
-}
-
-const JuceAudioAdapter::PcmLimits& JuceAudioAdapter::pcmLimits() const
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    return limits;
 }
 
 int JuceAudioAdapter::queuedEngineCommands() const

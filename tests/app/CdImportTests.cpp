@@ -4,6 +4,7 @@
 #include "session/SessionDocuments.h"
 #include "session/UiText.h"
 #include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -23,9 +24,7 @@ using Lock = std::unique_lock<std::mutex>;
 
 bool eventually (const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 12000 && ! condition(); ++i)
-        std::this_thread::sleep_for (std::chrono::milliseconds (5));
-    return condition();
+    return vantrel::testing::waitUntil (condition, std::chrono::seconds (60), std::chrono::milliseconds (5));
 }
 
 /** Where a test holds the worker: each held call waits until the test releases it. */

@@ -3,6 +3,7 @@
 #include "FakeCdDrive.h"
 #include "support/CdImage.h"
 #include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -24,9 +25,7 @@ const char* const mismatch = "CDの読込結果が一致しません。ディス
 /** Polls until the condition holds; false when it still does not after a generous cap. */
 bool eventually (const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 6000 && ! condition(); ++i)
-        std::this_thread::sleep_for (std::chrono::milliseconds (10));
-    return condition();
+    return vantrel::testing::waitUntil (condition, std::chrono::seconds (60), std::chrono::milliseconds (10));
 }
 
 std::shared_ptr<FakeDrive> driveWith (FakeDisc disc, ReadFunction read = {})

@@ -66,6 +66,9 @@ struct ReturnCase
     bool padFirst = false;  // before resuming, the operator fires a pad: it sounds at once
 };
 
+/** The case's name in the test's name (its bytes would hold pointers, new at every run). */
+void PrintTo (const ReturnCase& c, std::ostream* out) { *out << c.name; }
+
 constexpr double padFrequency = 700.0;
 
 class DeviceReturnOnJackTest : public ::testing::TestWithParam<ReturnCase>

@@ -9,6 +9,7 @@
 #include "platform/PipedProcess.h"
 #include "support/TestFiles.h"
 #include "support/PrivateDisplay.h"
+#include "support/WaitUntil.h"
 #include "support/X11RootWatch.h"
 #include "tests/app/SessionTestSupport.h"
 
@@ -54,13 +55,7 @@ inline double msSince (Clock::time_point start)
 /** Checks `condition` every `stepMs` until it holds; false when it still does not after the cap. */
 inline bool waitFor (const std::function<bool()>& condition, int timeoutMs = capMs, int stepMs = 10)
 {
-    for (const auto giveUp = Clock::now() + std::chrono::milliseconds (timeoutMs); ! condition();)
-    {
-        if (Clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for (std::chrono::milliseconds (stepMs));
-    }
-    return true;
+    return vantrel::testing::waitUntil (condition, std::chrono::milliseconds (timeoutMs), std::chrono::milliseconds (stepMs));
 }
 
 /** Name, size and modification time of every entry below a folder (the folder itself included

@@ -2,6 +2,7 @@
 
 #include "platform/ChildProcess.h"
 #include "support/EnvironmentVariable.h"
+#include "support/WaitUntil.h"
 
 #include <juce_core/juce_core.h>
 
@@ -17,17 +18,7 @@ namespace vantrel::test
 /** Checks `condition` every 20 ms until it holds; false when it still does not after timeoutMs. */
 inline bool waitUntil (const std::function<bool()>& condition, int timeoutMs = 60000)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-    while (! condition())
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (20));
-    }
-
-    return true;
+    return vantrel::testing::waitUntil (condition, std::chrono::milliseconds (timeoutMs), std::chrono::milliseconds (20));
 }
 
 /** Runs a tool to its end and answers what it wrote on its standard output. */

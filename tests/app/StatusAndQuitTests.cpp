@@ -35,6 +35,9 @@ struct StatusCase
     bool warning;
 };
 
+/** The case's name in the test's name (its bytes would hold pointers, new at every run). */
+void PrintTo (const StatusCase& c, std::ostream* out) { *out << c.name; }
+
 class StatusLineTest : public ::testing::TestWithParam<StatusCase>
 {
 };

@@ -4,6 +4,7 @@
 #include "platform/PipedProcess.h"
 #include "platform/X11Window.h"
 #include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 #include "support/X11Inspector.h"
 #include "support/XvfbServer.h"
 
@@ -29,13 +30,7 @@ constexpr int capMs = 60000;
 
 bool waitUntil (const std::function<bool()>& condition)
 {
-    for (const auto giveUp = Clock::now() + std::chrono::milliseconds (capMs); ! condition();)
-    {
-        if (Clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for (std::chrono::milliseconds (10));
-    }
-    return true;
+    return vantrel::testing::waitUntil (condition, std::chrono::milliseconds (capMs), std::chrono::milliseconds (10));
 }
 
 std::vector<std::string> split (const std::string& text, char separator)

@@ -1,5 +1,6 @@
 #include "platform/Reveal.h"
 #include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,7 @@ namespace
 template <typename Condition>
 bool eventually (Condition condition)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes (2);
-    while (! condition() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-    return condition();
+    return vantrel::testing::waitUntil (condition, std::chrono::minutes (2));
 }
 
 /** The pids of this process's children, zombies included ("pid (name) state ppid ..." in /proc). */

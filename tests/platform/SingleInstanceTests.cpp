@@ -5,6 +5,7 @@
 #include "support/TestFiles.h"
 #include "support/UnixSocketClient.h"
 #include "support/UserSwitch.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -118,17 +119,8 @@ ForkedCallResult secondStart (const std::string& folder)
 
 bool waitForFile (const std::string& path)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (capMs);
-
-    while (! fs::exists (path))
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (10));
-    }
-
-    return true;
+    return vantrel::testing::waitUntil ([&] { return fs::exists (path); }, std::chrono::milliseconds (capMs),
+                                        std::chrono::milliseconds (10));
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 #include "session/CatalogRecords.h"
 
 #include <juce_core/juce_core.h>
@@ -83,17 +84,7 @@ inline std::map<juce::String, std::string> snapshotFiles (const juce::File& fold
     only turns a hang into a failure: no thread on a busy machine is starved that long. */
 inline bool eventually (const std::function<bool()>& condition)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes (5);
-
-    while (std::chrono::steady_clock::now() < giveUp)
-    {
-        if (condition())
-            return true;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-    }
-
-    return condition();
+    return vantrel::testing::waitUntil (condition, std::chrono::minutes (5));
 }
 
 inline Row makeRow (const std::string& id, const std::string& title, const juce::String& source)

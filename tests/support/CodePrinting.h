@@ -1,9 +1,9 @@
 #pragma once
 
-#include "session/AudioCommand.h"
-#include "session/CueState.h"
-#include "session/PadAudioCommand.h"
-#include "session/PadTriggerState.h"
+#include "session/transport/AudioCommand.h"
+#include "session/transport/CueState.h"
+#include "session/transport/PadAudioCommand.h"
+#include "session/transport/PadTriggerState.h"
 
 #include <ostream>
 #include <type_traits>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/WaitUntil.h"
+
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -201,15 +203,9 @@ public:
     template <typename Idle>
     bool waitForFrames (std::size_t frames, int timeoutMs, Idle&& idle) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-        while (framesCaptured() < frames)
-        {
-            if (std::chrono::steady_clock::now() >= deadline || isFull())
-                return framesCaptured() >= frames;
-            idle();
-            std::this_thread::sleep_for (std::chrono::milliseconds (5));
-        }
-        return true;
+        vantrel::testing::waitUntil ([&] { return framesCaptured() >= frames || isFull(); },
+                                     std::chrono::milliseconds (timeoutMs), std::chrono::milliseconds (5), idle);
+        return framesCaptured() >= frames;
     }
 
     bool waitForFrames (std::size_t frames, int timeoutMs) const

@@ -1,5 +1,7 @@
 #include "EditorTestSupport.h"
 
+#include "support/WaitUntil.h"
+
 #include <chrono>
 #include <thread>
 
@@ -69,18 +71,7 @@ WorkerSession::Options workerOnDisplay (const std::string& displayName)
 
 bool waitUntil (const std::function<bool()>& condition, int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-    for (;;)
-    {
-        if (condition())
-            return true;
-
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (5));
-    }
+    return vantrel::testing::waitUntil (condition, std::chrono::milliseconds (timeoutMs), std::chrono::milliseconds (5));
 }
 
 std::vector<std::string> liveStatus (WorkerSession& worker)

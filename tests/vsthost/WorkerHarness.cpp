@@ -1,5 +1,8 @@
 #include "WorkerHarness.h"
 
+#include "support/WaitUntil.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -108,18 +111,11 @@ std::vector<std::string> WorkerSession::probeLog() const
 
 bool WorkerSession::waitForProbeLog (const std::string& text, int timeoutMs) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        for (const auto& line : probeLog())
-            if (line.find (text) != std::string::npos)
-                return true;
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (2));
-    }
-
-    return false;
+    const auto logged = [&] {
+        const auto lines = probeLog();
+        return std::any_of (lines.begin(), lines.end(), [&] (const std::string& line) { return line.find (text) != std::string::npos; });
+    };
+    return vantrel::testing::waitUntil (logged, std::chrono::milliseconds (timeoutMs), std::chrono::milliseconds (2));
 }
 
 std::string WorkerSession::standardError() const

@@ -33,6 +33,9 @@ struct FormatCase
     double deviceRate;
 };
 
+/** The case's name in the test's name (its bytes would hold pointers, new at every run). */
+void PrintTo (const FormatCase& c, std::ostream* out) { *out << c.label; }
+
 const char* extensionOf (Container container)
 {
     switch (container)
@@ -176,6 +179,9 @@ struct NamingCase
     const char* fileName;
     const char* formatName;
 };
+
+/** The case's name in the test's name (its bytes would hold pointers, new at every run). */
+void PrintTo (const NamingCase& c, std::ostream* out) { *out << c.label; }
 
 class FormatNames : public ::testing::TestWithParam<NamingCase>
 {

@@ -39,6 +39,9 @@ struct EncodedCase
     const char* formatName;
 };
 
+/** The case's name in the test's name (its bytes would hold pointers, new at every run). */
+void PrintTo (const EncodedCase& c, std::ostream* out) { *out << c.label; }
+
 std::vector<EncodedCase> encodedCases()
 {
     return {

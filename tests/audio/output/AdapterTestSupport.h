@@ -3,6 +3,7 @@
 #include "audio/output/JuceAudioAdapter.h"
 #include "audio/rack/VstWorkerClient.h"
 #include "support/CodePrinting.h"
+#include "support/WaitUntil.h"
 
 #include <juce_core/juce_core.h>
 
@@ -51,15 +52,7 @@ constexpr int patienceMs = 120000;
 template <typename Condition, typename Idle>
 bool waitUntil (Condition condition, Idle idle, int maxMs = patienceMs, int stepMs = 1)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (maxMs);
-    while (! condition())
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return condition();
-        idle();
-        std::this_thread::sleep_for (std::chrono::milliseconds (stepMs));
-    }
-    return true;
+    return vantrel::testing::waitUntil (condition, std::chrono::milliseconds (maxMs), std::chrono::milliseconds (stepMs), idle);
 }
 
 template <typename Condition>

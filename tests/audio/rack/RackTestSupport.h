@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 #include "audio/rack/MasterVstRack.h"
 #include "audio/rack/RackConfigFile.h"
 #include "audio/rack/VstPaths.h"
@@ -122,17 +123,7 @@ enum FakeBehaviour : unsigned
     not miss a condition that came true meanwhile). */
 inline bool eventually (const std::function<bool()>& condition, int limitMs = 60000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds (limitMs);
-
-    while (! condition())
-    {
-        if (std::chrono::steady_clock::now() >= end)
-            return condition();
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-    }
-
-    return true;
+    return vantrel::testing::waitUntil (condition, std::chrono::milliseconds (limitMs));
 }
 
 /** A folder holding links to the fake worker under chosen names (the name picks its start-up

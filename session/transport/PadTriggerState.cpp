@@ -1,4 +1,4 @@
-#include "session/PadTriggerState.h"
+#include "session/transport/PadTriggerState.h"
 
 #include <algorithm>
 

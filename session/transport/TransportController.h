@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/AudioCommand.h"
-#include "session/CueState.h"
+#include "session/transport/AudioCommand.h"
+#include "session/transport/CueState.h"
 
 namespace orvane::audio
 {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "session/AudioCommand.h"
-#include "session/CueState.h"
-#include "session/PadAudioCommand.h"
-#include "session/PadController.h"
+#include "session/transport/AudioCommand.h"
+#include "session/transport/CueState.h"
+#include "session/transport/PadAudioCommand.h"
+#include "session/transport/PadController.h"
 #include "support/CodePrinting.h"
 
 #include <gtest/gtest.h>

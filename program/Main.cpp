@@ -1,6 +1,6 @@
 // The main program: the application object under JUCE's own main routine.
 
-#include "app/program/Application.h"
+#include "program/Application.h"
 
 #include "platform/X11Window.h"
 

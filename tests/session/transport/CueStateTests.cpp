@@ -1,4 +1,4 @@
-#include "session/CueState.h"
+#include "session/transport/CueState.h"
 
 #include "RecordingSinks.h"
 

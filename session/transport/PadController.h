@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/PadAudioCommand.h"
-#include "session/PadTriggerState.h"
+#include "session/transport/PadAudioCommand.h"
+#include "session/transport/PadTriggerState.h"
 
 namespace orvane::audio
 {

@@ -1,4 +1,4 @@
-#include "app/program/Application.h"
+#include "program/Application.h"
 
 #include "app/ProfileFolder.h"
 #include "app/SystemSoundsGuard.h"

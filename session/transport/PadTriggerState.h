@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/PadAudioCommand.h"
+#include "session/transport/PadAudioCommand.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "session/PadController.h"
+#include "session/transport/PadController.h"
 
 #include "RecordingSinks.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/AudioCommand.h"
+#include "session/transport/AudioCommand.h"
 
 namespace orvane::audio
 {

@@ -1,4 +1,4 @@
-#include "session/TransportController.h"
+#include "session/transport/TransportController.h"
 
 #include "RecordingSinks.h"
 
