@@ -43,6 +43,33 @@ FileError syncFolderUncounted (const std::string& path)
     ::close (fd);
     return FileError::fromCode (result);
 }
+
+/** Opens a regular file for reading, non-blocking so that a FIFO at the path cannot hang the
+    reader (it is refused); `fd` is open only on success. */
+FileError openRegularFile (const std::string& path, int& fd, struct stat& info)
+{
+    fd = ::open (path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+
+    if (fd < 0)
+        return FileError::fromCode (errno);
+
+    if (::fstat (fd, &info) != 0)
+    {
+        const auto code = errno;
+        ::close (fd);
+        fd = -1;
+        return FileError::fromCode (code);
+    }
+
+    if (! S_ISREG (info.st_mode))
+    {
+        ::close (fd);
+        fd = -1;
+        return FileError::fromCode (S_ISDIR (info.st_mode) ? EISDIR : EINVAL);
+    }
+
+    return {};
+}
 } // namespace
 
 FileError FileError::fromCode (int code)
@@ -137,25 +164,11 @@ FileError fileHoldsExactly (const std::string& path, const std::string& expected
     if (const auto injected = FileFaults::check (FileOp::readFile, path))
         return FileError::fromCode (injected);
 
-    const int fd = ::open (path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-
-    if (fd < 0)
-        return FileError::fromCode (errno);
-
+    int fd = -1;
     struct stat info {};
 
-    if (::fstat (fd, &info) != 0)
-    {
-        const auto code = errno;
-        ::close (fd);
-        return FileError::fromCode (code);
-    }
-
-    if (! S_ISREG (info.st_mode))
-    {
-        ::close (fd);
-        return FileError::fromCode (S_ISDIR (info.st_mode) ? EISDIR : EINVAL);
-    }
+    if (const auto opened = openRegularFile (path, fd, info); opened.failed())
+        return opened;
 
     if (info.st_size != static_cast<off_t> (expected.size()))
     {
@@ -207,26 +220,11 @@ FileError readWholeFile (const std::string& path, std::string& bytes, int64_t ma
     if (const auto injected = FileFaults::check (FileOp::readFile, path))
         return FileError::fromCode (injected);
 
-    // Non-blocking, so that a FIFO at the path cannot hang the reader; it is refused below.
-    const int fd = ::open (path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-
-    if (fd < 0)
-        return FileError::fromCode (errno);
-
+    int fd = -1;
     struct stat info {};
 
-    if (::fstat (fd, &info) != 0)
-    {
-        const auto code = errno;
-        ::close (fd);
-        return FileError::fromCode (code);
-    }
-
-    if (! S_ISREG (info.st_mode))
-    {
-        ::close (fd);
-        return FileError::fromCode (S_ISDIR (info.st_mode) ? EISDIR : EINVAL);
-    }
+    if (const auto opened = openRegularFile (path, fd, info); opened.failed())
+        return opened;
 
     if (info.st_size > maxBytes)
     {
