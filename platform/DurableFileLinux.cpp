@@ -44,6 +44,18 @@ FileError syncFolderUncounted (const std::string& path)
     return FileError::fromCode (result);
 }
 
+/** One read(), asked again when a signal interrupted it; errno is kept for a failure. */
+ssize_t readRetrying (int fd, void* buffer, size_t bytes)
+{
+    for (;;)
+    {
+        const auto got = ::read (fd, buffer, bytes);
+
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
 /** Opens a regular file for reading, non-blocking so that a FIFO at the path cannot hang the
     reader (it is refused); `fd` is open only on success. */
 FileError openRegularFile (const std::string& path, int& fd, struct stat& info)
@@ -184,13 +196,10 @@ FileError fileHoldsExactly (const std::string& path, const std::string& expected
     {
         // One byte past the expected end, so that a file that has grown is noticed.
         const auto wanted = std::min (pieceSize, expected.size() - compared + 1);
-        const auto got = ::read (fd, piece.data(), wanted);
+        const auto got = readRetrying (fd, piece.data(), wanted);
 
         if (got < 0)
         {
-            if (errno == EINTR)
-                continue;
-
             const auto code = errno;
             ::close (fd);
             return FileError::fromCode (code);
@@ -263,13 +272,10 @@ FileError readWholeFile (const std::string& path, std::string& bytes, int64_t ma
             content.resize (static_cast<size_t> (grown));
         }
 
-        const auto got = ::read (fd, content.data() + used, content.size() - used);
+        const auto got = readRetrying (fd, content.data() + used, content.size() - used);
 
         if (got < 0)
         {
-            if (errno == EINTR)
-                continue;
-
             const auto code = errno;
             ::close (fd);
             return FileError::fromCode (code);
