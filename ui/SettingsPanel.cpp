@@ -104,8 +104,6 @@ SettingsPanel::SettingsPanel (SessionCoordinator& c)
     status.setComponentID ("settings-status");
     osStatus.setComponentID ("settings-os-status");
     osStatus.setFont (juce::Font (11.0f));
-    for (auto* dim : { &note, &osStatus })
-        dim->setColour (juce::Label::textColourId, colours::textDim);
 
     language.setComponentID ("settings-language");
     language.addItem (utf8 ("日本語"), 1);
@@ -204,7 +202,26 @@ juce::String SettingsPanel::pick (const char* ja, const char* en) const
 
 void SettingsPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (findColour (panelColourId));
+}
+
+void SettingsPanel::parentHierarchyChanged()
+{
+    takeColours();
+}
+
+void SettingsPanel::lookAndFeelChanged()
+{
+    takeColours();
+}
+
+void SettingsPanel::takeColours()
+{
+    // Only the program's look-and-feel knows the palette's ids: the page takes them once it is
+    // placed in one of the program's windows.
+    if (getLookAndFeel().isColourSpecified (dimTextColourId))
+        for (auto* dim : { &note, &osStatus })
+            dim->setColour (juce::Label::textColourId, findColour (dimTextColourId));
 }
 
 void SettingsPanel::resized()

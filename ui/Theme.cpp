@@ -22,6 +22,8 @@ juce::Rectangle<float> shrunk (juce::Rectangle<float> r, float by)
 
 Theme::Theme()
 {
+    setColour (panelColourId, colours::panel);
+    setColour (dimTextColourId, colours::textDim);
     setColour (juce::TextButton::textColourOffId, colours::text);
     setColour (juce::TextButton::textColourOnId, colours::accent);
     setColour (juce::Label::textColourId, colours::text);
