@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/EqSettings.h"
+#include "session/GainRange.h"
 
 #include <array>
 #include <cstdint>

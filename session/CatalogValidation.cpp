@@ -1,5 +1,7 @@
 #include "session/CatalogValidation.h"
 
+#include "session/GainRange.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string_view>
@@ -15,7 +17,7 @@ namespace
 
     bool isValidTrackGain (float gainDb)
     {
-        return std::isfinite (gainDb) && gainDb >= -60.0f && gainDb <= 12.0f;
+        return std::isfinite (gainDb) && gainDb >= minGainDb && gainDb <= maxGainDb;
     }
 
     template <typename DocumentType, typename RowType>
@@ -45,7 +47,7 @@ float clampGainDb (float gainDb)
     if (! std::isfinite (gainDb))
         return 0.0f;
 
-    return gainDb < -60.0f ? -60.0f : (gainDb > 12.0f ? 12.0f : gainDb);
+    return gainDb < minGainDb ? minGainDb : (gainDb > maxGainDb ? maxGainDb : gainDb);
 }
 
 bool isValidId (const std::string& id)

@@ -1,6 +1,7 @@
 #include "session/SessionDocuments.h"
 
 #include "session/CatalogValidation.h"
+#include "session/GainRange.h"
 #include "session/StoredJson.h"
 
 #include <cmath>
@@ -396,7 +397,7 @@ namespace
             if (isNumber (gain))
             {
                 const auto value = numberOf (gain);
-                if (! std::isfinite (value) || value < -60.0 || value > 12.0)
+                if (! std::isfinite (value) || value < minGainDb || value > maxGainDb)
                     return "PAD音量の型・範囲が不正です";
 
                 pad.gainDb = static_cast<float> (value);
@@ -631,7 +632,7 @@ namespace
         {
             const auto gain = static_cast<double> (pad.gainDb);
 
-            if (! std::isfinite (gain) || gain < -60.0 || gain > 12.0)
+            if (! std::isfinite (gain) || gain < minGainDb || gain > maxGainDb)
                 return "PAD音量の型・範囲が不正です";
 
             const auto asset = asReadBack (pad.asset);

@@ -1,5 +1,6 @@
 #include "ui/GainControl.h"
 
+#include "session/GainRange.h"
 #include "session/UiText.h"
 #include "ui/Theme.h"
 
@@ -58,7 +59,7 @@ GainControl::GainControl (bool isVertical) : vertical (isVertical)
     slider.setSliderStyle (vertical ? juce::Slider::LinearVertical : juce::Slider::LinearHorizontal);
     slider.setTextBoxStyle (juce::Slider::TextBoxRight, false, vertical ? 60 : 65, 22);
     slider.setTextValueSuffix (" dB");
-    slider.setRange (-60.0, 12.0, 0.1);
+    slider.setRange (minGainDb, maxGainDb, 0.1);
     slider.setSkewFactorFromMidPoint (-10.0);
     slider.setNumDecimalPlacesToDisplay (1);
     slider.setValue (0.0, juce::dontSendNotification);

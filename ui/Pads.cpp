@@ -67,7 +67,9 @@ void VantrelView::Impl::Pad::refresh()
     setTooltip (s != nullptr ? utf8 (s->name) : juce::String());
     resized();
 
+    // The face's name is also the pad's accessible title, what a screen reader or a test reads.
     const auto name = labelText();
+    setTitle (name);
     const bool active = impl.coordinator.isPadActive (bank(), number);
     if (name != shownName || hasAsset != shownAsset || active != shownActive || editMode != shownEditMode)
     {

@@ -15,7 +15,8 @@ class VantrelView::Impl::Pad : public juce::Button,
 public:
     Pad (Impl& impl, int number);
 
-    /** Reads the slot and whether the pad sounds; run by every refresh of the view. */
+    /** Reads the slot and whether the pad sounds; run by every refresh of the view. The name the
+        face shows becomes the pad's title (what accessibility clients read). */
     void refresh();
     /** The name the pad shows: the slot's, or the unassigned text of the current mode. */
     juce::String labelText() const;

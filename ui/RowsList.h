@@ -54,7 +54,6 @@ public:
     /** A bound wheel is offered the turn before the list's viewport would scroll with it. */
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
 
-    VantrelView::Impl& impl;
     int rowIndex = -1;
     std::string rowId;
     juce::Label numberLabel, titleLabel, noteLabel, durationLabel;
@@ -64,6 +63,8 @@ public:
 private:
     void reportText (bool title);
     bool noteShown() const;
+
+    VantrelView::Impl& impl;
 
     bool closing = false;       // closeEdits is reporting: the refresh's guard does not hold
     bool noteOpening = false;   // editNote gives an empty note its place before its editor opens

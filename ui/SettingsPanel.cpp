@@ -104,8 +104,6 @@ SettingsPanel::SettingsPanel (SessionCoordinator& c)
     status.setComponentID ("settings-status");
     osStatus.setComponentID ("settings-os-status");
     osStatus.setFont (juce::Font (11.0f));
-    for (auto* dim : { &note, &osStatus })
-        dim->setColour (juce::Label::textColourId, colours::textDim);
 
     language.setComponentID ("settings-language");
     language.addItem (utf8 ("日本語"), 1);
@@ -204,36 +202,96 @@ juce::String SettingsPanel::pick (const char* ja, const char* en) const
 
 void SettingsPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (findColour (panelColourId));
+}
+
+void SettingsPanel::parentHierarchyChanged()
+{
+    takeColours();
+}
+
+void SettingsPanel::lookAndFeelChanged()
+{
+    takeColours();
+}
+
+void SettingsPanel::takeColours()
+{
+    // Only the program's look-and-feel knows the palette's ids: the page takes them once it is
+    // placed in one of the program's windows.
+    if (getLookAndFeel().isColourSpecified (dimTextColourId))
+        for (auto* dim : { &note, &osStatus })
+            dim->setColour (juce::Label::textColourId, findColour (dimTextColourId));
 }
 
 void SettingsPanel::resized()
 {
-    title.setBounds (18, 10, 570, 34);
-    about.setBounds (620, 10, 145, 32);
-    languageCaption.setBounds (18, 52, 250, 28);
-    language.setBounds (280, 52, 220, 28);
-    sleep.setBounds (18, 92, 350, 28);
-    display.setBounds (395, 92, 370, 28);
-    sounds.setBounds (18, 126, 730, 28);
-    note.setBounds (18, 158, 750, 52);
-    scopeCaption.setBounds (18, 222, 750, 25);
-    for (int i = 0; i < (int) scopes.size(); ++i)
-        scopes[(size_t) i].setBounds (i % 2 == 0 ? 18 : 395, 251 + (i / 2) * 29, 370, 27);
-    coloursCaption.setBounds (18, 378, 750, 26);
-    for (int i = 0; i < (int) colourBoxes.size(); ++i)
+    // The page runs 750 wide from 18 px in and 10 px down; its rows are carved from its top in
+    // reading order, each row's parts from its left, the buttons from its right. The second of
+    // two columns starts 377 px in; the right column and the buttons end 3 px inside the page.
+    constexpr int secondColumn = 377, rightInset = 3, columnWidth = 370;
+    auto page = getLocalBounds().withTrimmedLeft (18).withWidth (750).withTrimmedTop (10);
+
+    auto header = page.removeFromTop (34);
+    title.setBounds (header.removeFromLeft (570));
+    about.setBounds (header.withTrimmedRight (rightInset).removeFromRight (145).withHeight (32));
+    page.removeFromTop (8);
+
+    auto languageRow = page.removeFromTop (28);
+    languageCaption.setBounds (languageRow.removeFromLeft (250));
+    languageRow.removeFromLeft (12);
+    language.setBounds (languageRow.removeFromLeft (220));
+    page.removeFromTop (12);
+
+    auto powerRow = page.removeFromTop (28);
+    sleep.setBounds (powerRow.removeFromLeft (secondColumn).withWidth (350));
+    display.setBounds (powerRow.withTrimmedRight (rightInset));
+    page.removeFromTop (6);
+    sounds.setBounds (page.removeFromTop (28).withWidth (730));
+    page.removeFromTop (4);
+    note.setBounds (page.removeFromTop (52));
+    page.removeFromTop (12);
+
+    scopeCaption.setBounds (page.removeFromTop (25));
+    page.removeFromTop (4);
+    for (size_t i = 0; i < scopes.size(); i += 2)   // two switches a line, 2 px between the lines
     {
-        colourCaptions[(size_t) i].setBounds (18 + 253 * i, 410, 87, 26);
-        colourBoxes[(size_t) i].setBounds (108 + 253 * i, 410, 143, 26);
+        auto line = page.removeFromTop (29).withHeight (27);
+        scopes[i].setBounds (line.removeFromLeft (secondColumn).withWidth (columnWidth));
+        if (i + 1 < scopes.size())
+            scopes[i + 1].setBounds (line.withTrimmedRight (rightInset));
     }
-    shortcutsCaption.setBounds (18, 450, 750, 25);
-    action.setBounds (18, 481, 260, 30);
-    key.setBounds (286, 481, 210, 30);
-    reset.setBounds (512, 481, 250, 30);
-    status.setBounds (18, 525, 750, 28);
-    osStatus.setBounds (18, 553, 750, 20);
-    cancelButton.setBounds (440, 574, 140, 30);
-    apply.setBounds (590, 574, 175, 30);
+    page.removeFromTop (11);
+
+    coloursCaption.setBounds (page.removeFromTop (26));
+    page.removeFromTop (6);
+    auto colourRow = page.removeFromTop (26);
+    for (size_t i = 0; i < colourBoxes.size(); ++i)   // caption and box, 20 px to the next pair
+    {
+        colourCaptions[i].setBounds (colourRow.removeFromLeft (87));
+        colourRow.removeFromLeft (3);
+        colourBoxes[i].setBounds (colourRow.removeFromLeft (143));
+        colourRow.removeFromLeft (20);
+    }
+    page.removeFromTop (14);
+
+    shortcutsCaption.setBounds (page.removeFromTop (25));
+    page.removeFromTop (6);
+    auto keyRow = page.removeFromTop (30);
+    action.setBounds (keyRow.removeFromLeft (260));
+    keyRow.removeFromLeft (8);
+    key.setBounds (keyRow.removeFromLeft (210));
+    keyRow.removeFromLeft (16);
+    reset.setBounds (keyRow.removeFromLeft (250));
+    page.removeFromTop (14);
+
+    status.setBounds (page.removeFromTop (28));
+    osStatus.setBounds (page.removeFromTop (20));
+    page.removeFromTop (1);
+    auto footer = page.removeFromTop (30).withTrimmedRight (rightInset);
+    apply.setBounds (footer.removeFromRight (175));
+    footer.removeFromRight (10);
+    cancelButton.setBounds (footer.removeFromRight (140));
 }
 
 void SettingsPanel::timerCallback()

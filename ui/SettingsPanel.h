@@ -52,7 +52,11 @@ public:
     /** The product information window once "About" built it, else null. */
     ProductInfoWindow* productInfo() const  { return productInfoWindow.get(); }
 
+    /** The page's background and its secondary texts come from the look-and-feel's palette ids
+        (ui/Theme.h), taken when the page is placed in a window or its look-and-feel changes. */
     void paint (juce::Graphics& g) override;
+    void parentHierarchyChanged() override;
+    void lookAndFeelChanged() override;
     void resized() override;
 
 private:
@@ -64,6 +68,7 @@ private:
     void saveAndApply();
     void cancel();
     void showAbout();
+    void takeColours();
 
     SessionCoordinator& coordinator;
     Preferences prefs;

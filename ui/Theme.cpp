@@ -1,5 +1,6 @@
 #include "ui/Theme.h"
 
+#include "session/GainRange.h"
 #include "ui/Fonts.h"
 
 namespace vantrel
@@ -21,6 +22,8 @@ juce::Rectangle<float> shrunk (juce::Rectangle<float> r, float by)
 
 Theme::Theme()
 {
+    setColour (panelColourId, colours::panel);
+    setColour (dimTextColourId, colours::textDim);
     setColour (juce::TextButton::textColourOffId, colours::text);
     setColour (juce::TextButton::textColourOnId, colours::accent);
     setColour (juce::Label::textColourId, colours::text);
@@ -84,7 +87,7 @@ void Theme::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int he
 {
     LookAndFeel_V4::drawLinearSlider (g, x, y, width, height, sliderPos, minSliderPos, maxSliderPos, style, slider);
 
-    if (slider.getMinimum() != -60.0 || slider.getMaximum() != 12.0)
+    if (slider.getMinimum() != minGainDb || slider.getMaximum() != maxGainDb)
         return;
 
     const auto p = (float) slider.valueToProportionOfLength (0.0);

@@ -40,8 +40,16 @@ inline const juce::Colour highlight { 0xFFEEB85D };
 } // namespace library
 } // namespace colours
 
-/** The program's look-and-feel: maps the palette onto JUCE's colour ids and draws buttons and
-    linear sliders. The typeface that texts really use is set once on JUCE's default
+/** Palette colours that a widget looks up in its look-and-feel (juce::Component::findColour)
+    instead of reading the palette; the Theme maps them as it maps JUCE's own ids. */
+enum PaletteColourIds
+{
+    panelColourId = 0x7a100001,     // a panel's background: colours::panel
+    dimTextColourId = 0x7a100002,   // secondary text (notes, status lines): colours::textDim
+};
+
+/** The program's look-and-feel: maps the palette onto JUCE's colour ids and its own, and draws
+    buttons and linear sliders. The typeface that texts really use is set once on JUCE's default
     look-and-feel (installUiFonts in ui/Fonts.h), because font lookup never consults a
     component's own look-and-feel; this one only repeats the family name. */
 class Theme : public juce::LookAndFeel_V4

@@ -466,10 +466,8 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         view.addAndMakeVisible (*pads[(size_t) n - 1]);
     }
 
-    // The layout's names for the parts without an id of their own.
-    for (juce::Component* c : view.getChildren())
-        if (c->getComponentID().isNotEmpty())
-            parts[c->getComponentID().toStdString()] = c;
+    // The remaining parts take their layout names as ids; every part the layout places is then
+    // found by its id, by the layout and by whatever drives the window from outside.
     const std::pair<const char*, juce::Component*> named[] = {
         { "master-heading", &masterHeading }, { "meter", &meter }, { "gr-readout", &grReadout },
         { "safety-mark", &safetyMark }, { "output-label", &outputLabel }, { "status-label", &statusLabel },
@@ -479,16 +477,17 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         { "pads-fold", &padsFold }, { "pad-bus-heading", &padBusHeading }, { "pad-mute-all", &allMute }
     };
     for (const auto& [name, component] : named)
-        parts[name] = component;
+        component->setComponentID (name);
     for (int i = 0; i < 4; ++i)
     {
-        parts["limiter-label-" + std::to_string (i)] = &limiterLabels[(size_t) i];
-        parts["limiter-slider-" + std::to_string (i)] = limiterSliders[(size_t) i].get();
+        limiterLabels[(size_t) i].setComponentID ("limiter-label-" + juce::String (i));
+        limiterSliders[(size_t) i]->setComponentID ("limiter-slider-" + juce::String (i));
     }
     for (int n = 1; n <= 5; ++n)
-        parts["pad-bank-" + std::to_string (n)] = &bankButtons[(size_t) n - 1];
-    for (int n = 1; n <= 9; ++n)
-        parts["pad-" + std::to_string (n)] = pads[(size_t) n - 1].get();
+        bankButtons[(size_t) n - 1].setComponentID ("pad-bank-" + juce::String (n));
+    for (juce::Component* c : view.getChildren())
+        if (c->getComponentID().isNotEmpty())
+            parts[c->getComponentID().toStdString()] = c;
 }
 
 VantrelView::Impl::~Impl()

@@ -1,5 +1,7 @@
 #include "audio/dsp/MasterOutputProcessor.h"
 
+#include "session/GainRange.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -57,7 +59,7 @@ void MasterOutputProcessor::setThresholdDb (float dB)  { threshold.store (clampe
 void MasterOutputProcessor::setCeilingDb (float dB)  { ceiling.store (clampedOr (dB, -12.0f, 0.0f, -12.0f), std::memory_order_relaxed); }
 void MasterOutputProcessor::setReleaseMs (float ms)  { release.store (clampedOr (ms, 10.0f, 2000.0f, 120.0f), std::memory_order_relaxed); }
 void MasterOutputProcessor::setDriveDb (float dB)  { drive.store (clampedOr (dB, 0.0f, 24.0f, 0.0f), std::memory_order_relaxed); }
-void MasterOutputProcessor::setOutputGainDb (float dB)  { outputGain.store (clampedOr (dB, -60.0f, 12.0f, -60.0f), std::memory_order_relaxed); }
+void MasterOutputProcessor::setOutputGainDb (float dB)  { outputGain.store (clampedOr (dB, vantrel::minGainDb, vantrel::maxGainDb, vantrel::minGainDb), std::memory_order_relaxed); }
 void MasterOutputProcessor::setEnabled (bool shouldBeEnabled)  { enabled.store (shouldBeEnabled, std::memory_order_relaxed); }
 
 MasterOutputMeters MasterOutputProcessor::meters() const

@@ -1,6 +1,7 @@
 #include "audio/engine/MixEngine.h"
 
 #include "platform/ThreadContract.h"
+#include "session/GainRange.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,7 @@ float linearGain (float dB) noexcept
 {
     if (! std::isfinite (dB))
         return 1.0f;
-    return (float) std::pow (10.0, (double) std::clamp (dB, -60.0f, 12.0f) / 20.0);
+    return (float) std::pow (10.0, (double) std::clamp (dB, vantrel::minGainDb, vantrel::maxGainDb) / 20.0);
 }
 
 bool isPadVoice (int voice) noexcept
@@ -452,7 +453,7 @@ void MixEngine::setPadBusGain (float dB) noexcept
 {
     if (! std::isfinite (dB))
         return;
-    padBusGain.exchange (std::clamp (dB, -60.0f, 12.0f), std::memory_order_relaxed);
+    padBusGain.exchange (std::clamp (dB, vantrel::minGainDb, vantrel::maxGainDb), std::memory_order_relaxed);
 }
 
 void MixEngine::publishStatus() noexcept

@@ -2,7 +2,7 @@
 
 #include "session/CatalogValidation.h"
 #include "ui/FileChoosing.h"
-#include "ui/Pads.h"
+#include "ui/GainControl.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@ namespace
 {
 using namespace vantrel::test;
 using vantrel::testing::ja;
-using Pad = VantrelView::Impl::Pad;
 
 /** Answers the view's file question with one file, later on the message thread. */
 struct ScriptedChooser : AudioFileChooser
@@ -34,7 +33,11 @@ struct PadRig : ViewRig
         focusWindow (display, *view);
     }
 
-    Pad& pad (int n) { return byId<Pad> (*view, "pad-" + juce::String (n)); }
+    /** Pad n of the current bank, its title the name its face shows. */
+    juce::Button& pad (int n) { return byId<juce::Button> (*view, "pad-" + juce::String (n)); }
+    GainControl& padGain (int n) { return byId<GainControl> (pad (n), "pad-individual-gain"); }
+    juce::DragAndDropTarget& padTarget (int n) { return dynamic_cast<juce::DragAndDropTarget&> (pad (n)); }
+    juce::FileDragAndDropTarget& padFileTarget (int n) { return dynamic_cast<juce::FileDragAndDropTarget&> (pad (n)); }
     const PadSlot& slot (int bank, int n) { return session->state.pads[(size_t) *padIndex (bank, n)]; }
     juce::File tone (const juce::String& name) { return writeTone (rig.media(), name + ".wav", 1.0, 0.2f); }
 
@@ -80,8 +83,8 @@ TEST (Pads, FacesShowTheSlotsNameOrWhatAnEmptyPadOffers)
                                              { true, 1, "Bell", true }, { true, 2, "未割当 · クリックして設定", false } })
     {
         r.editMode (c.edit);
-        EXPECT_EQ (r.pad (c.pad).labelText(), ja (c.label)) << c.edit << " " << c.pad;
-        EXPECT_EQ (r.pad (c.pad).gain.isShowing(), c.gainShown) << c.edit << " " << c.pad;
+        EXPECT_EQ (r.pad (c.pad).getTitle(), ja (c.label)) << c.edit << " " << c.pad;
+        EXPECT_EQ (r.padGain (c.pad).isShowing(), c.gainShown) << c.edit << " " << c.pad;
     }
 }
 
@@ -101,7 +104,7 @@ TEST (Pads, ClicksKeysBanksMuteAndStopReachTheSession)
         { "key", [&] { r.view->handleShortcut (padKey, false, false, false); r.view->releaseHeldKey (padKey); },
           [&] { return s.isPadActive (1, 1); } },
         { "mute", [&] { r.click (r.buttonWithText ("ALL MUTE")); }, [&] { return s.padMute; } },
-        { "bank", [&] { r.click (r.buttonWithText ("2")); }, [&] { return r.pad (1).labelText() == "Gong"; } },
+        { "bank", [&] { r.click (r.buttonWithText ("2")); }, [&] { return r.pad (1).getTitle() == "Gong"; } },
     };
     for (const auto& step : steps)
     {
@@ -215,7 +218,8 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
 TEST (PadDrops, OneFileIsAssignedAndOnlyPadsAreTakenFromDrags)
 {
     START_PAD_RIG (r);
-    auto& pad = r.pad (2);
+    auto& pad = r.padFileTarget (2);
+    auto& target = r.padTarget (2);
     const auto one = r.tone ("Drop").getFullPathName(), two = r.tone ("Other").getFullPathName();
     EXPECT_FALSE (pad.isInterestedInFileDrag ({ one, two }));
     EXPECT_TRUE (pad.isInterestedInFileDrag ({ one }));
@@ -224,10 +228,10 @@ TEST (PadDrops, OneFileIsAssignedAndOnlyPadsAreTakenFromDrags)
     EXPECT_EQ (r.slot (1, 2).name, "Drop");
     EXPECT_TRUE (r.rig.music().getChildFile ("pad/assets").getChildFile (r.slot (1, 2).asset).existsAsFile());
 
-    EXPECT_TRUE (pad.isInterestedInDragSource ({ "pad:5", &r.pad (5), {} }));
-    EXPECT_FALSE (pad.isInterestedInDragSource ({ "row:5", r.view.get(), {} }));
+    EXPECT_TRUE (target.isInterestedInDragSource ({ "pad:5", &r.pad (5), {} }));
+    EXPECT_FALSE (target.isInterestedInDragSource ({ "row:5", r.view.get(), {} }));
     r.session->assignPad (1, 2, juce::File (two));
-    pad.itemDropped ({ "pad:2", &pad, {} });   // onto itself: the copy in flight still lands
+    target.itemDropped ({ "pad:2", &r.pad (2), {} });   // onto itself: the copy in flight still lands
     ASSERT_TRUE (finishPadJobs (*r.session));
     EXPECT_EQ (r.slot (1, 2).name, "Other");
 }
@@ -237,7 +241,7 @@ TEST (PadWheel, ABankChangeEndsTheBindingOfAPadsGain)
     START_PAD_RIG (r);
     ASSERT_TRUE (r.assign (1, 4, "Bell") && r.assign (2, 4, "Gong"));
     r.editMode (true);
-    auto& gain = r.pad (4).gain;
+    auto& gain = r.padGain (4);
     r.view->bindWheelTarget (&gain.slider);
     ASSERT_EQ (r.view->wheelTarget(), &gain);
     EXPECT_EQ (gain.getProperties()["wheel-binding"].toString(), "1:4");

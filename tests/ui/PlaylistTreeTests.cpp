@@ -1,6 +1,6 @@
 #include "ViewTestSupport.h"
 
-#include "ui/ViewImpl.h"
+#include "ui/PlaylistTree.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 #include "session/CatalogValidation.h"
 #include "ui/FileChoosing.h"
 #include "ui/RowsList.h"
-#include "ui/ViewImpl.h"
 
 #include <gtest/gtest.h>
 
@@ -233,13 +232,22 @@ TEST (RowsList, RemovingARowOffersOnlyTheCopiesNothingUsesAnyMore)
     ASSERT_TRUE (runMessagesUntil ([&] { return findRowById (r.session->history.current(), removed) == nullptr; }));
     EXPECT_FALSE (r.view->flags().dialogOpen) << "a copy still in use was offered";
 
-    // Five unused copies: four names, then how many more; taken, they go to the Trash.
+    // A removed playlist leaves five unused copies: four names, then how many more; taken, they
+    // go to the Trash.
     juce::StringArray takes;
+    std::vector<juce::File> takeFiles;
     for (int i = 1; i <= 5; ++i)
-        takes.add (writeTone (audio, "Take " + juce::String (i) + ".wav", 0.05, 0.1f).getFullPathName());
-    r.row (0).impl.offerOwnedCleanup (takes);
-    auto* offer = r.alert();
-    ASSERT_TRUE (offer != nullptr && offer->getName() == ja ("保存音源の扱い"));
+        takes.add ((takeFiles.emplace_back (writeTone (audio, "Take " + juce::String (i) + ".wav", 0.05, 0.1f))).getFullPathName());
+    auto takesList = playlistOf ("Takes", takeFiles);
+    for (auto& row : takesList.rows)   // the offer names each copy by its row's title
+        row.title = juce::File (row.source).getFileName().toStdString();
+    ASSERT_TRUE (addAndOpen (*r.session, takesList));
+    r.view->refresh();
+    byId<juce::Button> (*r.view, "tree-remove").triggerClick();   // the open playlist
+    ASSERT_TRUE (r.alert() != nullptr && r.alert()->getDescription().contains (ja ("このプレイリストを削除しますか？")));
+    r.alert()->exitModalState (1);
+    juce::AlertWindow* offer = nullptr;
+    ASSERT_TRUE (runMessagesUntil ([&] { return (offer = RowsRig::modal()) != nullptr && offer->getName() == ja ("保存音源の扱い"); }));
     EXPECT_TRUE (offer->getDescription().contains ("Take 3.wav\nTake 4.wav\n" + ja ("ほか 1音源\n\nごみ箱への移動はUndoで戻せません。")))
         << offer->getDescription();
     EXPECT_FALSE (offer->getDescription().contains ("Take 5"));

@@ -4,6 +4,7 @@
 #include "session/UiLanguage.h"
 #include "ui/ProductInfoWindow.h"
 #include "ui/SettingsPanel.h"
+#include "ui/Theme.h"
 #include "ui/ViewWindows.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,17 @@ struct SettingsRig : ViewRig
     SettingsRig r;             \
     if (! r.display.running()) \
         GTEST_SKIP() << r.display.problem;
+
+// The page's background and its secondary lines are the palette's, looked up in the look-and-feel
+// of the window it is shown in.
+TEST (SettingsPanel, ThePageTakesThePanelAndDimTextColoursFromItsWindow)
+{
+    START_SETTINGS_RIG (r);
+    auto& panel = r.open();
+    EXPECT_EQ (r.part<juce::Label> ("settings-os-status").findColour (juce::Label::textColourId), colours::textDim);
+    const auto corner = panel.createComponentSnapshot ({ 0, 0, 4, 4 }, false);   // the page alone
+    EXPECT_EQ (corner.getPixelAt (2, 2), colours::panel);
+}
 
 TEST (SettingsPanel, SavesColoursAndScopeThroughTheCoordinatorAndTheScopeSwitchesFollowLiveLock)
 {

@@ -73,6 +73,33 @@ TEST (MainViewLayout, PartsGoWhereTheLayoutSaysAtTheSizesInUse)
     }
 }
 
+// Every part the layout places carries the layout's name as its component id, so that tests and
+// tools driving the window from outside find each one by it, in either pad mode.
+TEST (MainViewLayout, EveryPartTheLayoutPlacesIsFoundByItsName)
+{
+    ViewRig r;
+    auto& view = r.makeView();
+    view.setSize (1187, 740);
+    for (const bool padEdit : { false, true })
+    {
+        SCOPED_TRACE (padEdit ? "pad edit" : "play");
+        view.flags().padEditMode = padEdit;
+        view.refresh();
+        MainScreenState state;
+        state.padEditMode = padEdit;
+        state.memoFolded = r.session->state.ui.memoFolded;
+        state.scrollBarThickness = byId<juce::Viewport> (view, "pad-editor-list").getScrollBarThickness();
+        const auto layout = layoutMainScreen (view.getLocalBounds(), state);
+        ASSERT_GT (layout.parts.size(), 60u);
+        for (const auto& [name, place] : layout.parts)
+        {
+            auto* part = findById (view, name);
+            ASSERT_NE (part, nullptr) << name;
+            EXPECT_EQ (part->getBounds(), place.bounds) << name;
+        }
+    }
+}
+
 // The layout runs again only when a fold or mode switch changed, not at every refresh.
 TEST (MainViewLayout, RefreshLaysOutOnlyWhenASwitchChanged)
 {
