@@ -3,6 +3,7 @@
 #include "audio/output/DiagnosticsWriter.h"
 #include "audio/output/CallbackStatistics.h"
 #include "audio/output/DeviceCatalogue.h"
+#include "audio/output/MediaRegistry.h"
 #include "audio/rack/RackControl.h"
 #include "audio/rack/VstRackRecords.h"
 #include "audio/media/MediaLoader.h"
@@ -210,14 +211,10 @@ public:
 
     /** Message thread: the gain and EQ held for a registered media (what a voice starting it gets);
         none for a key never registered. */
-    struct HeldMix
-    {
-        float gainDb = 0.0f;
-        EqSettings eq;
-    };
+    using HeldMix = MediaRegistry::HeldMix;
     std::optional<HeldMix> heldMix (const std::string& key) const;
     /** Message thread: registerMedia calls since construction (a caller's re-registration shows here). */
-    std::uint64_t mediaRegistrations() const  { return registrationCount; }
+    std::uint64_t mediaRegistrations() const;
 
     /** The analyser thread (the one reader): the oldest 2048-frame block the audio thread tapped
         from the source that eqTargetPlayToken chose; false when none waits. */
@@ -231,21 +228,6 @@ public:
     bool isRunning() const  { return running.load(); }
 
 private:
-    struct MediaEntry
-    {
-        std::string key;
-        juce::String audioPath;
-        juce::String waveformCachePath;
-        FileSignature signature;
-        double requestRate = 48000.0;
-        std::int64_t serial = 0;
-        std::shared_ptr<LoadedMedia> media;
-        float gainDb = 0.0f;
-        EqSettings eq;
-        bool pending = false;
-        std::int64_t lastUse = 0;
-    };
-
     struct VoiceSlot
     {
         std::string key;
@@ -262,13 +244,10 @@ private:
     bool pushCommand (orvane::audio::EngineCommand command);
     bool pushAndDrainWhenIdle (orvane::audio::EngineCommand command);
     bool refuseStart (const char* text);
-    void enqueueLoad (MediaEntry& entry);
-    bool mayRetryFailedLoad (const MediaEntry& entry) const;
-    bool hasPcmAtRate (const MediaEntry& entry) const;
-    std::uint64_t bytesInPlay (const MediaEntry& candidate) const;
+    bool refuseStart (const juce::String& text);
+    std::uint64_t bytesInPlay (const std::shared_ptr<LoadedMedia>& candidate) const;
     void retire (std::shared_ptr<LoadedMedia>& media) noexcept;
     bool deviceIdle() const  { return ! running.load() && device == nullptr; }
-    void adoptLoadResults();
     void pushBusEqs();
     void retryVoiceGainsAndEqs();
     void dropAppliedRetired();
@@ -288,10 +267,9 @@ private:
     std::unique_ptr<MasterVstRack> masterRack;
     juce::File rackConfigFile;
     juce::File rackWorkerExecutable;
-    MediaLoader loader;
+    MediaRegistry registry;
     std::unique_ptr<juce::AudioIODeviceType> deviceType;
     std::unique_ptr<juce::AudioIODevice> device;
-    std::map<std::string, MediaEntry> media;
     std::array<VoiceSlot, numVoices> slots;
     std::array<orvane::audio::VoiceStatus, numVoices> statusCache {};
     std::array<bool, numVoices> gainRetry {};
@@ -305,8 +283,7 @@ private:
     std::vector<RetiredPcm> retired;
     juce::File diagnosticsFile;
     bool autoCueEnabled = true;
-    PcmLimits limits;
-    bool pcmCacheMayExceed = false;   // a PCM was adopted or the limit changed since the cache was within it
+    std::uint64_t playingLimit = PcmLimits {}.playing;
 
     CallbackStatistics stats;
     DiagnosticsWriter diagnostics;
@@ -341,9 +318,6 @@ private:
     std::int64_t watchedCallbacks = -1;
     std::uint32_t watchedSinceMs = 0;
     int driverXruns = -1;
-    std::int64_t mediaSerial = 0;
-    std::int64_t useCounter = 0;
     std::int64_t padTokenCounter = 0;
-    std::uint64_t registrationCount = 0;
 };
 } // namespace vantrel

@@ -55,8 +55,8 @@ void JuceAudioAdapter::retryVoiceGainsAndEqs()
     {
         if (! gainRetry[(size_t) v])
             continue;
-        const auto found = media.find (slots[(size_t) v].key);
-        if (found == media.end())
+        const auto held = registry.heldMix (slots[(size_t) v].key);
+        if (! held)
         {
             gainRetry[(size_t) v] = false;
             continue;
@@ -64,15 +64,15 @@ void JuceAudioAdapter::retryVoiceGainsAndEqs()
         EngineCommand command;
         command.kind = EngineCommandKind::setVoiceGain;
         command.voice = v;
-        command.gainDb = found->second.gainDb;
+        command.gainDb = held->gainDb;
         gainRetry[(size_t) v] = ! pushAndDrainWhenIdle (command);
     }
     for (int v = 0; v < 2; ++v)
     {
         if (! trackEqRetry[(size_t) v])
             continue;
-        const auto found = media.find (slots[(size_t) v].key);
-        if (found == media.end())
+        const auto held = registry.heldMix (slots[(size_t) v].key);
+        if (! held)
         {
             trackEqRetry[(size_t) v] = false;
             continue;
@@ -81,7 +81,7 @@ void JuceAudioAdapter::retryVoiceGainsAndEqs()
         command.kind = EngineCommandKind::setTrackEq;
         command.voice = v;
         command.playToken = slots[(size_t) v].playToken;
-        command.coefficients = orvane::audio::designEq (found->second.eq, currentRate);
+        command.coefficients = orvane::audio::designEq (held->eq, currentRate);
         command.sampleRate = currentRate;
         trackEqRetry[(size_t) v] = ! pushAndDrainWhenIdle (command);
     }
@@ -132,7 +132,7 @@ bool JuceAudioAdapter::tick()
             openDevice (voiceStatus (0).playing || voiceStatus (1).playing);
         }
     }
-    adoptLoadResults();
+    registry.adoptLoadResults();
     retryVoiceGainsAndEqs();
     dropAppliedRetired();
     trimPcmCache();
@@ -142,25 +142,7 @@ bool JuceAudioAdapter::tick()
 void JuceAudioAdapter::trimPcmCache()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    // The kept PCM grows only when a load result is adopted (or the limit changes): until then a
-    // catalog of thousands of entries is not walked on every tick.
-    if (! pcmCacheMayExceed)
-        return;
-    std::uint64_t total = 0;
-    std::vector<MediaEntry*> holding;
-    for (auto& [key, entry] : media)
-        if (entry.media != nullptr && entry.media->pcm != nullptr)
-        {
-            total += entry.media->pcm->byteSize();
-            holding.push_back (&entry);
-        }
-    if (total <= limits.cache)
-    {
-        pcmCacheMayExceed = false;
-        return;
-    }
-    std::sort (holding.begin(), holding.end(), [] (const MediaEntry* a, const MediaEntry* b) { return a->lastUse < b->lastUse; });
-    const auto inUse = [this] (const std::shared_ptr<LoadedMedia>& m) {
+    registry.trimCache ([this] (const std::shared_ptr<LoadedMedia>& m) {
         for (const auto& slot : slots)
             if (slot.media == m)
                 return true;
@@ -168,18 +150,7 @@ void JuceAudioAdapter::trimPcmCache()
             if (r.media == m)
                 return true;
         return false;
-    };
-    for (auto* entry : holding)
-    {
-        if (total <= limits.cache)
-            break;
-        if (inUse (entry->media))
-            continue;
-        total -= entry->media->pcm->byteSize();
-        entry->media->pcm.reset();
-    }
-    // What the voices still hold could not go: try again at the next tick.
-    pcmCacheMayExceed = total > limits.cache;
+    });
 }
 
 // ---- offline output ---------------------------------------------------------------------------------

@@ -133,8 +133,14 @@ bool JuceAudioAdapter::autoCue() const
 void JuceAudioAdapter::setPcmLimits (const PcmLimits& newLimits)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    limits = newLimits;
-    pcmCacheMayExceed = true;
+    playingLimit = newLimits.playing;
+    registry.setCacheLimit (newLimits.cache);
+}
+
+std::uint64_t JuceAudioAdapter::mediaRegistrations() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return registry.registrations();
 }
 
 int JuceAudioAdapter::queuedEngineCommands() const
