@@ -49,9 +49,9 @@ JuceAudioAdapter::JuceAudioAdapter()
 JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, RackClock rackClock, MasterVstRackOptions rackOptions)
     : masterRack (std::make_unique<MasterVstRack> (rackClock ? std::move (rackClock) : RackClock (steadyNanos), std::move (rackOptions))),
       registry (std::move (load)),
-      deviceType (nullptr)
+      session (engine, *masterRack, createDeviceType, millisecondCounter)
 {
-    engine.prepare (currentRate);
+    engine.prepare (session.sampleRate());
     retired.reserve (8);
 }
 
@@ -60,8 +60,7 @@ JuceAudioAdapter::~JuceAudioAdapter()
     VANTREL_ASSERT_MESSAGE_THREAD;
     stopOffline();
     closeDevice();
-    running.store (false);
-    engine.applyPending();
+    session.stopRunning();
     masterRack->setPlaybackActive (false);
     registry.stopLoading();
     masterRack->stop();
@@ -92,7 +91,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
         const auto key = command.sourceKey.value_or (std::string());
         const bool idleAllowed = command.kind == Kind::stopMain || command.kind == Kind::stopOutgoing
                                  || command.kind == Kind::mainEnded || command.kind == Kind::seekMain;
-        if (! running.load() && ! (device == nullptr && idleAllowed))
+        if (! session.isRunning() && ! (! session.hasDevice() && idleAllowed))
             return SinkAnswer::refused;
 
         const auto answer = [] (bool ok) { return ok ? SinkAnswer::accepted : SinkAnswer::refused; };
@@ -101,7 +100,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
             engineCommand.kind = kind;
             engineCommand.voice = voice;
             engineCommand.frames = frames;
-            return answer (running.load() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
+            return answer (session.isRunning() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
         };
         switch (command.kind)
         {
@@ -124,7 +123,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
             case Kind::seekMain:
                 if (! std::isfinite (command.seconds) || std::abs (command.seconds) > 86400.0)
                     return SinkAnswer::refused;
-                return push (EngineCommandKind::seek, 1, static_cast<std::int64_t> (currentRate * command.seconds));
+                return push (EngineCommandKind::seek, 1, static_cast<std::int64_t> (session.sampleRate() * command.seconds));
         }
         // No default: the compiler checks that every kind is handled; a value outside the kinds is refused.
         return SinkAnswer::refused;
@@ -140,7 +139,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& comma
     VANTREL_ASSERT_MESSAGE_THREAD;
     try
     {
-        if (! running.load())
+        if (! session.isRunning())
             return SinkAnswer::refused;
         if (command.kind == orvane::audio::PadAudioCommandKind::stopAll)
         {
@@ -206,7 +205,7 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
         return refuseStart (notRegisteredText);
     if (masterRack->isBusy())
         return refuseStart (rackBusyText);
-    const auto start = registry.prepareStart (key, currentRate);
+    const auto start = registry.prepareStart (key, session.sampleRate());
     using Readiness = MediaRegistry::Start::Readiness;
     switch (start.readiness)
     {
@@ -240,10 +239,10 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
     command.voice = voice;
     command.gainDb = start.gainDb;
     command.stopOutgoingAtEnd = true;
-    command.coefficients = orvane::audio::designEq (start.eq, currentRate);
-    command.playlistCoefficients = orvane::audio::designEq (playlistEq, currentRate);
+    command.coefficients = orvane::audio::designEq (start.eq, session.sampleRate());
+    command.playlistCoefficients = orvane::audio::designEq (playlistEq, session.sampleRate());
     command.playlistGainDb = playlistGainDb;
-    command.sampleRate = currentRate;
+    command.sampleRate = session.sampleRate();
     if (! engine.push (command))
         return refuseStart (ringFullText);
 
@@ -264,7 +263,7 @@ void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String
                                       float gainDb, const juce::String& waveformCachePath, const EqSettings& eq)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (! registry.registerMedia (key, audioPath, signature, gainDb, waveformCachePath, eq, currentRate))
+    if (! registry.registerMedia (key, audioPath, signature, gainDb, waveformCachePath, eq, session.sampleRate()))
         return;
     for (int v = 0; v < 2; ++v)
         if (slots[(size_t) v].key == key)
@@ -274,7 +273,7 @@ void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String
 void JuceAudioAdapter::requestPrepare (const std::string& key, bool urgent)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    registry.requestPrepare (key, urgent, currentRate);
+    registry.requestPrepare (key, urgent, session.sampleRate());
 }
 
 // ---- gain and EQ ------------------------------------------------------------------------------------

@@ -1,4 +1,4 @@
-// The adapter's periodic service, the PCM cache trim, the offline renderer and the block callback.
+// The adapter's periodic service, the PCM cache trim and the offline renderer.
 #include "audio/output/JuceAudioAdapter.h"
 
 #include "audio/output/AudioDiagnostics.h"
@@ -14,37 +14,28 @@ namespace vantrel
 using orvane::audio::EngineCommand;
 using orvane::audio::EngineCommandKind;
 
-namespace
-{
-std::int64_t monotonicMicros()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds> (
-               std::chrono::steady_clock::now().time_since_epoch()).count() + 1;
-}
-} // namespace
-
 void JuceAudioAdapter::pushBusEqs()
 {
-    if (currentRate != eqRate)
+    if (session.sampleRate() != eqRate)
     {
-        eqRate = currentRate;
+        eqRate = session.sampleRate();
         playlistEqDirty = masterEqDirty = true;
     }
     if (playlistEqDirty)
     {
         EngineCommand command;
         command.kind = EngineCommandKind::setPlaylistBus;
-        command.coefficients = orvane::audio::designEq (playlistEq, currentRate);
+        command.coefficients = orvane::audio::designEq (playlistEq, session.sampleRate());
         command.gainDb = playlistGainDb;
-        command.sampleRate = currentRate;
+        command.sampleRate = session.sampleRate();
         playlistEqDirty = ! engine.push (command);
     }
     if (masterEqDirty)
     {
         EngineCommand command;
         command.kind = EngineCommandKind::setMasterEq;
-        command.coefficients = orvane::audio::designEq (masterEq, currentRate);
-        command.sampleRate = currentRate;
+        command.coefficients = orvane::audio::designEq (masterEq, session.sampleRate());
+        command.sampleRate = session.sampleRate();
         masterEqDirty = ! engine.push (command);
     }
 }
@@ -81,8 +72,8 @@ void JuceAudioAdapter::retryVoiceGainsAndEqs()
         command.kind = EngineCommandKind::setTrackEq;
         command.voice = v;
         command.playToken = slots[(size_t) v].playToken;
-        command.coefficients = orvane::audio::designEq (held->eq, currentRate);
-        command.sampleRate = currentRate;
+        command.coefficients = orvane::audio::designEq (held->eq, session.sampleRate());
+        command.sampleRate = session.sampleRate();
         trackEqRetry[(size_t) v] = ! pushAndDrainWhenIdle (command);
     }
 }
@@ -98,16 +89,9 @@ void JuceAudioAdapter::dropAppliedRetired()
 juce::var JuceAudioAdapter::diagnosticsJson() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    AudioDiagnosticsState state;
-    state.outputType = outputSettings.type;
-    state.outputName = outputName;
-    state.sampleRate = currentRate;
-    state.bufferSamples = bufferSize;
-    state.driverLatencySamples = driverLatency;
-    state.ready = running.load();
-    state.driverXruns = driverXruns;
+    auto state = session.diagnosticsState();
     state.lastOutputError = lastErrorText;
-    return buildAudioDiagnostics (state, stats, masterRack->status(), juce::Time::getCurrentTime());
+    return buildAudioDiagnostics (state, session.statistics(), masterRack->status(), juce::Time::getCurrentTime());
 }
 
 bool JuceAudioAdapter::tick()
@@ -117,21 +101,17 @@ bool JuceAudioAdapter::tick()
     bool lost = false;
     if (! offline.load())
     {
-        lost = handleDeviceLoss();
-        if (device != nullptr)
-            driverXruns = device->getXRunCount();
+        if (const auto lossText = session.handleDeviceLoss())
+        {
+            lastErrorText = *lossText;
+            lost = true;
+        }
+        session.readDriverXruns();
         diagnostics.setPath (diagnosticsFile);
         diagnostics.tick (juce::Time::getMillisecondCounter(), [this] { return diagnosticsJson(); });
     }
-    if (! offline.load() && device == nullptr && autoReopen && outputSettings.id.isNotEmpty())
-    {
-        const auto now = millisecondCounter();
-        if (static_cast<std::int32_t> (now - lastReopenAttemptMs) >= 1000)
-        {
-            lastReopenAttemptMs = now;
-            openDevice (voiceStatus (0).playing || voiceStatus (1).playing);
-        }
-    }
+    if (! offline.load() && session.reopenDue())
+        noteOpenResult (session.open (voiceStatus (0).playing || voiceStatus (1).playing));
     registry.adoptLoadResults();
     retryVoiceGainsAndEqs();
     dropAppliedRetired();
@@ -159,16 +139,10 @@ void JuceAudioAdapter::startOfflineRenderer (double sampleRate, Pacing pacing)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     stopOffline();
-    currentRate = sampleRate;
-    bufferSize = 512;
-    engine.prepare (sampleRate);
-    masterRack->prepare (sampleRate, bufferSize);
+    session.runWithoutDevice (sampleRate, 512, "Offline acceptance renderer");
     offlineLeft.assign (512, 0.0f);
     offlineRight.assign (512, 0.0f);
-    outputName = "Offline acceptance renderer";
     offline.store (true);
-    callbackReady.store (true);
-    running.store (true);
     if (pacing == Pacing::realTime)
     {
         offlineQuit.store (false);
@@ -185,23 +159,19 @@ void JuceAudioAdapter::stopOffline()
         offlineThread.join();
     }
     if (offline.exchange (false))
-    {
-        running.store (false);
-        callbackReady.store (false);
-        engine.applyPending();
-    }
+        session.stopRunning();
 }
 
 void JuceAudioAdapter::offlineLoop()
 {
     const ThreadRoleScope audioRole (ThreadRole::audio);
     using Clock = std::chrono::steady_clock;
-    const auto block = std::chrono::duration<double> (512.0 / currentRate);
+    const auto block = std::chrono::duration<double> (512.0 / session.sampleRate());
     auto next = Clock::now();
     while (! offlineQuit.load())
     {
         float* channels[] = { offlineLeft.data(), offlineRight.data() };
-        renderBlock (channels, 2, 512);
+        session.renderBlock (channels, 2, 512);
         next += std::chrono::duration_cast<Clock::duration> (block);
         std::this_thread::sleep_until (next);
     }
@@ -220,58 +190,9 @@ void JuceAudioAdapter::renderOfflineFrames (int frames, float* left, float* righ
         const int n = std::min (512, frames - done);
         float* channels[] = { left != nullptr ? left + done : offlineLeft.data(),
                               right != nullptr ? right + done : offlineRight.data() };
-        renderBlock (channels, 2, n);
+        session.renderBlock (channels, 2, n);
         done += n;
     }
-}
-
-// ---- device callbacks -------------------------------------------------------------------------------
-
-void JuceAudioAdapter::renderBlock (float* const* channels, int numChannels, int numSamples) noexcept
-{
-    VANTREL_ASSERT_AUDIO_THREAD;
-    const auto now = monotonicMicros();
-    const auto period = stats.recordCallback (now, numSamples, currentRate);
-    // Announced before callbackReady is read: a message thread that clears callbackReady and
-    // then sees no render in flight knows the engine is its own (see stopRendering).
-    rendering.store (true);
-    if (callbackReady.load())
-    {
-        for (int c = 0; c < numChannels; ++c)
-            if (channels[c] != nullptr)
-                std::fill (channels[c], channels[c] + numSamples, 0.0f);
-        engine.render (channels, numChannels, numSamples, false);
-        masterRack->processBlock (channels, numChannels, numSamples);
-        engine.masterOutput().process (channels, numChannels, numSamples);
-        // After a lost device: whatever a plug-in still rings with from before the loss stays
-        // unheard until the engine sounds again.
-        if (silentUntilSounding.load (std::memory_order_relaxed))
-        {
-            if (engine.sounding())
-                silentUntilSounding.store (false, std::memory_order_relaxed);
-            else
-                for (int c = 0; c < numChannels; ++c)
-                    if (channels[c] != nullptr)
-                        std::fill (channels[c], channels[c] + numSamples, 0.0f);
-        }
-    }
-    else
-    {
-        for (int c = 0; c < numChannels; ++c)
-            if (channels[c] != nullptr)
-                std::fill (channels[c], channels[c] + numSamples, 0.0f);
-    }
-    rendering.store (false);
-    stats.recordRender (monotonicMicros() - now, period);
-}
-
-void JuceAudioAdapter::stopRendering() noexcept
-{
-    callbackReady.store (false);
-    // A device thread that was given up for lost may still be inside a block it began before:
-    // render never blocks, so this wait is a few microseconds at most.
-    while (rendering.load())
-        std::this_thread::yield();
 }
 
 } // namespace vantrel
