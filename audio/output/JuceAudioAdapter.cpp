@@ -49,7 +49,8 @@ JuceAudioAdapter::JuceAudioAdapter()
 JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, RackClock rackClock, MasterVstRackOptions rackOptions)
     : masterRack (std::make_unique<MasterVstRack> (rackClock ? std::move (rackClock) : RackClock (steadyNanos), std::move (rackOptions))),
       registry (std::move (load)),
-      session (engine, *masterRack, createDeviceType, millisecondCounter)
+      session (engine, *masterRack, createDeviceType, millisecondCounter),
+      offlineRenderer (session)
 {
     engine.prepare (session.sampleRate());
     retired.reserve (8);

@@ -5,6 +5,7 @@
 #include "audio/output/DeviceCatalogue.h"
 #include "audio/output/DeviceSession.h"
 #include "audio/output/MediaRegistry.h"
+#include "audio/output/OfflineRenderer.h"
 #include "audio/rack/RackControl.h"
 #include "audio/rack/VstRackRecords.h"
 #include "audio/media/MediaLoader.h"
@@ -38,7 +39,7 @@ std::string padMediaKey (int bank, int pad);
     controllers, the adapter's picture of the 47 engine voices (0 OUTGOING, 1 MAIN, 2..46 pads)
     and the keeper of every PCM the engine may still read. It owns the engine and the master
     rack, and is composed of the media registry (MediaRegistry), the output device
-    (DeviceSession) and the offline renderer, whose operations it passes on.
+    (DeviceSession) and the offline renderer (OfflineRenderer), whose operations it passes on.
     Every operation but the device callbacks runs on the message thread (checked in debug
     builds); the device callback and the offline renderer take the audio role for each block. */
 class JuceAudioAdapter : public orvane::audio::IAudioCommandSink,
@@ -99,10 +100,10 @@ public:
     /** Runs without a device: the engine is prepared at `sampleRate`, the adapter counts as
         running and a renderer thread paces the engine at real time with silent buffers (unless
         `pacing` is off, for tests that render with renderOfflineFrames). */
-    enum class Pacing { realTime, manual };
+    using Pacing = OfflineRenderer::Pacing;
     void startOfflineRenderer (double sampleRate, Pacing pacing = Pacing::realTime);
     void stopOffline();
-    bool isOffline() const  { return offline.load(); }
+    bool isOffline() const  { return offlineRenderer.isRunning(); }
 
     /** Test hook, message thread: renders `frames` frames offline (in blocks of at most 512)
         into `left`/`right` when given, else into scratch buffers, taking the audio role for the
@@ -251,7 +252,6 @@ private:
     void pushBusEqs();
     void retryVoiceGainsAndEqs();
     void dropAppliedRetired();
-    void offlineLoop();
     void startRack();
 
     orvane::audio::MixEngine engine;
@@ -260,6 +260,7 @@ private:
     juce::File rackWorkerExecutable;
     MediaRegistry registry;
     DeviceSession session;
+    OfflineRenderer offlineRenderer;   // after the session, which it renders
     std::array<VoiceSlot, numVoices> slots;
     std::array<orvane::audio::VoiceStatus, numVoices> statusCache {};
     std::array<bool, numVoices> gainRetry {};
@@ -276,10 +277,6 @@ private:
     std::uint64_t playingLimit = PcmLimits {}.playing;
 
     DiagnosticsWriter diagnostics;
-    std::atomic<bool> offline { false };
-    std::atomic<bool> offlineQuit { false };
-    std::thread offlineThread;
-    std::vector<float> offlineLeft, offlineRight;
     juce::String lastErrorText;
     std::int64_t padTokenCounter = 0;
 };

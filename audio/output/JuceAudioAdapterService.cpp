@@ -1,4 +1,4 @@
-// The adapter's periodic service, the PCM cache trim and the offline renderer.
+// The adapter's periodic service, the PCM cache trim and the offline renderer's operations.
 #include "audio/output/JuceAudioAdapter.h"
 
 #include "audio/output/AudioDiagnostics.h"
@@ -6,8 +6,6 @@
 #include "platform/ThreadContract.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 namespace vantrel
 {
@@ -99,7 +97,7 @@ bool JuceAudioAdapter::tick()
     VANTREL_ASSERT_MESSAGE_THREAD;
     pushBusEqs();
     bool lost = false;
-    if (! offline.load())
+    if (! offlineRenderer.isRunning())
     {
         if (const auto lossText = session.handleDeviceLoss())
         {
@@ -110,7 +108,7 @@ bool JuceAudioAdapter::tick()
         diagnostics.setPath (diagnosticsFile);
         diagnostics.tick (juce::Time::getMillisecondCounter(), [this] { return diagnosticsJson(); });
     }
-    if (! offline.load() && session.reopenDue())
+    if (! offlineRenderer.isRunning() && session.reopenDue())
         noteOpenResult (session.open (voiceStatus (0).playing || voiceStatus (1).playing));
     registry.adoptLoadResults();
     retryVoiceGainsAndEqs();
@@ -138,61 +136,18 @@ void JuceAudioAdapter::trimPcmCache()
 void JuceAudioAdapter::startOfflineRenderer (double sampleRate, Pacing pacing)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    stopOffline();
-    session.runWithoutDevice (sampleRate, 512, "Offline acceptance renderer");
-    offlineLeft.assign (512, 0.0f);
-    offlineRight.assign (512, 0.0f);
-    offline.store (true);
-    if (pacing == Pacing::realTime)
-    {
-        offlineQuit.store (false);
-        offlineThread = std::thread ([this] { offlineLoop(); });
-    }
+    offlineRenderer.start (sampleRate, pacing);
 }
 
 void JuceAudioAdapter::stopOffline()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (offlineThread.joinable())
-    {
-        offlineQuit.store (true);
-        offlineThread.join();
-    }
-    if (offline.exchange (false))
-        session.stopRunning();
-}
-
-void JuceAudioAdapter::offlineLoop()
-{
-    const ThreadRoleScope audioRole (ThreadRole::audio);
-    using Clock = std::chrono::steady_clock;
-    const auto block = std::chrono::duration<double> (512.0 / session.sampleRate());
-    auto next = Clock::now();
-    while (! offlineQuit.load())
-    {
-        float* channels[] = { offlineLeft.data(), offlineRight.data() };
-        session.renderBlock (channels, 2, 512);
-        next += std::chrono::duration_cast<Clock::duration> (block);
-        std::this_thread::sleep_until (next);
-    }
+    offlineRenderer.stop();
 }
 
 void JuceAudioAdapter::renderOfflineFrames (int frames, float* left, float* right)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    // Anything else renders already (a device or the renderer thread): a second render at the
-    // same time would race it for the engine.
-    if (! offline.load() || offlineThread.joinable())
-        return;
-    const ThreadRoleScope audioRole (ThreadRole::audio);
-    for (int done = 0; done < frames;)
-    {
-        const int n = std::min (512, frames - done);
-        float* channels[] = { left != nullptr ? left + done : offlineLeft.data(),
-                              right != nullptr ? right + done : offlineRight.data() };
-        session.renderBlock (channels, 2, n);
-        done += n;
-    }
+    offlineRenderer.renderFrames (frames, left, right);
 }
-
 } // namespace vantrel
