@@ -37,10 +37,7 @@ constexpr int channelOpenAttempts = 8;
 constexpr int channelOpenPauseStepMs = 10;
 const char* const rateChangedText = "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください";
 const char* const disconnectedText = "出力先が切断されました。プレイリストは一時停止、PADは停止しました";
-} // namespace
 
-namespace
-{
 StoreResult failOpen (const juce::String& message)
 {
     return StoreResult::failure (message);
