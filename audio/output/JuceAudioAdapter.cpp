@@ -1,8 +1,8 @@
 #include "audio/output/JuceAudioAdapter.h"
 
-#include "audio/media/MediaTexts.h"
 #include "audio/rack/MasterVstRack.h"
 #include "session/CatalogValidation.h"
+#include "platform/ThreadContract.h"
 
 #include <chrono>
 #include <cmath>
@@ -48,10 +48,11 @@ JuceAudioAdapter::JuceAudioAdapter()
 
 JuceAudioAdapter::JuceAudioAdapter (MediaLoader::LoadFunction load, RackClock rackClock, MasterVstRackOptions rackOptions)
     : masterRack (std::make_unique<MasterVstRack> (rackClock ? std::move (rackClock) : RackClock (steadyNanos), std::move (rackOptions))),
-      loader (load ? MediaLoader (std::move (load)) : MediaLoader()),
-      deviceType (nullptr)
+      registry (std::move (load)),
+      session (engine, *masterRack, createDeviceType, millisecondCounter),
+      offlineRenderer (session)
 {
-    engine.prepare (currentRate);
+    engine.prepare (session.sampleRate());
     retired.reserve (8);
 }
 
@@ -60,10 +61,9 @@ JuceAudioAdapter::~JuceAudioAdapter()
     VANTREL_ASSERT_MESSAGE_THREAD;
     stopOffline();
     closeDevice();
-    running.store (false);
-    engine.applyPending();
+    session.stopRunning();
     masterRack->setPlaybackActive (false);
-    loader.stop();
+    registry.stopLoading();
     masterRack->stop();
 }
 
@@ -92,7 +92,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
         const auto key = command.sourceKey.value_or (std::string());
         const bool idleAllowed = command.kind == Kind::stopMain || command.kind == Kind::stopOutgoing
                                  || command.kind == Kind::mainEnded || command.kind == Kind::seekMain;
-        if (! running.load() && ! (device == nullptr && idleAllowed))
+        if (! session.isRunning() && ! (! session.hasDevice() && idleAllowed))
             return SinkAnswer::refused;
 
         const auto answer = [] (bool ok) { return ok ? SinkAnswer::accepted : SinkAnswer::refused; };
@@ -101,7 +101,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
             engineCommand.kind = kind;
             engineCommand.voice = voice;
             engineCommand.frames = frames;
-            return answer (running.load() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
+            return answer (session.isRunning() ? pushCommand (engineCommand) : pushAndDrainWhenIdle (engineCommand));
         };
         switch (command.kind)
         {
@@ -124,7 +124,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::AudioCommand& command)
             case Kind::seekMain:
                 if (! std::isfinite (command.seconds) || std::abs (command.seconds) > 86400.0)
                     return SinkAnswer::refused;
-                return push (EngineCommandKind::seek, 1, static_cast<std::int64_t> (currentRate * command.seconds));
+                return push (EngineCommandKind::seek, 1, static_cast<std::int64_t> (session.sampleRate() * command.seconds));
         }
         // No default: the compiler checks that every kind is handled; a value outside the kinds is refused.
         return SinkAnswer::refused;
@@ -140,7 +140,7 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& comma
     VANTREL_ASSERT_MESSAGE_THREAD;
     try
     {
-        if (! running.load())
+        if (! session.isRunning())
             return SinkAnswer::refused;
         if (command.kind == orvane::audio::PadAudioCommandKind::stopAll)
         {
@@ -165,43 +165,16 @@ SinkAnswer JuceAudioAdapter::submit (const orvane::audio::PadAudioCommand& comma
 
 bool JuceAudioAdapter::refuseStart (const char* text)
 {
-    lastErrorText = juce::String::fromUTF8 (text);
+    return refuseStart (juce::String::fromUTF8 (text));
+}
+
+bool JuceAudioAdapter::refuseStart (const juce::String& text)
+{
+    lastErrorText = text;
     return false;
 }
 
-bool JuceAudioAdapter::hasPcmAtRate (const MediaEntry& entry) const
-{
-    return entry.media != nullptr && entry.media->pcm != nullptr && entry.media->pcm->sampleRate == currentRate;
-}
-
-bool JuceAudioAdapter::mayRetryFailedLoad (const MediaEntry& entry) const
-{
-    // A failure that says the file changed stays until the media is registered anew; any other
-    // failure (a read error, a busy disk) is tried again while the file is what was registered.
-    const auto& error = entry.media->error;
-    for (const char* changed : { mediatext::fileMissing, mediatext::changedSinceRegistration, mediatext::changedWhileLoading })
-        if (error == juce::String::fromUTF8 (changed))
-            return false;
-    const juce::File file (entry.audioPath);
-    return file.existsAsFile() && readFileSignature (file) == entry.signature;
-}
-
-void JuceAudioAdapter::enqueueLoad (MediaEntry& entry)
-{
-    MediaLoadRequest request;
-    request.key = entry.key;
-    request.path = juce::File (entry.audioPath);
-    request.waveformCachePath = entry.waveformCachePath.isEmpty() ? juce::File() : juce::File (entry.waveformCachePath);
-    request.signature = entry.signature;
-    request.rate = currentRate;
-    request.serial = mediaSerial + 1;
-    loader.enqueue (std::move (request));
-    entry.requestRate = currentRate;
-    entry.serial = ++mediaSerial;
-    entry.pending = true;
-}
-
-std::uint64_t JuceAudioAdapter::bytesInPlay (const MediaEntry& candidate) const
+std::uint64_t JuceAudioAdapter::bytesInPlay (const std::shared_ptr<LoadedMedia>& candidate) const
 {
     std::set<const PreparedPcm*> counted;
     std::uint64_t total = 0;
@@ -213,7 +186,7 @@ std::uint64_t JuceAudioAdapter::bytesInPlay (const MediaEntry& candidate) const
         add (slot.media);
     for (const auto& r : retired)
         add (r.media);
-    add (candidate.media);
+    add (candidate);
     return total;
 }
 
@@ -233,37 +206,27 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
         return refuseStart (notRegisteredText);
     if (masterRack->isBusy())
         return refuseStart (rackBusyText);
-    const auto found = media.find (key);
-    if (found == media.end())
-        return refuseStart (notRegisteredText);
-    auto& entry = found->second;
-    entry.lastUse = ++useCounter;
-
-    if (entry.pending && entry.requestRate == currentRate)
-        loader.prioritize (key);
-    else if (entry.media == nullptr || (! entry.media->failed() && ! hasPcmAtRate (entry)))
+    const auto start = registry.prepareStart (key, session.sampleRate());
+    using Readiness = MediaRegistry::Start::Readiness;
+    switch (start.readiness)
     {
-        enqueueLoad (entry);
-        loader.prioritize (key);
+        case Readiness::notRegistered: return refuseStart (notRegisteredText);
+        case Readiness::preparing:     return refuseStart (preparingText);
+        case Readiness::loadFailed:    return refuseStart (start.loadError);
+        case Readiness::fileChanged:   return refuseStart (relinkText);
+        case Readiness::ready:         break;
     }
 
-    if (! hasPcmAtRate (entry))
-        return refuseStart (entry.media != nullptr && entry.media->failed() ? entry.media->error.toRawUTF8() : preparingText);
-
-    const juce::File file (entry.audioPath);
-    if (! file.existsAsFile() || readFileSignature (file) != entry.signature)
-        return refuseStart (relinkText);
-
-    const auto& pcm = entry.media->pcm;
+    const auto& pcm = start.media->pcm;
     const std::int64_t startFrame = (voice <= 1 && autoCueEnabled) ? pcm->cueFrame : 0;
-    if (bytesInPlay (entry) > limits.playing)
+    if (bytesInPlay (start.media) > playingLimit)
         return refuseStart (memoryLimitText);
 
     // Everything that can allocate or throw happens before the engine takes the command; after
     // the push only moves and swaps follow.
     retired.reserve (retired.size() + 2);
     const bool copiesMainToOutgoing = isTrackStartOfMain (engineKind);
-    VoiceSlot newTarget { key, entry.media, playToken };
+    VoiceSlot newTarget { key, start.media, playToken };
     VoiceSlot newOutgoing = copiesMainToOutgoing ? slots[1] : VoiceSlot {};
 
     if (! masterRack->tryMarkPlaybackActive())
@@ -275,12 +238,12 @@ bool JuceAudioAdapter::startMedia (const std::string& key, EngineCommandKind eng
     command.playToken = playToken;
     command.frames = startFrame;
     command.voice = voice;
-    command.gainDb = entry.gainDb;
+    command.gainDb = start.gainDb;
     command.stopOutgoingAtEnd = true;
-    command.coefficients = orvane::audio::designEq (entry.eq, currentRate);
-    command.playlistCoefficients = orvane::audio::designEq (playlistEq, currentRate);
+    command.coefficients = orvane::audio::designEq (start.eq, session.sampleRate());
+    command.playlistCoefficients = orvane::audio::designEq (playlistEq, session.sampleRate());
     command.playlistGainDb = playlistGainDb;
-    command.sampleRate = currentRate;
+    command.sampleRate = session.sampleRate();
     if (! engine.push (command))
         return refuseStart (ringFullText);
 
@@ -301,60 +264,17 @@ void JuceAudioAdapter::registerMedia (const std::string& key, const juce::String
                                       float gainDb, const juce::String& waveformCachePath, const EqSettings& eq)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    ++registrationCount;
-    auto found = media.find (key);
-    if (found == media.end())
-        found = media.emplace (key, MediaEntry {}).first;
-    auto& entry = found->second;
-    if (entry.audioPath != audioPath || entry.signature != signature)
-    {
-        entry.key = key;
-        entry.audioPath = audioPath;
-        entry.waveformCachePath = waveformCachePath;
-        entry.signature = signature;
-        entry.requestRate = currentRate;
-        entry.serial = ++mediaSerial;
-        entry.media.reset();
-        entry.pending = false;
-    }
-    entry.gainDb = clampGainDb (gainDb);
-    if (entry.eq != eq)
-    {
-        entry.eq = eq;
-        for (int v = 0; v < 2; ++v)
-            if (slots[(size_t) v].key == key)
-                trackEqRetry[(size_t) v] = true;
-    }
+    if (! registry.registerMedia (key, audioPath, signature, gainDb, waveformCachePath, eq, session.sampleRate()))
+        return;
+    for (int v = 0; v < 2; ++v)
+        if (slots[(size_t) v].key == key)
+            trackEqRetry[(size_t) v] = true;
 }
 
 void JuceAudioAdapter::requestPrepare (const std::string& key, bool urgent)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const auto found = media.find (key);
-    if (found == media.end())
-        return;
-    auto& entry = found->second;
-    entry.lastUse = ++useCounter;
-    const bool failed = entry.media != nullptr && entry.media->failed();
-    const bool blockedByFailure = failed && ! mayRetryFailedLoad (entry);
-    const bool needsRequest = ! entry.pending || entry.requestRate != currentRate;
-    if (needsRequest && ! blockedByFailure && ! hasPcmAtRate (entry))
-        enqueueLoad (entry);
-    if (urgent)
-        loader.prioritize (key);
-}
-
-void JuceAudioAdapter::adoptLoadResults()
-{
-    for (auto& result : loader.takeResults())
-    {
-        const auto found = media.find (result.request.key);
-        if (found == media.end() || found->second.serial != result.request.serial)
-            continue;
-        found->second.media = std::move (result.media);
-        found->second.pending = false;
-        pcmCacheMayExceed = true;
-    }
+    registry.requestPrepare (key, urgent, session.sampleRate());
 }
 
 // ---- gain and EQ ------------------------------------------------------------------------------------
@@ -362,23 +282,15 @@ void JuceAudioAdapter::adoptLoadResults()
 std::optional<JuceAudioAdapter::HeldMix> JuceAudioAdapter::heldMix (const std::string& key) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const auto found = media.find (key);
-    if (found == media.end())
-        return std::nullopt;
-    return HeldMix { found->second.gainDb, found->second.eq };
+    return registry.heldMix (key);
 }
 
 void JuceAudioAdapter::setMediaGain (const std::string& key, float gainDb)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     const auto clamped = clampGainDb (gainDb);
-    const auto found = media.find (key);
-    if (found != media.end())
-    {
-        if (found->second.gainDb == clamped)
-            return;
-        found->second.gainDb = clamped;
-    }
+    if (! registry.storeGain (key, clamped))
+        return;
     for (int v = 0; v < numVoices; ++v)
     {
         if (slots[(size_t) v].key != key)
@@ -394,9 +306,7 @@ void JuceAudioAdapter::setMediaGain (const std::string& key, float gainDb)
 void JuceAudioAdapter::setMediaEq (const std::string& key, const EqSettings& eq)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const auto found = media.find (key);
-    if (found != media.end() && found->second.eq != eq)
-        found->second.eq = eq;
+    registry.storeEq (key, eq);
     for (int v = 0; v < 2; ++v)
         if (slots[(size_t) v].key == key)
             trackEqRetry[(size_t) v] = true;
@@ -441,8 +351,7 @@ void JuceAudioAdapter::releasePad (int bank, int pad)
 std::shared_ptr<LoadedMedia> JuceAudioAdapter::loadedMedia (const std::string& key) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const auto found = media.find (key);
-    return found == media.end() ? nullptr : found->second.media;
+    return registry.loadedMedia (key);
 }
 
 std::shared_ptr<LoadedMedia> JuceAudioAdapter::voiceMedia (int voice) const

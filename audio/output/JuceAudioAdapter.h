@@ -3,6 +3,9 @@
 #include "audio/output/DiagnosticsWriter.h"
 #include "audio/output/CallbackStatistics.h"
 #include "audio/output/DeviceCatalogue.h"
+#include "audio/output/DeviceSession.h"
+#include "audio/output/MediaRegistry.h"
+#include "audio/output/OfflineRenderer.h"
 #include "audio/rack/RackControl.h"
 #include "audio/rack/VstRackRecords.h"
 #include "audio/media/MediaLoader.h"
@@ -33,8 +36,10 @@ class MasterVstRack;
 std::string padMediaKey (int bank, int pad);
 
 /** The one object between the session and the sound: the sink of the transport and pad
-    controllers, the registry of playable media, the adapter's picture of the 47 engine voices
-    (0 OUTGOING, 1 MAIN, 2..46 pads) and the keeper of every PCM the engine may still read.
+    controllers, the adapter's picture of the 47 engine voices (0 OUTGOING, 1 MAIN, 2..46 pads)
+    and the keeper of every PCM the engine may still read. It owns the engine and the master
+    rack, and is composed of the media registry (MediaRegistry), the output device
+    (DeviceSession) and the offline renderer (OfflineRenderer), whose operations it passes on.
     Every operation but the device callbacks runs on the message thread (checked in debug
     builds); the device callback and the offline renderer take the audio role for each block. */
 class JuceAudioAdapter : public orvane::audio::IAudioCommandSink,
@@ -79,9 +84,9 @@ public:
     std::int64_t voiceToken (int voice) const;
     orvane::audio::VoiceStatus voiceStatus (int voice);
     std::int64_t eqTargetPlayToken (const std::string& target);
-    juce::String lastError() const  { return lastErrorText; }
+    juce::String lastError() const;
     /** The name of the device opened last (message thread). */
-    juce::String openOutputName() const  { return outputName; }
+    juce::String openOutputName() const;
 
     /** Periodic service; true when a device loss was handled in this call. */
     bool tick();
@@ -95,10 +100,10 @@ public:
     /** Runs without a device: the engine is prepared at `sampleRate`, the adapter counts as
         running and a renderer thread paces the engine at real time with silent buffers (unless
         `pacing` is off, for tests that render with renderOfflineFrames). */
-    enum class Pacing { realTime, manual };
+    using Pacing = OfflineRenderer::Pacing;
     void startOfflineRenderer (double sampleRate, Pacing pacing = Pacing::realTime);
     void stopOffline();
-    bool isOffline() const  { return offline.load(); }
+    bool isOffline() const  { return offlineRenderer.isRunning(); }
 
     /** Test hook, message thread: renders `frames` frames offline (in blocks of at most 512)
         into `left`/`right` when given, else into scratch buffers, taking the audio role for the
@@ -107,12 +112,7 @@ public:
 
     // ---- the output device (message thread) ------------------------------------------------------
 
-    struct DeviceCapabilities
-    {
-        juce::Array<double> sampleRates;
-        juce::Array<int> bufferSizes;
-        juce::StringArray outputChannelNames;
-    };
+    using DeviceCapabilities = DeviceSession::Capabilities;
 
     /** Start-up open from the stored settings; `readCleanly` false keeps output off until the
         operator chooses one. Then, whether the device opened or not, the rack starts with the
@@ -124,15 +124,15 @@ public:
     std::vector<OutputDeviceSettings> listOutputDevices (const OutputDeviceSettings& settings) const;
     DeviceCapabilities deviceCapabilities (const OutputDeviceSettings& settings) const;
     bool showDriverControlPanel();
-    bool hasDevice() const  { return device != nullptr; }
-    const OutputDeviceSettings& storedOutputSettings() const  { return outputSettings; }
+    bool hasDevice() const;
+    const OutputDeviceSettings& storedOutputSettings() const;
     /** Message thread only, with the device closed: takes `settings` as the stored choice again
         without opening anything (a choice that could not be applied is forgotten). The tick
         reopens it by itself only when `reopenAutomatically` is set and it carries an id. */
     void restoreSettings (const OutputDeviceSettings& settings, bool reopenAutomatically);
     /** Message thread only: whether the tick reopens the stored choice by itself (off after a
         start from unreadable settings, until the operator chooses an output). */
-    bool reopensAutomatically() const  { return autoReopen; }
+    bool reopensAutomatically() const;
 
     /** Test seam: makes the device type of an output kind (the catalogue's types by default). */
     std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)> createDeviceType = createOutputType;
@@ -142,9 +142,10 @@ public:
     std::function<std::uint32_t()> millisecondCounter = [] { return juce::Time::getMillisecondCounter(); };
 
     // ---- device callbacks (device thread) -------------------------------------------------------
-    // The block callback takes the audio role for its block, never blocks, locks or allocates.
-    // The start, stop and error notifications may also arrive inside the message thread's start
-    // and stop calls; they touch atomics only (and prepare the engine and rack before a start).
+    // Passed on to the device session, which the device calls itself. The block callback takes
+    // the audio role for its block, never blocks, locks or allocates. The start, stop and error
+    // notifications may also arrive inside the message thread's start and stop calls; they touch
+    // atomics only (and prepare the engine and rack before a start).
     void audioDeviceIOCallbackWithContext (const float* const* inputChannelData, int numInputChannels,
                                            float* const* outputChannelData, int numOutputChannels,
                                            int numSamples, const juce::AudioIODeviceCallbackContext& context) override;
@@ -206,46 +207,27 @@ public:
     /** Message thread: engine commands pushed and not yet applied (exact there), and the PCM kept
         alive for the engine after it left a voice slot. */
     int queuedEngineCommands() const;
-    std::size_t retiredCount() const  { return retired.size(); }
+    std::size_t retiredCount() const;
 
     /** Message thread: the gain and EQ held for a registered media (what a voice starting it gets);
         none for a key never registered. */
-    struct HeldMix
-    {
-        float gainDb = 0.0f;
-        EqSettings eq;
-    };
+    using HeldMix = MediaRegistry::HeldMix;
     std::optional<HeldMix> heldMix (const std::string& key) const;
     /** Message thread: registerMedia calls since construction (a caller's re-registration shows here). */
-    std::uint64_t mediaRegistrations() const  { return registrationCount; }
+    std::uint64_t mediaRegistrations() const;
 
     /** The analyser thread (the one reader): the oldest 2048-frame block the audio thread tapped
         from the source that eqTargetPlayToken chose; false when none waits. */
     bool popAnalyzerFrame (orvane::audio::AnalyzerFrame& frame);
 
     /** Any thread: atomic counters and values written by the device callbacks. */
-    const CallbackStatistics& statistics() const  { return stats; }
-    double sampleRate() const  { return currentRate; }
-    int bufferSamples() const  { return bufferSize; }
-    int driverLatencySamples() const  { return driverLatency; }
-    bool isRunning() const  { return running.load(); }
+    const CallbackStatistics& statistics() const  { return session.statistics(); }
+    double sampleRate() const  { return session.sampleRate(); }
+    int bufferSamples() const  { return session.bufferSamples(); }
+    int driverLatencySamples() const  { return session.driverLatencySamples(); }
+    bool isRunning() const  { return session.isRunning(); }
 
 private:
-    struct MediaEntry
-    {
-        std::string key;
-        juce::String audioPath;
-        juce::String waveformCachePath;
-        FileSignature signature;
-        double requestRate = 48000.0;
-        std::int64_t serial = 0;
-        std::shared_ptr<LoadedMedia> media;
-        float gainDb = 0.0f;
-        EqSettings eq;
-        bool pending = false;
-        std::int64_t lastUse = 0;
-    };
-
     struct VoiceSlot
     {
         std::string key;
@@ -262,36 +244,23 @@ private:
     bool pushCommand (orvane::audio::EngineCommand command);
     bool pushAndDrainWhenIdle (orvane::audio::EngineCommand command);
     bool refuseStart (const char* text);
-    void enqueueLoad (MediaEntry& entry);
-    bool mayRetryFailedLoad (const MediaEntry& entry) const;
-    bool hasPcmAtRate (const MediaEntry& entry) const;
-    std::uint64_t bytesInPlay (const MediaEntry& candidate) const;
+    bool refuseStart (const juce::String& text);
+    std::uint64_t bytesInPlay (const std::shared_ptr<LoadedMedia>& candidate) const;
     void retire (std::shared_ptr<LoadedMedia>& media) noexcept;
-    bool deviceIdle() const  { return ! running.load() && device == nullptr; }
-    void adoptLoadResults();
+    bool deviceIdle() const  { return session.isIdle(); }
+    StoreResult noteOpenResult (StoreResult result);
     void pushBusEqs();
     void retryVoiceGainsAndEqs();
     void dropAppliedRetired();
-    void renderBlock (float* const* channels, int numChannels, int numSamples) noexcept;
-    void stopRendering() noexcept;
-    void offlineLoop();
-    void stopAndDeleteDevice();
-    bool handleDeviceLoss();
-    void releaseLostDevice (bool force);
-    bool callbackStalled();
-    StoreResult failOpen (const juce::String& text);
-    StoreResult openStoredOutput (const OutputDeviceSettings& settings, bool readCleanly);
-
     void startRack();
 
     orvane::audio::MixEngine engine;
     std::unique_ptr<MasterVstRack> masterRack;
     juce::File rackConfigFile;
     juce::File rackWorkerExecutable;
-    MediaLoader loader;
-    std::unique_ptr<juce::AudioIODeviceType> deviceType;
-    std::unique_ptr<juce::AudioIODevice> device;
-    std::map<std::string, MediaEntry> media;
+    MediaRegistry registry;
+    DeviceSession session;
+    OfflineRenderer offlineRenderer;   // after the session, which it renders
     std::array<VoiceSlot, numVoices> slots;
     std::array<orvane::audio::VoiceStatus, numVoices> statusCache {};
     std::array<bool, numVoices> gainRetry {};
@@ -305,45 +274,10 @@ private:
     std::vector<RetiredPcm> retired;
     juce::File diagnosticsFile;
     bool autoCueEnabled = true;
-    PcmLimits limits;
-    bool pcmCacheMayExceed = false;   // a PCM was adopted or the limit changed since the cache was within it
+    std::uint64_t playingLimit = PcmLimits {}.playing;
 
-    CallbackStatistics stats;
     DiagnosticsWriter diagnostics;
-    std::atomic<bool> running { false };
-    std::atomic<bool> callbackReady { false };
-    std::atomic<bool> rendering { false };   // a device thread is inside renderBlock
-    std::atomic<bool> offline { false };
-    std::atomic<bool> offlineQuit { false };
-    std::thread offlineThread;
-    std::vector<float> offlineLeft, offlineRight;
-
-    OutputDeviceSettings outputSettings;
-    juce::String outputName;
     juce::String lastErrorText;
-    std::atomic<double> currentRate { 48000.0 };
-    std::atomic<int> bufferSize { 0 };
-    std::atomic<int> driverLatency { 0 };
-    std::atomic<bool> deviceLost { false };
-    std::atomic<bool> retiringDevice { false };   // a lost device is still winding down: its stops are not news
-    std::unique_ptr<juce::AudioIODeviceType> lostDeviceType;   // declared before lostDevice: outlives it
-    std::unique_ptr<juce::AudioIODevice> lostDevice;
-    std::uint32_t lostDeviceSinceMs = 0;
-    std::atomic<bool> changingDevice { false };
-    std::atomic<bool> rateChangePending { false };
-    // Set when a lost device is given up: a device that runs again sounds nothing until a voice
-    // of the engine sounds (the operator resumed or started something). Cleared by the callback.
-    std::atomic<bool> silentUntilSounding { false };
-    std::atomic<bool> priorityPromoted { true };   // cleared when an ALSA device starts
-    bool autoReopen = true;
-    int rackBlockSize = 0;
-    std::uint32_t lastReopenAttemptMs = 0;
-    std::int64_t watchedCallbacks = -1;
-    std::uint32_t watchedSinceMs = 0;
-    int driverXruns = -1;
-    std::int64_t mediaSerial = 0;
-    std::int64_t useCounter = 0;
     std::int64_t padTokenCounter = 0;
-    std::uint64_t registrationCount = 0;
 };
 } // namespace vantrel

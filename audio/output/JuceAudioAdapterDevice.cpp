@@ -1,48 +1,16 @@
-// The device side of the adapter: opening, closing, loss, reopening and the device callbacks.
+// The adapter's output operations, passed on to its device session. The adapter keeps the one
+// user-facing error text: an open's failure is shown there, a successful open clears it.
 #include "audio/output/JuceAudioAdapter.h"
 
-#include "audio/output/DeviceCatalogue.h"
 #include "audio/rack/MasterVstRack.h"
 #include "platform/ThreadContract.h"
-#include "platform/ThreadPriority.h"
-
-#include <cmath>
 
 namespace vantrel
 {
-namespace
+StoreResult JuceAudioAdapter::noteOpenResult (StoreResult result)
 {
-juce::String text (const char* utf8)  { return juce::String::fromUTF8 (utf8); }
-
-const char* const settingsErrorText = "出力先設定エラー。出力先を明示選択してください";
-const char* const typeUnsupportedText = "保存した出力方式に対応していません";
-const char* const chooseOutputText = "出力先を選択してください";
-const char* const noSuchOutputText = "指定された出力先がありません";
-const char* const cannotCreateText = "出力先を作成できません";
-const char* const jackInitText = "JACKを初期化できません: ";
-const char* const noInfoText = "出力情報を取得できません";
-const char* const rateUnsupportedText = "選択したサンプルレートに対応していません: ";
-const char* const heldRateText = "保持中のサンプルレートで出力先を復帰できません";
-const char* const noPairText = "選択した出力チャンネルがありません";
-const char* const noChannelsText = "出力チャンネルがありません";
-const char* const bufferUnsupportedText = "選択したバッファーサイズに対応していません";
-const char* const didNotStartText = "出力先が開始しませんでした";
-const char* const channelsNotActiveText = "出力チャンネルを接続できませんでした";
-
-// A JACK device takes as active only the ports whose connections JACK already shows, and a busy
-// server shows a new connection a few cycles late: such an open has fewer channels than asked
-// for, and JUCE restarts the device once the connection shows. The open is tried again, with a
-// growing pause, until every channel asked for is active.
-constexpr int channelOpenAttempts = 8;
-constexpr int channelOpenPauseStepMs = 10;
-const char* const rateChangedText = "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください";
-const char* const disconnectedText = "出力先が切断されました。プレイリストは一時停止、PADは停止しました";
-} // namespace
-
-StoreResult JuceAudioAdapter::failOpen (const juce::String& message)
-{
-    lastErrorText = message;
-    return StoreResult::failure (message);
+    lastErrorText = result.ok ? juce::String() : result.message;
+    return result;
 }
 
 StoreResult JuceAudioAdapter::openOutput (const OutputDeviceSettings& settings, bool readCleanly)
@@ -50,350 +18,106 @@ StoreResult JuceAudioAdapter::openOutput (const OutputDeviceSettings& settings, 
     VANTREL_ASSERT_MESSAGE_THREAD;
     // The rack starts after the device was tried, opened or not: a device that opened has
     // prepared it for its rate and block, and the rack's first loads then run at that rate.
-    const auto result = openStoredOutput (settings, readCleanly);
+    const auto result = noteOpenResult (session.openStored (settings, readCleanly));
     startRack();
     return result;
-}
-
-StoreResult JuceAudioAdapter::openStoredOutput (const OutputDeviceSettings& settings, bool readCleanly)
-{
-    autoReopen = readCleanly;
-    outputSettings = settings;
-    if (! readCleanly)
-        return failOpen (text (settingsErrorText));
-    // A first start (no settings file, so no type) takes JACK when a server answers, else
-    // ALSA's default device.
-    if (settings.type.isEmpty())
-    {
-        outputSettings = chooseFirstStartOutput (createDeviceType);
-        return outputSettings.id.isEmpty() ? failOpen (text (noSuchOutputText)) : openDevice (false);
-    }
-    // The held type stays until its device is replaced: a JUCE device calls back into its type.
-    const auto type = createDeviceType (settings.type);
-    if (type == nullptr)
-        return failOpen (text (typeUnsupportedText));
-    if (settings.id.isEmpty())
-    {
-        const auto devices = listAudioDevices (*type);
-        if (! devices.empty())
-        {
-            // The framework's default is found by name: the catalogue may leave devices out.
-            const int index = defaultOutputDeviceIndex (*type, devices);
-            if (index >= 0)
-                outputSettings = devices[(size_t) index];
-        }
-    }
-    return openDevice (false);
 }
 
 StoreResult JuceAudioAdapter::selectOutput (const OutputDeviceSettings& settings)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (settings.type.isEmpty() || settings.id.isEmpty())
-        return failOpen (text (chooseOutputText));
-    stopAndDeleteDevice();
-    outputSettings = settings;
-    autoReopen = true;
-    return openDevice (false);
+    return noteOpenResult (session.select (settings));
 }
 
 StoreResult JuceAudioAdapter::openDevice (bool resume)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    // A fresh type rescans (a held ALSA type never sees a new card). It replaces the held type
-    // only together with the device, since a JUCE device calls back into the type that made it.
-    auto freshType = createDeviceType (outputSettings.type);
-    if (freshType == nullptr)
-        return failOpen (text (typeUnsupportedText));
-    const auto devices = listAudioDevices (*freshType);
-    const auto match = std::find_if (devices.begin(), devices.end(), [this] (const OutputDeviceSettings& d) {
-        return d.type == outputSettings.type && d.id == outputSettings.id;
-    });
-    if (match == devices.end())
-        return failOpen (text (noSuchOutputText));
-    outputSettings.name = match->name;
-
-    std::unique_ptr<juce::AudioIODevice> created (freshType->createDevice (outputSettings.name, {}));
-    if (created == nullptr)
-        return failOpen (text (cannotCreateText));
-
-    const auto rates = created->getAvailableSampleRates();
-    if (outputSettings.type == "JACK" && rates.isEmpty())
-    {
-        const auto error = created->open ({}, {}, outputSettings.sampleRate, outputSettings.bufferSize);
-        created->close();
-        return failOpen (text (jackInitText) + (error.isNotEmpty() ? error : text (noInfoText)));
-    }
-    if (created->getLastError().isNotEmpty())
-        return failOpen (created->getLastError());
-
-    double rate = 0.0;
-    if (resume)
-        rate = currentRate.load();
-    else if (outputSettings.sampleRate > 0.0)
-        rate = outputSettings.sampleRate;
-    else if (rates.contains (48000.0))
-        rate = 48000.0;
-    else if (rates.contains (44100.0))
-        rate = 44100.0;
-    else if (! rates.isEmpty())
-        rate = rates[0];
-    if (! resume && outputSettings.sampleRate > 0.0 && ! rates.contains (rate))
-    {
-        juce::StringArray offered;
-        for (const auto r : rates)
-            offered.add (juce::String (r));
-        return failOpen (text (rateUnsupportedText) + juce::String (rate) + " Hz / " + offered.joinIntoString (", "));
-    }
-    if (resume && ! rates.contains (rate))
-        return failOpen (text (heldRateText));
-
-    const int channelCount = created->getOutputChannelNames().size();
-    const int first = outputSettings.outputPair * 2;
-    if (first >= channelCount || (channelCount > 1 && first + 1 >= channelCount))
-        return failOpen (text (channelCount == 0 ? noChannelsText : noPairText));
-    juce::BigInteger outputs;
-    outputs.setRange (first, std::min (channelCount - first, 2), true);
-
-    int buffer = created->getDefaultBufferSize();
-    if (outputSettings.bufferSize > 0)
-    {
-        if (! created->getAvailableBufferSizes().contains (outputSettings.bufferSize))
-            return failOpen (text (bufferUnsupportedText));
-        buffer = outputSettings.bufferSize;
-    }
-
-    for (int attempt = 1;; ++attempt)
-    {
-        const auto openError = created->open ({}, outputs, rate, buffer);
-        if (openError.isNotEmpty())
-            return failOpen (openError);
-        if (created->getActiveOutputChannels() == outputs)
-            break;
-        created->close();
-        if (attempt == channelOpenAttempts)
-            return failOpen (text (channelsNotActiveText));
-        juce::Thread::sleep (attempt * channelOpenPauseStepMs);
-    }
-
-    stopAndDeleteDevice();
-    // Nothing renders now: the delay lines of the master stage and the rack bridge forget the
-    // audio of the device before, which would otherwise sound at the start of this one.
-    engine.clearHeldAudio();
-    masterRack->clearHeldAudio();
-    device = std::move (created);
-    deviceType = std::move (freshType);
-    outputName = device->getName();
-    deviceLost.store (false);
-    watchedCallbacks = -1;
-    priorityPromoted.store (outputSettings.type != "ALSA");
-    device->start (this);
-    if (device->isPlaying() && callbackReady.load())
-    {
-        running.store (true);
-        lastErrorText.clear();
-        return StoreResult::success();
-    }
-    stopAndDeleteDevice();
-    return failOpen (text (didNotStartText));
-}
-
-void JuceAudioAdapter::stopAndDeleteDevice()
-{
-    if (device == nullptr)
-        return;
-    changingDevice.store (true);
-    running.store (false);
-    device->stop();
-    device->close();
-    device.reset();
-    callbackReady.store (false);
-    engine.applyPending();
-    changingDevice.store (false);
+    return noteOpenResult (session.open (resume));
 }
 
 void JuceAudioAdapter::closeDevice()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    stopAndDeleteDevice();
-    releaseLostDevice (true);
+    session.close();
     masterRack->setPlaybackActive (false);
-}
-
-bool JuceAudioAdapter::callbackStalled()
-{
-    // JUCE's ALSA thread ends on a write error without telling anyone: a callback counter that
-    // stops moving while the device should run is a lost device.
-    if (device == nullptr || ! running.load())
-    {
-        watchedCallbacks = -1;
-        return false;
-    }
-    const auto now = millisecondCounter();
-    const auto count = stats.callbacks.load();
-    if (count != watchedCallbacks)
-    {
-        watchedCallbacks = count;
-        watchedSinceMs = now;
-        return false;
-    }
-    const double rate = std::max (currentRate.load(), 1.0);
-    const auto limitMs = std::max (500.0, 4000.0 * bufferSize.load() / rate);
-    return static_cast<std::int32_t> (now - watchedSinceMs) > static_cast<std::int32_t> (limitMs);
-}
-
-void JuceAudioAdapter::releaseLostDevice (bool force)
-{
-    // JACK closes a lost device from its own shutdown thread and reports the stop only at the
-    // end: the device is deleted half a second later, never while that thread may still use it.
-    if (lostDevice == nullptr || (! force && static_cast<std::int32_t> (millisecondCounter() - lostDeviceSinceMs) < 500))
-        return;
-    lostDevice->stop();
-    lostDevice->close();
-    lostDevice.reset();
-    lostDeviceType.reset();
-    retiringDevice.store (false);
-}
-
-bool JuceAudioAdapter::handleDeviceLoss()
-{
-    releaseLostDevice (false);
-    const bool stalled = callbackStalled();
-    const bool lost = deviceLost.exchange (false);
-    if (! lost && ! stalled && ! (device != nullptr && ! device->isPlaying()))
-        return false;
-    if (device == nullptr && ! lost)
-        return false;
-    running.store (false);
-    // A stalled device's thread may wake at any moment: the engine's ring is drained below only
-    // once no block of it is in flight.
-    stopRendering();
-    if (device != nullptr)
-    {
-        releaseLostDevice (true);
-        retiringDevice.store (true);
-        lostDevice = std::move (device);
-        lostDeviceType = std::move (deviceType);
-        lostDeviceSinceMs = millisecondCounter();
-    }
-    // The track voices are paused in the engine here, before any device runs again, and the
-    // output stays silent until the operator resumes.
-    engine.applyPending();
-    silentUntilSounding.store (true);
-    watchedCallbacks = -1;
-    stats.countConfirmedLoss();
-    lastErrorText = text (rateChangePending.exchange (false) ? rateChangedText : disconnectedText);
-    lastReopenAttemptMs = millisecondCounter();
-    return true;
 }
 
 std::vector<OutputDeviceSettings> JuceAudioAdapter::listOutputDevices (const OutputDeviceSettings& settings) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const auto type = createDeviceType (settings.type);
-    return type != nullptr ? listAudioDevices (*type) : std::vector<OutputDeviceSettings> {};
+    return session.listDevices (settings);
 }
 
 JuceAudioAdapter::DeviceCapabilities JuceAudioAdapter::deviceCapabilities (const OutputDeviceSettings& settings) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    DeviceCapabilities capabilities;
-    const auto read = [&capabilities] (juce::AudioIODevice& d) {
-        capabilities.sampleRates = d.getAvailableSampleRates();
-        capabilities.bufferSizes = d.getAvailableBufferSizes();
-        capabilities.outputChannelNames = d.getOutputChannelNames();
-    };
-    if (device != nullptr && settings.type == outputSettings.type && settings.id == outputSettings.id)
-    {
-        read (*device);
-        return capabilities;
-    }
-    const auto type = createDeviceType (settings.type);
-    if (type == nullptr)
-        return capabilities;
-    for (const auto& entry : listAudioDevices (*type))
-        if (entry.id == settings.id)
-            if (std::unique_ptr<juce::AudioIODevice> temporary { type->createDevice (entry.name, {}) })
-                read (*temporary);
-    return capabilities;
+    return session.capabilities (settings);
 }
 
 bool JuceAudioAdapter::showDriverControlPanel()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return device != nullptr && device->hasControlPanel() && device->showControlPanel();
+    return session.showDriverControlPanel();
 }
 
-// ---- device callbacks -------------------------------------------------------------------------------
-
-void JuceAudioAdapter::audioDeviceIOCallbackWithContext (const float* const*, int, float* const* outputChannelData,
-                                                         int numOutputChannels, int numSamples,
-                                                         const juce::AudioIODeviceCallbackContext&)
+bool JuceAudioAdapter::hasDevice() const
 {
-    const ThreadRoleScope audioRole (ThreadRole::audio);
-    // JUCE's ALSA thread runs at normal priority: promote it once, where permitted.
-    if (! priorityPromoted.exchange (true))
-        platform::tryRealtimePriority();
-    renderBlock (outputChannelData, numOutputChannels, numSamples);
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return session.hasDevice();
+}
+
+const OutputDeviceSettings& JuceAudioAdapter::storedOutputSettings() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return session.storedSettings();
+}
+
+void JuceAudioAdapter::restoreSettings (const OutputDeviceSettings& settings, bool reopenAutomatically)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    session.restoreSettings (settings, reopenAutomatically);
+}
+
+bool JuceAudioAdapter::reopensAutomatically() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return session.reopensAutomatically();
+}
+
+juce::String JuceAudioAdapter::openOutputName() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return session.outputName();
+}
+
+juce::String JuceAudioAdapter::lastError() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return lastErrorText;
+}
+
+// ---- device callbacks: the session is the device's callback; these reach it the same way ---------
+
+void JuceAudioAdapter::audioDeviceIOCallbackWithContext (const float* const* inputChannelData, int numInputChannels,
+                                                         float* const* outputChannelData, int numOutputChannels,
+                                                         int numSamples, const juce::AudioIODeviceCallbackContext& context)
+{
+    session.audioDeviceIOCallbackWithContext (inputChannelData, numInputChannels, outputChannelData, numOutputChannels,
+                                              numSamples, context);
 }
 
 void JuceAudioAdapter::audioDeviceAboutToStart (juce::AudioIODevice* startingDevice)
 {
-    if (startingDevice == nullptr)
-        return;
-    const double rate = startingDevice->getCurrentSampleRate();
-    const int buffer = startingDevice->getCurrentBufferSizeSamples();
-    const bool rateChanged = std::abs (rate - currentRate.load()) > 0.1;
-    bool voiceSounds = false;
-    for (int v = 0; v < numVoices && ! voiceSounds; ++v)
-        voiceSounds = engine.voiceStatus (v).playing;
-
-    if (startingDevice->getLastError().isNotEmpty() || rate <= 0.0 || buffer <= 0 || (rateChanged && voiceSounds))
-    {
-        if (rateChanged && voiceSounds)
-        {
-            stats.countRateChangeGate();
-            rateChangePending.store (true);
-        }
-        callbackReady.store (false);
-        running.store (false);
-        deviceLost.store (true);
-        return;
-    }
-    // JACK's block is the server's; the rack block is the device buffer.
-    const int blockSize = buffer;
-    if (rateChanged || buffer != bufferSize.load() || stats.callbacks.load() == 0 || blockSize != rackBlockSize)
-    {
-        rackBlockSize = blockSize;
-        currentRate.store (rate);
-        bufferSize.store (buffer);
-        engine.prepare (rate);
-        masterRack->prepare (rate, blockSize);
-    }
-    driverLatency.store (startingDevice->getOutputLatencyInSamples());
-    if (deviceLost.exchange (false))
-        stats.countDriverRestart();
-    stats.forgetLastCallbackTime();
-    callbackReady.store (true);
-    running.store (true);
+    session.audioDeviceAboutToStart (startingDevice);
 }
 
 void JuceAudioAdapter::audioDeviceStopped()
 {
-    running.store (false);
-    callbackReady.store (false);
-    if (! changingDevice.load() && ! retiringDevice.load())
-    {
-        stats.countStopNotification();
-        deviceLost.store (true);
-    }
+    session.audioDeviceStopped();
 }
 
-void JuceAudioAdapter::audioDeviceError (const juce::String&)
+void JuceAudioAdapter::audioDeviceError (const juce::String& errorMessage)
 {
-    stats.countDeviceError();
-    running.store (false);
-    callbackReady.store (false);
-    deviceLost.store (true);
+    session.audioDeviceError (errorMessage);
 }
 } // namespace vantrel

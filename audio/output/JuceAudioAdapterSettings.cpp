@@ -34,16 +34,6 @@ const RackControl& JuceAudioAdapter::rack() const
     return *masterRack;
 }
 
-// ---- the stored output choice ------------------------------------------------------------------
-
-void JuceAudioAdapter::restoreSettings (const OutputDeviceSettings& settings, bool reopenAutomatically)
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    jassert (device == nullptr);
-    outputSettings = settings;
-    autoReopen = reopenAutomatically;
-}
-
 // ---- master bus and pad bus ---------------------------------------------------------------------
 // Relaxed atomics of the master stage and the engine, read by the audio thread once per block.
 
@@ -133,8 +123,20 @@ bool JuceAudioAdapter::autoCue() const
 void JuceAudioAdapter::setPcmLimits (const PcmLimits& newLimits)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    limits = newLimits;
-    pcmCacheMayExceed = true;
+    playingLimit = newLimits.playing;
+    registry.setCacheLimit (newLimits.cache);
+}
+
+std::uint64_t JuceAudioAdapter::mediaRegistrations() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return registry.registrations();
+}
+
+std::size_t JuceAudioAdapter::retiredCount() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return retired.size();
 }
 
 int JuceAudioAdapter::queuedEngineCommands() const

@@ -56,6 +56,22 @@ TEST (JuceAudioAdapterThreadContracts, AMessageThreadEntryPointCalledFromAnother
           "rack must run on the message thread, called on the audio thread" },
         { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.renderOfflineFrames (1); },
           "renderOfflineFrames must run on the message thread, called on the audio thread" },
+        { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.lastError(); },
+          "lastError must run on the message thread, called on the audio thread" },
+        { ThreadRole::control, [] (JuceAudioAdapter& a) { a.hasDevice(); },
+          "hasDevice must run on the message thread, called on the control thread" },
+        { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.storedOutputSettings(); },
+          "storedOutputSettings must run on the message thread, called on the audio thread" },
+        { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.openOutputName(); },
+          "openOutputName must run on the message thread, called on the audio thread" },
+        { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.reopensAutomatically(); },
+          "reopensAutomatically must run on the message thread, called on the audio thread" },
+        { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.retiredCount(); },
+          "retiredCount must run on the message thread, called on the audio thread" },
+        { ThreadRole::control, [] (JuceAudioAdapter& a) { a.mediaRegistrations(); },
+          "mediaRegistrations must run on the message thread, called on the control thread" },
+        { ThreadRole::audio, [] (JuceAudioAdapter& a) { a.stopOffline(); },
+          "stopOffline must run on the message thread, called on the audio thread" },
     };
 
     for (const auto& c : cases)
