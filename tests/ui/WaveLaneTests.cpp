@@ -126,6 +126,40 @@ TEST (WaveLane, TheTimerRepaintsOnlyWhilePlayingOrFlashing)
     }
 }
 
+TEST (WaveLane, WhilePlayingTheTimerRepaintsOnlyWhenTheWaveformMovedAColumn)
+{
+    // 617 columns: 5 minutes make 2.06 columns a second, 10 s 61.7. Between two statuses the lane
+    // runs ahead of the last one by at most 80 ms.
+    const struct { double span; bool clippedPaint; double jump; std::vector<double> ticksMs; int repaints; } cases[] {
+        { 300.0, false, 0.0, { 16, 33, 50, 66 }, 0 },   // less than half a column: the strip stays as painted
+        { 300.0, false, 1.0, { 16, 33 }, 2 },           // a new status two columns on: repainted until painted
+        { 10.0, false, 0.0, { 16, 33, 50 }, 3 },        // a column a tick
+        { 300.0, true, 0.0, { 16, 33 }, 2 },            // the last paint left the waveform out: not up to date
+    };
+    for (const auto& c : cases)
+    {
+        LaneRig r;
+        r.lane.setSecondsShown (c.span);
+        auto info = laneInfo (mediaOf (60.0, true), 30.0);
+        r.lane.setStatus (info, false);
+        juce::Image image (juce::Image::ARGB, laneWidth, laneHeight, true);
+        {
+            juce::Graphics g (image);
+            if (c.clippedPaint)
+                g.reduceClipRegion (r.lane.time.getBounds());
+            r.lane.paintEntireComponent (g, true);
+        }
+        if (c.jump != 0.0)
+        {
+            info.position += c.jump;
+            r.lane.setStatus (info, false);
+        }
+        for (auto t : c.ticksMs)
+            r.nowMs = 1000.0 + t, r.lane.timerCallback();
+        EXPECT_EQ (r.lane.timerRepaints(), c.repaints) << c.span << " " << c.clippedPaint << " " << c.jump;
+    }
+}
+
 TEST (WaveLane, OnlyAnActiveUnlockedMainScrubsFromItsWaveform)
 {
     // 617 columns for 61.7 s: a column is 0.1 s; pulling the waveform left moves forward.
