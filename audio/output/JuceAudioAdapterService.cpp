@@ -97,8 +97,14 @@ void JuceAudioAdapter::dropAppliedRetired()
 
 juce::var JuceAudioAdapter::diagnosticsJson() const
 {
+    return buildAudioDiagnostics (diagnosticsSnapshot());
+}
+
+AudioDiagnosticsSnapshot JuceAudioAdapter::diagnosticsSnapshot() const
+{
     VANTREL_ASSERT_MESSAGE_THREAD;
-    AudioDiagnosticsState state;
+    AudioDiagnosticsSnapshot snapshot;
+    auto& state = snapshot.state;
     state.outputType = outputSettings.type;
     state.outputName = outputName;
     state.sampleRate = currentRate;
@@ -107,7 +113,10 @@ juce::var JuceAudioAdapter::diagnosticsJson() const
     state.ready = running.load();
     state.driverXruns = driverXruns;
     state.lastOutputError = lastErrorText;
-    return buildAudioDiagnostics (state, stats, masterRack->status(), juce::Time::getCurrentTime());
+    snapshot.rack = masterRack->status();
+    snapshot.figures = readCallbackFigures (stats, snapshot.rack.audioFault);
+    snapshot.time = juce::Time::getCurrentTime();
+    return snapshot;
 }
 
 bool JuceAudioAdapter::tick()
@@ -121,7 +130,11 @@ bool JuceAudioAdapter::tick()
         if (device != nullptr)
             driverXruns = device->getXRunCount();
         diagnostics.setPath (diagnosticsFile);
-        diagnostics.tick (juce::Time::getMillisecondCounter(), [this] { return diagnosticsJson(); });
+        // Only the figures are copied here; the writer's thread builds and writes the document.
+        diagnostics.tick (juce::Time::getMillisecondCounter(), [this]
+        {
+            return [snapshot = diagnosticsSnapshot()] { return buildAudioDiagnostics (snapshot); };
+        });
     }
     if (! offline.load() && device == nullptr && autoReopen && outputSettings.id.isNotEmpty())
     {
