@@ -40,6 +40,36 @@ bool hasPeaks (const LoadedMedia* media)
     return p.peakCount >= 1 && p.channels > 0 && p.framesPerPeak > 0 && p.sampleRate > 0.0
         && std::isfinite (p.sampleRate) && p.minima.size() >= values && p.maxima.size() >= values;
 }
+/** Where an overlay image drawn at `scale` has pixels that are not transparent, in the lane's
+    coordinates: everything left of `left`, and right of it the bounds of the upper and of the
+    lower half's pixels, each with a margin of 2 px (more than the resampling's reach). */
+juce::RectangleList<int> contentOf (const juce::Image& image, float scale, int left)
+{
+    juce::RectangleList<int> content;
+    const auto height = image.getHeight();
+    content.add (0, 0, left, juce::roundToInt (std::ceil ((float) height / scale)));
+    const int firstColumn = std::min (std::max ((int) std::floor ((float) left * scale), 0), image.getWidth());
+    const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readOnly);
+    for (const auto band : { juce::Range<int> (0, height / 2), juce::Range<int> (height / 2, height) })
+    {
+        int minX = image.getWidth(), maxX = -1, minY = height, maxY = -1;
+        for (int y = band.getStart(); y < band.getEnd(); ++y)
+            for (int x = firstColumn; x < image.getWidth(); ++x)
+                if (pixels.getPixelColour (x, y).getAlpha() != 0)
+                {
+                    minX = std::min (minX, x);
+                    maxX = std::max (maxX, x);
+                    minY = std::min (minY, y);
+                    maxY = std::max (maxY, y);
+                }
+        if (maxX >= 0)
+            content.add (juce::Rectangle<float> ((float) minX, (float) minY, (float) (maxX + 1 - minX), (float) (maxY + 1 - minY))
+                             .transformedBy (juce::AffineTransform::scale (1.0f / scale))
+                             .getSmallestIntegerContainer()
+                             .expanded (2));
+    }
+    return content;
+}
 } // namespace
 
 juce::String formatClock (double seconds, bool hundredths)
@@ -433,8 +463,13 @@ void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
         overlayDirty = false;
         overlayColour = state;
         overlayScale = scale;
+        overlayContent = contentOf (overlayImage, scale, waveLeft - 8);
     }
 
+    // Only where the overlay has pixels: over the waveform area it is mostly transparent, and a
+    // frame of a scrolling lane need not blend those pixels (they change nothing).
+    juce::Graphics::ScopedSaveState saved (g);
+    g.reduceClipRegion (overlayContent);
     g.setOpacity (1.0f);
     if (scale == 1.0f)
         g.drawImageAt (overlayImage, 0, 0);

@@ -110,6 +110,7 @@ private:
     juce::Colour overlayColour;
     float overlayScale = 1.0f;
     juce::Image overlayImage;
+    juce::RectangleList<int> overlayContent;   // where the overlay image is not transparent, with a margin
 
     bool scrubbing = false;
     float lastMouseX = 0.0f;
