@@ -40,7 +40,7 @@ bool hasPeaks (const LoadedMedia* media)
     return p.peakCount >= 1 && p.channels > 0 && p.framesPerPeak > 0 && p.sampleRate > 0.0
         && std::isfinite (p.sampleRate) && p.minima.size() >= values && p.maxima.size() >= values;
 }
-/** Where an overlay image drawn at `scale` has pixels that are not transparent, in the lane's
+/** Where an overlay image (ARGB) drawn at `scale` has pixels that are not transparent, in the lane's
     coordinates: everything left of `left`, and right of it the bounds of the upper and of the
     lower half's pixels, each with a margin of 2 px (more than the resampling's reach). */
 juce::RectangleList<int> contentOf (const juce::Image& image, float scale, int left)
@@ -55,7 +55,7 @@ juce::RectangleList<int> contentOf (const juce::Image& image, float scale, int l
         int minX = image.getWidth(), maxX = -1, minY = height, maxY = -1;
         for (int y = band.getStart(); y < band.getEnd(); ++y)
             for (int x = firstColumn; x < image.getWidth(); ++x)
-                if (pixels.getPixelColour (x, y).getAlpha() != 0)
+                if (reinterpret_cast<const juce::PixelARGB*> (pixels.getPixelPointer (x, y))->getAlpha() != 0)
                 {
                     minX = std::min (minX, x);
                     maxX = std::max (maxX, x);
