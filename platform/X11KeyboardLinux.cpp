@@ -4,6 +4,11 @@
 
 #include "platform/X11Keyboard.h"
 
+namespace juce
+{
+extern ::Window juce_messageWindowHandle;   // JUCE's hidden window; its own event handler ignores what it receives
+}
+
 namespace vantrel::platform
 {
 bool useDetectableAutoRepeat()
@@ -17,5 +22,28 @@ bool useDetectableAutoRepeat()
     juce::XWindowSystemUtilities::ScopedXLock lock;
     Bool supported = False;
     return XkbSetDetectableAutoRepeat (display, True, &supported) && supported;
+}
+
+bool wakeForQueuedEvents()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto* system = juce::XWindowSystem::getInstanceWithoutCreating();
+    auto* display = system != nullptr ? system->getDisplay() : nullptr;
+
+    if (display == nullptr || juce::juce_messageWindowHandle == 0)
+        return false;
+
+    juce::XWindowSystemUtilities::ScopedXLock lock;
+    if (XEventsQueued (display, QueuedAlready) == 0)
+        return false;
+
+    XEvent wake {};
+    wake.xclient.type = ClientMessage;
+    wake.xclient.window = juce::juce_messageWindowHandle;
+    wake.xclient.message_type = None;
+    wake.xclient.format = 32;
+    XSendEvent (display, juce::juce_messageWindowHandle, False, NoEventMask, &wake);
+    XFlush (display);
+    return true;
 }
 } // namespace vantrel::platform

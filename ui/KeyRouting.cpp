@@ -134,6 +134,7 @@ KeyRouter::KeyRouter (juce::Component& topLevelWindow, ShortcutHandler& h)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     platform::useDetectableAutoRepeat();   // without it, some repeats look like a release and a new press
+    queuedEventWake.startTimer (2);
     topLevelWindow.addKeyListener (this);
     juce::Desktop::getInstance().addFocusChangeListener (this);
     routers().push_back (this);
@@ -330,6 +331,11 @@ void KeyRouter::releaseKeysNoLongerDown()
         typedKeys.erase (std::remove (typedKeys.begin(), typedKeys.end(), virtualKey), typedKeys.end());
         handler.releaseHeldKey (virtualKey);
     }
+}
+
+void KeyRouter::QueuedEventWake::timerCallback()
+{
+    platform::wakeForQueuedEvents();
 }
 
 void KeyRouter::timerCallback()

@@ -81,6 +81,15 @@ public:
     bool keyStateChanged (bool isKeyDown, juce::Component* origin) override;
 
 private:
+    /** Every 2 ms: events that Xlib read into its queue while JUCE waited for a reply are served
+        at once rather than at the server's next message (a key could otherwise wait for the next
+        repaint, or for ever on an idle screen). */
+    struct QueuedEventWake : juce::Timer
+    {
+        void timerCallback() override;
+    };
+    QueuedEventWake queuedEventWake;
+
     struct HeldKey
     {
         int probe;
