@@ -4,6 +4,12 @@
 
 #include "platform/X11Keyboard.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace juce
 {
 extern ::Window juce_messageWindowHandle;   // JUCE's hidden window; its own event handler ignores what it receives
@@ -24,26 +30,63 @@ bool useDetectableAutoRepeat()
     return XkbSetDetectableAutoRepeat (display, True, &supported) && supported;
 }
 
-bool wakeForQueuedEvents()
+struct QueuedEventWaker::State
+{
+    ::Display* display = nullptr;
+    ::Window target = 0;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool quit = false;
+    std::atomic<std::uint64_t> wakes { 0 };
+    std::thread thread;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock (mutex);
+        while (! wake.wait_for (lock, std::chrono::milliseconds (2), [this] { return quit; }))
+        {
+            lock.unlock();
+            XLockDisplay (display);   // Xlib's own lock, as JUCE's (its threads are initialised)
+            if (XEventsQueued (display, QueuedAlready) > 0)
+            {
+                XEvent event {};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = target;
+                event.xclient.message_type = None;
+                event.xclient.format = 32;
+                XSendEvent (display, target, False, NoEventMask, &event);
+                XFlush (display);
+                wakes.fetch_add (1);
+            }
+            XUnlockDisplay (display);
+            lock.lock();
+        }
+    }
+};
+
+QueuedEventWaker::QueuedEventWaker() : state (std::make_unique<State>())
 {
     JUCE_ASSERT_MESSAGE_THREAD
     auto* system = juce::XWindowSystem::getInstanceWithoutCreating();
-    auto* display = system != nullptr ? system->getDisplay() : nullptr;
+    state->display = system != nullptr ? system->getDisplay() : nullptr;
+    state->target = juce::juce_messageWindowHandle;
+    if (state->display != nullptr && state->target != 0)
+        state->thread = std::thread ([s = state.get()] { s->run(); });
+}
 
-    if (display == nullptr || juce::juce_messageWindowHandle == 0)
-        return false;
+QueuedEventWaker::~QueuedEventWaker()
+{
+    {
+        const std::lock_guard<std::mutex> lock (state->mutex);
+        state->quit = true;
+    }
+    state->wake.notify_all();
+    if (state->thread.joinable())
+        state->thread.join();
+}
 
-    juce::XWindowSystemUtilities::ScopedXLock lock;
-    if (XEventsQueued (display, QueuedAlready) == 0)
-        return false;
-
-    XEvent wake {};
-    wake.xclient.type = ClientMessage;
-    wake.xclient.window = juce::juce_messageWindowHandle;
-    wake.xclient.message_type = None;
-    wake.xclient.format = 32;
-    XSendEvent (display, juce::juce_messageWindowHandle, False, NoEventMask, &wake);
-    XFlush (display);
-    return true;
+std::uint64_t QueuedEventWaker::wakes() const
+{
+    return state->wakes.load();
 }
 } // namespace vantrel::platform

@@ -134,7 +134,13 @@ KeyRouter::KeyRouter (juce::Component& topLevelWindow, ShortcutHandler& h)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     platform::useDetectableAutoRepeat();   // without it, some repeats look like a release and a new press
-    queuedEventWake.startTimer (2);
+    static std::weak_ptr<platform::QueuedEventWaker> sharedWaker;   // message thread only
+    queuedEventWaker = sharedWaker.lock();
+    if (queuedEventWaker == nullptr)
+    {
+        queuedEventWaker = std::make_shared<platform::QueuedEventWaker>();
+        sharedWaker = queuedEventWaker;
+    }
     topLevelWindow.addKeyListener (this);
     juce::Desktop::getInstance().addFocusChangeListener (this);
     routers().push_back (this);
@@ -331,11 +337,6 @@ void KeyRouter::releaseKeysNoLongerDown()
         typedKeys.erase (std::remove (typedKeys.begin(), typedKeys.end(), virtualKey), typedKeys.end());
         handler.releaseHeldKey (virtualKey);
     }
-}
-
-void KeyRouter::QueuedEventWake::timerCallback()
-{
-    platform::wakeForQueuedEvents();
 }
 
 void KeyRouter::timerCallback()

@@ -7,8 +7,11 @@
 // router listens on the window itself and on every component of it that takes the focus (JUCE
 // offers a key to the focused component's key listeners before the component, then walks up).
 
+#include "platform/X11Keyboard.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <memory>
 #include <vector>
 
 namespace vantrel
@@ -81,14 +84,9 @@ public:
     bool keyStateChanged (bool isKeyDown, juce::Component* origin) override;
 
 private:
-    /** Every 2 ms: events that Xlib read into its queue while JUCE waited for a reply are served
-        at once rather than at the server's next message (a key could otherwise wait for the next
-        repaint, or for ever on an idle screen). */
-    struct QueuedEventWake : juce::Timer
-    {
-        void timerCallback() override;
-    };
-    QueuedEventWake queuedEventWake;
+    /** Shared by every router: keys that Xlib queued while JUCE waited for a reply are served
+        within 2 ms, not at the server's next message (on an idle screen, never). */
+    std::shared_ptr<platform::QueuedEventWaker> queuedEventWaker;
 
     struct HeldKey
     {
