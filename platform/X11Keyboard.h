@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 namespace vantrel::platform
 {
 /** Asks the X server to send JUCE's own connection no key-up for an auto-repeated key (XKB
@@ -9,4 +12,29 @@ namespace vantrel::platform
     fresh press (measured: 2 of 61 repeats on an idle machine). Message thread; changes only
     JUCE's connection. False when there is no X display or the server refuses. */
 bool useDetectableAutoRepeat();
+
+/** Xlib reads waiting events into its queue whenever a call waits for a reply (JUCE asks the
+    server for the pointer position or the focus), and JUCE serves its connection only when the
+    socket has new data, so an event read that way (a key press among them) waits until the server
+    next sends something: a repaint's completion, the pointer moving; on an idle screen, for ever.
+    While one of these lives, a thread of its own looks at Xlib's queue of JUCE's connection every
+    2 ms and, when events wait there, has the server send that connection a message to JUCE's own
+    hidden window (which JUCE ignores), so that JUCE serves them at once. Created and destroyed on
+    the message thread, before JUCE's display closes; does nothing without an X display. */
+class QueuedEventWaker
+{
+public:
+    QueuedEventWaker();
+    ~QueuedEventWaker();
+
+    QueuedEventWaker (const QueuedEventWaker&) = delete;
+    QueuedEventWaker& operator= (const QueuedEventWaker&) = delete;
+
+    /** How many times events were found waiting (and the connection woken). */
+    std::uint64_t wakes() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
 } // namespace vantrel::platform

@@ -134,6 +134,13 @@ KeyRouter::KeyRouter (juce::Component& topLevelWindow, ShortcutHandler& h)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     platform::useDetectableAutoRepeat();   // without it, some repeats look like a release and a new press
+    static std::weak_ptr<platform::QueuedEventWaker> sharedWaker;   // message thread only
+    queuedEventWaker = sharedWaker.lock();
+    if (queuedEventWaker == nullptr)
+    {
+        queuedEventWaker = std::make_shared<platform::QueuedEventWaker>();
+        sharedWaker = queuedEventWaker;
+    }
     topLevelWindow.addKeyListener (this);
     juce::Desktop::getInstance().addFocusChangeListener (this);
     routers().push_back (this);

@@ -7,8 +7,11 @@
 // router listens on the window itself and on every component of it that takes the focus (JUCE
 // offers a key to the focused component's key listeners before the component, then walks up).
 
+#include "platform/X11Keyboard.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <memory>
 #include <vector>
 
 namespace vantrel
@@ -81,6 +84,10 @@ public:
     bool keyStateChanged (bool isKeyDown, juce::Component* origin) override;
 
 private:
+    /** Shared by every router: keys that Xlib queued while JUCE waited for a reply are served
+        within 2 ms, not at the server's next message (on an idle screen, never). */
+    std::shared_ptr<platform::QueuedEventWaker> queuedEventWaker;
+
     struct HeldKey
     {
         int probe;

@@ -47,33 +47,62 @@ juce::Image makeGoIcon()
 }
 } // namespace
 
+int Meter::barHeight() const
+{
+    const auto h = getHeight();
+    const auto barH = h - 31;
+    return barH < 1 || h < 3 ? 0 : barH;
+}
+
+Meter::Shown Meter::shownFor (const orvane::audio::MasterOutputMeters& meters) const
+{
+    Shown shown;
+    const auto barH = barHeight();
+    const float peaks[2] { finiteOr (meters.outputPeakLeftDb, -120.0f), finiteOr (meters.outputPeakRightDb, -120.0f) };
+    for (int i = 0; i < 2; ++i)
+    {
+        const auto dB = peaks[i];
+        const auto m = juce::jlimit (0.0f, 1.0f, (dB + 60.0f) / 60.0f);
+        shown.zone[i] = dB > -1.0f ? 2 : (dB > -9.0f ? 1 : 0);
+        shown.lit[i] = juce::jmax (0, (int) std::floor ((float) barH * m));
+    }
+    shown.text = peakText (peaks[0], peaks[1]);
+    return shown;
+}
+
 void Meter::setValues (const orvane::audio::MasterOutputMeters& meters)
 {
+    // Repainted only when a bar, its colour or the figure changes: the view feeds the meter at
+    // 30 Hz, and most of those frames would draw the same pixels.
+    const auto shown = shownFor (meters);
     values = meters;
-    repaint();
+    if (shown.zone != lastShown.zone || shown.lit != lastShown.lit || shown.text != lastShown.text
+        || getHeight() != shownHeight)
+    {
+        lastShown = shown;
+        shownHeight = getHeight();
+        repaint();
+    }
 }
 
 void Meter::paint (juce::Graphics& g)
 {
     const auto w = getWidth();
     const auto h = getHeight();
-    auto barH = h - 31;
-    if (barH < 1 || h < 3)
-        barH = 0;
+    const auto barH = barHeight();
     const auto barW = juce::jmax ((w - 11) / 2, 3);
     const auto top = 1;
-    const float peaks[2] { finiteOr (values.outputPeakLeftDb, -120.0f), finiteOr (values.outputPeakRightDb, -120.0f) };
+    const auto shown = shownFor (values);
+    static const juce::Colour zoneColours[] { colours::green, colours::gold, colours::red };
 
     for (int i = 0; i < 2; ++i)
     {
         const auto barX = 1 + i * (barW + 9);
-        const auto dB = peaks[i];
         g.setColour (colours::field);
         g.fillRoundedRectangle ((float) barX, (float) top, (float) barW, (float) barH, 2.0f);
 
-        const auto m = juce::jlimit (0.0f, 1.0f, (dB + 60.0f) / 60.0f);
-        g.setColour (dB > -1.0f ? colours::red : (dB > -9.0f ? colours::gold : colours::green));
-        const auto v = juce::jmax (0, (int) std::floor ((float) barH * m));
+        g.setColour (zoneColours[shown.zone[(size_t) i]]);
+        const auto v = shown.lit[(size_t) i];
         g.fillRect (barX, top + barH - v, barW, v);
 
         g.setColour (colours::line);
@@ -87,8 +116,7 @@ void Meter::paint (juce::Graphics& g)
     const auto textH = juce::jmax (0, juce::jmin (h - 2, 18));
     g.setColour (colours::textDim);
     g.setFont (uiFont (9.0f));
-    g.drawText (peakText (peaks[0], peaks[1]), 1, h - textH - 1, juce::jmax (0, w - 2),
-                textH, juce::Justification::centred, false);
+    g.drawText (shown.text, 1, h - textH - 1, juce::jmax (0, w - 2), textH, juce::Justification::centred, false);
 }
 
 juce::String peakText (float peakLeftDb, float peakRightDb)

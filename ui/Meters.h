@@ -7,6 +7,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <array>
+
 namespace vantrel
 {
 /** The master output meter: two peak bars (red above -1 dB, gold above -9 dB, else green) and
@@ -14,12 +16,26 @@ namespace vantrel
 class Meter : public juce::Component
 {
 public:
-    /** Takes the coordinator's latest meters and repaints. */
+    /** Takes the coordinator's latest meters; repaints when what the meter shows changed. */
     void setValues (const orvane::audio::MasterOutputMeters&);
 
     void paint (juce::Graphics&) override;
 
     orvane::audio::MasterOutputMeters values;
+
+private:
+    /** What the meter draws: per bar its colour zone (0 green, 1 gold, 2 red) and lit height. */
+    struct Shown
+    {
+        std::array<int, 2> zone { -1, -1 }, lit { -1, -1 };
+        juce::String text;
+    };
+
+    int barHeight() const;
+    Shown shownFor (const orvane::audio::MasterOutputMeters&) const;
+
+    Shown lastShown;
+    int shownHeight = -1;
 };
 
 /** The meter's text: the larger of the two peaks with one decimal and " dBFS". */

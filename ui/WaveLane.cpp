@@ -40,6 +40,36 @@ bool hasPeaks (const LoadedMedia* media)
     return p.peakCount >= 1 && p.channels > 0 && p.framesPerPeak > 0 && p.sampleRate > 0.0
         && std::isfinite (p.sampleRate) && p.minima.size() >= values && p.maxima.size() >= values;
 }
+/** Where an overlay image (ARGB) drawn at `scale` has pixels that are not transparent, in the lane's
+    coordinates: everything left of `left`, and right of it the bounds of the upper and of the
+    lower half's pixels, each with a margin of 2 px (more than the resampling's reach). */
+juce::RectangleList<int> contentOf (const juce::Image& image, float scale, int left)
+{
+    juce::RectangleList<int> content;
+    const auto height = image.getHeight();
+    content.add (0, 0, left, juce::roundToInt (std::ceil ((float) height / scale)));
+    const int firstColumn = std::min (std::max ((int) std::floor ((float) left * scale), 0), image.getWidth());
+    const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readOnly);
+    for (const auto band : { juce::Range<int> (0, height / 2), juce::Range<int> (height / 2, height) })
+    {
+        int minX = image.getWidth(), maxX = -1, minY = height, maxY = -1;
+        for (int y = band.getStart(); y < band.getEnd(); ++y)
+            for (int x = firstColumn; x < image.getWidth(); ++x)
+                if (reinterpret_cast<const juce::PixelARGB*> (pixels.getPixelPointer (x, y))->getAlpha() != 0)
+                {
+                    minX = std::min (minX, x);
+                    maxX = std::max (maxX, x);
+                    minY = std::min (minY, y);
+                    maxY = std::max (maxY, y);
+                }
+        if (maxX >= 0)
+            content.add (juce::Rectangle<float> ((float) minX, (float) minY, (float) (maxX + 1 - minX), (float) (maxY + 1 - minY))
+                             .transformedBy (juce::AffineTransform::scale (1.0f / scale))
+                             .getSmallestIntegerContainer()
+                             .expanded (2));
+    }
+    return content;
+}
 } // namespace
 
 juce::String formatClock (double seconds, bool hundredths)
@@ -221,9 +251,55 @@ double WaveLaneView::currentTime (double now) const
     return juce::jlimit (0.0, status.length, t);
 }
 
+WaveLaneView::WavePlacement WaveLaneView::placeWaveform (double now) const
+{
+    WavePlacement p;
+    const auto h = getHeight();
+    p.box = { waveLeft, 3, waveWidth (getWidth()), std::max (h - 6, 0) };
+    const bool flash = flashing (now, flashMs);
+    const float f = kind == 0 ? (flash ? 1.0f : 0.57f) : (flash ? 0.78f : 1.0f);
+    p.height = (float) p.box.getHeight() * f;
+    p.top = (float) p.box.getY() + ((float) p.box.getHeight() - p.height) / 2.0f;
+    p.columns = std::max (p.box.getWidth(), 1);
+    p.imageHeight = std::max ((int) std::ceil (p.height), 1);
+    p.start = currentTime (now) - secondsShown / 2.0;
+    if (flash)
+        p.flashOffset = h * std::pow (1.0 - (double) ((std::uint32_t) now - changeTimeMs) / flashMs, 3.0);
+    return p;
+}
+
+juce::Colour WaveLaneView::waveformColour() const
+{
+    return stateColour().withAlpha (status.paused ? 0.7f : 0.9f);
+}
+
+bool WaveLaneView::waveImageFits (const WavePlacement& p, juce::Colour colour) const
+{
+    return wavePeaks == status.media->peaks && waveColumns == p.columns && waveHeight == p.imageHeight
+        && waveSeconds == secondsShown && waveColour == colour && p.start >= waveStart
+        && p.start + secondsShown <= waveStart + 3.0 * secondsShown;
+}
+
+juce::Point<int> WaveLaneView::waveImageOrigin (const WavePlacement& p) const
+{
+    const double x = p.box.getX() - (p.start - waveStart) * p.columns / secondsShown;
+    return { (int) std::lround (x), (int) std::lround (p.top + p.flashOffset) };
+}
+
+bool WaveLaneView::waveformMoved (double now) const
+{
+    // Without peaks the area shows a text that a new status repaints; it is repainted as before.
+    if (! wavePainted || ! hasPeaks (status.media.get()))
+        return true;
+    const auto p = placeWaveform (now);
+    if (p.box.isEmpty() || p.height <= 0.0f)
+        return false;
+    return ! waveImageFits (p, waveformColour()) || waveImageOrigin (p) != paintedOrigin;
+}
+
 void WaveLaneView::paint (juce::Graphics& g)
 {
-    const auto w = getWidth(), h = getHeight();
+    const auto h = getHeight();
     const auto now = clock();
     const auto outline = getLocalBounds().toFloat().reduced (0.7f);
     g.setGradientFill (juce::ColourGradient::vertical (colours::panel, outline.getY(), juce::Colour (0xFF101920), outline.getBottom()));
@@ -233,19 +309,20 @@ void WaveLaneView::paint (juce::Graphics& g)
     g.setColour (state.withAlpha (status.active || status.cued ? 0.6f : 0.35f));
     g.drawRoundedRectangle (outline, 7.0f, kind == 1 ? 1.3f : 1.0f);
 
-    const juce::Rectangle<int> box (waveLeft, 3, waveWidth (w), std::max (h - 6, 0));
-    const bool flash = flashing (now, flashMs);
-    const float f = kind == 0 ? (flash ? 1.0f : 0.57f) : (flash ? 0.78f : 1.0f);
-    const float height = (float) box.getHeight() * f;
-    const float top = (float) box.getY() + ((float) box.getHeight() - height) / 2.0f;
+    const auto placement = placeWaveform (now);
+    const auto& box = placement.box;
 
     g.setColour (colours::line.withAlpha (0.35f));
     for (int i = 1; i <= 9; ++i)
         g.drawVerticalLine (juce::roundToInt ((float) box.getX() + (float) (i * box.getWidth()) / 10.0f), 6.0f, (float) h - 6.0f);
 
+    wavePainted = false;
     if (hasPeaks (status.media.get()))
     {
-        paintWaveform (g, box, top, height, state.withAlpha (status.paused ? 0.7f : 0.9f), now);
+        paintWaveform (g, placement, waveformColour());
+        // Recorded only when the whole area was drawn: a paint clipped to another part of the lane
+        // leaves the area as it was, so the timer must not take it as up to date.
+        wavePainted = wavePainted && g.getClipBounds().contains (box);
     }
     else if (! status.rowId.empty())
     {
@@ -261,39 +338,30 @@ void WaveLaneView::paint (juce::Graphics& g)
     paintOverlay (g, state);
 }
 
-void WaveLaneView::paintWaveform (juce::Graphics& g, juce::Rectangle<int> box, float top, float height,
-                                  juce::Colour colour, double now)
+void WaveLaneView::paintWaveform (juce::Graphics& g, const WavePlacement& p, juce::Colour colour)
 {
-    if (box.isEmpty() || height <= 0.0f)
+    if (p.box.isEmpty() || p.height <= 0.0f)
         return;
     const auto& peaks = status.media->peaks;
-    const int columns = std::max (box.getWidth(), 1);
-    const int imageHeight = std::max ((int) std::ceil (height), 1);
-    const double start = currentTime (now) - secondsShown / 2.0;
-
-    const bool keyMatches = wavePeaks == peaks && waveColumns == columns && waveHeight == imageHeight
-                         && waveSeconds == secondsShown && waveColour == colour;
-    if (! keyMatches || start < waveStart || start + secondsShown > waveStart + 3.0 * secondsShown)
+    if (! waveImageFits (p, colour))
     {
-        waveStart = start - secondsShown;
+        waveStart = p.start - secondsShown;
         const double duration = status.media->duration > 0.0 ? status.media->duration : peaks->durationSeconds();
-        buildWaveImage (*peaks, duration, columns, imageHeight, colour);
+        buildWaveImage (*peaks, duration, p.columns, p.imageHeight, colour);
         wavePeaks = peaks;
-        waveColumns = columns;
-        waveHeight = imageHeight;
+        waveColumns = p.columns;
+        waveHeight = p.imageHeight;
         waveSeconds = secondsShown;
         waveColour = colour;
     }
 
-    double flashOffset = 0.0;
-    if (flashing (now, flashMs))
-        flashOffset = getHeight() * std::pow (1.0 - (double) ((std::uint32_t) now - changeTimeMs) / flashMs, 3.0);
-
     juce::Graphics::ScopedSaveState saved (g);
-    g.reduceClipRegion (box);
-    const double x = box.getX() - (start - waveStart) * columns / secondsShown;
+    g.reduceClipRegion (p.box);
+    const auto origin = waveImageOrigin (p);
     g.setOpacity (1.0f);
-    g.drawImageAt (waveImage, (int) std::lround (x), (int) std::lround (top + flashOffset));
+    g.drawImageAt (waveImage, origin.x, origin.y);
+    paintedOrigin = origin;
+    wavePainted = true;
 }
 
 void WaveLaneView::buildWaveImage (const orvane::audio::WaveformPeakData& peaks, double duration, int columns,
@@ -395,8 +463,13 @@ void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
         overlayDirty = false;
         overlayColour = state;
         overlayScale = scale;
+        overlayContent = contentOf (overlayImage, scale, waveLeft - 8);
     }
 
+    // Only where the overlay has pixels: over the waveform area it is mostly transparent, and a
+    // frame of a scrolling lane need not blend those pixels (they change nothing).
+    juce::Graphics::ScopedSaveState saved (g);
+    g.reduceClipRegion (overlayContent);
     g.setOpacity (1.0f);
     if (scale == 1.0f)
         g.drawImageAt (overlayImage, 0, 0);
@@ -411,7 +484,10 @@ void WaveLaneView::timerCallback()
     // One more frame after the flash: a late tick must not leave its last shifted frame on screen.
     const bool lastFlashFrame = ! flash && flashToClear;
     flashToClear = flashToClear && flash;
-    if (((status.active && ! status.paused) || flash || lastFlashFrame) && ! waveformStrip().isEmpty())
+    // While it only plays, the strip is repainted when the waveform moved by a whole column: at a
+    // span of minutes that is a few times a second, not every tick.
+    const bool playing = status.active && ! status.paused;
+    if (((playing && waveformMoved (now)) || flash || lastFlashFrame) && ! waveformStrip().isEmpty())
     {
         repaint (waveformStrip());
         ++repaintsByTimer;

@@ -38,8 +38,9 @@ public:
 /** One wave lane: 0 OUTGOING, 1 MAIN, 2 READY. The waveform is drawn from a cached image three
     screens wide and the static parts from a second cached image, so that a frame of a scrolling
     lane costs two blits. While it plays (or flashes after a GO) the lane's 60 Hz timer repaints
-    its waveform strip; otherwise only a new status repaints it. MAIN can be scrubbed by dragging
-    its waveform. */
+    its waveform strip when what the strip shows moved: the waveform by a whole column, the
+    flash's drop-in, a cached image that must be drawn again; otherwise only a new status
+    repaints it. MAIN can be scrubbed by dragging its waveform. */
 class WaveLaneView : public juce::Component, public juce::Timer
 {
 public:
@@ -74,12 +75,29 @@ public:
     std::function<double()> clock;
 
 private:
+    /** Where the waveform goes at `now`: its area, the drawn band and the image's size. */
+    struct WavePlacement
+    {
+        juce::Rectangle<int> box;
+        float top = 0.0f, height = 0.0f;
+        int columns = 1, imageHeight = 1;
+        double start = 0.0;         // the time at the area's left edge
+        double flashOffset = 0.0;   // the drop-in's downward shift
+    };
+
     juce::Colour stateColour() const;
+    juce::Colour waveformColour() const;
+    WavePlacement placeWaveform (double now) const;
+    /** True when the cached waveform image is the one `p` needs (else the next paint draws it again). */
+    bool waveImageFits (const WavePlacement& p, juce::Colour colour) const;
+    /** The image's top-left corner for `p`, from the cached image's start. */
+    juce::Point<int> waveImageOrigin (const WavePlacement& p) const;
+    /** True when the timer's repaint would show something other than the last painted waveform. */
+    bool waveformMoved (double now) const;
     bool flashing (double now, double span) const;
     double currentTime (double now) const;
     void updateTime();
-    void paintWaveform (juce::Graphics&, juce::Rectangle<int> box, float top, float height, juce::Colour colour,
-                        double now);
+    void paintWaveform (juce::Graphics&, const WavePlacement&, juce::Colour colour);
     void buildWaveImage (const orvane::audio::WaveformPeakData& peaks, double duration, int columns, int height,
                          juce::Colour colour);
     void paintOverlay (juce::Graphics&, juce::Colour state);
@@ -92,6 +110,7 @@ private:
     juce::Colour overlayColour;
     float overlayScale = 1.0f;
     juce::Image overlayImage;
+    juce::RectangleList<int> overlayContent;   // where the overlay image is not transparent, with a margin
 
     bool scrubbing = false;
     float lastMouseX = 0.0f;
@@ -106,6 +125,8 @@ private:
     double waveSeconds = 0.0;
     double waveStart = 0.0;
     juce::Colour waveColour;
+    bool wavePainted = false;          // the whole area was last painted with the image at paintedOrigin
+    juce::Point<int> paintedOrigin;
 
     std::int64_t shownElapsed = -1, shownRemain = -1;   // the readout's displayed units
     bool shownHasLength = false;

@@ -4,7 +4,7 @@ namespace vantrel
 {
 namespace
 {
-juce::var integer (const std::atomic<int64_t>& value)  { return static_cast<juce::int64> (value.load()); }
+juce::var integer (int64_t value)  { return static_cast<juce::int64> (value); }
 
 juce::var slotObject (const VstRackSlotStatus& slot)
 {
@@ -23,9 +23,38 @@ juce::var slotObject (const VstRackSlotStatus& slot)
 }
 } // namespace
 
+CallbackFigures readCallbackFigures (const CallbackStatistics& statistics, bool withGaps)
+{
+    CallbackFigures f;
+    f.callbacks = statistics.callbacks.load();
+    f.stopNotifications = statistics.stopNotifications.load();
+    f.successfulDriverRestarts = statistics.successfulDriverRestarts.load();
+    f.deviceErrors = statistics.deviceErrors.load();
+    f.rateChangeGates = statistics.rateChangeGates.load();
+    f.confirmedLossEvents = statistics.confirmedLossEvents.load();
+    f.callbackLongGaps = statistics.callbackLongGaps.load();
+    f.callbackBudgetOverruns = statistics.callbackBudgetOverruns.load();
+    f.maxCallbackGapMicros = statistics.maxCallbackGapMicros.load();
+    f.maxRenderMicros = statistics.maxRenderMicros.load();
+    f.fastCallbacks = statistics.fastCallbacks.load();
+    f.maxCallbackBurstFrames = statistics.maxCallbackBurstFrames.load();
+    if (withGaps)
+        f.recentGaps = statistics.recentGaps();
+    return f;
+}
+
 juce::var buildAudioDiagnostics (const AudioDiagnosticsState& state, const CallbackStatistics& statistics,
                                  const VstRackStatus& rack, juce::Time now)
 {
+    return buildAudioDiagnostics ({ state, readCallbackFigures (statistics, rack.audioFault), rack, now });
+}
+
+juce::var buildAudioDiagnostics (const AudioDiagnosticsSnapshot& snapshot)
+{
+    const auto& state = snapshot.state;
+    const auto& statistics = snapshot.figures;
+    const auto& rack = snapshot.rack;
+    const auto now = snapshot.time;
     auto* object = new juce::DynamicObject();
     juce::var document (object);
     object->setProperty ("time", now.toISO8601 (true));
@@ -55,7 +84,7 @@ juce::var buildAudioDiagnostics (const AudioDiagnosticsState& state, const Callb
     if (rack.audioFault)
     {
         juce::Array<juce::var> gaps;
-        for (const auto gap : statistics.recentGaps())
+        for (const auto gap : statistics.recentGaps)
             gaps.add (static_cast<juce::int64> (gap));
         object->setProperty ("recentCallbackGapsUs", gaps);
     }

@@ -24,16 +24,16 @@ void DiagnosticsWriter::setPath (const juce::File& file)
     path = file;
 }
 
-bool DiagnosticsWriter::tick (uint32_t nowMs, const std::function<juce::var()>& build)
+bool DiagnosticsWriter::tick (uint32_t nowMs, const std::function<Build()>& snapshot)
 {
     if (path == juce::File() || static_cast<int32_t> (nowMs - lastWriteMs) < periodMs)
         return false;
     lastWriteMs = nowMs;
-    auto text = juce::JSON::toString (build(), false, 15);
+    auto build = snapshot();
     {
         std::lock_guard<std::mutex> lock (mutex);
         pendingFile = path;
-        pendingText = std::move (text);
+        pendingBuild = std::move (build);
         hasPending = true;
     }
     wake.notify_all();
@@ -55,7 +55,8 @@ void DiagnosticsWriter::run()
         if (! hasPending)
             return;
         const auto file = pendingFile;
-        const auto text = pendingText;
+        const auto build = std::move (pendingBuild);
+        pendingBuild = nullptr;
         hasPending = false;
         writing = true;
         lock.unlock();
@@ -68,7 +69,8 @@ void DiagnosticsWriter::run()
                                        [name = file.getFileName()] (const juce::String& target) { return target == name; });
             cleanedFile = file;
         }
-        writeFileAtomically (file, text, true);
+        if (build)
+            writeFileAtomically (file, juce::JSON::toString (build(), false, 15), true);
         lock.lock();
         writing = false;
         wake.notify_all();

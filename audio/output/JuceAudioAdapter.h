@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/output/AudioDiagnostics.h"
 #include "audio/output/DiagnosticsWriter.h"
 #include "audio/output/CallbackStatistics.h"
 #include "audio/output/DeviceCatalogue.h"
@@ -94,6 +95,8 @@ public:
 
     /** The "audio-diagnostics.json" document: device, callback and rack statistics. */
     juce::var diagnosticsJson() const;
+    /** What that document reports, copied now. Message thread. */
+    AudioDiagnosticsSnapshot diagnosticsSnapshot() const;
 
     // ---- offline output (no device): a renderer consumes the command ring ---------------------
 

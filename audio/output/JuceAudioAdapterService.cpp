@@ -86,10 +86,19 @@ void JuceAudioAdapter::dropAppliedRetired()
 
 juce::var JuceAudioAdapter::diagnosticsJson() const
 {
+    return buildAudioDiagnostics (diagnosticsSnapshot());
+}
+
+AudioDiagnosticsSnapshot JuceAudioAdapter::diagnosticsSnapshot() const
+{
     VANTREL_ASSERT_MESSAGE_THREAD;
-    auto state = session.diagnosticsState();
-    state.lastOutputError = lastErrorText;
-    return buildAudioDiagnostics (state, session.statistics(), masterRack->status(), juce::Time::getCurrentTime());
+    AudioDiagnosticsSnapshot snapshot;
+    snapshot.state = session.diagnosticsState();
+    snapshot.state.lastOutputError = lastErrorText;
+    snapshot.rack = masterRack->status();
+    snapshot.figures = readCallbackFigures (session.statistics(), snapshot.rack.audioFault);
+    snapshot.time = juce::Time::getCurrentTime();
+    return snapshot;
 }
 
 bool JuceAudioAdapter::tick()
@@ -106,7 +115,11 @@ bool JuceAudioAdapter::tick()
         }
         session.readDriverXruns();
         diagnostics.setPath (diagnosticsFile);
-        diagnostics.tick (juce::Time::getMillisecondCounter(), [this] { return diagnosticsJson(); });
+        // Only the figures are copied here; the writer's thread builds and writes the document.
+        diagnostics.tick (juce::Time::getMillisecondCounter(), [this]
+        {
+            return [snapshot = diagnosticsSnapshot()] { return buildAudioDiagnostics (snapshot); };
+        });
     }
     if (! offlineRenderer.isRunning() && session.reopenDue())
         noteOpenResult (session.open (voiceStatus (0).playing || voiceStatus (1).playing));

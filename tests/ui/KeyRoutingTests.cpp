@@ -341,6 +341,18 @@ TEST_F (KeyRoutingOnX11, ReturnReachesTheHandlerBeforeTheFocusedControl)
     }
 }
 
+TEST_F (KeyRoutingOnX11, AKeyThatXlibQueuedDuringARoundTripArrivesWithoutMoreEvents)
+{
+    // xdotool ends once the server has sent the key to JUCE's connection; a round trip made on the
+    // message thread before JUCE read it (JUCE asking for the focus) puts it in Xlib's queue, and
+    // then nothing more comes from the server: no repaint, no pointer move.
+    const auto before = handler.of ('k').size();
+    ASSERT_TRUE (xdotool ({ "key", "F2" }));
+    ASSERT_TRUE (window->getPeer()->isFocused());
+    EXPECT_TRUE (platform::pumpMessagesUntil ([&] { return handler.of ('k').size() > before; }, 5000))
+        << "the key stayed in Xlib's queue";
+}
+
 TEST_F (KeyRoutingOnX11, MapsModifiersKeypadDigitsAndIgnoresAlt)
 {
     struct Case

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <numeric>
 
 namespace vantrel
@@ -123,6 +125,103 @@ TEST (WaveLane, TheTimerRepaintsOnlyWhilePlayingOrFlashing)
         for (auto t : c.ticksMs)
             r.nowMs = 1000.0 + t, r.lane.timerCallback();
         EXPECT_EQ (r.lane.timerRepaints(), c.repaints) << c.active << c.paused << c.marked;
+    }
+}
+
+TEST (WaveLane, WhilePlayingTheTimerRepaintsOnlyWhenTheWaveformMovedAColumn)
+{
+    // 617 columns: 5 minutes make 2.06 columns a second, 10 s 61.7. Between two statuses the lane
+    // runs ahead of the last one by at most 80 ms.
+    const struct { double span; bool clippedPaint; double jump; std::vector<double> ticksMs; int repaints; } cases[] {
+        { 300.0, false, 0.0, { 16, 33, 50, 66 }, 0 },   // less than half a column: the strip stays as painted
+        { 300.0, false, 1.0, { 16, 33 }, 2 },           // a new status two columns on: repainted until painted
+        { 10.0, false, 0.0, { 16, 33, 50 }, 3 },        // a column a tick
+        { 300.0, true, 0.0, { 16, 33 }, 2 },            // the last paint left the waveform out: not up to date
+    };
+    for (const auto& c : cases)
+    {
+        LaneRig r;
+        r.lane.setSecondsShown (c.span);
+        auto info = laneInfo (mediaOf (60.0, true), 30.0);
+        r.lane.setStatus (info, false);
+        juce::Image image (juce::Image::ARGB, laneWidth, laneHeight, true);
+        {
+            juce::Graphics g (image);
+            if (c.clippedPaint)
+                g.reduceClipRegion (r.lane.time.getBounds());
+            r.lane.paintEntireComponent (g, true);
+        }
+        if (c.jump != 0.0)
+        {
+            info.position += c.jump;
+            r.lane.setStatus (info, false);
+        }
+        for (auto t : c.ticksMs)
+            r.nowMs = 1000.0 + t, r.lane.timerCallback();
+        EXPECT_EQ (r.lane.timerRepaints(), c.repaints) << c.span << " " << c.clippedPaint << " " << c.jump;
+    }
+}
+
+TEST (WaveLane, WhatTheTimerRepaintsKeepsTheLanePaintedAsAWholePaintWould)
+{
+    // The lane painted whole once, then only where its timer asked, as the window does (at the
+    // window's scale too): after each second of play its waveform strip holds exactly the pixels
+    // of a whole paint.
+    const struct { int kind; double span; float scale; bool marked; } cases[] {
+        { 1, 300.0, 1.0f, false }, { 1, 10.0, 1.0f, false }, { 1, 300.0, 1.16f, false },
+        { 0, 10.0, 1.16f, true }, { 1, 300.0, 1.0f, true }, { 2, 60.0, 1.37f, false },
+    };
+    for (const auto& c : cases)
+    {
+        LaneRig r (c.kind);
+        r.lane.setSecondsShown (c.span);
+        auto info = laneInfo (mediaOf (60.0, true), 20.0);
+        r.lane.setStatus (info, c.marked);
+        const auto width = (int) std::ceil ((float) laneWidth * c.scale), height = (int) std::ceil ((float) laneHeight * c.scale);
+        const auto paint = [&] (juce::Image& image, bool whole)
+        {
+            juce::Graphics g (image);
+            g.addTransform (juce::AffineTransform::scale (c.scale));
+            if (! whole)
+                g.reduceClipRegion (r.lane.waveformStrip());
+            g.fillAll (juce::Colours::black);   // the window's backdrop under the lane's rounded edges
+            r.lane.paintEntireComponent (g, true);
+        };
+        juce::Image shown (juce::Image::RGB, width, height, true);
+        paint (shown, true);
+        for (int tick = 1; tick <= 180; ++tick)   // three seconds at 60 Hz, a status every other tick
+        {
+            r.nowMs = 1000.0 + tick * 1000.0 / 60.0;
+            if (tick % 2 == 0)
+            {
+                info.position = 20.0 + tick / 60.0;
+                r.lane.setStatus (info, false);
+            }
+            const auto before = r.lane.timerRepaints();
+            r.lane.timerCallback();
+            if (r.lane.timerRepaints() != before)
+                paint (shown, false);
+            if (tick % 60 != 0)
+                continue;
+            juce::Image whole (juce::Image::RGB, width, height, true);
+            paint (whole, true);
+            // The strip is the timer's; the readout beside it repaints itself when its figures change.
+            const auto strip = r.lane.waveformStrip().toFloat().transformedBy (juce::AffineTransform::scale (c.scale))
+                                   .getSmallestIntegerContainer().reduced (1).getIntersection ({ width, height });
+            int differing = 0;
+            for (int y = strip.getY(); y < strip.getBottom(); ++y)
+                for (int x = strip.getX(); x < strip.getRight(); ++x)
+                    differing += shown.getPixelAt (x, y) != whole.getPixelAt (x, y);
+            EXPECT_EQ (differing, 0) << "lane " << c.kind << ", " << c.span << " s, scale " << c.scale << ", tick " << tick;
+            if (const char* dir = std::getenv ("VANTREL_UI_SNAPSHOT_DIR"))
+            {
+                juce::File file = juce::File (dir).getChildFile (juce::String::formatted ("lane-%d-%d-%.2f-%d-%d.png", c.kind,
+                                                                                          (int) c.span, c.scale, (int) c.marked, tick));
+                file.deleteFile();
+                juce::FileOutputStream out (file);
+                juce::PNGImageFormat().writeImageToStream (whole, out);
+            }
+        }
     }
 }
 

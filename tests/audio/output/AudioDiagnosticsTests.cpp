@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace
 {
 using vantrel::CallbackStatistics;
@@ -125,13 +127,16 @@ protected:
     void SetUp() override     { ASSERT_TRUE (folder.createDirectory()); }
     void TearDown() override  { folder.deleteRecursively(); }
 
-    std::function<juce::var()> builder()
+    /** Counts the snapshots; each build writes the number of its snapshot. */
+    std::function<vantrel::DiagnosticsWriter::Build()> builder()
     {
         return [this] {
-            ++builds;
-            auto* object = new juce::DynamicObject();
-            object->setProperty ("build", builds);
-            return juce::var (object);
+            const int build = ++builds;
+            return vantrel::DiagnosticsWriter::Build ([build] {
+                auto* object = new juce::DynamicObject();
+                object->setProperty ("build", build);
+                return juce::var (object);
+            });
         };
     }
 };
@@ -157,6 +162,27 @@ TEST_F (DiagnosticsWriterTest, WritesEveryFiveSecondsOfTheCounterOnly)
     EXPECT_EQ (builds, 5);
     EXPECT_EQ (static_cast<int> (juce::JSON::parse (file)["build"]), 5);
     EXPECT_TRUE (file.getSiblingFile ("audio-diagnostics.json.bak").existsAsFile());
+}
+
+TEST_F (DiagnosticsWriterTest, TheCallerOnlyCopiesTheFiguresTheWriterBuildsTheDocument)
+{
+    vantrel::DiagnosticsWriter writer;
+    writer.setPath (file);
+    const auto caller = std::this_thread::get_id();
+    std::thread::id snapshotThread, buildThread;
+    EXPECT_TRUE (writer.tick (10000, [&] {
+        snapshotThread = std::this_thread::get_id();
+        return vantrel::DiagnosticsWriter::Build ([&] {
+            buildThread = std::this_thread::get_id();
+            auto* object = new juce::DynamicObject();
+            object->setProperty ("built", true);
+            return juce::var (object);
+        });
+    }));
+    writer.waitUntilIdle();
+    EXPECT_EQ (snapshotThread, caller);
+    EXPECT_NE (buildThread, caller);
+    EXPECT_TRUE (static_cast<bool> (juce::JSON::parse (file)["built"]));
 }
 
 TEST_F (DiagnosticsWriterTest, NoPathWritesNothingAndAFailedWriteIsRetriedNextPeriod)

@@ -51,7 +51,7 @@ std::vector<LocalFile> localFiles()
           {
               DiagnosticsWriter writer;
               writer.setPath (file);
-              writer.tick (10000, [] { return juce::var ("diagnostics"); });
+              writer.tick (10000, [] { return DiagnosticsWriter::Build ([] { return juce::var ("diagnostics"); }); });
               writer.waitUntilIdle();
           } },
     };
