@@ -129,14 +129,18 @@ bool SessionCoordinator::isOutputOpen() const
 
 // ---- status line --------------------------------------------------------------------------------
 
-void SessionCoordinator::setStatus (const juce::String& text, bool isAlert)
+void SessionCoordinator::setStatus (const juce::String& text)
 {
     status = text;
     statusTime = now();
-    if (isAlert)
-        alert = text;
-    else
-        alert.clear();
+    alert.clear();
+}
+
+void SessionCoordinator::setAlert (const juce::String& text)
+{
+    status = text;
+    statusTime = now();
+    alert = text;
 }
 
 void SessionCoordinator::setProgress (const juce::String& text)
@@ -232,7 +236,7 @@ bool SessionCoordinator::prepareQuit()
             text += reopened.ok ? translate (" · 終了を中止し、出力先を再開しました")
                                 : translate (" · 終了を中止しました。出力先を再開できません: ") + reopened.message;
         }
-        setStatus (text, true);
+        setAlert (text);
         return false;
     };
 
@@ -279,4 +283,20 @@ void SessionCoordinator::submitState()
     submittedState = state;
     saveTicket = saveQueue.submit (state);
 }
+void SessionCoordinator::setOsApply (std::function<StoreResult (const Preferences&)> apply)
+{
+    osApply = std::move (apply);
+}
+
+bool SessionCoordinator::waitForSaves()
+{
+    return saveQueue.waitIdle();
+}
+
+std::size_t SessionCoordinator::postedCopies() const
+{
+    const std::lock_guard<std::mutex> lock (jobMutex);
+    return incomingCopies.size();
+}
+
 } // namespace vantrel

@@ -97,10 +97,10 @@ bool SessionCoordinator::commitEdit (CatalogDocument candidate)
         return true;
     if (! applyEdit (std::move (candidate)))
     {
-        setStatus (translate ("LIVE LOCK中、または再生中のため編集できません"), false);
+        setStatus (translate ("LIVE LOCK中、または再生中のため編集できません"));
         return false;
     }
-    setStatus (translate ("変更しました"), false);
+    setStatus (translate ("変更しました"));
     return true;
 }
 
@@ -131,7 +131,7 @@ bool SessionCoordinator::undoRedo (bool redo)
     const auto guard = editGuard();
     if (! (redo ? history.redo (guard) : history.undo (guard)))
     {
-        setStatus (translate ("現在の状態では履歴を戻せません"), false);
+        setStatus (translate ("現在の状態では履歴を戻せません"));
         return false;
     }
     if (withoutMixValues (before) == withoutMixValues (history.current()))
@@ -149,7 +149,7 @@ bool SessionCoordinator::undoRedo (bool redo)
         preloadMedia();
     }
     persist();
-    setStatus (redo ? translate ("Redo") : translate ("Undo"), false);
+    setStatus (redo ? translate ("Redo") : translate ("Undo"));
     return true;
 }
 
@@ -158,7 +158,10 @@ bool SessionCoordinator::recoverStore()
     if (saveQueue.isBusy())
         return false;
     const auto result = store.recoverFromBackup();
-    setStatus (result.message, ! result.ok);
+    if (result.ok)
+        setStatus (result.message);
+    else
+        setAlert (result.message);
     return result.ok;
 }
 
@@ -260,7 +263,7 @@ bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, co
         // Refused here with its own text: the history's check would blame LIVE LOCK or playback.
         if (folderLiesWithin (candidate, folderId, id))
         {
-            setStatus (translate ("フォルダーを自分の中へは移動できません"), false);
+            setStatus (translate ("フォルダーを自分の中へは移動できません"));
             return false;
         }
         folder->parentId = folderId;
@@ -356,7 +359,7 @@ bool SessionCoordinator::openPlaylist (const std::string& id)
     tick();
     if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || trackSounding())
     {
-        setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"), false);
+        setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"));
         return false;
     }
     if (! history.setCurrentPlaylist (id))
@@ -379,7 +382,7 @@ bool SessionCoordinator::openPlaylist (const std::string& id)
     updateReady();
     preloadMedia();
     persist();
-    setStatus (translate ("プレイリストを開きました"), false);
+    setStatus (translate ("プレイリストを開きました"));
     return true;
 }
 } // namespace vantrel

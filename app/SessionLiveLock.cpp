@@ -31,6 +31,6 @@ void SessionCoordinator::toggleLiveLock()
     liveLock = ! liveLock;
     if (liveLock && preferences.isLocked (LockScope::vst))
         audio.rack().closeEditors();
-    setStatus (liveLock ? translate ("LIVE LOCK ON") : translate ("LIVE LOCK OFF"), false);
+    setStatus (liveLock ? translate ("LIVE LOCK ON") : translate ("LIVE LOCK OFF"));
 }
 } // namespace vantrel

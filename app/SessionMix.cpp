@@ -287,4 +287,28 @@ void SessionCoordinator::setLimiterEnabled (bool on)
     audio.setLimiterEnabled (on);
     persist();
 }
+bool SessionCoordinator::copyEq (const std::string& target)
+{
+    const auto* live = std::as_const (*this).eqForTarget (target);
+    if (live == nullptr)
+        return false;
+    eqClipboard = *live;
+    return true;
+}
+
+bool SessionCoordinator::pasteEq (const std::string& target)
+{
+    const auto* live = std::as_const (*this).eqForTarget (target);
+    if (! eqClipboard.has_value() || live == nullptr || ! canEditEq (target))
+        return false;
+    auto pasted = *eqClipboard;
+    pasted.enabled = live->enabled;   // the target keeps its own on/off
+    return commitEq (target, pasted);
+}
+
+bool SessionCoordinator::popAnalyzerFrame (orvane::audio::AnalyzerFrame& frame)
+{
+    return audio.popAnalyzerFrame (frame);
+}
+
 } // namespace vantrel

@@ -56,7 +56,7 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
                              + translate ("\n選択内容を確認して再度適用してください。保存済み設定は変更していません。");
         if (! restored)
             outputApplyMessage += noOutputLeft();
-        setStatus (outputApplyMessage, true);
+        setAlert (outputApplyMessage);
         return false;
     }
 
@@ -67,14 +67,14 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
         outputApplyMessage = translate ("出力設定を保存できません: ") + written.message;
         if (! restored)
             outputApplyMessage += noOutputLeft();
-        setStatus (outputApplyMessage, true);
+        setAlert (outputApplyMessage);
         return false;
     }
 
     // The media are prepared again at the new device's rate.
     registerMedia (false);
     preloadMedia();
-    setStatus (translate ("出力先を変更しました"), false);
+    setStatus (translate ("出力先を変更しました"));
     return true;
 }
 
@@ -146,4 +146,14 @@ StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
     }
     return saved;
 }
+void SessionCoordinator::closeVstEditors()
+{
+    audio.rack().closeEditors();
+}
+
+bool SessionCoordinator::showDriverControlPanel()
+{
+    return audio.showDriverControlPanel();
+}
+
 } // namespace vantrel
