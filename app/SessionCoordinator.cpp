@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "audio/output/OutputDeviceSettingsFile.h"
 #include "session/PreferencesFile.h"
@@ -27,6 +28,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
       outputSettingsFile (outputFile),
       audioEnabled (enabled)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (options.createDeviceType)
         audio.createDeviceType = options.createDeviceType;
 
@@ -92,6 +94,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
 SessionCoordinator::~SessionCoordinator()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // Jobs first: they write into members that go below. Then the device, so that nothing
     // renders while the rest is torn down; the members follow in reverse order of declaration.
     pool.removeAllJobs (true, -1);
@@ -131,6 +134,7 @@ bool SessionCoordinator::isOutputOpen() const
 
 void SessionCoordinator::setStatus (const juce::String& text)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     status = text;
     statusTime = now();
     alert.clear();
@@ -138,6 +142,7 @@ void SessionCoordinator::setStatus (const juce::String& text)
 
 void SessionCoordinator::setAlert (const juce::String& text)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     status = text;
     statusTime = now();
     alert = text;
@@ -145,6 +150,7 @@ void SessionCoordinator::setAlert (const juce::String& text)
 
 void SessionCoordinator::setProgress (const juce::String& text)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     status = text;
     statusTime = now();
 }
@@ -285,6 +291,7 @@ void SessionCoordinator::submitState()
 }
 void SessionCoordinator::setOsApply (std::function<StoreResult (const Preferences&)> apply)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     osApply = std::move (apply);
 }
 

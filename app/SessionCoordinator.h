@@ -2,6 +2,7 @@
 
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
+#include "platform/ThreadContract.h"
 #include "session/CatalogId.h"
 #include "session/CatalogRecords.h"
 #include "session/CatalogStore.h"
@@ -258,63 +259,64 @@ public:
     void cancelCdImport();
 
     // ---- what the view and the tests read (message thread only) ------------------------------------
-    const SessionCoordinatorOptions& sessionOptions() const noexcept  { return options; }
+    const SessionCoordinatorOptions& sessionOptions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return options; }
     /** The profile's "music" folder, the store's root. */
-    const juce::File& dataRoot() const noexcept  { return store.root; }
+    const juce::File& dataRoot() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return store.root; }
     /** The data needs a recovery: every change and save is refused until one succeeds. */
-    bool needsRecovery() const  { return store.recoveryRequired.load(); }
-    const Library& mediaLibrary() const noexcept  { return library; }
+    bool needsRecovery() const  { VANTREL_ASSERT_MESSAGE_THREAD; return store.recoveryRequired.load(); }
+    const Library& mediaLibrary() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return library; }
     /** The persistent state: its document part is the copy last handed to the save worker. */
-    const CatalogState& catalogState() const noexcept  { return state; }
-    const Preferences& currentPreferences() const noexcept  { return preferences; }
-    bool arePreferencesValid() const noexcept  { return preferencesValid; }
+    const CatalogState& catalogState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return state; }
+    const Preferences& currentPreferences() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferences; }
+    bool arePreferencesValid() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferencesValid; }
     /** Its current document is the working document. */
-    const UndoHistory& undoHistory() const noexcept  { return history; }
-    const JuceAudioAdapter& audioAdapter() const noexcept  { return audio; }
+    const UndoHistory& undoHistory() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return history; }
+    const JuceAudioAdapter& audioAdapter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
     /** The adapter for the program and the tests that drive the engine themselves (an offline
         render, a device clock); the view changes nothing through it. */
-    JuceAudioAdapter& mutableAudioAdapter() noexcept  { return audio; }
-    const orvane::audio::CueState& cueState() const noexcept  { return cue; }
-    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { return padState; }
-    bool hasAudio() const noexcept  { return audioEnabled; }
-    bool isLiveLockOn() const noexcept  { return liveLock; }
-    bool isAutoCueOn() const noexcept  { return autoCue; }
-    bool isPadMuteOn() const noexcept  { return padMute; }
-    bool isLimiterOn() const noexcept  { return limiterEnabled; }
-    bool isQuitting() const noexcept  { return quitting; }
-    float padBusGain() const noexcept  { return padBusGainDb; }
-    float masterGain() const noexcept  { return masterGainDb; }
+    JuceAudioAdapter& mutableAudioAdapter() noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
+    const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cue; }
+    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padState; }
+    bool hasAudio() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audioEnabled; }
+    bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock; }
+    bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
+    bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padMute; }
+    bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return limiterEnabled; }
+    bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
+    float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBusGainDb; }
+    float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterGainDb; }
     /** The limiter's threshold, ceiling, release and drive, in setLimiterParameter's order. */
     std::array<float, 4> limiterValues() const noexcept
     {
+        VANTREL_ASSERT_MESSAGE_THREAD;
         return { limiterThresholdDb, limiterCeilingDb, limiterReleaseMs, limiterDriveDb };
     }
     /** An EQ drag is pending (beginEqEdit without its commit yet). */
-    bool isEqEditPending() const noexcept  { return eqEditBefore.has_value(); }
-    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { return eqClipboard; }
+    bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqEditBefore.has_value(); }
+    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqClipboard; }
     /** The text of the last operation and the alert beside it (statusText composes the line). */
-    const juce::String& lastStatus() const noexcept  { return status; }
-    const juce::String& alertText() const noexcept  { return alert; }
-    std::uint64_t goCount() const noexcept  { return goCounter; }
+    const juce::String& lastStatus() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return status; }
+    const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
+    std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return goCounter; }
     /** Counts the states handed to the save worker. */
-    std::uint64_t stateRevision() const noexcept  { return revision; }
+    std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return revision; }
     /** The ticket of the last state handed to the save worker. */
-    std::int64_t lastSaveTicket() const noexcept  { return saveTicket; }
-    StoreResult lastSaveResult() const  { return saveQueue.lastResult(); }
-    bool isSaving() const  { return saveQueue.isBusy(); }
+    std::int64_t lastSaveTicket() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saveTicket; }
+    StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.lastResult(); }
+    bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.isBusy(); }
     /** The change counters of the 45 pads (index (bank - 1) * 9 + pad - 1). */
-    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { return padRevision; }
+    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padRevision; }
     /** The pool's jobs (pad and library copies) not finished yet. */
-    int runningJobs() const  { return pool.getNumJobs(); }
+    int runningJobs() const  { VANTREL_ASSERT_MESSAGE_THREAD; return pool.getNumJobs(); }
     /** Library copies posted by their jobs and not taken in by the tick yet. */
     std::size_t postedCopies() const;
     /** Library copies taken in and waiting for their merge or save. */
-    std::size_t copiesAwaitingSave() const noexcept  { return pendingCopies.size(); }
-    bool hasCdImporter() const noexcept  { return cdImport != nullptr; }
+    std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return pendingCopies.size(); }
+    bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImport != nullptr; }
     /** The CD importer's state; an empty state without an importer. */
     CdImportState cdImportSnapshot() const;
     /** The message of the last refused or failed output change. */
-    const juce::String& outputMessage() const noexcept  { return outputApplyMessage; }
+    const juce::String& outputMessage() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return outputApplyMessage; }
 
     static constexpr std::uint32_t statusShowMs = 3500;
     /** While the last save failed, the state is submitted again this often until one succeeds. */

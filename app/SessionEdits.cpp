@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
@@ -93,6 +94,7 @@ void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
 
 bool SessionCoordinator::commitEdit (CatalogDocument candidate)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (candidate == history.current())
         return true;
     if (! applyEdit (std::move (candidate)))
@@ -125,6 +127,7 @@ void SessionCoordinator::persist()
 
 bool SessionCoordinator::undoRedo (bool redo)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (eqEditBefore.has_value())
         commitEqEdit();
     const auto before = history.current();
@@ -169,6 +172,7 @@ bool SessionCoordinator::recoverStore()
 
 bool SessionCoordinator::addTreeFolder (const std::string& name, const std::string& parentId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (name.empty())
         return false;
     auto candidate = history.current();
@@ -178,6 +182,7 @@ bool SessionCoordinator::addTreeFolder (const std::string& name, const std::stri
 
 bool SessionCoordinator::addPlaylist (const std::string& name, const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (name.empty() || isLocked (LockScope::playlistEditing))
         return false;
     auto candidate = history.current();
@@ -193,6 +198,7 @@ bool SessionCoordinator::addPlaylist (const std::string& name, const std::string
 
 bool SessionCoordinator::removePlaylist (const std::string& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     const auto found = std::find_if (candidate.playlists.begin(), candidate.playlists.end(),
                                      [&] (const Playlist& p) { return p.id == id; });
@@ -212,6 +218,7 @@ bool SessionCoordinator::removePlaylist (const std::string& id)
 
 bool SessionCoordinator::removeRow (const std::string& rowId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* open = currentPlaylist (candidate);
     if (open == nullptr)
@@ -231,6 +238,7 @@ bool SessionCoordinator::removeRow (const std::string& rowId)
 
 bool SessionCoordinator::setPlaylistMemo (const std::string& playlistId, const std::string& memo)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* playlist = findPlaylistById (candidate, playlistId);
     if (playlist == nullptr)
@@ -241,6 +249,7 @@ bool SessionCoordinator::setPlaylistMemo (const std::string& playlistId, const s
 
 bool SessionCoordinator::setRowText (const std::string& rowId, const std::string& title, const std::string& note)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* row = findRowById (candidate, rowId);
     if (row == nullptr)
@@ -252,6 +261,7 @@ bool SessionCoordinator::setRowText (const std::string& rowId, const std::string
 
 bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     if (! folderId.empty() && findFolder (candidate, folderId) == nullptr)
         return false;
@@ -280,6 +290,7 @@ bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, co
 
 bool SessionCoordinator::movePlaylist (int from, int to)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     const auto count = (int) candidate.playlists.size();
     if (from < 0 || to < 0 || from >= count || to >= count)
@@ -290,6 +301,7 @@ bool SessionCoordinator::movePlaylist (int from, int to)
 
 bool SessionCoordinator::moveRow (int from, int to)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* open = currentPlaylist (candidate);
     if (open == nullptr)
@@ -303,6 +315,7 @@ bool SessionCoordinator::moveRow (int from, int to)
 
 bool SessionCoordinator::renameTreeFolder (const std::string& id, const std::string& name)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* folder = findFolder (candidate, id);
     if (name.empty() || folder == nullptr)
@@ -313,6 +326,7 @@ bool SessionCoordinator::renameTreeFolder (const std::string& id, const std::str
 
 bool SessionCoordinator::renamePlaylist (const std::string& id, const std::string& name)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* playlist = findPlaylistById (candidate, id);
     if (name.empty() || playlist == nullptr)
@@ -323,6 +337,7 @@ bool SessionCoordinator::renamePlaylist (const std::string& id, const std::strin
 
 bool SessionCoordinator::removeTreeFolder (const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     const auto found = std::find_if (candidate.folders.begin(), candidate.folders.end(),
                                      [&] (const Folder& f) { return f.id == folderId; });
@@ -342,6 +357,7 @@ bool SessionCoordinator::removeTreeFolder (const std::string& folderId)
 
 bool SessionCoordinator::relinkRow (const std::string& rowId, const juce::File& file)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* row = findRowById (candidate, rowId);
     if (row == nullptr || ! file.existsAsFile())
@@ -356,6 +372,7 @@ bool SessionCoordinator::relinkRow (const std::string& rowId, const juce::File& 
 
 bool SessionCoordinator::openPlaylist (const std::string& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || trackSounding())
     {

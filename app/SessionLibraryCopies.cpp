@@ -317,6 +317,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
 }
 bool SessionCoordinator::renameLibraryFile (const juce::File& file, const juce::String& displayName)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! library.rename (file, displayName))
     {
         setAlert (library.lastRenameError());

@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "session/UiText.h"
 
@@ -6,6 +7,7 @@ namespace vantrel
 {
 bool SessionCoordinator::isLocked (LockScope scope) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return liveLock && preferences.isLocked (scope);
 }
 

@@ -1,6 +1,7 @@
 // Gains and EQs of rows, playlist buses and MASTER: live values while a control is dragged, one
 // history step per drag or per single change; the master gain and the limiter of the output stage.
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "session/CatalogValidation.h"
 
@@ -43,6 +44,7 @@ juce::String utf8 (const std::string& text)  { return juce::String::fromUTF8 (te
 
 bool SessionCoordinator::canEditEq (const std::string& target) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (quitting || store.recoveryRequired.load() || findEq (history.current(), target) == nullptr)
         return false;
     if (target == masterTarget)
@@ -54,6 +56,7 @@ bool SessionCoordinator::canEditEq (const std::string& target) const
 
 EqSettings* SessionCoordinator::eqForTarget (const std::string& target)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // The pointer lets the caller change the working document: it counts as a live change.
     EqSettings* found = nullptr;
     history.changeLiveValues ([&] (CatalogDocument& document) { found = findEq (document, target); });
@@ -62,11 +65,13 @@ EqSettings* SessionCoordinator::eqForTarget (const std::string& target)
 
 const EqSettings* SessionCoordinator::eqForTarget (const std::string& target) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return findEq (history.current(), target);
 }
 
 juce::String SessionCoordinator::eqTitle (const std::string& target) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto& document = history.current();
     if (target == masterTarget)
         return "MASTER EQ";
@@ -91,6 +96,7 @@ void SessionCoordinator::beginEqEdit()
 
 void SessionCoordinator::setLiveEq (const std::string& target, const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (target) || ! eq.isValid())
         return;
     history.changeLiveValues ([&] (CatalogDocument& document) {
@@ -120,6 +126,7 @@ void SessionCoordinator::setLiveEq (const std::string& target, const EqSettings&
 
 void SessionCoordinator::setLiveRowGain (const std::string& rowId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (rowId) || findRowById (history.current(), rowId) == nullptr)
         return;
     history.changeLiveValues ([&] (CatalogDocument& document) {
@@ -131,6 +138,7 @@ void SessionCoordinator::setLiveRowGain (const std::string& rowId, float gainDb)
 
 void SessionCoordinator::setLivePlaylistGain (const std::string& playlistId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (quitting || store.recoveryRequired.load())
         return;
     const auto gain = clampGainDb (gainDb);
@@ -162,6 +170,7 @@ bool SessionCoordinator::commitEqEdit()
 
 bool SessionCoordinator::commitEq (const std::string& target, const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (target) || ! eq.isValid())
         return false;
     auto candidate = history.current();
@@ -180,6 +189,7 @@ bool SessionCoordinator::commitEq (const std::string& target, const EqSettings& 
 
 bool SessionCoordinator::commitRowGain (const std::string& rowId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (rowId))
         return false;
     auto candidate = history.current();
@@ -192,6 +202,7 @@ bool SessionCoordinator::commitRowGain (const std::string& rowId, float gainDb)
 
 bool SessionCoordinator::commitPlaylistGain (const std::string& playlistId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (quitting || store.recoveryRequired.load())
         return false;
     auto candidate = history.current();
@@ -208,6 +219,7 @@ bool SessionCoordinator::commitPlaylistGain (const std::string& playlistId, floa
 
 bool SessionCoordinator::commitMixEdit (CatalogDocument candidate)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (candidate == history.current())
         return true;
     if (! history.commit (std::move (candidate), editGuard()))
@@ -244,6 +256,7 @@ void SessionCoordinator::applyEqs()
 
 void SessionCoordinator::setMasterGain (float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::masterGain))
         return;
     audio.setMasterGainDb (clampGainDb (gainDb));
@@ -252,6 +265,7 @@ void SessionCoordinator::setMasterGain (float gainDb)
 
 void SessionCoordinator::setLimiterParameter (int which, float value)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::limiter) || ! std::isfinite (value))
         return;
     // The stage clamps; the mirror keeps what it kept.
@@ -280,6 +294,7 @@ void SessionCoordinator::setLimiterParameter (int which, float value)
 
 void SessionCoordinator::setLimiterEnabled (bool on)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::limiter) || store.recoveryRequired.load())
         return;
     limiterEnabled = on;
@@ -289,6 +304,7 @@ void SessionCoordinator::setLimiterEnabled (bool on)
 }
 bool SessionCoordinator::copyEq (const std::string& target)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto* live = std::as_const (*this).eqForTarget (target);
     if (live == nullptr)
         return false;
@@ -298,6 +314,7 @@ bool SessionCoordinator::copyEq (const std::string& target)
 
 bool SessionCoordinator::pasteEq (const std::string& target)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto* live = std::as_const (*this).eqForTarget (target);
     if (! eqClipboard.has_value() || live == nullptr || ! canEditEq (target))
         return false;

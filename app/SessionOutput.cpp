@@ -1,6 +1,7 @@
 // The machine's settings: the output device, the master VST rack and the preferences. Each
 // operation guards the change and forwards it; the device and the rack do the work.
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "audio/output/OutputDeviceSettingsFile.h"
 #include "session/PreferencesFile.h"
@@ -30,6 +31,7 @@ bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous, bo
 
 bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     outputApplyMessage.clear();
     tick();
     if (! canChangeOutput())
@@ -84,12 +86,14 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
 
 bool SessionCoordinator::addVstSearchFolder (const juce::File& folder)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     return canChangeOutput() && audio.rack().addSearchFolder (folder);
 }
 
 bool SessionCoordinator::removeVstSearchFolder (const juce::String& folder)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     return canChangeOutput() && audio.rack().removeSearchFolder (folder);
 }
@@ -103,6 +107,7 @@ void SessionCoordinator::rescanVst()
 
 bool SessionCoordinator::chooseVstPlugin (int slot, const juce::String& classId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     if (isLocked (LockScope::vst) || audio.rack().isBusy())
         return false;
@@ -111,12 +116,14 @@ bool SessionCoordinator::chooseVstPlugin (int slot, const juce::String& classId)
 
 bool SessionCoordinator::setVstSlotEnabled (int slot, bool enabled)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     return ! isLocked (LockScope::vst) && audio.rack().setSlotEnabled (slot, enabled);
 }
 
 bool SessionCoordinator::openVstEditor (int slot)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return ! isLocked (LockScope::vst) && audio.rack().openEditor (slot);
 }
 
@@ -124,6 +131,7 @@ bool SessionCoordinator::openVstEditor (int slot)
 
 StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // A file that could not be read at start is kept as it is for the whole run.
     if (! preferencesValid)
         return StoreResult::failure (translate ("設定ファイルが破損しています。元のファイルを保持しています。"));

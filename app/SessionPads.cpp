@@ -108,12 +108,14 @@ void SessionCoordinator::setPadBusGain (float gainDb)
 
 bool SessionCoordinator::isPadActive (int bank, int pad) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return std::any_of (padState.triggers.begin(), padState.triggers.end(),
                         [bank, pad] (const auto& trigger) { return trigger.bank == bank && trigger.slot == pad; });
 }
 
 bool SessionCoordinator::canEditPad (int bank, int pad)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
     {
         setAlert (translate ("保存データを復旧してから編集してください"));

@@ -238,6 +238,7 @@ CdImportState SessionCoordinator::cdImportSnapshot() const
 
 bool SessionCoordinator::startCdImport (CdImportOptions importOptions)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (cdImport == nullptr || isLocked (LockScope::playlistEditing) || store.recoveryRequired.load())
         return false;
     return cdImport->start (std::move (importOptions));

@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
 
@@ -36,6 +37,7 @@ void SessionCoordinator::toggleMemoPanel()
 
 void SessionCoordinator::setRowHeight (int height)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return;
     state.ui.rowHeight = std::clamp (height, 30, 49);
@@ -44,6 +46,7 @@ void SessionCoordinator::setRowHeight (int height)
 
 void SessionCoordinator::setZoom (int zoom)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return;
     state.ui.zoom = std::clamp (zoom, 0, 19);
@@ -52,6 +55,7 @@ void SessionCoordinator::setZoom (int zoom)
 
 void SessionCoordinator::toggleFolderCollapsed (const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return;
     const auto& folders = history.current().folders;
