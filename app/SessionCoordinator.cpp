@@ -127,6 +127,7 @@ juce::String SessionCoordinator::pauseKeyText() const
 
 bool SessionCoordinator::isOutputOpen() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return audioEnabled && audio.hasDevice() && audio.isRunning();
 }
 
@@ -157,6 +158,7 @@ void SessionCoordinator::setProgress (const juce::String& text)
 
 juce::String SessionCoordinator::statusText() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return translate ("保存データの復旧確認が必要です。") + translated (alert);
     const auto lastSave = saveQueue.lastResult();
@@ -170,11 +172,11 @@ juce::String SessionCoordinator::statusText() const
         return translate ("VSTに確認事項があります · VSTボタンで状態を確認してください");
     // Only PAUSE resumes: GO would drop the paused tracks and start READY, so it is not offered.
     if (cue.paused)
-        return liveLock ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
+        return liveLock.isOn() ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
     // Unsigned difference: right across the counter's wrap.
     if (status.isNotEmpty() && (std::uint32_t) (now() - statusTime) < statusShowMs)
         return status;
-    if (liveLock)
+    if (liveLock.isOn())
         return translate ("LIVE LOCK ON");
     if (saveQueue.isBusy())
         return translate ("自動保存中");
@@ -183,6 +185,7 @@ juce::String SessionCoordinator::statusText() const
 
 bool SessionCoordinator::statusIsWarning() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return store.recoveryRequired.load() || ! saveQueue.lastResult().ok || (! isOutputOpen() && ! quitting)
         || alert.isNotEmpty() || audio.rack().needsAttention();
 }
@@ -191,11 +194,13 @@ bool SessionCoordinator::statusIsWarning() const
 
 bool SessionCoordinator::needsQuitConfirmation() const
 {
-    return liveLock || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return liveLock.isOn() || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
 }
 
 bool SessionCoordinator::prepareQuit()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! quitting)
     {
         commitEqEdit();
@@ -297,11 +302,13 @@ void SessionCoordinator::setOsApply (std::function<StoreResult (const Preference
 
 bool SessionCoordinator::waitForSaves()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return saveQueue.waitIdle();
 }
 
 std::size_t SessionCoordinator::postedCopies() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (jobMutex);
     return incomingCopies.size();
 }

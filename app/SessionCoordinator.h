@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/LiveLock.h"
+#include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
 #include "platform/ThreadContract.h"
@@ -278,7 +280,7 @@ public:
     const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cue; }
     const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padState; }
     bool hasAudio() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audioEnabled; }
-    bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock; }
+    bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock.isOn(); }
     bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
     bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padMute; }
     bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return limiterEnabled; }
@@ -335,7 +337,9 @@ private:
     CatalogState state;
     Preferences preferences;
     bool preferencesValid = true;
+    LiveLock liveLock { preferences };
     UndoHistory history;
+    ViewState viewState { state, store, history };
     JuceAudioAdapter audio;
     orvane::audio::CueState cue;
     orvane::audio::PadTriggerState padState;
@@ -344,7 +348,6 @@ private:
     SaveQueue saveQueue;
     const juce::File outputSettingsFile;
     const bool audioEnabled;
-    bool liveLock = false;
     bool autoCue = true;
     bool padMute = false;
     bool limiterEnabled = true;

@@ -120,6 +120,7 @@ bool SessionCoordinator::applyEdit (CatalogDocument candidate)
 
 void SessionCoordinator::persist()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return;
     submitState();
@@ -158,6 +159,7 @@ bool SessionCoordinator::undoRedo (bool redo)
 
 bool SessionCoordinator::recoverStore()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (saveQueue.isBusy())
         return false;
     const auto result = store.recoverFromBackup();

@@ -244,6 +244,7 @@ bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
 
 void SessionCoordinator::refreshLibrary()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     library.refresh (history.current(), state.pads);
 }
 

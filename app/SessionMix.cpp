@@ -89,6 +89,7 @@ juce::String SessionCoordinator::eqTitle (const std::string& target) const
 
 void SessionCoordinator::beginEqEdit()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load() || eqEditBefore.has_value())
         return;
     eqEditBefore = history.current();
@@ -156,6 +157,7 @@ void SessionCoordinator::setLivePlaylistGain (const std::string& playlistId, flo
 
 bool SessionCoordinator::commitEqEdit()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! eqEditBefore.has_value())
         return false;
     // The step runs from the values before the drag to those at its end.
@@ -232,6 +234,7 @@ bool SessionCoordinator::commitMixEdit (CatalogDocument candidate)
 
 void SessionCoordinator::applyEqs()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // The adapter ignores values equal to those it holds; the rows' values are pushed only when
     // the document changed since the last push (GO pushes first, and a catalog is long).
     const auto& document = history.current();

@@ -12,6 +12,7 @@ namespace vantrel
 {
 bool SessionCoordinator::canChangeOutput() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return ! isLocked (LockScope::audioOutput) && ! audio.rack().isBusy() && ! trackSounding()
            && padState.triggers.empty();
 }
@@ -100,6 +101,7 @@ bool SessionCoordinator::removeVstSearchFolder (const juce::String& folder)
 
 void SessionCoordinator::rescanVst()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     if (canChangeOutput())
         audio.rack().requestRescan();
@@ -135,7 +137,7 @@ StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
     // A file that could not be read at start is kept as it is for the whole run.
     if (! preferencesValid)
         return StoreResult::failure (translate ("設定ファイルが破損しています。元のファイルを保持しています。"));
-    if (liveLock && prefs.locks != preferences.locks)
+    if (liveLock.isOn() && prefs.locks != preferences.locks)
         return StoreResult::failure (translate ("LIVE LOCKを解除してから固定範囲を変更してください"));
     if (eqEditBefore.has_value())
         commitEqEdit();
@@ -156,11 +158,13 @@ StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
 }
 void SessionCoordinator::closeVstEditors()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     audio.rack().closeEditors();
 }
 
 bool SessionCoordinator::showDriverControlPanel()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return audio.showDriverControlPanel();
 }
 

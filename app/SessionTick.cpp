@@ -174,6 +174,7 @@ void SessionCoordinator::retryFailedSave()
 
 void SessionCoordinator::takeInCdImports()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (cdImport == nullptr || store.recoveryRequired.load())
         return;
 
@@ -233,6 +234,7 @@ void SessionCoordinator::takeInCdImports()
 
 CdImportState SessionCoordinator::cdImportSnapshot() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return cdImport != nullptr ? cdImport->snapshot() : CdImportState {};
 }
 
@@ -246,6 +248,7 @@ bool SessionCoordinator::startCdImport (CdImportOptions importOptions)
 
 void SessionCoordinator::cancelCdImport()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (cdImport != nullptr)
         cdImport->cancel();
 }
