@@ -48,12 +48,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
         alert = loaded.message;
 
     // The engine's switches come first: the device may call back from the open below on.
-    limiterEnabled = state.limiterEnabled;
-    audio.setLimiterEnabled (limiterEnabled);
-    audio.setLimiterThresholdDb (limiterThresholdDb);
-    audio.setLimiterCeilingDb (limiterCeilingDb);
-    audio.setLimiterReleaseMs (limiterReleaseMs);
-    audio.setLimiterDriveDb (limiterDriveDb);
+    masterLevels.applyAtStart (state.limiterEnabled);
     padMute = state.ui.padsFolded;
     audio.setPadMute (padMute);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LiveLock.h"
+#include "app/MasterLevels.h"
 #include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
@@ -90,8 +91,10 @@ struct SessionCoordinatorOptions
     (`status`, `alert`). The state is private: the view reads what it shows through the const
     accessors below and changes anything only through the operations.
 
-    Message thread only, except the pool jobs, which touch only their own files and, under
-    `jobMutex`, `padCopyResults` and `incomingCopies`. Members are built in declared order and
+    Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
+    the pool jobs, which touch only their own files and, under `jobMutex`, `padCopyResults` and
+    `incomingCopies`. LIVE LOCK, the view's layout and the master gain and limiter
+    are parts of their own (LiveLock, ViewState, MasterLevels) that the operations delegate to. Members are built in declared order and
     torn down as the destructor describes. Not copyable. */
 class SessionCoordinator
 {
@@ -283,15 +286,15 @@ public:
     bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock.isOn(); }
     bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
     bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padMute; }
-    bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return limiterEnabled; }
+    bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.isLimiterOn(); }
     bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
     float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBusGainDb; }
-    float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterGainDb; }
+    float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.masterGain(); }
     /** The limiter's threshold, ceiling, release and drive, in setLimiterParameter's order. */
     std::array<float, 4> limiterValues() const noexcept
     {
         VANTREL_ASSERT_MESSAGE_THREAD;
-        return { limiterThresholdDb, limiterCeilingDb, limiterReleaseMs, limiterDriveDb };
+        return masterLevels.limiterValues();
     }
     /** An EQ drag is pending (beginEqEdit without its commit yet). */
     bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqEditBefore.has_value(); }
@@ -341,6 +344,7 @@ private:
     UndoHistory history;
     ViewState viewState { state, store, history };
     JuceAudioAdapter audio;
+    MasterLevels masterLevels { audio };
     orvane::audio::CueState cue;
     orvane::audio::PadTriggerState padState;
     orvane::audio::TransportController transport;
@@ -350,14 +354,8 @@ private:
     const bool audioEnabled;
     bool autoCue = true;
     bool padMute = false;
-    bool limiterEnabled = true;
     bool quitting = false;
     float padBusGainDb = 0.0f;
-    float masterGainDb = 0.0f;
-    float limiterThresholdDb = -3.0f;
-    float limiterCeilingDb = -0.5f;
-    float limiterReleaseMs = 120.0f;
-    float limiterDriveDb = 0.0f;
     std::optional<std::string> lastGoId;
     std::optional<CatalogDocument> eqEditBefore;
     std::optional<EqSettings> eqClipboard;

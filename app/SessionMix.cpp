@@ -262,37 +262,15 @@ void SessionCoordinator::setMasterGain (float gainDb)
     VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::masterGain))
         return;
-    audio.setMasterGainDb (clampGainDb (gainDb));
-    masterGainDb = audio.masterGainDb();
+    masterLevels.setMasterGain (gainDb);
 }
 
 void SessionCoordinator::setLimiterParameter (int which, float value)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (isLocked (LockScope::limiter) || ! std::isfinite (value))
+    if (isLocked (LockScope::limiter))
         return;
-    // The stage clamps; the mirror keeps what it kept.
-    switch (which)
-    {
-        case 0:
-            audio.setLimiterThresholdDb (value);
-            limiterThresholdDb = audio.limiterThresholdDb();
-            break;
-        case 1:
-            audio.setLimiterCeilingDb (value);
-            limiterCeilingDb = audio.limiterCeilingDb();
-            break;
-        case 2:
-            audio.setLimiterReleaseMs (value);
-            limiterReleaseMs = audio.limiterReleaseMs();
-            break;
-        case 3:
-            audio.setLimiterDriveDb (value);
-            limiterDriveDb = audio.limiterDriveDb();
-            break;
-        default:
-            break;
-    }
+    masterLevels.setLimiterParameter (which, value);
 }
 
 void SessionCoordinator::setLimiterEnabled (bool on)
@@ -300,11 +278,11 @@ void SessionCoordinator::setLimiterEnabled (bool on)
     VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::limiter) || store.recoveryRequired.load())
         return;
-    limiterEnabled = on;
+    masterLevels.setLimiterEnabled (on);
     state.limiterEnabled = on;
-    audio.setLimiterEnabled (on);
     persist();
 }
+
 bool SessionCoordinator::copyEq (const std::string& target)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
