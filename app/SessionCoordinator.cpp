@@ -49,8 +49,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
     // The engine's switches come first: the device may call back from the open below on.
     masterLevels.applyAtStart (state.limiterEnabled);
-    padMute = state.ui.padsFolded;
-    audio.setPadMute (padMute);
+    padBus.setMute (state.ui.padsFolded);
 
     if (audioEnabled)
     {

@@ -2,6 +2,7 @@
 
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
+#include "app/PadBus.h"
 #include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
@@ -93,9 +94,10 @@ struct SessionCoordinatorOptions
 
     Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
     the pool jobs, which touch only their own files and, under `jobMutex`, `padCopyResults` and
-    `incomingCopies`. LIVE LOCK, the view's layout and the master gain and limiter
-    are parts of their own (LiveLock, ViewState, MasterLevels) that the operations delegate to. Members are built in declared order and
-    torn down as the destructor describes. Not copyable. */
+    `incomingCopies`. LIVE LOCK, the view's layout, the master gain and limiter, and the pad bus
+    are parts of their own (LiveLock, ViewState, MasterLevels, PadBus) that the operations
+    delegate to. Members are built in declared order and torn down as the destructor describes.
+    Not copyable. */
 class SessionCoordinator
 {
 public:
@@ -285,10 +287,10 @@ public:
     bool hasAudio() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audioEnabled; }
     bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock.isOn(); }
     bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
-    bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padMute; }
+    bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.isMuted(); }
     bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.isLimiterOn(); }
     bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
-    float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBusGainDb; }
+    float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.gain(); }
     float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.masterGain(); }
     /** The limiter's threshold, ceiling, release and drive, in setLimiterParameter's order. */
     std::array<float, 4> limiterValues() const noexcept
@@ -345,6 +347,7 @@ private:
     ViewState viewState { state, store, history };
     JuceAudioAdapter audio;
     MasterLevels masterLevels { audio };
+    PadBus padBus { audio };
     orvane::audio::CueState cue;
     orvane::audio::PadTriggerState padState;
     orvane::audio::TransportController transport;
@@ -353,9 +356,7 @@ private:
     const juce::File outputSettingsFile;
     const bool audioEnabled;
     bool autoCue = true;
-    bool padMute = false;
     bool quitting = false;
-    float padBusGainDb = 0.0f;
     std::optional<std::string> lastGoId;
     std::optional<CatalogDocument> eqEditBefore;
     std::optional<EqSettings> eqClipboard;

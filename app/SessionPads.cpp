@@ -95,15 +95,13 @@ bool SessionCoordinator::selectPadBank (int bank)
 void SessionCoordinator::setPadMute (bool on)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    padMute = on;
-    audio.setPadMute (on);
+    padBus.setMute (on);
 }
 
 void SessionCoordinator::setPadBusGain (float gainDb)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    padBusGainDb = clampGainDb (gainDb);
-    audio.setPadBusGainDb (padBusGainDb);
+    padBus.setGain (gainDb);
 }
 
 bool SessionCoordinator::isPadActive (int bank, int pad) const

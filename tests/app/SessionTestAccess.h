@@ -27,12 +27,12 @@ public:
     }
     static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.eqClipboard = eq; }
     static void clearStatus (SessionCoordinator& session)  { session.status.clear(); }
-    /** AUTO CUE, the mirror of PAD MUTE and the LIMITER switch as they were, without the
-        operations' status texts, LIVE LOCK checks and saves. */
+    /** AUTO CUE, PAD MUTE and the LIMITER switch as they were, without the operations' status
+        texts, LIVE LOCK checks and saves. */
     static void setModes (SessionCoordinator& session, bool autoCue, bool padMute, bool limiterEnabled)
     {
         session.autoCue = autoCue;
-        session.padMute = padMute;
+        session.padBus.setMute (padMute);
         session.masterLevels.setLimiterEnabled (limiterEnabled);
     }
 };
