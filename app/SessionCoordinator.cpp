@@ -303,8 +303,7 @@ bool SessionCoordinator::waitForSaves()
 std::size_t SessionCoordinator::postedCopies() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const std::lock_guard<std::mutex> lock (jobMutex);
-    return incomingCopies.size();
+    return jobResults.postedLibraryCopies();
 }
 
 } // namespace vantrel

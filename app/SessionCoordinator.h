@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/JobResults.h"
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
 #include "app/PadBus.h"
@@ -49,18 +50,6 @@ struct WaveLaneInfo
     int rowNumber = 0;                    // 1-based place in its playlist; 0 when not found
 };
 
-/** A finished pad copy, posted by a pool job and applied by the tick. */
-struct PadCopyResult
-{
-    int bank = 0;
-    int pad = 0;
-    std::uint64_t revision = 0;
-    std::string asset;     // the new file name under pad/assets; empty on failure
-    std::string label;     // the source file name without its extension
-    juce::String error;    // empty on success
-    bool deferred = false; // the pad could not be edited when the result first arrived
-};
-
 /** What a test changes of the coordinator's surroundings; the program takes the defaults. */
 struct SessionCoordinatorOptions
 {
@@ -93,8 +82,8 @@ struct SessionCoordinatorOptions
     accessors below and changes anything only through the operations.
 
     Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
-    the pool jobs, which touch only their own files and, under `jobMutex`, `padCopyResults` and
-    `incomingCopies`. LIVE LOCK, the view's layout, the master gain and limiter, and the pad bus
+    the pool jobs, which touch only their own files and post their results to `jobResults`.
+    LIVE LOCK, the view's layout, the master gain and limiter, and the pad bus
     are parts of their own (LiveLock, ViewState, MasterLevels, PadBus) that the operations
     delegate to. Members are built in declared order and torn down as the destructor describes.
     Not copyable. */
@@ -367,8 +356,7 @@ private:
     std::uint64_t revision = 1;
     juce::ThreadPool pool { 2 };
     std::array<std::uint64_t, numPads> padRevision {};
-    mutable std::mutex jobMutex;
-    std::vector<PadCopyResult> padCopyResults;
+    JobResults jobResults;   // the pool jobs' finished pad and library copies
     std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
     std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
     juce::String outputApplyMessage;
@@ -376,7 +364,6 @@ private:
     /** The history's change count at which every row of every playlist had its duration: the
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
-    std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
     std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
     std::int64_t saveTicket = 0;
     CatalogState submittedState;   // the state of the last submit (a quit does not save it twice)

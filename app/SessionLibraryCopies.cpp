@@ -127,7 +127,7 @@ bool SessionCoordinator::copyFiles (const juce::StringArray& files, const std::s
     return true;
 }
 
-// Pool thread: the data root, the arguments and, under jobMutex, incomingCopies.
+// Pool thread: the data root, the arguments and jobResults.
 void SessionCoordinator::runCopyFiles (const std::string& playlistId, const juce::StringArray& files,
                                        const juce::StringArray& names)
 {
@@ -146,8 +146,7 @@ void SessionCoordinator::resumeCopyJournal (const juce::File& journal)
 
 void SessionCoordinator::postCopyResult (CopyResult result)
 {
-    const std::lock_guard<std::mutex> lock (jobMutex);
-    incomingCopies.push_back (std::move (result));
+    jobResults.postLibraryCopy (std::move (result));
 }
 
 // ---- taking finished copies in -----------------------------------------------------------------------
@@ -155,12 +154,7 @@ void SessionCoordinator::postCopyResult (CopyResult result)
 void SessionCoordinator::finishLibraryCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    {
-        const std::lock_guard<std::mutex> lock (jobMutex);
-        pendingCopies.insert (pendingCopies.end(), std::make_move_iterator (incomingCopies.begin()),
-                              std::make_move_iterator (incomingCopies.end()));
-        incomingCopies.clear();
-    }
+    jobResults.takeLibraryCopies (pendingCopies);
 
     bool finished = false;
     for (auto entry = pendingCopies.begin(); entry != pendingCopies.end();)

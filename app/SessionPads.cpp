@@ -226,7 +226,7 @@ void SessionCoordinator::assignPad (int bank, int pad, const juce::File& source)
     });
 }
 
-// Pool thread: touches only its own files, and the result list under jobMutex.
+// Pool thread: touches only its own files, and posts its result to jobResults.
 void SessionCoordinator::copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source,
                                        const juce::File& folder)
 {
@@ -267,18 +267,13 @@ void SessionCoordinator::copyPadAsset (int bank, int pad, std::uint64_t padRev, 
         }
     }
 
-    const std::lock_guard<std::mutex> lock (jobMutex);
-    padCopyResults.push_back (std::move (result));
+    jobResults.postPadCopy (std::move (result));
 }
 
 void SessionCoordinator::finishPadCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    std::vector<PadCopyResult> results;
-    {
-        const std::lock_guard<std::mutex> lock (jobMutex);
-        results.swap (padCopyResults);
-    }
+    auto results = jobResults.takePadCopies();
     if (results.empty())
         return;
 
@@ -327,12 +322,7 @@ void SessionCoordinator::finishPadCopies()
         setStatus (translate ("PADを割り当てました"));
     }
 
-    if (! waiting.empty())
-    {
-        // Ahead of results that arrived meanwhile, so that the order of arrival is kept.
-        const std::lock_guard<std::mutex> lock (jobMutex);
-        padCopyResults.insert (padCopyResults.begin(), std::make_move_iterator (waiting.begin()),
-                               std::make_move_iterator (waiting.end()));
-    }
+    // Ahead of results that arrived meanwhile, so that the order of arrival is kept.
+    jobResults.putBackPadCopies (std::move (waiting));
 }
 } // namespace vantrel
