@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "audio/output/OutputDeviceSettingsFile.h"
 #include "session/PreferencesFile.h"
@@ -27,6 +28,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
       outputSettingsFile (outputFile),
       audioEnabled (enabled)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (options.createDeviceType)
         audio.createDeviceType = options.createDeviceType;
 
@@ -46,14 +48,8 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
         alert = loaded.message;
 
     // The engine's switches come first: the device may call back from the open below on.
-    limiterEnabled = state.limiterEnabled;
-    audio.setLimiterEnabled (limiterEnabled);
-    audio.setLimiterThresholdDb (limiterThresholdDb);
-    audio.setLimiterCeilingDb (limiterCeilingDb);
-    audio.setLimiterReleaseMs (limiterReleaseMs);
-    audio.setLimiterDriveDb (limiterDriveDb);
-    padMute = state.ui.padsFolded;
-    audio.setPadMute (padMute);
+    masterLevels.applyAtStart (state.limiterEnabled);
+    padBus.setMute (state.ui.padsFolded);
 
     if (audioEnabled)
     {
@@ -92,6 +88,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
 SessionCoordinator::~SessionCoordinator()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // Jobs first: they write into members that go below. Then the device, so that nothing
     // renders while the rest is torn down; the members follow in reverse order of declaration.
     pool.removeAllJobs (true, -1);
@@ -124,29 +121,38 @@ juce::String SessionCoordinator::pauseKeyText() const
 
 bool SessionCoordinator::isOutputOpen() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return audioEnabled && audio.hasDevice() && audio.isRunning();
 }
 
 // ---- status line --------------------------------------------------------------------------------
 
-void SessionCoordinator::setStatus (const juce::String& text, bool isAlert)
+void SessionCoordinator::setStatus (const juce::String& text)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     status = text;
     statusTime = now();
-    if (isAlert)
-        alert = text;
-    else
-        alert.clear();
+    alert.clear();
+}
+
+void SessionCoordinator::setAlert (const juce::String& text)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    status = text;
+    statusTime = now();
+    alert = text;
 }
 
 void SessionCoordinator::setProgress (const juce::String& text)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     status = text;
     statusTime = now();
 }
 
 juce::String SessionCoordinator::statusText() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return translate ("保存データの復旧確認が必要です。") + translated (alert);
     const auto lastSave = saveQueue.lastResult();
@@ -160,11 +166,11 @@ juce::String SessionCoordinator::statusText() const
         return translate ("VSTに確認事項があります · VSTボタンで状態を確認してください");
     // Only PAUSE resumes: GO would drop the paused tracks and start READY, so it is not offered.
     if (cue.paused)
-        return liveLock ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
+        return liveLock.isOn() ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
     // Unsigned difference: right across the counter's wrap.
     if (status.isNotEmpty() && (std::uint32_t) (now() - statusTime) < statusShowMs)
         return status;
-    if (liveLock)
+    if (liveLock.isOn())
         return translate ("LIVE LOCK ON");
     if (saveQueue.isBusy())
         return translate ("自動保存中");
@@ -173,6 +179,7 @@ juce::String SessionCoordinator::statusText() const
 
 bool SessionCoordinator::statusIsWarning() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return store.recoveryRequired.load() || ! saveQueue.lastResult().ok || (! isOutputOpen() && ! quitting)
         || alert.isNotEmpty() || audio.rack().needsAttention();
 }
@@ -181,11 +188,13 @@ bool SessionCoordinator::statusIsWarning() const
 
 bool SessionCoordinator::needsQuitConfirmation() const
 {
-    return liveLock || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return liveLock.isOn() || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
 }
 
 bool SessionCoordinator::prepareQuit()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! quitting)
     {
         commitEqEdit();
@@ -232,7 +241,7 @@ bool SessionCoordinator::prepareQuit()
             text += reopened.ok ? translate (" · 終了を中止し、出力先を再開しました")
                                 : translate (" · 終了を中止しました。出力先を再開できません: ") + reopened.message;
         }
-        setStatus (text, true);
+        setAlert (text);
         return false;
     };
 
@@ -279,4 +288,22 @@ void SessionCoordinator::submitState()
     submittedState = state;
     saveTicket = saveQueue.submit (state);
 }
+void SessionCoordinator::setOsApply (std::function<StoreResult (const Preferences&)> apply)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    osApply = std::move (apply);
+}
+
+bool SessionCoordinator::waitForSaves()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return saveQueue.waitIdle();
+}
+
+std::size_t SessionCoordinator::postedCopies() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return jobResults.postedLibraryCopies();
+}
+
 } // namespace vantrel

@@ -1,7 +1,13 @@
 #pragma once
 
+#include "app/JobResults.h"
+#include "app/LiveLock.h"
+#include "app/MasterLevels.h"
+#include "app/PadBus.h"
+#include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
+#include "platform/ThreadContract.h"
 #include "session/CatalogId.h"
 #include "session/CatalogRecords.h"
 #include "session/CatalogStore.h"
@@ -44,18 +50,6 @@ struct WaveLaneInfo
     int rowNumber = 0;                    // 1-based place in its playlist; 0 when not found
 };
 
-/** A finished pad copy, posted by a pool job and applied by the tick. */
-struct PadCopyResult
-{
-    int bank = 0;
-    int pad = 0;
-    std::uint64_t revision = 0;
-    std::string asset;     // the new file name under pad/assets; empty on failure
-    std::string label;     // the source file name without its extension
-    juce::String error;    // empty on success
-    bool deferred = false; // the pad could not be edited when the result first arrived
-};
-
 /** What a test changes of the coordinator's surroundings; the program takes the defaults. */
 struct SessionCoordinatorOptions
 {
@@ -84,12 +78,15 @@ struct SessionCoordinatorOptions
     history, the audio adapter with its engine and rack, the cue state with the transport and
     pad controllers, the save worker and a pool of two job threads. Every operation of the
     operator is one method; each returns a plain result and reports in the status line
-    (`status`, `alert`). The view reads the public members directly and changes them only
-    through the operations.
+    (`status`, `alert`). The state is private: the view reads what it shows through the const
+    accessors below and changes anything only through the operations.
 
-    Message thread only, except the pool jobs, which touch only their own files and, under
-    `jobMutex`, `padCopyResults` and `incomingCopies`. Members are built in declared order and
-    torn down as the destructor describes. Not copyable. */
+    Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
+    the pool jobs, which touch only their own files and post their results to `jobResults`.
+    LIVE LOCK, the view's layout, the master gain and limiter, and the pad bus
+    are parts of their own (LiveLock, ViewState, MasterLevels, PadBus) that the operations
+    delegate to. Members are built in declared order and torn down as the destructor describes.
+    Not copyable. */
 class SessionCoordinator
 {
 public:
@@ -104,7 +101,10 @@ public:
     SessionCoordinator& operator= (const SessionCoordinator&) = delete;
 
     // ---- status line, quit ---------------------------------------------------------------------
-    void setStatus (const juce::String& text, bool isAlert);
+    /** The text of an operation that went as asked: status and its time; the alert is cleared. */
+    void setStatus (const juce::String& text);
+    /** The text of a refused or failed operation: status, its time and the alert. */
+    void setAlert (const juce::String& text);
     /** A progress text: status and its time, the alert untouched. */
     void setProgress (const juce::String& text);
     juce::String statusText() const;
@@ -231,6 +231,98 @@ public:
     /** Rescans the library over copies of the working document and the pads. */
     void refreshLibrary();
 
+    /** Hands the operating-system side of the preferences (power request, system-sound muting)
+        to `apply`; the application sets it once after construction. */
+    void setOsApply (std::function<StoreResult (const Preferences&)> apply);
+    /** Waits until the save worker is idle; false when its last save failed. */
+    bool waitForSaves();
+    /** Closes every plug-in editor of the master rack (the VST window is going away). */
+    void closeVstEditors();
+    /** Opens the output driver's own settings window; false when it has none. */
+    bool showDriverControlPanel();
+    /** The EQ panel's analyser thread: the next spectrum frame of the engine, if any. */
+    bool popAnalyzerFrame (orvane::audio::AnalyzerFrame& frame);
+    /** Copies the live EQ of `target` into the EQ clipboard; false when the target is gone. */
+    bool copyEq (const std::string& target);
+    /** Commits the clipboard's EQ onto `target`, which keeps its own on/off; false when the
+        clipboard is empty or the target cannot be edited. */
+    bool pasteEq (const std::string& target);
+    /** Renames a stored audio file's display name, with the status line's report. */
+    bool renameLibraryFile (const juce::File& file, const juce::String& displayName);
+    /** Starts a CD import; false without an importer, under LIVE LOCK over playlist editing or
+        while the data needs recovery. */
+    bool startCdImport (CdImportOptions importOptions);
+    void cancelCdImport();
+
+    // ---- what the view and the tests read (message thread only) ------------------------------------
+    const SessionCoordinatorOptions& sessionOptions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return options; }
+    /** The profile's "music" folder, the store's root. */
+    const juce::File& dataRoot() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return store.root; }
+    /** The data needs a recovery: every change and save is refused until one succeeds. */
+    bool needsRecovery() const  { VANTREL_ASSERT_MESSAGE_THREAD; return store.recoveryRequired.load(); }
+    const Library& mediaLibrary() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return library; }
+    /** The persistent state: its document part is the copy last handed to the save worker. */
+    const CatalogState& catalogState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return state; }
+    const Preferences& currentPreferences() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferences; }
+    bool arePreferencesValid() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferencesValid; }
+    /** Its current document is the working document. */
+    const UndoHistory& undoHistory() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return history; }
+    const JuceAudioAdapter& audioAdapter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
+    /** The adapter for the program and the tests that drive the engine themselves (an offline
+        render, a device clock); the view changes nothing through it. */
+    JuceAudioAdapter& mutableAudioAdapter() noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
+    const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cue; }
+    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padState; }
+    bool hasAudio() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audioEnabled; }
+    bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock.isOn(); }
+    bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
+    bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.isMuted(); }
+    bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.isLimiterOn(); }
+    bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
+    float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.gain(); }
+    float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.masterGain(); }
+    /** The limiter's threshold, ceiling, release and drive, in setLimiterParameter's order. */
+    std::array<float, 4> limiterValues() const noexcept
+    {
+        VANTREL_ASSERT_MESSAGE_THREAD;
+        return masterLevels.limiterValues();
+    }
+    /** An EQ drag is pending (beginEqEdit without its commit yet). */
+    bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqEditBefore.has_value(); }
+    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqClipboard; }
+    /** The text of the last operation and the alert beside it (statusText composes the line). */
+    const juce::String& lastStatus() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return status; }
+    const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
+    std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return goCounter; }
+    /** Counts the states handed to the save worker. */
+    std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return revision; }
+    /** The ticket of the last state handed to the save worker. */
+    std::int64_t lastSaveTicket() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saveTicket; }
+    StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.lastResult(); }
+    bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.isBusy(); }
+    /** The change counters of the 45 pads (index (bank - 1) * 9 + pad - 1). */
+    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padRevision; }
+    /** The pool's jobs (pad and library copies) not finished yet. */
+    int runningJobs() const  { VANTREL_ASSERT_MESSAGE_THREAD; return pool.getNumJobs(); }
+    /** Library copies posted by their jobs and not taken in by the tick yet. */
+    std::size_t postedCopies() const;
+    /** Library copies taken in and waiting for their merge or save. */
+    std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return pendingCopies.size(); }
+    bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImport != nullptr; }
+    /** The CD importer's state; an empty state without an importer. */
+    CdImportState cdImportSnapshot() const;
+    /** The message of the last refused or failed output change. */
+    const juce::String& outputMessage() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return outputApplyMessage; }
+
+    static constexpr std::uint32_t statusShowMs = 3500;
+    /** While the last save failed, the state is submitted again this often until one succeeds. */
+    static constexpr std::uint32_t saveRetryMs = 5000;
+
+private:
+    /** Tests set up cases that no operation makes (a store that needs recovery mid-run, a
+        catalog deeper than the rules allow) through this one named door. */
+    friend class SessionCoordinatorTestAccess;
+
     // ---- members, in the order they are built ------------------------------------------------------
     const SessionCoordinatorOptions options;
     std::function<StoreResult (const Preferences&)> osApply;
@@ -239,8 +331,12 @@ public:
     CatalogState state;
     Preferences preferences;
     bool preferencesValid = true;
+    LiveLock liveLock { preferences };
     UndoHistory history;
+    ViewState viewState { state, store, history };
     JuceAudioAdapter audio;
+    MasterLevels masterLevels { audio };
+    PadBus padBus { audio };
     orvane::audio::CueState cue;
     orvane::audio::PadTriggerState padState;
     orvane::audio::TransportController transport;
@@ -248,17 +344,8 @@ public:
     SaveQueue saveQueue;
     const juce::File outputSettingsFile;
     const bool audioEnabled;
-    bool liveLock = false;
     bool autoCue = true;
-    bool padMute = false;
-    bool limiterEnabled = true;
     bool quitting = false;
-    float padBusGainDb = 0.0f;
-    float masterGainDb = 0.0f;
-    float limiterThresholdDb = -3.0f;
-    float limiterCeilingDb = -0.5f;
-    float limiterReleaseMs = 120.0f;
-    float limiterDriveDb = 0.0f;
     std::optional<std::string> lastGoId;
     std::optional<CatalogDocument> eqEditBefore;
     std::optional<EqSettings> eqClipboard;
@@ -269,8 +356,7 @@ public:
     std::uint64_t revision = 1;
     juce::ThreadPool pool { 2 };
     std::array<std::uint64_t, numPads> padRevision {};
-    std::mutex jobMutex;
-    std::vector<PadCopyResult> padCopyResults;
+    JobResults jobResults;   // the pool jobs' finished pad and library copies
     std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
     std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
     juce::String outputApplyMessage;
@@ -278,19 +364,13 @@ public:
     /** The history's change count at which every row of every playlist had its duration: the
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
-    std::vector<CopyResult> incomingCopies;   // posted by the copy jobs, under jobMutex
     std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
     std::int64_t saveTicket = 0;
-    /** While the last save failed, the state is submitted again this often until one succeeds. */
-    static constexpr std::uint32_t saveRetryMs = 5000;
     CatalogState submittedState;   // the state of the last submit (a quit does not save it twice)
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
     std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
 
-    static constexpr std::uint32_t statusShowMs = 3500;
-
-private:
     std::uint32_t now() const;
     /** commitEdit without its status text: the history step and what follows it. */
     bool applyEdit (CatalogDocument candidate);

@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
@@ -93,14 +94,15 @@ void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
 
 bool SessionCoordinator::commitEdit (CatalogDocument candidate)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (candidate == history.current())
         return true;
     if (! applyEdit (std::move (candidate)))
     {
-        setStatus (translate ("LIVE LOCK中、または再生中のため編集できません"), false);
+        setStatus (translate ("LIVE LOCK中、または再生中のため編集できません"));
         return false;
     }
-    setStatus (translate ("変更しました"), false);
+    setStatus (translate ("変更しました"));
     return true;
 }
 
@@ -118,6 +120,7 @@ bool SessionCoordinator::applyEdit (CatalogDocument candidate)
 
 void SessionCoordinator::persist()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return;
     submitState();
@@ -125,13 +128,14 @@ void SessionCoordinator::persist()
 
 bool SessionCoordinator::undoRedo (bool redo)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (eqEditBefore.has_value())
         commitEqEdit();
     const auto before = history.current();
     const auto guard = editGuard();
     if (! (redo ? history.redo (guard) : history.undo (guard)))
     {
-        setStatus (translate ("現在の状態では履歴を戻せません"), false);
+        setStatus (translate ("現在の状態では履歴を戻せません"));
         return false;
     }
     if (withoutMixValues (before) == withoutMixValues (history.current()))
@@ -149,16 +153,20 @@ bool SessionCoordinator::undoRedo (bool redo)
         preloadMedia();
     }
     persist();
-    setStatus (redo ? translate ("Redo") : translate ("Undo"), false);
+    setStatus (redo ? translate ("Redo") : translate ("Undo"));
     return true;
 }
 
 bool SessionCoordinator::recoverStore()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (saveQueue.isBusy())
         return false;
     const auto result = store.recoverFromBackup();
-    setStatus (result.message, ! result.ok);
+    if (result.ok)
+        setStatus (result.message);
+    else
+        setAlert (result.message);
     return result.ok;
 }
 
@@ -166,6 +174,7 @@ bool SessionCoordinator::recoverStore()
 
 bool SessionCoordinator::addTreeFolder (const std::string& name, const std::string& parentId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (name.empty())
         return false;
     auto candidate = history.current();
@@ -175,6 +184,7 @@ bool SessionCoordinator::addTreeFolder (const std::string& name, const std::stri
 
 bool SessionCoordinator::addPlaylist (const std::string& name, const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (name.empty() || isLocked (LockScope::playlistEditing))
         return false;
     auto candidate = history.current();
@@ -190,6 +200,7 @@ bool SessionCoordinator::addPlaylist (const std::string& name, const std::string
 
 bool SessionCoordinator::removePlaylist (const std::string& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     const auto found = std::find_if (candidate.playlists.begin(), candidate.playlists.end(),
                                      [&] (const Playlist& p) { return p.id == id; });
@@ -209,6 +220,7 @@ bool SessionCoordinator::removePlaylist (const std::string& id)
 
 bool SessionCoordinator::removeRow (const std::string& rowId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* open = currentPlaylist (candidate);
     if (open == nullptr)
@@ -228,6 +240,7 @@ bool SessionCoordinator::removeRow (const std::string& rowId)
 
 bool SessionCoordinator::setPlaylistMemo (const std::string& playlistId, const std::string& memo)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* playlist = findPlaylistById (candidate, playlistId);
     if (playlist == nullptr)
@@ -238,6 +251,7 @@ bool SessionCoordinator::setPlaylistMemo (const std::string& playlistId, const s
 
 bool SessionCoordinator::setRowText (const std::string& rowId, const std::string& title, const std::string& note)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* row = findRowById (candidate, rowId);
     if (row == nullptr)
@@ -249,6 +263,7 @@ bool SessionCoordinator::setRowText (const std::string& rowId, const std::string
 
 bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     if (! folderId.empty() && findFolder (candidate, folderId) == nullptr)
         return false;
@@ -260,7 +275,7 @@ bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, co
         // Refused here with its own text: the history's check would blame LIVE LOCK or playback.
         if (folderLiesWithin (candidate, folderId, id))
         {
-            setStatus (translate ("フォルダーを自分の中へは移動できません"), false);
+            setStatus (translate ("フォルダーを自分の中へは移動できません"));
             return false;
         }
         folder->parentId = folderId;
@@ -277,6 +292,7 @@ bool SessionCoordinator::moveTreeEntry (const std::string& id, bool isFolder, co
 
 bool SessionCoordinator::movePlaylist (int from, int to)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     const auto count = (int) candidate.playlists.size();
     if (from < 0 || to < 0 || from >= count || to >= count)
@@ -287,6 +303,7 @@ bool SessionCoordinator::movePlaylist (int from, int to)
 
 bool SessionCoordinator::moveRow (int from, int to)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* open = currentPlaylist (candidate);
     if (open == nullptr)
@@ -300,6 +317,7 @@ bool SessionCoordinator::moveRow (int from, int to)
 
 bool SessionCoordinator::renameTreeFolder (const std::string& id, const std::string& name)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* folder = findFolder (candidate, id);
     if (name.empty() || folder == nullptr)
@@ -310,6 +328,7 @@ bool SessionCoordinator::renameTreeFolder (const std::string& id, const std::str
 
 bool SessionCoordinator::renamePlaylist (const std::string& id, const std::string& name)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* playlist = findPlaylistById (candidate, id);
     if (name.empty() || playlist == nullptr)
@@ -320,6 +339,7 @@ bool SessionCoordinator::renamePlaylist (const std::string& id, const std::strin
 
 bool SessionCoordinator::removeTreeFolder (const std::string& folderId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     const auto found = std::find_if (candidate.folders.begin(), candidate.folders.end(),
                                      [&] (const Folder& f) { return f.id == folderId; });
@@ -339,6 +359,7 @@ bool SessionCoordinator::removeTreeFolder (const std::string& folderId)
 
 bool SessionCoordinator::relinkRow (const std::string& rowId, const juce::File& file)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto candidate = history.current();
     auto* row = findRowById (candidate, rowId);
     if (row == nullptr || ! file.existsAsFile())
@@ -353,10 +374,11 @@ bool SessionCoordinator::relinkRow (const std::string& rowId, const juce::File& 
 
 bool SessionCoordinator::openPlaylist (const std::string& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || trackSounding())
     {
-        setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"), false);
+        setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"));
         return false;
     }
     if (! history.setCurrentPlaylist (id))
@@ -379,7 +401,7 @@ bool SessionCoordinator::openPlaylist (const std::string& id)
     updateReady();
     preloadMedia();
     persist();
-    setStatus (translate ("プレイリストを開きました"), false);
+    setStatus (translate ("プレイリストを開きました"));
     return true;
 }
 } // namespace vantrel

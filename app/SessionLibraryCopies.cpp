@@ -56,7 +56,7 @@ bool SessionCoordinator::addFiles (const juce::StringArray& files, bool copy)
     auto* playlist = currentPlaylist (candidate);
     if (playlist == nullptr)
     {
-        setStatus (translate ("プレイリストを作成または選択してください"), false);
+        setStatus (translate ("プレイリストを作成または選択してください"));
         return false;
     }
 
@@ -90,7 +90,7 @@ bool SessionCoordinator::addLibraryFiles (const juce::StringArray& files, const 
         const auto item = library.findFileUses (file, history.current().playlists, state.pads);
         if (! item.exists || item.pending)
         {
-            setStatus (translate ("音源が不在、または取込の保存確定待ちです"), false);
+            setStatus (translate ("音源が不在、または取込の保存確定待ちです"));
             return false;
         }
         playlist->rows.push_back (rowReferring (file, item.displayName));
@@ -123,11 +123,11 @@ bool SessionCoordinator::copyFiles (const juce::StringArray& files, const std::s
 
     if (! files.isEmpty())
         pool.addJob ([this, playlistId, files, names] { runCopyFiles (playlistId, files, names); });
-    setStatus (translate ("ライブラリへコピー中です。元の音源は保持します。"), false);
+    setStatus (translate ("ライブラリへコピー中です。元の音源は保持します。"));
     return true;
 }
 
-// Pool thread: the data root, the arguments and, under jobMutex, incomingCopies.
+// Pool thread: the data root, the arguments and jobResults.
 void SessionCoordinator::runCopyFiles (const std::string& playlistId, const juce::StringArray& files,
                                        const juce::StringArray& names)
 {
@@ -146,8 +146,7 @@ void SessionCoordinator::resumeCopyJournal (const juce::File& journal)
 
 void SessionCoordinator::postCopyResult (CopyResult result)
 {
-    const std::lock_guard<std::mutex> lock (jobMutex);
-    incomingCopies.push_back (std::move (result));
+    jobResults.postLibraryCopy (std::move (result));
 }
 
 // ---- taking finished copies in -----------------------------------------------------------------------
@@ -155,12 +154,7 @@ void SessionCoordinator::postCopyResult (CopyResult result)
 void SessionCoordinator::finishLibraryCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    {
-        const std::lock_guard<std::mutex> lock (jobMutex);
-        pendingCopies.insert (pendingCopies.end(), std::make_move_iterator (incomingCopies.begin()),
-                              std::make_move_iterator (incomingCopies.end()));
-        incomingCopies.clear();
-    }
+    jobResults.takeLibraryCopies (pendingCopies);
 
     bool finished = false;
     for (auto entry = pendingCopies.begin(); entry != pendingCopies.end();)
@@ -168,7 +162,7 @@ void SessionCoordinator::finishLibraryCopies()
         // A failed copy is reported and forgotten; its journal and files stay as the copy left them.
         if (entry->message.isNotEmpty())
         {
-            setStatus (entry->message, true);
+            setAlert (entry->message);
             entry = pendingCopies.erase (entry);
             continue;
         }
@@ -189,7 +183,7 @@ void SessionCoordinator::finishLibraryCopies()
         const auto removed = platform::removeDurably (entry->journal.getFullPathName().toStdString());
         if (removed.failed() && removed.code != ENOENT)
         {
-            setStatus (translate ("コピーの確定記録を保持しています"), true);
+            setAlert (translate ("コピーの確定記録を保持しています"));
             ++entry;
             continue;
         }
@@ -244,6 +238,7 @@ bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
 
 void SessionCoordinator::refreshLibrary()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     library.refresh (history.current(), state.pads);
 }
 
@@ -279,21 +274,21 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     const auto item = library.findFileUses (file, history.current().playlists, state.pads);
     if (! isRemovable (item) || isNamedByWaitingCopy (key))
     {
-        setStatus (translate ("使用中の音源、外部の元ファイル、取込の保存確定待ちの音源は削除できません"), false);
+        setStatus (translate ("使用中の音源、外部の元ファイル、取込の保存確定待ちの音源は削除できません"));
         return false;
     }
 
     if ((isLocked (LockScope::playlistEditing) && item.kind != LibraryFileKind::PadCopy) || store.recoveryRequired.load()
         || cdImportState (*this).busy || pool.getNumJobs() > 0)
     {
-        setStatus (translate ("保存・取込・コピー完了後、必要ならLIVE LOCKを解除して整理してください"), false);
+        setStatus (translate ("保存・取込・コピー完了後、必要ならLIVE LOCKを解除して整理してください"));
         return false;
     }
 
     // The catalog that stopped using the file must be on disk before the file goes.
     if (! saveQueue.waitIdle())
     {
-        setStatus (translate ("保存完了を確認できないため音源を保持しました"), true);
+        setAlert (translate ("保存完了を確認できないため音源を保持しました"));
         return false;
     }
 
@@ -304,7 +299,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     if (! isRemovable (again) || isNamedByWaitingCopy (key)
         || ! (trash.empty() ? platform::moveToTrash (pathText, error) : platform::moveToTrashAt (pathText, trash, error)))
     {
-        setStatus (translate ("音源をごみ箱へ移動できませんでした。ファイルを保持しています"), true);
+        setAlert (translate ("音源をごみ箱へ移動できませんでした。ファイルを保持しています"));
         return false;
     }
 
@@ -312,7 +307,19 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     history.removeEntriesIf ([&key] (const Row& row) { return isRowOfFile (row, key); });
     persist();
     refreshLibrary();
-    setStatus (translate ("未使用のVantrel音源をごみ箱へ移動しました"), false);
+    setStatus (translate ("未使用のVantrel音源をごみ箱へ移動しました"));
     return true;
 }
+bool SessionCoordinator::renameLibraryFile (const juce::File& file, const juce::String& displayName)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (! library.rename (file, displayName))
+    {
+        setAlert (library.lastRenameError());
+        return false;
+    }
+    setStatus (translate ("表示名を変更しました"));
+    return true;
+}
+
 } // namespace vantrel

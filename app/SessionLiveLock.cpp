@@ -1,4 +1,5 @@
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "session/UiText.h"
 
@@ -6,31 +7,25 @@ namespace vantrel
 {
 bool SessionCoordinator::isLocked (LockScope scope) const
 {
-    return liveLock && preferences.isLocked (scope);
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return liveLock.isLocked (scope);
 }
 
 EditGuard SessionCoordinator::editGuard() const
 {
-    EditGuard guard;
-    guard.readOnly = store.recoveryRequired.load();
-    if (cue.main.has_value())
-        guard.soundingIds.push_back (*cue.main);
-    if (cue.outgoing.has_value())
-        guard.soundingIds.push_back (*cue.outgoing);
-    guard.lockEdits = isLocked (LockScope::playlistEditing);
-    guard.lockTrackGainEq = isLocked (LockScope::trackGainEq);
-    guard.lockMasterEq = isLocked (LockScope::masterEq);
-    return guard;
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return liveLock.editGuard (store.recoveryRequired.load(), cue.main, cue.outgoing);
 }
 
 void SessionCoordinator::toggleLiveLock()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // A drag in progress becomes one history step before the lock can refuse it.
     if (eqEditBefore.has_value())
         commitEqEdit();
-    liveLock = ! liveLock;
-    if (liveLock && preferences.isLocked (LockScope::vst))
+    const bool on = liveLock.toggle();
+    if (on && preferences.isLocked (LockScope::vst))
         audio.rack().closeEditors();
-    setStatus (liveLock ? translate ("LIVE LOCK ON") : translate ("LIVE LOCK OFF"), false);
+    setStatus (on ? translate ("LIVE LOCK ON") : translate ("LIVE LOCK OFF"));
 }
 } // namespace vantrel

@@ -1,6 +1,7 @@
 // Gains and EQs of rows, playlist buses and MASTER: live values while a control is dragged, one
 // history step per drag or per single change; the master gain and the limiter of the output stage.
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "session/CatalogValidation.h"
 
@@ -43,6 +44,7 @@ juce::String utf8 (const std::string& text)  { return juce::String::fromUTF8 (te
 
 bool SessionCoordinator::canEditEq (const std::string& target) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (quitting || store.recoveryRequired.load() || findEq (history.current(), target) == nullptr)
         return false;
     if (target == masterTarget)
@@ -54,6 +56,7 @@ bool SessionCoordinator::canEditEq (const std::string& target) const
 
 EqSettings* SessionCoordinator::eqForTarget (const std::string& target)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // The pointer lets the caller change the working document: it counts as a live change.
     EqSettings* found = nullptr;
     history.changeLiveValues ([&] (CatalogDocument& document) { found = findEq (document, target); });
@@ -62,11 +65,13 @@ EqSettings* SessionCoordinator::eqForTarget (const std::string& target)
 
 const EqSettings* SessionCoordinator::eqForTarget (const std::string& target) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return findEq (history.current(), target);
 }
 
 juce::String SessionCoordinator::eqTitle (const std::string& target) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto& document = history.current();
     if (target == masterTarget)
         return "MASTER EQ";
@@ -84,6 +89,7 @@ juce::String SessionCoordinator::eqTitle (const std::string& target) const
 
 void SessionCoordinator::beginEqEdit()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load() || eqEditBefore.has_value())
         return;
     eqEditBefore = history.current();
@@ -91,6 +97,7 @@ void SessionCoordinator::beginEqEdit()
 
 void SessionCoordinator::setLiveEq (const std::string& target, const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (target) || ! eq.isValid())
         return;
     history.changeLiveValues ([&] (CatalogDocument& document) {
@@ -120,6 +127,7 @@ void SessionCoordinator::setLiveEq (const std::string& target, const EqSettings&
 
 void SessionCoordinator::setLiveRowGain (const std::string& rowId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (rowId) || findRowById (history.current(), rowId) == nullptr)
         return;
     history.changeLiveValues ([&] (CatalogDocument& document) {
@@ -131,6 +139,7 @@ void SessionCoordinator::setLiveRowGain (const std::string& rowId, float gainDb)
 
 void SessionCoordinator::setLivePlaylistGain (const std::string& playlistId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (quitting || store.recoveryRequired.load())
         return;
     const auto gain = clampGainDb (gainDb);
@@ -148,6 +157,7 @@ void SessionCoordinator::setLivePlaylistGain (const std::string& playlistId, flo
 
 bool SessionCoordinator::commitEqEdit()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! eqEditBefore.has_value())
         return false;
     // The step runs from the values before the drag to those at its end.
@@ -162,6 +172,7 @@ bool SessionCoordinator::commitEqEdit()
 
 bool SessionCoordinator::commitEq (const std::string& target, const EqSettings& eq)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (target) || ! eq.isValid())
         return false;
     auto candidate = history.current();
@@ -180,6 +191,7 @@ bool SessionCoordinator::commitEq (const std::string& target, const EqSettings& 
 
 bool SessionCoordinator::commitRowGain (const std::string& rowId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! canEditEq (rowId))
         return false;
     auto candidate = history.current();
@@ -192,6 +204,7 @@ bool SessionCoordinator::commitRowGain (const std::string& rowId, float gainDb)
 
 bool SessionCoordinator::commitPlaylistGain (const std::string& playlistId, float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (quitting || store.recoveryRequired.load())
         return false;
     auto candidate = history.current();
@@ -208,6 +221,7 @@ bool SessionCoordinator::commitPlaylistGain (const std::string& playlistId, floa
 
 bool SessionCoordinator::commitMixEdit (CatalogDocument candidate)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (candidate == history.current())
         return true;
     if (! history.commit (std::move (candidate), editGuard()))
@@ -220,6 +234,7 @@ bool SessionCoordinator::commitMixEdit (CatalogDocument candidate)
 
 void SessionCoordinator::applyEqs()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // The adapter ignores values equal to those it holds; the rows' values are pushed only when
     // the document changed since the last push (GO pushes first, and a catalog is long).
     const auto& document = history.current();
@@ -244,47 +259,54 @@ void SessionCoordinator::applyEqs()
 
 void SessionCoordinator::setMasterGain (float gainDb)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::masterGain))
         return;
-    audio.setMasterGainDb (clampGainDb (gainDb));
-    masterGainDb = audio.masterGainDb();
+    masterLevels.setMasterGain (gainDb);
 }
 
 void SessionCoordinator::setLimiterParameter (int which, float value)
 {
-    if (isLocked (LockScope::limiter) || ! std::isfinite (value))
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (isLocked (LockScope::limiter))
         return;
-    // The stage clamps; the mirror keeps what it kept.
-    switch (which)
-    {
-        case 0:
-            audio.setLimiterThresholdDb (value);
-            limiterThresholdDb = audio.limiterThresholdDb();
-            break;
-        case 1:
-            audio.setLimiterCeilingDb (value);
-            limiterCeilingDb = audio.limiterCeilingDb();
-            break;
-        case 2:
-            audio.setLimiterReleaseMs (value);
-            limiterReleaseMs = audio.limiterReleaseMs();
-            break;
-        case 3:
-            audio.setLimiterDriveDb (value);
-            limiterDriveDb = audio.limiterDriveDb();
-            break;
-        default:
-            break;
-    }
+    masterLevels.setLimiterParameter (which, value);
 }
 
 void SessionCoordinator::setLimiterEnabled (bool on)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (isLocked (LockScope::limiter) || store.recoveryRequired.load())
         return;
-    limiterEnabled = on;
+    masterLevels.setLimiterEnabled (on);
     state.limiterEnabled = on;
-    audio.setLimiterEnabled (on);
     persist();
 }
+
+bool SessionCoordinator::copyEq (const std::string& target)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    const auto* live = std::as_const (*this).eqForTarget (target);
+    if (live == nullptr)
+        return false;
+    eqClipboard = *live;
+    return true;
+}
+
+bool SessionCoordinator::pasteEq (const std::string& target)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    const auto* live = std::as_const (*this).eqForTarget (target);
+    if (! eqClipboard.has_value() || live == nullptr || ! canEditEq (target))
+        return false;
+    auto pasted = *eqClipboard;
+    pasted.enabled = live->enabled;   // the target keeps its own on/off
+    return commitEq (target, pasted);
+}
+
+bool SessionCoordinator::popAnalyzerFrame (orvane::audio::AnalyzerFrame& frame)
+{
+    return audio.popAnalyzerFrame (frame);
+}
+
 } // namespace vantrel

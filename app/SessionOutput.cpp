@@ -1,6 +1,7 @@
 // The machine's settings: the output device, the master VST rack and the preferences. Each
 // operation guards the change and forwards it; the device and the rack do the work.
 #include "app/SessionCoordinator.h"
+#include "platform/ThreadContract.h"
 
 #include "audio/output/OutputDeviceSettingsFile.h"
 #include "session/PreferencesFile.h"
@@ -11,6 +12,7 @@ namespace vantrel
 {
 bool SessionCoordinator::canChangeOutput() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return ! isLocked (LockScope::audioOutput) && ! audio.rack().isBusy() && ! trackSounding()
            && padState.triggers.empty();
 }
@@ -30,6 +32,7 @@ bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous, bo
 
 bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     outputApplyMessage.clear();
     tick();
     if (! canChangeOutput())
@@ -56,7 +59,7 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
                              + translate ("\n選択内容を確認して再度適用してください。保存済み設定は変更していません。");
         if (! restored)
             outputApplyMessage += noOutputLeft();
-        setStatus (outputApplyMessage, true);
+        setAlert (outputApplyMessage);
         return false;
     }
 
@@ -67,14 +70,14 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
         outputApplyMessage = translate ("出力設定を保存できません: ") + written.message;
         if (! restored)
             outputApplyMessage += noOutputLeft();
-        setStatus (outputApplyMessage, true);
+        setAlert (outputApplyMessage);
         return false;
     }
 
     // The media are prepared again at the new device's rate.
     registerMedia (false);
     preloadMedia();
-    setStatus (translate ("出力先を変更しました"), false);
+    setStatus (translate ("出力先を変更しました"));
     return true;
 }
 
@@ -84,18 +87,21 @@ bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings
 
 bool SessionCoordinator::addVstSearchFolder (const juce::File& folder)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     return canChangeOutput() && audio.rack().addSearchFolder (folder);
 }
 
 bool SessionCoordinator::removeVstSearchFolder (const juce::String& folder)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     return canChangeOutput() && audio.rack().removeSearchFolder (folder);
 }
 
 void SessionCoordinator::rescanVst()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     if (canChangeOutput())
         audio.rack().requestRescan();
@@ -103,6 +109,7 @@ void SessionCoordinator::rescanVst()
 
 bool SessionCoordinator::chooseVstPlugin (int slot, const juce::String& classId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     if (isLocked (LockScope::vst) || audio.rack().isBusy())
         return false;
@@ -111,12 +118,14 @@ bool SessionCoordinator::chooseVstPlugin (int slot, const juce::String& classId)
 
 bool SessionCoordinator::setVstSlotEnabled (int slot, bool enabled)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
     return ! isLocked (LockScope::vst) && audio.rack().setSlotEnabled (slot, enabled);
 }
 
 bool SessionCoordinator::openVstEditor (int slot)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return ! isLocked (LockScope::vst) && audio.rack().openEditor (slot);
 }
 
@@ -124,10 +133,11 @@ bool SessionCoordinator::openVstEditor (int slot)
 
 StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // A file that could not be read at start is kept as it is for the whole run.
     if (! preferencesValid)
         return StoreResult::failure (translate ("設定ファイルが破損しています。元のファイルを保持しています。"));
-    if (liveLock && prefs.locks != preferences.locks)
+    if (liveLock.isOn() && prefs.locks != preferences.locks)
         return StoreResult::failure (translate ("LIVE LOCKを解除してから固定範囲を変更してください"));
     if (eqEditBefore.has_value())
         commitEqEdit();
@@ -146,4 +156,16 @@ StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
     }
     return saved;
 }
+void SessionCoordinator::closeVstEditors()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    audio.rack().closeEditors();
+}
+
+bool SessionCoordinator::showDriverControlPanel()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return audio.showDriverControlPanel();
+}
+
 } // namespace vantrel

@@ -65,10 +65,10 @@ void SessionCoordinator::triggerPad (int pad)
 
     const auto result = padController.triggerPad (pad, ! state.pads[(size_t) *index].asset.empty());
     if (result.answer == orvane::audio::SinkAnswer::accepted)
-        setStatus (translate ("PAD ") + juce::String (pad), false);
+        setStatus (translate ("PAD ") + juce::String (pad));
     else if (result.answer == orvane::audio::SinkAnswer::refused)
         // A refusal always names a reason, even when the adapter recorded none.
-        setStatus (audio.lastError().isNotEmpty() ? audio.lastError() : translate ("音源を開始できません"), true);
+        setAlert (audio.lastError().isNotEmpty() ? audio.lastError() : translate ("音源を開始できません"));
 }
 
 void SessionCoordinator::stopAllPads()
@@ -77,10 +77,10 @@ void SessionCoordinator::stopAllPads()
     tick();
     const auto answer = padController.stopAllPads();
     if (answer == orvane::audio::SinkAnswer::accepted)
-        setStatus (translate ("PADをすべて停止しました"), false);
+        setStatus (translate ("PADをすべて停止しました"));
     else if (answer == orvane::audio::SinkAnswer::refused)
         // The pads still sound: the operator must not take the silence for granted.
-        setStatus (translate ("停止を確定できませんでした"), true);
+        setAlert (translate ("停止を確定できませんでした"));
 }
 
 bool SessionCoordinator::selectPadBank (int bank)
@@ -95,35 +95,35 @@ bool SessionCoordinator::selectPadBank (int bank)
 void SessionCoordinator::setPadMute (bool on)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    padMute = on;
-    audio.setPadMute (on);
+    padBus.setMute (on);
 }
 
 void SessionCoordinator::setPadBusGain (float gainDb)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    padBusGainDb = clampGainDb (gainDb);
-    audio.setPadBusGainDb (padBusGainDb);
+    padBus.setGain (gainDb);
 }
 
 bool SessionCoordinator::isPadActive (int bank, int pad) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return std::any_of (padState.triggers.begin(), padState.triggers.end(),
                         [bank, pad] (const auto& trigger) { return trigger.bank == bank && trigger.slot == pad; });
 }
 
 bool SessionCoordinator::canEditPad (int bank, int pad)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
     {
-        setStatus (translate ("保存データを復旧してから編集してください"), true);
+        setAlert (translate ("保存データを復旧してから編集してください"));
         return false;
     }
     if (! padIndex (bank, pad))
         return false;
     if (isPadActive (bank, pad))
     {
-        setStatus (translate ("再生中の為変更・削除ができません。"), false);
+        setStatus (translate ("再生中の為変更・削除ができません。"));
         return false;
     }
     return true;
@@ -216,17 +216,17 @@ void SessionCoordinator::assignPad (int bank, int pad, const juce::File& source)
     const auto folder = padAssetFolder();
     if (platform::createFolderChain (pathOf (folder)).failed())
     {
-        setStatus (translate ("PAD assetsフォルダーを作成できません"), true);
+        setAlert (translate ("PAD assetsフォルダーを作成できません"));
         return;
     }
 
-    setStatus (translate ("PAD音源をコピー中です"), false);
+    setStatus (translate ("PAD音源をコピー中です"));
     pool.addJob ([this, bank, pad, requestRevision, source, folder] {
         copyPadAsset (bank, pad, requestRevision, source, folder);
     });
 }
 
-// Pool thread: touches only its own files, and the result list under jobMutex.
+// Pool thread: touches only its own files, and posts its result to jobResults.
 void SessionCoordinator::copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source,
                                        const juce::File& folder)
 {
@@ -267,18 +267,13 @@ void SessionCoordinator::copyPadAsset (int bank, int pad, std::uint64_t padRev, 
         }
     }
 
-    const std::lock_guard<std::mutex> lock (jobMutex);
-    padCopyResults.push_back (std::move (result));
+    jobResults.postPadCopy (std::move (result));
 }
 
 void SessionCoordinator::finishPadCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    std::vector<PadCopyResult> results;
-    {
-        const std::lock_guard<std::mutex> lock (jobMutex);
-        results.swap (padCopyResults);
-    }
+    auto results = jobResults.takePadCopies();
     if (results.empty())
         return;
 
@@ -293,7 +288,7 @@ void SessionCoordinator::finishPadCopies()
             continue;
         if (result.error.isNotEmpty())
         {
-            setStatus (result.error, true);
+            setAlert (result.error);
             continue;
         }
 
@@ -324,15 +319,10 @@ void SessionCoordinator::finishPadCopies()
             preloadMedia();
         }
         persist();
-        setStatus (translate ("PADを割り当てました"), false);
+        setStatus (translate ("PADを割り当てました"));
     }
 
-    if (! waiting.empty())
-    {
-        // Ahead of results that arrived meanwhile, so that the order of arrival is kept.
-        const std::lock_guard<std::mutex> lock (jobMutex);
-        padCopyResults.insert (padCopyResults.begin(), std::make_move_iterator (waiting.begin()),
-                               std::make_move_iterator (waiting.end()));
-    }
+    // Ahead of results that arrived meanwhile, so that the order of arrival is kept.
+    jobResults.putBackPadCopies (std::move (waiting));
 }
 } // namespace vantrel

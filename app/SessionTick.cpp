@@ -54,10 +54,10 @@ void SessionCoordinator::tick()
         if (trackSounding())
             cue.paused = true;
         padState.clear();
-        setStatus (translate ("出力先が切断されました。安全Pause退避しました"), false);
+        setStatus (translate ("出力先が切断されました。安全Pause退避しました"));
     }
     if (! wasOpen && isOutputOpen())
-        setStatus (translate ("出力先を復旧しました。再開: ") + pauseKeyText(), false);
+        setStatus (translate ("出力先を復旧しました。再開: ") + pauseKeyText());
 
     // The READY media that a refused GO found unprepared is ready now.
     if (! readyPreparingId.empty() && cue.ready && *cue.ready == readyPreparingId)
@@ -66,7 +66,7 @@ void SessionCoordinator::tick()
         if (media != nullptr && media->pcm != nullptr)
         {
             readyPreparingId.clear();
-            setStatus (translate ("READYの準備ができました"), false);
+            setStatus (translate ("READYの準備ができました"));
         }
     }
 
@@ -153,7 +153,7 @@ void SessionCoordinator::retryFailedSave()
         if (saveFailureSeen)
         {
             saveFailureSeen = false;
-            setStatus (translate ("自動保存済み"), false);
+            setStatus (translate ("自動保存済み"));
         }
         return;
     }
@@ -174,6 +174,7 @@ void SessionCoordinator::retryFailedSave()
 
 void SessionCoordinator::takeInCdImports()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (cdImport == nullptr || store.recoveryRequired.load())
         return;
 
@@ -201,14 +202,14 @@ void SessionCoordinator::takeInCdImports()
                 taken = applyEdit (std::move (candidate));
                 if (taken)
                 {
-                    setStatus (translate ("CDを新しいプレイリストへ取り込みました"), false);
+                    setStatus (translate ("CDを新しいプレイリストへ取り込みました"));
                     refreshLibrary();
                 }
                 else
                 {
                     importRefusedAt = history.changeCount();
                     if (importRefusedId != playlist.id)
-                        setStatus (translate ("CD取込のプレイリストを追加できません。整理後に再度取り込みます"), true);
+                        setAlert (translate ("CD取込のプレイリストを追加できません。整理後に再度取り込みます"));
                     importRefusedId = playlist.id;
                 }
             }
@@ -231,9 +232,30 @@ void SessionCoordinator::takeInCdImports()
     }
 }
 
+CdImportState SessionCoordinator::cdImportSnapshot() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return cdImport != nullptr ? cdImport->snapshot() : CdImportState {};
+}
+
+bool SessionCoordinator::startCdImport (CdImportOptions importOptions)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (cdImport == nullptr || isLocked (LockScope::playlistEditing) || store.recoveryRequired.load())
+        return false;
+    return cdImport->start (std::move (importOptions));
+}
+
+void SessionCoordinator::cancelCdImport()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (cdImport != nullptr)
+        cdImport->cancel();
+}
+
 CdImportState cdImportState (const SessionCoordinator& session)
 {
-    return session.cdImport != nullptr ? session.cdImport->snapshot() : CdImportState {};
+    return session.cdImportSnapshot();
 }
 
 void SessionCoordinator::registerMedia (bool analyse)

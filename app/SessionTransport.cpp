@@ -65,16 +65,16 @@ GoResult SessionCoordinator::startGo()
         lastGoId = readyId;
         updateReady();
         preloadMedia();
-        setStatus (translate ("GO"), false);
+        setStatus (translate ("GO"));
     }
     else if (! readyId)
-        setStatus (translate ("READYなし"), false);
+        setStatus (translate ("READYなし"));
     else if (result.kind == GoKind::twoSounding)
-        setStatus (translate ("2トラック再生中です。3本目は開始できません"), false);
+        setStatus (translate ("2トラック再生中です。3本目は開始できません"));
     else
     {
         const auto reason = audio.lastError();
-        setStatus (reason.isNotEmpty() ? reason : translate ("音源を開始できません。READYを保持しました"), true);
+        setAlert (reason.isNotEmpty() ? reason : translate ("音源を開始できません。READYを保持しました"));
     }
     return result;
 }
@@ -85,9 +85,9 @@ void SessionCoordinator::togglePause()
     tick();
     const auto answer = transport.togglePause();
     if (answer == SinkAnswer::accepted)
-        setStatus (cue.paused ? translate ("一時停止しました") : translate ("再開しました"), false);
+        setStatus (cue.paused ? translate ("一時停止しました") : translate ("再開しました"));
     else if (answer == SinkAnswer::refused)
-        setStatus (translate ("出力先を確認してください"), true);
+        setAlert (translate ("出力先を確認してください"));
 }
 
 void SessionCoordinator::stop (bool main)
@@ -96,9 +96,9 @@ void SessionCoordinator::stop (bool main)
     tick();
     const auto answer = main ? transport.stopMain() : transport.stopOutgoing();
     if (answer == SinkAnswer::accepted)
-        setStatus (translate ("STOP"), false);
+        setStatus (translate ("STOP"));
     else if (answer == SinkAnswer::refused)
-        setStatus (translate ("停止を確定できませんでした"), true);
+        setAlert (translate ("停止を確定できませんでした"));
 }
 
 void SessionCoordinator::seekMain (double seconds, bool fromWaveform)
@@ -107,11 +107,11 @@ void SessionCoordinator::seekMain (double seconds, bool fromWaveform)
     tick();
     if (fromWaveform && isLocked (LockScope::waveformSeek))
     {
-        setStatus (translate ("LIVE LOCK中は波形を直接移動できません"), false);
+        setStatus (translate ("LIVE LOCK中は波形を直接移動できません"));
         return;
     }
     if (transport.seekMain (seconds) == SinkAnswer::accepted)
-        setStatus (translate ("MAINの再生位置を移動しました"), false);
+        setStatus (translate ("MAINの再生位置を移動しました"));
 }
 
 void SessionCoordinator::updateReady()
@@ -162,7 +162,7 @@ bool SessionCoordinator::moveReady (int offset)
 
     cue.selectReady (targetId);
     audio.requestPrepare (targetId, true);
-    setStatus (translate ("READYを選択しました"), false);
+    setStatus (translate ("READYを選択しました"));
     return true;
 }
 
@@ -174,7 +174,7 @@ bool SessionCoordinator::selectReady (const std::string& rowId)
         return false;
     cue.selectReady (rowId);
     audio.requestPrepare (rowId, true);
-    setStatus (translate ("READYを選択しました"), false);
+    setStatus (translate ("READYを選択しました"));
     return true;
 }
 
@@ -187,7 +187,7 @@ void SessionCoordinator::cycleRepeat()
                                                        : RepeatMode::off;
     updateReady();
     preloadMedia();
-    setStatus (translate ("REPEATを変更しました"), false);
+    setStatus (translate ("REPEATを変更しました"));
 }
 
 void SessionCoordinator::toggleAutoCue()
@@ -195,7 +195,7 @@ void SessionCoordinator::toggleAutoCue()
     VANTREL_ASSERT_MESSAGE_THREAD;
     autoCue = ! autoCue;
     audio.setAutoCue (autoCue);
-    setStatus (translate (autoCue ? "AUTO CUE ON" : "AUTO CUE OFF"), false);
+    setStatus (translate (autoCue ? "AUTO CUE ON" : "AUTO CUE OFF"));
 }
 
 void SessionCoordinator::toggleAutoReady()
@@ -204,7 +204,7 @@ void SessionCoordinator::toggleAutoReady()
     cue.autoReady = ! cue.autoReady;
     updateReady();
     preloadMedia();
-    setStatus (translate (cue.autoReady ? "AUTO READY ON" : "AUTO READY OFF"), false);
+    setStatus (translate (cue.autoReady ? "AUTO READY ON" : "AUTO READY OFF"));
 }
 
 void SessionCoordinator::preloadMedia()

@@ -227,7 +227,7 @@ private:
         if (! test::finishPadJobs (session))
             return "the pad was not copied";
         session.setZoom (0);
-        auto prefs = session.preferences;
+        auto prefs = session.currentPreferences();
         prefs.colours[2] = readyColour;
         for (auto& binding : prefs.keys)
             if (binding.action == "MAIN STOP")
@@ -237,7 +237,7 @@ private:
         if (! session.applyPreferences (prefs).ok)
             return "the preferences were not saved";
         session.persist();
-        if (! session.saveQueue.waitIdle() || ! session.saveQueue.lastResult().ok)
+        if (! session.waitForSaves() || ! session.lastSaveResult().ok)
             return "the show was not saved";
         if (! writeOutputDeviceSettings (rig.local().getChildFile ("device.json"), { "JACK", "system", "JACK:system", 0.0, 0, 0 }).ok)
             return "device.json was not written";

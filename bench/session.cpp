@@ -126,9 +126,9 @@ bool writeShow (const test::SessionRig& rig)
 
 bool readyPrepared (SessionCoordinator& session)
 {
-    if (! session.cue.ready)
+    if (! session.cueState().ready)
         return false;
-    const auto media = session.audio.loadedMedia (*session.cue.ready);
+    const auto media = session.audioAdapter().loadedMedia (*session.cueState().ready);
     return media != nullptr && media->pcm != nullptr;
 }
 
@@ -136,7 +136,7 @@ bool bankPrepared (SessionCoordinator& session)
 {
     for (int slot = 1; slot <= numPadsPerBank; ++slot)
     {
-        const auto media = session.audio.loadedMedia (padMediaKey (session.padState.bank, slot));
+        const auto media = session.audioAdapter().loadedMedia (padMediaKey (session.padTriggerState().bank, slot));
         if (media == nullptr || media->pcm == nullptr)
             return false;
     }
@@ -157,7 +157,7 @@ bool goWhenReady (SessionCoordinator& session, int framesPerStep)
 bool benchTick (const test::SessionRig& rig, int ticks)
 {
     auto session = rig.make (false);
-    const auto& document = session->history.current();
+    const auto& document = session->undoHistory().current();
     if (document.playlists.size() != 1 || document.playlists.front().rows.size() != (size_t) showRows
         || document.current != document.playlists.front().id)
         return fail ("the coordinator did not start with the stored show", session->statusText());
@@ -165,7 +165,7 @@ bool benchTick (const test::SessionRig& rig, int ticks)
         return fail ("READY and the pads of bank 1 were never prepared", session->statusText());
 
     const auto timedTick = [&session] {
-        session->audio.renderOfflineFrames (framesPerTick);
+        session->mutableAudioAdapter().renderOfflineFrames (framesPerTick);
         const auto start = Clock::now();
         session->tick();
         return msSince (start);
@@ -185,14 +185,14 @@ bool benchTick (const test::SessionRig& rig, int ticks)
     {
         if (i % ticksBetweenGos == 0)
         {
-            if (session->cue.activeCount() == 2)
+            if (session->cueState().activeCount() == 2)
                 session->stop (false);
             if (! goWhenReady (*session, framesPerTick))
                 return false;
         }
         for (int slot = 1; slot <= numPadsPerBank; ++slot)
         {
-            if (! session->isPadActive (session->padState.bank, slot))
+            if (! session->isPadActive (session->padTriggerState().bank, slot))
             {
                 session->triggerPad (slot);
                 ++padsFired;
@@ -201,13 +201,13 @@ bool benchTick (const test::SessionRig& rig, int ticks)
         playing.push_back (timedTick());
     }
 
-    const auto activePads = session->padState.triggers.size();
+    const auto activePads = session->padTriggerState().triggers.size();
     std::printf ("tick with a %d-row open playlist and 45 pads assigned (offline engine, %d frames rendered between ticks,\n"
                  "    %d ticks before the timed ones)\n", showRows, framesPerTick, warmUpTicks);
     printSpread ("    nothing sounding", idle);
     printSpread ("    MAIN, OUTGOING and 9 pads sounding", playing);
     std::printf ("    (%d pad starts, %zu pads sounding at the end, GO counter %llu)\n", padsFired, activePads,
-                 (unsigned long long) session->goCounter);
+                 (unsigned long long) session->goCount());
     const bool met = percentile (idle, 0.5) < 0.5 && percentile (playing, 0.5) < 0.5
                      && percentile (idle, 0.99) < 2.0 && percentile (playing, 0.99) < 2.0;
     std::printf ("    goal median < 0.5 ms and p99 < 2 ms: %s\n", metText (met));
@@ -219,13 +219,13 @@ bool benchTick (const test::SessionRig& rig, int ticks)
 bool benchOpenPlaylist (const test::SessionRig& rig, int opens)
 {
     auto session = rig.make (false);
-    auto candidate = session->history.current();
+    auto candidate = session->undoHistory().current();
     candidate.playlists.push_back (playlistOfCopies ("Encore", trackFile (rig), showRows));
     if (! session->commitEdit (candidate))
         return fail ("could not add the second playlist", session->statusText());
-    const std::string ids[2] = { session->history.current().playlists[0].id, session->history.current().playlists[1].id };
-    if (! session->saveQueue.waitIdle())
-        return fail ("the save of the second playlist failed", session->saveQueue.lastResult().message);
+    const std::string ids[2] = { session->undoHistory().current().playlists[0].id, session->undoHistory().current().playlists[1].id };
+    if (! session->waitForSaves())
+        return fail ("the save of the second playlist failed", session->lastSaveResult().message);
 
     // Back to back, as an operator looking for a song switches: each open hands the state to the
     // save worker, which keeps only the newest one waiting.
@@ -236,12 +236,12 @@ bool benchOpenPlaylist (const test::SessionRig& rig, int opens)
         const auto start = Clock::now();
         const bool opened = session->openPlaylist (id);
         ms.push_back (msSince (start));
-        if (! opened || session->history.current().current != id)
+        if (! opened || session->undoHistory().current().current != id)
             return fail ("openPlaylist refused", session->statusText());
     }
     const auto lastOpen = Clock::now();
-    if (! session->saveQueue.waitIdle())
-        return fail ("a save failed", session->saveQueue.lastResult().message);
+    if (! session->waitForSaves())
+        return fail ("a save failed", session->lastSaveResult().message);
 
     std::printf ("openPlaylist, switching between two %d-row playlists back to back\n", showRows);
     printSpread ("    open", ms);
@@ -300,7 +300,7 @@ bool benchCoordinatorGo (const test::SessionRig& rig, int gos)
     auto session = rig.make (true);
     if (! session->isOutputOpen())
         return fail ("the coordinator did not open the JACK output", session->statusText());
-    const double blockMs = 1000.0 * 512.0 / session->audio.sampleRate();
+    const double blockMs = 1000.0 * 512.0 / session->audioAdapter().sampleRate();
 
     std::vector<double> fromSilence, handOver, all, calls;
     for (int go = 0; go < gos; ++go)
@@ -312,7 +312,7 @@ bool benchCoordinatorGo (const test::SessionRig& rig, int gos)
         }
         if (! test::tickUntil (*session, [&] { return readyPrepared (*session); }))
             return fail ("READY's media was never prepared", session->statusText());
-        if (! waitForPhase (session->audio, (go / 2) % 16, blockMs))
+        if (! waitForPhase (session->audioAdapter(), (go / 2) % 16, blockMs))
             return false;
 
         const auto start = Clock::now();
@@ -320,7 +320,7 @@ bool benchCoordinatorGo (const test::SessionRig& rig, int gos)
         calls.push_back (msSince (start));
         if (result.outcome != SinkAnswer::accepted)
             return fail ("a GO was refused", session->statusText());
-        if (! waitForFirstSamples (session->audio, session->cue.mainGeneration))
+        if (! waitForFirstSamples (session->mutableAudioAdapter(), session->cueState().mainGeneration))
             return fail ("a GO did not sound", session->statusText());
         const auto ms = msSince (start);
 

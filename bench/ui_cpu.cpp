@@ -121,7 +121,7 @@ int main (int argc, char** argv)
 
         test::SessionRig rig;
         auto session = rig.make();
-        session->audio.startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
+        session->mutableAudioAdapter().startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
         test::DemoShowOptions options;
         options.bigPlaylistRows = 1000;
         options.firstTrackSeconds = seconds + 15.0;

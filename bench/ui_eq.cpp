@@ -87,7 +87,7 @@ int main (int argc, char** argv)
 
         test::SessionRig rig;
         auto session = rig.make();
-        session->audio.startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
+        session->mutableAudioAdapter().startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
         test::DemoShowOptions options;
         options.firstTrackSeconds = seconds + 15.0;
         const auto show = test::buildDemoShow (*session, rig.media(), options);
@@ -96,7 +96,7 @@ int main (int argc, char** argv)
             return fail (show.error);
         if (! test::openDemoPlaylist (*session, show.mainPlaylistId, why, 0) || ! test::playDemoTrack (*session, 0.5, why, 0))
             return fail (why);
-        const auto rowId = *session->cue.main;
+        const auto rowId = *session->cueState().main;
 
         Theme theme;
         juce::Component anchor;

@@ -187,7 +187,7 @@ int main (int argc, char** argv)
         std::vector<Frame> lanes, full;
         for (int i = 0; i < warmUpFrames + frames; ++i)
         {
-            session->audio.renderOfflineFrames (framesPerTick);
+            session->mutableAudioAdapter().renderOfflineFrames (framesPerTick);
             platform::pumpPostedMessages();   // what else waits on the message thread, not timed
             const auto start = threadCpuMs();
             view.timerCallback();

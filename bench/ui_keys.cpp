@@ -67,7 +67,7 @@ int run (int presses)
 
         const auto playlist = test::playlistOf ("Bench", { test::writeTone (rig.media(), "a.wav", 2.0, 0.2f),
                                                            test::writeTone (rig.media(), "b.wav", 2.0, 0.2f, 550.0) });
-        auto prefs = session.preferences;
+        auto prefs = session.currentPreferences();
         for (auto& binding : prefs.keys)
             if (binding.action == "ZOOM IN")
                 binding.key = vk::f1 + 4;   // F5
@@ -100,7 +100,7 @@ int run (int presses)
             session.setZoom (10);
             tap (f5, true);
             tap (f5, false);
-            settled = platform::pumpMessagesUntil ([&] { return session.state.ui.zoom == 9; }, 2000);
+            settled = platform::pumpMessagesUntil ([&] { return session.catalogState().ui.zoom == 9; }, 2000);
         }
         if (! settled)
             return fail ("the window never took a key");
@@ -113,7 +113,7 @@ int run (int presses)
             {
                 session.stop (true);
                 session.stop (false);
-                session.audio.renderOfflineFrames (480);
+                session.mutableAudioAdapter().renderOfflineFrames (480);
                 session.selectReady (playlist.rows[0].id);
                 const auto settle = Clock::now() + std::chrono::milliseconds (60 + random.nextInt (40));
                 pump ([&] { return Clock::now() >= settle; });
@@ -126,16 +126,16 @@ int run (int presses)
         {
             session.stop (true);
             session.stop (false);
-            session.audio.renderOfflineFrames (480);   // the engine takes the commands sent so far
+            session.mutableAudioAdapter().renderOfflineFrames (480);   // the engine takes the commands sent so far
             session.selectReady (playlist.rows[0].id);
             // The press comes at any moment of the view's 30 Hz cycle, once what the last one
             // changed has been painted.
             const auto settle = Clock::now() + std::chrono::milliseconds (60 + random.nextInt (40));
             pump ([&] { return Clock::now() >= settle; });
-            const auto before = session.cue.goCounter;
+            const auto before = session.cueState().goCounter;
             const auto sent = Clock::now();
             tap (returnKey, true);
-            if (! pump ([&] { return session.cue.goCounter != before; }))
+            if (! pump ([&] { return session.cueState().goCounter != before; }))
                 result = fail (("a GO never arrived: " + session.statusText()).toRawUTF8());
             const auto accepted = Clock::now();
             if (i >= 20)   // the first presses warm the caches and the window up
@@ -144,7 +144,7 @@ int run (int presses)
             session.setZoom (10);
             tap (f5, true);
             tap (f5, false);
-            if (! pump ([&] { return session.state.ui.zoom == 9; }))
+            if (! pump ([&] { return session.catalogState().ui.zoom == 9; }))
                 result = fail ("the marker key never arrived");
         }
         window.reset();

@@ -38,7 +38,7 @@ bool buildLibrary (SessionCoordinator& session)
     Playlist playlist;
     playlist.id = newCatalogId();
     playlist.name = "ベンチマーク";
-    const auto audio = session.store.root.getChildFile ("playlists/" + juce::String (playlist.id) + "/audio");
+    const auto audio = session.dataRoot().getChildFile ("playlists/" + juce::String (playlist.id) + "/audio");
     if (! audio.createDirectory())
         return false;
     const std::string bytes (1024, '\0');
@@ -50,7 +50,7 @@ bool buildLibrary (SessionCoordinator& session)
         if (i % 2 == 0)
             playlist.rows.push_back (test::rowFor (file));
     }
-    auto candidate = session.history.current();
+    auto candidate = session.undoHistory().current();
     candidate.playlists.push_back (playlist);
     return session.commitEdit (candidate);
 }
@@ -69,12 +69,12 @@ bool newSnapshot (SessionCoordinator& session)
         }
         return true;
     };
-    if (! waitUntil ([&] { return ! session.library.items().scanning; }))
+    if (! waitUntil ([&] { return ! session.mediaLibrary().items().scanning; }))
         return false;
-    const auto before = session.library.items().generation;
+    const auto before = session.mediaLibrary().items().generation;
     session.refreshLibrary();
     return waitUntil ([&] {
-        const auto snapshot = session.library.items();
+        const auto snapshot = session.mediaLibrary().items();
         return ! snapshot.scanning && snapshot.generation > before;
     });
 }

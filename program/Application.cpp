@@ -98,7 +98,7 @@ void Application::initialise (const juce::String&)
     mainWindow.reset();
     mainWindow = std::make_unique<MainWindow> (setup);
     mainWindow->onQuit = [] { juce::JUCEApplicationBase::quit(); };
-    mainWindow->coordinator.osApply = [this] (const Preferences& p) { return applyOsPreferences (p); };
+    mainWindow->coordinator.setOsApply ([this] (const Preferences& p) { return applyOsPreferences (p); });
 
     platform::installQuitSignals();
     startTimer (50);

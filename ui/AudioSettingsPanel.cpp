@@ -159,7 +159,7 @@ AudioSettingsPanel::AudioSettingsPanel (SessionCoordinator& c) : coordinator (c)
     for (int i = 0; i < typeNames.size(); ++i)
         typeBox.addItem (typeItemText (typeNames[i]), i + 1);
     // An applied kind this build does not offer falls back to the last one listed.
-    const int applied = typeNames.indexOf (coordinator.audio.storedOutputSettings().type);
+    const int applied = typeNames.indexOf (coordinator.audioAdapter().storedOutputSettings().type);
     typeBox.setSelectedId ((applied >= 0 ? applied : typeNames.size() - 1) + 1, juce::dontSendNotification);
 
     typeBox.onChange = [this] { refreshDevices (false); };
@@ -179,9 +179,9 @@ void AudioSettingsPanel::refreshDevices (bool initial)
     deviceBox.clear (juce::dontSendNotification);
     const int typeIndex = typeBox.getSelectedId() - 1;
     if (juce::isPositiveAndBelow (typeIndex, typeNames.size()))
-        devices = coordinator.audio.listOutputDevices ({ typeNames[typeIndex], {}, {}, 0.0, 0, 0 });
+        devices = coordinator.audioAdapter().listOutputDevices ({ typeNames[typeIndex], {}, {}, 0.0, 0, 0 });
 
-    const auto& current = coordinator.audio.storedOutputSettings();
+    const auto& current = coordinator.audioAdapter().storedOutputSettings();
     int chosen = -1;
     for (size_t i = 0; i < devices.size(); ++i)
     {
@@ -211,10 +211,10 @@ void AudioSettingsPanel::refreshCapabilities (bool initial)
 
     const int deviceIndex = deviceBox.getSelectedId() - 1;
     if (juce::isPositiveAndBelow (deviceIndex, (int) devices.size()))
-        capabilities = coordinator.audio.deviceCapabilities (devices[(size_t) deviceIndex]);
+        capabilities = coordinator.audioAdapter().deviceCapabilities (devices[(size_t) deviceIndex]);
 
     // A device change starts from the automatic choices.
-    const auto reference = initial ? coordinator.audio.storedOutputSettings() : OutputDeviceSettings {};
+    const auto reference = initial ? coordinator.audioAdapter().storedOutputSettings() : OutputDeviceSettings {};
     if (capabilities.sampleRates.isEmpty() && reference.sampleRate > 0.0)
     {
         capabilities.sampleRates.add (reference.sampleRate);
@@ -283,7 +283,7 @@ void AudioSettingsPanel::apply()
     // A refused or failed change keeps the choice on screen; the coordinator has put the
     // previous output back and says what happened.
     const bool applied = coordinator.applyOutputDevice (settings);
-    applyResult.setText (applied ? utf8 ("出力設定を適用しました") : coordinator.outputApplyMessage, juce::dontSendNotification);
+    applyResult.setText (applied ? utf8 ("出力設定を適用しました") : coordinator.outputMessage(), juce::dontSendNotification);
     updateDriverButton();
     if (applied && onDone != nullptr)
         onDone();
@@ -294,13 +294,13 @@ void AudioSettingsPanel::driverSettings()
     // Refused silently while the output may not change; the boxes show what the driver offers
     // now either way.
     if (coordinator.canChangeOutput())
-        coordinator.audio.showDriverControlPanel();
+        coordinator.showDriverControlPanel();
     refreshCapabilities (true);
 }
 
 void AudioSettingsPanel::updateDriverButton()
 {
-    driverButton.setEnabled (coordinator.audio.storedOutputSettings().type == jackType && coordinator.isOutputOpen());
+    driverButton.setEnabled (coordinator.audioAdapter().storedOutputSettings().type == jackType && coordinator.isOutputOpen());
 }
 
 void AudioSettingsPanel::paint (juce::Graphics& g)

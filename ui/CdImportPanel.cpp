@@ -98,8 +98,7 @@ CdImportPanel::CdImportPanel (SessionCoordinator& c) : coordinator (c)
     importButton.onClick = [this] { startImport(); };
     cancelButton.onClick = [this]
     {
-        if (coordinator.cdImport != nullptr)
-            coordinator.cdImport->cancel();
+        coordinator.cancelCdImport();
     };
 
     trackList.setComponentID ("cd-tracks");
@@ -177,17 +176,16 @@ void CdImportPanel::startImport()
     options.mp3SampleRate = rateCombo.getSelectedId();
     options.mp3BitrateKbps = bitrateCombo.getSelectedId();
     options.tracks = tickedTracks();
-    if (coordinator.cdImport != nullptr && ! editingLocked() && ! coordinator.store.recoveryRequired.load())
-        coordinator.cdImport->start (std::move (options));
+    coordinator.startCdImport (std::move (options));
     timerCallback();
 }
 
 juce::String CdImportPanel::unavailableText() const
 {
     // The importer is made when the session starts with audio and its data needs no recovery.
-    if (coordinator.store.recoveryRequired.load())
+    if (coordinator.needsRecovery())
         return translate ("保存データの復旧確認が終わるまでCD取込は使えません");
-    if (! coordinator.audioEnabled)
+    if (! coordinator.hasAudio())
         return translate ("音声なしで起動しているためCD取込は使えません");
     return translate ("CD取込はVantrel!の再起動後に使えます");
 }
@@ -221,7 +219,7 @@ void CdImportPanel::timerCallback()
     rateCombo.setEnabled (idle && mp3);
     bitrateCombo.setEnabled (idle && mp3);
     // Enabled only when a click would reach the importer with a request it takes.
-    importButton.setEnabled (idle && coordinator.cdImport != nullptr && ! locked && ! coordinator.store.recoveryRequired.load()
+    importButton.setEnabled (idle && coordinator.hasCdImporter() && ! locked && ! coordinator.needsRecovery()
                              && selectedDisc() != nullptr && nameEditor.getText().trim().isNotEmpty() && ! tickedTracks().empty());
     cancelButton.setEnabled (s.busy);
     progress = s.progress;
@@ -229,7 +227,7 @@ void CdImportPanel::timerCallback()
     juce::String text;
     if (s.error.isNotEmpty())
         text = s.error;
-    else if (coordinator.cdImport == nullptr)
+    else if (! coordinator.hasCdImporter())
         text = unavailableText();
     else if (locked)
         text = translate ("LIVE LOCKを解除すると取込・登録できます");

@@ -135,7 +135,7 @@ void LibraryPanel::timerCallback()
 void LibraryPanel::update()
 {
     refreshTargetPlaylists();
-    const auto snapshot = coordinator.library.items();
+    const auto snapshot = coordinator.mediaLibrary().items();
     if (snapshot.generation != generation)
     {
         const auto keep = selectedPaths();
@@ -155,9 +155,9 @@ void LibraryPanel::update()
 
     // Every saved change of the catalog or the pads rescans, and so does a request that came
     // while a scan ran.
-    if (! snapshot.scanning && (coordinator.revision != revisionSeen || scanWanted))
+    if (! snapshot.scanning && (coordinator.stateRevision() != revisionSeen || scanWanted))
     {
-        revisionSeen = coordinator.revision;
+        revisionSeen = coordinator.stateRevision();
         scanWanted = false;
         coordinator.refreshLibrary();
     }
@@ -165,7 +165,7 @@ void LibraryPanel::update()
 
 void LibraryPanel::requestScan()
 {
-    if (coordinator.library.items().scanning)
+    if (coordinator.mediaLibrary().items().scanning)
         scanWanted = true;
     else
         coordinator.refreshLibrary();
@@ -243,13 +243,13 @@ void LibraryPanel::updateSelectionState()
     // A CD import or a store that needs recovery would save over the files being removed.
     const bool importing = importRunning && importRunning();
     addButton.setEnabled (canAdd);
-    removeButton.setEnabled (canRemove && ! importing && ! coordinator.store.recoveryRequired.load());
+    removeButton.setEnabled (canRemove && ! importing && ! coordinator.needsRecovery());
     revealButton.setEnabled (n == 1);
 }
 
 void LibraryPanel::refreshTargetPlaylists()
 {
-    const auto& document = coordinator.history.current();
+    const auto& document = coordinator.undoHistory().current();
     juce::String signature;
     for (const auto& playlist : document.playlists)
         signature << utf8 (playlist.id) << "\n" << utf8 (playlist.name) << "\n";
@@ -344,9 +344,9 @@ void LibraryPanel::requestRemove()
     const auto paths = selectedPaths();
     if (paths.isEmpty() || dialog != nullptr || ! removeButton.isEnabled())
         return;
-    const auto& playlists = coordinator.history.current().playlists;
+    const auto& playlists = coordinator.undoHistory().current().playlists;
     for (const auto& path : paths)
-        if (! removable (coordinator.library.findFileUses (juce::File (path), playlists, coordinator.state.pads)))
+        if (! removable (coordinator.mediaLibrary().findFileUses (juce::File (path), playlists, coordinator.catalogState().pads)))
             return;
 
     const auto question = juce::String (paths.size()) + translate ("個のVantrel内の音源をごみ箱へ移しますか？\nこの操作はUndoで戻せません。");
@@ -367,7 +367,7 @@ void LibraryPanel::revealSelected()
 {
     const auto paths = selectedPaths();
     if (paths.size() == 1 && reveal && ! reveal (juce::File (paths[0])))
-        coordinator.setStatus (translate ("保存場所を開けませんでした"), true);
+        coordinator.setAlert (translate ("保存場所を開けませんでした"));
 }
 
 void LibraryPanel::rowMenu (int row)
@@ -400,10 +400,7 @@ void LibraryPanel::requestRename (const juce::String& path, const juce::String& 
         const auto text = answered.getTextEditorContents ("value").trim();
         if (result != 1 || text.isEmpty())
             return;
-        if (coordinator.library.rename (juce::File (path), text))
-            coordinator.setStatus (translate ("表示名を変更しました"), false);
-        else
-            coordinator.setStatus (coordinator.library.lastRenameError(), true);
+        coordinator.renameLibraryFile (juce::File (path), text);
         requestScan();
     });
 }

@@ -40,12 +40,12 @@ VantrelView::Impl::Pad::Pad (Impl& owner, int n) : juce::Button ("PAD"), impl (o
     };
 }
 
-int VantrelView::Impl::Pad::bank() const { return impl.coordinator.padState.bank; }
+int VantrelView::Impl::Pad::bank() const { return impl.coordinator.padTriggerState().bank; }
 
 const PadSlot* VantrelView::Impl::Pad::slot() const
 {
     const auto index = padIndex (bank(), number);
-    return index ? &impl.coordinator.state.pads[(size_t) *index] : nullptr;
+    return index ? &impl.coordinator.catalogState().pads[(size_t) *index] : nullptr;
 }
 
 juce::String VantrelView::Impl::Pad::labelText() const
@@ -189,12 +189,12 @@ void VantrelView::Impl::Pad::itemDropped (const SourceDetails& details)
 
 void VantrelView::Impl::padMenu (int n)
 {
-    const int b = coordinator.padState.bank;
+    const int b = coordinator.padTriggerState().bank;
     const auto index = padIndex (b, n);
     if (flags.dialogOpen || ! index)
         return;
     const bool active = coordinator.isPadActive (b, n);
-    const bool hasAsset = ! coordinator.state.pads[(size_t) *index].asset.empty();
+    const bool hasAsset = ! coordinator.catalogState().pads[(size_t) *index].asset.empty();
 
     juce::PopupMenu menu;
     menu.addSectionHeader ("PAD " + juce::String (b) + " / " + juce::String (n));
@@ -233,13 +233,13 @@ void VantrelView::Impl::runPadMenuItem (int item, int b, int n)
     }
     else if (item == 2)
     {
-        view.textDialog (translate ("PAD表示名"), translate ("表示名"), utf8 (co.state.pads[(size_t) *index].name),
+        view.textDialog (translate ("PAD表示名"), translate ("表示名"), utf8 (co.catalogState().pads[(size_t) *index].name),
                          [&co, b, n] (juce::String text) { co.setPadLabel (b, n, text.toStdString()); });
     }
     else if (item == 3)
     {
         if (const auto freed = co.clearPad (b, n); freed && ! freed->empty())
-            offerOwnedCleanup ({ co.store.root.getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
+            offerOwnedCleanup ({ co.dataRoot().getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
                                      .getFullPathName() });
     }
 }

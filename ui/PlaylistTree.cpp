@@ -105,14 +105,14 @@ bool VantrelView::Impl::treeLocked() const { return coordinator.isLocked (LockSc
 
 const Folder* VantrelView::Impl::findFolder (const std::string& id) const
 {
-    const auto& all = coordinator.state.document.folders;
+    const auto& all = coordinator.catalogState().document.folders;
     const auto found = std::find_if (all.begin(), all.end(), [&] (const Folder& f) { return f.id == id; });
     return found != all.end() ? &*found : nullptr;
 }
 
 bool VantrelView::Impl::isFolderCollapsed (const std::string& id) const
 {
-    return holdsId (coordinator.state.ui.collapsedFolders, id);
+    return holdsId (coordinator.catalogState().ui.collapsedFolders, id);
 }
 
 juce::String VantrelView::Impl::folderPath (const Folder& folder) const
@@ -132,8 +132,8 @@ juce::String VantrelView::Impl::folderPath (const Folder& folder) const
 
 void VantrelView::Impl::refreshTree()
 {
-    const auto& document = coordinator.state.document;
-    const auto& collapsed = coordinator.state.ui.collapsedFolders;
+    const auto& document = coordinator.catalogState().document;
+    const auto& collapsed = coordinator.catalogState().ui.collapsedFolders;
     auto signature = treeSignatureOf (document, collapsed);
     const bool rebuilt = signature != treeSignature;
     if (rebuilt)
@@ -171,7 +171,7 @@ void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
         auto& co = coordinator;
         if (isFolder ? ! co.addTreeFolder (name, parentId) : ! co.addPlaylist (name, parentId))
             return;
-        const auto& document = co.state.document;
+        const auto& document = co.catalogState().document;
         selectedTreeKey = isFolder ? document.folders.back().id : document.playlists.back().id;
         if (! isFolder)
             flags.libraryShown = false;
@@ -233,7 +233,7 @@ void VantrelView::Impl::removeTree (const TreeEntry& entry)
         }
         // The sources are read before the playlist goes: its stored copies may now be unused.
         juce::StringArray sources;
-        for (const auto& playlist : coordinator.state.document.playlists)
+        for (const auto& playlist : coordinator.catalogState().document.playlists)
             if (playlist.id == entry.id)
                 for (const auto& row : playlist.rows)
                     sources.addIfNotAlreadyThere (utf8 (row.source));
@@ -250,7 +250,7 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry)
     if (flags.dialogOpen)
         return;
     const bool editable = ! treeLocked();
-    const auto& folders = coordinator.state.document.folders;
+    const auto& folders = coordinator.catalogState().document.folders;
 
     // A folder cannot go where it already is, into itself or below itself; a parent chain that
     // is broken or longer than the tree lists is no target either.
@@ -321,7 +321,7 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry)
 void VantrelView::Impl::addTreeAtSelection()
 {
     view.commitPendingEdits();
-    const auto& document = coordinator.state.document;
+    const auto& document = coordinator.catalogState().document;
     std::string parent;
     if (const auto* folder = findFolder (selectedTreeKey))
         parent = folder->id;
@@ -333,7 +333,7 @@ void VantrelView::Impl::addTreeAtSelection()
 void VantrelView::Impl::removeSelectedTree()
 {
     view.commitPendingEdits();
-    const auto key = selectedTreeKey.empty() ? coordinator.state.document.current : selectedTreeKey;
+    const auto key = selectedTreeKey.empty() ? coordinator.catalogState().document.current : selectedTreeKey;
     const auto found = std::find_if (treeEntries.begin(), treeEntries.end(), [&] (const TreeEntry& e) { return e.id == key; });
     if (! key.empty() && found != treeEntries.end())
         removeTree (*found);
@@ -357,7 +357,7 @@ void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int
     const auto* entry = entryAt (row);
     if (entry == nullptr)
         return;
-    const bool current = ! entry->isFolder && ! impl.flags.libraryShown && entry->id == impl.coordinator.state.document.current;
+    const bool current = ! entry->isFolder && ! impl.flags.libraryShown && entry->id == impl.coordinator.catalogState().document.current;
     if (selected || current)
     {
         g.setColour (colours::blue.withAlpha (current ? 0.16f : 0.08f));
@@ -435,7 +435,7 @@ void PlaylistModel::selectedRowsChanged (int lastRowSelected)
     const auto entry = *shown;
     impl.view.commitPendingEdits();
     auto& co = impl.coordinator;
-    if (! entry.isFolder && entry.id != co.state.document.current && ! co.openPlaylist (entry.id))
+    if (! entry.isFolder && entry.id != co.catalogState().document.current && ! co.openPlaylist (entry.id))
     {
         impl.view.refresh();   // refused (a track sounds): the selection goes back to the open playlist
         return;
@@ -485,7 +485,7 @@ void VantrelView::Impl::dropOnTree (const juce::String& description, juce::Point
             // Dropped on another playlist's line, a playlist also takes that one's place.
             if (! isFolder && target && ! target->isFolder && target->id != id)
             {
-                const auto& document = coordinator.state.document;
+                const auto& document = coordinator.catalogState().document;
                 const int from = playlistIndex (document, id), to = playlistIndex (document, target->id);
                 if (from >= 0 && to >= 0)
                     coordinator.movePlaylist (from, to);

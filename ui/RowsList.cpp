@@ -20,7 +20,7 @@ juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (tex
 
 const Row* rowAt (const SessionCoordinator& c, int index)
 {
-    const auto* playlist = currentPlaylist (c.state.document);
+    const auto* playlist = currentPlaylist (c.catalogState().document);
     if (playlist == nullptr || ! juce::isPositiveAndBelow (index, (int) playlist->rows.size()))
         return nullptr;
     return &playlist->rows[(size_t) index];
@@ -28,7 +28,7 @@ const Row* rowAt (const SessionCoordinator& c, int index)
 
 int indexOfRow (const SessionCoordinator& c, const std::string& rowId)
 {
-    if (const auto* playlist = currentPlaylist (c.state.document))
+    if (const auto* playlist = currentPlaylist (c.catalogState().document))
         for (int i = 0; i < (int) playlist->rows.size(); ++i)
             if (playlist->rows[(size_t) i].id == rowId)
                 return i;
@@ -130,7 +130,7 @@ RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
         auto& c = impl.coordinator;
         if (gain.editing)
         {
-            if (! c.eqEditBefore)
+            if (! c.isEqEditPending())
                 c.beginEqEdit();
             c.setLiveRowGain (editRowId, db);
         }
@@ -218,7 +218,7 @@ void RowComponent::reportText (bool title)
     if (impl.flags.syncing && ! closing)
         return;
     auto& c = impl.coordinator;
-    if (const auto* row = findRowById (c.history.current(), rowId))
+    if (const auto* row = findRowById (c.undoHistory().current(), rowId))
     {
         const auto typed = (title ? titleLabel : noteLabel).getText().toStdString();
         const auto other = title ? row->note : row->title;
@@ -271,7 +271,7 @@ void RowComponent::resized()
 
 void RowComponent::paint (juce::Graphics& g)
 {
-    const auto& cue = impl.coordinator.cue;
+    const auto& cue = impl.coordinator.cueState();
     const float w = (float) getWidth(), h = (float) getHeight(), middle = h * 0.5f;
     const auto is = [this] (const std::optional<std::string>& slot) { return slot && *slot == rowId; };
 
@@ -348,7 +348,7 @@ RowsModel::RowsModel (VantrelView::Impl& owner) : impl (owner) {}
 
 int RowsModel::getNumRows()
 {
-    const auto* playlist = currentPlaylist (impl.coordinator.state.document);
+    const auto* playlist = currentPlaylist (impl.coordinator.catalogState().document);
     return playlist != nullptr ? (int) playlist->rows.size() : 0;
 }
 
@@ -378,14 +378,14 @@ bool VantrelView::Impl::rowsLocked() const { return coordinator.isLocked (LockSc
 void VantrelView::Impl::refreshRows()
 {
     auto& c = coordinator;
-    const int height = juce::jlimit (30, 49, c.state.ui.rowHeight);
+    const int height = juce::jlimit (30, 49, c.catalogState().ui.rowHeight);
     if (rows.getRowHeight() != height)
         rows.setRowHeight (height);   // which loads the rows again
 
     // The rows are loaded again only when the document, the open playlist, the height or a lock
     // changed; a change of the cue repaints just the rows it concerns.
-    const auto content = juce::String (c.history.changeCount()) + "|" + juce::String (c.revision) + "|"
-                       + utf8 (c.state.document.current) + "|" + juce::String (height) + "|"
+    const auto content = juce::String (c.undoHistory().changeCount()) + "|" + juce::String (c.stateRevision()) + "|"
+                       + utf8 (c.catalogState().document.current) + "|" + juce::String (height) + "|"
                        + (rowsLocked() ? "e" : "") + (c.isLocked (LockScope::trackGainEq) ? "g" : "");
     if (content != rowsShown.content)
     {
@@ -393,8 +393,8 @@ void VantrelView::Impl::refreshRows()
         rows.updateContent();
     }
     const auto id = [] (const std::optional<std::string>& slot) { return slot.value_or (std::string()); };
-    const std::array<std::string, 4> cue { id (c.cue.main), id (c.cue.outgoing), id (c.cue.ready), id (c.cue.anchor) };
-    if (cue != rowsShown.cue || c.cue.paused != rowsShown.paused)
+    const std::array<std::string, 4> cue { id (c.cueState().main), id (c.cueState().outgoing), id (c.cueState().ready), id (c.cueState().anchor) };
+    if (cue != rowsShown.cue || c.cueState().paused != rowsShown.paused)
     {
         const auto concerned = [&] (const std::string& rowId)
         {
@@ -407,7 +407,7 @@ void VantrelView::Impl::refreshRows()
             if (auto* row = dynamic_cast<RowComponent*> (rows.getComponentForRowNumber (i)); row != nullptr && concerned (row->rowId))
                 row->repaint();
         rowsShown.cue = cue;
-        rowsShown.paused = c.cue.paused;
+        rowsShown.paused = c.cueState().paused;
     }
     layoutRowHeader();
 }
@@ -495,13 +495,13 @@ void VantrelView::Impl::requestAdd (const juce::StringArray& files)
 void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
 {
     auto& c = coordinator;
-    const auto& playlists = c.history.current().playlists;
+    const auto& playlists = c.undoHistory().current().playlists;
     juce::StringArray candidates, names;
     for (const auto& path : paths)
     {
         if (! juce::File::isAbsolutePath (path) || candidates.contains (path))
             continue;
-        const auto item = c.library.findFileUses (juce::File (path), playlists, c.state.pads);
+        const auto item = c.mediaLibrary().findFileUses (juce::File (path), playlists, c.catalogState().pads);
         const bool managed = item.kind == LibraryFileKind::PlaylistCopy || item.kind == LibraryFileKind::PadCopy;
         if (managed && item.exists && item.rowUses == 0 && item.padUses == 0 && ! item.pending
             && (item.kind == LibraryFileKind::PadCopy || ! rowsLocked()))

@@ -78,7 +78,7 @@ const std::vector<KeyBinding>& SettingsPanel::keyChoices()
 }
 
 SettingsPanel::SettingsPanel (SessionCoordinator& c)
-    : coordinator (c), prefs (c.preferences), english (uiLanguage() != 0)
+    : coordinator (c), prefs (c.currentPreferences()), english (uiLanguage() != 0)
 {
     setComponentID ("settings-panel");
     soundsStatus = [] { return SystemSoundsGuard::instance().status(); };
@@ -297,9 +297,9 @@ void SettingsPanel::resized()
 void SettingsPanel::timerCallback()
 {
     for (auto& scope : scopes)
-        scope.setEnabled (! coordinator.liveLock);
+        scope.setEnabled (! coordinator.isLiveLockOn());
 
-    const auto line = soundsLine (soundsStatus(), coordinator.preferences.muteSystemSounds);
+    const auto line = soundsLine (soundsStatus(), coordinator.currentPreferences().muteSystemSounds);
     osStatus.setText (line, juce::dontSendNotification);
     osStatus.setTooltip (line);
 }

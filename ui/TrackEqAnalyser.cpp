@@ -74,7 +74,7 @@ void AnalyserWorker::run()
         if (wanted != 0)
         {
             bool used = false;
-            for (int i = 0; i < 4 && ! threadShouldExit() && coordinator.audio.popAnalyzerFrame (frame); ++i)
+            for (int i = 0; i < 4 && ! threadShouldExit() && coordinator.popAnalyzerFrame (frame); ++i)
             {
                 if ((std::int64_t) frame.sourceTag != wanted)
                     continue;   // another signal's frame, tapped before the selection changed

@@ -80,7 +80,7 @@ juce::Point<float> TrackEqPanel::Curve::handleCentre (int band) const
 
 const std::vector<double>& TrackEqPanel::Curve::response()
 {
-    const double rate = panel.coordinator.audio.sampleRate();
+    const double rate = panel.coordinator.audioAdapter().sampleRate();
     if (builtWidth == getWidth() && builtHeight == getHeight() && builtRate == rate && builtFor == panel.eq)
         return responseValues;
     builtWidth = getWidth();

@@ -183,21 +183,14 @@ void TrackEqPanel::applyEdit()
 void TrackEqPanel::copyToClipboard()
 {
     finishDrag();
-    if (const auto* live = liveSettings())
-        coordinator.eqClipboard = *live;
+    coordinator.copyEq (target);
     refresh();
 }
 
 void TrackEqPanel::pasteFromClipboard()
 {
     finishDrag();
-    const auto* live = liveSettings();
-    if (coordinator.eqClipboard.has_value() && live != nullptr && editable())
-    {
-        auto pasted = *coordinator.eqClipboard;
-        pasted.enabled = live->enabled;   // the target keeps its own on/off
-        coordinator.commitEq (target, pasted);
-    }
+    coordinator.pasteEq (target);
     refresh();
 }
 
@@ -216,7 +209,7 @@ void TrackEqPanel::refresh()
     juce::String note;
     if (exists && canEdit)
         note = juce::String::fromUTF8 ("設定を自動保存 / 再生中の調整に対応");
-    else if (exists && coordinator.liveLock)
+    else if (exists && coordinator.isLiveLockOn())
         note = translate ("LIVE LOCK — 設定を固定中");
     noteLabel.setText (note, juce::dontSendNotification);
 
@@ -225,7 +218,7 @@ void TrackEqPanel::refresh()
     enableButton.setEnabled (canEdit);
     resetButton.setEnabled (canEdit);
     copyButton.setEnabled (exists);
-    pasteButton.setEnabled (canEdit && coordinator.eqClipboard.has_value());
+    pasteButton.setEnabled (canEdit && coordinator.eqClipboardValue().has_value());
 
     for (size_t i = 0; i < bands.size(); ++i)
     {

@@ -139,7 +139,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       padEditor (v)
 {
     auto& co = coordinator;
-    const auto openPlaylistId = [&co] { return co.state.document.current; };
+    const auto openPlaylistId = [&co] { return co.catalogState().document.current; };
 
     go.setComponentID ("go");
     go.setWantsKeyboardFocus (false);
@@ -186,7 +186,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
             return;
         if (playlistGain.editing)
         {
-            if (! coordinator.eqEditBefore)
+            if (! coordinator.isEqEditPending())
                 coordinator.beginEqEdit();
             coordinator.setLivePlaylistGain (id, db);
         }
@@ -219,7 +219,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     wire (lock, [this]
     {
         view.commitPendingEdits();
-        if (! coordinator.liveLock)
+        if (! coordinator.isLiveLockOn())
             coordinator.toggleLiveLock();
         else
             view.confirm (translate ("LIVE LOCKを解除しますか？"), [this] { coordinator.toggleLiveLock(); });
@@ -307,7 +307,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     wire (padsFold, [this] { coordinator.togglePadPanel(); view.resized(); });
     allMute.setButtonText ("ALL MUTE");
     allMute.setColour (juce::TextButton::textColourOnId, colours::gold);
-    wire (allMute, [&co] { co.setPadMute (! co.padMute); });
+    wire (allMute, [&co] { co.setPadMute (! co.isPadMuteOn()); });
     stopPads.setComponentID ("stop-pads");
     text (stopPads, "■ ALL");
     wire (stopPads, [&co] { co.stopAllPads(); });
@@ -317,7 +317,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     limiter.setComponentID ("master-limiter");
     limiter.setButtonText ("LIMITER");
     limiter.setTooltip (translate ("LIMITER + SAFETY を同時にON/OFF・終了時の状態を保存"));
-    wire (limiter, [&co] { co.setLimiterEnabled (! co.limiterEnabled); });
+    wire (limiter, [&co] { co.setLimiterEnabled (! co.isLimiterOn()); });
     dynamicsFold.setComponentID ("dynamics-fold");
     text (dynamicsFold, "DYNAMICS ▸");
     wire (dynamicsFold, [this] { flags.dynamicsOpen = ! flags.dynamicsOpen; view.resized(); });
@@ -512,9 +512,9 @@ void VantrelView::Impl::applyLayout()
     state.dynamicsOpen = flags.dynamicsOpen;
     state.libraryShown = flags.libraryShown;
     state.padEditMode = flags.padEditMode;
-    state.playlistsFolded = coordinator.state.ui.playlistsFolded;
-    state.padsFolded = coordinator.state.ui.padsFolded;
-    state.memoFolded = coordinator.state.ui.memoFolded;
+    state.playlistsFolded = coordinator.catalogState().ui.playlistsFolded;
+    state.padsFolded = coordinator.catalogState().ui.padsFolded;
+    state.memoFolded = coordinator.catalogState().ui.memoFolded;
     state.english = uiLanguage();
     state.scrollBarThickness = padEditor.getScrollBarThickness();
     layout = layoutMainScreen (view.getLocalBounds(), state);

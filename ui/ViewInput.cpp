@@ -64,7 +64,7 @@ bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool
     }
     auto& c = coordinator;
     const KeyBinding* binding = nullptr;
-    for (const auto& entry : c.preferences.keys)
+    for (const auto& entry : c.currentPreferences().keys)
         if (entry.key != 0 && entry.key == virtualKey && entry.ctrl == ctrl && entry.shift == shift)
         {
             binding = &entry;
@@ -90,7 +90,7 @@ bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool
         heldKeys.push_back (virtualKey);
     }
 
-    const auto openPlaylist = c.state.document.current;
+    const auto openPlaylist = c.catalogState().document.current;
     if (action == "GO")                 c.go();
     else if (action == "PAUSE")         c.togglePause();
     else if (action == "PAD STOP")      c.stopAllPads();
@@ -116,13 +116,13 @@ bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool
             openEq ("@playlist:" + juce::String::fromUTF8 (openPlaylist.c_str()));
     }
     else if (action == "VST")           openMasterVst();
-    else if (action == "ZOOM IN")       c.setZoom (c.state.ui.zoom - 1);
-    else if (action == "ZOOM OUT")      c.setZoom (c.state.ui.zoom + 1);
-    else if (action == "PAD MUTE")      c.setPadMute (! c.padMute);
+    else if (action == "ZOOM IN")       c.setZoom (c.catalogState().ui.zoom - 1);
+    else if (action == "ZOOM OUT")      c.setZoom (c.catalogState().ui.zoom + 1);
+    else if (action == "PAD MUTE")      c.setPadMute (! c.isPadMuteOn());
     else if (action == "PLAYLIST PANEL") c.togglePlaylistPanel();
     else if (action == "PAD PANEL")     c.togglePadPanel();
     else if (action == "MEMO PANEL")    c.toggleMemoPanel();
-    else if (action == "LIMITER")       c.setLimiterEnabled (! c.limiterEnabled);
+    else if (action == "LIMITER")       c.setLimiterEnabled (! c.isLimiterOn());
     refresh();
     return true;
 }
@@ -143,15 +143,15 @@ void VantrelView::Impl::deleteSelected()
 {
     if (flags.libraryShown)
         return libraryPanel.requestRemove();
-    if (! coordinator.cue.anchor)
+    if (! coordinator.cueState().anchor)
         return;
-    const auto id = *coordinator.cue.anchor;
+    const auto id = *coordinator.cueState().anchor;
     view.confirm (translate ("プレイリストから削除しますか？"), [this, id] { removeRowAndOffer (id); });
 }
 
 void VantrelView::Impl::removeRowAndOffer (const std::string& rowId)
 {
-    const auto* playlist = currentPlaylist (coordinator.state.document);
+    const auto* playlist = currentPlaylist (coordinator.catalogState().document);
     if (playlist == nullptr)
         return;
     const auto row = std::find_if (playlist->rows.begin(), playlist->rows.end(), [&] (const Row& r) { return r.id == rowId; });

@@ -68,7 +68,7 @@ void VantrelView::openMasterVst()
     m.vstWindow->onClose = [this]
     {
         impl->vstWindow->setVisible (false);
-        coordinator.audio.rack().closeEditors();
+        coordinator.closeVstEditors();
     };
     showInFittedPanel (*m.vstWindow, std::make_unique<VstRackPanel> (coordinator), *this);
 }

@@ -34,7 +34,7 @@ void setValue (juce::Slider& slider, double value)
 
 bool lockedBy (const SessionCoordinator& c, LockScope scope)
 {
-    return c.liveLock && c.preferences.isLocked (scope);
+    return c.isLiveLockOn() && c.currentPreferences().isLocked (scope);
 }
 } // namespace
 
@@ -45,7 +45,7 @@ void VantrelView::refresh()
     m.flags.syncing = true;
 
     // 2. Lay the parts out again when a fold or mode switch changed.
-    const int key = (c.state.ui.playlistsFolded ? 1 : 0) | (c.state.ui.padsFolded ? 2 : 0) | (c.state.ui.memoFolded ? 4 : 0)
+    const int key = (c.catalogState().ui.playlistsFolded ? 1 : 0) | (c.catalogState().ui.padsFolded ? 2 : 0) | (c.catalogState().ui.memoFolded ? 4 : 0)
                   | (m.flags.padEditMode ? 8 : 0) | (m.flags.dynamicsOpen ? 16 : 0) | (m.flags.libraryShown ? 32 : 0);
     if (key != m.layoutKey)
     {
@@ -56,18 +56,18 @@ void VantrelView::refresh()
     refreshLanes();
 
     // 4. Toggles.
-    setToggle (m.autoCue, c.autoCue);
-    setToggle (m.autoReady, c.cue.autoReady);
-    setToggle (m.lock, c.liveLock);
-    setToggle (m.pause, c.cue.paused);
-    setToggle (m.repeat, c.cue.repeatMode != orvane::audio::RepeatMode::off);
-    setToggle (m.allMute, c.padMute);
-    setToggle (m.limiter, c.limiterEnabled);
+    setToggle (m.autoCue, c.isAutoCueOn());
+    setToggle (m.autoReady, c.cueState().autoReady);
+    setToggle (m.lock, c.isLiveLockOn());
+    setToggle (m.pause, c.cueState().paused);
+    setToggle (m.repeat, c.cueState().repeatMode != orvane::audio::RepeatMode::off);
+    setToggle (m.allMute, c.isPadMuteOn());
+    setToggle (m.limiter, c.isLimiterOn());
     setToggle (m.padEdit, m.flags.padEditMode);
 
     // 5. The GO hint names the GO key.
-    const auto hint = ! c.preferences.keys.empty() && c.preferences.keys[0].key != 0
-                          ? shortcutText (c.preferences.keys[0]) + " / PLAY"
+    const auto hint = ! c.currentPreferences().keys.empty() && c.currentPreferences().keys[0].key != 0
+                          ? shortcutText (c.currentPreferences().keys[0]) + " / PLAY"
                           : juce::String ("PLAY");
     if (m.go.caption != hint)
     {
@@ -76,7 +76,7 @@ void VantrelView::refresh()
     }
 
     // 6. The VST button.
-    const auto& rack = c.audio.rack();
+    const auto& rack = c.audioAdapter().rack();
     setToggle (m.vst, rack.hasReadySlots());
     const bool attention = rack.needsAttention();
     m.vst.setColour (juce::TextButton::textColourOffId, attention ? colours::gold : colours::text);
@@ -84,7 +84,7 @@ void VantrelView::refresh()
     m.vst.setTooltip (attention ? translate ("VSTの状態・保存を確認") : translate ("マスターVST3 · 2スロット"));
 
     // 7, 8. REPEAT and pause.
-    const int repeatMode = (int) c.cue.repeatMode;
+    const int repeatMode = (int) c.cueState().repeatMode;
     const juce::String repeatText = repeatMode == 0 ? "REPEAT OFF" : repeatMode == 1 ? "REPEAT ONE" : "REPEAT ALL";
     if (m.repeat.mode != repeatMode || m.repeat.getButtonText() != repeatText)
     {
@@ -92,12 +92,12 @@ void VantrelView::refresh()
         m.repeat.setButtonText (repeatText);
         m.repeat.setTooltip (repeatText);
     }
-    m.pause.setButtonText (c.cue.paused ? translate ("▶") : translate ("▶ / Ⅱ"));
+    m.pause.setButtonText (c.cueState().paused ? translate ("▶") : translate ("▶ / Ⅱ"));
 
     // 9, 10. The output.
     m.outputDevice.setEnabled (c.canChangeOutput());
     const bool open = c.isOutputOpen();
-    const auto outputText = open ? "OUT: " + c.audio.openOutputName() : translate ("OUT: 出力先なし");
+    const auto outputText = open ? "OUT: " + c.audioAdapter().openOutputName() : translate ("OUT: 出力先なし");
     setText (m.outputLabel, outputText);
     m.outputLabel.setColour (juce::Label::textColourId, open ? colours::textDim : colours::red);
     m.outputLabel.setTooltip (outputText);
@@ -123,13 +123,13 @@ void VantrelView::refresh()
     m.masterGain.setEnabled (! lockedBy (c, LockScope::masterGain));
 
     // 13, 14. The open playlist.
-    const auto* p = currentPlaylist (c.state.document);
+    const auto* p = currentPlaylist (c.catalogState().document);
     m.playlistGain.setEnabled (p != nullptr);
     m.playlistEq.setEnabled (p != nullptr);
     m.playlistGain.getProperties().set ("wheel-binding", p != nullptr ? utf8 (p->id) : juce::String());
     m.playlistGain.syncValue (p != nullptr ? p->gainDb : 0.0f);
     setToggle (m.playlistEq, p != nullptr && p->eq.enabled);
-    setToggle (m.masterEq, c.state.document.masterEq.enabled);
+    setToggle (m.masterEq, c.catalogState().document.masterEq.enabled);
     setText (m.playlistTitle, p != nullptr ? utf8 (p->name) : translate ("プレイリスト未選択"));
 
     // 15. The memo: left alone while the operator types into it; read-only without a playlist,
@@ -164,9 +164,9 @@ void VantrelView::refresh()
     setToggle (m.libraryButton, m.flags.libraryShown);
 
     // 17. The row selection follows the anchor.
-    if (p != nullptr && c.cue.anchor)
+    if (p != nullptr && c.cueState().anchor)
         for (int i = 0; i < (int) p->rows.size(); ++i)
-            if (p->rows[(size_t) i].id == *c.cue.anchor)
+            if (p->rows[(size_t) i].id == *c.cueState().anchor)
                 m.selectedRow = i;
     if (m.selectedRow < 0)
         m.rows.deselectAllRows();
@@ -175,22 +175,22 @@ void VantrelView::refresh()
 
     // 18. Banks and pads.
     for (int n = 1; n <= 5; ++n)
-        setToggle (m.bankButtons[(size_t) n - 1], c.padState.bank == n);
+        setToggle (m.bankButtons[(size_t) n - 1], c.padTriggerState().bank == n);
     for (auto& pad : m.pads)
         pad->refresh();
 
     // 19, 20. Sliders and the zoom readout.
-    setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.state.ui.rowHeight));
-    m.masterGain.syncValue (c.masterGainDb);
-    m.padBusGain.syncValue (c.padBusGainDb);
-    setValue (m.zoom, c.state.ui.zoom);
-    const int secs = (int) zoomSeconds (c.state.ui.zoom);
+    setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.catalogState().ui.rowHeight));
+    m.masterGain.syncValue (c.masterGain());
+    m.padBusGain.syncValue (c.padBusGain());
+    setValue (m.zoom, c.catalogState().ui.zoom);
+    const int secs = (int) zoomSeconds (c.catalogState().ui.zoom);
     setText (m.zoomLabel, translate ("波形幅 ") + juce::String (secs / 60).paddedLeft ('0', 2) + ":"
                               + juce::String (secs % 60).paddedLeft ('0', 2));
 
     // 21. Limiter rows.
     const bool limiterLocked = lockedBy (c, LockScope::limiter);
-    const float limiterValues[] = { c.limiterThresholdDb, c.limiterCeilingDb, c.limiterReleaseMs, c.limiterDriveDb };
+    const auto limiterValues = c.limiterValues();
     for (int i = 0; i < 4; ++i)
     {
         auto& slider = *m.limiterSliders[(size_t) i];
@@ -206,7 +206,7 @@ void VantrelView::refresh()
     m.safetyMark.setVisible (safetyMarkVisible (meters.truePeakReductionDb) && m.layout["safety-mark"].visible);
 
     // 23, 24. Recovery and the status line.
-    m.recover.setVisible (c.store.recoveryRequired.load() && m.layout["recover"].visible);
+    m.recover.setVisible (c.needsRecovery() && m.layout["recover"].visible);
     const auto status = c.statusText();
     setText (m.statusLabel, status);
     m.statusLabel.setColour (juce::Label::textColourId, c.statusIsWarning() ? colours::red : colours::textDim);
@@ -226,7 +226,7 @@ void VantrelView::refreshLanes()
     const auto outgoingInfo = c.laneInfo (0);
 
     bool outgoingFromMain = false, mainFromReady = false;
-    const auto goCount = (std::int64_t) c.cue.goCounter;
+    const auto goCount = (std::int64_t) c.cueState().goCounter;
     if (goCount != m.lastGoCount)
     {
         m.lastGoCount = goCount;
@@ -241,12 +241,12 @@ void VantrelView::refreshLanes()
     const bool seekLocked = lockedBy (c, LockScope::waveformSeek);
     for (int i = 0; i < 3; ++i)
     {
-        lanes[i]->setLaneColour (juce::Colour (c.preferences.colours[(size_t) i]));
-        lanes[i]->setSecondsShown (zoomSeconds (c.state.ui.zoom));
+        lanes[i]->setLaneColour (juce::Colour (c.currentPreferences().colours[(size_t) i]));
+        lanes[i]->setSecondsShown (zoomSeconds (c.catalogState().ui.zoom));
         lanes[i]->setSeekProtected (seekLocked);
     }
-    m.outgoingLane.stopButton.setEnabled (c.cue.outgoing.has_value());
-    m.mainLane.stopButton.setEnabled (c.cue.main.has_value());
+    m.outgoingLane.stopButton.setEnabled (c.cueState().outgoing.has_value());
+    m.mainLane.stopButton.setEnabled (c.cueState().main.has_value());
 
     m.meter.setValues (c.masterMeters());
 }
@@ -271,7 +271,7 @@ void VantrelView::timerCallback()
                 quit();
             return;
         }
-        if (! coordinator.quitting)
+        if (! coordinator.isQuitting())
         {
             m.flags.quitPending = false;
             m.onQuit = nullptr;

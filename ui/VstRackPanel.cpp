@@ -126,7 +126,7 @@ void VstRackPanel::timerCallback()
 void VstRackPanel::refreshStatus()
 {
     const juce::ScopedValueSetter<bool> guard (refreshing, true);
-    const auto status = coordinator.audio.rack().status();
+    const auto status = coordinator.audioAdapter().rack().status();
     const bool vstLocked = coordinator.isLocked (LockScope::vst);
     const bool foldersEditable = coordinator.canChangeOutput() && ! status.scanning && ! status.busy && ! status.configCorrupt;
 
@@ -230,7 +230,7 @@ void VstRackPanel::refreshFolders (const VstRackStatus& status)
     const auto oldSize = seenFolders.size();
     seenFolders = status.searchFolders;
     // The folders the rack really scans before the added ones: a test's rack may name its own.
-    rows = coordinator.options.rackOptions.standardFolders.value_or (defaultVst3Folders());
+    rows = coordinator.sessionOptions().rackOptions.standardFolders.value_or (defaultVst3Folders());
     standardCount = rows.size();
     rows.addArray (seenFolders);
     folderList.updateContent();
@@ -250,7 +250,7 @@ void VstRackPanel::refreshFolders (const VstRackStatus& status)
 juce::String VstRackPanel::latencyText (const VstRackStatus& status) const
 {
     // Before any output has set a rate there is no time to show for the samples.
-    const auto rate = coordinator.audio.sampleRate();
+    const auto rate = coordinator.audioAdapter().sampleRate();
     const auto samples = (double) status.latencySum + (double) status.bridgeLatency;
     const auto ms = samples * 1000.0 / rate;
     const auto shown = std::isfinite (ms) && rate > 0.0 ? juce::String (ms, 1) : juce::String::fromUTF8 ("—");

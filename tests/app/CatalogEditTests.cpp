@@ -28,7 +28,7 @@ struct Catalog
 
     explicit Catalog (Setting setting)
     {
-        auto document = session->history.current();
+        auto document = session->undoHistory().current();
         document.folders = { { f, "F", "" }, { g, "G", f } };
         q.folderId = f;
         document.playlists = { q };
@@ -42,8 +42,8 @@ struct Catalog
         if (setting == Setting::lockedEditing)
             session->toggleLiveLock();   // the default scope holds playlist editing
         if (setting == Setting::recoveryPending)
-            session->store.recoveryRequired = true;
-        session->setStatus ("before", false);
+            SessionCoordinatorTestAccess::setRecoveryRequired (*session, true);
+        session->setStatus ("before");
     }
 };
 
@@ -107,15 +107,15 @@ TEST (CatalogEdits, EveryOperationRefusesWhatItCannotApplyAndChangesNothing)
         SCOPED_TRACE (c.name);
         Catalog catalog (c.setting);
         auto& session = *catalog.session;
-        const auto document = session.history.current();
-        const auto steps = session.history.undoStack().size();
-        const auto ticket = session.saveTicket;
+        const auto document = session.undoHistory().current();
+        const auto steps = session.undoHistory().undoStack().size();
+        const auto ticket = session.lastSaveTicket();
 
         EXPECT_FALSE (c.run (catalog));
-        EXPECT_EQ (session.status, c.said != nullptr ? ja (c.said) : juce::String ("before"));
-        EXPECT_TRUE (session.history.current() == document);
-        EXPECT_EQ (session.history.undoStack().size(), steps);
-        EXPECT_EQ (session.saveTicket, ticket);
+        EXPECT_EQ (session.lastStatus(), c.said != nullptr ? ja (c.said) : juce::String ("before"));
+        EXPECT_TRUE (session.undoHistory().current() == document);
+        EXPECT_EQ (session.undoHistory().undoStack().size(), steps);
+        EXPECT_EQ (session.lastSaveTicket(), ticket);
     }
 }
 
@@ -126,10 +126,10 @@ TEST (CatalogEdits, ANewPlaylistIsOpenedOnlyWhenNoTrackSounds)
         Catalog catalog (setting);
         auto& session = *catalog.session;
         ASSERT_TRUE (session.addPlaylist ("New", catalog.f));
-        const auto& added = session.history.current().playlists.back();
+        const auto& added = session.undoHistory().current().playlists.back();
         EXPECT_EQ (added.folderId, catalog.f);
-        EXPECT_EQ (session.history.current().current, setting == Setting::none ? added.id : catalog.p.id);
-        EXPECT_EQ (session.status, ja ("変更しました"));
+        EXPECT_EQ (session.undoHistory().current().current, setting == Setting::none ? added.id : catalog.p.id);
+        EXPECT_EQ (session.lastStatus(), ja ("変更しました"));
     }
 }
 
@@ -139,7 +139,7 @@ TEST (CatalogEdits, RemovingATopLevelFolderPutsItsChildrenAtTheTop)
     auto& session = *catalog.session;
     ASSERT_TRUE (session.addPlaylist ("R", catalog.f));
     ASSERT_TRUE (session.removeTreeFolder (catalog.f));
-    const auto& document = session.history.current();
+    const auto& document = session.undoHistory().current();
     ASSERT_EQ (document.folders.size(), 1u);
     EXPECT_EQ (document.folders[0].parentId, "");
     for (const auto& playlist : document.playlists)
@@ -174,18 +174,18 @@ TEST (CatalogEdits, UndoAndRedoRegisterMediaOnlyWhenMoreThanGainsAndEqsChanged)
         Catalog catalog (Setting::none);
         auto& session = *catalog.session;
         const auto& row = catalog.p.rows[0].id;
-        ASSERT_EQ (session.cue.ready, row);
+        ASSERT_EQ (session.cueState().ready, row);
         ASSERT_NO_FATAL_FAILURE (c.edit (catalog));
-        const auto edited = session.history.current();
+        const auto edited = session.undoHistory().current();
 
         for (const bool redo : { false, true })
         {
-            const auto registrations = session.audio.mediaRegistrations();
+            const auto registrations = session.audioAdapter().mediaRegistrations();
             ASSERT_TRUE (session.undoRedo (redo));
-            EXPECT_EQ (session.audio.mediaRegistrations() > registrations, c.registersMedia) << redo;
-            EXPECT_EQ (session.cue.ready, redo && c.registersMedia ? catalog.p.rows[1].id : row) << redo;
-            const auto* stored = vantrel::findRowById (session.history.current(), row);
-            const auto held = session.audio.heldMix (row);
+            EXPECT_EQ (session.audioAdapter().mediaRegistrations() > registrations, c.registersMedia) << redo;
+            EXPECT_EQ (session.cueState().ready, redo && c.registersMedia ? catalog.p.rows[1].id : row) << redo;
+            const auto* stored = vantrel::findRowById (session.undoHistory().current(), row);
+            const auto held = session.audioAdapter().heldMix (row);
             ASSERT_TRUE (held.has_value());
             if (stored != nullptr)
             {
@@ -193,7 +193,7 @@ TEST (CatalogEdits, UndoAndRedoRegisterMediaOnlyWhenMoreThanGainsAndEqsChanged)
                 EXPECT_TRUE (held->eq == stored->eq) << redo;
             }
         }
-        EXPECT_TRUE (session.history.current() == edited);
+        EXPECT_TRUE (session.undoHistory().current() == edited);
     }
 }
 
@@ -226,28 +226,28 @@ TEST (MixEdits, ARefusedDragPutsTheAdapterBackToTheStoredValues)
         Catalog catalog (c.setting);
         auto& session = *catalog.session;
         const auto& row = catalog.p.rows[0].id;
-        session.preferences.locks[(size_t) LockScope::trackGainEq] = false;
+        SessionCoordinatorTestAccess::preferences (session).locks[(size_t) LockScope::trackGainEq] = false;
         session.toggleLiveLock();
         ASSERT_FALSE (session.isLocked (LockScope::trackGainEq));
-        const auto steps = session.history.undoStack().size();
-        const auto before = *vantrel::findRowById (session.history.current(), row);
+        const auto steps = session.undoHistory().undoStack().size();
+        const auto before = *vantrel::findRowById (session.undoHistory().current(), row);
 
         session.beginEqEdit();
         c.live (session, row);
-        const auto live = *session.audio.heldMix (row);
+        const auto live = *session.audioAdapter().heldMix (row);
         ASSERT_FALSE (live.gainDb == before.gainDb && live.eq == before.eq);
         if (c.cause == Cause::trackLockSwitchedOn)
-            session.preferences.locks[(size_t) LockScope::trackGainEq] = true;
+            SessionCoordinatorTestAccess::preferences (session).locks[(size_t) LockScope::trackGainEq] = true;
         else
-            session.store.recoveryRequired = true;
+            SessionCoordinatorTestAccess::setRecoveryRequired (session, true);
 
         EXPECT_FALSE (session.commitEqEdit());
-        EXPECT_FALSE (session.eqEditBefore.has_value());
-        EXPECT_EQ (session.history.undoStack().size(), steps);
-        const auto& stored = *vantrel::findRowById (session.history.current(), row);
+        EXPECT_FALSE (session.isEqEditPending());
+        EXPECT_EQ (session.undoHistory().undoStack().size(), steps);
+        const auto& stored = *vantrel::findRowById (session.undoHistory().current(), row);
         EXPECT_TRUE (stored == before);
-        EXPECT_EQ (session.audio.heldMix (row)->gainDb, before.gainDb);
-        EXPECT_TRUE (session.audio.heldMix (row)->eq == before.eq);
+        EXPECT_EQ (session.audioAdapter().heldMix (row)->gainDb, before.gainDb);
+        EXPECT_TRUE (session.audioAdapter().heldMix (row)->eq == before.eq);
     }
 }
 
@@ -266,11 +266,11 @@ TEST (MixEdits, GainsOutsideTheRangeAreStoredClampedAndNonNumbersAsZero)
         session.setLiveRowGain (row, c.given);
         session.setLivePlaylistGain (catalog.p.id, c.given);
         ASSERT_TRUE (session.commitEqEdit());
-        EXPECT_EQ (vantrel::findRowById (session.history.current(), row)->gainDb, c.stored) << c.given;
-        EXPECT_EQ (session.audio.heldMix (row)->gainDb, c.stored) << c.given;
-        EXPECT_EQ (session.history.current().playlists.back().gainDb, c.stored) << c.given;
+        EXPECT_EQ (vantrel::findRowById (session.undoHistory().current(), row)->gainDb, c.stored) << c.given;
+        EXPECT_EQ (session.audioAdapter().heldMix (row)->gainDb, c.stored) << c.given;
+        EXPECT_EQ (session.undoHistory().current().playlists.back().gainDb, c.stored) << c.given;
         ASSERT_TRUE (session.commitPlaylistGain (catalog.q.id, c.given));
-        EXPECT_EQ (session.history.current().playlists.front().gainDb, c.stored) << c.given;
+        EXPECT_EQ (session.undoHistory().current().playlists.front().gainDb, c.stored) << c.given;
     }
 }
 } // namespace

@@ -69,13 +69,13 @@ struct CdSession
         options.discKey = cdImportState (*session).discs.front().discKey;
         options.playlistName = name;
         options.tracks = std::move (tracks);
-        return session->cdImport->start (options);
+        return SessionCoordinatorTestAccess::cdImporter (*session).start (options);
     }
     bool waitIdle()
     {
         return waitUntil ([this] { return ! cdImportState (*session).busy; });
     }
-    const std::vector<vantrel::Playlist>& playlists() const  { return session->history.current().playlists; }
+    const std::vector<vantrel::Playlist>& playlists() const  { return session->undoHistory().current().playlists; }
 };
 
 TEST (CdImportSession, AFinishedImportIsTakenInAtTheNextTickAndItsRecordGoesOnlyWithASave)
@@ -90,18 +90,18 @@ TEST (CdImportSession, AFinishedImportIsTakenInAtTheNextTickAndItsRecordGoesOnly
     ASSERT_TRUE (cd.rig.music().getChildFile ("app-state.json").deleteFile());
     ASSERT_TRUE (cd.rig.music().getChildFile ("app-state.json").getChildFile ("keep").create());
     cd.session->tick();
-    EXPECT_EQ (cd.session->status, translate ("CDを新しいプレイリストへ取り込みました"));
+    EXPECT_EQ (cd.session->lastStatus(), translate ("CDを新しいプレイリストへ取り込みました"));
     ASSERT_EQ (cd.playlists().size(), 1u);
     const auto& playlist = cd.playlists().front();
-    EXPECT_EQ (cd.session->history.current().current, playlist.id);
+    EXPECT_EQ (cd.session->undoHistory().current().current, playlist.id);
     ASSERT_EQ (playlist.rows.size(), 2u);
     EXPECT_EQ (playlist.rows[0].title, "Track 01");
     EXPECT_EQ (playlist.rows[1].title, "Track 03");
     for (const auto& row : playlist.rows)
         EXPECT_TRUE (juce::File (row.source).existsAsFile()) << row.source;
 
-    cd.session->saveQueue.waitIdle();
-    ASSERT_FALSE (cd.session->saveQueue.lastResult().ok);
+    cd.session->waitForSaves();
+    ASSERT_FALSE (cd.session->lastSaveResult().ok);
     for (int i = 0; i < 3; ++i)
         cd.session->tick();
     EXPECT_EQ (recordsUnder (cd.rig.music()).size(), 1) << "a record let go before any save held its playlist";
@@ -109,13 +109,13 @@ TEST (CdImportSession, AFinishedImportIsTakenInAtTheNextTickAndItsRecordGoesOnly
     ASSERT_TRUE (cd.rig.music().getChildFile ("app-state.json").deleteRecursively());
     cd.session->setZoom (4);
     EXPECT_TRUE (tickUntil (*cd.session, [&] { return recordsUnder (cd.rig.music()).isEmpty(); }));
-    EXPECT_TRUE (cd.session->saveQueue.lastResult().ok);
+    EXPECT_TRUE (cd.session->lastSaveResult().ok);
 }
 
 TEST (CdImportSession, AnImportWaitsWhileLiveLockProtectsPlaylistEditing)
 {
     CdSession cd;
-    ASSERT_TRUE (cd.session->preferences.isLocked (vantrel::LockScope::playlistEditing));
+    ASSERT_TRUE (cd.session->currentPreferences().isLocked (vantrel::LockScope::playlistEditing));
     cd.session->toggleLiveLock();
     ASSERT_TRUE (cd.start ({ 2 }));
     ASSERT_TRUE (cd.waitIdle());
@@ -140,7 +140,7 @@ TEST (CdImportSession, AQuitDuringAnImportWaitsForItWithItsTextAndLeavesNothingB
     EXPECT_TRUE (horn.existsAsFile());
     EXPECT_TRUE (cd.session->needsQuitConfirmation());
     EXPECT_FALSE (cd.session->prepareQuit());
-    EXPECT_EQ (cd.session->status, translate ("CD取込の停止・保全を待っています"));
+    EXPECT_EQ (cd.session->lastStatus(), translate ("CD取込の停止・保全を待っています"));
 
     cd.gate->release();
     ASSERT_TRUE (waitUntil ([&] { return cd.session->prepareQuit(); }));
@@ -171,18 +171,18 @@ TEST (CdImportSession, ARefusedTakeInStaysQueuedAndIsAddedAfterTheNextChange)
         auto other = playlistOf ("Other", { tone });
         other.rows[0].id = importedRowId;
         ASSERT_TRUE (addAndOpen (earlier, other));
-        ASSERT_TRUE (earlier.saveQueue.waitIdle());
+        ASSERT_TRUE (earlier.waitForSaves());
     }
     cd.session = cd.rig.make();
     ASSERT_EQ (cd.playlists().size(), 1u);
 
     const auto refusedText = translate ("CD取込のプレイリストを追加できません。整理後に再度取り込みます");
-    ASSERT_TRUE (tickUntil (*cd.session, [&] { return cd.session->alert == refusedText; }));
+    ASSERT_TRUE (tickUntil (*cd.session, [&] { return cd.session->alertText() == refusedText; }));
     EXPECT_EQ (cd.playlists().size(), 1u);
-    cd.session->setStatus ("later", false);
+    cd.session->setStatus ("later");
     for (int i = 0; i < 3; ++i)
         cd.session->tick();
-    EXPECT_EQ (cd.session->status, "later") << "the refusal is reported again on every tick";
+    EXPECT_EQ (cd.session->lastStatus(), "later") << "the refusal is reported again on every tick";
     EXPECT_EQ (recordsUnder (cd.rig.music()).size(), 1);
 
     ASSERT_TRUE (cd.session->removeRow (importedRowId));
@@ -215,13 +215,13 @@ int importInChild (const SessionRig& rig, const std::shared_ptr<FakeDrive>& driv
     request.mp3SampleRate = 44100;
     request.mp3BitrateKbps = 128;
     request.tracks = { 1, 2 };
-    if (! session.cdImport->start (request))
+    if (! SessionCoordinatorTestAccess::cdImporter (session).start (request))
         return 3;
-    if (! tickUntil (session, [&] { return ! session.history.current().playlists.empty(); }))
+    if (! tickUntil (session, [&] { return ! session.undoHistory().current().playlists.empty(); }))
         return 4;
     if (stopAt == "taken in")
         stop();
-    session.saveQueue.waitIdle();
+    session.waitForSaves();
     if (stopAt == "saved")
         stop();
     return tickUntil (session, [&] { return recordsUnder (rig.music()).isEmpty(); }) ? 0 : 5;
@@ -269,7 +269,7 @@ TEST (CdImportSession, AnImportKilledAtAnyStepLeavesAfterARestartACompletePlayli
             }));
         }
         SessionCoordinator again (rig.music(), rig.deviceFile(), false, rig.options);
-        const auto& playlists = again.history.current().playlists;
+        const auto& playlists = again.undoHistory().current().playlists;
         ASSERT_LE (playlists.size(), 1u);
         for (const auto& folder : rig.music().getChildFile ("playlists").findChildFiles (juce::File::findDirectories, false))
             EXPECT_TRUE (! playlists.empty() && folder.getFileName().toStdString() == playlists.front().id)

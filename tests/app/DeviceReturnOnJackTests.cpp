@@ -140,7 +140,7 @@ protected:
             return true;
         }
         auto session = rig.make (true);
-        session->audio.millisecondCounter = deviceClock.function();
+        session->mutableAudioAdapter().millisecondCounter = deviceClock.function();
         const auto reopen = [&] {
             deviceClock.advance (1000);   // every tick may try to open again
             session->tick();
@@ -160,7 +160,7 @@ protected:
                         return plugin.uid;
                 return juce::String();
             };
-            auto& rack = session->audio.rack();
+            auto& rack = session->audioAdapter().rack();
             const auto settle = [&] (auto condition) {
                 return tickUntil (*session, [&] { return ! rack.isBusy() && condition (rack.status()); });
             };
@@ -182,24 +182,24 @@ protected:
         if (param.padFirst)
         {
             session->assignPad (1, 1, writeToneSteps (rig.media(), "p.wav", { { 0.3, 0.1f } }, padFrequency));
-            EXPECT_TRUE (tickUntil (*session, [&] { return ! session->state.pads[0].asset.empty(); }));
+            EXPECT_TRUE (tickUntil (*session, [&] { return ! session->catalogState().pads[0].asset.empty(); }));
             EXPECT_TRUE (tickUntilPrepared (*session, vantrel::padMediaKey (1, 1)));
         }
         EXPECT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
-        EXPECT_TRUE (tickUntil (*session, [&] { return session->audio.voiceStatus (1).position > (std::int64_t) (1.5 * rate); }));
+        EXPECT_TRUE (tickUntil (*session, [&] { return session->mutableAudioAdapter().voiceStatus (1).position > (std::int64_t) (1.5 * rate); }));
         // The capture hears the track before the loss: its silence later means something.
         const auto heard = before->framesCaptured();
         EXPECT_GT (toneAmplitude (before->stereoFrames().left, heard - window, heard, toneFrequency), 0.05);
 
         before->close();
         server.stop();
-        if (! tickUntil (*session, [&] { return session->status == ja ("出力先が切断されました。安全Pause退避しました"); }))
+        if (! tickUntil (*session, [&] { return session->lastStatus() == ja ("出力先が切断されました。安全Pause退避しました"); }))
         {
             ADD_FAILURE() << "the loss was not reported: " << session->statusText();
             return true;
         }
-        const auto held = session->audio.voiceStatus (1).position;
-        EXPECT_TRUE (session->cue.paused);
+        const auto held = session->mutableAudioAdapter().voiceStatus (1).position;
+        EXPECT_TRUE (session->cueState().paused);
 
         std::vector<std::unique_ptr<JackCaptureClient>> captures;
         if (param.firstReturnRate != 48000)
@@ -217,7 +217,7 @@ protected:
                 reopen();
             EXPECT_TRUE (captures.back()->waitForFrames (captures.back()->framesCaptured() + 24000, patienceMs, reopen));
             EXPECT_FALSE (session->isOutputOpen());
-            EXPECT_EQ (session->audio.lastError(), ja ("保持中のサンプルレートで出力先を復帰できません"));
+            EXPECT_EQ (session->audioAdapter().lastError(), ja ("保持中のサンプルレートで出力先を復帰できません"));
             captures.back()->close();
             server.stop();
             server.sampleRate = 48000;
@@ -233,14 +233,14 @@ protected:
         }
         if (! waitUntil ([&] { return session->isOutputOpen(); }, reopen, patienceMs, 10))
         {
-            ADD_FAILURE() << describeDevice (session->audio);
+            ADD_FAILURE() << describeDevice (session->mutableAudioAdapter());
             return true;
         }
-        EXPECT_EQ (session->status, ja ("出力先を復旧しました。再開: ") + "Space");
+        EXPECT_EQ (session->lastStatus(), ja ("出力先を復旧しました。再開: ") + "Space");
         // Half a second of the returned device, as the operator would wait before resuming.
         EXPECT_TRUE (after->waitForFrames (after->framesCaptured() + 24000, patienceMs, [&] { session->tick(); }));
-        EXPECT_TRUE (session->cue.paused);
-        EXPECT_EQ (session->audio.voiceStatus (1).position, held);
+        EXPECT_TRUE (session->cueState().paused);
+        EXPECT_EQ (session->mutableAudioAdapter().voiceStatus (1).position, held);
         auto silentUntil = after->framesCaptured();
         if (param.padFirst)
         {
@@ -254,7 +254,7 @@ protected:
         }
         const auto resumedAt = after->framesCaptured();
         session->togglePause();
-        EXPECT_FALSE (session->cue.paused);
+        EXPECT_FALSE (session->cueState().paused);
         EXPECT_TRUE (after->waitForFrames (resumedAt + 48000, patienceMs, [&] { session->tick(); }));
 
         for (const auto& capture : captures)

@@ -26,8 +26,7 @@ juce::Array<juce::File> journalsUnder (const juce::File& music)
 /** No copy job runs, and every copy result was taken in and finished. */
 bool copiesFinished (SessionCoordinator& session)
 {
-    const std::lock_guard<std::mutex> lock (session.jobMutex);
-    return session.pool.getNumJobs() == 0 && session.incomingCopies.empty() && session.pendingCopies.empty();
+    return session.runningJobs() == 0 && session.postedCopies() == 0 && session.copiesAwaitingSave() == 0;
 }
 
 /** An offline session with one open, empty playlist; removed files go to a Trash of its own. */
@@ -47,11 +46,10 @@ struct Copies
     juce::File tone (const juce::String& name, double seconds = 0.05) const  { return writeTone (rig.media(), name, seconds, 0.1f); }
     juce::File audio() const  { return rig.music().getChildFile ("playlists/" + juce::String (playlist.id) + "/audio"); }
     juce::Array<juce::File> journals() const  { return journalsUnder (rig.music()); }
-    const std::vector<vantrel::Row>& rows() const  { return session->history.current().playlists.front().rows; }
+    const std::vector<vantrel::Row>& rows() const  { return session->undoHistory().current().playlists.front().rows; }
     size_t posted() const
     {
-        const std::lock_guard<std::mutex> lock (session->jobMutex);
-        return session->incomingCopies.size();
+        return session->postedCopies();
     }
     bool finishCopies() const  { return tickUntil (*session, [&] { return copiesFinished (*session); }); }
 };
@@ -67,12 +65,12 @@ TEST (LibraryCopies, FilesAddedByReferenceBecomeRowsAtOnceAndOthersAreSkippedSil
     for (const auto& c : cases)
     {
         const auto before = show.rows().size();
-        show.session->status.clear();
+        SessionCoordinatorTestAccess::clearStatus (*show.session);
         EXPECT_TRUE (show.session->addFiles (c.paths, false));
         ASSERT_EQ (show.rows().size() - before, c.titles.size());
         for (size_t i = 0; i < c.titles.size(); ++i)
             EXPECT_EQ (show.rows()[before + i].title, c.titles[i]);
-        EXPECT_EQ (show.session->status.isEmpty(), c.titles.empty());
+        EXPECT_EQ (show.session->lastStatus().isEmpty(), c.titles.empty());
     }
     EXPECT_EQ (show.rows()[0].source, a.getFullPathName().toStdString());
 }
@@ -82,29 +80,29 @@ TEST (LibraryCopies, CopiedRowsAppearAfterTheJobAndTheJournalOutlivesAFailedSave
     Copies show;
     const auto a = show.tone ("a.wav"), b = show.tone ("b.wav", 0.07);
     ASSERT_TRUE (show.session->addFiles ({ a.getFullPathName(), b.getFullPathName() }, true));
-    EXPECT_EQ (show.session->status, ja ("ライブラリへコピー中です。元の音源は保持します。"));
+    EXPECT_EQ (show.session->lastStatus(), ja ("ライブラリへコピー中です。元の音源は保持します。"));
     ASSERT_TRUE (waitUntil ([&] { return show.posted() == 1; }));
     EXPECT_TRUE (show.rows().empty());
 
     // The save holding the rows fails: the journal is the copy's only record and stays.
     const auto recovery = show.rig.music().getChildFile ("recovery");
-    show.session->saveQueue.waitIdle();
+    show.session->waitForSaves();
     ASSERT_TRUE (recovery.deleteRecursively() && writeBytes (recovery, "in the way"));
     show.session->tick();
     ASSERT_EQ (show.rows().size(), 2u);
     EXPECT_EQ (readBytes (juce::File (show.rows()[1].source)), readBytes (b));
     EXPECT_TRUE (show.rows()[1].source.rfind (show.audio().getFullPathName().toStdString(), 0) == 0);
-    ASSERT_TRUE (tickUntil (*show.session, [&] { return ! show.session->saveQueue.isBusy() && ! show.session->saveQueue.lastResult().ok; }));
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return ! show.session->isSaving() && ! show.session->lastSaveResult().ok; }));
     show.session->tick();
     EXPECT_EQ (show.journals().size(), 1);
 
     // A save the tick submitted (durations it learned) may still be meeting the file in the way.
-    show.session->saveQueue.waitIdle();
+    show.session->waitForSaves();
     ASSERT_TRUE (recovery.deleteFile() && recovery.createDirectory());
     ASSERT_TRUE (show.session->setPlaylistMemo (show.playlist.id, "saved now"));
     ASSERT_TRUE (show.finishCopies());
     EXPECT_TRUE (show.journals().isEmpty());
-    show.session->saveQueue.waitIdle();
+    show.session->waitForSaves();
     vantrel::CatalogState onDisk;
     ASSERT_TRUE (vantrel::CatalogStore (show.rig.music()).readSavedFiles (onDisk).ok);
     EXPECT_EQ (onDisk.document.playlists.front().rows, show.rows());
@@ -116,10 +114,10 @@ TEST (LibraryCopies, ACopyForADeletedPlaylistAddsNoRowsSavesOnceAndDropsItsJourn
     ASSERT_TRUE (show.session->addFiles ({ show.tone ("a.wav").getFullPathName() }, true));
     ASSERT_TRUE (waitUntil ([&] { return show.posted() == 1; }));
     ASSERT_TRUE (show.session->removePlaylist (show.playlist.id));
-    const auto ticket = show.session->saveTicket;
+    const auto ticket = show.session->lastSaveTicket();
     show.session->tick();
-    EXPECT_EQ (show.session->saveTicket, ticket + 1);
-    EXPECT_TRUE (show.session->history.current().playlists.empty());
+    EXPECT_EQ (show.session->lastSaveTicket(), ticket + 1);
+    EXPECT_TRUE (show.session->undoHistory().current().playlists.empty());
     ASSERT_TRUE (show.finishCopies());
     EXPECT_TRUE (show.journals().isEmpty());
 }
@@ -135,7 +133,7 @@ TEST (LibraryCopies, UnderLiveLockFinishedCopiesWaitUntilUnlockOrQuit)
         ASSERT_TRUE (waitUntil ([&] { return show.posted() == 1; }));
         for (int i = 0; i < 3; ++i)
             show.session->tick();
-        ASSERT_EQ (show.session->pendingCopies.size(), 1u);
+        ASSERT_EQ (show.session->copiesAwaitingSave(), 1u);
         EXPECT_TRUE (show.rows().empty());
         if (quit)
         {
@@ -178,7 +176,7 @@ TEST (LibraryCopies, RemovingAFileTrashesOnlyUnusedManagedFiles)
             ASSERT_TRUE (show.session->addFiles ({ file.getFullPathName() }, false));
         }
         if (c.usedByPad)
-            show.session->state.pads[4].asset = "Take.wav";
+            SessionCoordinatorTestAccess::state (*show.session).pads[4].asset = "Take.wav";
         if (c.pending)
             writeBytes (show.audio().getSiblingFile ("pending-import.json"), "{}");
         if (c.lock)
@@ -187,7 +185,7 @@ TEST (LibraryCopies, RemovingAFileTrashesOnlyUnusedManagedFiles)
             writeBytes (show.rig.profile / "home", "a file where the folder goes");
         const bool removed = show.session->removeLibraryFile (file.getFullPathName());
         EXPECT_EQ (removed, c.text == cases[0].text) << c.what;
-        EXPECT_EQ (show.session->status, c.text) << c.what;
+        EXPECT_EQ (show.session->lastStatus(), c.text) << c.what;
         EXPECT_EQ (file.existsAsFile(), ! removed) << c.what;
         const auto info = readBytes (show.rig.profile / "home/Trash/info/Take.wav.trashinfo");
         EXPECT_EQ (info.find ("Path=" + file.getFullPathName().toStdString()) != std::string::npos, removed) << c.what;
@@ -206,7 +204,7 @@ TEST (LibraryCopies, RemovalDropsTheUndoStepsOfThatFileOnlyTellingCaseApart)
     // Steps: add the playlist, add Take, add take, remove Take, remove take.
     ASSERT_TRUE (show.session->removeLibraryFile (upper.getFullPathName()));
     EXPECT_TRUE (lower.existsAsFile());
-    ASSERT_EQ (show.session->history.undoStack().size(), 2u);
+    ASSERT_EQ (show.session->undoHistory().undoStack().size(), 2u);
     ASSERT_TRUE (show.session->undoRedo (false));
     ASSERT_EQ (show.rows().size(), 1u);
     EXPECT_EQ (show.rows()[0].source, lower.getFullPathName().toStdString());
@@ -218,7 +216,7 @@ TEST (LibraryCopies, AFileThatAWaitingCopyRefersToIsNotRemoved)
     const auto horn = writeTone (show.rig.music().getChildFile ("pad/assets"), "Horn.wav", 0.05, 0.1f);
     ASSERT_TRUE (show.session->addFiles ({ horn.getFullPathName() }, true));
     show.session->toggleLiveLock();
-    ASSERT_TRUE (waitUntil ([&] { return show.session->pool.getNumJobs() == 0; }));
+    ASSERT_TRUE (waitUntil ([&] { return show.session->runningJobs() == 0; }));
     EXPECT_FALSE (show.session->removeLibraryFile (horn.getFullPathName()));
     show.session->toggleLiveLock();
     show.session->tick();
@@ -244,21 +242,17 @@ int copyInChild (const SessionRig& rig, const juce::File& music, const juce::Str
     SessionCoordinator session (music, music.getSiblingFile ("local/device.json"), false, options);
     if (! session.addFiles (sources, true))
         return 2;
-    for (bool merged = false; ! merged || ! session.pendingCopies.empty() || session.pool.getNumJobs() > 0;)
+    for (bool merged = false; ! merged || session.copiesAwaitingSave() > 0 || session.runningJobs() > 0;)
     {
-        bool posted = false;
-        {
-            const std::lock_guard<std::mutex> lock (session.jobMutex);
-            posted = ! session.incomingCopies.empty();
-        }
+        const bool posted = session.postedCopies() > 0;
         if (posted && stage == 4)
             stop();
         session.tick();
-        if (! merged && ! session.history.current().playlists.front().rows.empty())
+        if (! merged && ! session.undoHistory().current().playlists.front().rows.empty())
         {
             merged = true;
             if (stage == 6)
-                session.saveQueue.waitIdle();
+                session.waitForSaves();
             if (stage == 5 || stage == 6)
                 stop();
         }
@@ -314,7 +308,7 @@ TEST (LibraryCopies, ACopyKilledAtAnyMomentIsResumedAtTheNextStartWithoutLossOrD
         const bool journalLeft = ! journalsUnder (music).isEmpty();
         SessionCoordinator restart (music, music.getSiblingFile ("local/device.json"), false, base.options);
         ASSERT_TRUE (tickUntil (restart, [&] { return copiesFinished (restart); }));
-        const auto& rows = restart.history.current().playlists.front().rows;
+        const auto& rows = restart.undoHistory().current().playlists.front().rows;
         resumed += journalLeft ? 1 : 0;
         empty += rows.empty() ? 1 : 0;
         EXPECT_TRUE (rows.empty() || rows.size() == 4u) << rows.size();

@@ -22,7 +22,7 @@ struct Show
 
     explicit Show (const Locks& locks)
     {
-        auto prefs = session->preferences;
+        auto prefs = session->currentPreferences();
         prefs.locks = locks;
         EXPECT_TRUE (session->applyPreferences (prefs).ok);
         const auto tone = writeTone (rig.media(), "a.wav", 1.0, 0.25f);
@@ -32,12 +32,12 @@ struct Show
     }
 
     const std::string& row() const  { return playlist.rows[0].id; }
-    const vantrel::Row& rowNow() const  { return *vantrel::findRowById (session->history.current(), row()); }
+    const vantrel::Row& rowNow() const  { return *vantrel::findRowById (session->undoHistory().current(), row()); }
 
     void startMain()
     {
         ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
-        session->audio.renderOfflineFrames (512);
+        session->mutableAudioAdapter().renderOfflineFrames (512);
     }
 };
 
@@ -71,36 +71,36 @@ const std::vector<Probe>& probes()
     const auto playing = [] (Show& s) { s.startMain(); };
     static const std::vector<Probe> list {
         { "rename playlist", 0, nothing, [] (Show& s) {
-              return s.session->renamePlaylist (s.playlist.id, "Renamed") && s.session->history.current().playlists[0].name == "Renamed";
+              return s.session->renamePlaylist (s.playlist.id, "Renamed") && s.session->undoHistory().current().playlists[0].name == "Renamed";
           }, editRefusal },
         { "track gain", 1, nothing, [] (Show& s) { s.session->commitRowGain (s.row(), -6.0f); return s.rowNow().gainDb == -6.0f; } },
         { "waveform seek", 2, playing, [] (Show& s) {
               s.session->seekMain (0.1, true);
-              return s.session->status == ja (movedText);
+              return s.session->lastStatus() == ja (movedText);
           }, "LIVE LOCK中は波形を直接移動できません" },
-        { "master gain", 3, nothing, [] (Show& s) { s.session->setMasterGain (-6.0f); return s.session->masterGainDb == -6.0f; } },
+        { "master gain", 3, nothing, [] (Show& s) { s.session->setMasterGain (-6.0f); return s.session->masterGain() == -6.0f; } },
         { "master EQ", 4, nothing, [] (Show& s) {
               s.session->commitEq ("@master", boosted());
-              return s.session->history.current().masterEq == boosted();
+              return s.session->undoHistory().current().masterEq == boosted();
           } },
-        { "limiter setting", 5, nothing, [] (Show& s) { s.session->setLimiterParameter (0, -10.0f); return s.session->limiterThresholdDb == -10.0f; } },
-        { "limiter switch", 5, nothing, [] (Show& s) { s.session->setLimiterEnabled (false); return ! s.session->limiterEnabled; } },
+        { "limiter setting", 5, nothing, [] (Show& s) { s.session->setLimiterParameter (0, -10.0f); return s.session->limiterValues()[0] == -10.0f; } },
+        { "limiter switch", 5, nothing, [] (Show& s) { s.session->setLimiterEnabled (false); return ! s.session->isLimiterOn(); } },
         { "VST choice", 6, nothing, [] (Show& s) { return s.session->chooseVstPlugin (0, ""); } },
         { "output device", 7, nothing, [] (Show& s) {
               s.session->applyOutputDevice (StandInSessionRig::deskSettings());
-              return s.session->outputApplyMessage != ja (outputRefusal);
+              return s.session->outputMessage() != ja (outputRefusal);
           }, outputRefusal, Said::outputMessage },
         { "VST search folder", 7, nothing, [] (Show& s) { return s.session->addVstSearchFolder (s.rig.media()); } },
         { "playlist bus gain", -1, nothing, [] (Show& s) {
               s.session->commitPlaylistGain (s.playlist.id, -3.0f);
-              return s.session->history.current().playlists[0].gainDb == -3.0f;
+              return s.session->undoHistory().current().playlists[0].gainDb == -3.0f;
           } },
         { "GO", -1, nothing, [] (Show& s) { return s.session->go().outcome == orvane::audio::SinkAnswer::accepted; } },
-        { "PAUSE", -1, playing, [] (Show& s) { s.session->togglePause(); return s.session->cue.paused; } },
-        { "STOP", -1, playing, [] (Show& s) { s.session->stop (true); return ! s.session->cue.main.has_value(); } },
+        { "PAUSE", -1, playing, [] (Show& s) { s.session->togglePause(); return s.session->cueState().paused; } },
+        { "STOP", -1, playing, [] (Show& s) { s.session->stop (true); return ! s.session->cueState().main.has_value(); } },
         { "pad", -1, [] (Show& s) {
               s.session->assignPad (1, 1, s.rig.media().getChildFile ("a.wav"));
-              ASSERT_TRUE (tickUntil (*s.session, [&] { return ! s.session->state.pads[0].asset.empty(); }));
+              ASSERT_TRUE (tickUntil (*s.session, [&] { return ! s.session->catalogState().pads[0].asset.empty(); }));
               ASSERT_TRUE (tickUntilPrepared (*s.session, vantrel::padMediaKey (1, 1)));
           }, [] (Show& s) { s.session->triggerPad (1); return s.session->isPadActive (1, 1); } },
     };
@@ -124,13 +124,13 @@ TEST (LiveLock, EachScopeFlagRefusesItsOperationsAndLeavesTheOthersFree)
             probe.prepare (show);
             if (lockOn)
                 show.session->toggleLiveLock();
-            ASSERT_EQ (show.session->liveLock, lockOn);
+            ASSERT_EQ (show.session->isLiveLockOn(), lockOn);
 
             const bool refused = lockOn && probe.scope == flag;
             EXPECT_EQ (probe.run (show), ! refused);
             if (refused && probe.refusal != nullptr)
             {
-                const auto& said = probe.where == Said::status ? show.session->status : show.session->outputApplyMessage;
+                const auto& said = probe.where == Said::status ? show.session->lastStatus() : show.session->outputMessage();
                 EXPECT_EQ (said, ja (probe.refusal));
             }
         }
@@ -141,7 +141,7 @@ TEST (LiveLock, SwitchingItOnDuringAnEqDragCommitsTheDragAsOneStepFirst)
 {
     Show show ({ true, true, true, false, false, true, true, true });
     auto& session = *show.session;
-    const auto steps = session.history.undoStack().size();
+    const auto steps = session.undoHistory().undoStack().size();
     auto eq = boosted();
 
     session.beginEqEdit();
@@ -150,8 +150,8 @@ TEST (LiveLock, SwitchingItOnDuringAnEqDragCommitsTheDragAsOneStepFirst)
     session.setLiveEq (show.row(), eq);
     session.toggleLiveLock();
 
-    EXPECT_FALSE (session.eqEditBefore.has_value());
-    EXPECT_EQ (session.history.undoStack().size(), steps + 1);
+    EXPECT_FALSE (session.isEqEditPending());
+    EXPECT_EQ (session.undoHistory().undoStack().size(), steps + 1);
     EXPECT_EQ (show.rowNow().eq, eq);
     // Under the lock the TRACK EQ no longer moves, live or committed.
     session.setLiveEq (show.row(), boosted());

@@ -56,24 +56,24 @@ TEST (MixEdits, ADragIsOneUndoStepAndADragBackToWhereItBeganIsNone)
         const auto playlist = playlistOf ("Show", { writeTone (rig.media(), "a.wav", 0.1, 0.25f) });
         ASSERT_TRUE (addAndOpen (*session, playlist));
         const auto& row = playlist.rows[0].id;
-        const auto steps = session->history.undoStack().size();
+        const auto steps = session->undoHistory().undoStack().size();
 
         session->beginEqEdit();
         control.live (*session, playlist.id, row, -4.0);
         control.live (*session, playlist.id, row, 5.0);
-        EXPECT_EQ (control.read (session->history.current()), 5.0);   // the view sees the live value
+        EXPECT_EQ (control.read (session->undoHistory().current()), 5.0);   // the view sees the live value
         ASSERT_TRUE (session->commitEqEdit());
-        EXPECT_EQ (session->history.undoStack().size(), steps + 1);
-        EXPECT_EQ (control.read (session->history.current()), 5.0);
+        EXPECT_EQ (session->undoHistory().undoStack().size(), steps + 1);
+        EXPECT_EQ (control.read (session->undoHistory().current()), 5.0);
 
         session->beginEqEdit();
         control.live (*session, playlist.id, row, 2.0);
         control.live (*session, playlist.id, row, 5.0);
         EXPECT_TRUE (session->commitEqEdit());
-        EXPECT_EQ (session->history.undoStack().size(), steps + 1);
+        EXPECT_EQ (session->undoHistory().undoStack().size(), steps + 1);
 
         ASSERT_TRUE (session->undoRedo (false));
-        EXPECT_EQ (control.read (session->history.current()), 0.0);
+        EXPECT_EQ (control.read (session->undoHistory().current()), 0.0);
     }
 }
 
@@ -81,7 +81,7 @@ TEST (MixEdits, ADragIsOneUndoStepAndADragBackToWhereItBeganIsNone)
 double peakOfNext (SessionCoordinator& session, int frames)
 {
     std::vector<float> left ((size_t) frames), right ((size_t) frames);
-    session.audio.renderOfflineFrames (frames, left.data(), right.data());
+    session.mutableAudioAdapter().renderOfflineFrames (frames, left.data(), right.data());
     return orvane::audio::testing::peakOver (left, (size_t) frames / 2);
 }
 
@@ -94,19 +94,19 @@ TEST (MixEdits, ARefusedDragCommitPutsTheEngineBackToThePreDragValues)
     const auto& row = playlist.rows[0].id;
     ASSERT_TRUE (tickUntilPrepared (*session, row));
     ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
-    const auto steps = session->history.undoStack().size();
+    const auto steps = session->undoHistory().undoStack().size();
     EXPECT_NEAR (peakOfNext (*session, 24000), 0.25, 0.01);
 
     session->beginEqEdit();
     session->setLiveRowGain (row, -40.0f);
     EXPECT_NEAR (peakOfNext (*session, 24000), 0.0025, 0.001);
 
-    session->store.recoveryRequired = true;   // the history refuses every change from here on
+    SessionCoordinatorTestAccess::setRecoveryRequired (*session, true);   // the history refuses every change from here on
     EXPECT_FALSE (session->commitEqEdit());
-    session->store.recoveryRequired = false;
-    EXPECT_FALSE (session->eqEditBefore.has_value());
-    EXPECT_EQ (session->history.undoStack().size(), steps);
-    EXPECT_EQ (session->history.current().playlists[0].rows[0].gainDb, 0.0f);
+    SessionCoordinatorTestAccess::setRecoveryRequired (*session, false);
+    EXPECT_FALSE (session->isEqEditPending());
+    EXPECT_EQ (session->undoHistory().undoStack().size(), steps);
+    EXPECT_EQ (session->undoHistory().current().playlists[0].rows[0].gainDb, 0.0f);
     EXPECT_NEAR (peakOfNext (*session, 24000), 0.25, 0.01);
 }
 
@@ -127,8 +127,8 @@ TEST (MixEdits, LimiterSettingsKeepWhatTheStageKept)
     for (const auto& c : cases)
     {
         s.setLimiterParameter (c.which, c.value);
-        const float mirrors[] { s.limiterThresholdDb, s.limiterCeilingDb, s.limiterReleaseMs, s.limiterDriveDb };
-        const float stage[] { s.audio.limiterThresholdDb(), s.audio.limiterCeilingDb(), s.audio.limiterReleaseMs(), s.audio.limiterDriveDb() };
+        const auto mirrors = s.limiterValues();
+        const float stage[] { s.audioAdapter().limiterThresholdDb(), s.audioAdapter().limiterCeilingDb(), s.audioAdapter().limiterReleaseMs(), s.audioAdapter().limiterDriveDb() };
         const float expected[] { c.threshold, c.ceiling, c.release, c.drive };
         for (int i = 0; i < 4; ++i)
         {
@@ -176,25 +176,25 @@ TEST (OutputDevice, AFailedChangePutsThePreviousChoiceBackAndNeverReopensTheReje
         }
         auto session = rig.make (true);
         ASSERT_EQ (session->isOutputOpen(), ! damagedStart) << session->statusText();
-        const auto previous = session->audio.storedOutputSettings();
+        const auto previous = session->audioAdapter().storedOutputSettings();
         if (c.fault == Fault::fileUnwritable)
         {
             ASSERT_TRUE (rig.deviceFile().deleteFile() && rig.deviceFile().getChildFile ("keep").create().wasOk());
         }
         const auto fileBefore = readBytes (rig.deviceFile());
         const auto reopenClock = std::make_shared<std::atomic<std::uint32_t>> (5000);
-        session->audio.millisecondCounter = [reopenClock] { return reopenClock->load(); };
+        session->mutableAudioAdapter().millisecondCounter = [reopenClock] { return reopenClock->load(); };
 
         EXPECT_FALSE (session->applyOutputDevice ({ "Stand-in", "Stage", "Stand-in:Stage", 0.0, 0, 0 }));
-        const auto& message = session->outputApplyMessage;
+        const auto& message = session->outputMessage();
         if (c.fault == Fault::deviceFails)
             EXPECT_TRUE (message.startsWith (ja ("適用できません: driver refused\n選択内容を確認して再度適用してください。"))) << message;
         else
             EXPECT_TRUE (message.startsWith (ja ("出力設定を保存できません: "))) << message;
         EXPECT_EQ (message.endsWith (ja ("\n元の出力先に戻せませんでした。現在、出力先はありません。")), damagedStart) << message;
-        EXPECT_EQ (session->alert, message);
-        EXPECT_EQ (session->audio.storedOutputSettings(), previous);
-        EXPECT_EQ (session->audio.reopensAutomatically(), ! damagedStart);
+        EXPECT_EQ (session->alertText(), message);
+        EXPECT_EQ (session->audioAdapter().storedOutputSettings(), previous);
+        EXPECT_EQ (session->audioAdapter().reopensAutomatically(), ! damagedStart);
         EXPECT_EQ (readBytes (rig.deviceFile()), fileBefore);
         EXPECT_EQ (session->isOutputOpen(), ! damagedStart);
 
@@ -202,10 +202,10 @@ TEST (OutputDevice, AFailedChangePutsThePreviousChoiceBackAndNeverReopensTheReje
         rig.outputs.spec ("Stage").errorText = {};
         reopenClock->fetch_add (5000);
         session->tick();
-        EXPECT_EQ (session->audio.hasDevice(), ! damagedStart);
-        if (session->audio.hasDevice())
+        EXPECT_EQ (session->audioAdapter().hasDevice(), ! damagedStart);
+        if (session->audioAdapter().hasDevice())
         {
-            EXPECT_EQ (session->audio.storedOutputSettings().id, "Stand-in:Desk");
+            EXPECT_EQ (session->audioAdapter().storedOutputSettings().id, "Stand-in:Desk");
         }
     }
 }
@@ -216,8 +216,8 @@ TEST (OutputDevice, OfflineNoDeviceIsOpened)
     auto session = rig.make (false);
     EXPECT_TRUE (session->canChangeOutput());
     EXPECT_FALSE (session->applyOutputDevice (StandInSessionRig::deskSettings()));
-    EXPECT_TRUE (session->outputApplyMessage.isNotEmpty());
-    EXPECT_FALSE (session->audio.hasDevice());
+    EXPECT_TRUE (session->outputMessage().isNotEmpty());
+    EXPECT_FALSE (session->audioAdapter().hasDevice());
 }
 
 // ---- preferences -------------------------------------------------------------------------------------
@@ -247,11 +247,11 @@ TEST (PreferenceChanges, ChangesAreSavedUnlessTheFileIsDamagedOrTheLockHoldsTheS
         const auto bytesBefore = readBytes (file);
         auto session = rig.make();
         if (c.osFails)
-            session->osApply = [] (const Preferences&) { return vantrel::StoreResult::failure ("no power request"); };
+            session->setOsApply ([] (const Preferences&) { return vantrel::StoreResult::failure ("no power request"); });
         if (c.liveLock)
             session->toggleLiveLock();
 
-        const auto before = session->preferences;
+        const auto before = session->currentPreferences();
         auto wanted = before;
         wanted.colours[1] = 0xff102030u;
         if (c.changeScope)
@@ -264,7 +264,7 @@ TEST (PreferenceChanges, ChangesAreSavedUnlessTheFileIsDamagedOrTheLockHoldsTheS
         {
             EXPECT_TRUE (result.message.startsWith (ja (c.messageStart))) << result.message;
         }
-        EXPECT_EQ (session->preferences, applied ? wanted : before);
+        EXPECT_EQ (session->currentPreferences(), applied ? wanted : before);
         if (! applied)
         {
             EXPECT_EQ (readBytes (file), bytesBefore);

@@ -57,9 +57,9 @@ TEST (OutputOnJack, AChangeIsAppliedOrTheJackOutputComesBackWithDeviceJsonUntouc
         ASSERT_TRUE (vantrel::writeOutputDeviceSettings (rig.deviceFile(), jackSystem).ok);
         auto session = rig.make (true);
         ManualClock deviceClock;   // a server starved for a moment is not taken for a stalled device
-        session->audio.millisecondCounter = deviceClock.function();
+        session->mutableAudioAdapter().millisecondCounter = deviceClock.function();
         ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
-        const auto previous = session->audio.storedOutputSettings();
+        const auto previous = session->audioAdapter().storedOutputSettings();
         if (c.deviceFileIsFolder)
         {
             ASSERT_TRUE (rig.deviceFile().deleteFile() && rig.deviceFile().getChildFile ("keep").create().wasOk());
@@ -68,23 +68,23 @@ TEST (OutputOnJack, AChangeIsAppliedOrTheJackOutputComesBackWithDeviceJsonUntouc
 
         const bool applied = session->applyOutputDevice (stage);
 
-        EXPECT_EQ (applied, c.messageStart == nullptr) << session->outputApplyMessage;
+        EXPECT_EQ (applied, c.messageStart == nullptr) << session->outputMessage();
         if (applied)
         {
-            EXPECT_EQ (session->status, ja ("出力先を変更しました"));
-            EXPECT_TRUE (session->alert.isEmpty()) << session->alert;
-            EXPECT_EQ (session->audio.storedOutputSettings().id, stage.id);
+            EXPECT_EQ (session->lastStatus(), ja ("出力先を変更しました"));
+            EXPECT_TRUE (session->alertText().isEmpty()) << session->alertText();
+            EXPECT_EQ (session->audioAdapter().storedOutputSettings().id, stage.id);
             OutputDeviceSettings saved;
             ASSERT_TRUE (vantrel::readOutputDeviceSettings (rig.deviceFile(), saved).ok);
             EXPECT_EQ (saved.id, stage.id);
             continue;
         }
-        const auto& message = session->outputApplyMessage;
+        const auto& message = session->outputMessage();
         EXPECT_TRUE (message.startsWith (ja (c.messageStart))) << message;
         EXPECT_FALSE (message.endsWith (ja (noOutputLeft))) << message;
-        EXPECT_EQ (session->alert, message);
-        EXPECT_EQ (session->audio.storedOutputSettings(), previous);
-        EXPECT_TRUE (session->isOutputOpen()) << describeDevice (session->audio);
+        EXPECT_EQ (session->alertText(), message);
+        EXPECT_EQ (session->audioAdapter().storedOutputSettings(), previous);
+        EXPECT_TRUE (session->isOutputOpen()) << describeDevice (session->mutableAudioAdapter());
         EXPECT_EQ (readBytes (rig.deviceFile()), bytesBefore);
         EXPECT_EQ (rig.deviceFile().isDirectory(), c.deviceFileIsFolder);
     }
@@ -102,14 +102,14 @@ TEST (OutputDevice, NoChangeWhileATrackIsPlayingOrPausedOrAPadSounds)
 {
     const auto go = [] (SessionCoordinator& s) {
         ASSERT_EQ (s.go().outcome, orvane::audio::SinkAnswer::accepted);
-        s.audio.renderOfflineFrames (512);
+        s.mutableAudioAdapter().renderOfflineFrames (512);
     };
     const SoundingCase cases[] {
         { "MAIN playing", [go] (SessionCoordinator& s, const SessionRig&) { go (s); } },
-        { "MAIN paused", [go] (SessionCoordinator& s, const SessionRig&) { go (s); s.togglePause(); ASSERT_TRUE (s.cue.paused); } },
+        { "MAIN paused", [go] (SessionCoordinator& s, const SessionRig&) { go (s); s.togglePause(); ASSERT_TRUE (s.cueState().paused); } },
         { "pad sounding", [] (SessionCoordinator& s, const SessionRig& rig) {
               s.assignPad (1, 1, rig.media().getChildFile ("a.wav"));
-              ASSERT_TRUE (tickUntil (s, [&] { return ! s.state.pads[0].asset.empty(); }));
+              ASSERT_TRUE (tickUntil (s, [&] { return ! s.catalogState().pads[0].asset.empty(); }));
               ASSERT_TRUE (tickUntilPrepared (s, vantrel::padMediaKey (1, 1)));
               s.triggerPad (1);
               ASSERT_TRUE (s.isPadActive (1, 1));
@@ -124,12 +124,12 @@ TEST (OutputDevice, NoChangeWhileATrackIsPlayingOrPausedOrAPadSounds)
         ASSERT_TRUE (addAndOpen (*session, playlist));
         ASSERT_TRUE (tickUntilPrepared (*session, playlist.rows[0].id));
         ASSERT_NO_FATAL_FAILURE (c.start (*session, rig));
-        session->setStatus ("before", false);
+        session->setStatus ("before");
 
         EXPECT_FALSE (session->canChangeOutput());
         EXPECT_FALSE (session->applyOutputDevice (StandInSessionRig::deskSettings()));
-        EXPECT_EQ (session->outputApplyMessage, ja (outputRefusal));
-        EXPECT_EQ (session->status, "before");
+        EXPECT_EQ (session->outputMessage(), ja (outputRefusal));
+        EXPECT_EQ (session->lastStatus(), "before");
     }
 }
 
@@ -162,7 +162,7 @@ TEST (VstRackOperations, ScopesAndABusyRackRefuseSilentlyAndAnEditorOpensWhileAT
     rig.options.workerExecutable = shown ? workerOnDisplay (rig.local(), display.server.displayName()) : realWorker();
     auto session = rig.make (true);
     ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
-    auto& rack = session->audio.rack();
+    auto& rack = session->audioAdapter().rack();
     const auto settle = [&] (auto condition) { return tickUntil (*session, [&] { return ! rack.isBusy() && condition (rack.status()); }); };
 
     ASSERT_TRUE (session->addVstSearchFolder (profile.pluginFolder()));
@@ -174,10 +174,10 @@ TEST (VstRackOperations, ScopesAndABusyRackRefuseSilentlyAndAnEditorOpensWhileAT
 
     // LIVE LOCK with only `scope` set; the status line as the refusals must leave it.
     const auto lockOnly = [&] (vantrel::LockScope scope) {
-        ASSERT_TRUE (session->applyPreferences (withOnlyLock (session->preferences, scope)).ok);
+        ASSERT_TRUE (session->applyPreferences (withOnlyLock (session->currentPreferences(), scope)).ok);
         session->toggleLiveLock();
-        ASSERT_TRUE (session->liveLock);
-        session->setStatus ("before", false);
+        ASSERT_TRUE (session->isLiveLockOn());
+        session->setStatus ("before");
     };
 
     // Only the output scope: folders wait, the plug-in choice and the slot switches do not.
@@ -190,7 +190,7 @@ TEST (VstRackOperations, ScopesAndABusyRackRefuseSilentlyAndAnEditorOpensWhileAT
     EXPECT_TRUE (session->setVstSlotEnabled (0, true));
     ASSERT_TRUE (settle ([] (const vantrel::VstRackStatus& s) { return s.slots[0].enabled; })) << rack.status().message;
     EXPECT_EQ (rack.status().searchFolders, juce::StringArray (folder));
-    EXPECT_EQ (session->status, "before");
+    EXPECT_EQ (session->lastStatus(), "before");
     session->toggleLiveLock();
 
     // Only the VST scope: choice, slot switches and editors wait, the output does not.
@@ -202,7 +202,7 @@ TEST (VstRackOperations, ScopesAndABusyRackRefuseSilentlyAndAnEditorOpensWhileAT
     EXPECT_FALSE (rack.isBusy());
     EXPECT_TRUE (rack.status().slots[0].enabled);
     EXPECT_FALSE (rack.status().slots[1].loaded);
-    EXPECT_EQ (session->status, "before");
+    EXPECT_EQ (session->lastStatus(), "before");
     session->toggleLiveLock();
 
     // A slot request under way: neither the output nor another choice may change.
@@ -211,7 +211,7 @@ TEST (VstRackOperations, ScopesAndABusyRackRefuseSilentlyAndAnEditorOpensWhileAT
     EXPECT_FALSE (session->canChangeOutput());
     EXPECT_FALSE (session->chooseVstPlugin (0, ""));
     EXPECT_FALSE (session->applyOutputDevice (StandInSessionRig::deskSettings()));
-    EXPECT_EQ (session->outputApplyMessage, ja (outputRefusal));
+    EXPECT_EQ (session->outputMessage(), ja (outputRefusal));
     ASSERT_TRUE (settle (loaded (1))) << rack.status().message;
     EXPECT_TRUE (rack.status().slots[0].loaded);
     EXPECT_TRUE (session->canChangeOutput());

@@ -30,7 +30,7 @@ struct PadSession
     }
     bool assign (int pad, const juce::File& file)  { session->assignPad (1, pad, file); return finishPadJobs (*session); }
     bool assignPlayable()  { return assign (1, tone) && tickUntilPrepared (*session, padMediaKey (1, 1)); }
-    const PadSlot& slot (int pad) const  { return session->state.pads[(size_t) pad - 1]; }
+    const PadSlot& slot (int pad) const  { return session->catalogState().pads[(size_t) pad - 1]; }
     juce::File assets() const  { return rig.music().getChildFile ("pad").getChildFile ("assets"); }
     juce::File asset (int pad) const  { return assets().getChildFile (slot (pad).asset); }
     int assetFiles() const  { return assets().getNumberOfChildFiles (juce::File::findFiles); }
@@ -53,15 +53,15 @@ TEST (PadAssignment, NamesTheAssetByAFreshIdAndTheLowerCasedExtensionAndSavesIt)
                      && asset.substring (0, 32).containsOnly ("0123456789abcdef")) << asset;
         EXPECT_EQ (pads.slot (pad).name, c.label);
         EXPECT_EQ (readBytes (pads.asset (pad)), readBytes (source)) << c.source;
-        EXPECT_EQ (pads.session->status, ja ("PADを割り当てました"));
+        EXPECT_EQ (pads.session->lastStatus(), ja ("PADを割り当てました"));
     }
 
-    const auto assigned = pads.session->state.pads;
-    ASSERT_TRUE (pads.session->saveQueue.waitIdle());
+    const auto assigned = pads.session->catalogState().pads;
+    ASSERT_TRUE (pads.session->waitForSaves());
     pads.session.reset();
     const auto reopened = pads.rig.make();
-    EXPECT_FALSE (reopened->store.recoveryRequired.load()) << reopened->alert;
-    EXPECT_EQ (reopened->state.pads, assigned);
+    EXPECT_FALSE (reopened->needsRecovery()) << reopened->alertText();
+    EXPECT_EQ (reopened->catalogState().pads, assigned);
 }
 
 TEST (PadAssignment, OnlyTheLatestOfTwoQuickAssignmentsIsApplied)
@@ -89,8 +89,8 @@ TEST (PadAssignment, FailuresAreReportedWithAlertAndLeaveTheSlotEmpty)
         PadSession pads (change);
         ASSERT_TRUE (change || pads.rig.music().getChildFile ("pad").replaceWithText ("a file"));
         ASSERT_TRUE (pads.assign (1, pads.tone));
-        EXPECT_EQ (pads.session->status, change ? ja ("PADコピーの照合に失敗しました") : ja ("PAD assetsフォルダーを作成できません")) << what;
-        EXPECT_EQ (pads.session->alert, pads.session->status) << what;
+        EXPECT_EQ (pads.session->lastStatus(), change ? ja ("PADコピーの照合に失敗しました") : ja ("PAD assetsフォルダーを作成できません")) << what;
+        EXPECT_EQ (pads.session->alertText(), pads.session->lastStatus()) << what;
         EXPECT_EQ (pads.slot (1), PadSlot {}) << what;
         EXPECT_EQ (pads.assetFiles(), 0) << what;
     }
@@ -107,20 +107,20 @@ TEST (PadEditing, ASoundingPadRefusesEditsKeepsItsResultAndTakesItOnceStopped)
     release->store (false);
     session.assignPad (1, 1, other);   // held in the job until the pad sounds
     session.triggerPad (1);
-    ASSERT_TRUE (session.isPadActive (1, 1)) << session.status;
+    ASSERT_TRUE (session.isPadActive (1, 1)) << session.lastStatus();
     const auto before = pads.slot (1);
-    const auto revision = session.padRevision[0];
+    const auto revision = session.padRevisions()[0];
     const std::vector<std::pair<const char*, std::function<bool()>>> edits {
         { "label", [&] { return session.setPadLabel (1, 1, "renamed"); } },
         { "clear", [&] { return session.clearPad (1, 1).has_value(); } },
         { "move onto", [&] { return session.movePad (1, 2, 1); } },
-        { "assign", [&] { session.assignPad (1, 1, other); return session.padRevision[0] != revision; } },
+        { "assign", [&] { session.assignPad (1, 1, other); return session.padRevisions()[0] != revision; } },
     };
     for (const auto& [what, edit] : edits)
     {
-        session.setStatus ("marker", false);
+        session.setStatus ("marker");
         EXPECT_FALSE (edit()) << what;
-        EXPECT_EQ (session.status, ja ("再生中の為変更・削除ができません。")) << what;
+        EXPECT_EQ (session.lastStatus(), ja ("再生中の為変更・削除ができません。")) << what;
         EXPECT_EQ (pads.slot (1), before) << what;
     }
     // The gain stays free while the pad sounds: finite values only, of assigned pads, clamped.
@@ -129,24 +129,24 @@ TEST (PadEditing, ASoundingPadRefusesEditsKeepsItsResultAndTakesItOnceStopped)
                                              { 1, 1, 20.0f, true, 12.0f }, { 1, 1, -100.0f, true, -60.0f },
                                              { 1, 1, -6.5f, true, -6.5f }, { 1, 2, -3.0f, false, 0.0f }, { 6, 1, -3.0f, false, 0.0f } })
     {
-        session.state.pads[0].gainDb = 0.0f;
+        SessionCoordinatorTestAccess::state (session).pads[0].gainDb = 0.0f;
         EXPECT_EQ (session.setPadGain (c.bank, c.pad, c.gain), c.accepted) << c.bank << "/" << c.pad << " " << c.gain;
         EXPECT_EQ (pads.slot (1).gainDb, c.pad == 1 && c.bank == 1 ? c.stored : 0.0f) << c.gain;
     }
 
-    session.setStatus ("marker", false);
+    session.setStatus ("marker");
     release->store (true);
     ASSERT_TRUE (finishPadJobs (session));
-    EXPECT_EQ (session.status, ja ("再生中の為変更・削除ができません。"));
-    session.setStatus ("marker", false);
+    EXPECT_EQ (session.lastStatus(), ja ("再生中の為変更・削除ができません。"));
+    session.setStatus ("marker");
     session.tick();
-    EXPECT_EQ (session.status, "marker");   // refused once, not on every tick
+    EXPECT_EQ (session.lastStatus(), "marker");   // refused once, not on every tick
     EXPECT_EQ (pads.slot (1).name, "tone");
 
     session.stopAllPads();
     session.tick();
     EXPECT_EQ (pads.slot (1).name, "other");
-    EXPECT_EQ (session.status, ja ("PADを割り当てました"));
+    EXPECT_EQ (session.lastStatus(), ja ("PADを割り当てました"));
 }
 
 TEST (PadFiring, PressesRetriggersBanksAndStopsReportAsTheEngineAnswers)
@@ -169,13 +169,13 @@ TEST (PadFiring, PressesRetriggersBanksAndStopsReportAsTheEngineAnswers)
     };
     for (const auto& step : steps)
     {
-        session.setStatus (silent, false);
+        session.setStatus (silent);
         step.act();
-        EXPECT_EQ (session.status, step.status.isEmpty() ? session.audio.lastError() : step.status) << step.what;
-        EXPECT_EQ (session.alert.isNotEmpty(), step.status.isEmpty()) << step.what;
-        EXPECT_FALSE (session.status.isEmpty()) << step.what;
-        EXPECT_EQ (session.padState.triggers, step.sounding) << step.what;
-        EXPECT_EQ (session.padState.bank, step.bank) << step.what;
+        EXPECT_EQ (session.lastStatus(), step.status.isEmpty() ? session.audioAdapter().lastError() : step.status) << step.what;
+        EXPECT_EQ (session.alertText().isNotEmpty(), step.status.isEmpty()) << step.what;
+        EXPECT_FALSE (session.lastStatus().isEmpty()) << step.what;
+        EXPECT_EQ (session.padTriggerState().triggers, step.sounding) << step.what;
+        EXPECT_EQ (session.padTriggerState().bank, step.bank) << step.what;
     }
 }
 
@@ -184,15 +184,15 @@ TEST (PadFiring, AStopThatTheEngineRefusesIsReported)
     PadSession pads;
     ASSERT_TRUE (pads.assignPlayable());
     auto& session = *pads.session;
-    for (int presses = 0; session.alert.isEmpty() && presses < 1000; ++presses)
+    for (int presses = 0; session.alertText().isEmpty() && presses < 1000; ++presses)
         session.triggerPad (1);   // nothing renders: the engine's command ring fills up
-    ASSERT_EQ (session.alert, session.audio.lastError());
+    ASSERT_EQ (session.alertText(), session.audioAdapter().lastError());
     session.stopAllPads();
-    EXPECT_EQ (session.alert, ja ("停止を確定できませんでした"));
+    EXPECT_EQ (session.alertText(), ja ("停止を確定できませんでした"));
     EXPECT_TRUE (session.isPadActive (1, 1));
-    session.audio.renderOfflineFrames (512);
+    session.mutableAudioAdapter().renderOfflineFrames (512);
     session.stopAllPads();
-    EXPECT_EQ (session.status, ja ("PADをすべて停止しました"));
+    EXPECT_EQ (session.lastStatus(), ja ("PADをすべて停止しました"));
     EXPECT_FALSE (session.isPadActive (1, 1));
 }
 
@@ -202,7 +202,7 @@ TEST (PadEditing, ClearAndMoveChangeTheSlotsAndAreSaved)
     ASSERT_TRUE (pads.assign (1, pads.tone));
     auto& session = *pads.session;
     const auto asset = pads.asset (1);
-    const auto revisions = session.padRevision;
+    const auto revisions = session.padRevisions();
 
     EXPECT_EQ (session.clearPad (1, 2), std::optional<std::string> (""));
     ASSERT_TRUE (session.movePad (1, 1, 3));
@@ -211,13 +211,13 @@ TEST (PadEditing, ClearAndMoveChangeTheSlotsAndAreSaved)
     EXPECT_FALSE (session.movePad (1, 3, 10));
     EXPECT_EQ (session.clearPad (1, 3), std::optional<std::string> (asset.getFileName().toStdString()));
     for (const auto& [pad, changes] : std::vector<std::pair<int, int>> { { 1, 1 }, { 2, 1 }, { 3, 2 } })
-        EXPECT_EQ (session.padRevision[(size_t) pad - 1], revisions[(size_t) pad - 1] + (std::uint64_t) changes) << pad;
+        EXPECT_EQ (session.padRevisions()[(size_t) pad - 1], revisions[(size_t) pad - 1] + (std::uint64_t) changes) << pad;
     EXPECT_TRUE (asset.existsAsFile());
 
-    ASSERT_TRUE (session.saveQueue.waitIdle());
+    ASSERT_TRUE (session.waitForSaves());
     pads.session.reset();
     const auto reopened = pads.rig.make();
-    EXPECT_EQ (reopened->state.pads, PadSlots {});
-    EXPECT_EQ (reopened->library.findFileUses (asset, {}, reopened->state.pads).displayName, "tone");
+    EXPECT_EQ (reopened->catalogState().pads, PadSlots {});
+    EXPECT_EQ (reopened->mediaLibrary().findFileUses (asset, {}, reopened->catalogState().pads).displayName, "tone");
 }
 } // namespace

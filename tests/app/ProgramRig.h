@@ -316,8 +316,8 @@ inline juce::String writeSavedShow (const ProgramRig& rig, int rows)
     SessionCoordinator session (rig.music(), rig.local().getChildFile ("device.json"), false, options);
     if (! test::addAndOpen (session, playlist))
         return "could not add and open the playlist: " + session.statusText();
-    if (! session.saveQueue.waitIdle() || ! session.saveQueue.lastResult().ok)
-        return "the save failed: " + session.saveQueue.lastResult().message;
+    if (! session.waitForSaves() || ! session.lastSaveResult().ok)
+        return "the save failed: " + session.lastSaveResult().message;
     return {};
 }
 } // namespace vantrel::program_test

@@ -25,7 +25,7 @@ TEST (Quit, APluginThatAskedToBeLoadedAgainDuringTheShowDoesNotAbandonTheQuit)
     rig.options.workerExecutable = realWorker();
     auto session = rig.make (true);
     ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
-    auto& rack = session->audio.rack();
+    auto& rack = session->audioAdapter().rack();
     const auto settle = [&] (auto condition) { return tickUntil (*session, [&] { return ! rack.isBusy() && condition (rack.status()); }); };
 
     ASSERT_TRUE (session->addVstSearchFolder (plugins.path()));
@@ -39,11 +39,11 @@ TEST (Quit, APluginThatAskedToBeLoadedAgainDuringTheShowDoesNotAbandonTheQuit)
     ASSERT_TRUE (tickUntilPrepared (*session, playlist.rows[0].id));
     ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
     ASSERT_TRUE (tickUntil (*session, [&] { return log.count ("restartComponent flags=1 result=0") == 1; }));
-    EXPECT_TRUE (session->cue.main.has_value());   // the track still plays
+    EXPECT_TRUE (session->cueState().main.has_value());   // the track still plays
 
     // The quit closes the output, saves the rack with the plug-in's state and goes through.
     bool quit = false;
-    ASSERT_TRUE (tickUntil (*session, [&] { quit = session->prepareQuit(); return quit || ! session->quitting; }));
+    ASSERT_TRUE (tickUntil (*session, [&] { quit = session->prepareQuit(); return quit || ! session->isQuitting(); }));
     EXPECT_TRUE (quit) << session->statusText();
 
     RackConfigContents stored;

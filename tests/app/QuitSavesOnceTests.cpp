@@ -32,9 +32,9 @@ TEST (Quit, SavesOnlyWhatIsNotSavedYet)
         SessionRig rig;
         auto session = rig.make();
         ASSERT_TRUE (session->addPlaylist ("Show", ""));
-        ASSERT_TRUE (session->saveQueue.waitIdle());
+        ASSERT_TRUE (session->waitForSaves());
         if (changedAfterTheLastSave)
-            session->state.ui.zoom = session->state.ui.zoom == 3 ? 4 : 3;   // not handed to the worker
+            SessionCoordinatorTestAccess::state (*session).ui.zoom = session->catalogState().ui.zoom == 3 ? 4 : 3;   // not handed to the worker
 
         vantrel::platform::ScopedFileFaults seam;
         FileFaults::startRecording();
@@ -44,8 +44,8 @@ TEST (Quit, SavesOnlyWhatIsNotSavedYet)
         vantrel::CatalogStore reader (rig.music());
         vantrel::CatalogState saved;
         ASSERT_TRUE (reader.readSavedFiles (saved).ok);
-        EXPECT_EQ (saved.document, session->history.current());
-        EXPECT_EQ (saved.ui, session->state.ui);
+        EXPECT_EQ (saved.document, session->undoHistory().current());
+        EXPECT_EQ (saved.ui, session->catalogState().ui);
         EXPECT_FALSE (rig.music().getChildFile ("recovery/pending.json").exists());
     }
 }

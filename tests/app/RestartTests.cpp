@@ -23,7 +23,7 @@ TEST (Restart, ASecondRunShowsTheCatalogPadsLayoutAndLimiterTheFirstRunLeft)
     {
         auto first = rig.make();
         ASSERT_TRUE (first->addTreeFolder ("Act 1", ""));
-        const auto folderId = first->history.current().folders.back().id;
+        const auto folderId = first->undoHistory().current().folders.back().id;
         ASSERT_TRUE (first->addPlaylist ("Encore", ""));
         auto opening = playlistOf ("Opening", { intro, walkOn });
         opening.folderId = folderId;
@@ -32,7 +32,7 @@ TEST (Restart, ASecondRunShowsTheCatalogPadsLayoutAndLimiterTheFirstRunLeft)
         ASSERT_TRUE (first->commitRowGain (opening.rows[1].id, -4.5f));
 
         first->assignPad (2, 3, horn);
-        ASSERT_TRUE (tickUntil (*first, [&] { return ! first->state.pads[(size_t) *padIndex (2, 3)].asset.empty(); }, 512));
+        ASSERT_TRUE (tickUntil (*first, [&] { return ! first->catalogState().pads[(size_t) *padIndex (2, 3)].asset.empty(); }, 512));
         ASSERT_TRUE (first->setPadGain (2, 3, -3.0f));
         ASSERT_TRUE (first->setPadLabel (2, 3, "Fanfare"));
 
@@ -43,27 +43,27 @@ TEST (Restart, ASecondRunShowsTheCatalogPadsLayoutAndLimiterTheFirstRunLeft)
         first->toggleFolderCollapsed (folderId);
         first->setLimiterEnabled (false);
 
-        document = first->history.current();
-        pads = first->state.pads;
-        layout = first->state.ui;
+        document = first->undoHistory().current();
+        pads = first->catalogState().pads;
+        layout = first->catalogState().ui;
         ASSERT_EQ (document.playlists.size(), 2u);
         ASSERT_EQ (document.current, opening.id);
     }   // the run ends: its last state is saved on the way out
 
     auto second = rig.make();
-    EXPECT_TRUE (second->alert.isEmpty()) << second->alert;
-    EXPECT_EQ (second->history.current(), document);
-    EXPECT_EQ (second->state.pads, pads);
-    EXPECT_EQ (second->state.ui, layout);
-    EXPECT_FALSE (second->limiterEnabled);
-    EXPECT_FALSE (second->audio.isLimiterEnabled());
+    EXPECT_TRUE (second->alertText().isEmpty()) << second->alertText();
+    EXPECT_EQ (second->undoHistory().current(), document);
+    EXPECT_EQ (second->catalogState().pads, pads);
+    EXPECT_EQ (second->catalogState().ui, layout);
+    EXPECT_FALSE (second->isLimiterOn());
+    EXPECT_FALSE (second->audioAdapter().isLimiterEnabled());
     // Folded pads start muted.
-    EXPECT_TRUE (second->padMute);
-    EXPECT_TRUE (second->audio.isPadMuted());
+    EXPECT_TRUE (second->isPadMuteOn());
+    EXPECT_TRUE (second->audioAdapter().isPadMuted());
     // The open playlist is open again, and the pad's own copy of its file is found and plays.
-    EXPECT_EQ (second->cue.ready, firstRow);
+    EXPECT_EQ (second->cueState().ready, firstRow);
     ASSERT_TRUE (second->selectPadBank (2));
     ASSERT_TRUE (tickUntilPrepared (*second, padMediaKey (2, 3)));
-    EXPECT_NE (second->audio.loadedMedia (padMediaKey (2, 3))->pcm, nullptr);
+    EXPECT_NE (second->audioAdapter().loadedMedia (padMediaKey (2, 3))->pcm, nullptr);
 }
 } // namespace

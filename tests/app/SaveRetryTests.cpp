@@ -37,16 +37,16 @@ TEST (SaveRetry, AFailedSaveIsSubmittedAgainEvery5sUntilOneSucceedsAndThenNoMore
     SessionRig rig;
     auto session = rig.make();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
-    ASSERT_TRUE (session->saveQueue.waitIdle());
+    ASSERT_TRUE (session->waitForSaves());
 
     // A folder with something in it where the view state's file goes: every save fails.
     const auto blocker = rig.music().getChildFile ("app-state.json");
     ASSERT_TRUE (blocker.deleteFile());
     ASSERT_TRUE (blocker.getChildFile ("keep").create());
-    ASSERT_TRUE (session->renamePlaylist (session->history.current().playlists[0].id, "Renamed"));
-    ASSERT_FALSE (session->saveQueue.waitIdle());
+    ASSERT_TRUE (session->renamePlaylist (session->undoHistory().current().playlists[0].id, "Renamed"));
+    ASSERT_FALSE (session->waitForSaves());
     session->tick();   // the failure is seen: the 5 s start here
-    const auto ticketAtFailure = session->saveTicket;
+    const auto ticketAtFailure = session->lastSaveTicket();
 
     struct Step
     {
@@ -74,10 +74,10 @@ TEST (SaveRetry, AFailedSaveIsSubmittedAgainEvery5sUntilOneSucceedsAndThenNoMore
         }
         rig.clock.advance (step.advanceMs);
         session->tick();
-        EXPECT_EQ (session->saveTicket - ticketAtFailure, step.retriesSoFar);
-        EXPECT_EQ (session->saveQueue.waitIdle(), step.saved);
+        EXPECT_EQ (session->lastSaveTicket() - ticketAtFailure, step.retriesSoFar);
+        EXPECT_EQ (session->waitForSaves(), step.saved);
         session->tick();
-        EXPECT_EQ (session->saveTicket - ticketAtFailure, step.retriesSoFar);
+        EXPECT_EQ (session->lastSaveTicket() - ticketAtFailure, step.retriesSoFar);
         EXPECT_EQ (session->statusText().startsWith (ja ("自動保存失敗: ")), ! step.saved) << session->statusText();
     }
     EXPECT_EQ (savedPlaylistNames (rig.music()), std::vector<std::string> { "Renamed" });
@@ -88,22 +88,22 @@ TEST (SaveRetry, TheStatusSaysSavedWhenTheRetrySucceeds)
     SessionRig rig;
     auto session = rig.make();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
-    ASSERT_TRUE (session->saveQueue.waitIdle());
+    ASSERT_TRUE (session->waitForSaves());
     const auto blocker = rig.music().getChildFile ("app-state.json");
     ASSERT_TRUE (blocker.deleteFile());
     ASSERT_TRUE (blocker.getChildFile ("keep").create());
     ASSERT_TRUE (session->addPlaylist ("Second", ""));
-    ASSERT_FALSE (session->saveQueue.waitIdle());
+    ASSERT_FALSE (session->waitForSaves());
     session->tick();
     EXPECT_TRUE (session->statusIsWarning());
 
     ASSERT_TRUE (blocker.deleteRecursively());
     rig.clock.advance (SessionCoordinator::saveRetryMs);
     session->tick();
-    ASSERT_TRUE (session->saveQueue.waitIdle());
+    ASSERT_TRUE (session->waitForSaves());
     session->tick();
     // Offline the line itself names the missing output first: the status under it says saved.
-    EXPECT_EQ (session->status, ja ("自動保存済み"));
+    EXPECT_EQ (session->lastStatus(), ja ("自動保存済み"));
     EXPECT_FALSE (session->statusText().startsWith (ja ("自動保存失敗: "))) << session->statusText();
     EXPECT_EQ (savedPlaylistNames (rig.music()), (std::vector<std::string> { "Show", "Second" }));
 }
@@ -115,15 +115,15 @@ TEST (SaveRetry, TheStatusSaysSavedWhenTheRetrySucceeds)
 int editWhileFullInChild (const SessionRig& rig, const SmallDisk& disk, const juce::File& full, const juce::File& ticked)
 {
     SessionCoordinator session (rig.music(), rig.deviceFile(), false, rig.options);
-    if (! session.addPlaylist ("Show", "") || ! session.saveQueue.waitIdle())
+    if (! session.addPlaylist ("Show", "") || ! session.waitForSaves())
         return 2;
     disk.fill();
-    const auto first = session.history.current().playlists[0].id;
-    if (! session.renamePlaylist (first, "Renamed") || session.saveQueue.waitIdle())
+    const auto first = session.undoHistory().current().playlists[0].id;
+    if (! session.renamePlaylist (first, "Renamed") || session.waitForSaves())
         return 3;
-    if (! session.addPlaylist ("Second", "") || session.saveQueue.waitIdle())
+    if (! session.addPlaylist ("Second", "") || session.waitForSaves())
         return 4;
-    if (! session.addPlaylist ("Third", "") || session.saveQueue.waitIdle())
+    if (! session.addPlaylist ("Third", "") || session.waitForSaves())
         return 5;
     session.tick();
     writeBytes (full, session.statusText().toStdString());
@@ -133,10 +133,10 @@ int editWhileFullInChild (const SessionRig& rig, const SmallDisk& disk, const ju
     {
         rig.clock.advance (1000);
         session.tick();
-        session.saveQueue.waitIdle();
+        session.waitForSaves();
     }
     session.tick();
-    writeBytes (ticked, "ticked " + session.status.toStdString());
+    writeBytes (ticked, "ticked " + session.lastStatus().toStdString());
     for (;;)
         std::this_thread::sleep_for (std::chrono::hours (1));
 }
@@ -174,7 +174,7 @@ TEST (SaveRetry, EditsMadeWhileTheDiskWasFullAreOnDiskAfterSpaceReturnsAndAKill)
     EXPECT_EQ (savedPlaylistNames (rig.music()), (std::vector<std::string> { "Renamed", "Second", "Third" }));
     const auto restarted = rig.make();
     std::vector<std::string> names;
-    for (const auto& playlist : restarted->history.current().playlists)
+    for (const auto& playlist : restarted->undoHistory().current().playlists)
         names.push_back (playlist.name);
     EXPECT_EQ (names, (std::vector<std::string> { "Renamed", "Second", "Third" }));
     EXPECT_FALSE (restarted->statusText().startsWith (ja ("保存データの復旧確認が必要です。"))) << restarted->statusText();

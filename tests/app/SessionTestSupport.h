@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SessionTestAccess.h"
 #include "app/SessionCoordinator.h"
 #include "audio/output/AdapterTestSupport.h"
 #include "audio/output/OutputDeviceSettingsFile.h"
@@ -170,7 +171,7 @@ inline Playlist playlistOf (const std::string& name, const std::vector<juce::Fil
 /** Adds the playlist through an edit and opens it. */
 inline bool addAndOpen (SessionCoordinator& session, const Playlist& playlist)
 {
-    auto candidate = session.history.current();
+    auto candidate = session.undoHistory().current();
     candidate.playlists.push_back (playlist);
     return session.commitEdit (candidate) && session.openPlaylist (playlist.id);
 }
@@ -181,8 +182,8 @@ template <typename Condition>
 bool tickUntil (SessionCoordinator& session, Condition condition, int framesPerTick = 0)
 {
     return waitUntil (condition, [&] {
-        if (framesPerTick > 0 && session.audio.isOffline())
-            session.audio.renderOfflineFrames (framesPerTick);
+        if (framesPerTick > 0 && session.audioAdapter().isOffline())
+            session.mutableAudioAdapter().renderOfflineFrames (framesPerTick);
         session.tick();
     }, patienceMs, 2);
 }
@@ -191,7 +192,7 @@ bool tickUntil (SessionCoordinator& session, Condition condition, int framesPerT
 inline bool tickUntilPrepared (SessionCoordinator& session, const std::string& key)
 {
     return tickUntil (session, [&] {
-        const auto media = session.audio.loadedMedia (key);
+        const auto media = session.audioAdapter().loadedMedia (key);
         return media != nullptr && (media->pcm != nullptr || media->failed());
     });
 }
@@ -200,7 +201,7 @@ inline bool tickUntilPrepared (SessionCoordinator& session, const std::string& k
     every result the jobs posted. */
 inline bool finishPadJobs (SessionCoordinator& session)
 {
-    const bool ended = tickUntil (session, [&] { return session.pool.getNumJobs() == 0; });
+    const bool ended = tickUntil (session, [&] { return session.runningJobs() == 0; });
     session.tick();
     return ended;
 }

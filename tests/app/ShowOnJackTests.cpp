@@ -84,7 +84,7 @@ public:
         session = rig.make (true);
         // Frozen: a server starved for a moment is not taken for a stalled device. Nothing of the
         // adapter read the clock yet: the constructor opens the device, and only ticks watch it.
-        session->audio.millisecondCounter = deviceClock.function();
+        session->mutableAudioAdapter().millisecondCounter = deviceClock.function();
         // A server starved right after it answered can refuse the first client: the output then
         // opens again by itself at a later tick, as it does for an operator.
         ASSERT_TRUE (waitUntil ([&] { return session->isOutputOpen(); }, [&] {
@@ -127,19 +127,19 @@ public:
     void hold (std::size_t frames)
     {
         ASSERT_TRUE (captures.back()->waitForFrames (heardSoFar() + frames, patienceMs, [this] { session->tick(); }))
-            << "the capture stopped growing; " << describeDevice (session->audio);
+            << "the capture stopped growing; " << describeDevice (session->mutableAudioAdapter());
     }
 
     template <typename Condition>
     void tickUntil (Condition condition, const char* what)
     {
-        ASSERT_TRUE (vantrel::test::tickUntil (*session, condition)) << what << "; " << describeDevice (session->audio);
+        ASSERT_TRUE (vantrel::test::tickUntil (*session, condition)) << what << "; " << describeDevice (session->mutableAudioAdapter());
     }
 
     void prepared (const std::string& key)
     {
         ASSERT_TRUE (tickUntilPrepared (*session, key)) << key;
-        ASSERT_NE (session->audio.loadedMedia (key)->pcm, nullptr) << session->audio.loadedMedia (key)->error;
+        ASSERT_NE (session->audioAdapter().loadedMedia (key)->pcm, nullptr) << session->audioAdapter().loadedMedia (key)->error;
     }
 
     /** Runs the operation and holds on: the stretch heard once it settled. A sound that ends by
@@ -280,45 +280,45 @@ TEST_F (ShowOnJackTest, GoStepsThroughThePlaylistHandsOverEndsAndStops)
         auto& session = *show.session;
         show.expect (show.after ([] {}), {}, "before the first GO");
 
-        ASSERT_EQ (session.cue.ready, show.row ("a"));
+        ASSERT_EQ (session.cueState().ready, show.row ("a"));
         auto go = session.go();
         ASSERT_EQ (go.kind, GoKind::fromSilence);
         ASSERT_EQ (go.outcome, SinkAnswer::accepted);
-        EXPECT_EQ (session.status, ja ("GO"));
+        EXPECT_EQ (session.lastStatus(), ja ("GO"));
         show.expect (show.after ([] {}), { { "a", 0.10 } }, "GO of the first row");
 
         // READY moved on by itself; the next GO hands MAIN over to OUTGOING.
-        ASSERT_EQ (session.cue.ready, show.row ("b"));
+        ASSERT_EQ (session.cueState().ready, show.row ("b"));
         show.expect (show.after ([&] { go = session.go(); }, 1.0), { { "a", 0.10 }, { "b", b } }, "hand-over");
         EXPECT_EQ (go.kind, GoKind::handOver);
-        EXPECT_EQ (session.cue.outgoing, show.row ("a"));
+        EXPECT_EQ (session.cueState().outgoing, show.row ("a"));
 
         // MAIN's end with AUTO READY on: OUTGOING stops with it and READY waits.
-        show.tickUntil ([&] { return ! session.cue.main && ! session.cue.outgoing; }, "MAIN never ended");
-        EXPECT_EQ (session.cue.previousMain, show.row ("b"));
-        EXPECT_EQ (session.cue.ready, show.row ("c"));
-        EXPECT_EQ (session.goCounter, 2u);
+        show.tickUntil ([&] { return ! session.cueState().main && ! session.cueState().outgoing; }, "MAIN never ended");
+        EXPECT_EQ (session.cueState().previousMain, show.row ("b"));
+        EXPECT_EQ (session.cueState().ready, show.row ("c"));
+        EXPECT_EQ (session.goCount(), 2u);
         show.expect (show.after ([] {}), {}, "after MAIN's end with AUTO READY on");
 
         // AUTO READY off: a READY chosen by step back follows its MAIN by itself.
         session.toggleAutoReady();
         ASSERT_TRUE (session.moveReady (-1));
-        ASSERT_EQ (session.cue.ready, show.row ("b"));
+        ASSERT_EQ (session.cueState().ready, show.row ("b"));
         show.expect (show.after ([&] { go = session.go(); }, 1.0), { { "b", b } }, "GO of the row stepped back to");
         EXPECT_EQ (go.kind, GoKind::fromSilence);
-        EXPECT_EQ (session.cue.ready, show.row ("c"));
-        show.tickUntil ([&] { return session.cue.main == show.row ("c"); }, "READY did not follow MAIN's end");
-        EXPECT_EQ (session.goCounter, 4u);
+        EXPECT_EQ (session.cueState().ready, show.row ("c"));
+        show.tickUntil ([&] { return session.cueState().main == show.row ("c"); }, "READY did not follow MAIN's end");
+        EXPECT_EQ (session.goCount(), 4u);
         show.expect (show.after ([] {}), { { "c", 0.16 } }, "READY started by MAIN's end with AUTO READY off");
 
         show.expect (show.after ([&] { go = session.go(); }), { { "c", 0.16 }, { "d", 0.12 } }, "second hand-over");
         EXPECT_EQ (go.kind, GoKind::handOver);
 
         show.expect (show.after ([&] { session.stop (true); }), { { "c", 0.16 } }, "MAIN STOP");
-        EXPECT_EQ (session.status, ja ("STOP"));
-        EXPECT_FALSE (session.cue.main);
+        EXPECT_EQ (session.lastStatus(), ja ("STOP"));
+        EXPECT_FALSE (session.cueState().main);
         show.expect (show.after ([&] { session.stop (false); }), {}, "OUT STOP");
-        EXPECT_FALSE (session.cue.outgoing);
+        EXPECT_FALSE (session.cueState().outgoing);
         EXPECT_FALSE (session.needsQuitConfirmation());
     });
 }
@@ -332,24 +332,24 @@ TEST_F (ShowOnJackTest, PauseSeekRepeatAndAutoCueMoveWhatIsHeard)
                                               { "f", 500.0, { { 1.0, 0.15f } } } },
                                             { "e", "g", "f" }));
         auto& session = *show.session;
-        auto voice = [&] { return session.audio.voiceStatus (1); };
+        auto voice = [&] { return session.mutableAudioAdapter().voiceStatus (1); };
         session.go();
-        ASSERT_EQ (session.cue.main, show.row ("e"));
+        ASSERT_EQ (session.cueState().main, show.row ("e"));
         show.tickUntil ([&] { return voice().position > (std::int64_t) (1.2 * rate); },
                         "MAIN did not reach its second part");
         show.expect (show.after ([] {}), { { "e", 0.20 } }, "second part of MAIN");
 
         show.expect (show.after ([&] { session.seekMain (-5.0, false); }, 1.0), { { "e", 0.10 } }, "seek back to the start");
         show.expect (show.after ([&] { session.seekMain (2.0, false); }), { { "e", 0.20 } }, "seek forward");
-        EXPECT_EQ (session.status, ja ("MAINの再生位置を移動しました"));
+        EXPECT_EQ (session.lastStatus(), ja ("MAINの再生位置を移動しました"));
 
         show.expect (show.after ([&] { session.togglePause(); }), {}, "PAUSE");
-        EXPECT_TRUE (session.cue.paused);
+        EXPECT_TRUE (session.cueState().paused);
         const auto held = voice().position;
         show.hold (heardFrames);
         EXPECT_EQ (voice().position, held);
         show.expect (show.after ([&] { session.togglePause(); }), { { "e", 0.20 } }, "PAUSE again resumes");
-        EXPECT_EQ (session.status, ja ("再開しました"));
+        EXPECT_EQ (session.lastStatus(), ja ("再開しました"));
         EXPECT_GT (voice().position, held);
         show.expect (show.after ([&] { session.stop (true); }), {}, "MAIN STOP");
 
@@ -359,22 +359,22 @@ TEST_F (ShowOnJackTest, PauseSeekRepeatAndAutoCueMoveWhatIsHeard)
         ASSERT_TRUE (session.selectReady (show.row ("f")));
         const auto firstGo = show.after ([&] { session.go(); }, 1.0);
         show.expect (firstGo, { { "f", 0.15 } }, "GO under REPEAT ONE");
-        EXPECT_EQ (session.cue.ready, show.row ("f"));
-        const auto firstToken = session.cue.mainGeneration;
-        show.tickUntil ([&] { return session.cue.mainGeneration > firstToken; }, "REPEAT ONE did not start the row again");
-        EXPECT_EQ (session.cue.main, show.row ("f"));
+        EXPECT_EQ (session.cueState().ready, show.row ("f"));
+        const auto firstToken = session.cueState().mainGeneration;
+        show.tickUntil ([&] { return session.cueState().mainGeneration > firstToken; }, "REPEAT ONE did not start the row again");
+        EXPECT_EQ (session.cueState().main, show.row ("f"));
         // Each play of the row lasts a second: the second one ends two seconds after the GO at the earliest.
         show.expect (show.after ([] {}, 2.0, firstGo.start), { { "f", 0.15 } }, "the row again");
         session.cycleRepeat();
-        EXPECT_EQ (session.cue.ready, show.row ("e"));
-        show.tickUntil ([&] { return session.cue.main == show.row ("e"); }, "REPEAT ALL did not wrap to the first row");
+        EXPECT_EQ (session.cueState().ready, show.row ("e"));
+        show.tickUntil ([&] { return session.cueState().main == show.row ("e"); }, "REPEAT ALL did not wrap to the first row");
         show.expect (show.after ([] {}, 3.0, firstGo.start), { { "e", 0.10 } }, "REPEAT ALL wrapped");
         show.expect (show.after ([&] { session.stop (true); }), {}, "MAIN STOP");
 
         // AUTO CUE off starts at the file's first frame: its silence is heard first.
         session.cycleRepeat();
         session.toggleAutoCue();
-        EXPECT_FALSE (session.audio.autoCue());
+        EXPECT_FALSE (session.audioAdapter().autoCue());
         ASSERT_TRUE (session.selectReady (show.row ("g")));
         show.expect (show.after ([&] { session.go(); }, 0.5), {}, "AUTO CUE OFF: the lead-in");
         show.tickUntil ([&] { return voice().position > (std::int64_t) (0.6 * rate); }, "MAIN did not pass its lead-in");
@@ -400,8 +400,8 @@ TEST_F (ShowOnJackTest, PadsSoundOverTheTrackAcrossBanksMuteAndStop)
         session.assignPad (1, 2, show.file ("p2"));
         session.assignPad (2, 1, show.file ("p3"));
         show.tickUntil ([&] {
-            return ! session.state.pads[0].asset.empty() && ! session.state.pads[1].asset.empty()
-                && ! session.state.pads[9].asset.empty();
+            return ! session.catalogState().pads[0].asset.empty() && ! session.catalogState().pads[1].asset.empty()
+                && ! session.catalogState().pads[9].asset.empty();
         }, "the pads were not assigned");
         ASSERT_TRUE (session.setPadGain (1, 2, -6.0f));
         const auto p2 = 0.09 * gainOf (-6.0);
@@ -411,7 +411,7 @@ TEST_F (ShowOnJackTest, PadsSoundOverTheTrackAcrossBanksMuteAndStop)
         ASSERT_TRUE (session.selectPadBank (2));
         ASSERT_NO_FATAL_FAILURE (show.prepared (vantrel::padMediaKey (2, 1)));
         show.expect (show.after ([&] { session.triggerPad (1); }), { { "a", 0.10 }, { "p3", 0.07 } }, "pad 1 of bank 2");
-        EXPECT_EQ (session.status, ja ("PAD 1"));
+        EXPECT_EQ (session.lastStatus(), ja ("PAD 1"));
 
         ASSERT_TRUE (session.selectPadBank (1));
         ASSERT_NO_FATAL_FAILURE (show.prepared (vantrel::padMediaKey (1, 2)));
@@ -420,23 +420,23 @@ TEST_F (ShowOnJackTest, PadsSoundOverTheTrackAcrossBanksMuteAndStop)
                      "pad 2 of bank 1 at its gain beside bank 2's pad");
         show.expect (show.after ([&] { session.triggerPad (1); }, 1.0),
                      { { "a", 0.10 }, { "p3", 0.07 }, { "p2", p2 }, { "p1", 0.06 } }, "pad 1 of bank 1");
-        show.tickUntil ([&] { return session.audio.voiceStatus (2).position > (std::int64_t) (1.1 * rate); },
+        show.tickUntil ([&] { return session.mutableAudioAdapter().voiceStatus (2).position > (std::int64_t) (1.1 * rate); },
                         "pad 1 did not reach its second part");
         show.expect (show.after ([] {}), { { "a", 0.10 }, { "p3", 0.07 }, { "p2", p2 }, { "p1", 0.03 } },
                      "pad 1 in its second part");
 
         const auto retrigger = show.after ([&] { session.triggerPad (1); }, 1.0);
         show.expect (retrigger, { { "a", 0.10 }, { "p3", 0.07 }, { "p2", p2 }, { "p1", 0.06 } }, "pad 1 retriggered");
-        ASSERT_EQ (session.padState.triggers.size(), 3u);
-        EXPECT_EQ (session.padState.triggers[2].retriggers, 1);
+        ASSERT_EQ (session.padTriggerState().triggers.size(), 3u);
+        EXPECT_EQ (session.padTriggerState().triggers[2].retriggers, 1);
 
         show.expect (show.after ([&] { session.setPadMute (true); }), { { "a", 0.10 } }, "PAD MUTE");
         show.expect (show.after ([&] { session.setPadMute (false); }, 1.0, retrigger.start),
                      { { "a", 0.10 }, { "p3", 0.07 }, { "p2", p2 }, { "p1", 0.06 } }, "PAD MUTE off");
 
         show.expect (show.after ([&] { session.stopAllPads(); }), { { "a", 0.10 } }, "stop all pads");
-        EXPECT_EQ (session.status, ja ("PADをすべて停止しました"));
-        EXPECT_TRUE (session.padState.triggers.empty());
+        EXPECT_EQ (session.lastStatus(), ja ("PADをすべて停止しました"));
+        EXPECT_TRUE (session.padTriggerState().triggers.empty());
         show.expect (show.after ([&] { session.stop (true); }), {}, "MAIN STOP");
     });
 }
@@ -451,31 +451,31 @@ TEST_F (ShowOnJackTest, ALostServerPausesTheShowAndMainResumesWhereItStoppedWhen
         auto& session = *show.session;
         session.assignPad (1, 1, show.file ("p1"));
         session.assignPad (1, 2, show.file ("p2"));
-        show.tickUntil ([&] { return ! session.state.pads[0].asset.empty() && ! session.state.pads[1].asset.empty(); },
+        show.tickUntil ([&] { return ! session.catalogState().pads[0].asset.empty() && ! session.catalogState().pads[1].asset.empty(); },
                         "the pads were not assigned");
         ASSERT_NO_FATAL_FAILURE (show.prepared (vantrel::padMediaKey (1, 1)));
         ASSERT_NO_FATAL_FAILURE (show.prepared (vantrel::padMediaKey (1, 2)));
         session.go();
         session.triggerPad (1);
         session.triggerPad (2);
-        ASSERT_EQ (session.padState.triggers.size(), 2u);
-        show.tickUntil ([&] { return session.audio.voiceStatus (1).position > (std::int64_t) (1.2 * rate); },
+        ASSERT_EQ (session.padTriggerState().triggers.size(), 2u);
+        show.tickUntil ([&] { return session.mutableAudioAdapter().voiceStatus (1).position > (std::int64_t) (1.2 * rate); },
                         "MAIN did not reach its second part");
         show.expect (show.after ([] {}), { { "m", 0.20 }, { "p1", 0.06 }, { "p2", 0.09 } }, "MAIN and two pads");
 
         show.captures.back()->close();
         server.stop();
-        show.tickUntil ([&] { return session.status == ja ("出力先が切断されました。安全Pause退避しました"); },
+        show.tickUntil ([&] { return session.lastStatus() == ja ("出力先が切断されました。安全Pause退避しました"); },
                         "the loss was not reported");
         EXPECT_FALSE (session.isOutputOpen());
         EXPECT_EQ (session.statusText(),
                    ja ("OUT: 出力先なし — ") + ja ("出力先が切断されました。プレイリストは一時停止、PADは停止しました"));
         EXPECT_TRUE (session.statusIsWarning());
-        EXPECT_EQ (session.cue.main, show.row ("m"));
-        EXPECT_TRUE (session.cue.paused);
-        EXPECT_TRUE (session.padState.triggers.empty());
+        EXPECT_EQ (session.cueState().main, show.row ("m"));
+        EXPECT_TRUE (session.cueState().paused);
+        EXPECT_TRUE (session.padTriggerState().triggers.empty());
         EXPECT_TRUE (session.laneInfo (1).paused);
-        const auto held = session.audio.voiceStatus (1).position;
+        const auto held = session.mutableAudioAdapter().voiceStatus (1).position;
         EXPECT_GT (held, (std::int64_t) (1.2 * rate));
 
         // The same server again: the output comes back by itself, the show still paused.
@@ -483,19 +483,19 @@ TEST_F (ShowOnJackTest, ALostServerPausesTheShowAndMainResumesWhereItStoppedWhen
         ASSERT_TRUE (waitUntil ([&] { return session.isOutputOpen(); }, [&] {
             show.deviceClock.advance (1000);   // every tick may try to open again
             session.tick();
-        }, patienceMs, 10)) << describeDevice (session.audio);
-        EXPECT_EQ (session.status, ja ("出力先を復旧しました。再開: ") + "Space");
+        }, patienceMs, 10)) << describeDevice (session.mutableAudioAdapter());
+        EXPECT_EQ (session.lastStatus(), ja ("出力先を復旧しました。再開: ") + "Space");
         EXPECT_FALSE (session.statusIsWarning()) << session.statusText();
-        EXPECT_TRUE (session.cue.paused);
-        EXPECT_EQ (session.audio.voiceStatus (1).position, held);
+        EXPECT_TRUE (session.cueState().paused);
+        EXPECT_EQ (session.mutableAudioAdapter().voiceStatus (1).position, held);
         ASSERT_NO_FATAL_FAILURE (show.listen());
         show.expect (show.after ([] {}), {}, "paused after the return");
-        EXPECT_EQ (session.audio.voiceStatus (1).position, held);
+        EXPECT_EQ (session.mutableAudioAdapter().voiceStatus (1).position, held);
 
         show.expect (show.after ([&] { session.togglePause(); }), { { "m", 0.20 } }, "PAUSE resumes MAIN where it stopped");
-        EXPECT_FALSE (session.cue.paused);
-        EXPECT_EQ (session.cue.main, show.row ("m"));
-        EXPECT_GT (session.audio.voiceStatus (1).position, held);
+        EXPECT_FALSE (session.cueState().paused);
+        EXPECT_EQ (session.cueState().main, show.row ("m"));
+        EXPECT_GT (session.mutableAudioAdapter().voiceStatus (1).position, held);
     });
 }
 } // namespace

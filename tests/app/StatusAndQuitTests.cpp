@@ -66,19 +66,19 @@ TEST_P (StatusLineTest, TheMostUrgentConditionIsShown)
         ASSERT_TRUE (rig.music().getChildFile ("app-state.json").deleteFile());
         ASSERT_TRUE (rig.music().getChildFile ("app-state.json").getChildFile ("keep").create());
         session->setZoom (3);
-        session->saveQueue.waitIdle();
+        session->waitForSaves();
     }
     if (param.conditions & rackDamaged)
     {
-        ASSERT_TRUE (waitUntil ([&] { return session->audio.rack().needsAttention(); }));
+        ASSERT_TRUE (waitUntil ([&] { return session->audioAdapter().rack().needsAttention(); }));
     }
     if (param.conditions & alertSet)
-        session->setStatus ("alert text", true);
+        session->setAlert ("alert text");
     if (param.conditions & paused)
-        session->cue.paused = true;
+        SessionCoordinatorTestAccess::cue (*session).paused = true;
     rig.clock.advance (SessionCoordinator::statusShowMs);
     if (param.conditions & freshStatus)
-        session->setStatus ("latest", false);
+        session->setStatus ("latest");
 
     // The first two rules append a message of the store's; the others are the whole line.
     const auto text = session->statusText();
@@ -107,7 +107,7 @@ TEST (StatusLine, AStatusShowsFor3500MsAlsoAcrossTheClockWrapThenTheLineFallsBac
     auto session = rig.make (true);
     ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
     rig.clock.ms->store (0xffffffffu - 1000u);
-    session->setStatus ("GO", false);
+    session->setStatus ("GO");
 
     rig.clock.advance (3499);   // past the wrap
     EXPECT_EQ (session->statusText(), "GO");
@@ -118,7 +118,7 @@ TEST (StatusLine, AStatusShowsFor3500MsAlsoAcrossTheClockWrapThenTheLineFallsBac
     EXPECT_EQ (session->statusText(), "LIVE LOCK ON");
     rig.clock.advance (3500);
     EXPECT_EQ (session->statusText(), "LIVE LOCK ON");
-    session->cue.paused = true;
+    SessionCoordinatorTestAccess::cue (*session).paused = true;
     EXPECT_EQ (session->statusText(), ja ("一時停止中 · LIVE LOCK ON"));
     EXPECT_FALSE (session->statusIsWarning());
 }
@@ -128,10 +128,10 @@ TEST (StatusLine, OfflineTheOutputCountsAsNotOpen)
     SessionRig rig;
     auto session = rig.make (false);
     EXPECT_FALSE (session->isOutputOpen());
-    EXPECT_FALSE (session->audio.hasDevice());
+    EXPECT_FALSE (session->audioAdapter().hasDevice());
     EXPECT_TRUE (session->statusText().startsWith (ja ("OUT: 出力先なし — ")));
     EXPECT_TRUE (session->statusIsWarning());
-    EXPECT_FALSE (session->audio.rack().status().busy);
+    EXPECT_FALSE (session->audioAdapter().rack().status().busy);
     EXPECT_FALSE (rig.local().getChildFile ("audio-diagnostics.json").exists());
 }
 
@@ -167,21 +167,21 @@ TEST (Quit, WaitsForThePoolThenSavesTheCatalog)
     auto session = rig.make();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
     HeldJob job;
-    job.add (session->pool);
+    job.add (SessionCoordinatorTestAccess::pool (*session));
 
     EXPECT_FALSE (session->prepareQuit());
-    EXPECT_TRUE (session->quitting);
+    EXPECT_TRUE (session->isQuitting());
     EXPECT_EQ (session->statusText(), ja ("PADコピーと保存の完了を待っています"));
     EXPECT_FALSE (session->prepareQuit());
 
     job.release();
-    ASSERT_TRUE (waitUntil ([&] { return session->pool.getNumJobs() == 0; }));
+    ASSERT_TRUE (waitUntil ([&] { return session->runningJobs() == 0; }));
     EXPECT_TRUE (session->prepareQuit());
 
     vantrel::CatalogStore reader (rig.music());
     vantrel::CatalogState saved;
     ASSERT_TRUE (reader.readSavedFiles (saved).ok);
-    EXPECT_EQ (saved.document, session->history.current());
+    EXPECT_EQ (saved.document, session->undoHistory().current());
     EXPECT_FALSE (rig.music().getChildFile ("recovery/pending.json").exists());
 }
 
@@ -199,7 +199,7 @@ TEST (Quit, WithRecoveryPendingTouchesNoFile)
     SessionRig rig;
     ASSERT_TRUE (rig.music().getChildFile ("catalog.json").replaceWithText ("{ not json"));
     auto session = rig.make();
-    ASSERT_TRUE (session->store.recoveryRequired.load());
+    ASSERT_TRUE (session->needsRecovery());
     const auto before = listing (rig.profile.path());
 
     EXPECT_TRUE (session->prepareQuit());
@@ -216,15 +216,15 @@ TEST (Quit, AFullDiskAbandonsTheQuitAndTheOutputComesBack)
     auto session = rig.make (true);
     ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
-    ASSERT_TRUE (session->saveQueue.waitIdle());
+    ASSERT_TRUE (session->waitForSaves());
     disk.fill();
-    ASSERT_TRUE (session->renamePlaylist (session->history.current().playlists[0].id, "Renamed"));
+    ASSERT_TRUE (session->renamePlaylist (session->undoHistory().current().playlists[0].id, "Renamed"));
 
     EXPECT_FALSE (session->prepareQuit());
-    EXPECT_FALSE (session->quitting);
-    EXPECT_FALSE (session->saveQueue.lastResult().ok);
-    EXPECT_TRUE (session->alert.startsWith (session->saveQueue.lastResult().message)) << session->alert;
-    EXPECT_TRUE (session->alert.endsWith (ja (" · 終了を中止し、出力先を再開しました"))) << session->alert;
+    EXPECT_FALSE (session->isQuitting());
+    EXPECT_FALSE (session->lastSaveResult().ok);
+    EXPECT_TRUE (session->alertText().startsWith (session->lastSaveResult().message)) << session->alertText();
+    EXPECT_TRUE (session->alertText().endsWith (ja (" · 終了を中止し、出力先を再開しました"))) << session->alertText();
     EXPECT_TRUE (session->isOutputOpen());
 
     // The show goes on: once there is room again, the next quit saves everything.

@@ -43,7 +43,7 @@ const EnglishStatusCase englishStatusCases[] = {
           rig.music().getChildFile ("app-state.json").deleteFile();
           rig.music().getChildFile ("app-state.json").getChildFile ("keep").create();
           session.setZoom (3);
-          session.saveQueue.waitIdle();
+          session.waitForSaves();
       },
       "Autosave failed: " },
     { "damagedOutputSettings",

@@ -64,7 +64,7 @@ TEST (Transport, GoReportsItsKindAndCountsNewMainsAndReadyFollowsTheRepeatMode)
           GoKind::noReady, SinkAnswer::nothingSent, "READYなし", 1, {} },
         { "two tracks sound", [] (Show& s) { s->go(); s->go(); },
           GoKind::twoSounding, SinkAnswer::nothingSent, "2トラック再生中です。3本目は開始できません", 2, 2 },
-        { "paused", [] (Show& s) { s->go(); s->audio.renderOfflineFrames (512); s->togglePause(); },
+        { "paused", [] (Show& s) { s->go(); s->mutableAudioAdapter().renderOfflineFrames (512); s->togglePause(); },
           GoKind::fromPause, SinkAnswer::accepted, "GO", 2, 2 },
         { "READY is MAIN under REPEAT ONE", [] (Show& s) { s->cycleRepeat(); s->go(); },
           GoKind::restartMain, SinkAnswer::accepted, "GO", 1, 0 },
@@ -79,10 +79,10 @@ TEST (Transport, GoReportsItsKindAndCountsNewMainsAndReadyFollowsTheRepeatMode)
         const auto result = show->go();
         EXPECT_EQ (result.kind, c.kind);
         EXPECT_EQ (result.outcome, c.outcome);
-        EXPECT_EQ (show->status, ja (c.status));
-        EXPECT_TRUE (show->alert.isEmpty());
-        EXPECT_EQ (show->goCounter, c.goCounter);
-        EXPECT_EQ (show->cue.ready, c.ready ? std::optional<std::string> (show.id (*c.ready)) : std::nullopt);
+        EXPECT_EQ (show->lastStatus(), ja (c.status));
+        EXPECT_TRUE (show->alertText().isEmpty());
+        EXPECT_EQ (show->goCount(), c.goCounter);
+        EXPECT_EQ (show->cueState().ready, c.ready ? std::optional<std::string> (show.id (*c.ready)) : std::nullopt);
     }
 }
 
@@ -97,14 +97,14 @@ TEST (Transport, ARefusedGoKeepsReadyNamesTheReasonAndTellsWhenReadyIsPrepared)
         };
     });
     EXPECT_EQ (show->go().outcome, SinkAnswer::refused);
-    EXPECT_EQ (show->status, ja ("音源を準備中です"));
-    EXPECT_EQ (show->alert, show->status);
-    EXPECT_EQ (show->cue.ready, show.id (0));
-    EXPECT_FALSE (show->cue.main.has_value());
-    EXPECT_EQ (show->goCounter, 0u);
+    EXPECT_EQ (show->lastStatus(), ja ("音源を準備中です"));
+    EXPECT_EQ (show->alertText(), show->lastStatus());
+    EXPECT_EQ (show->cueState().ready, show.id (0));
+    EXPECT_FALSE (show->cueState().main.has_value());
+    EXPECT_EQ (show->goCount(), 0u);
 
     gate->store (true);
-    ASSERT_TRUE (tickUntil (*show.session, [&] { return show->status == ja ("READYの準備ができました"); }));
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return show->lastStatus() == ja ("READYの準備ができました"); }));
     EXPECT_EQ (show->go().outcome, SinkAnswer::accepted);
 }
 
@@ -122,17 +122,17 @@ TEST (Transport, MovingReadyClampsToTheOpenPlaylistAndAnUnknownRowIsRefusedSilen
         SCOPED_TRACE ("anchor " + std::to_string ((int) c.anchor.value_or (99)) + ", offset " + std::to_string (c.offset));
         Show show ({ 1.0, 1.0, 1.0 }, false);
         if (c.anchor)
-            show->cue.setAnchor (show.id (*c.anchor));
+            SessionCoordinatorTestAccess::cue (*show.session).setAnchor (show.id (*c.anchor));
         ASSERT_TRUE (show->moveReady (c.offset));
-        EXPECT_EQ (show->cue.ready, show.id (c.ready));
-        EXPECT_EQ (show->cue.anchor, show.id (c.ready));
-        EXPECT_EQ (show->cue.manualReady, show.id (c.ready));
-        EXPECT_EQ (show->status, ja ("READYを選択しました"));
+        EXPECT_EQ (show->cueState().ready, show.id (c.ready));
+        EXPECT_EQ (show->cueState().anchor, show.id (c.ready));
+        EXPECT_EQ (show->cueState().manualReady, show.id (c.ready));
+        EXPECT_EQ (show->lastStatus(), ja ("READYを選択しました"));
 
-        show->setStatus ("before", false);
+        show->setStatus ("before");
         EXPECT_FALSE (show->selectReady ("no-such-row"));
-        EXPECT_EQ (show->cue.ready, show.id (c.ready));
-        EXPECT_EQ (show->status, "before");
+        EXPECT_EQ (show->cueState().ready, show.id (c.ready));
+        EXPECT_EQ (show->lastStatus(), "before");
     }
     SessionRig empty;
     EXPECT_FALSE (empty.make()->moveReady (1));
@@ -158,11 +158,11 @@ TEST (Transport, AtTheEndOfMainReadyWaitsForGoUnlessAutoReadyIsOffThenItStartsOn
         // The first tick that sees MAIN's end: MAIN is empty, or B runs already.
         const auto& a = playlist.rows[0].id;
         const auto& b = playlist.rows[1].id;
-        ASSERT_TRUE (tickUntil (*session, [&] { return session->cue.main != a; }));
-        EXPECT_EQ (session->cue.main, autoReady ? std::nullopt : std::optional<std::string> (b));
-        EXPECT_EQ (session->cue.previousMain, autoReady ? std::optional<std::string> (a) : std::nullopt);
-        EXPECT_EQ (session->cue.ready, autoReady ? std::optional<std::string> (b) : std::nullopt);
-        EXPECT_EQ (session->goCounter, autoReady ? 1u : 2u);
+        ASSERT_TRUE (tickUntil (*session, [&] { return session->cueState().main != a; }));
+        EXPECT_EQ (session->cueState().main, autoReady ? std::nullopt : std::optional<std::string> (b));
+        EXPECT_EQ (session->cueState().previousMain, autoReady ? std::optional<std::string> (a) : std::nullopt);
+        EXPECT_EQ (session->cueState().ready, autoReady ? std::optional<std::string> (b) : std::nullopt);
+        EXPECT_EQ (session->goCount(), autoReady ? 1u : 2u);
     }
 }
 
@@ -171,37 +171,37 @@ TEST (Transport, WithoutAnOpenOutputNothingStartsByItselfEvenWithAutoReadyOff)
     Show show ({ 0.05, 1.0 });
     show->toggleAutoReady();
     ASSERT_EQ (show->go().outcome, SinkAnswer::accepted);
-    ASSERT_TRUE (tickUntil (*show.session, [&] { return show->cue.main != show.id (0); }, 512));
-    EXPECT_EQ (show->cue.previousMain, show.id (0));
-    EXPECT_EQ (show->cue.activeCount(), 0);
-    EXPECT_EQ (show->cue.ready, show.id (1));
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return show->cueState().main != show.id (0); }, 512));
+    EXPECT_EQ (show->cueState().previousMain, show.id (0));
+    EXPECT_EQ (show->cueState().activeCount(), 0);
+    EXPECT_EQ (show->cueState().ready, show.id (1));
 }
 
 TEST (Transport, AnEndReportedUnderAnOlderTokenLeavesTheNewMainAlone)
 {
     Show show ({ 0.05, 1.0 });
     ASSERT_EQ (show->go().outcome, SinkAnswer::accepted);
-    show->audio.renderOfflineFrames (4800);   // A played to its end; nothing has read that yet
+    show->mutableAudioAdapter().renderOfflineFrames (4800);   // A played to its end; nothing has read that yet
     ASSERT_EQ (show->startGo().kind, GoKind::handOver);
     show->tick();   // the engine still reports A's end on MAIN's voice: B has not started there yet
-    EXPECT_EQ (show->cue.main, show.id (1));
-    ASSERT_TRUE (tickUntil (*show.session, [&] { return ! show->cue.outgoing.has_value(); }, 512));
-    EXPECT_EQ (show->cue.main, show.id (1));
+    EXPECT_EQ (show->cueState().main, show.id (1));
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return ! show->cueState().outgoing.has_value(); }, 512));
+    EXPECT_EQ (show->cueState().main, show.id (1));
 }
 
 TEST (Transport, MeasuredDurationsOfTheOpenPlaylistAreSavedWithoutAnUndoStep)
 {
     Show show ({ 1.0, 0.5 }, false);
     const auto closed = playlistOf ("Closed", { writeTone (show.rig.media(), "c.wav", 2.0, 0.25f) });
-    auto candidate = show->history.current();
+    auto candidate = show->undoHistory().current();
     candidate.playlists.push_back (closed);
     ASSERT_TRUE (show->commitEdit (candidate));
-    const auto steps = show->history.undoStack().size();
+    const auto steps = show->undoHistory().undoStack().size();
     const auto duration = [] (const CatalogDocument& d, const std::string& id) { return findRowById (d, id)->duration; };
-    ASSERT_TRUE (tickUntil (*show.session, [&] { return duration (show->history.current(), show.id (1)) > 0; }));
-    EXPECT_EQ (show->history.undoStack().size(), steps);
-    EXPECT_EQ (show->audio.loadedMedia (closed.rows[0].id), nullptr);   // only the open playlist is decoded
-    ASSERT_TRUE (show->saveQueue.waitIdle());
+    ASSERT_TRUE (tickUntil (*show.session, [&] { return duration (show->undoHistory().current(), show.id (1)) > 0; }));
+    EXPECT_EQ (show->undoHistory().undoStack().size(), steps);
+    EXPECT_EQ (show->audioAdapter().loadedMedia (closed.rows[0].id), nullptr);   // only the open playlist is decoded
+    ASSERT_TRUE (show->waitForSaves());
 
     CatalogState saved;
     ASSERT_TRUE (CatalogStore (show.rig.music()).load (saved).ok);
@@ -214,11 +214,11 @@ TEST (Transport, MeasuredDurationsOfTheOpenPlaylistAreSavedWithoutAnUndoStep)
 TEST (Transport, DurationsAreMeasuredAgainForRowsThatArriveAfterEveryRowHadOne)
 {
     Show show ({ 1.0, 0.5 });
-    const auto duration = [&] (const std::string& id) { return findRowById (show->history.current(), id)->duration; };
+    const auto duration = [&] (const std::string& id) { return findRowById (show->undoHistory().current(), id)->duration; };
     ASSERT_TRUE (tickUntil (*show.session, [&] { return duration (show.id (0)) > 0 && duration (show.id (1)) > 0; }));
     show->tick();
 
-    auto candidate = show->history.current();
+    auto candidate = show->undoHistory().current();
     auto added = playlistOf ("Show", { writeTone (show.rig.media(), "late.wav", 0.75, 0.25f) }).rows.front();
     candidate.playlists.front().rows.push_back (added);
     findRowById (candidate, show.id (0))->duration = 0.0;
@@ -238,8 +238,8 @@ TEST (Transport, LanesShowPositionsAcrossAHandOverAndTheAutoCuePointOfReady)
     ASSERT_TRUE (addAndOpen (*session, playlist));
     const auto &a = playlist.rows[0], &b = playlist.rows[1];
     ASSERT_TRUE (tickUntilPrepared (*session, a.id) && tickUntilPrepared (*session, b.id));
-    const auto cueA = session->audio.loadedMedia (a.id)->pcm->cueFrame;
-    const auto cueB = session->audio.loadedMedia (b.id)->pcm->cueFrame;
+    const auto cueA = session->audioAdapter().loadedMedia (a.id)->pcm->cueFrame;
+    const auto cueB = session->audioAdapter().loadedMedia (b.id)->pcm->cueFrame;
     ASSERT_GT (cueA, 12000);   // the lead-in is skipped
 
     // Per lane (OUTGOING, MAIN, READY): the row shown and its position in frames.
@@ -259,12 +259,12 @@ TEST (Transport, LanesShowPositionsAcrossAHandOverAndTheAutoCuePointOfReady)
 
     ASSERT_EQ (session->go().outcome, SinkAnswer::accepted);
     check ("started, not yet rendered", { { { "", 0 }, { a.id, cueA }, { b.id, cueB } } });
-    session->audio.renderOfflineFrames (4800);
+    session->mutableAudioAdapter().renderOfflineFrames (4800);
     session->tick();
     check ("rendered", { { { "", 0 }, { a.id, cueA + 4800 }, { b.id, cueB } } });
     ASSERT_EQ (session->go().kind, GoKind::handOver);
     check ("handed over, not yet rendered", { { { a.id, cueA + 4800 }, { b.id, cueB }, { "", 0 } } });
-    session->audio.renderOfflineFrames (480);
+    session->mutableAudioAdapter().renderOfflineFrames (480);
     session->tick();
     check ("handed over", { { { a.id, cueA + 5280 }, { b.id, cueB + 480 }, { "", 0 } } });
 
@@ -288,16 +288,16 @@ TEST (Transport, AReadyThatCannotBeDecodedIsNotDecodedOnEveryTick)
     ASSERT_TRUE (vantrel::testing::writeBytes (bad, "RIFF and nothing a decoder takes"));
     const auto playlist = playlistOf ("Show", { bad });
     const auto later = playlistOf ("Later", { writeTone (rig.media(), "later.wav", 0.1, 0.25f) });
-    auto candidate = session->history.current();
+    auto candidate = session->undoHistory().current();
     candidate.playlists.push_back (later);   // never opened: nothing loads its row unasked
     ASSERT_TRUE (session->commitEdit (candidate) && addAndOpen (*session, playlist));
     ASSERT_TRUE (tickUntilPrepared (*session, playlist.rows[0].id));
 
     // A load queued behind whatever the ticks asked for: once it is done, those are done too.
-    session->audio.requestPrepare (later.rows[0].id, false);
-    ASSERT_TRUE (tickUntil (*session, [&] { return session->audio.loadedMedia (later.rows[0].id) != nullptr; }));
+    session->mutableAudioAdapter().requestPrepare (later.rows[0].id, false);
+    ASSERT_TRUE (tickUntil (*session, [&] { return session->audioAdapter().loadedMedia (later.rows[0].id) != nullptr; }));
     EXPECT_EQ (loadsOfBad->load(), 1);
     EXPECT_EQ (session->go().outcome, SinkAnswer::refused);
-    EXPECT_EQ (session->alert, session->audio.loadedMedia (playlist.rows[0].id)->error);
+    EXPECT_EQ (session->alertText(), session->audioAdapter().loadedMedia (playlist.rows[0].id)->error);
 }
 } // namespace

@@ -61,7 +61,7 @@ struct OutputRig : ViewRig
     {
         EXPECT_TRUE (pcms.ready && writeOutputDeviceSettings (rig.deviceFile(), saved).ok);
         session = rig.make (true);
-        session->audio.millisecondCounter = deviceClock.function();
+        session->mutableAudioAdapter().millisecondCounter = deviceClock.function();
         makeView().setBounds (0, 0, 1380, 860);
         view->addToDesktop (0);
         view->setVisible (true);
@@ -157,7 +157,7 @@ TEST (OutputDialog, AChangeIsAppliedOrThePreviousJackOutputComesBackAndThePanelS
     const auto refused = refusal (panel);
     EXPECT_TRUE (refused.startsWith (ja ("適用できません: "))
                  && refused.endsWith (ja ("\n選択内容を確認して再度適用してください。保存済み設定は変更していません。"))) << refused;
-    EXPECT_TRUE (r.session->audio.storedOutputSettings() == jackSystem && r.session->isOutputOpen());
+    EXPECT_TRUE (r.session->mutableAudioAdapter().storedOutputSettings() == jackSystem && r.session->isOutputOpen());
 
     choose (panel, "audio-output-endpoint", "vantrel_stage");
     choose (panel, "audio-output-pair", "channel 7 / channel 8");
@@ -166,7 +166,7 @@ TEST (OutputDialog, AChangeIsAppliedOrThePreviousJackOutputComesBackAndThePanelS
     ASSERT_TRUE (r.dismissed());
     EXPECT_EQ (*r.result, 1);
     OutputDeviceSettings written;
-    EXPECT_TRUE (readOutputDeviceSettings (r.rig.deviceFile(), written).ok && written == r.session->audio.storedOutputSettings());
+    EXPECT_TRUE (readOutputDeviceSettings (r.rig.deviceFile(), written).ok && written == r.session->mutableAudioAdapter().storedOutputSettings());
     EXPECT_EQ (written, OutputDeviceSettings ({ "ALSA", "vantrel_stage", "vantrel_stage", 44100.0, 0, 3 }));
     EXPECT_TRUE (r.session->isOutputOpen());
 }

@@ -137,7 +137,7 @@ TEST (CdImportPanel, TheStatusLineAndTheImportButtonFollowTheChoicesAndAnImportE
     r.insert ("disc", { { cdAudio (1, 150), cdAudio (2, 188), cdAudio (3, 225) }, 0, "Disc" });
     ASSERT_TRUE (runMessagesUntil ([&] { return r.ticks() == "1,2,3,"; }));
     auto& s = *r.session;
-    ASSERT_TRUE (s.preferences.isLocked (LockScope::playlistEditing));
+    ASSERT_TRUE (s.currentPreferences().isLocked (LockScope::playlistEditing));
     const auto choose = ja ("取り込む曲と形式を選んでください"), cancelled = ja ("CD取込をキャンセルしました");
     auto& name = r.part<juce::TextEditor> ("cd-name");
     auto& status = r.part<juce::Label> ("cd-status");
@@ -160,7 +160,7 @@ TEST (CdImportPanel, TheStatusLineAndTheImportButtonFollowTheChoicesAndAnImportE
         EXPECT_EQ (status.findColour (juce::Label::textColourId) == juce::Colour (0xffef7776), step.error) << step.what;
     }
     s.tick();
-    EXPECT_TRUE (s.history.current().playlists.empty());
+    EXPECT_TRUE (s.undoHistory().current().playlists.empty());
     EXPECT_TRUE (r.rig.music().getChildFile ("imports").findChildFiles (juce::File::findDirectories, false).isEmpty());
 
     for (const int format : { 2, 1, 2 })   // MP3 opens the rate and the bit rate, WAV closes them
@@ -183,7 +183,7 @@ TEST (CdImportPanel, TheStatusLineAndTheImportButtonFollowTheChoicesAndAnImportE
     })) << status.getText();
 
     s.tick();
-    const auto& document = s.history.current();
+    const auto& document = s.undoHistory().current();
     ASSERT_EQ (document.playlists.size(), 1u);
     EXPECT_EQ (document.playlists[0].name, "Set");
     EXPECT_EQ (document.current, document.playlists[0].id);
@@ -203,15 +203,14 @@ TEST (CdImportPanel, TheStatusLineAndTheImportButtonFollowTheChoicesAndAnImportE
 TEST (CdImportPanel, WithoutAnImporterTheStatusLineSaysWhyAndTheCdButtonShowsTheSameWindowAgain)
 {
     START_CD_RIG (r, false);
-    auto& recovery = r.session->store.recoveryRequired;
     for (const bool recovering : { false, true })
     {
-        recovery = recovering;
+        SessionCoordinatorTestAccess::setRecoveryRequired (*r.session, recovering);
         r.panel->timerCallback();
         EXPECT_EQ (r.status(), ja (recovering ? "保存データの復旧確認が終わるまでCD取込は使えません" : "音声なしで起動しているためCD取込は使えません"));
         EXPECT_FALSE (r.part ("cd-start").isEnabled());
     }
-    recovery = false;
+    SessionCoordinatorTestAccess::setRecoveryRequired (*r.session, false);
 
     r.part<juce::TextEditor> ("cd-name").setText ("Kept");
     auto& window = dynamic_cast<juce::DocumentWindow&> (*r.window);

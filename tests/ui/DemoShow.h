@@ -110,9 +110,9 @@ inline DemoShow buildDemoShow (SessionCoordinator& session, const juce::File& me
 
     if (! session.addTreeFolder ("ホール公演", ""))
         return fail ("the folder could not be added: " + session.statusText());
-    show.folderId = session.history.current().folders.back().id;
+    show.folderId = session.undoHistory().current().folders.back().id;
 
-    auto candidate = session.history.current();
+    auto candidate = session.undoHistory().current();
     Playlist main;
     main.id = show.mainPlaylistId = newCatalogId();
     main.name = "本番 第1部";
@@ -160,7 +160,7 @@ inline DemoShow buildDemoShow (SessionCoordinator& session, const juce::File& me
     if (! finishPadJobs (session))
         return fail ("the pad copies did not finish");
     for (size_t i = 0; i < pads.size(); ++i)
-        if (session.state.pads[(size_t) *padIndex (1, (int) i + 1)].asset.empty())
+        if (session.catalogState().pads[(size_t) *padIndex (1, (int) i + 1)].asset.empty())
             return fail ("pad " + juce::String ((int) i + 1) + " of bank 1 was not assigned: " + session.statusText());
     return show;
 }
@@ -168,9 +168,9 @@ inline DemoShow buildDemoShow (SessionCoordinator& session, const juce::File& me
 /** True when READY is set and its media prepared (or failed). */
 inline bool readyMediaSettled (SessionCoordinator& session)
 {
-    if (! session.cue.ready)
+    if (! session.cueState().ready)
         return false;
-    const auto media = session.audio.loadedMedia (*session.cue.ready);
+    const auto media = session.audioAdapter().loadedMedia (*session.cueState().ready);
     return media != nullptr && (media->pcm != nullptr || media->failed());
 }
 

@@ -25,7 +25,7 @@ struct LibraryRig : ViewRig
         if (damagedNames)
             rig.music().getChildFile ("library-names.json").replaceWithText ("{ not json");
         session = rig.make();
-        auto candidate = session->history.current();
+        auto candidate = session->undoHistory().current();
         candidate.playlists.push_back (playlistOf ("Encore", {}));
         encoreId = candidate.playlists.back().id;
         auto show = playlistOf ("Show", {});
@@ -56,10 +56,10 @@ struct LibraryRig : ViewRig
     /** A scan of the current catalog and pads, then the panel's timer step. */
     bool rescan()
     {
-        const auto idle = [this] { return ! session->library.items().scanning; };
-        const auto before = session->library.items().generation;
+        const auto idle = [this] { return ! session->mediaLibrary().items().scanning; };
+        const auto before = session->mediaLibrary().items().generation;
         const bool scanned = runMessagesUntil (idle) && (session->refreshLibrary(), runMessagesUntil ([&] {
-                                 return idle() && session->library.items().generation > before; }));
+                                 return idle() && session->mediaLibrary().items().generation > before; }));
         panel->timerCallback();
         return scanned;
     }
@@ -87,7 +87,7 @@ struct LibraryRig : ViewRig
     }
     void press (const char* action)
     {
-        for (const auto& binding : session->preferences.keys)
+        for (const auto& binding : session->currentPreferences().keys)
             if (binding.action == action)
                 view->handleShortcut (binding.key, false, false, false), view->releaseHeldKey (binding.key);
     }
@@ -143,7 +143,7 @@ TEST (LibraryPanel, FiltersAndTheSearchListTheFilesTheyNameAndANewScanKeepsTheSe
     runPendingMessages();
     r.select ({ "Ext", "spare.wav", "Take" });
     // Two files that sort first come in, and the outside file leaves the catalog.
-    auto candidate = r.session->history.current();
+    auto candidate = r.session->undoHistory().current();
     auto& rows = candidate.playlists.back().rows;
     rows.erase (rows.begin() + 1);
     for (const char* name : { "Alto", "Aria" })
@@ -173,12 +173,12 @@ TEST (LibraryPanel, TheHintAndTheButtonsFollowTheSelectionTheLockAndTheStore)
         { { "Ext", "spare.wav" }, none, two, true, false, false },
         { { "Old.wav", "spare.wav" }, none, two, true, true, false },
         { { "spare.wav" }, [&] { importing = ! importing; }, spare, true, false, true },
-        { { "spare.wav" }, [&] { s.store.recoveryRequired = ! s.store.recoveryRequired; }, spare, true, false, true },
+        { { "spare.wav" }, [&] { SessionCoordinatorTestAccess::setRecoveryRequired (s, ! s.needsRecovery()); }, spare, true, false, true },
         // LIVE LOCK over playlist editing: nothing is added, and of the stored files only pad copies go.
         { { "spare.wav" }, lock, spare, false, true, true },
         { { "Old.wav" }, lock, one ("プレイリスト用コピー", "未使用", r.old), false, false, true },
     };
-    ASSERT_TRUE (s.preferences.isLocked (LockScope::playlistEditing));
+    ASSERT_TRUE (s.currentPreferences().isLocked (LockScope::playlistEditing));
     for (const auto& c : cases)
     {
         c.flip();
@@ -199,7 +199,7 @@ TEST (LibraryPanel, TheHintAndTheButtonsFollowTheSelectionTheLockAndTheStore)
     r.part ("library-reveal").triggerClick();
     runPendingMessages();
     EXPECT_EQ (revealed, juce::Array<juce::File> { r.take });
-    EXPECT_EQ (s.status, ja ("保存場所を開けませんでした"));
+    EXPECT_EQ (s.lastStatus(), ja ("保存場所を開けませんでした"));
 }
 
 TEST (LibraryPanel, TheTargetKeepsItsPlaylistAcrossRenamesAndFallsBackWhenItGoes)
@@ -226,7 +226,7 @@ TEST (LibraryPanel, AddingAndRemovingDoWhatTheirDialogsAnswer)
 {
     START_LIBRARY_RIG (r);
     auto& s = *r.session;
-    const auto rowsOfEncore = [&] { return s.history.current().playlists.front().rows.size(); };
+    const auto rowsOfEncore = [&] { return s.undoHistory().current().playlists.front().rows.size(); };
     struct Case { const char* how; std::vector<const char*> selected; const char* title; int answer; size_t rows; };
     for (const auto& c : std::vector<Case> {
              { "library-remove", { "Old.wav", "spare.wav" }, "未使用音源の整理", 0, 0 },   // "残す"
@@ -255,13 +255,13 @@ TEST (LibraryPanel, AddingAndRemovingDoWhatTheirDialogsAnswer)
             asked->exitModalState (c.answer);
         }
         // The answer arrives with the messages; a copy ends in a tick.
-        EXPECT_TRUE (runMessagesUntil ([&] { return s.tick(), rowsOfEncore() == c.rows && s.pool.getNumJobs() == 0; }))
+        EXPECT_TRUE (runMessagesUntil ([&] { return s.tick(), rowsOfEncore() == c.rows && s.runningJobs() == 0; }))
             << c.how << " " << c.answer << ": " << rowsOfEncore();
     }
     EXPECT_TRUE (runMessagesUntil ([&] { return (r.rig.profile / "Trash/files/spare.wav").existsAsFile(); }));
     EXPECT_FALSE (r.spare.exists() || ! r.old.exists());
-    EXPECT_EQ (s.status, ja ("未使用のVantrel音源をごみ箱へ移動しました"));
-    EXPECT_EQ (s.history.current().playlists.front().rows[1].source, r.old.getFullPathName().toStdString());   // where it lies
+    EXPECT_EQ (s.lastStatus(), ja ("未使用のVantrel音源をごみ箱へ移動しました"));
+    EXPECT_EQ (s.undoHistory().current().playlists.front().rows[1].source, r.old.getFullPathName().toStdString());   // where it lies
 }
 
 TEST (LibraryPanel, ARowsMenuNamesAStoredFileAndTheNameShowsAfterAScanThatWasRunning)
@@ -293,10 +293,10 @@ TEST (LibraryPanel, ARowsMenuNamesAStoredFileAndTheNameShowsAfterAScanThatWasRun
         r.session->refreshLibrary();
         asked->exitModalState (1);
         EXPECT_TRUE (runMessagesUntil ([&] {
-            if (! r.session->library.items().scanning)
+            if (! r.session->mediaLibrary().items().scanning)
                 r.panel->timerCallback();
-            return r.rowOf (c.shown) >= 0 && r.session->status == ja (c.status);
-        })) << r.names() << " / " << r.session->status;
+            return r.rowOf (c.shown) >= 0 && r.session->lastStatus() == ja (c.status);
+        })) << r.names() << " / " << r.session->lastStatus();
     }
 }
 } // namespace

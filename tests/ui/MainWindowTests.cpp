@@ -68,23 +68,23 @@ struct WindowRig
         event sent before it has then been handled. */
     bool keysThrough()
     {
-        auto prefs = session().preferences;
+        auto prefs = session().currentPreferences();
         for (auto& binding : prefs.keys)
             if (binding.action == "ZOOM IN")
                 binding.key = 116;   // F5
         if (! session().applyPreferences (prefs).ok)
             return false;
         session().setZoom (10);
-        return xdotool ({ "key", "F5" }) && tickUntil ([&] { return session().state.ui.zoom == 9; });
+        return xdotool ({ "key", "F5" }) && tickUntil ([&] { return session().catalogState().ui.zoom == 9; });
     }
 
     int readyIndex()
     {
-        const auto* playlist = currentPlaylist (session().state.document);
-        if (playlist == nullptr || ! session().cue.ready)
+        const auto* playlist = currentPlaylist (session().catalogState().document);
+        if (playlist == nullptr || ! session().cueState().ready)
             return -1;
         for (int i = 0; i < (int) playlist->rows.size(); ++i)
-            if (playlist->rows[(size_t) i].id == *session().cue.ready)
+            if (playlist->rows[(size_t) i].id == *session().cueState().ready)
                 return i;
         return -1;
     }
@@ -105,20 +105,20 @@ TEST (MainWindowKeys, ReturnGivesGoOnceHoweverLongItIsHeld)
 {
     START_WINDOW_RIG (r);
     auto& s = r.session();
-    ASSERT_TRUE (r.tickUntil ([&] { return s.cue.ready && s.audio.loadedMedia (*s.cue.ready) != nullptr
-                                           && s.audio.loadedMedia (*s.cue.ready)->pcm != nullptr; }));
-    const auto before = s.cue.goCounter;
-    const auto firstReady = *s.cue.ready;
+    ASSERT_TRUE (r.tickUntil ([&] { return s.cueState().ready && s.mutableAudioAdapter().loadedMedia (*s.cueState().ready) != nullptr
+                                           && s.mutableAudioAdapter().loadedMedia (*s.cueState().ready)->pcm != nullptr; }));
+    const auto before = s.cueState().goCounter;
+    const auto firstReady = *s.cueState().ready;
 
     ASSERT_TRUE (r.xdotool ({ "keydown", "Return" }));
-    ASSERT_TRUE (r.tickUntil ([&] { return s.cue.goCounter != before; }));
+    ASSERT_TRUE (r.tickUntil ([&] { return s.cueState().goCounter != before; }));
     // Held: the auto-repeats arrive and are swallowed.
     EXPECT_TRUE (r.tickUntil ([&] { return r.window->view.repeatsSwallowed() >= 5; }));
     ASSERT_TRUE (r.xdotool ({ "keyup", "Return" }));
     ASSERT_TRUE (r.keysThrough());
-    EXPECT_EQ (s.cue.goCounter, before + 1);
-    ASSERT_TRUE (s.cue.main.has_value());
-    EXPECT_EQ (*s.cue.main, firstReady);
+    EXPECT_EQ (s.cueState().goCounter, before + 1);
+    ASSERT_TRUE (s.cueState().main.has_value());
+    EXPECT_EQ (*s.cueState().main, firstReady);
 }
 
 TEST (MainWindowKeys, AHeldArrowStepsReadyWithEveryRepeat)
@@ -141,10 +141,10 @@ TEST (MainWindowKeys, AltKeysAndTextFieldKeysAreNotShortcuts)
 {
     START_WINDOW_RIG (r);
     auto& s = r.session();
-    const auto before = s.cue.goCounter;
+    const auto before = s.cueState().goCounter;
     ASSERT_TRUE (r.xdotool ({ "key", "alt+Return", "alt+Down" }));
     ASSERT_TRUE (r.keysThrough());
-    EXPECT_EQ (s.cue.goCounter, before);
+    EXPECT_EQ (s.cueState().goCounter, before);
     EXPECT_EQ (r.readyIndex(), 0);
 
     // Typing into the memo: the space stays text (PAUSE is not toggled), Return a new line.
@@ -161,8 +161,8 @@ TEST (MainWindowKeys, AltKeysAndTextFieldKeysAreNotShortcuts)
     ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "doors open" }));
     ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
     EXPECT_TRUE (r.tickUntil ([&] { return memo.getText() == "doors open\n"; })) << memo.getText();
-    EXPECT_EQ (s.cue.goCounter, before);
-    EXPECT_FALSE (s.cue.paused);
+    EXPECT_EQ (s.cueState().goCounter, before);
+    EXPECT_FALSE (s.cueState().paused);
 }
 
 TEST (MainWindowWheel, TheWheelDrivesTheGainControlItWasBoundTo)
@@ -179,7 +179,7 @@ TEST (MainWindowWheel, TheWheelDrivesTheGainControlItWasBoundTo)
     // Turned anywhere over the window, e.g. over the rows list, the wheel moves the bound gain.
     const auto rows = findById (view, "setlist")->getScreenBounds().getCentre();
     ASSERT_TRUE (r.xdotool ({ "mousemove", juce::String (rows.x), juce::String (rows.y), "click", "4", "click", "4" }));
-    const auto gainOf = [&] { return currentPlaylist (r.session().history.current())->gainDb; };
+    const auto gainOf = [&] { return currentPlaylist (r.session().undoHistory().current())->gainDb; };
     EXPECT_TRUE (r.tickUntil ([&] { return gainOf() == 1.0f; })) << gainOf();
     ASSERT_TRUE (r.xdotool ({ "click", "5" }));
     EXPECT_TRUE (r.tickUntil ([&] { return gainOf() == 0.5f; })) << gainOf();
@@ -199,16 +199,16 @@ TEST (MainWindowKeys, KeypadDigitsFirePadsAndTopRowDigitsDoNot)
     START_WINDOW_RIG (r);
     auto& s = r.session();
     s.assignPad (1, 3, writeTone (r.rig.media(), "Bell.wav", 1.0, 0.2f));
-    ASSERT_TRUE (r.tickUntil ([&] { return ! s.state.pads[2].asset.empty(); }));
+    ASSERT_TRUE (r.tickUntil ([&] { return ! s.catalogState().pads[2].asset.empty(); }));
 
     // The top-row 3, then a key whose effect shows that the 3 has been through.
-    s.setStatus ("-", false);
+    s.setStatus ("-");
     ASSERT_TRUE (r.xdotool ({ "key", "3", "Down" }));
-    ASSERT_TRUE (r.tickUntil ([&] { return s.status == vantrel::testing::ja ("READYを選択しました"); })) << s.status;
+    ASSERT_TRUE (r.tickUntil ([&] { return s.lastStatus() == vantrel::testing::ja ("READYを選択しました"); })) << s.lastStatus();
 
     ASSERT_TRUE (r.xdotool ({ "key", "Num_Lock" }));
     ASSERT_TRUE (r.xdotool ({ "key", "KP_3" }));
-    EXPECT_TRUE (r.tickUntil ([&] { return s.status == "PAD 3"; })) << s.status;
+    EXPECT_TRUE (r.tickUntil ([&] { return s.lastStatus() == "PAD 3"; })) << s.lastStatus();
 }
 } // namespace
 } // namespace vantrel
@@ -253,8 +253,8 @@ TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
     START_WINDOW_RIG (r);
     auto& s = r.session();
     auto& view = r.window->view;
-    ASSERT_TRUE (r.tickUntil ([&] { return s.cue.ready && s.audio.loadedMedia (*s.cue.ready) != nullptr; }));
-    const auto rowId = currentPlaylist (s.state.document)->rows[1].id;
+    ASSERT_TRUE (r.tickUntil ([&] { return s.cueState().ready && s.mutableAudioAdapter().loadedMedia (*s.cueState().ready) != nullptr; }));
+    const auto rowId = currentPlaylist (s.catalogState().document)->rows[1].id;
 
     struct Target
     {
@@ -264,10 +264,10 @@ TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
         bool documentEdit;              // the master's gain is no edit of the show's document
     };
     const Target targets[] = {
-        { "master", [&] { return &byId<GainControl> (view, "master-gain"); }, [&] { return s.masterGainDb; }, false },
+        { "master", [&] { return &byId<GainControl> (view, "master-gain"); }, [&] { return s.masterGain(); }, false },
         { "playlist", [&] { return &byId<GainControl> (view, "playlist-gain"); },
-          [&] { return currentPlaylist (s.state.document)->gainDb; }, true },
-        { "row", [&] { return rowGainOf (view, rowId); }, [&] { return currentPlaylist (s.state.document)->rows[1].gainDb; }, true },
+          [&] { return currentPlaylist (s.catalogState().document)->gainDb; }, true },
+        { "row", [&] { return rowGainOf (view, rowId); }, [&] { return currentPlaylist (s.catalogState().document)->rows[1].gainDb; }, true },
     };
     struct Case
     {
@@ -276,7 +276,7 @@ TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
         float expected;
     };
     const Case cases[] = { { "-3.27", "Return", -3.3f }, { "-9", "Escape", -3.3f }, { "2.04", "click", 2.0f } };
-    const auto goes = s.cue.goCounter;
+    const auto goes = s.cueState().goCounter;
     for (const auto& t : targets)
         for (const auto& c : cases)
         {
@@ -291,7 +291,7 @@ TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
             EXPECT_TRUE (r.tickUntil ([&] { return view.wheelTarget() == nullptr; })) << "the wheel stayed bound while typing";
             ASSERT_TRUE (r.xdotool ({ "key", "ctrl+a" }));
             ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "--", c.typed }));
-            const auto steps = s.history.undoStack().size();
+            const auto steps = s.undoHistory().undoStack().size();
             if (juce::String (c.ending) == "click")
             {
                 const auto lane = findById (view, "wave-ready")->getScreenBounds().getCentre();
@@ -305,10 +305,10 @@ TEST (MainWindowTyping, AGainBoxTakesTypingAndReturnCommitsWithoutGo)
             ASSERT_TRUE (r.keysThrough()) << "the shortcuts did not come back";
             EXPECT_FLOAT_EQ (t.value(), c.expected);
             EXPECT_FLOAT_EQ (t.gain()->value(), c.expected);
-            EXPECT_EQ (s.cue.goCounter, goes) << "a key typed into the box ran the show";
+            EXPECT_EQ (s.cueState().goCounter, goes) << "a key typed into the box ran the show";
             if (t.documentEdit)
             {
-                EXPECT_EQ (s.history.undoStack().size() - steps, juce::String (c.ending) == "Escape" ? 0u : 1u);
+                EXPECT_EQ (s.undoHistory().undoStack().size() - steps, juce::String (c.ending) == "Escape" ? 0u : 1u);
             }
         }
 }
@@ -318,8 +318,8 @@ TEST (MainWindowTyping, ANameDialogTakesTypingAndReturnSubmits)
 {
     START_WINDOW_RIG (r);
     auto& s = r.session();
-    const auto goes = s.cue.goCounter;
-    const auto folders = [&] { return s.state.document.folders.size(); };
+    const auto goes = s.cueState().goCounter;
+    const auto folders = [&] { return s.catalogState().document.folders.size(); };
     const auto dialog = [] { return dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent()); };
     const auto fieldFocused = [&] {
         auto* d = dialog();
@@ -342,9 +342,9 @@ TEST (MainWindowTyping, ANameDialogTakesTypingAndReturnSubmits)
     ASSERT_TRUE (r.xdotool ({ "type", "--delay", "20", "Stage 2" }));
     ASSERT_TRUE (r.xdotool ({ "key", "Return" }));
     ASSERT_TRUE (r.tickUntil ([&] { return folders() == 1u && dialog() == nullptr; }));
-    EXPECT_EQ (s.state.document.folders.front().name, "Stage 2");
-    EXPECT_EQ (s.cue.goCounter, goes);
-    EXPECT_FALSE (s.cue.paused);
+    EXPECT_EQ (s.catalogState().document.folders.front().name, "Stage 2");
+    EXPECT_EQ (s.cueState().goCounter, goes);
+    EXPECT_FALSE (s.cueState().paused);
 }
 } // namespace
 } // namespace vantrel

@@ -38,7 +38,7 @@ struct PadRig : ViewRig
     GainControl& padGain (int n) { return byId<GainControl> (pad (n), "pad-individual-gain"); }
     juce::DragAndDropTarget& padTarget (int n) { return dynamic_cast<juce::DragAndDropTarget&> (pad (n)); }
     juce::FileDragAndDropTarget& padFileTarget (int n) { return dynamic_cast<juce::FileDragAndDropTarget&> (pad (n)); }
-    const PadSlot& slot (int bank, int n) { return session->state.pads[(size_t) *padIndex (bank, n)]; }
+    const PadSlot& slot (int bank, int n) { return session->catalogState().pads[(size_t) *padIndex (bank, n)]; }
     juce::File tone (const juce::String& name) { return writeTone (rig.media(), name + ".wav", 1.0, 0.2f); }
 
     bool assign (int bank, int n, const juce::String& name)
@@ -94,7 +94,7 @@ TEST (Pads, ClicksKeysBanksMuteAndStopReachTheSession)
     ASSERT_TRUE (r.assign (1, 1, "Bell") && r.assign (2, 1, "Gong") && tickUntilPrepared (*r.session, padMediaKey (1, 1)));
     auto& s = *r.session;
     int padKey = 0;
-    for (const auto& binding : s.preferences.keys)
+    for (const auto& binding : s.currentPreferences().keys)
         if (binding.action == "PAD 1")
             padKey = binding.key;
     struct Step { const char* what; std::function<void()> act; std::function<bool()> holds; };
@@ -103,7 +103,7 @@ TEST (Pads, ClicksKeysBanksMuteAndStopReachTheSession)
         { "stop", [&] { r.click (byId<juce::Button> (*r.view, "stop-pads")); }, [&] { return ! s.isPadActive (1, 1); } },
         { "key", [&] { r.view->handleShortcut (padKey, false, false, false); r.view->releaseHeldKey (padKey); },
           [&] { return s.isPadActive (1, 1); } },
-        { "mute", [&] { r.click (r.buttonWithText ("ALL MUTE")); }, [&] { return s.padMute; } },
+        { "mute", [&] { r.click (r.buttonWithText ("ALL MUTE")); }, [&] { return s.isPadMuteOn(); } },
         { "bank", [&] { r.click (r.buttonWithText ("2")); }, [&] { return r.pad (1).getTitle() == "Gong"; } },
     };
     for (const auto& step : steps)
@@ -146,7 +146,7 @@ TEST (PadMenu, ItsItemsRenameAssignAndClearThroughTheirDialogs)
     r.view->setFileChooser (std::make_unique<ScriptedChooser> (r.tone ("Gong")));
     r.editMode (true);
     std::uint64_t revision = 0;   // an assignment counts as a change of the slot when it starts
-    const auto changed = [&] { return runMessagesUntil ([&] { return r.session->padRevision[0] != revision; }); };
+    const auto changed = [&] { return runMessagesUntil ([&] { return r.session->padRevisions()[0] != revision; }); };
     struct Case { const char* item; std::function<void()> answer; std::string name; bool assigned; };
     const std::vector<Case> cases {
         { "表示名を変更…", [] {
@@ -170,7 +170,7 @@ TEST (PadMenu, ItsItemsRenameAssignAndClearThroughTheirDialogs)
     };
     for (const auto& c : cases)
     {
-        revision = r.session->padRevision[0];
+        revision = r.session->padRevisions()[0];
         ASSERT_TRUE (r.nothingModal());
         // With no window manager on the display, the input focus does not come back to the view
         // when a dialog window goes, and a menu shown while another window has it is dismissed.
@@ -208,7 +208,7 @@ TEST (PadDrags, InEditModeADragOntoAnotherPadSwapsThemAndNothingElse)
         ASSERT_TRUE (runMessagesUntil ([&] { return ! r.view->isDragAndDropActive(); }));
         const auto what = juce::String (c.edit ? "edit" : "normal") + " to " + juce::String (c.to);
         EXPECT_EQ (r.slot (1, 1).name, c.swapped ? "Horn" : "Bell") << what;
-        EXPECT_EQ (s.isPadActive (1, 1), c.fired) << what << ": " << s.status;
+        EXPECT_EQ (s.isPadActive (1, 1), c.fired) << what << ": " << s.lastStatus();
         EXPECT_FALSE (r.view->flags().dialogOpen) << what << ": a menu opened";
         s.stopAllPads();
         ASSERT_TRUE (! c.swapped || s.movePad (1, 1, 3));

@@ -27,13 +27,13 @@ struct TreeRig : ViewRig
     std::string folder (const std::string& name, const std::string& parent = {})
     {
         EXPECT_TRUE (session->addTreeFolder (name, parent));
-        return session->state.document.folders.back().id;
+        return session->catalogState().document.folders.back().id;
     }
     std::string list (const std::string& name, const std::string& folder = {})
     {
         auto playlist = playlistOf (name, { tone });
         playlist.folderId = folder;
-        auto document = session->history.current();
+        auto document = session->undoHistory().current();
         document.playlists.push_back (playlist);
         EXPECT_TRUE (session->commitEdit (document));
         return playlist.id;
@@ -49,7 +49,7 @@ struct TreeRig : ViewRig
             text += (i > 0 ? " " : "") + std::string ((size_t) model().entryAt (i)->depth, '.') + model().entryAt (i)->name;
         return text;
     }
-    std::string open() const { return session->state.document.current; }
+    std::string open() const { return session->catalogState().document.current; }
     juce::Point<int> at (int line, int x = 60) { return tree().getScreenPosition().translated (x, line * 36 + 18); }
     void click (int line, int x = 60, bool right = false) { PeerPointer (*view).click (at (line, x), right); }
 
@@ -79,7 +79,7 @@ TEST (PlaylistTree, RebuildsOnlyWhenItsStructureChangesAndFoldsInPlace)
              { "nothing", [] {}, 0, all.c_str() }, { "zoom", [&] { s.setZoom (3); }, 0, all.c_str() },
              { "open another", [&] { s.openPlaylist (intro); }, 0, all.c_str() },
              { "a click on the name", [&] { r.click (0, 40); }, 0, all.c_str() },
-             { "a row less", [&] { s.removeRow (currentPlaylist (s.state.document)->rows[0].id); }, 1, all.c_str() },
+             { "a row less", [&] { s.removeRow (currentPlaylist (s.catalogState().document)->rows[0].id); }, 1, all.c_str() },
              { "fold", [&] { r.click (0, 10); }, 1, "Show Top" }, { "unfold", [&] { r.click (0, 10); }, 1, all.c_str() },
              { "rename", [&] { s.renamePlaylist (top, "End"); }, 1, "Show .Act ..Cue .Intro End" } })
     {
@@ -108,13 +108,13 @@ TEST (PlaylistTree, DeepLevelsIndentLikeLevelSevenAndStopAtLevelThirtyThree)
     for (const auto& [x, folded] : std::vector<std::pair<int, size_t>> { { 110, 0 }, { 100, 1 } })
     {
         r.click (8, x);
-        EXPECT_EQ (r.session->state.ui.collapsedFolders.size(), folded) << x;
+        EXPECT_EQ (r.session->catalogState().ui.collapsedFolders.size(), folded) << x;
     }
     // A catalog deeper than the rules allow: level 33 is listed, nothing below it.
-    auto& document = r.session->state.document;
+    auto& document = SessionCoordinatorTestAccess::state (*r.session).document;
     for (int depth = 9; depth <= 36; ++depth)
         document.folders.push_back ({ "deep" + std::to_string (depth), "Deeper", document.folders.back().id });
-    r.session->state.ui.collapsedFolders.clear();
+    SessionCoordinatorTestAccess::state (*r.session).ui.collapsedFolders.clear();
     r.lines();
     ASSERT_EQ (r.model().getNumRows(), 34);
     EXPECT_EQ (r.model().entryAt (33)->depth, 33);
@@ -137,7 +137,7 @@ TEST (TreeMenu, OffersNoMoveIntoTheFolderItselfAndNoEditUnderLiveLock)
              { true, "Act; 名前を変更…; フォルダーだけ削除…; ここにプレイリストを追加…; ここにフォルダーを追加…; 移動先" },
              { false, "Act; +名前を変更…; +フォルダーだけ削除…; +ここにプレイリストを追加…; +ここにフォルダーを追加…; +移動先" } })
     {
-        if (r.session->liveLock != locked)
+        if (r.session->isLiveLockOn() != locked)
             r.session->toggleLiveLock();
         r.view->refresh();
         EXPECT_EQ (byId<juce::Button> (*r.view, "add-playlist-folder").isEnabled(), ! locked);
@@ -187,7 +187,7 @@ TEST (TreeMenu, RemoveAndRenameRunThroughTheirDialogs)
         ASSERT_TRUE (r.settled()) << c.item;
         EXPECT_EQ (r.lines(), c.after) << c.item;
     }
-    EXPECT_EQ (r.open(), r.session->state.document.playlists[0].id);   // the right-click selected it, nothing sounding
+    EXPECT_EQ (r.open(), r.session->catalogState().document.playlists[0].id);   // the right-click selected it, nothing sounding
 }
 
 TEST (TreeDrop, APlaylistDroppedOnALineGoesThereWhileATrackPlays)
@@ -200,7 +200,7 @@ TEST (TreeDrop, APlaylistDroppedOnALineGoesThereWhileATrackPlays)
     const auto a = r.list ("A");
     r.list ("B");
     const auto c = r.list ("C");
-    ASSERT_TRUE (s.openPlaylist (a) && s.cue.ready && tickUntilPrepared (s, *s.cue.ready));
+    ASSERT_TRUE (s.openPlaylist (a) && s.cueState().ready && tickUntilPrepared (s, *s.cueState().ready));
     s.go();
     EXPECT_EQ (r.lines(), "Show A B C");
     r.click (2);   // B is not opened while A sounds, and the selection stays on A
@@ -212,8 +212,8 @@ TEST (TreeDrop, APlaylistDroppedOnALineGoesThereWhileATrackPlays)
     PeerPointer (*r.view).drag (from, to);
     ASSERT_TRUE (runMessagesUntil ([&] { return ! r.view->isDragAndDropActive(); }));
     EXPECT_EQ (r.lines(), "Show .C A B");
-    EXPECT_EQ (s.state.document.playlists[2].id, c);
-    EXPECT_TRUE (s.cue.main && r.open() == a);
+    EXPECT_EQ (s.catalogState().document.playlists[2].id, c);
+    EXPECT_TRUE (s.cueState().main && r.open() == a);
     // Drops as the list takes them: on another playlist's line it takes that one's catalog place
     // as well (B A at the top level now); below the last line means the top level.
     auto& target = dynamic_cast<juce::DragAndDropTarget&> (r.tree());

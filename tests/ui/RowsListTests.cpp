@@ -50,7 +50,7 @@ struct RowsRig : ViewRig
             return *c;
         throw std::runtime_error ("row " + std::to_string (i) + " is not shown");
     }
-    const std::vector<Row>& rows() { return currentPlaylist (session->history.current())->rows; }
+    const std::vector<Row>& rows() { return currentPlaylist (session->undoHistory().current())->rows; }
     static juce::Point<int> centre (juce::Component& c)  { return c.getScreenBounds().getCentre(); }
     /** On a gain slider's track, left of its value box. */
     static juce::Point<int> onTrack (juce::Slider& s)  { return s.getScreenPosition().translated (12, s.getHeight() / 2); }
@@ -92,7 +92,7 @@ TEST (RowsList, ColumnsGiveUpTheTitleFirstOnANarrowRow)
 TEST (RowsList, RowsShowNumberTimeAndTheirNoteBesideOrBelowTheTitle)
 {
     START_ROWS_RIG (r);
-    auto candidate = r.session->history.current();
+    auto candidate = r.session->undoHistory().current();
     auto& rows = currentPlaylist (candidate)->rows;
     rows[0].duration = 3725.9;
     rows[0].note = "Fade by hand";
@@ -117,9 +117,9 @@ TEST (RowsList, AClickMakesARowReadyAndADragMovesItOnlyFromOutsideItsControls)
     START_ROWS_RIG (r);
     PeerPointer pointer (*r.view);
     pointer.click (r.centre (r.row (2).numberLabel));
-    EXPECT_EQ (r.session->cue.ready, r.rows()[2].id);
+    EXPECT_EQ (r.session->cueState().ready, r.rows()[2].id);
     pointer.click (RowsRig::onTrack (r.row (1).gain.slider));
-    EXPECT_EQ (r.session->cue.ready, r.rows()[2].id) << "the gain control keeps its click";
+    EXPECT_EQ (r.session->cueState().ready, r.rows()[2].id) << "the gain control keeps its click";
 
     const auto below = r.list().getScreenBounds().getCentre().withY (r.list().getScreenBounds().getBottom() - 20);
     const std::pair<int, std::function<juce::Point<int>()>> froms[] = {
@@ -158,7 +158,7 @@ TEST (RowsList, TextTypedIntoAReusedRowGoesToTheRowItWasTypedFor)
         if (c.reused)
         {
             EXPECT_NE (component.rowId, typedFor) << c.what << ": the component was not reused";
-            EXPECT_NE (findRowById (r.session->history.current(), component.rowId)->title, c.what) << c.what;
+            EXPECT_NE (findRowById (r.session->undoHistory().current(), component.rowId)->title, c.what) << c.what;
         }
     }
 }
@@ -207,8 +207,7 @@ TEST (RowsList, AddedFilesAreReferencedAtOnceOrJoinAsCopiesAfterTheCopy)
         ASSERT_TRUE (dialog != nullptr && dialog->getName() == ja ("音源を追加")) << c.entry;
         dialog->exitModalState (c.answer);
         ASSERT_TRUE (r.nothingModal());
-        const auto copied = [&] { const std::lock_guard<std::mutex> lock (r.session->jobMutex);
-                                  return r.session->pool.getNumJobs() == 0 && r.session->incomingCopies.empty() && r.session->pendingCopies.empty(); };
+        const auto copied = [&] { return r.session->runningJobs() == 0 && r.session->postedCopies() == 0 && r.session->copiesAwaitingSave() == 0; };
         ASSERT_TRUE (tickUntil (*r.session, copied));
         ASSERT_EQ (r.rows().size(), c.rows) << c.entry << " " << c.answer;
         EXPECT_EQ (r.rows().back().source.rfind (library, 0) == 0, c.copied) << r.rows().back().source;
@@ -221,7 +220,7 @@ TEST (RowsList, RemovingARowOffersOnlyTheCopiesNothingUsesAnyMore)
     // Removed through the menu: a copy that another playlist also plays is not offered.
     const auto audio = r.rig.music().getChildFile ("playlists/" + juce::String (r.show.id) + "/audio");
     const auto shared = writeTone (audio, "shared.wav", 0.05, 0.1f);
-    auto candidate = r.session->history.current();
+    auto candidate = r.session->undoHistory().current();
     currentPlaylist (candidate)->rows[0] = rowFor (shared);
     candidate.playlists.push_back (playlistOf ("Other", { shared }));
     const auto removed = currentPlaylist (candidate)->rows[0].id;
@@ -229,7 +228,7 @@ TEST (RowsList, RemovingARowOffersOnlyTheCopiesNothingUsesAnyMore)
     ASSERT_TRUE (r.menuOpened (0) && chooseInModalMenu (ja ("プレイリストから削除…")) && r.alert() != nullptr);
     EXPECT_TRUE (r.alert()->getDescription().contains (ja ("プレイリストから削除しますか？")));
     r.alert()->exitModalState (1);
-    ASSERT_TRUE (runMessagesUntil ([&] { return findRowById (r.session->history.current(), removed) == nullptr; }));
+    ASSERT_TRUE (runMessagesUntil ([&] { return findRowById (r.session->undoHistory().current(), removed) == nullptr; }));
     EXPECT_FALSE (r.view->flags().dialogOpen) << "a copy still in use was offered";
 
     // A removed playlist leaves five unused copies: four names, then how many more; taken, they
@@ -272,7 +271,7 @@ TEST (RowsList, UnderLiveLockTheRowsRefuseEditsWhileGoStillPlays)
     EXPECT_FALSE (r.view->flags().dialogOpen);
 
     byId<juce::Button> (*r.view, "go").triggerClick();
-    EXPECT_TRUE (runMessagesUntil ([&] { return r.session->cue.main == r.rows()[0].id; })) << r.session->statusText();
+    EXPECT_TRUE (runMessagesUntil ([&] { return r.session->cueState().main == r.rows()[0].id; })) << r.session->statusText();
 }
 } // namespace
 } // namespace vantrel

@@ -22,7 +22,7 @@ constexpr std::uint32_t offPalette = 0xFF123456;
     settings window opened by the view's button; Japanese again afterwards. */
 struct SettingsRig : ViewRig
 {
-    SettingsRig()  { session->preferences.colours[0] = offPalette; makeView().setBounds (0, 0, 1380, 860); }
+    SettingsRig()  { SessionCoordinatorTestAccess::preferences (*session).colours[0] = offPalette; makeView().setBounds (0, 0, 1380, 860); }
     ~SettingsRig()  { setUiLanguage (false); }
 
     ViewWindow* window() { return dynamic_cast<ViewWindow*> (view->window ("settings-window")); }
@@ -86,22 +86,22 @@ TEST (SettingsPanel, SavesColoursAndScopeThroughTheCoordinatorAndTheScopeSwitche
                                              { true, false, "Lime", 0xFFCADF7B, "保存して反映しました。" },
                                              { false, true, "Pink", 0xFFE799C7, "LIVE LOCKを解除してから固定範囲を変更してください" } })
     {
-        if (r.session->liveLock != c.lockBefore)
+        if (r.session->isLiveLockOn() != c.lockBefore)
             r.session->toggleLiveLock();
         r.open();
         EXPECT_EQ (r.part<juce::ComboBox> ("settings-colour-outgoing").getSelectedId(), 0);
-        const auto before = r.session->preferences;
+        const auto before = r.session->currentPreferences();
         r.choose ("settings-colour-main", c.colour);
         r.click ("settings-lock-3");
         if (c.lockAfter)
             r.session->toggleLiveLock();
-        EXPECT_TRUE (runMessagesUntil ([&] { return r.scopesEnabled (! r.session->liveLock); }));   // the panel's timer
+        EXPECT_TRUE (runMessagesUntil ([&] { return r.scopesEnabled (! r.session->isLiveLockOn()); }));   // the panel's timer
         r.click ("settings-apply");
         EXPECT_EQ (r.statusLine(), ja (c.status));
 
         const bool saved = ! c.lockAfter;
         const auto file = r.saved();
-        EXPECT_EQ (file, r.session->preferences);
+        EXPECT_EQ (file, r.session->currentPreferences());
         EXPECT_EQ (file.colours[0], offPalette);
         EXPECT_EQ (file.colours[1], saved ? c.argb : before.colours[1]) << c.colour;
         EXPECT_EQ (file.locks[3], saved && ! c.lockBefore ? ! before.locks[3] : before.locks[3]) << c.colour;
@@ -111,7 +111,7 @@ TEST (SettingsPanel, SavesColoursAndScopeThroughTheCoordinatorAndTheScopeSwitche
 TEST (SettingsPanel, KeyEditsReportConflictsUnbindAndResetClearsTheReport)
 {
     START_SETTINGS_RIG (r);
-    r.session->preferences.keys[1] = { "PAUSE", vk::space, false, true };   // Shift+Space: no choice offers it
+    SessionCoordinatorTestAccess::preferences (*r.session).keys[1] = { "PAUSE", vk::space, false, true };   // Shift+Space: no choice offers it
     r.open();
     r.choose ("settings-action", "PAUSE");
     EXPECT_EQ (r.part<juce::ComboBox> ("settings-key").getSelectedId(), 0);
@@ -127,7 +127,7 @@ TEST (SettingsPanel, KeyEditsReportConflictsUnbindAndResetClearsTheReport)
         EXPECT_EQ (r.statusLine(), ja (c.status)) << c.action << " " << c.key;
     }
     r.click ("settings-apply");
-    EXPECT_EQ (r.session->preferences.keys[0].key, vk::none);
+    EXPECT_EQ (r.session->currentPreferences().keys[0].key, vk::none);
     EXPECT_EQ (r.saved().keys[1].key, vk::enter);
 
     r.choose ("settings-key", "Enter");   // VST on Enter, which PAUSE holds
@@ -165,7 +165,7 @@ TEST (SettingsPanel, TheMuterLineFollowsItsStateInTheCurrentLanguage)
              { { false, false, 0, {} }, true, false, "" } })
     {
         panel.soundsStatus = [&c] { return c.status; };
-        r.session->preferences.muteSystemSounds = c.mute;
+        SessionCoordinatorTestAccess::preferences (*r.session).muteSystemSounds = c.mute;
         setUiLanguage (c.english);
         panel.timerCallback();
         EXPECT_EQ (r.part<juce::Label> ("settings-os-status").getText(), ja (c.line));

@@ -43,7 +43,7 @@ struct DispatchRig : ViewRig
             session->assignPad (1, pad, writeTone (rig.media(), "Pad " + juce::String (pad) + ".wav", 5.0, 0.2f));
         EXPECT_TRUE (finishPadJobs (*session));
 
-        auto prefs = session->preferences;
+        auto prefs = session->currentPreferences();
         for (size_t i = 0; i < prefs.keys.size(); ++i)
         {
             prefs.keys[i].key = i < 26 ? 'A' + (int) i : f1 + (int) i - 26;
@@ -67,13 +67,13 @@ struct DispatchRig : ViewRig
     int readyIndex() const
     {
         for (size_t i = 0; i < show.rows.size(); ++i)
-            if (session->cue.ready == show.rows[i].id)
+            if (session->cueState().ready == show.rows[i].id)
                 return (int) i;
         return -1;
     }
     double mainPosition()
     {
-        session->audio.renderOfflineFrames (480);
+        session->mutableAudioAdapter().renderOfflineFrames (480);
         session->tick();
         return session->laneInfo (1).position;
     }
@@ -84,11 +84,11 @@ struct DispatchRig : ViewRig
     }
 };
 
-int rowCount (DispatchRig& x)  { return (int) currentPlaylist (x.session->history.current())->rows.size(); }
+int rowCount (DispatchRig& x)  { return (int) currentPlaylist (x.session->undoHistory().current())->rows.size(); }
 
 int rowIndexOf (DispatchRig& x, const std::string& id)
 {
-    const auto& rows = currentPlaylist (x.session->history.current())->rows;
+    const auto& rows = currentPlaylist (x.session->undoHistory().current())->rows;
     for (size_t i = 0; i < rows.size(); ++i)
         if (rows[i].id == id)
             return (int) i;
@@ -101,7 +101,7 @@ TEST (ShortcutDispatch, EveryCommandRunsItsOperation)
     if (! r.display.running())
         GTEST_SKIP() << r.display.problem;
     auto& s = *r.session;
-    auto& ui = s.state.ui;
+    auto& ui = SessionCoordinatorTestAccess::state (s).ui;
     const auto uiBefore = ui;
     const auto untouched = [] (DispatchRig&) {};
     struct Command
@@ -111,40 +111,40 @@ TEST (ShortcutDispatch, EveryCommandRunsItsOperation)
         std::function<bool (DispatchRig&)> done;
     };
     const Command commands[] = {
-        { "GO", untouched, [] (DispatchRig& x) { return x.session->cue.main == x.show.rows[0].id; } },
-        { "PAUSE", [] (DispatchRig& x) { x.go(); }, [] (DispatchRig& x) { return x.session->cue.paused; } },
+        { "GO", untouched, [] (DispatchRig& x) { return x.session->cueState().main == x.show.rows[0].id; } },
+        { "PAUSE", [] (DispatchRig& x) { x.go(); }, [] (DispatchRig& x) { return x.session->cueState().paused; } },
         { "PAD 2", untouched, [] (DispatchRig& x) { return x.session->isPadActive (1, 2) && ! x.session->isPadActive (1, 1); } },
         { "PAD STOP", [] (DispatchRig& x) { x.session->triggerPad (1); },
-          [] (DispatchRig& x) { return x.session->padState.triggers.empty(); } },
+          [] (DispatchRig& x) { return x.session->padTriggerState().triggers.empty(); } },
         { "UNDO", [] (DispatchRig& x) { x.session->renamePlaylist (x.show.id, "Renamed"); },
-          [] (DispatchRig& x) { return currentPlaylist (x.session->history.current())->name == "Hall"; } },
+          [] (DispatchRig& x) { return currentPlaylist (x.session->undoHistory().current())->name == "Hall"; } },
         { "REDO", [] (DispatchRig& x) { x.session->renamePlaylist (x.show.id, "Renamed"); x.session->undoRedo (false); },
-          [] (DispatchRig& x) { return currentPlaylist (x.session->history.current())->name == "Renamed"; } },
+          [] (DispatchRig& x) { return currentPlaylist (x.session->undoHistory().current())->name == "Renamed"; } },
         { "REDO (alternate)", [] (DispatchRig& x) { x.session->renamePlaylist (x.show.id, "Renamed"); x.session->undoRedo (false); },
-          [] (DispatchRig& x) { return currentPlaylist (x.session->history.current())->name == "Renamed"; } },
+          [] (DispatchRig& x) { return currentPlaylist (x.session->undoHistory().current())->name == "Renamed"; } },
         { "NEXT ROW", untouched, [] (DispatchRig& x) { return x.readyIndex() == 1; } },
         { "PREVIOUS ROW", [] (DispatchRig& x) { x.session->moveReady (2); }, [] (DispatchRig& x) { return x.readyIndex() == 1; } },
         { "SEEK FORWARD", [] (DispatchRig& x) { x.go(); }, [] (DispatchRig& x) { return x.mainPosition() >= 5.0; } },
         { "SEEK BACK", [] (DispatchRig& x) { x.go(); x.session->seekMain (7.0, false); },
           [] (DispatchRig& x) { const auto p = x.mainPosition(); return p >= 2.0 && p < 3.0; } },
-        { "MAIN STOP", [] (DispatchRig& x) { x.go(); }, [] (DispatchRig& x) { return ! x.session->cue.main; } },
+        { "MAIN STOP", [] (DispatchRig& x) { x.go(); }, [] (DispatchRig& x) { return ! x.session->cueState().main; } },
         { "OUT STOP", [] (DispatchRig& x) { x.go(); x.go(); },
-          [] (DispatchRig& x) { return ! x.session->cue.outgoing && x.session->cue.main; } },
-        { "AUTO CUE", untouched, [] (DispatchRig& x) { return ! x.session->autoCue; } },
-        { "AUTO READY", untouched, [] (DispatchRig& x) { return ! x.session->cue.autoReady; } },
-        { "REPEAT", untouched, [] (DispatchRig& x) { return x.session->cue.repeatMode == orvane::audio::RepeatMode::one; } },
+          [] (DispatchRig& x) { return ! x.session->cueState().outgoing && x.session->cueState().main; } },
+        { "AUTO CUE", untouched, [] (DispatchRig& x) { return ! x.session->isAutoCueOn(); } },
+        { "AUTO READY", untouched, [] (DispatchRig& x) { return ! x.session->cueState().autoReady; } },
+        { "REPEAT", untouched, [] (DispatchRig& x) { return x.session->cueState().repeatMode == orvane::audio::RepeatMode::one; } },
         { "MASTER EQ", untouched, [] (DispatchRig& x) { return x.view->eqTarget() == "@master"; } },
         { "PLAYLIST EQ", untouched,
           [] (DispatchRig& x) { return x.view->eqTarget() == "@playlist:" + juce::String (x.show.id); } },
         { "ZOOM IN", untouched, [&ui] (DispatchRig&) { return ui.zoom == 14; } },
         { "ZOOM OUT", untouched, [&ui] (DispatchRig&) { return ui.zoom == 16; } },
-        { "PAD MUTE", untouched, [] (DispatchRig& x) { return x.session->padMute; } },
+        { "PAD MUTE", untouched, [] (DispatchRig& x) { return x.session->isPadMuteOn(); } },
         { "PLAYLIST PANEL", untouched, [&] (DispatchRig&) { return ui.playlistsFolded != uiBefore.playlistsFolded; } },
         { "PAD PANEL", untouched, [&] (DispatchRig&) { return ui.padsFolded != uiBefore.padsFolded; } },
         { "MEMO PANEL", untouched, [&] (DispatchRig&) { return ui.memoFolded != uiBefore.memoFolded; } },
-        { "LIMITER", untouched, [] (DispatchRig& x) { return ! x.session->limiterEnabled; } },
+        { "LIMITER", untouched, [] (DispatchRig& x) { return ! x.session->isLimiterOn(); } },
         // A click of the LIVE LOCK button, run from the message loop: switching on needs no question.
-        { "LIVE LOCK", untouched, [] (DispatchRig& x) { runPendingMessages(); return x.session->liveLock; } },
+        { "LIVE LOCK", untouched, [] (DispatchRig& x) { runPendingMessages(); return x.session->isLiveLockOn(); } },
         // DELETE asks first; "実行" removes the row READY stepping counts from.
         { "DELETE", [] (DispatchRig& x) { x.session->selectReady (x.show.rows[2].id); },
           [] (DispatchRig& x) { return confirmDialog (1) && rowCount (x) == 3 && rowIndexOf (x, x.show.rows[2].id) < 0; } },
@@ -152,25 +152,23 @@ TEST (ShortcutDispatch, EveryCommandRunsItsOperation)
           [] (DispatchRig& x) { return confirmDialog (0) && rowCount (x) == 4; } },
         { "VST", untouched, nullptr },   // consumed; the rack window is not built into the view yet
     };
-    const auto before = s.history.current();
+    const auto before = s.undoHistory().current();
     for (const auto& command : commands)
     {
         SCOPED_TRACE (command.action);
         s.stop (true);
         s.stop (false);
         s.stopAllPads();
-        if (s.liveLock)
+        if (s.isLiveLockOn())
             s.toggleLiveLock();
         s.commitEdit (before);   // refused when nothing differs
         ASSERT_EQ (rowCount (r), 4);
-        ASSERT_EQ (currentPlaylist (s.history.current())->name, "Hall");
+        ASSERT_EQ (currentPlaylist (s.undoHistory().current())->name, "Hall");
         ui = uiBefore;
         s.setZoom (15);
-        s.autoCue = true;
-        s.cue.autoReady = true;
-        s.cue.repeatMode = orvane::audio::RepeatMode::off;
-        s.padMute = false;
-        s.limiterEnabled = true;
+        SessionCoordinatorTestAccess::setModes (s, true, false, true);   // AUTO CUE on, PAD MUTE off, LIMITER on
+        SessionCoordinatorTestAccess::cue (s).autoReady = true;
+        SessionCoordinatorTestAccess::cue (s).repeatMode = orvane::audio::RepeatMode::off;
         s.selectReady (r.show.rows[0].id);
         r.view->clearHeldKeys();
         command.arrange (r);
@@ -194,7 +192,7 @@ TEST (ShortcutDispatch, MatchingRepeatsAndTheLibraryPassthrough)
     auto& view = *r.view;
 
     // One letter bound with Ctrl and with Ctrl+Shift: each form runs its own entry, exactly.
-    auto prefs = s.preferences;
+    auto prefs = s.currentPreferences();
     for (auto& binding : prefs.keys)
     {
         if (binding.key == 'Q')
@@ -229,7 +227,7 @@ TEST (ShortcutDispatch, MatchingRepeatsAndTheLibraryPassthrough)
         s.stop (true);
         s.stop (false);
         s.selectReady (r.show.rows[0].id);
-        const auto gos = (std::int64_t) s.cue.goCounter;
+        const auto gos = (std::int64_t) s.cueState().goCounter;
         const int swallowed = view.repeatsSwallowed();
         if (repeat.firstPressed)
         {
@@ -239,7 +237,7 @@ TEST (ShortcutDispatch, MatchingRepeatsAndTheLibraryPassthrough)
         EXPECT_TRUE (r.press (repeat.action, true));
         r.release (repeat.action);
         EXPECT_EQ (r.readyIndex(), repeat.ready);
-        EXPECT_EQ ((std::int64_t) s.cue.goCounter - gos, repeat.gos);
+        EXPECT_EQ ((std::int64_t) s.cueState().goCounter - gos, repeat.gos);
         EXPECT_EQ (view.repeatsSwallowed() - swallowed, repeat.swallowed);
     }
 
@@ -259,9 +257,9 @@ TEST (ShortcutDispatch, MatchingRepeatsAndTheLibraryPassthrough)
     view.flags().libraryShown = true;
     for (const auto* action : { "GO", "PREVIOUS ROW", "NEXT ROW" })
         EXPECT_FALSE (r.press (action)) << action;
-    EXPECT_FALSE (s.cue.main.has_value());
+    EXPECT_FALSE (s.cueState().main.has_value());
     EXPECT_TRUE (r.press ("PAD MUTE"));
-    EXPECT_TRUE (s.padMute);
+    EXPECT_TRUE (s.isPadMuteOn());
     view.flags().libraryShown = false;
 
     // Without an open playlist PLAYLIST EQ only refreshes; a key bound to nothing goes on.

@@ -34,7 +34,7 @@ struct EqRig : ViewRig
 
     const std::string& row (int i) const  { return show.rows[(size_t) i].id; }
     EqSettings eqOf (const std::string& target) const  { return *std::as_const (*session).eqForTarget (target); }
-    std::size_t steps() const  { return session->history.undoStack().size(); }
+    std::size_t steps() const  { return session->undoHistory().undoStack().size(); }
 
     TrackEqPanel& open (const std::string& target)
     {
@@ -127,7 +127,7 @@ TEST (TrackEqCurve, AHandleDragIsOneStepThatTheEngineHearsAsItMoves)
     }
     pointer.press (from);
     pointer.moveTo ((from + to) / 2);
-    const auto heard = r.session->audio.heldMix (r.row (0));
+    const auto heard = r.session->mutableAudioAdapter().heldMix (r.row (0));
     ASSERT_TRUE (heard.has_value());
     EXPECT_GT (heard->eq.bands[3].gainDb, 3.0);
     EXPECT_LT (heard->eq.bands[3].gainDb, 9.0);
@@ -137,7 +137,7 @@ TEST (TrackEqCurve, AHandleDragIsOneStepThatTheEngineHearsAsItMoves)
     EXPECT_NEAR (dragged.frequency, 1000.0, 12.0);
     EXPECT_NEAR (dragged.gainDb, 12.0, 0.7);
     EXPECT_EQ (r.steps(), steps + 1);
-    EXPECT_EQ (r.session->audio.heldMix (r.row (0))->eq, r.eqOf (r.row (0)));
+    EXPECT_EQ (r.session->mutableAudioAdapter().heldMix (r.row (0))->eq, r.eqOf (r.row (0)));
     ASSERT_TRUE (r.session->undoRedo (false));
     EXPECT_EQ (r.eqOf (r.row (0)), before);
 
@@ -167,13 +167,13 @@ TEST (TrackEqCurve, TheResponseDrawnIsWhatTheEnginePlays)
     const auto& drawn = r.curve (panel).response();
     ASSERT_EQ (drawn.size(), (size_t) plot.width + 1);
 
-    const auto engine = orvane::audio::designEq (eq, r.session->audio.sampleRate());
+    const auto engine = orvane::audio::designEq (eq, r.session->mutableAudioAdapter().sampleRate());
     for (const int i : { 0, column, (int) plot.width * 3 / 4, (int) plot.width })
         EXPECT_DOUBLE_EQ (drawn[(size_t) i], engine.responseDb (plot.columnFrequency (i), 48000.0)) << "column " << i;
 
     ASSERT_TRUE (r.play());
     std::vector<float> left (48000), right (48000);
-    r.session->audio.renderOfflineFrames (48000, left.data(), right.data());
+    r.session->mutableAudioAdapter().renderOfflineFrames (48000, left.data(), right.data());
     const auto measuredDb = 20.0 * std::log10 (toneAmplitude (left, 24000, 48000, plot.columnFrequency (column)) / 0.05);
     EXPECT_GT (drawn[(size_t) column], 7.0);
     EXPECT_NEAR (measuredDb, drawn[(size_t) column], 0.1);
@@ -185,7 +185,7 @@ TEST (TrackEqSpectrum, ThePlayingRowsToneIsDrawnAtItsFrequency)
     auto& panel = r.open (r.row (0));
     ASSERT_TRUE (r.play());
     ASSERT_TRUE (runMessagesUntil ([&] {
-        r.session->audio.renderOfflineFrames (2048);
+        r.session->mutableAudioAdapter().renderOfflineFrames (2048);
         return panel.spectrumSnapshot().fineReady;
     }));
     const auto& s = panel.spectrumSnapshot();
@@ -205,7 +205,7 @@ TEST (TrackEqSpectrum, ThePlayingRowsToneIsDrawnAtItsFrequency)
 
     // Stopped, the token is 0 and the spectrum is cleared: only the grid and the response remain.
     r.session->stop (true);
-    r.session->audio.renderOfflineFrames (2048);
+    r.session->mutableAudioAdapter().renderOfflineFrames (2048);
     ASSERT_TRUE (runMessagesUntil ([&] { return panel.spectrumSnapshot().token == 0; }));
     EXPECT_FALSE (panel.spectrumSnapshot().coarseReady);
     EXPECT_TRUE (curve.spectrumLevels().empty());
@@ -214,8 +214,9 @@ TEST (TrackEqSpectrum, ThePlayingRowsToneIsDrawnAtItsFrequency)
 TEST (TrackEqPanel, UnderLiveLockEveryValueStaysAndAHandleStillSelects)
 {
     START_EQ_RIG (r);
-    r.session->eqClipboard = EqSettings();
-    r.session->eqClipboard->bands[2].gainDb = 5.0;
+    EqSettings copied;
+    copied.bands[2].gainDb = 5.0;
+    SessionCoordinatorTestAccess::setEqClipboard (*r.session, copied);
     r.session->toggleLiveLock();   // its "Track gain / EQ" scope is on by default
     auto& panel = r.open (r.row (0));
     auto& curve = r.curve (panel);
@@ -276,10 +277,10 @@ TEST (TrackEqPanel, ARemovedTargetKeepsItsValuesAndReadingChangesNothing)
     auto& panel = r.open (r.row (1));
 
     // The panel reads the model at 10 Hz: reading is no change of the document.
-    const auto changes = r.session->history.changeCount();
+    const auto changes = r.session->undoHistory().changeCount();
     for (int tick = 0; tick < 6; ++tick)
         panel.timerCallback();
-    EXPECT_EQ (r.session->history.changeCount(), changes);
+    EXPECT_EQ (r.session->undoHistory().changeCount(), changes);
 
     ASSERT_TRUE (r.session->removeRow (r.row (1)));
     panel.refresh();
@@ -297,7 +298,7 @@ TEST (TrackEqPanel, ReplacingThePanelLeavesAnotherControlsDragOpen)
     r.session->beginEqEdit();   // the rows' gain control is being dragged
     r.session->setLiveRowGain (r.row (0), -6.0f);
     r.open ("@master");         // the row's panel goes
-    EXPECT_TRUE (r.session->eqEditBefore.has_value());
+    EXPECT_TRUE (r.session->isEqEditPending());
     EXPECT_EQ (r.steps(), steps);
     ASSERT_TRUE (r.session->commitEqEdit());
     EXPECT_EQ (r.steps(), steps + 1);
@@ -306,7 +307,7 @@ TEST (TrackEqPanel, ReplacingThePanelLeavesAnotherControlsDragOpen)
 TEST (TrackEqPanel, OpeningAndClosingTwentyTimesWhileAudioPlaysIsClean)
 {
     START_EQ_RIG (r);
-    r.session->audio.startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);   // an audio thread of its own
+    r.session->mutableAudioAdapter().startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);   // an audio thread of its own
     ASSERT_TRUE (r.play());
     int analysed = 0;
     for (int i = 0; i < 20; ++i)

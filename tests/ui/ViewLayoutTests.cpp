@@ -45,7 +45,7 @@ TEST (MainViewLayout, PartsGoWhereTheLayoutSaysAtTheSizesInUse)
         state.dynamicsOpen = c.dynamics;
         state.libraryShown = c.library;
         state.padEditMode = c.padEdit;
-        state.memoFolded = r.session->state.ui.memoFolded;
+        state.memoFolded = r.session->catalogState().ui.memoFolded;
         state.scrollBarThickness = byId<juce::Viewport> (view, "pad-editor-list").getScrollBarThickness();
         const auto layout = layoutMainScreen (view.getLocalBounds(), state);
         int checked = 0;
@@ -87,7 +87,7 @@ TEST (MainViewLayout, EveryPartTheLayoutPlacesIsFoundByItsName)
         view.refresh();
         MainScreenState state;
         state.padEditMode = padEdit;
-        state.memoFolded = r.session->state.ui.memoFolded;
+        state.memoFolded = r.session->catalogState().ui.memoFolded;
         state.scrollBarThickness = byId<juce::Viewport> (view, "pad-editor-list").getScrollBarThickness();
         const auto layout = layoutMainScreen (view.getLocalBounds(), state);
         ASSERT_GT (layout.parts.size(), 60u);

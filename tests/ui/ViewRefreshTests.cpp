@@ -81,7 +81,7 @@ TEST (MainView, ShowsWhatTheSessionHolds)
 
     // A playlist with its memo and gain.
     auto show = r.addShow ("Hall", 3);
-    auto candidate = r.session->history.current();
+    auto candidate = r.session->undoHistory().current();
     candidate.playlists[0].memo = "Doors 18:30";
     candidate.playlists[0].gainDb = -4.5f;
     ASSERT_TRUE (r.session->commitEdit (candidate));
@@ -101,7 +101,7 @@ TEST (MainView, ShowsWhatTheSessionHolds)
     EXPECT_TRUE (memo.isReadOnly());
     EXPECT_FALSE (byId<juce::Button> (view, "master-limiter").isEnabled());   // the limiter scope is on by default
     r.session->toggleLiveLock();
-    auto prefs = r.session->preferences;
+    auto prefs = r.session->currentPreferences();
     prefs.locks[0] = false;
     ASSERT_TRUE (r.session->applyPreferences (prefs).ok);
     r.session->toggleLiveLock();
@@ -118,8 +118,8 @@ TEST (MainView, TheTimerRunsTheSessionsTick)
     r.session->assignPad (1, 1, source);
 
     // Only the view's timer runs; the tick takes the finished copy into the pad.
-    ASSERT_TRUE (waitUntil ([&] { return ! r.session->state.pads[0].asset.empty(); }, [&] { view.timerCallback(); }, patienceMs, 2));
-    EXPECT_EQ (r.session->state.pads[0].name, "Applause");
+    ASSERT_TRUE (waitUntil ([&] { return ! r.session->catalogState().pads[0].asset.empty(); }, [&] { view.timerCallback(); }, patienceMs, 2));
+    EXPECT_EQ (r.session->catalogState().pads[0].name, "Applause");
 }
 
 TEST (MainView, GainReductionAndSafetyFollowTheMasterMeters)
@@ -129,16 +129,16 @@ TEST (MainView, GainReductionAndSafetyFollowTheMasterMeters)
     const auto loud = writeTone (r.rig.media(), "Loud.wav", 2.0, 0.99f, 997.0);
     ASSERT_TRUE (addAndOpen (*r.session, playlistOf ("Loud", { loud })));
     r.session->setLimiterParameter (3, 12.0f);   // MAXIMIZE drives the limiter hard
-    const auto id = *r.session->cue.ready;
+    const auto id = *r.session->cueState().ready;
     ASSERT_TRUE (tickUntilPrepared (*r.session, id));
     r.session->go();
     for (int i = 0; i < 200 && r.session->masterMeters().limiterReductionDb <= 1.0f; ++i)
     {
-        r.session->audio.renderOfflineFrames (2048);
+        r.session->mutableAudioAdapter().renderOfflineFrames (2048);
         r.session->tick();
     }
     const auto m = r.session->masterMeters();
-    ASSERT_GT (m.limiterReductionDb, 1.0f) << r.session->statusText() << " main " << r.session->cue.main.has_value()
+    ASSERT_GT (m.limiterReductionDb, 1.0f) << r.session->statusText() << " main " << r.session->cueState().main.has_value()
         << " peak " << m.outputPeakLeftDb << " tp " << m.truePeakReductionDb;
 
     view.refresh();
@@ -200,7 +200,7 @@ TEST (MainView, MemoTypedForAPlaylistIsSavedWhenEditsAreCommitted)
     auto& memo = byId<juce::TextEditor> (view, "playlist-memo");
     memo.setText ("Mic check at 17:00");
     view.commitPendingEdits();
-    EXPECT_EQ (r.session->history.current().playlists[0].memo, "Mic check at 17:00");
+    EXPECT_EQ (r.session->undoHistory().current().playlists[0].memo, "Mic check at 17:00");
 }
 
 TEST (MainView, ADragClosedUnderTheControlStillEndsAsAnEdit)
@@ -210,7 +210,7 @@ TEST (MainView, ADragClosedUnderTheControlStillEndsAsAnEdit)
     auto show = r.addShow ("Hall", 1);
     view.refresh();
     auto& gain = byId<GainControl> (view, "playlist-gain");
-    const auto steps = r.session->history.changeCount();
+    const auto steps = r.session->undoHistory().changeCount();
 
     // A drag that an undo closes in the middle (the key works during a mouse drag).
     gain.editing = true;
@@ -221,9 +221,9 @@ TEST (MainView, ADragClosedUnderTheControlStillEndsAsAnEdit)
     gain.onEditEnd (-7.5f);
     gain.editing = false;
 
-    EXPECT_FLOAT_EQ (r.session->history.current().playlists[0].gainDb, -7.5f);
-    EXPECT_GT (r.session->history.changeCount(), steps);
-    ASSERT_TRUE (r.session->saveQueue.waitIdle());
+    EXPECT_FLOAT_EQ (r.session->undoHistory().current().playlists[0].gainDb, -7.5f);
+    EXPECT_GT (r.session->undoHistory().changeCount(), steps);
+    ASSERT_TRUE (r.session->waitForSaves());
     CatalogStore reader (r.rig.music());
     CatalogState saved;
     ASSERT_TRUE (reader.readSavedFiles (saved).ok);
@@ -274,9 +274,9 @@ TEST (MainViewQuit, AQuitThatCannotSaveIsAbandonedAndTheViewIsUsableAgain)
     VantrelView view (*session);
     view.stopTimer();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
-    ASSERT_TRUE (session->saveQueue.waitIdle());
+    ASSERT_TRUE (session->waitForSaves());
     disk.fill();
-    ASSERT_TRUE (session->renamePlaylist (session->history.current().playlists[0].id, "Renamed"));
+    ASSERT_TRUE (session->renamePlaylist (session->undoHistory().current().playlists[0].id, "Renamed"));
 
     int quits = 0;
     view.requestQuit ([&] { ++quits; });
@@ -284,7 +284,7 @@ TEST (MainViewQuit, AQuitThatCannotSaveIsAbandonedAndTheViewIsUsableAgain)
     EXPECT_FALSE (view.flags().quitPending);
     EXPECT_TRUE (view.isEnabled());
     view.refresh();
-    EXPECT_TRUE (statusLabel (view).getText().contains (session->saveQueue.lastResult().message)) << statusLabel (view).getText();
+    EXPECT_TRUE (statusLabel (view).getText().contains (session->lastSaveResult().message)) << statusLabel (view).getText();
 
     ASSERT_TRUE (disk.folder.getChildFile ("filler").deleteFile());
     view.requestQuit ([&] { ++quits; });

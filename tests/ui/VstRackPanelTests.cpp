@@ -160,7 +160,7 @@ TEST (VstRackPanel, SixteenFoldersOrPlaybackDisableAddAndTheSelectionFollowsTheF
     }
     EXPECT_FALSE (add.isEnabled());
 
-    const auto rows = r.session->audio.rack().status().searchFolders;
+    const auto rows = r.session->mutableAudioAdapter().rack().status().searchFolders;
     list.selectRow (5);
     ASSERT_TRUE (r.session->removeVstSearchFolder (rows[2]));   // the selection keeps its folder
     ASSERT_TRUE (r.settle ([&] { return idle() && panel.getNumRows() == 15; }));
@@ -168,7 +168,7 @@ TEST (VstRackPanel, SixteenFoldersOrPlaybackDisableAddAndTheSelectionFollowsTheF
     EXPECT_TRUE (add.isEnabled());
     r.click ("vst-folder-delete");   // the selected folder goes, and with it the selection
     ASSERT_TRUE (r.settle ([&] { return idle() && panel.getNumRows() == 14; }));
-    EXPECT_FALSE (r.session->audio.rack().status().searchFolders.contains (rows[5]));
+    EXPECT_FALSE (r.session->mutableAudioAdapter().rack().status().searchFolders.contains (rows[5]));
     EXPECT_EQ (list.getSelectedRow(), -1);
 
     const auto playlist = playlistOf ("Show", { writeTone (r.rig.media(), "a.wav", 10.0, 0.25f) });

@@ -269,7 +269,7 @@ TEST (WaveLane, DraggingMainsWaveformSeeksUnlessLiveLockProtectsIt)
         GTEST_SKIP() << r.display.problem;
     auto& s = *r.session;
     ASSERT_TRUE (addAndOpen (s, playlistOf ("Hall", { writeTone (r.rig.media(), "Long.wav", 40.0, 0.25f) })));
-    ASSERT_TRUE (tickUntilPrepared (s, *s.cue.ready));
+    ASSERT_TRUE (tickUntilPrepared (s, *s.cueState().ready));
     s.setZoom (0);   // 10 s across the lane
     s.go();
     auto& view = r.makeView();
@@ -296,7 +296,7 @@ TEST (WaveLane, DraggingMainsWaveformSeeksUnlessLiveLockProtectsIt)
     const struct { bool locked; double least, most; } cases[] { { true, 0.0, 1.0 }, { false, 4.5, 6.0 } };
     for (const auto& c : cases)
     {
-        if (s.liveLock != c.locked)
+        if (s.isLiveLockOn() != c.locked)
             s.toggleLiveLock();
         view.refresh();
         const auto before = s.laneInfo (1).position;

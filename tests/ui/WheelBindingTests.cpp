@@ -26,7 +26,7 @@ struct WheelRig : ViewRig
         view.setVisible (true);
         view.refresh();
     }
-    float savedGain() const  { return currentPlaylist (session->history.current())->gainDb; }
+    float savedGain() const  { return currentPlaylist (session->undoHistory().current())->gainDb; }
 };
 
 TEST (WheelBinding, NotchesBecomeHalfDecibelStepsOneEditPerEvent)
@@ -87,7 +87,7 @@ TEST (WheelBinding, TheBindingEndsWhereTheOperatorMovedOn)
     r.view.bindWheelTarget (&rows);
     ASSERT_TRUE (r.view.wheelStepsReady());
     EXPECT_TRUE (r.view.handleWheel (1.0));
-    EXPECT_EQ (r.session->cue.ready, r.show.rows[1].id);
+    EXPECT_EQ (r.session->cueState().ready, r.show.rows[1].id);
     // ... until the library panel takes the rows' place.
     r.view.flags().libraryShown = true;
     EXPECT_FALSE (r.view.handleWheel (1.0));
