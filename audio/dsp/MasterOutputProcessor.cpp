@@ -1,5 +1,7 @@
 #include "audio/dsp/MasterOutputProcessor.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -109,6 +111,7 @@ MasterOutputProcessor::BlockTargets MasterOutputProcessor::blockTargets() const
 
 void MasterOutputProcessor::process (float* const* channels, int numChannels, int numSamples)
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     if (channels == nullptr || numChannels < 1 || numSamples < 1)
         return;
 
