@@ -4,6 +4,7 @@
 // full 256-value maximum scan), which gives the same samples.
 
 #include "audio/dsp/MasterOutputProcessor.h"
+#include "platform/ThreadContract.h"
 #include "tests/audio/dsp/PlainMasterOutput.h"
 
 #include <benchmark/benchmark.h>
@@ -102,6 +103,8 @@ BENCHMARK (productionStage)->Unit (benchmark::kMicrosecond);
 
 int main (int argc, char** argv)
 {
+    // The stage runs as the device callback runs it: with the audio role.
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
     printShares();
     benchmark::Initialize (&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

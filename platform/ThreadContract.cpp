@@ -15,11 +15,19 @@ const char* roleName (ThreadRole r) noexcept
     {
         case ThreadRole::audio:   return "audio thread";
         case ThreadRole::control: return "control thread";
+        case ThreadRole::protocol: return "protocol thread";
+        case ThreadRole::background: return "background thread";
         case ThreadRole::message: break;
     }
     return "message thread";
 }
 } // namespace
+
+const void* currentThreadToken() noexcept
+{
+    static thread_local const char token = 0;
+    return &token;
+}
 
 ThreadRole currentThreadRole() noexcept
 {

@@ -2,6 +2,7 @@
 
 #include "platform/DurableFile.h"
 #include "platform/RandomName.h"
+#include "platform/ThreadContract.h"
 #include "session/AtomicFileWriter.h"
 #include "session/CatalogValidation.h"
 #include "session/DamagedBundle.h"
@@ -120,6 +121,7 @@ StoreResult CatalogStore::writeSplitFiles (const CatalogState& state)
 
 StoreResult CatalogStore::save (const CatalogState& state)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     if (recoveryRequired.load())
         return failure ("復旧待ちのため自動保存を保留しています");
 
@@ -214,6 +216,7 @@ StoreResult CatalogStore::readSavedFiles (CatalogState& state)
 
 StoreResult CatalogStore::load (CatalogState& state)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     removeStaleSaveFiles (root);
 
     const auto first = readSavedFiles (state);
@@ -235,6 +238,7 @@ StoreResult CatalogStore::load (CatalogState& state)
 
 StoreResult CatalogStore::recoverFromBackup()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     juce::var document;
     CatalogState snapshot;
 

@@ -5,11 +5,14 @@
 #include "session/LibraryUses.h"
 #include "session/UiText.h"
 
+#include "platform/ThreadContract.h"
+
 namespace vantrel
 {
 Library::Library (const juce::File& rootFolder, LibraryOptions libraryOptions)
     : root (rootFolder), options (std::move (libraryOptions))
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! readLibraryNames (root.getChildFile (libraryNamesFileName), names, options.namesSizeLimit))
     {
         names.clear();
@@ -19,6 +22,7 @@ Library::Library (const juce::File& rootFolder, LibraryOptions libraryOptions)
 
 Library::~Library()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     stopping.store (true);
 
     if (scanThread.joinable())
@@ -27,6 +31,7 @@ Library::~Library()
 
 void Library::refresh (CatalogDocument document, PadSlots pads)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (scanning.exchange (true))
         return;
 
@@ -49,6 +54,7 @@ void Library::refresh (CatalogDocument document, PadSlots pads)
 
 void Library::runScan (CatalogDocument document, PadSlots pads, LibraryNameMap namesCopy, juce::String namesErrorCopy)
 {
+    const ThreadRoleScope backgroundRole (ThreadRole::background);
     try
     {
         const std::function<bool()> shouldStop = [this]
@@ -87,6 +93,7 @@ void Library::runScan (CatalogDocument document, PadSlots pads, LibraryNameMap n
 
 LibrarySnapshot Library::items() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     LibrarySnapshot copy;
 
     {
@@ -100,6 +107,7 @@ LibrarySnapshot Library::items() const
 
 bool Library::rename (const juce::File& file, const juce::String& displayName)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const LibraryRoot places (root);
     renameError.clear();
 
@@ -134,6 +142,7 @@ bool Library::rename (const juce::File& file, const juce::String& displayName)
 
 LibraryItem Library::findFileUses (const juce::File& file, const std::vector<Playlist>& playlists, const PadSlots& pads) const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return findLibraryFileUses (LibraryRoot (root), file, playlists, pads, names);
 }
 

@@ -3,6 +3,8 @@
 #include "session/AtomicFileWriter.h"
 #include "session/StoredJson.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <string>
 
@@ -155,6 +157,7 @@ StoreResult parsePreferences (const juce::var& root, Preferences& working)
 
 StoreResult readPreferences (const juce::File& file, Preferences& out)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! file.exists())
         return StoreResult::success();
 
@@ -215,6 +218,7 @@ juce::String preferencesToJson (const Preferences& preferences)
 
 StoreResult savePreferences (const juce::File& file, const Preferences& preferences)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto problem = preferences.validateShortcuts();
 
     if (problem.isNotEmpty())

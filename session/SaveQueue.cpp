@@ -2,6 +2,8 @@
 
 #include "session/CatalogStore.h"
 
+#include "platform/ThreadContract.h"
+
 #include <exception>
 
 namespace vantrel
@@ -9,11 +11,13 @@ namespace vantrel
 SaveQueue::SaveQueue (CatalogStore* storeToUse)
     : store (storeToUse)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     worker = std::thread ([this] { run(); });
 }
 
 SaveQueue::~SaveQueue()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     {
         const std::lock_guard<std::mutex> lock (mutex);
         stopRequested = true;
@@ -27,6 +31,7 @@ SaveQueue::~SaveQueue()
 
 int64_t SaveQueue::submit (CatalogState state)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     std::optional<CatalogState> replaced;
     int64_t ticket = 0;
 
@@ -46,12 +51,14 @@ int64_t SaveQueue::submit (CatalogState state)
 
 bool SaveQueue::isBusy() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (mutex);
     return pending.has_value() || saving;
 }
 
 bool SaveQueue::waitIdle()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     std::unique_lock<std::mutex> lock (mutex);
     condition.wait (lock, [this] { return ! pending.has_value() && ! saving; });
     return lastOk;
@@ -59,18 +66,21 @@ bool SaveQueue::waitIdle()
 
 StoreResult SaveQueue::lastResult() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (mutex);
     return { lastOk, lastMessage };
 }
 
 int64_t SaveQueue::getLastSavedTicket() const
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (mutex);
     return lastSavedTicket;
 }
 
 void SaveQueue::setPreferNewest (bool on)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (mutex);
     preferNewest = on;
     store->setStopForNewerState (on && saving && pending.has_value());
@@ -94,6 +104,7 @@ StoreResult SaveQueue::saveCatchingExceptions (const CatalogState& state)
 
 void SaveQueue::run()
 {
+    const ThreadRoleScope backgroundRole (ThreadRole::background);
     for (;;)
     {
         std::optional<CatalogState> taken;

@@ -2,6 +2,8 @@
 
 #include "session/CatalogValidation.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string_view>
@@ -233,10 +235,12 @@ namespace
 UndoHistory::UndoHistory (CatalogDocument initial)
     : currentDocument (std::move (initial))
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
 }
 
 std::shared_ptr<const DocumentSnapshot> UndoHistory::currentSnapshot()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (recordedCurrent == nullptr)
         recordedCurrent = DocumentSnapshot::make (currentDocument, sharingHint.get());
 
@@ -245,6 +249,7 @@ std::shared_ptr<const DocumentSnapshot> UndoHistory::currentSnapshot()
 
 bool UndoHistory::commit (CatalogDocument proposed, const EditGuard& guard)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (proposed == currentDocument)
         return true;
 
@@ -268,6 +273,7 @@ bool UndoHistory::commit (CatalogDocument proposed, const EditGuard& guard)
 
 bool UndoHistory::undo (const EditGuard& guard)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (undoEntries.empty())
         return false;
 
@@ -288,6 +294,7 @@ bool UndoHistory::undo (const EditGuard& guard)
 
 bool UndoHistory::redo (const EditGuard& guard)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (redoEntries.empty())
         return false;
 
@@ -308,6 +315,7 @@ bool UndoHistory::redo (const EditGuard& guard)
 
 int UndoHistory::removeEntriesIf (const std::function<bool (const Row&)>& predicate)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     // Steps share documents and playlists: look at each playlist once.
     std::unordered_map<const Playlist*, bool> matches;
 
@@ -348,6 +356,7 @@ int UndoHistory::removeEntriesIf (const std::function<bool (const Row&)>& predic
 
 bool UndoHistory::setRowDuration (const std::string& rowId, double seconds)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     auto* row = findRowById (currentDocument, rowId);
 
     if (row == nullptr || ! std::isfinite (seconds) || seconds < 0.0)
@@ -363,6 +372,7 @@ bool UndoHistory::setRowDuration (const std::string& rowId, double seconds)
 
 bool UndoHistory::setCurrentPlaylist (const std::string& playlistId)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const auto& playlists = currentDocument.playlists;
     if (std::none_of (playlists.begin(), playlists.end(), [&] (const Playlist& p) { return p.id == playlistId; }))
         return false;
@@ -374,6 +384,7 @@ bool UndoHistory::setCurrentPlaylist (const std::string& playlistId)
 
 void UndoHistory::reset (CatalogDocument document)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     currentDocument = std::move (document);
     ++changes;
     recordedCurrent = nullptr;

@@ -1,11 +1,14 @@
 #include "vsthost/AsyncEditorRequest.h"
 
+#include "platform/ThreadContract.h"
+
 #include <exception>
 
 namespace orvane::vsthost
 {
 void runAsyncEditorRequest (const AsyncEditorRequest& request, BackendSlot& slot, LiveStatus& liveStatus)
 {
+    VANTREL_ASSERT_UI_THREAD;
     auto result = ProcessResult::failure ("no plugin loaded");
 
     if (slot != nullptr)

@@ -1,16 +1,20 @@
 #include "vsthost/ComponentConnection.h"
 
+#include "platform/ThreadContract.h"
+
 namespace orvane::vsthost
 {
 using namespace Steinberg;
 
 ComponentConnection::~ComponentConnection()
 {
+    VANTREL_ASSERT_UI_THREAD;
     disconnect();
 }
 
 bool ComponentConnection::connect (FUnknown* component, FUnknown* controller)
 {
+    VANTREL_ASSERT_UI_THREAD;
     disconnect();
 
     if (component == nullptr || controller == nullptr)
@@ -38,6 +42,7 @@ bool ComponentConnection::connect (FUnknown* component, FUnknown* controller)
 
 void ComponentConnection::disconnect()
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (componentPoint == nullptr)
         return;
 

@@ -2,10 +2,13 @@
 
 #include "vsthost/PluginBackend.h"
 
+#include "platform/ThreadContract.h"
+
 namespace orvane::vsthost
 {
 void updateLiveStatus (LiveStatus& status, PluginBackend* backend)
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (backend == nullptr)
         return;
 

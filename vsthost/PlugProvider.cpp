@@ -2,6 +2,8 @@
 
 #include "vsthost/ClassIdText.h"
 
+#include "platform/ThreadContract.h"
+
 namespace orvane::vsthost
 {
 using namespace Steinberg;
@@ -9,15 +11,18 @@ using namespace Steinberg;
 PlugProvider::PlugProvider (IPluginFactory* pluginFactory, const ModuleClassInfo& info, std::ostream& errorStream)
     : factory (pluginFactory), classInfo (info), errors (errorStream)
 {
+    VANTREL_ASSERT_UI_THREAD;
 }
 
 PlugProvider::~PlugProvider()
 {
+    VANTREL_ASSERT_UI_THREAD;
     terminate();
 }
 
 bool PlugProvider::initialize (FUnknown* hostContext)
 {
+    VANTREL_ASSERT_UI_THREAD;
     terminate();
 
     if (factory == nullptr)

@@ -10,8 +10,7 @@
 namespace orvane::vsthost
 {
 /** The one plug-in a worker hosts. Created, replaced and destroyed on the UI thread only.
-    process and processWithService run on the protocol thread; every other operation on the UI
-    thread. No operation throws for a plug-in failure: it returns a failed ProcessResult. */
+    process runs on the protocol thread; every other operation on the UI thread. No operation throws for a plug-in failure: it returns a failed ProcessResult. */
 class PluginBackend
 {
 public:
@@ -21,7 +20,6 @@ public:
     virtual ProcessResult configure (const ProcessConfig& config) = 0;
     virtual ProcessResult setBypass (bool bypass) = 0;
     virtual bool isBypassed() = 0;
-    virtual ProcessResult processWithService (ProcessBlock& block) = 0;
     virtual ProcessResult process (ProcessBlock& block) = 0;
     virtual ProcessResult serviceEditor() = 0;
     virtual std::string saveState() = 0;

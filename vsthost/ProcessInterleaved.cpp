@@ -3,6 +3,8 @@
 #include "vsthost/PluginBackend.h"
 #include "vsthost/ProtocolWords.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <fstream>
 
@@ -11,6 +13,7 @@ namespace orvane::vsthost
 ProcessResult processInterleaved (PluginBackend& backend, const ProcessConfig& config, std::vector<float>& samples,
                                   std::uint32_t frames, std::uint32_t channels)
 {
+    VANTREL_ASSERT_PROTOCOL_THREAD;
     const auto sampleCount = static_cast<std::uint64_t> (frames) * static_cast<std::uint64_t> (channels);
 
     if (frames == 0 || channels != config.channels || sampleCount != samples.size() || config.maxBlockFrames == 0)

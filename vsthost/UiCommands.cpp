@@ -4,6 +4,8 @@
 #include "vsthost/ProtocolText.h"
 #include "vsthost/ProtocolWords.h"
 
+#include "platform/ThreadContract.h"
+
 namespace orvane::vsthost
 {
 namespace
@@ -122,6 +124,7 @@ void saveState (std::ostream& out, PluginBackend& backend)
 
 bool executeUiCommand (const std::vector<std::string>& fields, UiCommandContext& context)
 {
+    VANTREL_ASSERT_UI_THREAD;
     const auto& word = fields[0];
     const auto count = fields.size();
     auto& out = context.out;

@@ -1,6 +1,7 @@
 #include "vsthost/UiDispatcher.h"
 
 #include "platform/DescriptorPoll.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -99,11 +100,13 @@ void UiDispatcher::postQuit()
 
 void UiDispatcher::setIdleService (std::function<void()> service)
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     idleService = std::move (service);
 }
 
 void UiDispatcher::run()
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     while (runRound (false, -1))
     {
     }
@@ -120,6 +123,7 @@ void UiDispatcher::run()
 
 void UiDispatcher::dispatchPending (int timeoutMs)
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     runRound (true, std::max (0, timeoutMs));
 }
 
@@ -330,23 +334,27 @@ void UiDispatcher::serveDescriptorsOnTick (const std::vector<std::uint64_t>& ser
 
 void UiDispatcher::watchDescriptor (const void* owner, int fd, std::function<void (int)> onReadable, DescriptorService service)
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     watches.push_back ({ nextSerial++, owner, fd, std::move (onReadable), service });
 }
 
 void UiDispatcher::unwatchDescriptors (const void* owner)
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     watches.erase (std::remove_if (watches.begin(), watches.end(), [owner] (const Watch& w) { return w.owner == owner; }),
                    watches.end());
 }
 
 void UiDispatcher::startTimer (const void* owner, std::uint64_t periodMs, std::function<void()> onTimer)
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     const std::chrono::milliseconds period (std::max<std::uint64_t> (1, std::min<std::uint64_t> (periodMs, 86400000)));
     timers.push_back ({ nextSerial++, owner, period, Clock::now() + period, std::move (onTimer) });
 }
 
 void UiDispatcher::stopTimers (const void* owner)
 {
+    VANTREL_ASSERT_THREAD (isUiThread(), "UI thread");
     timers.erase (std::remove_if (timers.begin(), timers.end(), [owner] (const Timer& t) { return t.owner == owner; }),
                   timers.end());
 }

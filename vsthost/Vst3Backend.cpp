@@ -6,6 +6,8 @@
 #include "vsthost/OrvaneHostApplication.h"
 #include "vsthost/PluginContext.h"
 
+#include "platform/ThreadContract.h"
+
 #include <iostream>
 
 namespace orvane::vsthost
@@ -27,12 +29,14 @@ Vst3Backend::Vst3Backend (std::string path, std::shared_ptr<Vst3Module> openedMo
       hostCheckerGate (checkerGate),
       nativeEditorEnabled (editorEnabled)
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (uiDispatcher != nullptr)
         runLoop = std::make_unique<HostRunLoop> (*uiDispatcher);
 }
 
 Vst3Backend::~Vst3Backend()
 {
+    VANTREL_ASSERT_UI_THREAD;
     closeNativeEditor();
 
     {
@@ -59,6 +63,7 @@ Vst3Backend::~Vst3Backend()
 
 ProcessResult Vst3Backend::initialize()
 {
+    VANTREL_ASSERT_UI_THREAD;
     hostApplication->trimInterfaceSupport();
     acquirePluginContext (hostApplication);
     contextAcquired = true;
@@ -133,6 +138,7 @@ ProcessResult Vst3Backend::initialize()
 
 BackendInfo Vst3Backend::info()
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
     BackendInfo result;
     result.classId = classIdText (classInfo.id);
@@ -152,6 +158,7 @@ BackendInfo Vst3Backend::info()
 
 std::uint64_t Vst3Backend::changeCount()
 {
+    VANTREL_ASSERT_UI_THREAD;
     return changeCounter.load();
 }
 } // namespace orvane::vsthost

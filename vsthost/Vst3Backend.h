@@ -52,7 +52,6 @@ public:
     ProcessResult configure (const ProcessConfig& config) override;
     ProcessResult setBypass (bool bypass) override;
     bool isBypassed() override;
-    ProcessResult processWithService (ProcessBlock& block) override;
     ProcessResult process (ProcessBlock& block) override;
     ProcessResult serviceEditor() override;
     std::string saveState() override;

@@ -8,6 +8,8 @@
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -47,6 +49,7 @@ ProcessResult Vst3Backend::failOpen (const char* message)
 
 ProcessResult Vst3Backend::openNativeEditor (const std::string& title)
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (! nativeEditorEnabled)
         return ProcessResult::failure ("native editor disabled");
 
@@ -159,6 +162,7 @@ void Vst3Backend::teardownEditor()
 
 ProcessResult Vst3Backend::closeNativeEditor()
 {
+    VANTREL_ASSERT_UI_THREAD;
     teardownEditor();
     return ProcessResult::success();
 }
@@ -184,6 +188,7 @@ void Vst3Backend::serviceEditorWindow()
 
 ProcessResult Vst3Backend::serviceEditor()
 {
+    VANTREL_ASSERT_UI_THREAD;
     serviceEditorWindow();
     return serviceControl();
 }
@@ -205,17 +210,20 @@ void Vst3Backend::editorWaitRound (int waitMs)
 
 ProcessResult Vst3Backend::pumpEditorMessages()
 {
+    VANTREL_ASSERT_UI_THREAD;
     editorWaitRound (0);
     return serviceEditor();
 }
 
 bool Vst3Backend::isEditorOpen()
 {
+    VANTREL_ASSERT_UI_THREAD;
     return editorHost != nullptr;
 }
 
 ProcessResult Vst3Backend::showNativeEditor (const std::string& title)
 {
+    VANTREL_ASSERT_UI_THREAD;
     const auto opened = openNativeEditor (title);
 
     if (! opened.ok)

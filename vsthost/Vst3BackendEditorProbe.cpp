@@ -5,6 +5,7 @@
 #include "vsthost/GatePlugFrame.h"
 #include "vsthost/HostRunLoop.h"
 
+#include "platform/ThreadContract.h"
 #include "platform/X11Window.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
@@ -84,6 +85,7 @@ struct ProbeEditor
 
 ProcessResult Vst3Backend::probeNativeEditor()
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (! nativeEditorEnabled)
         return ProcessResult::failure ("native editor probe is Gate-only");
 

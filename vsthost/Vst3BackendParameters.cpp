@@ -4,6 +4,8 @@
 
 #include "vsthost/Utf16Text.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -83,11 +85,13 @@ ProcessResult Vst3Backend::readParameterInfos()
 
 std::vector<ParameterRecord> Vst3Backend::parameters()
 {
+    VANTREL_ASSERT_UI_THREAD;
     return parameterTable;
 }
 
 std::optional<double> Vst3Backend::parameterValue (std::uint32_t id)
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (controller == nullptr)
         return std::nullopt;
 
@@ -102,6 +106,7 @@ std::optional<double> Vst3Backend::parameterValue (std::uint32_t id)
 
 ProcessResult Vst3Backend::setParameter (std::uint32_t id, double normalized)
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (controller == nullptr)
         return ProcessResult::failure ("IEditController unavailable");
 
@@ -198,6 +203,7 @@ ProcessResult Vst3Backend::carryHeldChanges()
 
 ProcessResult Vst3Backend::flushParameters()
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
 
     if (! configured || ! processing)
@@ -230,12 +236,14 @@ void Vst3Backend::deliverOutputChanges()
 
 void Vst3Backend::serviceIdle()
 {
+    VANTREL_ASSERT_UI_THREAD;
     // A failure here shows through the processing state, the live status and the next command.
     serviceEditor();
 }
 
 bool Vst3Backend::reloadRequested()
 {
+    VANTREL_ASSERT_UI_THREAD;
     return reloadAsked.load();
 }
 
@@ -260,6 +268,7 @@ ProcessResult Vst3Backend::restartProcessing()
 
 ProcessResult Vst3Backend::serviceControl()
 {
+    VANTREL_ASSERT_UI_THREAD;
     deliverOutputChanges();
 
     const auto flags = pendingRestartFlags.exchange (0);

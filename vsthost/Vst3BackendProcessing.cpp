@@ -6,6 +6,8 @@
 #include "pluginterfaces/vst/ivstprefetchablesupport.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 
 namespace orvane::vsthost
@@ -20,6 +22,7 @@ Steinberg::int32 Vst3Backend::vstProcessMode() const
 
 ProcessResult Vst3Backend::configure (const ProcessConfig& requested)
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
 
     auto valid = validateProcessConfig (requested);
@@ -172,6 +175,7 @@ ProcessResult Vst3Backend::checkPrefetchSupport()
 
 ProcessResult Vst3Backend::setBypass (bool bypass)
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
     bypassed = bypass;
     return ProcessResult::success();
@@ -179,12 +183,14 @@ ProcessResult Vst3Backend::setBypass (bool bypass)
 
 bool Vst3Backend::isBypassed()
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
     return bypassed;
 }
 
 ProcessResult Vst3Backend::process (ProcessBlock& block)
 {
+    VANTREL_ASSERT_PROTOCOL_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
 
     if (! configured || ! processing)
@@ -297,19 +303,9 @@ ProcessResult Vst3Backend::processAudio (std::uint32_t frames)
     return ProcessResult::success();
 }
 
-ProcessResult Vst3Backend::processWithService (ProcessBlock& block)
-{
-    // The block itself carries every pending parameter change.
-    auto result = process (block);
-
-    if (! result.ok)
-        return result;
-
-    return serviceControl();
-}
-
 ProcessResult Vst3Backend::resetSeek()
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
 
     if (! configured)

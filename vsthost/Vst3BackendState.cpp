@@ -4,12 +4,15 @@
 #include "vsthost/BoundedMemoryStream.h"
 #include "vsthost/StateEnvelope.h"
 
+#include "platform/ThreadContract.h"
+
 namespace orvane::vsthost
 {
 using namespace Steinberg;
 
 std::string Vst3Backend::saveState()
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
 
     if (component == nullptr)
@@ -32,6 +35,7 @@ std::string Vst3Backend::saveState()
 
 ProcessResult Vst3Backend::loadState (const std::string& hexText)
 {
+    VANTREL_ASSERT_UI_THREAD;
     const std::lock_guard<std::recursive_mutex> lock (backendMutex);
 
     if (component == nullptr)

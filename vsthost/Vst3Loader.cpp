@@ -3,6 +3,8 @@
 #include "vsthost/ClassIdText.h"
 #include "vsthost/OrvaneHostApplication.h"
 
+#include "platform/ThreadContract.h"
+
 #include <cstring>
 #include <set>
 
@@ -59,6 +61,7 @@ bool isAcceptedEffectClass (const ModuleClassInfo& info)
 std::unique_ptr<Vst3Backend> loadVst3Backend (const std::string& modulePath, const std::string& classIdText,
                                               std::string& error, UiDispatcher* uiDispatcher)
 {
+    VANTREL_ASSERT_UI_THREAD;
     error.clear();
     auto module = Vst3Module::open (modulePath, error);
 
@@ -106,6 +109,7 @@ std::unique_ptr<Vst3Backend> loadVst3Backend (const std::string& modulePath, con
 
 std::vector<ClassRecord> scanVst3Module (const std::string& modulePath, std::string& error)
 {
+    VANTREL_ASSERT_UI_THREAD;
     error.clear();
     std::vector<ClassRecord> records;
     auto module = Vst3Module::open (modulePath, error);

@@ -4,6 +4,7 @@
 #include "vsthost/Utf16Text.h"
 
 #include "platform/SharedLibrary.h"
+#include "platform/ThreadContract.h"
 
 #include <cstring>
 #include <filesystem>
@@ -58,6 +59,7 @@ std::string Vst3Module::libraryPathOf (const std::string& path, std::string& err
 
 std::shared_ptr<Vst3Module> Vst3Module::open (const std::string& path, std::string& error)
 {
+    VANTREL_ASSERT_UI_THREAD;
     std::shared_ptr<Vst3Module> module (new Vst3Module());
     module->modulePath = path;
 
@@ -109,6 +111,7 @@ std::shared_ptr<Vst3Module> Vst3Module::open (const std::string& path, std::stri
 
 Vst3Module::~Vst3Module()
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (pluginFactory != nullptr)
         pluginFactory->release();
 

@@ -8,6 +8,8 @@
 #include "vsthost/ProtocolWords.h"
 #include "vsthost/UiCommands.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <exception>
 
@@ -274,6 +276,7 @@ struct ProtocolLoop
 int runProtocol (std::istream& in, std::ostream& out, BackendSlot& slot, const UiInvoker& invokeSync,
                  const UiInvoker& postAsync, LiveStatus& liveStatus, const ProtocolServices& services)
 {
+    VANTREL_ASSERT_PROTOCOL_THREAD;
     ProtocolLoop loop { in, out, slot, invokeSync, postAsync, liveStatus, services, {}, {} };
     std::string line;
 

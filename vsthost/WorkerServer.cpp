@@ -3,6 +3,7 @@
 #include "vsthost/ProtocolText.h"
 #include "vsthost/Vst3Loader.h"
 
+#include "platform/ThreadContract.h"
 #include "platform/ThreadPriority.h"
 
 #include <stdexcept>
@@ -37,6 +38,7 @@ void postToUiThread (UiDispatcher& dispatcher, std::function<void()> job)
 
 void serviceUiIdle (BackendSlot& slot, LiveStatus& liveStatus)
 {
+    VANTREL_ASSERT_UI_THREAD;
     if (slot == nullptr)
         return;
 
@@ -46,6 +48,7 @@ void serviceUiIdle (BackendSlot& slot, LiveStatus& liveStatus)
 
 void protocolThreadMain (ProtocolThreadStart& start)
 {
+    const vantrel::ThreadRoleScope protocolRole (vantrel::ThreadRole::protocol);
     const bool realtime = vantrel::platform::tryRealtimePriority();
     auto& dispatcher = start.dispatcher;
     const UiInvoker invokeSync = [&dispatcher] (std::function<void()> job) { invokeOnUiThread (dispatcher, std::move (job)); };
@@ -88,6 +91,7 @@ int runWorkerServer (std::istream& in, std::ostream& out)
 
 int runWorkerServer (std::istream& in, std::ostream& out, const std::function<ProtocolServices (UiDispatcher&)>& makeServices)
 {
+    VANTREL_ASSERT_UI_THREAD;
     LiveStatus liveStatus;
     UiDispatcher dispatcher;
     BackendSlot slot;

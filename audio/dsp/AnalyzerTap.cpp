@@ -1,9 +1,12 @@
 #include "audio/dsp/AnalyzerTap.h"
 
+#include "platform/ThreadContract.h"
+
 namespace orvane::audio
 {
 std::intptr_t AnalyzerTap::beginBlock (double sampleRate)
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     const auto selection = sourceSelection();
 
     if (selection != collecting.sourceTag || sampleRate != collecting.sampleRate)

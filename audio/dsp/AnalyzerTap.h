@@ -6,6 +6,8 @@
 
 #include "audio/dsp/AnalyzerFrame.h"
 
+#include "platform/ThreadContract.h"
+
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -26,7 +28,11 @@ public:
 
     /** What is tapped: 0 nothing, AnalyzerFrame::masterOutput, AnalyzerFrame::trackBus, else the
         play token of a track voice. Message thread. */
-    void setSourceSelection (std::intptr_t selection)  { selectionValue.store (selection, std::memory_order_relaxed); }
+    void setSourceSelection (std::intptr_t selection)
+    {
+        VANTREL_ASSERT_MESSAGE_THREAD;
+        selectionValue.store (selection, std::memory_order_relaxed);
+    }
     std::intptr_t sourceSelection() const  { return selectionValue.load (std::memory_order_relaxed); }
 
     /** At the start of every block: reads the selection once, restarts the collecting frame when
@@ -38,6 +44,7 @@ public:
         tag or rate is thrown away and collecting restarts. Audio thread. */
     void push (float left, float right, std::intptr_t sourceTag, double sampleRate)
     {
+        VANTREL_ASSERT_AUDIO_THREAD;
         if (sourceTag != collecting.sourceTag || sampleRate != collecting.sampleRate)
             restart (sourceTag, sampleRate);
 

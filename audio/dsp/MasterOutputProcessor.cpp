@@ -1,5 +1,6 @@
 #include "audio/dsp/MasterOutputProcessor.h"
 
+#include "platform/ThreadContract.h"
 #include "session/GainRange.h"
 
 #include <algorithm>
@@ -111,6 +112,7 @@ MasterOutputProcessor::BlockTargets MasterOutputProcessor::blockTargets() const
 
 void MasterOutputProcessor::process (float* const* channels, int numChannels, int numSamples)
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     if (channels == nullptr || numChannels < 1 || numSamples < 1)
         return;
 

@@ -1,5 +1,7 @@
 #include "audio/dsp/SpectrumAnalyzer.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -63,6 +65,7 @@ SpectrumAnalyzer::SpectrumAnalyzer (SpectrumSize size)
 
 void SpectrumAnalyzer::reset()
 {
+    VANTREL_ASSERT_OWNER_THREAD (owner, "analyser thread");
     restart();
 }
 
@@ -85,6 +88,7 @@ void SpectrumAnalyzer::appendToHistory (std::vector<float>& history, const float
 
 void SpectrumAnalyzer::update (const AnalyzerFrame& frame)
 {
+    VANTREL_ASSERT_OWNER_THREAD (owner, "analyser thread");
     if ((int64_t) frame.sourceTag != tag || frame.sampleRate != rate || (serial != 0 && frame.serial != serial + 1))
         restart();
 

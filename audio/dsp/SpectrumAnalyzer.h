@@ -1,9 +1,12 @@
 #pragma once
 
-// Threads: every member runs on the EQ window's analyser thread, which owns the analyser.
+// Threads: every member runs on the EQ window's analyser thread, which owns the analyser (reset
+// and update check it in debug and sanitizer builds: the first thread to call is the owner).
 // update() does not allocate (all buffers are sized once, by the constructor).
 
 #include "audio/dsp/AnalyzerFrame.h"
+
+#include "platform/ThreadContract.h"
 
 #include <cstdint>
 #include <vector>
@@ -66,5 +69,6 @@ private:
     int64_t serial = 0;
     uint64_t filled = 0;
     bool hasSpectrum = false;
+    vantrel::ThreadOwnerCheck owner;
 };
 } // namespace orvane::audio

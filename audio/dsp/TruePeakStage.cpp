@@ -1,5 +1,7 @@
 #include "audio/dsp/TruePeakStage.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -146,6 +148,7 @@ float TruePeakStage::runningMaximum (float peak, uint64_t n)
 void TruePeakStage::processChunk (const float* x, const float* y, const float* mix, int count, float limit,
                                   float r50, float* outLeft, float* outRight, float& smallestGain)
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     count = std::clamp (count, 0, maxChunk);
 
     float peaks[maxChunk];

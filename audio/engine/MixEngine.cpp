@@ -1,5 +1,6 @@
 #include "audio/engine/MixEngine.h"
 
+
 #include "platform/ThreadContract.h"
 #include "session/GainRange.h"
 
@@ -69,6 +70,7 @@ void MixEngine::clearHeldAudio()
 
 bool MixEngine::sounding() const noexcept
 {
+    VANTREL_ASSERT_AUDIO_THREAD;
     for (int v = firstPadVoice; v < numVoices; ++v)
         if (voices[(std::size_t) v].playing)
             return true;
@@ -77,6 +79,7 @@ bool MixEngine::sounding() const noexcept
 
 bool MixEngine::push (EngineCommand& command)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::uint64_t producer = producerIndex.load (std::memory_order_relaxed);
     const std::uint64_t next = (producer + 1) & ringMask;
     if (next == consumerIndex.load (std::memory_order_acquire))
@@ -426,6 +429,7 @@ void MixEngine::mixChunk (float* const* channels, int numChannels, int offset, i
 
 void MixEngine::applyPending()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     std::uint64_t consumer = consumerIndex.load (std::memory_order_relaxed);
     const std::uint64_t producer = producerIndex.load (std::memory_order_acquire);
     while (consumer != producer)

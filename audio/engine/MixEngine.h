@@ -1,11 +1,11 @@
 #pragma once
 
 // Threads: push() runs on the message thread (the one producer). render() runs on the device
-// callback thread (the audio role, checked in debug builds) and is realtime-safe: no allocation,
+// callback thread (the audio role) and is realtime-safe: no allocation,
 // no lock, no system call, any block size.
 // applyPending() is the message thread's consumer while no callback can run. voiceStatus(),
 // setPadBusGain(), setPadMute() and lastAppliedSerial() are for any thread. prepare() runs while
-// no block is rendered.
+// no block is rendered. The stated threads are checked in debug and sanitizer builds.
 
 #include "audio/dsp/AnalyzerTap.h"
 #include "audio/engine/EngineCommand.h"
@@ -14,6 +14,8 @@
 #include "audio/engine/MixVoice.h"
 #include "audio/engine/VoiceStatus.h"
 #include "audio/engine/VoiceStatusSlot.h"
+
+#include "platform/ThreadContract.h"
 
 #include <array>
 #include <atomic>
@@ -87,7 +89,11 @@ public:
     std::uint64_t lastAppliedSerial() const noexcept  { return lastApplied.load (std::memory_order_acquire); }
 
     /** The serial handed to the newest accepted push; message thread. */
-    std::uint64_t lastPushedSerial() const noexcept  { return serialCounter; }
+    std::uint64_t lastPushedSerial() const noexcept
+    {
+        VANTREL_ASSERT_MESSAGE_THREAD;
+        return serialCounter;
+    }
 
     /** Commands waiting in the ring; exact on the producer's thread, a snapshot elsewhere. */
     int queuedCommands() const noexcept;

@@ -5,6 +5,8 @@
 #include "audio/media/MediaFoundationScope.h"
 #include "audio/media/MediaTexts.h"
 
+#include "platform/ThreadContract.h"
+
 namespace vantrel
 {
 namespace
@@ -197,6 +199,7 @@ private:
 DecodedAudio decodeWithMediaFoundation (const juce::File& file, std::uint64_t sampleLimit, CancelFlag cancel,
                                         DecodeObserver* observer)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     DecodedAudio result;
     MediaFoundationScope scope;
     if (! scope.started())

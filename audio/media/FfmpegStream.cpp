@@ -1,5 +1,7 @@
 #include "audio/media/FfmpegStream.h"
 
+#include "platform/ThreadContract.h"
+
 extern "C"
 {
 #include <libavutil/log.h>
@@ -135,6 +137,7 @@ FfmpegStream::~FfmpegStream()
 
 bool FfmpegStream::open (const juce::File& file, const char* containers)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     container = avformat_alloc_context();
     if (container == nullptr)
         throw std::bad_alloc();

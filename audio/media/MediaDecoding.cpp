@@ -6,6 +6,8 @@
 #include "audio/media/MediaTexts.h"
 #include "audio/media/StreamedLoad.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -66,6 +68,7 @@ void checkReaderCanBeDecoded (const juce::AudioFormatReader& reader)
 
 bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, CancelFlag cancel, DecodedAudio& decoded)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     checkReaderCanBeDecoded (reader);
     const int channels = (int) reader.numChannels;
     const auto frames = (std::uint64_t) reader.lengthInSamples;
@@ -97,6 +100,7 @@ bool decodeWithReader (juce::AudioFormatReader& reader, const juce::File& file, 
 
 DecodedAudio decodeWithoutReader (const juce::File& file, CancelFlag cancel, juce::String& format, DecodeObserver* observer)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     if (! file.hasFileExtension ("mp3;m4a;aac"))
         failLoad (mediatext::unsupportedOrDamaged);
 

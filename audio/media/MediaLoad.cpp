@@ -7,6 +7,8 @@
 #include "audio/media/ProcessorTopology.h"
 #include "audio/media/StreamedLoad.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 
 namespace vantrel
@@ -75,6 +77,7 @@ std::shared_ptr<LoadedMedia> loadMedia (const MediaLoadRequest& request, CancelF
 
 std::shared_ptr<LoadedMedia> loadMedia (const MediaLoadRequest& request, CancelFlag cancel, const MediaLoadOptions& options)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     auto media = std::make_shared<LoadedMedia>();
     media->fileName = request.path.getFileName();
     media->signature = request.signature;

@@ -3,6 +3,7 @@
 #include "audio/media/MediaLoad.h"
 #include "audio/media/MediaTexts.h"
 #include "platform/BelowNormalPriority.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
 
@@ -26,6 +27,7 @@ MediaLoader::~MediaLoader()
 
 void MediaLoader::stop()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     {
         const std::lock_guard<std::mutex> lock (mutex);
         stopping.store (true);
@@ -37,6 +39,7 @@ void MediaLoader::stop()
 
 void MediaLoader::enqueue (MediaLoadRequest request)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     {
         const std::lock_guard<std::mutex> lock (mutex);
         queue.erase (std::remove_if (queue.begin(), queue.end(),
@@ -49,6 +52,7 @@ void MediaLoader::enqueue (MediaLoadRequest request)
 
 void MediaLoader::prioritize (const std::string& key)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (mutex);
     const auto found = std::find_if (queue.begin(), queue.end(),
                                      [&key] (const MediaLoadRequest& queued) { return queued.key == key; });
@@ -62,6 +66,7 @@ void MediaLoader::prioritize (const std::string& key)
 
 std::vector<MediaLoadResult> MediaLoader::takeResults()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     const std::lock_guard<std::mutex> lock (mutex);
     std::vector<MediaLoadResult> taken;
     taken.swap (results);
@@ -70,6 +75,7 @@ std::vector<MediaLoadResult> MediaLoader::takeResults()
 
 void MediaLoader::run()
 {
+    const ThreadRoleScope backgroundRole (ThreadRole::background);
     platform::setBelowNormalPriority();
 
     std::unique_lock<std::mutex> lock (mutex);

@@ -19,7 +19,9 @@ namespace vantrel
     time from the front of its queue, so that neither the message thread nor the audio thread
     ever decodes a file. One request per key: a newer request for a key replaces the queued
     one. Finished results wait until the owner takes them; the loader never touches a result
-    again once it is in the list. All public operations are for the owner's (message) thread.
+    again once it is in the list. All public operations are for the owner's (message) thread;
+    the loader thread has the background role, so that a message-thread entry point it reached
+    would stop a checked build.
     Destruction stops the thread: the load in progress ends at its next cancellation point and
     its result, the queue and untaken results are dropped. */
 class MediaLoader

@@ -3,6 +3,8 @@
 #include "audio/media/FfmpegStream.h"
 #include "audio/media/Mp3Frames.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 
 namespace vantrel
@@ -90,6 +92,7 @@ Mp3Reader::~Mp3Reader() = default;
 
 std::unique_ptr<Mp3Reader> Mp3Reader::open (const juce::File& file)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     juce::int64 counted = 0;
     {
         FfmpegStream counting (nullptr);

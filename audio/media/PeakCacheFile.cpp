@@ -1,5 +1,7 @@
 #include "audio/media/PeakCacheFile.h"
 
+#include "platform/ThreadContract.h"
+
 #include <vector>
 
 namespace orvane::audio
@@ -36,6 +38,7 @@ std::optional<std::vector<std::uint8_t>> readWholeFileBelowLimit (const juce::Fi
 std::optional<WaveformPeakData> readPeakCacheFile (const juce::File& file, std::uint64_t totalFrames,
                                                    double sampleRate, int channels)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     if (isEmptyPath (file))
         return std::nullopt;
 
@@ -52,6 +55,7 @@ std::optional<WaveformPeakData> readPeakCacheFile (const juce::File& file, std::
 
 bool writePeakCacheFile (const juce::File& file, const WaveformPeakData& peaks)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     if (isEmptyPath (file))
         return false;
 

@@ -11,6 +11,8 @@
 #include "audio/media/ProcessorTopology.h"
 #include "audio/media/StreamedLoad.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -142,6 +144,7 @@ bool preparePcm (juce::AudioFormatReader& reader, const MediaLoadRequest& reques
 bool preparePcm (juce::AudioFormatReader& reader, const MediaLoadRequest& request, LoadedMedia& media, CancelFlag cancel,
                  int workers, const std::function<void()>& beforeFinalCheck)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     const double start = monotonicMs();
     const auto frames = (std::uint64_t) std::max<juce::int64> (0, reader.lengthInSamples);
     const int channels = (int) reader.numChannels;

@@ -5,6 +5,8 @@
 #include "audio/media/MediaTexts.h"
 #include "audio/media/ResampleKernel.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -60,6 +62,7 @@ std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int
 std::shared_ptr<PreparedPcm> resamplePcm (const std::vector<float>& samples, int channels, double sourceRate,
                                           double targetRate, CancelFlag cancel, int workers, ResamplePath path)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     if (channels < 1 || channels > 2 || ! (sourceRate > 0.0) || ! std::isfinite (targetRate))
         failLoad (mediatext::noPlayablePcm);
 

@@ -1,5 +1,7 @@
 #include "audio/media/WaveformPeaks.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -202,6 +204,7 @@ bool WaveformPeakData::operator== (const WaveformPeakData& other) const
 WaveformPeakData computeWaveformPeaks (const float* interleaved, std::size_t sampleCount, int channels,
                                        double sampleRate, std::uint64_t framesPerPeak)
 {
+    VANTREL_ASSERT_NOT_AUDIO_THREAD;
     WaveformPeakData peaks;
     if (interleaved == nullptr || channels <= 0 || ! std::isfinite (sampleRate) || sampleRate <= 0.0
         || framesPerPeak == 0 || sampleCount == 0 || sampleCount % (std::size_t) channels != 0)

@@ -306,6 +306,7 @@ RackBlock* RackBridge::takeSentBlock() noexcept
 
 bool RackBridge::isExchangeable (const RackBlock& block) const noexcept
 {
+    VANTREL_ASSERT_CONTROL_THREAD;
     return block.epoch == epoch() && ! audioFault();
 }
 

@@ -71,6 +71,7 @@ std::optional<RackPluginScan::Results> RackPluginScan::takeResults()
 
 void RackPluginScan::run (juce::StringArray folders, juce::File workerProgram)
 {
+    const ThreadRoleScope backgroundRole (ThreadRole::background);
     // A thread inherits the real-time scheduling of the control thread that starts it; the scan
     // has no deadline and must not compete with the audio.
     platform::restoreNormalPriority();

@@ -2,9 +2,9 @@
 
 // Threads: start, join and takeResults on the rack's control thread; the scan itself on a thread
 // of its own, so that the block exchange goes on meanwhile; cancel and the progress queries on
-// any thread. The scan thread takes no thread role of its own: it runs none of the rack's entry
-// points, only this class's scan, which touches its own lists, the progress atomics and the
-// hand-over under this class's mutex.
+// any thread. The scan thread has the background role: it runs none of the rack's entry points,
+// only this class's scan, which touches its own lists, the progress atomics and the hand-over
+// under this class's mutex, and the scan workers it starts and talks to.
 
 #include "audio/rack/VstRackRecords.h"
 

@@ -5,6 +5,8 @@
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/VstPaths.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -31,6 +33,7 @@ float peakOf (const std::array<float, RackBlock::frames * 2>& samples)
 
 WorkerStateReply requestWorkerState (VstWorkerClient& client, int timeoutMs)
 {
+    VANTREL_ASSERT_CONTROL_THREAD;
     using Outcome = WorkerStateReply::Outcome;
     std::vector<juce::String> reply;
     juce::String error;
@@ -54,6 +57,7 @@ WorkerStateReply requestWorkerState (VstWorkerClient& client, int timeoutMs)
 
 void VstRackWorkerSlot::resetDryDelay (std::int32_t samples)
 {
+    VANTREL_ASSERT_CONTROL_THREAD;
     latency = samples;
     dryDelay.assign ((std::size_t) samples + 1, { 0.0f, 0.0f });
     dryDelayPosition = 0;
@@ -61,6 +65,7 @@ void VstRackWorkerSlot::resetDryDelay (std::int32_t samples)
 
 VstRackWorkerSlot::BlockResult VstRackWorkerSlot::process (RackBlock& block, bool enabled, float crossfadeStep, int timeoutMs)
 {
+    VANTREL_ASSERT_CONTROL_THREAD;
     BlockResult result;
     auto& samples = block.samples;
     result.inputPeak = peakOf (samples);

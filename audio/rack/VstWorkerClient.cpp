@@ -3,6 +3,7 @@
 #include "vsthost/ProtocolWords.h"
 
 #include "platform/PipedProcess.h"
+#include "platform/ThreadContract.h"
 
 #include <algorithm>
 #include <chrono>
@@ -106,6 +107,7 @@ struct VstWorkerClient::State
     std::unique_ptr<PipedProcess> process;
     std::string buffer;             // received and not yet consumed; always starts at a line start
     std::size_t searchedUpTo = 0;   // the buffer holds no LF before this offset
+    ThreadOwnerCheck owner;         // the thread that started the worker talks to it
 
     /** The text for a pipe that failed or reached its end: the worker's end when it has ended
         (or ends at once), else a plain pipe failure. */
@@ -249,6 +251,8 @@ VstWorkerClient::~VstWorkerClient()
 
 bool VstWorkerClient::start (const juce::File& workerPath, juce::String& error)
 {
+    state->owner.release();
+    VANTREL_ASSERT_OWNER_THREAD (state->owner, "thread that started the worker");
     shutdown();
     error.clear();
 
@@ -297,6 +301,7 @@ bool VstWorkerClient::start (const juce::File& workerPath, juce::String& error)
 bool VstWorkerClient::command (const juce::String& commandLine, std::vector<juce::String>& replyLines,
                                juce::String& error, int timeoutMs)
 {
+    VANTREL_ASSERT_OWNER_THREAD (state->owner, "thread that started the worker");
     replyLines.clear();
     error.clear();
 
@@ -381,6 +386,7 @@ bool VstWorkerClient::command (const juce::String& commandLine, std::vector<juce
 
 bool VstWorkerClient::processF32 (float* samples, int frames, std::uint64_t sequence, juce::String& error, int timeoutMs)
 {
+    VANTREL_ASSERT_OWNER_THREAD (state->owner, "thread that started the worker");
     error.clear();
 
     if (reapEndedWorker())

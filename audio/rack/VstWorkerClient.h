@@ -1,7 +1,8 @@
 #pragma once
 
 // Threads: one thread at a time per client (the rack's control thread for a slot's worker, the
-// scan thread for a scan worker). The client takes no lock. Every wait ends at the exchange's
+// scan thread for a scan worker): the thread that started the worker talks to it, which checked
+// builds check. The client takes no lock. Every wait ends at the exchange's
 // deadline or when the worker process ends.
 
 #include <juce_core/juce_core.h>

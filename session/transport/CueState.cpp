@@ -1,5 +1,7 @@
 #include "session/transport/CueState.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 
 namespace orvane::audio
@@ -37,6 +39,7 @@ int CueState::activeCount() const
 
 GoKind CueState::go()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! ready)
         return GoKind::noReady;
 
@@ -99,6 +102,7 @@ GoKind CueState::go()
 
 void CueState::clearMain()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (main)
     {
         previousMain = main;
@@ -111,6 +115,7 @@ void CueState::clearMain()
 
 void CueState::clearOutgoing()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (outgoing)
     {
         previousOutgoing = outgoing;
@@ -123,11 +128,13 @@ void CueState::clearOutgoing()
 
 void CueState::setAnchor (const std::optional<std::string>& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     anchor = id;
 }
 
 bool CueState::offerReady (const std::optional<std::string>& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (manualReady)
         return false;
 
@@ -137,6 +144,7 @@ bool CueState::offerReady (const std::optional<std::string>& id)
 
 void CueState::selectReady (const std::string& id)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     anchor = id;
     ready = id;
     manualReady = id;

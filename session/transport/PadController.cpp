@@ -1,5 +1,7 @@
 #include "session/transport/PadController.h"
 
+#include "platform/ThreadContract.h"
+
 #include <cassert>
 #include <utility>
 
@@ -18,6 +20,7 @@ SinkAnswer PadController::submit (const PadAudioCommand& command)
 
 PadTriggerResult PadController::triggerPad (int slot, bool hasAudio)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     PadTriggerState next = *state;
     const PadTriggerCode code = next.trigger (slot, hasAudio);
     const auto commandKind = padCommandKind (code);
@@ -35,6 +38,7 @@ PadTriggerResult PadController::triggerPad (int slot, bool hasAudio)
 
 SinkAnswer PadController::stopAllPads()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (state->triggers.empty())
         return SinkAnswer::nothingSent;
 
@@ -48,11 +52,13 @@ SinkAnswer PadController::stopAllPads()
 
 void PadController::onPadFinished (int bank, int slot)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     state->removeVoice (bank, slot);
 }
 
 bool PadController::selectBank (int bank)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     return state->setBank (bank);
 }
 } // namespace orvane::audio

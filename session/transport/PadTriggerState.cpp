@@ -1,5 +1,7 @@
 #include "session/transport/PadTriggerState.h"
 
+#include "platform/ThreadContract.h"
+
 #include <algorithm>
 
 namespace orvane::audio
@@ -14,6 +16,7 @@ namespace
 
 PadTriggerCode PadTriggerState::trigger (int slot, bool hasAudio)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! inRange (bank, numBanks) || ! inRange (slot, padsPerBank))
         return PadTriggerCode::invalid;
 
@@ -35,6 +38,7 @@ PadTriggerCode PadTriggerState::trigger (int slot, bool hasAudio)
 
 void PadTriggerState::removeVoice (int bankOfPad, int slot)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     triggers.erase (std::remove_if (triggers.begin(), triggers.end(),
                                     [&] (const PadTrigger& entry)
                                     { return entry.bank == bankOfPad && entry.slot == slot; }),
@@ -43,11 +47,13 @@ void PadTriggerState::removeVoice (int bankOfPad, int slot)
 
 void PadTriggerState::clear()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     triggers.clear();
 }
 
 bool PadTriggerState::setBank (int newBank)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! inRange (newBank, numBanks))
         return false;
 

@@ -1,5 +1,7 @@
 #include "session/transport/TransportController.h"
 
+#include "platform/ThreadContract.h"
+
 #include <cassert>
 #include <cmath>
 
@@ -18,6 +20,7 @@ SinkAnswer TransportController::submit (const AudioCommand& command)
 
 GoResult TransportController::go()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! cueState->ready)
         return { GoKind::noReady, SinkAnswer::nothingSent };
 
@@ -41,6 +44,7 @@ GoResult TransportController::go()
 
 SinkAnswer TransportController::onMainFinished()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! cueState->main)
         return SinkAnswer::nothingSent;
 
@@ -60,11 +64,13 @@ SinkAnswer TransportController::onMainFinished()
 
 void TransportController::onOutgoingFinished()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     cueState->clearOutgoing();
 }
 
 SinkAnswer TransportController::togglePause()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (cueState->activeCount() == 0)
         return SinkAnswer::nothingSent;
 
@@ -78,6 +84,7 @@ SinkAnswer TransportController::togglePause()
 
 SinkAnswer TransportController::seekMain (double seconds)
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! cueState->main || ! std::isfinite (seconds))
         return SinkAnswer::nothingSent;
 
@@ -86,6 +93,7 @@ SinkAnswer TransportController::seekMain (double seconds)
 
 SinkAnswer TransportController::stopMain()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! cueState->main)
         return SinkAnswer::nothingSent;
 
@@ -99,6 +107,7 @@ SinkAnswer TransportController::stopMain()
 
 SinkAnswer TransportController::stopOutgoing()
 {
+    VANTREL_ASSERT_MESSAGE_THREAD;
     if (! cueState->outgoing)
         return SinkAnswer::nothingSent;
 

@@ -1,5 +1,7 @@
 #include "FakeBackend.h"
 
+#include "platform/ThreadContract.h"
+
 #include <sstream>
 #include <stdexcept>
 
@@ -102,7 +104,12 @@ std::string ProtocolHarness::run (const std::string& input)
 {
     std::istringstream in (input);
     std::ostringstream out;
-    const UiInvoker sync = [] (std::function<void()> job) { job(); };
+    // This thread plays the protocol thread, and the UI thread while a synchronous job runs.
+    const UiInvoker sync = [] (std::function<void()> job)
+    {
+        const vantrel::ThreadRoleScope uiRole (vantrel::ThreadRole::message);
+        job();
+    };
     const UiInvoker async = [this] (std::function<void()> job)
     {
         if (postFails)
@@ -110,6 +117,7 @@ std::string ProtocolHarness::run (const std::string& input)
 
         posted.push_back (std::move (job));
     };
+    const vantrel::ThreadRoleScope protocolRole (vantrel::ThreadRole::protocol);
     result = runProtocol (in, out, slot, sync, async, liveStatus, services);
     return out.str();
 }

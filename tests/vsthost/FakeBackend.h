@@ -45,7 +45,6 @@ public:
     ProcessResult configure (const orvane::vsthost::ProcessConfig& config) override;
     ProcessResult setBypass (bool bypass) override { return resultOf ("setBypass", bypass ? "1" : "0"); }
     bool isBypassed() override { return false; }
-    ProcessResult processWithService (orvane::vsthost::ProcessBlock& block) override { return process (block); }
     ProcessResult process (orvane::vsthost::ProcessBlock& block) override;
     ProcessResult serviceEditor() override { return resultOf ("serviceEditor"); }
     std::string saveState() override;

@@ -2,6 +2,7 @@
 
 #include "audio/dsp/AnalyzerTap.h"
 #include "audio/dsp/SpectrumAnalyzer.h"
+#include "platform/ThreadContract.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +19,17 @@ namespace
 {
 constexpr int frameLength = AnalyzerFrame::numSamples;
 
+/** A block start, on the tap's producer side. */
+std::intptr_t beginAudioBlock (AnalyzerTap& tap, double rate)
+{
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
+    return tap.beginBlock (rate);
+}
+
 /** Pushes `count` samples whose left value is the running sample number and right its negative. */
 void pushNumbered (AnalyzerTap& tap, int64_t& number, int count, std::intptr_t tag, double rate)
 {
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);   // the tap's producer side
     for (int i = 0; i < count; ++i, ++number)
         tap.push ((float) number, (float) -number, tag, rate);
 }
@@ -81,7 +90,10 @@ TEST (AnalyzerTap, PublishesWholeFramesOfOneSourceAndRate)
     EXPECT_EQ (frame.serial, 2) << "discarded partial frames take no serial";
 
     // Non-finite samples enter as 0.
-    tap->push (std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 3, 48000.0);
+    {
+        const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
+        tap->push (std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 3, 48000.0);
+    }
     pushNumbered (*tap, number, frameLength - 1, 3, 48000.0);
     ASSERT_TRUE (tap->pop (frame));
     EXPECT_EQ (frame.left[0], 0.0f);
@@ -94,20 +106,20 @@ TEST (AnalyzerTap, TheBlockStartFollowsTheSelection)
     AnalyzerFrame frame;
     int64_t number = 0;
 
-    EXPECT_EQ (tap->beginBlock (48000.0), 0);
+    EXPECT_EQ (beginAudioBlock (*tap, 48000.0), 0);
     tap->setSourceSelection (AnalyzerFrame::masterOutput);
     EXPECT_EQ (tap->sourceSelection(), AnalyzerFrame::masterOutput);
-    EXPECT_EQ (tap->beginBlock (48000.0), AnalyzerFrame::masterOutput);
+    EXPECT_EQ (beginAudioBlock (*tap, 48000.0), AnalyzerFrame::masterOutput);
 
     pushNumbered (*tap, number, 1500, AnalyzerFrame::masterOutput, 48000.0);
-    EXPECT_EQ (tap->beginBlock (48000.0), AnalyzerFrame::masterOutput);   // unchanged: the frame goes on
+    EXPECT_EQ (beginAudioBlock (*tap, 48000.0), AnalyzerFrame::masterOutput);   // unchanged: the frame goes on
     pushNumbered (*tap, number, frameLength - 1500, AnalyzerFrame::masterOutput, 48000.0);
     ASSERT_TRUE (tap->pop (frame));
     EXPECT_EQ (frame.left[1500], 1500.0f);
 
     // A rate change at a block start restarts the collecting frame.
     pushNumbered (*tap, number, 1000, AnalyzerFrame::masterOutput, 48000.0);
-    tap->beginBlock (96000.0);
+    beginAudioBlock (*tap, 96000.0);
     number = 0;
     pushNumbered (*tap, number, frameLength, AnalyzerFrame::masterOutput, 96000.0);
     ASSERT_TRUE (tap->pop (frame));
@@ -146,6 +158,7 @@ TEST (AnalyzerTap, FramesCrossThreadsWhole)
     std::atomic<bool> done { false };
 
     std::thread producer ([&] {
+        const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
         int64_t number = 0;
         for (int64_t f = 0; f < frames; ++f)
             for (int i = 0; i < frameLength; ++i, ++number)

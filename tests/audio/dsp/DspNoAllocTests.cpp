@@ -4,6 +4,7 @@
 #include "audio/dsp/AnalyzerTap.h"
 #include "audio/dsp/EqProcessor.h"
 #include "audio/dsp/MasterOutputProcessor.h"
+#include "platform/ThreadContract.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,7 @@ TEST (DspNoAlloc, TheAudioThreadWorkAllocatesNothing)
 
     ScopedAllocationCount count;
     tap->setSourceSelection (AnalyzerFrame::masterOutput);
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);   // as the device thread
     for (size_t b = 0; b < sizes.size(); ++b)
     {
         const int n = std::min (sizes[b], 4096);

@@ -2,6 +2,7 @@
 #include "support/SignalMeasures.h"
 
 #include "audio/dsp/MasterOutputProcessor.h"
+#include "platform/ThreadContract.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,13 @@ constexpr float infinity = std::numeric_limits<float>::infinity();
 const double limit = fromDb (-1.0);
 constexpr int delay = MasterOutputProcessor::latencySamples;
 
+/** One block through the stage as the device callback runs it. */
+void processOnAudioThread (MasterOutputProcessor& stage, float* const* channels, int numChannels, int numSamples)
+{
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
+    stage.process (channels, numChannels, numSamples);
+}
+
 struct Stereo
 {
     std::vector<float> left, right;
@@ -32,7 +40,7 @@ Stereo toFloat (const std::vector<double>& left, const std::vector<double>& righ
 Stereo runStage (MasterOutputProcessor& stage, Stereo signal, const std::vector<int>& sizes)
 {
     processInBlocks (signal.left, signal.right, sizes,
-                     [&stage] (float* const* channels, int numChannels, int n) { stage.process (channels, numChannels, n); });
+                     [&stage] (float* const* channels, int numChannels, int n) { processOnAudioThread (stage, channels, numChannels, n); });
     return signal;
 }
 
@@ -168,7 +176,7 @@ TEST (MasterOutput, MetersFallTwentyFourDecibelsPerSecond)
     for (int block = 0; block < 100; ++block)
     {
         float* channels[] = { silence.data(), silence.data() };
-        stage.process (channels, 2, 480);
+        processOnAudioThread (stage, channels, 2, 480);
         const auto now = stage.meters();
         EXPECT_NEAR (now.limiterReductionDb, std::max (0.0f, previous.limiterReductionDb - 0.24f), 1.0e-4f);
         EXPECT_NEAR (now.outputPeakLeftDb, std::max (-120.0f, previous.outputPeakLeftDb - 0.24f), 1.0e-4f);
@@ -179,7 +187,7 @@ TEST (MasterOutput, MetersFallTwentyFourDecibelsPerSecond)
     for (int block = 0; block < 600; ++block)
     {
         float* channels[] = { silence.data(), silence.data() };
-        stage.process (channels, 2, 480);
+        processOnAudioThread (stage, channels, 2, 480);
     }
     const auto rested = stage.meters();
     EXPECT_EQ (rested.outputPeakLeftDb, -120.0f);
@@ -337,7 +345,7 @@ TEST (MasterOutput, ChannelLayouts)
     MasterOutputProcessor mono, reference;
     std::vector<float> single (tone.begin(), tone.end());
     float* one[] = { single.data() };
-    mono.process (one, 1, (int) length);
+    processOnAudioThread (mono, one, 1, (int) length);
     const auto both = runStage (reference, toFloat (tone, tone), { (int) length });
     EXPECT_EQ (single, both.left);
     EXPECT_EQ (mono.meters().outputPeakLeftDb, mono.meters().outputPeakRightDb);
@@ -346,7 +354,7 @@ TEST (MasterOutput, ChannelLayouts)
     MasterOutputProcessor four;
     std::vector<float> c0 (tone.begin(), tone.end()), c2 (length, 0.7f), c3 (length, -0.2f);
     float* quad[] = { c0.data(), nullptr, c2.data(), c3.data() };
-    four.process (quad, 4, (int) length);
+    processOnAudioThread (four, quad, 4, (int) length);
     EXPECT_EQ (c0, both.left);
     EXPECT_EQ (peakOver (c2), 0.0);
     EXPECT_EQ (peakOver (c3), 0.0);
@@ -355,7 +363,7 @@ TEST (MasterOutput, ChannelLayouts)
     MasterOutputProcessor leftless, silentLeft;
     std::vector<float> r (tone.begin(), tone.end());
     float* rightOnly[] = { nullptr, r.data() };
-    leftless.process (rightOnly, 2, (int) length);
+    processOnAudioThread (leftless, rightOnly, 2, (int) length);
     EXPECT_EQ (r, runStage (silentLeft, toFloat (std::vector<double> (length, 0.0), tone), { (int) length }).right);
     EXPECT_GT (peakOver (r), 0.5);
 }
@@ -369,10 +377,10 @@ TEST (MasterOutput, EmptyOrInvalidBlocksTouchNothing)
 
     std::vector<float> probe { 0.5f, 0.5f };
     float* probeChannels[] = { probe.data(), probe.data() };
-    touched.process (nullptr, 2, 2);
-    touched.process (probeChannels, 0, 2);
-    touched.process (probeChannels, 2, 0);
-    touched.process (probeChannels, 2, -5);
+    processOnAudioThread (touched, nullptr, 2, 2);
+    processOnAudioThread (touched, probeChannels, 0, 2);
+    processOnAudioThread (touched, probeChannels, 2, 0);
+    processOnAudioThread (touched, probeChannels, 2, -5);
     EXPECT_EQ (probe, (std::vector<float> { 0.5f, 0.5f }));
 
     EXPECT_EQ (runStage (touched, a, { 1000, 1000 }).left, runStage (untouched, b, { 1000, 1000 }).left);
@@ -434,7 +442,7 @@ TEST (MasterOutput, TheProductionStageEqualsThePlainStageSampleForSample)
                     pa.push_back (a[c].data());
                     pb.push_back (b[c].data());
                 }
-                stage.process (pa.data(), channels, n);
+                processOnAudioThread (stage, pa.data(), channels, n);
                 plain.process (pb.data(), channels, n);
 
                 ASSERT_EQ (a, b) << "block " << block << " at " << rate << ", " << channels << " channels";

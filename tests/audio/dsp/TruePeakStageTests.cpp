@@ -1,6 +1,7 @@
 #include "support/SignalMeasures.h"
 
 #include "audio/dsp/TruePeakStage.h"
+#include "platform/ThreadContract.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,7 @@ TEST (TruePeakStage, HoldsAQuarterRateSineAndStartsFromSilence)
     std::copy (tone.begin(), tone.end(), y.begin());
 
     float smallest = 1.0f;
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
     for (size_t offset = 0; offset < length; offset += 64)
         stage.processChunk (x.data() + offset, y.data() + offset, mix.data(), 64, limit, 0.999f,
                             outL.data() + offset, outR.data() + offset, smallest);

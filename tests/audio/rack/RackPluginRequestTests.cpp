@@ -39,6 +39,7 @@ juce::String probeStateWithGain (probe::Kind kind, double gain)
         || ! client.command ("SET_PARAM\t" + juce::String (probe::gainParameter) + "\t" + juce::String (gain, 6), lines, error, limit))
         return {};
 
+    const ThreadRoleScope controlRole (ThreadRole::control);   // the slot workers' thread asks
     const auto reply = requestWorkerState (client, limit);
     return reply.outcome == WorkerStateReply::Outcome::captured ? reply.stateHex : juce::String();
 }
