@@ -248,6 +248,15 @@ TEST (Program, DamagedSavedFilesAreNamedInTheStatusAndKept)
 
         auto program = startShown (rig, 2, window);
         ASSERT_NE (program, nullptr);
+        // A busy JACK server may refuse the program's client at its start; the program opens it
+        // again a second later, after its one report. A start that found no output is made again.
+        for (int run = 3; run <= 5 && ! (bool) program->readReport()["audioOpened"]; ++run)
+        {
+            ASSERT_TRUE (quitsCleanly (*program));
+            ASSERT_EQ (files::readBytes (damaged), garbage);
+            program = startShown (rig, run, window);
+            ASSERT_NE (program, nullptr);
+        }
         const auto report = program->readReport();
         const auto status = report["status"].toString();
         EXPECT_EQ (report["audioOpened"], juce::var (true)) << status;

@@ -86,7 +86,7 @@ struct ToneStep
 inline juce::File writeToneSteps (const juce::File& folder, const juce::String& name, const std::vector<ToneStep>& steps,
                                   double frequency = 440.0, double rate = 48000.0)
 {
-    folder.createDirectory();
+    vantrel::testing::createFolders (folder);
     auto file = folder.getChildFile (name);
     file.deleteFile();
     std::vector<float> amplitudes;

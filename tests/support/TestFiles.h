@@ -49,10 +49,20 @@ inline std::string readBytes (const juce::File& file)
     return std::string (static_cast<const char*> (block.getData()), block.getSize());
 }
 
+/** Makes a folder and the folders above it. Unlike juce::File::createDirectory, a folder that
+    another thread or process makes at the same moment (a session saving into the same tree) does
+    not stop the ones below it from being made. */
+inline bool createFolders (const juce::File& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories (folder.getFullPathName().toStdString(), error);
+    return folder.isDirectory();
+}
+
 /** Replaces a file with exactly these bytes, creating its folders. */
 inline bool writeBytes (const juce::File& file, const std::string& bytes)
 {
-    file.getParentDirectory().createDirectory();
+    createFolders (file.getParentDirectory());
 
     if (bytes.empty())   // the framework's replaceWithData deletes the file for no bytes
         return file.deleteFile() && file.create().wasOk();

@@ -54,6 +54,9 @@ struct DispatchRig : ViewRig
         EXPECT_TRUE (session->applyPreferences (prefs).ok) << prefs.validateShortcuts();
         for (const auto& row : show.rows)
             EXPECT_TRUE (tickUntilPrepared (*session, row.id));
+        // A pad sounds only once its media is decoded: the pad keys find them ready.
+        for (int pad = 1; pad <= 2; ++pad)
+            EXPECT_TRUE (tickUntilPrepared (*session, padMediaKey (1, pad)));
         makeView();
     }
 
