@@ -10,6 +10,8 @@ namespace
 {
 const char* const jackTypeName = "JACK";
 const char* const alsaTypeName = "ALSA";
+/** How often a first start asks JACK for its clients before it takes ALSA's default. */
+constexpr int firstStartJackScans = 3;
 } // namespace
 
 juce::StringArray outputTypeNames()
@@ -83,9 +85,13 @@ OutputDeviceSettings chooseFirstStartOutput (
     const std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)>& createType)
 {
     // The framework's JACK scan opens its client with JackNoStartServer: no answer, no clients.
+    // A busy server can refuse one client now and then, so an empty list is asked again before
+    // the start settles on ALSA; without a server each scan fails at once.
     if (auto jack = createType (jackTypeName))
     {
-        const auto clients = listAudioDevices (*jack);
+        auto clients = listAudioDevices (*jack);
+        for (int scan = 1; scan < firstStartJackScans && clients.empty(); ++scan)
+            clients = listAudioDevices (*jack);
         const auto system = std::find_if (clients.begin(), clients.end(),
                                           [] (const OutputDeviceSettings& c) { return c.name == "system"; });
         if (system != clients.end())

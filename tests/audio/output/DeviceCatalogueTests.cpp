@@ -27,6 +27,25 @@ private:
     int defaultIndex;
 };
 
+/** A JACK type whose server refuses the first `refusals` scans (a busy server), then lists "system". */
+class BusyJackType : public juce::AudioIODeviceType
+{
+public:
+    explicit BusyJackType (int refusalCount) : juce::AudioIODeviceType ("JACK"), refusals (refusalCount) {}
+
+    void scanForDevices() override  { names = scans++ < refusals ? juce::StringArray() : juce::StringArray ("system"); }
+    juce::StringArray getDeviceNames (bool) const override  { return names; }
+    int getDefaultDeviceIndex (bool) const override  { return 0; }
+    int getIndexOfDevice (juce::AudioIODevice*, bool) const override  { return -1; }
+    bool hasSeparateInputsAndOutputs() const override  { return true; }
+    juce::AudioIODevice* createDevice (const juce::String&, const juce::String&) override  { return nullptr; }
+
+private:
+    const int refusals;
+    int scans = 0;
+    juce::StringArray names;
+};
+
 std::vector<OutputDeviceSettings> catalogue (std::initializer_list<const char*> names)
 {
     std::vector<OutputDeviceSettings> list;
@@ -136,3 +155,20 @@ TEST (DeviceCatalogue, JackListsTheServersClientsWithTheirIds)
     EXPECT_TRUE (vantrel::listAudioDevices (*after).empty());
 }
 } // namespace
+
+// A first start takes the JACK server's "system" even when the busy server refused its first
+// scans; a server that never answers leaves the choice to ALSA (no device here: an empty id).
+TEST (DeviceCatalogue, AFirstStartAsksABusyJackServerAgainBeforeTakingAlsa)
+{
+    struct Case { int refusals; const char* type; const char* id; };
+    for (const Case c : { Case { 0, "JACK", "JACK:system" }, Case { 2, "JACK", "JACK:system" },
+                          Case { 1000, "ALSA", "" } })
+    {
+        SCOPED_TRACE (c.refusals);
+        const auto chosen = vantrel::chooseFirstStartOutput ([&] (const juce::String& kind) {
+            return kind == "JACK" ? std::make_unique<BusyJackType> (c.refusals) : std::unique_ptr<BusyJackType>();
+        });
+        EXPECT_EQ (chosen.type, c.type);
+        EXPECT_EQ (chosen.id, c.id);
+    }
+}
