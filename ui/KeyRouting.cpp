@@ -142,6 +142,7 @@ KeyRouter::KeyRouter (juce::Component& topLevelWindow, ShortcutHandler& h)
         sharedWaker = queuedEventWaker;
     }
     topLevelWindow.addKeyListener (this);
+    topLevelWindow.addMouseListener (this, true);
     juce::Desktop::getInstance().addFocusChangeListener (this);
     routers().push_back (this);
     globalFocusChanged (juce::Component::getCurrentlyFocusedComponent());
@@ -159,7 +160,10 @@ KeyRouter::~KeyRouter()
             component->removeKeyListener (this);
 
     if (window != nullptr)
+    {
+        window->removeMouseListener (this);
         window->removeKeyListener (this);
+    }
 }
 
 KeyRouter* KeyRouter::forComponent (const juce::Component& component)
@@ -218,8 +222,7 @@ bool KeyRouter::keyPressed (const KeyPress& key, juce::Component* origin)
     if (! startsKeyWalk (origin))
         return false;   // a later step of a walk whose first step came here already
 
-    if (auto* focused = juce::Component::getCurrentlyFocusedComponent(); focused != nullptr && ! listensOn (focused))
-        globalFocusChanged (focused);   // the focus callback is asynchronous: the key came first
+    followFocus();   // the focus callback is asynchronous: the key came first
 
     releaseKeysNoLongerDown();
     heldModifiers |= juce::ModifierKeys::currentModifiers.getRawFlags() & heldModifierFlags;
@@ -252,7 +255,11 @@ bool KeyRouter::keyPressed (const KeyPress& key, juce::Component* origin)
         typedKeys.erase (typed);
     }
 
-    return handler.handleShortcut (virtualKey, isRepeat, key.getModifiers().isCtrlDown(), key.getModifiers().isShiftDown());
+    juce::Component::SafePointer<juce::Component> self (window);
+    const bool used = handler.handleShortcut (virtualKey, isRepeat, key.getModifiers().isCtrlDown(), key.getModifiers().isShiftDown());
+    if (self != nullptr)
+        followFocus();   // a shortcut that opened a field: the next key may come before the focus callback
+    return used;
 }
 
 bool KeyRouter::keyStateChanged (bool isKeyDown, juce::Component*)
@@ -368,6 +375,16 @@ void KeyRouter::globalFocusChanged (juce::Component* focused)
     if (focused != nullptr && window != nullptr && focused != window.getComponent()
         && window->isParentOf (focused))
         listenOn (*focused);
+}
+
+void KeyRouter::mouseDown (const juce::MouseEvent&)         { followFocus(); }
+void KeyRouter::mouseUp (const juce::MouseEvent&)           { followFocus(); }
+void KeyRouter::mouseDoubleClick (const juce::MouseEvent&)  { followFocus(); }
+
+void KeyRouter::followFocus()
+{
+    if (auto* focused = juce::Component::getCurrentlyFocusedComponent(); focused != nullptr && ! listensOn (focused))
+        globalFocusChanged (focused);
 }
 
 void KeyRouter::listenOn (juce::Component& component)

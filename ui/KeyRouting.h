@@ -62,6 +62,7 @@ double wheelNotches (const juce::MouseWheelDetails& wheel);
     a component from the last added, and the router must come first. */
 class KeyRouter : public juce::KeyListener,
                   private juce::FocusChangeListener,
+                  private juce::MouseListener,
                   private juce::Timer
 {
 public:
@@ -95,6 +96,14 @@ private:
     };
 
     void globalFocusChanged (juce::Component* focused) override;
+    /** A click that gave a field the focus (a value box opens its editor on the release) is
+        followed at once: JUCE reports focus changes asynchronously, and keys typed right after
+        the click could reach the field before the router listens on it. */
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseUp (const juce::MouseEvent&) override;
+    void mouseDoubleClick (const juce::MouseEvent&) override;
+    /** Listens on the focused component now if it is in the window and not listened on yet. */
+    void followFocus();
     void timerCallback() override;
     void listenOn (juce::Component& component);
     bool listensOn (const juce::Component* component) const;
