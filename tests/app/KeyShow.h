@@ -18,6 +18,7 @@ using test::JackCaptureClient;
 constexpr double rate = 48000.0;
 constexpr std::size_t window = 960;   // 20 ms: sines 100 Hz apart are told apart
 constexpr std::uint32_t readyColour = 0xffff00ff;   // the READY lane's colour in these shows
+constexpr const char* listenerName = "vantrel-keys";   // the capture client: the program's output
 
 /** A 48 kHz stereo WAV of sines, one after another: `seconds` of each frequency in turn. */
 inline juce::File writeSines (const juce::File& folder, const juce::String& name, const std::vector<double>& frequencies,
@@ -149,7 +150,14 @@ struct KeyShow
             if (! session.waitForSaves() || ! session.lastSaveResult().ok)
                 return "the show was not saved";
         }
-        if (! writeOutputDeviceSettings (rig.local().getChildFile ("device.json"), { "JACK", "system", "JACK:system", 0.0, 0, 0 }).ok)
+        // The capture is the program's output, as a speaker would be: a device the program
+        // reopens (a long stall on a loaded machine counts as a lost device) connects to it again.
+        if (! capture.open (listenerName))
+            return capture.lastError();
+        if (capture.name() != listenerName)
+            return "the capture client opened as " + capture.name();
+        if (! writeOutputDeviceSettings (rig.local().getChildFile ("device.json"),
+                                         { "JACK", listenerName, juce::String ("JACK:") + listenerName, 0.0, 0, 0 }).ok)
             return "device.json was not written";
 
         program = rig.start ("", error);
@@ -158,8 +166,6 @@ struct KeyShow
         windowId = findMainWindow();
         if (windowId == 0)
             return "no main window; " + program->errorText().toStdString();
-        if (! capture.open ("vantrel-keys"))
-            return capture.lastError();
         if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::programClientName); }))
             return "the program's output never appeared: " + capture.lastError();
         capture.start();
