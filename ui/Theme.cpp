@@ -13,6 +13,47 @@ bool isStopButton (const juce::Component& c)
     return id == "stop" || id == "stop-lane" || id == "stop-pads";
 }
 
+/** The palette's value of each of its ids: what the Theme sets, and what a widget gets where no
+    look-and-feel knows the id. */
+std::vector<std::pair<int, juce::Colour>> paletteById()
+{
+    std::vector<std::pair<int, juce::Colour>> ids {
+        { panelColourId, colours::panel },
+        { fieldColourId, colours::field },
+        { lineColourId, colours::line },
+        { textColourId, colours::text },
+        { dimTextColourId, colours::textDim },
+        { accentColourId, colours::accent },
+        { selectionColourId, colours::blue },
+        { soundingColourId, colours::green },
+        { readyColourId, colours::gold },
+        { noticeColourId, colours::gold },
+        { wheelTargetColourId, colours::orange },
+        { alertColourId, colours::red },
+        { meterSafeColourId, colours::green },
+        { meterNearColourId, colours::gold },
+        { meterOverColourId, colours::red },
+        { libraryTextColourId, colours::library::text },
+        { libraryDimTextColourId, colours::library::textDim },
+        { libraryLineColourId, colours::library::line },
+        { libraryAccentColourId, colours::library::accent },
+        { libraryHighlightColourId, colours::library::highlight },
+    };
+    for (size_t band = 0; band < colours::eqBands.size(); ++band)
+        ids.emplace_back (eqBandColourId + (int) band, colours::eqBands[band]);
+    return ids;
+}
+
+juce::Colour paletteDefault (int colourId)
+{
+    static const auto ids = paletteById();
+    for (const auto& [id, colour] : ids)
+        if (id == colourId)
+            return colour;
+    jassertfalse;   // not one of the palette's ids
+    return juce::Colours::black;
+}
+
 juce::Rectangle<float> shrunk (juce::Rectangle<float> r, float by)
 {
     return { r.getX() + by, r.getY() + by, juce::jmax (0.0f, r.getWidth() - 2.0f * by),
@@ -22,8 +63,8 @@ juce::Rectangle<float> shrunk (juce::Rectangle<float> r, float by)
 
 Theme::Theme()
 {
-    setColour (panelColourId, colours::panel);
-    setColour (dimTextColourId, colours::textDim);
+    for (const auto& [id, colour] : paletteById())
+        setColour (id, colour);
     setColour (juce::TextButton::textColourOffId, colours::text);
     setColour (juce::TextButton::textColourOnId, colours::accent);
     setColour (juce::Label::textColourId, colours::text);
@@ -103,6 +144,32 @@ void Theme::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int he
         const auto markX = (float) x + (float) width * p;
         g.drawLine (markX, (float) y + 2.0f, markX, (float) (y + height) - 2.0f, 1.0f);
     }
+}
+
+juce::Colour themeColour (const juce::Component& component, int colourId)
+{
+    // Component::findColour falls back to black where nothing knows the id; the walk finds out
+    // first whether a parent's colour or a look-and-feel on the way up holds it.
+    for (auto* c = &component; c != nullptr; c = c->getParentComponent())
+        if (c->isColourSpecified (colourId) || c->getLookAndFeel().isColourSpecified (colourId))
+            return component.findColour (colourId, true);
+    return paletteDefault (colourId);
+}
+
+juce::Colour themeColour (const juce::LookAndFeel& lookAndFeel, int colourId)
+{
+    return lookAndFeel.isColourSpecified (colourId) ? lookAndFeel.findColour (colourId) : paletteDefault (colourId);
+}
+
+void PaletteBindings::bind (juce::Component& part, int partColourId, int paletteColourId)
+{
+    bindings.push_back ({ &part, partColourId, paletteColourId });
+}
+
+void PaletteBindings::apply (const juce::Component& owner) const
+{
+    for (const auto& b : bindings)
+        b.part->setColour (b.partColourId, themeColour (owner, b.paletteColourId));
 }
 
 void paintSectionBox (juce::Graphics& g, juce::Rectangle<float> area)
