@@ -153,17 +153,17 @@ void GoButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
     const auto y0 = b.getY();
     const auto W = b.getWidth();
     const auto H = b.getHeight();
-    const auto sounding = themeColour (*this, soundingColourId);
-    if (icon.isNull() || iconColour != sounding)
+    const auto go = themeColour (*this, goColourId);
+    if (icon.isNull() || iconColour != go)
     {
-        icon = makeGoIcon (sounding);
-        iconColour = sounding;
+        icon = makeGoIcon (go);
+        iconColour = go;
     }
 
     g.setGradientFill ({ juce::Colour (0xFF1C342B), 0.0f, b.getY(), themeColour (*this, fieldColourId), 0.0f,
                          b.getBottom(), false });
     g.fillRoundedRectangle (b, 9.0f);
-    g.setColour (sounding.withAlpha (down ? 0.95f : (highlighted ? 0.8f : 0.48f)));
+    g.setColour (go.withAlpha (down ? 0.95f : (highlighted ? 0.8f : 0.48f)));
     g.drawRoundedRectangle (b, 9.0f, down ? 2.4f : 1.5f);
 
     const auto gh = juce::jmax (H - 4.0f, 0.0f);
@@ -173,7 +173,7 @@ void GoButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
     g.drawImage (icon, { x0 + 10.0f, y0 + 5.0f, juce::jmax (t - 6.0f, 0.0f), juce::jmax (gh - 6.0f, 0.0f) },
                  juce::RectanglePlacement::centred);
 
-    g.setColour (sounding);
+    g.setColour (go);
     g.setFont (uiFont (getWidth() >= 140 ? 31.0f : 25.0f, juce::Font::bold | juce::Font::italic));
     g.drawText ("GO!", juce::Rectangle<float> (x0 + 7.0f + t, y0 + 2.0f, inner - t, juce::jmax (gh - 14.0f, 0.0f)),
                 juce::Justification::centred, false);
@@ -236,11 +236,11 @@ void BrandMark::paint (juce::Graphics& g)
 {
     const auto w = getWidth();
     const auto h = getHeight();
-    const auto sounding = themeColour (*this, soundingColourId);
+    const auto go = themeColour (*this, goColourId);
     const auto text = themeColour (*this, textColourId);
     const auto cy = (float) h / 2.0f;
 
-    g.setColour (sounding);
+    g.setColour (go);
     g.fillRoundedRectangle (2.0f, cy - 13.0f, 26.0f, 26.0f, 3.5f);
     g.setColour (text);
     fillTriangle (g, 12.0f, cy - 6.0f, 12.0f, cy + 6.0f, 21.0f, cy);
@@ -256,7 +256,7 @@ void BrandMark::paint (juce::Graphics& g)
     g.setColour (text);
     g.drawText ("Vantrel", juce::Rectangle<float> (left, 0.0f, wordW, (float) h), juce::Justification::centredLeft,
                 false);
-    g.setColour (sounding);
+    g.setColour (go);
     g.drawText ("!", juce::Rectangle<float> (left + wordW, 0.0f, juce::jmax (0.0f, r - wordW), (float) h),
                 juce::Justification::centredLeft, false);
 }
@@ -271,11 +271,11 @@ PadBrand::PadBrand()
 void PadBrand::paint (juce::Graphics& g)
 {
     const auto h = (float) getHeight();
-    const auto sounding = themeColour (*this, soundingColourId);
+    const auto go = themeColour (*this, goColourId);
     const auto text = themeColour (*this, textColourId);
     const auto cy = h / 2.0f;
 
-    g.setColour (sounding);
+    g.setColour (go);
     g.fillRoundedRectangle (2.0f, cy - 7.0f, 14.0f, 14.0f, 2.0f);
     g.setColour (text);
     fillTriangle (g, 7.0f, cy - 3.5f, 7.0f, cy + 3.5f, 12.0f, cy);
@@ -284,7 +284,7 @@ void PadBrand::paint (juce::Graphics& g)
     const auto paW = font.getStringWidthFloat ("PA");
     g.setFont (font);
     g.drawText ("PA", juce::Rectangle<float> (22.0f, 0.0f, paW + 1.0f, h), juce::Justification::centredLeft, false);
-    g.setColour (sounding);
+    g.setColour (go);
     g.drawText ("D", juce::Rectangle<float> (22.0f + paW, 0.0f, 18.0f, h), juce::Justification::centredLeft, false);
 }
 } // namespace vantrel

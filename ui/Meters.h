@@ -48,7 +48,7 @@ juce::String gainReductionText (float limiterReductionDb);
 /** The SAFETY mark shows while the true-peak stage reduces by more than 0.05 dB. */
 bool safetyMarkVisible (float truePeakReductionDb);
 
-/** The GO button: outline, icon and "GO!" in the sounding colour (ui/Theme.h), and its caption. */
+/** The GO button: outline, icon and "GO!" in the GO colour (ui/Theme.h), and its caption. */
 class GoButton : public juce::Button
 {
 public:
@@ -59,7 +59,7 @@ public:
     juce::String caption { "ENTER / PLAY" };
 
 private:
-    juce::Image icon;         // drawn again when the sounding colour changes
+    juce::Image icon;         // drawn again when the GO colour changes
     juce::Colour iconColour;
 };
 

@@ -125,7 +125,7 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
     const bool hasAsset = s != nullptr && ! s->asset.empty();
     const bool active = impl.coordinator.isPadActive (bank(), number);
     const auto r = getLocalBounds().toFloat().reduced (1.0f);
-    const auto sounding = themeColour (*this, soundingColourId);
+    const auto go = themeColour (*this, goColourId);
     const auto dimText = themeColour (*this, dimTextColourId);
 
     g.setGradientFill (juce::ColourGradient (themeColour (*this, panelColourId).brighter (down ? 0.3f : 0.1f), r.getX(),
@@ -133,7 +133,7 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
                                              r.getBottom(), false));
     g.fillRoundedRectangle (r, 7.0f);
     if (active)
-        g.setColour (sounding);
+        g.setColour (go);
     else
         g.setColour (highlighted ? dimText : themeColour (*this, lineColourId));
     g.drawRoundedRectangle (r, 7.0f, active ? 1.6f : 1.0f);
@@ -157,7 +157,7 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
     g.setFont (juce::Font (25.0f, juce::Font::bold));
     g.drawText (juce::String (number), r.withHeight (std::max (r.getHeight() - 19.0f, 0.0f)), juce::Justification::centred);
     g.setFont (juce::Font (10.0f));
-    g.setColour (active ? sounding : dimText);
+    g.setColour (active ? go : dimText);
     const int w = getWidth();
     g.drawFittedText (label, 5, getHeight() - 24, w < 11 ? 0 : w - 10, 24, juce::Justification::centred, 1);
 }

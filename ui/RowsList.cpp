@@ -88,7 +88,7 @@ RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
         label->setMouseClickGrabsKeyboardFocus (false);
         addAndMakeVisible (*label);
     }
-    paletteParts.bind (numberLabel, juce::Label::textColourId, soundingColourId);
+    paletteParts.bind (numberLabel, juce::Label::textColourId, goColourId);
     paletteParts.bind (titleLabel, juce::Label::textColourId, textColourId);
     paletteParts.bind (noteLabel, juce::Label::textColourId, dimTextColourId);
     paletteParts.bind (durationLabel, juce::Label::textColourId, dimTextColourId);
@@ -290,8 +290,8 @@ void RowComponent::paint (juce::Graphics& g)
 
     if (is (cue.main) || is (cue.outgoing))
     {
-        const auto sounding = themeColour (*this, soundingColourId);
-        g.setColour (cue.paused ? sounding.darker (0.38f) : sounding);
+        const auto go = themeColour (*this, goColourId);
+        g.setColour (cue.paused ? go.darker (0.38f) : go);
         if (cue.paused)
         {
             g.fillRect (8.0f, middle - 11.0f, 6.0f, 22.0f);

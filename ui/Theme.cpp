@@ -25,7 +25,7 @@ std::vector<std::pair<int, juce::Colour>> paletteById()
         { dimTextColourId, colours::textDim },
         { accentColourId, colours::accent },
         { selectionColourId, colours::blue },
-        { soundingColourId, colours::green },
+        { goColourId, colours::green },
         { readyColourId, colours::gold },
         { noticeColourId, colours::gold },
         { wheelTargetColourId, colours::orange },

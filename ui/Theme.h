@@ -59,8 +59,8 @@ enum PaletteColourIds
     // states
     accentColourId = 0x7a100030,        // what is switched on or in force: colours::accent
     selectionColourId = 0x7a100031,     // the selected or current row or entry: colours::blue
-    soundingColourId = 0x7a100032,      // what sounds or starts a sound (GO, a MAIN or OUTGOING row,
-                                        // a playing pad, the brand): colours::green
+    goColourId = 0x7a100032,            // GO and what sounds (a MAIN or OUTGOING row, a playing pad),
+                                        // the brand, a ticked track: colours::green
     readyColourId = 0x7a100036,         // the row or pad READY waits on: colours::gold
     noticeColourId = 0x7a100033,        // what asks for a look (LIVE LOCK, notes, folders): colours::gold
     wheelTargetColourId = 0x7a100034,   // the control the mouse wheel drives: colours::orange

@@ -133,7 +133,7 @@ void WaveTime::mouseDown (const juce::MouseEvent& e)
 
 WaveLaneView::WaveLaneView (int k)
     : kind (k), clock ([] { return juce::Time::getMillisecondCounterHiRes(); }),
-      laneColour (themeColour (*this, soundingColourId))
+      laneColour (themeColour (*this, goColourId))
 {
     time.large = kind != 0;
     addAndMakeVisible (time);

@@ -109,7 +109,7 @@ private:
 
     double secondsShown = 300.0;
     bool scrubLocked = false;
-    juce::Colour laneColour;   // the sounding colour until the view gives the preferences' one
+    juce::Colour laneColour;   // the GO colour until the view gives the preferences' one
     PaletteBindings paletteParts;
 
     bool overlayDirty = true;
