@@ -338,7 +338,7 @@ void VstRackPanel::selectedRowsChanged (int)
 
 void VstRackPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (themeColour (*this, panelColourId));
 }
 
 void VstRackPanel::resized()
