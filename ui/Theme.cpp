@@ -172,18 +172,18 @@ void PaletteBindings::apply (const juce::Component& owner) const
         b.part->setColour (b.partColourId, themeColour (owner, b.paletteColourId));
 }
 
-void paintSectionBox (juce::Graphics& g, juce::Rectangle<float> area)
+void paintSectionBox (juce::Graphics& g, juce::Rectangle<float> area, const juce::Component& owner)
 {
     if (! (area.getWidth() > 0.0f && area.getHeight() > 0.0f))
         return;
 
-    g.setColour (colours::panel.withAlpha (0.62f));
+    g.setColour (themeColour (owner, panelColourId).withAlpha (0.62f));
     g.fillRoundedRectangle (area, 7.0f);
 
     const juce::Rectangle<float> edge { area.getX() + 0.5f, area.getY() + 0.5f,
                                         juce::jmax (0.0f, area.getWidth() - 1.0f),
                                         juce::jmax (0.0f, area.getHeight() - 1.0f) };
-    g.setColour (colours::line.withAlpha (0.7f));
+    g.setColour (themeColour (owner, lineColourId).withAlpha (0.7f));
     g.drawRoundedRectangle (edge, 7.0f, 1.0f);
 }
 } // namespace vantrel

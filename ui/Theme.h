@@ -136,7 +136,7 @@ public:
                            juce::Slider&) override;
 };
 
-/** A section's background box: a translucent panel with a thin outline; nothing for an empty
-    rectangle. */
-void paintSectionBox (juce::Graphics&, juce::Rectangle<float> area);
+/** A section's background box: a translucent panel with a thin outline, in the palette colours
+    `owner` finds; nothing for an empty rectangle. */
+void paintSectionBox (juce::Graphics&, juce::Rectangle<float> area, const juce::Component& owner);
 } // namespace vantrel
