@@ -96,12 +96,13 @@ void Theme::drawButtonBackground (juce::Graphics& g, juce::Button& button, const
     const auto on = button.getToggleState();
     const auto bounds = shrunk (button.getLocalBounds().toFloat(), 0.7f);
 
-    auto outline = on ? (button.getComponentID() == "lock" ? colours::gold : colours::accent) : colours::line;
+    auto outline = themeColour (button, on ? (button.getComponentID() == "lock" ? noticeColourId : accentColourId)
+                                           : lineColourId);
     if (isStopButton (button))
-        outline = colours::red.darker (0.5f);
+        outline = themeColour (button, alertColourId).darker (0.5f);
 
-    const auto face = down ? colours::panel.brighter (0.25f)
-                           : (highlighted ? colours::panel.brighter (0.12f) : colours::panel);
+    const auto panel = themeColour (button, panelColourId);
+    const auto face = down ? panel.brighter (0.25f) : (highlighted ? panel.brighter (0.12f) : panel);
 
     g.setGradientFill ({ face.brighter (0.08f), 0.0f, bounds.getY(), face.darker (0.1f), 0.0f, bounds.getBottom(),
                          false });
@@ -132,7 +133,7 @@ void Theme::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int he
         return;
 
     const auto p = (float) slider.valueToProportionOfLength (0.0);
-    g.setColour (colours::textDim);
+    g.setColour (themeColour (slider, dimTextColourId));
 
     if (style == juce::Slider::LinearVertical)
     {

@@ -121,9 +121,9 @@ class Theme : public juce::LookAndFeel_V4
 public:
     Theme();
 
-    /** Palette faces with an outline by toggle state: gold for "lock" when on, accent for
-        others when on, line when off; the stop buttons always darkened red. The colour
-        argument is not used. */
+    /** Palette faces with an outline by toggle state: the notice colour (gold) for "lock" when
+        on, accent for others when on, line when off; the stop buttons always the alert colour
+        darkened. Each through the palette ids the button finds. The colour argument is not used. */
     void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour& backgroundColour,
                                bool highlighted, bool down) override;
 
