@@ -149,11 +149,15 @@ void Theme::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int he
 
 juce::Colour themeColour (const juce::Component& component, int colourId)
 {
-    // Component::findColour falls back to black where nothing knows the id; the walk finds out
-    // first whether a parent's colour or a look-and-feel on the way up holds it.
-    for (auto* c = &component; c != nullptr; c = c->getParentComponent())
-        if (c->isColourSpecified (colourId) || c->getLookAndFeel().isColourSpecified (colourId))
-            return component.findColour (colourId, true);
+    // Called while painting: a component without properties has no colour of its own, and its
+    // look-and-feel answers without the property look-up. Component::findColour answers black
+    // where neither the component nor its look-and-feel knows the id.
+    const auto& lookAndFeel = component.getLookAndFeel();
+    const bool themed = lookAndFeel.isColourSpecified (colourId);
+    if (themed && component.getProperties().isEmpty())
+        return lookAndFeel.findColour (colourId);
+    if (themed || component.isColourSpecified (colourId))
+        return component.findColour (colourId);
     return paletteDefault (colourId);
 }
 

@@ -43,8 +43,8 @@ inline const juce::Colour highlight { 0xFFEEB85D };
 
 /** The palette by role: the ids a widget looks its colours up by (themeColour below) instead of
     reading the palette. The Theme sets each id once from the palette, as it maps JUCE's own ids;
-    an owner recolours a widget, or all widgets inside one of its components, by setting an id on
-    it (juce::Component::setColour). */
+    an owner recolours a widget by setting an id on it (juce::Component::setColour), as it does
+    with JUCE's own ids. */
 enum PaletteColourIds
 {
     // surfaces and lines
@@ -82,9 +82,9 @@ enum PaletteColourIds
     eqBandColourId = 0x7a100060,
 };
 
-/** The colour `colourId` (a PaletteColourIds value) as `component` finds it: set on the component
-    or one of its parents, else from its look-and-feel; the palette's own value where neither knows
-    the id (a widget painted outside the program's windows, as in tests). */
+/** The colour `colourId` (a PaletteColourIds value) as `component` finds it: set on the component,
+    else from its look-and-feel; the palette's own value where neither knows the id (a widget
+    painted outside the program's windows, as in tests). */
 juce::Colour themeColour (const juce::Component& component, int colourId);
 
 /** The colour `colourId` from a look-and-feel, the palette's own value where it does not know the id. */

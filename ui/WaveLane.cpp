@@ -104,11 +104,12 @@ void WaveTime::paint (juce::Graphics& g)
     const char* labels[] { "TIME", "REMAIN" };
     const double values[] { elapsed, remain };
     const auto none = detailed ? "--:--.--" : "--:--";
+    const auto labelColour = themeColour (*this, dimTextColourId), figureColour = themeColour (*this, textColourId);
     for (int i = 0; i < 2; ++i)
     {
         auto cell = cells[i];
         g.setFont (uiFont (9.0f));
-        g.setColour (themeColour (*this, dimTextColourId));
+        g.setColour (labelColour);
         g.drawText (labels[i], cell.removeFromLeft (std::min (cell.getWidth(), 40)), juce::Justification::centredLeft, false);
 
         const auto text = hasLength ? formatClock (values[i], detailed) : juce::String (none);
@@ -118,7 +119,7 @@ void WaveTime::paint (juce::Graphics& g)
         if (textWidth > area - 2.0f)
             font.setHeight (font.getHeight() * std::max (area - 2.0f, 1.0f) / textWidth);
         g.setFont (font);
-        g.setColour (themeColour (*this, textColourId));
+        g.setColour (figureColour);
         g.drawText (text, cell, juce::Justification::centredRight, false);
     }
 }

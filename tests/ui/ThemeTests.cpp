@@ -107,7 +107,7 @@ TEST_F (ThemeTest, ZeroDbMarkOnlyOnLinearGainRange)
             EXPECT_EQ (found, -1) << c.max << " style " << (int) c.style;
     }
 }
-// The owner sets a palette id on itself: the widget inside paints with that colour, and with the
+// The owner sets a palette id on the widget: the widget paints with that colour, and with the
 // theme's palette value where the owner sets nothing. The master meter's bars, 22 wide from x 1.
 TEST_F (ThemeTest, OwnerRecoloursAPaintedWidgetThroughPaletteIds)
 {
@@ -124,9 +124,9 @@ TEST_F (ThemeTest, OwnerRecoloursAPaintedWidgetThroughPaletteIds)
             juce::Component owner;
             owner.setLookAndFeel (&theme);
             owner.setSize (56, 93);
-            if (recoloured)
-                owner.setColour (c.colourId, mark);
             Meter meter;
+            if (recoloured)
+                meter.setColour (c.colourId, mark);
             meter.setBounds (owner.getLocalBounds());
             owner.addAndMakeVisible (meter);
             meter.setValues ({ c.peakDb, c.peakDb, 0.0f, 0.0f });
