@@ -3,6 +3,9 @@
 #include "session/GainRange.h"
 #include "ui/Fonts.h"
 
+#include <utility>
+#include <vector>
+
 namespace vantrel
 {
 namespace
