@@ -54,22 +54,24 @@ juce::String channelName (const juce::StringArray& names, int index)
     return names[index].isNotEmpty() ? names[index] : juce::String (index + 1);
 }
 
-/** A quarter-inch plug over the two driver names, in the palette: a plain mark of our own. */
-juce::Image plugMark()
+/** A quarter-inch plug over the two driver names, in the palette colours `owner` finds: a plain
+    mark of our own. */
+juce::Image plugMark (const juce::Component& owner)
 {
+    const auto colour = [&owner] (int colourId) { return themeColour (owner, colourId); };
     juce::Image image (juce::Image::ARGB, 240, 224, true);
     juce::Graphics g (image);
     const float y = 84.0f;
-    g.setColour (colours::textDim);
+    g.setColour (colour (dimTextColourId));
     g.drawLine (10.0f, y, 76.0f, y, 10.0f);                                 // cable
-    g.setColour (colours::accent);
+    g.setColour (colour (accentColourId));
     g.fillRoundedRectangle ({ 70.0f, y - 24.0f, 76.0f, 48.0f }, 10.0f);     // handle
-    g.setColour (colours::panel);
+    g.setColour (colour (panelColourId));
     for (const float x : { 86.0f, 100.0f, 114.0f, 128.0f })
         g.fillRect (x, y - 16.0f, 4.0f, 32.0f);                             // grip
-    g.setColour (colours::text);
+    g.setColour (colour (textColourId));
     g.fillRect (146.0f, y - 10.0f, 54.0f, 20.0f);                           // sleeve
-    g.setColour (colours::line);
+    g.setColour (colour (lineColourId));
     g.fillRect (200.0f, y - 9.0f, 6.0f, 18.0f);                             // insulating ring
     juce::Path tip;
     tip.startNewSubPath (206.0f, y - 9.0f);
@@ -77,12 +79,12 @@ juce::Image plugMark()
     tip.quadraticTo (232.0f, y, 216.0f, y + 9.0f);
     tip.lineTo (206.0f, y + 9.0f);
     tip.closeSubPath();
-    g.setColour (colours::text);
+    g.setColour (colour (textColourId));
     g.fillPath (tip);
-    g.setColour (colours::accent);
+    g.setColour (colour (accentColourId));
     g.setFont (juce::Font (46.0f, juce::Font::bold));
     g.drawText ("JACK", 0, 124, 240, 52, juce::Justification::centred);
-    g.setColour (colours::textDim);
+    g.setColour (colour (dimTextColourId));
     g.setFont (juce::Font (26.0f, juce::Font::bold));
     g.drawText ("ALSA", 0, 176, 240, 36, juce::Justification::centred);
     return image;
@@ -95,7 +97,6 @@ AsioBranding::AsioBranding()
 {
     setComponentID ("asio-branding");
     logo.setComponentID ("asio-official-logo");
-    logo.setImage (plugMark(), juce::RectanglePlacement::centred);
     title.setComponentID ("asio-credit-title");
     title.setText (utf8 (uiLanguage() ? "JACK audio server support" : "JACK オーディオサーバー対応"), juce::dontSendNotification);
     title.setFont (juce::Font (15.0f, juce::Font::bold));
@@ -107,6 +108,22 @@ AsioBranding::AsioBranding()
     credit.setJustificationType (juce::Justification::topLeft);
     for (auto* child : std::initializer_list<juce::Component*> { &logo, &title, &credit })
         addAndMakeVisible (child);
+    lookAndFeelChanged();   // the mark exists before the block is placed
+}
+
+void AsioBranding::lookAndFeelChanged()
+{
+    logo.setImage (plugMark (*this), juce::RectanglePlacement::centred);
+}
+
+void AsioBranding::parentHierarchyChanged()
+{
+    lookAndFeelChanged();
+}
+
+void AsioBranding::colourChanged()
+{
+    lookAndFeelChanged();
 }
 
 void AsioBranding::resized()
@@ -305,7 +322,7 @@ void AudioSettingsPanel::updateDriverButton()
 
 void AudioSettingsPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (themeColour (*this, panelColourId));
 }
 
 void AudioSettingsPanel::resized()

@@ -22,6 +22,10 @@ public:
     AsioBranding();
 
     void resized() override;
+    /** The plug mark is drawn in the palette colours (ui/Theme.h) the block finds. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
 private:
     juce::ImageComponent logo;

@@ -37,7 +37,7 @@ CdImportPanel::CdImportPanel (SessionCoordinator& c) : coordinator (c)
 
     titleLabel.setText (translate ("音楽CD"), juce::dontSendNotification);
     titleLabel.setFont (juce::Font (12.0f, juce::Font::bold));
-    titleLabel.setColour (juce::Label::textColourId, colours::text);
+    paletteParts.bind (titleLabel, juce::Label::textColourId, textColourId);
     const std::pair<juce::Label*, const char*> captions[] { { &nameLabel, "新しいプレイリスト名" }, { &formatLabel, "形式" },
                                                            { &rateLabel, "サンプリング周波数" },
                                                            { &bitrateLabel, "MP3 ビットレート" } };
@@ -45,12 +45,12 @@ CdImportPanel::CdImportPanel (SessionCoordinator& c) : coordinator (c)
     {
         label->setText (translate (text), juce::dontSendNotification);
         label->setFont (juce::Font (12.0f));
-        label->setColour (juce::Label::textColourId, colours::textDim);
+        paletteParts.bind (*label, juce::Label::textColourId, dimTextColourId);
     }
     hintLabel.setText (translate ("曲名は取込後に変更できます。音源はPCに保存され、CDを取り出しても再生できます。"),
                        juce::dontSendNotification);
     hintLabel.setFont (juce::Font (11.0f));
-    hintLabel.setColour (juce::Label::textColourId, colours::textDim);
+    paletteParts.bind (hintLabel, juce::Label::textColourId, dimTextColourId);
     hintLabel.setJustificationType (juce::Justification::topLeft);
     statusLabel.setFont (juce::Font (12.0f));
     statusLabel.setJustificationType (juce::Justification::topLeft);
@@ -104,8 +104,9 @@ CdImportPanel::CdImportPanel (SessionCoordinator& c) : coordinator (c)
     trackList.setComponentID ("cd-tracks");
     trackList.setModel (this);
     trackList.setRowHeight (28);
-    trackList.setColour (juce::ListBox::backgroundColourId, colours::field);
-    trackList.setColour (juce::ListBox::outlineColourId, colours::line);
+    paletteParts.bind (trackList, juce::ListBox::backgroundColourId, fieldColourId);
+    paletteParts.bind (trackList, juce::ListBox::outlineColourId, lineColourId);
+    paletteParts.apply (*this);
     trackList.setOutlineThickness (1);
     progressBar.setComponentID ("cd-progress");
 
@@ -238,7 +239,7 @@ void CdImportPanel::timerCallback()
     else
         text = translate ("取り込む曲と形式を選んでください");
     statusLabel.setText (text, juce::dontSendNotification);
-    statusLabel.setColour (juce::Label::textColourId, s.error.isNotEmpty() ? colours::red : colours::accent);
+    statusLabel.setColour (juce::Label::textColourId, themeColour (*this, s.error.isNotEmpty() ? alertColourId : accentColourId));
 }
 
 // ---- the track list ----------------------------------------------------------------------------
@@ -277,14 +278,14 @@ void CdImportPanel::paintListBoxItem (int row, juce::Graphics& g, int width, int
     if (disc == nullptr || row < 0 || row >= (int) disc->tracks.size())
         return;
     const auto& track = disc->tracks[(size_t) row];
-    g.setColour (colours::textDim);
+    g.setColour (themeColour (trackList, dimTextColourId));
     g.drawRect (5, 7, 14, 14, 1);
     if (row < (int) selection.size() && selection[(size_t) row])
     {
-        g.setColour (colours::green);
+        g.setColour (themeColour (trackList, goColourId));
         g.fillRect (8, 10, 8, 8);
     }
-    g.setColour (colours::text);
+    g.setColour (themeColour (trackList, textColourId));
     g.setFont (13.0f);
     g.drawText (track.name, 28, 0, width - 95, height, juce::Justification::centredLeft, true);
     g.drawText (lengthText (track), width - 65, 0, 60, height, juce::Justification::centredRight, false);
@@ -294,7 +295,22 @@ void CdImportPanel::paintListBoxItem (int row, juce::Graphics& g, int width, int
 
 void CdImportPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (themeColour (*this, panelColourId));
+}
+
+void CdImportPanel::lookAndFeelChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void CdImportPanel::parentHierarchyChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void CdImportPanel::colourChanged()
+{
+    paletteParts.apply (*this);
 }
 
 void CdImportPanel::resized()

@@ -2,6 +2,7 @@
 // Message thread only.
 
 #include "app/SessionCoordinator.h"
+#include "ui/Theme.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -47,6 +48,10 @@ public:
 
     void paint (juce::Graphics&) override;
     void resized() override;
+    /** The parts' colours follow the palette ids (ui/Theme.h) of the window the panel is in. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
 private:
     /** What the status line says when the session has no importer. */
@@ -64,6 +69,7 @@ private:
     std::vector<CdDisc> discs;
     juce::String shownDiscKey;
     std::vector<bool> selection;
+    PaletteBindings paletteParts;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CdImportPanel)
 };

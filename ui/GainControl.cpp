@@ -147,9 +147,11 @@ void GainControl::setWheelActive (bool on)
 {
     wheelActive = on;
     getProperties().set ("wheel-active", on);
-    slider.setColour (juce::Slider::thumbColourId, on ? colours::orange : colours::accent);
-    slider.setColour (juce::Slider::trackColourId, on ? colours::orange.darker (0.3f) : colours::accent.darker (0.5f));
-    slider.setColour (juce::Slider::textBoxOutlineColourId, on ? colours::orange : colours::line);
+    const auto wheelTarget = themeColour (*this, wheelTargetColourId);
+    const auto accent = themeColour (*this, accentColourId);
+    slider.setColour (juce::Slider::thumbColourId, on ? wheelTarget : accent);
+    slider.setColour (juce::Slider::trackColourId, on ? wheelTarget.darker (0.3f) : accent.darker (0.5f));
+    slider.setColour (juce::Slider::textBoxOutlineColourId, on ? wheelTarget : themeColour (*this, lineColourId));
     repaint();
 }
 
@@ -176,7 +178,7 @@ void GainControl::paintOverChildren (juce::Graphics& g)
 {
     if (! wheelActive)
         return;
-    g.setColour (colours::orange);
+    g.setColour (themeColour (*this, wheelTargetColourId));
     g.drawRoundedRectangle (getLocalBounds().toFloat().reduced (0.8f), 3.0f, 1.5f);
 }
 

@@ -11,7 +11,6 @@ namespace vantrel
 {
 namespace
 {
-namespace palette = colours::library;
 const juce::Colour selectedRowFill { 0xFF203444 };
 
 juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
@@ -55,11 +54,11 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
 
     title.setText (translate ("ライブラリ — すべての音源"), juce::dontSendNotification);
     title.setFont (juce::Font (16.0f, juce::Font::bold));
-    title.setColour (juce::Label::textColourId, palette::text);
+    paletteParts.bind (title, juce::Label::textColourId, libraryTextColourId);
     for (auto* label : { &summary, &hint })
     {
         label->setFont (juce::Font (11.0f));
-        label->setColour (juce::Label::textColourId, palette::textDim);
+        paletteParts.bind (*label, juce::Label::textColourId, libraryDimTextColourId);
     }
     hint.setJustificationType (juce::Justification::topLeft);
     summary.setComponentID ("library-summary");
@@ -74,7 +73,7 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
     filter.onChange = [this] { applyFilter(); };
 
     search.setComponentID ("library-search");
-    search.setTextToShowWhenEmpty (translate ("名前・使用先・保存先で検索"), palette::textDim);
+    search.setTextToShowWhenEmpty (translate ("名前・使用先・保存先で検索"), themeColour (*this, libraryDimTextColourId));
     search.onTextChange = [this] { applyFilter(); };
 
     list.setComponentID ("library-items");
@@ -82,6 +81,7 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
     list.setRowHeight (55);
     list.setMultipleSelectionEnabled (true);
     list.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+    paletteParts.apply (*this);
 
     target.setComponentID ("library-target");
     target.setTextWhenNothingSelected (translate ("追加先のプレイリスト"));
@@ -409,9 +409,25 @@ void LibraryPanel::requestRename (const juce::String& path, const juce::String& 
 
 void LibraryPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
-    g.setColour (palette::line);
+    g.fillAll (themeColour (*this, panelColourId));
+    g.setColour (themeColour (*this, libraryLineColourId));
     g.drawHorizontalLine (79, 0.0f, (float) getWidth());
+}
+
+void LibraryPanel::lookAndFeelChanged()
+{
+    paletteParts.apply (*this);
+    search.setTextToShowWhenEmpty (search.getTextToShowWhenEmpty(), themeColour (*this, libraryDimTextColourId));
+}
+
+void LibraryPanel::parentHierarchyChanged()
+{
+    lookAndFeelChanged();
+}
+
+void LibraryPanel::colourChanged()
+{
+    lookAndFeelChanged();
 }
 
 void LibraryPanel::paintListBoxItem (int row, juce::Graphics& g, int w, int h, bool selected)
@@ -420,24 +436,27 @@ void LibraryPanel::paintListBoxItem (int row, juce::Graphics& g, int w, int h, b
     if (item == nullptr)
         return;
     const int c = std::min (w / 3, 170), L = w - c - 15;
+    const auto colour = [this] (int colourId) { return themeColour (list, colourId); };
+    const auto text = colour (libraryTextColourId), dimText = colour (libraryDimTextColourId);
+    const auto highlight = colour (libraryHighlightColourId);
     if (selected)
     {
         g.setColour (selectedRowFill);
         g.fillRoundedRectangle (1.0f, 1.0f, (float) w - 2.0f, (float) h - 2.0f, 4.0f);
     }
-    g.setColour (palette::line.withMultipliedAlpha (0.6f));
+    g.setColour (colour (libraryLineColourId).withMultipliedAlpha (0.6f));
     g.drawHorizontalLine (h - 1, 8.0f, (float) w - 8.0f);
 
     const bool used = item->rowUses > 0 || item->padUses > 0;
     g.setFont (juce::Font (13.0f, juce::Font::bold));
-    g.setColour (item->exists ? palette::text : palette::highlight);
+    g.setColour (item->exists ? text : highlight);
     g.drawText (item->displayName, 8, 3, L, 24, juce::Justification::centredLeft, true);
     g.setFont (juce::Font (11.0f));
-    g.setColour (item->kind == LibraryFileKind::PadCopy ? palette::accent : palette::textDim);
+    g.setColour (item->kind == LibraryFileKind::PadCopy ? colour (libraryAccentColourId) : dimText);
     g.drawText (libraryKindText (item->kind), w - c, 3, c - 8, 24, juce::Justification::centredRight, true);
-    g.setColour (used ? palette::textDim : palette::highlight);
+    g.setColour (used ? dimText : highlight);
     g.drawText (item->usesText, 8, 28, L, 20, juce::Justification::centredLeft, true);
-    g.setColour (palette::textDim);
+    g.setColour (dimText);
     g.drawText (item->exists ? juce::File::descriptionOfSizeInBytes (item->bytes) : translate ("ファイル未検出"), w - c, 28, c - 8,
                 20, juce::Justification::centredRight, true);
 }

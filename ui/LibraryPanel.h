@@ -2,6 +2,7 @@
 // Message thread only.
 
 #include "app/SessionCoordinator.h"
+#include "ui/Theme.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -52,6 +53,10 @@ public:
 
     void paint (juce::Graphics&) override;
     void resized() override;
+    /** The parts' colours follow the palette ids (ui/Theme.h) of the window the panel is in. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
 private:
     /** Rebuilds the shown rows from the items, the filter and the search; `keep` (or, when
@@ -77,6 +82,7 @@ private:
 
     SessionCoordinator& coordinator;
     juce::Label title, summary, hint;
+    PaletteBindings paletteParts;
     juce::ComboBox filter, target;
     juce::TextEditor search;
     juce::TextButton reloadButton, addButton, removeButton, revealButton;

@@ -1,11 +1,12 @@
 #include "ui/MainWindow.h"
 
+#include "ui/Theme.h"
 #include "ui/WindowPlacement.h"
 
 namespace vantrel
 {
 MainWindow::MainWindow (const MainWindowSetup& setup)
-    : juce::DocumentWindow (title, juce::Colour (0xff0c1116),
+    : juce::DocumentWindow (title, themeColour (juce::LookAndFeel::getDefaultLookAndFeel(), fieldColourId),
                             juce::DocumentWindow::minimiseButton | juce::DocumentWindow::maximiseButton
                                 | juce::DocumentWindow::closeButton,
                             true),
@@ -65,9 +66,10 @@ juce::Image windowIcon()
     // product's initial.
     juce::Image image (juce::Image::ARGB, 256, 256, true);
     juce::Graphics g (image);
-    g.setColour (juce::Colour (0xff0c1116));
+    const auto& theme = juce::LookAndFeel::getDefaultLookAndFeel();
+    g.setColour (themeColour (theme, fieldColourId));
     g.fillRoundedRectangle (8.0f, 8.0f, 240.0f, 240.0f, 48.0f);
-    g.setColour (juce::Colour (0xff48de8a));
+    g.setColour (themeColour (theme, goColourId));
     g.drawEllipse (40.0f, 40.0f, 176.0f, 176.0f, 14.0f);
     g.setFont (juce::Font (130.0f, juce::Font::bold | juce::Font::italic));
     g.drawText ("V", 0, 0, 256, 256, juce::Justification::centred);

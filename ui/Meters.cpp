@@ -32,15 +32,15 @@ void fillTriangle (juce::Graphics& g, float x1, float y1, float x2, float y2, fl
 }
 
 // The GO icon: a play symbol in a rounded square, drawn once per button.
-juce::Image makeGoIcon()
+juce::Image makeGoIcon (juce::Colour colour)
 {
     constexpr int size = 128;
     juce::Image image (juce::Image::ARGB, size, size, true);
     juce::Graphics g (image);
     const auto box = juce::Rectangle<float> (4.0f, 4.0f, size - 8.0f, size - 8.0f);
-    g.setColour (colours::green.withAlpha (0.18f));
+    g.setColour (colour.withAlpha (0.18f));
     g.fillRoundedRectangle (box, 22.0f);
-    g.setColour (colours::green);
+    g.setColour (colour);
     g.drawRoundedRectangle (box, 22.0f, 6.0f);
     fillTriangle (g, 46.0f, 32.0f, 46.0f, 96.0f, 98.0f, 64.0f);
     return image;
@@ -93,28 +93,32 @@ void Meter::paint (juce::Graphics& g)
     const auto barW = juce::jmax ((w - 11) / 2, 3);
     const auto top = 1;
     const auto shown = shownFor (values);
-    static const juce::Colour zoneColours[] { colours::green, colours::gold, colours::red };
+    const juce::Colour zoneColours[] { themeColour (*this, meterSafeColourId), themeColour (*this, meterNearColourId),
+                                       themeColour (*this, meterOverColourId) };
+    const auto field = themeColour (*this, fieldColourId);
+    const auto line = themeColour (*this, lineColourId);
+    const auto dimText = themeColour (*this, dimTextColourId);
 
     for (int i = 0; i < 2; ++i)
     {
         const auto barX = 1 + i * (barW + 9);
-        g.setColour (colours::field);
+        g.setColour (field);
         g.fillRoundedRectangle ((float) barX, (float) top, (float) barW, (float) barH, 2.0f);
 
         g.setColour (zoneColours[shown.zone[(size_t) i]]);
         const auto v = shown.lit[(size_t) i];
         g.fillRect (barX, top + barH - v, barW, v);
 
-        g.setColour (colours::line);
+        g.setColour (line);
         g.drawRect (barX, top, barW, barH, 1);
 
-        g.setColour (colours::textDim);
+        g.setColour (dimText);
         g.setFont (uiFont (9.0f));
         g.drawText (i == 0 ? "L" : "R", barX, barH + 3, barW, 13, juce::Justification::centred, false);
     }
 
     const auto textH = juce::jmax (0, juce::jmin (h - 2, 18));
-    g.setColour (colours::textDim);
+    g.setColour (dimText);
     g.setFont (uiFont (9.0f));
     g.drawText (shown.text, 1, h - textH - 1, juce::jmax (0, w - 2), textH, juce::Justification::centred, false);
 }
@@ -135,7 +139,7 @@ bool safetyMarkVisible (float truePeakReductionDb)
     return truePeakReductionDb > 0.05f;
 }
 
-GoButton::GoButton() : juce::Button ("GO"), icon (makeGoIcon())
+GoButton::GoButton() : juce::Button ("GO")
 {
     setComponentID ("go");
     setWantsKeyboardFocus (false);
@@ -149,10 +153,17 @@ void GoButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
     const auto y0 = b.getY();
     const auto W = b.getWidth();
     const auto H = b.getHeight();
+    const auto go = themeColour (*this, goColourId);
+    if (icon.isNull() || iconColour != go)
+    {
+        icon = makeGoIcon (go);
+        iconColour = go;
+    }
 
-    g.setGradientFill ({ juce::Colour (0xFF1C342B), 0.0f, b.getY(), colours::field, 0.0f, b.getBottom(), false });
+    g.setGradientFill ({ juce::Colour (0xFF1C342B), 0.0f, b.getY(), themeColour (*this, fieldColourId), 0.0f,
+                         b.getBottom(), false });
     g.fillRoundedRectangle (b, 9.0f);
-    g.setColour (colours::green.withAlpha (down ? 0.95f : (highlighted ? 0.8f : 0.48f)));
+    g.setColour (go.withAlpha (down ? 0.95f : (highlighted ? 0.8f : 0.48f)));
     g.drawRoundedRectangle (b, 9.0f, down ? 2.4f : 1.5f);
 
     const auto gh = juce::jmax (H - 4.0f, 0.0f);
@@ -162,13 +173,13 @@ void GoButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
     g.drawImage (icon, { x0 + 10.0f, y0 + 5.0f, juce::jmax (t - 6.0f, 0.0f), juce::jmax (gh - 6.0f, 0.0f) },
                  juce::RectanglePlacement::centred);
 
-    g.setColour (colours::green);
+    g.setColour (go);
     g.setFont (uiFont (getWidth() >= 140 ? 31.0f : 25.0f, juce::Font::bold | juce::Font::italic));
     g.drawText ("GO!", juce::Rectangle<float> (x0 + 7.0f + t, y0 + 2.0f, inner - t, juce::jmax (gh - 14.0f, 0.0f)),
                 juce::Justification::centred, false);
 
     const auto captionH = juce::jmin (gh, 18.0f);
-    g.setColour (colours::textDim);
+    g.setColour (themeColour (*this, dimTextColourId));
     g.setFont (uiFont (8.0f));
     g.drawText (caption, juce::Rectangle<float> (x0 + 7.0f + t, y0 + 2.0f + gh - captionH, inner - t, captionH),
                 juce::Justification::centred, false);
@@ -183,7 +194,7 @@ RepeatButton::RepeatButton() : juce::TextButton ("REPEAT OFF")
 
 void RepeatButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
 {
-    getLookAndFeel().drawButtonBackground (g, *this, colours::panel, highlighted, down);
+    getLookAndFeel().drawButtonBackground (g, *this, themeColour (*this, panelColourId), highlighted, down);
 
     const auto c = (float) getWidth() / 2.0f - 13.0f;
     juce::Path loop;
@@ -196,8 +207,7 @@ void RepeatButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
     loop.quadraticTo (c + 26.0f, 23.0f, c + 22.0f, 23.0f);
     loop.lineTo (c + 1.0f, 23.0f);
 
-    const auto iconColour = mode != 0 ? colours::accent : colours::textDim;
-    g.setColour (iconColour);
+    g.setColour (themeColour (*this, mode != 0 ? accentColourId : dimTextColourId));
     g.strokePath (loop, { 1.8f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded });
     fillTriangle (g, c + 21.0f, 5.0f, c + 27.0f, 9.0f, c + 21.0f, 13.0f);
     fillTriangle (g, c + 5.0f, 19.0f, c - 1.0f, 23.0f, c + 5.0f, 27.0f);
@@ -226,11 +236,13 @@ void BrandMark::paint (juce::Graphics& g)
 {
     const auto w = getWidth();
     const auto h = getHeight();
+    const auto go = themeColour (*this, goColourId);
+    const auto text = themeColour (*this, textColourId);
     const auto cy = (float) h / 2.0f;
 
-    g.setColour (colours::green);
+    g.setColour (go);
     g.fillRoundedRectangle (2.0f, cy - 13.0f, 26.0f, 26.0f, 3.5f);
-    g.setColour (colours::text);
+    g.setColour (text);
     fillTriangle (g, 12.0f, cy - 6.0f, 12.0f, cy + 6.0f, 21.0f, cy);
 
     const auto avail = juce::jmax (w - 4, 0);
@@ -241,10 +253,10 @@ void BrandMark::paint (juce::Graphics& g)
     const auto wordW = font.getStringWidthFloat ("Vantrel") + 1.0f;
 
     g.setFont (font);
-    g.setColour (colours::text);
+    g.setColour (text);
     g.drawText ("Vantrel", juce::Rectangle<float> (left, 0.0f, wordW, (float) h), juce::Justification::centredLeft,
                 false);
-    g.setColour (colours::green);
+    g.setColour (go);
     g.drawText ("!", juce::Rectangle<float> (left + wordW, 0.0f, juce::jmax (0.0f, r - wordW), (float) h),
                 juce::Justification::centredLeft, false);
 }
@@ -259,18 +271,20 @@ PadBrand::PadBrand()
 void PadBrand::paint (juce::Graphics& g)
 {
     const auto h = (float) getHeight();
+    const auto go = themeColour (*this, goColourId);
+    const auto text = themeColour (*this, textColourId);
     const auto cy = h / 2.0f;
 
-    g.setColour (colours::green);
+    g.setColour (go);
     g.fillRoundedRectangle (2.0f, cy - 7.0f, 14.0f, 14.0f, 2.0f);
-    g.setColour (colours::text);
+    g.setColour (text);
     fillTriangle (g, 7.0f, cy - 3.5f, 7.0f, cy + 3.5f, 12.0f, cy);
 
     const auto font = brandFont (15.0f);
     const auto paW = font.getStringWidthFloat ("PA");
     g.setFont (font);
     g.drawText ("PA", juce::Rectangle<float> (22.0f, 0.0f, paW + 1.0f, h), juce::Justification::centredLeft, false);
-    g.setColour (colours::green);
+    g.setColour (go);
     g.drawText ("D", juce::Rectangle<float> (22.0f + paW, 0.0f, 18.0f, h), juce::Justification::centredLeft, false);
 }
 } // namespace vantrel

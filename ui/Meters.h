@@ -48,7 +48,7 @@ juce::String gainReductionText (float limiterReductionDb);
 /** The SAFETY mark shows while the true-peak stage reduces by more than 0.05 dB. */
 bool safetyMarkVisible (float truePeakReductionDb);
 
-/** The GO button: green outline, icon, "GO!" and its caption. */
+/** The GO button: outline, icon and "GO!" in the GO colour (ui/Theme.h), and its caption. */
 class GoButton : public juce::Button
 {
 public:
@@ -57,7 +57,10 @@ public:
     void paintButton (juce::Graphics&, bool highlighted, bool down) override;
 
     juce::String caption { "ENTER / PLAY" };
-    juce::Image icon;
+
+private:
+    juce::Image icon;         // drawn again when the GO colour changes
+    juce::Colour iconColour;
 };
 
 /** The REPEAT button: a loop icon and the mode word; mode 0 off, 1 one, 2 (and any other) all. */

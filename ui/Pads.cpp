@@ -2,6 +2,7 @@
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
+#include "ui/Theme.h"
 
 namespace vantrel
 {
@@ -124,17 +125,20 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
     const bool hasAsset = s != nullptr && ! s->asset.empty();
     const bool active = impl.coordinator.isPadActive (bank(), number);
     const auto r = getLocalBounds().toFloat().reduced (1.0f);
+    const auto go = themeColour (*this, goColourId);
+    const auto dimText = themeColour (*this, dimTextColourId);
 
-    g.setGradientFill (juce::ColourGradient (colours::panel.brighter (down ? 0.3f : 0.1f), r.getX(), r.getY(),
-                                             colours::field.brighter (0.1f), r.getX(), r.getBottom(), false));
+    g.setGradientFill (juce::ColourGradient (themeColour (*this, panelColourId).brighter (down ? 0.3f : 0.1f), r.getX(),
+                                             r.getY(), themeColour (*this, fieldColourId).brighter (0.1f), r.getX(),
+                                             r.getBottom(), false));
     g.fillRoundedRectangle (r, 7.0f);
     if (active)
-        g.setColour (colours::green);
+        g.setColour (go);
     else
-        g.setColour (highlighted ? colours::textDim : colours::line);
+        g.setColour (highlighted ? dimText : themeColour (*this, lineColourId));
     g.drawRoundedRectangle (r, 7.0f, active ? 1.6f : 1.0f);
 
-    const auto textColour = hasAsset ? colours::text : colours::textDim.darker (0.3f);
+    const auto textColour = hasAsset ? themeColour (*this, textColourId) : dimText.darker (0.3f);
     const auto label = labelText();
     g.setColour (textColour);
     if (impl.flags.padEditMode)
@@ -153,7 +157,7 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
     g.setFont (juce::Font (25.0f, juce::Font::bold));
     g.drawText (juce::String (number), r.withHeight (std::max (r.getHeight() - 19.0f, 0.0f)), juce::Justification::centred);
     g.setFont (juce::Font (10.0f));
-    g.setColour (active ? colours::green : colours::textDim);
+    g.setColour (active ? go : dimText);
     const int w = getWidth();
     g.drawFittedText (label, 5, getHeight() - 24, w < 11 ? 0 : w - 10, 24, juce::Justification::centred, 1);
 }

@@ -358,21 +358,22 @@ void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int
     if (entry == nullptr)
         return;
     const bool current = ! entry->isFolder && ! impl.flags.libraryShown && entry->id == impl.coordinator.catalogState().document.current;
+    const auto colour = [this] (int colourId) { return themeColour (impl.tree, colourId); };
     if (selected || current)
     {
-        g.setColour (colours::blue.withAlpha (current ? 0.16f : 0.08f));
+        g.setColour (colour (selectionColourId).withAlpha (current ? 0.16f : 0.08f));
         g.fillRoundedRectangle (2.0f, 1.0f, (float) width - 4.0f, (float) height - 2.0f, 4.0f);
     }
     if (current)
     {
-        g.setColour (colours::blue);
+        g.setColour (colour (selectionColourId));
         g.fillRect (2, 8, 2, height - 16);
     }
 
     const int indent = treeIndent (entry->depth);
     const float i = (float) indent, m = (float) (height / 2);
     const auto name = utf8 (entry->name);
-    g.setColour (entry->isFolder ? colours::gold : current ? colours::text : colours::textDim);
+    g.setColour (colour (entry->isFolder ? noticeColourId : current ? textColourId : dimTextColourId));
     g.setFont (juce::Font (13.0f, entry->isFolder || current ? juce::Font::bold : juce::Font::plain));
     if (entry->isFolder)
     {
@@ -386,7 +387,7 @@ void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int
         return;
     }
     g.drawFittedText (name, indent + 19, 1, std::max (width - indent - 49, 5), height - 2, juce::Justification::centredLeft, 1);
-    g.setColour (colours::textDim);
+    g.setColour (colour (dimTextColourId));
     g.setFont (juce::Font (10.0f));
     g.drawText (juce::String (entry->rowCount), width - 30, 1, 25, height - 2, juce::Justification::centredRight);
 }

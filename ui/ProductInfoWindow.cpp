@@ -13,15 +13,30 @@ ProductInfoPanel::ProductInfoPanel()
     name.setComponentID ("product-info-name");
     name.setText ("Vantrel! Ver.1.0.0", juce::dontSendNotification);
     name.setFont (juce::Font (22.0f, juce::Font::bold));
-    name.setColour (juce::Label::textColourId, colours::text);
     addAndMakeVisible (name);
     addAndMakeVisible (branding);
+    lookAndFeelChanged();
     setSize (650, 250);
 }
 
 void ProductInfoPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (themeColour (*this, panelColourId));
+}
+
+void ProductInfoPanel::lookAndFeelChanged()
+{
+    name.setColour (juce::Label::textColourId, themeColour (*this, textColourId));
+}
+
+void ProductInfoPanel::parentHierarchyChanged()
+{
+    lookAndFeelChanged();
+}
+
+void ProductInfoPanel::colourChanged()
+{
+    lookAndFeelChanged();
 }
 
 void ProductInfoPanel::resized()
@@ -35,7 +50,8 @@ void ProductInfoPanel::resized()
 
 ProductInfoWindow::ProductInfoWindow()
     : juce::DocumentWindow (juce::String::fromUTF8 (uiLanguage() != 0 ? "Vantrel! — About" : "Vantrel! — 製品情報"),
-                            colours::panel, juce::DocumentWindow::closeButton, true)
+                            themeColour (juce::LookAndFeel::getDefaultLookAndFeel(), panelColourId),
+                            juce::DocumentWindow::closeButton, true)
 {
     setComponentID ("product-info-window");
     setUsingNativeTitleBar (true);

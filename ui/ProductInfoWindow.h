@@ -14,6 +14,10 @@ public:
     ProductInfoPanel();
     void paint (juce::Graphics& g) override;
     void resized() override;
+    /** The name's colour follows the palette ids (ui/Theme.h) of the window the panel is in. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
 private:
     juce::Label name;

@@ -88,13 +88,14 @@ RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
         label->setMouseClickGrabsKeyboardFocus (false);
         addAndMakeVisible (*label);
     }
-    numberLabel.setColour (juce::Label::textColourId, colours::green);
+    paletteParts.bind (numberLabel, juce::Label::textColourId, goColourId);
+    paletteParts.bind (titleLabel, juce::Label::textColourId, textColourId);
+    paletteParts.bind (noteLabel, juce::Label::textColourId, dimTextColourId);
+    paletteParts.bind (durationLabel, juce::Label::textColourId, dimTextColourId);
+    paletteParts.apply (*this);
     numberLabel.setJustificationType (juce::Justification::centred);
-    titleLabel.setColour (juce::Label::textColourId, colours::text);
-    noteLabel.setColour (juce::Label::textColourId, colours::textDim);
     noteLabel.setFont (juce::Font (10.0f));
     noteLabel.setBorderSize ({ 0, 5, 0, 5 });   // an 11 px note keeps its 10 px text whole
-    durationLabel.setColour (juce::Label::textColourId, colours::textDim);
     durationLabel.setJustificationType (juce::Justification::centredRight);
     // Clicks on the number and the time are the row's own; those on title and note (and their
     // editors) reach the row as their listener, so that the labels still see double clicks.
@@ -275,19 +276,22 @@ void RowComponent::paint (juce::Graphics& g)
     const float w = (float) getWidth(), h = (float) getHeight(), middle = h * 0.5f;
     const auto is = [this] (const std::optional<std::string>& slot) { return slot && *slot == rowId; };
 
+    const auto line = themeColour (*this, lineColourId);
     if (is (cue.anchor))
     {
-        g.setColour (colours::blue.withAlpha (0.15f));
+        const auto selection = themeColour (*this, selectionColourId);
+        g.setColour (selection.withAlpha (0.15f));
         g.fillRoundedRectangle (2.0f, 1.0f, w - 4.0f, h - 2.0f, 5.0f);
-        g.setColour (colours::blue);
+        g.setColour (selection);
         g.fillRect (2.0f, 7.0f, 2.0f, h - 14.0f);
     }
-    g.setColour (colours::line.withAlpha (0.55f));
+    g.setColour (line.withAlpha (0.55f));
     g.drawLine (48.5f, 6.0f, 48.5f, h - 6.0f);
 
     if (is (cue.main) || is (cue.outgoing))
     {
-        g.setColour (cue.paused ? colours::green.darker (0.38f) : colours::green);
+        const auto go = themeColour (*this, goColourId);
+        g.setColour (cue.paused ? go.darker (0.38f) : go);
         if (cue.paused)
         {
             g.fillRect (8.0f, middle - 11.0f, 6.0f, 22.0f);
@@ -302,10 +306,10 @@ void RowComponent::paint (juce::Graphics& g)
     }
     if (is (cue.ready))
     {
-        g.setColour (colours::gold);
+        g.setColour (themeColour (*this, readyColourId));
         g.fillEllipse (33.0f, middle - 5.5f, 11.0f, 11.0f);
     }
-    g.setColour (colours::line.withAlpha (0.35f));
+    g.setColour (line.withAlpha (0.35f));
     g.drawLine (8.0f, h - 0.5f, w - 8.0f, h - 0.5f);
 }
 
@@ -313,6 +317,16 @@ void RowComponent::parentHierarchyChanged()
 {
     if (getParentComponent() != nullptr)
         sendLookAndFeelChange();
+}
+
+void RowComponent::lookAndFeelChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void RowComponent::colourChanged()
+{
+    paletteParts.apply (*this);
 }
 
 void RowComponent::mouseDown (const juce::MouseEvent& e)

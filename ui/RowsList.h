@@ -3,6 +3,7 @@
 
 #include "app/SessionCoordinator.h"
 #include "ui/GainControl.h"
+#include "ui/Theme.h"
 #include "ui/VantrelView.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -49,6 +50,9 @@ public:
     /** A row made for the list takes the view's colours once it is placed in it: the gain's
         value box copies its colours from the look-and-feel it sees then. */
     void parentHierarchyChanged() override;
+    /** The labels' colours follow the palette ids (ui/Theme.h) the row finds. */
+    void lookAndFeelChanged() override;
+    void colourChanged() override;
     void mouseDown (const juce::MouseEvent&) override;
     void mouseDrag (const juce::MouseEvent&) override;
     /** A bound wheel is offered the turn before the list's viewport would scroll with it. */
@@ -65,6 +69,7 @@ private:
     bool noteShown() const;
 
     VantrelView::Impl& impl;
+    PaletteBindings paletteParts;
 
     bool closing = false;       // closeEdits is reporting: the refresh's guard does not hold
     bool noteOpening = false;   // editNote gives an empty note its place before its editor opens

@@ -202,7 +202,7 @@ juce::String SettingsPanel::pick (const char* ja, const char* en) const
 
 void SettingsPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (findColour (panelColourId));
+    g.fillAll (themeColour (*this, panelColourId));
 }
 
 void SettingsPanel::parentHierarchyChanged()
@@ -217,11 +217,8 @@ void SettingsPanel::lookAndFeelChanged()
 
 void SettingsPanel::takeColours()
 {
-    // Only the program's look-and-feel knows the palette's ids: the page takes them once it is
-    // placed in one of the program's windows.
-    if (getLookAndFeel().isColourSpecified (dimTextColourId))
-        for (auto* dim : { &note, &osStatus })
-            dim->setColour (juce::Label::textColourId, findColour (dimTextColourId));
+    for (auto* dim : { &note, &osStatus })
+        dim->setColour (juce::Label::textColourId, themeColour (*this, dimTextColourId));
 }
 
 void SettingsPanel::resized()

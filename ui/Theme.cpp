@@ -3,6 +3,9 @@
 #include "session/GainRange.h"
 #include "ui/Fonts.h"
 
+#include <utility>
+#include <vector>
+
 namespace vantrel
 {
 namespace
@@ -11,6 +14,47 @@ bool isStopButton (const juce::Component& c)
 {
     const auto& id = c.getComponentID();
     return id == "stop" || id == "stop-lane" || id == "stop-pads";
+}
+
+/** The palette's value of each of its ids: what the Theme sets, and what a widget gets where no
+    look-and-feel knows the id. */
+std::vector<std::pair<int, juce::Colour>> paletteById()
+{
+    std::vector<std::pair<int, juce::Colour>> ids {
+        { panelColourId, colours::panel },
+        { fieldColourId, colours::field },
+        { lineColourId, colours::line },
+        { textColourId, colours::text },
+        { dimTextColourId, colours::textDim },
+        { accentColourId, colours::accent },
+        { selectionColourId, colours::blue },
+        { goColourId, colours::green },
+        { readyColourId, colours::gold },
+        { noticeColourId, colours::gold },
+        { wheelTargetColourId, colours::orange },
+        { alertColourId, colours::red },
+        { meterSafeColourId, colours::green },
+        { meterNearColourId, colours::gold },
+        { meterOverColourId, colours::red },
+        { libraryTextColourId, colours::library::text },
+        { libraryDimTextColourId, colours::library::textDim },
+        { libraryLineColourId, colours::library::line },
+        { libraryAccentColourId, colours::library::accent },
+        { libraryHighlightColourId, colours::library::highlight },
+    };
+    for (size_t band = 0; band < colours::eqBands.size(); ++band)
+        ids.emplace_back (eqBandColourId + (int) band, colours::eqBands[band]);
+    return ids;
+}
+
+juce::Colour paletteDefault (int colourId)
+{
+    static const auto ids = paletteById();
+    for (const auto& [id, colour] : ids)
+        if (id == colourId)
+            return colour;
+    jassertfalse;   // not one of the palette's ids
+    return juce::Colours::black;
 }
 
 juce::Rectangle<float> shrunk (juce::Rectangle<float> r, float by)
@@ -22,8 +66,8 @@ juce::Rectangle<float> shrunk (juce::Rectangle<float> r, float by)
 
 Theme::Theme()
 {
-    setColour (panelColourId, colours::panel);
-    setColour (dimTextColourId, colours::textDim);
+    for (const auto& [id, colour] : paletteById())
+        setColour (id, colour);
     setColour (juce::TextButton::textColourOffId, colours::text);
     setColour (juce::TextButton::textColourOnId, colours::accent);
     setColour (juce::Label::textColourId, colours::text);
@@ -55,12 +99,13 @@ void Theme::drawButtonBackground (juce::Graphics& g, juce::Button& button, const
     const auto on = button.getToggleState();
     const auto bounds = shrunk (button.getLocalBounds().toFloat(), 0.7f);
 
-    auto outline = on ? (button.getComponentID() == "lock" ? colours::gold : colours::accent) : colours::line;
+    auto outline = themeColour (button, on ? (button.getComponentID() == "lock" ? noticeColourId : accentColourId)
+                                           : lineColourId);
     if (isStopButton (button))
-        outline = colours::red.darker (0.5f);
+        outline = themeColour (button, alertColourId).darker (0.5f);
 
-    const auto face = down ? colours::panel.brighter (0.25f)
-                           : (highlighted ? colours::panel.brighter (0.12f) : colours::panel);
+    const auto panel = themeColour (button, panelColourId);
+    const auto face = down ? panel.brighter (0.25f) : (highlighted ? panel.brighter (0.12f) : panel);
 
     g.setGradientFill ({ face.brighter (0.08f), 0.0f, bounds.getY(), face.darker (0.1f), 0.0f, bounds.getBottom(),
                          false });
@@ -91,7 +136,7 @@ void Theme::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int he
         return;
 
     const auto p = (float) slider.valueToProportionOfLength (0.0);
-    g.setColour (colours::textDim);
+    g.setColour (themeColour (slider, dimTextColourId));
 
     if (style == juce::Slider::LinearVertical)
     {
@@ -105,18 +150,48 @@ void Theme::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int he
     }
 }
 
-void paintSectionBox (juce::Graphics& g, juce::Rectangle<float> area)
+juce::Colour themeColour (const juce::Component& component, int colourId)
+{
+    // Called while painting: a component without properties has no colour of its own, and its
+    // look-and-feel answers without the property look-up. Component::findColour answers black
+    // where neither the component nor its look-and-feel knows the id.
+    const auto& lookAndFeel = component.getLookAndFeel();
+    const bool themed = lookAndFeel.isColourSpecified (colourId);
+    if (themed && component.getProperties().isEmpty())
+        return lookAndFeel.findColour (colourId);
+    if (themed || component.isColourSpecified (colourId))
+        return component.findColour (colourId);
+    return paletteDefault (colourId);
+}
+
+juce::Colour themeColour (const juce::LookAndFeel& lookAndFeel, int colourId)
+{
+    return lookAndFeel.isColourSpecified (colourId) ? lookAndFeel.findColour (colourId) : paletteDefault (colourId);
+}
+
+void PaletteBindings::bind (juce::Component& part, int partColourId, int paletteColourId)
+{
+    bindings.push_back ({ &part, partColourId, paletteColourId });
+}
+
+void PaletteBindings::apply (const juce::Component& owner) const
+{
+    for (const auto& b : bindings)
+        b.part->setColour (b.partColourId, themeColour (owner, b.paletteColourId));
+}
+
+void paintSectionBox (juce::Graphics& g, juce::Rectangle<float> area, const juce::Component& owner)
 {
     if (! (area.getWidth() > 0.0f && area.getHeight() > 0.0f))
         return;
 
-    g.setColour (colours::panel.withAlpha (0.62f));
+    g.setColour (themeColour (owner, panelColourId).withAlpha (0.62f));
     g.fillRoundedRectangle (area, 7.0f);
 
     const juce::Rectangle<float> edge { area.getX() + 0.5f, area.getY() + 0.5f,
                                         juce::jmax (0.0f, area.getWidth() - 1.0f),
                                         juce::jmax (0.0f, area.getHeight() - 1.0f) };
-    g.setColour (colours::line.withAlpha (0.7f));
+    g.setColour (themeColour (owner, lineColourId).withAlpha (0.7f));
     g.drawRoundedRectangle (edge, 7.0f, 1.0f);
 }
 } // namespace vantrel

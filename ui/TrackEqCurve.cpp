@@ -166,7 +166,7 @@ void TrackEqPanel::Curve::paint (juce::Graphics& g)
     paintedSelection = panel.selectedBand;
 
     response();
-    g.setColour (panel.eq.enabled ? colours::accent : colours::textDim);
+    g.setColour (themeColour (*this, panel.eq.enabled ? accentColourId : dimTextColourId));
     g.fillPath (responseStroke);
     paintHandles (g);
 }
@@ -174,25 +174,27 @@ void TrackEqPanel::Curve::paint (juce::Graphics& g)
 void TrackEqPanel::Curve::paintBackground (juce::Graphics& g, const EqPlot& p) const
 {
     const int w = getWidth(), h = getHeight();
-    g.fillAll (colours::panel);
-    g.setColour (colours::field);
+    const auto line = themeColour (*this, lineColourId);
+    const auto dimText = themeColour (*this, dimTextColourId);
+    g.fillAll (themeColour (*this, panelColourId));
+    g.setColour (themeColour (*this, fieldColourId));
     g.fillRoundedRectangle (getLocalBounds().toFloat(), 5.0f);
     g.setFont (juce::Font (10.0f));
     for (const double hz : { 20.0, 50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0, 20000.0 })
     {
         const auto x = p.xOf (hz);
-        g.setColour (colours::line);
+        g.setColour (line);
         g.drawLine (x, p.top, x, p.bottom(), 1.0f);
-        g.setColour (colours::textDim);
+        g.setColour (dimText);
         g.drawText (frequencyLabel (hz), juce::Rectangle<float> (x - 19.0f, (float) h - 16.0f, 38.0f, 15.0f),
                     juce::Justification::centred, false);
     }
     for (const int dB : { -24, -12, 0, 12, 24 })
     {
         const auto y = p.yOfGain (dB);
-        g.setColour (dB == 0 ? colours::line.brighter (0.7f) : colours::line);
+        g.setColour (dB == 0 ? line.brighter (0.7f) : line);
         g.drawLine (p.left, y, p.left + p.width, y, 1.0f);
-        g.setColour (colours::textDim);
+        g.setColour (dimText);
         g.drawText ((dB > 0 ? "+" : "") + juce::String (dB), juce::Rectangle<float> ((float) w - 32.0f, y - 8.0f, 30.0f, 16.0f),
                     juce::Justification::centredLeft, false);
     }
@@ -225,9 +227,10 @@ void TrackEqPanel::Curve::paintSpectrum (juce::Graphics& g, const EqPlot& p) con
     area.lineTo (p.left + (float) (levels.size() - 1), p.bottom());
     area.lineTo (p.left, p.bottom());
     area.closeSubPath();
-    g.setColour (colours::accent.withAlpha (0.12f));
+    const auto accent = themeColour (*this, accentColourId);
+    g.setColour (accent.withAlpha (0.12f));
     g.fillPath (area);
-    g.setColour (colours::accent.withAlpha (0.48f));
+    g.setColour (accent.withAlpha (0.48f));
     g.strokePath (line, juce::PathStrokeType (1.2f));
 }
 
@@ -238,16 +241,32 @@ void TrackEqPanel::Curve::paintHandles (juce::Graphics& g) const
     {
         const auto centre = handleCentre (i);
         const auto square = juce::Rectangle<float> (handleDiameter, handleDiameter).withCentre (centre);
-        g.setColour (colours::eqBands[(size_t) i].withAlpha (panel.eq.bands[(size_t) i].enabled ? 1.0f : 0.35f));
+        g.setColour (themeColour (*this, eqBandColourId + i).withAlpha (panel.eq.bands[(size_t) i].enabled ? 1.0f : 0.35f));
         g.fillEllipse (square);
         if (i == panel.selectedBand)
         {
-            g.setColour (colours::text);
+            g.setColour (themeColour (*this, textColourId));
             g.drawEllipse (juce::Rectangle<float> (selectionDiameter, selectionDiameter).withCentre (centre), 1.0f);
         }
-        g.setColour (colours::field);
+        g.setColour (themeColour (*this, fieldColourId));
         g.drawText (juce::String (i + 1), square, juce::Justification::centred, false);
     }
+}
+
+void TrackEqPanel::Curve::lookAndFeelChanged()
+{
+    background = {};
+    repaint();
+}
+
+void TrackEqPanel::Curve::parentHierarchyChanged()
+{
+    lookAndFeelChanged();
+}
+
+void TrackEqPanel::Curve::colourChanged()
+{
+    lookAndFeelChanged();
 }
 
 void TrackEqPanel::Curve::mouseDown (const juce::MouseEvent& e)

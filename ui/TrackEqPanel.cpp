@@ -15,10 +15,9 @@ const char* const shapeNames[] = { "Bell", "Low Shelf", "High Shelf", "High Pass
 
 bool hasGain (int shape)  { return shape < (int) EqShape::highPass; }
 
-void setUpLabel (juce::Label& label, const juce::Font& font, juce::Colour colour)
+void setUpLabel (juce::Label& label, const juce::Font& font)
 {
     label.setFont (font);
-    label.setColour (juce::Label::textColourId, colour);
     label.setJustificationType (juce::Justification::centredLeft);
     label.setMinimumHorizontalScale (1.0f);
 }
@@ -33,9 +32,12 @@ TrackEqPanel::TrackEqPanel (SessionCoordinator& c, std::string t) : coordinator 
     addAndMakeVisible (curve);
     titleLabel.setComponentID ("eq-title");
     noteLabel.setComponentID ("eq-note");
-    setUpLabel (titleLabel, juce::Font (16.0f, juce::Font::bold), colours::text);
-    setUpLabel (noteLabel, juce::Font (12.0f), colours::gold);
-    setUpLabel (flowLabel, juce::Font (11.0f), colours::textDim);
+    setUpLabel (titleLabel, juce::Font (16.0f, juce::Font::bold));
+    setUpLabel (noteLabel, juce::Font (12.0f));
+    setUpLabel (flowLabel, juce::Font (11.0f));
+    paletteParts.bind (titleLabel, juce::Label::textColourId, textColourId);
+    paletteParts.bind (noteLabel, juce::Label::textColourId, noticeColourId);
+    paletteParts.bind (flowLabel, juce::Label::textColourId, dimTextColourId);
     flowLabel.setText (translate ("TRACK EQ / GAIN → PLAYLIST EQ / GAIN → + PAD → MASTER EQ → VST → MASTER / LIMITER"),
                        juce::dontSendNotification);
     for (auto* label : { &titleLabel, &noteLabel, &flowLabel })
@@ -63,6 +65,7 @@ TrackEqPanel::TrackEqPanel (SessionCoordinator& c, std::string t) : coordinator 
 
     for (int i = 0; i < EqSettings::numBands; ++i)
         setUpBand (i);
+    paletteParts.apply (*this);
 
     worker = std::make_unique<AnalyserWorker> (coordinator);
     refresh();
@@ -86,7 +89,7 @@ void TrackEqPanel::setUpBand (int index)
     row.number.setText (n, juce::dontSendNotification);
     row.number.setFont (juce::Font (15.0f, juce::Font::bold));
     row.number.setJustificationType (juce::Justification::centred);
-    row.number.setColour (juce::Label::textColourId, colours::eqBands[(size_t) index]);
+    paletteParts.bind (row.number, juce::Label::textColourId, eqBandColourId + index);
     row.on.setComponentID ("eq-on-" + n);
     row.shape.setComponentID ("eq-shape-" + n);
     for (int s = 0; s < (int) std::size (shapeNames); ++s)
@@ -259,10 +262,25 @@ void TrackEqPanel::timerCallback()
         curve.repaintPlot();
 }
 
+void TrackEqPanel::lookAndFeelChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void TrackEqPanel::parentHierarchyChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void TrackEqPanel::colourChanged()
+{
+    paletteParts.apply (*this);
+}
+
 void TrackEqPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
-    g.setColour (colours::textDim);
+    g.fillAll (themeColour (*this, panelColourId));
+    g.setColour (themeColour (*this, dimTextColourId));
     g.setFont (juce::Font (11.0f));
     const std::pair<juce::String, juce::Rectangle<int>> headings[] = {
         { "BAND", { 12, 246, 86, 20 } },

@@ -2,6 +2,7 @@
 // Message thread only, except the analyser worker it owns (TrackEqAnalyser.h).
 
 #include "app/SessionCoordinator.h"
+#include "ui/Theme.h"
 #include "ui/TrackEqAnalyser.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -62,6 +63,10 @@ public:
     void timerCallback() override;
     void paint (juce::Graphics&) override;
     void resized() override;
+    /** The labels' colours follow the palette ids (ui/Theme.h) of the window the panel is in. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
     const std::string& targetId() const  { return target; }
     /** The working copy of the EQ, as the controls show it. */
@@ -92,8 +97,12 @@ public:
         void repaintIfChanged();
 
         /** The static parts (background, grids, scales) come from a cached image, drawn again
-            only for a new size or pixel scale. */
+            only for a new size or pixel scale, or when the colours may have changed (the three
+            overrides below drop it). */
         void paint (juce::Graphics&) override;
+        void lookAndFeelChanged() override;
+        void parentHierarchyChanged() override;
+        void colourChanged() override;
         void mouseDown (const juce::MouseEvent&) override;
         void mouseDrag (const juce::MouseEvent&) override;
         void mouseUp (const juce::MouseEvent&) override;
@@ -145,6 +154,7 @@ private:
     juce::Label titleLabel, noteLabel, flowLabel;
     juce::TextButton enableButton { "EQ OFF" }, resetButton, copyButton { "COPY" }, pasteButton { "PASTE" };
     std::array<BandRow, EqSettings::numBands> bands;
+    PaletteBindings paletteParts;
     bool refreshing = false;
     bool dragging = false;
     int selectedBand = 0;

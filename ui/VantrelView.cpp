@@ -72,7 +72,7 @@ void VantrelView::Impl::List::paintOverChildren (juce::Graphics& g)
 {
     if (getProperties()["wheel-active"])
     {
-        g.setColour (colours::orange);
+        g.setColour (themeColour (*this, wheelTargetColourId));
         g.drawRect (getLocalBounds(), 2);
     }
 }
@@ -107,12 +107,21 @@ void VantrelView::Impl::wire (juce::Button& button, std::function<void()> action
     };
 }
 
-void VantrelView::Impl::style (juce::Label& label, float points, juce::Colour colour, juce::Justification justification)
+void VantrelView::Impl::style (juce::Label& label, float points, int colourId, juce::Justification justification)
 {
     label.setFont (juce::Font (points));
-    label.setColour (juce::Label::textColourId, colour);
+    paletteParts.bind (label, juce::Label::textColourId, colourId);
+    label.setColour (juce::Label::textColourId, themeColour (view, colourId));
     label.setJustificationType (justification);
     label.setInterceptsMouseClicks (false, false);
+}
+
+void VantrelView::Impl::takeColours()
+{
+    paletteParts.apply (view);
+    memo.setTextToShowWhenEmpty (memo.getTextToShowWhenEmpty(), themeColour (view, dimTextColourId));
+    // The colours that follow the state (the status line's warning, the output, the VST button)
+    // are chosen again by the next refresh.
 }
 
 void VantrelView::Impl::toggleDetailedTime()
@@ -228,40 +237,40 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     text (outputDevice, "出力先 ⚙");
     wire (outputDevice, [this] { deviceMenu(); });
 
-    style (outputLabel, 10.0f, colours::textDim, juce::Justification::centredRight);
-    style (statusLabel, 11.0f, colours::textDim);
-    style (playlistsHeading, 11.0f, colours::textDim);
+    style (outputLabel, 10.0f, dimTextColourId, juce::Justification::centredRight);
+    style (statusLabel, 11.0f, dimTextColourId);
+    style (playlistsHeading, 11.0f, dimTextColourId);
     playlistsHeading.setText ("PLAYLISTS", juce::dontSendNotification);
-    style (playlistTitle, 15.0f, colours::text);
-    style (padPresetLabel, 10.0f, colours::textDim);
+    style (playlistTitle, 15.0f, textColourId);
+    style (padPresetLabel, 10.0f, dimTextColourId);
     padPresetLabel.setComponentID ("pad-preset-label");
     padPresetLabel.setText (translate ("プリセット"), juce::dontSendNotification);
-    style (masterHeading, 11.0f, colours::textDim);
+    style (masterHeading, 11.0f, dimTextColourId);
     masterHeading.setText ("MASTER", juce::dontSendNotification);
-    style (grReadout, 10.0f, colours::accent);
+    style (grReadout, 10.0f, accentColourId);
     grReadout.setText ("GR  0.0 dB", juce::dontSendNotification);
-    style (safetyMark, 9.0f, colours::red);
+    style (safetyMark, 9.0f, alertColourId);
     safetyMark.setText ("SAFETY", juce::dontSendNotification);
-    style (stateHeader, 10.0f, colours::textDim, juce::Justification::centred);
+    style (stateHeader, 10.0f, dimTextColourId, juce::Justification::centred);
     stateHeader.setComponentID ("state-header");
     stateHeader.setText (translate ("状態"), juce::dontSendNotification);
-    style (numberHeader, 10.0f, colours::textDim, juce::Justification::centred);
+    style (numberHeader, 10.0f, dimTextColourId, juce::Justification::centred);
     numberHeader.setComponentID ("number-header");
     numberHeader.setText ("No.", juce::dontSendNotification);
-    style (trackHeader, 10.0f, colours::textDim);
+    style (trackHeader, 10.0f, dimTextColourId);
     trackHeader.setComponentID ("track-header");
     trackHeader.setText (translate ("タイトル / 備考"), juce::dontSendNotification);
-    style (durationHeader, 10.0f, colours::textDim, juce::Justification::centredRight);
+    style (durationHeader, 10.0f, dimTextColourId, juce::Justification::centredRight);
     durationHeader.setComponentID ("duration-header");
     durationHeader.setText (translate ("時間"), juce::dontSendNotification);
-    style (gainHeader, 10.0f, colours::textDim);
+    style (gainHeader, 10.0f, dimTextColourId);
     gainHeader.setComponentID ("gain-header");
     gainHeader.setText ("TRACK GAIN", juce::dontSendNotification);
-    style (padBusHeading, 10.0f, colours::textDim);
+    style (padBusHeading, 10.0f, dimTextColourId);
     padBusHeading.setText ("PAD BUS GAIN", juce::dontSendNotification);
-    style (zoomLabel, 10.0f, colours::textDim);
+    style (zoomLabel, 10.0f, dimTextColourId);
     zoomLabel.setComponentID ("wave-zoom-label");
-    style (rowDensityLabel, 10.0f, colours::textDim);
+    style (rowDensityLabel, 10.0f, dimTextColourId);
     rowDensityLabel.setComponentID ("row-density-label");
     rowDensityLabel.setText (translate ("行間"), juce::dontSendNotification);
 
@@ -306,7 +315,8 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     text (padsFold, "›");
     wire (padsFold, [this] { coordinator.togglePadPanel(); view.resized(); });
     allMute.setButtonText ("ALL MUTE");
-    allMute.setColour (juce::TextButton::textColourOnId, colours::gold);
+    paletteParts.bind (allMute, juce::TextButton::textColourOnId, noticeColourId);
+    allMute.setColour (juce::TextButton::textColourOnId, themeColour (view, noticeColourId));
     wire (allMute, [&co] { co.setPadMute (! co.isPadMuteOn()); });
     stopPads.setComponentID ("stop-pads");
     text (stopPads, "■ ALL");
@@ -373,7 +383,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     memo.setMultiLine (true, true);
     memo.setReturnKeyStartsNewLine (true);
     memo.setFont (juce::Font (12.0f));
-    memo.setTextToShowWhenEmpty (translate ("プレイリスト全体のメモ"), colours::textDim);
+    memo.setTextToShowWhenEmpty (translate ("プレイリスト全体のメモ"), themeColour (view, dimTextColourId));
     memo.onFocusLost = [this]
     {
         if (! flags.syncing && ! memoPlaylistId.empty())
@@ -420,7 +430,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     cdImport.setWantsKeyboardFocus (false);
     cdImport.onClick = [this] { openCdWindow(); };
     cdSummary.setComponentID ("cd-summary");
-    style (cdSummary, 10.0f, colours::textDim);
+    style (cdSummary, 10.0f, dimTextColourId);
     padEditor.setComponentID ("pad-editor-list");
     padEditor.setScrollBarsShown (true, false);
     padEditor.setViewedComponent (&padEditorContainer, false);
@@ -433,7 +443,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     static const double ranges[][3] = { { -30.0, 0.0, 0.1 }, { -12.0, 0.0, 0.1 }, { 10.0, 2000.0, 1.0 }, { 0.0, 24.0, 0.1 } };
     for (int i = 0; i < 4; ++i)
     {
-        style (limiterLabels[(size_t) i], 9.0f, colours::textDim);
+        style (limiterLabels[(size_t) i], 9.0f, dimTextColourId);
         limiterLabels[(size_t) i].setText (limiterNames[i], juce::dontSendNotification);
         auto& slider = *(limiterSliders[(size_t) i] = std::make_unique<Slider> (view));
         slider.setSliderStyle (juce::Slider::LinearHorizontal);
@@ -582,13 +592,24 @@ int VantrelView::layoutCount() const { return impl->layoutCount; }
 
 void VantrelView::paint (juce::Graphics& g)
 {
-    g.setGradientFill (juce::ColourGradient (colours::field, 0.0f, 0.0f, juce::Colour (0xFF111B24),
+    g.setGradientFill (juce::ColourGradient (themeColour (*this, fieldColourId), 0.0f, 0.0f, juce::Colour (0xFF111B24),
                                              (float) getWidth(), (float) getHeight(), false));
     g.fillAll();
     const auto& layout = impl->layout;
     for (const auto& panel : { layout.masterPanel, layout.playlistPanel, layout.rowsPanel, layout.padsPanel })
         if (panel.getWidth() > 0 && panel.getHeight() > 0)
-            paintSectionBox (g, panel.toFloat());
+            paintSectionBox (g, panel.toFloat(), *this);
+}
+
+void VantrelView::lookAndFeelChanged()
+{
+    if (impl != nullptr)
+        impl->takeColours();
+}
+
+void VantrelView::colourChanged()
+{
+    lookAndFeelChanged();
 }
 
 void VantrelView::resized()

@@ -111,6 +111,9 @@ public:
     // ---- juce::Component, juce::Timer, juce::KeyListener --------------------------------------------
     void paint (juce::Graphics&) override;
     void resized() override;
+    /** The parts take the palette ids (ui/Theme.h) of the view's theme again. */
+    void lookAndFeelChanged() override;
+    void colourChanged() override;
     void mouseDown (const juce::MouseEvent&) override;
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
     void timerCallback() override;

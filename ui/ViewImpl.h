@@ -83,9 +83,11 @@ struct VantrelView::Impl
 
     /** Gives a button its action: no keyboard focus; a click runs the action, then refreshes. */
     void wire (juce::Button& button, std::function<void()> action);
-    /** Sets a label's font, colour and justification. */
-    static void style (juce::Label& label, float points, juce::Colour colour,
-                       juce::Justification justification = juce::Justification::centredLeft);
+    /** Sets a label's font and justification; its text colour follows the palette id `colourId`. */
+    void style (juce::Label& label, float points, int colourId,
+                juce::Justification justification = juce::Justification::centredLeft);
+    /** The parts' colours from the view's palette ids (ui/Theme.h), again after a theme change. */
+    void takeColours();
     void applyLayout();
     void dismissDialog();
     /** Flips the detailed time readout and shows it on the three lanes. */
@@ -159,6 +161,7 @@ struct VantrelView::Impl
     VantrelView& view;
     SessionCoordinator& coordinator;
     Theme theme;
+    PaletteBindings paletteParts;
 
     GoButton go;
     BrandMark brand;

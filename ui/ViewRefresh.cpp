@@ -79,8 +79,8 @@ void VantrelView::refresh()
     const auto& rack = c.audioAdapter().rack();
     setToggle (m.vst, rack.hasReadySlots());
     const bool attention = rack.needsAttention();
-    m.vst.setColour (juce::TextButton::textColourOffId, attention ? colours::gold : colours::text);
-    m.vst.setColour (juce::TextButton::textColourOnId, attention ? colours::gold : colours::accent);
+    m.vst.setColour (juce::TextButton::textColourOffId, themeColour (m.view, attention ? noticeColourId : textColourId));
+    m.vst.setColour (juce::TextButton::textColourOnId, themeColour (m.view, attention ? noticeColourId : accentColourId));
     m.vst.setTooltip (attention ? translate ("VSTの状態・保存を確認") : translate ("マスターVST3 · 2スロット"));
 
     // 7, 8. REPEAT and pause.
@@ -99,7 +99,7 @@ void VantrelView::refresh()
     const bool open = c.isOutputOpen();
     const auto outputText = open ? "OUT: " + c.audioAdapter().openOutputName() : translate ("OUT: 出力先なし");
     setText (m.outputLabel, outputText);
-    m.outputLabel.setColour (juce::Label::textColourId, open ? colours::textDim : colours::red);
+    m.outputLabel.setColour (juce::Label::textColourId, themeColour (m.view, open ? dimTextColourId : alertColourId));
     m.outputLabel.setTooltip (outputText);
 
     // 11. Audio CD.
@@ -209,7 +209,7 @@ void VantrelView::refresh()
     m.recover.setVisible (c.needsRecovery() && m.layout["recover"].visible);
     const auto status = c.statusText();
     setText (m.statusLabel, status);
-    m.statusLabel.setColour (juce::Label::textColourId, c.statusIsWarning() ? colours::red : colours::textDim);
+    m.statusLabel.setColour (juce::Label::textColourId, themeColour (m.view, c.statusIsWarning() ? alertColourId : dimTextColourId));
     m.statusLabel.setTooltip (status);
 
     m.flags.syncing = false;

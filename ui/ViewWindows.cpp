@@ -42,7 +42,7 @@ juce::Rectangle<int> clampIntoUserArea (juce::Rectangle<int> window, juce::Recta
 }
 
 ViewWindow::ViewWindow (const juce::String& title, juce::LookAndFeel& lookAndFeel)
-    : juce::DocumentWindow (title, colours::panel, juce::DocumentWindow::closeButton, true)
+    : juce::DocumentWindow (title, themeColour (lookAndFeel, panelColourId), juce::DocumentWindow::closeButton, true)
 {
     setLookAndFeel (&lookAndFeel);
     setUsingNativeTitleBar (false);

@@ -32,8 +32,8 @@ float fittedPanelScale (int panelWidth, int panelHeight, juce::Rectangle<int> us
     size cut to the area less 40 where the window is larger. */
 juce::Rectangle<int> clampIntoUserArea (juce::Rectangle<int> window, juce::Rectangle<int> userArea);
 
-/** A window of the view: its title, colours::panel behind, the close button only, always on top,
-    the given look-and-feel, on the desktop. Closing runs `onClose` (by default it hides). */
+/** A window of the view: its title, the look-and-feel's panel colour (ui/Theme.h) behind, the
+    close button only, always on top, the given look-and-feel, on the desktop. Closing runs `onClose` (by default it hides). */
 class ViewWindow : public juce::DocumentWindow
 {
 public:

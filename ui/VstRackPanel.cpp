@@ -16,8 +16,6 @@ namespace
 const juce::Colour labelText { 0xFFB2C3CB };
 const juce::Colour warningText { 0xFFECB75F };
 const juce::Colour enabledFace { 0xFF9ADFE7 };
-const juce::Colour listBackground { 0xFF0C1116 };
-const juce::Colour listOutline { 0xFF2B3944 };
 const juce::Colour selectedRowFill { 0xFF223445 };
 const juce::Colour rowText { 0xFFD2E0E5 };
 
@@ -84,8 +82,9 @@ VstRackPanel::VstRackPanel (SessionCoordinator& c) : coordinator (c)
     folderList.setComponentID ("vst-search-folders");
     folderList.setModel (this);
     folderList.setRowHeight (25);
-    folderList.setColour (juce::ListBox::backgroundColourId, listBackground);
-    folderList.setColour (juce::ListBox::outlineColourId, listOutline);
+    paletteParts.bind (folderList, juce::ListBox::backgroundColourId, fieldColourId);
+    paletteParts.bind (folderList, juce::ListBox::outlineColourId, lineColourId);
+    paletteParts.apply (*this);
     folderList.setOutlineThickness (1);
 
     addButton.setButtonText (translate ("追加…"));
@@ -338,7 +337,22 @@ void VstRackPanel::selectedRowsChanged (int)
 
 void VstRackPanel::paint (juce::Graphics& g)
 {
-    g.fillAll (colours::panel);
+    g.fillAll (themeColour (*this, panelColourId));
+}
+
+void VstRackPanel::lookAndFeelChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void VstRackPanel::parentHierarchyChanged()
+{
+    paletteParts.apply (*this);
+}
+
+void VstRackPanel::colourChanged()
+{
+    paletteParts.apply (*this);
 }
 
 void VstRackPanel::resized()

@@ -2,6 +2,7 @@
 // Message thread only.
 
 #include "app/SessionCoordinator.h"
+#include "ui/Theme.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -40,6 +41,10 @@ public:
 
     void paint (juce::Graphics&) override;
     void resized() override;
+    /** The parts' colours follow the palette ids (ui/Theme.h) of the window the panel is in. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
 private:
     /** The controls of one insert slot. */
@@ -76,5 +81,6 @@ private:
     juce::String listSignature;      // what the plug-in items were last built from
     bool refreshing = false;
     std::unique_ptr<juce::FileChooser> folderChooser;
+    PaletteBindings paletteParts;
 };
 } // namespace vantrel

@@ -96,7 +96,7 @@ WaveTime::WaveTime()
 void WaveTime::paint (juce::Graphics& g)
 {
     const auto w = getWidth(), h = getHeight();
-    g.setColour (colours::field);
+    g.setColour (themeColour (*this, fieldColourId));
     g.fillRoundedRectangle (getLocalBounds().toFloat(), 4.0f);
 
     const int first = (w - 16) / 2;
@@ -104,11 +104,12 @@ void WaveTime::paint (juce::Graphics& g)
     const char* labels[] { "TIME", "REMAIN" };
     const double values[] { elapsed, remain };
     const auto none = detailed ? "--:--.--" : "--:--";
+    const auto labelColour = themeColour (*this, dimTextColourId), figureColour = themeColour (*this, textColourId);
     for (int i = 0; i < 2; ++i)
     {
         auto cell = cells[i];
         g.setFont (uiFont (9.0f));
-        g.setColour (colours::textDim);
+        g.setColour (labelColour);
         g.drawText (labels[i], cell.removeFromLeft (std::min (cell.getWidth(), 40)), juce::Justification::centredLeft, false);
 
         const auto text = hasLength ? formatClock (values[i], detailed) : juce::String (none);
@@ -118,7 +119,7 @@ void WaveTime::paint (juce::Graphics& g)
         if (textWidth > area - 2.0f)
             font.setHeight (font.getHeight() * std::max (area - 2.0f, 1.0f) / textWidth);
         g.setFont (font);
-        g.setColour (colours::text);
+        g.setColour (figureColour);
         g.drawText (text, cell, juce::Justification::centredRight, false);
     }
 }
@@ -132,7 +133,8 @@ void WaveTime::mouseDown (const juce::MouseEvent& e)
 // ---- lane -------------------------------------------------------------------------------------
 
 WaveLaneView::WaveLaneView (int k)
-    : kind (k), clock ([] { return juce::Time::getMillisecondCounterHiRes(); }), laneColour (colours::green)
+    : kind (k), clock ([] { return juce::Time::getMillisecondCounterHiRes(); }),
+      laneColour (themeColour (*this, goColourId))
 {
     time.large = kind != 0;
     addAndMakeVisible (time);
@@ -140,7 +142,8 @@ WaveLaneView::WaveLaneView (int k)
     {
         stopButton.setButtonText (translate ("■ STOP"));
         stopButton.setComponentID ("stop-lane");
-        stopButton.setColour (juce::TextButton::textColourOffId, colours::red);
+        paletteParts.bind (stopButton, juce::TextButton::textColourOffId, alertColourId);
+        paletteParts.apply (*this);
         stopButton.setWantsKeyboardFocus (false);
         addAndMakeVisible (stopButton);
     }
@@ -227,12 +230,29 @@ void WaveLaneView::resized()
     stopButton.setBounds (w - 374, (h - 25) / 2, 66, 25);
 }
 
+void WaveLaneView::lookAndFeelChanged()
+{
+    paletteParts.apply (*this);
+    overlayDirty = true;
+    repaint();
+}
+
+void WaveLaneView::parentHierarchyChanged()
+{
+    lookAndFeelChanged();
+}
+
+void WaveLaneView::colourChanged()
+{
+    lookAndFeelChanged();
+}
+
 juce::Colour WaveLaneView::stateColour() const
 {
     if (status.cued)
         return laneColour;
     if (! status.active)
-        return colours::textDim.darker (0.45f);
+        return themeColour (*this, dimTextColourId).darker (0.45f);
     return status.paused ? laneColour.darker (0.38f) : laneColour;
 }
 
@@ -302,7 +322,8 @@ void WaveLaneView::paint (juce::Graphics& g)
     const auto h = getHeight();
     const auto now = clock();
     const auto outline = getLocalBounds().toFloat().reduced (0.7f);
-    g.setGradientFill (juce::ColourGradient::vertical (colours::panel, outline.getY(), juce::Colour (0xFF101920), outline.getBottom()));
+    g.setGradientFill (juce::ColourGradient::vertical (themeColour (*this, panelColourId), outline.getY(),
+                                                       juce::Colour (0xFF101920), outline.getBottom()));
     g.fillRoundedRectangle (outline, 7.0f);
 
     const auto state = stateColour();
@@ -312,7 +333,7 @@ void WaveLaneView::paint (juce::Graphics& g)
     const auto placement = placeWaveform (now);
     const auto& box = placement.box;
 
-    g.setColour (colours::line.withAlpha (0.35f));
+    g.setColour (themeColour (*this, lineColourId).withAlpha (0.35f));
     for (int i = 1; i <= 9; ++i)
         g.drawVerticalLine (juce::roundToInt ((float) box.getX() + (float) (i * box.getWidth()) / 10.0f), 6.0f, (float) h - 6.0f);
 
@@ -328,11 +349,11 @@ void WaveLaneView::paint (juce::Graphics& g)
     {
         const bool failed = status.media != nullptr && status.media->failed();
         g.setFont (uiFont (11.0f));
-        g.setColour (failed ? colours::red : colours::textDim);
+        g.setColour (themeColour (*this, failed ? alertColourId : dimTextColourId));
         g.drawText (failed ? status.media->error : translate ("波形を準備中"), box, juce::Justification::centred, true);
     }
 
-    g.setColour (colours::text.withAlpha (0.48f));
+    g.setColour (themeColour (*this, textColourId).withAlpha (0.48f));
     g.drawVerticalLine (juce::roundToInt ((float) box.getX() + (float) box.getWidth() / 2.0f), 6.0f, (float) h - 6.0f);
 
     paintOverlay (g, state);
@@ -428,8 +449,9 @@ void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
         juce::Graphics o (overlayImage);
         o.addTransform (juce::AffineTransform::scale (scale));
         const auto boxHeight = (float) (h - 8);
+        const auto field = themeColour (*this, fieldColourId);
 
-        o.setColour (colours::field.withAlpha (0.78f));
+        o.setColour (field.withAlpha (0.78f));
         o.fillRoundedRectangle (4.0f, 4.0f, 91.0f, boxHeight, 4.0f);
         o.setColour (state.withAlpha (0.8f));
         o.drawVerticalLine (151, 7.0f, (float) h - 7.0f);
@@ -438,11 +460,11 @@ void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
         o.setFont (uiFont (12.0f, juce::Font::bold));
         o.drawFittedText (laneName (kind), { 7, 4, 86, h - 8 }, juce::Justification::centred, 1);
 
-        o.setColour (colours::field);
+        o.setColour (field);
         o.fillRoundedRectangle (101.0f, 4.0f, 44.0f, boxHeight, 4.0f);
         o.setColour (state);
         o.drawRoundedRectangle (101.0f, 4.0f, 44.0f, boxHeight, 4.0f, 1.0f);
-        o.setColour (colours::text);
+        o.setColour (themeColour (*this, textColourId));
         o.setFont (uiFont (22.0f, juce::Font::bold));
         const auto number = status.rowNumber >= 1 ? juce::String (status.rowNumber).paddedLeft ('0', 2) : translate ("—");
         o.drawFittedText (number, { 102, 4, 42, h - 8 }, juce::Justification::centred, 1);

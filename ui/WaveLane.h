@@ -4,6 +4,7 @@
 // scrolling waveform under a fixed centre playhead, and its TIME and REMAIN readout.
 
 #include "app/SessionCoordinator.h"
+#include "ui/Theme.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -65,6 +66,10 @@ public:
     void mouseDown (const juce::MouseEvent&) override;
     void mouseDrag (const juce::MouseEvent&) override;
     void mouseUp (const juce::MouseEvent&) override;
+    /** The lane's palette colours (ui/Theme.h) are taken again: the overlay is drawn anew. */
+    void lookAndFeelChanged() override;
+    void parentHierarchyChanged() override;
+    void colourChanged() override;
 
     const int kind;
     std::function<void (double seconds)> onScrub;   // a seek relative to the current position
@@ -104,7 +109,8 @@ private:
 
     double secondsShown = 300.0;
     bool scrubLocked = false;
-    juce::Colour laneColour;
+    juce::Colour laneColour;   // the GO colour until the view gives the preferences' one
+    PaletteBindings paletteParts;
 
     bool overlayDirty = true;
     juce::Colour overlayColour;

@@ -1,4 +1,6 @@
+#include "ui/Meters.h"
 #include "ui/PixelProbe.h"
+#include "ui/ProductInfoWindow.h"
 #include "ui/Theme.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +106,64 @@ TEST_F (ThemeTest, ZeroDbMarkOnlyOnLinearGainRange)
         else
             EXPECT_EQ (found, -1) << c.max << " style " << (int) c.style;
     }
+}
+// The owner sets a palette id on the widget: the widget paints with that colour, and with the
+// theme's palette value where the owner sets nothing. The master meter's bars, 22 wide from x 1.
+TEST_F (ThemeTest, OwnerRecoloursAPaintedWidgetThroughPaletteIds)
+{
+    const juce::Colour mark { 0xFFFF00FF };
+    const struct { const char* what; float peakDb; int colourId; juce::Colour themed; } cases[] {
+        { "idle bar", -120.0f, fieldColourId, colours::field },
+        { "safe level", -9.0f, meterSafeColourId, colours::green },
+        { "near full", -1.0f, meterNearColourId, colours::gold },
+        { "over", 1.0f, meterOverColourId, colours::red },
+    };
+    for (const auto& c : cases)
+        for (const bool recoloured : { false, true })
+        {
+            juce::Component owner;
+            owner.setLookAndFeel (&theme);
+            owner.setSize (56, 93);
+            Meter meter;
+            if (recoloured)
+                meter.setColour (c.colourId, mark);
+            meter.setBounds (owner.getLocalBounds());
+            owner.addAndMakeVisible (meter);
+            meter.setValues ({ c.peakDb, c.peakDb, 0.0f, 0.0f });
+            const auto name = juce::String ("owner-meter-") + c.what + (recoloured ? "-recoloured" : "");
+            const auto pixel = test::snapshotOf (meter, name).getPixelAt (12, 60);
+            owner.removeChildComponent (&meter);
+            owner.setLookAndFeel (nullptr);
+            EXPECT_TRUE (test::near (pixel, recoloured ? mark : c.themed)) << name;
+        }
+}
+
+// A label a panel builds before it is placed takes the palette of the theme it is placed under,
+// follows a change of that theme, and follows an id its owner sets on the panel.
+TEST_F (ThemeTest, PanelLabelsFollowTheThemeTheyArePlacedUnder)
+{
+    const juce::Colour otherText { 0xFF336699 }, ownersText { 0xFF996633 };
+    struct OtherTheme : Theme
+    {
+        explicit OtherTheme (juce::Colour text)  { setColour (textColourId, text); }
+    } other (otherText);
+
+    juce::Component window;
+    ProductInfoPanel panel;
+    auto* name = dynamic_cast<juce::Label*> (panel.findChildWithID ("product-info-name"));
+    ASSERT_NE (name, nullptr);
+    const auto nameColour = [name] { return name->findColour (juce::Label::textColourId); };
+
+    window.setLookAndFeel (&other);
+    window.addAndMakeVisible (panel);
+    EXPECT_EQ (nameColour(), otherText) << "placed under another theme";
+    window.setLookAndFeel (&theme);
+    EXPECT_EQ (nameColour(), colours::text) << "the window's theme changed to the program's";
+    panel.setColour (textColourId, ownersText);
+    EXPECT_EQ (nameColour(), ownersText) << "the owner set the id on the panel";
+
+    window.removeChildComponent (&panel);
+    window.setLookAndFeel (nullptr);
 }
 } // namespace
 } // namespace vantrel
