@@ -21,7 +21,9 @@ bool useDetectableAutoRepeat();
     into the queue of JUCE's connection also makes a descriptor of its own readable, which the
     message loop watches beside the connection: once the call that read the event returns, the
     loop serves the queue as if the socket had become readable. No thread, no polling: a key read
-    during a repaint is served when the repaint ends. Created and destroyed on the message thread,
+    during a repaint is served when the repaint ends. Its creation also has Xlib load what
+    JUCE's first key look-up would load while that key waits (the keyboard map, the locale's text
+    conversion). Created and destroyed on the message thread,
     before JUCE's display closes; one at a time (a second one does nothing); does nothing without
     an X display. */
 class QueuedEventWaker
