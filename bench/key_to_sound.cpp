@@ -11,14 +11,23 @@
 // max against the goal (p99 at most one period + 1 ms) with the goal's ratio, and the program's
 // longest callback render during the trials, from its "audio-diagnostics.json" (read before and
 // after them: it holds the longest since the start), against half a period.
+// The press is stamped where the cycles that ran place it: the start frame of the capture's last
+// cycle plus the time since that cycle's callback began, not jack_frame_time, whose estimate from
+// the server's filtered cycle times drifts from the cycles for seconds after one cycle ran late
+// (on a busy machine it put presses up to 17 cycles early, and GOs that the engine had started in
+// the next cycle were counted as that many cycles late). The keys' codes are looked up before
+// the trials, so no round trip to the X server lies between a stamp and its key.
 // The JACK server runs with real-time scheduling (as on a studio machine; its clients' process
 // threads, the program's included, then run so too) unless --no-realtime is given: without it a
-// busy machine wakes the dummy server late and the figures measure the machine's load.
+// busy machine wakes the dummy server late and the figures measure the machine's load. Even with
+// it, a loaded machine sometimes wakes a cycle late: the GOs during which a cycle began more than
+// 1.5 periods after the one before are counted, and the figures are also printed without them.
 // Every first sound lies at a cycle's start plus the master output's lookahead (192 frames, by
 // design): the figures are also printed without it, with how many GOs the first cycle after the key
 // started (the others waited for the key's way through the X server and the program's message
-// thread). A trial is not counted when the GO was not heard, or heard before the key's stamp (a
-// cycle that ran late on a busy machine); each attempt takes a row, so at most 39 are made.
+// thread). A trial is not counted when the GO was not heard, when the capture lost a cycle (its
+// frames then no longer map onto the frame clock) or heard the GO before the key's stamp (a cycle
+// that began late ran the press's frames already); each attempt takes a row, so at most 39 are made.
 // Usage: bench_key_to_sound [--trials=N] [--periods=64,256,1024] [--no-realtime]   (default 10 trials
 //        per period, about 40 s in all; VANTREL_BENCH_KEY_TRIALS=35 gives the full run, about 80 s;
 //        VANTREL_BENCH_VERBOSE=1 prints every trial's frames; other arguments, such as the benchmark
@@ -124,6 +133,13 @@ public:
         // No window manager: the keyboard follows the pointer, which goes over the window.
         const auto window = rig.waitForWindow (mainWindowTitle);
         XWarpPointer (keyboard, None, (Window) window, 0, 0, 0, 0, 700, 120);
+        // Everything a key's way asks the server once is asked now, not between a stamp and its key.
+        int event = 0, errorBase = 0, major = 0, minor = 0;
+        if (! XTestQueryExtension (keyboard, &event, &errorBase, &major, &minor))
+            return "the X server has no XTEST";
+        keyReturn = XKeysymToKeycode (keyboard, XK_Return);
+        keyF5 = XKeysymToKeycode (keyboard, XK_F5);
+        keyF6 = XKeysymToKeycode (keyboard, XK_F6);
         XSync (keyboard, False);
         return {};
     }
@@ -134,7 +150,8 @@ public:
     struct Trial
     {
         std::int64_t sound = -1, nextCycle = 0;
-        bool beforeTheKey = false;   // heard before the stamp: the cycles ran behind their start times
+        bool lost = false;           // the capture lost a cycle, or heard the GO before its stamp: not measured
+        bool lateCycle = false;      // a cycle of the server began late between the key and the sound
     };
 
     Trial trial (juce::Random& random, std::string& error)
@@ -146,12 +163,10 @@ public:
             return (error = "the show was not silent before GO"), Trial {};
         // Any moment of a period.
         std::this_thread::sleep_for (std::chrono::microseconds (random.nextInt (20000)));
-        // The press on the frame clock. Between cycles jack_frame_time is an estimate from the wall
-        // clock: when a cycle begins late (a busy machine wakes the dummy server late), it runs past
-        // the frames of the cycle still due. The press then falls at the end of the current cycle:
-        // the next one takes it.
-        const auto estimated = capture.frameTime(), cycleEnd = capture.cycleFrameTime() + (jack_nframes_t) period;
-        const auto pressed = (std::int32_t) (estimated - cycleEnd) > 0 ? cycleEnd : estimated;
+        // The press on the frame clock, as the cycles that ran place it (not jack_frame_time, whose
+        // estimate drifts from the cycles for seconds after one ran late).
+        const auto pressed = capture.frameNow();
+        const auto lateBefore = capture.lateCycles();
         tap (XK_Return);
         const auto first = capture.firstFrameTime();
         std::size_t from = 0;
@@ -163,8 +178,7 @@ public:
                     return (heard = (std::int64_t) from), true;
             return false;
         }, soundWaitMs, 1);
-        if (capture.skipped() > 0)
-            ++lostCycles;
+        const bool lateCycle = capture.lateCycles() > lateBefore, lost = capture.skipped() > 0;
         // A pad over the new MAIN, then MAIN STOP: the renders of the trial include both.
         if (heard >= 0)
             tap (XK_F6);
@@ -180,11 +194,13 @@ public:
                          (long long) first + heard - pressed), std::fflush (stdout);
         if (heard < 0)
             return {};
-        if ((std::int64_t) first + heard < (std::int64_t) pressed)
-            return { 0, 0, true };
+        // Heard before the stamp: a cycle that began late ran the frames of the press already.
+        if (lost || (std::int64_t) first + heard < (std::int64_t) pressed)
+            return { -1, 0, true, lateCycle };
         // Cycles start at whole periods of the frame clock (first is one such start).
         const auto sincePressed = (std::int64_t) (jack_nframes_t) (pressed - first);
-        return { (std::int64_t) first + heard - (std::int64_t) pressed, (period - sincePressed % period) % period };
+        return { (std::int64_t) first + heard - (std::int64_t) pressed, (period - sincePressed % period) % period, false,
+                 lateCycle };
     }
 
     /** The longest render and budget overruns in the program's diagnostics, once written after
@@ -204,8 +220,6 @@ public:
         overruns = (juce::int64) document.getProperty ("callbackBudgetOverruns", -1);
         return true;
     }
-
-    int lostCycles = 0;
 
 private:
     std::string writeShow()
@@ -246,7 +260,7 @@ private:
 
     void tap (KeySym symbol)
     {
-        const auto key = XKeysymToKeycode (keyboard, symbol);
+        const auto key = symbol == XK_Return ? keyReturn : symbol == XK_F5 ? keyF5 : keyF6;
         XTestFakeKeyEvent (keyboard, key, True, CurrentTime);
         XFlush (keyboard);
         XTestFakeKeyEvent (keyboard, key, False, CurrentTime);
@@ -303,6 +317,7 @@ private:
     std::unique_ptr<RunningProgram> program;
     JackCaptureClient capture { 2, 60 * rate };
     Display* keyboard = nullptr;
+    KeyCode keyReturn = 0, keyF5 = 0, keyF6 = 0;   // looked up before the trials: the first look-up asks the server
 };
 
 bool benchPeriod (int period, int trials, bool realtime)
@@ -315,8 +330,8 @@ bool benchPeriod (int period, int trials, bool realtime)
     juce::int64 startOverruns = 0;
     show.diagnostics (juce::Time::getCurrentTime(), startRenderMs, startOverruns);
     juce::Random random (period);
-    std::vector<double> ms, cyclesMissed;
-    int refused = 0, offGrid = 0, unstamped = 0;
+    std::vector<double> ms, cyclesMissed, onTimeServerMs;
+    int refused = 0, offGrid = 0, lost = 0;
     // Every attempt takes a row: the playlist's rows bound the attempts.
     for (int attempt = 0; (int) ms.size() < trials && attempt < showRows - 1; ++attempt)
     {
@@ -324,12 +339,14 @@ bool benchPeriod (int period, int trials, bool realtime)
         const auto heard = show.trial (random, error);
         if (! error.empty())
             return fail ("period " + juce::String (period) + ": " + juce::String (error));
-        if (heard.sound < 0 || heard.beforeTheKey)
+        if (heard.sound < 0)
         {
-            ++(heard.beforeTheKey ? unstamped : refused);
+            ++(heard.lost ? lost : refused);
             continue;
         }
         ms.push_back (1000.0 * (double) heard.sound / rate);
+        if (! heard.lateCycle)
+            onTimeServerMs.push_back (ms.back());
         // What is left once the wait for the next cycle and the master output's lookahead are
         // taken off: the key's way through the X server and the program, in whole cycles missed.
         const auto beyond = heard.sound - heard.nextCycle - lookahead;
@@ -339,7 +356,7 @@ bool benchPeriod (int period, int trials, bool realtime)
     }
     if (ms.empty())
         return fail ("period " + juce::String (period) + ": no GO was measured (" + juce::String (refused) + " not heard, "
-                     + juce::String (unstamped) + " heard before the key's stamp)");
+                     + juce::String (lost) + " in which the capture lost a cycle or heard the GO before the key's stamp)");
     const auto trialsEnd = juce::Time::getCurrentTime();
     const double periodMs = 1000.0 * period / rate, goalMs = periodMs + 1.0;
     const auto p99 = bench::percentile (ms, 0.99);
@@ -348,11 +365,14 @@ bool benchPeriod (int period, int trials, bool realtime)
                  *std::max_element (ms.begin(), ms.end()), *std::min_element (ms.begin(), ms.end()));
     std::printf ("        goal p99 <= one period + 1 ms = %.2f ms: ratio %.2f (%s)%s\n", goalMs, p99 / goalMs,
                  p99 <= goalMs ? "met" : "not met",
-                 refused + unstamped + show.lostCycles > 0
-                     ? (" [not counted: " + std::to_string (refused) + " GOs not heard, " + std::to_string (unstamped)
-                        + " heard before the key's stamp (cycles run late); counted: " + std::to_string (show.lostCycles)
-                        + " in which the capture lost a JACK cycle]").c_str()
+                 refused + lost > 0
+                     ? (" [not counted: " + std::to_string (refused) + " GOs not heard, " + std::to_string (lost)
+                        + " in which the capture lost a JACK cycle or heard the GO before the key's stamp]").c_str()
                      : "");
+    if (onTimeServerMs.size() < ms.size() && ! onTimeServerMs.empty())
+        std::printf ("        %d GOs waited for a server cycle that began late (the machine's load); without them: median %.2f, "
+                     "p99 %.2f ms, ratio %.2f\n", (int) (ms.size() - onTimeServerMs.size()), bench::percentile (onTimeServerMs, 0.5),
+                     bench::percentile (onTimeServerMs, 0.99), bench::percentile (onTimeServerMs, 0.99) / goalMs);
     const auto lookaheadMs = 1000.0 * lookahead / rate;
     std::vector<double> net;
     for (const auto value : ms)

@@ -14,13 +14,18 @@ namespace vantrel::platform
 bool useDetectableAutoRepeat();
 
 /** Xlib reads waiting events into its queue whenever a call waits for a reply (JUCE asks the
-    server for the pointer position or the focus), and JUCE serves its connection only when the
-    socket has new data, so an event read that way (a key press among them) waits until the server
-    next sends something: a repaint's completion, the pointer moving; on an idle screen, for ever.
-    While one of these lives, a thread of its own looks at Xlib's queue of JUCE's connection every
-    2 ms and, when events wait there, has the server send that connection a message to JUCE's own
-    hidden window (which JUCE ignores), so that JUCE serves them at once. Created and destroyed on
-    the message thread, before JUCE's display closes; does nothing without an X display. */
+    server for the pointer position or the focus, a repaint waits for the server), and JUCE serves
+    its connection only when the socket has new data, so an event read that way (a key press
+    among them) would wait until the server next sends something: a repaint's completion, the
+    pointer moving; on an idle screen, for ever. While one of these lives, every event Xlib puts
+    into the queue of JUCE's connection also makes a descriptor of its own readable, which the
+    message loop watches beside the connection: once the call that read the event returns, the
+    loop serves the queue as if the socket had become readable. No thread, no polling: a key read
+    during a repaint is served when the repaint ends. Its creation also has Xlib load what
+    JUCE's first key look-up would load while that key waits (the keyboard map, the locale's text
+    conversion). Created and destroyed on the message thread,
+    before JUCE's display closes; one at a time (a second one does nothing); does nothing without
+    an X display. */
 class QueuedEventWaker
 {
 public:
@@ -30,7 +35,7 @@ public:
     QueuedEventWaker (const QueuedEventWaker&) = delete;
     QueuedEventWaker& operator= (const QueuedEventWaker&) = delete;
 
-    /** How many times events were found waiting (and the connection woken). */
+    /** How many times events were found waiting in the queue (and served). */
     std::uint64_t wakes() const;
 
 private:

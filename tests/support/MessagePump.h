@@ -12,4 +12,8 @@ bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs = 
 
 /** Pumps until every message posted before the call has been delivered (at most `timeoutMs`). */
 bool pumpPostedMessages (int timeoutMs = 60000);
+
+/** Delivers what the message loop has ready now (posted messages, readable descriptors such as
+    the X connection's) without waiting for anything more; true when something was delivered. */
+bool dispatchReadyMessages();
 } // namespace vantrel::platform

@@ -48,4 +48,13 @@ bool pumpPostedMessages (int timeoutMs)
     juce::MessageManager::callAsync ([arrived] { *arrived = true; });
     return pumpMessagesUntil ([arrived] { return *arrived; }, timeoutMs);
 }
+bool dispatchReadyMessages()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    bool delivered = false;
+    // Bounded: a message that posts another would keep the loop ready for ever.
+    for (int pass = 0; pass < 1000 && juce::dispatchNextMessageOnSystemQueue (true); ++pass)
+        delivered = true;
+    return delivered;
+}
 } // namespace vantrel::platform

@@ -356,6 +356,23 @@ TEST_F (KeyRoutingOnX11, AKeyThatXlibQueuedDuringARoundTripArrivesWithoutMoreEve
         << "the key stayed in Xlib's queue";
 }
 
+TEST_F (KeyRoutingOnX11, AKeyThatXlibQueuedDuringARoundTripIsServedByTheLoopsNextPass)
+{
+    // The GO key's way: read into Xlib's queue by a call that waited for a reply (a repaint, JUCE
+    // asking for the focus), it is served as soon as that call is over, by the loop's next pass,
+    // which waits for nothing: no poll interval of another thread stands in between.
+    for (const char* key : { "F2", "Return", "F3" })
+    {
+        SCOPED_TRACE (key);
+        const auto before = handler.of ('k').size();
+        ASSERT_TRUE (xdotool ({ "key", key }));
+        ASSERT_TRUE (window->getPeer()->isFocused());   // the round trip that reads the key
+        platform::dispatchReadyMessages();
+        EXPECT_EQ (handler.of ('k').size(), before + 1) << "the key waited in Xlib's queue";
+        ASSERT_TRUE (platform::pumpMessagesUntil ([&] { return handler.of ('k').size() > before; }));
+    }
+}
+
 TEST_F (KeyRoutingOnX11, MapsModifiersKeypadDigitsAndIgnoresAlt)
 {
     struct Case
