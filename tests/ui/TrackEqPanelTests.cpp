@@ -309,18 +309,16 @@ TEST (TrackEqPanel, OpeningAndClosingTwentyTimesWhileAudioPlaysIsClean)
     START_EQ_RIG (r);
     r.session->mutableAudioAdapter().startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);   // an audio thread of its own
     ASSERT_TRUE (r.play());
-    // The tone lasts 20 s and the twenty openings may take longer on a busy machine: a row that
-    // ran out is started again, so that each window opens while audio plays.
-    const auto sounding = [&] {
-        auto& adapter = r.session->mutableAudioAdapter();
-        for (int voice = 0; voice < 2; ++voice)
-            if (const auto status = adapter.voiceStatus (voice); status.playing && ! status.paused)
-                return true;
-        return false;
+    // The tone lasts 20 s and the twenty openings may take longer on a busy machine: when the
+    // play of the last GO has reached its end, the row is started again, so that each window
+    // opens while audio plays.
+    const auto ranOut = [&] {
+        const auto main = r.session->mutableAudioAdapter().voiceStatus (1);
+        return main.playToken == r.session->cueState().mainGeneration && main.reachedEnd;
     };
     const auto analysedWhilePlaying = [&] (TrackEqPanel& panel) {
         return runMessagesUntil ([&] {
-            if (! sounding() && r.session->selectReady (r.row (0)))
+            if (ranOut() && r.session->selectReady (r.row (0)))
                 r.session->go();
             return panel.spectrumSnapshot().coarseReady;
         });
