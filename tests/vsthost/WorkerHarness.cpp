@@ -126,23 +126,26 @@ std::string WorkerSession::standardError() const
     return text.str();
 }
 
-void WorkerSession::send (const std::string& bytes)
+void WorkerSession::send (const std::string& bytes, int timeoutMs)
 {
-    sendBytes (bytes.data(), bytes.size());
+    sendBytes (bytes.data(), bytes.size(), timeoutMs);
 }
 
-void WorkerSession::sendBytes (const void* data, std::size_t size)
+void WorkerSession::sendBytes (const void* data, std::size_t size, int timeoutMs)
 {
-    process_.writeAll (data, size, 20000);
+    process_.writeAll (data, size, timeoutMs);
 }
 
 std::string WorkerSession::readLine (int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+    // Only what arrived since the last look is searched: a state line of tens of MiB comes in
+    // pipe-sized pieces, and searching it all again for each piece costs quadratic time.
+    std::size_t searched = 0;
 
     for (;;)
     {
-        const auto lf = buffered.find ('\n');
+        const auto lf = buffered.find ('\n', searched);
 
         if (lf != std::string::npos)
         {
@@ -160,6 +163,7 @@ std::string WorkerSession::readLine (int timeoutMs)
         if (left <= 0)
             return "<timeout>";
 
+        searched = buffered.size();
         char chunk[65536];
         const auto got = process_.readSome (chunk, sizeof (chunk), static_cast<int> (left));
 
@@ -196,7 +200,7 @@ bool WorkerSession::readExact (void* destination, std::size_t size, int timeoutM
 
 WorkerSession::Reply WorkerSession::command (const std::string& line, int timeoutMs)
 {
-    send (line + "\n");
+    send (line + "\n", timeoutMs);
     Reply reply;
 
     for (;;)

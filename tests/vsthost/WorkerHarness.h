@@ -72,12 +72,13 @@ public:
     std::string standardError() const;
     const TempFolder& folder() const { return temp; }
 
-    void send (const std::string& bytes);
-    void sendBytes (const void* data, std::size_t size);
+    void send (const std::string& bytes, int timeoutMs = 20000);
+    void sendBytes (const void* data, std::size_t size, int timeoutMs = 20000);
     /** One reply line; "<timeout>" or "<eof>" when none came. */
     std::string readLine (int timeoutMs = 20000);
     bool readExact (void* destination, std::size_t size, int timeoutMs = 20000);
 
+    /** Sends `line` and reads its reply; `timeoutMs` bounds the sending and each reply line. */
     Reply command (const std::string& line, int timeoutMs = 20000);
     Block process (const std::string& tag, std::uint32_t frames, const std::vector<float>& samples, std::uint32_t channels = 2);
 

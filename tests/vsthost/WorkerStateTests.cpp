@@ -205,19 +205,23 @@ TEST (WorkerState, StatesTheMainProgramCannotTakeAreRefusedWithAClearMessage)
     WorkerSession worker;
     loadConfigured (worker, Kind::fxStereo);
 
+    // Tens of MiB of text each way take seconds in a sanitizer build on a busy machine; the
+    // replies are waited for, and this cap only ends a worker that never answers.
+    constexpr int largeStateMs = 180000;
+
     // About 17 MiB of component state: more than the client accepts (16 MiB).
     ASSERT_TRUE (worker.command ("SET_PARAM\t1\t" + std::to_string (17.0 / 32.0)).ok());
-    EXPECT_EQ (worker.command ("SAVE_STATE").error(), "VST3 state exceeds the 16 MiB transfer bound");
+    EXPECT_EQ (worker.command ("SAVE_STATE", largeStateMs).error(), "VST3 state exceeds the 16 MiB transfer bound");
     EXPECT_EQ (worker.command ("PING").final(), "OK\tORVANE_VST_HOST\t1");
 
     // 15 MiB travels and loads into a fresh worker.
     ASSERT_TRUE (worker.command ("SET_PARAM\t1\t" + std::to_string (15.0 / 32.0)).ok());
-    const auto reply = worker.command ("SAVE_STATE");
-    ASSERT_TRUE (reply.ok());
+    const auto reply = worker.command ("SAVE_STATE", largeStateMs);
+    ASSERT_TRUE (reply.ok()) << reply.final().substr (0, 100);
     EXPECT_LE (reply.final().size() - 3, 0x2000000u);
 
     WorkerSession fresh;
     loadConfigured (fresh, Kind::fxStereo);
-    EXPECT_TRUE (fresh.command ("LOAD_STATE\t" + reply.final().substr (3)).ok());
+    EXPECT_TRUE (fresh.command ("LOAD_STATE\t" + reply.final().substr (3), largeStateMs).ok());
     EXPECT_TRUE (logHasPrefix (fresh, "component.setState gain=0.500000 padding=15728640"));
 }
