@@ -24,7 +24,6 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
       audio (options.loadMedia, options.rackClock, options.rackOptions),
       transport (&cue, &audio),
       padController (&padState, &audio),
-      saveQueue (&store),
       outputSettingsFile (outputFile),
       audioEnabled (enabled)
 {
@@ -155,7 +154,7 @@ juce::String SessionCoordinator::statusText() const
     VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return translate ("保存データの復旧確認が必要です。") + translated (alert);
-    const auto lastSave = saveQueue.lastResult();
+    const auto lastSave = saves.lastResult();
     if (! lastSave.ok)
         return translate ("自動保存失敗: ") + translated (lastSave.message);
     if (! isOutputOpen() && ! quitting)
@@ -172,7 +171,7 @@ juce::String SessionCoordinator::statusText() const
         return status;
     if (liveLock.isOn())
         return translate ("LIVE LOCK ON");
-    if (saveQueue.isBusy())
+    if (saves.isBusy())
         return translate ("自動保存中");
     return translate ("Vantrel! · 準備完了");
 }
@@ -180,7 +179,7 @@ juce::String SessionCoordinator::statusText() const
 bool SessionCoordinator::statusIsWarning() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return store.recoveryRequired.load() || ! saveQueue.lastResult().ok || (! isOutputOpen() && ! quitting)
+    return store.recoveryRequired.load() || ! saves.lastResult().ok || (! isOutputOpen() && ! quitting)
         || alert.isNotEmpty() || audio.rack().needsAttention();
 }
 
@@ -207,7 +206,7 @@ bool SessionCoordinator::prepareQuit()
         if (cdImport != nullptr)
             cdImport->cancel();
         // A save of an older state makes way for the newest one: the quit waits for one save.
-        saveQueue.setPreferNewest (true);
+        saves.setPreferNewest (true);
         quitting = true;
     }
 
@@ -233,7 +232,7 @@ bool SessionCoordinator::prepareQuit()
     const auto abandon = [this] (const juce::String& message)
     {
         quitting = false;
-        saveQueue.setPreferNewest (false);
+        saves.setPreferNewest (false);
         auto text = message;
         if (outputOpenBeforeQuit)
         {
@@ -258,16 +257,15 @@ bool SessionCoordinator::prepareQuit()
     // The state handed over last is being saved or is on disk already: it is not saved a second
     // time. Anything changed since, or a save of it that failed, is saved now.
     state.document = documentToSave();
-    const bool handedOver = saveTicket > 0 && state == submittedState;
-    if (! handedOver || ! saveQueue.waitIdle() || saveQueue.getLastSavedTicket() != saveTicket)
+    if (! saves.holdsOnDisk (state))
         submitState();
-    if (saveQueue.waitIdle())
+    if (saves.waitIdle())
     {
         // The rows of every merged copy are on disk now: their journals can go.
         finishLibraryCopies();
         return true;
     }
-    return abandon (saveQueue.lastResult().message);
+    return abandon (saves.lastResult().message);
 }
 
 // ---- saving --------------------------------------------------------------------------------------
@@ -283,10 +281,8 @@ CatalogDocument SessionCoordinator::documentToSave() const
 
 void SessionCoordinator::submitState()
 {
-    ++revision;
     state.document = documentToSave();
-    submittedState = state;
-    saveTicket = saveQueue.submit (state);
+    saves.submit (state);
 }
 void SessionCoordinator::setOsApply (std::function<StoreResult (const Preferences&)> apply)
 {
@@ -297,7 +293,7 @@ void SessionCoordinator::setOsApply (std::function<StoreResult (const Preference
 bool SessionCoordinator::waitForSaves()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return saveQueue.waitIdle();
+    return saves.waitIdle();
 }
 
 std::size_t SessionCoordinator::postedCopies() const

@@ -4,6 +4,7 @@
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
 #include "app/PadBus.h"
+#include "app/SessionSaves.h"
 #include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
@@ -18,7 +19,6 @@
 #include "session/transport/PadController.h"
 #include "session/transport/PadTriggerState.h"
 #include "session/Preferences.h"
-#include "session/SaveQueue.h"
 #include "session/StoreResult.h"
 #include "session/transport/TransportController.h"
 #include "session/UndoHistory.h"
@@ -295,11 +295,11 @@ public:
     const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
     std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return goCounter; }
     /** Counts the states handed to the save worker. */
-    std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return revision; }
+    std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.revision(); }
     /** The ticket of the last state handed to the save worker. */
-    std::int64_t lastSaveTicket() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saveTicket; }
-    StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.lastResult(); }
-    bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.isBusy(); }
+    std::int64_t lastSaveTicket() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.lastTicket(); }
+    StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.lastResult(); }
+    bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.isBusy(); }
     /** The change counters of the 45 pads (index (bank - 1) * 9 + pad - 1). */
     const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padRevision; }
     /** The pool's jobs (pad and library copies) not finished yet. */
@@ -316,7 +316,7 @@ public:
 
     static constexpr std::uint32_t statusShowMs = 3500;
     /** While the last save failed, the state is submitted again this often until one succeeds. */
-    static constexpr std::uint32_t saveRetryMs = 5000;
+    static constexpr std::uint32_t saveRetryMs = SessionSaves::retryMs;
 
 private:
     /** Tests set up cases that no operation makes (a store that needs recovery mid-run, a
@@ -341,7 +341,7 @@ private:
     orvane::audio::PadTriggerState padState;
     orvane::audio::TransportController transport;
     orvane::audio::PadController padController;
-    SaveQueue saveQueue;
+    SessionSaves saves { store };
     const juce::File outputSettingsFile;
     const bool audioEnabled;
     bool autoCue = true;
@@ -353,7 +353,6 @@ private:
     juce::String alert;
     std::uint32_t statusTime = 0;
     std::uint64_t goCounter = 0;
-    std::uint64_t revision = 1;
     juce::ThreadPool pool { 2 };
     std::array<std::uint64_t, numPads> padRevision {};
     JobResults jobResults;   // the pool jobs' finished pad and library copies
@@ -365,8 +364,6 @@ private:
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
     std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
-    std::int64_t saveTicket = 0;
-    CatalogState submittedState;   // the state of the last submit (a quit does not save it twice)
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
     std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
@@ -376,9 +373,8 @@ private:
     bool applyEdit (CatalogDocument candidate);
     /** The document as it is saved: during an EQ drag, the values from before the drag. */
     CatalogDocument documentToSave() const;
+    /** Hands the state with the document to save to the save worker. */
     void submitState();
-    /** Tick step: after a failed save (a full disk), the newest state again every saveRetryMs. */
-    void retryFailedSave();
     void readVoice (int voice);
     bool trackSounding() const  { return cue.main.has_value() || cue.outgoing.has_value(); }
     juce::File padAssetFolder() const;
@@ -401,8 +397,6 @@ private:
     std::uint64_t importRefusedAt = ~std::uint64_t {};   // the history's change count when a take-in was refused
     std::string importRefusedId;                          // the playlist whose refusal was reported
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
-    bool saveFailureSeen = false;             // the tick saw the last save fail and retries it
-    std::uint32_t lastSaveRetryAt = 0;        // when the failure was seen, or the last retry submitted
 };
 
 /** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every

@@ -160,7 +160,7 @@ bool SessionCoordinator::undoRedo (bool redo)
 bool SessionCoordinator::recoverStore()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (saveQueue.isBusy())
+    if (saves.isBusy())
         return false;
     const auto result = store.recoverFromBackup();
     if (result.ok)

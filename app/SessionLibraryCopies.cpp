@@ -174,7 +174,7 @@ void SessionCoordinator::finishLibraryCopies()
         }
 
         // The journal is the only record of the copy until a save holding its rows is on disk.
-        if (saveQueue.getLastSavedTicket() < entry->saveTicket)
+        if (saves.lastSavedTicket() < entry->saveTicket)
         {
             ++entry;
             continue;
@@ -232,7 +232,7 @@ bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
         return false;
     }
 
-    copy.saveTicket = saveTicket;
+    copy.saveTicket = saves.lastTicket();
     return true;
 }
 
@@ -286,7 +286,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     }
 
     // The catalog that stopped using the file must be on disk before the file goes.
-    if (! saveQueue.waitIdle())
+    if (! saves.waitIdle())
     {
         setAlert (translate ("保存完了を確認できないため音源を保持しました"));
         return false;

@@ -121,7 +121,9 @@ void SessionCoordinator::tick()
             submitState();
         durationsCompleteAt = allKnown ? std::optional<std::uint64_t> (history.changeCount()) : std::nullopt;
     }
-    retryFailedSave();
+    // After a failed save (a full disk), the newest state again until one succeeds.
+    if (saves.retryFailed (state, now()))
+        setStatus (translate ("自動保存済み"));
 
     finishPadCopies();
     finishLibraryCopies();
@@ -140,36 +142,6 @@ void SessionCoordinator::tick()
     preloadMedia();
     audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
     takeInCdImports();
-}
-
-void SessionCoordinator::retryFailedSave()
-{
-    // Edits made while the disk was full live only in memory: once space returns they must reach
-    // the disk without waiting for the operator's next edit. A recovery pending saves nothing.
-    if (store.recoveryRequired.load() || saveQueue.isBusy())
-        return;
-    if (saveQueue.lastResult().ok)
-    {
-        if (saveFailureSeen)
-        {
-            saveFailureSeen = false;
-            setStatus (translate ("自動保存済み"));
-        }
-        return;
-    }
-    const auto time = now();
-    if (! saveFailureSeen)
-    {
-        saveFailureSeen = true;
-        lastSaveRetryAt = time;
-        return;
-    }
-    // Unsigned difference: right across the counter's wrap.
-    if ((std::uint32_t) (time - lastSaveRetryAt) < saveRetryMs)
-        return;
-    lastSaveRetryAt = time;
-    // The newest state submitted is the one that failed: the same state again, not a new change.
-    saveTicket = saveQueue.submit (state);
 }
 
 void SessionCoordinator::takeInCdImports()
@@ -217,14 +189,14 @@ void SessionCoordinator::takeInCdImports()
             {
                 waitingImports.erase (waitingImports.begin());
                 importedAwaitingSave.push_back (playlist.id);
-                importSaveTicket = saveTicket;
+                importSaveTicket = saves.lastTicket();
             }
         }
     }
 
     // The recovery record is the only copy of the playlist until a save holds it.
-    if (! importedAwaitingSave.empty() && ! saveQueue.isBusy() && saveQueue.lastResult().ok
-        && saveQueue.getLastSavedTicket() >= importSaveTicket)
+    if (! importedAwaitingSave.empty() && ! saves.isBusy() && saves.lastResult().ok
+        && saves.lastSavedTicket() >= importSaveTicket)
     {
         for (const auto& id : importedAwaitingSave)
             cdImport->clearRecovery (id);
