@@ -76,9 +76,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
     // Copies that an earlier run left unfinished, or finished but not yet saved, are taken up again.
     if (! store.recoveryRequired.load())
-        for (const auto& journal : store.root.getChildFile ("playlists").findChildFiles (juce::File::findFiles, true,
-                                                                                          "pending-copy-*.json"))
-            pool.addJob ([this, journal] { resumeCopyJournal (journal); });
+        libraryCopies.resumeJournals();
 
     // The importer first offers the imports that an earlier run moved in but never saved.
     if ((audioEnabled || options.cdImportSetup.has_value()) && ! store.recoveryRequired.load())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/JobResults.h"
+#include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
 #include "app/PadBus.h"
@@ -307,7 +308,7 @@ public:
     /** Library copies posted by their jobs and not taken in by the tick yet. */
     std::size_t postedCopies() const;
     /** Library copies taken in and waiting for their merge or save. */
-    std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return pendingCopies.size(); }
+    std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return libraryCopies.awaitingSave(); }
     bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImport != nullptr; }
     /** The CD importer's state; an empty state without an importer. */
     CdImportState cdImportSnapshot() const;
@@ -356,6 +357,7 @@ private:
     juce::ThreadPool pool { 2 };
     std::array<std::uint64_t, numPads> padRevision {};
     JobResults jobResults;   // the pool jobs' finished pad and library copies
+    LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };
     std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
     std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
     juce::String outputApplyMessage;
@@ -363,7 +365,6 @@ private:
     /** The history's change count at which every row of every playlist had its duration: the
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
-    std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
 
     /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
     std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
@@ -382,12 +383,8 @@ private:
     juce::String pauseKeyText() const;
     void copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source, const juce::File& folder);
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
-    void runCopyFiles (const std::string& playlistId, const juce::StringArray& files, const juce::StringArray& names);
-    void resumeCopyJournal (const juce::File& journal);
-    void postCopyResult (CopyResult result);
-    bool mergeLibraryCopy (CopyResult& copy);
-    bool isNamedByWaitingCopy (const juce::String& key) const;
-    static bool isRowOfFile (const Row& row, const juce::String& key);
+    /** Takes a finished copy's rows into the catalog; false when it must wait. */
+    bool mergeLibraryCopy (const CopyResult& copy);
     /** Puts the output choice from before a failed change back; false when no output is open. */
     bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
 
