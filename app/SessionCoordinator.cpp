@@ -106,11 +106,6 @@ juce::File SessionCoordinator::preferencesFile() const
     return outputSettingsFile.getSiblingFile ("preferences.json");
 }
 
-juce::File SessionCoordinator::padAssetFolder() const
-{
-    return store.root.getChildFile ("pad").getChildFile ("assets");
-}
-
 juce::String SessionCoordinator::pauseKeyText() const
 {
     return preferences.keys.size() > 1 ? shortcutText (preferences.keys[1]) : juce::String();

@@ -4,6 +4,7 @@
 #include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
+#include "app/PadAssets.h"
 #include "app/PadBus.h"
 #include "app/SessionSaves.h"
 #include "app/ViewState.h"
@@ -302,7 +303,7 @@ public:
     StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.lastResult(); }
     bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.isBusy(); }
     /** The change counters of the 45 pads (index (bank - 1) * 9 + pad - 1). */
-    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padRevision; }
+    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padAssets.revisions(); }
     /** The pool's jobs (pad and library copies) not finished yet. */
     int runningJobs() const  { VANTREL_ASSERT_MESSAGE_THREAD; return pool.getNumJobs(); }
     /** Library copies posted by their jobs and not taken in by the tick yet. */
@@ -355,8 +356,8 @@ private:
     std::uint32_t statusTime = 0;
     std::uint64_t goCounter = 0;
     juce::ThreadPool pool { 2 };
-    std::array<std::uint64_t, numPads> padRevision {};
     JobResults jobResults;   // the pool jobs' finished pad and library copies
+    PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };
     LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };
     std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
     std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
@@ -378,10 +379,8 @@ private:
     void submitState();
     void readVoice (int voice);
     bool trackSounding() const  { return cue.main.has_value() || cue.outgoing.has_value(); }
-    juce::File padAssetFolder() const;
     juce::File preferencesFile() const;
     juce::String pauseKeyText() const;
-    void copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source, const juce::File& folder);
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
     /** Takes a finished copy's rows into the catalog; false when it must wait. */
     bool mergeLibraryCopy (const CopyResult& copy);

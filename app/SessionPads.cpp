@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -17,40 +16,7 @@ namespace vantrel
 {
 namespace
 {
-constexpr size_t verifyBlockBytes = 65536;
-
 std::string pathOf (const juce::File& file)  { return file.getFullPathName().toStdString(); }
-
-/** A new asset's name: 32 lower-case hexadecimal digits and the source's extension in lower
-    case. The store refuses asset names holding ':' or '\\' when it reads them back, so such
-    characters of an extension (legal in a Linux file name) become '_'. */
-juce::String newAssetName (const juce::File& source)
-{
-    const auto extension = source.getFileExtension().toLowerCase().replaceCharacters (":\\", "__");
-    return juce::Uuid().toString().toLowerCase() + extension;
-}
-
-/** Both files hold the same bytes: equal sizes, then block by block until both end together. */
-bool sameBytes (const juce::File& a, const juce::File& b)
-{
-    platform::FileReader first, second;
-    if (first.open (pathOf (a)).failed() || second.open (pathOf (b)).failed() || first.size() < 0
-        || first.size() != second.size())
-        return false;
-
-    std::vector<char> blockA (verifyBlockBytes), blockB (verifyBlockBytes);
-    for (;;)
-    {
-        const auto readA = first.read (blockA.data(), blockA.size());
-        const auto readB = second.read (blockB.data(), blockB.size());
-        if (readA < 0 || readB < 0 || readA != readB)
-            return false;
-        if (readA == 0)
-            return true;
-        if (std::memcmp (blockA.data(), blockB.data(), (size_t) readA) != 0)
-            return false;
-    }
-}
 } // namespace
 
 // ---- firing, stopping, bank, bus ---------------------------------------------------------------
@@ -154,7 +120,7 @@ bool SessionCoordinator::setPadLabel (int bank, int pad, const std::string& name
         return false;
     const auto index = (size_t) *padIndex (bank, pad);
     state.pads[index].name = name;
-    ++padRevision[index];
+    padAssets.touch (index);
     persist();
     return true;
 }
@@ -170,10 +136,10 @@ std::optional<std::string> SessionCoordinator::clearPad (int bank, int pad)
     auto former = slot.asset;
     // The file stays in the asset folder; the library keeps showing it under the pad's name.
     if (! former.empty())
-        library.rename (padAssetFolder().getChildFile (juce::String::fromUTF8 (former.c_str())),
+        library.rename (padAssets.folder().getChildFile (juce::String::fromUTF8 (former.c_str())),
                         juce::String::fromUTF8 (slot.name.c_str()));
     slot = PadSlot {};
-    ++padRevision[index];
+    padAssets.touch (index);
     persist();
     return former;
 }
@@ -192,8 +158,8 @@ bool SessionCoordinator::movePad (int bank, int from, int to)
     if (! movePadSlot (state.pads, bank, from, to, sounding))
         return false;
 
-    ++padRevision[(size_t) *padIndex (bank, from)];
-    ++padRevision[(size_t) *padIndex (bank, to)];
+    padAssets.touch ((size_t) *padIndex (bank, from));
+    padAssets.touch ((size_t) *padIndex (bank, to));
     registerMedia (false);
     preloadMedia();
     persist();
@@ -211,81 +177,31 @@ void SessionCoordinator::assignPad (int bank, int pad, const juce::File& source)
 
     // The request's revision: any later change of the slot outdates its result.
     const auto index = (size_t) *padIndex (bank, pad);
-    const auto requestRevision = ++padRevision[index];
+    const auto requestRevision = padAssets.touch (index);
 
-    const auto folder = padAssetFolder();
-    if (platform::createFolderChain (pathOf (folder)).failed())
+    if (platform::createFolderChain (pathOf (padAssets.folder())).failed())
     {
         setAlert (translate ("PAD assetsフォルダーを作成できません"));
         return;
     }
 
     setStatus (translate ("PAD音源をコピー中です"));
-    pool.addJob ([this, bank, pad, requestRevision, source, folder] {
-        copyPadAsset (bank, pad, requestRevision, source, folder);
-    });
-}
-
-// Pool thread: touches only its own files, and posts its result to jobResults.
-void SessionCoordinator::copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source,
-                                       const juce::File& folder)
-{
-    PadCopyResult result;
-    result.bank = bank;
-    result.pad = pad;
-    result.revision = padRev;
-    result.label = source.getFileNameWithoutExtension().toStdString();
-    const auto before = readFileSignature (source);
-
-    const auto target = folder.getChildFile (newAssetName (source));
-    if (platform::createFolderChain (pathOf (folder)).failed())
-    {
-        result.error = translate ("PAD assetsフォルダーを作成できません");
-    }
-    else
-    {
-        // The temporary sibling is removed by its destructor unless it became the target.
-        const juce::TemporaryFile temporary (target);
-        const auto copy = temporary.getFile();
-
-        if (platform::copyFileDurably (pathOf (source), pathOf (copy)).failed())
-        {
-            result.error = translate ("PAD音源をコピーできません");
-        }
-        else
-        {
-            if (options.afterPadCopy)
-                options.afterPadCopy (source);
-
-            // A source that changed while it was copied counts as a failed verification.
-            if (! sameBytes (source, copy) || readFileSignature (source) != before)
-                result.error = translate ("PADコピーの照合に失敗しました");
-            else if (platform::renameDurably (pathOf (copy), pathOf (target)).failed())
-                result.error = translate ("PADコピーを確定できません");
-            else
-                result.asset = target.getFileName().toStdString();
-        }
-    }
-
-    jobResults.postPadCopy (std::move (result));
+    padAssets.startCopy (bank, pad, requestRevision, source);
 }
 
 void SessionCoordinator::finishPadCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    auto results = jobResults.takePadCopies();
+    auto results = padAssets.takeFinished();
     if (results.empty())
         return;
 
     std::vector<PadCopyResult> waiting;
-    const auto assets = padAssetFolder();
+    const auto& assets = padAssets.folder();
 
     for (auto& result : results)
     {
         const auto index = padIndex (result.bank, result.pad);
-        // A newer change of the pad won: the copied file stays unused in the folder.
-        if (! index || result.revision != padRevision[(size_t) *index])
-            continue;
         if (result.error.isNotEmpty())
         {
             setAlert (result.error);
@@ -323,6 +239,6 @@ void SessionCoordinator::finishPadCopies()
     }
 
     // Ahead of results that arrived meanwhile, so that the order of arrival is kept.
-    jobResults.putBackPadCopies (std::move (waiting));
+    padAssets.putBack (std::move (waiting));
 }
 } // namespace vantrel

@@ -255,7 +255,7 @@ void SessionCoordinator::registerMedia (bool analyse)
         }
     }
 
-    const auto assets = padAssetFolder();
+    const auto& assets = padAssets.folder();
     for (int bank = 1; bank <= numPadBanks; ++bank)
         for (int pad = 1; pad <= numPadsPerBank; ++pad)
         {
