@@ -80,7 +80,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
     // The importer first offers the imports that an earlier run moved in but never saved.
     if ((audioEnabled || options.cdImportSetup.has_value()) && ! store.recoveryRequired.load())
-        cdImport = std::make_unique<AudioCdImport> (store.root, options.cdImportSetup.value_or (CdImportSetup {}));
+        cdImports.setImporter (std::make_unique<AudioCdImport> (store.root, options.cdImportSetup.value_or (CdImportSetup {})));
 }
 
 SessionCoordinator::~SessionCoordinator()
@@ -93,7 +93,7 @@ SessionCoordinator::~SessionCoordinator()
         audio.closeDevice();
     else
         audio.stopOffline();
-    cdImport.reset();   // joins its worker; a running import is cancelled and leaves nothing
+    cdImports.setImporter (nullptr);   // joins its worker; a running import is cancelled and leaves nothing
 }
 
 std::uint32_t SessionCoordinator::now() const
@@ -196,8 +196,8 @@ bool SessionCoordinator::prepareQuit()
         if (trackSounding())
             cue.paused = true;
         padState.clear();
-        if (cdImport != nullptr)
-            cdImport->cancel();
+        if (auto* importer = cdImports.importer())
+            importer->cancel();
         // A save of an older state makes way for the newest one: the quit waits for one save.
         saves.setPreferNewest (true);
         quitting = true;

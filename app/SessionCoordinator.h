@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CdImportIntake.h"
 #include "app/JobResults.h"
 #include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
@@ -310,7 +311,7 @@ public:
     std::size_t postedCopies() const;
     /** Library copies taken in and waiting for their merge or save. */
     std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return libraryCopies.awaitingSave(); }
-    bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImport != nullptr; }
+    bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImports.importer() != nullptr; }
     /** The CD importer's state; an empty state without an importer. */
     CdImportState cdImportSnapshot() const;
     /** The message of the last refused or failed output change. */
@@ -359,8 +360,7 @@ private:
     JobResults jobResults;   // the pool jobs' finished pad and library copies
     PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };
     LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };
-    std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
-    std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
+    CdImportIntake cdImports { saves };
     juce::String outputApplyMessage;
     std::string readyPreparingId;
     /** The history's change count at which every row of every playlist had its duration: the
@@ -388,10 +388,6 @@ private:
     bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
 
     bool outputOpenBeforeQuit = false;
-    std::vector<Playlist> waitingImports;     // taken from the importer, not yet in the catalog
-    std::int64_t importSaveTicket = 0;        // the save that must succeed before the records go
-    std::uint64_t importRefusedAt = ~std::uint64_t {};   // the history's change count when a take-in was refused
-    std::string importRefusedId;                          // the playlist whose refusal was reported
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
 };
 

@@ -6,7 +6,6 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -142,92 +141,6 @@ void SessionCoordinator::tick()
     preloadMedia();
     audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
     takeInCdImports();
-}
-
-void SessionCoordinator::takeInCdImports()
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (cdImport == nullptr || store.recoveryRequired.load())
-        return;
-
-    // An import waits in the importer while LIVE LOCK protects playlist editing, and here while
-    // an EQ drag holds the document.
-    if (! isLocked (LockScope::playlistEditing) && ! eqEditBefore.has_value())
-    {
-        if (auto playlist = cdImport->takeImported())
-            waitingImports.push_back (std::move (*playlist));
-
-        // A refused playlist stays queued (its files are in playlists/<id>) and is tried again
-        // after each change of the document; its refusal is reported once.
-        if (! waitingImports.empty() && history.changeCount() != importRefusedAt)
-        {
-            auto playlist = waitingImports.front();
-            const auto& playlists = history.current().playlists;
-            bool taken = std::any_of (playlists.begin(), playlists.end(),
-                                      [&playlist] (const Playlist& p) { return p.id == playlist.id; });
-            if (! taken)
-            {
-                auto candidate = history.current();
-                if (candidate.current.empty())
-                    candidate.current = playlist.id;
-                candidate.playlists.push_back (playlist);
-                taken = applyEdit (std::move (candidate));
-                if (taken)
-                {
-                    setStatus (translate ("CDを新しいプレイリストへ取り込みました"));
-                    refreshLibrary();
-                }
-                else
-                {
-                    importRefusedAt = history.changeCount();
-                    if (importRefusedId != playlist.id)
-                        setAlert (translate ("CD取込のプレイリストを追加できません。整理後に再度取り込みます"));
-                    importRefusedId = playlist.id;
-                }
-            }
-            if (taken)
-            {
-                waitingImports.erase (waitingImports.begin());
-                importedAwaitingSave.push_back (playlist.id);
-                importSaveTicket = saves.lastTicket();
-            }
-        }
-    }
-
-    // The recovery record is the only copy of the playlist until a save holds it.
-    if (! importedAwaitingSave.empty() && ! saves.isBusy() && saves.lastResult().ok
-        && saves.lastSavedTicket() >= importSaveTicket)
-    {
-        for (const auto& id : importedAwaitingSave)
-            cdImport->clearRecovery (id);
-        importedAwaitingSave.clear();
-    }
-}
-
-CdImportState SessionCoordinator::cdImportSnapshot() const
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    return cdImport != nullptr ? cdImport->snapshot() : CdImportState {};
-}
-
-bool SessionCoordinator::startCdImport (CdImportOptions importOptions)
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (cdImport == nullptr || isLocked (LockScope::playlistEditing) || store.recoveryRequired.load())
-        return false;
-    return cdImport->start (std::move (importOptions));
-}
-
-void SessionCoordinator::cancelCdImport()
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (cdImport != nullptr)
-        cdImport->cancel();
-}
-
-CdImportState cdImportState (const SessionCoordinator& session)
-{
-    return session.cdImportSnapshot();
 }
 
 void SessionCoordinator::registerMedia (bool analyse)

@@ -20,10 +20,10 @@ public:
     static CatalogState& state (SessionCoordinator& session)  { return session.state; }
     static orvane::audio::CueState& cue (SessionCoordinator& session)  { return session.cue; }
     static juce::ThreadPool& pool (SessionCoordinator& session)  { return session.pool; }
-    static AudioCdImport& cdImporter (SessionCoordinator& session)  { return *session.cdImport; }
+    static AudioCdImport& cdImporter (SessionCoordinator& session)  { return *session.cdImports.importer(); }
     static void replaceCdImporter (SessionCoordinator& session, std::unique_ptr<AudioCdImport> importer)
     {
-        session.cdImport = std::move (importer);
+        session.cdImports.setImporter (std::move (importer));
     }
     static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.eqClipboard = eq; }
     static void clearStatus (SessionCoordinator& session)  { session.status.clear(); }
