@@ -22,8 +22,6 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
       store (dataRoot),
       library (dataRoot),
       audio (options.loadMedia, options.rackClock, options.rackOptions),
-      transport (&cue, &audio),
-      padController (&padState, &audio),
       outputSettingsFile (outputFile),
       audioEnabled (enabled)
 {
@@ -157,7 +155,7 @@ juce::String SessionCoordinator::statusText() const
     if (audio.rack().needsAttention())
         return translate ("VSTに確認事項があります · VSTボタンで状態を確認してください");
     // Only PAUSE resumes: GO would drop the paused tracks and start READY, so it is not offered.
-    if (cue.paused)
+    if (playback.cue().paused)
         return liveLock.isOn() ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
     // Unsigned difference: right across the counter's wrap.
     if (status.isNotEmpty() && (std::uint32_t) (now() - statusTime) < statusShowMs)
@@ -181,7 +179,7 @@ bool SessionCoordinator::statusIsWarning() const
 bool SessionCoordinator::needsQuitConfirmation() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return liveLock.isOn() || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
+    return liveLock.isOn() || playback.trackSounding() || ! playback.pads().triggers.empty() || cdImportState (*this).busy;
 }
 
 bool SessionCoordinator::prepareQuit()
@@ -193,9 +191,7 @@ bool SessionCoordinator::prepareQuit()
         outputOpenBeforeQuit = isOutputOpen();
         if (audioEnabled)
             audio.closeDevice();
-        if (trackSounding())
-            cue.paused = true;
-        padState.clear();
+        playback.holdForLostOutput();
         if (auto* importer = cdImports.importer())
             importer->cancel();
         // A save of an older state makes way for the newest one: the quit waits for one save.

@@ -7,6 +7,7 @@
 #include "app/MasterLevels.h"
 #include "app/PadAssets.h"
 #include "app/PadBus.h"
+#include "app/Playback.h"
 #include "app/SessionSaves.h"
 #include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
@@ -78,17 +79,18 @@ struct SessionCoordinatorOptions
 };
 
 /** The single owner of the live session: the store, the library, the saved state, the undo
-    history, the audio adapter with its engine and rack, the cue state with the transport and
-    pad controllers, the save worker and a pool of two job threads. Every operation of the
+    history, the audio adapter with its engine and rack, and a pool of two job threads. Every operation of the
     operator is one method; each returns a plain result and reports in the status line
     (`status`, `alert`). The state is private: the view reads what it shows through the const
     accessors below and changes anything only through the operations.
 
     Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
     the pool jobs, which touch only their own files and post their results to `jobResults`.
-    LIVE LOCK, the view's layout, the master gain and limiter, and the pad bus
-    are parts of their own (LiveLock, ViewState, MasterLevels, PadBus) that the operations
-    delegate to. Members are built in declared order and torn down as the destructor describes.
+    The rest are parts of their own that the operations delegate to: LIVE LOCK (LiveLock), the
+    view's layout (ViewState), the master gain and limiter (MasterLevels), the pad bus (PadBus),
+    what sounds and what is cued with the transport and pad controllers (Playback), the save
+    worker (SessionSaves), the pads' audio files (PadAssets), the copies into the library
+    (LibraryCopies) and the CD importer with its playlists on their way in (CdImportIntake). Members are built in declared order and torn down as the destructor describes.
     Not copyable. */
 class SessionCoordinator
 {
@@ -274,11 +276,11 @@ public:
     /** The adapter for the program and the tests that drive the engine themselves (an offline
         render, a device clock); the view changes nothing through it. */
     JuceAudioAdapter& mutableAudioAdapter() noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
-    const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cue; }
-    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padState; }
+    const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.cue(); }
+    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.pads(); }
     bool hasAudio() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audioEnabled; }
     bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock.isOn(); }
-    bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
+    bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.isAutoCueOn(); }
     bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.isMuted(); }
     bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.isLimiterOn(); }
     bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
@@ -296,7 +298,7 @@ public:
     /** The text of the last operation and the alert beside it (statusText composes the line). */
     const juce::String& lastStatus() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return status; }
     const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
-    std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return goCounter; }
+    std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.goCount(); }
     /** Counts the states handed to the save worker. */
     std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.revision(); }
     /** The ticket of the last state handed to the save worker. */
@@ -340,35 +342,25 @@ private:
     JuceAudioAdapter audio;
     MasterLevels masterLevels { audio };
     PadBus padBus { audio };
-    orvane::audio::CueState cue;
-    orvane::audio::PadTriggerState padState;
-    orvane::audio::TransportController transport;
-    orvane::audio::PadController padController;
+    Playback playback { audio };
     SessionSaves saves { store };
     const juce::File outputSettingsFile;
     const bool audioEnabled;
-    bool autoCue = true;
     bool quitting = false;
-    std::optional<std::string> lastGoId;
     std::optional<CatalogDocument> eqEditBefore;
     std::optional<EqSettings> eqClipboard;
     juce::String status;
     juce::String alert;
     std::uint32_t statusTime = 0;
-    std::uint64_t goCounter = 0;
     juce::ThreadPool pool { 2 };
     JobResults jobResults;   // the pool jobs' finished pad and library copies
     PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };
     LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };
     CdImportIntake cdImports { saves };
     juce::String outputApplyMessage;
-    std::string readyPreparingId;
     /** The history's change count at which every row of every playlist had its duration: the
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
-
-    /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
-    std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
 
     std::uint32_t now() const;
     /** commitEdit without its status text: the history step and what follows it. */
@@ -377,8 +369,6 @@ private:
     CatalogDocument documentToSave() const;
     /** Hands the state with the document to save to the save worker. */
     void submitState();
-    void readVoice (int voice);
-    bool trackSounding() const  { return cue.main.has_value() || cue.outgoing.has_value(); }
     juce::File preferencesFile() const;
     juce::String pauseKeyText() const;
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);

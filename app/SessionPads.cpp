@@ -25,11 +25,11 @@ void SessionCoordinator::triggerPad (int pad)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    const auto index = padIndex (padState.bank, pad);
+    const auto index = padIndex (playback.pads().bank, pad);
     if (! index)
         return;
 
-    const auto result = padController.triggerPad (pad, ! state.pads[(size_t) *index].asset.empty());
+    const auto result = playback.padController().triggerPad (pad, ! state.pads[(size_t) *index].asset.empty());
     if (result.answer == orvane::audio::SinkAnswer::accepted)
         setStatus (translate ("PAD ") + juce::String (pad));
     else if (result.answer == orvane::audio::SinkAnswer::refused)
@@ -41,7 +41,7 @@ void SessionCoordinator::stopAllPads()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    const auto answer = padController.stopAllPads();
+    const auto answer = playback.padController().stopAllPads();
     if (answer == orvane::audio::SinkAnswer::accepted)
         setStatus (translate ("PADをすべて停止しました"));
     else if (answer == orvane::audio::SinkAnswer::refused)
@@ -52,7 +52,7 @@ void SessionCoordinator::stopAllPads()
 bool SessionCoordinator::selectPadBank (int bank)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (! padController.selectBank (bank))
+    if (! playback.padController().selectBank (bank))
         return false;
     preloadMedia();
     return true;
@@ -73,8 +73,7 @@ void SessionCoordinator::setPadBusGain (float gainDb)
 bool SessionCoordinator::isPadActive (int bank, int pad) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return std::any_of (padState.triggers.begin(), padState.triggers.end(),
-                        [bank, pad] (const auto& trigger) { return trigger.bank == bank && trigger.slot == pad; });
+    return playback.isPadActive (bank, pad);
 }
 
 bool SessionCoordinator::canEditPad (int bank, int pad)
@@ -152,7 +151,7 @@ bool SessionCoordinator::movePad (int bank, int from, int to)
         return false;
 
     PadFlags sounding {};
-    for (const auto& trigger : padState.triggers)
+    for (const auto& trigger : playback.pads().triggers)
         if (const auto index = padIndex (trigger.bank, trigger.slot))
             sounding[(size_t) *index] = true;
     if (! movePadSlot (state.pads, bank, from, to, sounding))

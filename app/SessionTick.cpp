@@ -30,19 +30,10 @@ bool isBareAssetName (const std::string& asset)
 }
 } // namespace
 
-void SessionCoordinator::readVoice (int voice)
-{
-    if (voice < 0 || voice >= JuceAudioAdapter::numVoices)
-        return;
-    // A read that met a write in progress comes back all zero: the last good copy stays.
-    const auto status = audio.voiceStatus (voice);
-    if (status.playToken != 0)
-        voiceCache[(size_t) voice] = status;
-}
-
 void SessionCoordinator::tick()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
     if (quitting)
         return;
 
@@ -50,36 +41,35 @@ void SessionCoordinator::tick()
     const bool wasOpen = isOutputOpen();
     if (audio.tick())
     {
-        if (trackSounding())
-            cue.paused = true;
-        padState.clear();
+        playback.holdForLostOutput();
         setStatus (translate ("出力先が切断されました。安全Pause退避しました"));
     }
     if (! wasOpen && isOutputOpen())
         setStatus (translate ("出力先を復旧しました。再開: ") + pauseKeyText());
 
     // The READY media that a refused GO found unprepared is ready now.
-    if (! readyPreparingId.empty() && cue.ready && *cue.ready == readyPreparingId)
+    const auto& preparingId = playback.readyPreparingRow();
+    if (! preparingId.empty() && cue.ready && *cue.ready == preparingId)
     {
-        const auto media = audio.loadedMedia (readyPreparingId);
+        const auto media = audio.loadedMedia (preparingId);
         if (media != nullptr && media->pcm != nullptr)
         {
-            readyPreparingId.clear();
+            playback.setReadyPreparingRow ({});
             setStatus (translate ("READYの準備ができました"));
         }
     }
 
     // Ended tracks: an end report counts only for the play token the slot holds now.
-    readVoice (1);
-    readVoice (0);
-    const auto& outgoingStatus = voiceCache[0];
+    playback.readVoice (1);
+    playback.readVoice (0);
+    const auto& outgoingStatus = playback.voice (0);
     if (cue.outgoing && outgoingStatus.playToken == cue.outgoingGeneration && outgoingStatus.reachedEnd)
-        transport.onOutgoingFinished();
+        playback.transport().onOutgoingFinished();
 
-    const auto& mainStatus = voiceCache[1];
+    const auto& mainStatus = playback.voice (1);
     if (cue.main && mainStatus.playToken == cue.mainGeneration && mainStatus.reachedEnd)
     {
-        const auto stopAnswer = transport.onMainFinished();
+        const auto stopAnswer = playback.transport().onMainFinished();
         if (! cue.manualReady && cue.ready)
             cue.setAnchor (cue.ready);
         // AUTO READY off: the READY row follows by itself, on this very tick.
@@ -88,17 +78,17 @@ void SessionCoordinator::tick()
     }
 
     // Pads that played to their end.
-    const auto activePads = padState.triggers;
+    const auto activePads = playback.pads().triggers;
     for (const auto& trigger : activePads)
     {
         const auto index = padIndex (trigger.bank, trigger.slot);
         if (! index)
             continue;
         const int voice = *index + 2;
-        readVoice (voice);
-        const auto& status = voiceCache[(size_t) voice];
+        playback.readVoice (voice);
+        const auto& status = playback.voice (voice);
         if (status.playToken == audio.voiceToken (voice) && status.reachedEnd)
-            padController.onPadFinished (trigger.bank, trigger.slot);
+            playback.padController().onPadFinished (trigger.bank, trigger.slot);
     }
 
     // Durations the loader measured: recorded and saved, never an undo step.
@@ -132,14 +122,14 @@ void SessionCoordinator::tick()
         for (int pad = 1; pad <= numPadsPerBank; ++pad)
         {
             bool active = false;
-            for (const auto& trigger : padState.triggers)
+            for (const auto& trigger : playback.pads().triggers)
                 active = active || (trigger.bank == bank && trigger.slot == pad);
             if (! active)
                 audio.releasePad (bank, pad);
         }
 
     preloadMedia();
-    audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
+    audio.rack().setPlaybackActive (playback.trackSounding() || ! playback.pads().triggers.empty());
     takeInCdImports();
 }
 
