@@ -148,7 +148,7 @@ juce::String SessionCoordinator::statusText() const
     const auto lastSave = saves.lastResult();
     if (! lastSave.ok)
         return translate ("自動保存失敗: ") + translated (lastSave.message);
-    if (! isOutputOpen() && ! quitting)
+    if (! isOutputOpen() && ! quit.isQuitting())
         return translate ("OUT: 出力先なし — ") + translated (audio.lastError());
     if (alert.isNotEmpty())
         return translated (alert);
@@ -170,91 +170,8 @@ juce::String SessionCoordinator::statusText() const
 bool SessionCoordinator::statusIsWarning() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return store.recoveryRequired.load() || ! saves.lastResult().ok || (! isOutputOpen() && ! quitting)
+    return store.recoveryRequired.load() || ! saves.lastResult().ok || (! isOutputOpen() && ! quit.isQuitting())
         || alert.isNotEmpty() || audio.rack().needsAttention();
-}
-
-// ---- quit ------------------------------------------------------------------------------------------
-
-bool SessionCoordinator::needsQuitConfirmation() const
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    return liveLock.isOn() || playback.trackSounding() || ! playback.pads().triggers.empty() || cdImportState (*this).busy;
-}
-
-bool SessionCoordinator::prepareQuit()
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (! quitting)
-    {
-        commitEqEdit();
-        outputOpenBeforeQuit = isOutputOpen();
-        if (audioEnabled)
-            audio.closeDevice();
-        playback.holdForLostOutput();
-        if (auto* importer = cdImports.importer())
-            importer->cancel();
-        // A save of an older state makes way for the newest one: the quit waits for one save.
-        saves.setPreferNewest (true);
-        quitting = true;
-    }
-
-    // A cancelled import removes its staging folder; one that had already moved its folder in
-    // is offered again at the next start by its recovery record.
-    if (cdImportState (*this).busy)
-    {
-        setProgress (translate ("CD取込の停止・保全を待っています"));
-        return false;
-    }
-
-    if (pool.getNumJobs() > 0)
-    {
-        setProgress (translate ("PADコピーと保存の完了を待っています"));
-        return false;
-    }
-
-    finishPadCopies();
-    finishLibraryCopies();
-
-    // A quit that cannot keep everything is abandoned: the show goes on, with the output that
-    // the quit closed opened again on purpose (the operator is told so).
-    const auto abandon = [this] (const juce::String& message)
-    {
-        quitting = false;
-        saves.setPreferNewest (false);
-        auto text = message;
-        if (outputOpenBeforeQuit)
-        {
-            const auto reopened = audio.openDevice (true);
-            text += reopened.ok ? translate (" · 終了を中止し、出力先を再開しました")
-                                : translate (" · 終了を中止しました。出力先を再開できません: ") + reopened.message;
-        }
-        setAlert (text);
-        return false;
-    };
-
-    if (! audio.rack().status().configCorrupt)
-    {
-        const auto saved = audio.rack().saveAndWait();
-        if (! saved.ok)
-            return abandon (saved.message);
-    }
-
-    if (store.recoveryRequired.load())
-        return true;
-
-    // The state handed over last is being saved or is on disk already: it is not saved a second
-    // time. Anything changed since, or a save of it that failed, is saved now.
-    state.document = documentToSave();
-    if (! saves.holdsOnDisk (state))
-        submitState();
-    if (saves.waitIdle())
-    {
-        // The rows of every merged copy are on disk now: their journals can go.
-        finishLibraryCopies();
-        return true;
-    }
-    return abandon (saves.lastResult().message);
 }
 
 // ---- saving --------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "app/MasterLevels.h"
 #include "app/PadAssets.h"
 #include "app/PadBus.h"
+#include "app/QuitProgress.h"
 #include "app/Playback.h"
 #include "app/SessionSaves.h"
 #include "app/ViewState.h"
@@ -90,7 +91,8 @@ struct SessionCoordinatorOptions
     view's layout (ViewState), the master gain and limiter (MasterLevels), the pad bus (PadBus),
     what sounds and what is cued with the transport and pad controllers (Playback), the save
     worker (SessionSaves), the pads' audio files (PadAssets), the copies into the library
-    (LibraryCopies) and the CD importer with its playlists on their way in (CdImportIntake). Members are built in declared order and torn down as the destructor describes.
+    (LibraryCopies), the CD importer with its playlists on their way in (CdImportIntake) and
+    the quit in progress (QuitProgress). Members are built in declared order and torn down as the destructor describes.
     Not copyable. */
 class SessionCoordinator
 {
@@ -283,7 +285,7 @@ public:
     bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.isAutoCueOn(); }
     bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.isMuted(); }
     bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.isLimiterOn(); }
-    bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
+    bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quit.isQuitting(); }
     float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.gain(); }
     float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.masterGain(); }
     /** The limiter's threshold, ceiling, release and drive, in setLimiterParameter's order. */
@@ -346,7 +348,7 @@ private:
     SessionSaves saves { store };
     const juce::File outputSettingsFile;
     const bool audioEnabled;
-    bool quitting = false;
+    QuitProgress quit;
     std::optional<CatalogDocument> eqEditBefore;
     std::optional<EqSettings> eqClipboard;
     juce::String status;
@@ -377,7 +379,6 @@ private:
     /** Puts the output choice from before a failed change back; false when no output is open. */
     bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
 
-    bool outputOpenBeforeQuit = false;
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
 };
 

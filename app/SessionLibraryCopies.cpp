@@ -102,7 +102,7 @@ bool SessionCoordinator::addLibraryFiles (const juce::StringArray& files, const 
 
 bool SessionCoordinator::copyFiles (const juce::StringArray& files, const std::string& playlistId)
 {
-    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || quitting || ! isValidId (playlistId))
+    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || quit.isQuitting() || ! isValidId (playlistId))
         return false;
     auto document = history.current();
     if (findPlaylistById (document, playlistId) == nullptr)
@@ -141,7 +141,7 @@ bool SessionCoordinator::mergeLibraryCopy (const CopyResult& copy)
     // A save that would not happen could never let the journal go.
     if (store.recoveryRequired.load())
         return false;
-    if ((eqEditBefore.has_value() || isLocked (LockScope::playlistEditing)) && ! quitting)
+    if ((eqEditBefore.has_value() || isLocked (LockScope::playlistEditing)) && ! quit.isQuitting())
         return false;
 
     auto candidate = history.current();
@@ -162,7 +162,7 @@ bool SessionCoordinator::mergeLibraryCopy (const CopyResult& copy)
     {
         persist();
     }
-    else if (quitting)
+    else if (quit.isQuitting())
     {
         history.changeLiveValues ([&candidate] (CatalogDocument& document) { document = std::move (candidate); });
         persist();

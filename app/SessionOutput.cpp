@@ -14,7 +14,7 @@ bool SessionCoordinator::canChangeOutput() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     return ! isLocked (LockScope::audioOutput) && ! audio.rack().isBusy() && ! playback.trackSounding()
-           && playback.pads().triggers.empty();
+           && ! playback.padsSounding();
 }
 
 bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous, bool previousReopen)

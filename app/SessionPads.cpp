@@ -228,7 +228,7 @@ void SessionCoordinator::finishPadCopies()
         slot.name = result.label;
         slot.asset = result.asset;
         slot.gainDb = 0.0f;
-        if (! quitting)
+        if (! quit.isQuitting())
         {
             registerMedia (false);
             preloadMedia();

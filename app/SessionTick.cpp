@@ -34,7 +34,7 @@ void SessionCoordinator::tick()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     auto& cue = playback.cue();
-    if (quitting)
+    if (quit.isQuitting())
         return;
 
     // Device service: a lost (or re-clocked) device pauses the tracks and forgets the pads.
@@ -129,7 +129,7 @@ void SessionCoordinator::tick()
         }
 
     preloadMedia();
-    audio.rack().setPlaybackActive (playback.trackSounding() || ! playback.pads().triggers.empty());
+    audio.rack().setPlaybackActive (playback.trackSounding() || playback.padsSounding());
     takeInCdImports();
 }
 
