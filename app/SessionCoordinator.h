@@ -7,8 +7,8 @@
 #include "app/MasterLevels.h"
 #include "app/PadAssets.h"
 #include "app/PadBus.h"
-#include "app/QuitProgress.h"
 #include "app/Playback.h"
+#include "app/QuitProgress.h"
 #include "app/SessionSaves.h"
 #include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
@@ -80,9 +80,9 @@ struct SessionCoordinatorOptions
 };
 
 /** The single owner of the live session: the store, the library, the saved state, the undo
-    history, the audio adapter with its engine and rack, and a pool of two job threads. Every operation of the
-    operator is one method; each returns a plain result and reports in the status line
-    (`status`, `alert`). The state is private: the view reads what it shows through the const
+    history, the audio adapter with its engine and rack, and a pool of two job threads. Every
+    operation of the operator is one method; each returns a plain result and reports in the
+    status line (`status`, `alert`). The state is private: the view reads what it shows through the const
     accessors below and changes anything only through the operations.
 
     Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
@@ -92,8 +92,8 @@ struct SessionCoordinatorOptions
     what sounds and what is cued with the transport and pad controllers (Playback), the save
     worker (SessionSaves), the pads' audio files (PadAssets), the copies into the library
     (LibraryCopies), the CD importer with its playlists on their way in (CdImportIntake) and
-    the quit in progress (QuitProgress). Members are built in declared order and torn down as the destructor describes.
-    Not copyable. */
+    the quit in progress (QuitProgress). Members are built in declared order and torn down as
+    the destructor describes. Not copyable. */
 class SessionCoordinator
 {
 public:
