@@ -1,5 +1,6 @@
 #include "app/LibraryCopies.h"
 
+#include "app/JobPool.h"
 #include "app/JobResults.h"
 #include "app/SessionSaves.h"
 #include "platform/DurableFile.h"
@@ -10,7 +11,7 @@
 
 namespace vantrel
 {
-LibraryCopies::LibraryCopies (const juce::File& dataRoot, AfterCopy after, juce::ThreadPool& jobPool,
+LibraryCopies::LibraryCopies (const juce::File& dataRoot, AfterCopy after, JobPool& jobPool,
                               JobResults& jobResults, const SessionSaves& sessionSaves)
     : root (dataRoot),
       afterCopy (std::move (after)),

@@ -12,6 +12,7 @@
 
 namespace vantrel
 {
+class JobPool;
 class JobResults;
 class SessionSaves;
 
@@ -28,7 +29,7 @@ public:
 
     /** dataRoot: the store's root; afterCopy: a test's seam, run by the jobs (see
         SessionCoordinatorOptions). The pool, results and saves must outlive this part. */
-    LibraryCopies (const juce::File& dataRoot, AfterCopy afterCopy, juce::ThreadPool& pool, JobResults& results,
+    LibraryCopies (const juce::File& dataRoot, AfterCopy afterCopy, JobPool& pool, JobResults& results,
                    const SessionSaves& saves);
 
     LibraryCopies (const LibraryCopies&) = delete;
@@ -62,7 +63,7 @@ private:
 
     const juce::File root;
     const AfterCopy afterCopy;
-    juce::ThreadPool& pool;
+    JobPool& pool;
     JobResults& results;
     const SessionSaves& saves;
     std::vector<CopyResult> pending;   // taken in, waiting for their merge or save

@@ -1,5 +1,6 @@
 #include "app/PadAssets.h"
 
+#include "app/JobPool.h"
 #include "app/JobResults.h"
 #include "platform/FileCopy.h"
 #include "session/CatalogValidation.h"
@@ -51,7 +52,7 @@ bool sameBytes (const juce::File& a, const juce::File& b)
 }
 } // namespace
 
-PadAssets::PadAssets (const juce::File& dataRoot, AfterCopy after, juce::ThreadPool& jobPool, JobResults& jobResults)
+PadAssets::PadAssets (const juce::File& dataRoot, AfterCopy after, JobPool& jobPool, JobResults& jobResults)
     : assetFolder (dataRoot.getChildFile ("pad").getChildFile ("assets")),
       afterCopy (std::move (after)),
       pool (jobPool),

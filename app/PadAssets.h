@@ -12,6 +12,7 @@
 
 namespace vantrel
 {
+class JobPool;
 class JobResults;
 struct PadCopyResult;
 
@@ -27,7 +28,7 @@ public:
 
     /** afterCopy: a test's seam, run by the jobs between copy and verification (see
         SessionCoordinatorOptions). The pool and the results must outlive this part. */
-    PadAssets (const juce::File& dataRoot, AfterCopy afterCopy, juce::ThreadPool& pool, JobResults& results);
+    PadAssets (const juce::File& dataRoot, AfterCopy afterCopy, JobPool& pool, JobResults& results);
 
     PadAssets (const PadAssets&) = delete;
     PadAssets& operator= (const PadAssets&) = delete;
@@ -52,7 +53,7 @@ private:
 
     const juce::File assetFolder;
     const AfterCopy afterCopy;
-    juce::ThreadPool& pool;
+    JobPool& pool;
     JobResults& results;
     std::array<std::uint64_t, numPads> revision {};
 };

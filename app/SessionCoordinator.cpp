@@ -86,7 +86,7 @@ SessionCoordinator::~SessionCoordinator()
     VANTREL_ASSERT_MESSAGE_THREAD;
     // Jobs first: they write into members that go below. Then the device, so that nothing
     // renders while the rest is torn down; the members follow in reverse order of declaration.
-    pool.removeAllJobs (true, -1);
+    pool.stop();
     if (audioEnabled)
         audio.closeDevice();
     else

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CdImportIntake.h"
+#include "app/JobPool.h"
 #include "app/JobResults.h"
 #include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
@@ -354,7 +355,7 @@ private:
     juce::String status;
     juce::String alert;
     std::uint32_t statusTime = 0;
-    juce::ThreadPool pool { 2 };
+    JobPool pool { 2 };
     JobResults jobResults;   // the pool jobs' finished pad and library copies
     PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };
     LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };

@@ -19,7 +19,7 @@ public:
     static Preferences& preferences (SessionCoordinator& session)  { return session.preferences; }
     static CatalogState& state (SessionCoordinator& session)  { return session.state; }
     static orvane::audio::CueState& cue (SessionCoordinator& session)  { return session.playback.cue(); }
-    static juce::ThreadPool& pool (SessionCoordinator& session)  { return session.pool; }
+    static JobPool& pool (SessionCoordinator& session)  { return session.pool; }
     static AudioCdImport& cdImporter (SessionCoordinator& session)  { return *session.cdImports.importer(); }
     static void replaceCdImporter (SessionCoordinator& session, std::unique_ptr<AudioCdImport> importer)
     {
