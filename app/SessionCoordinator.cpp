@@ -22,9 +22,6 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
       store (dataRoot),
       library (dataRoot),
       audio (options.loadMedia, options.rackClock, options.rackOptions),
-      transport (&cue, &audio),
-      padController (&padState, &audio),
-      saveQueue (&store),
       outputSettingsFile (outputFile),
       audioEnabled (enabled)
 {
@@ -77,13 +74,11 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
     // Copies that an earlier run left unfinished, or finished but not yet saved, are taken up again.
     if (! store.recoveryRequired.load())
-        for (const auto& journal : store.root.getChildFile ("playlists").findChildFiles (juce::File::findFiles, true,
-                                                                                          "pending-copy-*.json"))
-            pool.addJob ([this, journal] { resumeCopyJournal (journal); });
+        libraryCopies.resumeJournals();
 
     // The importer first offers the imports that an earlier run moved in but never saved.
     if ((audioEnabled || options.cdImportSetup.has_value()) && ! store.recoveryRequired.load())
-        cdImport = std::make_unique<AudioCdImport> (store.root, options.cdImportSetup.value_or (CdImportSetup {}));
+        cdImports.setImporter (std::make_unique<AudioCdImport> (store.root, options.cdImportSetup.value_or (CdImportSetup {})));
 }
 
 SessionCoordinator::~SessionCoordinator()
@@ -91,12 +86,12 @@ SessionCoordinator::~SessionCoordinator()
     VANTREL_ASSERT_MESSAGE_THREAD;
     // Jobs first: they write into members that go below. Then the device, so that nothing
     // renders while the rest is torn down; the members follow in reverse order of declaration.
-    pool.removeAllJobs (true, -1);
+    pool.stop();
     if (audioEnabled)
         audio.closeDevice();
     else
         audio.stopOffline();
-    cdImport.reset();   // joins its worker; a running import is cancelled and leaves nothing
+    cdImports.setImporter (nullptr);   // joins its worker; a running import is cancelled and leaves nothing
 }
 
 std::uint32_t SessionCoordinator::now() const
@@ -107,11 +102,6 @@ std::uint32_t SessionCoordinator::now() const
 juce::File SessionCoordinator::preferencesFile() const
 {
     return outputSettingsFile.getSiblingFile ("preferences.json");
-}
-
-juce::File SessionCoordinator::padAssetFolder() const
-{
-    return store.root.getChildFile ("pad").getChildFile ("assets");
 }
 
 juce::String SessionCoordinator::pauseKeyText() const
@@ -155,24 +145,24 @@ juce::String SessionCoordinator::statusText() const
     VANTREL_ASSERT_MESSAGE_THREAD;
     if (store.recoveryRequired.load())
         return translate ("保存データの復旧確認が必要です。") + translated (alert);
-    const auto lastSave = saveQueue.lastResult();
+    const auto lastSave = saves.lastResult();
     if (! lastSave.ok)
         return translate ("自動保存失敗: ") + translated (lastSave.message);
-    if (! isOutputOpen() && ! quitting)
+    if (! isOutputOpen() && ! quit.isQuitting())
         return translate ("OUT: 出力先なし — ") + translated (audio.lastError());
     if (alert.isNotEmpty())
         return translated (alert);
     if (audio.rack().needsAttention())
         return translate ("VSTに確認事項があります · VSTボタンで状態を確認してください");
     // Only PAUSE resumes: GO would drop the paused tracks and start READY, so it is not offered.
-    if (cue.paused)
+    if (playback.cue().paused)
         return liveLock.isOn() ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
     // Unsigned difference: right across the counter's wrap.
     if (status.isNotEmpty() && (std::uint32_t) (now() - statusTime) < statusShowMs)
         return status;
     if (liveLock.isOn())
         return translate ("LIVE LOCK ON");
-    if (saveQueue.isBusy())
+    if (saves.isBusy())
         return translate ("自動保存中");
     return translate ("Vantrel! · 準備完了");
 }
@@ -180,94 +170,8 @@ juce::String SessionCoordinator::statusText() const
 bool SessionCoordinator::statusIsWarning() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return store.recoveryRequired.load() || ! saveQueue.lastResult().ok || (! isOutputOpen() && ! quitting)
+    return store.recoveryRequired.load() || ! saves.lastResult().ok || (! isOutputOpen() && ! quit.isQuitting())
         || alert.isNotEmpty() || audio.rack().needsAttention();
-}
-
-// ---- quit ------------------------------------------------------------------------------------------
-
-bool SessionCoordinator::needsQuitConfirmation() const
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    return liveLock.isOn() || trackSounding() || ! padState.triggers.empty() || cdImportState (*this).busy;
-}
-
-bool SessionCoordinator::prepareQuit()
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (! quitting)
-    {
-        commitEqEdit();
-        outputOpenBeforeQuit = isOutputOpen();
-        if (audioEnabled)
-            audio.closeDevice();
-        if (trackSounding())
-            cue.paused = true;
-        padState.clear();
-        if (cdImport != nullptr)
-            cdImport->cancel();
-        // A save of an older state makes way for the newest one: the quit waits for one save.
-        saveQueue.setPreferNewest (true);
-        quitting = true;
-    }
-
-    // A cancelled import removes its staging folder; one that had already moved its folder in
-    // is offered again at the next start by its recovery record.
-    if (cdImportState (*this).busy)
-    {
-        setProgress (translate ("CD取込の停止・保全を待っています"));
-        return false;
-    }
-
-    if (pool.getNumJobs() > 0)
-    {
-        setProgress (translate ("PADコピーと保存の完了を待っています"));
-        return false;
-    }
-
-    finishPadCopies();
-    finishLibraryCopies();
-
-    // A quit that cannot keep everything is abandoned: the show goes on, with the output that
-    // the quit closed opened again on purpose (the operator is told so).
-    const auto abandon = [this] (const juce::String& message)
-    {
-        quitting = false;
-        saveQueue.setPreferNewest (false);
-        auto text = message;
-        if (outputOpenBeforeQuit)
-        {
-            const auto reopened = audio.openDevice (true);
-            text += reopened.ok ? translate (" · 終了を中止し、出力先を再開しました")
-                                : translate (" · 終了を中止しました。出力先を再開できません: ") + reopened.message;
-        }
-        setAlert (text);
-        return false;
-    };
-
-    if (! audio.rack().status().configCorrupt)
-    {
-        const auto saved = audio.rack().saveAndWait();
-        if (! saved.ok)
-            return abandon (saved.message);
-    }
-
-    if (store.recoveryRequired.load())
-        return true;
-
-    // The state handed over last is being saved or is on disk already: it is not saved a second
-    // time. Anything changed since, or a save of it that failed, is saved now.
-    state.document = documentToSave();
-    const bool handedOver = saveTicket > 0 && state == submittedState;
-    if (! handedOver || ! saveQueue.waitIdle() || saveQueue.getLastSavedTicket() != saveTicket)
-        submitState();
-    if (saveQueue.waitIdle())
-    {
-        // The rows of every merged copy are on disk now: their journals can go.
-        finishLibraryCopies();
-        return true;
-    }
-    return abandon (saveQueue.lastResult().message);
 }
 
 // ---- saving --------------------------------------------------------------------------------------
@@ -283,10 +187,8 @@ CatalogDocument SessionCoordinator::documentToSave() const
 
 void SessionCoordinator::submitState()
 {
-    ++revision;
     state.document = documentToSave();
-    submittedState = state;
-    saveTicket = saveQueue.submit (state);
+    saves.submit (state);
 }
 void SessionCoordinator::setOsApply (std::function<StoreResult (const Preferences&)> apply)
 {
@@ -297,7 +199,7 @@ void SessionCoordinator::setOsApply (std::function<StoreResult (const Preference
 bool SessionCoordinator::waitForSaves()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return saveQueue.waitIdle();
+    return saves.waitIdle();
 }
 
 std::size_t SessionCoordinator::postedCopies() const

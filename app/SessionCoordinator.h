@@ -1,9 +1,16 @@
 #pragma once
 
+#include "app/CdImportIntake.h"
+#include "app/JobPool.h"
 #include "app/JobResults.h"
+#include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
+#include "app/PadAssets.h"
 #include "app/PadBus.h"
+#include "app/Playback.h"
+#include "app/QuitProgress.h"
+#include "app/SessionSaves.h"
 #include "app/ViewState.h"
 #include "app/cd/AudioCdImport.h"
 #include "audio/output/JuceAudioAdapter.h"
@@ -18,7 +25,6 @@
 #include "session/transport/PadController.h"
 #include "session/transport/PadTriggerState.h"
 #include "session/Preferences.h"
-#include "session/SaveQueue.h"
 #include "session/StoreResult.h"
 #include "session/transport/TransportController.h"
 #include "session/UndoHistory.h"
@@ -75,18 +81,20 @@ struct SessionCoordinatorOptions
 };
 
 /** The single owner of the live session: the store, the library, the saved state, the undo
-    history, the audio adapter with its engine and rack, the cue state with the transport and
-    pad controllers, the save worker and a pool of two job threads. Every operation of the
-    operator is one method; each returns a plain result and reports in the status line
-    (`status`, `alert`). The state is private: the view reads what it shows through the const
+    history, the audio adapter with its engine and rack, and a pool of two job threads. Every
+    operation of the operator is one method; each returns a plain result and reports in the
+    status line (`status`, `alert`). The state is private: the view reads what it shows through the const
     accessors below and changes anything only through the operations.
 
     Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
     the pool jobs, which touch only their own files and post their results to `jobResults`.
-    LIVE LOCK, the view's layout, the master gain and limiter, and the pad bus
-    are parts of their own (LiveLock, ViewState, MasterLevels, PadBus) that the operations
-    delegate to. Members are built in declared order and torn down as the destructor describes.
-    Not copyable. */
+    The rest are parts of their own that the operations delegate to: LIVE LOCK (LiveLock), the
+    view's layout (ViewState), the master gain and limiter (MasterLevels), the pad bus (PadBus),
+    what sounds and what is cued with the transport and pad controllers (Playback), the save
+    worker (SessionSaves), the pads' audio files (PadAssets), the copies into the library
+    (LibraryCopies), the CD importer with its playlists on their way in (CdImportIntake) and
+    the quit in progress (QuitProgress). Members are built in declared order and torn down as
+    the destructor describes. Not copyable. */
 class SessionCoordinator
 {
 public:
@@ -271,14 +279,14 @@ public:
     /** The adapter for the program and the tests that drive the engine themselves (an offline
         render, a device clock); the view changes nothing through it. */
     JuceAudioAdapter& mutableAudioAdapter() noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
-    const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cue; }
-    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padState; }
+    const orvane::audio::CueState& cueState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.cue(); }
+    const orvane::audio::PadTriggerState& padTriggerState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.pads(); }
     bool hasAudio() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audioEnabled; }
     bool isLiveLockOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return liveLock.isOn(); }
-    bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return autoCue; }
+    bool isAutoCueOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.isAutoCueOn(); }
     bool isPadMuteOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.isMuted(); }
     bool isLimiterOn() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.isLimiterOn(); }
-    bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quitting; }
+    bool isQuitting() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return quit.isQuitting(); }
     float padBusGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padBus.gain(); }
     float masterGain() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return masterLevels.masterGain(); }
     /** The limiter's threshold, ceiling, release and drive, in setLimiterParameter's order. */
@@ -293,22 +301,22 @@ public:
     /** The text of the last operation and the alert beside it (statusText composes the line). */
     const juce::String& lastStatus() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return status; }
     const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
-    std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return goCounter; }
+    std::uint64_t goCount() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return playback.goCount(); }
     /** Counts the states handed to the save worker. */
-    std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return revision; }
+    std::uint64_t stateRevision() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.revision(); }
     /** The ticket of the last state handed to the save worker. */
-    std::int64_t lastSaveTicket() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saveTicket; }
-    StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.lastResult(); }
-    bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saveQueue.isBusy(); }
+    std::int64_t lastSaveTicket() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.lastTicket(); }
+    StoreResult lastSaveResult() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.lastResult(); }
+    bool isSaving() const  { VANTREL_ASSERT_MESSAGE_THREAD; return saves.isBusy(); }
     /** The change counters of the 45 pads (index (bank - 1) * 9 + pad - 1). */
-    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padRevision; }
+    const std::array<std::uint64_t, numPads>& padRevisions() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return padAssets.revisions(); }
     /** The pool's jobs (pad and library copies) not finished yet. */
     int runningJobs() const  { VANTREL_ASSERT_MESSAGE_THREAD; return pool.getNumJobs(); }
     /** Library copies posted by their jobs and not taken in by the tick yet. */
     std::size_t postedCopies() const;
     /** Library copies taken in and waiting for their merge or save. */
-    std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return pendingCopies.size(); }
-    bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImport != nullptr; }
+    std::size_t copiesAwaitingSave() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return libraryCopies.awaitingSave(); }
+    bool hasCdImporter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return cdImports.importer() != nullptr; }
     /** The CD importer's state; an empty state without an importer. */
     CdImportState cdImportSnapshot() const;
     /** The message of the last refused or failed output change. */
@@ -316,7 +324,7 @@ public:
 
     static constexpr std::uint32_t statusShowMs = 3500;
     /** While the last save failed, the state is submitted again this often until one succeeds. */
-    static constexpr std::uint32_t saveRetryMs = 5000;
+    static constexpr std::uint32_t saveRetryMs = SessionSaves::retryMs;
 
 private:
     /** Tests set up cases that no operation makes (a store that needs recovery mid-run, a
@@ -337,72 +345,42 @@ private:
     JuceAudioAdapter audio;
     MasterLevels masterLevels { audio };
     PadBus padBus { audio };
-    orvane::audio::CueState cue;
-    orvane::audio::PadTriggerState padState;
-    orvane::audio::TransportController transport;
-    orvane::audio::PadController padController;
-    SaveQueue saveQueue;
+    Playback playback { audio };
+    SessionSaves saves { store };
     const juce::File outputSettingsFile;
     const bool audioEnabled;
-    bool autoCue = true;
-    bool quitting = false;
-    std::optional<std::string> lastGoId;
+    QuitProgress quit;
     std::optional<CatalogDocument> eqEditBefore;
     std::optional<EqSettings> eqClipboard;
     juce::String status;
     juce::String alert;
     std::uint32_t statusTime = 0;
-    std::uint64_t goCounter = 0;
-    std::uint64_t revision = 1;
-    juce::ThreadPool pool { 2 };
-    std::array<std::uint64_t, numPads> padRevision {};
+    JobPool pool { 2 };
     JobResults jobResults;   // the pool jobs' finished pad and library copies
-    std::unique_ptr<AudioCdImport> cdImport;          // null without audio or while data needs recovery
-    std::vector<std::string> importedAwaitingSave;    // CD-imported playlists whose recovery record waits for a save
+    PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };
+    LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };
+    CdImportIntake cdImports { saves };
     juce::String outputApplyMessage;
-    std::string readyPreparingId;
     /** The history's change count at which every row of every playlist had its duration: the
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
-    std::vector<CopyResult> pendingCopies;    // taken in by the tick, waiting for their merge or save
-    std::int64_t saveTicket = 0;
-    CatalogState submittedState;   // the state of the last submit (a quit does not save it twice)
-
-    /** The last good voice status of the 47 voices (0 OUTGOING, 1 MAIN, 2.. pads). */
-    std::array<orvane::audio::VoiceStatus, JuceAudioAdapter::numVoices> voiceCache {};
 
     std::uint32_t now() const;
     /** commitEdit without its status text: the history step and what follows it. */
     bool applyEdit (CatalogDocument candidate);
     /** The document as it is saved: during an EQ drag, the values from before the drag. */
     CatalogDocument documentToSave() const;
+    /** Hands the state with the document to save to the save worker. */
     void submitState();
-    /** Tick step: after a failed save (a full disk), the newest state again every saveRetryMs. */
-    void retryFailedSave();
-    void readVoice (int voice);
-    bool trackSounding() const  { return cue.main.has_value() || cue.outgoing.has_value(); }
-    juce::File padAssetFolder() const;
     juce::File preferencesFile() const;
     juce::String pauseKeyText() const;
-    void copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source, const juce::File& folder);
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
-    void runCopyFiles (const std::string& playlistId, const juce::StringArray& files, const juce::StringArray& names);
-    void resumeCopyJournal (const juce::File& journal);
-    void postCopyResult (CopyResult result);
-    bool mergeLibraryCopy (CopyResult& copy);
-    bool isNamedByWaitingCopy (const juce::String& key) const;
-    static bool isRowOfFile (const Row& row, const juce::String& key);
+    /** Takes a finished copy's rows into the catalog; false when it must wait. */
+    bool mergeLibraryCopy (const CopyResult& copy);
     /** Puts the output choice from before a failed change back; false when no output is open. */
     bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
 
-    bool outputOpenBeforeQuit = false;
-    std::vector<Playlist> waitingImports;     // taken from the importer, not yet in the catalog
-    std::int64_t importSaveTicket = 0;        // the save that must succeed before the records go
-    std::uint64_t importRefusedAt = ~std::uint64_t {};   // the history's change count when a take-in was refused
-    std::string importRefusedId;                          // the playlist whose refusal was reported
     std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
-    bool saveFailureSeen = false;             // the tick saw the last save fail and retries it
-    std::uint32_t lastSaveRetryAt = 0;        // when the failure was seen, or the last retry submitted
 };
 
 /** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every

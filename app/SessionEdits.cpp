@@ -160,7 +160,7 @@ bool SessionCoordinator::undoRedo (bool redo)
 bool SessionCoordinator::recoverStore()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (saveQueue.isBusy())
+    if (saves.isBusy())
         return false;
     const auto result = store.recoverFromBackup();
     if (result.ok)
@@ -192,7 +192,7 @@ bool SessionCoordinator::addPlaylist (const std::string& name, const std::string
     playlist.id = newCatalogId();
     playlist.name = name;
     playlist.folderId = folderId;
-    if (! trackSounding())
+    if (! playback.trackSounding())
         candidate.current = playlist.id;
     candidate.playlists.push_back (std::move (playlist));
     return commitEdit (std::move (candidate));
@@ -376,7 +376,7 @@ bool SessionCoordinator::openPlaylist (const std::string& id)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || trackSounding())
+    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || playback.trackSounding())
     {
         setStatus (translate ("再生中・一時停止中はプレイリストを切り替えられません"));
         return false;
@@ -384,15 +384,7 @@ bool SessionCoordinator::openPlaylist (const std::string& id)
     if (! history.setCurrentPlaylist (id))
         return false;
 
-    // A fresh cue state, but the play tokens keep counting: an engine slot may still report the
-    // end of the last track under its token, which must never match the next start.
-    orvane::audio::CueState fresh;
-    fresh.goCounter = cue.goCounter;
-    fresh.repeatMode = cue.repeatMode;
-    fresh.autoReady = cue.autoReady;
-    cue = fresh;
-    lastGoId.reset();
-    readyPreparingId.clear();
+    playback.startPlaylist();
 
     // Every row is registered already; the newly open playlist's unmeasured rows are measured now.
     for (const auto& row : currentPlaylist (history.current())->rows)

@@ -2,7 +2,6 @@
 // copies into the catalog, and moving unused library files to the Trash.
 #include "app/SessionCoordinator.h"
 
-#include "platform/DurableFile.h"
 #include "platform/ThreadContract.h"
 #include "platform/Trash.h"
 #include "session/FileSignature.h"
@@ -11,7 +10,6 @@
 #include "session/UiText.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace vantrel
 {
@@ -104,7 +102,7 @@ bool SessionCoordinator::addLibraryFiles (const juce::StringArray& files, const 
 
 bool SessionCoordinator::copyFiles (const juce::StringArray& files, const std::string& playlistId)
 {
-    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || quitting || ! isValidId (playlistId))
+    if (isLocked (LockScope::playlistEditing) || store.recoveryRequired.load() || quit.isQuitting() || ! isValidId (playlistId))
         return false;
     auto document = history.current();
     if (findPlaylistById (document, playlistId) == nullptr)
@@ -122,31 +120,9 @@ bool SessionCoordinator::copyFiles (const juce::StringArray& files, const std::s
     }
 
     if (! files.isEmpty())
-        pool.addJob ([this, playlistId, files, names] { runCopyFiles (playlistId, files, names); });
+        libraryCopies.start (playlistId, files, names);
     setStatus (translate ("ライブラリへコピー中です。元の音源は保持します。"));
     return true;
-}
-
-// Pool thread: the data root, the arguments and jobResults.
-void SessionCoordinator::runCopyFiles (const std::string& playlistId, const juce::StringArray& files,
-                                       const juce::StringArray& names)
-{
-    CopyOptions copyOptions;
-    copyOptions.afterCopy = options.afterLibraryCopy;
-    postCopyResult (copyIntoLibrary (store.root, playlistId, files, names, {}, copyOptions));
-}
-
-// Pool thread, as runCopyFiles.
-void SessionCoordinator::resumeCopyJournal (const juce::File& journal)
-{
-    CopyOptions copyOptions;
-    copyOptions.afterCopy = options.afterLibraryCopy;
-    postCopyResult (copyIntoLibrary (store.root, {}, {}, {}, journal, copyOptions));
-}
-
-void SessionCoordinator::postCopyResult (CopyResult result)
-{
-    jobResults.postLibraryCopy (std::move (result));
 }
 
 // ---- taking finished copies in -----------------------------------------------------------------------
@@ -154,54 +130,18 @@ void SessionCoordinator::postCopyResult (CopyResult result)
 void SessionCoordinator::finishLibraryCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    jobResults.takeLibraryCopies (pendingCopies);
-
-    bool finished = false;
-    for (auto entry = pendingCopies.begin(); entry != pendingCopies.end();)
-    {
-        // A failed copy is reported and forgotten; its journal and files stay as the copy left them.
-        if (entry->message.isNotEmpty())
-        {
-            setAlert (entry->message);
-            entry = pendingCopies.erase (entry);
-            continue;
-        }
-
-        if (entry->saveTicket == 0 && ! mergeLibraryCopy (*entry))
-        {
-            ++entry;
-            continue;
-        }
-
-        // The journal is the only record of the copy until a save holding its rows is on disk.
-        if (saveQueue.getLastSavedTicket() < entry->saveTicket)
-        {
-            ++entry;
-            continue;
-        }
-
-        const auto removed = platform::removeDurably (entry->journal.getFullPathName().toStdString());
-        if (removed.failed() && removed.code != ENOENT)
-        {
-            setAlert (translate ("コピーの確定記録を保持しています"));
-            ++entry;
-            continue;
-        }
-
-        entry = pendingCopies.erase (entry);
-        finished = true;
-    }
-
+    const bool finished = libraryCopies.finish ([this] (const CopyResult& copy) { return mergeLibraryCopy (copy); },
+                                                [this] (const juce::String& message) { setAlert (message); });
     if (finished)
         refreshLibrary();
 }
 
-bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
+bool SessionCoordinator::mergeLibraryCopy (const CopyResult& copy)
 {
     // A save that would not happen could never let the journal go.
     if (store.recoveryRequired.load())
         return false;
-    if ((eqEditBefore.has_value() || isLocked (LockScope::playlistEditing)) && ! quitting)
+    if ((eqEditBefore.has_value() || isLocked (LockScope::playlistEditing)) && ! quit.isQuitting())
         return false;
 
     auto candidate = history.current();
@@ -222,7 +162,7 @@ bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
     {
         persist();
     }
-    else if (quitting)
+    else if (quit.isQuitting())
     {
         history.changeLiveValues ([&candidate] (CatalogDocument& document) { document = std::move (candidate); });
         persist();
@@ -231,8 +171,6 @@ bool SessionCoordinator::mergeLibraryCopy (CopyResult& copy)
     {
         return false;
     }
-
-    copy.saveTicket = saveTicket;
     return true;
 }
 
@@ -243,22 +181,6 @@ void SessionCoordinator::refreshLibrary()
 }
 
 // ---- removing ----------------------------------------------------------------------------------------
-
-bool SessionCoordinator::isRowOfFile (const Row& row, const juce::String& key)
-{
-    const auto file = fileOf (row.source);
-    return file != juce::File() && libraryPathKey (file) == key;
-}
-
-bool SessionCoordinator::isNamedByWaitingCopy (const juce::String& key) const
-{
-    for (const auto& copy : pendingCopies)
-        if (copy.saveTicket == 0 && copy.message.isEmpty())
-            for (const auto& row : copy.playlist.rows)
-                if (isRowOfFile (row, key))
-                    return true;
-    return false;
-}
 
 bool SessionCoordinator::removeLibraryFile (const juce::String& path)
 {
@@ -272,7 +194,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     // A copy waiting for its merge may refer to a managed file where it lies (a copy of a file
     // that is already in the library): its rows use the file as much as the catalog's do.
     const auto item = library.findFileUses (file, history.current().playlists, state.pads);
-    if (! isRemovable (item) || isNamedByWaitingCopy (key))
+    if (! isRemovable (item) || libraryCopies.isFileNamedByWaitingCopy (key))
     {
         setStatus (translate ("使用中の音源、外部の元ファイル、取込の保存確定待ちの音源は削除できません"));
         return false;
@@ -286,7 +208,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     }
 
     // The catalog that stopped using the file must be on disk before the file goes.
-    if (! saveQueue.waitIdle())
+    if (! saves.waitIdle())
     {
         setAlert (translate ("保存完了を確認できないため音源を保持しました"));
         return false;
@@ -296,7 +218,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     const auto again = library.findFileUses (file, history.current().playlists, state.pads);
     const auto trash = options.trashFolder.getFullPathName().toStdString();
     const auto pathText = file.getFullPathName().toStdString();
-    if (! isRemovable (again) || isNamedByWaitingCopy (key)
+    if (! isRemovable (again) || libraryCopies.isFileNamedByWaitingCopy (key)
         || ! (trash.empty() ? platform::moveToTrash (pathText, error) : platform::moveToTrashAt (pathText, trash, error)))
     {
         setAlert (translate ("音源をごみ箱へ移動できませんでした。ファイルを保持しています"));
@@ -304,7 +226,7 @@ bool SessionCoordinator::removeLibraryFile (const juce::String& path)
     }
 
     // No undo may bring back a row that would point at the removed file.
-    history.removeEntriesIf ([&key] (const Row& row) { return isRowOfFile (row, key); });
+    history.removeEntriesIf ([&key] (const Row& row) { return LibraryCopies::isRowOfFile (row, key); });
     persist();
     refreshLibrary();
     setStatus (translate ("未使用のVantrel音源をごみ箱へ移動しました"));

@@ -14,7 +14,7 @@ bool SessionCoordinator::isLocked (LockScope scope) const
 EditGuard SessionCoordinator::editGuard() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return liveLock.editGuard (store.recoveryRequired.load(), cue.main, cue.outgoing);
+    return liveLock.editGuard (store.recoveryRequired.load(), playback.cue().main, playback.cue().outgoing);
 }
 
 void SessionCoordinator::toggleLiveLock()

@@ -45,7 +45,7 @@ juce::String utf8 (const std::string& text)  { return juce::String::fromUTF8 (te
 bool SessionCoordinator::canEditEq (const std::string& target) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (quitting || store.recoveryRequired.load() || findEq (history.current(), target) == nullptr)
+    if (quit.isQuitting() || store.recoveryRequired.load() || findEq (history.current(), target) == nullptr)
         return false;
     if (target == masterTarget)
         return ! isLocked (LockScope::masterEq);
@@ -140,7 +140,7 @@ void SessionCoordinator::setLiveRowGain (const std::string& rowId, float gainDb)
 void SessionCoordinator::setLivePlaylistGain (const std::string& playlistId, float gainDb)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (quitting || store.recoveryRequired.load())
+    if (quit.isQuitting() || store.recoveryRequired.load())
         return;
     const auto gain = clampGainDb (gainDb);
     history.changeLiveValues ([&] (CatalogDocument& document) {
@@ -205,7 +205,7 @@ bool SessionCoordinator::commitRowGain (const std::string& rowId, float gainDb)
 bool SessionCoordinator::commitPlaylistGain (const std::string& playlistId, float gainDb)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (quitting || store.recoveryRequired.load())
+    if (quit.isQuitting() || store.recoveryRequired.load())
         return false;
     auto candidate = history.current();
     for (auto& playlist : candidate.playlists)

@@ -13,8 +13,8 @@ namespace vantrel
 bool SessionCoordinator::canChangeOutput() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return ! isLocked (LockScope::audioOutput) && ! audio.rack().isBusy() && ! trackSounding()
-           && padState.triggers.empty();
+    return ! isLocked (LockScope::audioOutput) && ! audio.rack().isBusy() && ! playback.trackSounding()
+           && ! playback.padsSounding();
 }
 
 bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous, bool previousReopen)

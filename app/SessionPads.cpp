@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -17,40 +16,7 @@ namespace vantrel
 {
 namespace
 {
-constexpr size_t verifyBlockBytes = 65536;
-
 std::string pathOf (const juce::File& file)  { return file.getFullPathName().toStdString(); }
-
-/** A new asset's name: 32 lower-case hexadecimal digits and the source's extension in lower
-    case. The store refuses asset names holding ':' or '\\' when it reads them back, so such
-    characters of an extension (legal in a Linux file name) become '_'. */
-juce::String newAssetName (const juce::File& source)
-{
-    const auto extension = source.getFileExtension().toLowerCase().replaceCharacters (":\\", "__");
-    return juce::Uuid().toString().toLowerCase() + extension;
-}
-
-/** Both files hold the same bytes: equal sizes, then block by block until both end together. */
-bool sameBytes (const juce::File& a, const juce::File& b)
-{
-    platform::FileReader first, second;
-    if (first.open (pathOf (a)).failed() || second.open (pathOf (b)).failed() || first.size() < 0
-        || first.size() != second.size())
-        return false;
-
-    std::vector<char> blockA (verifyBlockBytes), blockB (verifyBlockBytes);
-    for (;;)
-    {
-        const auto readA = first.read (blockA.data(), blockA.size());
-        const auto readB = second.read (blockB.data(), blockB.size());
-        if (readA < 0 || readB < 0 || readA != readB)
-            return false;
-        if (readA == 0)
-            return true;
-        if (std::memcmp (blockA.data(), blockB.data(), (size_t) readA) != 0)
-            return false;
-    }
-}
 } // namespace
 
 // ---- firing, stopping, bank, bus ---------------------------------------------------------------
@@ -59,11 +25,11 @@ void SessionCoordinator::triggerPad (int pad)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    const auto index = padIndex (padState.bank, pad);
+    const auto index = padIndex (playback.pads().bank, pad);
     if (! index)
         return;
 
-    const auto result = padController.triggerPad (pad, ! state.pads[(size_t) *index].asset.empty());
+    const auto result = playback.padController().triggerPad (pad, ! state.pads[(size_t) *index].asset.empty());
     if (result.answer == orvane::audio::SinkAnswer::accepted)
         setStatus (translate ("PAD ") + juce::String (pad));
     else if (result.answer == orvane::audio::SinkAnswer::refused)
@@ -75,7 +41,7 @@ void SessionCoordinator::stopAllPads()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    const auto answer = padController.stopAllPads();
+    const auto answer = playback.padController().stopAllPads();
     if (answer == orvane::audio::SinkAnswer::accepted)
         setStatus (translate ("PADをすべて停止しました"));
     else if (answer == orvane::audio::SinkAnswer::refused)
@@ -86,7 +52,7 @@ void SessionCoordinator::stopAllPads()
 bool SessionCoordinator::selectPadBank (int bank)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (! padController.selectBank (bank))
+    if (! playback.padController().selectBank (bank))
         return false;
     preloadMedia();
     return true;
@@ -107,8 +73,7 @@ void SessionCoordinator::setPadBusGain (float gainDb)
 bool SessionCoordinator::isPadActive (int bank, int pad) const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    return std::any_of (padState.triggers.begin(), padState.triggers.end(),
-                        [bank, pad] (const auto& trigger) { return trigger.bank == bank && trigger.slot == pad; });
+    return playback.isPadActive (bank, pad);
 }
 
 bool SessionCoordinator::canEditPad (int bank, int pad)
@@ -154,7 +119,7 @@ bool SessionCoordinator::setPadLabel (int bank, int pad, const std::string& name
         return false;
     const auto index = (size_t) *padIndex (bank, pad);
     state.pads[index].name = name;
-    ++padRevision[index];
+    padAssets.touch (index);
     persist();
     return true;
 }
@@ -170,10 +135,10 @@ std::optional<std::string> SessionCoordinator::clearPad (int bank, int pad)
     auto former = slot.asset;
     // The file stays in the asset folder; the library keeps showing it under the pad's name.
     if (! former.empty())
-        library.rename (padAssetFolder().getChildFile (juce::String::fromUTF8 (former.c_str())),
+        library.rename (padAssets.folder().getChildFile (juce::String::fromUTF8 (former.c_str())),
                         juce::String::fromUTF8 (slot.name.c_str()));
     slot = PadSlot {};
-    ++padRevision[index];
+    padAssets.touch (index);
     persist();
     return former;
 }
@@ -186,14 +151,14 @@ bool SessionCoordinator::movePad (int bank, int from, int to)
         return false;
 
     PadFlags sounding {};
-    for (const auto& trigger : padState.triggers)
+    for (const auto& trigger : playback.pads().triggers)
         if (const auto index = padIndex (trigger.bank, trigger.slot))
             sounding[(size_t) *index] = true;
     if (! movePadSlot (state.pads, bank, from, to, sounding))
         return false;
 
-    ++padRevision[(size_t) *padIndex (bank, from)];
-    ++padRevision[(size_t) *padIndex (bank, to)];
+    padAssets.touch ((size_t) *padIndex (bank, from));
+    padAssets.touch ((size_t) *padIndex (bank, to));
     registerMedia (false);
     preloadMedia();
     persist();
@@ -211,81 +176,31 @@ void SessionCoordinator::assignPad (int bank, int pad, const juce::File& source)
 
     // The request's revision: any later change of the slot outdates its result.
     const auto index = (size_t) *padIndex (bank, pad);
-    const auto requestRevision = ++padRevision[index];
+    const auto requestRevision = padAssets.touch (index);
 
-    const auto folder = padAssetFolder();
-    if (platform::createFolderChain (pathOf (folder)).failed())
+    if (platform::createFolderChain (pathOf (padAssets.folder())).failed())
     {
         setAlert (translate ("PAD assetsフォルダーを作成できません"));
         return;
     }
 
     setStatus (translate ("PAD音源をコピー中です"));
-    pool.addJob ([this, bank, pad, requestRevision, source, folder] {
-        copyPadAsset (bank, pad, requestRevision, source, folder);
-    });
-}
-
-// Pool thread: touches only its own files, and posts its result to jobResults.
-void SessionCoordinator::copyPadAsset (int bank, int pad, std::uint64_t padRev, const juce::File& source,
-                                       const juce::File& folder)
-{
-    PadCopyResult result;
-    result.bank = bank;
-    result.pad = pad;
-    result.revision = padRev;
-    result.label = source.getFileNameWithoutExtension().toStdString();
-    const auto before = readFileSignature (source);
-
-    const auto target = folder.getChildFile (newAssetName (source));
-    if (platform::createFolderChain (pathOf (folder)).failed())
-    {
-        result.error = translate ("PAD assetsフォルダーを作成できません");
-    }
-    else
-    {
-        // The temporary sibling is removed by its destructor unless it became the target.
-        const juce::TemporaryFile temporary (target);
-        const auto copy = temporary.getFile();
-
-        if (platform::copyFileDurably (pathOf (source), pathOf (copy)).failed())
-        {
-            result.error = translate ("PAD音源をコピーできません");
-        }
-        else
-        {
-            if (options.afterPadCopy)
-                options.afterPadCopy (source);
-
-            // A source that changed while it was copied counts as a failed verification.
-            if (! sameBytes (source, copy) || readFileSignature (source) != before)
-                result.error = translate ("PADコピーの照合に失敗しました");
-            else if (platform::renameDurably (pathOf (copy), pathOf (target)).failed())
-                result.error = translate ("PADコピーを確定できません");
-            else
-                result.asset = target.getFileName().toStdString();
-        }
-    }
-
-    jobResults.postPadCopy (std::move (result));
+    padAssets.startCopy (bank, pad, requestRevision, source);
 }
 
 void SessionCoordinator::finishPadCopies()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    auto results = jobResults.takePadCopies();
+    auto results = padAssets.takeFinished();
     if (results.empty())
         return;
 
     std::vector<PadCopyResult> waiting;
-    const auto assets = padAssetFolder();
+    const auto& assets = padAssets.folder();
 
     for (auto& result : results)
     {
         const auto index = padIndex (result.bank, result.pad);
-        // A newer change of the pad won: the copied file stays unused in the folder.
-        if (! index || result.revision != padRevision[(size_t) *index])
-            continue;
         if (result.error.isNotEmpty())
         {
             setAlert (result.error);
@@ -313,7 +228,7 @@ void SessionCoordinator::finishPadCopies()
         slot.name = result.label;
         slot.asset = result.asset;
         slot.gainDb = 0.0f;
-        if (! quitting)
+        if (! quit.isQuitting())
         {
             registerMedia (false);
             preloadMedia();
@@ -323,6 +238,6 @@ void SessionCoordinator::finishPadCopies()
     }
 
     // Ahead of results that arrived meanwhile, so that the order of arrival is kept.
-    jobResults.putBackPadCopies (std::move (waiting));
+    padAssets.putBack (std::move (waiting));
 }
 } // namespace vantrel

@@ -6,7 +6,6 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,56 +30,46 @@ bool isBareAssetName (const std::string& asset)
 }
 } // namespace
 
-void SessionCoordinator::readVoice (int voice)
-{
-    if (voice < 0 || voice >= JuceAudioAdapter::numVoices)
-        return;
-    // A read that met a write in progress comes back all zero: the last good copy stays.
-    const auto status = audio.voiceStatus (voice);
-    if (status.playToken != 0)
-        voiceCache[(size_t) voice] = status;
-}
-
 void SessionCoordinator::tick()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (quitting)
+    auto& cue = playback.cue();
+    if (quit.isQuitting())
         return;
 
     // Device service: a lost (or re-clocked) device pauses the tracks and forgets the pads.
     const bool wasOpen = isOutputOpen();
     if (audio.tick())
     {
-        if (trackSounding())
-            cue.paused = true;
-        padState.clear();
+        playback.holdForLostOutput();
         setStatus (translate ("出力先が切断されました。安全Pause退避しました"));
     }
     if (! wasOpen && isOutputOpen())
         setStatus (translate ("出力先を復旧しました。再開: ") + pauseKeyText());
 
     // The READY media that a refused GO found unprepared is ready now.
-    if (! readyPreparingId.empty() && cue.ready && *cue.ready == readyPreparingId)
+    const auto& preparingId = playback.readyPreparingRow();
+    if (! preparingId.empty() && cue.ready && *cue.ready == preparingId)
     {
-        const auto media = audio.loadedMedia (readyPreparingId);
+        const auto media = audio.loadedMedia (preparingId);
         if (media != nullptr && media->pcm != nullptr)
         {
-            readyPreparingId.clear();
+            playback.setReadyPreparingRow ({});
             setStatus (translate ("READYの準備ができました"));
         }
     }
 
     // Ended tracks: an end report counts only for the play token the slot holds now.
-    readVoice (1);
-    readVoice (0);
-    const auto& outgoingStatus = voiceCache[0];
+    playback.readVoice (1);
+    playback.readVoice (0);
+    const auto& outgoingStatus = playback.voice (0);
     if (cue.outgoing && outgoingStatus.playToken == cue.outgoingGeneration && outgoingStatus.reachedEnd)
-        transport.onOutgoingFinished();
+        playback.transport().onOutgoingFinished();
 
-    const auto& mainStatus = voiceCache[1];
+    const auto& mainStatus = playback.voice (1);
     if (cue.main && mainStatus.playToken == cue.mainGeneration && mainStatus.reachedEnd)
     {
-        const auto stopAnswer = transport.onMainFinished();
+        const auto stopAnswer = playback.transport().onMainFinished();
         if (! cue.manualReady && cue.ready)
             cue.setAnchor (cue.ready);
         // AUTO READY off: the READY row follows by itself, on this very tick.
@@ -89,17 +78,17 @@ void SessionCoordinator::tick()
     }
 
     // Pads that played to their end.
-    const auto activePads = padState.triggers;
+    const auto activePads = playback.pads().triggers;
     for (const auto& trigger : activePads)
     {
         const auto index = padIndex (trigger.bank, trigger.slot);
         if (! index)
             continue;
         const int voice = *index + 2;
-        readVoice (voice);
-        const auto& status = voiceCache[(size_t) voice];
+        playback.readVoice (voice);
+        const auto& status = playback.voice (voice);
         if (status.playToken == audio.voiceToken (voice) && status.reachedEnd)
-            padController.onPadFinished (trigger.bank, trigger.slot);
+            playback.padController().onPadFinished (trigger.bank, trigger.slot);
     }
 
     // Durations the loader measured: recorded and saved, never an undo step.
@@ -121,7 +110,9 @@ void SessionCoordinator::tick()
             submitState();
         durationsCompleteAt = allKnown ? std::optional<std::uint64_t> (history.changeCount()) : std::nullopt;
     }
-    retryFailedSave();
+    // After a failed save (a full disk), the newest state again until one succeeds.
+    if (saves.retryFailed (state, now()))
+        setStatus (translate ("自動保存済み"));
 
     finishPadCopies();
     finishLibraryCopies();
@@ -131,131 +122,15 @@ void SessionCoordinator::tick()
         for (int pad = 1; pad <= numPadsPerBank; ++pad)
         {
             bool active = false;
-            for (const auto& trigger : padState.triggers)
+            for (const auto& trigger : playback.pads().triggers)
                 active = active || (trigger.bank == bank && trigger.slot == pad);
             if (! active)
                 audio.releasePad (bank, pad);
         }
 
     preloadMedia();
-    audio.rack().setPlaybackActive (trackSounding() || ! padState.triggers.empty());
+    audio.rack().setPlaybackActive (playback.trackSounding() || playback.padsSounding());
     takeInCdImports();
-}
-
-void SessionCoordinator::retryFailedSave()
-{
-    // Edits made while the disk was full live only in memory: once space returns they must reach
-    // the disk without waiting for the operator's next edit. A recovery pending saves nothing.
-    if (store.recoveryRequired.load() || saveQueue.isBusy())
-        return;
-    if (saveQueue.lastResult().ok)
-    {
-        if (saveFailureSeen)
-        {
-            saveFailureSeen = false;
-            setStatus (translate ("自動保存済み"));
-        }
-        return;
-    }
-    const auto time = now();
-    if (! saveFailureSeen)
-    {
-        saveFailureSeen = true;
-        lastSaveRetryAt = time;
-        return;
-    }
-    // Unsigned difference: right across the counter's wrap.
-    if ((std::uint32_t) (time - lastSaveRetryAt) < saveRetryMs)
-        return;
-    lastSaveRetryAt = time;
-    // The newest state submitted is the one that failed: the same state again, not a new change.
-    saveTicket = saveQueue.submit (state);
-}
-
-void SessionCoordinator::takeInCdImports()
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (cdImport == nullptr || store.recoveryRequired.load())
-        return;
-
-    // An import waits in the importer while LIVE LOCK protects playlist editing, and here while
-    // an EQ drag holds the document.
-    if (! isLocked (LockScope::playlistEditing) && ! eqEditBefore.has_value())
-    {
-        if (auto playlist = cdImport->takeImported())
-            waitingImports.push_back (std::move (*playlist));
-
-        // A refused playlist stays queued (its files are in playlists/<id>) and is tried again
-        // after each change of the document; its refusal is reported once.
-        if (! waitingImports.empty() && history.changeCount() != importRefusedAt)
-        {
-            auto playlist = waitingImports.front();
-            const auto& playlists = history.current().playlists;
-            bool taken = std::any_of (playlists.begin(), playlists.end(),
-                                      [&playlist] (const Playlist& p) { return p.id == playlist.id; });
-            if (! taken)
-            {
-                auto candidate = history.current();
-                if (candidate.current.empty())
-                    candidate.current = playlist.id;
-                candidate.playlists.push_back (playlist);
-                taken = applyEdit (std::move (candidate));
-                if (taken)
-                {
-                    setStatus (translate ("CDを新しいプレイリストへ取り込みました"));
-                    refreshLibrary();
-                }
-                else
-                {
-                    importRefusedAt = history.changeCount();
-                    if (importRefusedId != playlist.id)
-                        setAlert (translate ("CD取込のプレイリストを追加できません。整理後に再度取り込みます"));
-                    importRefusedId = playlist.id;
-                }
-            }
-            if (taken)
-            {
-                waitingImports.erase (waitingImports.begin());
-                importedAwaitingSave.push_back (playlist.id);
-                importSaveTicket = saveTicket;
-            }
-        }
-    }
-
-    // The recovery record is the only copy of the playlist until a save holds it.
-    if (! importedAwaitingSave.empty() && ! saveQueue.isBusy() && saveQueue.lastResult().ok
-        && saveQueue.getLastSavedTicket() >= importSaveTicket)
-    {
-        for (const auto& id : importedAwaitingSave)
-            cdImport->clearRecovery (id);
-        importedAwaitingSave.clear();
-    }
-}
-
-CdImportState SessionCoordinator::cdImportSnapshot() const
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    return cdImport != nullptr ? cdImport->snapshot() : CdImportState {};
-}
-
-bool SessionCoordinator::startCdImport (CdImportOptions importOptions)
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (cdImport == nullptr || isLocked (LockScope::playlistEditing) || store.recoveryRequired.load())
-        return false;
-    return cdImport->start (std::move (importOptions));
-}
-
-void SessionCoordinator::cancelCdImport()
-{
-    VANTREL_ASSERT_MESSAGE_THREAD;
-    if (cdImport != nullptr)
-        cdImport->cancel();
-}
-
-CdImportState cdImportState (const SessionCoordinator& session)
-{
-    return session.cdImportSnapshot();
 }
 
 void SessionCoordinator::registerMedia (bool analyse)
@@ -283,7 +158,7 @@ void SessionCoordinator::registerMedia (bool analyse)
         }
     }
 
-    const auto assets = padAssetFolder();
+    const auto& assets = padAssets.folder();
     for (int bank = 1; bank <= numPadBanks; ++bank)
         for (int pad = 1; pad <= numPadsPerBank; ++pad)
         {

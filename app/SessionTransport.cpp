@@ -47,22 +47,20 @@ GoResult SessionCoordinator::startGo()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     applyEqs();
-    const auto readyId = cue.ready;
-    const auto result = transport.go();
-    readyPreparingId.clear();
+    const auto readyId = playback.cue().ready;
+    const auto result = playback.transport().go();
+    playback.setReadyPreparingRow ({});
 
     if (readyId && result.outcome != SinkAnswer::accepted)
     {
         const auto media = audio.loadedMedia (*readyId);
         if (media == nullptr || (media->pcm == nullptr && ! media->failed()))
-            readyPreparingId = *readyId;   // the tick tells when it is ready
+            playback.setReadyPreparingRow (*readyId);   // the tick tells when it is ready
     }
 
     if (result.outcome == SinkAnswer::accepted)
     {
-        if (result.kind != GoKind::restartMain && result.kind != GoKind::restartOutgoing)
-            ++goCounter;
-        lastGoId = readyId;
+        playback.recordGo (result, readyId);
         updateReady();
         preloadMedia();
         setStatus (translate ("GO"));
@@ -83,9 +81,9 @@ void SessionCoordinator::togglePause()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    const auto answer = transport.togglePause();
+    const auto answer = playback.transport().togglePause();
     if (answer == SinkAnswer::accepted)
-        setStatus (cue.paused ? translate ("一時停止しました") : translate ("再開しました"));
+        setStatus (playback.cue().paused ? translate ("一時停止しました") : translate ("再開しました"));
     else if (answer == SinkAnswer::refused)
         setAlert (translate ("出力先を確認してください"));
 }
@@ -94,7 +92,7 @@ void SessionCoordinator::stop (bool main)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     tick();
-    const auto answer = main ? transport.stopMain() : transport.stopOutgoing();
+    const auto answer = main ? playback.transport().stopMain() : playback.transport().stopOutgoing();
     if (answer == SinkAnswer::accepted)
         setStatus (translate ("STOP"));
     else if (answer == SinkAnswer::refused)
@@ -110,13 +108,14 @@ void SessionCoordinator::seekMain (double seconds, bool fromWaveform)
         setStatus (translate ("LIVE LOCK中は波形を直接移動できません"));
         return;
     }
-    if (transport.seekMain (seconds) == SinkAnswer::accepted)
+    if (playback.transport().seekMain (seconds) == SinkAnswer::accepted)
         setStatus (translate ("MAINの再生位置を移動しました"));
 }
 
 void SessionCoordinator::updateReady()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
     if (cue.manualReady)
         return;
     const auto* playlist = currentPlaylist (history.current());
@@ -125,7 +124,7 @@ void SessionCoordinator::updateReady()
         cue.offerReady (std::nullopt);
         return;
     }
-    if (lastGoId)
+    if (const auto& lastGoId = playback.lastGoRow())
         cue.offerReady (orvane::audio::chooseNextReadyIn (playlist->rows, [] (const Row& row) -> const std::string& { return row.id; },
                                                           lastGoId, cue.repeatMode));
     else
@@ -135,6 +134,7 @@ void SessionCoordinator::updateReady()
 bool SessionCoordinator::moveReady (int offset)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
     std::string targetId;
     {
         const auto* playlist = currentPlaylist (history.current());
@@ -172,7 +172,7 @@ bool SessionCoordinator::selectReady (const std::string& rowId)
     tick();
     if (! holdsRow (currentPlaylist (history.current()), rowId))
         return false;
-    cue.selectReady (rowId);
+    playback.cue().selectReady (rowId);
     audio.requestPrepare (rowId, true);
     setStatus (translate ("READYを選択しました"));
     return true;
@@ -181,6 +181,7 @@ bool SessionCoordinator::selectReady (const std::string& rowId)
 void SessionCoordinator::cycleRepeat()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
     using orvane::audio::RepeatMode;
     cue.repeatMode = cue.repeatMode == RepeatMode::off ? RepeatMode::one
                    : cue.repeatMode == RepeatMode::one ? RepeatMode::all
@@ -193,14 +194,15 @@ void SessionCoordinator::cycleRepeat()
 void SessionCoordinator::toggleAutoCue()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    autoCue = ! autoCue;
-    audio.setAutoCue (autoCue);
-    setStatus (translate (autoCue ? "AUTO CUE ON" : "AUTO CUE OFF"));
+    playback.setAutoCue (! playback.isAutoCueOn());
+    audio.setAutoCue (playback.isAutoCueOn());
+    setStatus (translate (playback.isAutoCueOn() ? "AUTO CUE ON" : "AUTO CUE OFF"));
 }
 
 void SessionCoordinator::toggleAutoReady()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
     cue.autoReady = ! cue.autoReady;
     updateReady();
     preloadMedia();
@@ -218,34 +220,27 @@ void SessionCoordinator::preloadMedia()
             audio.requestPrepare (key, true);
     };
     // The last urgent request is served first: READY goes ahead of the pads.
-    const int bank = padState.bank;
+    const int bank = playback.pads().bank;
     for (int pad = numPadsPerBank; pad >= 1; --pad)
     {
         const auto index = padIndex (bank, pad);
         if (index && ! state.pads[(size_t) *index].asset.empty())
             prepare (padMediaKey (bank, pad));
     }
-    if (cue.ready)
-        prepare (*cue.ready);
+    if (playback.cue().ready)
+        prepare (*playback.cue().ready);
 }
 
 void SessionCoordinator::dropStaleCueIds()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    const auto* playlist = currentPlaylist (history.current());
-    const auto dropStale = [playlist] (std::optional<std::string>& id) {
-        if (id && ! holdsRow (playlist, *id))
-            id.reset();
-    };
-    dropStale (cue.anchor);
-    dropStale (cue.manualReady);
-    dropStale (cue.ready);
-    dropStale (lastGoId);
+    playback.dropRowsNotIn (currentPlaylist (history.current()));
 }
 
 WaveLaneInfo SessionCoordinator::laneInfo (int lane)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
     WaveLaneInfo info;
     if (lane == 2)
     {
@@ -254,7 +249,7 @@ WaveLaneInfo SessionCoordinator::laneInfo (int lane)
         info.rowId = *cue.ready;
         info.media = audio.loadedMedia (info.rowId);
         info.cued = true;
-        if (autoCue && info.media != nullptr && info.media->pcm != nullptr)
+        if (playback.isAutoCueOn() && info.media != nullptr && info.media->pcm != nullptr)
             info.position = secondsAt (info.media.get(), info.media->pcm->cueFrame);
     }
     else if (lane == 0 || lane == 1)
@@ -271,14 +266,14 @@ WaveLaneInfo SessionCoordinator::laneInfo (int lane)
 
         // The voice's own status, or the other track voice's while the media moves between them.
         const auto token = audio.voiceToken (lane);
-        const auto& own = voiceCache[(size_t) lane];
-        const auto& other = voiceCache[(size_t) (1 - lane)];
+        const auto& own = playback.voice (lane);
+        const auto& other = playback.voice (1 - lane);
         std::int64_t frames = 0;
         if (token != 0 && own.playToken == token)
             frames = own.position;
         else if (token != 0 && other.playToken == token)
             frames = other.position;
-        else if (autoCue && info.media != nullptr && info.media->pcm != nullptr)
+        else if (playback.isAutoCueOn() && info.media != nullptr && info.media->pcm != nullptr)
             frames = info.media->pcm->cueFrame;
         info.position = secondsAt (info.media.get(), frames);
     }

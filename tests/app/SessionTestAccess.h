@@ -18,12 +18,12 @@ public:
     static void setRecoveryRequired (SessionCoordinator& session, bool required)  { session.store.recoveryRequired = required; }
     static Preferences& preferences (SessionCoordinator& session)  { return session.preferences; }
     static CatalogState& state (SessionCoordinator& session)  { return session.state; }
-    static orvane::audio::CueState& cue (SessionCoordinator& session)  { return session.cue; }
-    static juce::ThreadPool& pool (SessionCoordinator& session)  { return session.pool; }
-    static AudioCdImport& cdImporter (SessionCoordinator& session)  { return *session.cdImport; }
+    static orvane::audio::CueState& cue (SessionCoordinator& session)  { return session.playback.cue(); }
+    static JobPool& pool (SessionCoordinator& session)  { return session.pool; }
+    static AudioCdImport& cdImporter (SessionCoordinator& session)  { return *session.cdImports.importer(); }
     static void replaceCdImporter (SessionCoordinator& session, std::unique_ptr<AudioCdImport> importer)
     {
-        session.cdImport = std::move (importer);
+        session.cdImports.setImporter (std::move (importer));
     }
     static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.eqClipboard = eq; }
     static void clearStatus (SessionCoordinator& session)  { session.status.clear(); }
@@ -31,7 +31,7 @@ public:
         texts, LIVE LOCK checks and saves. */
     static void setModes (SessionCoordinator& session, bool autoCue, bool padMute, bool limiterEnabled)
     {
-        session.autoCue = autoCue;
+        session.playback.setAutoCue (autoCue);
         session.padBus.setMute (padMute);
         session.masterLevels.setLimiterEnabled (limiterEnabled);
     }

@@ -144,7 +144,7 @@ struct HeldJob
     std::condition_variable condition;
     bool released = false;
 
-    void add (juce::ThreadPool& pool)
+    void add (vantrel::JobPool& pool)
     {
         pool.addJob ([this] {
             std::unique_lock<std::mutex> lock (mutex);
