@@ -172,10 +172,11 @@ public:
             const auto sequence = stampSequence.load (std::memory_order_acquire);
             if ((sequence & 1) != 0)
                 continue;
-            const auto frame = stampFrame.load (std::memory_order_relaxed);
-            const auto usecs = stampUsecs.load (std::memory_order_relaxed);
-            const auto frames = stampFrames.load (std::memory_order_relaxed);
-            std::atomic_thread_fence (std::memory_order_acquire);
+            // Acquire loads keep the second look at the sequence after them (ThreadSanitizer
+            // does not model fences).
+            const auto frame = stampFrame.load (std::memory_order_acquire);
+            const auto usecs = stampUsecs.load (std::memory_order_acquire);
+            const auto frames = stampFrames.load (std::memory_order_acquire);
             if (stampSequence.load (std::memory_order_relaxed) != sequence)
                 continue;
             if (client == nullptr || sequence == 0)
@@ -263,10 +264,10 @@ private:
         self.lastCallback = began;
         const auto sequence = self.stampSequence.load (std::memory_order_relaxed);
         self.stampSequence.store (sequence + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence (std::memory_order_release);
-        self.stampFrame.store (cycleStart, std::memory_order_relaxed);
-        self.stampUsecs.store (began, std::memory_order_relaxed);
-        self.stampFrames.store (frames, std::memory_order_relaxed);
+        // Release stores: a reader that sees a new value also sees the odd sequence before it.
+        self.stampFrame.store (cycleStart, std::memory_order_release);
+        self.stampUsecs.store (began, std::memory_order_release);
+        self.stampFrames.store (frames, std::memory_order_release);
         self.stampSequence.store (sequence + 2, std::memory_order_release);
         if (! self.recording.load (std::memory_order_acquire))
             return 0;
