@@ -4,6 +4,7 @@
 #include "app/SystemSoundsGuard.h"
 #include "platform/PowerRequest.h"
 #include "platform/QuitSignals.h"
+#include "platform/X11Keyboard.h"
 #include "platform/SingleInstance.h"
 #include "session/PreferencesFile.h"
 #include "session/UiLanguage.h"
@@ -123,6 +124,7 @@ void Application::shutdown()
 {
     stopTimer();
     mainWindow.reset();
+    alertKeys.reset();
     // A fading drag image is a window of its own; it must go while the display is still open
     // (the framework would otherwise delete it after closing the display, and crash).
     juce::Desktop::getInstance().getAnimator().cancelAllAnimations (false);
@@ -187,5 +189,6 @@ void Application::stopWithAlert (const juce::String& text)
                                       .withMessage (text)
                                       .withButton (juce::translate ("OK")),
                                   [] (int) { juce::JUCEApplicationBase::quit(); });
+    alertKeys = std::make_unique<platform::QueuedEventWaker>();   // the alert's window made the display
 }
 } // namespace vantrel

@@ -10,6 +10,8 @@
 
 namespace vantrel
 {
+namespace platform { class QueuedEventWaker; }
+
 /** The main program's application object: one running copy per user, the profile folder, the
     preferences, the power request and the system-sound muter, the main window, the start-up
     report, and all of it taken down again in the reverse order. */
@@ -44,6 +46,9 @@ private:
     struct Platform;
     std::unique_ptr<Platform> platform;
     std::unique_ptr<MainWindow> mainWindow;
+    /** A start alert has no main window (whose key router keeps one): the Return that closes it
+        must not wait in Xlib's queue for an event that an idle alert never gets. */
+    std::unique_ptr<platform::QueuedEventWaker> alertKeys;
     juce::File profileRoot;
     bool powerRequest = false;
     bool quitAsked = false;
