@@ -172,7 +172,9 @@ protected:
         ASSERT_NO_FATAL_FAILURE (openOutputOrReopened (jackSystem));
         capture = std::make_unique<JackCaptureClient>();
         ASSERT_TRUE (capture->open ("vantrel-capture")) << capture->lastError();
-        ASSERT_TRUE (capture->connectFrom (JackCaptureClient::programClientName)) << capture->lastError();
+        // A loaded server can refuse a connection for a moment; it is asked again.
+        ASSERT_TRUE (vantrel::test::waitUntil ([&] { return capture->connectFrom (JackCaptureClient::programClientName); }, [] {},
+                                              vantrel::test::patienceMs, 50)) << capture->lastError();
         capture->start();
     }
 
