@@ -590,8 +590,30 @@ juce::String VantrelView::eqTarget() const { return impl->eqTarget; }
 
 int VantrelView::layoutCount() const { return impl->layoutCount; }
 
+juce::RectangleList<int> VantrelView::Impl::opaqueFaces() const
+{
+    juce::RectangleList<int> faces;
+    if (! themeColour (view, panelColourId).isOpaque() || ! themeColour (view, fieldColourId).isOpaque())
+        return faces;
+    const auto add = [&] (const juce::Component& part, int cornerMargin)
+    {
+        // Only a part drawn straight onto the view: one in a scrolled container may be cut by it.
+        if (part.getParentComponent() == &view && part.isVisible() && part.getWidth() > 2 * cornerMargin && part.getHeight() > 8)
+            faces.add (part.getBounds().reduced (cornerMargin, 4));
+    };
+    for (const auto* lane : { &outgoingLane, &mainLane, &readyLane })
+        add (*lane, 10);   // a 7 px corner inside an outline 0.7 px in
+    add (go, 12);          // a 9 px corner, 1 px in
+    for (const auto& pad : pads)
+        if (pad != nullptr)
+            add (*pad, 10);   // a 7 px corner, 1 px in
+    return faces;
+}
+
 void VantrelView::paint (juce::Graphics& g)
 {
+    for (const auto& face : impl->opaqueFaces())
+        g.excludeClipRegion (face);
     g.setGradientFill (juce::ColourGradient (themeColour (*this, fieldColourId), 0.0f, 0.0f, juce::Colour (0xFF111B24),
                                              (float) getWidth(), (float) getHeight(), false));
     g.fillAll();

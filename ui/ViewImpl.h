@@ -89,6 +89,12 @@ struct VantrelView::Impl
     /** The parts' colours from the view's palette ids (ui/Theme.h), again after a theme change. */
     void takeColours();
     void applyLayout();
+    /** The areas, in the view's coordinates, that the wave lanes, the GO button and the pads cover
+        with their own opaque faces: inside their rounded corners and anti-aliased edges by a margin
+        of more than one pixel at any scale the window uses. The view's background is not painted
+        there, since those faces paint over every pixel of it. Empty while the palette's panel or
+        field colour lets the background show through. */
+    juce::RectangleList<int> opaqueFaces() const;
     void dismissDialog();
     /** Flips the detailed time readout and shows it on the three lanes. */
     void toggleDetailedTime();
