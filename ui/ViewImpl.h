@@ -214,6 +214,10 @@ struct VantrelView::Impl
     std::unique_ptr<juce::AlertWindow> dialog;
     std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
     MainScreenLayout layout;   // the last one applied
+    /** The view's background (its gradient and the sections' boxes) in screen pixels at the scale
+        it was last painted at, and what it was drawn from. */
+    juce::Image background;
+    std::vector<juce::uint32> backgroundDrawnFrom;
     int selectedRow = -1;
     std::string memoPlaylistId;
     juce::String eqTarget;
