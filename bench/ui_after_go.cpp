@@ -11,7 +11,7 @@
 // arriving at a random moment 0-40 ms after the first (what it would wait for the piece of work
 // in progress to end). The same quiet stretch before each key is measured for comparison.
 // Goal: every piece of the message thread's work after a GO or a pad fire within 1 ms at p99.
-// Usage: bench_ui_after_go [--trials=N]   (default 80; other arguments are ignored)
+// Usage: bench_ui_after_go [--trials=N]   (default 40; other arguments are ignored)
 
 #include "BenchArguments.h"
 #include "BenchDisplay.h"
@@ -142,7 +142,7 @@ int fail (const juce::String& why)
 
 int main (int argc, char** argv)
 {
-    const int trials = bench::intArgument (argc, argv, "trials", 80);
+    const int trials = bench::intArgument (argc, argv, "trials", 40);
     if (platform::XvfbServer::programPath().empty())
     {
         std::printf ("Xvfb is not installed: the figures after a GO are skipped\n");
