@@ -551,6 +551,20 @@ void VantrelView::Impl::applyLayout()
     ++layoutCount;
 }
 
+namespace
+{
+/** The view's gradient and the sections' boxes. */
+void paintViewBackground (juce::Graphics& g, const juce::Component& view, const MainScreenLayout& layout)
+{
+    g.setGradientFill (juce::ColourGradient (themeColour (view, fieldColourId), 0.0f, 0.0f, juce::Colour (0xFF111B24),
+                                             (float) view.getWidth(), (float) view.getHeight(), false));
+    g.fillAll();
+    for (const auto& panel : { layout.masterPanel, layout.playlistPanel, layout.rowsPanel, layout.padsPanel })
+        if (panel.getWidth() > 0 && panel.getHeight() > 0)
+            paintSectionBox (g, panel.toFloat(), view);
+}
+} // namespace
+
 // ---- the view --------------------------------------------------------------------------------------
 
 VantrelView::VantrelView (SessionCoordinator& c) : coordinator (c)
@@ -590,15 +604,69 @@ juce::String VantrelView::eqTarget() const { return impl->eqTarget; }
 
 int VantrelView::layoutCount() const { return impl->layoutCount; }
 
+juce::RectangleList<int> VantrelView::Impl::opaqueFaces() const
+{
+    juce::RectangleList<int> faces;
+    if (! themeColour (view, panelColourId).isOpaque() || ! themeColour (view, fieldColourId).isOpaque())
+        return faces;
+    const auto add = [&] (const juce::Component& part, int cornerMargin)
+    {
+        // Only a part drawn straight onto the view: one in a scrolled container may be cut by it.
+        if (part.getParentComponent() == &view && part.isVisible() && part.getWidth() > 2 * cornerMargin && part.getHeight() > 8)
+            faces.add (part.getBounds().reduced (cornerMargin, 4));
+    };
+    for (const auto* lane : { &outgoingLane, &mainLane, &readyLane })
+        add (*lane, 10);   // a 7 px corner inside an outline 0.7 px in
+    add (go, 12);          // a 9 px corner, 1 px in
+    for (const auto& pad : pads)
+        if (pad != nullptr)
+            add (*pad, 10);   // a 7 px corner, 1 px in
+    return faces;
+}
+
 void VantrelView::paint (juce::Graphics& g)
 {
-    g.setGradientFill (juce::ColourGradient (themeColour (*this, fieldColourId), 0.0f, 0.0f, juce::Colour (0xFF111B24),
-                                             (float) getWidth(), (float) getHeight(), false));
-    g.fillAll();
-    const auto& layout = impl->layout;
-    for (const auto& panel : { layout.masterPanel, layout.playlistPanel, layout.rowsPanel, layout.padsPanel })
-        if (panel.getWidth() > 0 && panel.getHeight() > 0)
-            paintSectionBox (g, panel.toFloat(), *this);
+    for (const auto& face : impl->opaqueFaces())
+        g.excludeClipRegion (face);
+
+    // The background is the same until the size, the scale, the panels or the palette change:
+    // drawn once into an image of screen pixels with the very transform it is painted with, it is
+    // copied pixel for pixel where a repaint needs it. That holds where the view's origin falls on
+    // a whole screen pixel and it is only scaled; elsewhere it is drawn directly.
+    const auto& t = getTransform();
+    const float scale = t.isIdentity() ? 1.0f : t.mat00;
+    const bool plainScale = t.mat01 == 0.0f && t.mat10 == 0.0f && t.mat00 == t.mat11 && t.mat02 == 0.0f && t.mat12 == 0.0f
+                         && scale > 0.0f && std::abs (g.getInternalContext().getPhysicalPixelScaleFactor() - scale) < 1.0e-4f;
+    if (plainScale)
+    {
+        const auto& layout = impl->layout;
+        std::vector<juce::uint32> drawnFrom { (juce::uint32) getWidth(), (juce::uint32) getHeight(),
+                                              (juce::uint32) juce::roundToInt (scale * 1.0e6f),
+                                              themeColour (*this, fieldColourId).getARGB(),
+                                              themeColour (*this, panelColourId).getARGB(),
+                                              themeColour (*this, lineColourId).getARGB() };
+        for (const auto& panel : { layout.masterPanel, layout.playlistPanel, layout.rowsPanel, layout.padsPanel })
+            for (const auto v : { panel.getX(), panel.getY(), panel.getWidth(), panel.getHeight() })
+                drawnFrom.push_back ((juce::uint32) v);
+        auto& image = impl->background;
+        if (image.isNull() || drawnFrom != impl->backgroundDrawnFrom)
+        {
+            image = juce::Image (juce::Image::ARGB, std::max (1, (int) std::ceil ((float) getWidth() * scale)),
+                                 std::max (1, (int) std::ceil ((float) getHeight() * scale)), false);
+            juce::Graphics cached (image);
+            if (scale != 1.0f)
+                cached.addTransform (juce::AffineTransform::scale (scale));
+            paintViewBackground (cached, *this, impl->layout);
+            impl->backgroundDrawnFrom = std::move (drawnFrom);
+        }
+        g.setOpacity (1.0f);
+        if (scale == 1.0f)
+            g.drawImageAt (image, 0, 0);
+        else
+            g.drawImageTransformed (image, juce::AffineTransform::scale (1.0f / scale));
+        return;
+    }
+    paintViewBackground (g, *this, impl->layout);
 }
 
 void VantrelView::lookAndFeelChanged()

@@ -89,6 +89,12 @@ struct VantrelView::Impl
     /** The parts' colours from the view's palette ids (ui/Theme.h), again after a theme change. */
     void takeColours();
     void applyLayout();
+    /** The areas, in the view's coordinates, that the wave lanes, the GO button and the pads cover
+        with their own opaque faces: inside their rounded corners and anti-aliased edges by a margin
+        of more than one pixel at any scale the window uses. The view's background is not painted
+        there, since those faces paint over every pixel of it. Empty while the palette's panel or
+        field colour lets the background show through. */
+    juce::RectangleList<int> opaqueFaces() const;
     void dismissDialog();
     /** Flips the detailed time readout and shows it on the three lanes. */
     void toggleDetailedTime();
@@ -208,6 +214,10 @@ struct VantrelView::Impl
     std::unique_ptr<juce::AlertWindow> dialog;
     std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
     MainScreenLayout layout;   // the last one applied
+    /** The view's background (its gradient and the sections' boxes) in screen pixels at the scale
+        it was last painted at, and what it was drawn from. */
+    juce::Image background;
+    std::vector<juce::uint32> backgroundDrawnFrom;
     int selectedRow = -1;
     std::string memoPlaylistId;
     juce::String eqTarget;

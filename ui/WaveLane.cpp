@@ -321,6 +321,10 @@ void WaveLaneView::paint (juce::Graphics& g)
 {
     const auto h = getHeight();
     const auto now = clock();
+    // The time readout's opaque face paints over everything under it, inside its 4 px corners:
+    // what the lane would draw there is never seen (a new second repaints just the readout).
+    if (time.isVisible() && time.getWidth() > 16 && time.getHeight() > 8 && themeColour (*this, fieldColourId).isOpaque())
+        g.excludeClipRegion (time.getBounds().reduced (7, 3));
     const auto outline = getLocalBounds().toFloat().reduced (0.7f);
     g.setGradientFill (juce::ColourGradient::vertical (themeColour (*this, panelColourId), outline.getY(),
                                                        juce::Colour (0xFF101920), outline.getBottom()));

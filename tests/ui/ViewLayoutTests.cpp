@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace vantrel
 {
 namespace
@@ -116,6 +118,55 @@ TEST (MainViewLayout, RefreshLaysOutOnlyWhenASwitchChanged)
     view.refresh();
     view.refresh();
     EXPECT_EQ (view.layoutCount(), before + 2);
+}
+// The view keeps its background (gradient and section boxes) as a picture: after a fold, a mode
+// switch or a new window size the view looks exactly as a view built in that state, at the
+// design scale and at the scale of a larger window.
+TEST (MainViewLayout, TheKeptBackgroundFollowsFoldsModesAndTheWindowSize)
+{
+    ViewRig r;
+    r.addShow ("Bench", 3);
+    auto& view = r.makeView();
+    FittedContent content (view);
+    const auto picture = [] (juce::Component& c) { return c.createComponentSnapshot (c.getLocalBounds(), true, 1.0f); };
+    const auto differing = [] (const juce::Image& a, const juce::Image& b)
+    {
+        if (a.getBounds() != b.getBounds())
+            return -1;
+        int count = 0;
+        for (int y = 0; y < a.getHeight(); ++y)
+            for (int x = 0; x < a.getWidth(); ++x)
+                count += a.getPixelAt (x, y) != b.getPixelAt (x, y) ? 1 : 0;
+        return count;
+    };
+
+    const std::function<void()> changes[] = {
+        [&] { r.session->togglePadPanel(); },
+        [&] { r.session->togglePlaylistPanel(); },
+        [&] { view.flags().dynamicsOpen = true; },
+    };
+    for (const auto& size : { juce::Point<int> (1140, 740), juce::Point<int> (1380, 860) })
+    {
+        content.setSize (size.x, size.y);
+        view.refresh();
+        const auto before = picture (content);
+        for (const auto& change : changes)
+        {
+            change();
+            view.refresh();
+            VantrelView fresh (*r.session);
+            fresh.stopTimer();
+            fresh.flags().dynamicsOpen = view.flags().dynamicsOpen;
+            fresh.refresh();
+            FittedContent freshContent (fresh);
+            freshContent.setSize (size.x, size.y);
+            EXPECT_EQ (differing (picture (content), picture (freshContent)), 0) << size.x << "x" << size.y;
+        }
+        EXPECT_GT (differing (picture (content), before), 0);
+        r.session->togglePadPanel();
+        r.session->togglePlaylistPanel();
+        view.flags().dynamicsOpen = false;
+    }
 }
 } // namespace
 } // namespace vantrel
