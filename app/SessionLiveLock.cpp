@@ -24,7 +24,7 @@ void SessionCoordinator::toggleLiveLock()
     if (eqEditBefore.has_value())
         commitEqEdit();
     const bool on = liveLock.toggle();
-    if (on && preferences.isLocked (LockScope::vst))
+    if (on && preferences.current().isLocked (LockScope::vst))
         audio.rack().closeEditors();
     setStatus (on ? translate ("LIVE LOCK ON") : translate ("LIVE LOCK OFF"));
 }

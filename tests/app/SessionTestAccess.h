@@ -16,7 +16,7 @@ class SessionCoordinatorTestAccess
 public:
     /** As after a failed load (true) or a successful recovery (false). */
     static void setRecoveryRequired (SessionCoordinator& session, bool required)  { session.store.recoveryRequired = required; }
-    static Preferences& preferences (SessionCoordinator& session)  { return session.preferences; }
+    static Preferences& preferences (SessionCoordinator& session)  { return session.preferences.preferences; }
     static CatalogState& state (SessionCoordinator& session)  { return session.state; }
     static orvane::audio::CueState& cue (SessionCoordinator& session)  { return session.playback.cue(); }
     static JobPool& pool (SessionCoordinator& session)  { return session.pool; }
