@@ -162,8 +162,7 @@ CatalogDocument SessionCoordinator::documentToSave() const
 {
     auto document = history.current();
     // The live values of a drag are not an edit yet: what is saved is what was before it.
-    if (eqEditBefore.has_value())
-        restoreMixValues (document, *eqEditBefore);
+    mix.restoreBeforeDrag (document);
     return document;
 }
 

@@ -7,6 +7,7 @@
 #include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
+#include "app/MixEdits.h"
 #include "app/OutputChoice.h"
 #include "app/PadAssets.h"
 #include "app/PadBus.h"
@@ -92,7 +93,8 @@ struct SessionCoordinatorOptions
     the pool jobs, which touch only their own files and post their results to `jobResults`.
     The rest are parts of their own that the operations delegate to: LIVE LOCK (LiveLock), the
     preferences in force (AppliedPreferences), the output device choice (OutputChoice), the
-    view's layout (ViewState), the master gain and limiter (MasterLevels), the pad bus (PadBus),
+    view's layout (ViewState), the mix values with their drag and EQ clipboard (MixEdits), the
+    master gain and limiter (MasterLevels), the pad bus (PadBus),
     what sounds and what is cued with the transport and pad controllers (Playback), the save
     worker (SessionSaves), the pads' audio files (PadAssets), the copies into the library
     (LibraryCopies), the CD importer with its playlists on their way in (CdImportIntake) and
@@ -299,8 +301,8 @@ public:
         return masterLevels.limiterValues();
     }
     /** An EQ drag is pending (beginEqEdit without its commit yet). */
-    bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqEditBefore.has_value(); }
-    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqClipboard; }
+    bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return mix.isDragging(); }
+    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return mix.clipboard(); }
     /** The text of the last operation and the alert beside it (statusText composes the line). */
     const juce::String& lastStatus() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return status; }
     const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
@@ -351,8 +353,7 @@ private:
     OutputChoice outputChoice;
     const bool audioEnabled;
     QuitProgress quit;
-    std::optional<CatalogDocument> eqEditBefore;
-    std::optional<EqSettings> eqClipboard;
+    MixEdits mix { history, audio };
     juce::String status;
     juce::String alert;
     std::uint32_t statusTime = 0;
@@ -375,13 +376,7 @@ private:
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
     /** Takes a finished copy's rows into the catalog; false when it must wait. */
     bool mergeLibraryCopy (const CopyResult& copy);
-
-    std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
 };
-
-/** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every
-    playlist and the EQ and gain of every row that `before` also holds. */
-void restoreMixValues (CatalogDocument& document, const CatalogDocument& before);
 
 /** The CD importer's state as the view shows it; an empty state when there is no importer. */
 CdImportState cdImportState (const SessionCoordinator& session);

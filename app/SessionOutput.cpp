@@ -100,7 +100,7 @@ StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
         return StoreResult::failure (translate ("設定ファイルが破損しています。元のファイルを保持しています。"));
     if (liveLock.isOn() && prefs.locks != preferences.current().locks)
         return StoreResult::failure (translate ("LIVE LOCKを解除してから固定範囲を変更してください"));
-    if (eqEditBefore.has_value())
+    if (mix.isDragging())
         commitEqEdit();
     return preferences.apply (prefs);
 }

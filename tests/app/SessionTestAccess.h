@@ -25,7 +25,7 @@ public:
     {
         session.cdImports.setImporter (std::move (importer));
     }
-    static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.eqClipboard = eq; }
+    static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.mix.eqClipboard = eq; }
     static void clearStatus (SessionCoordinator& session)  { session.status.clear(); }
     /** AUTO CUE, PAD MUTE and the LIMITER switch as they were, without the operations' status
         texts, LIVE LOCK checks and saves. */
