@@ -19,7 +19,7 @@ void SessionCoordinator::takeInCdImports()
     // an EQ drag holds the document. A refused playlist stays queued (its files are in
     // playlists/<id>) and is tried again after each change of the document; its refusal is
     // reported once.
-    if (! isLocked (LockScope::playlistEditing) && ! eqEditBefore.has_value())
+    if (! isLocked (LockScope::playlistEditing) && ! mix.isDragging())
         if (const auto* next = cdImports.next (history.changeCount()))
         {
             auto playlist = *next;

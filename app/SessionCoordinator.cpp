@@ -1,8 +1,6 @@
 #include "app/SessionCoordinator.h"
 #include "platform/ThreadContract.h"
 
-#include "audio/output/OutputDeviceSettingsFile.h"
-#include "session/PreferencesFile.h"
 #include "session/UiText.h"
 
 namespace vantrel
@@ -21,8 +19,9 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
     : options (std::move (opts)),
       store (dataRoot),
       library (dataRoot),
+      preferences (outputFile.getSiblingFile ("preferences.json")),
       audio (options.loadMedia, options.rackClock, options.rackOptions),
-      outputSettingsFile (outputFile),
+      outputChoice (audio, outputFile),
       audioEnabled (enabled)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
@@ -32,12 +31,9 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
     // Each failure below replaces the alert of an earlier one (preferences, then catalog), except
     // that a closed output never hides damaged saved data: the output label and the status line's
     // first rule show the output anyway.
-    const auto readPrefs = readPreferences (preferencesFile(), preferences);
+    const auto readPrefs = preferences.load();
     if (! readPrefs.ok)
-    {
         alert = readPrefs.message;
-        preferencesValid = false;
-    }
 
     const auto loaded = store.load (state);
     history.reset (state.document);
@@ -50,11 +46,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
 
     if (audioEnabled)
     {
-        audio.setDiagnosticsPath (outputSettingsFile.getSiblingFile ("audio-diagnostics.json"));
-        OutputDeviceSettings settings;
-        const auto readOutput = readOutputDeviceSettings (outputSettingsFile, settings);
-        audio.setRackFiles (outputSettingsFile.getSiblingFile ("master-vst.json"), options.workerExecutable);
-        const auto opened = audio.openOutput (settings, readOutput.ok);
+        const auto opened = outputChoice.openAtStart (options.workerExecutable);
         if (! opened.ok)
         {
             status = opened.message;
@@ -97,16 +89,6 @@ SessionCoordinator::~SessionCoordinator()
 std::uint32_t SessionCoordinator::now() const
 {
     return options.millisecondClock ? options.millisecondClock() : juce::Time::getMillisecondCounter();
-}
-
-juce::File SessionCoordinator::preferencesFile() const
-{
-    return outputSettingsFile.getSiblingFile ("preferences.json");
-}
-
-juce::String SessionCoordinator::pauseKeyText() const
-{
-    return preferences.keys.size() > 1 ? shortcutText (preferences.keys[1]) : juce::String();
 }
 
 bool SessionCoordinator::isOutputOpen() const
@@ -156,7 +138,7 @@ juce::String SessionCoordinator::statusText() const
         return translate ("VSTに確認事項があります · VSTボタンで状態を確認してください");
     // Only PAUSE resumes: GO would drop the paused tracks and start READY, so it is not offered.
     if (playback.cue().paused)
-        return liveLock.isOn() ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + pauseKeyText();
+        return liveLock.isOn() ? translate ("一時停止中 · LIVE LOCK ON") : translate ("一時停止中 · ") + preferences.pauseKeyText();
     // Unsigned difference: right across the counter's wrap.
     if (status.isNotEmpty() && (std::uint32_t) (now() - statusTime) < statusShowMs)
         return status;
@@ -180,8 +162,7 @@ CatalogDocument SessionCoordinator::documentToSave() const
 {
     auto document = history.current();
     // The live values of a drag are not an edit yet: what is saved is what was before it.
-    if (eqEditBefore.has_value())
-        restoreMixValues (document, *eqEditBefore);
+    mix.restoreBeforeDrag (document);
     return document;
 }
 
@@ -193,7 +174,7 @@ void SessionCoordinator::submitState()
 void SessionCoordinator::setOsApply (std::function<StoreResult (const Preferences&)> apply)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    osApply = std::move (apply);
+    preferences.setOsApply (std::move (apply));
 }
 
 bool SessionCoordinator::waitForSaves()

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/AppliedPreferences.h"
 #include "app/CdImportIntake.h"
 #include "app/JobPool.h"
 #include "app/JobResults.h"
 #include "app/LibraryCopies.h"
 #include "app/LiveLock.h"
 #include "app/MasterLevels.h"
+#include "app/MixEdits.h"
+#include "app/OutputChoice.h"
 #include "app/PadAssets.h"
 #include "app/PadBus.h"
 #include "app/Playback.h"
@@ -89,7 +92,9 @@ struct SessionCoordinatorOptions
     Message thread only (every public entry point checks it, popAnalyzerFrame excepted), except
     the pool jobs, which touch only their own files and post their results to `jobResults`.
     The rest are parts of their own that the operations delegate to: LIVE LOCK (LiveLock), the
-    view's layout (ViewState), the master gain and limiter (MasterLevels), the pad bus (PadBus),
+    preferences in force (AppliedPreferences), the output device choice (OutputChoice), the
+    view's layout (ViewState), the mix values with their drag and EQ clipboard (MixEdits), the
+    master gain and limiter (MasterLevels), the pad bus (PadBus),
     what sounds and what is cued with the transport and pad controllers (Playback), the save
     worker (SessionSaves), the pads' audio files (PadAssets), the copies into the library
     (LibraryCopies), the CD importer with its playlists on their way in (CdImportIntake) and
@@ -271,8 +276,8 @@ public:
     const Library& mediaLibrary() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return library; }
     /** The persistent state: its document part is the copy last handed to the save worker. */
     const CatalogState& catalogState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return state; }
-    const Preferences& currentPreferences() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferences; }
-    bool arePreferencesValid() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferencesValid; }
+    const Preferences& currentPreferences() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferences.current(); }
+    bool arePreferencesValid() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return preferences.isValid(); }
     /** Its current document is the working document. */
     const UndoHistory& undoHistory() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return history; }
     const JuceAudioAdapter& audioAdapter() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return audio; }
@@ -296,8 +301,8 @@ public:
         return masterLevels.limiterValues();
     }
     /** An EQ drag is pending (beginEqEdit without its commit yet). */
-    bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqEditBefore.has_value(); }
-    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return eqClipboard; }
+    bool isEqEditPending() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return mix.isDragging(); }
+    const std::optional<EqSettings>& eqClipboardValue() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return mix.clipboard(); }
     /** The text of the last operation and the alert beside it (statusText composes the line). */
     const juce::String& lastStatus() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return status; }
     const juce::String& alertText() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return alert; }
@@ -320,7 +325,7 @@ public:
     /** The CD importer's state; an empty state without an importer. */
     CdImportState cdImportSnapshot() const;
     /** The message of the last refused or failed output change. */
-    const juce::String& outputMessage() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return outputApplyMessage; }
+    const juce::String& outputMessage() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return outputChoice.message(); }
 
     static constexpr std::uint32_t statusShowMs = 3500;
     /** While the last save failed, the state is submitted again this often until one succeeds. */
@@ -333,13 +338,11 @@ private:
 
     // ---- members, in the order they are built ------------------------------------------------------
     const SessionCoordinatorOptions options;
-    std::function<StoreResult (const Preferences&)> osApply;
     CatalogStore store;
     Library library;
     CatalogState state;
-    Preferences preferences;
-    bool preferencesValid = true;
-    LiveLock liveLock { preferences };
+    AppliedPreferences preferences;
+    LiveLock liveLock { preferences.current() };
     UndoHistory history;
     ViewState viewState { state, store, history };
     JuceAudioAdapter audio;
@@ -347,11 +350,10 @@ private:
     PadBus padBus { audio };
     Playback playback { audio };
     SessionSaves saves { store };
-    const juce::File outputSettingsFile;
+    OutputChoice outputChoice;
     const bool audioEnabled;
     QuitProgress quit;
-    std::optional<CatalogDocument> eqEditBefore;
-    std::optional<EqSettings> eqClipboard;
+    MixEdits mix { history, audio };
     juce::String status;
     juce::String alert;
     std::uint32_t statusTime = 0;
@@ -360,7 +362,6 @@ private:
     PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };
     LibraryCopies libraryCopies { store.root, options.afterLibraryCopy, pool, jobResults, saves };
     CdImportIntake cdImports { saves };
-    juce::String outputApplyMessage;
     /** The history's change count at which every row of every playlist had its duration: the
         tick's search for durations to record is skipped while the document stays unchanged. */
     std::optional<std::uint64_t> durationsCompleteAt;
@@ -372,20 +373,10 @@ private:
     CatalogDocument documentToSave() const;
     /** Hands the state with the document to save to the save worker. */
     void submitState();
-    juce::File preferencesFile() const;
-    juce::String pauseKeyText() const;
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
     /** Takes a finished copy's rows into the catalog; false when it must wait. */
     bool mergeLibraryCopy (const CopyResult& copy);
-    /** Puts the output choice from before a failed change back; false when no output is open. */
-    bool restoreOutput (const OutputDeviceSettings& previous, bool previousReopen);
-
-    std::uint64_t rowMixPushedAt = ~std::uint64_t {};   // the history's change count at the last push of the rows' values
 };
-
-/** The values of `before` put back into `document`: MASTER EQ, and the bus EQ and gain of every
-    playlist and the EQ and gain of every row that `before` also holds. */
-void restoreMixValues (CatalogDocument& document, const CatalogDocument& before);
 
 /** The CD importer's state as the view shows it; an empty state when there is no importer. */
 CdImportState cdImportState (const SessionCoordinator& session);

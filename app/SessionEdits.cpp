@@ -67,29 +67,6 @@ void moveWithin (std::vector<Item>& items, int from, int to)
 }
 } // namespace
 
-void restoreMixValues (CatalogDocument& document, const CatalogDocument& before)
-{
-    document.masterEq = before.masterEq;
-    for (auto& playlist : document.playlists)
-    {
-        const auto old = std::find_if (before.playlists.begin(), before.playlists.end(),
-                                       [&] (const Playlist& p) { return p.id == playlist.id; });
-        if (old == before.playlists.end())
-            continue;
-        playlist.eq = old->eq;
-        playlist.gainDb = old->gainDb;
-        for (auto& row : playlist.rows)
-        {
-            const auto oldRow = std::find_if (old->rows.begin(), old->rows.end(),
-                                              [&] (const Row& r) { return r.id == row.id; });
-            if (oldRow == old->rows.end())
-                continue;
-            row.eq = oldRow->eq;
-            row.gainDb = oldRow->gainDb;
-        }
-    }
-}
-
 // ---- the edit pipeline ------------------------------------------------------------------------------
 
 bool SessionCoordinator::commitEdit (CatalogDocument candidate)
@@ -129,7 +106,7 @@ void SessionCoordinator::persist()
 bool SessionCoordinator::undoRedo (bool redo)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    if (eqEditBefore.has_value())
+    if (mix.isDragging())
         commitEqEdit();
     const auto before = history.current();
     const auto guard = editGuard();

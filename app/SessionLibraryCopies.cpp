@@ -141,7 +141,7 @@ bool SessionCoordinator::mergeLibraryCopy (const CopyResult& copy)
     // A save that would not happen could never let the journal go.
     if (store.recoveryRequired.load())
         return false;
-    if ((eqEditBefore.has_value() || isLocked (LockScope::playlistEditing)) && ! quit.isQuitting())
+    if ((mix.isDragging() || isLocked (LockScope::playlistEditing)) && ! quit.isQuitting())
         return false;
 
     auto candidate = history.current();

@@ -21,10 +21,10 @@ void SessionCoordinator::toggleLiveLock()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     // A drag in progress becomes one history step before the lock can refuse it.
-    if (eqEditBefore.has_value())
+    if (mix.isDragging())
         commitEqEdit();
     const bool on = liveLock.toggle();
-    if (on && preferences.isLocked (LockScope::vst))
+    if (on && preferences.current().isLocked (LockScope::vst))
         audio.rack().closeEditors();
     setStatus (on ? translate ("LIVE LOCK ON") : translate ("LIVE LOCK OFF"));
 }

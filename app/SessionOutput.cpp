@@ -3,9 +3,6 @@
 #include "app/SessionCoordinator.h"
 #include "platform/ThreadContract.h"
 
-#include "audio/output/OutputDeviceSettingsFile.h"
-#include "session/PreferencesFile.h"
-#include "session/UiLanguage.h"
 #include "session/UiText.h"
 
 namespace vantrel
@@ -17,60 +14,25 @@ bool SessionCoordinator::canChangeOutput() const
            && ! playback.padsSounding();
 }
 
-bool SessionCoordinator::restoreOutput (const OutputDeviceSettings& previous, bool previousReopen)
-{
-    // A choice the adapter did not reopen by itself (read from a damaged device.json) is not
-    // opened now either: the output stays off until the operator's choice is applied.
-    if (previousReopen && audio.selectOutput (previous).ok)
-        return true;
-    // A previous choice without an id is refused before anything changes, leaving the rejected
-    // choice stored with automatic reopening: close what is open and put the previous back.
-    audio.closeDevice();
-    audio.restoreSettings (previous, previousReopen);
-    return false;
-}
-
 bool SessionCoordinator::applyOutputDevice (const OutputDeviceSettings& settings)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    outputApplyMessage.clear();
+    outputChoice.clearMessage();
     tick();
     if (! canChangeOutput())
     {
-        outputApplyMessage = translate ("すべての再生を停止し、LIVE LOCKを解除して、VSTの準備が終わってから適用してください。");
+        outputChoice.refuse (translate ("すべての再生を停止し、LIVE LOCKを解除して、VSTの準備が終わってから適用してください。"));
         return false;
     }
     // Without audio the engine runs on its offline renderer: a device beside it would render too.
     if (! audioEnabled)
     {
-        outputApplyMessage = translate ("音声出力なしで動作しているため、出力先を変更できません");
+        outputChoice.refuse (translate ("音声出力なしで動作しているため、出力先を変更できません"));
         return false;
     }
-
-    const auto previous = audio.storedOutputSettings();
-    const bool previousReopen = audio.reopensAutomatically();
-    const auto noOutputLeft = [] { return translate ("\n元の出力先に戻せませんでした。現在、出力先はありません。"); };
-
-    const auto selected = audio.selectOutput (settings);
-    if (! selected.ok)
+    if (! outputChoice.select (settings))
     {
-        const bool restored = restoreOutput (previous, previousReopen);
-        outputApplyMessage = translate ("適用できません: ") + selected.message.trim()
-                             + translate ("\n選択内容を確認して再度適用してください。保存済み設定は変更していません。");
-        if (! restored)
-            outputApplyMessage += noOutputLeft();
-        setAlert (outputApplyMessage);
-        return false;
-    }
-
-    const auto written = writeOutputDeviceSettings (outputSettingsFile, settings);
-    if (! written.ok)
-    {
-        const bool restored = restoreOutput (previous, previousReopen);
-        outputApplyMessage = translate ("出力設定を保存できません: ") + written.message;
-        if (! restored)
-            outputApplyMessage += noOutputLeft();
-        setAlert (outputApplyMessage);
+        setAlert (outputChoice.message());
         return false;
     }
 
@@ -134,28 +96,15 @@ bool SessionCoordinator::openVstEditor (int slot)
 StoreResult SessionCoordinator::applyPreferences (const Preferences& prefs)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    // A file that could not be read at start is kept as it is for the whole run.
-    if (! preferencesValid)
+    if (! preferences.isValid())
         return StoreResult::failure (translate ("設定ファイルが破損しています。元のファイルを保持しています。"));
-    if (liveLock.isOn() && prefs.locks != preferences.locks)
+    if (liveLock.isOn() && prefs.locks != preferences.current().locks)
         return StoreResult::failure (translate ("LIVE LOCKを解除してから固定範囲を変更してください"));
-    if (eqEditBefore.has_value())
+    if (mix.isDragging())
         commitEqEdit();
-
-    const auto saved = savePreferences (preferencesFile(), prefs);
-    if (! saved.ok)
-        return saved;
-    preferences = prefs;
-    setUiLanguage (prefs.english);
-
-    if (osApply)
-    {
-        const auto applied = osApply (prefs);
-        if (! applied.ok)
-            return StoreResult::failure (translate ("設定は保存済みですが、OSへ適用できません: ") + applied.message);
-    }
-    return saved;
+    return preferences.apply (prefs);
 }
+
 void SessionCoordinator::closeVstEditors()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;

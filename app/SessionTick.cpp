@@ -45,7 +45,7 @@ void SessionCoordinator::tick()
         setStatus (translate ("出力先が切断されました。安全Pause退避しました"));
     }
     if (! wasOpen && isOutputOpen())
-        setStatus (translate ("出力先を復旧しました。再開: ") + pauseKeyText());
+        setStatus (translate ("出力先を復旧しました。再開: ") + preferences.pauseKeyText());
 
     // The READY media that a refused GO found unprepared is ready now.
     const auto& preparingId = playback.readyPreparingRow();

@@ -16,7 +16,7 @@ class SessionCoordinatorTestAccess
 public:
     /** As after a failed load (true) or a successful recovery (false). */
     static void setRecoveryRequired (SessionCoordinator& session, bool required)  { session.store.recoveryRequired = required; }
-    static Preferences& preferences (SessionCoordinator& session)  { return session.preferences; }
+    static Preferences& preferences (SessionCoordinator& session)  { return session.preferences.preferences; }
     static CatalogState& state (SessionCoordinator& session)  { return session.state; }
     static orvane::audio::CueState& cue (SessionCoordinator& session)  { return session.playback.cue(); }
     static JobPool& pool (SessionCoordinator& session)  { return session.pool; }
@@ -25,7 +25,7 @@ public:
     {
         session.cdImports.setImporter (std::move (importer));
     }
-    static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.eqClipboard = eq; }
+    static void setEqClipboard (SessionCoordinator& session, const EqSettings& eq)  { session.mix.eqClipboard = eq; }
     static void clearStatus (SessionCoordinator& session)  { session.status.clear(); }
     /** AUTO CUE, PAD MUTE and the LIMITER switch as they were, without the operations' status
         texts, LIVE LOCK checks and saves. */
