@@ -15,6 +15,7 @@
 
 #include "BenchArguments.h"
 #include "BenchDisplay.h"
+#include "BenchShow.h"
 #include "BenchTiming.h"
 #include "session/UiLanguage.h"
 #include "tests/ui/DemoShow.h"
@@ -155,19 +156,14 @@ int main (int argc, char** argv)
 
     int result = 0;
     {
-        juce::ScopedJuceInitialiser_GUI gui;
-        installUiFonts();
-        setUiLanguage (false);
-
-        test::SessionRig rig;
-        auto session = rig.make();
-        session->mutableAudioAdapter().startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
         test::DemoShowOptions options;
         options.bigPlaylistRows = 1000;
-        const auto show = test::buildDemoShow (*session, rig.media(), options);
+        bench::BenchShow bench;
         juce::String why;
-        if (! show.ok())
-            return fail (show.error);
+        if (! bench.start (options, why))
+            return fail (why);
+        auto& session = bench.session;
+        const auto& show = bench.show;
         if (! test::openDemoPlaylist (*session, show.bigPlaylistId, why, 0))
             return fail (why);
 

@@ -9,6 +9,7 @@
 
 #include "BenchArguments.h"
 #include "BenchDisplay.h"
+#include "BenchShow.h"
 #include "platform/X11Window.h"
 #include "session/UiLanguage.h"
 #include "support/EnvironmentVariable.h"
@@ -81,19 +82,14 @@ int main (int argc, char** argv)
 
     int result = 0;
     {
-        juce::ScopedJuceInitialiser_GUI gui;
-        installUiFonts();
-        setUiLanguage (false);
-
-        test::SessionRig rig;
-        auto session = rig.make();
-        session->mutableAudioAdapter().startOfflineRenderer (48000.0, JuceAudioAdapter::Pacing::realTime);
         test::DemoShowOptions options;
         options.firstTrackSeconds = seconds + 15.0;
-        const auto show = test::buildDemoShow (*session, rig.media(), options);
+        bench::BenchShow bench;
         juce::String why;
-        if (! show.ok())
-            return fail (show.error);
+        if (! bench.start (options, why))
+            return fail (why);
+        auto& session = bench.session;
+        const auto& show = bench.show;
         if (! test::openDemoPlaylist (*session, show.mainPlaylistId, why, 0) || ! test::playDemoTrack (*session, 0.5, why, 0))
             return fail (why);
         const auto rowId = *session->cueState().main;
