@@ -46,11 +46,23 @@ struct WindowRig
             return false;
         }
         window->view.refresh();
-        const bool mapped = waitUntilMapped (*window, display);
+        if (! waitUntilMapped (*window, display))
+        {
+            problem = "the window was never mapped";
+            return false;
+        }
         windowId = juce::String ((juce::int64) (juce::pointer_sized_int) window->getWindowHandle());
-        // No window manager: the pointer over the window gives it the keyboard.
-        return mapped && xdotool ({ "mousemove", "--window", windowId, "400", "400" })
-            && xdotool ({ "windowfocus", "--sync", windowId });
+        // No window manager: the pointer over the window gives it the keyboard. The focus is
+        // asked for and then waited for here (xdotool's windowfocus --sync can wait for ever on
+        // a window whose focus JUCE hands to a child); a request made too early is asked again.
+        auto* peer = window->getPeer();
+        if (peer == nullptr || ! xdotool ({ "mousemove", "--window", windowId, "400", "400" })
+            || ! runMessagesUntil ([&] { return peer->isFocused() || (xdotool ({ "windowfocus", windowId }) && peer->isFocused()); }))
+        {
+            problem = "the window did not take the keyboard";
+            return false;
+        }
+        return true;
     }
 
     SessionCoordinator& session() { return window->coordinator; }

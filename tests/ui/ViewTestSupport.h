@@ -203,8 +203,11 @@ inline void focusWindow (PrivateDisplay& display, juce::Component& window)
     const auto c = window.getScreenBounds().getCentre();
     if (xdotoolInstalled())
         runMessagesUntil ([&] {
+            // Not windowfocus --sync: it can wait for ever on a window whose focus JUCE hands to a child.
+            auto* peer = window.getPeer();
             return xdotoolOn (display, { "mousemove", juce::String (c.x), juce::String (c.y) })
-                && xdotoolOn (display, { "windowfocus", "--sync", id }) && juce::Process::isForegroundProcess();
+                && xdotoolOn (display, { "windowfocus", id }) && peer != nullptr && peer->isFocused()
+                && juce::Process::isForegroundProcess();
         });
 }
 
