@@ -156,12 +156,8 @@ bool xdotoolPresent()  { return juce::File ("/usr/bin/xdotool").existsAsFile(); 
 
 bool pressReturn (ProgramRig& rig)
 {
-    juce::ChildProcess tool;
-    if (! tool.start (juce::StringArray { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()),
-                                          "xdotool", "key", "Return" }, 0))
-        return false;
-    tool.waitForProcessToFinish (capMs);
-    return tool.getExitCode() == 0;
+    Tool tool ({ "xdotool", "key", "Return" }, { { { "DISPLAY", rig.server.displayName() } } });
+    return tool.waitForEnd (capMs) && tool.succeeded();
 }
 
 /** The text lines of a window's picture (0xRRGGBB rows; light text on a dark ground), top down:
@@ -352,10 +348,9 @@ TEST (FirstStart, OnPipeWireTheOutputGoesThroughItsJackLayerAndIsHeard)
 
     // GO (Return) with the pointer over the window, which gives it the keyboard on a bare server.
     ASSERT_TRUE (waitFor ([&] {
-        juce::ChildProcess tool;
-        return tool.start (juce::StringArray { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()), "xdotool",
-                                               "mousemove", "--window", juce::String ((juce::int64) window), "700", "120" }, 0)
-            && tool.waitForProcessToFinish (capMs) && tool.getExitCode() == 0;
+        Tool tool ({ "xdotool", "mousemove", "--window", std::to_string (window), "700", "120" },
+                   { { { "DISPLAY", rig.server.displayName() } } });
+        return tool.waitForEnd (capMs) && tool.succeeded();
     }, capMs, 100));
     ASSERT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; }));
     ASSERT_TRUE (pressReturn (rig));

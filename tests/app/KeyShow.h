@@ -89,13 +89,8 @@ struct KeyShow
     /** What xdotool printed; empty when it failed. */
     juce::String xdotoolOutput (const juce::StringArray& args)
     {
-        juce::StringArray command { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()), "xdotool" };
-        command.addArray (args);
-        juce::ChildProcess tool;
-        if (! tool.start (command, juce::ChildProcess::wantStdOut))
-            return {};
-        const auto output = tool.readAllProcessOutput();
-        return tool.getExitCode() == 0 ? output : juce::String();
+        Tool tool (toolCommand ("xdotool", args), { { { "DISPLAY", rig.server.displayName() } } });
+        return tool.waitForEnd (capMs) && tool.succeeded() ? juce::String (tool.output()) : juce::String();
     }
 
     /** Saves a show of these files (the first one READY) with pads 1 and 2 of bank 1, SEEK BACK and
@@ -184,13 +179,8 @@ struct KeyShow
 
     bool xdotool (const juce::StringArray& args)
     {
-        juce::StringArray command { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()), "xdotool" };
-        command.addArray (args);
-        juce::ChildProcess tool;
-        if (! tool.start (command, 0))
-            return false;
-        tool.waitForProcessToFinish (capMs);
-        return tool.getExitCode() == 0;
+        Tool tool (toolCommand ("xdotool", args), { { { "DISPLAY", rig.server.displayName() } } });
+        return tool.waitForEnd (capMs) && tool.succeeded();
     }
 
     std::size_t heard() const  { return capture.framesCaptured(); }

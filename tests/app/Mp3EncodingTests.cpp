@@ -6,6 +6,7 @@
 #include "audio/media/MediaTexts.h"
 #include "session/UiText.h"
 #include "support/SmallDisk.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -74,10 +75,7 @@ TEST (Mp3Encoding, CancelBetweenBlocksStopsTheEncoding)
     TempFolder folder ("mp3");
     const auto wav = toneWav (folder, 30.0);
     const auto pipe = (folder / "Track01.mp3").getFullPathName();
-    juce::ChildProcess mkfifo;
-    ASSERT_TRUE (mkfifo.start (juce::StringArray { "mkfifo", pipe }));
-    mkfifo.waitForProcessToFinish (-1);
-    ASSERT_EQ (mkfifo.getExitCode(), 0u);
+    ASSERT_TRUE (vantrel::test::runTool ({ "mkfifo", pipe.toStdString() }));
 
     std::atomic<bool> cancel { false }, readerOpened { false };
     size_t bytesBeforeCancel = 0;

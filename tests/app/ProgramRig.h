@@ -9,6 +9,7 @@
 #include "platform/PipedProcess.h"
 #include "support/TestFiles.h"
 #include "support/PrivateDisplay.h"
+#include "support/ToolRun.h"
 #include "support/WaitUntil.h"
 #include "support/X11RootWatch.h"
 #include "tests/app/SessionTestSupport.h"
@@ -28,6 +29,10 @@
 
 namespace vantrel::program_test
 {
+using test::runTool;
+using test::Tool;
+using test::toolCommand;
+
 using Clock = std::chrono::steady_clock;
 
 /** How many times longer the program takes for the same work in this build than in a release
@@ -151,11 +156,7 @@ inline bool processEnded (int pid)
 /** Sends a signal by name ("INT", "TERM", "HUP") with the system's kill program. */
 inline bool sendSignal (int pid, const char* name)
 {
-    juce::ChildProcess kill;
-    if (! kill.start (juce::StringArray { "/bin/kill", "-s", name, juce::String (pid) }, 0))
-        return false;
-    kill.waitForProcessToFinish (capMs);
-    return kill.getExitCode() == 0;
+    return runTool ({ "/bin/kill", "-s", name, std::to_string (pid) }, capMs);
 }
 
 /** The private machine: X server, folders and the environment of the program's children. */

@@ -83,12 +83,8 @@ bool quitsCleanly (RunningProgram& program, const char* signal = "INT")
 /** Types keys with XTEST into the window that has the focus, as a keyboard does. */
 bool typeKeys (ProgramRig& rig, const juce::String& keys)
 {
-    juce::ChildProcess tool;
-    if (! tool.start (juce::StringArray { "/usr/bin/env", "DISPLAY=" + juce::String (rig.server.displayName()),
-                                          "xdotool", "key", keys }, 0))
-        return false;
-    tool.waitForProcessToFinish (capMs);
-    return tool.getExitCode() == 0;
+    Tool tool ({ "xdotool", "key", keys.toStdString() }, { { { "DISPLAY", rig.server.displayName() } } });
+    return tool.waitForEnd (capMs) && tool.succeeded();
 }
 
 bool xdotoolPresent()  { return juce::File ("/usr/bin/xdotool").existsAsFile(); }

@@ -136,6 +136,9 @@ int editWhileFullInChild (const SessionRig& rig, const SmallDisk& disk, const ju
         session.waitForSaves();
     }
     session.tick();
+    // What a failure needs to be understood: the status line and the space left.
+    writeBytes (ticked.getSiblingFile ("ticked-why"), session.statusText().toStdString() + "; "
+                + std::to_string (disk.folder.getBytesFreeOnVolume()) + " bytes free");
     writeBytes (ticked, "ticked " + session.lastStatus().toStdString());
     for (;;)
         std::this_thread::sleep_for (std::chrono::hours (1));
@@ -168,7 +171,8 @@ TEST (SaveRetry, EditsMadeWhileTheDiskWasFullAreOnDiskAfterSpaceReturnsAndAKill)
     ASSERT_TRUE (ticked.existsAsFile()) << readBytes (ended);
     child.kill();
     child.wait();
-    EXPECT_EQ (juce::String::fromUTF8 (readBytes (ticked).c_str()), "ticked " + ja ("自動保存済み"));
+    EXPECT_EQ (juce::String::fromUTF8 (readBytes (ticked).c_str()), "ticked " + ja ("自動保存済み"))
+        << readBytes (ticked.getSiblingFile ("ticked-why"));
 
     // Every edit is on disk, and a restart shows them.
     EXPECT_EQ (savedPlaylistNames (rig.music()), (std::vector<std::string> { "Renamed", "Second", "Third" }));

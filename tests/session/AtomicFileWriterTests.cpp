@@ -4,6 +4,7 @@
 #include "platform/DurableFile.h"
 #include "platform/FileFaults.h"
 #include "support/ForkedCall.h"
+#include "support/ToolRun.h"
 #include "StoreFixtures.h"
 
 #include <gtest/gtest.h>
@@ -276,9 +277,7 @@ TEST (AtomicFileWriter, AFifoAtTheTargetIsRefusedWithoutHanging)
 {
     TempFolder folder;
     const auto fifo = folder / "catalog.json";
-    juce::ChildProcess mkfifo;
-    ASSERT_TRUE (mkfifo.start (juce::StringArray { "mkfifo", fifo.getFullPathName() }));
-    ASSERT_TRUE (mkfifo.waitForProcessToFinish (300000));   // only a bound against a hang: a busy machine may be slow
+    ASSERT_TRUE (vantrel::test::runTool ({ "mkfifo", fifo.getFullPathName().toStdString() }));
     ASSERT_TRUE (fifo.exists());
 
     juce::var value;

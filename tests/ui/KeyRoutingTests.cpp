@@ -2,6 +2,7 @@
 #include "session/Preferences.h"
 #include "support/EnvironmentVariable.h"
 #include "support/MessagePump.h"
+#include "support/ToolRun.h"
 #include "support/X11Inspector.h"
 #include "support/XvfbServer.h"
 #include "ui/KeyRouting.h"
@@ -271,10 +272,7 @@ protected:
 
     static bool xdotool (const juce::StringArray& arguments)
     {
-        juce::ChildProcess tool;
-        juce::StringArray command { "xdotool" };
-        command.addArray (arguments);
-        return tool.start (command, 0) && tool.waitForProcessToFinish (60000) && tool.getExitCode() == 0;
+        return test::runTool (test::toolCommand ("xdotool", arguments), 60000);
     }
 
     static bool pointAt (juce::Component& c, juce::Point<int> local)

@@ -59,7 +59,9 @@ struct WindowRig
         if (peer == nullptr || ! xdotool ({ "mousemove", "--window", windowId, "400", "400" })
             || ! runMessagesUntil ([&] { return peer->isFocused() || (xdotool ({ "windowfocus", windowId }) && peer->isFocused()); }))
         {
-            problem = "the window did not take the keyboard";
+            problem = "the window " + windowId.toStdString() + " did not take the keyboard; top-level windows:";
+            for (const auto& w : display.look->topLevelWindows())
+                problem += " " + std::to_string (w.id) + " '" + w.title + "'" + (w.viewable ? " viewable" : "");
             return false;
         }
         return true;

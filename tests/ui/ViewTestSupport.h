@@ -5,6 +5,7 @@
 #include "support/EnvironmentVariable.h"
 #include "support/MessagePump.h"
 #include "support/PrivateDisplay.h"
+#include "support/ToolRun.h"
 #include "ui/Fonts.h"
 #include "ui/VantrelView.h"
 
@@ -94,10 +95,8 @@ inline void wakeGuiConnection()
     succeeded. */
 inline bool xdotoolOn (const PrivateDisplay& display, const juce::StringArray& args)
 {
-    juce::StringArray command { "env", "DISPLAY=" + juce::String (display.server.displayName()), "xdotool" };
-    command.addArray (args);
-    juce::ChildProcess child;
-    return child.start (command, 0) && runMessagesUntil ([&] { return ! child.isRunning(); }) && child.getExitCode() == 0;
+    Tool tool (toolCommand ("xdotool", args), { { { "DISPLAY", display.server.displayName() } } });
+    return tool.started() && runMessagesUntil ([&] { return tool.ended(); }) && tool.succeeded();
 }
 
 inline bool xdotoolInstalled()

@@ -7,6 +7,7 @@
 
 #include "support/AudioTestSupport.h"
 #include "support/SignalMeasures.h"
+#include "support/ToolRun.h"
 #include "audio/media/MediaRecords.h"
 #include "audio/media/MediaTexts.h"
 
@@ -28,14 +29,12 @@ namespace vantrel::testing
     combined output on failure. */
 inline ::testing::AssertionResult runTool (const juce::StringArray& command)
 {
-    juce::ChildProcess process;
-    if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-        return ::testing::AssertionFailure() << "cannot start " << command[0];
-
-    const auto output = process.readAllProcessOutput();   // until the tool closes its output
-    process.waitForProcessToFinish (-1);
-    if (process.getExitCode() != 0)
-        return ::testing::AssertionFailure() << command.joinIntoString (" ") << " failed: " << output;
+    vantrel::test::Tool process (vantrel::test::toolCommand (command[0].toStdString(), { command.begin() + 1, command.size() - 1 }),
+                                 { {}, true });
+    if (! process.started())
+        return ::testing::AssertionFailure() << "cannot start " << command[0] << ": " << process.errors();
+    if (! process.waitForEnd (std::numeric_limits<int>::max()) || ! process.succeeded())
+        return ::testing::AssertionFailure() << command.joinIntoString (" ") << " failed: " << process.output() << process.errors();
     return ::testing::AssertionSuccess();
 }
 
