@@ -102,9 +102,14 @@ void SystemSoundsGuard::run()
         for (;;)
         {
             int mutedCount = 0;
+            muteFailed = false;
             const bool enumerated = passesAllowed && applyPass (sessions, mutedCount);
             {
                 const std::lock_guard<std::mutex> lock (mutex);
+                // A mute that a slow server showed too late is done by a later pass: its error
+                // would otherwise stay on the status line while every session is muted.
+                if (enumerated && ! muteFailed && state.error == cannotMuteText())
+                    state.error.clear();
                 state.ready = enumerated;
                 state.mutedSessions = mutedCount;
                 passDone = true;
@@ -191,7 +196,10 @@ void SystemSoundsGuard::applySession (platform::SystemSoundSessions& sessions,
     if (sessions.setMute (session.key, true) && sessions.getMute (session.key, muted) && muted)
         ++mutedCount;
     else
+    {
+        muteFailed = true;
         setError (cannotMuteText());
+    }
 }
 
 void SystemSoundsGuard::restoreSeenSessions (platform::SystemSoundSessions& sessions)

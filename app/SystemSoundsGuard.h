@@ -95,5 +95,6 @@ private:
     // The worker's alone.
     SystemSoundsRecord records;
     std::set<juce::String> seenSessions;   // the sessions this run saw, restored when it ends
+    bool muteFailed = false;               // a session of the current pass could not be muted
 };
 } // namespace vantrel

@@ -279,6 +279,11 @@ TEST_P (SystemSoundsGuardTest, RecordsOfOtherSessionsCountTowardsTheCap)
         guard.setMuted (true);
         guard.start (recovery);
         ASSERT_TRUE (guard.waitForFirstPass (capMs));
+        // A loaded server may show a mute only after the first pass read it back: a later pass counts it.
+        if (c.muted)
+        {
+            EXPECT_TRUE (waitUntil ([&] { return guard.status().mutedSessions == 1 && entryMuted(); }, capMs));
+        }
 
         EXPECT_EQ (guard.status().mutedSessions, c.muted ? 1 : 0);
         EXPECT_EQ (guard.status().error, c.error);
@@ -289,7 +294,7 @@ TEST_P (SystemSoundsGuardTest, RecordsOfOtherSessionsCountTowardsTheCap)
 
         // The other sessions were never seen, so their records stay for a later run.
         guard.stop();
-        EXPECT_FALSE (entryMuted());
+        EXPECT_TRUE (waitUntil ([&] { return ! entryMuted(); }, capMs));
         EXPECT_EQ (guard.status().error, keptForNextRunText());
         EXPECT_EQ (records(), recordsIn (recoveryText (c.others)));
     }
