@@ -368,33 +368,62 @@ void WaveLaneView::paintWaveform (juce::Graphics& g, const WavePlacement& p, juc
     if (p.box.isEmpty() || p.height <= 0.0f)
         return;
     const auto& peaks = status.media->peaks;
-    if (! waveImageFits (p, colour))
+    const float scale = std::max (g.getInternalContext().getPhysicalPixelScaleFactor(), 1.0f);
+    if (! waveImageFits (p, colour) || waveScale != scale)
     {
         waveStart = p.start - secondsShown;
         const double duration = status.media->duration > 0.0 ? status.media->duration : peaks->durationSeconds();
-        buildWaveImage (*peaks, duration, p.columns, p.imageHeight, colour);
+        buildWaveImage (*peaks, duration, p.columns, p.imageHeight, colour, scale);
         wavePeaks = peaks;
         waveColumns = p.columns;
         waveHeight = p.imageHeight;
         waveSeconds = secondsShown;
         waveColour = colour;
+        waveScale = scale;
     }
 
     juce::Graphics::ScopedSaveState saved (g);
     g.reduceClipRegion (p.box);
     const auto origin = waveImageOrigin (p);
     g.setOpacity (1.0f);
-    g.drawImageAt (waveImage, origin.x, origin.y);
+    if (scale == 1.0f)
+    {
+        g.drawImageAt (waveImage, origin.x, origin.y);
+    }
+    else
+    {
+        // The image is at the screen's scale; with its corner on a whole screen pixel it is copied
+        // pixel for pixel. Drawn at lane pixels, every frame of a flash or a scroll would resample it.
+        auto corner = origin.toFloat();
+        if (auto* top = getTopLevelComponent(); top != nullptr && top != this)
+        {
+            // The window's own pixel scale: the screen's, without the view's fitting transform.
+            const auto unit = top->getLocalArea (this, juce::Rectangle<float> (0.0f, 0.0f, 1.0f, 1.0f)).getWidth();
+            const auto at = top->getLocalPoint (this, juce::Point<float>()) * (scale / std::max (unit, 0.001f));
+            const auto onScreen = at + corner * scale;
+            corner = (juce::Point<float> (std::round (onScreen.x), std::round (onScreen.y)) - at) / scale;
+        }
+        g.drawImageTransformed (waveImage, juce::AffineTransform::scale (1.0f / scale).translated (corner));
+    }
     paintedOrigin = origin;
     wavePainted = true;
 }
 
 void WaveLaneView::buildWaveImage (const orvane::audio::WaveformPeakData& peaks, double duration, int columns,
-                                   int height, juce::Colour colour)
+                                   int height, juce::Colour colour, float scale)
 {
-    waveImage = juce::Image (juce::Image::ARGB, 3 * columns, height, true);
+    waveImage = juce::Image (juce::Image::ARGB, (int) std::ceil ((float) (3 * columns) * scale),
+                             (int) std::ceil ((float) height * scale), true);
     juce::Graphics g (waveImage);
     g.setColour (colour);
+    // A column covers whole screen pixels, so neighbouring columns meet without a seam.
+    const auto drawColumn = [&] (int j, float top, float bottom)
+    {
+        if (scale == 1.0f)
+            return g.drawVerticalLine (j, top, bottom);
+        const auto left = juce::roundToInt ((float) j * scale), right = juce::roundToInt ((float) (j + 1) * scale);
+        g.fillRect (juce::Rectangle<float> ((float) left, top * scale, (float) (right - left), (bottom - top) * scale));
+    };
 
     const int channels = std::min (peaks.channels, 2);
     const auto count = (std::int64_t) peaks.peakCount;
@@ -434,7 +463,7 @@ void WaveLaneView::buildWaveImage (const orvane::audio::WaveformPeakData& peaks,
                 hi = std::max (hi, maxs[i * stride]);
             }
             const float centre = ((float) c + 0.5f) * rowHeight;
-            g.drawVerticalLine (j, centre - s * hi, centre - s * lo);
+            drawColumn (j, centre - s * hi, centre - s * lo);
         }
     }
 }

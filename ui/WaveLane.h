@@ -103,8 +103,9 @@ private:
     double currentTime (double now) const;
     void updateTime();
     void paintWaveform (juce::Graphics&, const WavePlacement&, juce::Colour colour);
+    /** Draws the image three widths wide at the screen's pixel scale `scale`. */
     void buildWaveImage (const orvane::audio::WaveformPeakData& peaks, double duration, int columns, int height,
-                         juce::Colour colour);
+                         juce::Colour colour, float scale);
     void paintOverlay (juce::Graphics&, juce::Colour state);
 
     double secondsShown = 300.0;
@@ -131,6 +132,7 @@ private:
     double waveSeconds = 0.0;
     double waveStart = 0.0;
     juce::Colour waveColour;
+    float waveScale = 1.0f;            // screen pixels per lane pixel the image was drawn at
     bool wavePainted = false;          // the whole area was last painted with the image at paintedOrigin
     juce::Point<int> paintedOrigin;
 
