@@ -53,6 +53,12 @@ struct SessionRig
     /** A coordinator over the profile; offline (no device, no rack) unless `audioEnabled`. */
     std::unique_ptr<SessionCoordinator> make (bool audioEnabled = false) const
     {
+        // The calling thread is JUCE's message thread, as the program's is. Otherwise the first
+        // JUCE call that asks for the message manager makes its own thread the message thread:
+        // with a JACK output, JACK's notification thread, which then stops and restarts the
+        // device's callback on every port connection, racing the coordinator's thread.
+        if (audioEnabled)
+            juce::MessageManager::getInstance();
         return std::make_unique<SessionCoordinator> (music(), deviceFile(), audioEnabled, options);
     }
 };

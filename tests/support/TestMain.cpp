@@ -2,14 +2,8 @@
 // that skips has found a missing tool or a broken set-up: there the skip is reported and counted as
 // a failure that carries the skip's reason, and the binary ends with a non-zero status. Outside CI
 // a skip stays a skip.
-//
-// The main thread is JUCE's message thread before any test runs, as it is in the program. Without
-// that, the first JUCE call that asks for the message manager makes its thread the message thread:
-// in a test that opens a JACK output, JACK's notification thread, which then restarts the device's
-// callback on every port connection, racing the test's own thread.
 
 #include <gtest/gtest.h>
-#include <juce_events/juce_events.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -103,7 +97,6 @@ private:
 int main (int argc, char** argv)
 {
     testing::InitGoogleTest (&argc, argv);
-    juce::MessageManager::getInstance();
     SkipFailsPrinter* skipsFail = nullptr;
     if (runningInCi())
     {
@@ -112,7 +105,6 @@ int main (int argc, char** argv)
             listeners.Append (skipsFail = new SkipFailsPrinter (printer));
     }
     const int status = RUN_ALL_TESTS();
-    juce::MessageManager::deleteInstance();
     if (skipsFail != nullptr && skipsFail->skippedCount() > 0)
         return 1;
     return status;
