@@ -242,11 +242,16 @@ int copyInChild (const SessionRig& rig, const juce::File& music, const juce::Str
     SessionCoordinator session (music, music.getSiblingFile ("local/device.json"), false, options);
     if (! session.addFiles (sources, true))
         return 2;
+    // The copy is posted by the pool's thread; no tick runs before it is, so none can take it in
+    // between a look at the posted copies and the stop.
+    if (stage == 4)
+    {
+        while (session.postedCopies() == 0)
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        stop();
+    }
     for (bool merged = false; ! merged || session.copiesAwaitingSave() > 0 || session.runningJobs() > 0;)
     {
-        const bool posted = session.postedCopies() > 0;
-        if (posted && stage == 4)
-            stop();
         session.tick();
         if (! merged && ! session.undoHistory().current().playlists.front().rows.empty())
         {
