@@ -186,6 +186,7 @@ void VstRackPanel::refreshPluginItems (const VstRackStatus& status)
     {
         s.plugin.clear (juce::dontSendNotification);
         s.plugin.addItemList (items, 1);
+        s.shownUid = "unset";   // the box lost its selection with its items
     }
 }
 
@@ -195,7 +196,11 @@ void VstRackPanel::refreshSlot (int slot, const VstRackStatus& status, bool vstL
     const auto& rack = status.slots[(size_t) slot];
     const bool chosen = rack.uid.isNotEmpty();
 
-    s.plugin.setSelectedId (classIds.indexOf (rack.uid, false) + 1, juce::dontSendNotification);
+    if (rack.uid != s.shownUid)
+    {
+        s.plugin.setSelectedId (classIds.indexOf (rack.uid, false) + 1, juce::dontSendNotification);
+        s.shownUid = rack.uid;
+    }
     s.plugin.setEnabled (! vstLocked && ! status.scanning && ! status.busy && ! status.configCorrupt);
 
     s.enable.setToggleState (rack.enabled, juce::dontSendNotification);
@@ -263,6 +268,7 @@ void VstRackPanel::pluginChosen (int slot)
     const auto item = slots[(size_t) slot].plugin.getSelectedId();
     if (item >= 1 && item <= classIds.size())
         coordinator.chooseVstPlugin (slot, classIds[item - 1]);   // "none" empties the slot
+    slots[(size_t) slot].shownUid = "unset";   // shows the rack's answer: a refused choice goes back
     refreshStatus();
 }
 

@@ -53,6 +53,10 @@ private:
         juce::Label title, status;
         juce::ComboBox plugin;
         juce::TextButton enable, editor;
+        /** The slot's choice the box last showed, "unset" before the first: the box is set again
+            only when the rack's choice changed, so that the operator's choice, whose change
+            message is still on its way, is not overwritten by a periodic refresh. */
+        juce::String shownUid = "unset";
     };
 
     /** Rebuilds both plug-in boxes when the catalogue or a slot's choice changed, so that an open

@@ -91,7 +91,9 @@ TEST (VstRackPanel, TheOperatorScansChoosesSwitchesAndEditsASlotAndClosingTheWin
 
     struct Step { const char* what; std::function<void()> act; const char* slot1; const char* button; bool loaded; };
     const std::vector<Step> steps {
-        { "choose", [&] { select.setSelectedId (2); }, "有効 / 遅延 128 samples", "ON", true },
+        // The box reports a choice through a message; the panel's periodic refresh may come first.
+        { "choose", [&] { select.setSelectedId (2); dynamic_cast<VstRackPanel&> (*r.window()->panel()).refreshStatus(); },
+          "有効 / 遅延 128 samples", "ON", true },
         { "switch off", [&] { r.click ("vst-enable-1"); }, "OFF · 遅延を保持 / 遅延 128 samples", "OFF", true },
         { "switch on", [&] { r.click ("vst-enable-1"); }, "有効 / 遅延 128 samples", "ON", true },
         { "none", [&] { select.setSelectedId (1); }, "プラグイン未選択", "OFF", false },
