@@ -214,6 +214,8 @@ TEST (MainWindowKeys, KeypadDigitsFirePadsAndTopRowDigitsDoNot)
     auto& s = r.session();
     s.assignPad (1, 3, writeTone (r.rig.media(), "Bell.wav", 1.0, 0.2f));
     ASSERT_TRUE (r.tickUntil ([&] { return ! s.catalogState().pads[2].asset.empty(); }));
+    // Ready to sound: a pad whose media is still being prepared answers with that, not with "PAD 3".
+    ASSERT_TRUE (tickUntilPrepared (s, padMediaKey (1, 3)));
 
     // The top-row 3, then a key whose effect shows that the 3 has been through.
     s.setStatus ("-");
