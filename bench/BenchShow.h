@@ -3,7 +3,9 @@
 
 #include "session/UiLanguage.h"
 #include "tests/ui/DemoShow.h"
+#include "ui/FittedContent.h"
 #include "ui/Fonts.h"
+#include "ui/VantrelView.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -32,5 +34,33 @@ struct BenchShow
         why = show.error;
         return show.ok();
     }
+};
+
+/** The main view in a window of its own on the desktop, fitted to the program's default size
+    (1380 x 860) and shown; the window has the native title bar and ignores its close button. */
+struct MainViewWindow
+{
+    class Window : public juce::DocumentWindow
+    {
+    public:
+        explicit Window (juce::Component& content)
+            : juce::DocumentWindow ("Vantrel", juce::Colours::black, juce::DocumentWindow::allButtons, true)
+        {
+            setUsingNativeTitleBar (true);
+            setContentNonOwned (&content, false);
+        }
+        void closeButtonPressed() override {}
+    };
+
+    explicit MainViewWindow (SessionCoordinator& session) : view (session), content (view), window (content)
+    {
+        window.setContentComponentSize (1380, 860);
+        window.setTopLeftPosition (10, 10);
+        window.setVisible (true);
+    }
+
+    VantrelView view;
+    FittedContent content;
+    Window window;
 };
 } // namespace vantrel::bench

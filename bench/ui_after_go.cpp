@@ -45,18 +45,6 @@ using bench::threadCpuMs;
 constexpr double goalMs = 1.0;
 constexpr double afterMs = 250.0, earlyMs = 50.0, secondKeyWindowMs = 40.0;
 
-class BenchWindow : public juce::DocumentWindow
-{
-public:
-    explicit BenchWindow (juce::Component& content)
-        : juce::DocumentWindow ("Vantrel", juce::Colours::black, juce::DocumentWindow::allButtons, true)
-    {
-        setUsingNativeTitleBar (true);
-        setContentNonOwned (&content, false);
-    }
-    void closeButtonPressed() override {}
-};
-
 double msSince (Clock::time_point t) { return std::chrono::duration<double, std::milli> (Clock::now() - t).count(); }
 
 /** What the loop did over a stretch: each dispatched piece's CPU time, the CPU in the first
@@ -167,12 +155,9 @@ int main (int argc, char** argv)
         if (! test::openDemoPlaylist (*session, show.bigPlaylistId, why, 0))
             return fail (why);
 
-        VantrelView view (*session);
-        FittedContent content (view);
-        BenchWindow window (content);
-        window.setContentComponentSize (1380, 860);
-        window.setTopLeftPosition (10, 10);
-        window.setVisible (true);
+        bench::MainViewWindow shown (*session);
+        auto& view = shown.view;
+        auto& window = shown.window;
         runLoop (2000.0, 1.0e9);   // shown, painted and settled
         if (! window.isShowing())
             return fail ("the window was not shown");

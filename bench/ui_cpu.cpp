@@ -46,18 +46,6 @@ double cpuMs (clockid_t which)
     return (double) t.tv_sec * 1000.0 + (double) t.tv_nsec / 1.0e6;
 }
 
-class BenchWindow : public juce::DocumentWindow
-{
-public:
-    explicit BenchWindow (juce::Component& content)
-        : juce::DocumentWindow ("Vantrel", juce::Colours::black, juce::DocumentWindow::allButtons, true)
-    {
-        setUsingNativeTitleBar (true);
-        setContentNonOwned (&content, false);
-    }
-    void closeButtonPressed() override {}
-};
-
 /** Runs the message loop as the program does (blocking until the next message or event) for
     `seconds`; the process's and this thread's CPU over it, in % of one core. */
 struct CpuShare
@@ -128,12 +116,8 @@ int main (int argc, char** argv)
         if (! test::openDemoPlaylist (*session, show.bigPlaylistId, why, 0))
             return fail (why);
 
-        VantrelView view (*session);
-        FittedContent content (view);
-        BenchWindow window (content);
-        window.setContentComponentSize (1380, 860);
-        window.setTopLeftPosition (10, 10);
-        window.setVisible (true);
+        bench::MainViewWindow shown (*session);
+        auto& window = shown.window;
         runLoopFor (2.0);   // shown, painted and settled
         if (! window.isShowing())
             return fail ("the window was not shown");
