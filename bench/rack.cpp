@@ -80,6 +80,15 @@ bool loadGain (VstWorkerClient& client, const juce::String& uid)
     return ok;
 }
 
+constexpr int exchangeTimeoutMs = 80;
+constexpr int maxMissedExchanges = 20;
+
+/** Loads the gain plug-in again into a client whose worker has been stopped. */
+bool reloadStopped (VstWorkerClient& client, const juce::String& uid)
+{
+    return client.isAlive() || loadGain (client, uid);
+}
+
 /** 1: the two workers' exchange, directly. */
 bool benchWorkerExchange (const juce::String& uid, int blocks)
 {
@@ -92,6 +101,7 @@ bool benchWorkerExchange (const juce::String& uid, int blocks)
     std::vector<double> ms;
     ms.reserve ((size_t) blocks);
     juce::String error;
+    int missed = 0;
 
     for (int i = -200; i < blocks; ++i)
     {
@@ -99,20 +109,31 @@ bool benchWorkerExchange (const juce::String& uid, int blocks)
             block[s] = 0.25f * std::sin (0.01f * (float) (s + (size_t) i));
 
         const auto start = Clock::now();
-
-        if (! first.processF32 (block.data(), 512, (std::uint64_t) (i + 200), error, 80)
-            || ! second.processF32 (block.data(), 512, (std::uint64_t) (i + 200), error, 80))
-        {
-            std::fprintf (stderr, "exchange failed: %s\n", error.toRawUTF8());
-            return false;
-        }
+        const auto sequence = (std::uint64_t) (i + 200);
+        const auto exchanged = first.processF32 (block.data(), 512, sequence, error, exchangeTimeoutMs)
+                            && second.processF32 (block.data(), 512, sequence, error, exchangeTimeoutMs);
 
         if (i >= 0)
             ms.push_back (std::chrono::duration<double, std::milli> (Clock::now() - start).count());
+
+        if (exchanged)
+            continue;
+
+        // A worker whose exchange ran out of time is stopped by its client, as in the rack. The
+        // miss stays in the figures (at its full wait) and the worker is started again, which a
+        // stalled machine may need a few times; a worker that cannot be started ends the run.
+        std::fprintf (stderr, "exchange %d missed: %s; the worker is started again\n", i, error.toRawUTF8());
+
+        if (++missed > maxMissedExchanges || ! reloadStopped (first, uid) || ! reloadStopped (second, uid))
+        {
+            std::fprintf (stderr, "the exchange cannot go on after %d missed blocks\n", missed);
+            return false;
+        }
     }
 
     const auto f = figuresOf (ms);
     print ("exchange, 512 frames through 2 workers:", f, ms.size());
+    std::printf ("    exchanges that ran out of their %d ms: %d\n", exchangeTimeoutMs, missed);
     std::printf ("    goal median <= 0.300 ms: %s   goal p99.9 <= 3.000 ms: %s\n", f.median <= 0.3 ? "met" : "MISSED",
                  f.p999 <= 3.0 ? "met" : "MISSED");
     return true;
@@ -175,11 +196,15 @@ void processAsDevice (vantrel::MasterVstRack& rack, float* const* channels)
     rack.processBlock (channels, 2, 512);
 }
 
+/** Waits until the control thread has taken every block sent; false when it takes none for 10 s
+    (it takes one within a block's time, or a worker's timeout when an exchange stalls). */
 bool waitForExchange (vantrel::MasterVstRack& rack)
 {
-    for (int spins = 0; rack.blocksTaken() < rack.blocksSent(); ++spins)
+    const auto giveUp = Clock::now() + std::chrono::seconds (10);
+
+    while (rack.blocksTaken() < rack.blocksSent())
     {
-        if (spins > 2000000)
+        if (Clock::now() > giveUp)
             return false;
 
         std::this_thread::yield();
