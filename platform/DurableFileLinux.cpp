@@ -305,6 +305,17 @@ FileError renameDurably (const std::string& from, const std::string& to)
     return syncFolder (parentOf (to));
 }
 
+FileError linkFile (const std::string& existing, const std::string& newName)
+{
+    if (const auto injected = FileFaults::check (FileOp::linkFile, newName))
+        return FileError::fromCode (injected);
+
+    if (::linkat (AT_FDCWD, existing.c_str(), AT_FDCWD, newName.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return FileError::fromCode (errno);
+
+    return {};
+}
+
 FileError removeDurably (const std::string& path)
 {
     if (const auto injected = FileFaults::check (FileOp::removeFile, path))

@@ -42,6 +42,7 @@ const char* fileOpName (FileOp op)
         case FileOp::closeFile:    return "closeFile";
         case FileOp::readFile:     return "readFile";
         case FileOp::renameFile:   return "renameFile";
+        case FileOp::linkFile:     return "linkFile";
         case FileOp::syncFolder:   return "syncFolder";
         case FileOp::removeFile:   return "removeFile";
     }

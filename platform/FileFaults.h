@@ -17,6 +17,7 @@ enum class FileOp
     closeFile,      // close of a written file
     readFile,       // open and read of a whole file
     renameFile,     // rename over a target
+    linkFile,       // a second name for an existing file
     syncFolder,     // fsync of a folder after a rename, removal or creation
     removeFile      // unlink
 };

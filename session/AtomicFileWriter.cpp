@@ -23,6 +23,40 @@ std::string pathOf (const juce::File& file)  { return file.getFullPathName().toS
 
 bool isFileNotFolder (const platform::FileStatus& status)  { return status.exists && ! status.isDirectory; }
 
+bool holdsExactly (const std::string& path, const platform::FileStatus& status, const std::string& bytes)
+{
+    bool same = false;
+    return isFileNotFolder (status) && status.size == static_cast<int64_t> (bytes.size())
+        && ! platform::fileHoldsExactly (path, bytes, same).failed() && same;
+}
+
+/** Makes "name.bak" hold the bytes that `target` (a file) holds now: a second name of the same
+    file, committed by a rename, or where the file system has no second names a copy. */
+StoreResult renewBackupOf (const juce::File& target)
+{
+    const auto path = pathOf (target);
+    const auto backup = target.getSiblingFile (target.getFileName() + ".bak");
+    const auto linkPath = pathOf (backup) + ".tmp-" + platform::randomHex32();
+
+    if (! platform::linkFile (path, linkPath).failed())
+    {
+        const auto committed = platform::renameDurably (linkPath, pathOf (backup));
+        // A backup that already was this very file is not replaced, and the new name remains.
+        platform::removeQuietly (linkPath);
+
+        if (committed.failed())
+            return StoreResult::failure (utf8 ("保存の確定に失敗しました: ") + backup.getFileName());
+
+        return StoreResult::success();
+    }
+
+    std::string previous;
+
+    if (platform::readWholeFile (path, previous).failed())
+        return StoreResult::failure (utf8 ("保存データを読めません: ") + target.getFileName());
+
+    return writeBytesAtomically (backup, previous, false, noFileSizeLimit);
+}
 } // namespace
 
 /** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. */
@@ -35,15 +69,8 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         return StoreResult::failure (utf8 ("保存データが大きすぎるため保存できません: ") + name);
 
     // Unchanged: nothing to write, no backup.
-    const auto before = platform::readFileStatus (path);
-
-    if (isFileNotFolder (before) && before.size == static_cast<int64_t> (bytes.size()))
-    {
-        bool same = false;
-
-        if (! platform::fileHoldsExactly (path, bytes, same).failed() && same)
-            return StoreResult::success();
-    }
+    if (holdsExactly (path, platform::readFileStatus (path), bytes))
+        return StoreResult::success();
 
     // The folder chain.
     if (const auto error = platform::createFolderChain (pathOf (target.getParentDirectory())); error.failed())
@@ -112,6 +139,27 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         return fail (utf8 ("保存の確定に失敗しました: ") + name);
 
     // Re-read the committed file.
+    if (bool same = false; platform::fileHoldsExactly (path, bytes, same).failed() || ! same)
+        return StoreResult::failure (utf8 ("確定後の再読込に失敗しました"));
+
+    return StoreResult::success();
+}
+
+StoreResult moveWrittenFileAtomically (const juce::File& written, const juce::File& target, const std::string& bytes)
+{
+    const auto path = pathOf (target);
+    const auto before = platform::readFileStatus (path);
+
+    if (holdsExactly (path, before, bytes))
+        return StoreResult::success();
+
+    if (isFileNotFolder (before))
+        if (const auto backup = renewBackupOf (target); ! backup.ok)
+            return backup;
+
+    if (platform::renameDurably (pathOf (written), path).failed())
+        return StoreResult::failure (utf8 ("保存の確定に失敗しました: ") + target.getFileName());
+
     if (bool same = false; platform::fileHoldsExactly (path, bytes, same).failed() || ! same)
         return StoreResult::failure (utf8 ("確定後の再読込に失敗しました"));
 

@@ -58,6 +58,18 @@ StoreResult writeFileAtomically (const juce::File& target, const juce::String& t
 StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup);
 StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes);
 
+/** Puts `written`, a file that already holds exactly `bytes` forced to the disk (as
+    writeBytesAtomically leaves its target), in `target`'s place, leaving what
+    writeBytesAtomically (target, bytes, true) would leave without writing the bytes again: the
+    target's previous bytes go to "name.bak" first (as a second name of the same file where the
+    file system allows it, otherwise as a copy), `written` is renamed over the target, the folder
+    is forced to the disk and the target is read back. A target that already holds exactly these
+    bytes is left alone with its backup, and `written` stays. Failures give writeBytesAtomically's
+    messages; on any failure the target holds its previous bytes or exactly `bytes`, `written` is
+    left as it was unless it has become the target, and no temporary file is left behind. Any
+    thread (one writer per target at a time). */
+StoreResult moveWrittenFileAtomically (const juce::File& written, const juce::File& target, const std::string& bytes);
+
 /** Reads and parses a JSON file of at most jsonFileSizeLimit() bytes. A missing file, a folder,
     an unreadable or a larger file gives "保存データを読めません: " + file name; bytes that are not
     clean UTF-8 text or do not parse give "JSON破損: " + file name + " / " + what is wrong (see

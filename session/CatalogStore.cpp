@@ -156,12 +156,14 @@ StoreResult CatalogStore::save (const CatalogState& state)
     if (stopForNewerState.load())
         return stopped();
 
-    if (const auto snapshot = writeBytesAtomically (lastGoodFile(), text, true); ! snapshot.ok)
+    // The journal holds the snapshot's bytes, forced to the disk and read back: it becomes the
+    // snapshot, the old one its backup. Only a snapshot that holds them already leaves it behind.
+    if (const auto snapshot = moveWrittenFileAtomically (journalFile(), lastGoodFile(), text); ! snapshot.ok)
         return snapshot;
 
     saveStepDone (SaveStep::snapshotWritten, state);
 
-    if (platform::removeDurably (pathOf (journalFile())).failed())
+    if (journalFile().exists() && platform::removeDurably (pathOf (journalFile())).failed())
         return failure ("復旧journalを確定できませんでした");
 
     saveStepDone (SaveStep::journalRemoved, state);

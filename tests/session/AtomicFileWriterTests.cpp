@@ -432,3 +432,114 @@ TEST (ReadJsonFile, ReadsBackWhatTheWriterWrote)
     EXPECT_EQ (value["title"].toString(), object->getProperty ("title").toString());
     EXPECT_EQ (findTextDamage (value["title"].toString().toStdString()), juce::String());
 }
+
+// A file already written durably takes a target's place the way a write with a backup would have
+// left it, without its bytes being written again.
+TEST (AtomicFileWriter, AWrittenFileMovesIntoPlaceAsAWriteWithBackupWould)
+{
+    enum class Start { oldTargetAndBackup, noTarget, targetHoldsTheBytes, noSecondNames, targetIsALink };
+    struct Case
+    {
+        const char* name;
+        Start start;
+        std::string backupAfter;
+        bool writtenStays;
+    };
+
+    const std::vector<Case> cases {
+        { "an old target and backup", Start::oldTargetAndBackup, oldText, false },
+        { "no target yet", Start::noTarget, "", false },
+        { "a target that holds the bytes already", Start::targetHoldsTheBytes, oldBackup, true },
+        { "a file system without second names", Start::noSecondNames, oldText, false },
+        { "a target that is a link to a file elsewhere", Start::targetIsALink, oldText, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        TempFolder folder;
+        const auto target = folder / "recovery/last-good.json";
+        const auto written = folder / "recovery/pending.json";
+        const auto elsewhere = folder / "elsewhere/kept.json";
+        ASSERT_TRUE (writeFileAtomically (written, juce::String::fromUTF8 (newText), false).ok);
+
+        if (c.start != Start::noTarget)
+            writeBytes (folder / "recovery/last-good.json.bak", oldBackup);
+
+        if (c.start == Start::targetIsALink)
+        {
+            writeBytes (elsewhere, oldText);
+            std::filesystem::create_symlink (elsewhere.getFullPathName().toStdString(), target.getFullPathName().toStdString());
+        }
+        else if (c.start != Start::noTarget)
+        {
+            writeBytes (target, c.start == Start::targetHoldsTheBytes ? newText : oldText);
+        }
+
+        platform::ScopedFileFaults seam;
+        FileFaults::startRecording();
+
+        if (c.start == Start::noSecondNames)
+            FileFaults::arm (FileFault { 1, EPERM, FileOp::linkFile, {}, {} });
+
+        EXPECT_EQ (moveWrittenFileAtomically (written, target, newText), StoreResult::success());
+        const auto ops = FileFaults::recorded();
+
+        EXPECT_EQ (readBytes (target), newText);
+        EXPECT_EQ (readBytes (folder / "recovery/last-good.json.bak"), c.backupAfter);
+        EXPECT_EQ (written.existsAsFile(), c.writtenStays);
+        EXPECT_TRUE (temporaryFiles (folder.path()).empty());
+
+        // Only a backup that cannot be a second name is copied; the moved bytes are never written.
+        EXPECT_EQ (countOps (ops, FileOp::writeFile), c.start == Start::noSecondNames ? 1 : 0);
+
+        if (c.start == Start::targetIsALink)
+        {
+            EXPECT_EQ (readBytes (elsewhere), oldText);
+            EXPECT_FALSE (std::filesystem::is_symlink (target.getFullPathName().toStdString()));
+        }
+    }
+}
+
+TEST (AtomicFileWriter, AMoveThatFailsLeavesTheTargetOrTheBytesAndTheWrittenFile)
+{
+    enum class After { old, fresh };
+    struct Case
+    {
+        FileOp op;
+        int nth;
+        const char* message;
+        After target;
+        After backup;
+        bool writtenStays;
+    };
+
+    const std::vector<Case> cases {
+        { FileOp::renameFile, 1, "保存の確定に失敗しました: last-good.json.bak", After::old, After::old, true },
+        { FileOp::syncFolder, 1, "保存の確定に失敗しました: last-good.json.bak", After::old, After::fresh, true },
+        { FileOp::renameFile, 2, "保存の確定に失敗しました: last-good.json", After::old, After::fresh, true },
+        { FileOp::syncFolder, 2, "保存の確定に失敗しました: last-good.json", After::fresh, After::fresh, false },
+        { FileOp::readFile, 1, "確定後の再読込に失敗しました", After::fresh, After::fresh, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (std::string (platform::fileOpName (c.op)) + " #" + std::to_string (c.nth));
+        TempFolder folder;
+        const auto target = folder / "last-good.json";
+        const auto written = folder / "pending.json";
+        writeBytes (target, oldText);
+        writeBytes (folder / "last-good.json.bak", oldBackup);
+        writeBytes (written, newText);
+
+        platform::ScopedFileFaults seam;
+        FileFaults::arm (FileFault { c.nth, EIO, c.op, {}, {} });
+        EXPECT_EQ (moveWrittenFileAtomically (written, target, newText), StoreResult::failure (ja (c.message)));
+
+        EXPECT_TRUE (FileFaults::fired());
+        EXPECT_EQ (readBytes (target), c.target == After::old ? oldText : newText);
+        EXPECT_EQ (readBytes (folder / "last-good.json.bak"), c.backup == After::old ? oldBackup : oldText);
+        EXPECT_EQ (written.existsAsFile(), c.writtenStays);
+        EXPECT_TRUE (temporaryFiles (folder.path()).empty());
+    }
+}

@@ -144,7 +144,11 @@ TEST (StoreFailureTable, LastGoodWriteFailsAndTheCompletionRewritesNoSplitFile)
 
 TEST (StoreFailureTable, JournalCannotBeDeleted)
 {
+    // The journal becomes the snapshot, unless the snapshot holds the state already: a second
+    // save of the same state leaves a journal to delete.
     Root root;
+    const auto snapshotOfA = readBytes (root / "recovery/last-good.json");
+    ASSERT_TRUE (CatalogStore (root.folder.path()).save (root.stateB).ok);
     {
         platform::ScopedFileFaults seam;
         FileFaults::arm (failing (FileOp::removeFile, "recovery/pending.json"));
@@ -152,6 +156,7 @@ TEST (StoreFailureTable, JournalCannotBeDeleted)
     }
     EXPECT_TRUE ((root / "recovery/pending.json").existsAsFile());
     EXPECT_EQ (readBytes (root / "recovery/last-good.json"), wholeText (root.stateB).toStdString());
+    EXPECT_EQ (readBytes (root / "recovery/last-good.json.bak"), snapshotOfA);
     EXPECT_EQ (root.loadFresh().state, root.stateB);
     EXPECT_FALSE ((root / "recovery/pending.json").exists());
 }
