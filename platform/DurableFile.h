@@ -63,10 +63,10 @@ FileError fileHoldsExactly (const std::string& path, const std::string& expected
     disk, so that the new name survives a power loss. Fails when `to` is a folder. */
 FileError renameDurably (const std::string& from, const std::string& to);
 
-/** Gives the file at `existing` (a symbolic link there is followed) the second name `newName`,
-    which must not exist: both names then hold the same bytes without a copy. Nothing is forced
-    to the disk; a rename that follows forces the folder. Fails where the file system has no such
-    names (EPERM, EXDEV, EMLINK and the like). */
+/** Gives the regular file at `existing` the second name `newName`, which must not exist: both
+    names then hold the same bytes without a copy. Anything else at `existing` (a symbolic link,
+    a pipe, a folder) fails with EINVAL, as does a file system without such names (EPERM and the
+    like). Nothing is forced to the disk; a rename that follows forces the folder. */
 FileError linkFile (const std::string& existing, const std::string& newName);
 
 /** Removes a file and forces its folder to the disk, so that the removal survives a power loss. */

@@ -310,7 +310,15 @@ FileError linkFile (const std::string& existing, const std::string& newName)
     if (const auto injected = FileFaults::check (FileOp::linkFile, newName))
         return FileError::fromCode (injected);
 
-    if (::linkat (AT_FDCWD, existing.c_str(), AT_FDCWD, newName.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    struct stat info {};
+
+    if (::lstat (existing.c_str(), &info) != 0)
+        return FileError::fromCode (errno);
+
+    if (! S_ISREG (info.st_mode))
+        return FileError::fromCode (EINVAL);
+
+    if (::linkat (AT_FDCWD, existing.c_str(), AT_FDCWD, newName.c_str(), 0) != 0)
         return FileError::fromCode (errno);
 
     return {};

@@ -31,7 +31,9 @@ bool holdsExactly (const std::string& path, const platform::FileStatus& status, 
 }
 
 /** Makes "name.bak" hold the bytes that `target` (a file) holds now: a second name of the same
-    file, committed by a rename, or where the file system has no second names a copy. */
+    file, committed by a rename (the writers never change a file in place, they replace it), or a
+    copy where the target is no regular file (a symbolic link's file may be another program's) or
+    the file system has no second names. */
 StoreResult renewBackupOf (const juce::File& target)
 {
     const auto path = pathOf (target);
@@ -116,23 +118,9 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
     }
 
     // Backup of the previous bytes, renewed before the commit.
-    if (makeBackup)
-    {
-        const auto current = platform::readFileStatus (path);
-
-        if (isFileNotFolder (current))
-        {
-            std::string previous;
-
-            if (platform::readWholeFile (path, previous).failed())
-                return fail (utf8 ("保存データを読めません: ") + name);
-
-            const auto backup = writeBytesAtomically (target.getSiblingFile (name + ".bak"), previous, false, noFileSizeLimit);
-
-            if (! backup.ok)
-                return fail (backup.message);
-        }
-    }
+    if (makeBackup && isFileNotFolder (platform::readFileStatus (path)))
+        if (const auto backup = renewBackupOf (target); ! backup.ok)
+            return fail (backup.message);
 
     // Commit: rename over the target, then force the folder to the disk.
     if (platform::renameDurably (tempPath, path).failed())

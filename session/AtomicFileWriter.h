@@ -39,9 +39,10 @@ private:
     at any moment leaves the complete old or the complete new file: a temporary sibling
     ("name.tmp-" + 32 hex digits) is written, forced to the disk and read back byte for byte;
     unless the name ends in ".bak" (any case) the bytes must parse as readJsonFile would accept
-    them; with `makeBackup` the target's previous bytes go to "name.bak" first; the temporary
-    file is renamed over the target, the folder is forced to the disk and the target is read
-    back. A target that already holds exactly these bytes is left alone (no write, no backup).
+    them; with `makeBackup` the target's previous bytes go to "name.bak" first (as a second
+    name of the same file where the file system allows it and the target is no symbolic link,
+    otherwise as a copy); the temporary file is renamed over the target, the folder is forced to
+    the disk and the target is read back. A target that already holds exactly these bytes is left alone (no write, no backup).
     A text larger than jsonFileSizeLimit() is refused, since no reader would accept it.
 
     Returns ok with an empty message, or the failure's message. No temporary file is left
@@ -61,8 +62,7 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
 /** Puts `written`, a file that already holds exactly `bytes` forced to the disk (as
     writeBytesAtomically leaves its target), in `target`'s place, leaving what
     writeBytesAtomically (target, bytes, true) would leave without writing the bytes again: the
-    target's previous bytes go to "name.bak" first (as a second name of the same file where the
-    file system allows it, otherwise as a copy), `written` is renamed over the target, the folder
+    target's previous bytes go to "name.bak" first, `written` is renamed over the target, the folder
     is forced to the disk and the target is read back. A target that already holds exactly these
     bytes is left alone with its backup, and `written` stays. Failures give writeBytesAtomically's
     messages; on any failure the target holds its previous bytes or exactly `bytes`, `written` is

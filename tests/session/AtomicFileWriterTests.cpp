@@ -136,19 +136,19 @@ TEST (AtomicFileWriter, DurabilityOrderAndTemporaryName)
         sequence.push_back (std::string (platform::fileOpName (op.op)) + " " + juce::File (op.path).getFileName().toStdString());
 
     // Temporary names are the target's name, ".tmp-" and 32 lower-case hex digits.
-    ASSERT_GE (sequence.size(), 14u);
+    ASSERT_EQ (sequence.size(), 11u);
     ASSERT_TRUE (isUuidName (juce::File (ops[0].path).getFileName(), "app-state.json.tmp-", ""));
-    ASSERT_TRUE (isUuidName (juce::File (ops[6].path).getFileName(), "app-state.json.bak.tmp-", ""));
+    ASSERT_TRUE (isUuidName (juce::File (ops[5].path).getFileName(), "app-state.json.bak.tmp-", ""));
 
+    // The backup is the previous file under a second name, committed before the new text is.
     const auto temp = juce::File (ops[0].path).getFileName().toStdString();
-    const std::vector<std::string> expectedHead {
-        "createFile " + temp, "writeFile " + temp, "syncFile " + temp, "closeFile " + temp, "readFile " + temp,
-        "readFile app-state.json" };   // the previous text for the backup
-    EXPECT_EQ (std::vector<std::string> (sequence.begin(), sequence.begin() + 6), expectedHead);
-
+    const auto backupTemp = juce::File (ops[5].path).getFileName().toStdString();
     const auto parent = folder.path().getFileName().toStdString();
-    const std::vector<std::string> expectedTail { "renameFile app-state.json", "syncFolder " + parent, "readFile app-state.json" };
-    EXPECT_EQ (std::vector<std::string> (sequence.end() - 3, sequence.end()), expectedTail);
+    const std::vector<std::string> expected {
+        "createFile " + temp, "writeFile " + temp, "syncFile " + temp, "closeFile " + temp, "readFile " + temp,
+        "linkFile " + backupTemp, "renameFile app-state.json.bak", "syncFolder " + parent,
+        "renameFile app-state.json", "syncFolder " + parent, "readFile app-state.json" };
+    EXPECT_EQ (sequence, expected);
     EXPECT_EQ (readBytes (folder / "app-state.json.bak"), oldText);
 }
 
@@ -197,8 +197,10 @@ TEST (AtomicFileWriter, UnchangedAndBackupCompareBytesNotDecodedText)
 TEST (AtomicFileWriter, EveryInjectedFailureGivesItsMessageAndLeavesNoTemporaryFile)
 {
     enum class After { old, fresh };
+    enum class Backup { secondName, copy };
     struct Case
     {
+        Backup way;
         FileOp op;
         int nth;
         int error;
@@ -209,42 +211,62 @@ TEST (AtomicFileWriter, EveryInjectedFailureGivesItsMessageAndLeavesNoTemporaryF
 
     const auto eio = platform::FileError::fromCode (EIO).text;
     // With an existing target of another size and a backup of another size, a write with a backup
-    // performs: read-back of the temporary (read 1), previous text (read 2), the backup's read-back
-    // (read 3) and re-read (read 4), the target's re-read (read 5); two creates, two renames, two
-    // folder syncs (the backup's first).
+    // performs: one create, the temporary's read-back (read 1), the backup's second name and its
+    // rename, the target's rename, a folder sync after each rename (the backup's first) and the
+    // target's re-read (read 2). A target that is a symbolic link has its backup copied: the
+    // previous text (read 2), the backup's create, read-back (read 3) and re-read (read 4), the
+    // target's re-read (read 5).
     const std::vector<Case> cases {
-        { FileOp::createFile, 1, EIO, "一時保存に失敗しました", After::old, After::old },
-        { FileOp::writeFile, 1, ENOSPC, "一時保存に失敗しました", After::old, After::old },
-        { FileOp::syncFile, 1, EIO, "一時保存のflush/readbackに失敗しました", After::old, After::old },
-        { FileOp::closeFile, 1, EIO, nullptr, After::old, After::old },
-        { FileOp::readFile, 1, EIO, "一時保存のflush/readbackに失敗しました", After::old, After::old },
-        { FileOp::readFile, 2, EIO, "保存データを読めません: target.json", After::old, After::old },
-        { FileOp::createFile, 2, ENOSPC, "一時保存に失敗しました", After::old, After::old },
-        { FileOp::writeFile, 2, ENOSPC, "一時保存に失敗しました", After::old, After::old },
-        { FileOp::readFile, 3, EIO, "一時保存のflush/readbackに失敗しました", After::old, After::old },
-        { FileOp::renameFile, 1, EIO, "保存の確定に失敗しました: target.json.bak", After::old, After::old },
-        { FileOp::syncFolder, 1, EIO, "保存の確定に失敗しました: target.json.bak", After::old, After::fresh },
-        { FileOp::readFile, 4, EIO, "確定後の再読込に失敗しました", After::old, After::fresh },
-        { FileOp::renameFile, 2, EXDEV, "保存の確定に失敗しました: target.json", After::old, After::fresh },
-        { FileOp::syncFolder, 2, EIO, "保存の確定に失敗しました: target.json", After::fresh, After::fresh },
-        { FileOp::readFile, 5, EIO, "確定後の再読込に失敗しました", After::fresh, After::fresh },
+        { Backup::secondName, FileOp::createFile, 1, EIO, "一時保存に失敗しました", After::old, After::old },
+        { Backup::secondName, FileOp::writeFile, 1, ENOSPC, "一時保存に失敗しました", After::old, After::old },
+        { Backup::secondName, FileOp::syncFile, 1, EIO, "一時保存のflush/readbackに失敗しました", After::old, After::old },
+        { Backup::secondName, FileOp::closeFile, 1, EIO, nullptr, After::old, After::old },
+        { Backup::secondName, FileOp::readFile, 1, EIO, "一時保存のflush/readbackに失敗しました", After::old, After::old },
+        { Backup::secondName, FileOp::renameFile, 1, EIO, "保存の確定に失敗しました: target.json.bak", After::old, After::old },
+        { Backup::secondName, FileOp::syncFolder, 1, EIO, "保存の確定に失敗しました: target.json.bak", After::old, After::fresh },
+        { Backup::secondName, FileOp::renameFile, 2, EXDEV, "保存の確定に失敗しました: target.json", After::old, After::fresh },
+        { Backup::secondName, FileOp::syncFolder, 2, EIO, "保存の確定に失敗しました: target.json", After::fresh, After::fresh },
+        { Backup::secondName, FileOp::readFile, 2, EIO, "確定後の再読込に失敗しました", After::fresh, After::fresh },
+        { Backup::copy, FileOp::readFile, 2, EIO, "保存データを読めません: target.json", After::old, After::old },
+        { Backup::copy, FileOp::createFile, 2, ENOSPC, "一時保存に失敗しました", After::old, After::old },
+        { Backup::copy, FileOp::writeFile, 2, ENOSPC, "一時保存に失敗しました", After::old, After::old },
+        { Backup::copy, FileOp::readFile, 3, EIO, "一時保存のflush/readbackに失敗しました", After::old, After::old },
+        { Backup::copy, FileOp::renameFile, 1, EIO, "保存の確定に失敗しました: target.json.bak", After::old, After::old },
+        { Backup::copy, FileOp::syncFolder, 1, EIO, "保存の確定に失敗しました: target.json.bak", After::old, After::fresh },
+        { Backup::copy, FileOp::readFile, 4, EIO, "確定後の再読込に失敗しました", After::old, After::fresh },
+        { Backup::copy, FileOp::renameFile, 2, EXDEV, "保存の確定に失敗しました: target.json", After::old, After::fresh },
+        { Backup::copy, FileOp::syncFolder, 2, EIO, "保存の確定に失敗しました: target.json", After::fresh, After::fresh },
+        { Backup::copy, FileOp::readFile, 5, EIO, "確定後の再読込に失敗しました", After::fresh, After::fresh },
     };
 
     for (const auto& c : cases)
     {
-        SCOPED_TRACE (std::string (platform::fileOpName (c.op)) + " #" + std::to_string (c.nth));
+        SCOPED_TRACE (std::string (c.way == Backup::copy ? "copied backup, " : "") + platform::fileOpName (c.op) + " #"
+                      + std::to_string (c.nth));
         TempFolder folder;
-        writeBytes (folder / "target.json", oldText);
+        const auto target = folder / "target.json";
+
+        if (c.way == Backup::copy)
+        {
+            writeBytes (folder / "real/target.json", oldText);
+            std::filesystem::create_symlink ((folder / "real/target.json").getFullPathName().toStdString(),
+                                             target.getFullPathName().toStdString());
+        }
+        else
+        {
+            writeBytes (target, oldText);
+        }
+
         writeBytes (folder / "target.json.bak", std::string (oldBackup) + "  ");
 
         platform::ScopedFileFaults seam;
         FileFaults::arm (FileFault { c.nth, c.error, c.op, {}, {} });
-        const auto result = writeFileAtomically (folder / "target.json", juce::String::fromUTF8 (newText), true);
+        const auto result = writeFileAtomically (target, juce::String::fromUTF8 (newText), true);
 
         EXPECT_TRUE (FileFaults::fired());
         EXPECT_FALSE (result.ok);
         EXPECT_EQ (result.message, c.message != nullptr ? ja (c.message) : juce::String (eio));
-        EXPECT_EQ (readBytes (folder / "target.json"), c.target == After::old ? std::string (oldText) : std::string (newText));
+        EXPECT_EQ (readBytes (target), c.target == After::old ? std::string (oldText) : std::string (newText));
         EXPECT_EQ (readBytes (folder / "target.json.bak"), c.backup == After::old ? std::string (oldBackup) + "  " : std::string (oldText));
         EXPECT_TRUE (temporaryFiles (folder.path()).empty());
     }
@@ -491,7 +513,8 @@ TEST (AtomicFileWriter, AWrittenFileMovesIntoPlaceAsAWriteWithBackupWould)
         EXPECT_TRUE (temporaryFiles (folder.path()).empty());
 
         // Only a backup that cannot be a second name is copied; the moved bytes are never written.
-        EXPECT_EQ (countOps (ops, FileOp::writeFile), c.start == Start::noSecondNames ? 1 : 0);
+        const bool copied = c.start == Start::noSecondNames || c.start == Start::targetIsALink;
+        EXPECT_EQ (countOps (ops, FileOp::writeFile), copied ? 1 : 0);
 
         if (c.start == Start::targetIsALink)
         {
