@@ -5,6 +5,7 @@
 #include "platform/RandomName.h"
 #include "session/StoredJson.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <string>
@@ -59,10 +60,11 @@ StoreResult renewBackupOf (const juce::File& target)
 
     return writeBytesAtomically (backup, previous, false, noFileSizeLimit);
 }
-} // namespace
 
-/** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. */
-StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes)
+/** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. A write
+    that may be given up goes in pieces, asking before each and before every later step. */
+StoreResult writeBytes (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes,
+                        const std::function<bool()>& givenUp)
 {
     const auto name = target.getFileName();
     const auto path = pathOf (target);
@@ -86,14 +88,34 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         return StoreResult::failure (message);
     };
 
+    const auto isGivenUp = [&givenUp] { return givenUp != nullptr && givenUp(); };
+    const auto givenUpMessage = utf8 ("保存を中止しました");
+
     {
         platform::DurableFile temp;
 
         if (const auto error = temp.create (tempPath); error.failed())
             return fail (utf8 ("一時保存に失敗しました"));
 
-        if (const auto error = temp.write (bytes.data(), bytes.size()); error.failed())
-            return fail (utf8 ("一時保存に失敗しました"));
+        const auto piece = givenUp != nullptr ? givenUpCheckBytes : std::max<size_t> (bytes.size(), 1);
+        size_t offset = 0;
+
+        do
+        {
+            if (isGivenUp())
+                return fail (givenUpMessage);
+
+            const auto size = std::min (piece, bytes.size() - offset);
+
+            if (const auto error = temp.write (bytes.data() + offset, size); error.failed())
+                return fail (utf8 ("一時保存に失敗しました"));
+
+            offset += size;
+        }
+        while (offset < bytes.size());
+
+        if (isGivenUp())
+            return fail (givenUpMessage);
 
         if (const auto error = temp.sync(); error.failed())
             return fail (utf8 ("一時保存のflush/readbackに失敗しました"));
@@ -101,6 +123,9 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         if (const auto error = temp.close(); error.failed())
             return fail (juce::String::fromUTF8 (error.text.c_str()));
     }
+
+    if (isGivenUp())
+        return fail (givenUpMessage);
 
     // Read back: the bytes on the disk must be the bytes given.
     if (bool same = false; platform::fileHoldsExactly (tempPath, bytes, same).failed() || ! same)
@@ -117,6 +142,9 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
             return fail (utf8 ("保存JSON自己検証に失敗しました"));
     }
 
+    if (isGivenUp())
+        return fail (givenUpMessage);
+
     // Backup of the previous bytes, renewed before the commit.
     if (makeBackup && isFileNotFolder (platform::readFileStatus (path)))
         if (const auto backup = renewBackupOf (target); ! backup.ok)
@@ -131,6 +159,19 @@ StoreResult writeBytesAtomically (const juce::File& target, const std::string& b
         return StoreResult::failure (utf8 ("確定後の再読込に失敗しました"));
 
     return StoreResult::success();
+}
+
+} // namespace
+
+StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes)
+{
+    return writeBytes (target, bytes, makeBackup, maxBytes, nullptr);
+}
+
+StoreResult writeBytesAtomicallyUnlessGivenUp (const juce::File& target, const std::string& bytes, bool makeBackup,
+                                               const std::function<bool()>& givenUp)
+{
+    return writeBytes (target, bytes, makeBackup, jsonFileSizeLimit(), givenUp);
 }
 
 StoreResult moveWrittenFileAtomically (const juce::File& written, const juce::File& target, const std::string& bytes)

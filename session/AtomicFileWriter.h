@@ -59,6 +59,17 @@ StoreResult writeFileAtomically (const juce::File& target, const juce::String& t
 StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup);
 StoreResult writeBytesAtomically (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes);
 
+/** The size of the pieces in which writeBytesAtomicallyUnlessGivenUp writes. */
+constexpr size_t givenUpCheckBytes = size_t { 2 } * 1024 * 1024;
+
+/** writeBytesAtomically for a large text that a newer one may make needless: `givenUp` is asked
+    before each piece of givenUpCheckBytes is written and before each later step (forcing to the
+    disk, reading back, the backup, the commit). Once it answers true the temporary file is
+    removed and the write fails with "保存を中止しました", the target and its backup as they were.
+    `givenUp` runs on the writing thread. */
+StoreResult writeBytesAtomicallyUnlessGivenUp (const juce::File& target, const std::string& bytes, bool makeBackup,
+                                               const std::function<bool()>& givenUp);
+
 /** Puts `written`, a file that already holds exactly `bytes` forced to the disk (as
     writeBytesAtomically leaves its target), in `target`'s place, leaving what
     writeBytesAtomically (target, bytes, true) would leave without writing the bytes again: the

@@ -140,8 +140,11 @@ StoreResult CatalogStore::save (const CatalogState& state)
 
     const auto text = wholeStateJsonText (state, playlistTexts);
 
-    if (const auto journal = writeBytesAtomically (journalFile(), text, false); ! journal.ok)
-        return journal;
+    // A newer state waiting at a quit stops even the journal's write: it would be replaced at once.
+    const auto newerStateWaits = [this] { return stopForNewerState.load(); };
+
+    if (const auto journal = writeBytesAtomicallyUnlessGivenUp (journalFile(), text, false, newerStateWaits); ! journal.ok)
+        return newerStateWaits() ? stopped() : journal;
 
     saveStepDone (SaveStep::journalWritten, state);
 

@@ -566,3 +566,46 @@ TEST (AtomicFileWriter, AMoveThatFailsLeavesTheTargetOrTheBytesAndTheWrittenFile
         EXPECT_TRUE (temporaryFiles (folder.path()).empty());
     }
 }
+
+// A large write that a newer text makes needless stops at the next piece or step it reaches.
+TEST (AtomicFileWriter, AWriteGivenUpStopsAtItsNextStepAndLeavesTheTargetAsItWas)
+{
+    const auto pieces = 3;
+    const auto bigText = "[\"" + std::string (givenUpCheckBytes * (pieces - 1) + givenUpCheckBytes / 2, 'x') + "\"]";
+    // Asked before each of the three pieces, before forcing to the disk, before the read-back and
+    // before the backup; an answer that never turns true lets the write through.
+    const int never = 0;
+
+    for (const int givenUpAtAsk : { 1, 2, 3, 4, 5, 6, never })
+    {
+        SCOPED_TRACE ("given up at ask " + std::to_string (givenUpAtAsk));
+        TempFolder folder;
+        const auto target = folder / "recovery/pending.json";
+        writeBytes (target, oldText);
+        writeBytes (folder / "recovery/pending.json.bak", oldBackup);
+
+        int asks = 0;
+        platform::ScopedFileFaults seam;
+        FileFaults::startRecording();
+        const auto result = writeBytesAtomicallyUnlessGivenUp (target, bigText, true, [&] { return ++asks == givenUpAtAsk; });
+        const auto written = countOps (FileFaults::recorded(), FileOp::writeFile);
+
+        if (givenUpAtAsk == never)
+        {
+            EXPECT_EQ (result, StoreResult::success());
+            EXPECT_EQ (readBytes (target), bigText);
+            EXPECT_EQ (readBytes (folder / "recovery/pending.json.bak"), oldText);
+            EXPECT_EQ (written, pieces);
+        }
+        else
+        {
+            EXPECT_EQ (result, StoreResult::failure (ja ("保存を中止しました")));
+            EXPECT_EQ (asks, givenUpAtAsk);
+            EXPECT_EQ (readBytes (target), oldText);
+            EXPECT_EQ (readBytes (folder / "recovery/pending.json.bak"), oldBackup);
+            EXPECT_EQ (written, std::min (givenUpAtAsk - 1, pieces));
+        }
+
+        EXPECT_TRUE (temporaryFiles (folder.path()).empty());
+    }
+}
