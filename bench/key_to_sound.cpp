@@ -28,6 +28,10 @@
 // thread). A trial is not counted when the GO was not heard, when the capture lost a cycle (its
 // frames then no longer map onto the frame clock) or heard the GO before the key's stamp (a cycle
 // that began late ran the press's frames already); each attempt takes a row, so at most 39 are made.
+// Next to the render figure stands the machine's own: a fixed job of arithmetic on a thread with
+// real-time scheduling, once per period for 5 s while the show idles, and how often it took longer
+// than half a period. A virtual machine whose host takes its CPUs away now and then stalls even
+// that job, and the program's renders with it.
 // Usage: bench_key_to_sound [--trials=N] [--periods=64,256,1024] [--no-realtime]   (default 10 trials
 //        per period, about 40 s in all; VANTREL_BENCH_KEY_TRIALS=35 gives the full run, about 80 s;
 //        VANTREL_BENCH_VERBOSE=1 prints every trial's frames; other arguments, such as the benchmark
@@ -36,6 +40,7 @@
 #include "BenchArguments.h"
 #include "BenchTiming.h"
 #include "audio/dsp/MasterOutputProcessor.h"
+#include "platform/ThreadPriority.h"
 #include "support/JackCaptureClient.h"
 #include "support/JackDummyServer.h"
 #include "tests/app/ProgramRig.h"
@@ -44,10 +49,12 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -64,6 +71,7 @@ constexpr int soundWaitMs = 3000;                   // a GO not heard by then wa
 constexpr std::size_t silentFrames = 4800;          // 100 ms below the threshold: the show is silent
 /** The master output delays everything by its true-peak stage's lookahead, by design. */
 constexpr int lookahead = orvane::audio::MasterOutputProcessor::latencySamples;
+constexpr double machineProbeSeconds = 5.0;
 
 bool fail (const juce::String& why)
 {
@@ -320,6 +328,48 @@ private:
     KeyCode keyReturn = 0, keyF5 = 0, keyF6 = 0;   // looked up before the trials: the first look-up asks the server
 };
 
+/** The machine's own share of the render goal: a thread with real-time scheduling, as the
+    program's audio thread has, runs one fixed job of arithmetic (no memory, no system call, no
+    lock) at every period for a few seconds; counted are the runs that took longer than half a
+    period, as a render that long would. Where the machine takes its CPUs away now and then (a
+    virtual machine's host), even this job overruns. */
+struct MachineStalls
+{
+    bool realtime = false;
+    int runs = 0, overHalfPeriod = 0;
+    double jobMedianMs = 0.0, longestMs = 0.0;
+};
+
+MachineStalls probeMachineStalls (int period, double seconds)
+{
+    MachineStalls stalls;
+    std::thread probe ([&] {
+        stalls.realtime = platform::tryRealtimePriority();
+        const auto periodTime = std::chrono::nanoseconds ((long long) (1.0e9 * period / rate));
+        const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration> (std::chrono::duration<double> (seconds));
+        std::vector<double> jobs;
+        jobs.reserve ((std::size_t) (seconds * rate / period) + 2);
+        volatile std::uint64_t sink = 0;
+        for (auto next = Clock::now(); next < end; next += periodTime)
+        {
+            std::this_thread::sleep_until (next);
+            const auto begin = Clock::now();
+            std::uint64_t value = 1;
+            for (int i = 0; i < 100000; ++i)
+                value = value * 6364136223846793005ULL + 1442695040888963407ULL;
+            sink = value;
+            jobs.push_back (msSince (begin));
+        }
+        (void) sink;
+        stalls.runs = (int) jobs.size();
+        stalls.overHalfPeriod = (int) std::count_if (jobs.begin(), jobs.end(), [&] (double ms) { return ms > 500.0 * period / rate; });
+        stalls.jobMedianMs = bench::percentile (jobs, 0.5);
+        stalls.longestMs = jobs.empty() ? 0.0 : *std::max_element (jobs.begin(), jobs.end());
+    });
+    probe.join();
+    return stalls;
+}
+
 bool benchPeriod (int period, int trials, bool realtime)
 {
     KeyToSound show (period, realtime);
@@ -329,6 +379,8 @@ bool benchPeriod (int period, int trials, bool realtime)
     double startRenderMs = -1.0;
     juce::int64 startOverruns = 0;
     show.diagnostics (juce::Time::getCurrentTime(), startRenderMs, startOverruns);
+    // The machine's own stalls, measured while the show idles, before the trials.
+    const auto machine = probeMachineStalls (period, machineProbeSeconds);
     juce::Random random (period);
     std::vector<double> ms, cyclesMissed, onTimeServerMs;
     int refused = 0, offGrid = 0, lost = 0;
@@ -398,6 +450,12 @@ bool benchPeriod (int period, int trials, bool realtime)
                      "a period = %.2f ms, ratio %.2f (%s)\n",
                      maxRenderMs, (long long) (overruns - std::max<juce::int64> (startOverruns, 0)), periodMs / 2.0,
                      maxRenderMs / (periodMs / 2.0), maxRenderMs <= periodMs / 2.0 ? "met" : "not met");
+    if (machine.realtime)
+        std::printf ("        the machine itself, before the trials: a fixed job of arithmetic (median %.3f ms) on a real-time "
+                     "thread once per period for %.0f s took longer than half a period in %d of %d runs (longest %.2f ms)\n",
+                     machine.jobMedianMs, machineProbeSeconds, machine.overHalfPeriod, machine.runs, machine.longestMs);
+    else
+        std::printf ("        the machine itself: not measured (this bench may not use real-time scheduling)\n");
     return true;
 }
 
