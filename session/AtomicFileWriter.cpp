@@ -61,8 +61,8 @@ StoreResult renewBackupOf (const juce::File& target)
     return writeBytesAtomically (backup, previous, false, noFileSizeLimit);
 }
 
-/** The writer on bytes: the backup copies the target's bytes exactly, whatever they hold. A write
-    that may be given up goes in pieces, asking before each and before every later step. */
+/** The writer on bytes: the backup holds the target's previous bytes exactly, whatever they are.
+    A write that may be given up goes in pieces, asking before each and before every later step. */
 StoreResult writeBytes (const juce::File& target, const std::string& bytes, bool makeBackup, int64_t maxBytes,
                         const std::function<bool()>& givenUp)
 {
