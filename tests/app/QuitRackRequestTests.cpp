@@ -38,7 +38,16 @@ TEST (Quit, APluginThatAskedToBeLoadedAgainDuringTheShowDoesNotAbandonTheQuit)
     ASSERT_TRUE (addAndOpen (*session, playlist));
     ASSERT_TRUE (tickUntilPrepared (*session, playlist.rows[0].id));
     ASSERT_EQ (session->go().outcome, orvane::audio::SinkAnswer::accepted);
-    ASSERT_TRUE (tickUntil (*session, [&] { return log.count ("restartComponent flags=1 result=0") == 1; }));
+    const auto rackState = [&] {
+        const auto status = rack.status();
+        const auto& slot = status.slots[0];
+        return "slot loaded " + juce::String ((int) slot.loaded) + ", message \"" + slot.message + "\", "
+               + juce::String ((juce::int64) slot.processedBlocks) + " blocks, input peak " + juce::String (slot.inputPeakDb, 1)
+               + " dB, longest exchange " + juce::String (slot.maxProcessMs, 1) + " ms, fault \"" + status.faultText
+               + "\", underruns " + juce::String ((juce::int64) status.underruns) + "; status line \"" + session->statusText()
+               + "\"; probe log:\n" + log.file().loadFileAsString();
+    };
+    ASSERT_TRUE (tickUntil (*session, [&] { return log.count ("restartComponent flags=1 result=0") == 1; })) << rackState();
     EXPECT_TRUE (session->cueState().main.has_value());   // the track still plays
 
     // The quit closes the output, saves the rack with the plug-in's state and goes through.

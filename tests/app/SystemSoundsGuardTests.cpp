@@ -17,6 +17,7 @@ namespace
 {
 using vantrel::SystemSoundsGuard;
 using vantrel::SystemSoundsRecord;
+using vantrel::SystemSoundsStatus;
 using vantrel::platform::ChildProcess;
 using vantrel::test::PipeWireTestServer;
 using vantrel::test::PulseProtocolServer;
@@ -83,6 +84,22 @@ protected:
         ASSERT_TRUE (server.start()) << "the private " << GetParam() << " server did not answer";
     }
 
+    /** What the guard and a client of the server see, for a failure's message. */
+    std::string seen()
+    {
+        std::vector<vantrel::platform::SystemSoundSession> sessions;
+        const bool enumerated = observer.enumerate (sessions);
+        std::string text = "sessions seen by a client (" + std::string (enumerated ? "enumerated" : "not enumerated") + "):";
+
+        for (const auto& session : sessions)
+            text += " " + session.key + (session.muted ? " muted" : " not muted");
+
+        const auto status = lastGuardStatus;
+        return text + "; the guard: running " + std::to_string (status.running) + ", ready " + std::to_string (status.ready)
+               + ", muted sessions " + std::to_string (status.mutedSessions) + ", error \"" + status.error.toStdString()
+               + "\"; recovery \"" + readBytes (recovery) + "\"";
+    }
+
     /** The event-role entry as a client of the server reads it. */
     bool entryMuted()
     {
@@ -110,6 +127,7 @@ protected:
     PulseProtocolServer& server = *chosen;
     juce::File recovery = temp / "local/system-sounds-recovery.json";
     vantrel::platform::SystemSoundSessions observer;
+    SystemSoundsStatus lastGuardStatus;
 };
 
 TEST_P (SystemSoundsGuardTest, MutingWritesTheOriginalFirstThenMutesPlayingAndNewEventStreams)
@@ -123,7 +141,9 @@ TEST_P (SystemSoundsGuardTest, MutingWritesTheOriginalFirstThenMutesPlayingAndNe
 
     // The moment the entry reads muted, its original state must already be on disk.
     std::string bytesWhenMuted;
-    ASSERT_TRUE (waitUntil ([&] { return entryMuted() && ! (bytesWhenMuted = readBytes (recovery)).empty(); }, capMs));
+    const bool muted = waitUntil ([&] { return entryMuted() && ! (bytesWhenMuted = readBytes (recovery)).empty(); }, capMs);
+    lastGuardStatus = guard.status();
+    ASSERT_TRUE (muted) << seen();
     EXPECT_EQ (recordsIn (bytesWhenMuted), originalUnmuted()) << bytesWhenMuted;
 
     EXPECT_TRUE (waitUntil ([&] { return eventStreamsMuted (true, 1); }, capMs)) << "the stream that was already playing";
