@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace
 {
 using vantrel::EqSettings;
@@ -34,6 +36,15 @@ struct Catalog
         document.playlists = { q };
         EXPECT_TRUE (session->commitEdit (document));
         EXPECT_TRUE (addAndOpen (*session, p));
+        // The durations the loader measures are recorded (and saved) by a later tick, which every
+        // operation runs first: all are in before a case looks, so only its operation could change
+        // the document.
+        EXPECT_TRUE (tickUntil (*session, [this] {
+            for (const auto& playlist : session->undoHistory().current().playlists)
+                if (playlist.id == p.id)
+                    return std::all_of (playlist.rows.begin(), playlist.rows.end(), [] (const auto& row) { return row.duration > 0.0; });
+            return false;
+        }));
         if (setting == Setting::sounding)
         {
             EXPECT_TRUE (tickUntilPrepared (*session, p.rows[0].id));
