@@ -8,8 +8,17 @@
 
 namespace vantrel
 {
+GainSlider::GainSlider()
+{
+    setSliderSnapsToMousePosition (false);
+}
+
 double GainSlider::snapValue (double attemptedValue, DragMode mode)
 {
+    // JUCE applies the press itself as a drag step, and so is a drag back to the press point:
+    // both keep the value, which the skew's round trip and the 0.5 dB grid would move.
+    if (mode != notDragging && pointerHeld && pointerAtPress)
+        return valueAtPress;
     if (mode != notDragging)
         return std::round (2.0 * attemptedValue) * 0.5;
     return std::round (10.0 * attemptedValue) / 10.0;
@@ -31,7 +40,16 @@ double GainSlider::getValueFromText (const juce::String& text)
 void GainSlider::mouseDown (const juce::MouseEvent& e)
 {
     pointerHeld = true;
+    pointerAtPress = true;
+    valueAtPress = getValue();
     Slider::mouseDown (e);
+}
+
+void GainSlider::mouseDrag (const juce::MouseEvent& e)
+{
+    const auto travel = isHorizontal() ? e.position.x - e.mouseDownPosition.x : e.position.y - e.mouseDownPosition.y;
+    pointerAtPress = travel == 0.0f;
+    Slider::mouseDrag (e);
 }
 
 void GainSlider::mouseUp (const juce::MouseEvent& e)
@@ -40,6 +58,13 @@ void GainSlider::mouseUp (const juce::MouseEvent& e)
     Slider::mouseUp (e);
     if (self != nullptr)
         pointerHeld = false;
+}
+
+void GainSlider::resized()
+{
+    Slider::resized();
+    const auto track = std::abs (getPositionOfValue (getMaximum()) - getPositionOfValue (getMinimum()));
+    setMouseDragSensitivity (juce::jmax (1, juce::roundToInt (track)));
 }
 
 void GainSlider::colourChanged()

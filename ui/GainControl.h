@@ -9,21 +9,32 @@
 namespace vantrel
 {
 /** The gain slider: 0.5 dB steps while dragged, 0.1 dB otherwise. A typed text that is not a
-    number keeps the current value (JUCE would read it as 0 dB). */
+    number keeps the current value (JUCE would read it as 0 dB). A press changes nothing (it is
+    how the operator binds the wheel): a drag moves the value from where it was by the pointer's
+    travel along the track, and back where the drag began it is the value it began with. */
 class GainSlider : public juce::Slider
 {
 public:
+    GainSlider();
+
     double snapValue (double attemptedValue, DragMode) override;
     double getValueFromText (const juce::String&) override;
 
     void mouseDown (const juce::MouseEvent&) override;
+    void mouseDrag (const juce::MouseEvent&) override;
     void mouseUp (const juce::MouseEvent&) override;
+    /** A drag across the whole track covers the whole range, so the thumb keeps to the pointer. */
+    void resized() override;
     /** JUCE builds the value box anew on a colour change, which would drop the typing in it (or
         the press that opens it): the colours are painted, the box keeps its editor. */
     void colourChanged() override;
 
     /** True between a mouse press on the slider and its release. */
     bool pointerHeld = false;
+
+private:
+    double valueAtPress = 0.0;
+    bool pointerAtPress = false;   // held where it was pressed, along the track
 };
 
 /** The widget with which the operator sets a gain in dB (-60..+12). A drag, a reset click or a

@@ -170,6 +170,80 @@ TEST_F (GainControlTest, ModelValuesWaitWhileTheOperatorHoldsTheControl)
     }
 }
 
+// A press binds the wheel and changes nothing, wherever it lands; a drag moves the value by the
+// pointer's travel from where it began, so the thumb keeps to the pointer; a double-click still
+// returns to 0 dB. Horizontal (rows, playlist, pads) and vertical (master) controls alike.
+TEST (GainControlPress, APressChangesNothingAndADragMovesFromWhereItBegan)
+{
+    juce::ScopedJuceInitialiser_GUI gui;
+    const struct
+    {
+        bool vertical;
+        float start;
+        float besideThumb;   // px from the thumb along the track, where the press lands
+        float to;            // a drag by the distance between the thumbs of `start` and `to`; NaN: none
+        bool back;           // and back to where the press was
+        bool doubleClick;
+        const char* kinds;
+        float end;
+    } cases[] {
+        { false, 0.0f, -25.0f, NAN, false, false, "se", 0.0f },
+        { false, -3.3f, 25.0f, NAN, false, false, "se", -3.3f },      // off the drag's grid
+        { true, -20.0f, 30.0f, NAN, false, false, "se", -20.0f },
+        { false, -10.0f, -60.0f, 0.0f, false, false, "sve", 0.0f },
+        { true, -10.0f, 40.0f, -30.0f, false, false, "sve", -30.0f },
+        { false, -3.3f, 25.0f, 6.0f, true, false, "svve", -3.3f },
+        { false, -6.0f, 25.0f, NAN, false, true, "sesve", 0.0f },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.vertical ? "vertical " : "horizontal ") + juce::String (c.start) + " dB, press at "
+                      + juce::String (c.besideThumb) + " px, to " + juce::String (c.to));
+        GainControl control (c.vertical);
+        control.setSize (c.vertical ? 100 : 300, c.vertical ? 300 : 30);
+        control.syncValue (c.start);
+        Recorder owner;
+        owner.attach (control);
+
+        auto& slider = control.slider;
+        const auto along = [&] (float offset)
+        {
+            const auto thumb = slider.getPositionOfValue (c.start) + offset;
+            return c.vertical ? juce::Point<float> { 20.0f, thumb } : juce::Point<float> { thumb, 15.0f };
+        };
+        const auto down = along (c.besideThumb);
+        const auto at = [&] (juce::Point<float> p, int clicks)
+        {
+            const auto now = juce::Time::getCurrentTime();
+            return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p,
+                                     juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier), juce::MouseInputSource::defaultPressure,
+                                     0.0f, 0.0f, 0.0f, 0.0f, &slider, &slider, now, down, now, clicks, p != down);
+        };
+
+        slider.mouseDown (at (down, 1));
+        if (! std::isnan (c.to))
+        {
+            const auto travel = slider.getPositionOfValue (c.to) - slider.getPositionOfValue (c.start);
+            slider.mouseDrag (at (along (c.besideThumb + travel), 1));
+            if (c.back)
+                slider.mouseDrag (at (down, 1));
+        }
+        if (c.doubleClick)
+        {
+            slider.mouseUp (at (down, 1));
+            slider.mouseDown (at (down, 2));
+            slider.mouseDoubleClick (at (down, 2));
+        }
+        slider.mouseUp (at (down, c.doubleClick ? 2 : 1));
+
+        EXPECT_EQ (owner.kinds(), c.kinds);
+        EXPECT_NEAR (control.value(), c.end, 1.0e-4f);
+        // The press left no edit open: the next notch is one 0.5 dB step from there.
+        EXPECT_TRUE (control.applyWheelStep (1.0f));
+        EXPECT_NEAR (control.value(), c.end + 0.5f, 1.0e-4f);
+    }
+}
+
 TEST_F (GainControlTest, DisabledControlIgnoresWheelAndDestroyedControlCallsNoOne)
 {
     control.setEnabled (false);

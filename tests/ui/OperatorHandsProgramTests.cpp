@@ -1,11 +1,12 @@
 // The operator's hands on the real program: a value typed into a gain box with Return changes the
-// gain and sounds nothing, and one wheel notch moves the bound gain one 0.5 dB step wherever the
-// pointer is. The program runs on a private X server (with and without a window manager) and a
+// gain and sounds nothing, a press on a gain control binds the wheel without moving the gain, and
+// one wheel notch moves the bound gain one 0.5 dB step wherever the pointer is. The program runs on a private X server (with and without a window manager) and a
 // private JACK server; its saved files and its output tell what happened.
 #include "tests/app/KeyShow.h"
 
 #include "session/SplitFiles.h"
 #include "ui/FittedContent.h"
+#include "ui/GainControl.h"
 #include "ui/MainScreenLayout.h"
 #include "ui/RowsList.h"
 
@@ -67,12 +68,12 @@ struct WindowParts
 
 struct HandsShow : KeyShow
 {
-    std::string begin (bool windowManager)
+    std::string begin (bool windowManager, double rowSeconds = 8.0)
     {
         const auto media = rig.temp / "media";
         std::vector<juce::File> rows;
         for (int i = 0; i < 3; ++i)
-            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i }, 8.0));
+            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i }, rowSeconds));
         useWindowManager = windowManager;
         auto error = start (rows, {});
         if (! error.empty())
@@ -230,6 +231,61 @@ TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
     }
     EXPECT_EQ (expected, 3.0f);
 }
+// A press beside the thumb of the playing row's gain control binds the wheel and moves nothing:
+// no edit saved, no change heard; the next notch is one 0.5 dB step from where the gain was.
+TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    juce::ScopedJuceInitialiser_GUI gui;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        ASSERT_EQ (show.begin (windowManager, 30.0), "");
+        ASSERT_TRUE (show.readyShowsLongRow());
+        const auto& p = *show.parts;
+        // Where the thumb of the first row's gain control is at 0 dB: a control of that size says.
+        GainControl probe (false);
+        probe.setBounds (p.rowGain (0));
+        const auto thumbX = (float) probe.getX() + probe.slider.getPositionOfValue (0.0);
+        const auto besideThumb = [&] (float px) { return p.toWindow ({ juce::roundToInt (thumbX + px), probe.getBounds().getCentreY() }); };
+
+        ASSERT_TRUE (show.clickAt (p.centreOf ("go")));
+        const auto heardAt = show.waitUntilHeard (600.0, show.heard(), 0.1);
+        ASSERT_NE (heardAt, 0u) << "GO was not heard";
+        ASSERT_TRUE (show.hold (0.5));
+        const auto from = show.heard();
+        const auto before = show.level (show.capture.channel (0), from - window, 600.0);
+
+        for (const float px : { -25.0f, -10.0f, 10.0f })
+            ASSERT_TRUE (show.clickAt (besideThumb (px)));
+        ASSERT_TRUE (show.clickAt (besideThumb (-10.0f), "4"));
+        // Saved in order: a press that moved the gain would be seen before the notch.
+        ASSERT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb != 0.0f; })) << "the notch moved nothing";
+        EXPECT_EQ (show.saved()->rows[0].gainDb, 0.5f) << "the presses moved the gain";
+
+        // Heard: the row's level from before the presses until the notch, then 0.5 dB above it.
+        ASSERT_TRUE (show.hold (0.5));
+        const auto left = show.capture.channel (0);
+        const auto notched = before * std::pow (10.0, 0.5 / 20.0);
+        double lowest = before, highest = before;
+        for (auto frame = from; frame + window <= left.size(); frame += window / 2)
+        {
+            lowest = std::min (lowest, show.level (left, frame, 600.0));
+            highest = std::max (highest, show.level (left, frame, 600.0));
+        }
+        EXPECT_GT (lowest, before * 0.98) << "a press lowered the playing row";
+        EXPECT_LT (highest, notched * 1.02) << "a press raised the playing row";
+        EXPECT_NEAR (show.level (left, left.size() - window, 600.0), notched, before * 0.01) << "the notch was not 0.5 dB";
+
+        // One undo takes the notch back to where the gain was before the presses.
+        ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
+        EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.0f; }));
+    }
+}
+
 // "+" and "add folder": the name dialog opens with its field focused, typing goes there and
 // Return makes the folder; Return on a blank name keeps the dialog up.
 TEST (OperatorHandsProgram, ANameDialogTakesTheTypingAndReturnSubmits)
