@@ -124,7 +124,7 @@ enum FakeBehaviour : unsigned
     fakeGain = 1, fakeExitAfterHeader, fakeExitMidPayload, fakeExitBeforeReply, fakeHang, fakeStopSelf,
     fakeWrongTag, fakeNanPayload, fakeGarbage, fakeSlow, fakeBigState, fakeMidState, fakeLatencyTooBig,
     fakeLiveStatusHang, fakeEdits, fakeFailLoad, fakeLatencyChange, fakeNoState, fakeScanHang, fakeHeldSave,
-    fakeHeldFailLoad, fakeReloadAlways
+    fakeHeldFailLoad, fakeReloadAlways, fakeFailRestart
 };
 
 /** Polls `condition` every millisecond until it holds or `limitMs` passes; true when it held
