@@ -300,6 +300,15 @@ void MasterVstRack::prepare (double sampleRate, int maxBlockFrames)
     }
 }
 
+void MasterVstRack::clearHeldAudio()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    bridge.clearHeldAudio();
+    // No device runs now, so no block of the new epoch exists yet: the control thread sees this
+    // before the first one it takes.
+    restartEpoch.store (bridge.epoch(), std::memory_order_release);
+}
+
 void MasterVstRack::processBlock (float* const* channels, int numChannels, int numSamples) noexcept
 {
     VANTREL_ASSERT_AUDIO_THREAD;
@@ -622,6 +631,17 @@ int MasterVstRack::moveBlocks()
 
         if (bridge.isExchangeable (*block) && ! state.reloadPending)
         {
+            // A device that starts again sounds nothing a plug-in held from before: the plug-ins
+            // restart before the first block of its epoch goes through them (a block of an older
+            // epoch taken meanwhile still goes to them as they were).
+            const auto restartDue = restartEpoch.load (std::memory_order_acquire);
+
+            if (restartDue != restartedEpoch && block->epoch >= restartDue)
+            {
+                restartedEpoch = restartDue;
+                workers.restartProcessing();
+            }
+
             workers.exchangeBlock (*block);
 
             if (! bridge.returnBlock (*block) && state.isPlaying())

@@ -130,8 +130,10 @@ public:
 
     /** Message thread only, before a device starts again at the rate it was prepared for (never
         while processBlock runs): the bridge forgets the audio it holds from before, so the new
-        start sounds none of it. The slots stay loaded. */
-    void clearHeldAudio() { bridge.clearHeldAudio(); }
+        start sounds none of it. The slots stay loaded, with their parameters and states; each
+        plug-in's processing is restarted (which clears what it holds) before the control thread
+        sends it the first block of the new start. */
+    void clearHeldAudio();
 
     /** Audio thread, realtime-safe: passes the master bus (channel 0 left, 1 right) through the
         rack in place. */
@@ -170,6 +172,8 @@ private:
     std::thread controlThread;
 
     std::atomic<bool> reloadOwed { false };   // prepare's reload when the queue was full
+    std::atomic<std::uint64_t> restartEpoch { 0 };   // the plug-ins restart before a block of this epoch or later
+    std::uint64_t restartedEpoch = 0;                 // control thread: the last restartEpoch served
     std::atomic<bool> controlRunning { false };
     std::atomic<bool> realtimeGranted { false };
     std::atomic<std::uint64_t> catalogueCount { 0 };

@@ -447,6 +447,29 @@ bool RackSlotWorkers::pollSlotLiveStatus (int slot)
     return true;
 }
 
+void RackSlotWorkers::restartProcessing()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    for (int slot = 0; slot < RackState::numSlots; ++slot)
+    {
+        auto& worker = workers[(std::size_t) slot];
+        worker.resetDryDelay (worker.latency);
+
+        if (worker.client == nullptr)
+            continue;
+
+        std::vector<juce::String> reply;
+        juce::String error;
+
+        // A plug-in left half restarted could still hold its audio, or process no more.
+        if (! worker.client->command (protocol::resetSeek, reply, error, configTimeoutMs))
+            bypassSlot (slot, juce::String (protocol::resetSeek) + ": " + error);
+    }
+
+    publishStatus();
+}
+
 void RackSlotWorkers::exchangeBlock (RackBlock& block)
 {
     VANTREL_ASSERT_CONTROL_THREAD;

@@ -76,6 +76,12 @@ public:
         that does not answer, or whose latency leaves the bounds, is bypassed. */
     void pollLiveStatus();
 
+    /** Control thread: every worker's plug-in restarts its processing ("RESET_SEEK": the
+        format's stop, deactivate, activate, start), which clears the audio it holds, and every
+        slot's dry delay starts again from silence. Parameters, states and the change counts stay
+        as they are. A worker that fails the restart is bypassed with the reason. */
+    void restartProcessing();
+
     /** Control thread: one block through slot 0 then slot 1, in place. */
     void exchangeBlock (RackBlock& block);
 

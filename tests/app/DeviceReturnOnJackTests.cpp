@@ -1,7 +1,8 @@
 // A show on a private JACK server whose server is stopped under a playing track and started
 // again: the output that comes back by itself sounds nothing until the operator resumes, with and
 // without a plug-in in the master rack (one of them holding audio of its own), and when the
-// server first returns at another rate; PAUSE then resumes the track where it was lost. The program's output is the test's own capture
+// server first returns at another rate; PAUSE then resumes the track where it was lost, and
+// nothing from before the loss sounds after it, also when PAUSE comes 50 ms after the return. The program's output is the test's own capture
 // client, so the capture hears the returned device from its very first cycle.
 #include "SessionTestSupport.h"
 
@@ -52,6 +53,9 @@ enum class Insert
     delay    // OrvaneTestDelay: 100 ms of audio held inside the plug-in too
 };
 
+/** How long the plug-in itself delays the audio (not what it reports). */
+std::size_t pluginDelayOf (Insert insert) { return insert == Insert::delay ? 4800 : 0; }
+
 /** The bundle folder of the delay plug-in. */
 juce::File delayBundle()
 {
@@ -64,6 +68,7 @@ struct ReturnCase
     Insert insert;
     int firstReturnRate;    // the server comes back at this rate first (then at 48 kHz)
     bool padFirst = false;  // before resuming, the operator fires a pad: it sounds at once
+    std::size_t resumeAfterFrames = 24000;   // the operator's wait after the return before PAUSE
 };
 
 /** The case's name in the test's name (its bytes would hold pointers, new at every run). */
@@ -237,8 +242,8 @@ protected:
             return true;
         }
         EXPECT_EQ (session->lastStatus(), ja ("出力先を復旧しました。再開: ") + "Space");
-        // Half a second of the returned device, as the operator would wait before resuming.
-        EXPECT_TRUE (after->waitForFrames (after->framesCaptured() + 24000, patienceMs, [&] { session->tick(); }));
+        // The operator waits a moment on the returned device before resuming.
+        EXPECT_TRUE (after->waitForFrames (after->framesCaptured() + param.resumeAfterFrames, patienceMs, [&] { session->tick(); }));
         EXPECT_TRUE (session->cueState().paused);
         EXPECT_EQ (session->mutableAudioAdapter().voiceStatus (1).position, held);
         auto silentUntil = after->framesCaptured();
@@ -276,6 +281,15 @@ protected:
         while (back < frames.left.size() && std::abs (frames.left[back]) < 1.0e-3)
             ++back;
         EXPECT_LT (back, frames.left.size()) << "nothing sounded after PAUSE";
+
+        // The resumed track reaches the output through the bridge and the plug-in's own delay,
+        // as through a plug-in started from silence: whatever sounds before is from before the loss.
+        const auto throughRack = param.insert == Insert::none
+                                     ? std::size_t { 0 }
+                                     : (std::size_t) session->audioAdapter().rack().status().bridgeLatency + pluginDelayOf (param.insert);
+        const auto heldPeak = peakOf (*after, resumedAt, resumedAt + throughRack);
+        EXPECT_LT (heldPeak, silenceLimit) << "audio from before the loss sounded after PAUSE: "
+                                           << 20.0 * std::log10 (heldPeak) << " dBFS";
         const auto begin = back + 480;   // past the first cycle of the returning sound
         const auto amplitude = toneAmplitude (frames.left, begin, begin + window, toneFrequency);
         const auto resumedSeconds = secondsAt (amplitude) - (double) (begin - back) / rate;
@@ -302,6 +316,7 @@ INSTANTIATE_TEST_SUITE_P (Returns, DeviceReturnOnJackTest, ::testing::Values (
     ReturnCase { "SameRate", Insert::none, 48000 },
     ReturnCase { "SameRateWithGainPlugin", Insert::gain, 48000 },
     ReturnCase { "SameRateWithDelayPlugin", Insert::delay, 48000 },
+    ReturnCase { "ResumedAt50msWithDelayPlugin", Insert::delay, 48000, false, 2400 },
     ReturnCase { "OtherRateFirst", Insert::none, 44100 },
     ReturnCase { "OtherRateFirstWithDelayPlugin", Insert::delay, 44100 },
     ReturnCase { "PadBeforeResume", Insert::none, 48000, true }),

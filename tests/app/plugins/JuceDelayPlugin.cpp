@@ -1,8 +1,10 @@
 // A JUCE test plug-in with a memory: the stereo input delayed by 4800 samples (100 ms at 48 kHz),
 // that latency reported, no parameter, no editor. Audio it took in before a pause of the host's
-// blocks comes out after them, as a reverb's or an echo's tail would.
+// blocks comes out after them, as a reverb's or an echo's tail would, unless the host restarts its
+// processing in between (the VST3 wrapper resets the processor when processing stops).
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -31,9 +33,16 @@ public:
             && layouts.getMainOutputChannelSet() == juce::AudioChannelSet::stereo();
     }
 
-    // The memory is kept across prepares: only the audio itself clears it.
+    // The memory is kept across prepares: only the audio itself or a reset clears it.
     void prepareToPlay (double, int) override {}
     void releaseResources() override {}
+
+    void reset() override
+    {
+        for (auto& line : lines)
+            std::fill (line.begin(), line.end(), 0.0f);
+        position = 0;
+    }
 
     void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&) override
     {

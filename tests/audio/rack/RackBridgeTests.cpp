@@ -116,6 +116,49 @@ TEST (RackBridge, AfterClearingTheHeldAudioNothingFromBeforeSoundsAndTheProcesse
     EXPECT_LE (driver.deviation (resumed + bridge + settled, driver.position, bridge, 0.5f), exact);
 }
 
+TEST (RackBridge, AfterClearingTheHeldAudioThePluginsStartFromAClearedStateWithTheirParametersAndStates)
+{
+    // A delay holding 4800 samples in slot 1, the gain plug-in at its saved gain 0.5 in slot 2.
+    const auto delayUid = classIdIn (delayBundle());
+    const auto gainUid = gainClassId();
+    const auto half = gainStateHex (0.25);
+    ASSERT_TRUE (delayUid.isNotEmpty() && gainUid.isNotEmpty() && half.isNotEmpty());
+    constexpr std::int64_t held = 4800;
+
+    RackFixture fixture;
+    for (const auto& bundle : { delayBundle(), gainBundle() })
+        ASSERT_TRUE (bundle.copyDirectoryTo (fixture.pluginFolder().getChildFile (bundle.getFileName())));
+    fixture.writeConfig (slotWith (delayUid, true), slotWith (gainUid, true, half));
+    fixture.start (realWorker());
+    ASSERT_TRUE (fixture.waitForCatalogue());
+    ASSERT_TRUE (fixture.status().slots[0].loaded) << fixture.status().slots[0].message;
+    ASSERT_TRUE (fixture.status().slots[1].loaded) << fixture.status().slots[1].message;
+    ASSERT_TRUE (fixture.rack->saveAndWait().ok);
+    const auto storedBefore = fixture.stored();
+
+    const auto bridge = fixture.rack->bridgeLatencySamples();
+    BridgeDriver before (*fixture.rack, 512);
+    ASSERT_TRUE (before.feed (24000));
+    ASSERT_LE (before.deviation (bridge + held + settled, before.position, bridge + held, 0.5f), exact);
+
+    // The device starts again: the first block after it goes through plug-ins that hold nothing,
+    // so the output is the new input through the chain from silence, at the same gain.
+    fixture.rack->clearHeldAudio();
+    BridgeDriver after (*fixture.rack, 512);
+    ASSERT_TRUE (after.feed (24000));
+    EXPECT_LE (after.deviation (0, bridge + held, 1 << 30, 0.0f), 0.0) << "audio from before the restart sounded";
+    EXPECT_LE (after.deviation (0, after.position, bridge + held, 0.5f), exact);
+
+    const auto status = fixture.status();
+    for (const auto& slot : status.slots)
+        EXPECT_TRUE (slot.loaded && slot.message.isEmpty()) << slot.message;
+    ASSERT_TRUE (fixture.rack->saveAndWait().ok);
+    const auto storedAfter = fixture.stored();
+    for (std::size_t slot = 0; slot < 2; ++slot)
+        EXPECT_EQ (storedAfter.slots[slot].stateHex, storedBefore.slots[slot].stateHex) << slot;
+    EXPECT_EQ (storedAfter.slots[1].stateHex, half);
+}
+
 TEST (RackBridge, TwoSlotsInSeries)
 {
     RackFixture fixture;

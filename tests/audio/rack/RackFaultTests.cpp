@@ -84,6 +84,30 @@ TEST (RackFaults, AFailingWorkerIsBypassedWhileTheOtherSlotAndTheShowGoOn)
     }
 }
 
+TEST (RackFaults, AWorkerThatCannotRestartItsPluginIsBypassedBeforeItPlaysAnythingHeld)
+{
+    RackFixture fixture;
+    fixture.addBundle ("FakeFailRestartL32");
+    fixture.addBundle ("FakeGain");
+    fixture.writeConfig (slotWith (fakeClassId (fakeFailRestart, 32), true, "00"), slotWith (fakeClassId (fakeGain), true, "00"));
+    fixture.start();
+    ASSERT_TRUE (fixture.waitForCatalogue());
+    BridgeDriver before (*fixture.rack, 512);
+    ASSERT_TRUE (before.feed (10 * 512));
+
+    fixture.rack->clearHeldAudio();
+    BridgeDriver after (*fixture.rack, 512);
+    ASSERT_TRUE (after.feed (40 * 512));
+    const auto status = fixture.status();
+    EXPECT_FALSE (status.slots[0].loaded);
+    EXPECT_EQ (status.slots[0].message, "RESET_SEEK: seek reset activate failed");
+    EXPECT_TRUE (status.slots[1].loaded);
+
+    // Silence until the new input arrives, then the input through the bypassed slot's delay.
+    EXPECT_LE (after.deviation (0, 2048 + 32, 1 << 30, 0.0f), 0.0);
+    EXPECT_LE (after.deviation (20 * 512, after.position, 2048 + 32, 0.5f), settledDeviation);
+}
+
 TEST (RackFaults, WithBothSlotsGoneTheMasterPassesTheDryDelayedSignal)
 {
     RackFixture fixture;

@@ -40,6 +40,12 @@ inline juce::File gainBundle()
     return juce::File (ORVANE_TEST_GAIN_LIBRARY).getParentDirectory().getParentDirectory().getParentDirectory();
 }
 
+/** The JUCE delay plug-in's bundle: 4800 samples of audio held inside it (tests/app/plugins). */
+inline juce::File delayBundle()
+{
+    return juce::File (ORVANE_TEST_DELAY_LIBRARY).getParentDirectory().getParentDirectory().getParentDirectory();
+}
+
 /** The class id of a probe kind (see the worker's test module). */
 inline juce::String probeClassId (unsigned kind)
 {
@@ -72,19 +78,22 @@ inline juce::String gainParameterId (VstWorkerClient& client)
     return {};
 }
 
-/** The gain plug-in's class id, from a scan of its bundle by the real worker. */
-inline juce::String gainClassId()
+/** The class id of the one plug-in in `bundle`, from a scan by the real worker. */
+inline juce::String classIdIn (const juce::File& bundle)
 {
     VstWorkerClient client;
     std::vector<juce::String> lines;
     juce::String error;
 
     if (! client.start (realWorker(), error)
-        || ! client.command ("SCAN_VST3\t" + gainBundle().getFullPathName(), lines, error, 7000) || lines.size() != 2)
+        || ! client.command ("SCAN_VST3\t" + bundle.getFullPathName(), lines, error, 7000) || lines.size() != 2)
         return {};
 
     return juce::StringArray::fromTokens (lines[0], "\t", "")[1];
 }
+
+/** The gain plug-in's class id. */
+inline juce::String gainClassId() { return classIdIn (gainBundle()); }
 
 /** The state text the real worker saves for the gain plug-in with its parameter at `normalised`
     (gain = 2 x normalised); "" on failure. */
@@ -115,7 +124,7 @@ enum FakeBehaviour : unsigned
     fakeGain = 1, fakeExitAfterHeader, fakeExitMidPayload, fakeExitBeforeReply, fakeHang, fakeStopSelf,
     fakeWrongTag, fakeNanPayload, fakeGarbage, fakeSlow, fakeBigState, fakeMidState, fakeLatencyTooBig,
     fakeLiveStatusHang, fakeEdits, fakeFailLoad, fakeLatencyChange, fakeNoState, fakeScanHang, fakeHeldSave,
-    fakeHeldFailLoad, fakeReloadAlways
+    fakeHeldFailLoad, fakeReloadAlways, fakeFailRestart
 };
 
 /** Polls `condition` every millisecond until it holds or `limitMs` passes; true when it held
