@@ -151,21 +151,8 @@ TEST (OutputDialog, WithNothingOpenNothingShowsAsChosenAndTheDialogSaysWhatFaile
     OutputRig r;
     if (! r.display.running())
         GTEST_SKIP() << r.display.problem;
-    // A server name nobody runs; the name before comes back at the end (none before: the
-    // absent one stays, which no test's server takes).
-    struct AbsentJackServer
-    {
-        const char* was = std::getenv ("JACK_DEFAULT_SERVER");
-        std::string previous = was != nullptr ? was : "";
-        bool set = platform::setEnvironmentVariable ("JACK_DEFAULT_SERVER", "vantrel-absent-" + juce::Uuid().toString().toStdString());
-        ~AbsentJackServer()
-        {
-            if (was != nullptr)
-                platform::setEnvironmentVariable ("JACK_DEFAULT_SERVER", previous);
-            setUiLanguage (false);
-        }
-    } absent;
-    ASSERT_TRUE (absent.set);
+    // No server answers this name (a test with a server of its own names it when it starts it).
+    ASSERT_TRUE (platform::setEnvironmentVariable ("JACK_DEFAULT_SERVER", "vantrel-absent-" + juce::Uuid().toString().toStdString()));
     ASSERT_TRUE (testing::writeBytes (r.pcms.folder / ".asoundrc",
                                       "pcm.!default { type hw; card VantrelAbsent; hint { show on; description \"Vantrel Broken Default\" } }\n"
                                       "pcm.vantrel_stage { type null; hint { show on } }\n"));
@@ -173,21 +160,17 @@ TEST (OutputDialog, WithNothingOpenNothingShowsAsChosenAndTheDialogSaysWhatFaile
 
     auto& panel = r.openDialog ({});
     EXPECT_FALSE (r.session->isOutputOpen());
-    EXPECT_EQ (itemsOf (panel, "audio-output-mode"), ja ("JACK — オーディオサーバー; *ALSA（機器・システム出力）"));
     const auto endpoints = itemsOf (panel, "audio-output-endpoint");
-    EXPECT_TRUE (endpoints.startsWith ("Vantrel Broken Default; ") && endpoints.endsWith ("; vantrel_stage")) << endpoints;
-    EXPECT_FALSE (endpoints.contains ("*")) << endpoints;
-    EXPECT_EQ (byId<juce::ComboBox> (panel, "audio-output-endpoint").getText(), "");
-    const auto failure = "JACKサーバーが応答しません。ALSAの既定の出力先を開けません: Vantrel Broken Default: No such device";
-    EXPECT_EQ (byId<juce::Label> (panel, "audio-apply-result").getText(), ja ("OUT: 出力先なし — ") + ja (failure));
-    EXPECT_EQ (r.session->statusText(), ja ("OUT: 出力先なし — ") + ja (failure));
+    EXPECT_TRUE (endpoints.startsWith ("Vantrel Broken Default; ") && ! endpoints.contains ("*")) << endpoints;
+    const auto failure = ja ("OUT: 出力先なし — JACKサーバーが応答しません。ALSAの既定の出力先を開けません: Vantrel Broken Default: No such device");
+    EXPECT_EQ (byId<juce::Label> (panel, "audio-apply-result").getText(), failure);
+    EXPECT_EQ (r.session->statusText(), failure);
 
     setUiLanguage (true);
-    {
-        AudioSettingsPanel english (*r.session);
-        EXPECT_EQ (byId<juce::Label> (english, "audio-apply-result").getText(),
-                   "OUT: No output — No JACK server answered. ALSA's default device could not be opened: Vantrel Broken Default: No such device");
-    }
+    auto inEnglish = std::make_unique<AudioSettingsPanel> (*r.session);
+    setUiLanguage (false);
+    const auto english = byId<juce::Label> (*inEnglish, "audio-apply-result").getText();
+    EXPECT_EQ (english, "OUT: No output — No JACK server answered. ALSA's default device could not be opened: Vantrel Broken Default: No such device");
 }
 
 TEST (OutputDialog, AChangeIsAppliedOrThePreviousJackOutputComesBackAndThePanelSaysSo)
