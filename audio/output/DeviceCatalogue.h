@@ -36,8 +36,8 @@ int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<O
 
 /** The output a first start opens (no settings file yet): when a JACK server answers (asked
     without starting one), its "system" client, else the first client with playback ports it
-    lists; else the ALSA type's default device. An empty id when neither lists a device (the type
-    is then "ALSA"). `createType` makes the device type of a kind, as createOutputType does.
+    lists; else the ALSA type's default device. The type is "ALSA" exactly when JACK listed no
+    client; an empty id when ALSA lists no device either. `createType` makes the device type of a kind, as createOutputType does.
     Message thread. */
 OutputDeviceSettings chooseFirstStartOutput (
     const std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)>& createType);
