@@ -122,6 +122,14 @@ void SessionCoordinator::setProgress (const juce::String& text)
     statusTime = now();
 }
 
+juce::String SessionCoordinator::outputProblem() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (isOutputOpen() || quit.isQuitting())
+        return {};
+    return translate ("OUT: 出力先なし — ") + translated (audio.lastError());
+}
+
 juce::String SessionCoordinator::statusText() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
@@ -130,8 +138,8 @@ juce::String SessionCoordinator::statusText() const
     const auto lastSave = saves.lastResult();
     if (! lastSave.ok)
         return translate ("自動保存失敗: ") + translated (lastSave.message);
-    if (! isOutputOpen() && ! quit.isQuitting())
-        return translate ("OUT: 出力先なし — ") + translated (audio.lastError());
+    if (const auto problem = outputProblem(); problem.isNotEmpty())
+        return problem;
     if (alert.isNotEmpty())
         return translated (alert);
     if (audio.rack().needsAttention())

@@ -127,6 +127,9 @@ public:
     bool prepareQuit();
     /** An output device is open and running (never in offline mode). */
     bool isOutputOpen() const;
+    /** While no output is open (and not quitting): "OUT: 出力先なし — " and what was tried and why
+        it failed, in the UI language, as the status line shows it; empty otherwise. */
+    juce::String outputProblem() const;
 
     // ---- tick ----------------------------------------------------------------------------------
     void tick();

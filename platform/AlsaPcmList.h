@@ -18,6 +18,11 @@ struct AlsaPcmOutput
     not hinted, then "default" first and "pulse" second. Message thread. */
 std::vector<AlsaPcmOutput> listAlsaPcmOutputs();
 
+/** Why the playback PCM `id` does not open now, in alsa-lib's words ("Connection refused", "No
+    such file or directory"), or empty when it opens; an opened PCM is closed again at once.
+    Message thread. */
+std::string playbackOpenError (const std::string& id);
+
 /** Makes alsa-lib read its configuration files again at its next use. Its cached configuration
     keeps the files it first found, whatever HOME or XDG_CONFIG_HOME say later (the PCM hints are
     read afresh each time, so hints and opens could otherwise disagree). PCMs already open keep

@@ -86,6 +86,16 @@ std::vector<AlsaPcmOutput> listAlsaPcmOutputs()
     return list;
 }
 
+std::string playbackOpenError (const std::string& id)
+{
+    snd_pcm_t* pcm = nullptr;
+    const int result = snd_pcm_open (&pcm, id.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (result < 0)
+        return snd_strerror (result);
+    snd_pcm_close (pcm);
+    return {};
+}
+
 void reloadAlsaConfiguration()
 {
     snd_config_update_free_global();

@@ -61,6 +61,10 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "出力チャンネルを接続できませんでした", "Could not connect the output channels" },
     { "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください", "Paused because the sample rate changed. Check that the output returns at its original rate." },
     { "出力先が切断されました。プレイリストは一時停止、PADは停止しました", "Output disconnected. Playlist paused, PADs stopped." },
+    { "ALSAの出力先を開けません: ", "The ALSA device could not be opened: " },
+    { "JACKサーバーが応答しません。", "No JACK server answered. " },
+    { "ALSAの既定の出力先を開けません: ", "ALSA's default device could not be opened: " },
+    { "ALSAに既定の出力先がありません", "ALSA has no default device" },
 
     // Reading the session documents.
     { "登録行の型・音源参照情報が不正です", "Invalid row types or audio reference" },

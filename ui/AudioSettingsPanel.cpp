@@ -185,6 +185,8 @@ AudioSettingsPanel::AudioSettingsPanel (SessionCoordinator& c) : coordinator (c)
     applyButton.onClick = [this] { apply(); };
 
     refreshDevices (true);
+    // With no output open the result line says from the start what was tried and why it failed.
+    applyResult.setText (coordinator.outputProblem(), juce::dontSendNotification);
     setSize (650, 564);
 }
 
@@ -199,18 +201,18 @@ void AudioSettingsPanel::refreshDevices (bool initial)
         devices = coordinator.audioAdapter().listOutputDevices ({ typeNames[typeIndex], {}, {}, 0.0, 0, 0 });
 
     const auto& current = coordinator.audioAdapter().storedOutputSettings();
+    // Only the open output is shown as chosen.
+    const bool open = coordinator.isOutputOpen();
     int chosen = -1;
     for (size_t i = 0; i < devices.size(); ++i)
     {
         const auto& device = devices[i];
         deviceBox.addItem (device.name.isNotEmpty() ? device.name : device.id, (int) i + 1);
-        if (device.type == current.type && device.id == current.id)
+        if (open && device.type == current.type && device.id == current.id)
             chosen = (int) i;
     }
-    // A saved device that is not present is not replaced silently: only a choice never made
-    // takes the first device.
-    if (initial && chosen < 0 && ! devices.empty() && current.id.isEmpty())
-        chosen = 0;
+    // A saved device that is not present, or did not open, is not replaced silently: the box
+    // shows no choice until the operator makes one.
     deviceBox.setSelectedId (chosen + 1, juce::dontSendNotification);
 
     refreshCapabilities (initial);

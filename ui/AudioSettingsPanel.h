@@ -41,7 +41,8 @@ public:
     explicit AudioSettingsPanel (SessionCoordinator& coordinator);
     ~AudioSettingsPanel() override;
 
-    /** Lists the devices of the selected type; `initial` preselects from the applied choice. */
+    /** Lists the devices of the selected type; `initial` preselects the open output (nothing is
+        shown as chosen while no output is open). */
     void refreshDevices (bool initial);
     /** Fills the rate, buffer and pair boxes for the selected device: from the applied choice
         when `initial` (a saved value the device does not confirm is offered marked as such),

@@ -94,6 +94,10 @@ juce::var buildAudioDiagnostics (const AudioDiagnosticsSnapshot& snapshot)
     for (const auto& slot : rack.slots)
         slots.add (slotObject (slot));
     object->setProperty ("vstSlots", slots);
+    juce::Array<juce::var> driverErrors;
+    for (const auto& error : state.driverErrors)
+        driverErrors.add (error);
+    object->setProperty ("driverErrors", driverErrors);
     return document;
 }
 } // namespace vantrel

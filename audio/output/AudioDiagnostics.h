@@ -21,6 +21,7 @@ struct AudioDiagnosticsState
     bool ready = false;
     int driverXruns = -1;           // -1 until a device reports its count
     juce::String lastOutputError;
+    juce::StringArray driverErrors;   // libjack's last error texts while a JACK output was open
 };
 
 /** The callback statistics as read at one moment (each value read by itself, as the statistics

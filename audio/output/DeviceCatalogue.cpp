@@ -1,5 +1,6 @@
 #include "audio/output/DeviceCatalogue.h"
 
+#include "audio/output/JackMessages.h"
 #include "platform/AlsaPcmList.h"
 
 #include <algorithm>
@@ -27,10 +28,21 @@ std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& t
 {
     std::unique_ptr<juce::AudioIODeviceType> type;
     if (typeName == jackTypeName)
+    {
+        jack_messages::takeOver();
         type.reset (juce::AudioIODeviceType::createAudioIODeviceType_JACK());
+    }
     else if (typeName.isEmpty() || typeName == alsaTypeName)
         type.reset (juce::AudioIODeviceType::createAudioIODeviceType_ALSA());
     return type;
+}
+
+std::unique_ptr<juce::AudioIODevice> createOutputDevice (juce::AudioIODeviceType& type, const juce::String& name)
+{
+    std::unique_ptr<juce::AudioIODevice> device (type.createDevice (name, {}));
+    if (device != nullptr && type.getTypeName() == jackTypeName)
+        jack_messages::takeOver();
+    return device;
 }
 
 std::vector<OutputDeviceSettings> alignAlsaDevices (const juce::StringArray& frameworkNames,

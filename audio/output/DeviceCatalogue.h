@@ -14,10 +14,15 @@ namespace vantrel
     created is left out. Message thread. */
 juce::StringArray outputTypeNames();
 
-/** A fresh device type for a kind: "JACK" gives the JACK type (its scan never starts a server);
+/** A fresh device type for a kind: "JACK" gives the JACK type (its scan never starts a server and
+    prints nothing: libjack's texts go to the program's handlers, see JackMessages.h);
     "ALSA" or an empty name gives the ALSA type; any other name gives null. A fresh type rescans
     (a held ALSA type never does). Message thread. */
 std::unique_ptr<juce::AudioIODeviceType> createOutputType (const juce::String& typeName);
+
+/** The output device `name` of `type` (no input), or null when the type cannot make it. A JACK
+    device keeps libjack's texts away from the terminal as the program's JACK type does. */
+std::unique_ptr<juce::AudioIODevice> createOutputDevice (juce::AudioIODeviceType& type, const juce::String& name);
 
 /** Scans `type` and lists its output devices with a stable id each: "JACK:" + the client's name
     for JACK (the kind, ":" and the name for any other type); for ALSA the PCM's own id,
@@ -31,8 +36,8 @@ int defaultOutputDeviceIndex (juce::AudioIODeviceType& type, const std::vector<O
 
 /** The output a first start opens (no settings file yet): when a JACK server answers (asked
     without starting one), its "system" client, else the first client with playback ports it
-    lists; else the ALSA type's default device. An empty id when neither lists a device (the type
-    is then "ALSA"). `createType` makes the device type of a kind, as createOutputType does.
+    lists; else the ALSA type's default device. The type is "ALSA" exactly when JACK listed no
+    client; an empty id when ALSA lists no device either. `createType` makes the device type of a kind, as createOutputType does.
     Message thread. */
 OutputDeviceSettings chooseFirstStartOutput (
     const std::function<std::unique_ptr<juce::AudioIODeviceType> (const juce::String&)>& createType);

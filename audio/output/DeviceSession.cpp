@@ -3,7 +3,9 @@
 
 #include "audio/engine/MixEngine.h"
 #include "audio/output/DeviceCatalogue.h"
+#include "audio/output/JackMessages.h"
 #include "audio/rack/MasterVstRack.h"
+#include "platform/AlsaPcmList.h"
 #include "platform/ThreadContract.h"
 
 #include <cmath>
@@ -28,6 +30,11 @@ const char* const noChannelsText = "出力チャンネルがありません";
 const char* const bufferUnsupportedText = "選択したバッファーサイズに対応していません";
 const char* const didNotStartText = "出力先が開始しませんでした";
 const char* const channelsNotActiveText = "出力チャンネルを接続できませんでした";
+const char* const alsaCannotOpenText = "ALSAの出力先を開けません: ";
+// A first start that found no JACK server and then failed with ALSA's default says both.
+const char* const noJackServerText = "JACKサーバーが応答しません。";
+const char* const alsaDefaultCannotOpenText = "ALSAの既定の出力先を開けません: ";
+const char* const noAlsaDefaultText = "ALSAに既定の出力先がありません";
 
 // A JACK device takes as active only the ports whose connections JACK already shows, and a busy
 // server shows a new connection a few cycles late: such an open has fewer channels than asked
@@ -62,12 +69,17 @@ StoreResult DeviceSession::openStored (const OutputDeviceSettings& settings, boo
     outputSettings = settings;
     if (! readCleanly)
         return failOpen (text (settingsErrorText));
+    firstStartWithoutJack = false;
     // A first start (no settings file, so no type) takes JACK when a server answers, else
     // ALSA's default device.
     if (settings.type.isEmpty())
     {
+        // The choice is ALSA's only when no JACK server answered: its failures say so.
         outputSettings = chooseFirstStartOutput (createDeviceType);
-        return outputSettings.id.isEmpty() ? failOpen (text (noSuchOutputText)) : open (false);
+        firstStartWithoutJack = outputSettings.type == "ALSA";
+        if (outputSettings.id.isEmpty())
+            return failOpen (text (noJackServerText) + text (noAlsaDefaultText));
+        return open (false);
     }
     // The held type stays until its device is replaced: a JUCE device calls back into its type.
     const auto type = createDeviceType (settings.type);
@@ -95,12 +107,23 @@ StoreResult DeviceSession::select (const OutputDeviceSettings& settings)
     stopAndDeleteDevice();
     outputSettings = settings;
     autoReopen = true;
+    firstStartWithoutJack = false;
     return open (false);
 }
 
 StoreResult DeviceSession::open (bool resume)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    auto result = openDevice (resume);
+    if (result.ok)
+        firstStartWithoutJack = false;
+    else if (firstStartWithoutJack)
+        result = failOpen (text (noJackServerText) + text (alsaDefaultCannotOpenText) + result.message);
+    return result;
+}
+
+StoreResult DeviceSession::openDevice (bool resume)
+{
     // A fresh type rescans (a held ALSA type never sees a new card). It replaces the held type
     // only together with the device, since a JUCE device calls back into the type that made it.
     auto freshType = createDeviceType (outputSettings.type);
@@ -114,7 +137,17 @@ StoreResult DeviceSession::open (bool resume)
         return failOpen (text (noSuchOutputText));
     outputSettings.name = match->name;
 
-    std::unique_ptr<juce::AudioIODevice> created (freshType->createDevice (outputSettings.name, {}));
+    // The framework makes an ALSA device that cannot be opened all the same, with no channels:
+    // alsa-lib's own reason is asked for first.
+    if (outputSettings.type == "ALSA")
+    {
+        const auto reason = platform::playbackOpenError (outputSettings.id.toStdString());
+        if (! reason.empty())
+            return failOpen ((firstStartWithoutJack ? juce::String() : text (alsaCannotOpenText)) + outputSettings.name
+                             + ": " + juce::String::fromUTF8 (reason.c_str()));
+    }
+
+    auto created = createOutputDevice (*freshType, outputSettings.name);
     if (created == nullptr)
         return failOpen (text (cannotCreateText));
 
@@ -184,6 +217,7 @@ StoreResult DeviceSession::open (bool resume)
     rack.clearHeldAudio();
     device = std::move (created);
     deviceType = std::move (freshType);
+    countJackOutput();
     name = device->getName();
     deviceLost.store (false);
     watchedCallbacks = -1;
@@ -207,9 +241,24 @@ void DeviceSession::stopAndDeleteDevice()
     device->stop();
     device->close();
     device.reset();
+    countJackOutput();
     callbackReady.store (false);
     engine.applyPending();
     changingDevice.store (false);
+}
+
+void DeviceSession::countJackOutput()
+{
+    // A lost JACK device still winding down is still open: its texts tell how it ended.
+    const auto isJack = [] (const std::unique_ptr<juce::AudioIODevice>& d) { return d != nullptr && d->getTypeName() == "JACK"; };
+    const bool open = isJack (device) || isJack (lostDevice);
+    if (open == jackOutputCounted)
+        return;
+    jackOutputCounted = open;
+    if (open)
+        jack_messages::outputOpened();
+    else
+        jack_messages::outputClosed();
 }
 
 void DeviceSession::close()
@@ -259,6 +308,7 @@ void DeviceSession::releaseLostDevice (bool force)
     lostDevice->close();
     lostDevice.reset();
     lostDeviceType.reset();
+    countJackOutput();
     retiringDevice.store (false);
 }
 
@@ -283,6 +333,7 @@ std::optional<juce::String> DeviceSession::handleDeviceLoss()
         lostDevice = std::move (device);
         lostDeviceType = std::move (deviceType);
         lostDeviceSinceMs = millisecondCounter();
+        countJackOutput();
     }
     // The track voices are paused in the engine here, before any device runs again, and the
     // output stays silent until the operator resumes.
@@ -373,7 +424,7 @@ DeviceSession::Capabilities DeviceSession::capabilities (const OutputDeviceSetti
         return capabilities;
     for (const auto& entry : listAudioDevices (*type))
         if (entry.id == settings.id)
-            if (std::unique_ptr<juce::AudioIODevice> temporary { type->createDevice (entry.name, {}) })
+            if (const auto temporary = createOutputDevice (*type, entry.name))
                 read (*temporary);
     return capabilities;
 }

@@ -128,7 +128,10 @@ public:
     void renderBlock (float* const* channels, int numChannels, int numSamples) noexcept;
 
 private:
+    StoreResult openDevice (bool resume);
     void stopAndDeleteDevice();
+    /** Tells libjack's text handlers whether a JACK device is held (open or winding down). */
+    void countJackOutput();
     void releaseLostDevice (bool force);
     bool callbackStalled();
     void stopRendering() noexcept;
@@ -167,5 +170,9 @@ private:
     std::int64_t watchedCallbacks = -1;
     std::uint32_t watchedSinceMs = 0;
     int driverXruns = -1;
+    bool jackOutputCounted = false;
+    // The stored choice is a first start's fallback to ALSA's default after no JACK server
+    // answered; cleared by a successful open and by any other choice.
+    bool firstStartWithoutJack = false;
 };
 } // namespace vantrel

@@ -2,6 +2,7 @@
 #include "audio/output/JuceAudioAdapter.h"
 
 #include "audio/output/AudioDiagnostics.h"
+#include "audio/output/JackMessages.h"
 #include "audio/rack/MasterVstRack.h"
 #include "platform/ThreadContract.h"
 
@@ -95,6 +96,7 @@ AudioDiagnosticsSnapshot JuceAudioAdapter::diagnosticsSnapshot() const
     AudioDiagnosticsSnapshot snapshot;
     snapshot.state = session.diagnosticsState();
     snapshot.state.lastOutputError = lastErrorText;
+    snapshot.state.driverErrors = jack_messages::recentErrors();
     snapshot.rack = masterRack->status();
     snapshot.figures = readCallbackFigures (session.statistics(), snapshot.rack.audioFault);
     snapshot.time = juce::Time::getCurrentTime();

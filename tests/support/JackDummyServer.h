@@ -74,6 +74,17 @@ public:
         }
     }
 
+    /** Ends the server with SIGKILL, as a crash does: its clients lose it mid-cycle. Its registry
+        entry stays until the slot's next start clears it. */
+    void kill()
+    {
+        if (server.isRunning())
+        {
+            server.kill();
+            server.waitUntilEnded();
+        }
+    }
+
     ~JackDummyServer()  { stop(); }
 
     const std::string& lastError() const  { return error; }

@@ -5,6 +5,7 @@
 #include "audio/output/OutputDeviceSettingsFile.h"
 #include "platform/AlsaPcmList.h"
 #include "support/JackDummyServer.h"
+#include "session/UiLanguage.h"
 #include "ui/AudioSettingsPanel.h"
 
 namespace vantrel
@@ -57,9 +58,10 @@ struct OutputRig : ViewRig
     ManualClock deviceClock;   // frozen: a starved device thread is not taken for a lost device
     std::shared_ptr<int> result = std::make_shared<int> (-1);   // the dialog's, once dismissed
 
+    /** `saved` empty: a first start, with no settings file. */
     AudioSettingsPanel& openDialog (const OutputDeviceSettings& saved)
     {
-        EXPECT_TRUE (pcms.ready && writeOutputDeviceSettings (rig.deviceFile(), saved).ok);
+        EXPECT_TRUE (pcms.ready && (saved.type.isEmpty() || writeOutputDeviceSettings (rig.deviceFile(), saved).ok));
         session = rig.make (true);
         session->mutableAudioAdapter().millisecondCounter = deviceClock.function();
         makeView().setBounds (0, 0, 1380, 860);
@@ -139,6 +141,36 @@ TEST (OutputDialog, AnUnlistedSavedDeviceStaysUnchosenAndEscapeOrTheLockKeepsEve
     juce::MessageManager::callAsync ([&handled] { handled = true; });   // runs after the click
     ASSERT_TRUE (runMessagesUntil ([&] { return handled; }));
     EXPECT_FALSE (r.view->flags().dialogOpen || r.view->window ("output-dialog") != nullptr);
+}
+
+// A first start with no JACK server and an ALSA default that does not open: the dialog lists
+// that default but shows nothing chosen, and says what was tried and why it failed, in the
+// language of the interface.
+TEST (OutputDialog, WithNothingOpenNothingShowsAsChosenAndTheDialogSaysWhatFailed)
+{
+    OutputRig r;
+    if (! r.display.running())
+        GTEST_SKIP() << r.display.problem;
+    // No server answers this name (a test with a server of its own names it when it starts it).
+    ASSERT_TRUE (platform::setEnvironmentVariable ("JACK_DEFAULT_SERVER", "vantrel-absent-" + juce::Uuid().toString().toStdString()));
+    ASSERT_TRUE (testing::writeBytes (r.pcms.folder / ".asoundrc",
+                                      "pcm.!default { type hw; card VantrelAbsent; hint { show on; description \"Vantrel Broken Default\" } }\n"
+                                      "pcm.vantrel_stage { type null; hint { show on } }\n"));
+    platform::reloadAlsaConfiguration();
+
+    auto& panel = r.openDialog ({});
+    EXPECT_FALSE (r.session->isOutputOpen());
+    const auto endpoints = itemsOf (panel, "audio-output-endpoint");
+    EXPECT_TRUE (endpoints.startsWith ("Vantrel Broken Default; ") && ! endpoints.contains ("*")) << endpoints;
+    const auto failure = ja ("OUT: 出力先なし — JACKサーバーが応答しません。ALSAの既定の出力先を開けません: Vantrel Broken Default: No such device");
+    EXPECT_EQ (byId<juce::Label> (panel, "audio-apply-result").getText(), failure);
+    EXPECT_EQ (r.session->statusText(), failure);
+
+    setUiLanguage (true);
+    auto inEnglish = std::make_unique<AudioSettingsPanel> (*r.session);
+    setUiLanguage (false);
+    const auto english = byId<juce::Label> (*inEnglish, "audio-apply-result").getText();
+    EXPECT_EQ (english, "OUT: No output — No JACK server answered. ALSA's default device could not be opened: Vantrel Broken Default: No such device");
 }
 
 TEST (OutputDialog, AChangeIsAppliedOrThePreviousJackOutputComesBackAndThePanelSaysSo)

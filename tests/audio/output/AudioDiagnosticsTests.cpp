@@ -41,7 +41,7 @@ TEST (AudioDiagnostics, KeysKeepTheirOrderAndGapsAppearOnlyWithARackFault)
         "driverLatencySamples", "ready", "callbacks", "stopNotifications", "successfulDriverRestarts", "deviceErrors",
         "rateChangeGates", "confirmedLossEvents", "callbackLongGaps", "callbackBudgetOverruns", "maxCallbackGapUs",
         "maxRenderUs", "driverXruns", "vstUnderruns", "vstAudioFault", "vstBridgeSamples", "lastOutputError",
-        "fastCallbacks", "maxCallbackBurstFrames", "vstFaultReason", "vstStateCaptures", "vstSlots" };
+        "fastCallbacks", "maxCallbackBurstFrames", "vstFaultReason", "vstStateCaptures", "vstSlots", "driverErrors" };
     EXPECT_EQ (keysOf (healthy), expected);
     // No device ever opened: the xrun count is unknown and output is not ready.
     EXPECT_EQ (static_cast<int> (healthy["driverXruns"]), -1);
