@@ -255,10 +255,14 @@ bool VantrelView::handleWheel (double notches)
 void VantrelView::Impl::dismissDialog()
 {
     // Called from the alert window's own modal callback: the window goes after the callback.
-    // Hidden now, it passes the X keyboard focus on; the keys the X server sent it before are
-    // served before it goes (they go where the keys typed next go: a dialog asked again).
+    // The X keyboard focus goes back to the main window first (a hidden window passes it to its
+    // parent, under a window manager a frame that drops the keys), and the keys the X server sent
+    // the dialog before are served before it goes: they go where the next keys go (a dialog
+    // asked again).
     if (auto* window = dialog.release())
     {
+        if (auto* peer = view.getPeer(); peer != nullptr && window->getPeer() != nullptr && window->getPeer()->isFocused())
+            peer->grabFocus();
         window->setVisible (false);
         juce::MessageManager::callAsync ([window]
         {
