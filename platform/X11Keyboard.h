@@ -13,6 +13,12 @@ namespace vantrel::platform
     JUCE's connection. False when there is no X display or the server refuses. */
 bool useDetectableAutoRepeat();
 
+/** Serves every event the X server has sent JUCE's connection until now: one round trip, then
+    JUCE's own reading loop over what came. JUCE drops the waiting events of a window it destroys;
+    called before, the key presses already sent to that window reach the program. Message thread,
+    outside JUCE's handling of an X event; does nothing without an X display. */
+void serveSentWindowEvents();
+
 /** Xlib reads waiting events into its queue whenever a call waits for a reply (JUCE asks the
     server for the pointer position or the focus, a repaint waits for the server), and JUCE serves
     its connection only when the socket has new data, so an event read that way (a key press

@@ -33,6 +33,25 @@ bool useDetectableAutoRepeat()
     return XkbSetDetectableAutoRepeat (display, True, &supported) && supported;
 }
 
+void serveSentWindowEvents()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto* system = juce::XWindowSystem::getInstanceWithoutCreating();
+    auto* display = system != nullptr ? system->getDisplay() : nullptr;
+
+    if (display == nullptr)
+        return;
+
+    int waiting = 0;
+    {
+        juce::XWindowSystemUtilities::ScopedXLock lock;
+        XSync (display, False);
+        waiting = XEventsQueued (display, QueuedAlready);
+    }
+    if (waiting > 0)
+        juce::LinuxEventLoopInternal::invokeEventLoopCallbackForFd (ConnectionNumber (display));
+}
+
 namespace
 {
 using WireToEvent = Bool (*) (Display*, XEvent*, xEvent*);

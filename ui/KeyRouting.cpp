@@ -233,10 +233,19 @@ bool KeyRouter::keyPressed (const KeyPress& key, juce::Component* origin)
     if ((! heldKeys.empty() || heldModifiers != 0) && ! isTimerRunning())
         startTimer (25);   // also catches the key-ups that a control's keyStateChanged kept from us
 
+    const auto typed = std::find (typedKeys.begin(), typedKeys.end(), virtualKey);
+
+    if (handler.holdTypedKey (key))
+    {
+        // Typed ahead into a field: its auto-repeat after the field has closed acts on nothing.
+        if (virtualKey != 0 && typed == typedKeys.end())
+            typedKeys.push_back (virtualKey);
+        handler.clearHeldKeys();
+        return true;
+    }
+
     if (virtualKey == 0)
         return false;      // Alt held, or no key of the table
-
-    const auto typed = std::find (typedKeys.begin(), typedKeys.end(), virtualKey);
 
     if (textInputActive())
     {

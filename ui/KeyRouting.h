@@ -31,6 +31,9 @@ public:
     virtual bool handleWheel (double notches) = 0;
     /** The window was deactivated: drop the wheel binding. */
     virtual void releaseWheelTarget() = 0;
+    /** Any key press, before the shortcuts and the focused control: true when it is kept for a
+        dialog's field that is on its way (typed ahead); such a key runs no shortcut. */
+    virtual bool holdTypedKey (const juce::KeyPress&)  { return false; }
 };
 
 /** The physical key behind a JUCE key press on X11, as Windows virtual-key codes (US layout).

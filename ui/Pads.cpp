@@ -209,6 +209,7 @@ void VantrelView::Impl::padMenu (int n)
         menu.addSectionHeader (translate ("再生中の為変更・削除ができません。"));
 
     flags.dialogOpen = true;
+    typeAhead.hold();   // a name typed right after "rename" is the name dialog's
     juce::Component::SafePointer<VantrelView> safe (&view);
     menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (pads[(size_t) n - 1].get()),
                         [safe, b, n] (int result)
@@ -221,6 +222,8 @@ void VantrelView::Impl::padMenu (int n)
         m.flags.dialogOpen = false;
         if (! m.flags.quitPending)
             m.runPadMenuItem (result, b, n);
+        if (! m.typeAhead.hasField())
+            m.typeAhead.release();
         safe->refresh();
     });
 }

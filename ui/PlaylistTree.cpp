@@ -188,6 +188,7 @@ void VantrelView::Impl::addTreeMenu (const std::string& parentId)
     menu.addItem (1, translate ("プレイリストを追加…"));
     menu.addItem (2, translate ("フォルダーを追加…"));
     flags.dialogOpen = true;
+    typeAhead.hold();   // a name typed right after the choice is the name dialog's
     juce::Component::SafePointer<VantrelView> safe (&view);
     menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&addTreeButton), [safe, parentId] (int result)
     {
@@ -197,6 +198,8 @@ void VantrelView::Impl::addTreeMenu (const std::string& parentId)
         m.flags.dialogOpen = false;   // first: the name dialog refuses to open while it is set
         if (! m.flags.quitPending && (result == 1 || result == 2))
             m.addTree (result == 2, parentId);
+        if (! m.typeAhead.hasField())
+            m.typeAhead.release();
         safe->refresh();
     });
 }
@@ -288,6 +291,7 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry)
     menu.addSubMenu (translate ("移動先"), moves, editable);
 
     flags.dialogOpen = true;
+    typeAhead.hold();   // a name typed right after the choice is the name dialog's
     juce::Component::SafePointer<VantrelView> safe (&view);
     menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&tree), [safe, entry, targets] (int result)
     {
@@ -296,7 +300,7 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry)
         auto& m = *safe->impl;
         m.flags.dialogOpen = false;   // first: the dialogs of the items refuse to open while it is set
         if (m.flags.quitPending)
-            return;
+            return m.typeAhead.release();
         const auto here = entry.isFolder ? entry.id : entry.parentId;
         if (result == 1)
             m.renameTree (entry);
@@ -314,6 +318,8 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry)
                     m.coordinator.toggleFolderCollapsed (target);
             }
         }
+        if (! m.typeAhead.hasField())
+            m.typeAhead.release();
         safe->refresh();
     });
 }

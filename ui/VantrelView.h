@@ -64,6 +64,7 @@ public:
     void clearHeldKeys() override;
     bool handleWheel (double notches) override;
     void releaseWheelTarget() override;
+    bool holdTypedKey (const juce::KeyPress& key) override;
     /** False while a dialog or a modal component is up, a quit is pending or a text editor has the
         keyboard focus. */
     bool acceptsShortcuts() const;

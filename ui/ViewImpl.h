@@ -12,6 +12,7 @@
 #include "ui/PlaylistTree.h"
 #include "ui/RowsList.h"
 #include "ui/WaveLane.h"
+#include "ui/TypeAhead.h"
 #include "ui/ViewWindows.h"
 
 #include <array>
@@ -212,6 +213,7 @@ struct VantrelView::Impl
     std::int64_t lastGoCount = 0;
     std::function<void()> onQuit;
     std::unique_ptr<juce::AlertWindow> dialog;
+    TypeAhead typeAhead;   // the keys typed ahead of a name dialog's field
     std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
     MainScreenLayout layout;   // the last one applied
     /** The view's background (its gradient and the sections' boxes) in screen pixels at the scale

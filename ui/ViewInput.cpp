@@ -3,6 +3,7 @@
 
 #include "ui/ViewImpl.h"
 
+#include "platform/X11Keyboard.h"
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
@@ -23,19 +24,6 @@ int trailingNumber (const juce::String& action)
         return 0;
     const int value = action.substring (start).getIntValue();
     return start > 0 && action[start - 1] == '-' ? -value : value;
-}
-
-/** Gives a field of a new window the keyboard focus: the window takes it only once the X server
-    shows it, and a request before that is lost. Asked again until it holds (at most ten seconds),
-    while the field is there. */
-void focusWhenShown (juce::Component::SafePointer<juce::Component> field, int attemptsLeft = 500)
-{
-    if (field == nullptr || attemptsLeft <= 0)
-        return;
-    if (field->isShowing())
-        field->grabKeyboardFocus();
-    if (! field->hasKeyboardFocus (false))
-        juce::Timer::callAfterDelay (20, [field, attemptsLeft] { focusWhenShown (field, attemptsLeft - 1); });
 }
 
 bool isRepeatable (const juce::String& action)
@@ -138,6 +126,8 @@ void VantrelView::releaseHeldKey (int virtualKey)
 }
 
 void VantrelView::clearHeldKeys() { heldKeys.clear(); }
+
+bool VantrelView::holdTypedKey (const juce::KeyPress& key) { return impl->typeAhead.keep (key); }
 
 void VantrelView::Impl::deleteSelected()
 {
@@ -265,8 +255,21 @@ bool VantrelView::handleWheel (double notches)
 void VantrelView::Impl::dismissDialog()
 {
     // Called from the alert window's own modal callback: the window goes after the callback.
+    // The X keyboard focus goes back to the main window first (a hidden window passes it to its
+    // parent, under a window manager a frame that drops the keys), and the keys the X server sent
+    // the dialog before are served before it goes: they go where the next keys go (a dialog
+    // asked again).
     if (auto* window = dialog.release())
-        juce::MessageManager::callAsync ([window] { delete window; });
+    {
+        if (auto* peer = view.getPeer(); peer != nullptr && window->getPeer() != nullptr && window->getPeer()->isFocused())
+            peer->grabFocus();
+        window->setVisible (false);
+        juce::MessageManager::callAsync ([window]
+        {
+            platform::serveSentWindowEvents();
+            delete window;
+        });
+    }
     flags.dialogOpen = false;
 }
 
@@ -311,18 +314,22 @@ void VantrelView::textDialog (const juce::String& title, const juce::String& lab
         if (safe == nullptr)
             return;
         const auto text = safe->impl->dialog != nullptr ? safe->impl->dialog->getTextEditorContents ("value") : juce::String();
+        safe->impl->typeAhead.fieldClosing();
         safe->impl->dismissDialog();
         if (result == 1 && nameRequired && text.trim().isEmpty())
         {
-            // A show tool does not close a name dialog with nothing made: it asks again.
+            // A show tool does not close a name dialog with nothing made: it asks again, and the
+            // keys typed after the Return go into the dialog asked again.
             safe->textDialog (title, label, text, onText, true, translate ("名前を入力してください"));
             return;
         }
+        safe->impl->typeAhead.release();
         if (result == 1 && onText)
             onText (text);
         safe->refresh();
     }), false);
-    focusWhenShown (m.dialog->getTextEditor ("value"));
+    // Keys typed from the press that opened the dialog on go into its field, in order.
+    m.typeAhead.typeInto (*m.dialog, *m.dialog->getTextEditor ("value"));
 }
 
 } // namespace vantrel

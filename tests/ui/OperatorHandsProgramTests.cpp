@@ -68,12 +68,14 @@ struct WindowParts
 
 struct HandsShow : KeyShow
 {
-    std::string begin (bool windowManager, double rowSeconds = 8.0)
+    /** The show of three rows (600, 700 and 800 Hz), the first one `firstSeconds` long. */
+    std::string begin (bool windowManager, double firstSeconds = 8.0)
     {
         const auto media = rig.temp / "media";
         std::vector<juce::File> rows;
         for (int i = 0; i < 3; ++i)
-            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i }, rowSeconds));
+            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i },
+                                        i == 0 ? firstSeconds : 8.0));
         useWindowManager = windowManager;
         auto error = start (rows, {});
         if (! error.empty())
@@ -333,6 +335,119 @@ TEST (OperatorHandsProgram, ANameDialogTakesTheTypingAndReturnSubmits)
             << "the folder was not made from the typed name";
         ASSERT_TRUE (show.hold (0.3));
         EXPECT_EQ (show.onsets (600.0, from, 0.02), 0) << "a key meant for the dialog started the show";
+    }
+}
+
+// A name typed at once after the click that opens its dialog (a choice in the "+" menu, a
+// double-click on a playlist's line), 12 ms a key, while a track plays: the dialog takes every key
+// in order, Return too; after a blank Return the dialog asked again takes the keys that follow.
+// No key reaches a shortcut: the track plays on, nothing else starts.
+TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    enum Opens { addPlaylist = 1, addFolder = 2, rename };
+    struct Typing
+    {
+        Opens opens;
+        const char* typed;   // '\n' is Return, '\b' Backspace
+        const char* name;
+    };
+    // Folders come last: until then the open playlist is the tree's first line.
+    const Typing typings[] = {
+        { rename, "Act 1 open\n", "Act 1 open" },      { addPlaylist, "A01 go\n", "A01 go" },
+        { addPlaylist, "B2\n", "B2" },                 { rename, "Intervalx\b\n", "Interval" },
+        { addPlaylist, "\nEncore 3\n", "Encore 3" },   { addPlaylist, "Q\n", "Q" },
+        { addFolder, "Stage left\n", "Stage left" },   { addFolder, "Props\n", "Props" },
+        { addFolder, "\nCrew 7\n", "Crew 7" },         { addFolder, "Z\n", "Z" },
+    };
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        ASSERT_EQ (show.begin (windowManager, 120.0), "");
+        ASSERT_TRUE (show.readyShowsLongRow()) << "the first row's waveform never showed";
+        const auto& p = *show.parts;
+        const auto names = [&] {
+            CatalogState state;
+            std::vector<std::string> all;
+            if (readSplitFiles (show.rig.music(), state).ok)
+            {
+                for (const auto& playlist : state.document.playlists)
+                    all.push_back ("playlist " + playlist.name);
+                for (const auto& folder : state.document.folders)
+                    all.push_back ("folder " + folder.name);
+            }
+            return all;
+        };
+        const auto listed = [&] {
+            std::string text;
+            for (const auto& name : names())
+                text += name + "; ";
+            return text;
+        };
+        // Screen points: xdotool then sends everything through the X server's test extension.
+        const auto window = show.windowBounds();
+        const auto onScreen = [&] (juce::Point<int> inWindow) { return inWindow + window.getPosition(); };
+        // The keys of a typing as one xdotool command, run at once after the click in the same
+        // call (letters, digits and spaces only: xdotool's "type" takes every argument after it).
+        const auto keysOf = [] (const char* typed) {
+            juce::StringArray args { "key", "--delay", "12" };
+            for (const auto* c = typed; *c != 0; ++c)
+                args.add (*c == '\n' ? "Return" : *c == '\b' ? "BackSpace" : *c == ' ' ? "space" : juce::String::charToString (*c));
+            return args;
+        };
+
+        ASSERT_TRUE (show.clickAt (p.centreOf ("wave-ready")));
+        const auto go = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        ASSERT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "GO was not heard";
+
+        auto expected = names();
+        ASSERT_EQ (expected, std::vector<std::string> { "playlist Show" });
+        for (const auto& t : typings)
+        {
+            SCOPED_TRACE (juce::String (t.typed).replace ("\n", "\\n").replace ("\b", "\\b").toStdString());
+            juce::StringArray click;
+            if (t.opens == rename)
+            {
+                expected[0] = "playlist " + std::string (t.name);
+                const auto tree = p.layout["playlists"].bounds;
+                const auto line = onScreen (p.toWindow ({ tree.getX() + 60, tree.getY() + 18 }));
+                click = { "mousemove", juce::String (line.x), juce::String (line.y), "click", "--repeat", "2", "--delay", "80", "1" };
+            }
+            else
+            {
+                expected.push_back ((t.opens == addFolder ? "folder " : "playlist ") + std::string (t.name));
+                ASSERT_TRUE (show.clickAt (p.centreOf ("add-playlist-folder")));
+                juce::Rectangle<int> menu;
+                ASSERT_TRUE (waitFor ([&] {
+                    const auto found = juce::StringArray::fromLines (show.xdotoolOutput ({ "search", "--onlyvisible", "--name", "^menu$" }).trim());
+                    if (found.size() != 1)
+                        return false;
+                    juce::StringPairArray values;
+                    for (const auto& l : juce::StringArray::fromLines (show.xdotoolOutput ({ "getwindowgeometry", "--shell", found[0] })))
+                        values.set (l.upToFirstOccurrenceOf ("=", false, false), l.fromFirstOccurrenceOf ("=", false, false));
+                    menu = { values["X"].getIntValue(), values["Y"].getIntValue(), values["WIDTH"].getIntValue(), values["HEIGHT"].getIntValue() };
+                    return ! menu.isEmpty();
+                }, capMs, 20)) << "the menu did not show";
+                // A menu takes a click on an item only 250 ms after it opened: a minimum, not a deadline.
+                juce::Thread::sleep (300);
+                const auto item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * (2 * (int) t.opens - 1) / 4 };
+                click = { "mousemove", juce::String (item.x), juce::String (item.y), "click", "1" };
+            }
+            click.addArray (keysOf (t.typed));
+            ASSERT_TRUE (show.xdotool (click));
+            ASSERT_TRUE (waitFor ([&] { return names() == expected; }, capMs, 20))
+                << "saved: " << listed() << "name dialogs up: " << show.rig.windowsTitled ("新しいプレイリスト").size()
+                       + show.rig.windowsTitled ("新しいフォルダー").size() + show.rig.windowsTitled ("プレイリスト名").size();
+        }
+        // The track played on through every key: one onset, still sounding; no other row started.
+        const auto end = show.heard();
+        EXPECT_NE (show.waitUntilHeard (600.0, end, 0.1), 0u) << "the track stopped";
+        EXPECT_EQ (show.onsets (600.0, go), 1) << "the track was paused";
+        EXPECT_EQ (show.onsets (700.0, go) + show.onsets (800.0, go), 0) << "a key started the next row";
     }
 }
 } // namespace
