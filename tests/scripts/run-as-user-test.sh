@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A desktop user runs scripts/run.sh as themselves: a user made for the test (useradd), with every
-# package present, builds the program from a copy of the source in their home and starts it on a
-# private X server with their own private JACK server; the program plays into that server and
-# writes its profile in the user's home, and the build and the profile are the user's. Then root's
+# package present, builds the program from a copy of the source in their home and starts it with
+# `pw-jack scripts/run.sh` on a private X server with their own PipeWire; the program plays into
+# that PipeWire's sink and writes its profile in the user's home, and the build and the profile are the user's. Then root's
 # run on that build folder and a run through sudo both stop with their reason and build nothing.
 # The user's build reads the compiler cache of this machine's own build (read-only), so it costs
 # little where that build went through ccache.
@@ -15,7 +15,7 @@ skip() {
   exit 77
 }
 [ "$(id -u)" = 0 ] || skip "making a user needs root"
-for tool in useradd userdel runuser Xvfb xdotool jackd; do
+for tool in useradd userdel runuser Xvfb pipewire wireplumber pw-jack pw-cli dbus-daemon; do
   command -v "$tool" > /dev/null || skip "$tool is not installed"
 done
 
@@ -29,6 +29,8 @@ made=false
 cleanup() {
   [ -z "$xvfb" ] || kill "$xvfb" 2> /dev/null
   if $made; then
+    for pid in $(pgrep -u "$name"); do kill -TERM "$pid" 2> /dev/null; done
+    for _ in $(seq 50); do pgrep -u "$name" > /dev/null || break; sleep 0.1; done
     for pid in $(pgrep -u "$name"); do kill -KILL "$pid" 2> /dev/null; done
     for _ in $(seq 100); do pgrep -u "$name" > /dev/null || break; sleep 0.1; done
     userdel -r "$name" 2> /dev/null || echo "could not remove the user $name"
@@ -64,17 +66,40 @@ xvfb=$!
 for _ in $(seq 600); do grep -q . "$work/display" && break; sleep 0.1; done
 display=:$(head -1 "$work/display")
 [ "$display" != : ] || { echo "FAIL: Xvfb did not start"; exit 1; }
-jack=vantrel-user-$$
-as_user jackd -n "$jack" --no-realtime -d dummy -r 48000 -p 512 > "$work/jackd.log" 2>&1 &
-as_user JACK_DEFAULT_SERVER="$jack" JACK_NO_START_SERVER=1 jack_wait -w -t 60 > /dev/null 2>&1 \
-  || { echo "FAIL: the user's JACK server did not start:"; cat "$work/jackd.log"; exit 1; }
+# The user's own PipeWire, as on a desktop: a session bus, pipewire with a null sink, wireplumber.
+sink="Vantrel User Sink"
+as_user sh -c 'mkdir -p "$HOME/.config/pipewire/pipewire.conf.d"' && as_user tee "$home/.config/pipewire/pipewire.conf.d/sink.conf" > /dev/null <<EOF_SINK
+context.objects = [
+  { factory = adapter
+    args = { factory.name = support.null-audio-sink
+             node.name = "vantrel-user-sink"
+             node.description = "$sink"
+             media.class = Audio/Sink
+             audio.position = [ FL FR ] } }
+]
+EOF_SINK
+bus="unix:path=$work/runtime/bus"
+as_user dbus-daemon --session --address="$bus" --nofork --nopidfile > "$work/dbus.log" 2>&1 &
+for _ in $(seq 600); do [ -S "$work/runtime/bus" ] && break; sleep 0.1; done
+as_user DBUS_SESSION_BUS_ADDRESS="$bus" pipewire > "$work/pipewire.log" 2>&1 &
+for _ in $(seq 600); do [ -S "$work/runtime/pipewire-0" ] && break; sleep 0.1; done
+as_user DBUS_SESSION_BUS_ADDRESS="$bus" wireplumber > "$work/wireplumber.log" 2>&1 &
+sink_up=false
+for _ in $(seq 600); do
+  as_user pw-cli ls Node > "$work/nodes" 2>&1 && grep -q vantrel-user-sink "$work/nodes" && { sink_up=true; break; }
+  sleep 0.1
+done
+if ! $sink_up; then
+  echo "FAIL: the user's PipeWire did not start; its nodes:"; cat "$work/nodes"
+  for log in dbus pipewire wireplumber; do echo "$log:"; cat "$work/$log.log"; done
+  exit 1
+fi
 
 start=$(date +%s)
-as_user DISPLAY="$display" JACK_DEFAULT_SERVER="$jack" JACK_NO_START_SERVER=1 \
-  DBUS_SESSION_BUS_ADDRESS="unix:path=$work/nowhere/session" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/nowhere/system" \
-  PULSE_SERVER="unix:$work/nowhere/pulse" VANTREL_STARTUP_REPORT="$home/report.json" \
+as_user DISPLAY="$display" DBUS_SESSION_BUS_ADDRESS="$bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/nowhere/system" \
+  VANTREL_STARTUP_REPORT="$home/report.json" \
   CCACHE_DIR="$work/ccache" CCACHE_READONLY=1 CCACHE_TEMPDIR="$home/.ccache-tmp" JOBS=4 \
-  bash "$home/vantrel/scripts/run.sh" > "$work/run.log" 2>&1 &
+  pw-jack bash "$home/vantrel/scripts/run.sh" > "$work/run.log" 2>&1 &
 run=$!
 for _ in $(seq 18000); do   # a cap for a hung run only: the build may take minutes without a cache
   [ -s "$home/report.json" ] && grep -q '"status"' "$home/report.json" && break
@@ -89,7 +114,8 @@ fi
 grep -q 'packages for "run" are installed' "$work/run.log" || fail "the run path did not find every package present"
 profile="$home/.local/share/Vantrel/Ver1"
 grep -qF "\"profileRoot\": \"$profile/music\"" "$home/report.json" || fail "the profile is not in the user's home: $(cat "$home/report.json")"
-grep -q '"audioOpened": true' "$home/report.json" || fail "the program did not reach the user's JACK server: $(cat "$home/report.json")"
+grep -q '"audioOpened": true' "$home/report.json" && grep -qF "\"actualOutput\": \"$sink\"" "$home/report.json" \
+  || fail "the program did not play into the user's PipeWire: $(cat "$home/report.json")"
 [ "$(stat -c %u /proc/"$program")" = "$uid" ] || fail "the program does not run as the user"
 
 kill -TERM "$program"

@@ -128,6 +128,9 @@ def main():
             "JACK_DEFAULT_SERVER": "vantrel-absent-" + os.path.basename(work),
             "BUILD_DIR": build, "JOBS": "2",
         }
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "CCACHE_DIR", "CCACHE_BASEDIR"):
+            if name in os.environ:   # a sanitizer build's settings, and the build's compiler cache
+                env[name] = os.environ[name]
         marker = ("HOME=" + home).encode()
         profile = os.path.join(home, ".local/share/Vantrel/Ver1")
         preferences = os.path.join(profile, "local/preferences.json")
@@ -205,6 +208,11 @@ def main():
             print("ok: the edit before %s is saved, run.sh exited 0 and nothing of the run is left" % how)
         return 0
     finally:
+        for process in run_processes(("HOME=" + os.path.join(work, "home")).encode()):   # after a failure only
+            try:
+                os.kill(int(process.split()[0]), signal.SIGKILL)
+            except OSError:
+                pass
         if xvfb is not None:
             xvfb.terminate()
             xvfb.wait()
