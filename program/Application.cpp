@@ -33,6 +33,10 @@ void Application::initialise (const juce::String&)
     powerRequest = false;
     // First of all: every alert below draws its Japanese and its English line.
     installUiFonts();
+    // A quit signal from here on is handled by the timer once start-up is over: the safe quit
+    // with a window, else (an alert of the start-up is up) a plain quit.
+    platform::installQuitSignals();
+    startTimer (50);
 
     // Where the saved data lives is settled before anything is written or locked: a data home
     // that does not exist yet is made (as on a fresh account), and a start that cannot make it,
@@ -100,9 +104,6 @@ void Application::initialise (const juce::String&)
     mainWindow = std::make_unique<MainWindow> (setup);
     mainWindow->onQuit = [] { juce::JUCEApplicationBase::quit(); };
     mainWindow->coordinator.setOsApply ([this] (const Preferences& p) { return applyOsPreferences (p); });
-
-    platform::installQuitSignals();
-    startTimer (50);
 
     // The report shows the muter after its first pass (asked for by tests and support only, so a
     // normal start never waits for the sound server).
@@ -174,10 +175,13 @@ StoreResult Application::applyOsPreferences (const Preferences& preferences)
 void Application::timerCallback()
 {
     // A signal asks for the safe quit once; a second one while it runs changes nothing.
-    if (platform::quitSignalReceived() && ! quitAsked && mainWindow != nullptr)
+    if (platform::quitSignalReceived() && ! quitAsked)
     {
         quitAsked = true;
-        mainWindow->view.quitNow ([] { juce::JUCEApplicationBase::quit(); });
+        if (mainWindow != nullptr)
+            mainWindow->view.quitNow ([] { juce::JUCEApplicationBase::quit(); });
+        else
+            juce::JUCEApplicationBase::quit();   // nothing was opened that a quit must save
     }
 }
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vantrel and starts it from its shipped folder.
+# Installs what building and running need and is missing, builds Vantrel and runs it in this
+# terminal, as the account that starts the script (not through sudo: it asks sudo itself for
+# missing packages). Ctrl+C here, or SIGTERM to the script, runs the program's safe quit.
 # Usage: scripts/run.sh [arguments for the program]   (BUILD_DIR and JOBS may be set)
 set -euo pipefail
+packages=run
 source "$(dirname "${BASH_SOURCE[0]}")/prepare-build.sh"
 
 cmake --build "$build" -j "$jobs" --target VantrelProgram VantrelLauncher OrvaneVstHost
@@ -10,5 +13,9 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "run: no DISPLAY is set; Vantrel needs an X display (e.g. a desktop session)" >&2
   exit 1
 fi
-# The launcher starts support/Vantrel and returns at once; the program runs on in its own session.
-exec "$build/shipped/Vantrel" "$@"
+# The main program itself, as the launcher starts it (from its support folder), but in this
+# script's place: it stays in the foreground of this terminal, so Ctrl+C reaches it, and the
+# script's process id is the program's. (The launcher, shipped/Vantrel, would start it in a
+# session of its own and return at once.)
+cd "$build/shipped/support"
+exec "$build/shipped/support/Vantrel" "$@"

@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing Vantrel needs.
-# Idempotent: packages already present are not touched. Needs root on Debian 12.
+# Installs the Debian packages that Vantrel needs on Debian 12.
+# Usage: scripts/setup.sh [run|test]
+#   run   what building and running the program needs (scripts/run.sh);
+#   test  that and the test tools (scripts/test.sh; the default).
+# Packages already present are not touched, and nothing installed is ever removed or replaced: apt
+# is asked first (a simulation), and when it would remove or replace a package the script stops and
+# names the package that conflicts. As root it installs; as another user it installs through sudo;
+# without sudo it prints the apt-get command to run as root and stops.
+# VANTREL_DPKG_STATUS=FILE (for the tests) checks against that dpkg status file instead of this
+# machine's and only simulates: it installs nothing.
 set -euo pipefail
+
+mode=${1:-test}
 
 build_packages=(
   cmake ninja-build g++ pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
   juce-modules-source libasound2-dev libjack-jackd2-dev libfreetype-dev
   libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libxcomposite-dev libxrender-dev
   libcurl4-gnutls-dev libflac-dev libvorbis-dev libogg-dev libpng-dev libjpeg-dev zlib1g-dev
@@ -17,34 +26,126 @@ build_packages=(
 run_packages=(
   fonts-noto-cjk fonts-dejavu-core fonts-liberation2
 )
+# The tests' and benchmarks' libraries, the tools the tests drive, and the compiler cache that keeps
+# the test of a user's own build short.
 test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps x11-utils imagemagick sox libsox-fmt-all ffmpeg
   jackd2 pulseaudio pulseaudio-utils dbus-daemon
   pipewire pipewire-pulse wireplumber pipewire-jack
-  fonts-ipafont-gothic lame openbox
+  fonts-ipafont-gothic lame openbox ccache
 )
 
 die() { echo "setup: $*" >&2; exit 1; }
 
+case "$mode" in
+  run) wanted=("${build_packages[@]}" "${run_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}") ;;
+  *) die "unknown set \"$mode\"; use run or test" ;;
+esac
+
 [ -r /etc/debian_version ] || die "this script needs Debian 12 (no /etc/debian_version found)"
 command -v dpkg-query >/dev/null || die "dpkg-query is missing; this script needs Debian 12"
 
+status_file=${VANTREL_DPKG_STATUS:-}
+query=(dpkg-query)
+apt_status=()
+if [ -n "$status_file" ]; then
+  [ -r "$status_file" ] || die "VANTREL_DPKG_STATUS names no readable file: $status_file"
+  admin=$(mktemp -d); trap 'rm -rf "$admin"' EXIT
+  ln -s "$(cd "$(dirname "$status_file")" && pwd)/$(basename "$status_file")" "$admin/status"
+  query=(dpkg-query "--admindir=$admin")
+  apt_status=(-o "Dir::State::status=$status_file")
+fi
+
+# The installed packages among the wanted ones and PipeWire's (one read of dpkg's database).
+declare -A present=()
+while read -r name state; do
+  [ "$state" != installed ] || present[$name]=1
+done < <("${query[@]}" -W -f='${Package} ${db:Status-Status}\n' "${wanted[@]}" pipewire-audio pipewire-alsa 2>/dev/null || true)
+installed() { [ -n "${present[$1]:-}" ]; }
+
+# PipeWire's ALSA layer and its audio set declare a conflict with the PulseAudio daemon: on such a
+# desktop the daemon is left out, and the system-sound tests run on pipewire-pulse.
+if [ "$mode" = test ]; then
+  for p in pipewire-audio pipewire-alsa; do
+    if installed "$p"; then
+      echo "setup: $p is installed, which conflicts with the PulseAudio daemon: pulseaudio is left out" \
+           "(the system-sound tests run on pipewire-pulse)"
+      kept=()
+      for q in "${wanted[@]}"; do [ "$q" = pulseaudio ] || kept+=("$q"); done
+      wanted=("${kept[@]}")
+      break
+    fi
+  done
+fi
+
 missing=()
-for p in "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-  [ "$status" = "installed" ] || missing+=("$p")
+for p in "${wanted[@]}"; do
+  installed "$p" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#build_packages[@]} build, ${#run_packages[@]} run-time and ${#test_packages[@]} test packages are installed"
+  echo "setup: all ${#wanted[@]} packages for \"$mode\" are installed"
   exit 0
 fi
 
-[ "$(id -u)" -eq 0 ] || die "missing packages (${missing[*]}); run this script as root to install them"
+install_command="apt-get install --no-install-recommends --no-remove ${missing[*]}"
+
+# What apt would do, without doing it: "Remv X" removes X, "Inst X [old] (new)" replaces the
+# installed X with another version.
+simulate() {
+  LC_ALL=C apt-get -s -q "${apt_status[@]}" -o Debug::NoLocking=1 install --no-install-recommends "$@" 2>&1
+}
+harmed() {
+  awk '$1 == "Remv" { print $2 " (removed)" } $1 == "Inst" && $3 ~ /^\[/ { print $2 " (replaced)" }'
+}
+
+# 0: apt would only add packages; 1: it would remove or replace one (named on standard error);
+# 2: apt cannot install them at all (its words on standard error).
+check_with_apt() {
+  local plan harm p own
+  if ! plan=$(simulate "${missing[@]}"); then
+    echo "setup: apt cannot install ${missing[*]}:"$'\n'"$plan" >&2
+    return 2
+  fi
+  harm=$(harmed <<< "$plan")
+  [ -z "$harm" ] && return 0
+  echo "setup: installing ${missing[*]} would change installed packages: $(tr '\n' ' ' <<< "$harm")" >&2
+  for p in "${missing[@]}"; do   # name the package that brings each change
+    own=$(simulate "$p" | harmed) || true
+    [ -z "$own" ] || echo "setup:   $p conflicts with: $(tr '\n' ' ' <<< "$own")" >&2
+  done
+  echo "setup: nothing was installed; settle the conflict by hand, or install the other packages alone" >&2
+  return 1
+}
+
+root=false
+[ "$(id -u)" -eq 0 ] && root=true
+as_root=()
+$root || as_root=(sudo)
+
+if [ -n "$status_file" ]; then
+  check_with_apt || exit 1
+  echo "setup: would install ${#missing[@]} packages: ${missing[*]}"
+  exit 0
+fi
+
+if ! $root && ! command -v sudo > /dev/null; then
+  verdict=0
+  check_with_apt || verdict=$?
+  [ "$verdict" != 1 ] || exit 1
+  echo "setup: ${#missing[@]} packages are missing and there is no sudo here; as root, run:" >&2
+  echo "  apt-get update && $install_command" >&2
+  echo "setup: then start this script again" >&2
+  exit 1
+fi
 
 echo "setup: installing ${#missing[@]} packages: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get -o DPkg::Lock::Timeout=600 update -q || die "apt-get update failed"
-apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}" \
-  || die "apt-get install failed for: ${missing[*]}"
+$root && export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -q \
+  || die "apt-get update failed; as root, run: apt-get update && $install_command"
+check_with_apt || exit 1
+"${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends --no-remove "${missing[@]}" \
+  || die "apt-get install failed; as root, run: $install_command"
 echo "setup: done"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vantrel with its tests and benchmarks, runs them and pictures
-# the main screen.
+# Installs what building, running and testing need and is missing (scripts/setup.sh test), builds
+# Vantrel with its tests and benchmarks, runs them and pictures the main screen.
 # Usage: scripts/test.sh   (BUILD_DIR and JOBS may be set; VANTREL_SKIP_BENCH=1 skips the benchmarks)
 set -euo pipefail
 bash "$(dirname "${BASH_SOURCE[0]}")/check-layers.sh"   # no file includes a header of a layer above its own
+packages=test
 source "$(dirname "${BASH_SOURCE[0]}")/prepare-build.sh"
 
 cmake --build "$build" -j "$jobs"

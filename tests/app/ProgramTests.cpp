@@ -335,9 +335,11 @@ TEST (Program, AProfileItMustNotChooseStopsTheStartWithAnAlertAndChangesNothing)
 
         if (layout == Layout::bothVersionsEndedBySignal)
         {
-            // Nothing was started: a service stop ends it at once, by whatever way.
+            // Nothing was started: a service stop ends it at once, and cleanly.
             ASSERT_TRUE (sendSignal (program->pid(), "TERM"));
-            EXPECT_TRUE (program->waitForExit().ended);
+            const auto exit = program->waitForExit();
+            ASSERT_TRUE (exit.ended) << "SIGTERM did not end the program while its alert was up";
+            EXPECT_TRUE (exit.exited && exit.exitCode == 0) << exit.exitCode << " / signal " << exit.signal;
         }
         else
         {

@@ -30,7 +30,8 @@ using vantrel::testing::writeBytes;
 
 constexpr int capMs = 60000;
 
-const char* const skipReason = "pulseaudio, pactl or pacat is missing (scripts/setup.sh installs pulseaudio and pulseaudio-utils)";
+const char* const skipReason = "pulseaudio, pactl or pacat is missing (scripts/setup.sh test installs pulseaudio and pulseaudio-utils, "
+                               "the daemon only where neither pipewire-audio nor pipewire-alsa is installed)";
 
 juce::String cannotStartText()   { return ja ("システム音の制御を開始できません。復元記録を保持しています。"); }
 juce::String keptForNextRunText() { return ja ("未復元のシステム音設定を次回起動用に保持しています。"); }
