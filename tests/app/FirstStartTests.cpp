@@ -18,14 +18,6 @@ using namespace vantrel;
 using namespace vantrel::program_test;
 namespace files = vantrel::testing;
 
-#define START_DISPLAY_OR_SKIP(rig)                                                     \
-    if (! ProgramRig::displayToolsPresent())                                           \
-        GTEST_SKIP() << "Xvfb is not installed";                                       \
-    {                                                                                  \
-        std::string displayError;                                                      \
-        ASSERT_TRUE ((rig).startDisplay (displayError)) << displayError;               \
-    }
-
 bool ownerOnlyFolder (const juce::File& folder)
 {
     std::error_code error;

@@ -14,14 +14,6 @@ using namespace vantrel;
 using namespace vantrel::program_test;
 namespace files = vantrel::testing;
 
-#define START_DISPLAY_OR_SKIP(rig)                                                     \
-    if (! ProgramRig::displayToolsPresent())                                           \
-        GTEST_SKIP() << "Xvfb is not installed";                                       \
-    {                                                                                  \
-        std::string displayError;                                                      \
-        ASSERT_TRUE ((rig).startDisplay (displayError)) << displayError;               \
-    }
-
 /** Lines libjack prints by itself: looking for a server that is not there, and losing one. */
 const char* const libjackTexts[] = { "Cannot connect to server", "jack server is not running", "JackShmReadWritePtr",
                                      "Cannot read socket", "JackSocketClientChannel", "CheckRes error" };

@@ -27,6 +27,16 @@
 #include <thread>
 #include <vector>
 
+/** In a test of a program on a private X server: starts the rig's display, or skips where Xvfb is
+    not installed. */
+#define START_DISPLAY_OR_SKIP(rig)                                                     \
+    if (! ProgramRig::displayToolsPresent())                                           \
+        GTEST_SKIP() << "Xvfb is not installed";                                       \
+    {                                                                                  \
+        std::string displayError;                                                      \
+        ASSERT_TRUE ((rig).startDisplay (displayError)) << displayError;               \
+    }
+
 namespace vantrel::program_test
 {
 using test::runTool;

@@ -30,14 +30,6 @@ const juce::String noOutputStatus = files::ja ("OUT: 出力先なし");
 const juce::String recoveryStatus = files::ja ("保存データの復旧確認が必要です。");
 const std::string garbage ("\x01\xff garbage \xfe{\"version\":", 22);
 
-#define START_DISPLAY_OR_SKIP(rig)                                                     \
-    if (! ProgramRig::displayToolsPresent())                                           \
-        GTEST_SKIP() << "Xvfb is not installed";                                       \
-    {                                                                                  \
-        std::string displayError;                                                      \
-        ASSERT_TRUE ((rig).startDisplay (displayError)) << displayError;               \
-    }
-
 std::vector<std::string> keysInOrder (const juce::var& report)
 {
     std::vector<std::string> keys;
