@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 namespace vantrel
 {
@@ -404,12 +405,24 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
         ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
         ASSERT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "GO was not heard";
 
+        // The menu window on the screen, or an empty rectangle while none shows.
+        const auto shownMenu = [&] {
+            const auto found = juce::StringArray::fromLines (show.xdotoolOutput ({ "search", "--onlyvisible", "--name", "^menu$" }).trim());
+            if (found.size() != 1)
+                return juce::Rectangle<int>();
+            juce::StringPairArray values;
+            for (const auto& l : juce::StringArray::fromLines (show.xdotoolOutput ({ "getwindowgeometry", "--shell", found[0] })))
+                values.set (l.upToFirstOccurrenceOf ("=", false, false), l.fromFirstOccurrenceOf ("=", false, false));
+            return juce::Rectangle<int> { values["X"].getIntValue(), values["Y"].getIntValue(), values["WIDTH"].getIntValue(), values["HEIGHT"].getIntValue() };
+        };
+
         auto expected = names();
         ASSERT_EQ (expected, std::vector<std::string> { "playlist Show" });
         for (const auto& t : typings)
         {
             SCOPED_TRACE (juce::String (t.typed).replace ("\n", "\\n").replace ("\b", "\\b").toStdString());
             juce::StringArray click;
+            juce::Point<int> item;
             if (t.opens == rename)
             {
                 expected[0] = "playlist " + std::string (t.name);
@@ -420,27 +433,37 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
             else
             {
                 expected.push_back ((t.opens == addFolder ? "folder " : "playlist ") + std::string (t.name));
-                ASSERT_TRUE (show.clickAt (p.centreOf ("add-playlist-folder")));
+                // The typing starts with the click on the menu's item, so the menu is still up then.
+                // A menu takes a click on an item only 250 ms after it opened (a minimum, not a
+                // deadline); a menu that went away by itself meanwhile (JUCE closes it when its
+                // program seems to lose the keyboard focus) is opened again, as an operator would.
                 juce::Rectangle<int> menu;
-                ASSERT_TRUE (waitFor ([&] {
-                    const auto found = juce::StringArray::fromLines (show.xdotoolOutput ({ "search", "--onlyvisible", "--name", "^menu$" }).trim());
-                    if (found.size() != 1)
-                        return false;
-                    juce::StringPairArray values;
-                    for (const auto& l : juce::StringArray::fromLines (show.xdotoolOutput ({ "getwindowgeometry", "--shell", found[0] })))
-                        values.set (l.upToFirstOccurrenceOf ("=", false, false), l.fromFirstOccurrenceOf ("=", false, false));
-                    menu = { values["X"].getIntValue(), values["Y"].getIntValue(), values["WIDTH"].getIntValue(), values["HEIGHT"].getIntValue() };
-                    return ! menu.isEmpty();
-                }, capMs, 20)) << "the menu did not show";
-                // A menu takes a click on an item only 250 ms after it opened: a minimum, not a deadline.
-                juce::Thread::sleep (300);
-                const auto item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * (2 * (int) t.opens - 1) / 4 };
+                for (int opened = 0; menu.isEmpty(); ++opened)
+                {
+                    ASSERT_LT (opened, 5) << "the menu went away by itself five times";
+                    ASSERT_TRUE (show.clickAt (p.centreOf ("add-playlist-folder")));
+                    ASSERT_TRUE (waitFor ([&] { return ! shownMenu().isEmpty(); }, capMs, 20)) << "the menu did not show";
+                    juce::Thread::sleep (300);
+                    menu = shownMenu();
+                    if (menu.isEmpty())
+                        std::printf ("the menu went away by itself before its item was clicked; opened again\n");
+                }
+                item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * (2 * (int) t.opens - 1) / 4 };
                 click = { "mousemove", juce::String (item.x), juce::String (item.y), "click", "1" };
             }
             click.addArray (keysOf (t.typed));
             ASSERT_TRUE (show.xdotool (click));
-            ASSERT_TRUE (waitFor ([&] { return names() == expected; }, capMs, 20))
-                << "saved: " << listed() << "name dialogs up: " << show.rig.windowsTitled ("新しいプレイリスト").size()
+            const auto named = waitFor ([&] { return names() == expected; }, capMs / 4, 20);
+            // JUCE's menu sees a press by polling the pointer's buttons: on a starved machine an
+            // instant synthetic click can come and go between two looks, and the menu stays up
+            // without taking it. The operator would click the item again; the keys typed stay kept.
+            if (! named && t.opens != rename && ! shownMenu().isEmpty())
+            {
+                std::printf ("the menu did not take the click on its item; it is clicked again\n");
+                ASSERT_TRUE (show.xdotool ({ "mousemove", juce::String (item.x), juce::String (item.y), "click", "1" }));
+            }
+            ASSERT_TRUE (named || waitFor ([&] { return names() == expected; }, capMs, 20))
+                << "menus up: " << (shownMenu().isEmpty() ? 0 : 1) << "; saved: " << listed() << "name dialogs up: " << show.rig.windowsTitled ("新しいプレイリスト").size()
                        + show.rig.windowsTitled ("新しいフォルダー").size() + show.rig.windowsTitled ("プレイリスト名").size();
         }
         // The track played on through every key: one onset, still sounding; no other row started.
