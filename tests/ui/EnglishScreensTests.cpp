@@ -5,15 +5,17 @@
 #include "ViewTestSupport.h"
 
 #include "audio/output/AdapterRackSupport.h"
+#include "platform/AlsaPcmList.h"
 #include "session/UiLanguage.h"
 #include "support/CdImage.h"
 #include "support/JackDummyServer.h"
-#include "platform/AlsaPcmList.h"
 #include "ui/ProductInfoWindow.h"
 #include "ui/RowsList.h"
 #include "ui/SettingsPanel.h"
 
 #include <gtest/gtest.h>
+#include <limits>
+#include <mutex>
 
 namespace vantrel
 {
