@@ -8,6 +8,7 @@
 #include "platform/ThreadContract.h"
 #include "platform/ThreadPriority.h"
 #include "platform/WorkerIo.h"
+#include "platform/ThreadName.h"
 
 #include <chrono>
 #include <future>
@@ -85,7 +86,7 @@ void MasterVstRack::start (const juce::File& configFile, const juce::File& worke
     lastLiveStatusPoll = now();
     lastAutosaveCheck = now();
     controlRunning = true;
-    controlThread = std::thread ([this] { controlLoop(); });
+    controlThread = std::thread ([this] { platform::nameCurrentThread ("rack control"); controlLoop(); });
 }
 
 void MasterVstRack::stop()
