@@ -5,7 +5,8 @@
 // then GO twice (Return through XTEST), so that OUTGOING and MAIN both sound.
 // CPU is the program's utime + stime (/proc/PID/stat) over the measured span, after a settle, as a
 // share of one core; each thread's share comes from /proc/PID/task/*/schedstat (nanoseconds),
-// summed by thread name (comm). Goal: at most 2.0 % of a core at rest; playing costs no more than
+// summed by thread name (comm; the main thread is the message thread, and a thread that kept the
+// program's name is numbered by the order in which the threads were made). Goal: at most 2.0 % of a core at rest; playing costs no more than
 // before (the figure is printed; --compare=PROGRAM measures another build's program in the same
 // run, first, and prints the ratio of the two).
 // Usage: bench_idle_cpu [--settle=S] [--seconds=S] [--program=PATH] [--compare=PATH]
@@ -118,17 +119,24 @@ struct CpuShare
     std::map<std::string, int> threadCounts;
 };
 
-CpuShare shareBetween (const CpuSample& from, const CpuSample& to)
+CpuShare shareBetween (int pid, const CpuSample& from, const CpuSample& to)
 {
     CpuShare share;
     const double wallMs = std::chrono::duration<double, std::milli> (to.at - from.at).count();
     share.process = 100.0 * (to.processMs - from.processMs) / wallMs;
     std::map<std::string, double> byName;
+    // The main thread is the message thread. A thread that kept the process's name is told by
+    // its place in the order the threads were made (thread ids rise), the same in every build.
+    const auto main = to.threads.find (pid);
+    const auto processName = main != to.threads.end() ? main->second.first : std::string();
+    int made = 0;
     for (const auto& [tid, thread] : to.threads)
     {
         const auto before = from.threads.find (tid);
-        byName[thread.first] += thread.second - (before != from.threads.end() ? before->second.second : 0.0);
-        ++share.threadCounts[thread.first];
+        const auto name = tid == pid ? "message thread" : thread.first == processName ? thread.first + " #" + std::to_string (made) : thread.first;
+        byName[name] += thread.second - (before != from.threads.end() ? before->second.second : 0.0);
+        ++share.threadCounts[name];
+        ++made;
     }
     for (const auto& [name, ms] : byName)
         share.threads.emplace_back (name, 100.0 * ms / wallMs);
@@ -304,7 +312,7 @@ CpuShare measure (int pid, double settleSeconds, double seconds)
     std::this_thread::sleep_for (std::chrono::duration<double> (settleSeconds));
     const auto from = sampleCpu (pid);
     std::this_thread::sleep_for (std::chrono::duration<double> (seconds));
-    return shareBetween (from, sampleCpu (pid));
+    return shareBetween (pid, from, sampleCpu (pid));
 }
 
 void print (const char* what, const CpuShare& share)
