@@ -6,7 +6,8 @@
 // CPU is the program's utime + stime (/proc/PID/stat) over the measured span, after a settle, as a
 // share of one core; each thread's share comes from /proc/PID/task/*/schedstat (nanoseconds),
 // summed by thread name (comm; the main thread is the message thread, and a thread that kept the
-// program's name is numbered by the order in which the threads were made). Goal: at most 2.0 % of a core at rest; playing costs no more than
+// program's name is numbered by the order in which the threads were made and marked when it runs
+// with real-time scheduling, as the device's audio thread does). Goal: at most 2.0 % of a core at rest; playing costs no more than
 // before (the figure is printed; --compare=PROGRAM measures another build's program in the same
 // run, first, and prints the ratio of the two).
 // Usage: bench_idle_cpu [--settle=S] [--seconds=S] [--program=PATH] [--compare=PATH]
@@ -62,24 +63,24 @@ std::string readText (const std::string& path)
     return text.str();
 }
 
-/** utime + stime of a /proc stat line, in clock ticks (the fields after the command's ')'). */
-double statTicks (const std::string& stat)
+/** Field `number` (from 1, as proc(5) counts them) of a /proc stat line; "" when absent. */
+std::string statField (const std::string& stat, int number)
 {
     const auto close = stat.rfind (')');
     if (close == std::string::npos)
-        return 0.0;
+        return {};
     std::istringstream fields (stat.substr (close + 2));
     std::string field;
-    double utime = 0.0, stime = 0.0;
     for (int index = 3; fields >> field; ++index)
-        if (index == 14)
-            utime = std::atof (field.c_str());
-        else if (index == 15)
-        {
-            stime = std::atof (field.c_str());
-            break;
-        }
-    return utime + stime;
+        if (index == number)
+            return field;
+    return {};
+}
+
+/** utime + stime of a /proc stat line, in clock ticks. */
+double statTicks (const std::string& stat)
+{
+    return std::atof (statField (stat, 14).c_str()) + std::atof (statField (stat, 15).c_str());
 }
 
 /** The program's CPU so far: the process's utime + stime in ms, and each live thread's run time
@@ -104,6 +105,11 @@ CpuSample sampleCpu (int pid)
         auto name = readText (task + "/comm");
         if (! name.empty() && name.back() == '\n')
             name.pop_back();
+        // Real-time scheduling (SCHED_FIFO or SCHED_RR) tells the device's audio thread, which the
+        // sound server's library makes, from the library's other threads.
+        const auto policy = statField (readText (task + "/stat"), 41);
+        if (policy == "1" || policy == "2")
+            name += " (real-time)";
         const auto schedstat = readText (task + "/schedstat");
         if (! schedstat.empty())
             sample.threads[tid] = { name, std::atof (schedstat.c_str()) / 1.0e6 };
@@ -133,7 +139,8 @@ CpuShare shareBetween (int pid, const CpuSample& from, const CpuSample& to)
     for (const auto& [tid, thread] : to.threads)
     {
         const auto before = from.threads.find (tid);
-        const auto name = tid == pid ? "message thread" : thread.first == processName ? thread.first + " #" + std::to_string (made) : thread.first;
+        const bool keptName = thread.first.rfind (processName, 0) == 0 && tid != pid;
+        const auto name = tid == pid ? "message thread" : keptName ? processName + " #" + std::to_string (made) + thread.first.substr (processName.size()) : thread.first;
         byName[name] += thread.second - (before != from.threads.end() ? before->second.second : 0.0);
         ++share.threadCounts[name];
         ++made;

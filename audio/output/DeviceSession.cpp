@@ -222,7 +222,6 @@ StoreResult DeviceSession::openDevice (bool resume)
     deviceLost.store (false);
     watchedCallbacks = -1;
     priorityPromoted.store (outputSettings.type != "ALSA");
-    threadNamed.store (false);
     device->start (this);
     if (device->isPlaying() && callbackReady.load())
     {

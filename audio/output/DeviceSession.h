@@ -164,7 +164,6 @@ private:
     // of the engine sounds (the operator resumed or started something). Cleared by the callback.
     std::atomic<bool> silentUntilSounding { false };
     std::atomic<bool> priorityPromoted { true };   // cleared when an ALSA device starts
-    std::atomic<bool> threadNamed { true };        // cleared when a device starts
     bool autoReopen = true;
     int rackBlockSize = 0;
     std::uint32_t lastReopenAttemptMs = 0;

@@ -4,7 +4,6 @@
 #include "audio/engine/MixEngine.h"
 #include "audio/rack/MasterVstRack.h"
 #include "platform/ThreadContract.h"
-#include "platform/ThreadName.h"
 #include "platform/ThreadPriority.h"
 
 #include <algorithm>
@@ -31,10 +30,6 @@ void DeviceSession::audioDeviceIOCallbackWithContext (const float* const*, int, 
     // JUCE's ALSA thread runs at normal priority: promote it once, where permitted.
     if (! priorityPromoted.exchange (true))
         platform::tryRealtimePriority();
-    // The device's thread is named once per start, so the system's tools tell the program's audio
-    // apart from the device's other threads.
-    if (! threadNamed.exchange (true))
-        platform::nameCurrentThread ("audio callback");
     renderBlock (outputChannelData, numOutputChannels, numSamples);
 }
 
