@@ -6,8 +6,8 @@
 // CPU is the program's utime + stime (/proc/PID/stat) over the measured span, after a settle, as a
 // share of one core; each thread's share comes from /proc/PID/task/*/schedstat (nanoseconds),
 // summed by thread name (comm; the main thread is the message thread, and a thread that kept the
-// program's name is numbered by the order in which the threads were made and marked when it runs
-// with real-time scheduling, as the device's audio thread does). Goal: at most 2.0 % of a core at rest; playing costs no more than
+// program's name is numbered by the order in which the threads were made, the same in every
+// build, and a thread with real-time scheduling is marked so). Goal: at most 2.0 % of a core at rest; playing costs no more than
 // before (the figure is printed; --compare=PROGRAM measures another build's program in the same
 // run, first, and prints the ratio of the two).
 // Usage: bench_idle_cpu [--settle=S] [--seconds=S] [--program=PATH] [--compare=PATH]
@@ -105,8 +105,8 @@ CpuSample sampleCpu (int pid)
         auto name = readText (task + "/comm");
         if (! name.empty() && name.back() == '\n')
             name.pop_back();
-        // Real-time scheduling (SCHED_FIFO or SCHED_RR) tells the device's audio thread, which the
-        // sound server's library makes, from the library's other threads.
+        // Real-time scheduling (SCHED_FIFO or SCHED_RR): the rack's control thread asks for it, and
+        // the sound server's library gives it to the device's audio thread when the server has it.
         const auto policy = statField (readText (task + "/stat"), 41);
         if (policy == "1" || policy == "2")
             name += " (real-time)";
