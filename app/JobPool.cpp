@@ -1,4 +1,5 @@
 #include "app/JobPool.h"
+#include "platform/ThreadName.h"
 
 namespace vantrel
 {
@@ -7,7 +8,7 @@ JobPool::JobPool (int threads)
     try
     {
         for (int i = 0; i < threads; ++i)
-            workers.emplace_back ([this] { run(); });
+            workers.emplace_back ([this] { platform::nameCurrentThread ("job pool"); run(); });
     }
     catch (...)
     {

@@ -2,6 +2,7 @@
 
 #include "platform/SystemSoundSessions.h"
 #include "session/AtomicFileWriter.h"
+#include "platform/ThreadName.h"
 
 #include <chrono>
 #include <vector>
@@ -47,7 +48,7 @@ void SystemSoundsGuard::start (const juce::File& file)
         state.running = true;
         recoveryFile = file;
     }
-    worker = std::thread ([this] { run(); });
+    worker = std::thread ([this] { platform::nameCurrentThread ("system sounds"); run(); });
 }
 
 void SystemSoundsGuard::setMuted (bool muted)

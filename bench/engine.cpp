@@ -2,7 +2,9 @@
 // (two TRACK EQs, the PLAYLIST EQ, the MASTER EQ; all eight bands active): time per block as a
 // share of the block's real-time length (10.667 ms), median and p99, for render followed by
 // the master output stage (as the device callback runs them) and for render alone. And the
-// waveform peak computation in multiples of real time.
+// waveform peak computation in multiples of real time. And a block of 256 frames of silence with
+// nothing playing, through render and the master output stage, once the stages are at rest:
+// computed in full and given out at rest (the program's idle blocks), in microseconds.
 
 #include "audio/engine/MixEngine.h"
 #include "audio/media/WaveformPeaks.h"
@@ -135,6 +137,37 @@ void renderBlocks (benchmark::State& state, bool withMaster)
 void BM_RenderWithMasterStage_47Voices_AllEq (benchmark::State& state)  { renderBlocks (state, true); }
 void BM_RenderAlone_47Voices_AllEq (benchmark::State& state)  { renderBlocks (state, false); }
 
+void silentBlocks (benchmark::State& state, bool skipsRest)
+{
+    const vantrel::ThreadRoleScope audioRole (vantrel::ThreadRole::audio);
+    auto engine = std::make_unique<MixEngine>();
+    engine->prepare (rate);
+    engine->masterOutput().setSkipsRest (skipsRest);
+    constexpr int frames = 256;
+    std::vector<float> left (frames), right (frames);
+    float* channels[] = { left.data(), right.data() };
+    for (int warm = 0; warm < 100; ++warm)
+        engine->render (channels, 2, frames, true);
+    std::vector<double> micros;
+    micros.reserve (measuredBlocks);
+    for (auto _ : state)
+    {
+        const auto begin = std::chrono::steady_clock::now();
+        engine->render (channels, 2, frames, true);
+        const auto end = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize (left.data());
+        const double elapsed = std::chrono::duration<double, std::micro> (end - begin).count();
+        micros.push_back (elapsed);
+        state.SetIterationTime (elapsed * 1.0e-6);
+    }
+    std::sort (micros.begin(), micros.end());
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+}
+
+void BM_SilentBlock256_Computed (benchmark::State& state)  { silentBlocks (state, false); }
+void BM_SilentBlock256_AtRest (benchmark::State& state)  { silentBlocks (state, true); }
+
 void BM_WaveformPeaks (benchmark::State& state)
 {
     // A five-minute stereo track (115 MB of samples): larger than any cache, as after a decode.
@@ -163,6 +196,8 @@ void BM_WaveformPeaks (benchmark::State& state)
 
 BENCHMARK (BM_RenderWithMasterStage_47Voices_AllEq)->UseManualTime()->Iterations (measuredBlocks)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_RenderAlone_47Voices_AllEq)->UseManualTime()->Iterations (measuredBlocks)->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_SilentBlock256_Computed)->UseManualTime()->Iterations (measuredBlocks)->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_SilentBlock256_AtRest)->UseManualTime()->Iterations (measuredBlocks)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_WaveformPeaks)->UseManualTime()->Iterations (10)->Unit (benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -34,8 +34,8 @@
 // that job, and the program's renders with it.
 // Usage: bench_key_to_sound [--trials=N] [--periods=64,256,1024] [--no-realtime]   (default 10 trials
 //        per period, about 40 s in all; VANTREL_BENCH_KEY_TRIALS=35 gives the full run, about 80 s;
-//        VANTREL_BENCH_VERBOSE=1 prints every trial's frames; other arguments, such as the benchmark
-//        library's, are ignored)
+//        VANTREL_BENCH_VERBOSE=1 prints every trial's frames; --program=PATH runs another build's main
+//        program; other arguments, such as the benchmark library's, are ignored)
 
 #include "BenchArguments.h"
 #include "BenchTiming.h"
@@ -99,7 +99,11 @@ bool writeMedia (const juce::File& folder, juce::File& tone, juce::File& pad)
 class KeyToSound
 {
 public:
-    KeyToSound (int periodFrames, bool realtimeServer) : period (periodFrames), realtime (realtimeServer) {}
+    KeyToSound (int periodFrames, bool realtimeServer, const std::string& programPath)
+        : period (periodFrames), realtime (realtimeServer)
+    {
+        rig.programPath = programPath;
+    }
 
     ~KeyToSound()
     {
@@ -370,9 +374,11 @@ MachineStalls probeMachineStalls (int period, double seconds)
     return stalls;
 }
 
+std::string programPath = VANTREL_PROGRAM;
+
 bool benchPeriod (int period, int trials, bool realtime)
 {
-    KeyToSound show (period, realtime);
+    KeyToSound show (period, realtime, programPath);
     if (const auto why = show.start(); ! why.empty())
         return fail ("period " + juce::String (period) + ": " + juce::String (why));
     // The longest render so far (start-up and the first loads): what the trials add is told apart.
@@ -486,7 +492,11 @@ int main (int argc, char** argv)
     }
     bool realtime = true;
     for (int i = 1; i < argc; ++i)
+    {
         realtime = realtime && std::string (argv[i]) != "--no-realtime";
+        if (std::string (argv[i]).rfind ("--program=", 0) == 0)
+            programPath = argv[i] + 10;
+    }
     const auto started = Clock::now();
     std::printf ("GO key (XTEST) to the first sample above -60 dBFS, the shipped program on private Xvfb and JACK "
                  "(dummy, 48 kHz, %s), %d-row playlist, %d GOs per period\n",

@@ -1,6 +1,7 @@
 #include "platform/SingleInstance.h"
 
 #include "platform/EventWaker.h"
+#include "platform/ThreadName.h"
 
 #include <juce_core/juce_core.h>
 
@@ -487,7 +488,7 @@ AcquireResult SingleInstance::acquire (const std::string& givenFolder)
     }
 
     auto* state = next.get();
-    state->listener = std::thread ([this, state] { state->run (callback, logLine); });
+    state->listener = std::thread ([this, state] { nameCurrentThread ("instance"); state->run (callback, logLine); });
     held = std::move (next);
     return { InstanceLock::acquired, {} };
 }

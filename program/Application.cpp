@@ -33,10 +33,13 @@ void Application::initialise (const juce::String&)
     powerRequest = false;
     // First of all: every alert below draws its Japanese and its English line.
     installUiFonts();
-    // A quit signal from here on is handled by the timer once start-up is over: the safe quit
-    // with a window, else (an alert of the start-up is up) a plain quit.
+    // A quit signal from here on is handled on the message thread once start-up is over: the safe
+    // quit with a window, else (an alert of the start-up is up) a plain quit. The signal wakes the
+    // message loop; only where it cannot does a timer poll for it.
     platform::installQuitSignals();
-    startTimer (50);
+    quitSignals = std::make_unique<platform::QuitSignalWatch> ([this] { timerCallback(); });
+    if (! quitSignals->isValid())
+        startTimer (50);
 
     // Where the saved data lives is settled before anything is written or locked: a data home
     // that does not exist yet is made (as on a fresh account), and a start that cannot make it,
@@ -124,6 +127,7 @@ void Application::initialise (const juce::String&)
 void Application::shutdown()
 {
     stopTimer();
+    quitSignals.reset();
     mainWindow.reset();
     alertKeys.reset();
     // A fading drag image is a window of its own; it must go while the display is still open

@@ -10,7 +10,7 @@
 
 namespace vantrel
 {
-namespace platform { class QueuedEventWaker; }
+namespace platform { class QueuedEventWaker; class QuitSignalWatch; }
 
 /** The main program's application object: one running copy per user, the profile folder, the
     preferences, the power request and the system-sound muter, the main window, the start-up
@@ -49,6 +49,7 @@ private:
     /** A start alert has no main window (whose key router keeps one): the Return that closes it
         must not wait in Xlib's queue for an event that an idle alert never gets. */
     std::unique_ptr<platform::QueuedEventWaker> alertKeys;
+    std::unique_ptr<platform::QuitSignalWatch> quitSignals;   // wakes the message loop for a quit signal
     juce::File profileRoot;
     bool powerRequest = false;
     bool quitAsked = false;

@@ -6,6 +6,7 @@
 #include "session/UiText.h"
 
 #include "platform/ThreadContract.h"
+#include "platform/ThreadName.h"
 
 namespace vantrel
 {
@@ -43,6 +44,7 @@ void Library::refresh (CatalogDocument document, PadSlots pads)
         scanThread = std::thread ([this, document = std::move (document), pads = std::move (pads),
                                    namesCopy = names, namesErrorCopy = namesError]() mutable
         {
+            platform::nameCurrentThread ("library scan");
             runScan (std::move (document), std::move (pads), std::move (namesCopy), std::move (namesErrorCopy));
         });
     }

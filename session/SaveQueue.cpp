@@ -3,6 +3,7 @@
 #include "session/CatalogStore.h"
 
 #include "platform/ThreadContract.h"
+#include "platform/ThreadName.h"
 
 #include <exception>
 
@@ -12,7 +13,7 @@ SaveQueue::SaveQueue (CatalogStore* storeToUse)
     : store (storeToUse)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    worker = std::thread ([this] { run(); });
+    worker = std::thread ([this] { platform::nameCurrentThread ("save worker"); run(); });
 }
 
 SaveQueue::~SaveQueue()

@@ -148,7 +148,6 @@ WaveLaneView::WaveLaneView (int k)
         addAndMakeVisible (stopButton);
     }
     updateTime();
-    startTimerHz (60);
 }
 
 void WaveLaneView::setStatus (WaveLaneInfo info, bool markChange)
@@ -176,6 +175,9 @@ void WaveLaneView::setStatus (WaveLaneInfo info, bool markChange)
     else if (moved && ! (status.active && ! status.paused))
         repaint (waveformStrip());
     updateTime();
+    // The frame timer runs only while it has frames to paint: while the lane plays or flashes.
+    if (needsFrames() && ! isTimerRunning())
+        startTimerHz (60);
 }
 
 void WaveLaneView::updateTime()
@@ -547,6 +549,8 @@ void WaveLaneView::timerCallback()
         repaint (waveformStrip());
         ++repaintsByTimer;
     }
+    if (! needsFrames())
+        stopTimer();   // started again by the status that makes it play or flash
 }
 
 void WaveLaneView::mouseDown (const juce::MouseEvent& e)

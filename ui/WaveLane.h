@@ -100,6 +100,8 @@ private:
     /** True when the timer's repaint would show something other than the last painted waveform. */
     bool waveformMoved (double now) const;
     bool flashing (double now, double span) const;
+    /** True while the frame timer has something to paint: the lane plays, or a flash is on. */
+    bool needsFrames() const  { return (status.active && ! status.paused) || flashToClear; }
     double currentTime (double now) const;
     void updateTime();
     void paintWaveform (juce::Graphics&, const WavePlacement&, juce::Colour colour);

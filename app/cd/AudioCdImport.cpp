@@ -11,6 +11,7 @@
 #include "session/FileSignature.h"
 #include "session/SessionDocuments.h"
 #include "session/UiText.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <chrono>
@@ -89,7 +90,7 @@ juce::String recordText (const Playlist& playlist)
 } // namespace
 
 AudioCdImport::AudioCdImport (const juce::File& root, CdImportSetup s)
-    : dataRoot (root), setup (std::move (s)), worker ([this] { run(); })
+    : dataRoot (root), setup (std::move (s)), worker ([this] { platform::nameCurrentThread ("cd import"); run(); })
 {
 }
 

@@ -1,5 +1,6 @@
 // Device requests on a thread of their own, given up on a stop flag or a time limit.
 #include "app/cd/CdDeviceHandle.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <chrono>
@@ -79,7 +80,7 @@ struct CdDeviceHandle::Shared : std::enable_shared_from_this<Shared>
         {
             try
             {
-                thread = std::thread (&Shared::serve, shared_from_this());
+                thread = std::thread ([shared = shared_from_this()]() mutable { platform::nameCurrentThread ("cd drive"); Shared::serve (std::move (shared)); });
             }
             catch (const std::system_error&)
             {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace orvane::audio
 {
@@ -120,14 +121,62 @@ void MasterOutputProcessor::process (float* const* channels, int numChannels, in
     largestLeft = largestRight = 0.0f;
     smallestLimiterGain = smallestTruePeakGain = 1.0f;
 
-    for (int offset = 0; offset < numSamples; offset += TruePeakStage::maxChunk)
-        runChunk (channels, numChannels, offset, std::min (TruePeakStage::maxChunk, numSamples - offset), targets);
+    if (skipsRest && restsThrough (channels, numChannels, numSamples, targets))
+    {
+        // What every sample of the block would give: +0.0 out, the same state, the same gains.
+        smallestLimiterGain = std::min (smallestLimiterGain, 1.0f - limiterReduction * enableMix);
+        smallestTruePeakGain = std::min (smallestTruePeakGain, truePeak.effectiveGain (enableMix));
+        truePeak.skipSilence (numSamples);
+        for (int c = 0; c < std::min (numChannels, 2); ++c)
+            if (channels[c] != nullptr)
+                std::fill (channels[c], channels[c] + numSamples, 0.0f);
+        ++skippedBlocks;
+    }
+    else
+    {
+        for (int offset = 0; offset < numSamples; offset += TruePeakStage::maxChunk)
+            runChunk (channels, numChannels, offset, std::min (TruePeakStage::maxChunk, numSamples - offset), targets);
+    }
 
     for (int c = 2; c < numChannels; ++c)
         if (channels[c] != nullptr)
             std::fill (channels[c], channels[c] + numSamples, 0.0f);
 
     updateMeters (numSamples);
+}
+
+bool MasterOutputProcessor::restsThrough (float* const* channels, int numChannels, int numSamples,
+                                          const BlockTargets& targets) const
+{
+    // One sample of silence, as runChunk computes it, must leave every smoothed value, the enable
+    // mix and the limiter exactly where they are: then so does every further one. With a silent
+    // input the limiter's target is no reduction (its level is above 0) and the true-peak stage
+    // gets +0.0 (every factor before it is positive).
+    const float w = targets.smoothing;
+    const auto stays = [w] (float value, float target) { return smooth (value, target, w) == value; };
+    float mix = smooth (enableMix, targets.mix, w);
+    if (std::abs (mix - targets.mix) < snapDistance)
+        mix = targets.mix;
+    if (! (stays (smoothedThreshold, targets.threshold) && stays (smoothedCeiling, targets.ceiling)
+           && stays (smoothedDrive, targets.drive) && stays (smoothedRelease, targets.release)
+           && stays (smoothedOutputGain, targets.outputGain) && mix == enableMix
+           && std::max (limiterReduction * smoothedRelease, 0.0f) == limiterReduction
+           && truePeak.atRest (targets.release50)))
+        return false;
+
+    // The input: every sample +0.0 (a -0.0 or anything else is computed).
+    const float* left = channels[0];
+    const float* right = (numChannels > 1 && channels[1] != nullptr) ? channels[1] : left;
+    std::uint32_t any = 0;
+    for (const float* channel : { left, right })
+        if (channel != nullptr)
+            for (int j = 0; j < numSamples; ++j)
+            {
+                std::uint32_t word;
+                std::memcpy (&word, channel + j, sizeof (word));
+                any |= word;
+            }
+    return any == 0;
 }
 
 void MasterOutputProcessor::runChunk (float* const* channels, int numChannels, int offset, int count,

@@ -8,6 +8,7 @@
 #include "audio/dsp/TruePeakStage.h"
 
 #include <atomic>
+#include <cstdint>
 
 namespace orvane::audio
 {
@@ -64,6 +65,14 @@ public:
         A null array, no channel or no sample returns at once. Audio thread, realtime-safe. */
     void process (float* const* channels, int numChannels, int numSamples);
 
+    /** On (the default), a block of silence that finds every stage at rest (every delayed and
+        interpolated value 0, limiter and true-peak gains and every smoothed value where one more
+        sample of silence leaves them) is not computed: it gives exactly what computing it gives
+        (silence, the same state, the same meters). Off computes every block. */
+    void setSkipsRest (bool shouldSkip)  { skipsRest = shouldSkip; }
+    /** Blocks given out at rest without computing them, since construction. Audio thread. */
+    std::uint64_t blocksSkippedAtRest() const  { return skippedBlocks; }
+
     /** The true-peak stage, for its taps and state. */
     const TruePeakStage& truePeakStage() const  { return truePeak; }
 
@@ -74,6 +83,7 @@ private:
     BlockTargets blockTargets() const;
     void runChunk (float* const* channels, int numChannels, int offset, int count, const BlockTargets& targets);
     void updateMeters (int numSamples);
+    bool restsThrough (float* const* channels, int numChannels, int numSamples, const BlockTargets& targets) const;
 
     // Parameters: written by the message thread, read once per block.
     std::atomic<bool> enabled { true };
@@ -109,5 +119,7 @@ private:
     float smallestTruePeakGain = 1.0f;
 
     TruePeakStage truePeak;
+    bool skipsRest = true;
+    std::uint64_t skippedBlocks = 0;
 };
 } // namespace orvane::audio

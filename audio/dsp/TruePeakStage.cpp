@@ -18,6 +18,13 @@ namespace
     // exactly like the scalar expression it stands for.
     typedef float Float4 __attribute__ ((vector_size (16)));
 
+    uint32_t bits (float value)
+    {
+        uint32_t word;
+        std::memcpy (&word, &value, sizeof (word));
+        return word;
+    }
+
     Float4 load4 (const float* source)
     {
         Float4 v;
@@ -65,6 +72,7 @@ void TruePeakStage::reset()
     queueHead = 0;
     queueSize = 0;
     counter = 0;
+    silentRun = 0;
     gainReduction = 0.0f;
     attackGoal = 0.0f;
     attackStart = 0.0f;
@@ -78,6 +86,7 @@ void TruePeakStage::writeHistory (const float* x, const float* y, int count)
         const auto i = (size_t) ((counter + (uint64_t) j) & historyMask);
         historyLeft[i] = historyLeft[i + historySize] = x[j];
         historyRight[i] = historyRight[i + historySize] = y[j];
+        silentRun = (bits (x[j]) | bits (y[j])) == 0 ? silentRun + 1 : 0;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -60,7 +61,27 @@ public:
     const Taps& taps() const  { return interpolationTaps; }
 
     float gain() const  { return 1.0f - gainReduction; }
+    /** The effective gain at an enable mix, as processChunk counts it for smallestGain. */
+    float effectiveGain (float mix) const  { return 1.0f - gainReduction * mix; }
     uint64_t sampleCount() const  { return counter; }
+
+    /** True when a chunk of silence (every input +0.0) would leave the stage exactly as it is
+        but for its sample counter and give +0.0 out: the last historySize inputs were all +0.0
+        (so every history value and every peak of the window is 0, and the window holds one
+        entry), no attack runs and the gain's return with r50 stays where it is. */
+    bool atRest (float r50) const
+    {
+        return silentRun >= (uint64_t) historySize && attackRemaining == 0 && std::max (gainReduction * r50, 0.0f) == gainReduction;
+    }
+
+    /** What processChunk does over `count` samples of silence while atRest holds, without the
+        arithmetic: the counter moves on and the window's one entry is the newest sample. */
+    void skipSilence (int count)
+    {
+        counter += (uint64_t) count;
+        silentRun += (uint64_t) count;
+        queueIndices[queueHead] = counter - 1;
+    }
 
 private:
     void writeHistory (const float* x, const float* y, int count);
@@ -82,6 +103,7 @@ private:
 
     Taps interpolationTaps {};
     uint64_t counter = 0;
+    uint64_t silentRun = 0;   // how many of the newest inputs, left and right, were +0.0
     // The gain t, kept as 1 - t so that the return reaches exactly 1 again, and its attack.
     float gainReduction = 0.0f;
     float attackStart = 0.0f;

@@ -1,6 +1,7 @@
 #include "audio/media/HelperThread.h"
 
 #include "platform/BelowNormalPriority.h"
+#include "platform/ThreadName.h"
 
 #include <exception>
 #include <thread>
@@ -12,6 +13,7 @@ void runWithHelperThread (const std::function<void()>& helperWork, const std::fu
     std::exception_ptr helperFailure;
     std::thread helper ([&helperWork, &helperFailure]
     {
+        platform::nameCurrentThread ("media helper");
         platform::setBelowNormalPriority();
         try
         {

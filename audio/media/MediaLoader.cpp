@@ -4,6 +4,7 @@
 #include "audio/media/MediaTexts.h"
 #include "platform/BelowNormalPriority.h"
 #include "platform/ThreadContract.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 
@@ -16,7 +17,7 @@ MediaLoader::MediaLoader()
 
 MediaLoader::MediaLoader (LoadFunction loadFunction)
     : load (std::move (loadFunction)),
-      thread ([this] { run(); })
+      thread ([this] { platform::nameCurrentThread ("media loader"); run(); })
 {
 }
 

@@ -1,11 +1,12 @@
 #include "audio/output/DiagnosticsWriter.h"
 
 #include "session/AtomicFileWriter.h"
+#include "platform/ThreadName.h"
 
 namespace vantrel
 {
 DiagnosticsWriter::DiagnosticsWriter()
-    : thread ([this] { run(); })
+    : thread ([this] { platform::nameCurrentThread ("diagnostics"); run(); })
 {
 }
 

@@ -2,6 +2,7 @@
 
 #include "audio/output/DeviceSession.h"
 #include "platform/ThreadContract.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +30,7 @@ void OfflineRenderer::start (double sampleRate, Pacing pacing)
     if (pacing == Pacing::realTime)
     {
         quit.store (false);
-        thread = std::thread ([this, sampleRate] { loop (sampleRate); });
+        thread = std::thread ([this, sampleRate] { platform::nameCurrentThread ("offline render"); loop (sampleRate); });
     }
 }
 

@@ -8,6 +8,7 @@
 #include "platform/ThreadContract.h"
 #include "platform/ThreadPriority.h"
 #include "platform/WorkerIo.h"
+#include "platform/ThreadName.h"
 
 #include <chrono>
 #include <future>
@@ -21,6 +22,7 @@ using Kind = VstRackRequest::Kind;
 
 constexpr std::int64_t nanosPerMs = 1000000;
 constexpr std::int64_t liveStatusPeriod = 500 * nanosPerMs;
+constexpr std::chrono::milliseconds idlePassPeriod { 20 };   // a pass while the rack has nothing to serve
 constexpr std::int64_t autosavePeriod = 2000 * nanosPerMs;
 constexpr int blocksPerPass = 8;
 
@@ -85,7 +87,7 @@ void MasterVstRack::start (const juce::File& configFile, const juce::File& worke
     lastLiveStatusPoll = now();
     lastAutosaveCheck = now();
     controlRunning = true;
-    controlThread = std::thread ([this] { controlLoop(); });
+    controlThread = std::thread ([this] { platform::nameCurrentThread ("rack control"); controlLoop(); });
 }
 
 void MasterVstRack::stop()
@@ -368,8 +370,11 @@ void MasterVstRack::controlLoop()
         recreateRequestedSlots();
         passCount.fetch_add (1, std::memory_order_release);
 
+        // A pass that found nothing to do waits 1 ms; with no slot configured, nothing loading or
+        // scanning and no request pending, no block can come (the bridge passes the signal on
+        // untouched) and the next request may wait a few milliseconds more.
         if (! worked)
-            std::this_thread::sleep_until (passStart + std::chrono::milliseconds (1));
+            std::this_thread::sleep_until (passStart + (nothingToServe() ? idlePassPeriod : std::chrono::milliseconds (1)));
     }
 
     scan.cancel();
@@ -382,6 +387,13 @@ void MasterVstRack::controlLoop()
         platform::restoreNormalPriority();
 
     controlRunning = false;
+}
+
+bool MasterVstRack::nothingToServe() const
+{
+    return state.configuredSlots.load() == 0 && ! state.loading.load() && ! state.reloadPending.load()
+        && ! state.rescanRequested.load() && ! reloadOwed.load() && ! scan.isRunning() && requests.pendingOperations() == 0
+        && requests.size() == 0;
 }
 
 void MasterVstRack::runRequest (VstRackRequest& request)

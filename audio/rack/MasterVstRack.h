@@ -151,6 +151,8 @@ public:
 private:
     // Control thread.
     void controlLoop();
+    /** Control thread: no slot configured, nothing loading, scanning or owed, no request queued. */
+    bool nothingToServe() const;
     void runRequest (VstRackRequest& request);
     void reloadAfterPrepare();
     void startScan();

@@ -9,6 +9,7 @@
 #include "audio/rack/WorkerReplyFields.h"
 #include "platform/ThreadContract.h"
 #include "platform/ThreadPriority.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <map>
@@ -49,7 +50,7 @@ void RackPluginScan::start (const juce::StringArray& folders, const juce::File& 
     cancelRequested = false;
     done = 0;
     total = 0;
-    thread = std::thread ([this, folders, workerProgram] { run (folders, workerProgram); });
+    thread = std::thread ([this, folders, workerProgram] { platform::nameCurrentThread ("rack scan"); run (folders, workerProgram); });
 }
 
 void RackPluginScan::join()

@@ -51,7 +51,7 @@ struct LaneRig
     explicit LaneRig (int kind = 1, int width = laneWidth) : lane (kind)
     {
         installUiFonts();
-        lane.stopTimer();   // the test calls the timer's step itself
+        lane.stopTimer();   // a status that plays starts it: the test calls the timer's step itself
         lane.clock = [this] { return nowMs; };
         lane.setLaneColour (magenta);
         lane.setSecondsShown (10.0);
@@ -112,19 +112,26 @@ TEST (WaveLane, DrawsThePeaksAroundThePlayheadOrSaysWhyNot)
 
 TEST (WaveLane, TheTimerRepaintsOnlyWhilePlayingOrFlashing)
 {
-    const struct { bool active, paused, marked; std::vector<double> ticksMs; int repaints; } cases[] {
-        { true, false, false, { 0, 16, 33, 50 }, 4 },
-        { true, true, false, { 0, 16, 33, 50 }, 0 },
-        { false, false, false, { 0, 16, 33, 50 }, 0 },
-        { false, false, true, { 0, 100, 199, 250, 300, 400 }, 4 },   // and the first frame after the flash
+    // The timer itself runs only while it has frames to paint: a lane at rest costs no ticks.
+    const struct { bool active, paused, marked; std::vector<double> ticksMs; int repaints; bool runs, runsAfter; } cases[] {
+        { true, false, false, { 0, 16, 33, 50 }, 4, true, true },
+        { true, true, false, { 0, 16, 33, 50 }, 0, false, false },
+        { false, false, false, { 0, 16, 33, 50 }, 0, false, false },
+        { false, false, true, { 0, 100, 199, 250, 300, 400 }, 4, true, false },   // and the first frame after the flash
     };
     for (const auto& c : cases)
     {
         LaneRig r;
         r.lane.setStatus (laneInfo (mediaOf (2.0, true), 0.5, c.active, c.paused), c.marked);
+        EXPECT_EQ (r.lane.isTimerRunning(), c.runs) << c.active << c.paused << c.marked;
         for (auto t : c.ticksMs)
             r.nowMs = 1000.0 + t, r.lane.timerCallback();
         EXPECT_EQ (r.lane.timerRepaints(), c.repaints) << c.active << c.paused << c.marked;
+        EXPECT_EQ (r.lane.isTimerRunning(), c.runsAfter) << c.active << c.paused << c.marked;
+        // Playing again starts it again.
+        r.lane.setStatus (laneInfo (mediaOf (2.0, true), 0.6, true, false), false);
+        EXPECT_TRUE (r.lane.isTimerRunning());
+        r.lane.stopTimer();
     }
 }
 
