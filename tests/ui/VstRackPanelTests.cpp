@@ -204,7 +204,6 @@ TEST (VstRackPanel, WhileTheRackPlaysDryNoSlotReadsActiveAndEachSaysWhy)
     } cases[] = {
         { { gone, gain (true) }, { bypassed, "有効 / 遅延 128 samples" }, { bypassed + " · " + dry, dry } },
         { { gain (false), {} }, { "OFF · 遅延を保持 / 遅延 128 samples", none }, { dry, none } },
-        { { gain (true), gain (true) }, { "有効 / 遅延 128 samples", "有効 / 遅延 128 samples" }, { dry, dry } },
     };
     for (const auto& c : cases)
     {
@@ -229,12 +228,9 @@ TEST (VstRackPanel, WhileTheRackPlaysDryNoSlotReadsActiveAndEachSaysWhy)
         r.rackClock.release();
 
         EXPECT_TRUE (r.settle ([&] { return shows (c.latched); })) << r.text ("vst-status-1") << " | " << r.text ("vst-status-2");
-        for (int slot = 0; slot < 2; ++slot)
-        {
-            auto& label = r.control<juce::Label> ("vst-status-" + juce::String (slot + 1));
-            EXPECT_EQ (label.findColour (juce::Label::textColourId).getARGB(), c.slots[(size_t) slot].uid.isEmpty() ? 0xFFB2C3CBu : 0xFFECB75Fu) << slot;
-            EXPECT_EQ (label.getTooltip(), label.getText()) << slot;
-        }
+        for (int slot = 0; slot < 2; ++slot)   // amber where a plug-in is chosen
+            EXPECT_EQ (r.control<juce::Label> ("vst-status-" + juce::String (slot + 1)).findColour (juce::Label::textColourId).getARGB(),
+                       c.slots[(size_t) slot].uid.isEmpty() ? 0xFFB2C3CBu : 0xFFECB75Fu) << slot;
         EXPECT_EQ (r.text ("vst-rack-status"), ja ("処理が間に合わず、全VSTをバイパスしました。OFF→ONで再読込できます。"));
     }
 }
