@@ -5,6 +5,7 @@
 #include "tests/app/KeyShow.h"
 
 #include "session/SplitFiles.h"
+#include "support/PrivateDisplay.h"
 #include "ui/FittedContent.h"
 #include "ui/GainControl.h"
 #include "ui/MainScreenLayout.h"
@@ -244,6 +245,10 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
     std::string why;
     if (! allToolsPresent (why))
         GTEST_SKIP() << why;
+    // The probe below is a JUCE component: this process's own display for it, or JUCE would
+    // connect to ":0", whichever server holds that number on the machine, and end with it.
+    test::PrivateDisplay probeDisplay;
+    ASSERT_TRUE (probeDisplay.start (161, 260, 640, 480, true)) << probeDisplay.problem;
     juce::ScopedJuceInitialiser_GUI gui;
     for (const bool windowManager : { false, true })
     {
