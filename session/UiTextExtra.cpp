@@ -127,6 +127,9 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "\n元の出力先に戻せませんでした。現在、出力先はありません。", "\nCould not return to the previous output. There is no output now." },
     { "フォルダーを自分の中へは移動できません", "A folder cannot be moved into itself" },
 
+    // The VST rack panel: a slot's line while the whole rack plays dry (the fault's text follows).
+    { "ラック全体をドライ再生中: ", "Whole rack playing dry: " },
+
     // The library panel.
     { "保存場所を開けませんでした", "Could not open the file's location" },
     { "表示名を変更しました", "Display name changed" },

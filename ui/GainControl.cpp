@@ -41,12 +41,21 @@ void GainSlider::mouseDown (const juce::MouseEvent& e)
 {
     pointerHeld = true;
     pointerAtPress = true;
+    dragging = false;
     valueAtPress = getValue();
     Slider::mouseDown (e);
 }
 
 void GainSlider::mouseDrag (const juce::MouseEvent& e)
 {
+    // A hand seldom lets go on the pixel it pressed: a slip is still a press. The distance is the
+    // hand's own, on the screen, however the view is scaled.
+    if (! dragging && e.eventComponent != nullptr
+        && e.eventComponent->localPointToGlobal (e.position).getDistanceFrom (e.eventComponent->localPointToGlobal (e.mouseDownPosition))
+               < dragThreshold)
+        return;
+    dragging = true;
+
     const auto travel = isHorizontal() ? e.position.x - e.mouseDownPosition.x : e.position.y - e.mouseDownPosition.y;
     pointerAtPress = travel == 0.0f;
     Slider::mouseDrag (e);

@@ -10,8 +10,11 @@ namespace vantrel
 {
 /** The gain slider: 0.5 dB steps while dragged, 0.1 dB otherwise. A typed text that is not a
     number keeps the current value (JUCE would read it as 0 dB). A press changes nothing (it is
-    how the operator binds the wheel): a drag moves the value from where it was by the pointer's
-    travel along the track, and back where the drag began it is the value it began with. */
+    how the operator binds the wheel), nor does a hand that slips less than `dragThreshold`
+    screen pixels before the release. Once the pointer has gone that far from the press point the
+    drag moves the value from where it was by the pointer's whole travel along the track, at the
+    track's own scale, so the thumb moves as far as the pointer; back where the drag began it is
+    the value it began with. */
 class GainSlider : public juce::Slider
 {
 public:
@@ -29,12 +32,17 @@ public:
         the press that opens it): the colours are painted, the box keeps its editor. */
     void colourChanged() override;
 
+    /** How far, in screen pixels, the pointer must move from the press point before a press
+        becomes a drag. */
+    static constexpr float dragThreshold = 4.0f;
+
     /** True between a mouse press on the slider and its release. */
     bool pointerHeld = false;
 
 private:
     double valueAtPress = 0.0;
     bool pointerAtPress = false;   // held where it was pressed, along the track
+    bool dragging = false;         // the pointer has gone dragThreshold from the press point
 };
 
 /** The widget with which the operator sets a gain in dB (-60..+12). A drag, a reset click or a

@@ -209,9 +209,19 @@ void VstRackPanel::refreshSlot (int slot, const VstRackStatus& status, bool vstL
     // A scan leaves the editor usable: it changes the catalogue, not the loaded plug-in.
     s.editor.setEnabled (! vstLocked && rack.loaded && ! status.busy);
 
+    // While the rack plays dry nothing passes through any slot, loaded and switched on or not:
+    // each chosen slot says so, after a reason of its own.
+    const auto dry = translate ("ラック全体をドライ再生中: ") + translateMessage (status.faultText);
+    const bool warned = rack.message.isNotEmpty() || (chosen && status.audioFault);
     juce::String text;
     if (rack.message.isNotEmpty())
+    {
         text = translate ("バイパス: ") + translateMessage (rack.message);
+        if (status.audioFault)
+            text += juce::String::fromUTF8 (" · ") + dry;
+    }
+    else if (chosen && status.audioFault)
+        text = dry;
     else if (chosen && rack.loaded)
         text = (rack.enabled ? translate ("有効") : translate ("OFF · 遅延を保持")) + translate (" / 遅延 ")
              + juce::String (rack.latency) + translate (" samples");
@@ -221,7 +231,7 @@ void VstRackPanel::refreshSlot (int slot, const VstRackStatus& status, bool vstL
         text = translate ("プラグイン未選択");
     s.status.setText (text, juce::dontSendNotification);
     s.status.setTooltip (text);
-    s.status.setColour (juce::Label::textColourId, rack.message.isNotEmpty() ? warningText : labelText);
+    s.status.setColour (juce::Label::textColourId, warned ? warningText : labelText);
 }
 
 void VstRackPanel::refreshFolders (const VstRackStatus& status)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -170,48 +171,63 @@ TEST_F (GainControlTest, ModelValuesWaitWhileTheOperatorHoldsTheControl)
     }
 }
 
-// A press binds the wheel and changes nothing, wherever it lands; a drag moves the value by the
-// pointer's travel from where it began, so the thumb keeps to the pointer; a double-click still
-// returns to 0 dB. Horizontal (rows, playlist, pads) and vertical (master) controls alike.
-TEST (GainControlPress, APressChangesNothingAndADragMovesFromWhereItBegan)
+// A press binds the wheel and changes nothing, wherever it lands, and so does a hand that slips
+// less than 4 px (on the screen) before the release; from 4 px on the thumb follows the pointer's
+// whole travel from the press point, pixel for pixel, and back where the press was it is the value
+// it began with; a double-click still returns to 0 dB. Horizontal (rows, playlist, pads) and
+// vertical (master) controls alike, and a control drawn at twice its size.
+TEST (GainControlPress, APressOrASlipChangesNothingAndADragKeepsTheThumbUnderThePointer)
 {
     juce::ScopedJuceInitialiser_GUI gui;
+    const auto byThumb = NAN;   // the end is where the thumb follows the pointer to, within 1 px
     const struct
     {
         bool vertical;
+        float scale;
         float start;
         float besideThumb;   // px from the thumb along the track, where the press lands
-        float to;            // a drag by the distance between the thumbs of `start` and `to`; NaN: none
+        float along, across; // the pointer's travel from the press point before the release, px
         bool back;           // and back to where the press was
         bool doubleClick;
         const char* kinds;
         float end;
     } cases[] {
-        { false, 0.0f, -25.0f, NAN, false, false, "se", 0.0f },
-        { false, -3.3f, 25.0f, NAN, false, false, "se", -3.3f },      // off the drag's grid
-        { true, -20.0f, 30.0f, NAN, false, false, "se", -20.0f },
-        { false, -10.0f, -60.0f, 0.0f, false, false, "sve", 0.0f },
-        { true, -10.0f, 40.0f, -30.0f, false, false, "sve", -30.0f },
-        { false, -3.3f, 25.0f, 6.0f, true, false, "svve", -3.3f },
-        { false, -6.0f, 25.0f, NAN, false, true, "sesve", 0.0f },
+        { false, 1.0f, 0.0f, -25.0f, 0.0f, 0.0f, false, false, "se", 0.0f },
+        { false, 1.0f, -3.3f, 20.0f, 0.0f, 0.0f, false, false, "se", -3.3f },      // off the drag's grid
+        { true, 1.0f, -20.0f, -20.0f, 0.0f, 0.0f, false, false, "se", -20.0f },
+        { false, 1.0f, 0.0f, -25.0f, 1.0f, 0.0f, false, false, "se", 0.0f },       // slips
+        { false, 1.0f, -3.3f, 0.0f, -2.0f, 0.0f, false, false, "se", -3.3f },
+        { false, 1.0f, 0.0f, 10.0f, 3.0f, 2.0f, false, false, "se", 0.0f },
+        { true, 1.0f, -20.0f, -20.0f, -3.0f, 0.0f, false, false, "se", -20.0f },
+        { false, 2.0f, 0.0f, 0.0f, 1.5f, 0.0f, false, false, "se", 0.0f },         // 3 px on the screen
+        { false, 1.0f, 0.0f, 0.0f, 4.0f, 0.0f, false, false, "sve", byThumb },     // drags
+        { false, 2.0f, 0.0f, 0.0f, 2.5f, 0.0f, false, false, "sve", byThumb },     // 5 px on the screen
+        { false, 1.0f, -30.0f, -10.0f, 40.0f, 0.0f, false, false, "sve", byThumb },
+        { false, 1.0f, 0.0f, 5.0f, -40.0f, 3.0f, false, false, "sve", byThumb },
+        { true, 1.0f, -60.0f, -5.0f, -40.0f, 0.0f, false, false, "sve", byThumb },
+        { true, 1.0f, 6.0f, 5.0f, 40.0f, 0.0f, false, false, "sve", byThumb },
+        { false, 1.0f, -3.3f, 10.0f, -30.0f, 0.0f, true, false, "sve", -3.3f },
+        { false, 1.0f, -6.0f, 10.0f, 0.0f, 0.0f, false, true, "sesve", 0.0f },
     };
+    // The sizes of a row's control and of the master's: tracks of 78 and 73 px.
     for (const auto& c : cases)
     {
-        SCOPED_TRACE (juce::String (c.vertical ? "vertical " : "horizontal ") + juce::String (c.start) + " dB, press at "
-                      + juce::String (c.besideThumb) + " px, to " + juce::String (c.to));
+        SCOPED_TRACE (juce::String (c.vertical ? "vertical " : "horizontal ") + juce::String (c.start) + " dB x" + juce::String (c.scale)
+                      + ", press at " + juce::String (c.besideThumb) + " px, by " + juce::String (c.along) + " / " + juce::String (c.across));
         GainControl control (c.vertical);
-        control.setSize (c.vertical ? 100 : 300, c.vertical ? 300 : 30);
+        control.setSize (c.vertical ? 87 : 190, c.vertical ? 97 : 29);
+        control.setTransform (juce::AffineTransform::scale (c.scale));
         control.syncValue (c.start);
         Recorder owner;
         owner.attach (control);
 
         auto& slider = control.slider;
-        const auto along = [&] (float offset)
+        const auto along = [&] (float offset, float across)
         {
             const auto thumb = slider.getPositionOfValue (c.start) + offset;
-            return c.vertical ? juce::Point<float> { 20.0f, thumb } : juce::Point<float> { thumb, 15.0f };
+            return c.vertical ? juce::Point<float> { 10.0f + across, thumb } : juce::Point<float> { thumb, 15.0f + across };
         };
-        const auto down = along (c.besideThumb);
+        const auto down = along (c.besideThumb, 0.0f);
         const auto at = [&] (juce::Point<float> p, int clicks)
         {
             const auto now = juce::Time::getCurrentTime();
@@ -221,10 +237,12 @@ TEST (GainControlPress, APressChangesNothingAndADragMovesFromWhereItBegan)
         };
 
         slider.mouseDown (at (down, 1));
-        if (! std::isnan (c.to))
+        if (c.along != 0.0f || c.across != 0.0f)
         {
-            const auto travel = slider.getPositionOfValue (c.to) - slider.getPositionOfValue (c.start);
-            slider.mouseDrag (at (along (c.besideThumb + travel), 1));
+            // The hand's way there, a pixel at a time.
+            const auto steps = std::max (1, (int) std::ceil (std::max (std::abs (c.along), std::abs (c.across))));
+            for (int step = 1; step <= steps; ++step)
+                slider.mouseDrag (at (along (c.besideThumb + c.along * (float) step / (float) steps, c.across * (float) step / (float) steps), 1));
             if (c.back)
                 slider.mouseDrag (at (down, 1));
         }
@@ -236,11 +254,22 @@ TEST (GainControlPress, APressChangesNothingAndADragMovesFromWhereItBegan)
         }
         slider.mouseUp (at (down, c.doubleClick ? 2 : 1));
 
-        EXPECT_EQ (owner.kinds(), c.kinds);
-        EXPECT_NEAR (control.value(), c.end, 1.0e-4f);
+        auto kinds = owner.kinds();   // one 'v' for each run of values
+        kinds.erase (std::unique (kinds.begin(), kinds.end(), [] (char a, char b) { return a == 'v' && b == 'v'; }), kinds.end());
+        EXPECT_EQ (kinds, c.kinds);
+        const auto end = control.value();
+        if (std::isnan (c.end))
+        {
+            EXPECT_NEAR (slider.getPositionOfValue (end) - slider.getPositionOfValue (c.start), c.along, 1.0f) << end << " dB";
+            EXPECT_NEAR (end * 2.0f, std::round (end * 2.0f), 1.0e-3f) << end;
+        }
+        else
+        {
+            EXPECT_NEAR (end, c.end, 1.0e-4f);
+        }
         // The press left no edit open: the next notch is one 0.5 dB step from there.
         EXPECT_TRUE (control.applyWheelStep (1.0f));
-        EXPECT_NEAR (control.value(), c.end + 0.5f, 1.0e-4f);
+        EXPECT_NEAR (control.value(), end + 0.5f, 1.0e-4f);
     }
 }
 

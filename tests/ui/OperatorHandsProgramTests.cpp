@@ -5,6 +5,7 @@
 #include "tests/app/KeyShow.h"
 
 #include "session/SplitFiles.h"
+#include "support/PrivateDisplay.h"
 #include "ui/FittedContent.h"
 #include "ui/GainControl.h"
 #include "ui/MainScreenLayout.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -234,13 +236,19 @@ TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
     }
     EXPECT_EQ (expected, 3.0f);
 }
-// A press beside the thumb of the playing row's gain control binds the wheel and moves nothing:
-// no edit saved, no change heard; the next notch is one 0.5 dB step from where the gain was.
+// A press beside the thumb of the playing row's gain control binds the wheel and moves nothing,
+// and so does a press whose hand slips 1, 2 or 3 px before the release: no edit saved, no change
+// heard; the next notch is one 0.5 dB step from where the gain was. A drag of 40 px then moves the
+// thumb 40 px, and undo takes the drag and the notch back one at a time.
 TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
 {
     std::string why;
     if (! allToolsPresent (why))
         GTEST_SKIP() << why;
+    // The probe below is a JUCE component: this process's own display for it, or JUCE would
+    // connect to ":0", whichever server holds that number on the machine, and end with it.
+    test::PrivateDisplay probeDisplay;
+    ASSERT_TRUE (probeDisplay.start (161, 260, 640, 480, true)) << probeDisplay.problem;
     juce::ScopedJuceInitialiser_GUI gui;
     for (const bool windowManager : { false, true })
     {
@@ -249,11 +257,22 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         ASSERT_EQ (show.begin (windowManager, 30.0), "");
         ASSERT_TRUE (show.readyShowsLongRow());
         const auto& p = *show.parts;
-        // Where the thumb of the first row's gain control is at 0 dB: a control of that size says.
+        // Where the thumb of the first row's gain control is at a gain: a control of that size says.
         GainControl probe (false);
         probe.setBounds (p.rowGain (0));
-        const auto thumbX = (float) probe.getX() + probe.slider.getPositionOfValue (0.0);
-        const auto besideThumb = [&] (float px) { return p.toWindow ({ juce::roundToInt (thumbX + px), probe.getBounds().getCentreY() }); };
+        const auto thumbAt = [&] (float db) { return (float) probe.getX() + probe.slider.getPositionOfValue (db); };
+        const auto besideThumb = [&] (float px) { return p.toWindow ({ juce::roundToInt (thumbAt (0.0f) + px), probe.getBounds().getCentreY() }); };
+        const auto windowArg = juce::String ((juce::int64) show.windowId);
+        // Pressed at `from`, moved through `by` window pixels a pixel at a time, released there.
+        const auto pressAndMove = [&] (juce::Point<int> from, juce::Point<int> by) {
+            juce::StringArray args { "mousemove", "--window", windowArg, juce::String (from.x), juce::String (from.y), "mousedown", "1" };
+            const auto steps = std::max ({ 1, std::abs (by.x), std::abs (by.y) });
+            for (int step = 1; step <= steps; ++step)
+                args.addArray ({ "mousemove", "--window", windowArg, juce::String (from.x + by.x * step / steps),
+                                 juce::String (from.y + by.y * step / steps) });
+            args.addArray ({ "mouseup", "1" });
+            return show.xdotool (args);
+        };
 
         ASSERT_TRUE (show.clickAt (p.centreOf ("go")));
         const auto heardAt = show.waitUntilHeard (600.0, show.heard(), 0.1);
@@ -262,8 +281,12 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         const auto from = show.heard();
         const auto before = show.level (show.capture.channel (0), from - window, 600.0);
 
-        for (const float px : { -25.0f, -10.0f, 10.0f })
-            ASSERT_TRUE (show.clickAt (besideThumb (px)));
+        // Still presses and slips, each more than a double-click's reach from the one before.
+        const std::pair<float, juce::Point<int>> presses[] = {
+            { -25.0f, { 0, 0 } }, { -10.0f, { 1, 0 } }, { 10.0f, { -2, 0 } }, { -40.0f, { 3, 0 } }, { 25.0f, { 2, 2 } },
+        };
+        for (const auto& [px, slip] : presses)
+            ASSERT_TRUE (pressAndMove (besideThumb (px), slip));
         ASSERT_TRUE (show.clickAt (besideThumb (-10.0f), "4"));
         // Saved in order: a press that moved the gain would be seen before the notch.
         ASSERT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb != 0.0f; })) << "the notch moved nothing";
@@ -283,7 +306,16 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         EXPECT_LT (highest, notched * 1.02) << "a press raised the playing row";
         EXPECT_NEAR (show.level (left, left.size() - window, 600.0), notched, before * 0.01) << "the notch was not 0.5 dB";
 
-        // One undo takes the notch back to where the gain was before the presses.
+        // A drag of 40 px to the left from the thumb: the thumb is where the pointer let go.
+        const auto thumb = p.toWindow ({ juce::roundToInt (thumbAt (0.5f)), probe.getBounds().getCentreY() });
+        ASSERT_TRUE (pressAndMove (thumb, { -40, 0 }));
+        ASSERT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb < 0.5f; })) << "the drag moved nothing";
+        const auto dragged = show.saved()->rows[0].gainDb;
+        EXPECT_NEAR ((thumbAt (dragged) - thumbAt (0.5f)) * p.scale, -40.0f, 1.0f) << "the drag of 40 px ended at " << dragged << " dB";
+
+        // Undo takes the drag back, then the notch, to where the gain was before the presses.
+        ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
+        EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.5f; }));
         ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
         EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.0f; }));
     }

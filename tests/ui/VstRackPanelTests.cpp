@@ -5,7 +5,11 @@
 #include "ui/VstRackPanel.h"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <string>
 
 namespace vantrel
 {
@@ -13,6 +17,35 @@ namespace
 {
 using namespace vantrel::test;
 using vantrel::testing::ja;
+
+/** The rack's clock, the steady one, which a test can hold: the rack's control thread reads it in
+    every pass and, while it is held, waits there as a hung worker would keep it, so that no
+    processed block comes back. */
+class HoldableClock
+{
+public:
+    RackClock clock()
+    {
+        return [this] {
+            std::unique_lock<std::mutex> lock (mutex);
+            released.wait (lock, [this] { return ! held; });
+            return (std::int64_t) std::chrono::duration_cast<std::chrono::nanoseconds> (
+                std::chrono::steady_clock::now().time_since_epoch()).count();
+        };
+    }
+    void hold()  { const std::lock_guard<std::mutex> lock (mutex); held = true; }
+    void release()
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        held = false;
+        released.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+};
 
 /** The main view over a session with a stand-in output and a rack that runs the real worker on
     the private display, where the plug-ins' editors then open. The view goes before the session. */
@@ -22,13 +55,22 @@ struct RackPanelRig
     juce::ScopedJuceInitialiser_GUI gui;
     StandInSessionRig rig;
     RackProfile profile;
+    HoldableClock rackClock;
     std::unique_ptr<SessionCoordinator> session;
     std::unique_ptr<VantrelView> view;
+
+    ~RackPanelRig()
+    {
+        rackClock.release();   // the rack's end waits for its control thread
+        view.reset();
+        session.reset();
+    }
 
     void start (const RackConfigContents* config = nullptr)
     {
         installUiFonts();
         rig.options.workerExecutable = realWorker();
+        rig.options.rackClock = rackClock.clock();
         const auto settings = rig.local().getChildFile ("master-vst.json");
         ASSERT_TRUE (config == nullptr || writeRackConfig (settings, *config).ok);
         session = rig.make (true);
@@ -140,6 +182,57 @@ TEST (VstRackPanel, AClassIdOfTwoBundlesIsNotOfferedAndTheSlotUsingItShowsMarked
     EXPECT_EQ (r.control<juce::ComboBox> ("vst-select-1").getText(), marked);
     auto& other = r.control<juce::ComboBox> ("vst-select-2");   // "none" and the marked choice only
     EXPECT_EQ (other.getNumItems() == 2 ? other.getItemText (1) : juce::String(), marked);
+}
+
+// While the rack plays dry (a fault latched during playback: its control thread held, as a hung
+// worker holds it) nothing passes through any slot: no chosen slot reads active, each says that
+// the whole rack plays dry and why, after a bypass reason of its own where it has one. The first
+// rack is the show's: one plug-in bypassed for a reason of its own, the other loaded and on.
+TEST (VstRackPanel, WhileTheRackPlaysDryNoSlotReadsActiveAndEachSaysWhy)
+{
+    const auto uid = gainPluginState (1.0f).uid;
+    ASSERT_TRUE (uid.isNotEmpty());
+    const auto gain = [&] (bool on) { return VstRackSlot { uid, "OrvaneTestGain", "Orvane Test", "", "", on }; };
+    const VstRackSlot gone { "0123456789ABCDEF0123456789ABCDEF", "MVerb", "Orvane Test", "", "", true };
+    const std::string bypassed = "バイパス: プラグインが不在、または同じIDが複数あります。保存設定は保持します";
+    const std::string dry = "ラック全体をドライ再生中: VST processing missed three block deadlines";
+    const std::string none = "プラグイン未選択";
+    const struct
+    {
+        std::array<VstRackSlot, 2> slots;
+        std::array<std::string, 2> before, latched;
+    } cases[] = {
+        { { gone, gain (true) }, { bypassed, "有効 / 遅延 128 samples" }, { bypassed + " · " + dry, dry } },
+        { { gain (false), {} }, { "OFF · 遅延を保持 / 遅延 128 samples", none }, { dry, none } },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.before[0] + " | " + c.before[1]);
+        MAKE_RACK_RIG (r);
+        RackConfigContents config;
+        config.searchFolders = { r.profile.pluginFolder().getFullPathName() };
+        config.slots = c.slots;
+        ASSERT_NO_FATAL_FAILURE (r.start (&config));
+        r.open();
+        const auto shows = [&] (const std::array<std::string, 2>& lines) {
+            return r.text ("vst-status-1") == ja (lines[0].c_str()) && r.text ("vst-status-2") == ja (lines[1].c_str());
+        };
+        ASSERT_TRUE (r.settle ([&] { return shows (c.before) && ! r.session->audioAdapter().rack().isBusy(); }))
+            << r.text ("vst-status-1") << " | " << r.text ("vst-status-2");
+
+        const auto playlist = playlistOf ("Show", { writeTone (r.rig.media(), "a.wav", 60.0, 0.25f) });
+        ASSERT_TRUE (addAndOpen (*r.session, playlist) && tickUntilPrepared (*r.session, playlist.rows[0].id));
+        ASSERT_EQ (r.session->go().outcome, orvane::audio::SinkAnswer::accepted);
+        r.rackClock.hold();
+        ASSERT_TRUE (r.settle ([&] { return r.session->audioAdapter().rack().status().audioFault; }));
+        r.rackClock.release();
+
+        EXPECT_TRUE (r.settle ([&] { return shows (c.latched); })) << r.text ("vst-status-1") << " | " << r.text ("vst-status-2");
+        for (int slot = 0; slot < 2; ++slot)   // amber where a plug-in is chosen
+            EXPECT_EQ (r.control<juce::Label> ("vst-status-" + juce::String (slot + 1)).findColour (juce::Label::textColourId).getARGB(),
+                       c.slots[(size_t) slot].uid.isEmpty() ? 0xFFB2C3CBu : 0xFFECB75Fu) << slot;
+        EXPECT_EQ (r.text ("vst-rack-status"), ja ("処理が間に合わず、全VSTをバイパスしました。OFF→ONで再読込できます。"));
+    }
 }
 
 TEST (VstRackPanel, SixteenFoldersOrPlaybackDisableAddAndTheSelectionFollowsTheFolders)
