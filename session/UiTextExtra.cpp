@@ -127,6 +127,11 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "\n元の出力先に戻せませんでした。現在、出力先はありません。", "\nCould not return to the previous output. There is no output now." },
     { "フォルダーを自分の中へは移動できません", "A folder cannot be moved into itself" },
 
+    // Clicks on value boxes that refuse editing while LIVE LOCK is on.
+    { "LIVE LOCK中はトラックゲインを変更できません", "Track gain is protected by LIVE LOCK" },
+    { "LIVE LOCK中はマスターゲインを変更できません", "Master gain is protected by LIVE LOCK" },
+    { "LIVE LOCK中はリミッターを変更できません", "The limiter is protected by LIVE LOCK" },
+
     // The library panel.
     { "保存場所を開けませんでした", "Could not open the file's location" },
     { "表示名を変更しました", "Display name changed" },

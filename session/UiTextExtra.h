@@ -4,7 +4,7 @@
 
 namespace vantrel
 {
-constexpr std::size_t numUiTextExtraPairs = 131;
+constexpr std::size_t numUiTextExtraPairs = 134;
 
 /** The program's own messages that the fixed table lacks (store, settings files, media
     loader, audio adapter, rack, coordinator), Japanese exactly as written at the point of
