@@ -45,10 +45,11 @@ bool RefusedTyping::keep (const juce::KeyPress& key)
     const bool ends = code == juce::KeyPress::returnKey || code == juce::KeyPress::tabKey || code == juce::KeyPress::escapeKey;
     if (isTyping)
     {
+        // What was typed is refused once more, also by the key that would have entered it.
+        if ((ends || typesText (key)) && sayWhy)
+            sayWhy();
         if (ends)
             disarm();
-        else if (typesText (key) && sayWhy)
-            sayWhy();
         return true;
     }
     if (typesText (key))
