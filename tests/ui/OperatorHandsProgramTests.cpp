@@ -5,6 +5,7 @@
 #include "tests/app/KeyShow.h"
 
 #include "session/SplitFiles.h"
+#include "support/PrivateDisplay.h"
 #include "ui/FittedContent.h"
 #include "ui/GainControl.h"
 #include "ui/MainScreenLayout.h"
@@ -402,6 +403,10 @@ TEST (OperatorHandsProgram, TypingAtALockedBoxDoesNothingButAReturnAloneIsGo)
     std::string why;
     if (! allToolsPresent (why))
         GTEST_SKIP() << why;
+    // This process draws the status line's text too: on an X server of its own, or JUCE would
+    // reach for whatever display ":0" is.
+    test::PrivateDisplay ownDisplay;
+    ASSERT_TRUE (ownDisplay.start (161, 260, 1600, 1000, true)) << ownDisplay.problem;
     juce::ScopedJuceInitialiser_GUI gui;
     installUiFonts();
     struct Box
