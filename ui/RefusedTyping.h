@@ -22,10 +22,6 @@ public:
     void arm (juce::Component& box, std::function<void()> sayWhy);
     /** Escape, a click elsewhere, a dialog or the window losing the keyboard. */
     void disarm();
-    bool armed() const  { return box != nullptr; }
-    bool typing() const  { return isTyping; }
-    /** The component the refusing click landed on, or null. */
-    juce::Component* target() const  { return box.getComponent(); }
 
     /** A key press at the main window, before the shortcuts: true when it was typed at the box
         (it then does nothing else). */

@@ -10,8 +10,8 @@
 
 #include <array>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 namespace vantrel
 {

@@ -7,6 +7,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantrel

@@ -244,6 +244,10 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
     std::string why;
     if (! allToolsPresent (why))
         GTEST_SKIP() << why;
+    // The probe below is this process's own GUI: on an X server of its own, or JUCE would reach
+    // for whatever display ":0" is (and end the process when that one goes).
+    test::PrivateDisplay ownDisplay;
+    ASSERT_TRUE (ownDisplay.start (161, 260, 1600, 1000, true)) << ownDisplay.problem;
     juce::ScopedJuceInitialiser_GUI gui;
     for (const bool windowManager : { false, true })
     {
@@ -403,8 +407,7 @@ TEST (OperatorHandsProgram, TypingAtALockedBoxDoesNothingButAReturnAloneIsGo)
     std::string why;
     if (! allToolsPresent (why))
         GTEST_SKIP() << why;
-    // This process draws the status line's text too: on an X server of its own, or JUCE would
-    // reach for whatever display ":0" is.
+    // This process draws the status line's text too: on an X server of its own (see above).
     test::PrivateDisplay ownDisplay;
     ASSERT_TRUE (ownDisplay.start (161, 260, 1600, 1000, true)) << ownDisplay.problem;
     juce::ScopedJuceInitialiser_GUI gui;
