@@ -19,10 +19,32 @@ if [ "$packages" = run ] && [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [
   exit 1
 fi
 
+# The program needs an X display: say so before minutes of building, not after.
+if [ "$packages" = run ] && [ -z "${DISPLAY:-}" ]; then
+  echo "run: no DISPLAY is set; Vantrel needs an X display (start this script in a desktop session)" >&2
+  exit 1
+fi
+
 # A build folder of another account (an earlier run as root, say) cannot be built on as this one.
 if [ -e "$build" ] && [ ! -O "$build" ]; then
-  echo "build: $build belongs to $(stat -c %U "$build"), not to $(id -un) (an earlier run as that account);" \
-       "remove it (as that account, or with sudo rm -rf) or choose another folder with BUILD_DIR" >&2
+  owner=$(stat -c %U "$build")
+  if [ "$(id -u)" -eq 0 ] || command -v sudo > /dev/null; then
+    remedy="remove it (as $owner, or with sudo rm -rf \"$build\")"
+  elif [ "$owner" = root ]; then
+    remedy="ask root to remove it"
+  else
+    remedy="ask $owner or root to remove it"
+  fi
+  echo "build: $build belongs to $owner, not to $(id -un) (an earlier run as that account);" \
+       "$remedy, or build elsewhere: BUILD_DIR=\"\$HOME/vantrel-build\" $0" >&2
+  exit 1
+fi
+# A build folder this account cannot make or write (inside another account's folder, say).
+probe=$build
+while [ ! -e "$probe" ]; do probe=$(dirname "$probe"); done
+if [ ! -d "$probe" ] || [ ! -w "$probe" ] || [ ! -x "$probe" ]; then
+  echo "build: $(id -un) cannot write the build folder $build ($probe is not a folder this account may write);" \
+       "choose another with BUILD_DIR, for example: BUILD_DIR=\"\$HOME/vantrel-build\" $0" >&2
   exit 1
 fi
 

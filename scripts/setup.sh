@@ -3,10 +3,12 @@
 # Usage: scripts/setup.sh [run|test]
 #   run   what building and running the program needs (scripts/run.sh);
 #   test  that and the test tools (scripts/test.sh; the default).
-# Packages already present are not touched, and nothing installed is ever removed or replaced: apt
-# is asked first (a simulation), and when it would remove or replace a package the script stops and
-# names the package that conflicts. As root it installs; as another user it installs through sudo;
-# without sudo it prints the apt-get command to run as root and stops.
+# Packages already present are not touched, and nothing installed is ever removed or downgraded:
+# apt is asked first (a simulation); installed packages that the new ones need in a later version
+# of Debian 12 are upgraded, as apt does, and named first; when apt would remove a package or
+# install an older version of one, the script installs nothing, stops and names the package that
+# brings the change. As root it installs; as another user it installs through sudo;
+# without sudo it prints the apt-get commands to run as root and stops.
 # VANTREL_DPKG_STATUS=FILE (for the tests) checks against that dpkg status file instead of this
 # machine's and only simulates: it installs nothing.
 set -euo pipefail
@@ -91,33 +93,62 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 install_command="apt-get install --no-install-recommends --no-remove ${missing[*]}"
+root_commands="apt-get update && $install_command"
 
-# What apt would do, without doing it: "Remv X" removes X, "Inst X [old] (new)" replaces the
-# installed X with another version.
+# What apt would do, without doing it. "Remv X" removes X; "Inst X [old] (new ...)" changes the
+# installed X to another version: an upgrade when new is the later one (Debian's ordinary way of
+# meeting a development package's exact dependency on its library), a downgrade otherwise.
 simulate() {
   LC_ALL=C apt-get -s -q "${apt_status[@]}" -o Debug::NoLocking=1 install --no-install-recommends "$@" 2>&1
 }
-harmed() {
-  awk '$1 == "Remv" { print $2 " (removed)" } $1 == "Inst" && $3 ~ /^\[/ { print $2 " (replaced)" }'
+# One line a change: "remove X", "downgrade X OLD NEW" or "upgrade X OLD NEW".
+changes() {
+  local verb name old new
+  while read -r verb name old new _; do
+    case "$verb" in
+      Remv) echo "remove $name" ;;
+      Inst)
+        [[ "$old" == \[*\] ]] || continue
+        old=${old#[}; old=${old%]}; new=${new#(}
+        if dpkg --compare-versions "$new" lt "$old"; then echo "downgrade $name $old $new"
+        else echo "upgrade $name $old $new"; fi ;;
+    esac
+  done
 }
+harmful() { awk '$1 == "remove" { print $2 " (removed)" } $1 == "downgrade" { print $2 " (downgraded from " $3 " to " $4 ")" }'; }
 
-# 0: apt would only add packages; 1: it would remove or replace one (named on standard error);
+# 0: apt would only add packages and upgrade installed ones (those are named on standard output);
+# 1: it would remove or downgrade one (named on standard error, with the package that brings it);
 # 2: apt cannot install them at all (its words on standard error).
 check_with_apt() {
-  local plan harm p own
+  local plan planned harm upgrades p own
   if ! plan=$(simulate "${missing[@]}"); then
     echo "setup: apt cannot install ${missing[*]}:"$'\n'"$plan" >&2
     return 2
   fi
-  harm=$(harmed <<< "$plan")
-  [ -z "$harm" ] && return 0
-  echo "setup: installing ${missing[*]} would change installed packages: $(tr '\n' ' ' <<< "$harm")" >&2
-  for p in "${missing[@]}"; do   # name the package that brings each change
-    own=$(simulate "$p" | harmed) || true
-    [ -z "$own" ] || echo "setup:   $p conflicts with: $(tr '\n' ' ' <<< "$own")" >&2
-  done
-  echo "setup: nothing was installed; settle the conflict by hand, or install the other packages alone" >&2
-  return 1
+  planned=$(changes <<< "$plan")
+  harm=$(harmful <<< "$planned")
+  if [ -n "$harm" ]; then
+    echo "setup: installing ${missing[*]} would remove or downgrade installed packages: $(tr '\n' ' ' <<< "$harm")" >&2
+    for p in "${missing[@]}"; do   # name the package that brings each change
+      own=$(simulate "$p" | changes | harmful) || true
+      [ -z "$own" ] || echo "setup:   $p would bring: $(tr '\n' ' ' <<< "$own")" >&2
+    done
+    echo "setup: nothing was installed; Vantrel's packages never remove or downgrade an installed package:" \
+         "settle the package named above by hand (or install on a machine without it), then start this script again" >&2
+    return 1
+  fi
+  # apt's own word: with --no-remove the plan must still go through.
+  if ! plan=$(simulate --no-remove "${missing[@]}"); then
+    echo "setup: apt cannot install ${missing[*]} without removing a package:"$'\n'"$plan" >&2
+    return 1
+  fi
+  upgrades=$(awk '$1 == "upgrade" { print $2 " (" $3 " -> " $4 ")" }' <<< "$planned")
+  if [ -n "$upgrades" ]; then
+    echo "setup: apt will also upgrade $(wc -l <<< "$upgrades") installed packages to their current Debian 12 versions," \
+         "which the new packages need: $(tr '\n' ' ' <<< "$upgrades")"
+  fi
+  return 0
 }
 
 root=false
@@ -125,27 +156,28 @@ root=false
 as_root=()
 $root || as_root=(sudo)
 
+# Without root and without sudo: the commands to run as root, whatever this machine's lists say
+# (they may be older than the archive, so apt's plan here is no verdict).
+if ! $root && ! command -v sudo > /dev/null; then
+  echo "setup: ${#missing[@]} packages are missing and there is no sudo here; as root, run:" >&2
+  echo "  apt-get update" >&2
+  echo "  $install_command" >&2
+  echo "setup: (apt may upgrade installed packages of Debian 12 that these need; --no-remove keeps it from removing any)" >&2
+  echo "setup: then start this script again" >&2
+  exit 1
+fi
+
 if [ -n "$status_file" ]; then
   check_with_apt || exit 1
   echo "setup: would install ${#missing[@]} packages: ${missing[*]}"
   exit 0
 fi
 
-if ! $root && ! command -v sudo > /dev/null; then
-  verdict=0
-  check_with_apt || verdict=$?
-  [ "$verdict" != 1 ] || exit 1
-  echo "setup: ${#missing[@]} packages are missing and there is no sudo here; as root, run:" >&2
-  echo "  apt-get update && $install_command" >&2
-  echo "setup: then start this script again" >&2
-  exit 1
-fi
-
 echo "setup: installing ${#missing[@]} packages: ${missing[*]}"
 $root && export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -q \
-  || die "apt-get update failed; as root, run: apt-get update && $install_command"
+  || die "apt-get update failed; as root, run: $root_commands"
 check_with_apt || exit 1
 "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends --no-remove "${missing[@]}" \
-  || die "apt-get install failed; as root, run: $install_command"
+  || die "apt-get install failed; as root, run: $root_commands"
 echo "setup: done"

@@ -173,5 +173,30 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
 
     // The name dialogs.
     { "名前を入力してください", "Enter a name" },
+
+    // The output dialog: its rows, choices, hints and the system sounds' line.
+    { "出力方式", "Output mode" },
+    { "出力デバイス", "Output device" },
+    { "サンプルレート", "Sample rate" },
+    { "バッファー", "Buffer size" },
+    { "出力チャンネル", "Output channels" },
+    { "出力デバイスを選択", "Select an output device" },
+    { "ALSA（機器・システム出力）", "ALSA (devices and system output)" },
+    { "自動（対応レート）", "Automatic (supported rate)" },
+    { "ドライバー既定", "Driver default" },
+    { "（保存値・未確認）", " (saved, unconfirmed)" },
+    { "1 / 2（機器接続時に確認）", "1 / 2 (checked when the device connects)" },
+    { "JACKサーバーのレートとバッファーで動作します。バッファーを大きくすると処理に余裕ができます。",
+      "Runs at the JACK server's rate and buffer size. A larger buffer gives processing more headroom." },
+    { "機器名の出力はシステムのミキサーを通しません。default・pulseはシステムの音量に従います。",
+      "A device chosen by name bypasses the system mixer. The default and pulse devices follow the system volume." },
+    { "システム音: Vantrel起動中は自動ミュート／終了時に復元", "System sounds: muted while Vantrel runs, restored on exit" },
+    { "システム音: 自動ミュートを確認できません", "System sounds: automatic muting cannot be confirmed" },
+    { "システム音: ミュート中（Vantrel終了時に元へ戻します）", "System sounds: muted (restored when Vantrel exits)" },
+    { "システム音: 対象を監視中（終了時に元へ戻します）", "System sounds: monitoring (restored on exit)" },
+    { "デスクトップのイベント音（システム音）が対象です。各アプリ独自の通知音は、そのアプリ側で設定してください。",
+      "Applies to the desktop's event sounds (system sounds). Set each app's own notification sounds in that app." },
+    { "出力デバイスを選択してください。設定はまだ変更していません。", "Select an output device. No settings have been changed yet." },
+    { "出力設定を適用しました", "Output settings applied" },
 }};
 } // namespace vantrel

@@ -3,6 +3,7 @@
 #include "app/SystemSoundsGuard.h"
 #include "audio/output/DeviceCatalogue.h"
 #include "session/UiLanguage.h"
+#include "session/UiText.h"
 #include "ui/Theme.h"
 
 namespace vantrel
@@ -20,15 +21,15 @@ juce::String typeItemText (const juce::String& typeName)
     if (typeName == jackType)
         return utf8 (uiLanguage() ? "JACK — Audio server" : "JACK — オーディオサーバー");
     if (typeName == "ALSA")
-        return utf8 ("ALSA（機器・システム出力）");
+        return translate ("ALSA（機器・システム出力）");
     return typeName;
 }
 
 juce::String typeHintText (const juce::String& typeName)
 {
     if (typeName == jackType)
-        return utf8 ("JACKサーバーのレートとバッファーで動作します。バッファーを大きくすると処理に余裕ができます。");
-    return utf8 ("機器名の出力はシステムのミキサーを通しません。default・pulseはシステムの音量に従います。");
+        return translate ("JACKサーバーのレートとバッファーで動作します。バッファーを大きくすると処理に余裕ができます。");
+    return translate ("機器名の出力はシステムのミキサーを通しません。default・pulseはシステムの音量に従います。");
 }
 
 /** The muter's state as it was when the panel was built, with the error as the tooltip. */
@@ -42,10 +43,10 @@ void showSystemSounds (juce::Label& label)
         text = "システム音: ミュート中（Vantrel終了時に元へ戻します）";
     else if (status.running)
         text = "システム音: 対象を監視中（終了時に元へ戻します）";
-    label.setText (utf8 (text), juce::dontSendNotification);
+    label.setText (translate (text), juce::dontSendNotification);
     label.setTooltip (status.error.isNotEmpty()
                           ? status.error
-                          : utf8 ("デスクトップのイベント音（システム音）が対象です。各アプリ独自の通知音は、そのアプリ側で設定してください。"));
+                          : translate ("デスクトップのイベント音（システム音）が対象です。各アプリ独自の通知音は、そのアプリ側で設定してください。"));
 }
 
 /** A channel's name, or its number when the device gives none (a combo box drops empty items). */
@@ -144,7 +145,7 @@ AudioSettingsPanel::AudioSettingsPanel (SessionCoordinator& c) : coordinator (c)
     const char* const rowTexts[] { "出力方式", "出力デバイス", "サンプルレート", "バッファー", "出力チャンネル" };
     for (size_t i = 0; i < rowLabels.size(); ++i)
     {
-        rowLabels[i].setText (utf8 (rowTexts[i]), juce::dontSendNotification);
+        rowLabels[i].setText (translate (rowTexts[i]), juce::dontSendNotification);
         addAndMakeVisible (rowLabels[i]);
     }
     typeBox.setComponentID ("audio-output-mode");
@@ -152,7 +153,7 @@ AudioSettingsPanel::AudioSettingsPanel (SessionCoordinator& c) : coordinator (c)
     rateBox.setComponentID ("audio-sample-rate");
     bufferBox.setComponentID ("audio-buffer-size");
     pairBox.setComponentID ("audio-output-pair");
-    deviceBox.setTextWhenNothingSelected (utf8 ("出力デバイスを選択"));
+    deviceBox.setTextWhenNothingSelected (translate ("出力デバイスを選択"));
     for (auto* box : { &typeBox, &deviceBox, &rateBox, &bufferBox, &pairBox })
         addAndMakeVisible (box);
 
@@ -168,7 +169,7 @@ AudioSettingsPanel::AudioSettingsPanel (SessionCoordinator& c) : coordinator (c)
     driverButton.setComponentID ("audio-driver-settings");
     driverButton.setButtonText (utf8 (uiLanguage() ? "Re-read JACK settings" : "JACK設定を再読込"));
     applyButton.setComponentID ("audio-apply");
-    applyButton.setButtonText (utf8 ("適用"));
+    applyButton.setButtonText (translate ("適用"));
     for (auto* child : std::initializer_list<juce::Component*> { &typeHint, &applyResult, &systemSounds, &driverButton, &applyButton })
         addAndMakeVisible (child);
 
@@ -223,8 +224,8 @@ void AudioSettingsPanel::refreshCapabilities (bool initial)
 {
     for (auto* box : { &rateBox, &bufferBox, &pairBox })
         box->clear (juce::dontSendNotification);
-    rateBox.addItem (utf8 ("自動（対応レート）"), 1);
-    bufferBox.addItem (utf8 ("ドライバー既定"), 1);
+    rateBox.addItem (translate ("自動（対応レート）"), 1);
+    bufferBox.addItem (translate ("ドライバー既定"), 1);
     capabilities = {};
     rateUnconfirmed = bufferUnconfirmed = false;
 
@@ -249,14 +250,14 @@ void AudioSettingsPanel::refreshCapabilities (bool initial)
     for (int i = 0; i < capabilities.sampleRates.size(); ++i)
     {
         const double rate = capabilities.sampleRates[i];
-        rateBox.addItem (juce::String (rate / 1000.0, 1) + " kHz" + (rateUnconfirmed ? utf8 (unconfirmedMark) : juce::String()), i + 2);
+        rateBox.addItem (juce::String (rate / 1000.0, 1) + " kHz" + (rateUnconfirmed ? translate (unconfirmedMark) : juce::String()), i + 2);
         if (rate == reference.sampleRate)
             rateId = i + 2;
     }
     for (int i = 0; i < capabilities.bufferSizes.size(); ++i)
     {
         const int size = capabilities.bufferSizes[i];
-        bufferBox.addItem (juce::String (size) + " samples" + (bufferUnconfirmed ? utf8 (unconfirmedMark) : juce::String()), i + 2);
+        bufferBox.addItem (juce::String (size) + " samples" + (bufferUnconfirmed ? translate (unconfirmedMark) : juce::String()), i + 2);
         if (size == reference.bufferSize)
             bufferId = i + 2;
     }
@@ -269,7 +270,7 @@ void AudioSettingsPanel::refreshCapabilities (bool initial)
             pairId = i / 2 + 1;
     }
     if (channels.isEmpty())
-        pairBox.addItem (utf8 ("1 / 2（機器接続時に確認）"), 1);
+        pairBox.addItem (translate ("1 / 2（機器接続時に確認）"), 1);
 
     rateBox.setSelectedId (rateId, juce::dontSendNotification);
     bufferBox.setSelectedId (bufferId, juce::dontSendNotification);
@@ -296,13 +297,13 @@ void AudioSettingsPanel::apply()
     const auto settings = selectedSettings();
     if (settings.id.isEmpty())
     {
-        applyResult.setText (utf8 ("出力デバイスを選択してください。設定はまだ変更していません。"), juce::dontSendNotification);
+        applyResult.setText (translate ("出力デバイスを選択してください。設定はまだ変更していません。"), juce::dontSendNotification);
         return;
     }
     // A refused or failed change keeps the choice on screen; the coordinator has put the
     // previous output back and says what happened.
     const bool applied = coordinator.applyOutputDevice (settings);
-    applyResult.setText (applied ? utf8 ("出力設定を適用しました") : coordinator.outputMessage(), juce::dontSendNotification);
+    applyResult.setText (applied ? translate ("出力設定を適用しました") : coordinator.outputMessage(), juce::dontSendNotification);
     updateDriverButton();
     if (applied && onDone != nullptr)
         onDone();

@@ -211,7 +211,7 @@ void TrackEqPanel::refresh()
     // waiting for recovery is no lock.
     juce::String note;
     if (exists && canEdit)
-        note = juce::String::fromUTF8 ("設定を自動保存 / 再生中の調整に対応");
+        note = translate ("設定を自動保存 / 再生中の調整に対応");
     else if (exists && coordinator.isLiveLockOn())
         note = translate ("LIVE LOCK — 設定を固定中");
     noteLabel.setText (note, juce::dontSendNotification);
