@@ -59,6 +59,15 @@ struct WaveLaneInfo
     int rowNumber = 0;                    // 1-based place in its playlist; 0 when not found
 };
 
+/** The cue and the status line at one moment: what a click that made a row READY may have to
+    give back when it turns out to be the first click of a double-click that edits. */
+struct ReadyMark
+{
+    orvane::audio::CueState cue;
+    juce::String status, alert;
+    std::uint32_t statusTime = 0;
+};
+
 /** What a test changes of the coordinator's surroundings; the program takes the defaults. */
 struct SessionCoordinatorOptions
 {
@@ -144,6 +153,14 @@ public:
     void updateReady();
     bool moveReady (int offset);
     bool selectReady (const std::string& rowId);
+    /** The cue and the status line now (see restoreReady). */
+    ReadyMark readyMark() const;
+    /** Puts READY (with the anchor and the operator's choice) and the status line back as they
+        were at `before`, when nothing but the selection that led to `after` changed them since:
+        the cue is `after`'s in every part; the status line goes back only while it still says
+        what it said at `after`. Nothing else is touched (READY is no edit: no history, no save);
+        false, with nothing changed, when the cue moved on meanwhile. */
+    bool restoreReady (const ReadyMark& before, const ReadyMark& after);
     void cycleRepeat();
     void toggleAutoCue();
     void toggleAutoReady();

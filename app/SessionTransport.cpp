@@ -178,6 +178,34 @@ bool SessionCoordinator::selectReady (const std::string& rowId)
     return true;
 }
 
+ReadyMark SessionCoordinator::readyMark() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return { playback.cue(), status, alert, statusTime };
+}
+
+bool SessionCoordinator::restoreReady (const ReadyMark& before, const ReadyMark& after)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    auto& cue = playback.cue();
+    if (cue != after.cue)
+        return false;   // a GO, an end or a step came between: the READY now is the show's own
+    cue.ready = before.cue.ready;
+    cue.anchor = before.cue.anchor;
+    cue.manualReady = before.cue.manualReady;
+    dropStaleCueIds();   // an edit between the two may have removed the row READY was on
+    updateReady();
+    if (cue.ready)
+        audio.requestPrepare (*cue.ready, true);
+    if (status == after.status && alert == after.alert && statusTime == after.statusTime)
+    {
+        status = before.status;
+        alert = before.alert;
+        statusTime = before.statusTime;
+    }
+    return true;
+}
+
 void SessionCoordinator::cycleRepeat()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;

@@ -130,6 +130,11 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     // The VST rack panel: a slot's line while the whole rack plays dry (the fault's text follows).
     { "ラック全体をドライ再生中: ", "Whole rack playing dry: " },
 
+    // Clicks on value boxes that refuse editing while LIVE LOCK is on.
+    { "LIVE LOCK中はトラックゲインを変更できません", "Track gain is protected by LIVE LOCK" },
+    { "LIVE LOCK中はマスターゲインを変更できません", "Master gain is protected by LIVE LOCK" },
+    { "LIVE LOCK中はリミッターを変更できません", "The limiter is protected by LIVE LOCK" },
+
     // The library panel.
     { "保存場所を開けませんでした", "Could not open the file's location" },
     { "表示名を変更しました", "Display name changed" },

@@ -189,6 +189,7 @@ void KeyRouter::windowActivityChanged (bool active)
     stopTimer();
     handler.clearHeldKeys();
     handler.releaseWheelTarget();
+    handler.windowLostKeyboard();
 }
 
 bool KeyRouter::offerWheel (const juce::MouseEvent& event, const juce::MouseWheelDetails& wheel)

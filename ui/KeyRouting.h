@@ -31,6 +31,8 @@ public:
     virtual bool handleWheel (double notches) = 0;
     /** The window was deactivated: drop the wheel binding. */
     virtual void releaseWheelTarget() = 0;
+    /** The window was deactivated: typing that was on its way anywhere is over. */
+    virtual void windowLostKeyboard() {}
     /** Any key press, before the shortcuts and the focused control: true when it is kept for a
         dialog's field that is on its way (typed ahead); such a key runs no shortcut. */
     virtual bool holdTypedKey (const juce::KeyPress&)  { return false; }

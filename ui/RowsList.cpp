@@ -173,6 +173,8 @@ void RowComponent::showRow (int index)
             return;
     }
 
+    if (otherRow)
+        clickReady.reset();
     rowIndex = index;
     rowId = row->id;
     gain.getProperties().set ("wheel-binding", utf8 (rowId));
@@ -334,10 +336,33 @@ void RowComponent::mouseDown (const juce::MouseEvent& e)
     dragStarted = false;
     if (e.mods.isPopupMenu())
     {
+        clickReady.reset();
         impl.rowMenu (rowId);
         return;
     }
-    impl.coordinator.selectReady (rowId);
+    auto& c = impl.coordinator;
+    if (e.getNumberOfClicks() > 1 && clickReady)
+        return;   // the same gesture's second press: READY is this row's since the first
+    const auto before = c.readyMark();
+    if (c.selectReady (rowId))
+        clickReady.emplace (before, c.readyMark());
+    else
+        clickReady.reset();
+    impl.view.refresh();
+}
+
+void RowComponent::mouseDoubleClick (const juce::MouseEvent& e)
+{
+    const auto onLabel = [&e] (juce::Label& label) { return e.eventComponent == &label || label.isParentOf (e.eventComponent); };
+    juce::Label* label = onLabel (titleLabel) ? &titleLabel : onLabel (noteLabel) ? &noteLabel : nullptr;
+    if (label == nullptr || e.mods.isPopupMenu())
+        return;
+    auto& c = impl.coordinator;
+    if (clickReady)
+        c.restoreReady (clickReady->first, clickReady->second);
+    clickReady.reset();
+    if (! label->isBeingEdited() && impl.rowsLocked())
+        impl.refuseTyping (*label, translate ("LIVE LOCK中、または再生中のため編集できません"));
     impl.view.refresh();
 }
 

@@ -9,7 +9,9 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <array>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace vantrel
 {
@@ -53,8 +55,14 @@ public:
     /** The labels' colours follow the palette ids (ui/Theme.h) the row finds. */
     void lookAndFeelChanged() override;
     void colourChanged() override;
+    /** A left press makes the row READY at once; the second press of a double-click keeps
+        what the first one did. */
     void mouseDown (const juce::MouseEvent&) override;
     void mouseDrag (const juce::MouseEvent&) override;
+    /** A double-click on the title or the note is an edit, not a READY choice: READY goes back
+        to where it was before its first click, whether the editor opened or was refused (then
+        the status line says why, and what is typed at the label does nothing). */
+    void mouseDoubleClick (const juce::MouseEvent&) override;
     /** A bound wheel is offered the turn before the list's viewport would scroll with it. */
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
 
@@ -75,6 +83,9 @@ private:
     bool noteOpening = false;   // editNote gives an empty note its place before its editor opens
     bool dragStarted = false;   // by the press that is down
     std::string editRowId;      // the row a gain drag edits, whatever the component shows later
+    /** READY before and after the last single click on this row, until its double-click or the
+        next single click. */
+    std::optional<std::pair<ReadyMark, ReadyMark>> clickReady;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RowComponent)
 };

@@ -696,6 +696,9 @@ void VantrelView::mouseDown (const juce::MouseEvent& e)
         grabKeyboardFocus();
     if (e.mods.isLeftButtonDown())
         bindWheelTarget (e.eventComponent);
+    // Any press ends the typing at a box that refuses editing, unless it is on such a box again.
+    if (! e.mods.isLeftButtonDown() || ! impl->refuseEditAt (e.eventComponent))
+        impl->refusedTyping.disarm();
 }
 
 void VantrelView::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)

@@ -65,6 +65,7 @@ public:
     bool handleWheel (double notches) override;
     void releaseWheelTarget() override;
     bool holdTypedKey (const juce::KeyPress& key) override;
+    void windowLostKeyboard() override;
     /** False while a dialog or a modal component is up, a quit is pending or a text editor has the
         keyboard focus. */
     bool acceptsShortcuts() const;

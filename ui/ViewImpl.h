@@ -12,6 +12,7 @@
 #include "ui/PlaylistTree.h"
 #include "ui/RowsList.h"
 #include "ui/WaveLane.h"
+#include "ui/RefusedTyping.h"
 #include "ui/TypeAhead.h"
 #include "ui/ViewWindows.h"
 
@@ -122,6 +123,12 @@ struct VantrelView::Impl
     void layoutRowHeader();
     /** The row menu: relink, edit the note, remove; nothing while a dialog is up. */
     void rowMenu (const std::string& rowId);
+    /** A click landed on a text box that refuses editing for `reason`: the status line says so,
+        and what is typed at the box does nothing (RefusedTyping). */
+    void refuseTyping (juce::Component& box, const juce::String& reason);
+    /** A left press at `pressed`: when it is on a value box, or the memo, that refuses editing,
+        the refusal of refuseTyping; true then. */
+    bool refuseEditAt (juce::Component* pressed);
     /** Opens the note editor of a row of the open playlist, scrolled into view. */
     void editRowNote (const std::string& rowId);
     /** Asks whether files join the open playlist as library copies or by reference. */
@@ -214,6 +221,7 @@ struct VantrelView::Impl
     std::function<void()> onQuit;
     std::unique_ptr<juce::AlertWindow> dialog;
     TypeAhead typeAhead;   // the keys typed ahead of a name dialog's field
+    RefusedTyping refusedTyping;   // the keys typed at a box that refuses editing
     std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
     MainScreenLayout layout;   // the last one applied
     /** The view's background (its gradient and the sections' boxes) in screen pixels at the scale

@@ -7,6 +7,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantrel
@@ -127,7 +128,56 @@ void VantrelView::releaseHeldKey (int virtualKey)
 
 void VantrelView::clearHeldKeys() { heldKeys.clear(); }
 
-bool VantrelView::holdTypedKey (const juce::KeyPress& key) { return impl->typeAhead.keep (key); }
+bool VantrelView::holdTypedKey (const juce::KeyPress& key)
+{
+    auto& m = *impl;
+    if (m.typeAhead.keep (key))
+        return true;
+    if (m.flags.dialogOpen || m.flags.quitPending)
+        m.refusedTyping.disarm();
+    return m.refusedTyping.keep (key);
+}
+
+void VantrelView::windowLostKeyboard() { impl->refusedTyping.disarm(); }
+
+void VantrelView::Impl::refuseTyping (juce::Component& box, const juce::String& reason)
+{
+    refusedTyping.arm (box, [this, reason]
+    {
+        coordinator.setStatus (reason);
+        view.refresh();
+    });
+}
+
+bool VantrelView::Impl::refuseEditAt (juce::Component* pressed)
+{
+    if (pressed == nullptr)
+        return false;
+    juce::String reason;
+    // A slider's value box is a label of its own; locked, the whole control is disabled.
+    auto* slider = dynamic_cast<juce::Label*> (pressed) != nullptr ? dynamic_cast<juce::Slider*> (pressed->getParentComponent()) : nullptr;
+    if (slider != nullptr && ! slider->isEnabled())
+    {
+        auto* gain = dynamic_cast<GainControl*> (slider->getParentComponent());
+        if (gain == &masterGain)
+            reason = translate ("LIVE LOCK中はマスターゲインを変更できません");
+        else if (gain == &playlistGain)
+            reason = translate ("プレイリスト未選択");
+        else if (gain != nullptr && gain->findParentComponentOfClass<RowComponent>() != nullptr)
+            reason = translate ("LIVE LOCK中はトラックゲインを変更できません");
+        else if (gain == nullptr && std::any_of (limiterSliders.begin(), limiterSliders.end(), [slider] (const auto& s) { return s.get() == slider; }))
+            reason = translate ("LIVE LOCK中はリミッターを変更できません");
+    }
+    else if ((pressed == &memo || memo.isParentOf (pressed)) && memo.isReadOnly())
+    {
+        reason = currentPlaylist (coordinator.catalogState().document) == nullptr ? translate ("プレイリスト未選択")
+                                                                                   : translate ("LIVE LOCK中、または再生中のため編集できません");
+    }
+    if (reason.isEmpty())
+        return false;
+    refuseTyping (*pressed, reason);
+    return true;
+}
 
 void VantrelView::Impl::deleteSelected()
 {

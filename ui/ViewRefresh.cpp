@@ -134,7 +134,16 @@ void VantrelView::refresh()
 
     // 15. The memo: left alone while the operator types into it; read-only without a playlist,
     // so that nothing typed is lost.
-    m.memo.setReadOnly (p == nullptr || catalogLocked);
+    // A memo that refuses editing takes no keyboard focus either: the keys stay the show's.
+    const bool memoRefuses = p == nullptr || catalogLocked;
+    m.memo.setReadOnly (memoRefuses);
+    if (m.memo.getWantsKeyboardFocus() == memoRefuses)
+    {
+        m.memo.setWantsKeyboardFocus (! memoRefuses);
+        m.memo.setMouseClickGrabsKeyboardFocus (! memoRefuses);
+        if (memoRefuses && m.memo.hasKeyboardFocus (true))
+            grabKeyboardFocus();
+    }
     const std::string openId = p != nullptr ? p->id : std::string();
     if (! (m.memo.hasKeyboardFocus (true) && m.memoPlaylistId == openId))
     {

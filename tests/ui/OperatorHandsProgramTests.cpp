@@ -10,6 +10,8 @@
 #include "ui/GainControl.h"
 #include "ui/MainScreenLayout.h"
 #include "ui/RowsList.h"
+#include "ui/Fonts.h"
+#include "ui/Theme.h"
 
 #include <gtest/gtest.h>
 
@@ -319,6 +321,173 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
         EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.0f; }));
     }
+}
+
+/** Whether the status line shows `text`: its pixels against the status label drawn here as the
+    program draws it (the same typefaces, look-and-feel and scale), as ink (bright on the dark
+    view) that lies within a pixel of the other's ink, both ways. */
+bool statusShows (HandsShow& show, const juce::String& text)
+{
+    const auto& p = *show.parts;
+    const auto area = p.layout["status-label"].bounds;
+    Theme theme;
+    juce::Label label;
+    label.setLookAndFeel (&theme);
+    label.setFont (juce::Font (11.0f));
+    label.setColour (juce::Label::textColourId, juce::Colours::white);
+    label.setJustificationType (juce::Justification::centredLeft);
+    label.setText (text, juce::dontSendNotification);
+    label.setBounds (area.withZeroOrigin());
+    const auto drawn = label.createComponentSnapshot (label.getLocalBounds(), true, p.scale);
+    label.setLookAndFeel (nullptr);
+
+    // Where the window's origin is on the screen: the pointer put there says (a window manager's
+    // frame moves the client window by its own offsets).
+    juce::StringPairArray pointer;
+    if (! show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), "0", "0" }))
+        return false;
+    for (const auto& line : juce::StringArray::fromLines (show.xdotoolOutput ({ "getmouselocation", "--shell" })))
+        pointer.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
+    const int w = drawn.getWidth(), h = drawn.getHeight(), margin = 3;
+    const auto at = p.toWindow (area.getPosition()) + juce::Point<int> { pointer["X"].getIntValue(), pointer["Y"].getIntValue() };
+    const int cw = w + 2 * margin, ch = h + 2 * margin;
+    const auto pixels = show.rig.inspector->capture (at.x - margin, at.y - margin, cw, ch);
+    if (pixels.size() != (size_t) (cw * ch))
+        return false;
+    const auto shownInk = [&] (int x, int y) {
+        const auto v = pixels[(size_t) ((y + margin) * cw + x + margin)];
+        return std::max ({ (v >> 16) & 0xffu, (v >> 8) & 0xffu, v & 0xffu }) > 90u;
+    };
+    const auto drawnInk = [&] (int x, int y) { return drawn.getPixelAt (x, y).getAlpha() > 110; };
+    // The share of one's ink that has the other's ink within a pixel, with the drawing moved by
+    // (dx, dy): rounding may put the program's text a pixel or two away.
+    const auto share = [&] (auto from, auto in, bool fromShown, int dx, int dy) {
+        int ink = 0, near = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+            {
+                const int fx = fromShown ? x + dx : x, fy = fromShown ? y + dy : y;
+                if (fx < -margin || fy < -margin || fx >= w + margin || fy >= h + margin || ! from (fx, fy))
+                    continue;
+                ++ink;
+                bool found = false;
+                for (int ny = -1; ny <= 1 && ! found; ++ny)
+                    for (int nx = -1; nx <= 1 && ! found; ++nx)
+                    {
+                        const int ix = (fromShown ? x : x + dx) + nx, iy = (fromShown ? y : y + dy) + ny;
+                        found = fromShown ? juce::isPositiveAndBelow (x + nx, w) && juce::isPositiveAndBelow (y + ny, h) && in (x + nx, y + ny)
+                                          : ix >= -margin && iy >= -margin && ix < w + margin && iy < h + margin && in (ix, iy);
+                    }
+                near += found ? 1 : 0;
+            }
+        return ink > 20 ? (double) near / ink : 0.0;
+    };
+    for (int dy = -margin; dy <= margin; ++dy)
+        for (int dx = -margin; dx <= margin; ++dx)
+            if (share (drawnInk, shownInk, false, dx, dy) >= 0.9 && share (shownInk, drawnInk, true, dx, dy) >= 0.9)
+                return true;
+    return false;
+}
+
+// A double-click that edits the playing row's title (or, under LIVE LOCK, is refused) gives READY
+// back: GO after Escape starts the next row, and the playing one moves on to OUTGOING, playing on
+// from where it was, not from 00:00.
+TEST (OperatorHandsProgram, ADoubleClickOnThePlayingTitleLeavesReadyOnTheNextRow)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    for (const bool windowManager : { false, true })
+        for (const bool locked : { false, true })
+        {
+            SCOPED_TRACE (std::string (windowManager ? "with" : "without") + " a window manager, LIVE LOCK " + (locked ? "on" : "off"));
+            HandsShow show;
+            ASSERT_EQ (show.begin (windowManager, 30.0), "");
+            ASSERT_TRUE (show.readyShowsLongRow());
+            const auto& p = *show.parts;
+            ASSERT_TRUE (! locked || show.clickAt (p.centreOf ("lock")));
+            const auto go = show.heard();
+            ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+            ASSERT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "GO was not heard";
+            ASSERT_TRUE (waitFor ([&] { return show.readyWaveColumns() > 100; }, capMs, 50)) << "row 2 did not become READY";
+
+            const auto title = p.rowTitle (0);
+            ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), juce::String (title.x),
+                                         juce::String (title.y), "click", "--repeat", "2", "--delay", "80", "1" }));
+            ASSERT_TRUE (show.hold (0.5));
+            ASSERT_TRUE (show.xdotool ({ "key", "Escape" }));
+            ASSERT_TRUE (show.hold (0.3));
+            const auto second = show.heard();
+            ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+            EXPECT_NE (show.waitUntilHeard (700.0, second, 0.1), 0u) << "the second GO did not start row 2";
+            ASSERT_TRUE (show.hold (0.5));
+            EXPECT_EQ (show.onsets (600.0, go), 1) << "row 1 started again";
+            EXPECT_GT (show.level (show.capture.channel (0), show.heard() - window, 600.0), 0.1) << "row 1 is not playing on as OUTGOING";
+            EXPECT_EQ (show.saved()->rows[0].title, "Row 1") << "the title changed";
+        }
+}
+
+// Under LIVE LOCK a click on a text box that refuses editing says why; what is typed there, and the
+// Return that ends it, does nothing. A Return alone after such a click is GO, as always.
+TEST (OperatorHandsProgram, TypingAtALockedBoxDoesNothingButAReturnAloneIsGo)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    // This process draws the status line's text too: on an X server of its own (see above).
+    test::PrivateDisplay ownDisplay;
+    ASSERT_TRUE (ownDisplay.start (161, 260, 1600, 1000, true)) << ownDisplay.problem;
+    juce::ScopedJuceInitialiser_GUI gui;
+    installUiFonts();
+    struct Box
+    {
+        const char* what;
+        bool doubleClick;
+        const char* refusal;
+    };
+    const Box boxes[] = {
+        { "a row's gain box", false, "LIVE LOCK中はトラックゲインを変更できません" },
+        { "a row's title", true, "LIVE LOCK中、または再生中のため編集できません" },
+    };
+    for (const bool windowManager : { false, true })
+        for (const auto& box : boxes)
+        {
+            SCOPED_TRACE (std::string (windowManager ? "with" : "without") + " a window manager, " + box.what);
+            HandsShow show;
+            ASSERT_EQ (show.begin (windowManager), "");
+            ASSERT_TRUE (show.readyShowsLongRow());
+            const auto& p = *show.parts;
+            ASSERT_TRUE (show.clickAt (p.centreOf ("lock")));
+            const auto at = box.doubleClick ? p.rowTitle (1) : p.toWindow (WindowParts::valueBoxOf (p.rowGain (1)));
+            const auto click = [&] {
+                juce::StringArray args { "mousemove", "--window", juce::String ((juce::int64) show.windowId), juce::String (at.x), juce::String (at.y), "click" };
+                if (box.doubleClick)
+                    args.addArray ({ "--repeat", "2", "--delay", "80" });
+                args.add ("1");
+                return show.xdotool (args);
+            };
+            const auto refusal = juce::String::fromUTF8 (box.refusal);
+            ASSERT_TRUE (click());
+            EXPECT_TRUE (waitFor ([&] { return statusShows (show, refusal); }, capMs, 20)) << "the click did not say why";
+            const auto from = show.heard();
+            ASSERT_TRUE (show.xdotool ({ "type", "--delay", "30", "--", "-3" }));
+            ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+            EXPECT_TRUE (waitFor ([&] { return statusShows (show, refusal); }, capMs, 20)) << "the typing did not say why";
+            ASSERT_TRUE (show.hold (0.5));
+            for (const double tone : { 600.0, 700.0, 800.0 })
+                EXPECT_EQ (show.onsets (tone, from, 0.02), 0) << "the typing started " << tone << " Hz";
+            const auto kept = show.saved();
+            ASSERT_TRUE (kept.has_value());
+            EXPECT_EQ (kept->rows[1].gainDb, 0.0f);
+            EXPECT_EQ (kept->rows[1].title, "Row 2");
+
+            // The same box clicked again, then Return alone: GO of row 1, READY still (a double-click
+            // on row 2's title gives READY back).
+            ASSERT_TRUE (click());
+            const auto go = show.heard();
+            ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+            EXPECT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "Return after the click was no GO";
+        }
 }
 
 // "+" and "add folder": the name dialog opens with its field focused, typing goes there and
