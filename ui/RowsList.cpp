@@ -7,6 +7,7 @@
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
+#include "ui/MenuPlacement.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -334,7 +335,7 @@ void RowComponent::mouseDown (const juce::MouseEvent& e)
     dragStarted = false;
     if (e.mods.isPopupMenu())
     {
-        impl.rowMenu (rowId);
+        impl.rowMenu (rowId, menuAtPointer (impl.rows, e));
         return;
     }
     impl.coordinator.selectReady (rowId);
@@ -439,7 +440,7 @@ void VantrelView::Impl::layoutRowHeader()
         caption->setBounds (column + origin);
 }
 
-void VantrelView::Impl::rowMenu (const std::string& rowId)
+void VantrelView::Impl::rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at)
 {
     if (flags.dialogOpen)
         return;
@@ -450,7 +451,7 @@ void VantrelView::Impl::rowMenu (const std::string& rowId)
     menu.addItem (2, translate ("プレイリストから削除…"), editable);
     flags.dialogOpen = true;
     juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&rows).withMousePosition(), [safe, rowId] (int result)
+    menu.showMenuAsync (at, [safe, rowId] (int result)
     {
         if (safe == nullptr)
             return;
