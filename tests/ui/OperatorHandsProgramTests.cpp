@@ -281,6 +281,8 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
     std::string why;
     if (! allToolsPresent (why))
         GTEST_SKIP() << why;
+    test::PrivateDisplay own;   // for the probe below: a display of this test's own, never ":0"
+    ASSERT_TRUE (own.start (900, 999, 640, 480, true)) << own.problem;
     juce::ScopedJuceInitialiser_GUI gui;
     for (const bool windowManager : { false, true })
     {
