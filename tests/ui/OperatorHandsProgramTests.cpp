@@ -335,7 +335,8 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
 // corner at the pointer, a button's menu under its button; with and without a window manager, at
 // several places and sizes of the window (the view is drawn scaled to the window). Where the
 // screen's edge leaves no room below or at the right, the menu may open above the pointer (or the
-// button) or be shifted left, over the pointer.
+// button) or be shifted left, over the pointer. A box of another window (settings) opens its menu
+// under the box.
 TEST (OperatorHandsProgram, AMenuOpensAtThePointerOrUnderItsButton)
 {
     std::string why;
@@ -432,6 +433,27 @@ TEST (OperatorHandsProgram, AMenuOpensAtThePointerOrUnderItsButton)
                 }
             }
         }
+
+        // A box in another window: the settings window's language box, whose menu hangs from it.
+        // The box lies 280 px in and 52 px down in the settings panel, 28 px high; the panel lies
+        // below the window's 1 px border and its 26 px title bar (drawn by the program).
+        const WindowParts p ({ show.windowBounds().getWidth(), show.windowBounds().getHeight() });
+        ASSERT_TRUE (show.clickAt (p.centreOf ("settings")));
+        std::uintptr_t settings = 0;
+        ASSERT_TRUE (waitFor ([&] {
+            const auto found = juce::StringArray::fromLines (show.xdotoolOutput ({ "search", "--onlyvisible", "--name", "^Vantrel! - Settings$" }).trim());
+            settings = found.size() == 1 ? (std::uintptr_t) found[0].getLargeIntValue() : 0;
+            return settings != 0;
+        }, capMs, 50)) << "the settings window did not show";
+        ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) settings), "0", "0" }));
+        const auto box = juce::Rectangle<int> { 280, 52, 220, 28 } + show.pointer() + juce::Point<int> { 1, 27 };
+        ASSERT_TRUE (show.xdotool ({ "mousemove", juce::String (box.getCentreX()), juce::String (box.getCentreY()), "click", "1" }));
+        juce::Rectangle<int> menu;
+        ASSERT_TRUE (waitFor ([&] { return ! (menu = show.menuWindow()).isEmpty(); }, capMs, 20)) << "the language box's menu did not show";
+        EXPECT_LE (std::abs (menu.getX() - box.getX()), 3) << menu.getX() << " for the box at " << box.getX();
+        EXPECT_LE (std::abs (menu.getY() - box.getBottom()), 3) << menu.getY() << " for the box ending at " << box.getBottom();
+        ASSERT_TRUE (show.xdotool ({ "key", "Escape" }));
+        ASSERT_TRUE (waitFor ([&] { return show.menuWindows().empty(); }, capMs, 20)) << "the menu did not close";
     }
 }
 
