@@ -2,6 +2,7 @@
 
 #include "platform/Reveal.h"
 #include "session/UiText.h"
+#include "ui/MenuPlacement.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -292,7 +293,7 @@ void LibraryPanel::selectedRowsChanged (int)
 void LibraryPanel::listBoxItemClicked (int row, const juce::MouseEvent& e)
 {
     if (e.mods.isPopupMenu())
-        rowMenu (row);
+        rowMenu (row, menuAtPointer (list, e));
 }
 
 // ---- actions -----------------------------------------------------------------------------------
@@ -370,7 +371,7 @@ void LibraryPanel::revealSelected()
         coordinator.setAlert (translate ("保存場所を開けませんでした"));
 }
 
-void LibraryPanel::rowMenu (int row)
+void LibraryPanel::rowMenu (int row, const juce::PopupMenu::Options& at)
 {
     const auto* item = itemAtRow (row);
     if (item == nullptr || dialog != nullptr)
@@ -379,8 +380,7 @@ void LibraryPanel::rowMenu (int row)
     menu.addSectionHeader (item->displayName);
     menu.addItem (1, translate ("表示名を変更…"), item->kind != LibraryFileKind::External);
     juce::Component::SafePointer<LibraryPanel> safe (this);
-    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&list).withMousePosition(),
-                        [safe, path = item->path, name = item->displayName] (int result)
+    menu.showMenuAsync (at, [safe, path = item->path, name = item->displayName] (int result)
     {
         if (safe != nullptr && result == 1)
             safe->requestRename (path, name);

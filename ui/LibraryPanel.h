@@ -71,8 +71,8 @@ private:
     void update();
     void requestAdd();
     void revealSelected();
-    /** The menu of a row: a stored file's display name can be changed. */
-    void rowMenu (int row);
+    /** The menu of a row, opened `at` the pointer: a stored file's display name can be changed. */
+    void rowMenu (int row, const juce::PopupMenu::Options& at);
     void requestRename (const juce::String& path, const juce::String& name);
     /** A library scan, or one as soon as the running scan ends (the library drops a request
         that comes while it scans, and a scan that started before a rename shows the old name). */

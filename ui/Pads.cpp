@@ -2,6 +2,7 @@
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
+#include "ui/MenuPlacement.h"
 #include "ui/Theme.h"
 
 namespace vantrel
@@ -34,7 +35,7 @@ VantrelView::Impl::Pad::Pad (Impl& owner, int n) : juce::Button ("PAD"), impl (o
             return;
         }
         if (impl.flags.padEditMode)
-            impl.padMenu (number);
+            impl.padMenu (number, menuAtButton (*this));
         else
             impl.coordinator.triggerPad (number);
         impl.view.refresh();
@@ -88,7 +89,7 @@ void VantrelView::Impl::Pad::mouseDown (const juce::MouseEvent& e)
     rightPress = e.mods.isRightButtonDown();
     if (rightPress)
     {
-        impl.padMenu (number);
+        impl.padMenu (number, menuAtPointer (*this, e));
         return;
     }
     juce::Button::mouseDown (e);
@@ -191,7 +192,7 @@ void VantrelView::Impl::Pad::itemDropped (const SourceDetails& details)
 
 // ---- the pad menu ------------------------------------------------------------------------------------
 
-void VantrelView::Impl::padMenu (int n)
+void VantrelView::Impl::padMenu (int n, const juce::PopupMenu::Options& at)
 {
     const int b = coordinator.padTriggerState().bank;
     const auto index = padIndex (b, n);
@@ -211,8 +212,7 @@ void VantrelView::Impl::padMenu (int n)
     flags.dialogOpen = true;
     typeAhead.hold();   // a name typed right after "rename" is the name dialog's
     juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (pads[(size_t) n - 1].get()),
-                        [safe, b, n] (int result)
+    menu.showMenuAsync (at, [safe, b, n] (int result)
     {
         if (safe == nullptr)
             return;

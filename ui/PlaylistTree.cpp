@@ -4,6 +4,7 @@
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
+#include "ui/MenuPlacement.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -180,7 +181,7 @@ void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
     }, true);
 }
 
-void VantrelView::Impl::addTreeMenu (const std::string& parentId)
+void VantrelView::Impl::addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at)
 {
     if (flags.dialogOpen || treeLocked())
         return;
@@ -190,7 +191,7 @@ void VantrelView::Impl::addTreeMenu (const std::string& parentId)
     flags.dialogOpen = true;
     typeAhead.hold();   // a name typed right after the choice is the name dialog's
     juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&addTreeButton), [safe, parentId] (int result)
+    menu.showMenuAsync (at, [safe, parentId] (int result)
     {
         if (safe == nullptr)
             return;
@@ -248,7 +249,7 @@ void VantrelView::Impl::removeTree (const TreeEntry& entry)
     });
 }
 
-void VantrelView::Impl::treeMenu (const TreeEntry& entry)
+void VantrelView::Impl::treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at)
 {
     if (flags.dialogOpen)
         return;
@@ -293,7 +294,7 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry)
     flags.dialogOpen = true;
     typeAhead.hold();   // a name typed right after the choice is the name dialog's
     juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&tree), [safe, entry, targets] (int result)
+    menu.showMenuAsync (at, [safe, entry, targets] (int result)
     {
         if (safe == nullptr)
             return;
@@ -333,7 +334,7 @@ void VantrelView::Impl::addTreeAtSelection()
         parent = folder->id;
     else if (const int index = playlistIndex (document, selectedTreeKey); index >= 0 && ! selectedTreeKey.empty())
         parent = document.playlists[(size_t) index].folderId;
-    addTreeMenu (parent);
+    addTreeMenu (parent, menuAtButton (addTreeButton));
 }
 
 void VantrelView::Impl::removeSelectedTree()
@@ -405,7 +406,7 @@ void PlaylistModel::listBoxItemClicked (int row, const juce::MouseEvent& e)
         return;
     const auto entry = *shown;   // a copy: what runs next may rebuild the lines
     if (e.mods.isPopupMenu())
-        impl.treeMenu (entry);
+        impl.treeMenu (entry, menuAtPointer (impl.tree, e));
     else if (entry.isFolder && e.x < treeDisclosureEnd (entry.depth))
     {
         impl.coordinator.toggleFolderCollapsed (entry.id);
@@ -431,7 +432,7 @@ void PlaylistModel::listBoxItemDoubleClicked (int row, const juce::MouseEvent& e
 void PlaylistModel::backgroundClicked (const juce::MouseEvent& e)
 {
     if (e.mods.isPopupMenu())
-        impl.addTreeMenu ({});
+        impl.addTreeMenu ({}, menuAtPointer (impl.tree, e));
 }
 
 void PlaylistModel::selectedRowsChanged (int lastRowSelected)

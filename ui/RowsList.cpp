@@ -7,6 +7,7 @@
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
+#include "ui/MenuPlacement.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -337,7 +338,7 @@ void RowComponent::mouseDown (const juce::MouseEvent& e)
     if (e.mods.isPopupMenu())
     {
         clickReady.reset();
-        impl.rowMenu (rowId);
+        impl.rowMenu (rowId, menuAtPointer (impl.rows, e));
         return;
     }
     auto& c = impl.coordinator;
@@ -464,7 +465,7 @@ void VantrelView::Impl::layoutRowHeader()
         caption->setBounds (column + origin);
 }
 
-void VantrelView::Impl::rowMenu (const std::string& rowId)
+void VantrelView::Impl::rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at)
 {
     if (flags.dialogOpen)
         return;
@@ -475,7 +476,7 @@ void VantrelView::Impl::rowMenu (const std::string& rowId)
     menu.addItem (2, translate ("プレイリストから削除…"), editable);
     flags.dialogOpen = true;
     juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&rows).withMousePosition(), [safe, rowId] (int result)
+    menu.showMenuAsync (at, [safe, rowId] (int result)
     {
         if (safe == nullptr)
             return;

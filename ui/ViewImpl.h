@@ -122,7 +122,7 @@ struct VantrelView::Impl
     /** Puts the five captions over the rows list's columns. */
     void layoutRowHeader();
     /** The row menu: relink, edit the note, remove; nothing while a dialog is up. */
-    void rowMenu (const std::string& rowId);
+    void rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at);
     /** A click landed on a text box that refuses editing for `reason`: the status line says so,
         and what is typed at the box does nothing (RefusedTyping). */
     void refuseTyping (juce::Component& box, const juce::String& reason);
@@ -145,20 +145,22 @@ struct VantrelView::Impl
     juce::String folderPath (const Folder& folder) const;
     /** Asks for the name of a new folder or playlist under parentId ("" = top level). */
     void addTree (bool isFolder, const std::string& parentId);
-    /** The "+" menu (add a playlist or a folder under parentId); nothing while a dialog is up. */
-    void addTreeMenu (const std::string& parentId);
+    /** The "+" menu (add a playlist or a folder under parentId), opened `at` the "+" button or at
+        the pointer; nothing while a dialog is up. */
+    void addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at);
     void renameTree (const TreeEntry& entry);
     /** Removes a folder (its contents move up a level) or a playlist, after a confirmation. */
     void removeTree (const TreeEntry& entry);
     /** The menu of a tree line: rename, remove, add here and move to another folder. */
-    void treeMenu (const TreeEntry& entry);
+    void treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at);
     /** The "+" button: the add menu for the selected folder, or the selected playlist's folder. */
     void addTreeAtSelection();
     /** The tree's remove button: the selected line, or the open playlist's. */
     void removeSelectedTree();
 
-    /** The menu of pad n of the current bank, attached to the pad; nothing while a dialog is up. */
-    void padMenu (int n);
+    /** The menu of pad n of the current bank, opened `at` the pad or at the pointer; nothing while
+        a dialog is up. */
+    void padMenu (int n, const juce::PopupMenu::Options& at);
     /** The effect of the pad menu's item for pad n of bank b (the bank when the menu opened). */
     void runPadMenuItem (int item, int b, int n);
 
