@@ -19,7 +19,7 @@ fi
 # memory error, undefined behaviour or a broken thread contract fails the run (into build/asan;
 # VANTREL_SKIP_ASAN=1 skips it).
 if [ "${VANTREL_SKIP_ASAN:-0}" != "1" ]; then
-  (cd "$root" && cmake --preset asan && cmake --build --preset asan -j "$jobs" && ctest --preset asan -j "$jobs" --timeout 900)
+  (cd "$root" && cmake --preset asan "${launcher[@]}" && cmake --build --preset asan -j "$jobs" && ctest --preset asan -j "$jobs" --timeout 900)
 fi
 
 # Pictures of the main screen for a look by eye, into build/screens/.

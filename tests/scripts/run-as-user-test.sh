@@ -61,11 +61,17 @@ if [ -n "$cache" ] && [ -d "$cache" ]; then
 fi
 
 # A private X server and the user's own JACK server.
-Xvfb -screen 0 1280x800x24 -nolisten tcp -displayfd 3 3> "$work/display" > /dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 600); do grep -q . "$work/display" && break; sleep 0.1; done
-display=:$(head -1 "$work/display")
-[ "$display" != : ] || { echo "FAIL: Xvfb did not start"; exit 1; }
+# A number of this test's range, never the lowest free one (":0", which a JUCE process started
+# without DISPLAY reaches for); a number another server holds makes Xvfb exit, and the next is tried.
+display=:
+for n in $(shuf -i 400-499); do
+  : > "$work/display"
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -displayfd 3 3> "$work/display" > /dev/null 2>&1 &
+  xvfb=$!
+  while kill -0 "$xvfb" 2>/dev/null && ! grep -q . "$work/display"; do sleep 0.1; done
+  if grep -q . "$work/display"; then display=:$(head -1 "$work/display"); break; fi
+done
+[ "$display" != : ] || { echo "FAIL: Xvfb did not start on any display of 400 to 499"; exit 1; }
 # The user's own PipeWire, as on a desktop: a session bus, pipewire with a null sink, wireplumber.
 sink="Vantrel User Sink"
 as_user sh -c 'mkdir -p "$HOME/.config/pipewire/pipewire.conf.d"' && as_user tee "$home/.config/pipewire/pipewire.conf.d/sink.conf" > /dev/null <<EOF_SINK

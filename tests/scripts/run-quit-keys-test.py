@@ -7,6 +7,7 @@ Usage: run-quit-keys-test.py SOURCE_ROOT BUILD_DIR"""
 
 import json
 import os
+import random
 import pty
 import select
 import shutil
@@ -101,18 +102,30 @@ def main():
     work = tempfile.mkdtemp(prefix="vantrel-run-quit-")
     xvfb = None
     try:
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-screen", "0", "1400x900x24", "-nolisten", "tcp",
-                                 "-displayfd", str(write_end)], pass_fds=[write_end],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise AssertionError("Xvfb did not tell its display")
-            number += chunk
-        display = ":" + number.decode().strip()
+        # A display number of this test's range, never the lowest free one (":0", which a JUCE
+        # process started without DISPLAY reaches for): a number another server holds makes
+        # Xvfb exit, and the next is tried.
+        display = None
+        for n in random.sample(range(300, 400), 100):
+            read_end, write_end = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1400x900x24", "-nolisten", "tcp",
+                                     "-displayfd", str(write_end)], pass_fds=[write_end],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_end)
+            number = b""
+            while not number.endswith(b"\n"):
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+            os.close(read_end)
+            if number.endswith(b"\n"):
+                display = ":" + number.decode().strip()
+                break
+            xvfb.wait()
+            xvfb = None
+        if display is None:
+            raise AssertionError("Xvfb did not start on any display of 300 to 399")
 
         home = os.path.join(work, "home")
         runtime = os.path.join(work, "runtime")
