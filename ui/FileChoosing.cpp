@@ -81,23 +81,4 @@ void VantrelView::setFileChooser (std::unique_ptr<AudioFileChooser> chooser)
 {
     fileChooser = std::move (chooser);
 }
-
-void VantrelView::chooseFiles (bool multiple, std::function<void (juce::Array<juce::File>)> onChosen)
-{
-    if (impl->flags.dialogOpen)
-        return;
-    if (fileChooser == nullptr)
-        fileChooser = std::make_unique<BrowserFileChooser>();
-    impl->flags.dialogOpen = true;
-    juce::Component::SafePointer<VantrelView> safe (this);
-    fileChooser->launch (translate ("音源を選択"), multiple, [safe, onChosen = std::move (onChosen)] (juce::Array<juce::File> files)
-    {
-        if (safe == nullptr)
-            return;
-        safe->impl->flags.dialogOpen = false;
-        if (! files.isEmpty() && onChosen && ! safe->impl->flags.quitPending)
-            onChosen (files);
-        safe->refresh();
-    });
-}
 } // namespace vantrel

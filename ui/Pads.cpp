@@ -196,7 +196,7 @@ void VantrelView::Impl::padMenu (int n, const juce::PopupMenu::Options& at)
 {
     const int b = coordinator.padTriggerState().bank;
     const auto index = padIndex (b, n);
-    if (flags.dialogOpen || ! index)
+    if (dialogs.isOpen() || ! index)
         return;
     const bool active = coordinator.isPadActive (b, n);
     const bool hasAsset = ! coordinator.catalogState().pads[(size_t) *index].asset.empty();
@@ -209,23 +209,7 @@ void VantrelView::Impl::padMenu (int n, const juce::PopupMenu::Options& at)
     if (active)
         menu.addSectionHeader (translate ("再生中の為変更・削除ができません。"));
 
-    flags.dialogOpen = true;
-    typeAhead.hold();   // a name typed right after "rename" is the name dialog's
-    juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (at, [safe, b, n] (int result)
-    {
-        if (safe == nullptr)
-            return;
-        auto& m = *safe->impl;
-        // Cleared first: the chooser and the text dialog that an item opens refuse to open
-        // while a dialog of the view is up.
-        m.flags.dialogOpen = false;
-        if (! m.flags.quitPending)
-            m.runPadMenuItem (result, b, n);
-        if (! m.typeAhead.hasField())
-            m.typeAhead.release();
-        safe->refresh();
-    });
+    dialogs.showMenu (menu, at, MenuLeadsTo::nameDialog, [this, b, n] (int result) { runPadMenuItem (result, b, n); });
 }
 
 void VantrelView::Impl::runPadMenuItem (int item, int b, int n)

@@ -183,25 +183,16 @@ void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
 
 void VantrelView::Impl::addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at)
 {
-    if (flags.dialogOpen || treeLocked())
+    if (dialogs.isOpen() || treeLocked())
         return;
     juce::PopupMenu menu;
     menu.addItem (1, translate ("プレイリストを追加…"));
     menu.addItem (2, translate ("フォルダーを追加…"));
-    flags.dialogOpen = true;
-    typeAhead.hold();   // a name typed right after the choice is the name dialog's
-    juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (at, [safe, parentId] (int result)
+    dialogs.showMenu (menu, at, MenuLeadsTo::nameDialog,
+                      [this, parentId] (int result)
     {
-        if (safe == nullptr)
-            return;
-        auto& m = *safe->impl;
-        m.flags.dialogOpen = false;   // first: the name dialog refuses to open while it is set
-        if (! m.flags.quitPending && (result == 1 || result == 2))
-            m.addTree (result == 2, parentId);
-        if (! m.typeAhead.hasField())
-            m.typeAhead.release();
-        safe->refresh();
+        if (result == 1 || result == 2)
+            addTree (result == 2, parentId);
     });
 }
 
@@ -251,7 +242,7 @@ void VantrelView::Impl::removeTree (const TreeEntry& entry)
 
 void VantrelView::Impl::treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at)
 {
-    if (flags.dialogOpen)
+    if (dialogs.isOpen())
         return;
     const bool editable = ! treeLocked();
     const auto& folders = coordinator.catalogState().document.folders;
@@ -291,37 +282,26 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry, const juce::PopupMenu:
     menu.addItem (4, translate ("ここにフォルダーを追加…"), editable);
     menu.addSubMenu (translate ("移動先"), moves, editable);
 
-    flags.dialogOpen = true;
-    typeAhead.hold();   // a name typed right after the choice is the name dialog's
-    juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (at, [safe, entry, targets] (int result)
+    dialogs.showMenu (menu, at, MenuLeadsTo::nameDialog,
+                      [this, entry, targets] (int result)
     {
-        if (safe == nullptr)
-            return;
-        auto& m = *safe->impl;
-        m.flags.dialogOpen = false;   // first: the dialogs of the items refuse to open while it is set
-        if (m.flags.quitPending)
-            return m.typeAhead.release();
         const auto here = entry.isFolder ? entry.id : entry.parentId;
         if (result == 1)
-            m.renameTree (entry);
+            renameTree (entry);
         else if (result == 2)
-            m.removeTree (entry);
+            removeTree (entry);
         else if (result == 3 || result == 4)
-            m.addTree (result == 4, here);
+            addTree (result == 4, here);
         else if (result >= 1000 && result <= 1000 + (int) targets.size())
         {
             const auto target = result == 1000 ? std::string() : targets[(size_t) (result - 1001)];
-            if (m.coordinator.moveTreeEntry (entry.id, entry.isFolder, target))
+            if (coordinator.moveTreeEntry (entry.id, entry.isFolder, target))
             {
-                m.selectedTreeKey = entry.id;
-                if (! target.empty() && m.isFolderCollapsed (target))
-                    m.coordinator.toggleFolderCollapsed (target);
+                selectedTreeKey = entry.id;
+                if (! target.empty() && isFolderCollapsed (target))
+                    coordinator.toggleFolderCollapsed (target);
             }
         }
-        if (! m.typeAhead.hasField())
-            m.typeAhead.release();
-        safe->refresh();
     });
 }
 

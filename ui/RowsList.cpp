@@ -467,32 +467,22 @@ void VantrelView::Impl::layoutRowHeader()
 
 void VantrelView::Impl::rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at)
 {
-    if (flags.dialogOpen)
+    if (dialogs.isOpen())
         return;
     const bool editable = ! rowsLocked();
     juce::PopupMenu menu;
     menu.addItem (1, translate ("音源を再リンク…"), editable);
     menu.addItem (3, translate ("備考を編集…"), editable);   // the only way to a note on a row that has none
     menu.addItem (2, translate ("プレイリストから削除…"), editable);
-    flags.dialogOpen = true;
-    juce::Component::SafePointer<VantrelView> safe (&view);
-    menu.showMenuAsync (at, [safe, rowId] (int result)
+    dialogs.showMenu (menu, at, MenuLeadsTo::noNameDialog, [this, rowId] (int result)
     {
-        if (safe == nullptr)
-            return;
-        auto& m = *safe->impl;
-        // Cleared first: the chooser and the confirmation refuse to open while a dialog is up.
-        m.flags.dialogOpen = false;
-        auto& co = m.coordinator;
-        if (m.flags.quitPending)
-            result = 0;
+        auto& co = coordinator;
         if (result == 1)
-            safe->chooseFiles (false, [&co, rowId] (juce::Array<juce::File> files) { co.relinkRow (rowId, files[0]); });
+            view.chooseFiles (false, [&co, rowId] (juce::Array<juce::File> files) { co.relinkRow (rowId, files[0]); });
         else if (result == 2)
-            safe->confirm (translate ("プレイリストから削除しますか？"), [&m, rowId] { m.removeRowAndOffer (rowId); });
+            view.confirm (translate ("プレイリストから削除しますか？"), [this, rowId] { removeRowAndOffer (rowId); });
         else if (result == 3)
-            m.editRowNote (rowId);
-        safe->refresh();
+            editRowNote (rowId);
     });
 }
 
@@ -508,28 +498,18 @@ void VantrelView::Impl::editRowNote (const std::string& rowId)
 
 void VantrelView::Impl::requestAdd (const juce::StringArray& files)
 {
-    if (flags.dialogOpen || files.isEmpty() || rowsLocked())
+    if (dialogs.isOpen() || files.isEmpty() || rowsLocked())
         return;
     view.commitPendingEdits();
-    flags.dialogOpen = true;
-    dialog = std::make_unique<juce::AlertWindow> (translate ("音源を追加"),
-                                                  translate ("ライブラリにコピーするか、元のファイルを参照するか選んでください。"),
-                                                  juce::MessageBoxIconType::QuestionIcon, &view);
-    dialog->setLookAndFeel (&theme);
-    dialog->addButton (translate ("コピーして追加"), 1);
-    dialog->addButton (translate ("元の場所を参照"), 2);
-    dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    juce::Component::SafePointer<VantrelView> safe (&view);
-    dialog->enterModalState (true, juce::ModalCallbackFunction::create ([safe, files] (int result)
+    dialogs.ask (translate ("音源を追加"), translate ("ライブラリにコピーするか、元のファイルを参照するか選んでください。"),
+                 juce::MessageBoxIconType::QuestionIcon,
+                 { { translate ("コピーして追加"), 1 }, { translate ("元の場所を参照"), 2 },
+                   { translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey) } },
+                 [this, files] (int result)
     {
-        if (safe == nullptr)
-            return;
-        auto& m = *safe->impl;
-        m.dismissDialog();
         if (result == 1 || result == 2)
-            m.coordinator.addFiles (files, result == 1);
-        safe->refresh();
-    }), false);
+            coordinator.addFiles (files, result == 1);
+    });
 }
 
 void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
@@ -551,7 +531,7 @@ void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
         }
     }
     c.refreshLibrary();
-    if (candidates.isEmpty() || flags.dialogOpen)
+    if (candidates.isEmpty() || dialogs.isOpen())
         return;
 
     auto message = translate ("一覧から外しました。Vantrel内の音源もごみ箱へ移しますか？\n残した音源はライブラリの「未使用」で後から整理できます。\n\n");
@@ -561,26 +541,17 @@ void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
         message << translate ("ほか ") << juce::String (names.size() - 4) << translate ("音源\n");
     message << translate ("\nごみ箱への移動はUndoで戻せません。");
 
-    flags.dialogOpen = true;
-    dialog = std::make_unique<juce::AlertWindow> (translate ("保存音源の扱い"), message, juce::MessageBoxIconType::QuestionIcon, &view);
-    dialog->setLookAndFeel (&theme);
-    dialog->addButton (translate ("ファイルを残す"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    dialog->addButton (translate ("ごみ箱へ移す"), 1);
-    juce::Component::SafePointer<VantrelView> safe (&view);
-    dialog->enterModalState (true, juce::ModalCallbackFunction::create ([safe, candidates] (int result)
+    dialogs.ask (translate ("保存音源の扱い"), message, juce::MessageBoxIconType::QuestionIcon,
+                 { { translate ("ファイルを残す"), 0, juce::KeyPress (juce::KeyPress::escapeKey) }, { translate ("ごみ箱へ移す"), 1 } },
+                 [this, candidates] (int result)
     {
-        if (safe == nullptr)
-            return;
-        auto& m = *safe->impl;
-        m.dismissDialog();
         if (result == 1)
         {
             for (const auto& path : candidates)
-                m.coordinator.removeLibraryFile (path);
-            m.coordinator.refreshLibrary();
+                coordinator.removeLibraryFile (path);
+            coordinator.refreshLibrary();
         }
-        safe->refresh();
-    }), false);
+    });
 }
 
 // ---- drops on the rows list -------------------------------------------------------------------------

@@ -138,6 +138,7 @@ void VantrelView::Impl::toggleDetailedTime()
 VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     : view (v),
       coordinator (c),
+      dialogs (v, c, theme, flags.dialogOpen, v.fileChooser),
       zoom (v),
       rowDensity (v),
       memo (v),
@@ -235,7 +236,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     });
     outputDevice.setComponentID ("output-device");
     text (outputDevice, "出力先 ⚙");
-    wire (outputDevice, [this] { deviceMenu(); });
+    wire (outputDevice, [this] { dialogs.openOutputDialog(); });
 
     style (outputLabel, 10.0f, dimTextColourId, juce::Justification::centredRight);
     style (statusLabel, 11.0f, dimTextColourId);
@@ -353,7 +354,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     });
     settings.setComponentID ("settings");
     settings.setButtonText (uiLanguage() ? juce::String::fromUTF8 ("⚙ Settings") : translate ("⚙ 設定"));
-    wire (settings, [this] { openSettingsWindow(); });
+    wire (settings, [this] { view.openSettingsWindow(); });
 
     zoom.setComponentID ("wave-zoom");
     zoom.setSliderStyle (juce::Slider::LinearHorizontal);
@@ -428,7 +429,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     cdImport.setComponentID ("cd-import");
     text (cdImport, "CDを取り込む…");
     cdImport.setWantsKeyboardFocus (false);
-    cdImport.onClick = [this] { openCdWindow(); };
+    cdImport.onClick = [this] { dialogs.openCdWindow(); };
     cdSummary.setComponentID ("cd-summary");
     style (cdSummary, 10.0f, dimTextColourId);
     padEditor.setComponentID ("pad-editor-list");
@@ -502,13 +503,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
 
 VantrelView::Impl::~Impl()
 {
-    eqWindow.reset();
-    vstWindow.reset();
-    settingsWindow.reset();
-    cdWindow.reset();
-    outputDialog.reset();
-    outputPanel.reset();
-    dialog.reset();
+    dialogs.closeAll();
     tree.setModel (nullptr);
     rows.setModel (nullptr);
     view.setLookAndFeel (nullptr);

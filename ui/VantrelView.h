@@ -21,7 +21,7 @@ struct ViewFlags
     bool dynamicsOpen = false;   // the limiter section is unfolded
     bool padEditMode = false;    // pads show their gains and can be dragged and named
     bool syncing = false;        // refresh is writing control values
-    bool dialogOpen = false;     // a dialog, menu or chooser of the view is up
+    bool dialogOpen = false;     // a dialog, menu or chooser of the view is up (written by the dialog host)
     bool quitPending = false;    // a quit was accepted; the timer waits for the coordinator
     bool detailedTime = false;   // the lanes show their detailed time readout
 };
@@ -81,6 +81,8 @@ public:
     // ---- windows and dialogs ---------------------------------------------------------------------
     void openEq (const juce::String& target);
     void openMasterVst();
+    /** Ends the open inline edits and opens a new settings window on the current preferences. */
+    void openSettingsWindow();
     /** Asks text with "キャンセル" / "実行"; onOk runs on the second. Nothing while a dialog is up. */
     void confirm (const juce::String& text, std::function<void()> onOk);
     /** One line of text entry; onText runs with the text on "確定" (or Return). The field has the

@@ -12,9 +12,8 @@
 #include "ui/PlaylistTree.h"
 #include "ui/RowsList.h"
 #include "ui/WaveLane.h"
+#include "ui/DialogHost.h"
 #include "ui/RefusedTyping.h"
-#include "ui/TypeAhead.h"
-#include "ui/ViewWindows.h"
 
 #include <array>
 #include <map>
@@ -97,7 +96,6 @@ struct VantrelView::Impl
         there, since those faces paint over every pixel of it. Empty while the palette's panel or
         field colour lets the background show through. */
     juce::RectangleList<int> opaqueFaces() const;
-    void dismissDialog();
     /** Flips the detailed time readout and shows it on the three lanes. */
     void toggleDetailedTime();
     /** The DELETE shortcut: the row READY stepping counts from, after a confirmation. */
@@ -166,18 +164,13 @@ struct VantrelView::Impl
 
     class Pad;   // ui/Pads.h
 
-    // The panels' windows (ui/ViewPanels.cpp).
-    /** Shows the CD window (built on first use) and brings it to the front. */
-    void openCdWindow();
-    /** Replaces the settings window with a new one on the current preferences. */
-    void openSettingsWindow();
-    /** The output dialog: the audio settings panel in a modal alert window. */
-    void deviceMenu();
-
     VantrelView& view;
     SessionCoordinator& coordinator;
     Theme theme;
     PaletteBindings paletteParts;
+    ViewFlags flags;
+    /** Opens every menu, dialog and window of the view; it alone writes flags.dialogOpen. */
+    DialogHost dialogs;
 
     GoButton go;
     BrandMark brand;
@@ -216,13 +209,10 @@ struct VantrelView::Impl
     juce::Component padEditorContainer;
     std::array<std::unique_ptr<Pad>, 9> pads;
 
-    ViewFlags flags;
     int layoutKey = -1;
     int layoutCount = 0;
     std::int64_t lastGoCount = 0;
     std::function<void()> onQuit;
-    std::unique_ptr<juce::AlertWindow> dialog;
-    TypeAhead typeAhead;   // the keys typed ahead of a name dialog's field
     RefusedTyping refusedTyping;   // the keys typed at a box that refuses editing
     std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
     MainScreenLayout layout;   // the last one applied
@@ -240,10 +230,5 @@ struct VantrelView::Impl
     juce::var wheelBinding;
     double wheelResidual = 0.0;
     bool readyWheel = false;
-
-    // The panels' windows and the output dialog, destroyed before every other member.
-    std::unique_ptr<ViewWindow> cdWindow, settingsWindow, vstWindow, eqWindow;
-    std::unique_ptr<juce::AlertWindow> outputDialog;
-    std::unique_ptr<juce::Component> outputPanel;
 };
 } // namespace vantrel

@@ -3,7 +3,6 @@
 
 #include "ui/ViewImpl.h"
 
-#include "platform/X11Keyboard.h"
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 
@@ -37,7 +36,7 @@ bool isRepeatable (const juce::String& action)
 
 bool VantrelView::acceptsShortcuts() const
 {
-    if (impl->flags.dialogOpen || impl->flags.quitPending)
+    if (impl->dialogs.isOpen() || impl->flags.quitPending)
         return false;
     if (juce::Component::getCurrentlyModalComponent() != nullptr)
         return false;
@@ -131,9 +130,9 @@ void VantrelView::clearHeldKeys() { heldKeys.clear(); }
 bool VantrelView::holdTypedKey (const juce::KeyPress& key)
 {
     auto& m = *impl;
-    if (m.typeAhead.keep (key))
+    if (m.dialogs.keepTypedKey (key))
         return true;
-    if (m.flags.dialogOpen || m.flags.quitPending)
+    if (m.dialogs.isOpen() || m.flags.quitPending)
         m.refusedTyping.disarm();
     return m.refusedTyping.keep (key);
 }
@@ -300,86 +299,44 @@ bool VantrelView::handleWheel (double notches)
     return true;
 }
 
-// ---- dialogs and windows --------------------------------------------------------------------------
-
-void VantrelView::Impl::dismissDialog()
-{
-    // Called from the alert window's own modal callback: the window goes after the callback.
-    // The X keyboard focus goes back to the main window first (a hidden window passes it to its
-    // parent, under a window manager a frame that drops the keys), and the keys the X server sent
-    // the dialog before are served before it goes: they go where the next keys go (a dialog
-    // asked again).
-    if (auto* window = dialog.release())
-    {
-        if (auto* peer = view.getPeer(); peer != nullptr && window->getPeer() != nullptr && window->getPeer()->isFocused())
-            peer->grabFocus();
-        window->setVisible (false);
-        juce::MessageManager::callAsync ([window]
-        {
-            platform::serveSentWindowEvents();
-            delete window;
-        });
-    }
-    flags.dialogOpen = false;
-}
+// ---- dialogs and windows: all opened by the dialog host ---------------------------------------
 
 void VantrelView::confirm (const juce::String& text, std::function<void()> onOk)
 {
-    auto& m = *impl;
-    if (m.flags.dialogOpen)
-        return;
-    m.flags.dialogOpen = true;
-    m.dialog = std::make_unique<juce::AlertWindow> ("Vantrel!", text, juce::MessageBoxIconType::QuestionIcon, this);
-    m.dialog->setLookAndFeel (&m.theme);
-    m.dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    m.dialog->addButton (translate ("実行"), 1);
-    juce::Component::SafePointer<VantrelView> safe (this);
-    m.dialog->enterModalState (true, juce::ModalCallbackFunction::create ([safe, onOk = std::move (onOk)] (int result)
-    {
-        if (safe == nullptr)
-            return;
-        safe->impl->dismissDialog();
-        if (result == 1 && onOk)
-            onOk();
-        safe->refresh();
-    }), false);
+    impl->dialogs.confirm (text, std::move (onOk));
 }
 
 void VantrelView::textDialog (const juce::String& title, const juce::String& label, const juce::String& initialText,
                               std::function<void (juce::String)> onText, bool nameRequired, const juce::String& message)
 {
-    auto& m = *impl;
-    if (m.flags.dialogOpen)
-        return;
-    m.flags.dialogOpen = true;
-    m.dialog = std::make_unique<juce::AlertWindow> (title, message, juce::MessageBoxIconType::NoIcon, this);
-    m.dialog->setLookAndFeel (&m.theme);
-    m.dialog->addTextEditor ("value", initialText, label);
-    m.dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    m.dialog->addButton (translate ("確定"), 1, juce::KeyPress (juce::KeyPress::returnKey));
-    juce::Component::SafePointer<VantrelView> safe (this);
-    m.dialog->enterModalState (true, juce::ModalCallbackFunction::create (
-        [safe, title, label, nameRequired, onText = std::move (onText)] (int result)
-    {
-        if (safe == nullptr)
-            return;
-        const auto text = safe->impl->dialog != nullptr ? safe->impl->dialog->getTextEditorContents ("value") : juce::String();
-        safe->impl->typeAhead.fieldClosing();
-        safe->impl->dismissDialog();
-        if (result == 1 && nameRequired && text.trim().isEmpty())
-        {
-            // A show tool does not close a name dialog with nothing made: it asks again, and the
-            // keys typed after the Return go into the dialog asked again.
-            safe->textDialog (title, label, text, onText, true, translate ("名前を入力してください"));
-            return;
-        }
-        safe->impl->typeAhead.release();
-        if (result == 1 && onText)
-            onText (text);
-        safe->refresh();
-    }), false);
-    // Keys typed from the press that opened the dialog on go into its field, in order.
-    m.typeAhead.typeInto (*m.dialog, *m.dialog->getTextEditor ("value"));
+    impl->dialogs.textDialog (title, label, initialText, std::move (onText), nameRequired, message);
 }
 
+void VantrelView::chooseFiles (bool multiple, std::function<void (juce::Array<juce::File>)> onChosen)
+{
+    impl->dialogs.chooseFiles (multiple, std::move (onChosen));
+}
+
+juce::Component* VantrelView::window (const juce::String& id) const { return impl->dialogs.window (id); }
+
+void VantrelView::openSettingsWindow()
+{
+    commitPendingEdits();
+    impl->dialogs.openSettingsWindow();
+}
+
+void VantrelView::openMasterVst()
+{
+    if (impl->dialogs.isOpen())
+        return;
+    commitPendingEdits();
+    impl->dialogs.openVstWindow();
+}
+
+void VantrelView::openEq (const juce::String& target)
+{
+    impl->eqTarget = target;
+    commitPendingEdits();
+    impl->dialogs.openEqWindow (target.toStdString());
+}
 } // namespace vantrel

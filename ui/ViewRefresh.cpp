@@ -263,7 +263,7 @@ void VantrelView::refreshLanes()
 void VantrelView::timerCallback()
 {
     auto& f = impl->flags;
-    if (uiLanguage() != languageAtBuild && ! f.dialogOpen && ! f.quitPending)
+    if (uiLanguage() != languageAtBuild && ! impl->dialogs.isOpen() && ! f.quitPending)
         refreshLanguage();
 
     auto& m = *impl;
@@ -309,9 +309,9 @@ void VantrelView::refreshLanguage()
     const auto before = impl->flags;
     const auto target = impl->eqTarget;
     // A closed window is only hidden: it stays closed in the new language.
-    const auto open = [] (const std::unique_ptr<ViewWindow>& window) { return window != nullptr && window->isVisible(); };
-    const bool eqOpen = open (impl->eqWindow), vstOpen = open (impl->vstWindow),
-               settingsOpen = open (impl->settingsWindow), cdOpen = open (impl->cdWindow);
+    const auto& dialogs = impl->dialogs;
+    const bool eqOpen = dialogs.isWindowShown ("eq-window"), vstOpen = dialogs.isWindowShown ("vst-window"),
+               settingsOpen = dialogs.isWindowShown ("settings-window"), cdOpen = dialogs.isWindowShown ("cd-window");
 
     removeAllChildren();
     buildImpl();
@@ -334,14 +334,14 @@ void VantrelView::refreshLanguage()
     if (vstOpen)
         openMasterVst();
     if (cdOpen)
-        impl->openCdWindow();
+        impl->dialogs.openCdWindow();
     if (settingsOpen)
-        impl->openSettingsWindow();
+        openSettingsWindow();
 }
 
 void VantrelView::requestQuit (std::function<void()> onQuit)
 {
-    if (impl->flags.quitPending || impl->flags.dialogOpen)
+    if (impl->flags.quitPending || impl->dialogs.isOpen())
         return;
     if (! coordinator.needsQuitConfirmation())
     {
@@ -357,9 +357,7 @@ void VantrelView::quitNow (std::function<void()> onQuit)
 {
     if (impl->flags.quitPending)
         return;
-    if (impl->flags.dialogOpen && impl->dialog != nullptr)
-        impl->dialog->exitModalState (0);   // its callback runs later and finds the quit pending
-    impl->dismissDialog();
+    impl->dialogs.closeForQuit();
     beginQuit (std::move (onQuit));
 }
 
