@@ -398,6 +398,35 @@ const PartPlacement& MainScreenLayout::operator[] (const std::string& name) cons
     return found == parts.end() ? none : found->second;
 }
 
+const std::vector<std::string>& mainScreenZOrder()
+{
+    static const std::vector<std::string> order = []
+    {
+        std::vector<std::string> ids {
+            "go", "wave-outgoing", "wave-main", "wave-ready", "meter", "master-gain", "pad-bus", "seek-back", "pause",
+            "seek-forward", "auto-cue", "auto-ready", "repeat", "lock", "output-device", "brand", "output-label",
+            "status-label", "playlists-heading", "playlist-title", "pad-brand", "pad-preset-label", "master-heading",
+            "gr-readout", "safety-mark", "state-header", "number-header", "track-header", "duration-header",
+            "gain-header", "row-density-label", "row-density", "pad-bus-heading", "wave-zoom-label", "playlists-fold",
+            "add-playlist-folder", "tree-remove", "add-audio", "row-up", "row-down", "remove-rows", "memo-fold",
+            "pads-fold", "pad-mute-all", "stop-pads", "pad-edit", "master-limiter", "dynamics-fold", "vst-rack",
+            "recover", "master-eq", "playlist-eq", "playlist-gain", "settings", "wave-zoom", "playlist-memo",
+            "playlists", "setlist", "library-button", "library-panel", "cd-import", "cd-summary", "pad-editor-list"
+        };
+        for (int i = 0; i < 4; ++i)
+        {
+            ids.push_back ("limiter-label-" + std::to_string (i));
+            ids.push_back ("limiter-slider-" + std::to_string (i));
+        }
+        for (int n = 1; n <= 5; ++n)
+            ids.push_back ("pad-bank-" + std::to_string (n));
+        for (int n = 1; n <= 9; ++n)
+            ids.push_back ("pad-" + std::to_string (n));
+        return ids;
+    }();
+    return order;
+}
+
 MainScreenLayout layoutMainScreen (juce::Rectangle<int> localBounds, const MainScreenState& state)
 {
     return Builder (localBounds, state).build();

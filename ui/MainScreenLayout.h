@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace vantrel
 {
@@ -55,6 +56,10 @@ struct MainScreenLayout
     /** The placement of a part; a name the layout does not know gives an empty, hidden one. */
     const PartPlacement& operator[] (const std::string& name) const;
 };
+
+/** The main screen's parts by component id in the order the view adds them, which is their
+    z-order: the first lies at the back. */
+const std::vector<std::string>& mainScreenZOrder();
 
 /** Lays the main screen out over the view's local bounds. Pure; any size, nothing negative. */
 MainScreenLayout layoutMainScreen (juce::Rectangle<int> localBounds, const MainScreenState& state);

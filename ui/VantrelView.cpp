@@ -11,9 +11,6 @@ namespace vantrel
 {
 namespace
 {
-constexpr std::array<int, 20> zoomTable { 10, 15, 20, 30, 40, 50, 60, 75, 90, 105,
-                                          120, 150, 180, 210, 240, 300, 360, 420, 480, 600 };
-
 void collectEditables (juce::Component& parent, juce::Array<juce::Label*>& labels, juce::Array<juce::Slider*>& sliders)
 {
     for (auto* child : parent.getChildren())
@@ -26,11 +23,6 @@ void collectEditables (juce::Component& parent, juce::Array<juce::Label*>& label
     }
 }
 } // namespace
-
-double zoomSeconds (int zoom)
-{
-    return zoomTable[(size_t) juce::jlimit (0, (int) zoomTable.size() - 1, zoom)];
-}
 
 // ---- the wheel-first children -------------------------------------------------------------------
 
@@ -75,12 +67,6 @@ void VantrelView::Impl::List::paintOverChildren (juce::Graphics& g)
         g.setColour (themeColour (*this, wheelTargetColourId));
         g.drawRect (getLocalBounds(), 2);
     }
-}
-
-void VantrelView::Impl::Slider::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
-{
-    if (! offerWheelToRouter (*this, e, wheel))
-        juce::Slider::mouseWheelMove (e, wheel);
 }
 
 void VantrelView::Impl::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
@@ -139,8 +125,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     : view (v),
       coordinator (c),
       dialogs (v, c, theme, flags.dialogOpen, v.fileChooser),
-      zoom (v),
-      rowDensity (v),
+      transport ({ v, c, paletteParts, dialogs }),
       memo (v),
       playlistModel (*this),
       rowsModel (*this),
@@ -148,23 +133,55 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       rows (v, "setlist", &rowsModel, true),
       padEditor (v)
 {
-    auto& co = coordinator;
-    const auto openPlaylistId = [&co] { return co.catalogState().document.current; };
+    buildLanes();
+    buildMaster();
+    buildStatus();
+    buildPads();
+    buildTree();
+    buildRows();
+    addPartsInZOrder();
+}
 
-    go.setComponentID ("go");
-    go.setWantsKeyboardFocus (false);
-    go.onClick = [this]
+void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& id)
+{
+    part.setComponentID (id);
+    parts[id.toStdString()] = &part;
+}
+
+std::vector<ViewSection*> VantrelView::Impl::sections()
+{
+    return { &transport };
+}
+
+void VantrelView::Impl::addPartsInZOrder()
+{
+    std::map<std::string, juce::Component*> all (parts);
+    std::map<std::string, bool> hidden;
+    for (auto* section : sections())
+        for (const auto& [id, part] : section->parts())
+        {
+            all[id] = part;
+            hidden[id] = section->startsHidden (*part);
+        }
+    // The z-order is the order of adding.
+    for (const auto& id : mainScreenZOrder())
     {
-        coordinator.go();
-        view.refresh();
-    };
-    brand.setComponentID ("brand");
-    padBrand.setComponentID ("pad-brand");
-    repeat.setComponentID ("repeat");
-    wire (repeat, [&co] { co.cycleRepeat(); });
+        auto* part = all.at (id);
+        if (hidden[id])
+            view.addChildComponent (part);
+        else
+            view.addAndMakeVisible (part);
+    }
+    safetyMark.setVisible (false);
+    recover.setVisible (false);
+}
+
+void VantrelView::Impl::buildLanes()
+{
     outgoingLane.setComponentID ("wave-outgoing");
     mainLane.setComponentID ("wave-main");
     readyLane.setComponentID ("wave-ready");
+    auto& co = coordinator;
     wire (outgoingLane.stopButton, [&co] { co.stop (false); });
     wire (mainLane.stopButton, [&co] { co.stop (true); });
     mainLane.onScrub = [this] (double seconds)
@@ -173,13 +190,220 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         view.refresh();
     };
     for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
+    {
         lane->time.onClick = [this] { toggleDetailedTime(); };
+        legacyPart (*lane, lane->getComponentID());
+    }
+}
 
-    masterGain.setComponentID ("master-gain");
+void VantrelView::Impl::buildMaster()
+{
+    auto& co = coordinator;
+    legacyPart (meter, "meter");
+    legacyPart (masterGain, "master-gain");
     masterGain.onValue = [&co] (float db) { co.setMasterGain (db); };
-    padBusGain.setComponentID ("pad-bus");
+    style (masterHeading, 11.0f, dimTextColourId);
+    masterHeading.setText ("MASTER", juce::dontSendNotification);
+    legacyPart (masterHeading, "master-heading");
+    style (grReadout, 10.0f, accentColourId);
+    grReadout.setText ("GR  0.0 dB", juce::dontSendNotification);
+    legacyPart (grReadout, "gr-readout");
+    style (safetyMark, 9.0f, alertColourId);
+    safetyMark.setText ("SAFETY", juce::dontSendNotification);
+    legacyPart (safetyMark, "safety-mark");
+    legacyPart (limiter, "master-limiter");
+    limiter.setButtonText ("LIMITER");
+    limiter.setTooltip (translate ("LIMITER + SAFETY を同時にON/OFF・終了時の状態を保存"));
+    wire (limiter, [&co] { co.setLimiterEnabled (! co.isLimiterOn()); });
+    legacyPart (dynamicsFold, "dynamics-fold");
+    dynamicsFold.setButtonText (translate ("DYNAMICS ▸"));
+    wire (dynamicsFold, [this] { flags.dynamicsOpen = ! flags.dynamicsOpen; view.resized(); });
+    legacyPart (vst, "vst-rack");
+    vst.setButtonText ("VST");
+    wire (vst, [this] { view.openMasterVst(); });
+    legacyPart (masterEq, "master-eq");
+    masterEq.setButtonText ("EQ");
+    masterEq.setTooltip ("MASTER EQ");
+    wire (masterEq, [this] { view.openEq ("@master"); });
+
+    static const char* const limiterNames[] = { "THRESHOLD", "CEILING", "RELEASE", "MAXIMIZE" };
+    static const double ranges[][3] = { { -30.0, 0.0, 0.1 }, { -12.0, 0.0, 0.1 }, { 10.0, 2000.0, 1.0 }, { 0.0, 24.0, 0.1 } };
+    for (int i = 0; i < 4; ++i)
+    {
+        style (limiterLabels[(size_t) i], 9.0f, dimTextColourId);
+        limiterLabels[(size_t) i].setText (limiterNames[i], juce::dontSendNotification);
+        auto& slider = *(limiterSliders[(size_t) i] = std::make_unique<Slider>());
+        slider.setSliderStyle (juce::Slider::LinearHorizontal);
+        slider.setTextBoxStyle (juce::Slider::TextBoxRight, false, 46, 20);
+        slider.setRange (ranges[i][0], ranges[i][1], ranges[i][2]);
+        slider.onValueChange = [this, i, &slider]
+        {
+            if (! flags.syncing)
+                coordinator.setLimiterParameter (i, (float) slider.getValue());
+        };
+        legacyPart (limiterLabels[(size_t) i], "limiter-label-" + juce::String (i));
+        legacyPart (slider, "limiter-slider-" + juce::String (i));
+    }
+}
+
+void VantrelView::Impl::buildStatus()
+{
+    style (statusLabel, 11.0f, dimTextColourId);
+    legacyPart (statusLabel, "status-label");
+    legacyPart (recover, "recover");
+    recover.setButtonText (translate ("復旧"));
+    wire (recover, [this]
+    {
+        view.confirm (translate ("保全済みバックアップから保存データを復旧しますか？"), [this] { coordinator.recoverStore(); });
+    });
+    legacyPart (settings, "settings");
+    settings.setButtonText (uiLanguage() ? juce::String::fromUTF8 ("⚙ Settings") : translate ("⚙ 設定"));
+    wire (settings, [this] { view.openSettingsWindow(); });
+}
+
+void VantrelView::Impl::buildPads()
+{
+    auto& co = coordinator;
+    legacyPart (padBrand, "pad-brand");
+    legacyPart (padBusGain, "pad-bus");
     padBusGain.onValue = [&co] (float db) { co.setPadBusGain (db); };
-    playlistGain.setComponentID ("playlist-gain");
+    style (padPresetLabel, 10.0f, dimTextColourId);
+    padPresetLabel.setText (translate ("プリセット"), juce::dontSendNotification);
+    legacyPart (padPresetLabel, "pad-preset-label");
+    style (padBusHeading, 10.0f, dimTextColourId);
+    padBusHeading.setText ("PAD BUS GAIN", juce::dontSendNotification);
+    legacyPart (padBusHeading, "pad-bus-heading");
+    padsFold.setButtonText (translate ("›"));
+    wire (padsFold, [this] { coordinator.togglePadPanel(); view.resized(); });
+    legacyPart (padsFold, "pads-fold");
+    allMute.setButtonText ("ALL MUTE");
+    paletteParts.bind (allMute, juce::TextButton::textColourOnId, noticeColourId);
+    allMute.setColour (juce::TextButton::textColourOnId, themeColour (view, noticeColourId));
+    wire (allMute, [&co] { co.setPadMute (! co.isPadMuteOn()); });
+    legacyPart (allMute, "pad-mute-all");
+    stopPads.setButtonText (translate ("■ ALL"));
+    wire (stopPads, [&co] { co.stopAllPads(); });
+    legacyPart (stopPads, "stop-pads");
+    padEdit.setButtonText (translate ("編集"));
+    wire (padEdit, [this] { flags.padEditMode = ! flags.padEditMode; });
+    legacyPart (padEdit, "pad-edit");
+    padEditor.setScrollBarsShown (true, false);
+    padEditor.setViewedComponent (&padEditorContainer, false);
+    legacyPart (padEditor, "pad-editor-list");
+    for (int n = 1; n <= 5; ++n)
+    {
+        auto& bank = bankButtons[(size_t) n - 1];
+        bank.setButtonText (juce::String (n));
+        bank.setWantsKeyboardFocus (false);
+        bank.onClick = [this, n]
+        {
+            view.commitPendingEdits();
+            coordinator.selectPadBank (n);
+            view.refresh();
+        };
+        legacyPart (bank, "pad-bank-" + juce::String (n));
+    }
+    for (int n = 1; n <= 9; ++n)
+    {
+        pads[(size_t) n - 1] = std::make_unique<Pad> (*this, n);
+        parts["pad-" + std::to_string (n)] = pads[(size_t) n - 1].get();
+    }
+}
+
+void VantrelView::Impl::buildTree()
+{
+    style (playlistsHeading, 11.0f, dimTextColourId);
+    playlistsHeading.setText ("PLAYLISTS", juce::dontSendNotification);
+    legacyPart (playlistsHeading, "playlists-heading");
+    playlistsFold.setButtonText (translate ("‹"));
+    wire (playlistsFold, [this] { coordinator.togglePlaylistPanel(); view.resized(); });
+    legacyPart (playlistsFold, "playlists-fold");
+    addTreeButton.setButtonText ("+");
+    addTreeButton.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
+    wire (addTreeButton, [this] { addTreeAtSelection(); });
+    legacyPart (addTreeButton, "add-playlist-folder");
+    removeTreeButton.setButtonText (translate ("削除"));
+    wire (removeTreeButton, [this] { removeSelectedTree(); });
+    legacyPart (removeTreeButton, "tree-remove");
+    tree.setRowHeight (36);
+    // Lines are selected when the button comes up: a drag moves the line it started on and
+    // opens nothing on the way.
+    tree.setRowSelectedOnMouseDown (false);
+    tree.setWantsKeyboardFocus (false);
+    tree.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+    tree.setOutlineThickness (0);
+    legacyPart (tree, "playlists");
+
+    libraryButton.setButtonText (translate ("ライブラリ · すべての音源"));
+    libraryButton.setWantsKeyboardFocus (false);
+    libraryButton.onClick = [this]
+    {
+        view.commitPendingEdits();
+        flags.libraryShown = true;
+        libraryPanel.refreshNow();
+        view.refresh();
+    };
+    legacyPart (libraryButton, "library-button");
+    cdImport.setButtonText (translate ("CDを取り込む…"));
+    cdImport.setWantsKeyboardFocus (false);
+    cdImport.onClick = [this] { dialogs.openCdWindow(); };
+    legacyPart (cdImport, "cd-import");
+    style (cdSummary, 10.0f, dimTextColourId);
+    legacyPart (cdSummary, "cd-summary");
+}
+
+void VantrelView::Impl::buildRowButtons()
+{
+    const auto openPlaylistId = [this] { return coordinator.catalogState().document.current; };
+    addAudio.setButtonText (translate ("＋ 音源"));
+    wire (addAudio, [this]
+    {
+        view.chooseFiles (true, [this] (juce::Array<juce::File> files)
+        {
+            juce::StringArray paths;
+            for (const auto& file : files)
+                paths.add (file.getFullPathName());
+            requestAdd (paths);
+        });
+    });
+    legacyPart (addAudio, "add-audio");
+    rowUp.setButtonText (translate ("↑"));
+    wire (rowUp, [this]
+    {
+        view.commitPendingEdits();
+        if (selectedRow > 0)
+            coordinator.moveRow (selectedRow, selectedRow - 1);
+    });
+    legacyPart (rowUp, "row-up");
+    rowDown.setButtonText (translate ("↓"));
+    wire (rowDown, [this]
+    {
+        view.commitPendingEdits();
+        if (selectedRow >= 0)
+            coordinator.moveRow (selectedRow, selectedRow + 1);
+    });
+    legacyPart (rowDown, "row-down");
+    removeRows.setButtonText (translate ("削除"));
+    wire (removeRows, [this] { deleteSelected(); });
+    legacyPart (removeRows, "remove-rows");
+    memoFold.setButtonText (translate ("メモ ▸"));
+    wire (memoFold, [this] { coordinator.toggleMemoPanel(); view.resized(); });
+    legacyPart (memoFold, "memo-fold");
+    playlistEq.setButtonText ("EQ");
+    playlistEq.setTooltip ("PLAYLIST EQ");
+    wire (playlistEq, [this, openPlaylistId]
+    {
+        if (! openPlaylistId().empty())
+            view.openEq ("@playlist:" + juce::String::fromUTF8 (openPlaylistId().c_str()));
+    });
+    legacyPart (playlistEq, "playlist-eq");
+}
+
+void VantrelView::Impl::buildPlaylistGain()
+{
+    auto& co = coordinator;
+    const auto openPlaylistId = [&co] { return co.catalogState().document.current; };
+    legacyPart (playlistGain, "playlist-gain");
     playlistGain.onEditStart = [&co] { co.beginEqEdit(); };
     // An undo or LIVE LOCK during a drag closes the drag's edit under the control: the drag's
     // next value opens a new one, and an end with none open still commits its value, so that
@@ -205,170 +429,31 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
             coordinator.commitPlaylistGain (id, db);
         }
     };
+}
 
-    const auto text = [] (juce::Button& b, const char* t) { b.setButtonText (translate (t)); };
-    seekBack.setComponentID ("seek-back");
-    text (seekBack, "◀◀");
-    wire (seekBack, [&co] { co.seekMain (-5.0, false); });
-    pause.setComponentID ("pause");
-    text (pause, "▶ / Ⅱ");
-    wire (pause, [&co] { co.togglePause(); });
-    seekForward.setComponentID ("seek-forward");
-    text (seekForward, "▶▶");
-    wire (seekForward, [&co] { co.seekMain (5.0, false); });
-    for (auto* b : { &seekBack, &seekForward })
-        b->setRepeatSpeed (450, 180, 100);
-    autoCue.setComponentID ("auto-cue");
-    autoCue.setButtonText ("AUTO CUE");
-    wire (autoCue, [&co] { co.toggleAutoCue(); });
-    autoReady.setComponentID ("auto-ready");
-    autoReady.setButtonText ("AUTO READY");
-    wire (autoReady, [&co] { co.toggleAutoReady(); });
-    lock.setComponentID ("lock");
-    lock.setButtonText ("LIVE LOCK");
-    wire (lock, [this]
-    {
-        view.commitPendingEdits();
-        if (! coordinator.isLiveLockOn())
-            coordinator.toggleLiveLock();
-        else
-            view.confirm (translate ("LIVE LOCKを解除しますか？"), [this] { coordinator.toggleLiveLock(); });
-    });
-    outputDevice.setComponentID ("output-device");
-    text (outputDevice, "出力先 ⚙");
-    wire (outputDevice, [this] { dialogs.openOutputDialog(); });
-
-    style (outputLabel, 10.0f, dimTextColourId, juce::Justification::centredRight);
-    style (statusLabel, 11.0f, dimTextColourId);
-    style (playlistsHeading, 11.0f, dimTextColourId);
-    playlistsHeading.setText ("PLAYLISTS", juce::dontSendNotification);
+void VantrelView::Impl::buildRows()
+{
     style (playlistTitle, 15.0f, textColourId);
-    style (padPresetLabel, 10.0f, dimTextColourId);
-    padPresetLabel.setComponentID ("pad-preset-label");
-    padPresetLabel.setText (translate ("プリセット"), juce::dontSendNotification);
-    style (masterHeading, 11.0f, dimTextColourId);
-    masterHeading.setText ("MASTER", juce::dontSendNotification);
-    style (grReadout, 10.0f, accentColourId);
-    grReadout.setText ("GR  0.0 dB", juce::dontSendNotification);
-    style (safetyMark, 9.0f, alertColourId);
-    safetyMark.setText ("SAFETY", juce::dontSendNotification);
-    style (stateHeader, 10.0f, dimTextColourId, juce::Justification::centred);
-    stateHeader.setComponentID ("state-header");
-    stateHeader.setText (translate ("状態"), juce::dontSendNotification);
-    style (numberHeader, 10.0f, dimTextColourId, juce::Justification::centred);
-    numberHeader.setComponentID ("number-header");
-    numberHeader.setText ("No.", juce::dontSendNotification);
-    style (trackHeader, 10.0f, dimTextColourId);
-    trackHeader.setComponentID ("track-header");
-    trackHeader.setText (translate ("タイトル / 備考"), juce::dontSendNotification);
-    style (durationHeader, 10.0f, dimTextColourId, juce::Justification::centredRight);
-    durationHeader.setComponentID ("duration-header");
-    durationHeader.setText (translate ("時間"), juce::dontSendNotification);
-    style (gainHeader, 10.0f, dimTextColourId);
-    gainHeader.setComponentID ("gain-header");
-    gainHeader.setText ("TRACK GAIN", juce::dontSendNotification);
-    style (padBusHeading, 10.0f, dimTextColourId);
-    padBusHeading.setText ("PAD BUS GAIN", juce::dontSendNotification);
-    style (zoomLabel, 10.0f, dimTextColourId);
-    zoomLabel.setComponentID ("wave-zoom-label");
-    style (rowDensityLabel, 10.0f, dimTextColourId);
-    rowDensityLabel.setComponentID ("row-density-label");
-    rowDensityLabel.setText (translate ("行間"), juce::dontSendNotification);
-
-    text (playlistsFold, "‹");
-    wire (playlistsFold, [this] { coordinator.togglePlaylistPanel(); view.resized(); });
-    addTreeButton.setComponentID ("add-playlist-folder");
-    addTreeButton.setButtonText ("+");
-    addTreeButton.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
-    wire (addTreeButton, [this] { addTreeAtSelection(); });
-    text (removeTreeButton, "削除");
-    wire (removeTreeButton, [this] { removeSelectedTree(); });
-    addAudio.setComponentID ("add-audio");
-    text (addAudio, "＋ 音源");
-    wire (addAudio, [this]
-    {
-        view.chooseFiles (true, [this] (juce::Array<juce::File> files)
-        {
-            juce::StringArray paths;
-            for (const auto& file : files)
-                paths.add (file.getFullPathName());
-            requestAdd (paths);
-        });
-    });
-    text (rowUp, "↑");
-    wire (rowUp, [this]
-    {
-        view.commitPendingEdits();
-        if (selectedRow > 0)
-            coordinator.moveRow (selectedRow, selectedRow - 1);
-    });
-    text (rowDown, "↓");
-    wire (rowDown, [this]
-    {
-        view.commitPendingEdits();
-        if (selectedRow >= 0)
-            coordinator.moveRow (selectedRow, selectedRow + 1);
-    });
-    text (removeRows, "削除");
-    wire (removeRows, [this] { deleteSelected(); });
-    text (memoFold, "メモ ▸");
-    wire (memoFold, [this] { coordinator.toggleMemoPanel(); view.resized(); });
-    text (padsFold, "›");
-    wire (padsFold, [this] { coordinator.togglePadPanel(); view.resized(); });
-    allMute.setButtonText ("ALL MUTE");
-    paletteParts.bind (allMute, juce::TextButton::textColourOnId, noticeColourId);
-    allMute.setColour (juce::TextButton::textColourOnId, themeColour (view, noticeColourId));
-    wire (allMute, [&co] { co.setPadMute (! co.isPadMuteOn()); });
-    stopPads.setComponentID ("stop-pads");
-    text (stopPads, "■ ALL");
-    wire (stopPads, [&co] { co.stopAllPads(); });
-    padEdit.setComponentID ("pad-edit");
-    text (padEdit, "編集");
-    wire (padEdit, [this] { flags.padEditMode = ! flags.padEditMode; });
-    limiter.setComponentID ("master-limiter");
-    limiter.setButtonText ("LIMITER");
-    limiter.setTooltip (translate ("LIMITER + SAFETY を同時にON/OFF・終了時の状態を保存"));
-    wire (limiter, [&co] { co.setLimiterEnabled (! co.isLimiterOn()); });
-    dynamicsFold.setComponentID ("dynamics-fold");
-    text (dynamicsFold, "DYNAMICS ▸");
-    wire (dynamicsFold, [this] { flags.dynamicsOpen = ! flags.dynamicsOpen; view.resized(); });
-    vst.setComponentID ("vst-rack");
-    vst.setButtonText ("VST");
-    wire (vst, [this] { view.openMasterVst(); });
-    text (recover, "復旧");
-    wire (recover, [this]
-    {
-        view.confirm (translate ("保全済みバックアップから保存データを復旧しますか？"), [this] { coordinator.recoverStore(); });
-    });
-    masterEq.setComponentID ("master-eq");
-    masterEq.setButtonText ("EQ");
-    masterEq.setTooltip ("MASTER EQ");
-    wire (masterEq, [this] { view.openEq ("@master"); });
-    playlistEq.setComponentID ("playlist-eq");
-    playlistEq.setButtonText ("EQ");
-    playlistEq.setTooltip ("PLAYLIST EQ");
-    wire (playlistEq, [this, openPlaylistId]
-    {
-        if (! openPlaylistId().empty())
-            view.openEq ("@playlist:" + juce::String::fromUTF8 (openPlaylistId().c_str()));
-    });
-    settings.setComponentID ("settings");
-    settings.setButtonText (uiLanguage() ? juce::String::fromUTF8 ("⚙ Settings") : translate ("⚙ 設定"));
-    wire (settings, [this] { view.openSettingsWindow(); });
-
-    zoom.setComponentID ("wave-zoom");
-    zoom.setSliderStyle (juce::Slider::LinearHorizontal);
-    zoom.setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
-    zoom.setRange (0.0, 19.0, 1.0);
-    zoom.setTooltip (translate ("3段共通の波形ズーム · 10秒〜10分"));
-    zoom.onValueChange = [this]
-    {
-        if (flags.syncing)
-            return;
-        coordinator.setZoom ((int) zoom.getValue());
-        view.refresh();
+    legacyPart (playlistTitle, "playlist-title");
+    const std::tuple<juce::Label*, const char*, const char*, bool, juce::Justification> captions[] = {
+        { &stateHeader, "state-header", "状態", true, juce::Justification::centred },
+        { &numberHeader, "number-header", "No.", false, juce::Justification::centred },
+        { &trackHeader, "track-header", "タイトル / 備考", true, juce::Justification::centredLeft },
+        { &durationHeader, "duration-header", "時間", true, juce::Justification::centredRight },
+        { &gainHeader, "gain-header", "TRACK GAIN", false, juce::Justification::centredLeft }
     };
-    rowDensity.setComponentID ("row-density");
+    for (const auto& [label, id, text, translated, justification] : captions)
+    {
+        style (*label, 10.0f, dimTextColourId, justification);
+        label->setText (translated ? translate (text) : juce::String (text), juce::dontSendNotification);
+        legacyPart (*label, id);
+    }
+    style (rowDensityLabel, 10.0f, dimTextColourId);
+    rowDensityLabel.setText (translate ("行間"), juce::dontSendNotification);
+    legacyPart (rowDensityLabel, "row-density-label");
+    buildRowButtons();
+    buildPlaylistGain();
+
     rowDensity.setSliderStyle (juce::Slider::LinearHorizontal);
     rowDensity.setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
     rowDensity.setRange (0.0, 19.0, 1.0);
@@ -380,7 +465,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         coordinator.setRowHeight (49 - (int) rowDensity.getValue());
         view.refresh();
     };
-    memo.setComponentID ("playlist-memo");
+    legacyPart (rowDensity, "row-density");
     memo.setMultiLine (true, true);
     memo.setReturnKeyStartsNewLine (true);
     memo.setFont (juce::Font (12.0f));
@@ -390,115 +475,13 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
         if (! flags.syncing && ! memoPlaylistId.empty())
             coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
     };
-    tree.setComponentID ("playlists");
-    tree.setRowHeight (36);
-    // Lines are selected when the button comes up: a drag moves the line it started on and
-    // opens nothing on the way.
-    tree.setRowSelectedOnMouseDown (false);
-    rows.setComponentID ("setlist");
-    for (auto* list : { &tree, &rows })
-    {
-        list->setWantsKeyboardFocus (false);
-        list->setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
-        list->setOutlineThickness (0);
-    }
-
-    // The z-order is the order of adding.
-    for (juce::Component* c : std::initializer_list<juce::Component*> {
-             &go, &outgoingLane, &mainLane, &readyLane, &meter, &masterGain, &padBusGain, &seekBack, &pause,
-             &seekForward, &autoCue, &autoReady, &repeat, &lock, &outputDevice, &brand, &outputLabel, &statusLabel,
-             &playlistsHeading, &playlistTitle, &padBrand, &padPresetLabel, &masterHeading, &grReadout, &safetyMark,
-             &stateHeader, &numberHeader, &trackHeader, &durationHeader, &gainHeader, &rowDensityLabel, &rowDensity,
-             &padBusHeading, &zoomLabel, &playlistsFold, &addTreeButton, &removeTreeButton, &addAudio, &rowUp,
-             &rowDown, &removeRows, &memoFold, &padsFold, &allMute, &stopPads, &padEdit, &limiter, &dynamicsFold, &vst,
-             &recover, &masterEq, &playlistEq, &playlistGain, &settings, &zoom, &memo, &tree, &rows })
-        view.addAndMakeVisible (c);
-
-    libraryButton.setComponentID ("library-button");
-    text (libraryButton, "ライブラリ · すべての音源");
-    libraryButton.setWantsKeyboardFocus (false);
-    libraryButton.onClick = [this]
-    {
-        view.commitPendingEdits();
-        flags.libraryShown = true;
-        libraryPanel.refreshNow();
-        view.refresh();
-    };
-    libraryPanel.setComponentID ("library-panel");
+    legacyPart (memo, "playlist-memo");
+    rows.setWantsKeyboardFocus (false);
+    rows.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+    rows.setOutlineThickness (0);
+    legacyPart (rows, "setlist");
     libraryPanel.importRunning = [this] { return cdImportState (coordinator).busy; };
-    cdImport.setComponentID ("cd-import");
-    text (cdImport, "CDを取り込む…");
-    cdImport.setWantsKeyboardFocus (false);
-    cdImport.onClick = [this] { dialogs.openCdWindow(); };
-    cdSummary.setComponentID ("cd-summary");
-    style (cdSummary, 10.0f, dimTextColourId);
-    padEditor.setComponentID ("pad-editor-list");
-    padEditor.setScrollBarsShown (true, false);
-    padEditor.setViewedComponent (&padEditorContainer, false);
-    for (juce::Component* c : std::initializer_list<juce::Component*> { &libraryButton, &libraryPanel, &cdImport, &cdSummary, &padEditor })
-        view.addAndMakeVisible (c);
-    safetyMark.setVisible (false);
-    recover.setVisible (false);
-
-    static const char* const limiterNames[] = { "THRESHOLD", "CEILING", "RELEASE", "MAXIMIZE" };
-    static const double ranges[][3] = { { -30.0, 0.0, 0.1 }, { -12.0, 0.0, 0.1 }, { 10.0, 2000.0, 1.0 }, { 0.0, 24.0, 0.1 } };
-    for (int i = 0; i < 4; ++i)
-    {
-        style (limiterLabels[(size_t) i], 9.0f, dimTextColourId);
-        limiterLabels[(size_t) i].setText (limiterNames[i], juce::dontSendNotification);
-        auto& slider = *(limiterSliders[(size_t) i] = std::make_unique<Slider> (view));
-        slider.setSliderStyle (juce::Slider::LinearHorizontal);
-        slider.setTextBoxStyle (juce::Slider::TextBoxRight, false, 46, 20);
-        slider.setRange (ranges[i][0], ranges[i][1], ranges[i][2]);
-        slider.onValueChange = [this, i, &slider]
-        {
-            if (! flags.syncing)
-                coordinator.setLimiterParameter (i, (float) slider.getValue());
-        };
-        view.addAndMakeVisible (limiterLabels[(size_t) i]);
-        view.addAndMakeVisible (slider);
-    }
-    for (int n = 1; n <= 5; ++n)
-    {
-        auto& bank = bankButtons[(size_t) n - 1];
-        bank.setButtonText (juce::String (n));
-        bank.setWantsKeyboardFocus (false);
-        bank.onClick = [this, n]
-        {
-            view.commitPendingEdits();
-            coordinator.selectPadBank (n);
-            view.refresh();
-        };
-        view.addAndMakeVisible (bank);
-    }
-    for (int n = 1; n <= 9; ++n)
-    {
-        pads[(size_t) n - 1] = std::make_unique<Pad> (*this, n);
-        view.addAndMakeVisible (*pads[(size_t) n - 1]);
-    }
-
-    // The remaining parts take their layout names as ids; every part the layout places is then
-    // found by its id, by the layout and by whatever drives the window from outside.
-    const std::pair<const char*, juce::Component*> named[] = {
-        { "master-heading", &masterHeading }, { "meter", &meter }, { "gr-readout", &grReadout },
-        { "safety-mark", &safetyMark }, { "output-label", &outputLabel }, { "status-label", &statusLabel },
-        { "recover", &recover }, { "playlists-fold", &playlistsFold }, { "playlists-heading", &playlistsHeading },
-        { "tree-remove", &removeTreeButton }, { "playlist-title", &playlistTitle }, { "row-up", &rowUp },
-        { "row-down", &rowDown }, { "remove-rows", &removeRows }, { "memo-fold", &memoFold },
-        { "pads-fold", &padsFold }, { "pad-bus-heading", &padBusHeading }, { "pad-mute-all", &allMute }
-    };
-    for (const auto& [name, component] : named)
-        component->setComponentID (name);
-    for (int i = 0; i < 4; ++i)
-    {
-        limiterLabels[(size_t) i].setComponentID ("limiter-label-" + juce::String (i));
-        limiterSliders[(size_t) i]->setComponentID ("limiter-slider-" + juce::String (i));
-    }
-    for (int n = 1; n <= 5; ++n)
-        bankButtons[(size_t) n - 1].setComponentID ("pad-bank-" + juce::String (n));
-    for (juce::Component* c : view.getChildren())
-        if (c->getComponentID().isNotEmpty())
-            parts[c->getComponentID().toStdString()] = c;
+    legacyPart (libraryPanel, "library-panel");
 }
 
 VantrelView::Impl::~Impl()
@@ -534,6 +517,8 @@ void VantrelView::Impl::applyLayout()
         if (pad->getParentComponent() != &parent)
             parent.addChildComponent (*pad);
     }
+    for (auto* section : sections())
+        section->layOut (layout);
     for (const auto& [name, component] : parts)
     {
         const auto& place = layout[name];
@@ -612,7 +597,7 @@ juce::RectangleList<int> VantrelView::Impl::opaqueFaces() const
     };
     for (const auto* lane : { &outgoingLane, &mainLane, &readyLane })
         add (*lane, 10);   // a 7 px corner inside an outline 0.7 px in
-    add (go, 12);          // a 9 px corner, 1 px in
+    transport.addOpaqueFaces (faces);
     for (const auto& pad : pads)
         if (pad != nullptr)
             add (*pad, 10);   // a 7 px corner, 1 px in

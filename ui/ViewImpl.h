@@ -14,6 +14,8 @@
 #include "ui/WaveLane.h"
 #include "ui/DialogHost.h"
 #include "ui/RefusedTyping.h"
+#include "ui/TransportRow.h"
+#include "ui/ViewSection.h"
 
 #include <array>
 #include <map>
@@ -21,9 +23,6 @@
 
 namespace vantrel
 {
-/** The seconds one lane shows at each zoom step, 0..19 (step 15 is five minutes). */
-double zoomSeconds (int zoom);
-
 struct VantrelView::Impl
 {
     Impl (VantrelView& view, SessionCoordinator& coordinator);
@@ -50,15 +49,7 @@ struct VantrelView::Impl
     };
 
     /** A slider that offers wheel turns to the view first. */
-    class Slider : public juce::Slider
-    {
-    public:
-        explicit Slider (VantrelView& view) : view (view) {}
-        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
-
-    private:
-        VantrelView& view;
-    };
+    using Slider = WheelFirstSlider;
 
     /** The memo editor, which offers wheel turns to the view first. */
     class Memo : public juce::TextEditor
@@ -90,6 +81,22 @@ struct VantrelView::Impl
     /** The parts' colours from the view's palette ids (ui/Theme.h), again after a theme change. */
     void takeColours();
     void applyLayout();
+    /** The lanes' and the meter's part of a refresh. */
+    void showLanes (const LaneSnapshot& snapshot);
+    /** The sections that own their parts. */
+    std::vector<ViewSection*> sections();
+    /** Gives a part its component ID and counts it among the parts the view places itself. */
+    void legacyPart (juce::Component& part, const juce::String& id);
+    /** Adds every part of the screen to the view in the screen's z-order. */
+    void addPartsInZOrder();
+    void buildLanes();
+    void buildMaster();
+    void buildStatus();
+    void buildPads();
+    void buildTree();
+    void buildRows();
+    void buildRowButtons();
+    void buildPlaylistGain();
     /** The areas, in the view's coordinates, that the wave lanes, the GO button and the pads cover
         with their own opaque faces: inside their rounded corners and anti-aliased edges by a margin
         of more than one pixel at any scale the window uses. The view's background is not painted
@@ -172,21 +179,18 @@ struct VantrelView::Impl
     /** Opens every menu, dialog and window of the view; it alone writes flags.dialogOpen. */
     DialogHost dialogs;
 
-    GoButton go;
-    BrandMark brand;
+    TransportRow transport;
     PadBrand padBrand;
-    RepeatButton repeat;
     WaveLaneView outgoingLane { 0 }, mainLane { 1 }, readyLane { 2 };
     Meter meter;
     GainControl masterGain { true }, padBusGain { false }, playlistGain { false };
-    juce::TextButton seekBack, pause, seekForward, autoCue, autoReady, lock, outputDevice;
-    juce::Label outputLabel, statusLabel, playlistsHeading, playlistTitle, padPresetLabel, masterHeading,
+    juce::Label statusLabel, playlistsHeading, playlistTitle, padPresetLabel, masterHeading,
         grReadout, safetyMark, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
-        padBusHeading, zoomLabel, rowDensityLabel;
+        padBusHeading, rowDensityLabel;
     juce::TextButton playlistsFold, addTreeButton, removeTreeButton, addAudio, rowUp, rowDown, removeRows, memoFold,
         padsFold, allMute, stopPads, padEdit, limiter, dynamicsFold, vst, recover, masterEq, playlistEq;
     juce::TextButton settings;
-    Slider zoom, rowDensity;
+    Slider rowDensity;
     Memo memo;
     std::array<juce::Label, 4> limiterLabels;
     std::array<std::unique_ptr<Slider>, 4> limiterSliders;

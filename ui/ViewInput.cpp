@@ -96,7 +96,7 @@ bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool
     else if (action == "AUTO CUE")      c.toggleAutoCue();
     else if (action == "AUTO READY")    c.toggleAutoReady();
     else if (action == "REPEAT")        c.cycleRepeat();
-    else if (action == "LIVE LOCK")     impl->lock.triggerClick();
+    else if (action == "LIVE LOCK")     impl->transport.clickLiveLock();
     else if (action == "MASTER EQ")     openEq ("@master");
     else if (action == "PLAYLIST EQ")
     {

@@ -14,27 +14,63 @@ namespace
 {
 juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
 
-void setText (juce::Label& label, const juce::String& text)
-{
-    if (label.getText() != text)
-        label.setText (text, juce::dontSendNotification);
-}
-
-void setToggle (juce::Button& button, bool on)
-{
-    if (button.getToggleState() != on)
-        button.setToggleState (on, juce::dontSendNotification);
-}
-
-void setValue (juce::Slider& slider, double value)
-{
-    if (slider.getValue() != value)
-        slider.setValue (value, juce::dontSendNotification);
-}
+void setText (juce::Label& label, const juce::String& text) { showText (label, text); }
+void setToggle (juce::Button& button, bool on) { showToggle (button, on); }
+void setValue (juce::Slider& slider, double value) { showValue (slider, value); }
 
 bool lockedBy (const SessionCoordinator& c, LockScope scope)
 {
     return c.isLiveLockOn() && c.currentPreferences().isLocked (scope);
+}
+
+LaneSnapshot readLanes (SessionCoordinator& c)
+{
+    LaneSnapshot s;
+    s.lanes[1] = c.laneInfo (1);
+    s.lanes[0] = c.laneInfo (0);
+    s.goCount = (std::int64_t) c.cueState().goCounter;
+    s.lanes[2] = c.laneInfo (2);
+    for (size_t i = 0; i < 3; ++i)
+        s.colours[i] = juce::Colour (c.currentPreferences().colours[i]);
+    s.secondsShown = zoomSeconds (c.catalogState().ui.zoom);
+    s.seekLocked = lockedBy (c, LockScope::waveformSeek);
+    s.outgoingSounds = c.cueState().outgoing.has_value();
+    s.mainSounds = c.cueState().main.has_value();
+    s.meters = c.masterMeters();
+    return s;
+}
+
+ViewSnapshot readSnapshot (SessionCoordinator& c, const ViewFlags& flags)
+{
+    ViewSnapshot s (c.catalogState(), c.cueState(), c.currentPreferences());
+    s.openPlaylist = currentPlaylist (c.catalogState().document);
+    s.flags = flags;
+    s.lanes = readLanes (c);
+    s.autoCue = c.isAutoCueOn();
+    s.liveLock = c.isLiveLockOn();
+    s.padMute = c.isPadMuteOn();
+    s.limiterOn = c.isLimiterOn();
+    s.catalogLocked = lockedBy (c, LockScope::playlistEditing);
+    s.limiterLocked = lockedBy (c, LockScope::limiter);
+    s.masterGainLocked = lockedBy (c, LockScope::masterGain);
+    s.canChangeOutput = c.canChangeOutput();
+    s.outputOpen = c.isOutputOpen();
+    if (s.outputOpen)
+        s.outputName = c.audioAdapter().openOutputName();
+    const auto& rack = c.audioAdapter().rack();
+    s.rackReady = rack.hasReadySlots();
+    s.rackNeedsAttention = rack.needsAttention();
+    s.cd = cdImportState (c);
+    s.padBank = c.padTriggerState().bank;
+    for (int n = 1; n <= 9; ++n)
+        s.padsActive[(size_t) n - 1] = c.isPadActive (s.padBank, n);
+    s.masterGain = c.masterGain();
+    s.padBusGain = c.padBusGain();
+    s.limiterValues = c.limiterValues();
+    s.needsRecovery = c.needsRecovery();
+    s.statusText = c.statusText();
+    s.statusIsWarning = c.statusIsWarning();
+    return s;
 }
 } // namespace
 
@@ -53,27 +89,14 @@ void VantrelView::refresh()
         resized();
     }
 
-    refreshLanes();
+    const auto snapshot = readSnapshot (c, m.flags);
+    m.showLanes (snapshot.lanes);
+    m.transport.refresh (snapshot);
 
     // 4. Toggles.
-    setToggle (m.autoCue, c.isAutoCueOn());
-    setToggle (m.autoReady, c.cueState().autoReady);
-    setToggle (m.lock, c.isLiveLockOn());
-    setToggle (m.pause, c.cueState().paused);
-    setToggle (m.repeat, c.cueState().repeatMode != orvane::audio::RepeatMode::off);
     setToggle (m.allMute, c.isPadMuteOn());
     setToggle (m.limiter, c.isLimiterOn());
     setToggle (m.padEdit, m.flags.padEditMode);
-
-    // 5. The GO hint names the GO key.
-    const auto hint = ! c.currentPreferences().keys.empty() && c.currentPreferences().keys[0].key != 0
-                          ? shortcutText (c.currentPreferences().keys[0]) + " / PLAY"
-                          : juce::String ("PLAY");
-    if (m.go.caption != hint)
-    {
-        m.go.caption = hint;
-        m.go.repaint();
-    }
 
     // 6. The VST button.
     const auto& rack = c.audioAdapter().rack();
@@ -82,25 +105,6 @@ void VantrelView::refresh()
     m.vst.setColour (juce::TextButton::textColourOffId, themeColour (m.view, attention ? noticeColourId : textColourId));
     m.vst.setColour (juce::TextButton::textColourOnId, themeColour (m.view, attention ? noticeColourId : accentColourId));
     m.vst.setTooltip (attention ? translate ("VSTの状態・保存を確認") : translate ("マスターVST3 · 2スロット"));
-
-    // 7, 8. REPEAT and pause.
-    const int repeatMode = (int) c.cueState().repeatMode;
-    const juce::String repeatText = repeatMode == 0 ? "REPEAT OFF" : repeatMode == 1 ? "REPEAT ONE" : "REPEAT ALL";
-    if (m.repeat.mode != repeatMode || m.repeat.getButtonText() != repeatText)
-    {
-        m.repeat.mode = repeatMode;
-        m.repeat.setButtonText (repeatText);
-        m.repeat.setTooltip (repeatText);
-    }
-    m.pause.setButtonText (c.cueState().paused ? translate ("▶") : translate ("▶ / Ⅱ"));
-
-    // 9, 10. The output.
-    m.outputDevice.setEnabled (c.canChangeOutput());
-    const bool open = c.isOutputOpen();
-    const auto outputText = open ? "OUT: " + c.audioAdapter().openOutputName() : translate ("OUT: 出力先なし");
-    setText (m.outputLabel, outputText);
-    m.outputLabel.setColour (juce::Label::textColourId, themeColour (m.view, open ? dimTextColourId : alertColourId));
-    m.outputLabel.setTooltip (outputText);
 
     // 11. Audio CD.
     const auto cd = cdImportState (c);
@@ -192,10 +196,6 @@ void VantrelView::refresh()
     setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.catalogState().ui.rowHeight));
     m.masterGain.syncValue (c.masterGain());
     m.padBusGain.syncValue (c.padBusGain());
-    setValue (m.zoom, c.catalogState().ui.zoom);
-    const int secs = (int) zoomSeconds (c.catalogState().ui.zoom);
-    setText (m.zoomLabel, translate ("波形幅 ") + juce::String (secs / 60).paddedLeft ('0', 2) + ":"
-                              + juce::String (secs % 60).paddedLeft ('0', 2));
 
     // 21. Limiter rows.
     const bool limiterLocked = lockedBy (c, LockScope::limiter);
@@ -227,37 +227,38 @@ void VantrelView::refresh()
 
 void VantrelView::refreshLanes()
 {
-    auto& m = *impl;
-    auto& c = coordinator;
-    const auto mainBefore = m.mainLane.status.rowId;
-    const auto readyBefore = m.readyLane.status.rowId;
-    const auto mainInfo = c.laneInfo (1);
-    const auto outgoingInfo = c.laneInfo (0);
+    impl->showLanes (readLanes (coordinator));
+}
+
+void VantrelView::Impl::showLanes (const LaneSnapshot& s)
+{
+    const auto mainBefore = mainLane.status.rowId;
+    const auto readyBefore = readyLane.status.rowId;
+    const auto& mainInfo = s.lanes[1];
+    const auto& outgoingInfo = s.lanes[0];
 
     bool outgoingFromMain = false, mainFromReady = false;
-    const auto goCount = (std::int64_t) c.cueState().goCounter;
-    if (goCount != m.lastGoCount)
+    if (s.goCount != lastGoCount)
     {
-        m.lastGoCount = goCount;
+        lastGoCount = s.goCount;
         outgoingFromMain = ! outgoingInfo.rowId.empty() && outgoingInfo.rowId == mainBefore;
         mainFromReady = ! mainInfo.rowId.empty() && mainInfo.rowId == readyBefore;
     }
-    m.outgoingLane.setStatus (outgoingInfo, outgoingFromMain);
-    m.mainLane.setStatus (mainInfo, mainFromReady);
-    m.readyLane.setStatus (c.laneInfo (2), false);
+    outgoingLane.setStatus (outgoingInfo, outgoingFromMain);
+    mainLane.setStatus (mainInfo, mainFromReady);
+    readyLane.setStatus (s.lanes[2], false);
 
-    WaveLaneView* lanes[] = { &m.outgoingLane, &m.mainLane, &m.readyLane };
-    const bool seekLocked = lockedBy (c, LockScope::waveformSeek);
-    for (int i = 0; i < 3; ++i)
+    WaveLaneView* lanes[] = { &outgoingLane, &mainLane, &readyLane };
+    for (size_t i = 0; i < 3; ++i)
     {
-        lanes[i]->setLaneColour (juce::Colour (c.currentPreferences().colours[(size_t) i]));
-        lanes[i]->setSecondsShown (zoomSeconds (c.catalogState().ui.zoom));
-        lanes[i]->setSeekProtected (seekLocked);
+        lanes[i]->setLaneColour (s.colours[i]);
+        lanes[i]->setSecondsShown (s.secondsShown);
+        lanes[i]->setSeekProtected (s.seekLocked);
     }
-    m.outgoingLane.stopButton.setEnabled (c.cueState().outgoing.has_value());
-    m.mainLane.stopButton.setEnabled (c.cueState().main.has_value());
+    outgoingLane.stopButton.setEnabled (s.outgoingSounds);
+    mainLane.stopButton.setEnabled (s.mainSounds);
 
-    m.meter.setValues (c.masterMeters());
+    meter.setValues (s.meters);
 }
 
 void VantrelView::timerCallback()

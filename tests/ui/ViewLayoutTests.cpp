@@ -102,6 +102,42 @@ TEST (MainViewLayout, EveryPartTheLayoutPlacesIsFoundByItsName)
     }
 }
 
+// The screen's children lie in the order they are listed for the main view: the GO button at the
+// back, then the lanes, the meter and so on, the pads in front; also once the view was built
+// again in the other language.
+TEST (MainViewLayout, TheChildrenLieInTheScreensZOrder)
+{
+    std::vector<juce::String> expected {
+        "go", "wave-outgoing", "wave-main", "wave-ready", "meter", "master-gain", "pad-bus", "seek-back", "pause",
+        "seek-forward", "auto-cue", "auto-ready", "repeat", "lock", "output-device", "brand", "output-label",
+        "status-label", "playlists-heading", "playlist-title", "pad-brand", "pad-preset-label", "master-heading",
+        "gr-readout", "safety-mark", "state-header", "number-header", "track-header", "duration-header", "gain-header",
+        "row-density-label", "row-density", "pad-bus-heading", "wave-zoom-label",
+        // the eighteen buttons from the playlists' fold button to PLAYLIST EQ
+        "playlists-fold", "add-playlist-folder", "tree-remove", "add-audio", "row-up", "row-down", "remove-rows",
+        "memo-fold", "pads-fold", "pad-mute-all", "stop-pads", "pad-edit", "master-limiter", "dynamics-fold",
+        "vst-rack", "recover", "master-eq", "playlist-eq",
+        "playlist-gain", "settings", "wave-zoom", "playlist-memo", "playlists", "setlist", "library-button",
+        "library-panel", "cd-import", "cd-summary", "pad-editor-list",
+        "limiter-label-0", "limiter-slider-0", "limiter-label-1", "limiter-slider-1", "limiter-label-2",
+        "limiter-slider-2", "limiter-label-3", "limiter-slider-3",
+        "pad-bank-1", "pad-bank-2", "pad-bank-3", "pad-bank-4", "pad-bank-5",
+        "pad-1", "pad-2", "pad-3", "pad-4", "pad-5", "pad-6", "pad-7", "pad-8", "pad-9"
+    };
+    ViewRig r;
+    auto& view = r.makeView();
+    for (const bool rebuilt : { false, true })
+    {
+        SCOPED_TRACE (rebuilt ? "rebuilt" : "first built");
+        if (rebuilt)
+            view.refreshLanguage();
+        std::vector<juce::String> ids;
+        for (auto* child : view.getChildren())
+            ids.push_back (child->getComponentID());
+        EXPECT_EQ (ids, expected);
+    }
+}
+
 // The layout runs again only when a fold or mode switch changed, not at every refresh.
 TEST (MainViewLayout, RefreshLaysOutOnlyWhenASwitchChanged)
 {
