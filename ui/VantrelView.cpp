@@ -110,22 +110,12 @@ void VantrelView::Impl::takeColours()
     // are chosen again by the next refresh.
 }
 
-void VantrelView::Impl::toggleDetailedTime()
-{
-    flags.detailedTime = ! flags.detailedTime;
-    for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
-    {
-        lane->time.detailed = flags.detailedTime;
-        lane->time.getProperties().set ("detailed-time", flags.detailedTime);
-        lane->time.repaint();
-    }
-}
-
 VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     : view (v),
       coordinator (c),
       dialogs (v, c, theme, flags.dialogOpen, v.fileChooser),
       transport ({ v, c, paletteParts, dialogs }),
+      lanes ({ v, c, paletteParts, dialogs }),
       memo (v),
       playlistModel (*this),
       rowsModel (*this),
@@ -133,7 +123,6 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       rows (v, "setlist", &rowsModel, true),
       padEditor (v)
 {
-    buildLanes();
     buildMaster();
     buildStatus();
     buildPads();
@@ -150,7 +139,7 @@ void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& i
 
 std::vector<ViewSection*> VantrelView::Impl::sections()
 {
-    return { &transport };
+    return { &transport, &lanes };
 }
 
 void VantrelView::Impl::addPartsInZOrder()
@@ -174,26 +163,6 @@ void VantrelView::Impl::addPartsInZOrder()
     }
     safetyMark.setVisible (false);
     recover.setVisible (false);
-}
-
-void VantrelView::Impl::buildLanes()
-{
-    outgoingLane.setComponentID ("wave-outgoing");
-    mainLane.setComponentID ("wave-main");
-    readyLane.setComponentID ("wave-ready");
-    auto& co = coordinator;
-    wire (outgoingLane.stopButton, [&co] { co.stop (false); });
-    wire (mainLane.stopButton, [&co] { co.stop (true); });
-    mainLane.onScrub = [this] (double seconds)
-    {
-        coordinator.seekMain (seconds, true);
-        view.refresh();
-    };
-    for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
-    {
-        lane->time.onClick = [this] { toggleDetailedTime(); };
-        legacyPart (*lane, lane->getComponentID());
-    }
 }
 
 void VantrelView::Impl::buildMaster()
@@ -595,8 +564,7 @@ juce::RectangleList<int> VantrelView::Impl::opaqueFaces() const
         if (part.getParentComponent() == &view && part.isVisible() && part.getWidth() > 2 * cornerMargin && part.getHeight() > 8)
             faces.add (part.getBounds().reduced (cornerMargin, 4));
     };
-    for (const auto* lane : { &outgoingLane, &mainLane, &readyLane })
-        add (*lane, 10);   // a 7 px corner inside an outline 0.7 px in
+    lanes.addOpaqueFaces (faces);
     transport.addOpaqueFaces (faces);
     for (const auto& pad : pads)
         if (pad != nullptr)

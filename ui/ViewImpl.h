@@ -15,6 +15,7 @@
 #include "ui/DialogHost.h"
 #include "ui/RefusedTyping.h"
 #include "ui/TransportRow.h"
+#include "ui/WaveLanes.h"
 #include "ui/ViewSection.h"
 
 #include <array>
@@ -89,7 +90,6 @@ struct VantrelView::Impl
     void legacyPart (juce::Component& part, const juce::String& id);
     /** Adds every part of the screen to the view in the screen's z-order. */
     void addPartsInZOrder();
-    void buildLanes();
     void buildMaster();
     void buildStatus();
     void buildPads();
@@ -103,8 +103,6 @@ struct VantrelView::Impl
         there, since those faces paint over every pixel of it. Empty while the palette's panel or
         field colour lets the background show through. */
     juce::RectangleList<int> opaqueFaces() const;
-    /** Flips the detailed time readout and shows it on the three lanes. */
-    void toggleDetailedTime();
     /** The DELETE shortcut: the row READY stepping counts from, after a confirmation. */
     void deleteSelected();
     /** Removes a row of the open playlist and offers its stored copy for removal. */
@@ -180,8 +178,8 @@ struct VantrelView::Impl
     DialogHost dialogs;
 
     TransportRow transport;
+    WaveLanes lanes;
     PadBrand padBrand;
-    WaveLaneView outgoingLane { 0 }, mainLane { 1 }, readyLane { 2 };
     Meter meter;
     GainControl masterGain { true }, padBusGain { false }, playlistGain { false };
     juce::Label statusLabel, playlistsHeading, playlistTitle, padPresetLabel, masterHeading,
@@ -215,7 +213,6 @@ struct VantrelView::Impl
 
     int layoutKey = -1;
     int layoutCount = 0;
-    std::int64_t lastGoCount = 0;
     std::function<void()> onQuit;
     RefusedTyping refusedTyping;   // the keys typed at a box that refuses editing
     std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };

@@ -232,32 +232,7 @@ void VantrelView::refreshLanes()
 
 void VantrelView::Impl::showLanes (const LaneSnapshot& s)
 {
-    const auto mainBefore = mainLane.status.rowId;
-    const auto readyBefore = readyLane.status.rowId;
-    const auto& mainInfo = s.lanes[1];
-    const auto& outgoingInfo = s.lanes[0];
-
-    bool outgoingFromMain = false, mainFromReady = false;
-    if (s.goCount != lastGoCount)
-    {
-        lastGoCount = s.goCount;
-        outgoingFromMain = ! outgoingInfo.rowId.empty() && outgoingInfo.rowId == mainBefore;
-        mainFromReady = ! mainInfo.rowId.empty() && mainInfo.rowId == readyBefore;
-    }
-    outgoingLane.setStatus (outgoingInfo, outgoingFromMain);
-    mainLane.setStatus (mainInfo, mainFromReady);
-    readyLane.setStatus (s.lanes[2], false);
-
-    WaveLaneView* lanes[] = { &outgoingLane, &mainLane, &readyLane };
-    for (size_t i = 0; i < 3; ++i)
-    {
-        lanes[i]->setLaneColour (s.colours[i]);
-        lanes[i]->setSecondsShown (s.secondsShown);
-        lanes[i]->setSeekProtected (s.seekLocked);
-    }
-    outgoingLane.stopButton.setEnabled (s.outgoingSounds);
-    mainLane.stopButton.setEnabled (s.mainSounds);
-
+    lanes.showLanes (s);
     meter.setValues (s.meters);
 }
 
@@ -322,7 +297,7 @@ void VantrelView::refreshLanguage()
     f.padEditMode = before.padEditMode;
     f.libraryShown = before.libraryShown;
     if (before.detailedTime)
-        impl->toggleDetailedTime();
+        impl->lanes.toggleDetailedTime();
     impl->eqTarget = target;
     languageAtBuild = uiLanguage();
     heldKeys.clear();
