@@ -116,6 +116,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       dialogs (v, c, theme, flags.dialogOpen, v.fileChooser),
       transport ({ v, c, paletteParts, dialogs }),
       lanes ({ v, c, paletteParts, dialogs }),
+      master ({ v, c, paletteParts, dialogs }),
       memo (v),
       playlistModel (*this),
       rowsModel (*this),
@@ -123,7 +124,6 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       rows (v, "setlist", &rowsModel, true),
       padEditor (v)
 {
-    buildMaster();
     buildStatus();
     buildPads();
     buildTree();
@@ -139,7 +139,7 @@ void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& i
 
 std::vector<ViewSection*> VantrelView::Impl::sections()
 {
-    return { &transport, &lanes };
+    return { &transport, &lanes, &master };
 }
 
 void VantrelView::Impl::addPartsInZOrder()
@@ -161,58 +161,7 @@ void VantrelView::Impl::addPartsInZOrder()
         else
             view.addAndMakeVisible (part);
     }
-    safetyMark.setVisible (false);
     recover.setVisible (false);
-}
-
-void VantrelView::Impl::buildMaster()
-{
-    auto& co = coordinator;
-    legacyPart (meter, "meter");
-    legacyPart (masterGain, "master-gain");
-    masterGain.onValue = [&co] (float db) { co.setMasterGain (db); };
-    style (masterHeading, 11.0f, dimTextColourId);
-    masterHeading.setText ("MASTER", juce::dontSendNotification);
-    legacyPart (masterHeading, "master-heading");
-    style (grReadout, 10.0f, accentColourId);
-    grReadout.setText ("GR  0.0 dB", juce::dontSendNotification);
-    legacyPart (grReadout, "gr-readout");
-    style (safetyMark, 9.0f, alertColourId);
-    safetyMark.setText ("SAFETY", juce::dontSendNotification);
-    legacyPart (safetyMark, "safety-mark");
-    legacyPart (limiter, "master-limiter");
-    limiter.setButtonText ("LIMITER");
-    limiter.setTooltip (translate ("LIMITER + SAFETY を同時にON/OFF・終了時の状態を保存"));
-    wire (limiter, [&co] { co.setLimiterEnabled (! co.isLimiterOn()); });
-    legacyPart (dynamicsFold, "dynamics-fold");
-    dynamicsFold.setButtonText (translate ("DYNAMICS ▸"));
-    wire (dynamicsFold, [this] { flags.dynamicsOpen = ! flags.dynamicsOpen; view.resized(); });
-    legacyPart (vst, "vst-rack");
-    vst.setButtonText ("VST");
-    wire (vst, [this] { view.openMasterVst(); });
-    legacyPart (masterEq, "master-eq");
-    masterEq.setButtonText ("EQ");
-    masterEq.setTooltip ("MASTER EQ");
-    wire (masterEq, [this] { view.openEq ("@master"); });
-
-    static const char* const limiterNames[] = { "THRESHOLD", "CEILING", "RELEASE", "MAXIMIZE" };
-    static const double ranges[][3] = { { -30.0, 0.0, 0.1 }, { -12.0, 0.0, 0.1 }, { 10.0, 2000.0, 1.0 }, { 0.0, 24.0, 0.1 } };
-    for (int i = 0; i < 4; ++i)
-    {
-        style (limiterLabels[(size_t) i], 9.0f, dimTextColourId);
-        limiterLabels[(size_t) i].setText (limiterNames[i], juce::dontSendNotification);
-        auto& slider = *(limiterSliders[(size_t) i] = std::make_unique<Slider>());
-        slider.setSliderStyle (juce::Slider::LinearHorizontal);
-        slider.setTextBoxStyle (juce::Slider::TextBoxRight, false, 46, 20);
-        slider.setRange (ranges[i][0], ranges[i][1], ranges[i][2]);
-        slider.onValueChange = [this, i, &slider]
-        {
-            if (! flags.syncing)
-                coordinator.setLimiterParameter (i, (float) slider.getValue());
-        };
-        legacyPart (limiterLabels[(size_t) i], "limiter-label-" + juce::String (i));
-        legacyPart (slider, "limiter-slider-" + juce::String (i));
-    }
 }
 
 void VantrelView::Impl::buildStatus()
@@ -492,9 +441,8 @@ void VantrelView::Impl::applyLayout()
     {
         const auto& place = layout[name];
         component->setBounds (place.bounds);
-        // The refresh shows the SAFETY mark and the recover button only while they apply.
-        const bool shownByRefresh = component == &safetyMark || component == &recover;
-        if (! shownByRefresh || ! place.visible)
+        // The refresh shows the recover button only while it applies.
+        if (component != &recover || ! place.visible)
             component->setVisible (place.visible && ! place.bounds.isEmpty());
     }
     ++layoutCount;

@@ -13,6 +13,7 @@
 #include "ui/RowsList.h"
 #include "ui/WaveLane.h"
 #include "ui/DialogHost.h"
+#include "ui/MasterStrip.h"
 #include "ui/RefusedTyping.h"
 #include "ui/TransportRow.h"
 #include "ui/WaveLanes.h"
@@ -90,7 +91,6 @@ struct VantrelView::Impl
     void legacyPart (juce::Component& part, const juce::String& id);
     /** Adds every part of the screen to the view in the screen's z-order. */
     void addPartsInZOrder();
-    void buildMaster();
     void buildStatus();
     void buildPads();
     void buildTree();
@@ -179,19 +179,16 @@ struct VantrelView::Impl
 
     TransportRow transport;
     WaveLanes lanes;
+    MasterStrip master;
     PadBrand padBrand;
-    Meter meter;
-    GainControl masterGain { true }, padBusGain { false }, playlistGain { false };
-    juce::Label statusLabel, playlistsHeading, playlistTitle, padPresetLabel, masterHeading,
-        grReadout, safetyMark, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
+    GainControl padBusGain { false }, playlistGain { false };
+    juce::Label statusLabel, playlistsHeading, playlistTitle, padPresetLabel, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
         padBusHeading, rowDensityLabel;
     juce::TextButton playlistsFold, addTreeButton, removeTreeButton, addAudio, rowUp, rowDown, removeRows, memoFold,
-        padsFold, allMute, stopPads, padEdit, limiter, dynamicsFold, vst, recover, masterEq, playlistEq;
+        padsFold, allMute, stopPads, padEdit, recover, playlistEq;
     juce::TextButton settings;
     Slider rowDensity;
     Memo memo;
-    std::array<juce::Label, 4> limiterLabels;
-    std::array<std::unique_ptr<Slider>, 4> limiterSliders;
     std::array<juce::TextButton, 5> bankButtons;
     juce::TextButton libraryButton, cdImport;
     LibraryPanel libraryPanel { coordinator };
@@ -215,7 +212,6 @@ struct VantrelView::Impl
     int layoutCount = 0;
     std::function<void()> onQuit;
     RefusedTyping refusedTyping;   // the keys typed at a box that refuses editing
-    std::array<float, 4> meterValues { -120.0f, -120.0f, 0.0f, 0.0f };
     MainScreenLayout layout;   // the last one applied
     /** The view's background (its gradient and the sections' boxes) in screen pixels at the scale
         it was last painted at, and what it was drawn from. */

@@ -153,21 +153,20 @@ bool VantrelView::Impl::refuseEditAt (juce::Component* pressed)
     if (pressed == nullptr)
         return false;
     juce::String reason;
+    for (auto* section : sections())
+        if (reason.isEmpty())
+            reason = section->editRefusal (*pressed);
     // A slider's value box is a label of its own; locked, the whole control is disabled.
     auto* slider = dynamic_cast<juce::Label*> (pressed) != nullptr ? dynamic_cast<juce::Slider*> (pressed->getParentComponent()) : nullptr;
-    if (slider != nullptr && ! slider->isEnabled())
+    if (reason.isEmpty() && slider != nullptr && ! slider->isEnabled())
     {
         auto* gain = dynamic_cast<GainControl*> (slider->getParentComponent());
-        if (gain == &masterGain)
-            reason = translate ("LIVE LOCK中はマスターゲインを変更できません");
-        else if (gain == &playlistGain)
+        if (gain == &playlistGain)
             reason = translate ("プレイリスト未選択");
         else if (gain != nullptr && gain->findParentComponentOfClass<RowComponent>() != nullptr)
             reason = translate ("LIVE LOCK中はトラックゲインを変更できません");
-        else if (gain == nullptr && std::any_of (limiterSliders.begin(), limiterSliders.end(), [slider] (const auto& s) { return s.get() == slider; }))
-            reason = translate ("LIVE LOCK中はリミッターを変更できません");
     }
-    else if ((pressed == &memo || memo.isParentOf (pressed)) && memo.isReadOnly())
+    else if (reason.isEmpty() && (pressed == &memo || memo.isParentOf (pressed)) && memo.isReadOnly())
     {
         reason = currentPlaylist (coordinator.catalogState().document) == nullptr ? translate ("プレイリスト未選択")
                                                                                    : translate ("LIVE LOCK中、または再生中のため編集できません");

@@ -95,16 +95,7 @@ void VantrelView::refresh()
 
     // 4. Toggles.
     setToggle (m.allMute, c.isPadMuteOn());
-    setToggle (m.limiter, c.isLimiterOn());
     setToggle (m.padEdit, m.flags.padEditMode);
-
-    // 6. The VST button.
-    const auto& rack = c.audioAdapter().rack();
-    setToggle (m.vst, rack.hasReadySlots());
-    const bool attention = rack.needsAttention();
-    m.vst.setColour (juce::TextButton::textColourOffId, themeColour (m.view, attention ? noticeColourId : textColourId));
-    m.vst.setColour (juce::TextButton::textColourOnId, themeColour (m.view, attention ? noticeColourId : accentColourId));
-    m.vst.setTooltip (attention ? translate ("VSTの状態・保存を確認") : translate ("マスターVST3 · 2スロット"));
 
     // 11. Audio CD.
     const auto cd = cdImportState (c);
@@ -123,8 +114,6 @@ void VantrelView::refresh()
     const bool catalogLocked = lockedBy (c, LockScope::playlistEditing);
     for (auto* b : { &m.addTreeButton, &m.removeTreeButton, &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
         b->setEnabled (! catalogLocked);
-    m.limiter.setEnabled (! lockedBy (c, LockScope::limiter));
-    m.masterGain.setEnabled (! lockedBy (c, LockScope::masterGain));
 
     // 13, 14. The open playlist.
     const auto* p = currentPlaylist (c.catalogState().document);
@@ -133,7 +122,6 @@ void VantrelView::refresh()
     m.playlistGain.getProperties().set ("wheel-binding", p != nullptr ? utf8 (p->id) : juce::String());
     m.playlistGain.syncValue (p != nullptr ? p->gainDb : 0.0f);
     setToggle (m.playlistEq, p != nullptr && p->eq.enabled);
-    setToggle (m.masterEq, c.catalogState().document.masterEq.enabled);
     setText (m.playlistTitle, p != nullptr ? utf8 (p->name) : translate ("プレイリスト未選択"));
 
     // 15. The memo: left alone while the operator types into it; read-only without a playlist,
@@ -194,25 +182,9 @@ void VantrelView::refresh()
 
     // 19, 20. Sliders and the zoom readout.
     setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.catalogState().ui.rowHeight));
-    m.masterGain.syncValue (c.masterGain());
     m.padBusGain.syncValue (c.padBusGain());
 
-    // 21. Limiter rows.
-    const bool limiterLocked = lockedBy (c, LockScope::limiter);
-    const auto limiterValues = c.limiterValues();
-    for (int i = 0; i < 4; ++i)
-    {
-        auto& slider = *m.limiterSliders[(size_t) i];
-        slider.setEnabled (! limiterLocked);
-        if (! slider.isMouseButtonDown (true))
-            setValue (slider, limiterValues[i]);
-    }
-
-    // 22. Meters, GR and SAFETY.
-    const auto meters = c.masterMeters();
-    m.meter.setValues (meters);
-    setText (m.grReadout, gainReductionText (meters.limiterReductionDb));
-    m.safetyMark.setVisible (safetyMarkVisible (meters.truePeakReductionDb) && m.layout["safety-mark"].visible);
+    m.master.refresh (snapshot);
 
     // 23, 24. Recovery and the status line.
     m.recover.setVisible (c.needsRecovery() && m.layout["recover"].visible);
@@ -233,7 +205,7 @@ void VantrelView::refreshLanes()
 void VantrelView::Impl::showLanes (const LaneSnapshot& s)
 {
     lanes.showLanes (s);
-    meter.setValues (s.meters);
+    master.showMeter (s.meters);
 }
 
 void VantrelView::timerCallback()

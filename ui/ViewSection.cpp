@@ -62,7 +62,24 @@ void ViewSection::addPart (juce::Component& part, const juce::String& id, bool h
 void ViewSection::layOut (const MainScreenLayout& layout)
 {
     for (const auto& [id, part] : partList)
-        place (*part, layout[id]);
+    {
+        const auto& placement = layout[id];
+        if (! startsHidden (*part))
+        {
+            place (*part, placement);
+            continue;
+        }
+        // A part the refresh shows only while it applies: the layout only hides it.
+        part->setBounds (placement.bounds);
+        if (! placement.visible)
+            part->setVisible (false);
+    }
+}
+
+juce::Slider* ViewSection::lockedSliderOf (juce::Component& pressed)
+{
+    auto* slider = dynamic_cast<juce::Label*> (&pressed) != nullptr ? dynamic_cast<juce::Slider*> (pressed.getParentComponent()) : nullptr;
+    return slider != nullptr && ! slider->isEnabled() ? slider : nullptr;
 }
 
 void ViewSection::place (juce::Component& part, const PartPlacement& placement)

@@ -101,11 +101,16 @@ public:
 
     /** The section's parts by component ID. */
     const std::vector<std::pair<std::string, juce::Component*>>& parts() const  { return partList; }
-    /** Whether a part starts hidden when the view adds it (the refresh shows it while it applies). */
+    /** Whether a part starts hidden when the view adds it: the refresh shows it while it applies,
+        the layout only hides it. */
     bool startsHidden (const juce::Component& part) const;
-    /** Places the parts from the layout: each at its rectangle, shown where the layout shows it. */
+    /** Places the parts from the layout: each at its rectangle, shown where the layout shows it
+        (one that starts hidden only hidden where the layout hides it). */
     virtual void layOut (const MainScreenLayout& layout);
     virtual void refresh (const ViewSnapshot& snapshot) = 0;
+    /** Why a press on one of the section's text boxes that refuses editing does nothing (the
+        status line says it and what is typed at the box does nothing); empty for any other. */
+    virtual juce::String editRefusal (juce::Component&) const  { return {}; }
     /** The areas of the view that the section's opaque faces cover (see the view's paint). */
     virtual void addOpaqueFaces (juce::RectangleList<int>&) const {}
 
@@ -117,6 +122,9 @@ protected:
     /** Sets a label's font and justification; its text colour follows the palette id `colourId`. */
     void style (juce::Label& label, float points, int colourId,
                 juce::Justification justification = juce::Justification::centredLeft);
+    /** The slider whose value box (a label of its own) was pressed, when the slider is locked
+        (the whole control disabled); null otherwise. */
+    static juce::Slider* lockedSliderOf (juce::Component& pressed);
     /** Puts one part where the layout has it. */
     static void place (juce::Component& part, const PartPlacement& placement);
     /** Adds the part's area to the faces when it is drawn straight onto the view, shown and large
