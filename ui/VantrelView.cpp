@@ -117,6 +117,7 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       transport ({ v, c, paletteParts, dialogs }),
       lanes ({ v, c, paletteParts, dialogs }),
       master ({ v, c, paletteParts, dialogs }),
+      status ({ v, c, paletteParts, dialogs }),
       memo (v),
       playlistModel (*this),
       rowsModel (*this),
@@ -124,7 +125,6 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       rows (v, "setlist", &rowsModel, true),
       padEditor (v)
 {
-    buildStatus();
     buildPads();
     buildTree();
     buildRows();
@@ -139,7 +139,7 @@ void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& i
 
 std::vector<ViewSection*> VantrelView::Impl::sections()
 {
-    return { &transport, &lanes, &master };
+    return { &transport, &lanes, &master, &status };
 }
 
 void VantrelView::Impl::addPartsInZOrder()
@@ -161,22 +161,6 @@ void VantrelView::Impl::addPartsInZOrder()
         else
             view.addAndMakeVisible (part);
     }
-    recover.setVisible (false);
-}
-
-void VantrelView::Impl::buildStatus()
-{
-    style (statusLabel, 11.0f, dimTextColourId);
-    legacyPart (statusLabel, "status-label");
-    legacyPart (recover, "recover");
-    recover.setButtonText (translate ("復旧"));
-    wire (recover, [this]
-    {
-        view.confirm (translate ("保全済みバックアップから保存データを復旧しますか？"), [this] { coordinator.recoverStore(); });
-    });
-    legacyPart (settings, "settings");
-    settings.setButtonText (uiLanguage() ? juce::String::fromUTF8 ("⚙ Settings") : translate ("⚙ 設定"));
-    wire (settings, [this] { view.openSettingsWindow(); });
 }
 
 void VantrelView::Impl::buildPads()
@@ -441,9 +425,7 @@ void VantrelView::Impl::applyLayout()
     {
         const auto& place = layout[name];
         component->setBounds (place.bounds);
-        // The refresh shows the recover button only while it applies.
-        if (component != &recover || ! place.visible)
-            component->setVisible (place.visible && ! place.bounds.isEmpty());
+        component->setVisible (place.visible && ! place.bounds.isEmpty());
     }
     ++layoutCount;
 }

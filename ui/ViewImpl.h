@@ -15,6 +15,7 @@
 #include "ui/DialogHost.h"
 #include "ui/MasterStrip.h"
 #include "ui/RefusedTyping.h"
+#include "ui/StatusRow.h"
 #include "ui/TransportRow.h"
 #include "ui/WaveLanes.h"
 #include "ui/ViewSection.h"
@@ -91,7 +92,6 @@ struct VantrelView::Impl
     void legacyPart (juce::Component& part, const juce::String& id);
     /** Adds every part of the screen to the view in the screen's z-order. */
     void addPartsInZOrder();
-    void buildStatus();
     void buildPads();
     void buildTree();
     void buildRows();
@@ -180,13 +180,13 @@ struct VantrelView::Impl
     TransportRow transport;
     WaveLanes lanes;
     MasterStrip master;
+    StatusRow status;
     PadBrand padBrand;
     GainControl padBusGain { false }, playlistGain { false };
-    juce::Label statusLabel, playlistsHeading, playlistTitle, padPresetLabel, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
+    juce::Label playlistsHeading, playlistTitle, padPresetLabel, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
         padBusHeading, rowDensityLabel;
     juce::TextButton playlistsFold, addTreeButton, removeTreeButton, addAudio, rowUp, rowDown, removeRows, memoFold,
-        padsFold, allMute, stopPads, padEdit, recover, playlistEq;
-    juce::TextButton settings;
+        padsFold, allMute, stopPads, padEdit, playlistEq;
     Slider rowDensity;
     Memo memo;
     std::array<juce::TextButton, 5> bankButtons;

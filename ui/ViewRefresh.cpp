@@ -185,13 +185,7 @@ void VantrelView::refresh()
     m.padBusGain.syncValue (c.padBusGain());
 
     m.master.refresh (snapshot);
-
-    // 23, 24. Recovery and the status line.
-    m.recover.setVisible (c.needsRecovery() && m.layout["recover"].visible);
-    const auto status = c.statusText();
-    setText (m.statusLabel, status);
-    m.statusLabel.setColour (juce::Label::textColourId, themeColour (m.view, c.statusIsWarning() ? alertColourId : dimTextColourId));
-    m.statusLabel.setTooltip (status);
+    m.status.refresh (snapshot);
 
     m.flags.syncing = false;
     validateWheelTarget();
