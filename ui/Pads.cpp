@@ -2,6 +2,7 @@
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
+#include "ui/DialogHost.h"
 #include "ui/MenuPlacement.h"
 #include "ui/Theme.h"
 
@@ -19,13 +20,12 @@ int draggedPad (const juce::var& description)
 }
 } // namespace
 
-VantrelView::Impl::Pad::Pad (Impl& owner, int n) : juce::Button ("PAD"), impl (owner), number (n)
+Pad::Pad (PadColumn& owner, int n) : juce::Button ("PAD"), column (owner), number (n)
 {
-    setComponentID ("pad-" + juce::String (n));
     setWantsKeyboardFocus (false);
     gain.setComponentID ("pad-individual-gain");
     gain.slider.setTooltip (translate ("PAD個別音量"));
-    gain.onValue = [this] (float db) { impl.coordinator.setPadGain (bank(), number, db); };
+    gain.onValue = [this] (float db) { column.session().setPadGain (bank(), number, db); };
     addChildComponent (gain);
     onClick = [this]
     {
@@ -34,36 +34,37 @@ VantrelView::Impl::Pad::Pad (Impl& owner, int n) : juce::Button ("PAD"), impl (o
             suppressClick = false;
             return;
         }
-        if (impl.flags.padEditMode)
-            impl.padMenu (number, menuAtButton (*this));
+        if (column.editMode())
+            column.padMenu (number, menuAtButton (*this));
         else
-            impl.coordinator.triggerPad (number);
-        impl.view.refresh();
+            column.session().triggerPad (number);
+        column.changed();
     };
 }
 
-int VantrelView::Impl::Pad::bank() const { return impl.coordinator.padTriggerState().bank; }
+int Pad::bank() const { return column.session().padTriggerState().bank; }
 
-const PadSlot* VantrelView::Impl::Pad::slot() const
+const PadSlot* Pad::slot() const
 {
     const auto index = padIndex (bank(), number);
-    return index ? &impl.coordinator.catalogState().pads[(size_t) *index] : nullptr;
+    return index ? &column.session().catalogState().pads[(size_t) *index] : nullptr;
 }
 
-juce::String VantrelView::Impl::Pad::labelText() const
+juce::String Pad::labelText() const
 {
     if (const auto* s = slot(); s != nullptr && ! s->name.empty())
         return utf8 (s->name);
-    return impl.flags.padEditMode ? translate ("未割当 · クリックして設定") : translate ("未割当");
+    return column.editMode() ? translate ("未割当 · クリックして設定") : translate ("未割当");
 }
 
-void VantrelView::Impl::Pad::refresh()
+void Pad::refresh (const ViewSnapshot& snapshot)
 {
-    const auto* s = slot();
+    const auto index = padIndex (snapshot.padBank, number);
+    const auto* s = index ? &snapshot.catalog.pads[(size_t) *index] : nullptr;
     const bool hasAsset = s != nullptr && ! s->asset.empty();
-    const bool editMode = impl.flags.padEditMode;
+    const bool editMode = snapshot.flags.padEditMode;
     // A changed bank changes the binding, so a wheel bound to this control lets go.
-    gain.getProperties().set ("wheel-binding", juce::String (bank()) + ":" + juce::String (number));
+    gain.getProperties().set ("wheel-binding", juce::String (snapshot.padBank) + ":" + juce::String (number));
     gain.setVisible (editMode && hasAsset);
     gain.syncValue (s != nullptr ? s->gainDb : 0.0f);
     setTooltip (s != nullptr ? utf8 (s->name) : juce::String());
@@ -72,7 +73,7 @@ void VantrelView::Impl::Pad::refresh()
     // The face's name is also the pad's accessible title, what a screen reader or a test reads.
     const auto name = labelText();
     setTitle (name);
-    const bool active = impl.coordinator.isPadActive (bank(), number);
+    const bool active = snapshot.padsActive[(size_t) number - 1];
     if (name != shownName || hasAsset != shownAsset || active != shownActive || editMode != shownEditMode)
     {
         shownName = name;
@@ -83,48 +84,48 @@ void VantrelView::Impl::Pad::refresh()
     }
 }
 
-void VantrelView::Impl::Pad::mouseDown (const juce::MouseEvent& e)
+void Pad::mouseDown (const juce::MouseEvent& e)
 {
     suppressClick = false;
     rightPress = e.mods.isRightButtonDown();
     if (rightPress)
     {
-        impl.padMenu (number, menuAtPointer (*this, e));
+        column.padMenu (number, menuAtPointer (*this, e));
         return;
     }
     juce::Button::mouseDown (e);
 }
 
-void VantrelView::Impl::Pad::mouseDrag (const juce::MouseEvent& e)
+void Pad::mouseDrag (const juce::MouseEvent& e)
 {
     if (rightPress)
         return;   // a moved right press must not become a click
-    if (impl.flags.padEditMode && ! suppressClick && e.getDistanceFromDragStart() > 7)
+    if (column.editMode() && ! suppressClick && e.getDistanceFromDragStart() > 7)
     {
         suppressClick = true;
-        impl.view.startDragging ("pad:" + juce::String (number), this, juce::ScaledImage(), false);
+        column.startDrag ("pad:" + juce::String (number), *this);
         return;
     }
     juce::Button::mouseDrag (e);
 }
 
-void VantrelView::Impl::Pad::mouseUp (const juce::MouseEvent& e)
+void Pad::mouseUp (const juce::MouseEvent& e)
 {
     if (std::exchange (rightPress, false))
         return;
     juce::Button::mouseUp (e);
 }
 
-void VantrelView::Impl::Pad::resized()
+void Pad::resized()
 {
     gain.setBounds (32, getHeight() - 23, getWidth() - 36, 22);
 }
 
-void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, bool down)
+void Pad::paintButton (juce::Graphics& g, bool highlighted, bool down)
 {
     const auto* s = slot();
     const bool hasAsset = s != nullptr && ! s->asset.empty();
-    const bool active = impl.coordinator.isPadActive (bank(), number);
+    const bool active = column.session().isPadActive (bank(), number);
     const auto r = getLocalBounds().toFloat().reduced (1.0f);
     const auto go = themeColour (*this, goColourId);
     const auto dimText = themeColour (*this, dimTextColourId);
@@ -142,7 +143,7 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
     const auto textColour = hasAsset ? themeColour (*this, textColourId) : dimText.darker (0.3f);
     const auto label = labelText();
     g.setColour (textColour);
-    if (impl.flags.padEditMode)
+    if (column.editMode())
     {
         const float numberWidth = std::min (r.getWidth(), 32.0f);
         g.setFont (juce::Font (15.0f, juce::Font::bold));
@@ -163,36 +164,36 @@ void VantrelView::Impl::Pad::paintButton (juce::Graphics& g, bool highlighted, b
     g.drawFittedText (label, 5, getHeight() - 24, w < 11 ? 0 : w - 10, 24, juce::Justification::centred, 1);
 }
 
-bool VantrelView::Impl::Pad::isInterestedInFileDrag (const juce::StringArray& files)
+bool Pad::isInterestedInFileDrag (const juce::StringArray& files)
 {
     return files.size() == 1;
 }
 
-void VantrelView::Impl::Pad::filesDropped (const juce::StringArray& files, int, int)
+void Pad::filesDropped (const juce::StringArray& files, int, int)
 {
     if (files.size() != 1)
         return;
-    impl.coordinator.assignPad (bank(), number, juce::File (files[0]));
-    impl.view.refresh();
+    column.session().assignPad (bank(), number, juce::File (files[0]));
+    column.changed();
 }
 
-bool VantrelView::Impl::Pad::isInterestedInDragSource (const SourceDetails& details)
+bool Pad::isInterestedInDragSource (const SourceDetails& details)
 {
     return details.description.toString().startsWith ("pad:");
 }
 
-void VantrelView::Impl::Pad::itemDropped (const SourceDetails& details)
+void Pad::itemDropped (const SourceDetails& details)
 {
     // A pad dropped back on itself stays as it is: a move would count as a change of the slot
     // and drop an assignment whose copy is still running.
     if (const int from = draggedPad (details.description); from != number)
-        impl.coordinator.movePad (bank(), from, number);
-    impl.view.refresh();
+        column.session().movePad (bank(), from, number);
+    column.changed();
 }
 
 // ---- the pad menu ------------------------------------------------------------------------------------
 
-void VantrelView::Impl::padMenu (int n, const juce::PopupMenu::Options& at)
+void PadColumn::padMenu (int n, const juce::PopupMenu::Options& at)
 {
     const int b = coordinator.padTriggerState().bank;
     const auto index = padIndex (b, n);
@@ -212,7 +213,7 @@ void VantrelView::Impl::padMenu (int n, const juce::PopupMenu::Options& at)
     dialogs.showMenu (menu, at, MenuLeadsTo::nameDialog, [this, b, n] (int result) { runPadMenuItem (result, b, n); });
 }
 
-void VantrelView::Impl::runPadMenuItem (int item, int b, int n)
+void PadColumn::runPadMenuItem (int item, int b, int n)
 {
     auto& co = coordinator;
     const auto index = padIndex (b, n);
@@ -230,7 +231,7 @@ void VantrelView::Impl::runPadMenuItem (int item, int b, int n)
     else if (item == 3)
     {
         if (const auto freed = co.clearPad (b, n); freed && ! freed->empty())
-            offerOwnedCleanup ({ co.dataRoot().getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
+            view.offerOwnedCleanup ({ co.dataRoot().getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
                                      .getFullPathName() });
     }
 }

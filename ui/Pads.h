@@ -1,23 +1,24 @@
 #pragma once
 // Message thread only. The nine pads of the main view.
 
-#include "ui/ViewImpl.h"
+#include "ui/GainControl.h"
+#include "ui/PadColumn.h"
 
 namespace vantrel
 {
 /** Pad 1..9 of the current bank. A click fires it; in pad edit mode a click opens its menu, the
     pad shows its own gain and can be dragged onto another pad to swap the two slots. One audio
     file dropped on it from outside is assigned to it. */
-class VantrelView::Impl::Pad : public juce::Button,
-                               public juce::FileDragAndDropTarget,
-                               public juce::DragAndDropTarget
+class Pad : public juce::Button,
+            public juce::FileDragAndDropTarget,
+            public juce::DragAndDropTarget
 {
 public:
-    Pad (Impl& impl, int number);
+    Pad (PadColumn& column, int number);
 
-    /** Reads the slot and whether the pad sounds; run by every refresh of the view. The name the
+    /** Shows the slot and whether the pad sounds; run by every refresh of the view. The name the
         face shows becomes the pad's title (what accessibility clients read). */
-    void refresh();
+    void refresh (const ViewSnapshot& snapshot);
     /** The name the pad shows: the slot's, or the unassigned text of the current mode. */
     juce::String labelText() const;
 
@@ -32,7 +33,7 @@ public:
     bool isInterestedInDragSource (const SourceDetails&) override;
     void itemDropped (const SourceDetails&) override;
 
-    Impl& impl;
+    PadColumn& column;
     const int number;
     /** Set once a drag of this pad has started: the release that ends it is no click. */
     bool suppressClick = false;

@@ -3,7 +3,6 @@
 #include "session/CatalogValidation.h"
 #include "session/UiLanguage.h"
 #include "session/UiText.h"
-#include "ui/Pads.h"
 
 #include <cmath>
 
@@ -75,12 +74,6 @@ void VantrelView::Impl::Memo::mouseWheelMove (const juce::MouseEvent& e, const j
         juce::TextEditor::mouseWheelMove (e, wheel);
 }
 
-void VantrelView::Impl::PadViewport::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
-{
-    if (! offerWheelToRouter (*this, e, wheel))
-        juce::Viewport::mouseWheelMove (e, wheel);
-}
-
 // ---- building the parts ----------------------------------------------------------------------------
 
 void VantrelView::Impl::wire (juce::Button& button, std::function<void()> action)
@@ -118,14 +111,13 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       lanes ({ v, c, paletteParts, dialogs }),
       master ({ v, c, paletteParts, dialogs }),
       status ({ v, c, paletteParts, dialogs }),
+      padColumn ({ v, c, paletteParts, dialogs }),
       memo (v),
       playlistModel (*this),
       rowsModel (*this),
       tree (v, "playlists", &playlistModel, false),
-      rows (v, "setlist", &rowsModel, true),
-      padEditor (v)
+      rows (v, "setlist", &rowsModel, true)
 {
-    buildPads();
     buildTree();
     buildRows();
     addPartsInZOrder();
@@ -139,7 +131,7 @@ void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& i
 
 std::vector<ViewSection*> VantrelView::Impl::sections()
 {
-    return { &transport, &lanes, &master, &status };
+    return { &transport, &lanes, &master, &status, &padColumn };
 }
 
 void VantrelView::Impl::addPartsInZOrder()
@@ -160,55 +152,6 @@ void VantrelView::Impl::addPartsInZOrder()
             view.addChildComponent (part);
         else
             view.addAndMakeVisible (part);
-    }
-}
-
-void VantrelView::Impl::buildPads()
-{
-    auto& co = coordinator;
-    legacyPart (padBrand, "pad-brand");
-    legacyPart (padBusGain, "pad-bus");
-    padBusGain.onValue = [&co] (float db) { co.setPadBusGain (db); };
-    style (padPresetLabel, 10.0f, dimTextColourId);
-    padPresetLabel.setText (translate ("プリセット"), juce::dontSendNotification);
-    legacyPart (padPresetLabel, "pad-preset-label");
-    style (padBusHeading, 10.0f, dimTextColourId);
-    padBusHeading.setText ("PAD BUS GAIN", juce::dontSendNotification);
-    legacyPart (padBusHeading, "pad-bus-heading");
-    padsFold.setButtonText (translate ("›"));
-    wire (padsFold, [this] { coordinator.togglePadPanel(); view.resized(); });
-    legacyPart (padsFold, "pads-fold");
-    allMute.setButtonText ("ALL MUTE");
-    paletteParts.bind (allMute, juce::TextButton::textColourOnId, noticeColourId);
-    allMute.setColour (juce::TextButton::textColourOnId, themeColour (view, noticeColourId));
-    wire (allMute, [&co] { co.setPadMute (! co.isPadMuteOn()); });
-    legacyPart (allMute, "pad-mute-all");
-    stopPads.setButtonText (translate ("■ ALL"));
-    wire (stopPads, [&co] { co.stopAllPads(); });
-    legacyPart (stopPads, "stop-pads");
-    padEdit.setButtonText (translate ("編集"));
-    wire (padEdit, [this] { flags.padEditMode = ! flags.padEditMode; });
-    legacyPart (padEdit, "pad-edit");
-    padEditor.setScrollBarsShown (true, false);
-    padEditor.setViewedComponent (&padEditorContainer, false);
-    legacyPart (padEditor, "pad-editor-list");
-    for (int n = 1; n <= 5; ++n)
-    {
-        auto& bank = bankButtons[(size_t) n - 1];
-        bank.setButtonText (juce::String (n));
-        bank.setWantsKeyboardFocus (false);
-        bank.onClick = [this, n]
-        {
-            view.commitPendingEdits();
-            coordinator.selectPadBank (n);
-            view.refresh();
-        };
-        legacyPart (bank, "pad-bank-" + juce::String (n));
-    }
-    for (int n = 1; n <= 9; ++n)
-    {
-        pads[(size_t) n - 1] = std::make_unique<Pad> (*this, n);
-        parts["pad-" + std::to_string (n)] = pads[(size_t) n - 1].get();
     }
 }
 
@@ -392,8 +335,6 @@ VantrelView::Impl::~Impl()
     tree.setModel (nullptr);
     rows.setModel (nullptr);
     view.setLookAndFeel (nullptr);
-    for (auto& pad : pads)
-        pad.reset();
 }
 
 void VantrelView::Impl::applyLayout()
@@ -406,19 +347,11 @@ void VantrelView::Impl::applyLayout()
     state.padsFolded = coordinator.catalogState().ui.padsFolded;
     state.memoFolded = coordinator.catalogState().ui.memoFolded;
     state.english = uiLanguage();
-    state.scrollBarThickness = padEditor.getScrollBarThickness();
+    state.scrollBarThickness = padColumn.scrollBarThickness();
     layout = layoutMainScreen (view.getLocalBounds(), state);
     playlistsFold.setButtonText (translate (layout.playlistsFoldText.toRawUTF8()));
-    padsFold.setButtonText (translate (layout.padsFoldText.toRawUTF8()));
     memoFold.setButtonText (translate (layout.memoFoldText.toRawUTF8()));
 
-    padEditorContainer.setSize (layout.padEditorContainer.getWidth(), layout.padEditorContainer.getHeight());
-    for (auto& pad : pads)
-    {
-        auto& parent = layout.padsInEditor ? padEditorContainer : static_cast<juce::Component&> (view);
-        if (pad->getParentComponent() != &parent)
-            parent.addChildComponent (*pad);
-    }
     for (auto* section : sections())
         section->layOut (layout);
     for (const auto& [name, component] : parts)
@@ -488,17 +421,9 @@ juce::RectangleList<int> VantrelView::Impl::opaqueFaces() const
     juce::RectangleList<int> faces;
     if (! themeColour (view, panelColourId).isOpaque() || ! themeColour (view, fieldColourId).isOpaque())
         return faces;
-    const auto add = [&] (const juce::Component& part, int cornerMargin)
-    {
-        // Only a part drawn straight onto the view: one in a scrolled container may be cut by it.
-        if (part.getParentComponent() == &view && part.isVisible() && part.getWidth() > 2 * cornerMargin && part.getHeight() > 8)
-            faces.add (part.getBounds().reduced (cornerMargin, 4));
-    };
     lanes.addOpaqueFaces (faces);
     transport.addOpaqueFaces (faces);
-    for (const auto& pad : pads)
-        if (pad != nullptr)
-            add (*pad, 10);   // a 7 px corner, 1 px in
+    padColumn.addOpaqueFaces (faces);
     return faces;
 }
 

@@ -14,6 +14,7 @@
 #include "ui/WaveLane.h"
 #include "ui/DialogHost.h"
 #include "ui/MasterStrip.h"
+#include "ui/PadColumn.h"
 #include "ui/RefusedTyping.h"
 #include "ui/StatusRow.h"
 #include "ui/TransportRow.h"
@@ -65,17 +66,6 @@ struct VantrelView::Impl
         VantrelView& view;
     };
 
-    /** The pad editor's viewport, which offers wheel turns to the view first. */
-    class PadViewport : public juce::Viewport
-    {
-    public:
-        explicit PadViewport (VantrelView& view) : view (view) {}
-        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
-
-    private:
-        VantrelView& view;
-    };
-
     /** Gives a button its action: no keyboard focus; a click runs the action, then refreshes. */
     void wire (juce::Button& button, std::function<void()> action);
     /** Sets a label's font and justification; its text colour follows the palette id `colourId`. */
@@ -92,7 +82,6 @@ struct VantrelView::Impl
     void legacyPart (juce::Component& part, const juce::String& id);
     /** Adds every part of the screen to the view in the screen's z-order. */
     void addPartsInZOrder();
-    void buildPads();
     void buildTree();
     void buildRows();
     void buildRowButtons();
@@ -161,13 +150,7 @@ struct VantrelView::Impl
     /** The tree's remove button: the selected line, or the open playlist's. */
     void removeSelectedTree();
 
-    /** The menu of pad n of the current bank, opened `at` the pad or at the pointer; nothing while
-        a dialog is up. */
-    void padMenu (int n, const juce::PopupMenu::Options& at);
-    /** The effect of the pad menu's item for pad n of bank b (the bank when the menu opened). */
-    void runPadMenuItem (int item, int b, int n);
-
-    class Pad;   // ui/Pads.h
+    using Pad = vantrel::Pad;   // ui/Pads.h
 
     VantrelView& view;
     SessionCoordinator& coordinator;
@@ -181,15 +164,14 @@ struct VantrelView::Impl
     WaveLanes lanes;
     MasterStrip master;
     StatusRow status;
-    PadBrand padBrand;
-    GainControl padBusGain { false }, playlistGain { false };
-    juce::Label playlistsHeading, playlistTitle, padPresetLabel, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
-        padBusHeading, rowDensityLabel;
+    PadColumn padColumn;
+    GainControl playlistGain { false };
+    juce::Label playlistsHeading, playlistTitle, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
+        rowDensityLabel;
     juce::TextButton playlistsFold, addTreeButton, removeTreeButton, addAudio, rowUp, rowDown, removeRows, memoFold,
-        padsFold, allMute, stopPads, padEdit, playlistEq;
+        playlistEq;
     Slider rowDensity;
     Memo memo;
-    std::array<juce::TextButton, 5> bankButtons;
     juce::TextButton libraryButton, cdImport;
     LibraryPanel libraryPanel { coordinator };
     juce::Label cdSummary;
@@ -204,9 +186,6 @@ struct VantrelView::Impl
     RowsModel rowsModel;
     RowsListShown rowsShown;
     List tree, rows;
-    PadViewport padEditor;
-    juce::Component padEditorContainer;
-    std::array<std::unique_ptr<Pad>, 9> pads;
 
     int layoutKey = -1;
     int layoutCount = 0;

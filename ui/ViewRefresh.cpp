@@ -6,7 +6,6 @@
 #include "session/CatalogValidation.h"
 #include "session/UiLanguage.h"
 #include "session/UiText.h"
-#include "ui/Pads.h"
 
 namespace vantrel
 {
@@ -93,10 +92,6 @@ void VantrelView::refresh()
     m.showLanes (snapshot.lanes);
     m.transport.refresh (snapshot);
 
-    // 4. Toggles.
-    setToggle (m.allMute, c.isPadMuteOn());
-    setToggle (m.padEdit, m.flags.padEditMode);
-
     // 11. Audio CD.
     const auto cd = cdImportState (c);
     juce::String cdText;
@@ -174,15 +169,10 @@ void VantrelView::refresh()
     else if (! m.rows.isRowSelected (m.selectedRow))
         m.rows.selectRow (m.selectedRow, false, true);
 
-    // 18. Banks and pads.
-    for (int n = 1; n <= 5; ++n)
-        setToggle (m.bankButtons[(size_t) n - 1], c.padTriggerState().bank == n);
-    for (auto& pad : m.pads)
-        pad->refresh();
+    m.padColumn.refresh (snapshot);
 
     // 19, 20. Sliders and the zoom readout.
     setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.catalogState().ui.rowHeight));
-    m.padBusGain.syncValue (c.padBusGain());
 
     m.master.refresh (snapshot);
     m.status.refresh (snapshot);
