@@ -231,7 +231,7 @@ void PadColumn::runPadMenuItem (int item, int b, int n)
     else if (item == 3)
     {
         if (const auto freed = co.clearPad (b, n); freed && ! freed->empty())
-            view.offerOwnedCleanup ({ co.dataRoot().getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
+            doors.offerOwnedCleanup ({ co.dataRoot().getChildFile ("pad").getChildFile ("assets").getChildFile (utf8 (*freed))
                                      .getFullPathName() });
     }
 }

@@ -1,6 +1,6 @@
 #include "ui/PlaylistTree.h"
 
-#include "ui/ViewImpl.h"
+#include "ui/DialogHost.h"
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
@@ -100,23 +100,119 @@ std::vector<TreeEntry> treeEntriesOf (const CatalogDocument& document, const std
     return entries;
 }
 
+// ---- the column -------------------------------------------------------------------------------------
+
+PlaylistColumn::PlaylistColumn (const SectionContext& context)
+    : ViewSection (context), tree ("playlists", &playlistModel, false)
+{
+    style (playlistsHeading, 11.0f, dimTextColourId);
+    playlistsHeading.setText ("PLAYLISTS", juce::dontSendNotification);
+    playlistsFold.setButtonText (translate ("‹"));
+    wire (playlistsFold, [this] { coordinator.togglePlaylistPanel(); view.resized(); });
+    addTreeButton.setButtonText ("+");
+    addTreeButton.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
+    wire (addTreeButton, [this] { addTreeAtSelection(); });
+    removeTreeButton.setButtonText (translate ("削除"));
+    wire (removeTreeButton, [this] { removeSelectedTree(); });
+    tree.setRowHeight (36);
+    // Lines are selected when the button comes up: a drag moves the line it started on and
+    // opens nothing on the way.
+    tree.setRowSelectedOnMouseDown (false);
+    tree.setWantsKeyboardFocus (false);
+    tree.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+    tree.setOutlineThickness (0);
+    tree.takesDrag = [this] (const juce::String& description) { return treeTakesDrag (description); };
+    tree.onDrop = [this] (const juce::String& description, juce::Point<int> point) { dropOnTree (description, point); };
+
+    libraryButton.setButtonText (translate ("ライブラリ · すべての音源"));
+    libraryButton.setWantsKeyboardFocus (false);
+    libraryButton.onClick = [this] { doors.showLibrary(); };
+    cdImport.setButtonText (translate ("CDを取り込む…"));
+    cdImport.setWantsKeyboardFocus (false);
+    cdImport.onClick = [this] { dialogs.openCdWindow(); };
+    style (cdSummary, 10.0f, dimTextColourId);
+
+    addPart (playlistsHeading, "playlists-heading");
+    addPart (playlistsFold, "playlists-fold");
+    addPart (addTreeButton, "add-playlist-folder");
+    addPart (removeTreeButton, "tree-remove");
+    addPart (tree, "playlists");
+    addPart (libraryButton, "library-button");
+    addPart (cdImport, "cd-import");
+    addPart (cdSummary, "cd-summary");
+}
+
+PlaylistColumn::~PlaylistColumn()
+{
+    tree.setModel (nullptr);
+}
+
+void PlaylistColumn::layOut (const MainScreenLayout& layout)
+{
+    playlistsFold.setButtonText (translate (layout.playlistsFoldText.toRawUTF8()));
+    ViewSection::layOut (layout);
+}
+
+void PlaylistColumn::refresh (const ViewSnapshot& s)
+{
+    showCd (s.cd);
+    addTreeButton.setEnabled (! s.catalogLocked);
+    removeTreeButton.setEnabled (! s.catalogLocked);
+    // The lists are drawn again only where what they show changed: a whole-screen repaint ten
+    // times a second would cost more than everything else the view does.
+    refreshTree (s);
+    showSelection (s);
+    showToggle (libraryButton, s.flags.libraryShown);
+}
+
+void PlaylistColumn::showCd (const CdImportState& cd)
+{
+    juce::String cdText;
+    if (cd.busy)
+        cdText = translate ("CD取込中 · ") + juce::String ((int) (juce::jlimit (0.0, 1.0, cd.progress) * 100.0)) + "%";
+    else if (cd.discs.empty())
+        cdText = translate ("音楽CDを入れると表示します");
+    else
+        cdText = cd.discs.front().title + " · " + juce::String ((int) cd.discs.front().tracks.size()) + translate ("曲");
+    showText (cdSummary, cdText);
+    cdSummary.setTooltip (cdText);
+    cdImport.setButtonText (cd.busy ? translate ("CD取込の進行状況…") : translate ("CDを取り込む…"));
+}
+
+void PlaylistColumn::showSelection (const ViewSnapshot& s)
+{
+    // The tree selects the line last chosen, created or moved, else the open playlist's; none
+    // while the library replaces the rows. A newly selected line is scrolled into view.
+    const std::string openId = s.openPlaylist != nullptr ? s.openPlaylist->id : std::string();
+    const auto treeKey = selectedTreeKey.empty() ? openId : selectedTreeKey;
+    int treeLine = -1;
+    if (! s.flags.libraryShown && ! treeKey.empty())
+        for (int i = 0; i < (int) treeEntries.size(); ++i)
+            if (treeEntries[(size_t) i].id == treeKey)
+                treeLine = i;
+    if (treeLine < 0)
+        tree.deselectAllRows();
+    else if (! tree.isRowSelected (treeLine))
+        tree.selectRow (treeLine, false, true);
+}
+
 // ---- the tree's state and operations ----------------------------------------------------------------
 
-bool VantrelView::Impl::treeLocked() const { return coordinator.isLocked (LockScope::playlistEditing); }
+bool PlaylistColumn::treeLocked() const { return coordinator.isLocked (LockScope::playlistEditing); }
 
-const Folder* VantrelView::Impl::findFolder (const std::string& id) const
+const Folder* PlaylistColumn::findFolder (const std::string& id) const
 {
     const auto& all = coordinator.catalogState().document.folders;
     const auto found = std::find_if (all.begin(), all.end(), [&] (const Folder& f) { return f.id == id; });
     return found != all.end() ? &*found : nullptr;
 }
 
-bool VantrelView::Impl::isFolderCollapsed (const std::string& id) const
+bool PlaylistColumn::isFolderCollapsed (const std::string& id) const
 {
     return holdsId (coordinator.catalogState().ui.collapsedFolders, id);
 }
 
-juce::String VantrelView::Impl::folderPath (const Folder& folder) const
+juce::String PlaylistColumn::folderPath (const Folder& folder) const
 {
     juce::StringArray names { utf8 (folder.name) };
     auto parent = folder.parentId;
@@ -131,10 +227,10 @@ juce::String VantrelView::Impl::folderPath (const Folder& folder) const
     return names.joinIntoString (" / ");
 }
 
-void VantrelView::Impl::refreshTree()
+void PlaylistColumn::refreshTree (const ViewSnapshot& snapshot)
 {
-    const auto& document = coordinator.catalogState().document;
-    const auto& collapsed = coordinator.catalogState().ui.collapsedFolders;
+    const auto& document = snapshot.catalog.document;
+    const auto& collapsed = snapshot.catalog.ui.collapsedFolders;
     auto signature = treeSignatureOf (document, collapsed);
     const bool rebuilt = signature != treeSignature;
     if (rebuilt)
@@ -150,8 +246,8 @@ void VantrelView::Impl::refreshTree()
 
     // The open playlist's line is marked: a change of it repaints, as a rebuild does (the list
     // itself repaints only lines whose row or selection changed).
-    const auto* current = currentPlaylist (document);
-    const auto marked = current != nullptr && ! flags.libraryShown ? current->id : std::string();
+    const auto* current = snapshot.openPlaylist;
+    const auto marked = current != nullptr && ! snapshot.flags.libraryShown ? current->id : std::string();
     if (rebuilt || marked != treeMarkedLine)
     {
         treeMarkedLine = marked;
@@ -159,7 +255,7 @@ void VantrelView::Impl::refreshTree()
     }
 }
 
-void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
+void PlaylistColumn::addTree (bool isFolder, const std::string& parentId)
 {
     if (treeLocked())
         return;
@@ -175,13 +271,13 @@ void VantrelView::Impl::addTree (bool isFolder, const std::string& parentId)
         const auto& document = co.catalogState().document;
         selectedTreeKey = isFolder ? document.folders.back().id : document.playlists.back().id;
         if (! isFolder)
-            flags.libraryShown = false;
+            view.flags().libraryShown = false;
         if (! parentId.empty() && isFolderCollapsed (parentId))
             co.toggleFolderCollapsed (parentId);   // the new line is shown
     }, true);
 }
 
-void VantrelView::Impl::addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at)
+void PlaylistColumn::addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at)
 {
     if (dialogs.isOpen() || treeLocked())
         return;
@@ -196,7 +292,7 @@ void VantrelView::Impl::addTreeMenu (const std::string& parentId, const juce::Po
     });
 }
 
-void VantrelView::Impl::renameTree (const TreeEntry& entry)
+void PlaylistColumn::renameTree (const TreeEntry& entry)
 {
     if (treeLocked())
         return;
@@ -211,7 +307,7 @@ void VantrelView::Impl::renameTree (const TreeEntry& entry)
     }, true);
 }
 
-void VantrelView::Impl::removeTree (const TreeEntry& entry)
+void PlaylistColumn::removeTree (const TreeEntry& entry)
 {
     if (treeLocked())
         return;
@@ -235,12 +331,12 @@ void VantrelView::Impl::removeTree (const TreeEntry& entry)
         if (coordinator.removePlaylist (entry.id))
         {
             selectedTreeKey.clear();
-            offerOwnedCleanup (sources);
+            doors.offerOwnedCleanup (sources);
         }
     });
 }
 
-void VantrelView::Impl::treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at)
+void PlaylistColumn::treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at)
 {
     if (dialogs.isOpen())
         return;
@@ -305,7 +401,7 @@ void VantrelView::Impl::treeMenu (const TreeEntry& entry, const juce::PopupMenu:
     });
 }
 
-void VantrelView::Impl::addTreeAtSelection()
+void PlaylistColumn::addTreeAtSelection()
 {
     view.commitPendingEdits();
     const auto& document = coordinator.catalogState().document;
@@ -317,7 +413,7 @@ void VantrelView::Impl::addTreeAtSelection()
     addTreeMenu (parent, menuAtButton (addTreeButton));
 }
 
-void VantrelView::Impl::removeSelectedTree()
+void PlaylistColumn::removeSelectedTree()
 {
     view.commitPendingEdits();
     const auto key = selectedTreeKey.empty() ? coordinator.catalogState().document.current : selectedTreeKey;
@@ -328,24 +424,24 @@ void VantrelView::Impl::removeSelectedTree()
 
 // ---- the list's model -------------------------------------------------------------------------------
 
-PlaylistModel::PlaylistModel (VantrelView::Impl& owner) : impl (owner) {}
+PlaylistModel::PlaylistModel (PlaylistColumn& owner) : column (owner) {}
 
 const TreeEntry* PlaylistModel::entryAt (int row) const
 {
-    return juce::isPositiveAndBelow (row, (int) impl.treeEntries.size()) ? &impl.treeEntries[(size_t) row] : nullptr;
+    return juce::isPositiveAndBelow (row, (int) column.treeEntries.size()) ? &column.treeEntries[(size_t) row] : nullptr;
 }
 
-int PlaylistModel::rebuilds() const { return impl.treeRebuilds; }
+int PlaylistModel::rebuilds() const { return column.treeRebuilds; }
 
-int PlaylistModel::getNumRows() { return (int) impl.treeEntries.size(); }
+int PlaylistModel::getNumRows() { return (int) column.treeEntries.size(); }
 
 void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int height, bool selected)
 {
     const auto* entry = entryAt (row);
     if (entry == nullptr)
         return;
-    const bool current = ! entry->isFolder && ! impl.flags.libraryShown && entry->id == impl.coordinator.catalogState().document.current;
-    const auto colour = [this] (int colourId) { return themeColour (impl.tree, colourId); };
+    const bool current = ! entry->isFolder && ! column.view.flags().libraryShown && entry->id == column.coordinator.catalogState().document.current;
+    const auto colour = [this] (int colourId) { return themeColour (column.tree, colourId); };
     if (selected || current)
     {
         g.setColour (colour (selectionColourId).withAlpha (current ? 0.16f : 0.08f));
@@ -365,7 +461,7 @@ void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int
     if (entry->isFolder)
     {
         juce::Path disclosure;
-        if (impl.isFolderCollapsed (entry->id))
+        if (column.isFolderCollapsed (entry->id))
             disclosure.addTriangle (i + 7.0f, m - 4.0f, i + 7.0f, m + 4.0f, i + 13.0f, m);
         else
             disclosure.addTriangle (i + 6.0f, m - 3.0f, i + 14.0f, m - 3.0f, i + 10.0f, m + 3.0f);
@@ -386,11 +482,11 @@ void PlaylistModel::listBoxItemClicked (int row, const juce::MouseEvent& e)
         return;
     const auto entry = *shown;   // a copy: what runs next may rebuild the lines
     if (e.mods.isPopupMenu())
-        impl.treeMenu (entry, menuAtPointer (impl.tree, e));
+        column.treeMenu (entry, menuAtPointer (column.tree, e));
     else if (entry.isFolder && e.x < treeDisclosureEnd (entry.depth))
     {
-        impl.coordinator.toggleFolderCollapsed (entry.id);
-        impl.view.refresh();
+        column.coordinator.toggleFolderCollapsed (entry.id);
+        column.view.refresh();
     }
 }
 
@@ -401,43 +497,43 @@ void PlaylistModel::listBoxItemDoubleClicked (int row, const juce::MouseEvent& e
         return;
     const auto entry = *shown;
     if (! entry.isFolder)
-        impl.renameTree (entry);
+        column.renameTree (entry);
     else if (e.x >= treeDisclosureEnd (entry.depth))
     {
-        impl.coordinator.toggleFolderCollapsed (entry.id);
-        impl.view.refresh();
+        column.coordinator.toggleFolderCollapsed (entry.id);
+        column.view.refresh();
     }
 }
 
 void PlaylistModel::backgroundClicked (const juce::MouseEvent& e)
 {
     if (e.mods.isPopupMenu())
-        impl.addTreeMenu ({}, menuAtPointer (impl.tree, e));
+        column.addTreeMenu ({}, menuAtPointer (column.tree, e));
 }
 
 void PlaylistModel::selectedRowsChanged (int lastRowSelected)
 {
     const auto* shown = entryAt (lastRowSelected);
-    if (impl.flags.syncing || shown == nullptr)
+    if (column.view.flags().syncing || shown == nullptr)
         return;
     const auto entry = *shown;
-    impl.view.commitPendingEdits();
-    auto& co = impl.coordinator;
+    column.view.commitPendingEdits();
+    auto& co = column.coordinator;
     if (! entry.isFolder && entry.id != co.catalogState().document.current && ! co.openPlaylist (entry.id))
     {
-        impl.view.refresh();   // refused (a track sounds): the selection goes back to the open playlist
+        column.view.refresh();   // refused (a track sounds): the selection goes back to the open playlist
         return;
     }
-    impl.selectedTreeKey = entry.id;
+    column.selectedTreeKey = entry.id;
     if (! entry.isFolder)
-        impl.flags.libraryShown = false;   // the rows list comes back
-    impl.view.refresh();
+        column.view.flags().libraryShown = false;   // the rows list comes back
+    column.view.refresh();
 }
 
 juce::var PlaylistModel::getDragSourceDescription (const juce::SparseSet<int>& rows)
 {
     const auto* entry = rows.isEmpty() ? nullptr : entryAt (rows[0]);
-    if (entry == nullptr || impl.treeLocked())
+    if (entry == nullptr || column.treeLocked())
         return {};
     return (entry->isFolder ? "tree-folder:" : "tree-list:") + utf8 (entry->id);
 }
@@ -450,12 +546,12 @@ juce::String PlaylistModel::getTooltipForRow (int row)
 
 // ---- drops of tree entries --------------------------------------------------------------------------
 
-bool VantrelView::Impl::treeTakesDrag (const juce::String& description) const
+bool PlaylistColumn::treeTakesDrag (const juce::String& description) const
 {
     return ! treeLocked() && description.startsWith ("tree-");
 }
 
-void VantrelView::Impl::dropOnTree (const juce::String& description, juce::Point<int> point)
+void PlaylistColumn::dropOnTree (const juce::String& description, juce::Point<int> point)
 {
     view.commitPendingEdits();
     const bool isFolder = description.startsWith ("tree-folder:");

@@ -4,6 +4,7 @@
 
 #include "app/SessionCoordinator.h"
 #include "ui/VantrelView.h"
+#include "ui/ViewSection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -41,12 +42,15 @@ std::string treeSignatureOf (const CatalogDocument& document, const std::vector<
     order, each followed by its own lines unless it is collapsed, then its playlists. */
 std::vector<TreeEntry> treeEntriesOf (const CatalogDocument& document, const std::vector<std::string>& collapsedFolders);
 
-/** The tree list's model over the view's `treeEntries`. It holds no data of its own: every click,
-    selection and drag becomes one operation of the view's tree, which asks the coordinator. */
+class PlaylistColumn;
+
+/** The tree list's model over its column's `treeEntries`. It holds no data of its own: every
+    click, selection and drag becomes one operation of the column's tree, which asks the
+    coordinator. */
 class PlaylistModel : public juce::ListBoxModel
 {
 public:
-    explicit PlaylistModel (VantrelView::Impl& impl);
+    explicit PlaylistModel (PlaylistColumn& column);
 
     /** The line shown at row, or null. */
     const TreeEntry* entryAt (int row) const;
@@ -63,6 +67,62 @@ public:
     juce::String getTooltipForRow (int row) override;
 
 private:
-    VantrelView::Impl& impl;
+    PlaylistColumn& column;
+};
+
+/** The playlist column: the "PLAYLISTS" heading, its fold, "+" and remove buttons, the playlist
+    tree, the library button and the audio CD button with its summary. The tree's edits are
+    ignored while LIVE LOCK guards playlist editing ("the tree is locked"). */
+class PlaylistColumn : public ViewSection
+{
+public:
+    explicit PlaylistColumn (const SectionContext& context);
+    ~PlaylistColumn() override;
+
+    void layOut (const MainScreenLayout& layout) override;
+    void refresh (const ViewSnapshot& snapshot) override;
+
+private:
+    friend class PlaylistModel;
+
+    bool treeLocked() const;
+    /** Rebuilds the tree's lines when the catalog's structure or the folding changed. */
+    void refreshTree (const ViewSnapshot& snapshot);
+    /** Selects the line last chosen, created or moved, else the open playlist's. */
+    void showSelection (const ViewSnapshot& snapshot);
+    /** The CD summary and the CD button's text. */
+    void showCd (const CdImportState& cd);
+    const Folder* findFolder (const std::string& id) const;
+    bool isFolderCollapsed (const std::string& id) const;
+    /** The folder's name after those of its ancestors: "Show / Act 1 / Cues". */
+    juce::String folderPath (const Folder& folder) const;
+    /** Asks for the name of a new folder or playlist under parentId ("" = top level). */
+    void addTree (bool isFolder, const std::string& parentId);
+    /** The "+" menu (add a playlist or a folder under parentId), opened `at` the "+" button or at
+        the pointer; nothing while a dialog is up. */
+    void addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at);
+    void renameTree (const TreeEntry& entry);
+    /** Removes a folder (its contents move up a level) or a playlist, after a confirmation. */
+    void removeTree (const TreeEntry& entry);
+    /** The menu of a tree line: rename, remove, add here and move to another folder. */
+    void treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at);
+    /** The "+" button: the add menu for the selected folder, or the selected playlist's folder. */
+    void addTreeAtSelection();
+    /** The tree's remove button: the selected line, or the open playlist's. */
+    void removeSelectedTree();
+    /** Drops on the tree; the point is the list's own. */
+    bool treeTakesDrag (const juce::String& description) const;
+    void dropOnTree (const juce::String& description, juce::Point<int> point);
+
+    juce::Label playlistsHeading, cdSummary;
+    juce::TextButton playlistsFold, addTreeButton, removeTreeButton, libraryButton, cdImport;
+
+    std::vector<TreeEntry> treeEntries;   // the tree's visible lines
+    std::string treeSignature;            // the structure they were built from
+    std::string selectedTreeKey;          // the line last selected, created or moved; "" = the open playlist's
+    std::string treeMarkedLine;           // the playlist marked open when the tree was last drawn
+    int treeRebuilds = 0;
+    PlaylistModel playlistModel { *this };
+    ViewList tree;
 };
 } // namespace vantrel

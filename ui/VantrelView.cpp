@@ -25,49 +25,6 @@ void collectEditables (juce::Component& parent, juce::Array<juce::Label*>& label
 
 // ---- the wheel-first children -------------------------------------------------------------------
 
-VantrelView::Impl::List::List (VantrelView& v, const juce::String& name, juce::ListBoxModel* model, bool rowsList)
-    : juce::ListBox (name, model), view (v), holdsRows (rowsList)
-{
-}
-
-bool VantrelView::Impl::List::isInterestedInDragSource (const SourceDetails& details)
-{
-    const auto description = details.description.toString();
-    return holdsRows ? view.impl->rowsTakeDrag (description) : view.impl->treeTakesDrag (description);
-}
-
-void VantrelView::Impl::List::itemDropped (const SourceDetails& details)
-{
-    const auto description = details.description.toString();
-    if (holdsRows)
-        view.impl->dropOnRows (description, details.localPosition);
-    else
-        view.impl->dropOnTree (description, details.localPosition);
-}
-
-bool VantrelView::Impl::List::isInterestedInFileDrag (const juce::StringArray&) { return holdsRows; }
-
-void VantrelView::Impl::List::filesDropped (const juce::StringArray& files, int, int)
-{
-    if (holdsRows)
-        view.impl->filesDroppedOnRows (files);
-}
-
-void VantrelView::Impl::List::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
-{
-    if (! offerWheelToRouter (*this, e, wheel))
-        juce::ListBox::mouseWheelMove (e, wheel);
-}
-
-void VantrelView::Impl::List::paintOverChildren (juce::Graphics& g)
-{
-    if (getProperties()["wheel-active"])
-    {
-        g.setColour (themeColour (*this, wheelTargetColourId));
-        g.drawRect (getLocalBounds(), 2);
-    }
-}
-
 void VantrelView::Impl::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
     if (! offerWheelToRouter (*this, e, wheel))
@@ -107,18 +64,16 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
     : view (v),
       coordinator (c),
       dialogs (v, c, theme, flags.dialogOpen, v.fileChooser),
-      transport ({ v, c, paletteParts, dialogs }),
-      lanes ({ v, c, paletteParts, dialogs }),
-      master ({ v, c, paletteParts, dialogs }),
-      status ({ v, c, paletteParts, dialogs }),
-      padColumn ({ v, c, paletteParts, dialogs }),
+      transport ({ v, c, paletteParts, dialogs, *this }),
+      lanes ({ v, c, paletteParts, dialogs, *this }),
+      master ({ v, c, paletteParts, dialogs, *this }),
+      status ({ v, c, paletteParts, dialogs, *this }),
+      padColumn ({ v, c, paletteParts, dialogs, *this }),
+      playlists ({ v, c, paletteParts, dialogs, *this }),
       memo (v),
-      playlistModel (*this),
       rowsModel (*this),
-      tree (v, "playlists", &playlistModel, false),
-      rows (v, "setlist", &rowsModel, true)
+      rows ("setlist", &rowsModel, true)
 {
-    buildTree();
     buildRows();
     addPartsInZOrder();
 }
@@ -131,7 +86,7 @@ void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& i
 
 std::vector<ViewSection*> VantrelView::Impl::sections()
 {
-    return { &transport, &lanes, &master, &status, &padColumn };
+    return { &transport, &lanes, &master, &status, &padColumn, &playlists };
 }
 
 void VantrelView::Impl::addPartsInZOrder()
@@ -155,46 +110,12 @@ void VantrelView::Impl::addPartsInZOrder()
     }
 }
 
-void VantrelView::Impl::buildTree()
+void VantrelView::Impl::showLibrary()
 {
-    style (playlistsHeading, 11.0f, dimTextColourId);
-    playlistsHeading.setText ("PLAYLISTS", juce::dontSendNotification);
-    legacyPart (playlistsHeading, "playlists-heading");
-    playlistsFold.setButtonText (translate ("‹"));
-    wire (playlistsFold, [this] { coordinator.togglePlaylistPanel(); view.resized(); });
-    legacyPart (playlistsFold, "playlists-fold");
-    addTreeButton.setButtonText ("+");
-    addTreeButton.setTooltip (translate ("プレイリスト／フォルダーを追加・右クリックで整理"));
-    wire (addTreeButton, [this] { addTreeAtSelection(); });
-    legacyPart (addTreeButton, "add-playlist-folder");
-    removeTreeButton.setButtonText (translate ("削除"));
-    wire (removeTreeButton, [this] { removeSelectedTree(); });
-    legacyPart (removeTreeButton, "tree-remove");
-    tree.setRowHeight (36);
-    // Lines are selected when the button comes up: a drag moves the line it started on and
-    // opens nothing on the way.
-    tree.setRowSelectedOnMouseDown (false);
-    tree.setWantsKeyboardFocus (false);
-    tree.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
-    tree.setOutlineThickness (0);
-    legacyPart (tree, "playlists");
-
-    libraryButton.setButtonText (translate ("ライブラリ · すべての音源"));
-    libraryButton.setWantsKeyboardFocus (false);
-    libraryButton.onClick = [this]
-    {
-        view.commitPendingEdits();
-        flags.libraryShown = true;
-        libraryPanel.refreshNow();
-        view.refresh();
-    };
-    legacyPart (libraryButton, "library-button");
-    cdImport.setButtonText (translate ("CDを取り込む…"));
-    cdImport.setWantsKeyboardFocus (false);
-    cdImport.onClick = [this] { dialogs.openCdWindow(); };
-    legacyPart (cdImport, "cd-import");
-    style (cdSummary, 10.0f, dimTextColourId);
-    legacyPart (cdSummary, "cd-summary");
+    view.commitPendingEdits();
+    flags.libraryShown = true;
+    libraryPanel.refreshNow();
+    view.refresh();
 }
 
 void VantrelView::Impl::buildRowButtons()
@@ -324,6 +245,9 @@ void VantrelView::Impl::buildRows()
     rows.setWantsKeyboardFocus (false);
     rows.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
     rows.setOutlineThickness (0);
+    rows.takesDrag = [this] (const juce::String& description) { return rowsTakeDrag (description); };
+    rows.onDrop = [this] (const juce::String& description, juce::Point<int> point) { dropOnRows (description, point); };
+    rows.onFilesDropped = [this] (const juce::StringArray& files) { filesDroppedOnRows (files); };
     legacyPart (rows, "setlist");
     libraryPanel.importRunning = [this] { return cdImportState (coordinator).busy; };
     legacyPart (libraryPanel, "library-panel");
@@ -332,7 +256,6 @@ void VantrelView::Impl::buildRows()
 VantrelView::Impl::~Impl()
 {
     dialogs.closeAll();
-    tree.setModel (nullptr);
     rows.setModel (nullptr);
     view.setLookAndFeel (nullptr);
 }
@@ -349,7 +272,6 @@ void VantrelView::Impl::applyLayout()
     state.english = uiLanguage();
     state.scrollBarThickness = padColumn.scrollBarThickness();
     layout = layoutMainScreen (view.getLocalBounds(), state);
-    playlistsFold.setButtonText (translate (layout.playlistsFoldText.toRawUTF8()));
     memoFold.setButtonText (translate (layout.memoFoldText.toRawUTF8()));
 
     for (auto* section : sections())

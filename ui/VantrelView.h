@@ -95,9 +95,6 @@ public:
     /** Asks for audio files ("音源を選択"); onChosen runs with a non-empty answer. Nothing while a
         dialog is up. */
     void chooseFiles (bool multiple, std::function<void (juce::Array<juce::File>)> onChosen);
-    /** After rows or a pad let go of stored files: the library is scanned again, and the stored
-        copies among them that nothing uses any more are offered for the Trash. */
-    void offerOwnedCleanup (const juce::StringArray& paths);
     /** Replaces the way chooseFiles asks (JUCE's file browser until then). */
     void setFileChooser (std::unique_ptr<AudioFileChooser> chooser);
 

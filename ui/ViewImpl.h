@@ -27,30 +27,13 @@
 
 namespace vantrel
 {
-struct VantrelView::Impl
+struct VantrelView::Impl : public ViewDoors
 {
     Impl (VantrelView& view, SessionCoordinator& coordinator);
     ~Impl();
 
-    /** A list of the view (the tree or the rows) that offers wheel turns to the view first and
-        takes the drops of its own kind: the tree its entries, the rows list rows and files. */
-    class List : public juce::ListBox,
-                 public juce::DragAndDropTarget,
-                 public juce::FileDragAndDropTarget
-    {
-    public:
-        List (VantrelView& view, const juce::String& name, juce::ListBoxModel* model, bool holdsRows);
-        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
-        void paintOverChildren (juce::Graphics&) override;
-        bool isInterestedInDragSource (const SourceDetails&) override;
-        void itemDropped (const SourceDetails&) override;
-        bool isInterestedInFileDrag (const juce::StringArray&) override;
-        void filesDropped (const juce::StringArray&, int x, int y) override;
-
-    private:
-        VantrelView& view;
-        const bool holdsRows;
-    };
+    /** A list of the view (the tree or the rows): ui/ViewSection.h. */
+    using List = ViewList;
 
     /** A slider that offers wheel turns to the view first. */
     using Slider = WheelFirstSlider;
@@ -82,7 +65,6 @@ struct VantrelView::Impl
     void legacyPart (juce::Component& part, const juce::String& id);
     /** Adds every part of the screen to the view in the screen's z-order. */
     void addPartsInZOrder();
-    void buildTree();
     void buildRows();
     void buildRowButtons();
     void buildPlaylistGain();
@@ -98,10 +80,10 @@ struct VantrelView::Impl
     void removeRowAndOffer (const std::string& rowId);
     /** After rows or a pad let go of stored files: the library is scanned again, and the stored
         copies among them that nothing uses any more are offered for the Trash. */
-    void offerOwnedCleanup (const juce::StringArray& paths);
+    void offerOwnedCleanup (const juce::StringArray& paths) override;
+    /** The library panel replaces the rows list, scanned afresh (the library button). */
+    void showLibrary() override;
     // Drops on the two lists (ui/PlaylistTree.cpp and ui/RowsList.cpp); the point is the list's own.
-    bool treeTakesDrag (const juce::String& description) const;
-    void dropOnTree (const juce::String& description, juce::Point<int> point);
     bool rowsTakeDrag (const juce::String& description) const;
     void dropOnRows (const juce::String& description, juce::Point<int> point);
     void filesDroppedOnRows (const juce::StringArray& files);
@@ -126,30 +108,6 @@ struct VantrelView::Impl
     /** Asks whether files join the open playlist as library copies or by reference. */
     void requestAdd (const juce::StringArray& files);
 
-    // The playlist tree (ui/PlaylistTree.cpp). Its edits are ignored while LIVE LOCK guards
-    // playlist editing ("the tree is locked").
-    bool treeLocked() const;
-    /** Rebuilds the tree's lines when the catalog's structure or the folding changed. */
-    void refreshTree();
-    const Folder* findFolder (const std::string& id) const;
-    bool isFolderCollapsed (const std::string& id) const;
-    /** The folder's name after those of its ancestors: "Show / Act 1 / Cues". */
-    juce::String folderPath (const Folder& folder) const;
-    /** Asks for the name of a new folder or playlist under parentId ("" = top level). */
-    void addTree (bool isFolder, const std::string& parentId);
-    /** The "+" menu (add a playlist or a folder under parentId), opened `at` the "+" button or at
-        the pointer; nothing while a dialog is up. */
-    void addTreeMenu (const std::string& parentId, const juce::PopupMenu::Options& at);
-    void renameTree (const TreeEntry& entry);
-    /** Removes a folder (its contents move up a level) or a playlist, after a confirmation. */
-    void removeTree (const TreeEntry& entry);
-    /** The menu of a tree line: rename, remove, add here and move to another folder. */
-    void treeMenu (const TreeEntry& entry, const juce::PopupMenu::Options& at);
-    /** The "+" button: the add menu for the selected folder, or the selected playlist's folder. */
-    void addTreeAtSelection();
-    /** The tree's remove button: the selected line, or the open playlist's. */
-    void removeSelectedTree();
-
     using Pad = vantrel::Pad;   // ui/Pads.h
 
     VantrelView& view;
@@ -165,27 +123,20 @@ struct VantrelView::Impl
     MasterStrip master;
     StatusRow status;
     PadColumn padColumn;
+    PlaylistColumn playlists;
     GainControl playlistGain { false };
-    juce::Label playlistsHeading, playlistTitle, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
+    juce::Label playlistTitle, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader,
         rowDensityLabel;
-    juce::TextButton playlistsFold, addTreeButton, removeTreeButton, addAudio, rowUp, rowDown, removeRows, memoFold,
+    juce::TextButton addAudio, rowUp, rowDown, removeRows, memoFold,
         playlistEq;
     Slider rowDensity;
     Memo memo;
-    juce::TextButton libraryButton, cdImport;
     LibraryPanel libraryPanel { coordinator };
-    juce::Label cdSummary;
     juce::TooltipWindow tooltips { nullptr, 650 };
 
-    std::vector<TreeEntry> treeEntries;   // the tree's visible lines
-    std::string treeSignature;            // the structure they were built from
-    std::string selectedTreeKey;          // the line last selected, created or moved; "" = the open playlist's
-    std::string treeMarkedLine;           // the playlist marked open when the tree was last drawn
-    int treeRebuilds = 0;
-    PlaylistModel playlistModel;
     RowsModel rowsModel;
     RowsListShown rowsShown;
-    List tree, rows;
+    List rows;
 
     int layoutKey = -1;
     int layoutCount = 0;

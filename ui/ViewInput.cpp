@@ -316,8 +316,6 @@ void VantrelView::chooseFiles (bool multiple, std::function<void (juce::Array<ju
     impl->dialogs.chooseFiles (multiple, std::move (onChosen));
 }
 
-void VantrelView::offerOwnedCleanup (const juce::StringArray& paths) { impl->offerOwnedCleanup (paths); }
-
 juce::Component* VantrelView::window (const juce::String& id) const { return impl->dialogs.window (id); }
 
 void VantrelView::openSettingsWindow()

@@ -92,22 +92,9 @@ void VantrelView::refresh()
     m.showLanes (snapshot.lanes);
     m.transport.refresh (snapshot);
 
-    // 11. Audio CD.
-    const auto cd = cdImportState (c);
-    juce::String cdText;
-    if (cd.busy)
-        cdText = translate ("CD取込中 · ") + juce::String ((int) (juce::jlimit (0.0, 1.0, cd.progress) * 100.0)) + "%";
-    else if (cd.discs.empty())
-        cdText = translate ("音楽CDを入れると表示します");
-    else
-        cdText = cd.discs.front().title + " · " + juce::String ((int) cd.discs.front().tracks.size()) + translate ("曲");
-    setText (m.cdSummary, cdText);
-    m.cdSummary.setTooltip (cdText);
-    m.cdImport.setButtonText (cd.busy ? translate ("CD取込の進行状況…") : translate ("CDを取り込む…"));
-
     // 12. Edit locks.
     const bool catalogLocked = lockedBy (c, LockScope::playlistEditing);
-    for (auto* b : { &m.addTreeButton, &m.removeTreeButton, &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
+    for (auto* b : { &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
         b->setEnabled (! catalogLocked);
 
     // 13, 14. The open playlist.
@@ -142,22 +129,9 @@ void VantrelView::refresh()
 
     // 16. The lists. They are drawn again only where what they show changed: a whole-screen
     // repaint ten times a second would cost more than everything else the view does.
-    m.refreshTree();
+    m.playlists.refresh (snapshot);
     m.refreshRows();
     m.selectedRow = -1;
-    // The tree selects the line last chosen, created or moved, else the open playlist's; none
-    // while the library replaces the rows. A newly selected line is scrolled into view.
-    const auto treeKey = m.selectedTreeKey.empty() ? openId : m.selectedTreeKey;
-    int treeLine = -1;
-    if (! m.flags.libraryShown && ! treeKey.empty())
-        for (int i = 0; i < (int) m.treeEntries.size(); ++i)
-            if (m.treeEntries[(size_t) i].id == treeKey)
-                treeLine = i;
-    if (treeLine < 0)
-        m.tree.deselectAllRows();
-    else if (! m.tree.isRowSelected (treeLine))
-        m.tree.selectRow (treeLine, false, true);
-    setToggle (m.libraryButton, m.flags.libraryShown);
 
     // 17. The row selection follows the anchor.
     if (p != nullptr && c.cueState().anchor)

@@ -41,8 +41,48 @@ void WheelFirstSlider::mouseWheelMove (const juce::MouseEvent& e, const juce::Mo
         juce::Slider::mouseWheelMove (e, wheel);
 }
 
+ViewList::ViewList (const juce::String& name, juce::ListBoxModel* model, bool rowsList)
+    : juce::ListBox (name, model), holdsRows (rowsList)
+{
+}
+
+bool ViewList::isInterestedInDragSource (const SourceDetails& details)
+{
+    return takesDrag && takesDrag (details.description.toString());
+}
+
+void ViewList::itemDropped (const SourceDetails& details)
+{
+    if (onDrop)
+        onDrop (details.description.toString(), details.localPosition);
+}
+
+bool ViewList::isInterestedInFileDrag (const juce::StringArray&) { return holdsRows; }
+
+void ViewList::filesDropped (const juce::StringArray& files, int, int)
+{
+    if (holdsRows && onFilesDropped)
+        onFilesDropped (files);
+}
+
+void ViewList::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    if (! offerWheelToRouter (*this, e, wheel))
+        juce::ListBox::mouseWheelMove (e, wheel);
+}
+
+void ViewList::paintOverChildren (juce::Graphics& g)
+{
+    if (getProperties()["wheel-active"])
+    {
+        g.setColour (themeColour (*this, wheelTargetColourId));
+        g.drawRect (getLocalBounds(), 2);
+    }
+}
+
 ViewSection::ViewSection (const SectionContext& context)
-    : view (context.view), coordinator (context.coordinator), palette (context.palette), dialogs (context.dialogs)
+    : view (context.view), coordinator (context.coordinator), palette (context.palette), dialogs (context.dialogs),
+      doors (context.doors)
 {
 }
 

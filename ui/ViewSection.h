@@ -78,14 +78,55 @@ public:
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
 };
 
+/** A list of the view (the tree or the rows) that offers wheel turns to the view first and
+    takes the drops of its own kind, as its section tells: the tree its entries, the rows list
+    rows and files. */
+class ViewList : public juce::ListBox,
+                 public juce::DragAndDropTarget,
+                 public juce::FileDragAndDropTarget
+{
+public:
+    ViewList (const juce::String& name, juce::ListBoxModel* model, bool holdsRows);
+    void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+    void paintOverChildren (juce::Graphics&) override;
+    bool isInterestedInDragSource (const SourceDetails&) override;
+    void itemDropped (const SourceDetails&) override;
+    bool isInterestedInFileDrag (const juce::StringArray&) override;
+    void filesDropped (const juce::StringArray&, int x, int y) override;
+
+    /** Whether a drag with this description may be dropped here. */
+    std::function<bool (const juce::String& description)> takesDrag;
+    /** A drop of that drag at a point of the list's own. */
+    std::function<void (const juce::String& description, juce::Point<int> point)> onDrop;
+    /** Files dropped from outside (only on the rows list). */
+    std::function<void (const juce::StringArray& files)> onFilesDropped;
+
+private:
+    const bool holdsRows;
+};
+
+/** What a section may ask of the view beyond the view's own operations: the effects that reach
+    another section, carried out by the view. */
+class ViewDoors
+{
+public:
+    virtual ~ViewDoors() = default;
+    /** The library panel replaces the rows list, scanned afresh. */
+    virtual void showLibrary() = 0;
+    /** After rows or a pad let go of stored files: the library is scanned again, and the stored
+        copies among them that nothing uses any more are offered for the Trash. */
+    virtual void offerOwnedCleanup (const juce::StringArray& paths) = 0;
+};
+
 /** What a section is built with: the view it lives in, the coordinator, the palette bindings of
-    the view's parts and the dialog host. */
+    the view's parts, the dialog host and the view's doors to the other sections. */
 struct SectionContext
 {
     VantrelView& view;
     SessionCoordinator& coordinator;
     PaletteBindings& palette;
     DialogHost& dialogs;
+    ViewDoors& doors;
 };
 
 /** One section of the main screen. It owns its widgets privately, builds them in its own
@@ -135,6 +176,7 @@ protected:
     SessionCoordinator& coordinator;
     PaletteBindings& palette;
     DialogHost& dialogs;
+    ViewDoors& doors;
 
 private:
     std::vector<std::pair<std::string, juce::Component*>> partList;
