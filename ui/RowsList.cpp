@@ -3,7 +3,8 @@
 
 #include "ui/RowsList.h"
 
-#include "ui/ViewImpl.h"
+#include "ui/DialogHost.h"
+#include "ui/KeyRouting.h"
 
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
@@ -11,6 +12,7 @@
 #include "ui/Theme.h"
 
 #include <algorithm>
+#include <tuple>
 #include <cmath>
 
 namespace vantrel
@@ -78,7 +80,7 @@ juce::String formatDuration (double seconds)
 
 // ---- one row ---------------------------------------------------------------------------------------
 
-RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
+RowComponent::RowComponent (RowsColumn& owner) : column (owner)
 {
     const std::pair<juce::Label*, const char*> labels[] = {
         { &numberLabel, "track-number" }, { &titleLabel, "track-title" }, { &noteLabel, "track-note" }, { &durationLabel, "track-duration" }
@@ -120,16 +122,16 @@ RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
     gain.onEditStart = [this]
     {
         editRowId = rowId;
-        impl.coordinator.beginEqEdit();
+        column.coordinator.beginEqEdit();
     };
     gain.onEditEnd = [this] (float finalDb)
     {
-        if (! impl.coordinator.commitEqEdit() && ! editRowId.empty())
-            impl.coordinator.commitRowGain (editRowId, finalDb);
+        if (! column.coordinator.commitEqEdit() && ! editRowId.empty())
+            column.coordinator.commitRowGain (editRowId, finalDb);
     };
     gain.onValue = [this] (float db)
     {
-        auto& c = impl.coordinator;
+        auto& c = column.coordinator;
         if (gain.editing)
         {
             if (! c.isEqEditPending())
@@ -146,7 +148,7 @@ RowComponent::RowComponent (VantrelView::Impl& owner) : impl (owner)
     eqButton.setComponentID ("track-eq");
     eqButton.setWantsKeyboardFocus (false);
     eqButton.setTooltip (translate ("この曲の8バンドEQ"));
-    eqButton.onClick = [this] { impl.view.openEq (utf8 (rowId)); };
+    eqButton.onClick = [this] { column.view.openEq (utf8 (rowId)); };
     addAndMakeVisible (eqButton);
 }
 
@@ -161,7 +163,7 @@ RowComponent::~RowComponent()
 
 void RowComponent::showRow (int index)
 {
-    auto& c = impl.coordinator;
+    auto& c = column.coordinator;
     const auto* row = rowAt (c, index);
     if (row == nullptr)
         return;
@@ -189,7 +191,7 @@ void RowComponent::showRow (int index)
     gain.syncValue (row->gainDb);
 
     gain.setEnabled (! c.isLocked (LockScope::trackGainEq));
-    const bool editable = ! impl.rowsLocked();
+    const bool editable = ! column.rowsLocked();
     for (auto* label : { &titleLabel, &noteLabel })
         if (label->isEditableOnDoubleClick() != editable)
             label->setEditable (false, editable, false);
@@ -210,7 +212,7 @@ void RowComponent::closeEdits()
 
 void RowComponent::editNote()
 {
-    if (impl.rowsLocked())
+    if (column.rowsLocked())
         return;
     noteOpening = true;
     resized();
@@ -219,9 +221,9 @@ void RowComponent::editNote()
 
 void RowComponent::reportText (bool title)
 {
-    if (impl.flags.syncing && ! closing)
+    if (column.view.flags().syncing && ! closing)
         return;
-    auto& c = impl.coordinator;
+    auto& c = column.coordinator;
     if (const auto* row = findRowById (c.undoHistory().current(), rowId))
     {
         const auto typed = (title ? titleLabel : noteLabel).getText().toStdString();
@@ -275,7 +277,7 @@ void RowComponent::resized()
 
 void RowComponent::paint (juce::Graphics& g)
 {
-    const auto& cue = impl.coordinator.cueState();
+    const auto& cue = column.coordinator.cueState();
     const float w = (float) getWidth(), h = (float) getHeight(), middle = h * 0.5f;
     const auto is = [this] (const std::optional<std::string>& slot) { return slot && *slot == rowId; };
 
@@ -338,10 +340,10 @@ void RowComponent::mouseDown (const juce::MouseEvent& e)
     if (e.mods.isPopupMenu())
     {
         clickReady.reset();
-        impl.rowMenu (rowId, menuAtPointer (impl.rows, e));
+        column.rowMenu (rowId, menuAtPointer (column.rows, e));
         return;
     }
-    auto& c = impl.coordinator;
+    auto& c = column.coordinator;
     if (e.getNumberOfClicks() > 1 && clickReady)
         return;   // the same gesture's second press: READY is this row's since the first
     const auto before = c.readyMark();
@@ -349,7 +351,7 @@ void RowComponent::mouseDown (const juce::MouseEvent& e)
         clickReady.emplace (before, c.readyMark());
     else
         clickReady.reset();
-    impl.view.refresh();
+    column.view.refresh();
 }
 
 void RowComponent::mouseDoubleClick (const juce::MouseEvent& e)
@@ -358,22 +360,22 @@ void RowComponent::mouseDoubleClick (const juce::MouseEvent& e)
     juce::Label* label = onLabel (titleLabel) ? &titleLabel : onLabel (noteLabel) ? &noteLabel : nullptr;
     if (label == nullptr || e.mods.isPopupMenu())
         return;
-    auto& c = impl.coordinator;
+    auto& c = column.coordinator;
     if (clickReady)
         c.restoreReady (clickReady->first, clickReady->second);
     clickReady.reset();
-    if (! label->isBeingEdited() && impl.rowsLocked())
-        impl.refuseTyping (*label, translate ("LIVE LOCK中、または再生中のため編集できません"));
-    impl.view.refresh();
+    if (! label->isBeingEdited() && column.rowsLocked())
+        column.doors.refuseTyping (*label, translate ("LIVE LOCK中、または再生中のため編集できません"));
+    column.view.refresh();
 }
 
 void RowComponent::mouseDrag (const juce::MouseEvent& e)
 {
     // The gain control and the EQ button keep their own presses: no drag starts from them.
-    if (dragStarted || e.mods.isPopupMenu() || e.getDistanceFromDragStart() <= 7 || isEditingText() || impl.rowsLocked())
+    if (dragStarted || e.mods.isPopupMenu() || e.getDistanceFromDragStart() <= 7 || isEditingText() || column.rowsLocked())
         return;
     dragStarted = true;
-    impl.view.startDragging ("row:" + juce::String (rowIndex), this, juce::ScaledImage(), false);
+    column.view.startDragging ("row:" + juce::String (rowIndex), this, juce::ScaledImage(), false);
 }
 
 void RowComponent::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
@@ -384,11 +386,11 @@ void RowComponent::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseW
 
 // ---- the model --------------------------------------------------------------------------------------
 
-RowsModel::RowsModel (VantrelView::Impl& owner) : impl (owner) {}
+RowsModel::RowsModel (RowsColumn& owner) : column (owner) {}
 
 int RowsModel::getNumRows()
 {
-    const auto* playlist = currentPlaylist (impl.coordinator.catalogState().document);
+    const auto* playlist = currentPlaylist (column.coordinator.catalogState().document);
     return playlist != nullptr ? (int) playlist->rows.size() : 0;
 }
 
@@ -405,36 +407,318 @@ juce::Component* RowsModel::refreshComponentForRow (int row, bool, juce::Compone
     if (component == nullptr)
     {
         delete existing;
-        component = new RowComponent (impl);
+        component = new RowComponent (column);
     }
     component->showRow (row);
     return component;
 }
 
-// ---- the view's side --------------------------------------------------------------------------------
+// ---- the column --------------------------------------------------------------------------------------
 
-bool VantrelView::Impl::rowsLocked() const { return coordinator.isLocked (LockScope::playlistEditing); }
-
-void VantrelView::Impl::refreshRows()
+void RowsColumn::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
-    auto& c = coordinator;
-    const int height = juce::jlimit (30, 49, c.catalogState().ui.rowHeight);
+    if (! offerWheelToRouter (*this, e, wheel))
+        juce::TextEditor::mouseWheelMove (e, wheel);
+}
+
+RowsColumn::RowsColumn (const SectionContext& context)
+    : ViewSection (context), libraryPanel (context.coordinator), rows ("setlist", &rowsModel, true)
+{
+    style (playlistTitle, 15.0f, textColourId);
+    buildCaptions();
+    buildButtons();
+    buildPlaylistGain();
+    buildMemo();
+    rows.setWantsKeyboardFocus (false);
+    rows.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
+    rows.setOutlineThickness (0);
+    rows.takesDrag = [this] (const juce::String& description) { return rowsTakeDrag (description); };
+    rows.onDrop = [this] (const juce::String& description, juce::Point<int> point) { dropOnRows (description, point); };
+    rows.onFilesDropped = [this] (const juce::StringArray& files) { filesDroppedOnRows (files); };
+    libraryPanel.importRunning = [this] { return cdImportState (coordinator).busy; };
+
+    addPart (playlistTitle, "playlist-title");
+    for (auto* caption : { &stateHeader, &numberHeader, &trackHeader, &durationHeader, &gainHeader })
+        addPart (*caption, caption->getComponentID());
+    addPart (rowDensityLabel, "row-density-label");
+    addPart (rowDensity, "row-density");
+    addPart (addAudio, "add-audio");
+    addPart (rowUp, "row-up");
+    addPart (rowDown, "row-down");
+    addPart (removeRows, "remove-rows");
+    addPart (memoFold, "memo-fold");
+    addPart (playlistEq, "playlist-eq");
+    addPart (playlistGain, "playlist-gain");
+    addPart (memo, "playlist-memo");
+    addPart (rows, "setlist");
+    addPart (libraryPanel, "library-panel");
+}
+
+RowsColumn::~RowsColumn()
+{
+    rows.setModel (nullptr);
+}
+
+void RowsColumn::buildCaptions()
+{
+    const std::tuple<juce::Label*, const char*, const char*, bool, juce::Justification> captions[] = {
+        { &stateHeader, "state-header", "状態", true, juce::Justification::centred },
+        { &numberHeader, "number-header", "No.", false, juce::Justification::centred },
+        { &trackHeader, "track-header", "タイトル / 備考", true, juce::Justification::centredLeft },
+        { &durationHeader, "duration-header", "時間", true, juce::Justification::centredRight },
+        { &gainHeader, "gain-header", "TRACK GAIN", false, juce::Justification::centredLeft }
+    };
+    for (const auto& [label, id, text, translated, justification] : captions)
+    {
+        style (*label, 10.0f, dimTextColourId, justification);
+        label->setText (translated ? translate (text) : juce::String (text), juce::dontSendNotification);
+        label->setComponentID (id);
+    }
+    style (rowDensityLabel, 10.0f, dimTextColourId);
+    rowDensityLabel.setText (translate ("行間"), juce::dontSendNotification);
+}
+
+void RowsColumn::buildButtons()
+{
+    auto& co = coordinator;
+    addAudio.setButtonText (translate ("＋ 音源"));
+    wire (addAudio, [this]
+    {
+        view.chooseFiles (true, [this] (juce::Array<juce::File> files)
+        {
+            juce::StringArray paths;
+            for (const auto& file : files)
+                paths.add (file.getFullPathName());
+            requestAdd (paths);
+        });
+    });
+    rowUp.setButtonText (translate ("↑"));
+    wire (rowUp, [this]
+    {
+        view.commitPendingEdits();
+        if (selectedRow > 0)
+            coordinator.moveRow (selectedRow, selectedRow - 1);
+    });
+    rowDown.setButtonText (translate ("↓"));
+    wire (rowDown, [this]
+    {
+        view.commitPendingEdits();
+        if (selectedRow >= 0)
+            coordinator.moveRow (selectedRow, selectedRow + 1);
+    });
+    removeRows.setButtonText (translate ("削除"));
+    wire (removeRows, [this] { deleteSelected(); });
+    memoFold.setButtonText (translate ("メモ ▸"));
+    wire (memoFold, [this] { coordinator.toggleMemoPanel(); view.resized(); });
+    playlistEq.setButtonText ("EQ");
+    playlistEq.setTooltip ("PLAYLIST EQ");
+    wire (playlistEq, [this, &co]
+    {
+        const auto id = co.catalogState().document.current;
+        if (! id.empty())
+            view.openEq ("@playlist:" + juce::String::fromUTF8 (id.c_str()));
+    });
+}
+
+void RowsColumn::buildPlaylistGain()
+{
+    auto& co = coordinator;
+    const auto openPlaylistId = [&co] { return co.catalogState().document.current; };
+    playlistGain.onEditStart = [&co] { co.beginEqEdit(); };
+    // An undo or LIVE LOCK during a drag closes the drag's edit under the control: the drag's
+    // next value opens a new one, and an end with none open still commits its value, so that
+    // where the drag ends is always one undo step and saved.
+    playlistGain.onEditEnd = [&co, openPlaylistId] (float finalDb)
+    {
+        if (! co.commitEqEdit() && ! openPlaylistId().empty())
+            co.commitPlaylistGain (openPlaylistId(), finalDb);
+    };
+    playlistGain.onValue = [this, openPlaylistId] (float db)
+    {
+        const auto id = openPlaylistId();
+        if (id.empty())
+            return;
+        if (playlistGain.editing)
+        {
+            if (! coordinator.isEqEditPending())
+                coordinator.beginEqEdit();
+            coordinator.setLivePlaylistGain (id, db);
+        }
+        else
+        {
+            coordinator.commitPlaylistGain (id, db);
+        }
+    };
+}
+
+void RowsColumn::buildMemo()
+{
+    rowDensity.setSliderStyle (juce::Slider::LinearHorizontal);
+    rowDensity.setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
+    rowDensity.setRange (0.0, 19.0, 1.0);
+    rowDensity.setTooltip (translate ("行間 · 左: ゆったり / 右: コンパクト"));
+    rowDensity.onValueChange = [this]
+    {
+        if (view.flags().syncing)
+            return;
+        coordinator.setRowHeight (49 - (int) rowDensity.getValue());
+        view.refresh();
+    };
+    memo.setMultiLine (true, true);
+    memo.setReturnKeyStartsNewLine (true);
+    memo.setFont (juce::Font (12.0f));
+    memo.setTextToShowWhenEmpty (translate ("プレイリスト全体のメモ"), themeColour (view, dimTextColourId));
+    memo.onFocusLost = [this]
+    {
+        if (! view.flags().syncing && ! memoPlaylistId.empty())
+            coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
+    };
+}
+
+void RowsColumn::layOut (const MainScreenLayout& layout)
+{
+    memoFold.setButtonText (translate (layout.memoFoldText.toRawUTF8()));
+    ViewSection::layOut (layout);
+}
+
+void RowsColumn::takeColours()
+{
+    memo.setTextToShowWhenEmpty (memo.getTextToShowWhenEmpty(), themeColour (view, dimTextColourId));
+}
+
+void RowsColumn::saveMemo()
+{
+    if (! memoPlaylistId.empty())
+        coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
+}
+
+juce::String RowsColumn::editRefusal (juce::Component& pressed) const
+{
+    if (auto* slider = lockedSliderOf (pressed))
+    {
+        auto* gain = dynamic_cast<GainControl*> (slider->getParentComponent());
+        if (gain == &playlistGain)
+            return translate ("プレイリスト未選択");
+        if (gain != nullptr && gain->findParentComponentOfClass<RowComponent>() != nullptr)
+            return translate ("LIVE LOCK中はトラックゲインを変更できません");
+        return {};
+    }
+    if ((&pressed == &memo || memo.isParentOf (&pressed)) && memo.isReadOnly())
+        return currentPlaylist (coordinator.catalogState().document) == nullptr ? translate ("プレイリスト未選択")
+                                                                             : translate ("LIVE LOCK中、または再生中のため編集できません");
+    return {};
+}
+
+void RowsColumn::markReadyWheel (bool active)
+{
+    rows.getProperties().set ("wheel-active", active);
+    rows.repaint();
+}
+
+void RowsColumn::refresh (const ViewSnapshot& s)
+{
+    for (auto* b : { &addAudio, &rowUp, &rowDown, &removeRows })
+        b->setEnabled (! s.catalogLocked);
+    showPlaylist (s);
+    // The list is drawn again only where what it shows changed: a whole-screen repaint ten
+    // times a second would cost more than everything else the view does.
+    refreshRows (s);
+    showSelection (s);
+    showValue (rowDensity, 49 - juce::jlimit (30, 49, s.catalog.ui.rowHeight));
+}
+
+void RowsColumn::showPlaylist (const ViewSnapshot& s)
+{
+    const auto* p = s.openPlaylist;
+    playlistGain.setEnabled (p != nullptr);
+    playlistEq.setEnabled (p != nullptr);
+    playlistGain.getProperties().set ("wheel-binding", p != nullptr ? utf8 (p->id) : juce::String());
+    playlistGain.syncValue (p != nullptr ? p->gainDb : 0.0f);
+    showToggle (playlistEq, p != nullptr && p->eq.enabled);
+    showText (playlistTitle, p != nullptr ? utf8 (p->name) : translate ("プレイリスト未選択"));
+
+    // The memo: left alone while the operator types into it; read-only without a playlist, so
+    // that nothing typed is lost.
+    // A memo that refuses editing takes no keyboard focus either: the keys stay the show's.
+    const bool memoRefuses = p == nullptr || s.catalogLocked;
+    memo.setReadOnly (memoRefuses);
+    if (memo.getWantsKeyboardFocus() == memoRefuses)
+    {
+        memo.setWantsKeyboardFocus (! memoRefuses);
+        memo.setMouseClickGrabsKeyboardFocus (! memoRefuses);
+        if (memoRefuses && memo.hasKeyboardFocus (true))
+            view.grabKeyboardFocus();
+    }
+    const std::string openId = p != nullptr ? p->id : std::string();
+    if (! (memo.hasKeyboardFocus (true) && memoPlaylistId == openId))
+    {
+        memoPlaylistId = openId;
+        const auto memoText = p != nullptr ? utf8 (p->memo) : juce::String();
+        if (memo.getText() != memoText)
+            memo.setText (memoText, false);
+    }
+}
+
+void RowsColumn::showSelection (const ViewSnapshot& s)
+{
+    selectedRow = -1;
+    const auto* p = s.openPlaylist;
+    if (p != nullptr && s.cue.anchor)
+        for (int i = 0; i < (int) p->rows.size(); ++i)
+            if (p->rows[(size_t) i].id == *s.cue.anchor)
+                selectedRow = i;
+    if (selectedRow < 0)
+        rows.deselectAllRows();
+    else if (! rows.isRowSelected (selectedRow))
+        rows.selectRow (selectedRow, false, true);
+}
+
+void RowsColumn::deleteSelected()
+{
+    if (view.flags().libraryShown)
+        return libraryPanel.requestRemove();
+    if (! coordinator.cueState().anchor)
+        return;
+    const auto id = *coordinator.cueState().anchor;
+    view.confirm (translate ("プレイリストから削除しますか？"), [this, id] { removeRowAndOffer (id); });
+}
+
+void RowsColumn::removeRowAndOffer (const std::string& rowId)
+{
+    const auto* playlist = currentPlaylist (coordinator.catalogState().document);
+    if (playlist == nullptr)
+        return;
+    const auto row = std::find_if (playlist->rows.begin(), playlist->rows.end(), [&] (const Row& r) { return r.id == rowId; });
+    if (row == playlist->rows.end())
+        return;
+    const auto source = juce::String::fromUTF8 (row->source.c_str());
+    if (coordinator.removeRow (rowId))
+        offerOwnedCleanup (juce::StringArray { source });
+}
+
+// ---- the rows list's flows ---------------------------------------------------------------------------
+
+bool RowsColumn::rowsLocked() const { return coordinator.isLocked (LockScope::playlistEditing); }
+
+void RowsColumn::refreshRows (const ViewSnapshot& s)
+{
+    const int height = juce::jlimit (30, 49, s.catalog.ui.rowHeight);
     if (rows.getRowHeight() != height)
         rows.setRowHeight (height);   // which loads the rows again
 
     // The rows are loaded again only when the document, the open playlist, the height or a lock
     // changed; a change of the cue repaints just the rows it concerns.
-    const auto content = juce::String (c.undoHistory().changeCount()) + "|" + juce::String (c.stateRevision()) + "|"
-                       + utf8 (c.catalogState().document.current) + "|" + juce::String (height) + "|"
-                       + (rowsLocked() ? "e" : "") + (c.isLocked (LockScope::trackGainEq) ? "g" : "");
+    const auto content = juce::String (s.changeCount) + "|" + juce::String (s.stateRevision) + "|"
+                       + utf8 (s.catalog.document.current) + "|" + juce::String (height) + "|"
+                       + (s.rowsLocked ? "e" : "") + (s.trackGainLocked ? "g" : "");
     if (content != rowsShown.content)
     {
         rowsShown.content = content;
         rows.updateContent();
     }
     const auto id = [] (const std::optional<std::string>& slot) { return slot.value_or (std::string()); };
-    const std::array<std::string, 4> cue { id (c.cueState().main), id (c.cueState().outgoing), id (c.cueState().ready), id (c.cueState().anchor) };
-    if (cue != rowsShown.cue || c.cueState().paused != rowsShown.paused)
+    const std::array<std::string, 4> cue { id (s.cue.main), id (s.cue.outgoing), id (s.cue.ready), id (s.cue.anchor) };
+    if (cue != rowsShown.cue || s.cue.paused != rowsShown.paused)
     {
         const auto concerned = [&] (const std::string& rowId)
         {
@@ -447,12 +731,12 @@ void VantrelView::Impl::refreshRows()
             if (auto* row = dynamic_cast<RowComponent*> (rows.getComponentForRowNumber (i)); row != nullptr && concerned (row->rowId))
                 row->repaint();
         rowsShown.cue = cue;
-        rowsShown.paused = c.cueState().paused;
+        rowsShown.paused = s.cue.paused;
     }
     layoutRowHeader();
 }
 
-void VantrelView::Impl::layoutRowHeader()
+void RowsColumn::layoutRowHeader()
 {
     const auto list = rows.getBounds();
     const auto columns = rowColumns (list.getWidth(), 23);
@@ -465,7 +749,7 @@ void VantrelView::Impl::layoutRowHeader()
         caption->setBounds (column + origin);
 }
 
-void VantrelView::Impl::rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at)
+void RowsColumn::rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at)
 {
     if (dialogs.isOpen())
         return;
@@ -486,7 +770,7 @@ void VantrelView::Impl::rowMenu (const std::string& rowId, const juce::PopupMenu
     });
 }
 
-void VantrelView::Impl::editRowNote (const std::string& rowId)
+void RowsColumn::editRowNote (const std::string& rowId)
 {
     const int index = indexOfRow (coordinator, rowId);
     if (index < 0)
@@ -496,7 +780,7 @@ void VantrelView::Impl::editRowNote (const std::string& rowId)
         row->editNote();
 }
 
-void VantrelView::Impl::requestAdd (const juce::StringArray& files)
+void RowsColumn::requestAdd (const juce::StringArray& files)
 {
     if (dialogs.isOpen() || files.isEmpty() || rowsLocked())
         return;
@@ -512,7 +796,7 @@ void VantrelView::Impl::requestAdd (const juce::StringArray& files)
     });
 }
 
-void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
+void RowsColumn::offerOwnedCleanup (const juce::StringArray& paths)
 {
     auto& c = coordinator;
     const auto& playlists = c.undoHistory().current().playlists;
@@ -556,12 +840,12 @@ void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
 
 // ---- drops on the rows list -------------------------------------------------------------------------
 
-bool VantrelView::Impl::rowsTakeDrag (const juce::String& description) const
+bool RowsColumn::rowsTakeDrag (const juce::String& description) const
 {
     return ! rowsLocked() && description.startsWith ("row:");
 }
 
-void VantrelView::Impl::dropOnRows (const juce::String& description, juce::Point<int> point)
+void RowsColumn::dropOnRows (const juce::String& description, juce::Point<int> point)
 {
     view.commitPendingEdits();
     if (! rowsLocked() && description.startsWith ("row:"))
@@ -574,7 +858,7 @@ void VantrelView::Impl::dropOnRows (const juce::String& description, juce::Point
     view.refresh();
 }
 
-void VantrelView::Impl::filesDroppedOnRows (const juce::StringArray& files)
+void RowsColumn::filesDroppedOnRows (const juce::StringArray& files)
 {
     requestAdd (files);
     view.refresh();

@@ -4,7 +4,9 @@
 #include "app/SessionCoordinator.h"
 #include "ui/GainControl.h"
 #include "ui/Theme.h"
+#include "ui/LibraryPanel.h"
 #include "ui/VantrelView.h"
+#include "ui/ViewSection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -33,10 +35,12 @@ juce::String formatDuration (double seconds);
     gain. A click makes the row READY, a right click opens the row menu, a double click edits the
     title or the note in place, a drag beyond 7 px carries "row:" + its index. The list reuses
     the component for other rows; what was typed into it goes to the row it was typed for. */
+class RowsColumn;
+
 class RowComponent : public juce::Component
 {
 public:
-    explicit RowComponent (VantrelView::Impl&);
+    explicit RowComponent (RowsColumn&);
     ~RowComponent() override;
 
     /** Shows row `index` of the open playlist; nothing when there is none. */
@@ -76,7 +80,7 @@ private:
     void reportText (bool title);
     bool noteShown() const;
 
-    VantrelView::Impl& impl;
+    RowsColumn& column;
     PaletteBindings paletteParts;
 
     bool closing = false;       // closeEdits is reporting: the refresh's guard does not hold
@@ -94,13 +98,13 @@ private:
 class RowsModel : public juce::ListBoxModel
 {
 public:
-    explicit RowsModel (VantrelView::Impl&);
+    explicit RowsModel (RowsColumn&);
     int getNumRows() override;
     void paintListBoxItem (int, juce::Graphics&, int, int, bool) override {}
     juce::Component* refreshComponentForRow (int row, bool isSelected, juce::Component* existing) override;
 
 private:
-    VantrelView::Impl& impl;
+    RowsColumn& column;
 };
 
 /** What the rows list showed at the last refresh, so that a refresh touches only what changed. */
@@ -109,5 +113,86 @@ struct RowsListShown
     juce::String content;               // the document's change, the open playlist, row height, locks
     std::array<std::string, 4> cue;     // the MAIN, OUTGOING, READY and anchor rows ("" for none)
     bool paused = false;
+};
+
+/** The rows column: the open playlist's title, PLAYLIST EQ and gain, the add, move and remove
+    buttons, the captions, the rows list, the memo with its fold and the row density; the library
+    panel takes the column's place while it is shown. Its edits are refused while LIVE LOCK
+    guards playlist editing ("the rows are locked"). */
+class RowsColumn : public ViewSection
+{
+public:
+    explicit RowsColumn (const SectionContext& context);
+    ~RowsColumn() override;
+
+    void layOut (const MainScreenLayout& layout) override;
+    void refresh (const ViewSnapshot& snapshot) override;
+    juce::String editRefusal (juce::Component& pressed) const override;
+    /** The memo editor's placeholder colour follows the palette. */
+    void takeColours();
+    /** Saves the memo being typed (the view's end of inline edits). */
+    void saveMemo();
+    /** The DELETE shortcut: the row READY stepping counts from, after a confirmation; with the
+        library shown, the library's own remove request. */
+    void deleteSelected();
+    /** After rows or a pad let go of stored files: the library is scanned again, and the stored
+        copies among them that nothing uses any more are offered for the Trash. */
+    void offerOwnedCleanup (const juce::StringArray& paths);
+    /** The library panel's own refresh, when the library button shows it. */
+    void refreshLibraryNow()  { libraryPanel.refreshNow(); }
+
+    // The wheel's READY stepping, bound by a press on the rows list.
+    bool isRowsList (const juce::Component* component) const  { return component == &rows; }
+    bool rowsListShowing() const  { return rows.isShowing(); }
+    /** Marks the rows list as the wheel's target ("wheel-active"), or not. */
+    void markReadyWheel (bool active);
+
+private:
+    friend class RowComponent;
+    friend class RowsModel;
+
+    /** The memo editor, which offers wheel turns to the view first. */
+    class Memo : public juce::TextEditor
+    {
+    public:
+        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+    };
+
+    void buildCaptions();
+    void buildButtons();
+    void buildPlaylistGain();
+    void buildMemo();
+    bool rowsLocked() const;
+    /** The open playlist's part of the refresh: gain, EQ, title and memo. */
+    void showPlaylist (const ViewSnapshot& snapshot);
+    /** The rows' part of the refresh: row height, content, the rows the cue moved, captions. */
+    void refreshRows (const ViewSnapshot& snapshot);
+    /** The row selection follows the anchor. */
+    void showSelection (const ViewSnapshot& snapshot);
+    /** Puts the five captions over the rows list's columns. */
+    void layoutRowHeader();
+    /** The row menu: relink, edit the note, remove; nothing while a dialog is up. */
+    void rowMenu (const std::string& rowId, const juce::PopupMenu::Options& at);
+    /** Opens the note editor of a row of the open playlist, scrolled into view. */
+    void editRowNote (const std::string& rowId);
+    /** Asks whether files join the open playlist as library copies or by reference. */
+    void requestAdd (const juce::StringArray& files);
+    /** Removes a row of the open playlist and offers its stored copy for removal. */
+    void removeRowAndOffer (const std::string& rowId);
+    bool rowsTakeDrag (const juce::String& description) const;
+    void dropOnRows (const juce::String& description, juce::Point<int> point);
+    void filesDroppedOnRows (const juce::StringArray& files);
+
+    juce::Label playlistTitle, stateHeader, numberHeader, trackHeader, durationHeader, gainHeader, rowDensityLabel;
+    juce::TextButton addAudio, rowUp, rowDown, removeRows, memoFold, playlistEq;
+    GainControl playlistGain { false };
+    WheelFirstSlider rowDensity;
+    Memo memo;
+    LibraryPanel libraryPanel;
+    RowsModel rowsModel { *this };
+    RowsListShown rowsShown;
+    ViewList rows;
+    int selectedRow = -1;          // the row of the open playlist the list shows selected
+    std::string memoPlaylistId;    // the playlist whose memo the editor shows ("" = none)
 };
 } // namespace vantrel

@@ -5,6 +5,7 @@
 #include "session/UiText.h"
 
 #include <cmath>
+#include <map>
 
 namespace vantrel
 {
@@ -23,39 +24,12 @@ void collectEditables (juce::Component& parent, juce::Array<juce::Label*>& label
 }
 } // namespace
 
-// ---- the wheel-first children -------------------------------------------------------------------
-
-void VantrelView::Impl::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
-{
-    if (! offerWheelToRouter (*this, e, wheel))
-        juce::TextEditor::mouseWheelMove (e, wheel);
-}
-
-// ---- building the parts ----------------------------------------------------------------------------
-
-void VantrelView::Impl::wire (juce::Button& button, std::function<void()> action)
-{
-    button.setWantsKeyboardFocus (false);
-    button.onClick = [this, action = std::move (action)]
-    {
-        action();
-        view.refresh();
-    };
-}
-
-void VantrelView::Impl::style (juce::Label& label, float points, int colourId, juce::Justification justification)
-{
-    label.setFont (juce::Font (points));
-    paletteParts.bind (label, juce::Label::textColourId, colourId);
-    label.setColour (juce::Label::textColourId, themeColour (view, colourId));
-    label.setJustificationType (justification);
-    label.setInterceptsMouseClicks (false, false);
-}
+// ---- the view's private part ----------------------------------------------------------------------
 
 void VantrelView::Impl::takeColours()
 {
     paletteParts.apply (view);
-    memo.setTextToShowWhenEmpty (memo.getTextToShowWhenEmpty(), themeColour (view, dimTextColourId));
+    rowsColumn.takeColours();
     // The colours that follow the state (the status line's warning, the output, the VST button)
     // are chosen again by the next refresh.
 }
@@ -70,40 +44,27 @@ VantrelView::Impl::Impl (VantrelView& v, SessionCoordinator& c)
       status ({ v, c, paletteParts, dialogs, *this }),
       padColumn ({ v, c, paletteParts, dialogs, *this }),
       playlists ({ v, c, paletteParts, dialogs, *this }),
-      memo (v),
-      rowsModel (*this),
-      rows ("setlist", &rowsModel, true)
+      rowsColumn ({ v, c, paletteParts, dialogs, *this })
 {
-    buildRows();
     addPartsInZOrder();
-}
-
-void VantrelView::Impl::legacyPart (juce::Component& part, const juce::String& id)
-{
-    part.setComponentID (id);
-    parts[id.toStdString()] = &part;
 }
 
 std::vector<ViewSection*> VantrelView::Impl::sections()
 {
-    return { &transport, &lanes, &master, &status, &padColumn, &playlists };
+    return { &transport, &lanes, &master, &status, &padColumn, &playlists, &rowsColumn };
 }
 
 void VantrelView::Impl::addPartsInZOrder()
 {
-    std::map<std::string, juce::Component*> all (parts);
-    std::map<std::string, bool> hidden;
+    std::map<std::string, std::pair<juce::Component*, bool>> all;   // by id: the part, whether it starts hidden
     for (auto* section : sections())
         for (const auto& [id, part] : section->parts())
-        {
-            all[id] = part;
-            hidden[id] = section->startsHidden (*part);
-        }
+            all[id] = { part, section->startsHidden (*part) };
     // The z-order is the order of adding.
     for (const auto& id : mainScreenZOrder())
     {
-        auto* part = all.at (id);
-        if (hidden[id])
+        const auto [part, hidden] = all.at (id);
+        if (hidden)
             view.addChildComponent (part);
         else
             view.addAndMakeVisible (part);
@@ -114,149 +75,18 @@ void VantrelView::Impl::showLibrary()
 {
     view.commitPendingEdits();
     flags.libraryShown = true;
-    libraryPanel.refreshNow();
+    rowsColumn.refreshLibraryNow();
     view.refresh();
 }
 
-void VantrelView::Impl::buildRowButtons()
+void VantrelView::Impl::offerOwnedCleanup (const juce::StringArray& paths)
 {
-    const auto openPlaylistId = [this] { return coordinator.catalogState().document.current; };
-    addAudio.setButtonText (translate ("＋ 音源"));
-    wire (addAudio, [this]
-    {
-        view.chooseFiles (true, [this] (juce::Array<juce::File> files)
-        {
-            juce::StringArray paths;
-            for (const auto& file : files)
-                paths.add (file.getFullPathName());
-            requestAdd (paths);
-        });
-    });
-    legacyPart (addAudio, "add-audio");
-    rowUp.setButtonText (translate ("↑"));
-    wire (rowUp, [this]
-    {
-        view.commitPendingEdits();
-        if (selectedRow > 0)
-            coordinator.moveRow (selectedRow, selectedRow - 1);
-    });
-    legacyPart (rowUp, "row-up");
-    rowDown.setButtonText (translate ("↓"));
-    wire (rowDown, [this]
-    {
-        view.commitPendingEdits();
-        if (selectedRow >= 0)
-            coordinator.moveRow (selectedRow, selectedRow + 1);
-    });
-    legacyPart (rowDown, "row-down");
-    removeRows.setButtonText (translate ("削除"));
-    wire (removeRows, [this] { deleteSelected(); });
-    legacyPart (removeRows, "remove-rows");
-    memoFold.setButtonText (translate ("メモ ▸"));
-    wire (memoFold, [this] { coordinator.toggleMemoPanel(); view.resized(); });
-    legacyPart (memoFold, "memo-fold");
-    playlistEq.setButtonText ("EQ");
-    playlistEq.setTooltip ("PLAYLIST EQ");
-    wire (playlistEq, [this, openPlaylistId]
-    {
-        if (! openPlaylistId().empty())
-            view.openEq ("@playlist:" + juce::String::fromUTF8 (openPlaylistId().c_str()));
-    });
-    legacyPart (playlistEq, "playlist-eq");
-}
-
-void VantrelView::Impl::buildPlaylistGain()
-{
-    auto& co = coordinator;
-    const auto openPlaylistId = [&co] { return co.catalogState().document.current; };
-    legacyPart (playlistGain, "playlist-gain");
-    playlistGain.onEditStart = [&co] { co.beginEqEdit(); };
-    // An undo or LIVE LOCK during a drag closes the drag's edit under the control: the drag's
-    // next value opens a new one, and an end with none open still commits its value, so that
-    // where the drag ends is always one undo step and saved.
-    playlistGain.onEditEnd = [&co, openPlaylistId] (float finalDb)
-    {
-        if (! co.commitEqEdit() && ! openPlaylistId().empty())
-            co.commitPlaylistGain (openPlaylistId(), finalDb);
-    };
-    playlistGain.onValue = [this, openPlaylistId] (float db)
-    {
-        const auto id = openPlaylistId();
-        if (id.empty())
-            return;
-        if (playlistGain.editing)
-        {
-            if (! coordinator.isEqEditPending())
-                coordinator.beginEqEdit();
-            coordinator.setLivePlaylistGain (id, db);
-        }
-        else
-        {
-            coordinator.commitPlaylistGain (id, db);
-        }
-    };
-}
-
-void VantrelView::Impl::buildRows()
-{
-    style (playlistTitle, 15.0f, textColourId);
-    legacyPart (playlistTitle, "playlist-title");
-    const std::tuple<juce::Label*, const char*, const char*, bool, juce::Justification> captions[] = {
-        { &stateHeader, "state-header", "状態", true, juce::Justification::centred },
-        { &numberHeader, "number-header", "No.", false, juce::Justification::centred },
-        { &trackHeader, "track-header", "タイトル / 備考", true, juce::Justification::centredLeft },
-        { &durationHeader, "duration-header", "時間", true, juce::Justification::centredRight },
-        { &gainHeader, "gain-header", "TRACK GAIN", false, juce::Justification::centredLeft }
-    };
-    for (const auto& [label, id, text, translated, justification] : captions)
-    {
-        style (*label, 10.0f, dimTextColourId, justification);
-        label->setText (translated ? translate (text) : juce::String (text), juce::dontSendNotification);
-        legacyPart (*label, id);
-    }
-    style (rowDensityLabel, 10.0f, dimTextColourId);
-    rowDensityLabel.setText (translate ("行間"), juce::dontSendNotification);
-    legacyPart (rowDensityLabel, "row-density-label");
-    buildRowButtons();
-    buildPlaylistGain();
-
-    rowDensity.setSliderStyle (juce::Slider::LinearHorizontal);
-    rowDensity.setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
-    rowDensity.setRange (0.0, 19.0, 1.0);
-    rowDensity.setTooltip (translate ("行間 · 左: ゆったり / 右: コンパクト"));
-    rowDensity.onValueChange = [this]
-    {
-        if (flags.syncing)
-            return;
-        coordinator.setRowHeight (49 - (int) rowDensity.getValue());
-        view.refresh();
-    };
-    legacyPart (rowDensity, "row-density");
-    memo.setMultiLine (true, true);
-    memo.setReturnKeyStartsNewLine (true);
-    memo.setFont (juce::Font (12.0f));
-    memo.setTextToShowWhenEmpty (translate ("プレイリスト全体のメモ"), themeColour (view, dimTextColourId));
-    memo.onFocusLost = [this]
-    {
-        if (! flags.syncing && ! memoPlaylistId.empty())
-            coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
-    };
-    legacyPart (memo, "playlist-memo");
-    rows.setWantsKeyboardFocus (false);
-    rows.setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentBlack);
-    rows.setOutlineThickness (0);
-    rows.takesDrag = [this] (const juce::String& description) { return rowsTakeDrag (description); };
-    rows.onDrop = [this] (const juce::String& description, juce::Point<int> point) { dropOnRows (description, point); };
-    rows.onFilesDropped = [this] (const juce::StringArray& files) { filesDroppedOnRows (files); };
-    legacyPart (rows, "setlist");
-    libraryPanel.importRunning = [this] { return cdImportState (coordinator).busy; };
-    legacyPart (libraryPanel, "library-panel");
+    rowsColumn.offerOwnedCleanup (paths);
 }
 
 VantrelView::Impl::~Impl()
 {
     dialogs.closeAll();
-    rows.setModel (nullptr);
     view.setLookAndFeel (nullptr);
 }
 
@@ -272,16 +102,8 @@ void VantrelView::Impl::applyLayout()
     state.english = uiLanguage();
     state.scrollBarThickness = padColumn.scrollBarThickness();
     layout = layoutMainScreen (view.getLocalBounds(), state);
-    memoFold.setButtonText (translate (layout.memoFoldText.toRawUTF8()));
-
     for (auto* section : sections())
         section->layOut (layout);
-    for (const auto& [name, component] : parts)
-    {
-        const auto& place = layout[name];
-        component->setBounds (place.bounds);
-        component->setVisible (place.visible && ! place.bounds.isEmpty());
-    }
     ++layoutCount;
 }
 
@@ -456,7 +278,6 @@ void VantrelView::commitPendingEdits()
             label->hideEditor (false);
     for (auto* slider : sliders)
         slider->hideTextBox (false);
-    if (! impl->memoPlaylistId.empty())
-        coordinator.setPlaylistMemo (impl->memoPlaylistId, impl->memo.getText().toStdString());
+    impl->rowsColumn.saveMemo();
 }
 } // namespace vantrel

@@ -84,7 +84,7 @@ bool VantrelView::handleShortcut (int virtualKey, bool isRepeat, bool ctrl, bool
     else if (action == "PAD STOP")      c.stopAllPads();
     else if (action.startsWith ("PAD ") && action != "PAD MUTE" && action != "PAD PANEL")
                                         c.triggerPad (trailingNumber (action));
-    else if (action.startsWith ("DELETE")) impl->deleteSelected();
+    else if (action.startsWith ("DELETE")) impl->rowsColumn.deleteSelected();
     else if (action == "UNDO")          c.undoRedo (false);
     else if (action.startsWith ("REDO")) c.undoRedo (true);
     else if (action == "PREVIOUS ROW")  c.moveReady (-1);
@@ -156,48 +156,10 @@ bool VantrelView::Impl::refuseEditAt (juce::Component* pressed)
     for (auto* section : sections())
         if (reason.isEmpty())
             reason = section->editRefusal (*pressed);
-    // A slider's value box is a label of its own; locked, the whole control is disabled.
-    auto* slider = dynamic_cast<juce::Label*> (pressed) != nullptr ? dynamic_cast<juce::Slider*> (pressed->getParentComponent()) : nullptr;
-    if (reason.isEmpty() && slider != nullptr && ! slider->isEnabled())
-    {
-        auto* gain = dynamic_cast<GainControl*> (slider->getParentComponent());
-        if (gain == &playlistGain)
-            reason = translate ("プレイリスト未選択");
-        else if (gain != nullptr && gain->findParentComponentOfClass<RowComponent>() != nullptr)
-            reason = translate ("LIVE LOCK中はトラックゲインを変更できません");
-    }
-    else if (reason.isEmpty() && (pressed == &memo || memo.isParentOf (pressed)) && memo.isReadOnly())
-    {
-        reason = currentPlaylist (coordinator.catalogState().document) == nullptr ? translate ("プレイリスト未選択")
-                                                                                   : translate ("LIVE LOCK中、または再生中のため編集できません");
-    }
     if (reason.isEmpty())
         return false;
     refuseTyping (*pressed, reason);
     return true;
-}
-
-void VantrelView::Impl::deleteSelected()
-{
-    if (flags.libraryShown)
-        return libraryPanel.requestRemove();
-    if (! coordinator.cueState().anchor)
-        return;
-    const auto id = *coordinator.cueState().anchor;
-    view.confirm (translate ("プレイリストから削除しますか？"), [this, id] { removeRowAndOffer (id); });
-}
-
-void VantrelView::Impl::removeRowAndOffer (const std::string& rowId)
-{
-    const auto* playlist = currentPlaylist (coordinator.catalogState().document);
-    if (playlist == nullptr)
-        return;
-    const auto row = std::find_if (playlist->rows.begin(), playlist->rows.end(), [&] (const Row& r) { return r.id == rowId; });
-    if (row == playlist->rows.end())
-        return;
-    const auto source = juce::String::fromUTF8 (row->source.c_str());
-    if (coordinator.removeRow (rowId))
-        offerOwnedCleanup (juce::StringArray { source });
 }
 
 // ---- the wheel ----------------------------------------------------------------------------------
@@ -225,14 +187,13 @@ void VantrelView::bindWheelTarget (juce::Component* pressed)
             gain->setWheelActive (true);
             return;
         }
-        if (c == &m.rows)
+        if (m.rowsColumn.isRowsList (c))
         {
             releaseWheelTarget();
             if (m.flags.libraryShown)
                 return;
             m.readyWheel = true;
-            m.rows.getProperties().set ("wheel-active", true);
-            m.rows.repaint();
+            m.rowsColumn.markReadyWheel (true);
             return;
         }
     }
@@ -248,8 +209,7 @@ void VantrelView::releaseWheelTarget()
     m.readyWheel = false;
     m.wheelBinding = juce::var();
     m.wheelResidual = 0.0;
-    m.rows.getProperties().set ("wheel-active", false);
-    m.rows.repaint();
+    m.rowsColumn.markReadyWheel (false);
 }
 
 void VantrelView::validateWheelTarget()
@@ -262,7 +222,7 @@ void VantrelView::validateWheelTarget()
             || target->getProperties()["wheel-binding"] != m.wheelBinding)
             releaseWheelTarget();
     }
-    else if (m.readyWheel && (! m.rows.isShowing() || m.flags.libraryShown || textInputActive()))
+    else if (m.readyWheel && (! m.rowsColumn.rowsListShowing() || m.flags.libraryShown || textInputActive()))
     {
         releaseWheelTarget();
     }

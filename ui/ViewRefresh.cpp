@@ -11,12 +11,6 @@ namespace vantrel
 {
 namespace
 {
-juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
-
-void setText (juce::Label& label, const juce::String& text) { showText (label, text); }
-void setToggle (juce::Button& button, bool on) { showToggle (button, on); }
-void setValue (juce::Slider& slider, double value) { showValue (slider, value); }
-
 bool lockedBy (const SessionCoordinator& c, LockScope scope)
 {
     return c.isLiveLockOn() && c.currentPreferences().isLocked (scope);
@@ -52,6 +46,10 @@ ViewSnapshot readSnapshot (SessionCoordinator& c, const ViewFlags& flags)
     s.catalogLocked = lockedBy (c, LockScope::playlistEditing);
     s.limiterLocked = lockedBy (c, LockScope::limiter);
     s.masterGainLocked = lockedBy (c, LockScope::masterGain);
+    s.rowsLocked = c.isLocked (LockScope::playlistEditing);
+    s.trackGainLocked = c.isLocked (LockScope::trackGainEq);
+    s.changeCount = c.undoHistory().changeCount();
+    s.stateRevision = c.stateRevision();
     s.canChangeOutput = c.canChangeOutput();
     s.outputOpen = c.isOutputOpen();
     if (s.outputOpen)
@@ -79,7 +77,7 @@ void VantrelView::refresh()
     auto& c = coordinator;
     m.flags.syncing = true;
 
-    // 2. Lay the parts out again when a fold or mode switch changed.
+    // Lay the parts out again when a fold or mode switch changed.
     const int key = (c.catalogState().ui.playlistsFolded ? 1 : 0) | (c.catalogState().ui.padsFolded ? 2 : 0) | (c.catalogState().ui.memoFolded ? 4 : 0)
                   | (m.flags.padEditMode ? 8 : 0) | (m.flags.dynamicsOpen ? 16 : 0) | (m.flags.libraryShown ? 32 : 0);
     if (key != m.layoutKey)
@@ -88,68 +86,13 @@ void VantrelView::refresh()
         resized();
     }
 
+    // Every section shows the one snapshot of the coordinator's state read here.
     const auto snapshot = readSnapshot (c, m.flags);
     m.showLanes (snapshot.lanes);
-    m.transport.refresh (snapshot);
-
-    // 12. Edit locks.
-    const bool catalogLocked = lockedBy (c, LockScope::playlistEditing);
-    for (auto* b : { &m.addAudio, &m.rowUp, &m.rowDown, &m.removeRows })
-        b->setEnabled (! catalogLocked);
-
-    // 13, 14. The open playlist.
-    const auto* p = currentPlaylist (c.catalogState().document);
-    m.playlistGain.setEnabled (p != nullptr);
-    m.playlistEq.setEnabled (p != nullptr);
-    m.playlistGain.getProperties().set ("wheel-binding", p != nullptr ? utf8 (p->id) : juce::String());
-    m.playlistGain.syncValue (p != nullptr ? p->gainDb : 0.0f);
-    setToggle (m.playlistEq, p != nullptr && p->eq.enabled);
-    setText (m.playlistTitle, p != nullptr ? utf8 (p->name) : translate ("プレイリスト未選択"));
-
-    // 15. The memo: left alone while the operator types into it; read-only without a playlist,
-    // so that nothing typed is lost.
-    // A memo that refuses editing takes no keyboard focus either: the keys stay the show's.
-    const bool memoRefuses = p == nullptr || catalogLocked;
-    m.memo.setReadOnly (memoRefuses);
-    if (m.memo.getWantsKeyboardFocus() == memoRefuses)
-    {
-        m.memo.setWantsKeyboardFocus (! memoRefuses);
-        m.memo.setMouseClickGrabsKeyboardFocus (! memoRefuses);
-        if (memoRefuses && m.memo.hasKeyboardFocus (true))
-            grabKeyboardFocus();
-    }
-    const std::string openId = p != nullptr ? p->id : std::string();
-    if (! (m.memo.hasKeyboardFocus (true) && m.memoPlaylistId == openId))
-    {
-        m.memoPlaylistId = openId;
-        const auto memoText = p != nullptr ? utf8 (p->memo) : juce::String();
-        if (m.memo.getText() != memoText)
-            m.memo.setText (memoText, false);
-    }
-
-    // 16. The lists. They are drawn again only where what they show changed: a whole-screen
-    // repaint ten times a second would cost more than everything else the view does.
-    m.playlists.refresh (snapshot);
-    m.refreshRows();
-    m.selectedRow = -1;
-
-    // 17. The row selection follows the anchor.
-    if (p != nullptr && c.cueState().anchor)
-        for (int i = 0; i < (int) p->rows.size(); ++i)
-            if (p->rows[(size_t) i].id == *c.cueState().anchor)
-                m.selectedRow = i;
-    if (m.selectedRow < 0)
-        m.rows.deselectAllRows();
-    else if (! m.rows.isRowSelected (m.selectedRow))
-        m.rows.selectRow (m.selectedRow, false, true);
-
-    m.padColumn.refresh (snapshot);
-
-    // 19, 20. Sliders and the zoom readout.
-    setValue (m.rowDensity, 49 - juce::jlimit (30, 49, c.catalogState().ui.rowHeight));
-
-    m.master.refresh (snapshot);
-    m.status.refresh (snapshot);
+    // (The lanes and the meter take the lane snapshot, as at every tick.)
+    ViewSection* const sections[] = { &m.transport, &m.playlists, &m.rowsColumn, &m.padColumn, &m.master, &m.status };
+    for (auto* section : sections)
+        section->refresh (snapshot);
 
     m.flags.syncing = false;
     validateWheelTarget();

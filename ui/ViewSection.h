@@ -49,7 +49,9 @@ struct ViewSnapshot
     ViewFlags flags;
     LaneSnapshot lanes;
     bool autoCue = false, liveLock = false, padMute = false, limiterOn = false;
-    bool catalogLocked = false, limiterLocked = false, masterGainLocked = false, trackGainLocked = false;
+    bool catalogLocked = false, limiterLocked = false, masterGainLocked = false;
+    bool rowsLocked = false, trackGainLocked = false;   // the coordinator's LIVE LOCK guards of the rows
+    std::uint64_t changeCount = 0, stateRevision = 0;   // the history's changes, the saved state's revision
     bool canChangeOutput = false, outputOpen = false;
     juce::String outputName;
     bool rackReady = false, rackNeedsAttention = false;
@@ -116,6 +118,9 @@ public:
     /** After rows or a pad let go of stored files: the library is scanned again, and the stored
         copies among them that nothing uses any more are offered for the Trash. */
     virtual void offerOwnedCleanup (const juce::StringArray& paths) = 0;
+    /** A click landed on a text box that refuses editing for `reason`: the status line says so,
+        and what is typed at the box does nothing. */
+    virtual void refuseTyping (juce::Component& box, const juce::String& reason) = 0;
 };
 
 /** What a section is built with: the view it lives in, the coordinator, the palette bindings of
