@@ -54,6 +54,17 @@ public:
         finds, none included). */
     void internWindowManagerAtoms();
 
+    /** Where a window's top-left pixel is on the screen; false when the window is gone. */
+    bool windowOrigin (std::uintptr_t window, int& x, int& y);
+
+    /** The pointer moved to a point of the screen, and a button of it pressed or released, as a
+        mouse does: through the X server's input queue, each behind the events sent before it.
+        (A pointer warp, which is what xdotool's mousemove sends, moves the pointer at once: while
+        a window manager's click-to-focus grab still holds a press and its release back, a warp
+        overtakes the release and the program sees a drag.) False when the server has no XTEST. */
+    bool movePointer (int x, int y);
+    bool pointerButton (int button, bool down);
+
     /** Maps a solid-coloured top-level window of this client on top of the others. */
     std::uintptr_t createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb);
 

@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace vantrel::platform
 {
@@ -213,6 +214,35 @@ bool X11Inspector::resizeWindow (std::uintptr_t window, int width, int height)
 {
     auto* d = asDisplay (display);
     XResizeWindow (d, window, static_cast<unsigned int> (width), static_cast<unsigned int> (height));
+    XSync (d, False);
+    return true;
+}
+
+bool X11Inspector::windowOrigin (std::uintptr_t window, int& x, int& y)
+{
+    auto* d = asDisplay (display);
+    Window child = None;
+    return XTranslateCoordinates (d, window, DefaultRootWindow (d), 0, 0, &x, &y, &child) != 0;
+}
+
+bool X11Inspector::movePointer (int x, int y)
+{
+    auto* d = asDisplay (display);
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (! XTestQueryExtension (d, &event, &error, &major, &minor))
+        return false;
+    XTestFakeMotionEvent (d, DefaultScreen (d), x, y, CurrentTime);
+    XSync (d, False);
+    return true;
+}
+
+bool X11Inspector::pointerButton (int button, bool down)
+{
+    auto* d = asDisplay (display);
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (! XTestQueryExtension (d, &event, &error, &major, &minor))
+        return false;
+    XTestFakeButtonEvent (d, static_cast<unsigned int> (button), down ? True : False, CurrentTime);
     XSync (d, False);
     return true;
 }

@@ -91,13 +91,35 @@ struct HandsShow : KeyShow
         return {};
     }
 
-    /** Moves the pointer to a point of the window and clicks there (moves it only, without a button). */
-    bool clickAt (juce::Point<int> inWindow, const char* button = "1")
+    /** The pointer moved to a point of the window, or of the screen, as a mouse moves it: behind
+        the button events sent before (see X11Inspector::movePointer). */
+    bool moveTo (juce::Point<int> inWindow)
     {
-        juce::StringArray args { "mousemove", "--window", juce::String ((juce::int64) windowId), juce::String (inWindow.x), juce::String (inWindow.y) };
-        if (button != nullptr)
-            args.addArray (juce::StringArray { "click", button });
-        return xdotool (args);
+        const auto origin = contentOrigin();
+        return origin.has_value() && moveOnScreen (*origin + inWindow);
+    }
+    bool moveOnScreen (juce::Point<int> onScreen)  { return rig.inspector->movePointer (onScreen.x, onScreen.y); }
+    bool press (int button = 1)  { return rig.inspector->pointerButton (button, true); }
+    bool release (int button = 1)  { return rig.inspector->pointerButton (button, false); }
+
+    /** Moves the pointer to a point of the window and clicks there `clicks` times, a double-click's
+        clicks 80 ms apart as a hand makes them (moves it only, without a button). */
+    bool clickAt (juce::Point<int> inWindow, const char* button = "1", int clicks = 1)
+    {
+        return moveTo (inWindow) && (button == nullptr || clickHere (juce::String (button).getIntValue(), clicks));
+    }
+    bool clickOnScreen (juce::Point<int> onScreen, int button = 1)  { return moveOnScreen (onScreen) && clickHere (button, 1); }
+
+    bool clickHere (int button, int clicks)
+    {
+        for (int click = 0; click < clicks; ++click)
+        {
+            if (click > 0)
+                juce::Thread::sleep (80);
+            if (! press (button) || ! release (button))
+                return false;
+        }
+        return true;
     }
 
     /** The open playlist as saved. */
@@ -132,20 +154,25 @@ struct HandsShow : KeyShow
         return menus;
     }
 
-    /** The pointer on the screen, as the X server has it. */
-    juce::Point<int> pointer()
+    /** The top-left corner of the window's content on the screen (inside a window manager's frame). */
+    std::optional<juce::Point<int>> contentOrigin()  { return windowOrigin (windowId); }
+
+    /** The screen's pixels in a rectangle of the window; empty when unreadable. */
+    std::vector<std::uint32_t> pixelsOf (juce::Rectangle<int> inWindow)
     {
-        juce::StringPairArray values;
-        for (const auto& l : juce::StringArray::fromLines (xdotoolOutput ({ "getmouselocation", "--shell" })))
-            values.set (l.upToFirstOccurrenceOf ("=", false, false), l.fromFirstOccurrenceOf ("=", false, false));
-        return { values["X"].getIntValue(), values["Y"].getIntValue() };
+        const auto origin = contentOrigin();
+        if (! origin.has_value())
+            return {};
+        const auto r = inWindow + *origin;
+        return rig.inspector->capture (r.getX(), r.getY(), r.getWidth(), r.getHeight());
     }
 
-    /** The top-left corner of the window's content on the screen: where the pointer lands when it
-        is moved there. (xdotool's window geometry counts a window manager's frame twice.) */
-    juce::Point<int> contentOrigin()
+    std::optional<juce::Point<int>> windowOrigin (std::uintptr_t window)
     {
-        return clickAt ({ 0, 0 }, nullptr) ? pointer() : juce::Point<int>();
+        int x = 0, y = 0;
+        if (! rig.inspector->windowOrigin (window, x, y))
+            return std::nullopt;
+        return juce::Point<int> { x, y };
     }
 
     /** The one menu window on the screen; an empty rectangle while none or several show. */
@@ -262,8 +289,7 @@ TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
     {
         SCOPED_TRACE (where);
         const auto before = expected;
-        ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), juce::String (point.x),
-                                     juce::String (point.y), "click", "4" }));
+        ASSERT_TRUE (show.clickAt (point, "4"));
         ASSERT_TRUE (show.savedUntil ([&] (const Playlist& pl) { return pl.gainDb != before; })) << "the notch moved nothing";
         expected += 0.5f;
         EXPECT_EQ (show.saved()->gainDb, expected) << "one notch was not one 0.5 dB step";
@@ -304,16 +330,15 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         probe.setBounds (p.rowGain (0));
         const auto thumbAt = [&] (float db) { return (float) probe.getX() + probe.slider.getPositionOfValue (db); };
         const auto besideThumb = [&] (float px) { return p.toWindow ({ juce::roundToInt (thumbAt (0.0f) + px), probe.getBounds().getCentreY() }); };
-        const auto windowArg = juce::String ((juce::int64) show.windowId);
         // Pressed at `from`, moved through `by` window pixels a pixel at a time, released there.
         const auto pressAndMove = [&] (juce::Point<int> from, juce::Point<int> by) {
-            juce::StringArray args { "mousemove", "--window", windowArg, juce::String (from.x), juce::String (from.y), "mousedown", "1" };
+            if (! show.moveTo (from) || ! show.press())
+                return false;
             const auto steps = std::max ({ 1, std::abs (by.x), std::abs (by.y) });
             for (int step = 1; step <= steps; ++step)
-                args.addArray ({ "mousemove", "--window", windowArg, juce::String (from.x + by.x * step / steps),
-                                 juce::String (from.y + by.y * step / steps) });
-            args.addArray ({ "mouseup", "1" });
-            return show.xdotool (args);
+                if (! show.moveTo ({ from.x + by.x * step / steps, from.y + by.y * step / steps }))
+                    return false;
+            return show.release();
         };
 
         ASSERT_TRUE (show.clickAt (p.centreOf ("go")));
@@ -383,13 +408,11 @@ bool statusShows (HandsShow& show, const juce::String& text)
 
     // Where the window's origin is on the screen: the pointer put there says (a window manager's
     // frame moves the client window by its own offsets).
-    juce::StringPairArray pointer;
-    if (! show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), "0", "0" }))
+    const auto origin = show.contentOrigin();
+    if (! origin.has_value())
         return false;
-    for (const auto& line : juce::StringArray::fromLines (show.xdotoolOutput ({ "getmouselocation", "--shell" })))
-        pointer.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
     const int w = drawn.getWidth(), h = drawn.getHeight(), margin = 3;
-    const auto at = p.toWindow (area.getPosition()) + juce::Point<int> { pointer["X"].getIntValue(), pointer["Y"].getIntValue() };
+    const auto at = p.toWindow (area.getPosition()) + *origin;
     const int cw = w + 2 * margin, ch = h + 2 * margin;
     const auto pixels = show.rig.inspector->capture (at.x - margin, at.y - margin, cw, ch);
     if (pixels.size() != (size_t) (cw * ch))
@@ -452,8 +475,7 @@ TEST (OperatorHandsProgram, ADoubleClickOnThePlayingTitleLeavesReadyOnTheNextRow
             ASSERT_TRUE (waitFor ([&] { return show.readyWaveColumns() > 100; }, capMs, 50)) << "row 2 did not become READY";
 
             const auto title = p.rowTitle (0);
-            ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), juce::String (title.x),
-                                         juce::String (title.y), "click", "--repeat", "2", "--delay", "80", "1" }));
+            ASSERT_TRUE (show.clickAt (title, "1", 2));
             ASSERT_TRUE (show.hold (0.5));
             ASSERT_TRUE (show.xdotool ({ "key", "Escape" }));
             ASSERT_TRUE (show.hold (0.3));
@@ -499,13 +521,7 @@ TEST (OperatorHandsProgram, TypingAtALockedBoxDoesNothingButAReturnAloneIsGo)
             const auto& p = *show.parts;
             ASSERT_TRUE (show.clickAt (p.centreOf ("lock")));
             const auto at = box.doubleClick ? p.rowTitle (1) : p.toWindow (WindowParts::valueBoxOf (p.rowGain (1)));
-            const auto click = [&] {
-                juce::StringArray args { "mousemove", "--window", juce::String ((juce::int64) show.windowId), juce::String (at.x), juce::String (at.y), "click" };
-                if (box.doubleClick)
-                    args.addArray ({ "--repeat", "2", "--delay", "80" });
-                args.add ("1");
-                return show.xdotool (args);
-            };
+            const auto click = [&] { return show.clickAt (at, "1", box.doubleClick ? 2 : 1); };
             const auto refusal = juce::String::fromUTF8 (box.refusal);
             ASSERT_TRUE (click());
             EXPECT_TRUE (waitFor ([&] { return statusShows (show, refusal); }, capMs, 20)) << "the click did not say why";
@@ -603,20 +619,26 @@ TEST (OperatorHandsProgram, AMenuOpensAtThePointerOrUnderItsButton)
                 { "the \"+\" button", "1", p.centreOf ("add-playlist-folder"), inWindow (p.layout["add-playlist-folder"].bounds) },
                 { "a pad in edit mode", "1", inWindow (editedPad).getCentre(), inWindow (editedPad), "pad-edit" },
             };
+            // Pad edit mode switched, and the view shown in it, before the next click: a hand
+            // does not click the pad editor before it sees it.
+            const auto switchEditMode = [&] (const char* part, juce::Rectangle<int> editor) {
+                const auto before = show.pixelsOf (editor);
+                return show.clickAt (p.centreOf (part))
+                    && waitFor ([&] { const auto now = show.pixelsOf (editor); return ! now.empty() && now != before; }, capMs, 20);
+            };
             for (const auto& c : cases)
             {
                 SCOPED_TRACE (c.what);
                 if (c.editMode != nullptr)
                 {
-                    ASSERT_TRUE (show.clickAt (p.centreOf (c.editMode)));
+                    ASSERT_TRUE (switchEditMode (c.editMode, c.under)) << "the pad editor did not show";
                 }
                 ASSERT_TRUE (show.clickAt (c.at, c.button));
                 juce::Rectangle<int> menu;
                 ASSERT_TRUE (waitFor ([&] { return ! (menu = show.menuWindow()).isEmpty(); }, capMs, 20)) << show.menuWindows().size() << " menus showed";
                 // A button's menu hangs from the button's bottom-left corner (or stands on its top);
-                // a right-click's menu from the pointer. The pointer tells where the window's
-                // content lies on the screen.
-                const auto onScreen = show.pointer() - c.at;
+                // a right-click's menu from the pointer.
+                const auto onScreen = show.contentOrigin().value_or (juce::Point<int>());
                 const auto anchor = (c.under.isEmpty() ? c.at : c.under.getBottomLeft()) + onScreen;
                 const auto anchorTop = (c.under.isEmpty() ? c.at.y : c.under.getY()) + onScreen.y;
                 const bool xAt = std::abs (menu.getX() - anchor.x) <= 3
@@ -628,7 +650,7 @@ TEST (OperatorHandsProgram, AMenuOpensAtThePointerOrUnderItsButton)
                 ASSERT_TRUE (waitFor ([&] { return show.menuWindows().empty(); }, capMs, 20)) << "the menu did not close";
                 if (c.editMode != nullptr)
                 {
-                    ASSERT_TRUE (show.clickAt (p.centreOf (c.editMode)));
+                    ASSERT_TRUE (switchEditMode (c.editMode, c.under)) << "the pad editor stayed";
                 }
             }
         }
@@ -644,9 +666,10 @@ TEST (OperatorHandsProgram, AMenuOpensAtThePointerOrUnderItsButton)
             settings = found.size() == 1 ? (std::uintptr_t) found[0].getLargeIntValue() : 0;
             return settings != 0;
         }, capMs, 50)) << "the settings window did not show";
-        ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) settings), "0", "0" }));
-        const auto box = juce::Rectangle<int> { 280, 52, 220, 28 } + show.pointer() + juce::Point<int> { 1, 27 };
-        ASSERT_TRUE (show.xdotool ({ "mousemove", juce::String (box.getCentreX()), juce::String (box.getCentreY()), "click", "1" }));
+        const auto settingsOrigin = show.windowOrigin (settings);
+        ASSERT_TRUE (settingsOrigin.has_value());
+        const auto box = juce::Rectangle<int> { 280, 52, 220, 28 } + *settingsOrigin + juce::Point<int> { 1, 27 };
+        ASSERT_TRUE (show.clickOnScreen (box.getCentre()));
         juce::Rectangle<int> menu;
         ASSERT_TRUE (waitFor ([&] { return ! (menu = show.menuWindow()).isEmpty(); }, capMs, 20)) << "the language box's menu did not show";
         EXPECT_LE (std::abs (menu.getX() - box.getX()), 3) << menu.getX() << " for the box at " << box.getX();
@@ -760,7 +783,8 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
         };
         // Screen points: xdotool then sends everything through the X server's test extension.
         const auto origin = show.contentOrigin();
-        const auto onScreen = [&] (juce::Point<int> inWindow) { return inWindow + origin; };
+        ASSERT_TRUE (origin.has_value());
+        const auto onScreen = [&] (juce::Point<int> inWindow) { return inWindow + *origin; };
         // The keys of a typing as one xdotool command, run at once after the click in the same
         // call (letters, digits and spaces only: xdotool's "type" takes every argument after it).
         const auto keysOf = [] (const char* typed) {
