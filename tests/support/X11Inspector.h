@@ -58,12 +58,17 @@ public:
     bool windowOrigin (std::uintptr_t window, int& x, int& y);
 
     /** The pointer moved to a point of the screen, and a button of it pressed or released, as a
-        mouse does: through the X server's input queue, each behind the events sent before it.
-        (A pointer warp, which is what xdotool's mousemove sends, moves the pointer at once: while
-        a window manager's click-to-focus grab still holds a press and its release back, a warp
-        overtakes the release and the program sees a drag.) False when the server has no XTEST. */
+        mouse does: through the X server's input queue, each behind the events sent before it. (A
+        pointer warp, which is what xdotool's mousemove sends, moves the pointer at once, ahead of
+        button events still in the queue.) False when the server has no XTEST. */
     bool movePointer (int x, int y);
     bool pointerButton (int button, bool down);
+
+    /** Where the server has the pointer and which of its buttons it has down (bit n - 1 for
+        button n), once it has taken in the input before: an event it holds back (a window
+        manager's click-to-focus grab holds what follows a press until it has passed the press
+        on) shows only when it has been let through. */
+    bool pointerState (int& x, int& y, int& buttons);
 
     /** Maps a solid-coloured top-level window of this client on top of the others. */
     std::uintptr_t createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb);

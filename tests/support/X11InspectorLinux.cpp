@@ -247,6 +247,18 @@ bool X11Inspector::pointerButton (int button, bool down)
     return true;
 }
 
+bool X11Inspector::pointerState (int& x, int& y, int& buttons)
+{
+    auto* d = asDisplay (display);
+    Window root = None, child = None;
+    int windowX = 0, windowY = 0;
+    unsigned int mask = 0;
+    if (XQueryPointer (d, DefaultRootWindow (d), &root, &child, &x, &y, &windowX, &windowY, &mask) == False)
+        return false;
+    buttons = static_cast<int> ((mask >> 8) & 0x1f);   // Button1Mask .. Button5Mask
+    return true;
+}
+
 std::uintptr_t X11Inspector::createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb)
 {
     auto* d = asDisplay (display);

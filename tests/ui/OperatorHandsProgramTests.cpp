@@ -91,16 +91,29 @@ struct HandsShow : KeyShow
         return {};
     }
 
-    /** The pointer moved to a point of the window, or of the screen, as a mouse moves it: behind
-        the button events sent before (see X11Inspector::movePointer). */
+    /** The pointer moved to a point of the window, or of the screen, and its buttons pressed and
+        released, as a mouse does (see X11Inspector::movePointer). Each waits until the X server
+        has taken it in, so no burst of them queues up behind a press that a window manager's
+        click-to-focus grab holds back: such a burst does not always reach the program as sent. */
     bool moveTo (juce::Point<int> inWindow)
     {
         const auto origin = contentOrigin();
         return origin.has_value() && moveOnScreen (*origin + inWindow);
     }
-    bool moveOnScreen (juce::Point<int> onScreen)  { return rig.inspector->movePointer (onScreen.x, onScreen.y); }
-    bool press (int button = 1)  { return rig.inspector->pointerButton (button, true); }
-    bool release (int button = 1)  { return rig.inspector->pointerButton (button, false); }
+    bool moveOnScreen (juce::Point<int> onScreen)
+    {
+        int x = 0, y = 0, buttons = 0;
+        return rig.inspector->movePointer (onScreen.x, onScreen.y)
+            && waitFor ([&] { return rig.inspector->pointerState (x, y, buttons) && juce::Point<int> { x, y } == onScreen; }, capMs, 2);
+    }
+    bool press (int button = 1)  { return pressOrRelease (button, true); }
+    bool release (int button = 1)  { return pressOrRelease (button, false); }
+    bool pressOrRelease (int button, bool down)
+    {
+        int x = 0, y = 0, buttons = 0;
+        return rig.inspector->pointerButton (button, down)
+            && waitFor ([&] { return rig.inspector->pointerState (x, y, buttons) && ((buttons >> (button - 1)) & 1) == (down ? 1 : 0); }, capMs, 2);
+    }
 
     /** Moves the pointer to a point of the window and clicks there `clicks` times, a double-click's
         clicks 80 ms apart as a hand makes them (moves it only, without a button). */
