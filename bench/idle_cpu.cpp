@@ -16,9 +16,7 @@
 //        other arguments, such as the benchmark library's, are ignored)
 
 #include "BenchArguments.h"
-#include "support/JackCaptureClient.h"
-#include "support/JackDummyServer.h"
-#include "tests/app/ProgramRig.h"
+#include "ProgramOnJack.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -152,52 +150,19 @@ CpuShare shareBetween (int pid, const CpuSample& from, const CpuSample& to)
 }
 
 /** The shipped program over a saved show on private X and JACK servers, heard by the bench. */
-class IdleShow
+class IdleShow : bench::ProgramOnJack
 {
 public:
-    explicit IdleShow (const std::string& programPath)
-    {
-        rig.programPath = programPath;
-    }
-
-    ~IdleShow()
-    {
-        capture.close();
-        if (keyboard != nullptr)
-            XCloseDisplay (keyboard);
-        if (program != nullptr)
-            program->process.killGroup(), program->waitForExit();
-    }
+    explicit IdleShow (const std::string& programPath) : ProgramOnJack ("bench-idle-cpu", programPath, 10 * rate) {}
 
     std::string start()
     {
         jack.periodFrames = period;
         jack.sampleRate = rate;
         jack.synchronous = false;
-        if (! jack.start())
-            return "no JACK server: " + jack.lastError();
-        rig.jackServer = jack.serverName();
-        std::string error;
-        if (! rig.startDisplay (error))
-            return error;
-        if (auto why = writeShow(); ! why.empty())
+        // The pointer goes over the window now, before the rest figure, and is not moved again.
+        if (auto why = startProgram ([this] { return writeShow(); }, "vantrel-idle-cpu"); ! why.empty())
             return why;
-        program = rig.start ("", error);
-        if (program == nullptr)
-            return error;
-        if (rig.waitForWindow (mainWindowTitle) == 0)
-            return "no main window; " + program->errorText().toStdString();
-        if (! capture.open ("vantrel-idle-cpu"))
-            return capture.lastError();
-        if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::programClientName); }))
-            return "the program's output never appeared: " + capture.lastError();
-        keyboard = XOpenDisplay (rig.server.displayName().c_str());
-        if (keyboard == nullptr)
-            return "cannot open a connection to the X server";
-        const auto window = rig.waitForWindow (mainWindowTitle);
-        // No window manager: the keyboard follows the pointer. It is moved there now, before the
-        // rest figure, and not moved again.
-        XWarpPointer (keyboard, None, (Window) window, 0, 0, 0, 0, 700, 120);
         XSync (keyboard, False);
         keyReturn = XKeysymToKeycode (keyboard, XK_Return);
         if (! waitFor ([&] { return laneColumns (readyColour) >= 100; }, capMs, 20))
@@ -306,11 +271,6 @@ private:
         return count;
     }
 
-    test::JackDummyServer jack;
-    ProgramRig rig { "bench-idle-cpu" };
-    std::unique_ptr<RunningProgram> program;
-    JackCaptureClient capture { 2, 10 * rate };
-    Display* keyboard = nullptr;
     KeyCode keyReturn = 0;
 };
 

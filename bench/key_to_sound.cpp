@@ -40,10 +40,8 @@
 #include "BenchArguments.h"
 #include "BenchTiming.h"
 #include "audio/dsp/MasterOutputProcessor.h"
+#include "ProgramOnJack.h"
 #include "platform/ThreadPriority.h"
-#include "support/JackCaptureClient.h"
-#include "support/JackDummyServer.h"
-#include "tests/app/ProgramRig.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -96,22 +94,12 @@ bool writeMedia (const juce::File& folder, juce::File& tone, juce::File& pad)
 }
 
 /** The program over a saved show, heard on a private JACK server of `period` frames. */
-class KeyToSound
+class KeyToSound : bench::ProgramOnJack
 {
 public:
     KeyToSound (int periodFrames, bool realtimeServer, const std::string& programPath)
-        : period (periodFrames), realtime (realtimeServer)
+        : ProgramOnJack ("bench-key-to-sound", programPath, 60 * rate), period (periodFrames), realtime (realtimeServer)
     {
-        rig.programPath = programPath;
-    }
-
-    ~KeyToSound()
-    {
-        capture.close();
-        if (keyboard != nullptr)
-            XCloseDisplay (keyboard);
-        if (program != nullptr)
-            program->process.killGroup(), program->waitForExit();
     }
 
     /** Empty when the program runs over the show with the keyboard on its window, else why not. */
@@ -122,29 +110,8 @@ public:
         // the cycles, and the frame clock's estimate between cycles then runs ahead of them.
         jack.synchronous = false;
         jack.realtime = realtime;
-        if (! jack.start())
-            return "no JACK server: " + jack.lastError();
-        rig.jackServer = jack.serverName();
-        std::string error;
-        if (! rig.startDisplay (error))
-            return error;
-        if (auto why = writeShow(); ! why.empty())
+        if (auto why = startProgram ([this] { return writeShow(); }, "vantrel-key-to-sound"); ! why.empty())
             return why;
-        program = rig.start ("", error);
-        if (program == nullptr)
-            return error;
-        if (rig.waitForWindow (mainWindowTitle) == 0)
-            return "no main window; " + program->errorText().toStdString();
-        if (! capture.open ("vantrel-key-to-sound"))
-            return capture.lastError();
-        if (! waitFor ([&] { return capture.connectFrom (JackCaptureClient::programClientName); }))
-            return "the program's output never appeared: " + capture.lastError();
-        keyboard = XOpenDisplay (rig.server.displayName().c_str());
-        if (keyboard == nullptr)
-            return "cannot open a connection to the X server";
-        // No window manager: the keyboard follows the pointer, which goes over the window.
-        const auto window = rig.waitForWindow (mainWindowTitle);
-        XWarpPointer (keyboard, None, (Window) window, 0, 0, 0, 0, 700, 120);
         // Everything a key's way asks the server once is asked now, not between a stamp and its key.
         int event = 0, errorBase = 0, major = 0, minor = 0;
         if (! XTestQueryExtension (keyboard, &event, &errorBase, &major, &minor))
@@ -324,11 +291,6 @@ private:
     const int period;
     const bool realtime;
     const Clock::time_point created = Clock::now();
-    test::JackDummyServer jack;
-    ProgramRig rig { "bench-key-to-sound" };
-    std::unique_ptr<RunningProgram> program;
-    JackCaptureClient capture { 2, 60 * rate };
-    Display* keyboard = nullptr;
     KeyCode keyReturn = 0, keyF5 = 0, keyF6 = 0;   // looked up before the trials: the first look-up asks the server
 };
 
