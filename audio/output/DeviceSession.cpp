@@ -55,6 +55,11 @@ DeviceSession::DeviceSession (orvane::audio::MixEngine& engineToRender, MasterVs
                               const CreateDeviceType& deviceTypeFactory, const MillisecondCounter& counter)
     : engine (engineToRender), rack (rackToRender), createDeviceType (deviceTypeFactory), millisecondCounter (counter)
 {
+    // JUCE's JACK device hands the server's port changes to the thread the MessageManager was made
+    // on, and makes it on the spot where there is none: made first from the JACK client's own
+    // thread, that thread would then stop and restart the device while this one opens it. It is
+    // made here, on the message thread, before any device.
+    juce::MessageManager::getInstance();
 }
 
 DeviceSession::~DeviceSession()

@@ -38,6 +38,9 @@ protected:
         adapter = std::make_unique<JuceAudioAdapter> (vantrel::test::constantMedia (30.0, level), [] { return std::int64_t { 0 }; },
                                                       vantrel::test::privateRackOptions());
         adapter->setLimiterEnabled (false);
+        // JUCE's JACK device hands port changes to the MessageManager's thread: the adapter's
+        // thread, never the JACK client's (which would restart the device during an open).
+        ASSERT_TRUE (juce::MessageManager::existsAndIsCurrentThread());
         // The program's clock moves only when a test moves it: JACK's own loss reports are what
         // is tested here, so a server starved for half a second is not taken for a stalled
         // device (that watchdog is tested on stand-in devices).
