@@ -38,6 +38,9 @@ constexpr int infoLatencyField = 5;
 constexpr int minimumLiveStatusFields = 5;
 constexpr auto liveEditorOpenField = (int) protocol::liveEditorOpenField;
 constexpr auto liveChangeCountField = (int) protocol::liveChangeCountField;
+constexpr auto liveLatencyField = (int) protocol::liveLatencyField;
+constexpr auto liveEditorErrorField = (int) protocol::liveEditorErrorField;
+constexpr auto liveReloadField = (int) protocol::liveReloadField;
 
 // A slot's reason names at most this many of the bundles that failed in the scan.
 constexpr int failuresNamed = 3;
@@ -52,6 +55,7 @@ juce::String comparableName (const juce::String& name)
     return kept;
 }
 
+/** "bundle.vst3: reason". */
 juce::String describe (const VstScanFailure& failure)
 {
     return juce::File (failure.bundlePath).getFileName() + ": " + failure.reason;
@@ -78,9 +82,6 @@ juce::String missingAfterFailures (const std::vector<VstScanFailure>& failures)
         named.add (juce::String::fromUTF8 ("…"));
     return rackText::text (rackText::missingAfterScanFailures) + named.joinIntoString (" / ");
 }
-constexpr auto liveLatencyField = (int) protocol::liveLatencyField;
-constexpr auto liveEditorErrorField = (int) protocol::liveEditorErrorField;
-constexpr auto liveReloadField = (int) protocol::liveReloadField;
 
 // A peak below this (-120 dB) is shown as -120 dB.
 constexpr float silencePeak = 1.0e-6f;
