@@ -37,7 +37,7 @@ bool OutputChoice::select (const OutputDeviceSettings& settings)
     if (! selected.ok)
     {
         const bool restored = restore (previous, previousReopen);
-        lastMessage = translate ("適用できません: ") + selected.message.trim()
+        lastMessage = translate ("適用できません: ") + translateMessage (selected.message.trim())
                       + translate ("\n選択内容を確認して再度適用してください。保存済み設定は変更していません。");
         if (! restored)
             lastMessage += noOutputLeft();
@@ -48,7 +48,7 @@ bool OutputChoice::select (const OutputDeviceSettings& settings)
     if (! written.ok)
     {
         const bool restored = restore (previous, previousReopen);
-        lastMessage = translate ("出力設定を保存できません: ") + written.message;
+        lastMessage = translate ("出力設定を保存できません: ") + translateMessage (written.message);
         if (! restored)
             lastMessage += noOutputLeft();
         return false;

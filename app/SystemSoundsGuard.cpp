@@ -11,7 +11,7 @@ namespace vantrel
 {
 namespace
 {
-// The stored texts, each in its own language (Japanese or English); never passed through translate.
+// The stored texts (Japanese; the dialogs show them through the text table).
 juce::String cannotStartText()        { return juce::String::fromUTF8 ("システム音の制御を開始できません。復元記録を保持しています。"); }
 juce::String keptForNextRunText()     { return juce::String::fromUTF8 ("未復元のシステム音設定を次回起動用に保持しています。"); }
 juce::String cannotSaveOriginalText() { return juce::String::fromUTF8 ("元のシステム音設定を保存できないため、ミュートを変更しません。"); }

@@ -24,7 +24,7 @@ struct SystemSoundsStatus
     bool running = false;     // from start until the worker's last step
     bool ready = false;       // the last pass could enumerate the devices (reach the sound server)
     int mutedSessions = 0;    // system-sounds sessions muted by the last pass
-    juce::String error;       // the last problem, empty when none; stored texts, not translated
+    juce::String error;       // the last problem, empty when none; as stored (Japanese), translated where shown
 };
 
 /** The recovery records: session key -> the session's mute state before the program muted it. */

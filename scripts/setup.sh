@@ -35,7 +35,7 @@ test_packages=(
   xvfb xdotool x11-apps x11-utils imagemagick sox libsox-fmt-all ffmpeg
   jackd2 pulseaudio pulseaudio-utils dbus-daemon
   pipewire pipewire-pulse wireplumber pipewire-jack
-  fonts-ipafont-gothic lame openbox ccache
+  fonts-ipafont-gothic lame openbox ccache bindfs
 )
 
 die() { echo "setup: $*" >&2; exit 1; }

@@ -201,5 +201,16 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
       "Applies to the desktop's event sounds (system sounds). Set each app's own notification sounds in that app." },
     { "出力デバイスを選択してください。設定はまだ変更していません。", "Select an output device. No settings have been changed yet." },
     { "出力設定を適用しました", "Output settings applied" },
+
+    // The system sounds' stored problems, shown in the settings and output dialogs.
+    { "システム音の制御を開始できません。復元記録を保持しています。", "System sound control cannot start. The restore record is kept." },
+    { "未復元のシステム音設定を次回起動用に保持しています。", "System sound settings not yet restored are kept for the next start." },
+    { "元のシステム音設定を保存できないため、ミュートを変更しません。", "The original system sound settings cannot be saved, so no mute is changed." },
+    { "一部のシステム音をミュートできません。", "Some system sounds cannot be muted." },
+
+    // The VST rack: a configured plug-in that the scan could not list (bundles and failures follow).
+    { "VST3の検索でこのプラグインの読込に失敗しました。保存設定は保持します: ", "This plug-in failed to load in the VST3 scan. Saved settings retained: " },
+    { "プラグインが見つかりません。検索で読込に失敗したVST3: ", "Plug-in not found. VST3 bundles that failed to load in the scan: " },
+    { "（検索で読込失敗）", " (failed to load in the scan)" },
 }};
 } // namespace vantrel

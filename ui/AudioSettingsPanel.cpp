@@ -45,7 +45,7 @@ void showSystemSounds (juce::Label& label)
         text = "システム音: 対象を監視中（終了時に元へ戻します）";
     label.setText (translate (text), juce::dontSendNotification);
     label.setTooltip (status.error.isNotEmpty()
-                          ? status.error
+                          ? translateMessage (status.error)
                           : translate ("デスクトップのイベント音（システム音）が対象です。各アプリ独自の通知音は、そのアプリ側で設定してください。"));
 }
 

@@ -1,6 +1,7 @@
 #include "ui/SettingsPanel.h"
 
 #include "session/UiLanguage.h"
+#include "session/UiText.h"
 #include "ui/ProductInfoWindow.h"
 #include "ui/Theme.h"
 
@@ -50,7 +51,7 @@ juce::String soundsLine (const SystemSoundsStatus& s, bool muteWanted)
     const auto say = [en] (const char* japanese, const char* english) { return en ? utf8 (english) : utf8 (japanese); };
 
     if (s.error.isNotEmpty())
-        return say ("システム音制御: ", "System sound control: ") + s.error;
+        return say ("システム音制御: ", "System sound control: ") + translateMessage (s.error);
     if (! s.running)
         return {};
     if (! s.ready)

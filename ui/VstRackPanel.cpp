@@ -161,7 +161,7 @@ void VstRackPanel::refreshPluginItems (const VstRackStatus& status)
         signature << plugin.uid << '\t' << plugin.name << '\t' << plugin.vendor << '\t' << plugin.bundlePath << '\t'
                   << (plugin.duplicate ? 1 : 0) << '\n';
     for (const auto& slot : status.slots)
-        signature << slot.uid << '\t' << slot.name << '\n';
+        signature << slot.uid << '\t' << slot.name << '\t' << (slot.failedInScan ? 1 : 0) << '\n';
     if (signature == listSignature && ! classIds.isEmpty())
         return;
 
@@ -180,7 +180,7 @@ void VstRackPanel::refreshPluginItems (const VstRackStatus& status)
         if (slot.uid.isNotEmpty() && ! classIds.contains (slot.uid, false))
         {
             classIds.add (slot.uid);
-            items.add (slot.name + translate ("（不在 / ID重複）"));
+            items.add (slot.name + (slot.failedInScan ? translate ("（検索で読込失敗）") : translate ("（不在 / ID重複）")));
         }
     for (auto& s : slots)
     {

@@ -356,7 +356,7 @@ void WaveLaneView::paint (juce::Graphics& g)
         const bool failed = status.media != nullptr && status.media->failed();
         g.setFont (uiFont (11.0f));
         g.setColour (themeColour (*this, failed ? alertColourId : dimTextColourId));
-        g.drawText (failed ? status.media->error : translate ("波形を準備中"), box, juce::Justification::centred, true);
+        g.drawText (failed ? translateMessage (status.media->error) : translate ("波形を準備中"), box, juce::Justification::centred, true);
     }
 
     g.setColour (themeColour (*this, textColourId).withAlpha (0.48f));

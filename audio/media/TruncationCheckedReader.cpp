@@ -26,16 +26,28 @@ bool isReadableShape (const juce::AudioFormatReader& reader)
     return knownDepth && (std::uint64_t) reader.numChannels * bits / 8 <= 5760;
 }
 
-/** How many frames of the format's sample data the file holds: the framework maps the data
-    region of the file, clipped to the file's real size. -1 when the format cannot say. */
+/** Where a mapped reader's sample data lie in the file. The framework keeps them to itself and
+    finds them only through a memory map, which some file systems refuse (FUSE with direct I/O,
+    some network mounts): read from the reader that knows them instead. */
+struct DataChunk : juce::MemoryMappedAudioFormatReader
+{
+    static juce::int64 start (const juce::MemoryMappedAudioFormatReader& r)  { return r.*(&DataChunk::dataChunkStart); }
+    static int frameBytes (const juce::MemoryMappedAudioFormatReader& r)     { return r.*(&DataChunk::bytesPerFrame); }
+};
+
+/** How many frames of the format's sample data the file holds: the frames from the data
+    region's start to the file's real end, at most the reader's length. -1 when the format
+    cannot say. The file is not mapped, only measured. */
 juce::int64 framesHeldByFile (juce::AudioFormat& format, const juce::File& file)
 {
-    std::unique_ptr<juce::MemoryMappedAudioFormatReader> mapped (format.createMemoryMappedReader (file));
-    if (mapped == nullptr)
+    std::unique_ptr<juce::MemoryMappedAudioFormatReader> located (format.createMemoryMappedReader (file));
+    if (located == nullptr)
         return -1;
-    if (mapped->lengthInSamples <= 0 || ! mapped->mapEntireFile())
+    const auto frameBytes = DataChunk::frameBytes (*located);
+    const auto bytesAfterStart = file.getSize() - DataChunk::start (*located);
+    if (located->lengthInSamples <= 0 || frameBytes <= 0 || bytesAfterStart <= 0)
         return 0;
-    return mapped->getMappedSection().getEnd();
+    return std::min (located->lengthInSamples, bytesAfterStart / frameBytes);
 }
 
 /** True when the file is a RIFF WAVE file whose data chunk announces 0xFFFFFFFF bytes: what a

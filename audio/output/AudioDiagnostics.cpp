@@ -1,5 +1,7 @@
 #include "audio/output/AudioDiagnostics.h"
 
+#include "session/UiText.h"
+
 namespace vantrel
 {
 namespace
@@ -78,7 +80,7 @@ juce::var buildAudioDiagnostics (const AudioDiagnosticsSnapshot& snapshot)
     object->setProperty ("vstUnderruns", static_cast<juce::int64> (rack.underruns));
     object->setProperty ("vstAudioFault", rack.audioFault);
     object->setProperty ("vstBridgeSamples", rack.bridgeLatency);
-    object->setProperty ("lastOutputError", state.lastOutputError);
+    object->setProperty ("lastOutputError", translateMessage (state.lastOutputError));
     object->setProperty ("fastCallbacks", integer (statistics.fastCallbacks));
     object->setProperty ("maxCallbackBurstFrames", integer (statistics.maxCallbackBurstFrames));
     if (rack.audioFault)

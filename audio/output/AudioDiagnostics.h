@@ -48,7 +48,8 @@ struct AudioDiagnosticsSnapshot
 
 /** Builds the diagnostics document: one object whose keys keep a fixed order; the recent callback
     gaps appear only while the rack reports an audio fault. The snapshot's time is written as local
-    ISO 8601 time. Any thread. */
+    ISO 8601 time; the last output error in the user interface's language, as the status line
+    shows it. Any thread. */
 juce::var buildAudioDiagnostics (const AudioDiagnosticsSnapshot& snapshot);
 
 /** The same document from the live statistics, read now. Message thread. */

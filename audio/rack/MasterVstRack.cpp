@@ -547,6 +547,7 @@ void MasterVstRack::takeScanResults()
     {
         const std::lock_guard<std::mutex> lock (state.mutex);
         state.plugins = std::move (results->plugins);
+        state.scanFailures = std::move (results->failures);
         state.message = results->summary;
         initialLoad = state.initialLoadPending;
         state.initialLoadPending = false;

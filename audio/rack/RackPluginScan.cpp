@@ -82,6 +82,7 @@ void RackPluginScan::run (juce::StringArray folders, juce::File workerProgram)
     total = (std::int32_t) bundles.paths().size();
 
     std::vector<VstPluginInfo> entries;
+    std::vector<VstScanFailure> failures;
 
     for (const auto& bundle : bundles.paths())
     {
@@ -106,7 +107,10 @@ void RackPluginScan::run (juce::StringArray folders, juce::File workerProgram)
             }
         }
         else
+        {
             ++excluded;
+            failures.push_back ({ bundle, error });
+        }
 
         ++done;
     }
@@ -130,7 +134,7 @@ void RackPluginScan::run (juce::StringArray folders, juce::File workerProgram)
         if (cancelled())
             finished.reset();
         else
-            finished = Results { std::move (entries), std::move (summary) };
+            finished = Results { std::move (entries), std::move (summary), std::move (failures) };
     }
 
     running = false;

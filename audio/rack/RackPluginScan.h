@@ -31,6 +31,7 @@ public:
     {
         std::vector<VstPluginInfo> plugins;   // sorted by name, ignoring case; duplicates marked
         juce::String summary;                 // "VST3 " + n + "件" [+ " / 除外・失敗 " + m + "件"]
+        std::vector<VstScanFailure> failures; // the bundles that failed, in the order scanned
     };
 
     /** `stopRequested` is the rack's: a scan stops at the next entry or bundle once it is set. */

@@ -42,6 +42,47 @@ constexpr auto liveLatencyField = (int) protocol::liveLatencyField;
 constexpr auto liveEditorErrorField = (int) protocol::liveEditorErrorField;
 constexpr auto liveReloadField = (int) protocol::liveReloadField;
 
+// A slot's reason names at most this many of the bundles that failed in the scan.
+constexpr int failuresNamed = 3;
+
+/** A plug-in's or a bundle's name as compared: its letters and digits, in lower case. */
+juce::String comparableName (const juce::String& name)
+{
+    juce::String kept;
+    for (auto c : name.toLowerCase())
+        if (juce::CharacterFunctions::isLetterOrDigit (c))
+            kept += c;
+    return kept;
+}
+
+/** "bundle.vst3: reason". */
+juce::String describe (const VstScanFailure& failure)
+{
+    return juce::File (failure.bundlePath).getFileName() + ": " + failure.reason;
+}
+
+/** The bundle that failed in the scan and is named like the configured plug-in; null when none. */
+const VstScanFailure* failureNamedLike (const VstRackSlot& configuration, const std::vector<VstScanFailure>& failures)
+{
+    const auto wanted = comparableName (configuration.name);
+    for (const auto& failure : failures)
+        if (wanted.isNotEmpty() && comparableName (juce::File (failure.bundlePath).getFileNameWithoutExtension()) == wanted)
+            return &failure;
+    return nullptr;
+}
+
+/** Why a configured plug-in that the catalogue lacks may be missing: the failures of the scan. */
+juce::String missingAfterFailures (const std::vector<VstScanFailure>& failures)
+{
+    juce::StringArray named;
+    for (const auto& failure : failures)
+        if (named.size() < failuresNamed)
+            named.add (describe (failure));
+    if (failures.size() > (std::size_t) failuresNamed)
+        named.add (juce::String::fromUTF8 ("…"));
+    return rackText::text (rackText::missingAfterScanFailures) + named.joinIntoString (" / ");
+}
+
 // A peak below this (-120 dB) is shown as -120 dB.
 constexpr float silencePeak = 1.0e-6f;
 
@@ -139,24 +180,41 @@ bool RackSlotWorkers::loadSlot (int slot, const VstRackSlot& configuration, Load
 
     VstPluginInfo plugin;
     int matches = 0;
+    bool listed = false;
+    std::vector<VstScanFailure> scanFailures;
 
     {
         const std::lock_guard<std::mutex> lock (state.mutex);
 
         for (const auto& entry : state.plugins)
+        {
+            listed = listed || entry.uid == configuration.uid;
             if (! entry.duplicate && entry.uid == configuration.uid)
             {
                 plugin = entry;
                 ++matches;
             }
+        }
+        scanFailures = state.scanFailures;
     }
 
     if (matches != 1)
     {
+        const auto* failure = failureNamedLike (configuration, scanFailures);
+
         if (origin == LoadOrigin::user)
             state.setMessage (rackText::text (rackText::notUnique));
-        else
+        else if (listed || scanFailures.empty())
             bypassSlot (slot, rackText::text (rackText::missingOrDuplicate));
+        else if (failure == nullptr)
+            bypassSlot (slot, missingAfterFailures (scanFailures));
+        else
+        {
+            // The plug-in's own bundle failed: its name and the failure say what happened.
+            bypassSlot (slot, rackText::text (rackText::failedInScan) + describe (*failure));
+            const std::lock_guard<std::mutex> lock (state.mutex);
+            state.slotStatus[index].failedInScan = true;
+        }
 
         publishStatus();
         return false;
@@ -205,6 +263,7 @@ bool RackSlotWorkers::loadSlot (int slot, const VstRackSlot& configuration, Load
         state.slots[index] = loaded;
         auto& status = state.slotStatus[index];
         status.message.clear();
+        status.failedInScan = false;
         status.warmupMs = warmupMs;
         status.maxProcessMs = 0.0;
         status.processedBlocks = 0;
@@ -387,6 +446,7 @@ void RackSlotWorkers::bypassSlot (int slot, const juce::String& reason)
     status.loaded = false;
     status.editorOpen = false;
     status.message = reason;
+    status.failedInScan = false;
     state.message = rackText::bypassed (slot, reason);
     publishStatusLocked();
 }

@@ -38,6 +38,7 @@ struct RackState
     std::array<VstRackSlot, numSlots> slots;             // the configurations, as the settings file holds them
     std::array<VstRackSlotStatus, numSlots> slotStatus;
     std::vector<VstPluginInfo> plugins;                  // the catalogue of the last finished scan
+    std::vector<VstScanFailure> scanFailures;            // the bundles that scan could not list
     juce::StringArray searchFolders;                     // at most 16, normalised
     juce::String message;                                // the rack's status line
     juce::String saveError;                              // the last failed save's text; empty after a good save

@@ -17,6 +17,9 @@ inline constexpr const char* saveFailed = "VST設定の保存に失敗: ";
 inline constexpr const char* scanning = "VST3を検索中";
 inline constexpr const char* notUnique = "プラグインを一意に選べません";
 inline constexpr const char* missingOrDuplicate = "プラグインが不在、または同じIDが複数あります。保存設定は保持します";
+// Followed by the bundle's file name, ": " and the failure (several joined with " / ").
+inline constexpr const char* failedInScan = "VST3の検索でこのプラグインの読込に失敗しました。保存設定は保持します: ";
+inline constexpr const char* missingAfterScanFailures = "プラグインが見つかりません。検索で読込に失敗したVST3: ";
 inline constexpr const char* latencyTooLong = "プラグイン遅延が2秒の上限を超えています";
 inline constexpr const char* warmupTimeout = "VSTの初期準備が時間内に完了しませんでした";
 inline constexpr const char* loaded = "VSTを読み込みました";

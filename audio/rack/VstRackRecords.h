@@ -79,6 +79,7 @@ struct VstRackSlotStatus
     juce::String name;
     juce::String message;          // failure or bypass reason; empty when healthy
     bool enabled = false;
+    bool failedInScan = false;     // bypassed because its bundle failed to load in the scan
     bool loaded = false;           // a worker exists for the slot and runs
     bool editorOpen = false;
     std::int32_t latency = 0;      // samples
@@ -105,6 +106,14 @@ struct VstPluginInfo
         return uid == other.uid && name == other.name && vendor == other.vendor && version == other.version
             && bundlePath == other.bundlePath && duplicate == other.duplicate;
     }
+};
+
+/** A bundle that the scan could not list: its worker could not start, timed out, ended or
+    refused. */
+struct VstScanFailure
+{
+    juce::String bundlePath;   // normalised
+    juce::String reason;       // the worker client's text
 };
 
 /** A snapshot of the whole rack for the panel and the diagnostics. */

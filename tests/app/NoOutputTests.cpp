@@ -41,7 +41,8 @@ bool quitProgram (RunningProgram& program)
 }
 
 // No JACK server and an ALSA default that names a card that is not there: the status line names
-// both, with alsa-lib's reason, in Japanese and in English, and libjack prints nothing.
+// both, with alsa-lib's reason, in Japanese and in English, and so does the audio diagnostics'
+// last output error; libjack prints nothing.
 TEST (NoOutput, TheStatusSaysThatNoJackServerAnsweredAndWhyAlsasDefaultDidNotOpen)
 {
     const struct
@@ -72,6 +73,11 @@ TEST (NoOutput, TheStatusSaysThatNoJackServerAnsweredAndWhyAlsasDefaultDidNotOpe
         const auto report = program->readReport();
         EXPECT_EQ (report["audioOpened"], juce::var (false));
         EXPECT_EQ (report["status"].toString(), juce::String::fromUTF8 (c.expected));
+        const auto diagnostics = rig.local().getChildFile ("audio-diagnostics.json");
+        const auto lastError = [&] { return juce::JSON::parse (diagnostics.loadFileAsString())["lastOutputError"].toString(); };
+        EXPECT_TRUE (waitFor ([&] { return lastError().isNotEmpty(); })) << "no audio diagnostics";
+        const auto reason = juce::String::fromUTF8 (c.expected).fromFirstOccurrenceOf (juce::String::fromUTF8 (" — "), false, false);
+        EXPECT_EQ (lastError(), reason);
         ASSERT_TRUE (quitProgram (*program)) << program->errorText();
         expectNoLibjackLines (terminalOf (*program));
     }

@@ -144,6 +144,7 @@ struct EnglishRig : ViewRig
     std::vector<juce::String> cues;
     std::shared_ptr<CdStepGate> gate = std::make_shared<CdStepGate>();
     std::vector<std::pair<std::string, std::string>> saved;   // the environment before the PCMs'
+    std::string damagedRow;                                   // a row whose file is cut short
 
     // What the operator typed or named: they stay as typed.
     const juce::StringArray typed { ja ("本番"), ja ("夜の部"), ja ("開演ベル"), ja ("拍手"), ja ("幕間の合図"), ja ("休憩は十五分") };
@@ -154,7 +155,8 @@ struct EnglishRig : ViewRig
     {
         session.reset();
         setUiLanguage (true);
-        if (! testing::writeBytes (alsa / ".asoundrc", "pcm.vantrel_stage { type null; hint { show on } }\n") || ! jack.start())
+        if (! testing::writeBytes (alsa / ".asoundrc", "pcm.vantrel_stage { type null; hint { show on } }\n"
+                                                      "pcm.vantrel_broken { type hw; card VantrelAbsent; hint { show on } }\n") || ! jack.start())
             return false;
         for (const char* name : { "HOME", "XDG_CONFIG_HOME" })
         {
@@ -181,8 +183,13 @@ struct EnglishRig : ViewRig
         // A folder holding a playlist with a memo; a row with a note; a pad.
         if (! session->addTreeFolder (typed[0].toStdString(), {}))
             return false;
+        const auto damaged = writeTone (rig.media(), "Damaged.wav", 2.0, 0.2f);
+        juce::MemoryBlock bytes;
+        if (! damaged.loadFileAsData (bytes) || ! damaged.replaceWithData (bytes.getData(), bytes.getSize() * 6 / 10))
+            return false;
         auto show = playlistOf (typed[1].toStdString(), { writeTone (rig.media(), typed[2] + ".wav", 2.0, 0.2f),
-                                                         writeTone (rig.media(), "Walk-in.wav", 2.0, 0.2f) });
+                                                         writeTone (rig.media(), "Walk-in.wav", 2.0, 0.2f), damaged });
+        damagedRow = show.rows[2].id;
         show.folderId = session->catalogState().document.folders.back().id;
         show.memo = typed[5].toStdString();
         show.rows[1].note = typed[4].toStdString();
@@ -391,6 +398,27 @@ TEST (EnglishScreens, NoWindowOrDialogShowsAJapaneseTextOfItsOwnAndTheOperatorsT
                       b->triggerClick();
               return r.settle ([] { return true; });
           } },
+        { "a damaged file at READY", [&] {
+              return s.selectReady (r.damagedRow) && r.settle ([&] {
+                  const auto media = s.audioAdapter().loadedMedia (r.damagedRow);
+                  return media != nullptr && media->failed();
+              });
+          } },
+        { "output dialog after an ALSA device failed to open", [&] {
+              r.click ("output-device");
+              auto& dialog = *v.window ("output-dialog");
+              auto& type = byId<juce::ComboBox> (dialog, "audio-output-mode");
+              for (int i = 0; i < type.getNumItems(); ++i)
+                  if (type.getItemText (i).startsWith ("ALSA"))
+                      type.setSelectedId (type.getItemId (i), juce::sendNotificationSync);
+              auto& device = byId<juce::ComboBox> (dialog, "audio-output-endpoint");
+              for (int i = 0; i < device.getNumItems(); ++i)
+                  if (device.getItemText (i).contains ("vantrel_broken"))
+                      device.setSelectedId (device.getItemId (i), juce::sendNotificationSync);
+              byId<juce::Button> (dialog, "audio-apply").triggerClick();
+              auto& result = byId<juce::Label> (dialog, "audio-apply-result");
+              return runMessagesUntil ([&] { return result.getText().contains ("ALSA"); });
+          } },
     };
 
     juce::StringArray everything;
@@ -407,6 +435,10 @@ TEST (EnglishScreens, NoWindowOrDialogShowsAJapaneseTextOfItsOwnAndTheOperatorsT
         EXPECT_EQ (japaneseOf (texts, exempt).joinIntoString ("\n"), "");
     }
     r.putAway();
+
+    // The warnings of the last two scenes were there, in English (a drawn line has no blanks).
+    for (const juce::String warning : { "Audio decoding failed", "The ALSA device could not be opened:" })
+        EXPECT_TRUE (everything.joinIntoString ("\n").removeCharacters (" ").contains (warning.removeCharacters (" "))) << warning;
 
     // The operator's texts were on the screen as typed.
     for (const auto& own : r.typed)

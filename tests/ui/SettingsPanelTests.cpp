@@ -159,6 +159,7 @@ TEST (SettingsPanel, TheMuterLineFollowsItsStateInTheCurrentLanguage)
     struct Case { SystemSoundsStatus status; bool mute, english; const char* line; };
     for (const auto& c : std::vector<Case> {
              { { true, true, 2, ja ("一部のシステム音をミュートできません。") }, true, false, "システム音制御: 一部のシステム音をミュートできません。" },
+             { { true, true, 2, ja ("一部のシステム音をミュートできません。") }, true, true, "System sound control: Some system sounds cannot be muted." },
              { { true, false, 0, {} }, true, true, "System sound control: checking the sound server..." },
              { { true, true, 3, {} }, true, false, "ミュートしたシステム音セッション: 3" },
              { { true, true, 0, {} }, false, true, "System sound mute is off; restoring the original state." },

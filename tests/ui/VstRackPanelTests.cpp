@@ -184,6 +184,26 @@ TEST (VstRackPanel, AClassIdOfTwoBundlesIsNotOfferedAndTheSlotUsingItShowsMarked
     EXPECT_EQ (other.getNumItems() == 2 ? other.getItemText (1) : juce::String(), marked);
 }
 
+// A slot whose plug-in's bundle crashed while the scan loaded it says so, in the panel's language.
+TEST (VstRackPanel, ASlotWhoseBundleCrashedInTheScanNamesTheFailure)
+{
+    MAKE_RACK_RIG (r);
+    const auto crashing = juce::File (ORVANE_TEST_CRASH_LIBRARY).getParentDirectory().getParentDirectory().getParentDirectory();
+    ASSERT_TRUE (crashing.copyDirectoryTo (r.profile.pluginFolder().getChildFile (crashing.getFileName())));
+    RackConfigContents config;
+    config.searchFolders = { r.profile.pluginFolder().getFullPathName() };
+    config.slots[0] = { "0123456789ABCDEF0123456789ABCDEF", "Orvane Probe Crash", "Orvane Test", "", "", true };
+    setUiLanguage (true);
+    struct Japanese { ~Japanese() { setUiLanguage (false); } } restore;
+    ASSERT_NO_FATAL_FAILURE (r.start (&config));
+    r.open();
+
+    auto& status = r.control<juce::Label> ("vst-status-1");
+    const auto bypassed = "Bypass: This plug-in failed to load in the VST3 scan. Saved settings retained: OrvaneProbeCrash.vst3: VST worker exited";
+    EXPECT_TRUE (r.settle ([&] { return status.getText().startsWith (bypassed); })) << status.getText();
+    EXPECT_EQ (r.control<juce::ComboBox> ("vst-select-1").getText(), "Orvane Probe Crash (failed to load in the scan)");
+}
+
 // While the rack plays dry (a fault latched during playback: its control thread held, as a hung
 // worker holds it) nothing passes through any slot: no chosen slot reads active, each says that
 // the whole rack plays dry and why, after a bypass reason of its own where it has one. The first

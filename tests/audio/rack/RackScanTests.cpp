@@ -5,6 +5,8 @@
 #include "audio/rack/RackTexts.h"
 #include "audio/rack/Vst3BundleSearch.h"
 #include "audio/rack/WorkerReplyFields.h"
+#include "session/UiLanguage.h"
+#include "session/UiText.h"
 
 #include <gtest/gtest.h>
 
@@ -104,5 +106,46 @@ TEST (RackScan, TheStandardFoldersAndTheSearchFoldersAreEachScannedOnce)
 
     EXPECT_EQ (bundles, (std::set<juce::String> { normalizeVstPath (standard / "FakeGainL64.vst3"),
                                                   normalizeVstPath (fixture.pluginFolder().getChildFile ("FakeGain.vst3")) }));
+}
+TEST (RackScan, AConfiguredPluginWhoseBundleCrashedOrHungInTheScanSaysSo)
+{
+    // Slot 1's plug-in is named like the crashing bundle; slot 2's like none, so it names every
+    // bundle that failed. The hanging bundle fails at the scan's 7 s deadline.
+    RackFixture fixture;
+    for (const auto& bundle : { crashBundle(), hangBundle(), gainBundle() })
+        ASSERT_TRUE (bundle.copyDirectoryTo (fixture.pluginFolder().getChildFile (bundle.getFileName()))) << bundle.getFullPathName();
+    auto crashing = slotWith ("0123456789ABCDEF0123456789ABCDEF", true, "00");
+    crashing.name = "Orvane Probe Crash";
+    auto unknown = slotWith ("FEDCBA9876543210FEDCBA9876543210", true);
+    unknown.name = "Reverb Deluxe";
+    fixture.writeConfig (crashing, unknown);
+    const auto before = fixture.stored();
+
+    fixture.start (realWorker());
+    ASSERT_TRUE (fixture.waitForCatalogue (1, 120000));
+    const auto status = fixture.status();
+    ASSERT_EQ (status.plugins.size(), 1u);   // the gain plug-in
+
+    const auto crashed = juce::String ("OrvaneProbeCrash.vst3: ") + workerText::exited;
+    const auto hung = juce::String ("OrvaneProbeHang.vst3: ") + workerText::timeout;
+    EXPECT_TRUE (status.slots[0].message.startsWith (rackText::text (rackText::failedInScan) + crashed)) << status.slots[0].message;
+    EXPECT_TRUE (status.slots[0].failedInScan);
+    const auto& listing = status.slots[1].message;
+    EXPECT_TRUE (listing.startsWith (rackText::text (rackText::missingAfterScanFailures))) << listing;
+    EXPECT_TRUE (listing.contains (crashed) && listing.contains (hung)) << listing;
+    EXPECT_FALSE (status.slots[1].failedInScan);
+    for (const auto& slot : status.slots)
+        EXPECT_FALSE (slot.loaded);
+    EXPECT_TRUE (fixture.rack->needsAttention());
+
+    // In English the whole reason is English, the bundle and the failure as they stand.
+    setUiLanguage (true);
+    const auto english = translateMessage (status.slots[0].message);
+    setUiLanguage (false);
+    EXPECT_EQ (english, "This plug-in failed to load in the VST3 scan. Saved settings retained: " + crashed);
+
+    // The settings are kept for the day the bundle loads again.
+    ASSERT_TRUE (fixture.rack->saveAndWait().ok);
+    EXPECT_TRUE (fixture.stored() == before);
 }
 } // namespace

@@ -35,6 +35,7 @@ inline juce::File probeBundle (const char* name = "OrvaneProbe")
     return juce::File (ORVANE_TEST_PROBE_BUNDLES).getChildFile (juce::String (name) + ".vst3");
 }
 inline juce::File hangBundle()        { return juce::File (ORVANE_TEST_HANG_BUNDLE); }
+inline juce::File crashBundle()       { return juce::File (ORVANE_TEST_CRASH_BUNDLE); }
 inline juce::File gainBundle()
 {
     return juce::File (ORVANE_TEST_GAIN_LIBRARY).getParentDirectory().getParentDirectory().getParentDirectory();
