@@ -10,6 +10,8 @@
 #include "session/UiLanguage.h"
 #include "ui/Fonts.h"
 
+#include <cstdio>
+
 namespace vantrel
 {
 struct Application::Platform
@@ -31,15 +33,18 @@ Application::~Application()
 void Application::initialise (const juce::String&)
 {
     powerRequest = false;
-    // First of all: every alert below draws its Japanese and its English line.
-    installUiFonts();
-    // A quit signal from here on is handled on the message thread once start-up is over: the safe
-    // quit with a window, else (an alert of the start-up is up) a plain quit. The signal wakes the
-    // message loop; only where it cannot does a timer poll for it.
+    // A quit signal from here on is handled on the message thread once start-up is over (with an
+    // alert of the start-up up, a plain quit). The signal wakes the message loop; only where it
+    // cannot does a timer poll for it. What the program and its children write to a terminal or
+    // a pipe goes through a relay that never blocks them.
     platform::installQuitSignals();
-    quitSignals = std::make_unique<platform::QuitSignalWatch> ([this] { timerCallback(); });
-    if (! quitSignals->isValid())
+    platform::relayStandardOutput();
+    quitSignals = std::make_unique<platform::QuitSignalWatch> ([this] { handleQuitSignals(); });
+    pollSignals = ! quitSignals->isValid();
+    if (pollSignals)
         startTimer (50);
+    // Then: every alert below draws its Japanese and its English line.
+    installUiFonts();
 
     // Where the saved data lives is settled before anything is written or locked: a data home
     // that does not exist yet is made (as on a fresh account), and a start that cannot make it,
@@ -139,6 +144,7 @@ void Application::shutdown()
         platform->power.release();
         platform.reset();   // the running copy's lock and socket go last
     }
+    platform::flushStandardOutput (500);
 }
 
 void Application::anotherInstanceStarted (const juce::String&)
@@ -178,15 +184,59 @@ StoreResult Application::applyOsPreferences (const Preferences& preferences)
 
 void Application::timerCallback()
 {
-    // A signal asks for the safe quit once; a second one while it runs changes nothing.
-    if (platform::quitSignalReceived() && ! quitAsked)
+    if (pollSignals)
+        handleQuitSignals();
+    if (platform::isForcedEndArmed() && mainWindow != nullptr)
     {
-        quitAsked = true;
-        if (mainWindow != nullptr)
-            mainWindow->view.quitNow ([] { juce::JUCEApplicationBase::quit(); });
-        else
-            juce::JUCEApplicationBase::quit();   // nothing was opened that a quit must save
+        // Saved again since the quit that could not save: a SIGTERM asks for the safe quit again.
+        const auto& session = mainWindow->coordinator;
+        if (session.lastSaveTicket() > ticketAtAbandon && ! session.isSaving() && session.lastSaveResult().ok)
+        {
+            platform::disarmForcedEnd();
+            std::fprintf (stderr, "Vantrel!: saved again; SIGTERM runs the safe quit again.\n");
+        }
     }
+    if (! pollSignals && ! platform::isForcedEndArmed())
+        stopTimer();
+}
+
+void Application::handleQuitSignals()
+{
+    // Every signal is acted on: SIGTERM runs the safe quit without a question; SIGINT (Ctrl+C) and
+    // SIGHUP (the terminal closed) take the close button's way, which asks while the show plays.
+    const auto signals = platform::takeQuitSignals();
+    if (! signals.any())
+        return;
+    if (mainWindow == nullptr)
+    {
+        juce::JUCEApplicationBase::quit();   // nothing was opened that a quit must save
+        return;
+    }
+    const auto quitApplication = [] { juce::JUCEApplicationBase::quit(); };
+    if (signals.terminate > 0)
+    {
+        mainWindow->view.quitNow (quitApplication, [this] { quitAbandoned (true); });
+        return;
+    }
+    raiseWindow();
+    mainWindow->view.requestQuitBySignal (quitApplication, [this] { quitAbandoned (false); });
+}
+
+void Application::quitAbandoned (bool byTerminate)
+{
+    // The show goes on; whoever sent the signal learns why in the terminal. After a SIGTERM, the
+    // next one ends the program without saving, until a save succeeds again.
+    const auto& session = mainWindow->coordinator;
+    const auto why = session.alertText().isNotEmpty() ? session.alertText() : session.lastSaveResult().message;
+    std::fprintf (stderr, "Vantrel!: the quit was abandoned, it could not save: %s\n", why.toRawUTF8());
+    if (! byTerminate)
+        return;
+    ticketAtAbandon = session.lastSaveTicket();
+    platform::armForcedEnd ("Vantrel!: SIGTERM again while the quit cannot save (" + why.toStdString()
+                            + "): ended without saving; the files on disk are left as they are.");
+    std::fprintf (stderr, "Vantrel!: a second SIGTERM ends the program without saving.\n");
+    if (! pollSignals)
+        startTimer (1000);   // watches for the save that disarms it
 }
 
 void Application::stopWithAlert (const juce::String& text)

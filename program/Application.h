@@ -40,6 +40,8 @@ public:
 
 private:
     void timerCallback() override;
+    void handleQuitSignals();
+    void quitAbandoned (bool byTerminate);
     void stopWithAlert (const juce::String& text);
     void raiseWindow();
 
@@ -52,6 +54,7 @@ private:
     std::unique_ptr<platform::QuitSignalWatch> quitSignals;   // wakes the message loop for a quit signal
     juce::File profileRoot;
     bool powerRequest = false;
-    bool quitAsked = false;
+    bool pollSignals = false;           // no descriptor wakes the loop: the timer polls
+    std::int64_t ticketAtAbandon = 0;   // the last save's ticket when a SIGTERM's quit could not save
 };
 } // namespace vantrel

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and running need and is missing, builds Vantrel and runs it in this
 # terminal, as the account that starts the script (not through sudo: it asks sudo itself for
-# missing packages). Ctrl+C here, or SIGTERM to the script, runs the program's safe quit.
+# missing packages). Ctrl+C here or closing the terminal asks first while the show plays, as the
+# close button does; SIGTERM to the script runs the program's safe quit.
 # Usage: scripts/run.sh [arguments for the program]   (BUILD_DIR and JOBS may be set)
 set -euo pipefail
 packages=run

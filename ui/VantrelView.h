@@ -52,9 +52,16 @@ public:
         confirmation while audio sounds or LIVE LOCK is on; onQuit runs once the coordinator has
         finished (an abandoned quit gives the view back). */
     void requestQuit (std::function<void()> onQuit);
-    /** The quit the system asks for (a signal, the session ending): no confirmation; dropped only
-        while a quit is already pending. A dialog that is up is closed first. */
-    void quitNow (std::function<void()> onQuit);
+    /** The quit the system asks for (a SIGTERM, the session ending): no confirmation; dropped only
+        while a quit is already pending. A dialog that is up is closed first. `onAbandoned` runs
+        when the coordinator abandons the quit (it could not save). */
+    void quitNow (std::function<void()> onQuit, std::function<void()> onAbandoned = {});
+    /** The quit a Ctrl+C or a closed terminal asks for: the close button's way (asks while audio
+        sounds or LIVE LOCK is on, else quits at once), but never dropped. While the question is up
+        it is brought to the front; while another dialog or menu is up and the question is due, it
+        is asked once that closes; with nothing to ask, a dialog that is up is closed and the quit
+        runs. Dropped only while a quit is pending. `onAbandoned` as for quitNow. */
+    void requestQuitBySignal (std::function<void()> onQuit, std::function<void()> onAbandoned = {});
     /** Ends every open inline edit, keeping what was typed; saves the memo being typed. */
     void commitPendingEdits();
 
@@ -129,7 +136,8 @@ public:
     struct Impl;
 
 private:
-    void beginQuit (std::function<void()> onQuit);
+    void beginQuit (std::function<void()> onQuit, std::function<void()> onAbandoned);
+    void askQuit (std::function<void()> onQuit, std::function<void()> onAbandoned);
     void buildImpl();
 
     SessionCoordinator& coordinator;
@@ -138,6 +146,9 @@ private:
     std::vector<int> heldKeys;
     bool languageAtBuild = false;
     int tickCount = 0;
+    bool quitQuestionUp = false;                 // the quit question is the dialog that is up
+    std::function<void()> quitAfterDialog;       // a signal's quit request, waiting for a dialog to close
+    std::function<void()> onQuitAbandoned;       // of the quit that is pending
     int swallowedRepeats = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VantrelView)

@@ -116,6 +116,14 @@ void VantrelView::timerCallback()
         refreshLanguage();
 
     auto& m = *impl;
+    if (! m.dialogs.isOpen())
+        quitQuestionUp = false;
+    if (quitAfterDialog && ! m.dialogs.isOpen() && ! m.flags.quitPending)
+    {
+        const auto request = std::move (quitAfterDialog);
+        quitAfterDialog = nullptr;
+        request();
+    }
     if (m.flags.quitPending)
     {
         if (coordinator.prepareQuit())
@@ -134,6 +142,10 @@ void VantrelView::timerCallback()
             m.flags.quitPending = false;
             m.onQuit = nullptr;
             setEnabled (true);
+            const auto abandoned = std::move (onQuitAbandoned);
+            onQuitAbandoned = nullptr;
+            if (abandoned)
+                abandoned();
         }
     }
     else
@@ -194,27 +206,63 @@ void VantrelView::requestQuit (std::function<void()> onQuit)
         return;
     if (! coordinator.needsQuitConfirmation())
     {
-        beginQuit (std::move (onQuit));
+        beginQuit (std::move (onQuit), {});
         return;
     }
-    confirm (cdImportState (coordinator).busy ? translate ("CD取込をキャンセルし、再生を停止してアプリを終了しますか？")
-                                              : translate ("音声が再生中またはLIVE LOCK中です。アプリを終了しますか？"),
-             [this, onQuit = std::move (onQuit)]() mutable { beginQuit (std::move (onQuit)); });
+    askQuit (std::move (onQuit), {});
 }
 
-void VantrelView::quitNow (std::function<void()> onQuit)
+void VantrelView::askQuit (std::function<void()> onQuit, std::function<void()> onAbandoned)
+{
+    quitQuestionUp = true;
+    confirm (cdImportState (coordinator).busy ? translate ("CD取込をキャンセルし、再生を停止してアプリを終了しますか？")
+                                              : translate ("音声が再生中またはLIVE LOCK中です。アプリを終了しますか？"),
+             [this, onQuit = std::move (onQuit), onAbandoned = std::move (onAbandoned)]() mutable
+             {
+                 beginQuit (std::move (onQuit), std::move (onAbandoned));
+             });
+}
+
+void VantrelView::quitNow (std::function<void()> onQuit, std::function<void()> onAbandoned)
 {
     if (impl->flags.quitPending)
         return;
+    quitAfterDialog = nullptr;
     impl->dialogs.closeForQuit();
-    beginQuit (std::move (onQuit));
+    beginQuit (std::move (onQuit), std::move (onAbandoned));
 }
 
-void VantrelView::beginQuit (std::function<void()> onQuit)
+void VantrelView::requestQuitBySignal (std::function<void()> onQuit, std::function<void()> onAbandoned)
+{
+    if (impl->flags.quitPending)
+        return;
+    if (! coordinator.needsQuitConfirmation())
+    {
+        quitNow (std::move (onQuit), std::move (onAbandoned));
+        return;
+    }
+    if (! impl->dialogs.isOpen())
+    {
+        askQuit (std::move (onQuit), std::move (onAbandoned));
+        return;
+    }
+    // The question that is up, or the dialog the operator is in, comes to the front; the
+    // question follows that dialog.
+    if (auto* modal = juce::Component::getCurrentlyModalComponent())
+        modal->toFront (true);
+    if (! quitQuestionUp)
+        quitAfterDialog = [this, onQuit = std::move (onQuit), onAbandoned = std::move (onAbandoned)]
+        {
+            requestQuitBySignal (onQuit, onAbandoned);
+        };
+}
+
+void VantrelView::beginQuit (std::function<void()> onQuit, std::function<void()> onAbandoned)
 {
     commitPendingEdits();
     impl->flags.quitPending = true;
     impl->onQuit = std::move (onQuit);
+    onQuitAbandoned = std::move (onAbandoned);
     setEnabled (false);
     timerCallback();
 }

@@ -52,10 +52,11 @@ bool launch (ProgramRig& rig, int run, std::string& error)
     return true;
 }
 
-/** Ends a program that is not this process's child with SIGINT (its safe quit). */
+/** Ends a program that is not this process's child with SIGTERM (its safe quit, without the
+    question a Ctrl+C asks while the show plays). */
 bool quitProgram (int pid)
 {
-    return sendSignal (pid, "INT") && waitFor ([pid] { return processEnded (pid); });
+    return sendSignal (pid, "TERM") && waitFor ([pid] { return processEnded (pid); });
 }
 
 // The launcher on an account that never ran a desktop session: the data home is made owner-only,
@@ -140,7 +141,7 @@ TEST (FirstStart, TheLauncherOnAFreshAccountOpensTheWindowAndPlaysThroughJack)
         EXPECT_FALSE (rig.reportFile (2).exists());
         EXPECT_EQ (rig.windowsTitled (mainWindowTitle).size(), 1u);
 
-        EXPECT_TRUE (quitProgram (first)) << "the first copy did not end after SIGINT";
+        EXPECT_TRUE (quitProgram (first)) << "the first copy did not end after SIGTERM";
     }
 }
 

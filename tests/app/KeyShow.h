@@ -53,6 +53,7 @@ struct KeyShow
     JackCaptureClient capture { 2, 80 * 48000 };
     std::vector<std::string> rowIds;
     bool useWindowManager = false;            // set before start: openbox runs on the display
+    std::function<void (Preferences&)> adjustPreferences;   // set before start: the show's preferences
     platform::PipedProcess windowManager;
 
     /** The main window's id: a top-level window of the title, or with a window manager (which
@@ -139,6 +140,8 @@ struct KeyShow
             for (auto& binding : prefs.keys)
                 if (binding.action == "SEEK BACK" || binding.action == "SEEK FORWARD")
                     binding.key = binding.action == "SEEK BACK" ? vk::left : vk::right;
+            if (adjustPreferences)
+                adjustPreferences (prefs);
             if (! session.applyPreferences (prefs).ok)
                 return "the preferences were not saved";
             session.persist();

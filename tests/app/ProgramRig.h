@@ -216,6 +216,7 @@ public:
         program->report = juce::File::isAbsolutePath (report) ? juce::File (report) : juce::File();
         platform::PipedProcess::Options options;
         options.program = programPath;
+        options.arguments = arguments;
         const auto nowhere = (temp / "nowhere").getFullPathName().toStdString();
         options.environment = {
             { "DISPLAY", server.displayName() },
@@ -286,6 +287,7 @@ public:
     testing::TempFolder temp;
     std::string jackServer;   // the JACK server the program may use; empty: none
     std::string programPath = VANTREL_PROGRAM;   // what start() runs (the shipped launcher, for one)
+    std::vector<std::string> arguments;          // given to programPath (a wrapper's, for one)
     juce::String dataHome = data().getFullPathName();   // XDG_DATA_HOME; empty: unset
     std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, after the rest
     test::PrivateDisplay display;
