@@ -43,7 +43,7 @@ if $built; then
 fi
 
 if [ ${#failures[@]} -gt 0 ]; then
-  echo "test: ${#failures[@]} parts failed:" >&2
+  echo "test: these parts failed:" >&2
   printf 'test:   %s\n' "${failures[@]}" >&2
   exit 1
 fi
