@@ -11,7 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/prepare-build.sh"
 # wrong; the run fails at the end, listing every failure.
 failures=()
 # failed_tests DIR: the tests that failed in ctest's last run in DIR, on one line.
-failed_tests() { cut -d: -f2- "$1/Testing/Temporary/LastTestsFailed.log" 2> /dev/null | tr '\n' ' '; }
+failed_tests() { cut -d: -f2- "$1/Testing/Temporary/LastTestsFailed.log" 2> /dev/null | paste -sd ' ' -; }
 
 built=true
 cmake --build "$build" -j "$jobs" || { built=false; failures+=("the release build"); }
