@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Packs a build's shipped folder, with the README and the licence beside the programs, into
+# Packs a build's shipped folder, with the packed folder's own README (scripts/packed-README.md,
+# which describes the folder, not the repository) and the licence beside the programs, into
 # BUILD_DIR/Vantrel-1.0.0-linux-x86_64.tar.gz under one top folder "Vantrel":
 #   Vantrel/Vantrel                 the launcher
 #   Vantrel/support/Vantrel         the main program
@@ -17,7 +18,8 @@ done
 
 stage=$(mktemp -d "$build/package.XXXXXX"); trap 'rm -rf "$stage"' EXIT
 cp -a "$build/shipped" "$stage/Vantrel"
-cp "$root/README.md" "$root/LICENSE" "$stage/Vantrel/"
+cp "$root/scripts/packed-README.md" "$stage/Vantrel/README.md"
+cp "$root/LICENSE" "$stage/Vantrel/"
 tar --create --gzip --sort=name --owner=0 --group=0 --numeric-owner \
     --file "$stage/archive.tar.gz" -C "$stage" Vantrel
 mv "$stage/archive.tar.gz" "$archive"

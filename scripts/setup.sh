@@ -93,7 +93,14 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 install_command="apt-get install --no-install-recommends --no-remove ${missing[*]}"
-root_commands="apt-get update && $install_command"
+# The two commands to run as root, each on a line of its own, after the reason on the line above.
+print_root_commands() {
+  echo "setup: $1; as root, run:" >&2
+  echo "  apt-get update" >&2
+  echo "  $install_command" >&2
+  echo "setup: (apt may upgrade installed packages of Debian 12 that these need; --no-remove keeps it from removing any)" >&2
+  echo "setup: then start this script again" >&2
+}
 
 # What apt would do, without doing it. "Remv X" removes X; "Inst X [old] (new ...)" changes the
 # installed X to another version: an upgrade when new is the later one (Debian's ordinary way of
@@ -159,11 +166,7 @@ $root || as_root=(sudo)
 # Without root and without sudo: the commands to run as root, whatever this machine's lists say
 # (they may be older than the archive, so apt's plan here is no verdict).
 if ! $root && ! command -v sudo > /dev/null; then
-  echo "setup: ${#missing[@]} packages are missing and there is no sudo here; as root, run:" >&2
-  echo "  apt-get update" >&2
-  echo "  $install_command" >&2
-  echo "setup: (apt may upgrade installed packages of Debian 12 that these need; --no-remove keeps it from removing any)" >&2
-  echo "setup: then start this script again" >&2
+  print_root_commands "${#missing[@]} packages are missing and there is no sudo here"
   exit 1
 fi
 
@@ -174,10 +177,14 @@ if [ -n "$status_file" ]; then
 fi
 
 echo "setup: installing ${#missing[@]} packages: ${missing[*]}"
-$root && export DEBIAN_FRONTEND=noninteractive
+# The install asks nothing (debconf's questions take their defaults, e.g. jackd2's real-time
+# limits stay off; see the README); through sudo, which drops the environment, it is set on the
+# command line.
+export DEBIAN_FRONTEND=noninteractive
+$root || as_root=(sudo DEBIAN_FRONTEND=noninteractive)
 "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -q \
-  || die "apt-get update failed; as root, run: $root_commands"
+  || { print_root_commands "apt-get update failed"; exit 1; }
 check_with_apt || exit 1
 "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends --no-remove "${missing[@]}" \
-  || die "apt-get install failed; as root, run: $root_commands"
+  || { print_root_commands "apt-get install failed"; exit 1; }
 echo "setup: done"

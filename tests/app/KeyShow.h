@@ -6,6 +6,7 @@
 // so every stretch of the capture tells what sounds.
 #include "ProgramRig.h"
 
+#include "support/HeardTones.h"
 #include "support/JackCaptureClient.h"
 #include "support/JackDummyServer.h"
 
@@ -244,17 +245,30 @@ struct KeyShow
         return test::toneAmplitude (left, frame, frame + window, frequency);
     }
 
-    /** Waits until the sine sounds in the newest window (at least `threshold`), and returns the
-        frame of that window; 0 after the cap. */
+    /** The left channel heard so far, each window's levels worked out once however often a test
+        looks (windows start on a grid of a quarter window). */
+    test::HeardTones tones { window, window / 4, rate };
+
+    /** Takes in what the capture heard since the last look; the frames heard so far. */
+    std::size_t listen()
+    {
+        tones.takeFrom (capture, 0);
+        return tones.frames();
+    }
+
+    /** The amplitude of a sine in the window that starts at `frame` of what was heard. */
+    double heardLevel (double frequency, std::size_t frame)  { return tones.level (frequency, frame); }
+
+    /** Waits until the sine sounds (at least `threshold`) in a window from `from` on, and returns
+        the frame of that window; 0 after the cap. */
     std::size_t waitUntilHeard (double frequency, std::size_t from, double threshold = 0.1)
     {
         std::size_t found = 0;
+        auto frame = tones.gridFrom (from);
         waitFor ([&] {
-            const auto left = capture.channel (0);
-            for (auto frame = from; frame + window <= left.size(); frame += window / 2)
-                if (level (left, frame, frequency) > threshold)
+            for (const auto heard = listen(); frame + window <= heard; frame += window / 2)
+                if (heardLevel (frequency, frame) > threshold)
                     return (found = frame), true;
-            from = left.size() > window ? left.size() - window : from;
             return false;
         });
         return found;
@@ -262,14 +276,14 @@ struct KeyShow
 
     /** The onsets of a sine from `from` on: windows where it rises above half of `amplitude`
         after having been below a quarter of it. */
-    int onsets (double frequency, std::size_t from, double amplitude = 0.25) const
+    int onsets (double frequency, std::size_t from, double amplitude = 0.25)
     {
-        const auto left = capture.channel (0);
+        const auto heard = listen();
         int count = 0;
         bool sounding = false;
-        for (auto frame = from; frame + window <= left.size(); frame += window / 2)
+        for (auto frame = tones.gridFrom (from); frame + window <= heard; frame += window / 2)
         {
-            const auto a = level (left, frame, frequency);
+            const auto a = heardLevel (frequency, frame);
             if (! sounding && a > amplitude / 2)
                 sounding = true, ++count;
             else if (sounding && a < amplitude / 4)

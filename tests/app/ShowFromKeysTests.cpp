@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace vantrel
 {
 namespace
@@ -72,36 +74,48 @@ TEST (ShowFromKeys, HeldKeysGiveOneGoManyReadyStepsAndOnePad)
     EXPECT_EQ (show.onsets (3000.0, padPressed), 1) << "the held keypad key fired its pad again, or the top-row 1 fired it";
 }
 
-/** Where the track of `KeyShow::positionTrack` is at `frame`: the sine in a window tells the
-    second (second s sounds 500 + 100 s Hz); -1 in silence. */
-int secondAt (const KeyShow& show, const std::vector<float>& left, std::size_t frame)
+/** Where the track of `KeyShow::positionTrack` is in the window heard at `frame`: the sine tells
+    the second (second s sounds 500 + 100 s Hz); -1 in silence. */
+int secondAt (KeyShow& show, std::size_t frame)
 {
     int best = -1;
     double loudest = 0.1;
     for (int s = 0; s < 30; ++s)
-        if (const auto a = show.level (left, frame, 500.0 + 100.0 * s); a > loudest)
+        if (const auto a = show.heardLevel (500.0 + 100.0 * s, frame); a > loudest)
             best = s, loudest = a;
     return best;
+}
+
+/** Waits until `found (frame)` holds for a window from `from` on, looking at each window once as
+    the capture grows; the first such frame, or nothing after the cap. */
+template <typename Found>
+std::optional<std::size_t> firstWindow (KeyShow& show, std::size_t from, Found&& found)
+{
+    std::optional<std::size_t> first;
+    auto frame = show.tones.gridFrom (from);
+    waitFor ([&] {
+        for (const auto heard = show.listen(); frame + window <= heard; frame += window / 4)
+            if (found (frame))
+                return (first = frame), true;
+        return false;
+    });
+    return first;
 }
 
 /** The track's position at the first change of its second after `from`: the exact second, and
     the frame where it began. {-1, 0} after the cap. */
 std::pair<int, std::size_t> nextSecond (KeyShow& show, std::size_t from)
 {
-    std::pair<int, std::size_t> found { -1, 0 };
-    waitFor ([&] {
-        const auto left = show.capture.channel (0);
-        int previous = -2;
-        for (auto frame = from; frame + window <= left.size(); frame += window / 4)
-        {
-            const int second = secondAt (show, left, frame);
-            if (previous >= 0 && second == previous + 1)
-                return (found = { second, frame + window / 2 }), true;
-            previous = second;
-        }
-        return false;
+    int previous = -2, second = -1;
+    const auto changed = firstWindow (show, from, [&] (std::size_t frame) {
+        second = secondAt (show, frame);
+        const bool next = previous >= 0 && second == previous + 1;
+        previous = second;
+        return next;
     });
-    return found;
+    if (! changed)
+        return { -1, 0 };
+    return { second, *changed + window / 2 };
 }
 
 /** Seconds of track between two anchors, less the time heard between them. */
@@ -149,25 +163,15 @@ TEST (ShowFromKeys, PauseAndSeeksMoveThePositionHeard)
     // PAUSE: silence; PAUSE again: the track goes on from where it stopped.
     const auto before = nextSecond (show, show.heard());
     ASSERT_TRUE (show.xdotool ({ "key", "space" }));
-    std::size_t silentFrom = 0;
-    ASSERT_TRUE (waitFor ([&] {
-        const auto left = show.capture.channel (0);
-        for (auto frame = before.second; frame + window <= left.size(); frame += window / 4)
-            if (secondAt (show, left, frame) < 0)
-                return (silentFrom = frame), true;
-        return false;
-    })) << "PAUSE did not silence the track";
+    const auto silent = firstWindow (show, before.second, [&] (std::size_t frame) { return secondAt (show, frame) < 0; });
+    ASSERT_TRUE (silent) << "PAUSE did not silence the track";
+    const auto silentFrom = *silent;
     ASSERT_TRUE (show.hold (2.0));
     const auto resumedAt = show.heard();
     ASSERT_TRUE (show.xdotool ({ "key", "space" }));
-    std::size_t resumed = 0;
-    ASSERT_TRUE (waitFor ([&] {
-        const auto left = show.capture.channel (0);
-        for (auto frame = resumedAt; frame + window <= left.size(); frame += window / 4)
-            if (secondAt (show, left, frame) >= 0)
-                return (resumed = frame), true;
-        return false;
-    })) << "the second PAUSE did not resume";
+    const auto sounding = firstWindow (show, resumedAt, [&] (std::size_t frame) { return secondAt (show, frame) >= 0; });
+    ASSERT_TRUE (sounding) << "the second PAUSE did not resume";
+    const auto resumed = *sounding;
     const auto after = nextSecond (show, resumed);
     ASSERT_GE (after.first, 0);
     // Heard before the pause plus heard after it: the track's own time, the silence not counted.

@@ -217,7 +217,7 @@ TEST (Quit, AFullDiskAbandonsTheQuitAndTheOutputComesBack)
     ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
     ASSERT_TRUE (session->waitForSaves());
-    disk.fill();
+    ASSERT_TRUE (disk.fill());
     ASSERT_TRUE (session->renamePlaylist (session->undoHistory().current().playlists[0].id, "Renamed"));
 
     EXPECT_FALSE (session->prepareQuit());

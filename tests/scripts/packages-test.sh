@@ -129,12 +129,16 @@ while IFS='|' read -r name set code words has lacks; do
 done <<< "$cases"
 
 # Without root and without sudo, on a machine behind or not: the commands to run as root, then a stop.
-mkdir "$work/bin"
+# The user runs a copy of the script that they can read: the clone may lie where only root may enter.
+mkdir "$work/bin" "$work/scripts"
 for f in /usr/bin/* /usr/sbin/*; do [ "$(basename "$f")" = sudo ] || ln -sf "$f" "$work/bin/"; done
+cp "$setup" "$work/scripts/"
+setpriv --reuid=nobody --regid=nogroup --clear-groups test -r "$work/scripts/setup.sh" \
+  || { echo "FAIL: nobody cannot read $work/scripts/setup.sh: set TMPDIR to a folder other accounts may enter"; exit 1; }
 for name in behind server; do
   label="the run set on the $name machine as a user without sudo"
   env -i PATH="$work/bin" HOME=/nonexistent VANTREL_DPKG_STATUS="$work/$name" \
-    setpriv --reuid=nobody --regid=nogroup --clear-groups bash "$setup" run > "$work/out" 2>&1; status=$?
+    setpriv --reuid=nobody --regid=nogroup --clear-groups bash "$work/scripts/setup.sh" run > "$work/out" 2>&1; status=$?
   missing=$(VANTREL_DPKG_STATUS="$work/$name" bash "$setup" run 2>/dev/null | sed -n 's/^setup: would install [0-9]* packages: //p')
   if [ "$status" != 1 ]; then fail "$label: exit status $status, not 1"
   elif ! grep -qx '  apt-get update' "$work/out"; then fail "$label: no \"apt-get update\" to run"

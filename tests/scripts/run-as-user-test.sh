@@ -6,8 +6,14 @@
 # run on that build folder and a run through sudo both stop with their reason and build nothing.
 # The user's build reads the compiler cache of this machine's own build (read-only), so it costs
 # little where that build went through ccache.
+# The test ends only what it started: each of the user's processes it starts leads a session of its
+# own, and the end signals those sessions, never the user's uid (which another system on the machine,
+# a chroot's host say, may share).
 # Usage: tests/scripts/run-as-user-test.sh SOURCE_ROOT   (as root)
+#   VANTREL_TEST_USER_UID=UID makes the user with that uid, even one that is taken;
+#   VANTREL_TEST_USER_STEPS=servers stops once the user's PipeWire is up (no build, no run).
 set -uo pipefail
+set +m   # no job control: a background child is no process group leader, and setsid makes its session without a fork
 source_root=$1
 skip() {
   echo "SKIP: $1"
@@ -26,24 +32,39 @@ work=$(mktemp -d /tmp/vantrel-user-XXXXXX)
 chmod 755 "$work"
 xvfb=
 made=false
+sessions=()   # the sessions of the user's processes this test started (each one's leader's pid)
+# The processes of this test's sessions, whoever they run as.
+own_processes() { local sid; for sid in "${sessions[@]}"; do pgrep -s "$sid"; done; }
+end_own() {
+  local signal=$1 pid
+  for pid in $(own_processes); do kill "-$signal" "$pid" 2> /dev/null; done
+  for _ in $(seq 100); do [ -z "$(own_processes)" ] && return 0; sleep 0.1; done
+  return 1
+}
 cleanup() {
   [ -z "$xvfb" ] || kill "$xvfb" 2> /dev/null
   if $made; then
-    for pid in $(pgrep -u "$name"); do kill -TERM "$pid" 2> /dev/null; done
-    for _ in $(seq 50); do pgrep -u "$name" > /dev/null || break; sleep 0.1; done
-    for pid in $(pgrep -u "$name"); do kill -KILL "$pid" 2> /dev/null; done
-    for _ in $(seq 100); do pgrep -u "$name" > /dev/null || break; sleep 0.1; done
-    userdel -r "$name" 2> /dev/null || echo "could not remove the user $name"
+    end_own TERM || end_own KILL || echo "processes of this test outlived SIGKILL: $(own_processes | tr '\n' ' ')"
+    # A process of the same uid that this test did not start (another system's) is left alone;
+    # userdel then needs -f.
+    userdel -r "$name" 2> /dev/null || userdel -r -f "$name" 2> /dev/null || echo "could not remove the user $name"
   fi
   rm -rf "$work"
 }
 trap cleanup EXIT
-useradd -m -s /bin/bash "$name" || { echo "FAIL: useradd $name"; exit 1; }
+uid_option=(); [ -z "${VANTREL_TEST_USER_UID:-}" ] || uid_option=(-o -u "$VANTREL_TEST_USER_UID")
+useradd -m -s /bin/bash "${uid_option[@]}" "$name" || { echo "FAIL: useradd $name"; exit 1; }
 made=true
 home=$(getent passwd "$name" | cut -d: -f6)
 uid=$(id -u "$name")
 as_user() { runuser -u "$name" -- env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$home" USER="$name" LOGNAME="$name" \
   LANG=C.UTF-8 XDG_RUNTIME_DIR="$work/runtime" "$@"; }
+# as_user in a session of its own, in the background (a child of this shell is no process group
+# leader, so setsid makes the session without a fork: its id is $!; exec, so that $! is setsid's own
+# pid); `started` takes it in. Only for a background job: it replaces the shell it runs in.
+in_session() { exec setsid runuser -u "$name" -- env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$home" USER="$name" \
+  LOGNAME="$name" LANG=C.UTF-8 XDG_RUNTIME_DIR="$work/runtime" "$@"; }
+started() { sessions+=("$1"); }
 mkdir -m 700 "$work/runtime" && chown "$name" "$work/runtime"
 
 # The source as the user has it: a copy in their home, without build folders.
@@ -85,11 +106,14 @@ context.objects = [
 ]
 EOF_SINK
 bus="unix:path=$work/runtime/bus"
-as_user dbus-daemon --session --address="$bus" --nofork --nopidfile > "$work/dbus.log" 2>&1 &
+in_session dbus-daemon --session --address="$bus" --nofork --nopidfile > "$work/dbus.log" 2>&1 &
+started $!
 for _ in $(seq 600); do [ -S "$work/runtime/bus" ] && break; sleep 0.1; done
-as_user DBUS_SESSION_BUS_ADDRESS="$bus" pipewire > "$work/pipewire.log" 2>&1 &
+in_session DBUS_SESSION_BUS_ADDRESS="$bus" pipewire > "$work/pipewire.log" 2>&1 &
+started $!
 for _ in $(seq 600); do [ -S "$work/runtime/pipewire-0" ] && break; sleep 0.1; done
-as_user DBUS_SESSION_BUS_ADDRESS="$bus" wireplumber > "$work/wireplumber.log" 2>&1 &
+in_session DBUS_SESSION_BUS_ADDRESS="$bus" wireplumber > "$work/wireplumber.log" 2>&1 &
+started $!
 sink_up=false
 for _ in $(seq 600); do
   as_user pw-cli ls Node > "$work/nodes" 2>&1 && grep -q vantrel-user-sink "$work/nodes" && { sink_up=true; break; }
@@ -100,20 +124,24 @@ if ! $sink_up; then
   for log in dbus pipewire wireplumber; do echo "$log:"; cat "$work/$log.log"; done
   exit 1
 fi
+if [ "${VANTREL_TEST_USER_STEPS:-}" = servers ]; then
+  echo "ok: the user's PipeWire is up (stopped there, as VANTREL_TEST_USER_STEPS asks)"; exit 0
+fi
 
 start=$(date +%s)
-as_user DISPLAY="$display" DBUS_SESSION_BUS_ADDRESS="$bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/nowhere/system" \
+in_session DISPLAY="$display" DBUS_SESSION_BUS_ADDRESS="$bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/nowhere/system" \
   VANTREL_STARTUP_REPORT="$home/report.json" \
   CCACHE_DIR="$work/ccache" CCACHE_READONLY=1 CCACHE_TEMPDIR="$home/.ccache-tmp" JOBS=4 \
   pw-jack bash "$home/vantrel/scripts/run.sh" > "$work/run.log" 2>&1 &
 run=$!
+started "$run"
 for _ in $(seq 18000); do   # a cap for a hung run only: the build may take minutes without a cache
   [ -s "$home/report.json" ] && grep -q '"status"' "$home/report.json" && break
   kill -0 "$run" 2> /dev/null || break
   sleep 0.1
 done
 echo "the user's package check, build and start took $(( $(date +%s) - start )) s"
-program=$(pgrep -u "$name" -f "^$home/vantrel/build/release/shipped/support/Vantrel" | head -1)
+program=$(pgrep -s "$run" -f "^$home/vantrel/build/release/shipped/support/Vantrel" | head -1)
 if [ -z "$program" ] || [ ! -s "$home/report.json" ]; then
   fail "the user's run did not start the program:"; sed 's/^/  | /' "$work/run.log"; exit 1
 fi

@@ -8,10 +8,14 @@ root=$1
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 mkdir -m 755 "$work/roots" "$work/taken"
+# The scripts as the user can read them: the clone may lie where only root may enter.
+cp -a "$root/scripts" "$work/scripts"
 # A user's PATH on a machine without sudo.
 mkdir "$work/bin"
 for f in /usr/bin/* /usr/sbin/*; do [ "$(basename "$f")" = sudo ] || ln -sf "$f" "$work/bin/"; done
 as_user=(env -i PATH="$work/bin" HOME=/nonexistent DISPLAY=:99 setpriv --reuid=nobody --regid=nogroup --clear-groups)
+setpriv --reuid=nobody --regid=nogroup --clear-groups test -r "$work/scripts/run.sh" \
+  || { echo "FAIL: nobody cannot read $work/scripts/run.sh: set TMPDIR to a folder other accounts may enter"; exit 1; }
 failures=0
 
 # who | build folder | words the output holds | words it must not hold
@@ -23,7 +27,7 @@ user|$work/taken|belongs to root, not to nobody|sudo
 while IFS='|' read -r who folder words lacks; do
   [ -n "$who" ] || continue
   if [ "$who" = user ]; then run=("${as_user[@]}" env BUILD_DIR="$folder"); else run=(env -u DISPLAY BUILD_DIR="$folder"); fi
-  "${run[@]}" bash "$root/scripts/run.sh" > "$work/out" 2>&1; code=$?
+  "${run[@]}" bash "$work/scripts/run.sh" > "$work/out" 2>&1; code=$?
   problem=""
   [ "$code" = 1 ] || problem="exit status $code, not 1"
   grep -qF "$words" "$work/out" || problem="${problem:+$problem; }the output lacks \"$words\""

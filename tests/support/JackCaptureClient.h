@@ -211,6 +211,16 @@ public:
         return std::vector<float> (source.begin(), source.begin() + (std::ptrdiff_t) frames);
     }
 
+    /** Appends frames [from, to) of one channel to `out` (to at most what was captured): a test
+        that follows a growing capture copies each frame once. */
+    void appendFrames (int index, std::size_t from, std::size_t to, std::vector<float>& out) const
+    {
+        to = std::min (to, framesCaptured());
+        const auto& source = storage.at ((std::size_t) index);
+        if (from < to)
+            out.insert (out.end(), source.begin() + (std::ptrdiff_t) from, source.begin() + (std::ptrdiff_t) to);
+    }
+
     struct StereoFrames
     {
         std::vector<float> left, right;

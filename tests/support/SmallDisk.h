@@ -26,19 +26,25 @@ struct SmallDisk
             ::umount2 (folder.getFullPathName().toRawUTF8(), MNT_DETACH);
     }
 
-    /** Fills the disk until a write fails. */
-    void fill() const
+    /** Fills the disk until no block of it is free; true when it is full. A write can fail
+        before that for another reason (a tmpfs page not to be had while memory is short on a
+        loaded machine): the filling then goes on, so that "full" means full and not "short of
+        memory once". */
+    bool fill() const
     {
-        juce::FileOutputStream filler (folder.getChildFile ("filler"));
+        const auto file = folder.getChildFile ("filler");
         const std::vector<char> block (4096, 'x');
-        for (;;)
+        for (int attempt = 0; attempt < 1000 && folder.getBytesFreeOnVolume() > 0; ++attempt)
         {
-            if (! filler.write (block.data(), block.size()))
-                break;
-            filler.flush();
-            if (! filler.getStatus().wasOk())
-                break;
+            juce::FileOutputStream filler (file);   // appends to what earlier attempts wrote
+            while (filler.openedOk() && filler.write (block.data(), block.size()))
+            {
+                filler.flush();
+                if (! filler.getStatus().wasOk())
+                    break;
+            }
         }
+        return folder.getBytesFreeOnVolume() == 0;
     }
 };
 } // namespace vantrel::test

@@ -275,7 +275,7 @@ TEST (MainViewQuit, AQuitThatCannotSaveIsAbandonedAndTheViewIsUsableAgain)
     view.stopTimer();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
     ASSERT_TRUE (session->waitForSaves());
-    disk.fill();
+    ASSERT_TRUE (disk.fill());
     ASSERT_TRUE (session->renamePlaylist (session->undoHistory().current().playlists[0].id, "Renamed"));
 
     int quits = 0;
