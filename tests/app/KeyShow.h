@@ -53,6 +53,10 @@ struct KeyShow
     JackCaptureClient capture { 2, 80 * 48000 };
     std::vector<std::string> rowIds;
     bool useWindowManager = false;            // set before start: openbox runs on the display
+    /** Set before start: runs once the show is saved, before the program starts (a test changes
+        the saved files there); answers what failed, or "". */
+    std::function<std::string()> beforeProgram;
+    juce::String report;                      // set before start: the start-up report's path, or ""
     platform::PipedProcess windowManager;
 
     /** The main window's id: a top-level window of the title, or with a window manager (which
@@ -155,7 +159,10 @@ struct KeyShow
                                          { "JACK", listenerName, juce::String ("JACK:") + listenerName, 0.0, 0, 0 }).ok)
             return "device.json was not written";
 
-        program = rig.start ("", error);
+        if (beforeProgram != nullptr)
+            if (const auto failed = beforeProgram(); ! failed.empty())
+                return failed;
+        program = rig.start (report, error);
         if (program == nullptr)
             return error;
         windowId = findMainWindow();
