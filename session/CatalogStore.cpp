@@ -104,7 +104,8 @@ StoreResult readWholeStateFile (const juce::File& file, juce::var& document, Cat
 
     return readCatalogJson (document, state);
 }
-/** A message of the store's own and the detail after it: "text: detail". */
+
+/** Two messages in one, "first / second"; either may be empty. */
 juce::String joined (const juce::String& first, const juce::String& second)
 {
     if (first.isEmpty())
