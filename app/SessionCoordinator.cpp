@@ -35,9 +35,11 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
     if (! readPrefs.ok)
         alert = readPrefs.message;
 
+    // A load that succeeds may still have something to say: an entry moved aside, a snapshot
+    // that could not be written. The show plays all the same; the operator is told.
     const auto loaded = store.load (state);
     history.reset (state.document);
-    if (! loaded.ok)
+    if (! loaded.ok || loaded.message.isNotEmpty())
         alert = loaded.message;
 
     // The engine's switches come first: the device may call back from the open below on.
@@ -51,7 +53,7 @@ SessionCoordinator::SessionCoordinator (const juce::File& dataRoot, const juce::
         {
             status = opened.message;
             statusTime = now();
-            if (loaded.ok && readPrefs.ok)
+            if (loaded.ok && loaded.message.isEmpty() && readPrefs.ok)
                 alert = opened.message;
         }
     }

@@ -45,11 +45,14 @@
 
 namespace vantrel
 {
+/** The bytes of a row's title that a wave lane is given: far more than one line shows. */
+constexpr std::size_t laneTitleBytes = 4096;
+
 /** One wave lane as the main view draws it. */
 struct WaveLaneInfo
 {
     std::string rowId;
-    std::string title;
+    std::string title;                    // its first laneTitleBytes bytes (whole characters)
     std::shared_ptr<LoadedMedia> media;   // may be empty
     double position = 0.0;                // seconds
     double length = 0.0;                  // seconds

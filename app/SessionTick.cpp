@@ -113,6 +113,9 @@ void SessionCoordinator::tick()
     // After a failed save (a full disk), the newest state again until one succeeds.
     if (saves.retryFailed (state, now()))
         setStatus (translate ("自動保存済み"));
+    // A save that had to move an entry aside to go on says which.
+    if (const auto notice = store.takeNotice(); notice.isNotEmpty())
+        setAlert (notice);
 
     finishPadCopies();
     finishLibraryCopies();

@@ -318,7 +318,13 @@ WaveLaneInfo SessionCoordinator::laneInfo (int lane)
             }
     if (row != nullptr)
     {
-        info.title = row->title.empty() ? row->source : row->title;
+        // A lane shows one line: the head of a long title is all it needs (a saved title may be
+        // megabytes, and the lanes are asked many times a second). Cut on a character's start.
+        const auto& title = row->title.empty() ? row->source : row->title;
+        auto end = std::min (title.size(), laneTitleBytes);
+        while (end < title.size() && end > 0 && (static_cast<unsigned char> (title[end]) & 0xc0) == 0x80)
+            --end;
+        info.title.assign (title, 0, end);
         info.length = row->duration;
     }
     if (info.media != nullptr && std::isfinite (info.media->duration) && info.media->duration > 0.0)

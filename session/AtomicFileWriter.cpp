@@ -174,6 +174,12 @@ StoreResult writeBytesAtomicallyUnlessGivenUp (const juce::File& target, const s
     return writeBytes (target, bytes, makeBackup, jsonFileSizeLimit(), givenUp);
 }
 
+StoreResult writeBytesAtomicallyUnlessGivenUp (const juce::File& target, const std::string& bytes, bool makeBackup,
+                                               int64_t maxBytes, const std::function<bool()>& givenUp)
+{
+    return writeBytes (target, bytes, makeBackup, maxBytes, givenUp);
+}
+
 StoreResult moveWrittenFileAtomically (const juce::File& written, const juce::File& target, const std::string& bytes)
 {
     const auto path = pathOf (target);

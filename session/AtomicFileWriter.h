@@ -70,6 +70,10 @@ constexpr size_t givenUpCheckBytes = size_t { 2 } * 1024 * 1024;
 StoreResult writeBytesAtomicallyUnlessGivenUp (const juce::File& target, const std::string& bytes, bool makeBackup,
                                                const std::function<bool()>& givenUp);
 
+/** The same with an explicit size limit. */
+StoreResult writeBytesAtomicallyUnlessGivenUp (const juce::File& target, const std::string& bytes, bool makeBackup,
+                                               int64_t maxBytes, const std::function<bool()>& givenUp);
+
 /** Puts `written`, a file that already holds exactly `bytes` forced to the disk (as
     writeBytesAtomically leaves its target), in `target`'s place, leaving what
     writeBytesAtomically (target, bytes, true) would leave without writing the bytes again: the

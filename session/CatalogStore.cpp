@@ -97,14 +97,29 @@ void removeStaleSaveFiles (const juce::File& root)
 /** Reads a JSON file and checks it as a whole-state document. */
 StoreResult readWholeStateFile (const juce::File& file, juce::var& document, CatalogState& state)
 {
-    const auto read = readJsonFile (file, document);
+    const auto read = readJsonFile (file, document, wholeStateFileSizeLimit());
 
     if (! read.ok)
         return read;
 
     return readCatalogJson (document, state);
 }
+
+/** Two messages in one, "first / second"; either may be empty. */
+juce::String joined (const juce::String& first, const juce::String& second)
+{
+    if (first.isEmpty())
+        return second;
+    return second.isEmpty() ? first : first + " / " + second;
+}
 } // namespace
+
+int64_t wholeStateFileSizeLimit()
+{
+    constexpr int64_t playlistFiles = 16;
+    const auto limit = jsonFileSizeLimit();
+    return limit > noFileSizeLimit / playlistFiles ? noFileSizeLimit : limit * playlistFiles;
+}
 
 CatalogStore::CatalogStore (const juce::File& dataRoot)
     : root (dataRoot)
@@ -117,6 +132,42 @@ juce::File CatalogStore::lastGoodFile() const  { return root.getChildFile ("reco
 StoreResult CatalogStore::writeSplitFiles (const CatalogState& state)
 {
     return vantrel::writeSplitFiles (root, state);
+}
+
+StoreResult CatalogStore::setAsideRecoveryObstructions()
+{
+    const auto recovery = root.getChildFile ("recovery");
+    juce::StringArray moved;
+
+    for (const auto* name : { "pending.json", "last-good.json", "last-good.json.bak" })
+    {
+        // A file or a link is replaced by the writer's rename; a folder never is.
+        const auto entry = recovery.getChildFile (name);
+
+        if (! entry.isDirectory() || entry.isSymbolicLink())
+            continue;
+
+        auto aside = recovery.getChildFile (juce::String (name) + ".damaged-" + juce::String (platform::randomHex32()));
+
+        while (aside.exists() || aside.isSymbolicLink())
+            aside = recovery.getChildFile (juce::String (name) + ".damaged-" + juce::String (platform::randomHex32()));
+
+        if (platform::renameDurably (pathOf (entry), pathOf (aside)).failed())
+            return StoreResult::failure (utf8 ("復旧フォルダの壊れた項目を移動できません: ") + "recovery/" + name);
+
+        moved.add ("recovery/" + juce::String (name) + " -> recovery/" + aside.getFileName());
+    }
+
+    if (moved.isEmpty())
+        return StoreResult::success();
+
+    return StoreResult::success (utf8 ("復旧フォルダの壊れた項目を移動しました: ") + moved.joinIntoString (", "));
+}
+
+juce::String CatalogStore::takeNotice()
+{
+    const std::lock_guard<std::mutex> lock (noticeMutex);
+    return std::exchange (notice, juce::String());
 }
 
 StoreResult CatalogStore::save (const CatalogState& state)
@@ -136,14 +187,31 @@ StoreResult CatalogStore::save (const CatalogState& state)
     std::vector<std::string> playlistTexts;
     playlistTexts.reserve (state.document.playlists.size());
     for (const auto& playlist : state.document.playlists)
+    {
         playlistTexts.push_back (playlistJsonText (playlist));
 
+        // A playlist file that no start could read is refused before anything is written: its
+        // journal would fail every start's completion.
+        if (static_cast<int64_t> (playlistTexts.back().size()) > jsonFileSizeLimit())
+            return failure ("保存データが大きすぎるため保存できません: playlist.json");
+    }
+
     const auto text = wholeStateJsonText (state, playlistTexts);
+
+    // A folder where the journal or the snapshot goes would fail every save: it goes aside, kept.
+    if (const auto aside = setAsideRecoveryObstructions(); ! aside.ok)
+        return aside;
+    else if (aside.message.isNotEmpty())
+    {
+        const std::lock_guard<std::mutex> lock (noticeMutex);
+        notice = aside.message;
+    }
 
     // A newer state waiting at a quit stops even the journal's write: it would be replaced at once.
     const auto newerStateWaits = [this] { return stopForNewerState.load(); };
 
-    if (const auto journal = writeBytesAtomicallyUnlessGivenUp (journalFile(), text, false, newerStateWaits); ! journal.ok)
+    if (const auto journal = writeBytesAtomicallyUnlessGivenUp (journalFile(), text, false, wholeStateFileSizeLimit(), newerStateWaits);
+        ! journal.ok)
         return newerStateWaits() ? stopped() : journal;
 
     saveStepDone (SaveStep::journalWritten, state);
@@ -188,6 +256,7 @@ StoreResult CatalogStore::stopped()
 StoreResult CatalogStore::readSavedFiles (CatalogState& state)
 {
     const auto journal = journalFile();
+    juce::String snapshotProblem;
 
     if (journal.existsAsFile())
     {
@@ -200,17 +269,25 @@ StoreResult CatalogStore::readSavedFiles (CatalogState& state)
         if (const auto split = writeSplitFiles (journalState); ! split.ok)
             return split;
 
-        if (const auto snapshot = writeFileAtomically (lastGoodFile(), sessionJsonText (document), true); ! snapshot.ok)
-            return snapshot;
+        // The split files hold the journal's state now. A snapshot that cannot be written costs
+        // only the snapshot: the journal stays, so the next start completes it again.
+        const auto aside = setAsideRecoveryObstructions();
+        const auto snapshot = aside.ok ? writeFileAtomically (lastGoodFile(), sessionJsonText (document), true, wholeStateFileSizeLimit())
+                                       : aside;
 
-        if (platform::removeDurably (pathOf (journal)).failed())
+        if (! snapshot.ok)
+            snapshotProblem = utf8 ("復旧用スナップショットを書けません（中断journalを保持しました）: ") + snapshot.message;
+        else if (platform::removeDurably (pathOf (journal)).failed())
             return failure ("中断保存の復旧を確定できません");
     }
 
     // Anything at the catalog's name is read (and a folder there fails), so that a damaged root
     // is never taken for an empty one.
     if (root.getChildFile ("catalog.json").exists())
-        return readSplitFiles (root, state);
+    {
+        const auto read = readSplitFiles (root, state);
+        return read.ok ? StoreResult::success (snapshotProblem) : read;
+    }
 
     if (holdsSavedPlaylists (root.getChildFile ("playlists")) || root.getChildFile ("pad").getChildFile ("pads.json").existsAsFile())
         return failure ("catalogがありません。既存保存データを保護します");
@@ -224,10 +301,13 @@ StoreResult CatalogStore::load (CatalogState& state)
     VANTREL_ASSERT_MESSAGE_THREAD;
     removeStaleSaveFiles (root);
 
+    // What stands in the way of the journal or the snapshot goes aside before anything is read,
+    // and the start names it.
+    const auto aside = setAsideRecoveryObstructions();
     const auto first = readSavedFiles (state);
 
     if (first.ok)
-        return first;
+        return StoreResult::success (joined (aside.message, first.message));
 
     recoveryRequired.store (true);
 
@@ -235,10 +315,10 @@ StoreResult CatalogStore::load (CatalogState& state)
     CatalogState snapshot;
 
     if (! readWholeStateFile (lastGoodFile(), document, snapshot).ok)
-        return first;
+        return StoreResult::failure (joined (first.message, aside.message));
 
     state = std::move (snapshot);
-    return StoreResult::failure (first.message + utf8 ("。直前のバックアップを読み取りました。復旧確認が必要です。"));
+    return StoreResult::failure (joined (first.message + utf8 ("。直前のバックアップを読み取りました。復旧確認が必要です。"), aside.message));
 }
 
 StoreResult CatalogStore::recoverFromBackup()

@@ -6,6 +6,7 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <mutex>
 #include <utility>
 #include <string>
 
@@ -40,21 +41,39 @@ public:
     CatalogStore& operator= (const CatalogStore&) = delete;
 
     /** Start-up load: first removes the temporary files that saves stopped mid-write left beside
-        the session's files (exactly the atomic writer's names for them, nothing else), then
-        finishes an interrupted save and reads the split files. On failure saves are
-        refused from now on; when the last-good snapshot reads cleanly, `state` becomes it and the
-        message says a recovery must be confirmed, otherwise `state` is left as given. Message
-        thread, once, before the save worker receives anything. */
+        the session's files (exactly the atomic writer's names for them, nothing else) and moves
+        a folder that stands at the journal's or the snapshot's name aside (see
+        setAsideRecoveryObstructions), then finishes an interrupted save and reads the split
+        files. On failure saves are refused from now on; when the last-good snapshot reads
+        cleanly, `state` becomes it and the message says a recovery must be confirmed, otherwise
+        `state` is left as given. A success may carry a message: what was moved aside, or that
+        the snapshot could not be written (the show loads all the same). Message thread, once,
+        before the save worker receives anything. */
     StoreResult load (CatalogState& state);
 
     /** Journal completion, then the split-file read (or a fresh state for an empty root). On
-        failure `state` is left as given. */
+        failure `state` is left as given. A journal whose split files were written completes even
+        when the snapshot cannot be written: the journal then stays (the next start completes it
+        again) and the success carries the snapshot's failure as its message. */
     StoreResult readSavedFiles (CatalogState& state);
 
-    /** One complete save: self-check, journal, split files, last-good snapshot, journal removal.
-        Succeeds with "自動保存済み". Save worker's thread. Virtual so that tests can stand in a
-        slow, failing or throwing store behind the save worker. */
+    /** One complete save: self-check (a split file larger than the reader accepts is refused
+        before anything is written), journal, split files, last-good snapshot, journal removal.
+        A folder at the journal's or the snapshot's name is moved aside first, and takeNotice
+        says so. Succeeds with "自動保存済み". Save worker's thread. Virtual so that tests can
+        stand in a slow, failing or throwing store behind the save worker. */
     virtual StoreResult save (const CatalogState& state);
+
+    /** What a save moved aside since the last call, for the operator; empty when nothing.
+        Any thread. */
+    juce::String takeNotice();
+
+    /** Moves what stands at "recovery/pending.json", "recovery/last-good.json" or
+        "recovery/last-good.json.bak" and that no file can replace (a folder; a link is replaced
+        like a file) to the same name followed by ".damaged-" and 32 hex digits, in the recovery
+        folder, never deleting it. Succeeds with an empty message when nothing was in the way,
+        else with a message naming each entry and where it went; fails when a move fails. */
+    StoreResult setAsideRecoveryObstructions();
 
     /** Restores the split files from the last-good snapshot after keeping every session file in a
         damaged bundle; whatever stands where a split file must go (a folder at "catalog.json", a
@@ -87,6 +106,9 @@ protected:
     virtual void saveStepDone (SaveStep step, const CatalogState& state);
 
 private:
+    std::mutex noticeMutex;
+    juce::String notice;   // guarded by noticeMutex
+
     std::atomic<bool> stopForNewerState { false };
     bool stoppedForNewerState = false;   // save worker's thread
 
@@ -99,6 +121,11 @@ private:
     juce::File journalFile() const;
     juce::File lastGoodFile() const;
 };
+
+/** The size above which a whole-state document (the save journal, the last-good snapshot) is
+    neither written nor read: it holds every playlist file, each up to jsonFileSizeLimit(), so it
+    may be as large as sixteen of them. Any thread. */
+int64_t wholeStateFileSizeLimit();
 
 /** root/playlists/(id)/waveforms for a valid playlist id, an empty File otherwise. The folder
     need not exist. Any thread. */

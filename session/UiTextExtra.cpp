@@ -108,6 +108,9 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "。直前のバックアップを読み取りました。復旧確認が必要です。", ". The previous backup was read. Recovery must be confirmed." },
     { "中断journalを除去できません", "Cannot remove the interrupted save journal" },
     { "バックアップから復旧しました", "Recovered from backup" },
+    { "復旧フォルダの壊れた項目を移動しました: ", "Moved a damaged entry of the recovery folder aside: " },
+    { "復旧フォルダの壊れた項目を移動できません: ", "Cannot move a damaged entry of the recovery folder aside: " },
+    { "復旧用スナップショットを書けません（中断journalを保持しました）: ", "Cannot write the recovery snapshot (interrupted save journal kept): " },
 
     // The split files.
     { "catalogのplaylist IDが不正です", "Invalid playlist ID in catalog" },
@@ -134,6 +137,11 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "LIVE LOCK中はトラックゲインを変更できません", "Track gain is protected by LIVE LOCK" },
     { "LIVE LOCK中はマスターゲインを変更できません", "Master gain is protected by LIVE LOCK" },
     { "LIVE LOCK中はリミッターを変更できません", "The limiter is protected by LIVE LOCK" },
+
+    // Texts too long for their box: shown cut and read-only.
+    { "長すぎるため、ここでは編集できません", "Too long to edit here" },
+    { "［メモが長すぎるため、先頭だけを表示しています。ここでは編集できません。保存されたメモはそのまま残ります。］",
+      "[This memo is too long: only its beginning is shown, and it cannot be edited here. The saved memo is kept whole.]" },
 
     // The library panel.
     { "保存場所を開けませんでした", "Could not open the file's location" },

@@ -4,6 +4,7 @@
 #include "session/UiText.h"
 #include "ui/DialogHost.h"
 #include "ui/MenuPlacement.h"
+#include "ui/ShownText.h"
 #include "ui/Theme.h"
 
 namespace vantrel
@@ -53,7 +54,7 @@ const PadSlot* Pad::slot() const
 juce::String Pad::labelText() const
 {
     if (const auto* s = slot(); s != nullptr && ! s->name.empty())
-        return utf8 (s->name);
+        return labelTextOf (s->name);   // one line: the head of a long name
     return column.editMode() ? translate ("未割当 · クリックして設定") : translate ("未割当");
 }
 
@@ -67,7 +68,7 @@ void Pad::refresh (const ViewSnapshot& snapshot)
     gain.getProperties().set ("wheel-binding", juce::String (snapshot.padBank) + ":" + juce::String (number));
     gain.setVisible (editMode && hasAsset);
     gain.syncValue (s != nullptr ? s->gainDb : 0.0f);
-    setTooltip (s != nullptr ? utf8 (s->name) : juce::String());
+    setTooltip (s != nullptr ? labelTextOf (s->name) : juce::String());
     resized();
 
     // The face's name is also the pad's accessible title, what a screen reader or a test reads.

@@ -5,6 +5,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 #include "ui/MenuPlacement.h"
+#include "ui/ShownText.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -371,7 +372,7 @@ void PlaylistColumn::treeMenu (const TreeEntry& entry, const juce::PopupMenu::Op
     }
 
     juce::PopupMenu menu;
-    menu.addSectionHeader (utf8 (entry.name));
+    menu.addSectionHeader (labelTextOf (entry.name));
     menu.addItem (1, translate ("名前を変更…"), editable);
     menu.addItem (2, entry.isFolder ? translate ("フォルダーだけ削除…") : translate ("プレイリストを削除…"), editable);
     menu.addItem (3, translate ("ここにプレイリストを追加…"), editable);
@@ -455,7 +456,7 @@ void PlaylistModel::paintListBoxItem (int row, juce::Graphics& g, int width, int
 
     const int indent = treeIndent (entry->depth);
     const float i = (float) indent, m = (float) (height / 2);
-    const auto name = utf8 (entry->name);
+    const auto name = labelTextOf (entry->name);   // one line: the head of a long name
     g.setColour (colour (entry->isFolder ? noticeColourId : current ? textColourId : dimTextColourId));
     g.setFont (juce::Font (13.0f, entry->isFolder || current ? juce::Font::bold : juce::Font::plain));
     if (entry->isFolder)

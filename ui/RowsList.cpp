@@ -9,6 +9,7 @@
 #include "session/CatalogValidation.h"
 #include "session/UiText.h"
 #include "ui/MenuPlacement.h"
+#include "ui/ShownText.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -183,18 +184,19 @@ void RowComponent::showRow (int index)
     gain.getProperties().set ("wheel-binding", utf8 (rowId));
     setTextIfChanged (numberLabel, juce::String (index + 1).paddedLeft ('0', 2));
     if (! titleLabel.isBeingEdited())
-        setTextIfChanged (titleLabel, utf8 (row->title));
+        setTextIfChanged (titleLabel, labelTextOf (row->title, titleCut));
     if (! noteLabel.isBeingEdited())
-        setTextIfChanged (noteLabel, utf8 (row->note));
+        setTextIfChanged (noteLabel, labelTextOf (row->note, noteCut));
     setTextIfChanged (durationLabel, row->duration > 0.0 ? formatDuration (row->duration) : juce::String ("--:--"));
     eqButton.setToggleState (row->eq.enabled, juce::dontSendNotification);
     gain.syncValue (row->gainDb);
 
     gain.setEnabled (! c.isLocked (LockScope::trackGainEq));
+    // A cut text is never edited in place: what the editor got would replace the whole text.
     const bool editable = ! column.rowsLocked();
     for (auto* label : { &titleLabel, &noteLabel })
-        if (label->isEditableOnDoubleClick() != editable)
-            label->setEditable (false, editable, false);
+        if (label->isEditableOnDoubleClick() != (editable && ! isCut (*label)))
+            label->setEditable (false, editable && ! isCut (*label), false);
 
     resized();
     if (otherRow)
@@ -212,7 +214,7 @@ void RowComponent::closeEdits()
 
 void RowComponent::editNote()
 {
-    if (column.rowsLocked())
+    if (column.rowsLocked() || noteCut)
         return;
     noteOpening = true;
     resized();
@@ -366,6 +368,8 @@ void RowComponent::mouseDoubleClick (const juce::MouseEvent& e)
     clickReady.reset();
     if (! label->isBeingEdited() && column.rowsLocked())
         column.doors.refuseTyping (*label, translate ("LIVE LOCK中、または再生中のため編集できません"));
+    else if (! label->isBeingEdited() && isCut (*label))
+        column.doors.refuseTyping (*label, translate ("長すぎるため、ここでは編集できません"));
     column.view.refresh();
 }
 
@@ -570,7 +574,7 @@ void RowsColumn::buildMemo()
     memo.setTextToShowWhenEmpty (translate ("プレイリスト全体のメモ"), themeColour (view, dimTextColourId));
     memo.onFocusLost = [this]
     {
-        if (! view.flags().syncing && ! memoPlaylistId.empty())
+        if (! view.flags().syncing && ! memoPlaylistId.empty() && ! memoCut)
             coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
     };
 }
@@ -588,7 +592,8 @@ void RowsColumn::takeColours()
 
 void RowsColumn::saveMemo()
 {
-    if (! memoPlaylistId.empty())
+    // A cut memo is shown, never saved: its text on screen is not the memo.
+    if (! memoPlaylistId.empty() && ! memoCut)
         coordinator.setPlaylistMemo (memoPlaylistId, memo.getText().toStdString());
 }
 
@@ -605,7 +610,8 @@ juce::String RowsColumn::editRefusal (juce::Component& pressed) const
     }
     if ((&pressed == &memo || memo.isParentOf (&pressed)) && memo.isReadOnly())
         return currentPlaylist (coordinator.catalogState().document) == nullptr ? translate ("プレイリスト未選択")
-                                                                             : translate ("LIVE LOCK中、または再生中のため編集できません");
+             : memoCut                                                          ? translate ("長すぎるため、ここでは編集できません")
+                                                                                : translate ("LIVE LOCK中、または再生中のため編集できません");
     return {};
 }
 
@@ -635,12 +641,28 @@ void RowsColumn::showPlaylist (const ViewSnapshot& s)
     playlistGain.getProperties().set ("wheel-binding", p != nullptr ? utf8 (p->id) : juce::String());
     playlistGain.syncValue (p != nullptr ? p->gainDb : 0.0f);
     showToggle (playlistEq, p != nullptr && p->eq.enabled);
-    showText (playlistTitle, p != nullptr ? utf8 (p->name) : translate ("プレイリスト未選択"));
+    showText (playlistTitle, p != nullptr ? labelTextOf (p->name) : translate ("プレイリスト未選択"));
 
-    // The memo: left alone while the operator types into it; read-only without a playlist, so
-    // that nothing typed is lost.
-    // A memo that refuses editing takes no keyboard focus either: the keys stay the show's.
-    const bool memoRefuses = p == nullptr || s.catalogLocked;
+    // The memo: left alone while the operator types into it. Only its head is ever converted
+    // and laid out: a memo too long for the editor shows cut, after a note, and read-only, so
+    // that it is never saved back cut.
+    const std::string openId = p != nullptr ? p->id : std::string();
+    if (! (memo.hasKeyboardFocus (true) && memoPlaylistId == openId))
+    {
+        memoPlaylistId = openId;
+        bool cut = false;
+        auto memoText = p != nullptr ? headOfText (p->memo, memoTextLimit, cut) : juce::String();
+        if (cut)
+            memoText = translate ("［メモが長すぎるため、先頭だけを表示しています。ここでは編集できません。保存されたメモはそのまま残ります。］")
+                     + "\n\n" + memoText + juce::String::fromUTF8 ("…");
+        memoCut = cut;
+        if (memo.getText() != memoText)
+            memo.setText (memoText, false);
+    }
+
+    // Read-only without a playlist, so that nothing typed is lost. A memo that refuses editing
+    // takes no keyboard focus either: the keys stay the show's.
+    const bool memoRefuses = p == nullptr || s.catalogLocked || memoCut;
     memo.setReadOnly (memoRefuses);
     if (memo.getWantsKeyboardFocus() == memoRefuses)
     {
@@ -648,14 +670,6 @@ void RowsColumn::showPlaylist (const ViewSnapshot& s)
         memo.setMouseClickGrabsKeyboardFocus (! memoRefuses);
         if (memoRefuses && memo.hasKeyboardFocus (true))
             view.grabKeyboardFocus();
-    }
-    const std::string openId = p != nullptr ? p->id : std::string();
-    if (! (memo.hasKeyboardFocus (true) && memoPlaylistId == openId))
-    {
-        memoPlaylistId = openId;
-        const auto memoText = p != nullptr ? utf8 (p->memo) : juce::String();
-        if (memo.getText() != memoText)
-            memo.setText (memoText, false);
     }
 }
 

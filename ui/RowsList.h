@@ -79,12 +79,15 @@ public:
 private:
     void reportText (bool title);
     bool noteShown() const;
+    /** Whether the label shows its text cut (then it is not edited in place). */
+    bool isCut (const juce::Label& label) const  { return &label == &titleLabel ? titleCut : noteCut; }
 
     RowsColumn& column;
     PaletteBindings paletteParts;
 
     bool closing = false;       // closeEdits is reporting: the refresh's guard does not hold
     bool noteOpening = false;   // editNote gives an empty note its place before its editor opens
+    bool titleCut = false, noteCut = false;   // the label shows the head of a text too long to edit here
     bool dragStarted = false;   // by the press that is down
     std::string editRowId;      // the row a gain drag edits, whatever the component shows later
     /** READY before and after the last single click on this row, until its double-click or the
@@ -194,5 +197,7 @@ private:
     ViewList rows;
     int selectedRow = -1;          // the row of the open playlist the list shows selected
     std::string memoPlaylistId;    // the playlist whose memo the editor shows ("" = none)
+    bool memoCut = false;          // the editor shows the head of a memo too long for it: read-only
+    juce::String memoShownFor;     // the change, saved state and playlist whose memo the editor shows
 };
 } // namespace vantrel

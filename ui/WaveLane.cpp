@@ -2,6 +2,7 @@
 
 #include "session/UiText.h"
 #include "ui/Fonts.h"
+#include "ui/ShownText.h"
 #include "ui/Theme.h"
 
 #include <algorithm>
@@ -21,8 +22,6 @@ juce::Font uiFont (float height, int style = juce::Font::plain)
 {
     return { uiSansName(), height, style };
 }
-
-juce::String utf8 (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
 
 const char* laneName (int kind)
 {
@@ -508,7 +507,7 @@ void WaveLaneView::paintOverlay (juce::Graphics& g, juce::Colour state)
         const bool low = h < 45;
         o.setColour (juce::Colours::white);
         o.setFont (uiFont (kind == 1 ? 15.0f : 13.0f));
-        const auto title = status.title.empty() ? juce::String::fromUTF8 ("—") : utf8 (status.title);
+        const auto title = status.title.empty() ? juce::String::fromUTF8 ("—") : labelTextOf (status.title);
         o.drawFittedText (title, { waveLeft, 2, textWidth, low ? 17 : 24 }, juce::Justification::centredLeft, 1);
         if (status.active && status.media != nullptr)
         {

@@ -55,6 +55,10 @@ struct KeyShow
     std::vector<std::string> rowIds;
     bool useWindowManager = false;            // set before start: openbox runs on the display
     std::function<void (Preferences&)> adjustPreferences;   // set before start: the show's preferences
+    /** Set before start: runs once the show is saved, before the program starts (a test changes
+        the saved files there); answers what failed, or "". */
+    std::function<std::string()> beforeProgram;
+    juce::String report;                      // set before start: the start-up report's path, or ""
     platform::PipedProcess windowManager;
 
     /** The main window's id: a top-level window of the title, or with a window manager (which
@@ -159,7 +163,10 @@ struct KeyShow
                                          { "JACK", listenerName, juce::String ("JACK:") + listenerName, 0.0, 0, 0 }).ok)
             return "device.json was not written";
 
-        program = rig.start ("", error);
+        if (beforeProgram != nullptr)
+            if (const auto failed = beforeProgram(); ! failed.empty())
+                return failed;
+        program = rig.start (report, error);
         if (program == nullptr)
             return error;
         windowId = findMainWindow();

@@ -5,6 +5,7 @@
 #include "support/ForkedCall.h"
 #include "session/AtomicFileWriter.h"
 #include "session/SessionDocuments.h"
+#include "session/SessionJsonText.h"
 #include "StateGenerator.h"
 #include "StoreFixtures.h"
 
@@ -293,24 +294,133 @@ TEST (CatalogStore, AStateTheReaderRefusesIsNeverSaved)
     EXPECT_EQ (root.loadFresh().second, root.stateA);
 }
 
-TEST (CatalogStore, AStateLargerThanTheReaderAcceptsIsRefusedAndTheOldFilesStay)
+TEST (CatalogStore, AShowWhoseFilesTheReaderAcceptsIsSavedHoweverLargeItsJournalAndAnOversizedPlaylistIsRefusedUpFront)
 {
     SavedRoot root;
-    const auto before = snapshotFiles (root.folder.path());
     auto big = generateState (303, 3, 200);
-    const auto size = root.wholeText (big).getNumBytesAsUTF8();
-    ASSERT_GT (size, root.wholeText (root.stateA).getNumBytesAsUTF8());
+    size_t largestPlaylist = 0;
+    for (const auto& playlist : big.document.playlists)
+        largestPlaylist = std::max (largestPlaylist, playlistJsonText (playlist).size());
+    // The journal and the snapshot hold every playlist file, indented further: larger than any.
+    ASSERT_GT (root.wholeText (big).getNumBytesAsUTF8(), static_cast<int> (largestPlaylist) * 2);
 
     {
-        const ScopedJsonFileSizeLimit limit (static_cast<int64_t> (size) - 1);
+        const ScopedJsonFileSizeLimit limit (static_cast<int64_t> (largestPlaylist));
         CatalogStore store (root.folder.path());
-        EXPECT_EQ (store.save (big), StoreResult::failure (ja ("保存データが大きすぎるため保存できません: pending.json")));
-        EXPECT_EQ (snapshotFiles (root.folder.path()), before);
+        EXPECT_EQ (store.save (big), StoreResult::success (ja ("自動保存済み")));
+        EXPECT_FALSE ((root / "recovery/pending.json").exists());
+        EXPECT_EQ (readBytes (root / "recovery/last-good.json"), root.wholeText (big).toStdString());
+        EXPECT_EQ (root.loadFresh(), std::make_pair (StoreResult::success(), big));
+
+        // A journal that a stop left behind completes at the next start under the same limits,
+        // and its snapshot is read when the split files fail.
+        auto changed = big;
+        changed.document.playlists[0].name = "Changed";
+        ASSERT_TRUE (store.writeSplitFiles (big).ok);
+        ASSERT_TRUE (writeBytes (root / "recovery/pending.json", root.wholeText (changed).toStdString()));
+        EXPECT_EQ (root.loadFresh(), std::make_pair (StoreResult::success(), changed));
+        ASSERT_TRUE (writeBytes (root / "catalog.json", "{"));
+        bool recoveryRequired = false;
+        const auto [damaged, offered] = root.loadFresh (&recoveryRequired);
+        EXPECT_TRUE (recoveryRequired);
+        EXPECT_TRUE (damaged.message.endsWith (ja (backupOffered))) << damaged.message;
+        EXPECT_EQ (offered, changed);
+        ASSERT_TRUE (store.writeSplitFiles (changed).ok);
     }
 
-    const ScopedJsonFileSizeLimit limit (static_cast<int64_t> (size));
-    EXPECT_TRUE (CatalogStore (root.folder.path()).save (big).ok);
-    EXPECT_EQ (root.loadFresh().second, big);
+    // A playlist file larger than any start would read: refused before anything is written.
+    const auto before = snapshotFiles (root.folder.path());
+    auto larger = big;
+    larger.document.playlists[1].memo = "a longer memo";
+    const ScopedJsonFileSizeLimit limit (static_cast<int64_t> (largestPlaylist) - 1);
+    EXPECT_EQ (CatalogStore (root.folder.path()).save (larger), StoreResult::failure (ja ("保存データが大きすぎるため保存できません: playlist.json")));
+    EXPECT_EQ (snapshotFiles (root.folder.path()), before);
+}
+
+// A folder where the journal or the snapshot goes costs no show: it is moved aside within the
+// recovery folder, whole, the start and the saves name it, and the saves go on.
+TEST (CatalogStore, AFolderAtTheJournalOrTheSnapshotGoesAsideWholeAndTheShowLoadsAndSaves)
+{
+    for (const char* name : { "last-good.json", "last-good.json.bak", "pending.json" })
+    {
+        SCOPED_TRACE (name);
+        const auto relative = juce::String ("recovery/") + name;
+        const auto putFolder = [&] (const SavedRoot& root)
+        {
+            const auto folder = root.folder.path().getChildFile (relative);
+            folder.deleteRecursively();
+            ASSERT_TRUE (writeBytes (folder.getChildFile ("operator.txt"), "kept"));
+        };
+        const auto movedAside = [&] (const SavedRoot& root)
+        {
+            const auto aside = root.folder.path().getChildFile ("recovery").findChildFiles (juce::File::findDirectories, false,
+                                                                                          juce::String (name) + ".damaged-*");
+            return aside.size() == 1 && isUuidName (aside[0].getFileName(), juce::String (name) + ".damaged-", "")
+                && readBytes (aside[0].getChildFile ("operator.txt")) == "kept"
+                && ! root.folder.path().getChildFile (relative).isDirectory();
+        };
+
+        // The folder appears while the program runs: the next save moves it and says so.
+        {
+            SavedRoot root;
+            CatalogStore store (root.folder.path());
+            CatalogState loaded;
+            ASSERT_TRUE (store.load (loaded).ok);
+            putFolder (root);
+            EXPECT_EQ (store.save (root.stateB), StoreResult::success (ja ("自動保存済み")));
+            EXPECT_TRUE (store.takeNotice().contains (relative));
+            EXPECT_TRUE (store.takeNotice().isEmpty());
+            EXPECT_TRUE (movedAside (root));
+            EXPECT_FALSE ((root / "recovery/pending.json").exists());
+            EXPECT_EQ (readBytes (root / "recovery/last-good.json"), root.wholeText (root.stateB).toStdString());
+            EXPECT_EQ (root.loadFresh(), std::make_pair (StoreResult::success(), root.stateB));
+        }
+
+        // The start after a save that the folder stopped at its last step: the split files and the
+        // journal hold the newer state, which loads and plays; the start names the folder.
+        if (juce::String (name) != "pending.json")
+        {
+            SavedRoot root;
+            putFolder (root);
+            ASSERT_TRUE (CatalogStore (root.folder.path()).writeSplitFiles (root.stateB).ok);
+            ASSERT_TRUE (writeBytes (root / "recovery/pending.json", root.wholeText (root.stateB).toStdString()));
+            bool recoveryRequired = true;
+            const auto [result, state] = root.loadFresh (&recoveryRequired);
+            EXPECT_TRUE (result.ok) << result.message;
+            EXPECT_TRUE (result.message.contains (relative)) << result.message;
+            EXPECT_FALSE (recoveryRequired);
+            EXPECT_EQ (state, root.stateB);
+            EXPECT_TRUE (movedAside (root));
+            EXPECT_FALSE ((root / "recovery/pending.json").exists());
+            EXPECT_EQ (readBytes (root / "recovery/last-good.json"), root.wholeText (root.stateB).toStdString());
+        }
+    }
+}
+
+// A snapshot that cannot be written at the start (a full disk) costs the snapshot only: the
+// completed journal's state loads, the journal stays for the next start, which completes it.
+TEST (CatalogStore, ASnapshotThatCannotBeWrittenAtTheStartKeepsTheJournalAndTheShowLoads)
+{
+    SavedRoot root;
+    ASSERT_TRUE (CatalogStore (root.folder.path()).writeSplitFiles (root.stateB).ok);
+    const auto journal = root.wholeText (root.stateB).toStdString();
+    ASSERT_TRUE (writeBytes (root / "recovery/pending.json", journal));
+    const auto snapshot = readBytes (root / "recovery/last-good.json");
+    {
+        platform::ScopedFileFaults seam;
+        FileFaults::arm (failing (FileOp::renameFile, "recovery/last-good.json", ENOSPC));
+        bool recoveryRequired = true;
+        const auto [result, state] = root.loadFresh (&recoveryRequired);
+        EXPECT_TRUE (result.ok);
+        EXPECT_TRUE (startsWith (result.message, ja ("復旧用スナップショットを書けません（中断journalを保持しました）: "))) << result.message;
+        EXPECT_FALSE (recoveryRequired);
+        EXPECT_EQ (state, root.stateB);
+        EXPECT_EQ (readBytes (root / "recovery/pending.json"), journal);
+        EXPECT_EQ (readBytes (root / "recovery/last-good.json"), snapshot);
+    }
+    EXPECT_EQ (root.loadFresh(), std::make_pair (StoreResult::success(), root.stateB));
+    EXPECT_FALSE ((root / "recovery/pending.json").exists());
+    EXPECT_EQ (readBytes (root / "recovery/last-good.json"), journal);
 }
 
 TEST (CatalogStore, AnOversizedSplitFileFailsTheLoadAndRecoveryKeepsItsSize)

@@ -4,6 +4,7 @@
 #include "session/CatalogValidation.h"
 #include "ui/FileChoosing.h"
 #include "ui/RowsList.h"
+#include "ui/ShownText.h"
 
 #include <gtest/gtest.h>
 
@@ -272,6 +273,44 @@ TEST (RowsList, UnderLiveLockTheRowsRefuseEditsWhileGoStillPlays)
 
     byId<juce::Button> (*r.view, "go").triggerClick();
     EXPECT_TRUE (runMessagesUntil ([&] { return r.session->cueState().main == r.rows()[0].id; })) << r.session->statusText();
+}
+// A title, note or memo longer than its box shows is shown cut and read-only: the view never
+// lays out megabytes, and nothing it shows cut is saved back in place of the whole text.
+TEST (RowsList, TextsTooLongForTheirBoxesShowCutAndAreNeverSavedBackCut)
+{
+    START_ROWS_RIG (r);
+    auto candidate = r.session->undoHistory().current();
+    auto& playlist = *currentPlaylist (candidate);
+    playlist.rows[0].title = std::string (200000, 't') + "end";
+    playlist.rows[0].note = std::string (200000, 'n');
+    playlist.memo = juce::String::fromUTF8 ("メモ").toStdString() + std::string (100000, 'm');
+    ASSERT_TRUE (r.session->commitEdit (candidate));
+    r.session->toggleMemoPanel();
+    r.view->resized();
+    r.view->refresh();
+
+    auto& row = r.row (0);
+    for (auto* label : { &row.titleLabel, &row.noteLabel })
+    {
+        EXPECT_EQ (label->getText().length(), labelTextLimit + 1);
+        EXPECT_TRUE (label->getText().endsWith (juce::String::fromUTF8 ("…")));
+        EXPECT_FALSE (label->isEditableOnDoubleClick());
+    }
+    EXPECT_TRUE (r.row (1).titleLabel.isEditableOnDoubleClick()) << "a short title is edited as always";
+    row.editNote();
+    EXPECT_FALSE (row.noteLabel.isBeingEdited());
+
+    auto& memo = byId<juce::TextEditor> (*r.view, "playlist-memo");
+    EXPECT_TRUE (memo.isReadOnly());
+    EXPECT_LT (memo.getTotalNumChars(), memoTextLimit + 200);
+    EXPECT_TRUE (memo.getText().contains (juce::String::fromUTF8 ("メモ") + juce::String::repeatedString ("m", 100)));
+
+    // Every end of inline edits (a button, a window, the quit) saves the memo being typed.
+    r.view->commitPendingEdits();
+    const auto& saved = *currentPlaylist (r.session->undoHistory().current());
+    EXPECT_TRUE (saved.memo == playlist.memo);
+    EXPECT_TRUE (saved.rows[0].title == playlist.rows[0].title);
+    EXPECT_TRUE (saved.rows[0].note == playlist.rows[0].note);
 }
 } // namespace
 } // namespace vantrel
