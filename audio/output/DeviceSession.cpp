@@ -42,6 +42,9 @@ const char* const noAlsaDefaultText = "ALSAに既定の出力先がありませ�
 // growing pause, until every channel asked for is active.
 constexpr int channelOpenAttempts = 8;
 constexpr int channelOpenPauseStepMs = 10;
+// How long a running device may go without a block before it counts as lost (see callbackStalled).
+constexpr int alsaStallLimitMs = 5000;
+constexpr int firstBlockLimitMs = 10000;
 const char* const rateChangedText = "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください";
 const char* const disconnectedText = "出力先が切断されました。プレイリストは一時停止、PADは停止しました";
 
@@ -226,6 +229,7 @@ StoreResult DeviceSession::openDevice (bool resume)
     name = device->getName();
     deviceLost.store (false);
     watchedCallbacks = -1;
+    callbacksAtStart = stats.callbacks.load();
     priorityPromoted.store (outputSettings.type != "ALSA");
     device->start (this);
     if (device->isPlaying() && callbackReady.load())
@@ -299,7 +303,15 @@ bool DeviceSession::callbackStalled()
         return false;
     }
     const double rate = std::max (currentRate.load(), 1.0);
-    const auto limitMs = std::max (500.0, 4000.0 * bufferSize.load() / rate);
+    auto limitMs = std::max (500.0, 4000.0 * bufferSize.load() / rate);
+    // A living ALSA thread waits up to 2 s for the PCM before each block, and PulseAudio's
+    // plug-in takes about that long to ask for its first block and again after an underrun:
+    // only a longer silence is a thread that ended. Before a device's first block, any type
+    // has a start's grace.
+    if (outputSettings.type == "ALSA")
+        limitMs = std::max (limitMs, (double) alsaStallLimitMs);
+    if (count == callbacksAtStart)
+        limitMs = std::max (limitMs, (double) firstBlockLimitMs);
     return static_cast<std::int32_t> (now - watchedSinceMs) > static_cast<std::int32_t> (limitMs);
 }
 

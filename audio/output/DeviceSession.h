@@ -168,6 +168,7 @@ private:
     int rackBlockSize = 0;
     std::uint32_t lastReopenAttemptMs = 0;
     std::int64_t watchedCallbacks = -1;
+    std::int64_t callbacksAtStart = 0;   // the callback count when the held device was started
     std::uint32_t watchedSinceMs = 0;
     int driverXruns = -1;
     bool jackOutputCounted = false;

@@ -3,6 +3,7 @@
 
 #include "support/JackCaptureClient.h"
 #include "support/JackDummyServer.h"
+#include "audio/output/OutputDeviceSettingsFile.h"
 #include "tests/app/PipeWireTestServer.h"
 #include "tests/app/ProgramRig.h"
 
@@ -151,6 +152,49 @@ bool pressReturn (ProgramRig& rig)
     Tool tool ({ "xdotool", "key", "Return" }, { { { "DISPLAY", rig.server.displayName() } } });
     return tool.waitForEnd (capMs) && tool.succeeded();
 }
+
+/** GO (Return) with the pointer over the window, which gives it the keyboard on a bare server. */
+bool pressGo (ProgramRig& rig, std::uintptr_t window)
+{
+    return waitFor ([&] {
+               Tool tool ({ "xdotool", "mousemove", "--window", std::to_string (window), "700", "120" },
+                          { { { "DISPLAY", rig.server.displayName() } } });
+               return tool.waitForEnd (capMs) && tool.succeeded();
+           }, capMs, 100)
+        && waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; })
+        && pressReturn (rig);
+}
+
+/** A sink's recording: a 48 kHz stereo float WAV that grows as it records (read from its "data"
+    chunk on, whatever its header holds). */
+struct SinkRecording
+{
+    juce::File file;
+
+    std::vector<float> left() const
+    {
+        juce::MemoryBlock data;
+        file.loadFileAsData (data);
+        const std::string bytes (static_cast<const char*> (data.getData()), data.getSize());
+        const auto chunk = bytes.find ("data");
+        const auto start = chunk == std::string::npos ? bytes.size() : chunk + 8;
+        std::vector<float> samples ((bytes.size() - start) / (2 * sizeof (float)));
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            std::memcpy (&samples[i], bytes.data() + start + i * 2 * sizeof (float), sizeof (float));
+        return samples;
+    }
+
+    bool running() const  { return file.getSize() > 48000 * 2 * 4 / 10; }
+
+    bool hears (double frequency) const
+    {
+        const auto samples = left();
+        for (std::size_t frame = 0; frame + 4800 <= samples.size(); frame += 2400)
+            if (test::toneAmplitude (samples, frame, frame + 4800, frequency) > 0.1)
+                return true;
+        return false;
+    }
+};
 
 /** The text lines of a window's picture (0xRRGGBB rows; light text on a dark ground), top down:
     for each, the share of its inked columns that are inked in the middle third of its height.
@@ -308,47 +352,97 @@ TEST (FirstStart, OnPipeWireTheOutputGoesThroughItsJackLayerAndIsHeard)
     EXPECT_TRUE (juce::String (ports).contains ("Vantrel:out_1\n   Vantrel Test Sink:playback_FL")) << ports;
     EXPECT_TRUE (juce::String (ports).contains ("Vantrel:out_2\n   Vantrel Test Sink:playback_FR")) << ports;
 
-    // The sink's recording: a 48 kHz stereo float WAV that grows as it records (read from its
-    // "data" chunk on, whatever its header holds).
-    const auto recording = rig.temp / "sink.wav";
+    const SinkRecording recording { rig.temp / "sink.wav" };
     platform::PipedProcess recorder;
     {
         platform::PipedProcess::Options options;
         options.program = "/usr/bin/pw-record";
         options.arguments = { "--target", test::PipeWireTestServer::sinkName, "--rate", "48000", "--channels", "2",
-                              "--format", "f32", "-P", "{ stream.capture.sink = true }", recording.getFullPathName().toStdString() };
+                              "--format", "f32", "-P", "{ stream.capture.sink = true }", recording.file.getFullPathName().toStdString() };
         options.environment = { { "PIPEWIRE_RUNTIME_DIR", pipewire.runtimeFolder() } };
         options.ownProcessGroup = true;
         ASSERT_TRUE (recorder.start (options, error)) << error;
     }
-    const auto heard = [&] (double frequency) {
-        juce::MemoryBlock file;
-        recording.loadFileAsData (file);
-        const std::string bytes (static_cast<const char*> (file.getData()), file.getSize());
-        const auto data = bytes.find ("data");
-        const auto start = data == std::string::npos ? bytes.size() : data + 8;
-        std::vector<float> left ((bytes.size() - start) / (2 * sizeof (float)));
-        for (std::size_t i = 0; i < left.size(); ++i)
-            std::memcpy (&left[i], bytes.data() + start + i * 2 * sizeof (float), sizeof (float));
-        for (std::size_t frame = 0; frame + 4800 <= left.size(); frame += 2400)
-            if (test::toneAmplitude (left, frame, frame + 4800, frequency) > 0.1)
-                return true;
-        return false;
-    };
-    ASSERT_TRUE (waitFor ([&] { return recording.getSize() > 48000 * 2 * 4 / 10; })) << "the recording of the sink never ran";
-    EXPECT_FALSE (heard (220.0)) << "sound before GO";
+    ASSERT_TRUE (waitFor ([&] { return recording.running(); })) << "the recording of the sink never ran";
+    EXPECT_FALSE (recording.hears (220.0)) << "sound before GO";
 
-    // GO (Return) with the pointer over the window, which gives it the keyboard on a bare server.
-    ASSERT_TRUE (waitFor ([&] {
-        Tool tool ({ "xdotool", "mousemove", "--window", std::to_string (window), "700", "120" },
-                   { { { "DISPLAY", rig.server.displayName() } } });
-        return tool.waitForEnd (capMs) && tool.succeeded();
-    }, capMs, 100));
-    ASSERT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; }));
-    ASSERT_TRUE (pressReturn (rig));
-    EXPECT_TRUE (waitFor ([&] { return heard (220.0); })) << "the show was not heard in PipeWire's sink";
+    ASSERT_TRUE (pressGo (rig, window));
+    EXPECT_TRUE (waitFor ([&] { return recording.hears (220.0); })) << "the show was not heard in PipeWire's sink";
     recorder.killGroup();
     recorder.wait (capMs);
     EXPECT_TRUE (quitProgram (program->pid()));
+}
+// On a desktop that runs PulseAudio's own daemon, with no JACK server, ALSA's default device is
+// PulseAudio's ALSA plug-in (Debian's configuration points it there while the daemon answers).
+// A first start opens that default, and the output dialog's PulseAudio entry, once chosen,
+// opens at the next start: either way a recording of the daemon's sink hears the show's first
+// row after GO, and the output runs on without a loss.
+TEST (FirstStart, OnPulseAudioAlsasDefaultAndThePulseAudioEntryAreHeard)
+{
+    if (! test::PulseTestServer::installed() || ! juce::File ("/usr/bin/parecord").existsAsFile())
+        GTEST_SKIP() << "pulseaudio or pulseaudio-utils is not installed";
+    if (! xdotoolPresent())
+        GTEST_SKIP() << "xdotool is not installed";
+    const struct
+    {
+        const char* name;
+        const char* storedId;   // the output dialog's choice in device.json; null: a first start
+        const char* output;
+    } cases[] = {
+        { "first start", nullptr, "Playback/recording through the PulseAudio sound server" },
+        { "the output dialog's PulseAudio entry", "pulse", "PulseAudio Sound Server" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        ProgramRig rig ("first-start-pulse");
+        START_DISPLAY_OR_SKIP (rig)
+        test::PulseTestServer pulse (rig.temp / "pulse");
+        ASSERT_TRUE (pulse.start()) << "the private PulseAudio did not answer";
+        const auto written = writeSavedShow (rig, 1);   // one row of 5 s of 220 Hz, READY
+        ASSERT_TRUE (written.isEmpty()) << written;
+        if (c.storedId != nullptr)
+        {
+            ASSERT_TRUE (writeOutputDeviceSettings (rig.local().getChildFile ("device.json"),
+                                                    { "ALSA", c.output, c.storedId, 0.0, 0, 0 }).ok);
+        }
+        rig.extraEnvironment = { { "PULSE_SERVER", pulse.server() } };
+
+        const SinkRecording recording { rig.temp / "sink.wav" };
+        platform::PipedProcess recorder;
+        std::string error;
+        {
+            platform::PipedProcess::Options options;
+            options.program = "/usr/bin/parecord";
+            options.arguments = { "--device=null.monitor", "--rate=48000", "--channels=2", "--format=float32le",
+                                  "--file-format=wav", recording.file.getFullPathName().toStdString() };
+            options.environment = { { "PULSE_SERVER", pulse.server() } };
+            options.ownProcessGroup = true;
+            ASSERT_TRUE (recorder.start (options, error)) << error;
+        }
+        ASSERT_TRUE (waitFor ([&] { return recording.running(); })) << "the recording of the sink never ran";
+
+        auto program = rig.start (rig.reportFile (1).getFullPathName(), error);
+        ASSERT_NE (program, nullptr) << error;
+        ASSERT_TRUE (program->waitForReport()) << "no report; standard error: " << program->errorText();
+        const auto report = program->readReport();
+        ASSERT_EQ (report["audioOpened"], juce::var (true)) << report["status"].toString() << "; " << program->errorText();
+        EXPECT_EQ (report["actualOutput"], juce::var (c.output)) << report["status"].toString();
+        const auto window = rig.waitForWindow (mainWindowTitle);
+        ASSERT_NE (window, 0u);
+        EXPECT_FALSE (recording.hears (220.0)) << "sound before GO";
+
+        ASSERT_TRUE (pressGo (rig, window));
+        EXPECT_TRUE (waitFor ([&] { return recording.hears (220.0); })) << "the show was not heard in PulseAudio's sink";
+
+        // The diagnostics, written every 5 s, count the blocks the device asked for and no loss.
+        const auto diagnostics = rig.local().getChildFile ("audio-diagnostics.json");
+        EXPECT_TRUE (waitFor ([&] { return (int) juce::JSON::parse (diagnostics)["callbacks"] > 0; }))
+            << diagnostics.loadFileAsString();
+        EXPECT_EQ ((int) juce::JSON::parse (diagnostics)["confirmedLossEvents"], 0) << diagnostics.loadFileAsString();
+        recorder.killGroup();
+        recorder.wait (capMs);
+        EXPECT_TRUE (quitProgram (program->pid()));
+    }
 }
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -230,7 +231,14 @@ public:
             { "LANG", "C.UTF-8" },
         };
         for (const auto& entry : extraEnvironment)
-            options.environment.push_back (entry);
+        {
+            const auto same = std::find_if (options.environment.begin(), options.environment.end(),
+                                            [&] (const auto& set) { return set.first == entry.first; });
+            if (same != options.environment.end())
+                *same = entry;
+            else
+                options.environment.push_back (entry);
+        }
         if (dataHome.isNotEmpty())
             options.environment.emplace_back ("XDG_DATA_HOME", dataHome.toStdString());
         if (report.isNotEmpty())
@@ -287,7 +295,7 @@ public:
     std::string jackServer;   // the JACK server the program may use; empty: none
     std::string programPath = VANTREL_PROGRAM;   // what start() runs (the shipped launcher, for one)
     juce::String dataHome = data().getFullPathName();   // XDG_DATA_HOME; empty: unset
-    std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, after the rest
+    std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, over the rest
     test::PrivateDisplay display;
     platform::XvfbServer& server = display.server;
     platform::X11Inspector* inspector = nullptr;   // the display's
