@@ -253,6 +253,12 @@ std::optional<StoreResult> DeviceSession::finishConnecting()
         return std::nullopt;
     auto& wait = *connecting;
     const auto now = millisecondCounter();
+    // Counted as a reopen attempt: the next one comes a second later, as after any failed one.
+    const auto giveUp = [this, now] (const juce::String& message) {
+        stopAndDeleteDevice();
+        lastReopenAttemptMs = now;
+        return failOpen (message);
+    };
     if (device->getActiveOutputChannels() != wait.outputs
         && static_cast<std::int32_t> (now - wait.lastOpenMs) >= (wait.reopens + 1) * channelReopenStepMs
         && static_cast<std::int32_t> (now - wait.sinceMs) < channelConnectLimitMs)
@@ -262,10 +268,7 @@ std::optional<StoreResult> DeviceSession::finishConnecting()
         device->close();
         const auto openError = device->open ({}, wait.outputs, wait.rate, wait.buffer);
         if (openError.isNotEmpty())
-        {
-            stopAndDeleteDevice();
-            return failOpen (openError);
-        }
+            return giveUp (openError);
     }
     if (device->getActiveOutputChannels() == wait.outputs)
     {
@@ -274,10 +277,7 @@ std::optional<StoreResult> DeviceSession::finishConnecting()
     }
     if (static_cast<std::int32_t> (now - wait.sinceMs) < channelConnectLimitMs)
         return std::nullopt;
-    stopAndDeleteDevice();
-    // Counted as a reopen attempt: the next one comes a second later, as after any failed one.
-    lastReopenAttemptMs = now;
-    return failOpen (text (channelsNotActiveText));
+    return giveUp (text (channelsNotActiveText));
 }
 
 juce::String DeviceSession::waitingFor() const
