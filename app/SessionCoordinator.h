@@ -145,6 +145,9 @@ public:
 
     // ---- tick ----------------------------------------------------------------------------------
     void tick();
+    /** Runs `action` now, or, while an output open waits for JACK to connect its channels, on
+        the first tick after it connected or gave up. Message thread. */
+    void whenOutputSettled (std::function<void()> action);
     void registerMedia (bool analyse);
 
     // ---- transport -----------------------------------------------------------------------------
@@ -380,6 +383,7 @@ private:
     juce::String status;
     juce::String alert;
     std::uint32_t statusTime = 0;
+    std::vector<std::function<void()>> afterOutputSettles;
     JobPool pool { 2 };
     JobResults jobResults;   // the pool jobs' finished pad and library copies
     PadAssets padAssets { store.root, options.afterPadCopy, pool, jobResults };

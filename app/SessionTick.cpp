@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace vantrel
 {
@@ -30,10 +31,25 @@ bool isBareAssetName (const std::string& asset)
 }
 } // namespace
 
+void SessionCoordinator::whenOutputSettled (std::function<void()> action)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (audio.isConnectingOutput())
+        afterOutputSettles.push_back (std::move (action));
+    else
+        action();
+}
+
 void SessionCoordinator::tick()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     auto& cue = playback.cue();
+    if (! afterOutputSettles.empty() && ! audio.isConnectingOutput())
+    {
+        const auto actions = std::exchange (afterOutputSettles, {});
+        for (const auto& action : actions)
+            action();
+    }
     if (quit.isQuitting())
         return;
 

@@ -55,11 +55,13 @@ bool startupReportAsked()
     return reportPath().isNotEmpty();
 }
 
-void writeStartupReportIfAsked (const SessionCoordinator& session, const StartupFacts& facts)
+void writeStartupReportIfAsked (SessionCoordinator& session, const StartupFacts& facts)
 {
     const auto path = reportPath();
     if (path.isEmpty())
         return;
-    (void) writeFileAtomically (juce::File (path), juce::JSON::toString (startupReport (session, facts), false, 15), false);
+    session.whenOutputSettled ([&session, facts, path] {
+        (void) writeFileAtomically (juce::File (path), juce::JSON::toString (startupReport (session, facts), false, 15), false);
+    });
 }
 } // namespace vantrel

@@ -25,7 +25,8 @@ juce::var startupReport (const SessionCoordinator& session, const StartupFacts& 
 bool startupReportAsked();
 
 /** Writes the report to the path that VANTREL_STARTUP_REPORT names when it is absolute; no
-    variable or a relative path: nothing. A failed write is ignored (the report is for tests and
-    support, never a reason to stop). */
-void writeStartupReportIfAsked (const SessionCoordinator& session, const StartupFacts& facts);
+    variable or a relative path: nothing. While the output's open waits for JACK to connect its
+    channels, the report is written once that is settled, so that it tells how the open ended.
+    A failed write is ignored (the report is for tests and support, never a reason to stop). */
+void writeStartupReportIfAsked (SessionCoordinator& session, const StartupFacts& facts);
 } // namespace vantrel

@@ -59,6 +59,7 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "選択したバッファーサイズに対応していません", "Selected buffer size not supported" },
     { "出力先が開始しませんでした", "Output did not start" },
     { "出力チャンネルを接続できませんでした", "Could not connect the output channels" },
+    { "JACKが出力チャンネルを接続するのを待っています", "Waiting for JACK to connect the output channels" },
     { "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください", "Paused because the sample rate changed. Check that the output returns at its original rate." },
     { "出力先が切断されました。プレイリストは一時停止、PADは停止しました", "Output disconnected. Playlist paused, PADs stopped." },
     { "ALSAの出力先を開けません: ", "The ALSA device could not be opened: " },

@@ -37,11 +37,17 @@ const char* const alsaDefaultCannotOpenText = "ALSAの既定の出力先を開�
 const char* const noAlsaDefaultText = "ALSAに既定の出力先がありません";
 
 // A JACK device takes as active only the ports whose connections JACK already shows, and a busy
-// server shows a new connection a few cycles late: such an open has fewer channels than asked
-// for, and JUCE restarts the device once the connection shows. The open is tried again, with a
-// growing pause, until every channel asked for is active.
-constexpr int channelOpenAttempts = 8;
-constexpr int channelOpenPauseStepMs = 10;
+// server shows a new connection late (a loaded PipeWire, seconds late): such an open has fewer
+// channels than asked for. The device is held unstarted while the tick waits for the rest
+// (JUCE updates the active channels when JACK reports a connection); the open is made again
+// after 1 s, then 2 s more and so on, in case a report came before JACK showed it; after
+// channelConnectLimitMs it fails.
+constexpr int channelConnectLimitMs = 10000;
+constexpr int channelReopenStepMs = 1000;
+const char* const waitingForChannelsText = "JACKが出力チャンネルを接続するのを待っています";
+// How long a running device may go without a block before it counts as lost (see callbackStalled).
+constexpr int alsaStallLimitMs = 5000;
+constexpr int firstBlockLimitMs = 10000;
 const char* const rateChangedText = "サンプルレートが変化したため一時停止しました。元の出力レートで復帰を確認してください";
 const char* const disconnectedText = "出力先が切断されました。プレイリストは一時停止、PADは停止しました";
 
@@ -202,18 +208,9 @@ StoreResult DeviceSession::openDevice (bool resume)
         buffer = outputSettings.bufferSize;
     }
 
-    for (int attempt = 1;; ++attempt)
-    {
-        const auto openError = created->open ({}, outputs, rate, buffer);
-        if (openError.isNotEmpty())
-            return failOpen (openError);
-        if (created->getActiveOutputChannels() == outputs)
-            break;
-        created->close();
-        if (attempt == channelOpenAttempts)
-            return failOpen (text (channelsNotActiveText));
-        juce::Thread::sleep (attempt * channelOpenPauseStepMs);
-    }
+    const auto openError = created->open ({}, outputs, rate, buffer);
+    if (openError.isNotEmpty())
+        return failOpen (openError);
 
     stopAndDeleteDevice();
     // Nothing renders now: the delay lines of the master stage and the rack bridge forget the
@@ -224,8 +221,20 @@ StoreResult DeviceSession::openDevice (bool resume)
     deviceType = std::move (freshType);
     countJackOutput();
     name = device->getName();
+    if (device->getActiveOutputChannels() != outputs)
+    {
+        const auto now = millisecondCounter();
+        connecting = Connecting { outputs, rate, buffer, now, now, 0 };
+        return StoreResult::success();
+    }
+    return startDevice();
+}
+
+StoreResult DeviceSession::startDevice()
+{
     deviceLost.store (false);
     watchedCallbacks = -1;
+    callbacksAtStart = stats.callbacks.load();
     priorityPromoted.store (outputSettings.type != "ALSA");
     device->start (this);
     if (device->isPlaying() && callbackReady.load())
@@ -237,8 +246,49 @@ StoreResult DeviceSession::openDevice (bool resume)
     return failOpen (text (didNotStartText));
 }
 
+std::optional<StoreResult> DeviceSession::finishConnecting()
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    if (! connecting.has_value() || device == nullptr)
+        return std::nullopt;
+    auto& wait = *connecting;
+    const auto now = millisecondCounter();
+    // Counted as a reopen attempt: the next one comes a second later, as after any failed one.
+    const auto giveUp = [this, now] (const juce::String& message) {
+        stopAndDeleteDevice();
+        lastReopenAttemptMs = now;
+        return failOpen (message);
+    };
+    if (device->getActiveOutputChannels() != wait.outputs
+        && static_cast<std::int32_t> (now - wait.lastOpenMs) >= (wait.reopens + 1) * channelReopenStepMs
+        && static_cast<std::int32_t> (now - wait.sinceMs) < channelConnectLimitMs)
+    {
+        ++wait.reopens;
+        wait.lastOpenMs = now;
+        device->close();
+        const auto openError = device->open ({}, wait.outputs, wait.rate, wait.buffer);
+        if (openError.isNotEmpty())
+            return giveUp (openError);
+    }
+    if (device->getActiveOutputChannels() == wait.outputs)
+    {
+        connecting.reset();
+        return startDevice();
+    }
+    if (static_cast<std::int32_t> (now - wait.sinceMs) < channelConnectLimitMs)
+        return std::nullopt;
+    return giveUp (text (channelsNotActiveText));
+}
+
+juce::String DeviceSession::waitingFor() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return connecting.has_value() ? text (waitingForChannelsText) : juce::String();
+}
+
 void DeviceSession::stopAndDeleteDevice()
 {
+    connecting.reset();
     if (device == nullptr)
         return;
     changingDevice.store (true);
@@ -299,7 +349,15 @@ bool DeviceSession::callbackStalled()
         return false;
     }
     const double rate = std::max (currentRate.load(), 1.0);
-    const auto limitMs = std::max (500.0, 4000.0 * bufferSize.load() / rate);
+    auto limitMs = std::max (500.0, 4000.0 * bufferSize.load() / rate);
+    // A living ALSA thread waits up to 2 s for the PCM before each block, and PulseAudio's
+    // plug-in takes about that long to ask for its first block and again after an underrun:
+    // only a longer silence is a thread that ended. Before a device's first block, any type
+    // has a start's grace.
+    if (outputSettings.type == "ALSA")
+        limitMs = std::max (limitMs, (double) alsaStallLimitMs);
+    if (count == callbacksAtStart)
+        limitMs = std::max (limitMs, (double) firstBlockLimitMs);
     return static_cast<std::int32_t> (now - watchedSinceMs) > static_cast<std::int32_t> (limitMs);
 }
 
@@ -321,6 +379,9 @@ std::optional<juce::String> DeviceSession::handleDeviceLoss()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     releaseLostDevice (false);
+    // A device still waiting for its channels was never started: finishConnecting decides.
+    if (connecting.has_value())
+        return std::nullopt;
     const bool stalled = callbackStalled();
     const bool lost = deviceLost.exchange (false);
     if (! lost && ! stalled && ! (device != nullptr && ! device->isPlaying()))

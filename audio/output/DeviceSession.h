@@ -65,6 +65,12 @@ public:
 
     // ---- the periodic service (message thread) ----------------------------------------------------
 
+    /** An open whose device showed fewer active channels than asked for holds the device
+        unstarted and succeeds; this finishes it once every channel is active (started), or
+        fails it when they never are. None while still waiting, or when nothing waits. */
+    std::optional<StoreResult> finishConnecting();
+    /** While an open waits for its channels: what it waits for, to show; else empty. */
+    juce::String waitingFor() const;
     /** Closes a lost, failed or stalled device and drains the engine's ring: the text to show,
         or none when nothing was lost. */
     std::optional<juce::String> handleDeviceLoss();
@@ -129,6 +135,8 @@ public:
 
 private:
     StoreResult openDevice (bool resume);
+    /** Starts the held, open device with this session as its callback. */
+    StoreResult startDevice();
     void stopAndDeleteDevice();
     /** Tells libjack's text handlers whether a JACK device is held (open or winding down). */
     void countJackOutput();
@@ -167,7 +175,18 @@ private:
     bool autoReopen = true;
     int rackBlockSize = 0;
     std::uint32_t lastReopenAttemptMs = 0;
+    // An open that waits for JACK to show its channels' connections (see finishConnecting).
+    struct Connecting
+    {
+        juce::BigInteger outputs;
+        double rate = 0.0;
+        int buffer = 0;
+        std::uint32_t sinceMs = 0, lastOpenMs = 0;
+        int reopens = 0;
+    };
+    std::optional<Connecting> connecting;
     std::int64_t watchedCallbacks = -1;
+    std::int64_t callbacksAtStart = 0;   // the callback count when the held device was started
     std::uint32_t watchedSinceMs = 0;
     int driverXruns = -1;
     bool jackOutputCounted = false;

@@ -128,6 +128,9 @@ public:
     DeviceCapabilities deviceCapabilities (const OutputDeviceSettings& settings) const;
     bool showDriverControlPanel();
     bool hasDevice() const;
+    /** An open succeeded with its device held unstarted until JACK shows every channel's
+        connection; the tick finishes it (lastError says what it waits for meanwhile). */
+    bool isConnectingOutput() const;
     const OutputDeviceSettings& storedOutputSettings() const;
     /** Message thread only, with the device closed: takes `settings` as the stored choice again
         without opening anything (a choice that could not be applied is forgotten). The tick

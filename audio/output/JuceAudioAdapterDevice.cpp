@@ -9,7 +9,8 @@ namespace vantrel
 {
 StoreResult JuceAudioAdapter::noteOpenResult (StoreResult result)
 {
-    lastErrorText = result.ok ? juce::String() : result.message;
+    // An open that waits for its channels shows what it waits for until it is finished.
+    lastErrorText = result.ok ? session.waitingFor() : result.message;
     return result;
 }
 
@@ -58,6 +59,12 @@ bool JuceAudioAdapter::showDriverControlPanel()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     return session.showDriverControlPanel();
+}
+
+bool JuceAudioAdapter::isConnectingOutput() const
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    return session.waitingFor().isNotEmpty();
 }
 
 bool JuceAudioAdapter::hasDevice() const

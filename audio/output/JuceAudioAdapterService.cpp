@@ -115,6 +115,8 @@ bool JuceAudioAdapter::tick()
             lastErrorText = *lossText;
             lost = true;
         }
+        if (const auto connected = session.finishConnecting())
+            noteOpenResult (*connected);
         session.readDriverXruns();
         diagnostics.setPath (diagnosticsFile);
         // Only the figures are copied here; the writer's thread builds and writes the document.

@@ -4,6 +4,7 @@
 #include "support/HeardTones.h"
 #include "support/JackCaptureClient.h"
 #include "support/JackDummyServer.h"
+#include "audio/output/OutputDeviceSettingsFile.h"
 #include "tests/app/PipeWireTestServer.h"
 #include "tests/app/ProgramRig.h"
 
@@ -153,6 +154,63 @@ bool pressReturn (ProgramRig& rig)
     Tool tool ({ "xdotool", "key", "Return" }, { { { "DISPLAY", rig.server.displayName() } } });
     return tool.waitForEnd (capMs) && tool.succeeded();
 }
+
+/** GO (Return) with the pointer over the window, which gives it the keyboard on a bare server. */
+bool pressGo (ProgramRig& rig, std::uintptr_t window)
+{
+    return waitFor ([&] {
+               Tool tool ({ "xdotool", "mousemove", "--window", std::to_string (window), "700", "120" },
+                          { { { "DISPLAY", rig.server.displayName() } } });
+               return tool.waitForEnd (capMs) && tool.succeeded();
+           }, capMs, 100)
+        && waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; })
+        && pressReturn (rig);
+}
+
+/** A sink's recording: a 48 kHz stereo float WAV that grows as it records (read from its "data"
+    chunk on, whatever its header holds). Its left channel is taken in once, frame by frame, and
+    each window's level worked out once, however often a test looks. */
+struct SinkRecording
+{
+    juce::File file;
+    mutable test::HeardTones heard { 4800, 2400 };
+
+    bool running() const  { return file.getSize() > 48000 * 2 * 4 / 10; }
+
+    bool hears (double frequency) const
+    {
+        takeInNewFrames();
+        for (std::size_t frame = 0; frame + heard.windowFrames() <= heard.frames(); frame += 2400)
+            if (heard.level (frequency, frame) > 0.1)
+                return true;
+        return false;
+    }
+
+private:
+    void takeInNewFrames() const
+    {
+        juce::FileInputStream in (file);
+        if (! in.openedOk())
+            return;
+        char header[4096] = {};
+        const auto headerSize = in.read (header, sizeof (header));
+        const std::string head (header, (std::size_t) std::max (0, headerSize));
+        const auto chunk = head.find ("data");
+        if (chunk == std::string::npos)
+            return;
+        const auto frameBytes = 2 * sizeof (float);
+        const auto start = (juce::int64) (chunk + 8 + heard.frames() * frameBytes);
+        if (! in.setPosition (start))
+            return;
+        const auto count = (std::size_t) std::max<juce::int64> (0, in.getTotalLength() - start) / frameBytes;
+        std::vector<float> interleaved (count * 2);
+        const auto bytes = in.read (interleaved.data(), (int) (count * frameBytes));
+        std::vector<float> left;
+        for (std::size_t i = 0; i < (std::size_t) std::max (0, bytes) / frameBytes; ++i)
+            left.push_back (interleaved[2 * i]);
+        heard.append (left.data(), left.size());
+    }
+};
 
 /** The text lines of a window's picture (0xRRGGBB rows; light text on a dark ground), top down:
     for each, the share of its inked columns that are inked in the middle third of its height.
@@ -310,52 +368,97 @@ TEST (FirstStart, OnPipeWireTheOutputGoesThroughItsJackLayerAndIsHeard)
     EXPECT_TRUE (juce::String (ports).contains ("Vantrel:out_1\n   Vantrel Test Sink:playback_FL")) << ports;
     EXPECT_TRUE (juce::String (ports).contains ("Vantrel:out_2\n   Vantrel Test Sink:playback_FR")) << ports;
 
-    // The sink's recording: a 48 kHz stereo float WAV that grows as it records (read from its
-    // "data" chunk on, whatever its header holds).
-    const auto recording = rig.temp / "sink.wav";
+    const SinkRecording recording { rig.temp / "sink.wav" };
     platform::PipedProcess recorder;
     {
         platform::PipedProcess::Options options;
         options.program = "/usr/bin/pw-record";
         options.arguments = { "--target", test::PipeWireTestServer::sinkName, "--rate", "48000", "--channels", "2",
-                              "--format", "f32", "-P", "{ stream.capture.sink = true }", recording.getFullPathName().toStdString() };
+                              "--format", "f32", "-P", "{ stream.capture.sink = true }", recording.file.getFullPathName().toStdString() };
         options.environment = { { "PIPEWIRE_RUNTIME_DIR", pipewire.runtimeFolder() } };
         options.ownProcessGroup = true;
         ASSERT_TRUE (recorder.start (options, error)) << error;
     }
-    // The recording's left channel, each frame taken in once and each window worked out once.
-    test::HeardTones recorded (4800, 2400);
-    const auto heard = [&] (double frequency) {
-        juce::MemoryBlock file;
-        recording.loadFileAsData (file);
-        const std::string bytes (static_cast<const char*> (file.getData()), file.getSize());
-        const auto data = bytes.find ("data");
-        const auto start = data == std::string::npos ? bytes.size() : data + 8;
-        for (auto i = recorded.frames(); i < (bytes.size() - start) / (2 * sizeof (float)); ++i)
-        {
-            float left = 0.0f;
-            std::memcpy (&left, bytes.data() + start + i * 2 * sizeof (float), sizeof (float));
-            recorded.append (&left, 1);
-        }
-        for (std::size_t frame = 0; frame + 4800 <= recorded.frames(); frame += 2400)
-            if (recorded.level (frequency, frame) > 0.1)
-                return true;
-        return false;
-    };
-    ASSERT_TRUE (waitFor ([&] { return recording.getSize() > 48000 * 2 * 4 / 10; })) << "the recording of the sink never ran";
-    EXPECT_FALSE (heard (220.0)) << "sound before GO";
+    ASSERT_TRUE (waitFor ([&] { return recording.running(); })) << "the recording of the sink never ran";
+    EXPECT_FALSE (recording.hears (220.0)) << "sound before GO";
 
-    // GO (Return) with the pointer over the window, which gives it the keyboard on a bare server.
-    ASSERT_TRUE (waitFor ([&] {
-        Tool tool ({ "xdotool", "mousemove", "--window", std::to_string (window), "700", "120" },
-                   { { { "DISPLAY", rig.server.displayName() } } });
-        return tool.waitForEnd (capMs) && tool.succeeded();
-    }, capMs, 100));
-    ASSERT_TRUE (waitFor ([&] { return rig.watch->topLevelOf (rig.watch->focusWindow()) == window; }));
-    ASSERT_TRUE (pressReturn (rig));
-    EXPECT_TRUE (waitFor ([&] { return heard (220.0); })) << "the show was not heard in PipeWire's sink";
+    ASSERT_TRUE (pressGo (rig, window));
+    EXPECT_TRUE (waitFor ([&] { return recording.hears (220.0); })) << "the show was not heard in PipeWire's sink";
     recorder.killGroup();
     recorder.wait (capMs);
     EXPECT_TRUE (quitProgram (program->pid()));
+}
+// On a desktop that runs PulseAudio's own daemon, with no JACK server, ALSA's default device is
+// PulseAudio's ALSA plug-in (Debian's configuration points it there while the daemon answers).
+// A first start opens that default, and the output dialog's PulseAudio entry, once chosen,
+// opens at the next start: either way a recording of the daemon's sink hears the show's first
+// row after GO, and the output runs on without a loss.
+TEST (FirstStart, OnPulseAudioAlsasDefaultAndThePulseAudioEntryAreHeard)
+{
+    if (! test::PulseTestServer::installed() || ! juce::File ("/usr/bin/parecord").existsAsFile())
+        GTEST_SKIP() << "pulseaudio or pulseaudio-utils is not installed";
+    if (! xdotoolPresent())
+        GTEST_SKIP() << "xdotool is not installed";
+    const struct
+    {
+        const char* name;
+        const char* storedId;   // the output dialog's choice in device.json; null: a first start
+        const char* output;
+    } cases[] = {
+        { "first start", nullptr, "Playback/recording through the PulseAudio sound server" },
+        { "the output dialog's PulseAudio entry", "pulse", "PulseAudio Sound Server" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        ProgramRig rig ("first-start-pulse");
+        START_DISPLAY_OR_SKIP (rig)
+        test::PulseTestServer pulse (rig.temp / "pulse");
+        ASSERT_TRUE (pulse.start()) << "the private PulseAudio did not answer";
+        const auto written = writeSavedShow (rig, 1);   // one row of 5 s of 220 Hz, READY
+        ASSERT_TRUE (written.isEmpty()) << written;
+        if (c.storedId != nullptr)
+        {
+            ASSERT_TRUE (writeOutputDeviceSettings (rig.local().getChildFile ("device.json"),
+                                                    { "ALSA", c.output, c.storedId, 0.0, 0, 0 }).ok);
+        }
+        rig.extraEnvironment = { { "PULSE_SERVER", pulse.server() } };
+
+        const SinkRecording recording { rig.temp / "sink.wav" };
+        platform::PipedProcess recorder;
+        std::string error;
+        {
+            platform::PipedProcess::Options options;
+            options.program = "/usr/bin/parecord";
+            options.arguments = { "--device=null.monitor", "--rate=48000", "--channels=2", "--format=float32le",
+                                  "--file-format=wav", recording.file.getFullPathName().toStdString() };
+            options.environment = { { "PULSE_SERVER", pulse.server() } };
+            options.ownProcessGroup = true;
+            ASSERT_TRUE (recorder.start (options, error)) << error;
+        }
+        ASSERT_TRUE (waitFor ([&] { return recording.running(); })) << "the recording of the sink never ran";
+
+        auto program = rig.start (rig.reportFile (1).getFullPathName(), error);
+        ASSERT_NE (program, nullptr) << error;
+        ASSERT_TRUE (program->waitForReport()) << "no report; standard error: " << program->errorText();
+        const auto report = program->readReport();
+        ASSERT_EQ (report["audioOpened"], juce::var (true)) << report["status"].toString() << "; " << program->errorText();
+        EXPECT_EQ (report["actualOutput"], juce::var (c.output)) << report["status"].toString();
+        const auto window = rig.waitForWindow (mainWindowTitle);
+        ASSERT_NE (window, 0u);
+        EXPECT_FALSE (recording.hears (220.0)) << "sound before GO";
+
+        ASSERT_TRUE (pressGo (rig, window));
+        EXPECT_TRUE (waitFor ([&] { return recording.hears (220.0); })) << "the show was not heard in PulseAudio's sink";
+
+        // The diagnostics, written every 5 s, count the blocks the device asked for and no loss.
+        const auto diagnostics = rig.local().getChildFile ("audio-diagnostics.json");
+        EXPECT_TRUE (waitFor ([&] { return (int) juce::JSON::parse (diagnostics)["callbacks"] > 0; }))
+            << diagnostics.loadFileAsString();
+        EXPECT_EQ ((int) juce::JSON::parse (diagnostics)["confirmedLossEvents"], 0) << diagnostics.loadFileAsString();
+        recorder.killGroup();
+        recorder.wait (capMs);
+        EXPECT_TRUE (quitProgram (program->pid()));
+    }
 }
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -231,7 +232,14 @@ public:
             { "LANG", "C.UTF-8" },
         };
         for (const auto& entry : extraEnvironment)
-            options.environment.push_back (entry);
+        {
+            const auto same = std::find_if (options.environment.begin(), options.environment.end(),
+                                            [&] (const auto& set) { return set.first == entry.first; });
+            if (same != options.environment.end())
+                *same = entry;
+            else
+                options.environment.push_back (entry);
+        }
         if (dataHome.isNotEmpty())
             options.environment.emplace_back ("XDG_DATA_HOME", dataHome.toStdString());
         if (report.isNotEmpty())
@@ -289,7 +297,7 @@ public:
     std::string programPath = VANTREL_PROGRAM;   // what start() runs (the shipped launcher, for one)
     std::vector<std::string> arguments;          // given to programPath (a wrapper's, for one)
     juce::String dataHome = data().getFullPathName();   // XDG_DATA_HOME; empty: unset
-    std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, after the rest
+    std::vector<std::pair<std::string, std::string>> extraEnvironment;   // set in the program, over the rest
     test::PrivateDisplay display;
     platform::XvfbServer& server = display.server;
     platform::X11Inspector* inspector = nullptr;   // the display's

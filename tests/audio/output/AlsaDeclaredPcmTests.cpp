@@ -8,6 +8,7 @@
 #include "support/TestFiles.h"
 #include "platform/AlsaPcmList.h"
 #include "support/EnvironmentVariable.h"
+#include "tests/app/PulseTestServer.h"
 
 #include <gtest/gtest.h>
 
@@ -328,4 +329,37 @@ TEST_F (AlsaDeclaredPcmTest, AnIdThatIsNoDeclaredOutputFailsAndLeavesNothingOpen
         }
     }
 }
+// The output dialog's "PulseAudio Sound Server" (the system's "pulse" PCM, PulseAudio's ALSA
+// plug-in) chosen while a private PulseAudio daemon answers: the plug-in asks for its first block
+// about 2 s after the open; the output is not given up meanwhile, and a GO then plays on.
+TEST (AlsaPulse, TheChosenPulseAudioEntryPlaysAndItsSlowFirstBlockIsNoLoss)
+{
+    if (! vantrel::test::PulseTestServer::installed())
+        GTEST_SKIP() << "pulseaudio or pulseaudio-utils is not installed";
+    vantrel::testing::TempFolder folder ("alsa-pulse");
+    vantrel::test::PulseTestServer pulse (folder / "pulse", false);
+    ASSERT_TRUE (pulse.start()) << "the private PulseAudio did not answer";
+    vantrel::platform::reloadAlsaConfiguration();
+
+    JuceAudioAdapter adapter (vantrel::test::constantMedia (10.0, 0.25f), [] { return std::int64_t { 0 }; },
+                              vantrel::test::privateRackOptions());
+    const auto devices = adapter.listOutputDevices ({ "ALSA", {}, {}, 0.0, 0, 0 });
+    const auto entry = entryWithId (devices, "pulse");
+    ASSERT_EQ (entry.name, "PulseAudio Sound Server");
+    const auto opened = adapter.selectOutput (entry);
+    ASSERT_TRUE (opened.ok) << opened.message;
+    ASSERT_TRUE ((folder / "media").createDirectory());
+    ASSERT_TRUE (vantrel::test::prepareStandIn (adapter, folder / "media", "row"));
+    ASSERT_TRUE (vantrel::test::tickUntil (adapter, [&] { return adapter.statistics().callbacks.load() > 0
+                                                              || adapter.statistics().confirmedLossEvents.load() > 0; }));
+    EXPECT_EQ (adapter.statistics().confirmedLossEvents.load(), 0) << vantrel::test::describeDevice (adapter);
+    ASSERT_EQ (adapter.submit (orvane::audio::AudioCommand { orvane::audio::AudioCommandKind::goFromSilence, std::string ("row"), 0.0, 7 }),
+               orvane::audio::SinkAnswer::accepted);
+    EXPECT_TRUE (vantrel::test::tickUntil (adapter, [&] { return adapter.voiceStatus (1).position > 48000; }))
+        << vantrel::test::describeDevice (adapter);
+    EXPECT_EQ (adapter.statistics().confirmedLossEvents.load(), 0) << vantrel::test::describeDevice (adapter);
+    adapter.closeDevice();
+    vantrel::platform::reloadAlsaConfiguration();
+}
+
 } // namespace

@@ -177,37 +177,83 @@ TEST_F (DeviceLifecycleTest, ChoosingAnotherOutputReplacesTheOpenOneOnlyWhenTheC
     EXPECT_EQ (unknown.message, utf8 ("保存した出力方式に対応していません"));
 }
 
-TEST_F (DeviceLifecycleTest, AnOpenWithFewerActiveChannelsThanAskedForIsTriedAgain)
+TEST_F (DeviceLifecycleTest, AnOpenWaitsUntilJackShowsEveryChannelAndSaysWhatItWaitsFor)
 {
-    // A busy JACK server shows a new port connection late: the open activates one of the two
-    // channels, and the output would play on one side only.
+    // A busy JACK server (a loaded PipeWire) shows a new port connection late: the open activates
+    // one of the two channels, and the output would play on one side only. The open is held,
+    // unstarted, until every channel shows: when JACK reports it, or at a new open made 1 s,
+    // then 2 s and 3 s later; after 10 s it fails. Time here is the test's clock alone.
+    const auto waiting = utf8 ("JACKが出力チャンネルを接続するのを待っています");
     struct Case
     {
+        const char* name;
         int partialOpens;
-        bool opens;
+        int showAfterMs;     // JACK reports the connections this late; -1: never
+        bool connects;
         int opensSeen;
+        int waitedMs;        // on the test's clock
     };
-    for (const auto& c : { Case { 1, true, 2 }, Case { 5, true, 6 }, Case { 100, false, 8 } })
+    for (const auto& c : { Case { "reported by JACK", 100, 2500, true, 2, 2500 },
+                           Case { "shown at the third new open", 3, -1, true, 4, 6000 },
+                           Case { "never shown", 100, -1, false, 4, 10000 } })
     {
+        SCOPED_TRACE (c.name);
         const auto record = outputs.add ("Stage");
         record->partialOpens = c.partialOpens;
+        const auto startMs = nowMs.load();
         const auto result = adapter->selectOutput (standIn ("Stage"));
-        EXPECT_EQ (result.ok, c.opens) << c.partialOpens;
-        EXPECT_EQ (record->opened.load(), c.opensSeen) << c.partialOpens;
-        if (c.opens)
+        ASSERT_TRUE (result.ok) << result.message;
+        EXPECT_TRUE (adapter->isConnectingOutput());
+        EXPECT_EQ (adapter->lastError(), waiting);
+        EXPECT_TRUE (adapter->hasDevice());
+        EXPECT_FALSE (adapter->isRunning());
+
+        // Every 100 ms of the clock a tick; no tick is a loss, and nothing calls back meanwhile.
+        while (adapter->isConnectingOutput())
+        {
+            ASSERT_LE (nowMs.load() - startMs, 10000u);
+            nowMs += 100;
+            if (c.showAfterMs >= 0 && nowMs.load() - startMs >= (std::uint32_t) c.showAfterMs)
+                record->connectionsShown = true;
+            EXPECT_FALSE (adapter->tick());
+        }
+        EXPECT_EQ (nowMs.load() - startMs, (std::uint32_t) c.waitedMs);
+        EXPECT_EQ (record->opened.load(), c.opensSeen);
+        EXPECT_EQ (adapter->statistics().confirmedLossEvents.load(), 0);
+        if (c.connects)
         {
             EXPECT_TRUE (adapter->isRunning());
+            EXPECT_TRUE (adapter->lastError().isEmpty()) << adapter->lastError();
             EXPECT_EQ (record->openedChannels.load(), 0b11);
             waitForCallbacks (2);
             EXPECT_EQ (adapter->statistics().stopNotifications.load(), 0);
         }
         else
         {
-            EXPECT_EQ (result.message, utf8 ("出力チャンネルを接続できませんでした"));
+            EXPECT_EQ (adapter->lastError(), utf8 ("出力チャンネルを接続できませんでした"));
             EXPECT_FALSE (adapter->hasDevice());
+            EXPECT_EQ (record->destroyed.load(), record->created.load());
+            // The stored output is opened again a second later, as after any failed attempt.
+            nowMs += 900;
+            EXPECT_FALSE (adapter->tick());
+            EXPECT_EQ (record->opened.load(), c.opensSeen);
+            nowMs += 100;
+            EXPECT_FALSE (adapter->tick());
+            EXPECT_EQ (record->opened.load(), c.opensSeen + 1);
+            EXPECT_TRUE (adapter->isConnectingOutput());
         }
         adapter->closeDevice();
     }
+
+    // Closing (as a quit does) ends a wait at once and leaves nothing open.
+    const auto record = outputs.add ("Stage");
+    record->partialOpens = 100;
+    ASSERT_TRUE (adapter->selectOutput (standIn ("Stage")).ok);
+    ASSERT_TRUE (adapter->isConnectingOutput());
+    adapter->closeDevice();
+    EXPECT_FALSE (adapter->isConnectingOutput());
+    EXPECT_FALSE (adapter->hasDevice());
+    EXPECT_EQ (record->destroyed.load(), record->created.load());
 }
 
 TEST_F (DeviceLifecycleTest, AStartRefusedInsideTheOpenFailsItAndTheNextTickCountsTheLoss)

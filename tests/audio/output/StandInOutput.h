@@ -38,6 +38,7 @@ struct StandInRecord
     std::atomic<int> stalls { 0 };             // device threads that ended because of `stall`
     std::atomic<bool> fail { false };          // the device thread reports an error and stops
     std::atomic<int> partialOpens { 0 };       // opens still to come that activate only the first channel asked for
+    std::atomic<bool> connectionsShown { false };   // the server now shows every channel opened (as JUCE learns from JACK)
 };
 
 /** An output device whose thread calls back at the real pace of its buffer, like a driver's. It
@@ -116,7 +117,10 @@ public:
     int getCurrentBufferSizeSamples() override  { return spec.reportedBufferSize >= 0 ? spec.reportedBufferSize : currentBuffer; }
     double getCurrentSampleRate() override  { return currentRate; }
     int getCurrentBitDepth() override  { return 32; }
-    juce::BigInteger getActiveOutputChannels() const override  { return active; }
+    juce::BigInteger getActiveOutputChannels() const override
+    {
+        return record->connectionsShown ? juce::BigInteger (record->openedChannels.load()) : active;
+    }
     juce::BigInteger getActiveInputChannels() const override  { return {}; }
     int getOutputLatencyInSamples() override  { return currentBuffer; }
     int getInputLatencyInSamples() override  { return 0; }
