@@ -53,6 +53,8 @@ struct KeyShow
     JackCaptureClient capture { 2, 80 * 48000 };
     std::vector<std::string> rowIds;
     bool useWindowManager = false;            // set before start: openbox runs on the display
+    /** Set before start: runs on the show's session before it is saved (more preferences, texts). */
+    std::function<void (SessionCoordinator&)> prepare;
     platform::PipedProcess windowManager;
 
     /** The main window's id: a top-level window of the title, or with a window manager (which
@@ -141,6 +143,8 @@ struct KeyShow
                     binding.key = binding.action == "SEEK BACK" ? vk::left : vk::right;
             if (! session.applyPreferences (prefs).ok)
                 return "the preferences were not saved";
+            if (prepare)
+                prepare (session);
             session.persist();
             if (! session.waitForSaves() || ! session.lastSaveResult().ok)
                 return "the show was not saved";

@@ -80,14 +80,27 @@ struct HandsShow : KeyShow
         for (int i = 0; i < 3; ++i)
             rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i },
                                         i == 0 ? firstSeconds : 8.0));
+        return beginOn (windowManager, rows, {}, {});
+    }
+
+    /** The show of these rows and pads, the window's parts laid out for `state`. */
+    std::string beginOn (bool windowManager, const std::vector<juce::File>& rows, const std::vector<juce::File>& pads,
+                         MainScreenState state)
+    {
         useWindowManager = windowManager;
-        auto error = start (rows, {});
+        auto error = start (rows, pads);
         if (! error.empty())
             return error;
+        return layOut (state);
+    }
+
+    /** The window's parts worked out anew for a state of the view (a panel opened). */
+    std::string layOut (MainScreenState state)
+    {
         const auto bounds = windowBounds();
         if (bounds.isEmpty())
             return "the window's size is unknown";
-        parts = std::make_unique<WindowParts> (juce::Point<int> { bounds.getWidth(), bounds.getHeight() });
+        parts = std::make_unique<WindowParts> (juce::Point<int> { bounds.getWidth(), bounds.getHeight() }, state);
         return {};
     }
 
@@ -557,6 +570,176 @@ TEST (OperatorHandsProgram, TypingAtALockedBoxDoesNothingButAReturnAloneIsGo)
             ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
             EXPECT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "Return after the click was no GO";
         }
+}
+
+// Under LIVE LOCK every key that edits a text or moves within it, typed at a box that refuses
+// editing, is typing there: a character, Backspace, Delete, the arrows, Home, End, Page Up, with
+// Shift or Ctrl, Ctrl+A, a keypad digit. The Space and the Return typed after it do nothing: the
+// playing row plays on as written (no pause, no seek), nothing starts and no pad sounds. A Return
+// alone after a click on the box is GO, as always. One program start per group of boxes, with and
+// without a window manager.
+struct LockedBox
+{
+    const char* what;
+    std::function<juce::Point<int> (const WindowParts&)> where;
+    bool doubleClick;
+    const char* refusal;
+};
+
+constexpr double toneSeconds = 5.0;   // the first row: tones of 1600, 1700, ... Hz, 5 s each
+constexpr double firstTone = 1600.0;  // far enough above the other rows' and the pad's that none leaks into them
+constexpr int tones = 14;
+constexpr double padTone = 500.0;
+
+/** Whether the first row, which started sounding at `go`, played on as written from `from` to
+    `to`: each window of the capture holds the tone its time since GO says (a pause is silent, a
+    seek of 5 s is a tone early or late). Windows near a change of tone are left out. */
+bool firstRowPlayedOn (HandsShow& show, std::size_t go, std::size_t from, std::size_t to, std::string& where)
+{
+    const auto left = show.capture.channel (0);
+    const auto perTone = (std::size_t) (toneSeconds * rate), margin = (std::size_t) (0.15 * rate);
+    for (auto frame = std::max (from, go); frame + window <= std::min (to, left.size()); frame += window)
+    {
+        const auto since = frame - go, inTone = since % perTone;
+        if (since / perTone >= (std::size_t) tones || inTone < margin || inTone + window + margin > perTone)
+            continue;
+        const auto tone = firstTone + 100.0 * (double) (since / perTone);
+        if (show.level (left, frame, tone) < 0.15)
+        {
+            where = std::to_string ((double) since / rate) + " s after GO, " + std::to_string ((double) (frame - from) / rate)
+                  + " s into the typing: " + std::to_string (tone) + " Hz at " + std::to_string (show.level (left, frame, tone));
+            return false;
+        }
+    }
+    return true;
+}
+
+void typeAtLockedBoxes (const std::vector<LockedBox>& boxes)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    // This process draws the status line's text too: on an X server of its own (see above).
+    test::PrivateDisplay ownDisplay;
+    ASSERT_TRUE (ownDisplay.start (161, 260, 1600, 1000, true)) << ownDisplay.problem;
+    juce::ScopedJuceInitialiser_GUI gui;
+    installUiFonts();
+    // Each key is followed by a Space (PAUSE) and a Return (GO).
+    const char* const keys[] = { "End", "Home", "Left", "Right", "Up", "Down", "Prior", "Delete", "BackSpace", "ctrl+a",
+                                 "shift+End", "shift+Home", "ctrl+Left", "ctrl+shift+Right", "x", "KP_1" };
+    MainScreenState state;
+    state.memoFolded = false;
+    state.dynamicsOpen = true;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        const auto media = show.rig.temp / "media";
+        std::vector<double> firstTones;
+        for (int i = 0; i < tones; ++i)
+            firstTones.push_back (firstTone + 100.0 * i);
+        const std::vector<juce::File> rows { writeSines (media, "Row 1.wav", firstTones, toneSeconds),
+                                             writeSines (media, "Row 2.wav", { 700.0 }, 8.0),
+                                             writeSines (media, "Row 3.wav", { 800.0 }, 8.0) };
+        show.prepare = [&show] (SessionCoordinator& session)
+        {
+            auto prefs = session.currentPreferences();
+            prefs.locks[3] = true;   // the master gain refuses too
+            EXPECT_TRUE (session.applyPreferences (prefs).ok);
+            EXPECT_TRUE (session.setRowText (show.rowIds[1], "Row 2", "Cue note"));
+            session.toggleMemoPanel();
+        };
+        ASSERT_EQ (show.beginOn (windowManager, rows, { writeSines (media, "Pad.wav", { padTone }, 3.0) }, {}), "");
+        ASSERT_TRUE (show.readyShowsLongRow());
+        ASSERT_TRUE (show.clickAt (show.parts->centreOf ("dynamics-fold")));
+        ASSERT_EQ (show.layOut (state), "");
+        const auto& p = *show.parts;
+
+        const auto start = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        const auto go = show.waitUntilHeard (firstTone, start, 0.1);
+        ASSERT_NE (go, 0u) << "GO was not heard";
+        ASSERT_TRUE (waitFor ([&] { return show.readyWaveColumns() > 100; }, capMs, 50)) << "row 2 did not become READY";
+        ASSERT_TRUE (show.clickAt (p.centreOf ("lock")));
+        ASSERT_TRUE (show.hold (0.3));
+        const auto from = show.heard();
+
+        for (const auto& box : boxes)
+        {
+            SCOPED_TRACE (box.what);
+            const auto at = box.where (p);
+            const auto refusal = juce::String::fromUTF8 (box.refusal);
+            for (size_t k = 0; k < std::size (keys); ++k)
+            {
+                SCOPED_TRACE (keys[k]);
+                // Clicks one after another land 16 px apart: none is a double-click's second.
+                ASSERT_TRUE (show.clickAt (at.translated (k % 2 == 0 ? -8 : 8, 0), "1", box.doubleClick ? 2 : 1));
+                if (k == 0)
+                {
+                    EXPECT_TRUE (waitFor ([&] { return statusShows (show, refusal); }, capMs, 20)) << "the click did not say why";
+                }
+                ASSERT_TRUE (show.xdotool ({ "key", "--delay", "30", keys[k], "space", "Return" }));
+            }
+        }
+        ASSERT_TRUE (show.hold (0.5));
+        const auto to = show.heard();
+        ASSERT_LT (to - go, (std::size_t) (toneSeconds * tones * rate)) << "the typing outlasted the first row";
+        std::string where;
+        EXPECT_TRUE (firstRowPlayedOn (show, go, from, to, where)) << "the first row paused or moved: " << where;
+        for (const double tone : { 700.0, 800.0, padTone })
+            EXPECT_EQ (show.onsets (tone, from, 0.05), 0) << "the typing started " << tone << " Hz";
+        const auto kept = show.saved();
+        ASSERT_TRUE (kept.has_value());
+        EXPECT_EQ (kept->rows[0].title, "Row 1");
+        EXPECT_EQ (kept->rows[1].note, "Cue note");
+        EXPECT_EQ (kept->rows[1].gainDb, 0.0f);
+        EXPECT_EQ (kept->memo, "");
+
+        // The last box clicked again, then Return alone: GO of row 2, READY still.
+        ASSERT_TRUE (show.clickAt (boxes.back().where (p), "1", boxes.back().doubleClick ? 2 : 1));
+        const auto second = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        EXPECT_NE (show.waitUntilHeard (700.0, second, 0.1), 0u) << "Return after the click was no GO of row 2";
+    }
+}
+
+const char* const rowsLocked = "LIVE LOCK中、または再生中のため編集できません";
+
+/** A row's note: the bottom line of its title column. */
+juce::Point<int> rowNote (const WindowParts& p, int row)  { return p.rowTitle (row).translated (0, juce::roundToInt (16 * p.scale)); }
+
+TEST (OperatorHandsProgram, EveryTextKeyAtALockedTitleOrNoteIsTypingThere)
+{
+    typeAtLockedBoxes ({
+        { "the playing row's title", [] (const WindowParts& p) { return p.rowTitle (0); }, true, rowsLocked },
+        { "a row's note", [] (const WindowParts& p) { return rowNote (p, 1); }, true, rowsLocked },
+    });
+}
+
+TEST (OperatorHandsProgram, EveryTextKeyAtTheLockedMemoOrARowsGainIsTypingThere)
+{
+    typeAtLockedBoxes ({
+        { "the memo", [] (const WindowParts& p) { return p.centreOf ("playlist-memo"); }, false, rowsLocked },
+        { "a row's gain box", [] (const WindowParts& p) { return p.toWindow (WindowParts::valueBoxOf (p.rowGain (1))); }, false,
+          "LIVE LOCK中はトラックゲインを変更できません" },
+    });
+}
+
+TEST (OperatorHandsProgram, EveryTextKeyAtTheLockedMasterGainOrLimiterIsTypingThere)
+{
+    const auto limiterBox = [] (int i)
+    {
+        return [i] (const WindowParts& p)
+        {
+            const auto slider = p.layout["limiter-slider-" + std::to_string (i)].bounds;
+            return p.toWindow ({ slider.getRight() - 23, slider.getCentreY() });
+        };
+    };
+    typeAtLockedBoxes ({
+        { "the master gain box", [] (const WindowParts& p) { return p.masterBox(); }, false, "LIVE LOCK中はマスターゲインを変更できません" },
+        { "the first limiter box", limiterBox (0), false, "LIVE LOCK中はリミッターを変更できません" },
+        { "the last limiter box", limiterBox (3), false, "LIVE LOCK中はリミッターを変更できません" },
+    });
 }
 
 // Every menu of the main screen opens where the hand is: a right-click's menu with its top-left
