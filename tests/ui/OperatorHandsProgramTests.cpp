@@ -333,7 +333,8 @@ TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
 // A press beside the thumb of the playing row's gain control binds the wheel and moves nothing,
 // and so does a press whose hand slips 1, 2 or 3 px before the release: no edit saved, no change
 // heard; the next notch is one 0.5 dB step from where the gain was. A drag of 40 px then moves the
-// thumb 40 px, and undo takes the drag and the notch back one at a time.
+// thumb 40 px, and undo takes the drag and the notch back one at a time. The playlist's gain
+// keeps the same slips; a slip of 4 px moves it, and a row's, wherever the press is.
 TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
 {
     std::string why;
@@ -411,6 +412,35 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.5f; }));
         ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
         EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.0f; }));
+
+        // The playlist's gain: the same slips move nothing. The notch after them is saved in
+        // order: a slip that moved the gain would be seen before it.
+        GainControl playlistProbe (false);
+        playlistProbe.setBounds (p.layout["playlist-gain"].bounds);
+        const auto besidePlaylistThumb = [&] (float px) {
+            return p.toWindow ({ juce::roundToInt ((float) playlistProbe.getX() + playlistProbe.slider.getPositionOfValue (0.0f) + px),
+                                 playlistProbe.getBounds().getCentreY() });
+        };
+        for (const auto& [px, slip] : presses)
+            ASSERT_TRUE (pressAndMove (besidePlaylistThumb (px), slip));
+        ASSERT_TRUE (show.clickAt (besidePlaylistThumb (-10.0f), "4"));
+        ASSERT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.gainDb != 0.0f; })) << "the notch moved nothing";
+        EXPECT_EQ (show.saved()->gainDb, 0.5f) << "a slip moved the playlist's gain";
+
+        // A slip of 4 px is a drag from every pixel of a stretch of the track, for the playlist's
+        // gain and a row's: the view's scale puts the controls' pixels at fractions of its own.
+        const auto slip = (int) GainSlider::dragThreshold;
+        for (const bool row : { false, true })
+            for (int px = -44; px < -20; ++px)
+            {
+                const auto by = px % 2 == 0 ? slip : -slip;
+                SCOPED_TRACE (std::string (row ? "a row's" : "the playlist's") + " gain, a slip of " + std::to_string (by)
+                              + " px from " + std::to_string (px) + " px");
+                const auto gainOf = [row] (const Playlist& pl) { return row ? pl.rows[0].gainDb : pl.gainDb; };
+                const auto before = gainOf (*show.saved());
+                ASSERT_TRUE (pressAndMove (row ? besideThumb ((float) px) : besidePlaylistThumb ((float) px), { by, 0 }));
+                EXPECT_TRUE (show.savedUntil ([&] (const Playlist& pl) { return gainOf (pl) != before; })) << "the gain did not move";
+            }
     }
 }
 
