@@ -4,6 +4,7 @@
 // private JACK server; its saved files and its output tell what happened.
 #include "tests/app/KeyShow.h"
 
+#include "session/LibraryNames.h"
 #include "session/SplitFiles.h"
 #include "support/PrivateDisplay.h"
 #include "ui/FittedContent.h"
@@ -1061,6 +1062,76 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
         EXPECT_NE (show.waitUntilHeard (600.0, end, 0.1), 0u) << "the track stopped";
         EXPECT_EQ (show.onsets (600.0, go), 1) << "the track was paused";
         EXPECT_EQ (show.onsets (700.0, go) + show.onsets (800.0, go), 0) << "a key started the next row";
+    }
+}
+// A display name typed at once after the library's menu item goes into its dialog, whole, and
+// no key of it reaches the show: the playing row plays on, nothing pauses or starts.
+TEST (OperatorHandsProgram, ALibraryNameTypedAtOnceGoesIntoItsDialog)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        const auto media = show.rig.temp / "media";
+        std::vector<juce::File> rows;
+        for (int i = 0; i < 3; ++i)
+            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i }, i == 0 ? 60.0 : 8.0));
+        // The pad's stored copy is the library's first file, and one that takes a display name.
+        ASSERT_EQ (show.beginOn (windowManager, rows, { writeSines (media, "Pad.wav", { 500.0 }, 2.0) }, {}), "");
+        ASSERT_TRUE (show.readyShowsLongRow());
+        const auto go = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        ASSERT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "GO was not heard";
+        ASSERT_TRUE (show.clickAt (show.parts->centreOf ("library-button")));
+        MainScreenState libraryShown;
+        libraryShown.libraryShown = true;
+        ASSERT_EQ (show.layOut (libraryShown), "");
+        const auto& p = *show.parts;
+        const auto namesFile = show.rig.music().getChildFile (libraryNamesFileName);
+        const auto names = [&] {
+            LibraryNameMap map;
+            juce::StringArray all;
+            if (readLibraryNames (namesFile, map))
+                for (const auto& [path, name] : map)
+                    all.add (name);
+            return all;
+        };
+
+        for (const char* name : { "Cue 7", "Walk in" })
+        {
+            SCOPED_TRACE (name);
+            // A right click on the first file (below the panel's title, tools and summary), again
+            // until its menu shows: the panel lists the files once its first scan has ended.
+            const auto panel = p.layout["library-panel"].bounds;
+            juce::Rectangle<int> menu;
+            ASSERT_TRUE (waitFor ([&] {
+                return show.clickAt (p.toWindow ({ panel.getX() + 120, panel.getY() + 85 + 27 }), "3")
+                    && waitFor ([&] { return ! (menu = show.menuWindow()).isEmpty(); }, 1000, 5);
+            }, capMs, 5)) << "the menu did not show";
+            const auto mapped = Clock::now();
+            // The name's heading, then the one item.
+            const auto origin = show.contentOrigin();
+            ASSERT_TRUE (origin.has_value());
+            const auto item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * 3 / 4 };
+            juce::Thread::sleep (std::max (300 - (int) msSince (mapped), 0));
+            juce::StringArray keys { "mousemove", juce::String (item.x), juce::String (item.y), "click", "1",
+                                     "key", "--delay", "12", "ctrl+a" };
+            for (const auto* c = name; *c != 0; ++c)
+                keys.add (*c == ' ' ? juce::String ("space") : juce::String::charToString (*c));
+            keys.add ("Return");
+            ASSERT_TRUE (show.xdotool (keys));
+            EXPECT_TRUE (waitFor ([&] { return names().contains (name); }, capMs, 20))
+                << "saved names: " << names().joinIntoString (", ").toStdString();
+        }
+        // The track played on through every key: one onset, still sounding; nothing else started.
+        const auto end = show.heard();
+        EXPECT_NE (show.waitUntilHeard (600.0, end, 0.1), 0u) << "the track stopped";
+        EXPECT_EQ (show.onsets (600.0, go), 1) << "the track was paused";
+        for (const double tone : { 500.0, 700.0, 800.0 })
+            EXPECT_EQ (show.onsets (tone, go), 0) << "a key started " << tone << " Hz";
     }
 }
 } // namespace
