@@ -1,7 +1,9 @@
 // The operator's hands on the real program: a value typed into a gain box with Return changes the
-// gain and sounds nothing, a press on a gain control binds the wheel without moving the gain, and
-// one wheel notch moves the bound gain one 0.5 dB step wherever the pointer is. The program runs on a private X server (with and without a window manager) and a
-// private JACK server; its saved files and its output tell what happened.
+// gain and sounds nothing, a press on a gain control binds the wheel without moving the gain, one
+// wheel notch moves the bound gain one 0.5 dB step wherever the pointer is, the keys typed at a box
+// that LIVE LOCK protects reach no show key, and a name typed at once goes into its dialog. The
+// program runs on a private X server (with and without a window manager) and a private JACK
+// server; its saved files and its output tell what happened.
 #include "tests/app/KeyShow.h"
 
 #include "session/LibraryNames.h"
@@ -1113,8 +1115,6 @@ TEST (OperatorHandsProgram, ALibraryNameTypedAtOnceGoesIntoItsDialog)
             }, capMs, 5)) << "the menu did not show";
             const auto mapped = Clock::now();
             // The name's heading, then the one item.
-            const auto origin = show.contentOrigin();
-            ASSERT_TRUE (origin.has_value());
             const auto item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * 3 / 4 };
             juce::Thread::sleep (std::max (300 - (int) msSince (mapped), 0));
             juce::StringArray keys { "mousemove", juce::String (item.x), juce::String (item.y), "click", "1",
