@@ -13,6 +13,7 @@
 #include "ui/Fonts.h"
 #include "ui/LibraryPanel.h"
 #include "ui/Theme.h"
+#include "ui/VantrelView.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -118,7 +119,15 @@ int main (int argc, char** argv)
             return 1;
         }
         Theme theme;
-        LibraryPanel panel (*session);
+        VantrelView view (*session);   // the panel's menu and dialogs are the view's
+        view.stopTimer();
+        auto* found = dynamic_cast<LibraryPanel*> (view.findChildWithID ("library-panel"));
+        if (found == nullptr)
+        {
+            std::printf ("the view has no library panel\n");
+            return 1;
+        }
+        auto& panel = *found;
         panel.stopTimer();   // the rounds run its steps
         panel.setLookAndFeel (&theme);
         panel.setSize (width, height);

@@ -49,11 +49,15 @@ void GainSlider::mouseDown (const juce::MouseEvent& e)
 void GainSlider::mouseDrag (const juce::MouseEvent& e)
 {
     // A hand seldom lets go on the pixel it pressed: a slip is still a press. The distance is the
-    // hand's own, on the screen, however the view is scaled.
-    if (! dragging && e.eventComponent != nullptr
-        && e.eventComponent->localPointToGlobal (e.position).getDistanceFrom (e.eventComponent->localPointToGlobal (e.mouseDownPosition))
-               < dragThreshold)
-        return;
+    // hand's own, in whole screen pixels, however the view is scaled: the way back from the
+    // scaled view to the screen leaves a pointer a hair short of a whole pixel at some places.
+    if (! dragging && e.eventComponent != nullptr)
+    {
+        const auto now = e.eventComponent->localPointToGlobal (e.position).roundToInt();
+        const auto pressed = e.eventComponent->localPointToGlobal (e.mouseDownPosition).roundToInt();
+        if ((float) now.getDistanceSquaredFrom (pressed) < dragThreshold * dragThreshold)
+            return;
+    }
     dragging = true;
 
     const auto travel = isHorizontal() ? e.position.x - e.mouseDownPosition.x : e.position.y - e.mouseDownPosition.y;

@@ -47,7 +47,7 @@ bool passes (const LibraryItem& item, int filter)
 }
 } // namespace
 
-LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
+LibraryPanel::LibraryPanel (SessionCoordinator& c, DialogHost& host) : coordinator (c), dialogs (host)
 {
     reveal = [] (const juce::File& file) { return platform::revealInFileManager (file); };
     setComponentID ("library-panel");
@@ -116,7 +116,6 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
 LibraryPanel::~LibraryPanel()
 {
     stopTimer();
-    dialog.reset();
     list.setModel (nullptr);
     items.reset();
 }
@@ -298,25 +297,6 @@ void LibraryPanel::listBoxItemClicked (int row, const juce::MouseEvent& e)
 
 // ---- actions -----------------------------------------------------------------------------------
 
-void LibraryPanel::showDialog (std::unique_ptr<juce::AlertWindow> window,
-                               std::function<void (int result, juce::AlertWindow&)> onResult)
-{
-    window->setLookAndFeel (&getLookAndFeel());
-    dialog = std::move (window);
-    auto* shown = dialog.get();
-    juce::Component::SafePointer<LibraryPanel> safe (this);
-    shown->enterModalState (true, juce::ModalCallbackFunction::create ([safe, shown, onResult = std::move (onResult)] (int result)
-    {
-        // A window that was replaced or went with the panel answers nothing.
-        if (safe == nullptr || safe->dialog.get() != shown)
-            return;
-        // The window goes after its own modal callback.
-        safe->dialog.release();
-        juce::MessageManager::callAsync ([shown] { delete shown; });
-        onResult (result, *shown);
-    }), false);
-}
-
 void LibraryPanel::requestAdd()
 {
     const int chosen = target.getSelectedId();
@@ -325,17 +305,18 @@ void LibraryPanel::requestAdd()
         return;
     const auto playlistId = targetIds[(size_t) chosen - 1];
 
-    auto window = std::make_unique<juce::AlertWindow> (translate ("音源を追加"),
-                                                       translate ("外部音源はコピーか参照を選べます。保存済みの音源は再利用します。"),
-                                                       juce::MessageBoxIconType::QuestionIcon, this);
-    window->addButton (translate ("コピーして追加"), 1);
-    window->addButton (translate ("元の場所を参照"), 2);
-    window->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    showDialog (std::move (window), [this, paths, playlistId] (int result, juce::AlertWindow&)
+    juce::Component::SafePointer<LibraryPanel> safe (this);
+    dialogs.ask (translate ("音源を追加"), translate ("外部音源はコピーか参照を選べます。保存済みの音源は再利用します。"),
+                 juce::MessageBoxIconType::QuestionIcon,
+                 { { translate ("コピーして追加"), 1 }, { translate ("元の場所を参照"), 2 },
+                   { translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey) } },
+                 [safe, paths, playlistId] (int result)
     {
+        if (safe == nullptr)
+            return;
         if (result == 1 || result == 2)
-            coordinator.addLibraryFiles (paths, playlistId, result == 1);
-        requestScan();
+            safe->coordinator.addLibraryFiles (paths, playlistId, result == 1);
+        safe->requestScan();
     });
 }
 
@@ -343,7 +324,7 @@ void LibraryPanel::requestRemove()
 {
     updateSelectionState();   // LIVE LOCK or a recovery may have come since the last tick
     const auto paths = selectedPaths();
-    if (paths.isEmpty() || dialog != nullptr || ! removeButton.isEnabled())
+    if (paths.isEmpty() || dialogs.isOpen() || ! removeButton.isEnabled())
         return;
     const auto& playlists = coordinator.undoHistory().current().playlists;
     for (const auto& path : paths)
@@ -351,16 +332,17 @@ void LibraryPanel::requestRemove()
             return;
 
     const auto question = juce::String (paths.size()) + translate ("個のVantrel内の音源をごみ箱へ移しますか？\nこの操作はUndoで戻せません。");
-    auto window = std::make_unique<juce::AlertWindow> (translate ("未使用音源の整理"), question, juce::MessageBoxIconType::QuestionIcon, this);
-    window->setDescription (question);   // what accessibility clients read out
-    window->addButton (translate ("残す"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    window->addButton (translate ("ごみ箱へ移す"), 1);
-    showDialog (std::move (window), [this, paths] (int result, juce::AlertWindow&)
+    juce::Component::SafePointer<LibraryPanel> safe (this);
+    dialogs.ask (translate ("未使用音源の整理"), question, juce::MessageBoxIconType::QuestionIcon,
+                 { { translate ("残す"), 0, juce::KeyPress (juce::KeyPress::escapeKey) }, { translate ("ごみ箱へ移す"), 1 } },
+                 [safe, paths] (int result)
     {
+        if (safe == nullptr)
+            return;
         if (result == 1)
             for (const auto& path : paths)
-                coordinator.removeLibraryFile (path);   // each may refuse with its own status
-        requestScan();
+                safe->coordinator.removeLibraryFile (path);   // each may refuse with its own status
+        safe->requestScan();
     });
 }
 
@@ -374,13 +356,13 @@ void LibraryPanel::revealSelected()
 void LibraryPanel::rowMenu (int row, const juce::PopupMenu::Options& at)
 {
     const auto* item = itemAtRow (row);
-    if (item == nullptr || dialog != nullptr)
+    if (item == nullptr || dialogs.isOpen())
         return;
     juce::PopupMenu menu;
     menu.addSectionHeader (item->displayName);
     menu.addItem (1, translate ("表示名を変更…"), item->kind != LibraryFileKind::External);
     juce::Component::SafePointer<LibraryPanel> safe (this);
-    menu.showMenuAsync (at, [safe, path = item->path, name = item->displayName] (int result)
+    dialogs.showMenu (menu, at, MenuLeadsTo::nameDialog, [safe, path = item->path, name = item->displayName] (int result)
     {
         if (safe != nullptr && result == 1)
             safe->requestRename (path, name);
@@ -389,20 +371,15 @@ void LibraryPanel::rowMenu (int row, const juce::PopupMenu::Options& at)
 
 void LibraryPanel::requestRename (const juce::String& path, const juce::String& name)
 {
-    if (dialog != nullptr)
-        return;
-    auto window = std::make_unique<juce::AlertWindow> (translate ("表示名"), juce::String(), juce::MessageBoxIconType::NoIcon, this);
-    window->addTextEditor ("value", name, translate ("表示名"));
-    window->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
-    window->addButton (translate ("確定"), 1, juce::KeyPress (juce::KeyPress::returnKey));
-    showDialog (std::move (window), [this, path] (int result, juce::AlertWindow& answered)
+    juce::Component::SafePointer<LibraryPanel> safe (this);
+    dialogs.textDialog (translate ("表示名"), translate ("表示名"), name, [safe, path] (juce::String text)
     {
-        const auto text = answered.getTextEditorContents ("value").trim();
-        if (result != 1 || text.isEmpty())
+        text = text.trim();
+        if (safe == nullptr || text.isEmpty())
             return;
-        coordinator.renameLibraryFile (juce::File (path), text);
-        requestScan();
-    });
+        safe->coordinator.renameLibraryFile (juce::File (path), text);
+        safe->requestScan();
+    }, false, {});
 }
 
 // ---- drawing -----------------------------------------------------------------------------------

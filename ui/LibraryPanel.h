@@ -2,6 +2,7 @@
 // Message thread only.
 
 #include "app/SessionCoordinator.h"
+#include "ui/DialogHost.h"
 #include "ui/Theme.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -17,20 +18,22 @@ namespace vantrel
     size. The operator filters and searches the list, adds files to a playlist (copied or by
     reference), opens a file's folder, gives a stored file a display name and moves unused stored
     files to the Trash. It reads the library's published snapshots and acts only through the
-    coordinator, whose status line reports every refusal. */
+    coordinator, whose status line reports every refusal. Its menu and dialogs are the view's,
+    opened through the view's dialog host. */
 class LibraryPanel : public juce::Component,
                      public juce::ListBoxModel,
                      public juce::Timer
 {
 public:
-    explicit LibraryPanel (SessionCoordinator& coordinator);
+    LibraryPanel (SessionCoordinator& coordinator, DialogHost& dialogs);
     ~LibraryPanel() override;
 
     /** Starts a library scan and takes the current snapshot at once; the view calls it when it
         shows the panel. */
     void refreshNow();
     /** Asks whether the selected files go to the Trash, then removes them; nothing while a
-        dialog is up, the selection holds a file that cannot go or removal is disabled. */
+        dialog of the view is up, the selection holds a file that cannot go or removal is
+        disabled. */
     void requestRemove();
 
     /** Opens a file's folder in the file manager; replaced by tests. */
@@ -77,10 +80,8 @@ private:
     /** A library scan, or one as soon as the running scan ends (the library drops a request
         that comes while it scans, and a scan that started before a rename shows the old name). */
     void requestScan();
-    /** Shows `window` modally as the panel's one dialog; `onResult` runs while the panel exists. */
-    void showDialog (std::unique_ptr<juce::AlertWindow> window, std::function<void (int result, juce::AlertWindow&)> onResult);
-
     SessionCoordinator& coordinator;
+    DialogHost& dialogs;
     juce::Label title, summary, hint;
     PaletteBindings paletteParts;
     juce::ComboBox filter, target;
@@ -90,7 +91,6 @@ private:
     std::shared_ptr<const LibraryItemList> items = std::make_shared<const LibraryItemList>();
     std::vector<int> filtered;
     std::vector<std::string> targetIds;
-    std::unique_ptr<juce::AlertWindow> dialog;
     std::int64_t generation = 0;
     std::uint64_t revisionSeen = 0;
     juce::String targetSignature;

@@ -20,13 +20,23 @@ void RefusedTyping::disarm()
     isTyping = false;
 }
 
-bool RefusedTyping::typesText (const juce::KeyPress& key)
+bool RefusedTyping::editsText (const juce::KeyPress& key)
 {
+    using K = juce::KeyPress;
     const auto mods = key.getModifiers();
-    if (mods.isCtrlDown() || mods.isAltDown() || mods.isCommandDown())
+    if (mods.isAltDown())
         return false;
-    if (key.getKeyCode() == juce::KeyPress::backspaceKey)
-        return true;
+    const auto code = key.getKeyCode();
+    // The caret, the selection and deletion: as a text field takes them, with Shift or Ctrl too.
+    for (const auto caretKey : { K::backspaceKey, K::deleteKey, K::leftKey, K::rightKey, K::upKey, K::downKey,
+                                 K::homeKey, K::endKey, K::pageUpKey, K::pageDownKey })
+        if (code == caretKey)
+            return true;
+    const bool ctrl = mods.isCtrlDown() || mods.isCommandDown();
+    if (code == K::insertKey)
+        return ctrl || mods.isShiftDown();   // copy, paste
+    if (ctrl)   // select all, copy, cut, paste (JUCE reports a letter under Ctrl in either case)
+        return juce::String ("aAcCxXvV").containsChar ((juce::juce_wchar) code);
     const auto c = key.getTextCharacter();
     return c >= ' ' && c != 127;
 }
@@ -46,13 +56,13 @@ bool RefusedTyping::keep (const juce::KeyPress& key)
     if (isTyping)
     {
         // What was typed is refused once more, also by the key that would have entered it.
-        if ((ends || typesText (key)) && sayWhy)
+        if ((ends || editsText (key)) && sayWhy)
             sayWhy();
         if (ends)
             disarm();
         return true;
     }
-    if (typesText (key))
+    if (editsText (key))
     {
         isTyping = true;
         if (sayWhy)

@@ -426,7 +426,7 @@ void RowsColumn::Memo::mouseWheelMove (const juce::MouseEvent& e, const juce::Mo
 }
 
 RowsColumn::RowsColumn (const SectionContext& context)
-    : ViewSection (context), libraryPanel (context.coordinator), rows ("setlist", &rowsModel, true)
+    : ViewSection (context), libraryPanel (context.coordinator, context.dialogs), rows ("setlist", &rowsModel, true)
 {
     style (playlistTitle, 15.0f, textColourId);
     buildCaptions();

@@ -59,6 +59,8 @@ struct KeyShow
         the saved files there); answers what failed, or "". */
     std::function<std::string()> beforeProgram;
     juce::String report;                      // set before start: the start-up report's path, or ""
+    /** Set before start: runs on the show's session before it is saved (more preferences, texts). */
+    std::function<void (SessionCoordinator&)> prepare;
     platform::PipedProcess windowManager;
 
     /** The main window's id: a top-level window of the title, or with a window manager (which
@@ -149,6 +151,8 @@ struct KeyShow
                 adjustPreferences (prefs);
             if (! session.applyPreferences (prefs).ok)
                 return "the preferences were not saved";
+            if (prepare)
+                prepare (session);
             session.persist();
             if (! session.waitForSaves() || ! session.lastSaveResult().ok)
                 return "the show was not saved";

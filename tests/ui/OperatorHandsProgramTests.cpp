@@ -1,9 +1,12 @@
 // The operator's hands on the real program: a value typed into a gain box with Return changes the
-// gain and sounds nothing, a press on a gain control binds the wheel without moving the gain, and
-// one wheel notch moves the bound gain one 0.5 dB step wherever the pointer is. The program runs on a private X server (with and without a window manager) and a
-// private JACK server; its saved files and its output tell what happened.
+// gain and sounds nothing, a press on a gain control binds the wheel without moving the gain, one
+// wheel notch moves the bound gain one 0.5 dB step wherever the pointer is, the keys typed at a box
+// that LIVE LOCK protects reach no show key, and a name typed at once goes into its dialog. The
+// program runs on a private X server (with and without a window manager) and a private JACK
+// server; its saved files and its output tell what happened.
 #include "tests/app/KeyShow.h"
 
+#include "session/LibraryNames.h"
 #include "session/SplitFiles.h"
 #include "support/PrivateDisplay.h"
 #include "ui/FittedContent.h"
@@ -80,14 +83,27 @@ struct HandsShow : KeyShow
         for (int i = 0; i < 3; ++i)
             rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i },
                                         i == 0 ? firstSeconds : 8.0));
+        return beginOn (windowManager, rows, {}, {});
+    }
+
+    /** The show of these rows and pads, the window's parts laid out for `state`. */
+    std::string beginOn (bool windowManager, const std::vector<juce::File>& rows, const std::vector<juce::File>& pads,
+                         MainScreenState state)
+    {
         useWindowManager = windowManager;
-        auto error = start (rows, {});
+        auto error = start (rows, pads);
         if (! error.empty())
             return error;
+        return layOut (state);
+    }
+
+    /** The window's parts worked out anew for a state of the view (a panel opened). */
+    std::string layOut (MainScreenState state)
+    {
         const auto bounds = windowBounds();
         if (bounds.isEmpty())
             return "the window's size is unknown";
-        parts = std::make_unique<WindowParts> (juce::Point<int> { bounds.getWidth(), bounds.getHeight() });
+        parts = std::make_unique<WindowParts> (juce::Point<int> { bounds.getWidth(), bounds.getHeight() }, state);
         return {};
     }
 
@@ -320,7 +336,8 @@ TEST (OperatorHandsProgram, OneNotchIsOneHalfDecibelStepWhereverThePointerIs)
 // A press beside the thumb of the playing row's gain control binds the wheel and moves nothing,
 // and so does a press whose hand slips 1, 2 or 3 px before the release: no edit saved, no change
 // heard; the next notch is one 0.5 dB step from where the gain was. A drag of 40 px then moves the
-// thumb 40 px, and undo takes the drag and the notch back one at a time.
+// thumb 40 px, and undo takes the drag and the notch back one at a time. The playlist's gain
+// keeps the same slips; a slip of 4 px moves it, and a row's, wherever the press is.
 TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
 {
     std::string why;
@@ -398,6 +415,35 @@ TEST (OperatorHandsProgram, APressBesideTheThumbBindsTheWheelAndMovesNoGain)
         EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.5f; }));
         ASSERT_TRUE (show.xdotool ({ "key", "ctrl+z" }));
         EXPECT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.rows[0].gainDb == 0.0f; }));
+
+        // The playlist's gain: the same slips move nothing. The notch after them is saved in
+        // order: a slip that moved the gain would be seen before it.
+        GainControl playlistProbe (false);
+        playlistProbe.setBounds (p.layout["playlist-gain"].bounds);
+        const auto besidePlaylistThumb = [&] (float px) {
+            return p.toWindow ({ juce::roundToInt ((float) playlistProbe.getX() + playlistProbe.slider.getPositionOfValue (0.0f) + px),
+                                 playlistProbe.getBounds().getCentreY() });
+        };
+        for (const auto& [px, slip] : presses)
+            ASSERT_TRUE (pressAndMove (besidePlaylistThumb (px), slip));
+        ASSERT_TRUE (show.clickAt (besidePlaylistThumb (-10.0f), "4"));
+        ASSERT_TRUE (show.savedUntil ([] (const Playlist& pl) { return pl.gainDb != 0.0f; })) << "the notch moved nothing";
+        EXPECT_EQ (show.saved()->gainDb, 0.5f) << "a slip moved the playlist's gain";
+
+        // A slip of 4 px is a drag from every pixel of a stretch of the track, for the playlist's
+        // gain and a row's: the view's scale puts the controls' pixels at fractions of its own.
+        const auto slip = (int) GainSlider::dragThreshold;
+        for (const bool row : { false, true })
+            for (int px = -44; px < -20; ++px)
+            {
+                const auto by = px % 2 == 0 ? slip : -slip;
+                SCOPED_TRACE (std::string (row ? "a row's" : "the playlist's") + " gain, a slip of " + std::to_string (by)
+                              + " px from " + std::to_string (px) + " px");
+                const auto gainOf = [row] (const Playlist& pl) { return row ? pl.rows[0].gainDb : pl.gainDb; };
+                const auto before = gainOf (*show.saved());
+                ASSERT_TRUE (pressAndMove (row ? besideThumb ((float) px) : besidePlaylistThumb ((float) px), { by, 0 }));
+                EXPECT_TRUE (show.savedUntil ([&] (const Playlist& pl) { return gainOf (pl) != before; })) << "the gain did not move";
+            }
     }
 }
 
@@ -557,6 +603,176 @@ TEST (OperatorHandsProgram, TypingAtALockedBoxDoesNothingButAReturnAloneIsGo)
             ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
             EXPECT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "Return after the click was no GO";
         }
+}
+
+// Under LIVE LOCK every key that edits a text or moves within it, typed at a box that refuses
+// editing, is typing there: a character, Backspace, Delete, the arrows, Home, End, Page Up, with
+// Shift or Ctrl, Ctrl+A, a keypad digit. The Space and the Return typed after it do nothing: the
+// playing row plays on as written (no pause, no seek), nothing starts and no pad sounds. A Return
+// alone after a click on the box is GO, as always. One program start per group of boxes, with and
+// without a window manager.
+struct LockedBox
+{
+    const char* what;
+    std::function<juce::Point<int> (const WindowParts&)> where;
+    bool doubleClick;
+    const char* refusal;
+};
+
+constexpr double toneSeconds = 5.0;   // the first row: tones of 1600, 1700, ... Hz, 5 s each
+constexpr double firstTone = 1600.0;  // far enough above the other rows' and the pad's that none leaks into them
+constexpr int tones = 14;
+constexpr double padTone = 500.0;
+
+/** Whether the first row, which started sounding at `go`, played on as written from `from` to
+    `to`: each window of the capture holds the tone its time since GO says (a pause is silent, a
+    seek of 5 s is a tone early or late). Windows near a change of tone are left out. */
+bool firstRowPlayedOn (HandsShow& show, std::size_t go, std::size_t from, std::size_t to, std::string& where)
+{
+    const auto left = show.capture.channel (0);
+    const auto perTone = (std::size_t) (toneSeconds * rate), margin = (std::size_t) (0.15 * rate);
+    for (auto frame = std::max (from, go); frame + window <= std::min (to, left.size()); frame += window)
+    {
+        const auto since = frame - go, inTone = since % perTone;
+        if (since / perTone >= (std::size_t) tones || inTone < margin || inTone + window + margin > perTone)
+            continue;
+        const auto tone = firstTone + 100.0 * (double) (since / perTone);
+        if (show.level (left, frame, tone) < 0.15)
+        {
+            where = std::to_string ((double) since / rate) + " s after GO, " + std::to_string ((double) (frame - from) / rate)
+                  + " s into the typing: " + std::to_string (tone) + " Hz at " + std::to_string (show.level (left, frame, tone));
+            return false;
+        }
+    }
+    return true;
+}
+
+void typeAtLockedBoxes (const std::vector<LockedBox>& boxes)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    // This process draws the status line's text too: on an X server of its own (see above).
+    test::PrivateDisplay ownDisplay;
+    ASSERT_TRUE (ownDisplay.start (161, 260, 1600, 1000, true)) << ownDisplay.problem;
+    juce::ScopedJuceInitialiser_GUI gui;
+    installUiFonts();
+    // Each key is followed by a Space (PAUSE) and a Return (GO).
+    const char* const keys[] = { "End", "Home", "Left", "Right", "Up", "Down", "Prior", "Delete", "BackSpace", "ctrl+a",
+                                 "shift+End", "shift+Home", "ctrl+Left", "ctrl+shift+Right", "x", "KP_1" };
+    MainScreenState state;
+    state.memoFolded = false;
+    state.dynamicsOpen = true;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        const auto media = show.rig.temp / "media";
+        std::vector<double> firstTones;
+        for (int i = 0; i < tones; ++i)
+            firstTones.push_back (firstTone + 100.0 * i);
+        const std::vector<juce::File> rows { writeSines (media, "Row 1.wav", firstTones, toneSeconds),
+                                             writeSines (media, "Row 2.wav", { 700.0 }, 8.0),
+                                             writeSines (media, "Row 3.wav", { 800.0 }, 8.0) };
+        show.prepare = [&show] (SessionCoordinator& session)
+        {
+            auto prefs = session.currentPreferences();
+            prefs.locks[3] = true;   // the master gain refuses too
+            EXPECT_TRUE (session.applyPreferences (prefs).ok);
+            EXPECT_TRUE (session.setRowText (show.rowIds[1], "Row 2", "Cue note"));
+            session.toggleMemoPanel();
+        };
+        ASSERT_EQ (show.beginOn (windowManager, rows, { writeSines (media, "Pad.wav", { padTone }, 3.0) }, {}), "");
+        ASSERT_TRUE (show.readyShowsLongRow());
+        ASSERT_TRUE (show.clickAt (show.parts->centreOf ("dynamics-fold")));
+        ASSERT_EQ (show.layOut (state), "");
+        const auto& p = *show.parts;
+
+        const auto start = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        const auto go = show.waitUntilHeard (firstTone, start, 0.1);
+        ASSERT_NE (go, 0u) << "GO was not heard";
+        ASSERT_TRUE (waitFor ([&] { return show.readyWaveColumns() > 100; }, capMs, 50)) << "row 2 did not become READY";
+        ASSERT_TRUE (show.clickAt (p.centreOf ("lock")));
+        ASSERT_TRUE (show.hold (0.3));
+        const auto from = show.heard();
+
+        for (const auto& box : boxes)
+        {
+            SCOPED_TRACE (box.what);
+            const auto at = box.where (p);
+            const auto refusal = juce::String::fromUTF8 (box.refusal);
+            for (size_t k = 0; k < std::size (keys); ++k)
+            {
+                SCOPED_TRACE (keys[k]);
+                // Clicks one after another land 16 px apart: none is a double-click's second.
+                ASSERT_TRUE (show.clickAt (at.translated (k % 2 == 0 ? -8 : 8, 0), "1", box.doubleClick ? 2 : 1));
+                if (k == 0)
+                {
+                    EXPECT_TRUE (waitFor ([&] { return statusShows (show, refusal); }, capMs, 20)) << "the click did not say why";
+                }
+                ASSERT_TRUE (show.xdotool ({ "key", "--delay", "30", keys[k], "space", "Return" }));
+            }
+        }
+        ASSERT_TRUE (show.hold (0.5));
+        const auto to = show.heard();
+        ASSERT_LT (to - go, (std::size_t) (toneSeconds * tones * rate)) << "the typing outlasted the first row";
+        std::string where;
+        EXPECT_TRUE (firstRowPlayedOn (show, go, from, to, where)) << "the first row paused or moved: " << where;
+        for (const double tone : { 700.0, 800.0, padTone })
+            EXPECT_EQ (show.onsets (tone, from, 0.05), 0) << "the typing started " << tone << " Hz";
+        const auto kept = show.saved();
+        ASSERT_TRUE (kept.has_value());
+        EXPECT_EQ (kept->rows[0].title, "Row 1");
+        EXPECT_EQ (kept->rows[1].note, "Cue note");
+        EXPECT_EQ (kept->rows[1].gainDb, 0.0f);
+        EXPECT_EQ (kept->memo, "");
+
+        // The last box clicked again, then Return alone: GO of row 2, READY still.
+        ASSERT_TRUE (show.clickAt (boxes.back().where (p), "1", boxes.back().doubleClick ? 2 : 1));
+        const auto second = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        EXPECT_NE (show.waitUntilHeard (700.0, second, 0.1), 0u) << "Return after the click was no GO of row 2";
+    }
+}
+
+const char* const rowsLocked = "LIVE LOCK中、または再生中のため編集できません";
+
+/** A row's note: the bottom line of its title column. */
+juce::Point<int> rowNote (const WindowParts& p, int row)  { return p.rowTitle (row).translated (0, juce::roundToInt (16 * p.scale)); }
+
+TEST (OperatorHandsProgram, EveryTextKeyAtALockedTitleOrNoteIsTypingThere)
+{
+    typeAtLockedBoxes ({
+        { "the playing row's title", [] (const WindowParts& p) { return p.rowTitle (0); }, true, rowsLocked },
+        { "a row's note", [] (const WindowParts& p) { return rowNote (p, 1); }, true, rowsLocked },
+    });
+}
+
+TEST (OperatorHandsProgram, EveryTextKeyAtTheLockedMemoOrARowsGainIsTypingThere)
+{
+    typeAtLockedBoxes ({
+        { "the memo", [] (const WindowParts& p) { return p.centreOf ("playlist-memo"); }, false, rowsLocked },
+        { "a row's gain box", [] (const WindowParts& p) { return p.toWindow (WindowParts::valueBoxOf (p.rowGain (1))); }, false,
+          "LIVE LOCK中はトラックゲインを変更できません" },
+    });
+}
+
+TEST (OperatorHandsProgram, EveryTextKeyAtTheLockedMasterGainOrLimiterIsTypingThere)
+{
+    const auto limiterBox = [] (int i)
+    {
+        return [i] (const WindowParts& p)
+        {
+            const auto slider = p.layout["limiter-slider-" + std::to_string (i)].bounds;
+            return p.toWindow ({ slider.getRight() - 23, slider.getCentreY() });
+        };
+    };
+    typeAtLockedBoxes ({
+        { "the master gain box", [] (const WindowParts& p) { return p.masterBox(); }, false, "LIVE LOCK中はマスターゲインを変更できません" },
+        { "the first limiter box", limiterBox (0), false, "LIVE LOCK中はリミッターを変更できません" },
+        { "the last limiter box", limiterBox (3), false, "LIVE LOCK中はリミッターを変更できません" },
+    });
 }
 
 // Every menu of the main screen opens where the hand is: a right-click's menu with its top-left
@@ -848,6 +1064,74 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
         EXPECT_NE (show.waitUntilHeard (600.0, end, 0.1), 0u) << "the track stopped";
         EXPECT_EQ (show.onsets (600.0, go), 1) << "the track was paused";
         EXPECT_EQ (show.onsets (700.0, go) + show.onsets (800.0, go), 0) << "a key started the next row";
+    }
+}
+// A display name typed at once after the library's menu item goes into its dialog, whole, and
+// no key of it reaches the show: the playing row plays on, nothing pauses or starts.
+TEST (OperatorHandsProgram, ALibraryNameTypedAtOnceGoesIntoItsDialog)
+{
+    std::string why;
+    if (! allToolsPresent (why))
+        GTEST_SKIP() << why;
+    for (const bool windowManager : { false, true })
+    {
+        SCOPED_TRACE (windowManager ? "with a window manager" : "without a window manager");
+        HandsShow show;
+        const auto media = show.rig.temp / "media";
+        std::vector<juce::File> rows;
+        for (int i = 0; i < 3; ++i)
+            rows.push_back (writeSines (media, "Row " + juce::String (i + 1) + ".wav", { 600.0 + 100.0 * i }, i == 0 ? 60.0 : 8.0));
+        // The pad's stored copy is the library's first file, and one that takes a display name.
+        ASSERT_EQ (show.beginOn (windowManager, rows, { writeSines (media, "Pad.wav", { 500.0 }, 2.0) }, {}), "");
+        ASSERT_TRUE (show.readyShowsLongRow());
+        const auto go = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        ASSERT_NE (show.waitUntilHeard (600.0, go, 0.1), 0u) << "GO was not heard";
+        ASSERT_TRUE (show.clickAt (show.parts->centreOf ("library-button")));
+        MainScreenState libraryShown;
+        libraryShown.libraryShown = true;
+        ASSERT_EQ (show.layOut (libraryShown), "");
+        const auto& p = *show.parts;
+        const auto namesFile = show.rig.music().getChildFile (libraryNamesFileName);
+        const auto names = [&] {
+            LibraryNameMap map;
+            juce::StringArray all;
+            if (readLibraryNames (namesFile, map))
+                for (const auto& [path, name] : map)
+                    all.add (name);
+            return all;
+        };
+
+        for (const char* name : { "Cue 7", "Walk in" })
+        {
+            SCOPED_TRACE (name);
+            // A right click on the first file (below the panel's title, tools and summary), again
+            // until its menu shows: the panel lists the files once its first scan has ended.
+            const auto panel = p.layout["library-panel"].bounds;
+            juce::Rectangle<int> menu;
+            ASSERT_TRUE (waitFor ([&] {
+                return show.clickAt (p.toWindow ({ panel.getX() + 120, panel.getY() + 85 + 27 }), "3")
+                    && waitFor ([&] { return ! (menu = show.menuWindow()).isEmpty(); }, 1000, 5);
+            }, capMs, 5)) << "the menu did not show";
+            const auto mapped = Clock::now();
+            // The name's heading, then the one item.
+            const auto item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * 3 / 4 };
+            juce::Thread::sleep (std::max (300 - (int) msSince (mapped), 0));
+            juce::StringArray keys { "mousemove", juce::String (item.x), juce::String (item.y), "click", "1",
+                                     "key", "--delay", "12", "ctrl+a" };
+            for (const auto* c = name; *c != 0; ++c)
+                keys.add (*c == ' ' ? juce::String ("space") : juce::String::charToString (*c));
+            keys.add ("Return");
+            ASSERT_TRUE (show.xdotool (keys));
+            EXPECT_TRUE (waitFor ([&] { return names().contains (name); }, capMs, 20))
+                << "saved names: " << names().joinIntoString (", ").toStdString();
+        }
+        // The track played on through every key: one onset, still sounding; nothing else started.
+        const auto end = show.heard();
+        EXPECT_NE (show.waitUntilHeard (600.0, end, 0.1), 0u) << "the track stopped";
+        EXPECT_EQ (show.onsets (600.0, go), 1) << "the track was paused";
+        for (const double tone : { 500.0, 700.0, 800.0 })
+            EXPECT_EQ (show.onsets (tone, go), 0) << "a key started " << tone << " Hz";
     }
 }
 } // namespace

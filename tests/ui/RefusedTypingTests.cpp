@@ -1,5 +1,6 @@
-// A click on a box that refuses editing under LIVE LOCK says why; what is then typed there does
-// nothing and reaches no shortcut, while the show's keys before any typing work as always.
+// A click on a box that refuses editing under LIVE LOCK says why; what is then typed there (a
+// character, or a key that moves the caret or selects) does nothing and reaches no shortcut, while
+// the show's keys before any typing work as always.
 #include "ViewTestSupport.h"
 
 #include "session/UiText.h"
@@ -61,6 +62,18 @@ const juce::KeyPress returnKey (juce::KeyPress::returnKey), escape (juce::KeyPre
 
 juce::KeyPress typed (char c)  { return juce::KeyPress (c, {}, (juce::juce_wchar) c); }
 
+// The keys that edit a text or move within it, as JUCE reports them on X11.
+const juce::KeyPress textKeys[] = {
+    juce::KeyPress (juce::KeyPress::endKey), juce::KeyPress (juce::KeyPress::homeKey),
+    juce::KeyPress (juce::KeyPress::leftKey), juce::KeyPress (juce::KeyPress::rightKey),
+    juce::KeyPress (juce::KeyPress::upKey), down, juce::KeyPress (juce::KeyPress::pageUpKey),
+    juce::KeyPress (juce::KeyPress::deleteKey), backspace,
+    juce::KeyPress (juce::KeyPress::endKey, juce::ModifierKeys::shiftModifier, 0),
+    juce::KeyPress (juce::KeyPress::leftKey, juce::ModifierKeys::ctrlModifier | juce::ModifierKeys::shiftModifier, 0),
+    juce::KeyPress ('a', juce::ModifierKeys::ctrlModifier, 0), juce::KeyPress ('v', juce::ModifierKeys::ctrlModifier, 0),
+    juce::KeyPress (juce::KeyPress::insertKey, juce::ModifierKeys::shiftModifier, 0),
+};
+
 TEST (RefusedTyping, EveryLockedBoxSaysWhyAndKeepsWhatIsTyped)
 {
     LockedRig r;
@@ -108,6 +121,19 @@ TEST (RefusedTyping, EveryLockedBoxSaysWhyAndKeepsWhatIsTyped)
         }
         // The second Return is the show's again.
         EXPECT_EQ (answers, (std::vector<std::string> { "kept", "kept", "kept", "kept", "kept", "used" }));
+        // Every key that edits the text or moves within it is typing too: the Space and the
+        // Return after it are the box's.
+        for (const auto& k : textKeys)
+        {
+            SCOPED_TRACE (k.getTextDescription());
+            r.click (box.where());
+            r.session->setStatus ("");
+            answers.clear();
+            for (const auto& then : { k, typed (' '), returnKey })
+                answers.push_back (r.key (then));
+            EXPECT_EQ (answers, (std::vector<std::string> { "kept", "kept", "kept" }));
+            EXPECT_EQ (r.session->lastStatus(), translate (box.why)) << "the typing did not say why";
+        }
         r.click (box.where());
     }
     EXPECT_EQ (shown(), before) << "the typing changed a value";
@@ -129,7 +155,9 @@ TEST (RefusedTyping, TheShowsKeysWorkBeforeTypingAndAfterItEnds)
     };
     const Case cases[] = {
         { "Return alone is GO", { returnKey, typed ('3') }, { "used", "passed" } },
-        { "an arrow before any typing steps READY and ends it", { down, typed ('-') }, { "used", "passed" } },
+        { "an arrow is typing", { down, returnKey, down }, { "kept", "kept", "used" } },
+        { "Ctrl+Z before any typing is the show's and ends it",
+          { juce::KeyPress ('z', juce::ModifierKeys::ctrlModifier, 0), typed ('-') }, { "used", "passed" } },
         { "Escape before typing gives the keys back", { escape, typed ('-') }, { "passed", "passed" } },
         { "Escape ends the typing, kept itself", { typed ('-'), escape, returnKey }, { "kept", "kept", "used" } },
         { "Tab ends the typing, kept itself", { typed ('4'), tab, returnKey }, { "kept", "kept", "used" } },
