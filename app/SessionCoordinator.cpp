@@ -135,6 +135,9 @@ juce::String SessionCoordinator::outputProblem() const
 juce::String SessionCoordinator::statusText() const
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
+    if (store.recoveryRequired.load() && ! store.hasRecoverySource())
+        return translate ("保存データを読めず、読み取れるバックアップもありません。ファイルはそのまま残し、自動保存を保留しています。壊れたファイルを直すか移してから起動し直してください。")
+             + translated (alert);
     if (store.recoveryRequired.load())
         return translate ("保存データの復旧確認が必要です。") + translated (alert);
     const auto lastSave = saves.lastResult();

@@ -299,6 +299,8 @@ public:
     const juce::File& dataRoot() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return store.root; }
     /** The data needs a recovery: every change and save is refused until one succeeds. */
     bool needsRecovery() const  { VANTREL_ASSERT_MESSAGE_THREAD; return store.recoveryRequired.load(); }
+    /** The data needs a recovery and a backup can be read to recover from: the recovery is offered. */
+    bool canRecover() const  { VANTREL_ASSERT_MESSAGE_THREAD; return store.recoveryRequired.load() && store.hasRecoverySource(); }
     const Library& mediaLibrary() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return library; }
     /** The persistent state: its document part is the copy last handed to the save worker. */
     const CatalogState& catalogState() const noexcept  { VANTREL_ASSERT_MESSAGE_THREAD; return state; }
@@ -400,6 +402,9 @@ private:
     CatalogDocument documentToSave() const;
     /** Hands the state with the document to save to the save worker. */
     void submitState();
+    /** Takes a state that a recovery restored in place of the one shown: the document, the pads,
+        the limiter and the layout, the media and READY, then a save of it. */
+    void reloadState (CatalogState recovered);
     bool copyFiles (const juce::StringArray& files, const std::string& playlistId);
     /** Takes a finished copy's rows into the catalog; false when it must wait. */
     bool mergeLibraryCopy (const CopyResult& copy);

@@ -139,12 +139,34 @@ bool SessionCoordinator::recoverStore()
     VANTREL_ASSERT_MESSAGE_THREAD;
     if (saves.isBusy())
         return false;
-    const auto result = store.recoverFromBackup();
-    if (result.ok)
-        setStatus (result.message);
-    else
+    CatalogState recovered;
+    const auto result = store.recoverFromBackup (recovered);
+    if (! result.ok)
+    {
         setAlert (result.message);
-    return result.ok;
+        return false;
+    }
+    // The start shows the last-good snapshot when it can read it; a recovery from an older
+    // document (the snapshot unreadable) brings its show in now.
+    if (recovered != state)
+        reloadState (std::move (recovered));
+    setStatus (result.message);
+    return true;
+}
+
+void SessionCoordinator::reloadState (CatalogState recovered)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+    state = std::move (recovered);
+    history.reset (state.document);
+    masterLevels.setLimiterEnabled (state.limiterEnabled);
+    padBus.setMute (state.ui.padsFolded);
+    dropStaleCueIds();
+    registerMedia (true);
+    updateReady();
+    preloadMedia();
+    // A new snapshot: the unreadable one went aside.
+    persist();
 }
 
 // ---- structural edits -------------------------------------------------------------------------------

@@ -105,6 +105,17 @@ StoreResult readWholeStateFile (const juce::File& file, juce::var& document, Cat
     return readCatalogJson (document, state);
 }
 
+/** A free name in `folder` for an entry that goes aside: `name`, ".damaged-" and 32 hex digits. */
+juce::File asideName (const juce::File& folder, const juce::String& name)
+{
+    auto aside = folder.getChildFile (name + ".damaged-" + juce::String (platform::randomHex32()));
+
+    while (aside.exists() || aside.isSymbolicLink())
+        aside = folder.getChildFile (name + ".damaged-" + juce::String (platform::randomHex32()));
+
+    return aside;
+}
+
 /** Two messages in one, "first / second"; either may be empty. */
 juce::String joined (const juce::String& first, const juce::String& second)
 {
@@ -147,10 +158,7 @@ StoreResult CatalogStore::setAsideRecoveryObstructions()
         if (! entry.isDirectory() || entry.isSymbolicLink())
             continue;
 
-        auto aside = recovery.getChildFile (juce::String (name) + ".damaged-" + juce::String (platform::randomHex32()));
-
-        while (aside.exists() || aside.isSymbolicLink())
-            aside = recovery.getChildFile (juce::String (name) + ".damaged-" + juce::String (platform::randomHex32()));
+        const auto aside = asideName (recovery, name);
 
         if (platform::renameDurably (pathOf (entry), pathOf (aside)).failed())
             return StoreResult::failure (utf8 ("復旧フォルダの壊れた項目を移動できません: ") + "recovery/" + name);
@@ -315,19 +323,60 @@ StoreResult CatalogStore::load (CatalogState& state)
     CatalogState snapshot;
 
     if (! readWholeStateFile (lastGoodFile(), document, snapshot).ok)
+    {
+        // Only the snapshot is shown; whether an older document can still be recovered is noted.
+        juce::File from;
+        recoverySource = readRecoverySource (document, snapshot, from).ok;
         return StoreResult::failure (joined (first.message, aside.message));
+    }
 
+    recoverySource = true;
     state = std::move (snapshot);
     return StoreResult::failure (joined (first.message + utf8 ("。直前のバックアップを読み取りました。復旧確認が必要です。"), aside.message));
 }
 
+StoreResult CatalogStore::readRecoverySource (juce::var& document, CatalogState& state, juce::File& from) const
+{
+    from = juce::File();
+    const auto snapshot = readWholeStateFile (lastGoodFile(), document, state);
+
+    if (snapshot.ok)
+    {
+        from = lastGoodFile();
+        return snapshot;
+    }
+
+    // A journal left behind is newer than any snapshot: it becomes the snapshot when its save
+    // completes, and the snapshot before it becomes the backup.
+    for (const auto& file : { journalFile(), lastGoodFile().getSiblingFile ("last-good.json.bak") })
+    {
+        if (file.existsAsFile() && readWholeStateFile (file, document, state).ok)
+        {
+            from = file;
+            return StoreResult::success();
+        }
+    }
+
+    return snapshot;
+}
+
 StoreResult CatalogStore::recoverFromBackup()
+{
+    CatalogState recovered;
+    return recoverFromBackup (recovered);
+}
+
+StoreResult CatalogStore::recoverFromBackup (CatalogState& recovered)
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     juce::var document;
     CatalogState snapshot;
+    juce::File from;
 
-    if (const auto read = readWholeStateFile (lastGoodFile(), document, snapshot); ! read.ok)
+    const auto read = readRecoverySource (document, snapshot, from);
+    recoverySource = read.ok;
+
+    if (! read.ok)
         return read;
 
     // The files as they stand go into the bundle; whatever is in the way of the split files is
@@ -337,6 +386,27 @@ StoreResult CatalogStore::recoverFromBackup()
 
     if (const auto split = writeSplitFiles (snapshot); ! split.ok)
         return split;
+
+    // A snapshot that could not be read goes aside, kept: the next save then writes a new one and
+    // leaves the backup as it is.
+    juce::String message = utf8 ("バックアップから復旧しました");
+
+    if (from != lastGoodFile())
+    {
+        message += ": recovery/" + from.getFileName();
+        const auto snapshotFile = lastGoodFile();
+
+        if (snapshotFile.exists() || snapshotFile.isSymbolicLink())
+        {
+            const auto aside = asideName (snapshotFile.getParentDirectory(), snapshotFile.getFileName());
+
+            if (platform::renameDurably (pathOf (snapshotFile), pathOf (aside)).failed())
+                return StoreResult::failure (utf8 ("復旧フォルダの壊れた項目を移動できません: ") + "recovery/" + snapshotFile.getFileName());
+
+            message = joined (message, utf8 ("復旧フォルダの壊れた項目を移動しました: ") + "recovery/" + snapshotFile.getFileName()
+                                           + " -> recovery/" + aside.getFileName());
+        }
+    }
 
     // The journal may hold a newer state than the snapshot (a save whose completion failed):
     // it is kept under a unique name instead of being deleted.
@@ -354,8 +424,10 @@ StoreResult CatalogStore::recoverFromBackup()
     }
 
     recoveryRequired.store (false);
+    recoverySource = false;
     recoveryBundle = juce::File();
-    return StoreResult::success (utf8 ("バックアップから復旧しました"));
+    recovered = std::move (snapshot);
+    return StoreResult::success (message);
 }
 
 juce::File waveformCacheFolder (const juce::File& root, const std::string& playlistId)

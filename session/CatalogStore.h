@@ -80,8 +80,22 @@ public:
         file at "pad") is moved, unchanged, into the bundle's folder first. A left-over journal
         (possibly newer than the snapshot) is kept under a unique name in "recovery" rather than
         deleted. A retry after a failure extends the bundle of the failed try instead of writing
-        another. Message thread, while the save worker is idle. */
+        another. Message thread, while the save worker is idle.
+
+        When the snapshot cannot be read, the newest complete document left takes its place: the
+        journal of a save that did not complete, else the snapshot's backup "last-good.json.bak".
+        The unreadable snapshot is then moved aside like a folder in its place (see
+        setAsideRecoveryObstructions), never deleted, and the message names the document used.
+        When none can be read, nothing is touched and the snapshot's read failure is returned.
+        On success `recovered` becomes the restored state; otherwise it is left as given. */
+    StoreResult recoverFromBackup (CatalogState& recovered);
+
+    /** The same, for a caller that already holds the restored state (it showed the snapshot). */
     StoreResult recoverFromBackup();
+
+    /** Whether a recovery has a document to restore from: set by a failed load and by each
+        recovery, from what read cleanly then; false while no recovery is pending. Message thread. */
+    bool hasRecoverySource() const  { return recoverySource; }
 
     /** The split files of a state under the root. */
     StoreResult writeSplitFiles (const CatalogState& state);
@@ -115,11 +129,19 @@ private:
     /** The bundle of a recovery that failed after writing it; empty otherwise. Message thread. */
     juce::File recoveryBundle;
 
+    /** See hasRecoverySource. Message thread. */
+    bool recoverySource = false;
+
     /** Ends a save that makes way for a newer state. */
     StoreResult stopped();
 
     juce::File journalFile() const;
     juce::File lastGoodFile() const;
+
+    /** The document a recovery restores from: the snapshot, else the newest complete one left
+        (the journal, then the snapshot's backup). On failure, the snapshot's read failure and an
+        empty `from`. */
+    StoreResult readRecoverySource (juce::var& document, CatalogState& state, juce::File& from) const;
 };
 
 /** The size above which a whole-state document (the save journal, the last-good snapshot) is

@@ -123,6 +123,8 @@ const std::array<UiTextPair, numUiTextExtraPairs> uiTextExtraPairs {{
     { "復旧の妨げになっている項目を移動できません: ", "Cannot move an item blocking recovery: " },
 
     // The session coordinator.
+    { "保存データを読めず、読み取れるバックアップもありません。ファイルはそのまま残し、自動保存を保留しています。壊れたファイルを直すか移してから起動し直してください。",
+      "Saved data cannot be read, and no backup can be read either. The files are left as they are and autosave is on hold. Repair or move the damaged files, then start again. " },
     { " · 終了を中止し、出力先を再開しました", " · Exit cancelled; output restarted" },
     { " · 終了を中止しました。出力先を再開できません: ", " · Exit cancelled. Cannot restart output: " },
     { "音源を開始できません", "Cannot start audio" },

@@ -4,7 +4,7 @@
 
 namespace vantrel
 {
-constexpr std::size_t numUiTextExtraPairs = 168;
+constexpr std::size_t numUiTextExtraPairs = 169;
 
 /** The program's own texts that the fixed table lacks (store, settings files, media
     loader, audio adapter, rack, coordinator, and the windows' own labels and hints), Japanese exactly as written at the point of

@@ -28,7 +28,8 @@ void StatusRow::layOut (const MainScreenLayout& layout)
 
 void StatusRow::refresh (const ViewSnapshot& s)
 {
-    recover.setVisible (s.needsRecovery && recoverPlaced);
+    // A recovery with nothing to read is not offered: the status line says what the operator can do.
+    recover.setVisible (s.canRecover && recoverPlaced);
     showText (statusLabel, s.statusText);
     statusLabel.setColour (juce::Label::textColourId, themeColour (view, s.statusIsWarning ? alertColourId : dimTextColourId));
     statusLabel.setTooltip (s.statusText);

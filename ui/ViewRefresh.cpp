@@ -65,6 +65,7 @@ ViewSnapshot readSnapshot (SessionCoordinator& c, const ViewFlags& flags)
     s.padBusGain = c.padBusGain();
     s.limiterValues = c.limiterValues();
     s.needsRecovery = c.needsRecovery();
+    s.canRecover = c.canRecover();
     s.statusText = c.statusText();
     s.statusIsWarning = c.statusIsWarning();
     return s;

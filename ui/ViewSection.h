@@ -61,6 +61,7 @@ struct ViewSnapshot
     float masterGain = 0.0f, padBusGain = 0.0f;
     std::array<float, 4> limiterValues {};
     bool needsRecovery = false;
+    bool canRecover = false;     // a backup can be read: the recovery is offered
     juce::String statusText;
     bool statusIsWarning = false;
 };

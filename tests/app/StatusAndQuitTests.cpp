@@ -91,7 +91,8 @@ TEST_P (StatusLineTest, TheMostUrgentConditionIsShown)
 
 // Each case switches on its own condition and every less urgent one.
 INSTANTIATE_TEST_SUITE_P (Ranks, StatusLineTest, ::testing::Values (
-    StatusCase { "recovery", 0x7f, "保存データの復旧確認が必要です。", true },
+    // A damaged catalog and no backup: nothing to recover from, and the line says what to do.
+    StatusCase { "recovery", 0x7f, "保存データを読めず、読み取れるバックアップもありません。", true },
     StatusCase { "saveFailed", 0x7e, "自動保存失敗: ", true },
     StatusCase { "noOutput", 0x7c, "OUT: 出力先なし — 指定された出力先がありません", true },
     StatusCase { "alert", 0x38, "alert text", true },   // a later plain status would clear the alert

@@ -34,7 +34,8 @@ const EnglishStatusCase englishStatusCases[] = {
     { "recovery",
       [] (auto& rig) { rig.music().getChildFile ("catalog.json").replaceWithText ("{ not json"); },
       nullptr,
-      "Saved data requires recovery confirmation. Damaged JSON: catalog.json / " },
+      "Saved data cannot be read, and no backup can be read either. The files are left as they are and autosave is on hold. "
+      "Repair or move the damaged files, then start again. Damaged JSON: catalog.json / " },
     { "saveFailed",
       nullptr,
       [] (auto& session, auto& rig)

@@ -452,6 +452,87 @@ TEST (CatalogStore, AnOversizedSplitFileFailsTheLoadAndRecoveryKeepsItsSize)
     EXPECT_EQ (static_cast<juce::int64> (bundle["playlists/playlist-2/playlist.json"]["bytes"]), defaultJsonFileSizeLimit + 1);
 }
 
+// A recovery restores the newest complete document it can read: the snapshot, else the journal,
+// else the snapshot's backup. What could not be read is kept; with nothing readable no recovery
+// is offered and nothing is touched.
+TEST (CatalogStore, RecoveryFallsBackToTheNewestReadableDocumentAndKeepsWhatItCannotRead)
+{
+    const std::string damaged = "[";
+    struct Case
+    {
+        const char* name;
+        std::function<void (SavedRoot&)> damage;   // on a root saved as A, then B (A in the backup)
+        const char* source;                        // the document restored; null: nothing readable
+        bool recoversB;
+    } cases[] = {
+        { "the snapshot", [&] (SavedRoot& r) { writeBytes (r / "catalog.json", "{"); }, "", true },
+        { "the backup", [&] (SavedRoot& r) { writeBytes (r / "catalog.json", "{"); writeBytes (r / "recovery/last-good.json", damaged); },
+          ": recovery/last-good.json.bak", false },
+        { "the journal before the backup", [&] (SavedRoot& r)
+          {
+              // A save of B stopped after its journal, the catalog's place taken by a folder.
+              (r / "catalog.json").deleteFile();
+              writeBytes ((r / "catalog.json").getChildFile ("kept.txt"), "kept");
+              writeBytes (r / "recovery/pending.json", r.wholeText (r.stateB).toStdString());
+              writeBytes (r / "recovery/last-good.json", damaged);
+          },
+          ": recovery/pending.json", true },
+        { "nothing", [&] (SavedRoot& r)
+          {
+              writeBytes (r / "catalog.json", "{");
+              writeBytes (r / "recovery/last-good.json", damaged);
+              (r / "recovery/last-good.json.bak").deleteFile();
+          },
+          nullptr, false },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        SavedRoot root;
+        ASSERT_TRUE (CatalogStore (root.folder.path()).save (root.stateB).ok);
+        const auto backup = readBytes (root / "recovery/last-good.json.bak");
+        c.damage (root);
+        const auto before = snapshotFiles (root.folder.path());
+
+        CatalogStore store (root.folder.path());
+        CatalogState shown;
+        ASSERT_FALSE (store.load (shown).ok);
+        EXPECT_EQ (store.hasRecoverySource(), c.source != nullptr);
+        CatalogState recovered;
+        const auto result = store.recoverFromBackup (recovered);
+
+        if (c.source == nullptr)
+        {
+            EXPECT_TRUE (startsWith (result.message, ja ("JSON破損: last-good.json / "))) << result.message;
+            EXPECT_FALSE (store.hasRecoverySource());
+            EXPECT_TRUE (store.recoveryRequired.load());
+            EXPECT_EQ (recovered, CatalogState());
+            EXPECT_EQ (snapshotFiles (root.folder.path()), before);
+            continue;
+        }
+        const auto& expected = c.recoversB ? root.stateB : root.stateA;
+        EXPECT_TRUE (result.ok);
+        EXPECT_TRUE (startsWith (result.message, ja ("バックアップから復旧しました") + c.source)) << result.message;
+        EXPECT_EQ (recovered, expected);
+        EXPECT_FALSE (store.recoveryRequired.load());
+        EXPECT_EQ (root.loadFresh().second, expected);
+
+        // The damaged snapshot went aside; the next save writes a new one and leaves the backup.
+        const auto aside = (root / "recovery").findChildFiles (juce::File::findFiles, false, "last-good.json.damaged-*");
+        ASSERT_EQ (aside.size(), juce::String (c.source).isEmpty() ? 0 : 1);
+        if (! aside.isEmpty())
+        {
+            EXPECT_EQ (readBytes (aside[0]), damaged);
+        }
+        EXPECT_TRUE (store.save (root.stateA).ok);
+        EXPECT_EQ (root.loadFresh().second, root.stateA);
+        if (! aside.isEmpty())
+        {
+            EXPECT_EQ (readBytes (root / "recovery/last-good.json.bak"), backup);
+        }
+    }
+}
+
 TEST (CatalogStore, RecoveryKeepsAJournalThatMayHoldANewerState)
 {
     SavedRoot root;

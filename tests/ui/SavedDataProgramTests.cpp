@@ -13,11 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace vantrel
 {
 namespace
 {
 using namespace vantrel::program_test;
+using testing::ja;
 using testing::readBytes;
 using testing::writeBytes;
 
@@ -49,6 +52,33 @@ bool typePlaylistGain (KeyShow& show, const MainScreenState& state, const char* 
         && show.xdotool ({ "key", "--delay", "30", "ctrl+a" })
         && show.xdotool ({ "type", "--delay", "30", "--", value })
         && show.xdotool ({ "key", "Return" });
+}
+
+/** Where a part of the main view is on the screen, from the layout the view uses at the window's
+    size and fold state; empty when there is no window. */
+juce::Rectangle<int> partOnScreen (KeyShow& show, const MainScreenState& state, const char* part)
+{
+    const auto window = show.windowBounds();
+    if (window.isEmpty())
+        return {};
+    const auto scale = std::min ((float) window.getWidth() / FittedContent::designWidth, (float) window.getHeight() / FittedContent::designHeight);
+    const auto layout = layoutMainScreen ({ 0, 0, juce::roundToInt ((float) window.getWidth() / scale),
+                                            juce::roundToInt ((float) window.getHeight() / scale) }, state);
+    return (layout[part].bounds.toFloat() * scale).getSmallestIntegerContainer() + window.getPosition();
+}
+
+/** How many colours the screen shows in a rectangle: a drawn button or text shows many, an empty
+    stretch of background a few. */
+size_t coloursIn (KeyShow& show, juce::Rectangle<int> area)
+{
+    const auto pixels = show.rig.inspector->capture (area.getX(), area.getY(), area.getWidth(), area.getHeight());
+    return std::set<std::uint32_t> (pixels.begin(), pixels.end()).size();
+}
+
+/** Clicks at a screen point, with the pointer there first. */
+bool clickAt (KeyShow& show, juce::Point<int> at)
+{
+    return show.xdotool ({ "mousemove", juce::String (at.x), juce::String (at.y) }) && show.xdotool ({ "click", "1" });
 }
 
 /** The show's playlist as its split files hold it. */
@@ -169,6 +199,136 @@ TEST (SavedDataProgram, AFiftyMillionCharacterMemoIsShownCutAndSavedWhole)
     EXPECT_EQ (saved->gainDb, -6.0f);
     EXPECT_TRUE (saved->memo == memo) << "the memo was saved with " << saved->memo.size() << " bytes of " << memo.size();
     EXPECT_TRUE (saved->rows[1].title == title) << "the title was saved with " << saved->rows[1].title.size() << " bytes";
+}
+
+// The saved show cannot be read at the start. When a backup can be read, the Recover button's
+// question, answered, brings the newest complete one back: the last-good snapshot; when that is
+// damaged, the journal of a save that did not complete, else the snapshot's backup. The show
+// plays, edits are saved again, and every damaged file is kept. When no backup can be read,
+// no recovery is offered: the status line says so and what to do, and every file stays.
+TEST (SavedDataProgram, TheRecoverButtonBringsBackTheNewestReadableBackupOrIsNotOffered)
+{
+    std::string why;
+    if (! toolsPresent (why))
+        GTEST_SKIP() << why;
+    const std::string damaged = "{ damaged";
+    struct Case
+    {
+        const char* name;
+        const char* recoveredName;   // the playlist's name after the recovery; null: none is offered
+        std::function<std::string (const juce::File& music, CatalogState state)> damage;
+    } cases[] = {
+        { "the snapshot", "Show", [&] (const juce::File& music, CatalogState) -> std::string
+          {
+              return writeBytes (music.getChildFile ("catalog.json"), damaged) ? "" : "catalog.json was not damaged";
+          } },
+        { "the snapshot's backup", "From the backup", [&] (const juce::File& music, CatalogState state) -> std::string
+          {
+              state.document.playlists[0].name = "From the backup";
+              music.getChildFile ("recovery/pending.json").deleteFile();
+              return writeBytes (music.getChildFile ("recovery/last-good.json.bak"), wholeStateJsonText (state))
+                          && writeBytes (music.getChildFile ("recovery/last-good.json"), damaged)
+                          && writeBytes (music.getChildFile ("catalog.json"), damaged)
+                       ? "" : "the files were not damaged";
+          } },
+        { "the journal", "From the journal", [&] (const juce::File& music, CatalogState state) -> std::string
+          {
+              // A save that stopped after its journal, a folder where the catalog goes: the start
+              // cannot complete it. The backup holds an older show.
+              auto older = state;
+              older.document.playlists[0].name = "From the backup";
+              state.document.playlists[0].name = "From the journal";
+              const auto catalog = music.getChildFile ("catalog.json");
+              return catalog.deleteFile() && writeBytes (catalog.getChildFile ("operator.txt"), "kept")
+                          && writeBytes (music.getChildFile ("recovery/last-good.json.bak"), wholeStateJsonText (older))
+                          && music.getChildFile ("recovery/last-good.json").deleteFile()
+                          && writeBytes (music.getChildFile ("recovery/pending.json"), wholeStateJsonText (state))
+                       ? "" : "the files were not damaged";
+          } },
+        { "nothing", nullptr, [&] (const juce::File& music, CatalogState) -> std::string
+          {
+              return music.getChildFile ("recovery/last-good.json.bak").deleteFile() && writeBytes (music.getChildFile ("catalog.json"), damaged)
+                          && writeBytes (music.getChildFile ("recovery/last-good.json"), damaged)
+                       ? "" : "the files were not damaged";
+          } },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        KeyShow show;
+        const auto rows = threeRows (show);
+        const auto music = show.rig.music();
+        show.report = (show.rig.temp / "report.json").getFullPathName();
+        show.beforeProgram = [&]() -> std::string
+        {
+            CatalogState state;
+            if (! readSplitFiles (music, state).ok)
+                return "the show was not saved";
+            return c.damage (music, state);
+        };
+        ASSERT_EQ (show.start (rows, {}), "");
+        ASSERT_TRUE (show.program->waitForReport());
+        const auto status = show.program->readReport()["status"].toString();
+        const auto recover = partOnScreen (show, {}, "recover").reduced (3);
+        const auto statusLabel = partOnScreen (show, {}, "status-label");
+        ASSERT_FALSE (recover.isEmpty());
+
+        if (c.recoveredName == nullptr)
+        {
+            EXPECT_TRUE (status.startsWith (ja ("保存データを読めず、読み取れるバックアップもありません。"))
+                         || status.startsWith ("Saved data cannot be read, and no backup can be read either."))
+                << status;
+            // Once the status line is drawn, the button's place shows only the row's background (a
+            // few colours; the button and its text show about a hundred).
+            ASSERT_TRUE (waitFor ([&] { return coloursIn (show, statusLabel) > 30; })) << "the status line was never drawn";
+            EXPECT_LT (coloursIn (show, recover), 10u) << "a recovery that cannot work is offered";
+            EXPECT_EQ (readBytes (music.getChildFile ("catalog.json")), damaged);
+            EXPECT_EQ (readBytes (music.getChildFile ("recovery/last-good.json")), damaged);
+            continue;
+        }
+
+        // The operator presses Recover and answers the question with its second button.
+        ASSERT_TRUE (waitFor ([&] { return coloursIn (show, recover) > 30; })) << "no Recover button; status: " << status;
+        ASSERT_TRUE (clickAt (show, recover.getCentre()));
+        ASSERT_TRUE (waitFor ([&] { return show.rig.windowsTitled (alertTitle).size() == 1; })) << "no question";
+        const auto question = show.rig.windowsTitled (alertTitle).front();
+        ASSERT_TRUE (waitFor ([&] { return show.rig.drawnShare (question) > 0.2; })) << "the question was never painted";
+        ASSERT_TRUE (clickAt (show, { question.x + question.width / 2 + 8 + 16, question.y + juce::roundToInt (question.height * 0.95) - 10 }));
+        ASSERT_TRUE (waitFor ([&] { return show.rig.windowsTitled (alertTitle).empty(); })) << "the question did not close";
+
+        // The show is back on disk and on the screen, and plays.
+        EXPECT_TRUE (waitFor ([&] { const auto saved = savedPlaylist (music); return saved && saved->name == c.recoveredName; }))
+            << "the split files were not restored";
+        ASSERT_TRUE (show.xdotool ({ "mousemove", "--window", juce::String ((juce::int64) show.windowId), "700", "120" }));
+        ASSERT_TRUE (show.readyShowsLongRow()) << "the recovered show is not shown";
+        const auto go = show.heard();
+        ASSERT_TRUE (show.xdotool ({ "key", "Return" }));
+        EXPECT_NE (show.waitUntilHeard (600.0, go), 0u) << "GO was not heard";
+
+        // Edits are allowed and saved again, the snapshot with them.
+        ASSERT_TRUE (typePlaylistGain (show, {}, "-6"));
+        EXPECT_TRUE (waitFor ([&] {
+            const auto saved = savedPlaylist (music), snapshot = snapshotPlaylist (music);
+            return saved && snapshot && saved->gainDb == -6.0f && snapshot->gainDb == -6.0f && snapshot->name == c.recoveredName
+                && ! music.getChildFile ("recovery/pending.json").exists();
+        }, capMs, 50)) << "the edit was not saved";
+
+        // What could not be read is kept.
+        const auto recovery = music.getChildFile ("recovery");
+        EXPECT_EQ (recovery.findChildFiles (juce::File::findFiles, false, "damaged-*.json").size(), 1);
+        if (std::string (c.name) == "the snapshot's backup")
+        {
+            const auto aside = recovery.findChildFiles (juce::File::findFiles, false, "last-good.json.damaged-*");
+            ASSERT_EQ (aside.size(), 1);
+            EXPECT_EQ (readBytes (aside[0]), damaged);
+        }
+        if (std::string (c.name) == "the journal")
+        {
+            const auto kept = recovery.findChildFiles (juce::File::findFiles, true, "operator.txt");
+            ASSERT_EQ (kept.size(), 1);
+            EXPECT_EQ (readBytes (kept[0]), "kept");
+        }
+    }
 }
 } // namespace
 } // namespace vantrel
