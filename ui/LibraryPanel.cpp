@@ -108,7 +108,7 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
                                                                             &reloadButton, &addButton, &removeButton,
                                                                             &revealButton, &list })
         addAndMakeVisible (child);
-    startTimer (250);
+    visibilityChanged();
     refreshTargetPlaylists();
     updateSelectionState();
 }
@@ -131,6 +131,14 @@ void LibraryPanel::timerCallback()
 {
     if (isVisible())
         update();
+}
+
+void LibraryPanel::visibilityChanged()
+{
+    if (! isVisible())
+        stopTimer();
+    else if (! isTimerRunning())
+        startTimer (250);
 }
 
 void LibraryPanel::update()

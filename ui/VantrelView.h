@@ -27,7 +27,7 @@ struct ViewFlags
 };
 
 /** The one component that fills the main window. It shows the coordinator's state, refreshed by
-    its own 30 Hz timer (lanes and meters at every tick, everything at every third), runs the
+    its own 30 Hz tick (lanes and meters at every tick, everything at every third), runs the
     coordinator's tick, turns every click, key and wheel turn into one coordinator operation,
     rebuilds itself when the interface language changes and carries a quit out in steps.
     It never changes session data itself: the next refresh shows each operation's result together
@@ -120,7 +120,11 @@ public:
     void colourChanged() override;
     void mouseDown (const juce::MouseEvent&) override;
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+    /** The 30 Hz tick. On screen, the display's frames pace it (they come anyway, to paint); the
+        timer runs it only while the view has no window of its own, so the view adds no wakeup
+        of its own at rest. */
     void timerCallback() override;
+    void parentHierarchyChanged() override;
     bool keyPressed (const juce::KeyPress&, juce::Component*) override;
     bool keyStateChanged (bool isKeyDown, juce::Component*) override;
     using juce::Component::keyPressed;
@@ -131,6 +135,8 @@ public:
 private:
     void beginQuit (std::function<void()> onQuit);
     void buildImpl();
+    void displayFrame();
+    void stopTicks();
 
     SessionCoordinator& coordinator;
     std::unique_ptr<Impl> impl;
@@ -139,6 +145,10 @@ private:
     bool languageAtBuild = false;
     int tickCount = 0;
     int swallowedRepeats = 0;
+    static constexpr int tickIntervalMs = 1000 / 30;
+    std::unique_ptr<juce::VBlankAttachment> frames;
+    double nextTickMs = 0.0;      // when the frames run the next tick (high-resolution milliseconds)
+    bool ticksStopped = false;    // the quit was prepared: no further tick
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VantrelView)
 };
