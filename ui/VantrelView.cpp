@@ -136,7 +136,7 @@ VantrelView::VantrelView (SessionCoordinator& c) : coordinator (c)
 
 VantrelView::~VantrelView()
 {
-    stopTicks();
+    stopTicking();
     frames.reset();
     removeMouseListener (this);
     removeKeyListener (this);

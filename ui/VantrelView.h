@@ -34,7 +34,7 @@ struct ViewFlags
     with the coordinator's status line. */
 class VantrelView : public juce::Component,
                     public juce::DragAndDropContainer,
-                    public juce::Timer,
+                    private juce::Timer,
                     public juce::KeyListener,
                     public ShortcutHandler
 {
@@ -124,6 +124,10 @@ public:
         timer runs it only while the view has no window of its own, so the view adds no wakeup
         of its own at rest. */
     void timerCallback() override;
+    /** The view's own ticks stop for good (a test or benchmark then runs timerCallback itself). */
+    void stopTicking();
+    /** True while the fallback timer, not the display's frames, paces the ticks. */
+    bool ticksOnTimer() const  { return isTimerRunning(); }
     void parentHierarchyChanged() override;
     bool keyPressed (const juce::KeyPress&, juce::Component*) override;
     bool keyStateChanged (bool isKeyDown, juce::Component*) override;
@@ -136,7 +140,6 @@ private:
     void beginQuit (std::function<void()> onQuit);
     void buildImpl();
     void displayFrame();
-    void stopTicks();
 
     SessionCoordinator& coordinator;
     std::unique_ptr<Impl> impl;

@@ -138,7 +138,7 @@ void VantrelView::parentHierarchyChanged()
         startTimer (tickIntervalMs);
 }
 
-void VantrelView::stopTicks()
+void VantrelView::stopTicking()
 {
     // The frames stay attached (this may run inside one of them); they only stop ticking.
     ticksStopped = true;
@@ -158,7 +158,7 @@ void VantrelView::timerCallback()
         {
             // Prepared once: the ticks stop, so that no later tick prepares (and saves) again
             // while the application winds down.
-            stopTicks();
+            stopTicking();
             auto quit = std::move (m.onQuit);
             m.onQuit = nullptr;
             if (quit)
