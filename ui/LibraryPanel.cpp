@@ -108,7 +108,8 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c) : coordinator (c)
                                                                             &reloadButton, &addButton, &removeButton,
                                                                             &revealButton, &list })
         addAndMakeVisible (child);
-    visibilityChanged();
+    if (isVisible())
+        startTimer (250);
     refreshTargetPlaylists();
     updateSelectionState();
 }
@@ -135,9 +136,15 @@ void LibraryPanel::timerCallback()
 
 void LibraryPanel::visibilityChanged()
 {
+    // Hidden, it has nothing to show: its timer runs only while it is visible, and a panel that
+    // comes into view shows the current snapshot at once.
     if (! isVisible())
+    {
         stopTimer();
-    else if (! isTimerRunning())
+        return;
+    }
+    update();
+    if (! isTimerRunning())
         startTimer (250);
 }
 

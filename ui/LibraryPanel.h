@@ -41,7 +41,7 @@ public:
 
     /** Every 250 ms while visible: takes a new snapshot, refreshes the summary and the button
         states, and rescans after every saved change of the catalog or the pads. The timer runs
-        only while the panel is visible. */
+        only while the panel is visible; a panel that becomes visible takes this step at once. */
     void timerCallback() override;
     void visibilityChanged() override;
 
