@@ -1,19 +1,23 @@
-// CPU of the shipped program at rest and with two tracks playing, measured from outside: the
-// shipped main program on a private X server (Xvfb) and a private JACK server (dummy backend,
-// 48 kHz, 256 frames), its output open and heard by a JACK client of the bench's own, over a saved
-// show of a 40-row playlist (every row a long tone, written by sox -R). Nothing is touched at rest;
-// then GO twice (Return through XTEST), so that OUTGOING and MAIN both sound.
-// CPU is the program's utime + stime (/proc/PID/stat) over the measured span, after a settle, as a
-// share of one core; each thread's share comes from /proc/PID/task/*/schedstat (nanoseconds),
-// summed by thread name (comm; the main thread is the message thread, and a thread that kept the
-// program's name is numbered by the order in which the threads were made, the same in every
-// build, and a thread with real-time scheduling is marked so). Goal: at most 2.0 % of a core at rest; playing costs no more than
-// before (the figure is printed; --compare=PROGRAM measures another build's program in the same
-// run, first, and prints the ratio of the two).
+// CPU of the shipped program at rest and with two tracks playing, measured from outside as a
+// process monitor (top, ps) measures it: the shipped main program on a private X server (Xvfb)
+// and a private JACK server (dummy backend, 48 kHz, 256 frames), its output open and heard by a
+// JACK client of the bench's own, over a saved show of a 40-row playlist (every row a long tone,
+// written by sox -R), in its window of 1380 x 860 (checked). Nothing is touched at rest; then GO
+// twice (Return through XTEST), so that OUTGOING and MAIN both sound.
+// The figure is the process's utime + stime (/proc/PID/stat, what a process monitor reads) over
+// the measured span, after a settle, as a share of one core. Beside it: the same span summed over
+// the threads' own run times (/proc/PID/task/*/schedstat, nanoseconds), and each thread's share
+// and wakeups per second (voluntary context switches), summed by thread name (comm; the main
+// thread is the message thread, a thread that kept the program's name is numbered by the order in
+// which the threads were made, the same in every build, and a thread with real-time scheduling is
+// marked so). Goal: at most 2.0 % of a core at rest by the process figure; playing costs no more
+// than before (--compare=PROGRAM measures another build's program in the same run, first, and
+// prints the ratio of the two).
 // Usage: bench_idle_cpu [--settle=S] [--seconds=S] [--program=PATH] [--compare=PATH]
-//        (default a 5 s settle and 10 s measured, at rest and playing, about 45 s in all;
-//        VANTREL_BENCH_IDLE_FULL=1 gives the full 15 s settle and 30 s measured, about 2 min;
-//        other arguments, such as the benchmark library's, are ignored)
+//        (default at rest a 15 s settle and 30 s measured, as a user would measure it, and playing
+//        a 5 s settle and 10 s measured, about a minute per program; VANTREL_BENCH_IDLE_FULL=1
+//        measures playing as long as at rest; other arguments, such as the benchmark library's,
+//        are ignored)
 
 #include "BenchArguments.h"
 #include "ProgramOnJack.h"
@@ -44,6 +48,8 @@ constexpr int rate = 48000;
 constexpr int period = 256;
 constexpr int showRows = 40;
 constexpr double goalRestPercent = 2.0;
+constexpr int windowWidth = 1380, windowHeight = 860;     // the program's first window size
+constexpr int screenWidth = 1600, screenHeight = 1000;    // the rig's screen
 constexpr std::uint32_t outgoingColour = 0xff00ffffu;   // the OUTGOING lane's colour in this show
 constexpr std::uint32_t readyColour = 0xffff00ffu;      // the READY lane's
 
@@ -81,14 +87,28 @@ double statTicks (const std::string& stat)
     return std::atof (statField (stat, 14).c_str()) + std::atof (statField (stat, 15).c_str());
 }
 
-/** The program's CPU so far: the process's utime + stime in ms, and each live thread's run time
-    (schedstat) in ms by thread id, with its name. */
+/** One live thread: its name, run time (schedstat, ms) and voluntary context switches. */
+struct ThreadSample
+{
+    std::string name;
+    double ms = 0.0;
+    long long wakes = 0;
+};
+
+/** The program's CPU so far: the process's utime + stime in ms, and each live thread by id. */
 struct CpuSample
 {
     double processMs = 0.0;
-    std::map<int, std::pair<std::string, double>> threads;
+    std::map<int, ThreadSample> threads;
     std::chrono::steady_clock::time_point at;
 };
+
+/** A count of /proc/.../status ("voluntary_ctxt_switches:"); 0 when absent. */
+long long statusCount (const std::string& status, const std::string& key)
+{
+    const auto at = status.find ("\n" + key);
+    return at == std::string::npos ? 0 : std::atoll (status.c_str() + at + key.size() + 1);
+}
 
 CpuSample sampleCpu (int pid)
 {
@@ -110,7 +130,8 @@ CpuSample sampleCpu (int pid)
             name += " (real-time)";
         const auto schedstat = readText (task + "/schedstat");
         if (! schedstat.empty())
-            sample.threads[tid] = { name, std::atof (schedstat.c_str()) / 1.0e6 };
+            sample.threads[tid] = { name, std::atof (schedstat.c_str()) / 1.0e6,
+                                    statusCount (readText (task + "/status"), "voluntary_ctxt_switches:") };
     }
     return sample;
 }
@@ -118,9 +139,16 @@ CpuSample sampleCpu (int pid)
 /** The share of one core of the process and of each thread name between two samples. */
 struct CpuShare
 {
-    double process = 0.0;
-    std::vector<std::pair<std::string, double>> threads;   // by name, largest first
-    std::map<std::string, int> threadCounts;
+    double process = 0.0;       // utime + stime of the process: what a process monitor shows
+    double threadSum = 0.0;     // the threads' own run times (schedstat), summed
+    std::string from;           // the clock time the span began
+    struct Thread
+    {
+        std::string name;
+        double percent = 0.0, wakesPerSecond = 0.0;
+        int count = 0;
+    };
+    std::vector<Thread> threads;   // by name, largest first
 };
 
 CpuShare shareBetween (int pid, const CpuSample& from, const CpuSample& to)
@@ -128,24 +156,31 @@ CpuShare shareBetween (int pid, const CpuSample& from, const CpuSample& to)
     CpuShare share;
     const double wallMs = std::chrono::duration<double, std::milli> (to.at - from.at).count();
     share.process = 100.0 * (to.processMs - from.processMs) / wallMs;
-    std::map<std::string, double> byName;
+    std::map<std::string, CpuShare::Thread> byName;
     // The main thread is the message thread. A thread that kept the process's name is told by
     // its place in the order the threads were made (thread ids rise), the same in every build.
     const auto main = to.threads.find (pid);
-    const auto processName = main != to.threads.end() ? main->second.first : std::string();
+    const auto processName = main != to.threads.end() ? main->second.name : std::string();
     int made = 0;
     for (const auto& [tid, thread] : to.threads)
     {
         const auto before = from.threads.find (tid);
-        const bool keptName = thread.first.rfind (processName, 0) == 0 && tid != pid;
-        const auto name = tid == pid ? "message thread" : keptName ? processName + " #" + std::to_string (made) + thread.first.substr (processName.size()) : thread.first;
-        byName[name] += thread.second - (before != from.threads.end() ? before->second.second : 0.0);
-        ++share.threadCounts[name];
+        const bool keptName = thread.name.rfind (processName, 0) == 0 && tid != pid;
+        const auto name = tid == pid ? "message thread" : keptName ? processName + " #" + std::to_string (made) + thread.name.substr (processName.size()) : thread.name;
+        const bool seen = before != from.threads.end();
+        auto& sum = byName[name];
+        sum.name = name;
+        sum.percent += 100.0 * (thread.ms - (seen ? before->second.ms : 0.0)) / wallMs;
+        sum.wakesPerSecond += 1000.0 * (double) (thread.wakes - (seen ? before->second.wakes : 0)) / wallMs;
+        ++sum.count;
         ++made;
     }
-    for (const auto& [name, ms] : byName)
-        share.threads.emplace_back (name, 100.0 * ms / wallMs);
-    std::sort (share.threads.begin(), share.threads.end(), [] (const auto& a, const auto& b) { return a.second > b.second; });
+    for (const auto& [name, thread] : byName)
+    {
+        share.threads.push_back (thread);
+        share.threadSum += thread.percent;
+    }
+    std::sort (share.threads.begin(), share.threads.end(), [] (const auto& a, const auto& b) { return a.percent > b.percent; });
     return share;
 }
 
@@ -167,8 +202,21 @@ public:
         keyReturn = XKeysymToKeycode (keyboard, XK_Return);
         if (! waitFor ([&] { return laneColumns (readyColour) >= 100; }, capMs, 20))
             return "the READY lane never showed a prepared row";
+        // A user's window: the program's own first size, all of it on the screen.
+        const auto windows = rig.windowsTitled (mainWindowTitle);
+        if (windows.size() != 1)
+            return "the main window is gone";
+        const auto& w = windows.front();
+        window = std::to_string (w.width) + " x " + std::to_string (w.height) + " at " + std::to_string (w.x) + ", "
+               + std::to_string (w.y);
+        if (w.width != windowWidth || w.height != windowHeight || w.x < 0 || w.y < 0 || w.x + w.width > screenWidth
+            || w.y + w.height > screenHeight)
+            return "the main window is " + window + ", not " + std::to_string (windowWidth) + " x "
+                 + std::to_string (windowHeight) + " on the screen";
         return {};
     }
+
+    std::string window;   // the main window's size and place, once started
 
     int pid() const  { return program->pid(); }
 
@@ -278,19 +326,21 @@ CpuShare measure (int pid, double settleSeconds, double seconds)
 {
     std::this_thread::sleep_for (std::chrono::duration<double> (settleSeconds));
     const auto from = sampleCpu (pid);
+    const auto startedAt = juce::Time::getCurrentTime().formatted ("%H:%M:%S");
     std::this_thread::sleep_for (std::chrono::duration<double> (seconds));
-    return shareBetween (pid, from, sampleCpu (pid));
+    auto share = shareBetween (pid, from, sampleCpu (pid));
+    share.from = startedAt.toStdString();
+    return share;
 }
 
 void print (const char* what, const CpuShare& share)
 {
-    std::printf ("        %s: process %.2f %% of a core (utime + stime); by thread (schedstat):\n", what, share.process);
-    for (const auto& [name, percent] : share.threads)
-    {
-        const auto count = share.threadCounts.at (name);
-        std::printf ("            %-18s %6.2f %%%s\n", ("\"" + name + "\"").c_str(), percent,
-                     count > 1 ? (" (" + std::to_string (count) + " threads)").c_str() : "");
-    }
+    std::printf ("        %s, from %s: process %.2f %% of a core (utime + stime, as a process monitor shows it); "
+                 "the threads' run times (schedstat) sum to %.2f %%; by thread:\n", what, share.from.c_str(), share.process,
+                 share.threadSum);
+    for (const auto& thread : share.threads)
+        std::printf ("            %-26s %6.2f %%  %6.1f wakeups/s%s\n", ("\"" + thread.name + "\"").c_str(), thread.percent,
+                     thread.wakesPerSecond, thread.count > 1 ? (" (" + std::to_string (thread.count) + " threads)").c_str() : "");
 }
 
 struct Figures
@@ -298,22 +348,32 @@ struct Figures
     double rest = -1.0, playing = -1.0;
 };
 
-bool benchProgram (const std::string& path, double settle, double seconds, Figures& figures)
+struct Spans
+{
+    double restSettle = 15.0, restSeconds = 30.0, playingSettle = 5.0, playingSeconds = 10.0;
+};
+
+bool benchProgram (const std::string& path, const Spans& spans, Figures& figures)
 {
     std::printf ("    %s\n", path.c_str());
     std::fflush (stdout);
     IdleShow show (path);
     if (const auto why = show.start(); ! why.empty())
         return fail (why);
-    const auto rest = measure (show.pid(), settle, seconds);
+    std::printf ("        window %s; the pointer rests over it\n", show.window.c_str());
+    std::fflush (stdout);   // an outside count of the same span can start from this line
+    const auto rest = measure (show.pid(), spans.restSettle, spans.restSeconds);
     if (! show.programRuns())
         return fail ("the program ended during the rest figure");
     print ("at rest, output open, nothing playing", rest);
-    std::printf ("        goal at rest <= %.1f %%: ratio %.2f (%s)\n", goalRestPercent, rest.process / goalRestPercent,
-                 rest.process <= goalRestPercent ? "met" : "not met");
+    std::printf ("        goal at rest <= %.1f %% of a core (process): ratio %.2f (%s)\n", goalRestPercent,
+                 rest.process / goalRestPercent, rest.process <= goalRestPercent ? "met" : "not met");
+    // Still at rest for a moment: an outside count of the same span, started from the window line
+    // a little later than this one, ends at rest too, not in the GO below.
+    std::this_thread::sleep_for (std::chrono::seconds (2));
     if (const auto why = show.playTwoTracks(); ! why.empty())
         return fail (why);
-    const auto playing = measure (show.pid(), std::min (settle, 5.0), seconds);
+    const auto playing = measure (show.pid(), spans.playingSettle, spans.playingSeconds);
     if (! show.stillPlaying())
         return fail ("OUTGOING no longer played at the end of the playing figure");
     print ("two tracks playing (OUTGOING and MAIN)", playing);
@@ -340,18 +400,22 @@ int main (int argc, char** argv)
         return 0;
     }
     const bool full = std::getenv ("VANTREL_BENCH_IDLE_FULL") != nullptr;
-    const double settle = bench::intArgument (argc, argv, "settle", full ? 15 : 5);
-    const double seconds = bench::intArgument (argc, argv, "seconds", full ? 30 : 10);
+    Spans spans;
+    spans.restSettle = bench::intArgument (argc, argv, "settle", 15);
+    spans.restSeconds = bench::intArgument (argc, argv, "seconds", 30);
+    spans.playingSettle = std::min (spans.restSettle, full ? spans.restSettle : 5.0);
+    spans.playingSeconds = std::min (spans.restSeconds, full ? spans.restSeconds : 10.0);
     const auto program = stringArgument (argc, argv, "program", VANTREL_PROGRAM);
     const auto compare = stringArgument (argc, argv, "compare", "");
     std::printf ("CPU of the shipped program, private Xvfb and JACK (dummy, %d Hz, %d frames), %d-row show, output open: "
-                 "%.0f s settle, %.0f s measured; machine load %s",
-                 rate, period, showRows, settle, seconds, readText ("/proc/loadavg").c_str());
+                 "at rest %.0f s settle and %.0f s measured, playing %.0f s and %.0f s; machine load %s",
+                 rate, period, showRows, spans.restSettle, spans.restSeconds, spans.playingSettle, spans.playingSeconds,
+                 readText ("/proc/loadavg").c_str());
     bool ok = true;
     Figures before, after;
     if (! compare.empty())
-        ok = benchProgram (compare, settle, seconds, before);
-    ok = benchProgram (program, settle, seconds, after) && ok;
+        ok = benchProgram (compare, spans, before);
+    ok = benchProgram (program, spans, after) && ok;
     if (ok && ! compare.empty())
         std::printf ("    this program against the compared one: at rest %.2f %% / %.2f %% (ratio %.2f), playing %.2f %% / %.2f %% "
                      "(ratio %.2f; goal: no more than before, %s)\n",

@@ -174,7 +174,7 @@ int main (int argc, char** argv)
     int result = 0;
     {
         VantrelView view (*session);
-        view.stopTimer();   // the frames below run its timer's step themselves
+        view.stopTicking();   // the frames below run its timer's step themselves
         OffscreenWindow window (view);
         window.setBounds (0, 0, width, height);
         window.addToDesktop (0);

@@ -62,7 +62,7 @@ int main (int argc, char** argv)
         return fail (show.error);
 
     VantrelView view (*session);
-    view.stopTimer();   // the frames below do the view's work themselves
+    view.stopTicking();   // the frames below do the view's work themselves
     view.setBounds (0, 0, 1380, 860);
     auto* list = findList (view);
     if (list == nullptr)

@@ -4,8 +4,8 @@
 #        VANTREL_BENCH_UI_SECONDS=60 gives the full minute; bench_key_to_sound makes 10 GOs per
 #        period, about 40 s in all, and VANTREL_BENCH_KEY_TRIALS=35 the full 35, about 80 s;
 #        bench_output plays for 30 s, VANTREL_BENCH_OUTPUT_SECONDS=120 gives its full two minutes;
-#        bench_idle_cpu measures 10 s at rest and 10 s playing after 5 s settles, about 45 s,
-#        VANTREL_BENCH_IDLE_FULL=1 the full 15 s settle and 30 s measured, about 2 min)
+#        bench_idle_cpu measures 30 s at rest after a 15 s settle, as a user measures it, and 10 s
+#        playing after 5 s, about a minute; VANTREL_BENCH_IDLE_FULL=1 measures playing as long)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build/release}

@@ -1,5 +1,7 @@
 #include "ui/Fonts.h"
 
+#include "ui/FocusCaret.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <ft2build.h>
@@ -179,6 +181,12 @@ class UiFontLookAndFeel final : public juce::LookAndFeel_V4
 {
 public:
     UiFontLookAndFeel()                     { setDefaultSansSerifTypefaceName (uiSansName()); }
+
+    /** The caret of the fields outside the main view: it blinks only while its field has the focus. */
+    juce::CaretComponent* createCaretComponent (juce::Component* keyFocusOwner) override
+    {
+        return new FocusCaret (keyFocusOwner);
+    }
 
     juce::Typeface::Ptr getTypefaceForFont (const juce::Font& font) override
     {

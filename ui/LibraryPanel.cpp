@@ -108,7 +108,8 @@ LibraryPanel::LibraryPanel (SessionCoordinator& c, DialogHost& host) : coordinat
                                                                             &reloadButton, &addButton, &removeButton,
                                                                             &revealButton, &list })
         addAndMakeVisible (child);
-    startTimer (250);
+    if (isVisible())
+        startTimer (250);
     refreshTargetPlaylists();
     updateSelectionState();
 }
@@ -130,6 +131,20 @@ void LibraryPanel::timerCallback()
 {
     if (isVisible())
         update();
+}
+
+void LibraryPanel::visibilityChanged()
+{
+    // Hidden, it has nothing to show: its timer runs only while it is visible, and a panel that
+    // comes into view shows the current snapshot at once.
+    if (! isVisible())
+    {
+        stopTimer();
+        return;
+    }
+    update();
+    if (! isTimerRunning())
+        startTimer (250);
 }
 
 void LibraryPanel::update()

@@ -43,8 +43,10 @@ public:
     std::function<bool()> importRunning;
 
     /** Every 250 ms while visible: takes a new snapshot, refreshes the summary and the button
-        states, and rescans after every saved change of the catalog or the pads. */
+        states, and rescans after every saved change of the catalog or the pads. The timer runs
+        only while the panel is visible; a panel that becomes visible takes this step at once. */
     void timerCallback() override;
+    void visibilityChanged() override;
 
     int getNumRows() override;
     /** A row's display name, as accessibility clients read it. */

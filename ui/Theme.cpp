@@ -1,6 +1,7 @@
 #include "ui/Theme.h"
 
 #include "session/GainRange.h"
+#include "ui/FocusCaret.h"
 #include "ui/Fonts.h"
 
 #include <utility>
@@ -193,5 +194,10 @@ void paintSectionBox (juce::Graphics& g, juce::Rectangle<float> area, const juce
                                         juce::jmax (0.0f, area.getHeight() - 1.0f) };
     g.setColour (themeColour (owner, lineColourId).withAlpha (0.7f));
     g.drawRoundedRectangle (edge, 7.0f, 1.0f);
+}
+
+juce::CaretComponent* Theme::createCaretComponent (juce::Component* keyFocusOwner)
+{
+    return new FocusCaret (keyFocusOwner);
 }
 } // namespace vantrel

@@ -134,6 +134,9 @@ public:
     void drawLinearSlider (juce::Graphics&, int x, int y, int width, int height, float sliderPos,
                            float minSliderPos, float maxSliderPos, juce::Slider::SliderStyle,
                            juce::Slider&) override;
+
+    /** A caret that blinks only while its field has the focus (ui/FocusCaret.h). */
+    juce::CaretComponent* createCaretComponent (juce::Component* keyFocusOwner) override;
 };
 
 /** A section's background box: a translucent panel with a thin outline, in the palette colours

@@ -129,13 +129,15 @@ VantrelView::VantrelView (SessionCoordinator& c) : coordinator (c)
     addKeyListener (this);
     setWantsKeyboardFocus (true);
     setSize (1380, 860);
-    startTimer (1000 / 30);
+    startTimer (tickIntervalMs);
+    frames = std::make_unique<juce::VBlankAttachment> (this, [this] { displayFrame(); });
     refresh();
 }
 
 VantrelView::~VantrelView()
 {
-    stopTimer();
+    stopTicking();
+    frames.reset();
     removeMouseListener (this);
     removeKeyListener (this);
     impl.reset();

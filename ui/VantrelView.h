@@ -27,14 +27,14 @@ struct ViewFlags
 };
 
 /** The one component that fills the main window. It shows the coordinator's state, refreshed by
-    its own 30 Hz timer (lanes and meters at every tick, everything at every third), runs the
+    its own 30 Hz tick (lanes and meters at every tick, everything at every third), runs the
     coordinator's tick, turns every click, key and wheel turn into one coordinator operation,
     rebuilds itself when the interface language changes and carries a quit out in steps.
     It never changes session data itself: the next refresh shows each operation's result together
     with the coordinator's status line. */
 class VantrelView : public juce::Component,
                     public juce::DragAndDropContainer,
-                    public juce::Timer,
+                    private juce::Timer,
                     public juce::KeyListener,
                     public ShortcutHandler
 {
@@ -127,7 +127,15 @@ public:
     void colourChanged() override;
     void mouseDown (const juce::MouseEvent&) override;
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+    /** The 30 Hz tick. On screen, the display's frames pace it (they come anyway, to paint); the
+        timer runs it only while the view has no window of its own, so the view adds no wakeup
+        of its own at rest. */
     void timerCallback() override;
+    /** The view's own ticks stop for good (a test or benchmark then runs timerCallback itself). */
+    void stopTicking();
+    /** True while the fallback timer, not the display's frames, paces the ticks. */
+    bool ticksOnTimer() const  { return isTimerRunning(); }
+    void parentHierarchyChanged() override;
     bool keyPressed (const juce::KeyPress&, juce::Component*) override;
     bool keyStateChanged (bool isKeyDown, juce::Component*) override;
     using juce::Component::keyPressed;
@@ -139,6 +147,7 @@ private:
     void beginQuit (std::function<void()> onQuit, std::function<void()> onAbandoned);
     void askQuit (std::function<void()> onQuit, std::function<void()> onAbandoned);
     void buildImpl();
+    void displayFrame();
 
     SessionCoordinator& coordinator;
     std::unique_ptr<Impl> impl;
@@ -150,6 +159,10 @@ private:
     std::function<void()> quitAfterDialog;       // a signal's quit request, waiting for a dialog to close
     std::function<void()> onQuitAbandoned;       // of the quit that is pending
     int swallowedRepeats = 0;
+    static constexpr int tickIntervalMs = 1000 / 30;
+    std::unique_ptr<juce::VBlankAttachment> frames;
+    double nextTickMs = 0.0;      // when the frames run the next tick (high-resolution milliseconds)
+    bool ticksStopped = false;    // the quit was prepared: no further tick
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VantrelView)
 };

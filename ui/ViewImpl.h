@@ -13,6 +13,7 @@
 #include "ui/RowsList.h"
 #include "ui/StatusRow.h"
 #include "ui/Theme.h"
+#include "ui/TooltipsOnDemand.h"
 #include "ui/TransportRow.h"
 #include "ui/VantrelView.h"
 #include "ui/ViewSection.h"
@@ -77,7 +78,8 @@ struct VantrelView::Impl : public ViewDoors
     PadColumn padColumn;
     PlaylistColumn playlists;
     RowsColumn rowsColumn;
-    juce::TooltipWindow tooltips { nullptr, 650 };
+    static constexpr int tooltipRestMs = 5000;   // a tip goes after the pointer has rested this long
+    TooltipsOnDemand tooltips { 650, tooltipRestMs };
 
     int layoutKey = -1;
     int layoutCount = 0;

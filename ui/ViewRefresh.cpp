@@ -110,6 +110,42 @@ void VantrelView::Impl::showLanes (const LaneSnapshot& s)
     master.showMeter (s.meters);
 }
 
+void VantrelView::displayFrame()
+{
+    if (ticksStopped)
+        return;
+    const auto now = juce::Time::getMillisecondCounterHiRes();
+    if (isTimerRunning())
+    {
+        // The frames come: they pace the tick from here on.
+        stopTimer();
+        nextTickMs = now;
+    }
+    // A frame up to 2 ms early counts as due, so that a display's frame that comes at the tick's
+    // period (two frames at 60 Hz) is not put off by its jitter to the frame after it.
+    constexpr double periodMs = 1000.0 / 30.0, earlyMs = 2.0;
+    if (now + earlyMs < nextTickMs)
+        return;
+    nextTickMs += periodMs;
+    if (nextTickMs <= now)
+        nextTickMs = now + periodMs;   // after a stall: no burst of ticks to catch up
+    timerCallback();
+}
+
+void VantrelView::parentHierarchyChanged()
+{
+    // Without a window the view has no frames: the timer ticks until they come again.
+    if (getPeer() == nullptr && ! ticksStopped && ! isTimerRunning())
+        startTimer (tickIntervalMs);
+}
+
+void VantrelView::stopTicking()
+{
+    // The frames stay attached (this may run inside one of them); they only stop ticking.
+    ticksStopped = true;
+    stopTimer();
+}
+
 void VantrelView::timerCallback()
 {
     auto& f = impl->flags;
@@ -129,9 +165,9 @@ void VantrelView::timerCallback()
     {
         if (coordinator.prepareQuit())
         {
-            // Prepared once: the timer stops, so that no later tick prepares (and saves) again
+            // Prepared once: the ticks stop, so that no later tick prepares (and saves) again
             // while the application winds down.
-            stopTimer();
+            stopTicking();
             auto quit = std::move (m.onQuit);
             m.onQuit = nullptr;
             if (quit)
@@ -154,6 +190,7 @@ void VantrelView::timerCallback()
         coordinator.tick();
     }
 
+    m.tooltips.followWindows();
     if (++tickCount < 3)
     {
         refreshLanes();

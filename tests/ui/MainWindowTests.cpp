@@ -35,7 +35,7 @@ struct WindowRig
         setup.audioEnabled = false;
         setup.options = rig.options;
         window = std::make_unique<MainWindow> (setup);
-        window->view.stopTimer();   // the test ticks the view itself, between its own steps
+        window->view.stopTicking();   // the test ticks the view itself, between its own steps
 
         std::vector<juce::File> files;
         for (int i = 0; i < 12; ++i)

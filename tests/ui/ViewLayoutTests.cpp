@@ -191,7 +191,7 @@ TEST (MainViewLayout, TheKeptBackgroundFollowsFoldsModesAndTheWindowSize)
             change();
             view.refresh();
             VantrelView fresh (*r.session);
-            fresh.stopTimer();
+            fresh.stopTicking();
             fresh.flags().dynamicsOpen = view.flags().dynamicsOpen;
             fresh.refresh();
             FittedContent freshContent (fresh);

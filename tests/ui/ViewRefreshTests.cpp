@@ -272,7 +272,7 @@ TEST (MainViewQuit, AQuitThatCannotSaveIsAbandonedAndTheViewIsUsableAgain)
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror (errno);
     auto session = rig.make();
     VantrelView view (*session);
-    view.stopTimer();
+    view.stopTicking();
     ASSERT_TRUE (session->addPlaylist ("Show", ""));
     ASSERT_TRUE (session->waitForSaves());
     ASSERT_TRUE (disk.fill());

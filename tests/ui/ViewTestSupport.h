@@ -260,7 +260,7 @@ struct ViewRig
     VantrelView& makeView()
     {
         view = std::make_unique<VantrelView> (*session);
-        view->stopTimer();   // the test runs the timer's steps itself
+        view->stopTicking();   // the test runs the timer's steps itself
         return *view;
     }
 

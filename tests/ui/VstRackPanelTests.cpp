@@ -76,7 +76,7 @@ struct RackPanelRig
         session = rig.make (true);
         ASSERT_TRUE (session->isOutputOpen()) << session->statusText();
         view = std::make_unique<VantrelView> (*session);
-        view->stopTimer();   // settle ticks the session itself
+        view->stopTicking();   // settle ticks the session itself
         view->setBounds (0, 0, 1380, 860);
         view->addToDesktop (0);
         view->setVisible (true);
