@@ -120,7 +120,7 @@ int main (int argc, char** argv)
         }
         Theme theme;
         VantrelView view (*session);   // the panel's menu and dialogs are the view's
-        view.stopTimer();
+        view.stopTicking();
         auto* found = dynamic_cast<LibraryPanel*> (view.findChildWithID ("library-panel"));
         if (found == nullptr)
         {
