@@ -794,8 +794,12 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
                 text += name + "; ";
             return text;
         };
-        // The keys of a typing as one xdotool command, run at once after the click (letters,
-        // digits and spaces only: xdotool's "type" takes every argument after it).
+        // Screen points: xdotool then sends everything through the X server's test extension.
+        const auto origin = show.contentOrigin();
+        ASSERT_TRUE (origin.has_value());
+        const auto onScreen = [&] (juce::Point<int> inWindow) { return inWindow + *origin; };
+        // The keys of a typing as one xdotool command, run at once after the click in the same
+        // call (letters, digits and spaces only: xdotool's "type" takes every argument after it).
         const auto keysOf = [] (const char* typed) {
             juce::StringArray args { "key", "--delay", "12" };
             for (const auto* c = typed; *c != 0; ++c)
@@ -813,13 +817,13 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
         for (const auto& t : typings)
         {
             SCOPED_TRACE (juce::String (t.typed).replace ("\n", "\\n").replace ("\b", "\\b").toStdString());
-            // The click goes through the hand (each press and release taken in by the X server
-            // before the next: see HandsShow::moveTo), the keys follow it at once.
+            juce::StringArray click;
             if (t.opens == rename)
             {
                 expected[0] = "playlist " + std::string (t.name);
                 const auto tree = p.layout["playlists"].bounds;
-                ASSERT_TRUE (show.clickAt (p.toWindow ({ tree.getX() + 60, tree.getY() + 18 }), "1", 2));
+                const auto line = onScreen (p.toWindow ({ tree.getX() + 60, tree.getY() + 18 }));
+                click = { "mousemove", juce::String (line.x), juce::String (line.y), "click", "--repeat", "2", "--delay", "80", "1" };
             }
             else
             {
@@ -831,9 +835,10 @@ TEST (OperatorHandsProgram, ANameTypedAtOnceGoesIntoItsDialog)
                 const auto mapped = Clock::now();
                 const auto item = menu.getPosition() + juce::Point<int> { menu.getWidth() / 2, menu.getHeight() * (2 * (int) t.opens - 1) / 4 };
                 juce::Thread::sleep (std::max (300 - (int) msSince (mapped), 0));
-                ASSERT_TRUE (show.clickOnScreen (item));
+                click = { "mousemove", juce::String (item.x), juce::String (item.y), "click", "1" };
             }
-            ASSERT_TRUE (show.xdotool (keysOf (t.typed)));
+            click.addArray (keysOf (t.typed));
+            ASSERT_TRUE (show.xdotool (click));
             ASSERT_TRUE (waitFor ([&] { return names() == expected; }, capMs, 20))
                 << "menus up: " << show.menuWindows().size() << "; saved: " << listed() << "name dialogs up: " << show.rig.windowsTitled ("新しいプレイリスト").size()
                        + show.rig.windowsTitled ("新しいフォルダー").size() + show.rig.windowsTitled ("プレイリスト名").size();
