@@ -153,6 +153,12 @@ void DialogHost::textDialog (const juce::String& title, const juce::String& labe
     dialog->addTextEditor ("value", initialText, label);
     dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
     dialog->addButton (translate ("確定"), 1, juce::KeyPress (juce::KeyPress::returnKey));
+    // The field is the one place for the keyboard: a window given the focus (by a window
+    // manager, before the field has asked for it) gives it to its first child that takes it,
+    // which would be the cancel button, and a Return typed ahead would then press it.
+    for (auto* child : dialog->getChildren())
+        if (auto* button = dynamic_cast<juce::Button*> (child))
+            button->setWantsKeyboardFocus (false);
     juce::WeakReference<DialogHost> safe (this);
     dialog->enterModalState (true, juce::ModalCallbackFunction::create (
         [safe, title, label, nameRequired, onText = std::move (onText)] (int result)

@@ -97,5 +97,34 @@ TEST (DialogHost, OneModalAtATimeAndTheTypedKeysGoWithItsMenu)
         EXPECT_FALSE (modal);
     }
 }
+// A window manager gives a new name dialog's window the focus, and the window gives it to its
+// first child that takes it; a Return typed ahead then goes where that focus is. It confirms the
+// name (here the one already in the field): no button takes the focus from the field.
+TEST (DialogHost, AReturnTypedWhenTheWindowTakesTheFocusConfirmsTheName)
+{
+    ViewRig r;
+    if (! r.display.running())
+        GTEST_SKIP() << r.display.problem;
+    auto& view = r.makeView();
+    Theme theme;
+    bool modal = false;
+    std::unique_ptr<AudioFileChooser> chooser;
+    DialogHost host (view, *r.session, theme, modal, chooser);
+
+    std::optional<juce::String> named;
+    host.textDialog ("name", "name", "Act 1", [&named] (juce::String text) { named = text; }, true, {});
+    auto* dialog = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
+    ASSERT_NE (dialog, nullptr);
+    auto* field = dialog->getTextEditor ("value");
+    ASSERT_TRUE (runMessagesUntil ([&] { return field->hasKeyboardFocus (false); })) << "the field never took the focus";
+
+    // As the window's peer does when the window manager's focus arrives after the field lost it.
+    field->giveAwayKeyboardFocus();
+    dialog->grabKeyboardFocus();
+    ASSERT_NE (dialog->getPeer(), nullptr);
+    dialog->getPeer()->handleKeyPress (juce::KeyPress (juce::KeyPress::returnKey));
+    ASSERT_TRUE (runMessagesUntil ([&] { return ! modal; }));
+    EXPECT_EQ (named, std::optional<juce::String> ("Act 1")) << "the Return did not confirm the name";
+}
 } // namespace
 } // namespace vantrel

@@ -1,6 +1,7 @@
 // What the program really sends to JACK, heard by a separate JACK client on a private dummy
 // server: the media's own samples at their gain, on the right channels, and silence around them.
 #include "AdapterTestSupport.h"
+#include "audio/output/JackMessages.h"
 #include "support/JackCaptureClient.h"
 #include "support/JackDummyServer.h"
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,7 @@ protected:
     juce::File folder = juce::File::createTempFile ("jack-capture");
     std::unique_ptr<JuceAudioAdapter> adapter;
     std::unique_ptr<JackCaptureClient> capture;
+    std::optional<std::uint32_t> clockStoppedAt;   // the program's clock, once the output runs
 
     void SetUp() override
     {
@@ -136,9 +139,12 @@ protected:
             adapter = std::make_unique<JuceAudioAdapter> (recognisableMedia (10.0), [] { return std::int64_t { 0 }; },
                                                           vantrel::test::privateRackOptions());
             adapter->setLimiterEnabled (false);
-            // The program's clock stands still: a starved server is not taken for a stalled
-            // device, which would close the output in the middle of a capture.
-            adapter->millisecondCounter = [] { return std::uint32_t { 0 }; };
+            // The program's clock runs until the output runs (an open waits for JACK's
+            // connections by the clock: it opens again and gives up by it), then stands still:
+            // a starved server is not taken for a stalled device, which would close the output
+            // in the middle of a capture.
+            clockStoppedAt.reset();
+            adapter->millisecondCounter = [this] { return clockStoppedAt.value_or (juce::Time::getMillisecondCounter()); };
             play();
             if (HasFatalFailure())
                 return;
@@ -157,13 +163,19 @@ protected:
         FAIL() << "every capture lost JACK cycles; cycles lost per capture:" << interruptions;
     }
 
-    /** Opens `settings` as the program does at its start. A busy JACK server refuses the
-        framework's client now and then; the adapter then opens its stored choice again at a
-        tick a second later, which is waited for. */
+    /** Opens `settings` as the program does at its start, and waits until the output runs, as
+        the program's clock brings it: an open succeeds before JACK shows its channels'
+        connections, and the output starts at the tick that sees them (a GO before that is
+        refused, as the program's own is); a busy server refuses the framework's client now and
+        then, and a connection can fail, so the output is opened again by the clock. Then the
+        clock stops. */
     void openOutputOrReopened (const OutputDeviceSettings& settings)
     {
         const auto opened = adapter->openOutput (settings, true);
-        ASSERT_TRUE (opened.ok || tickUntil ([&] { return adapter->hasDevice(); })) << opened.message;
+        ASSERT_TRUE (tickUntil ([&] { return adapter->isRunning(); }))
+            << opened.message << "; " << vantrel::test::describeDevice (*adapter) << "; JACK: "
+            << vantrel::jack_messages::recentErrors().joinIntoString (" / ");
+        clockStoppedAt = juce::Time::getMillisecondCounter();
     }
 
     /** The adapter on the server's playback ports, and a capture client listening to its outputs. */
@@ -171,7 +183,9 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE (openOutputOrReopened (jackSystem));
         capture = std::make_unique<JackCaptureClient>();
-        ASSERT_TRUE (capture->open ("vantrel-capture")) << capture->lastError();
+        // A name of this server's own: libjack's client sockets are named by client and user
+        // only, so one name in two test processes at once can clash.
+        ASSERT_TRUE (capture->open ("capture-" + server.serverName())) << capture->lastError();
         // A loaded server can refuse a connection for a moment; it is asked again.
         ASSERT_TRUE (vantrel::test::waitUntil ([&] { return capture->connectFrom (JackCaptureClient::programClientName); }, [] {},
                                               vantrel::test::patienceMs, 50)) << capture->lastError();
@@ -320,7 +334,7 @@ TEST_P (JackCapturePairTest, TheChosenOutputPairCarriesTheMediaLeftAndRightAndTh
     constexpr size_t heard = 9600;
     ASSERT_NO_FATAL_FAILURE (captureWithoutLostCycles ([&] {
         capture = std::make_unique<JackCaptureClient> (4);
-        ASSERT_TRUE (capture->open ("vantrel-pairs")) << capture->lastError();
+        ASSERT_TRUE (capture->open ("pairs-" + server.serverName())) << capture->lastError();
         capture->start();
         const auto name = juce::String (capture->name());
         ASSERT_NO_FATAL_FAILURE (openOutputOrReopened ({ "JACK", name, "JACK:" + name, 0.0, 0, pair }));
