@@ -410,10 +410,12 @@ void MasterVstRack::waitForWork()
 {
     VANTREL_ASSERT_CONTROL_THREAD;
 
-    // Nothing but the automatic save falls due by itself.
-    const auto untilSave = std::clamp<std::int64_t> (autosavePeriod - (now() - lastAutosaveCheck), nanosPerMs, autosavePeriod);
+    // Nothing but the automatic save falls due by itself. One that is overdue waits for the show to
+    // stop playing (or a capture to end), which wakes nobody: it is looked at again a period later.
+    const auto untilSave = autosavePeriod - (now() - lastAutosaveCheck);
+    const auto wait = untilSave > 0 ? std::min (untilSave, autosavePeriod) : autosavePeriod;
     std::unique_lock<std::mutex> lock (wakeMutex);
-    wakeCondition.wait_for (lock, std::chrono::nanoseconds (untilSave), [this] { return wakeRequested; });
+    wakeCondition.wait_for (lock, std::chrono::nanoseconds (wait), [this] { return wakeRequested; });
     wakeRequested = false;
 }
 
