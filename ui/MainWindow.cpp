@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "ui/DisplayRates.h"
 #include "ui/Theme.h"
 #include "ui/WindowPlacement.h"
 
@@ -15,6 +16,8 @@ MainWindow::MainWindow (const MainWindowSetup& setup)
       view (coordinator),
       content (view)
 {
+    // Before the native title bar makes the window's peer, which takes its display's frame rate.
+    assumeCommonRefreshRates();
     content.setSize (windowSizes::initialWidth, windowSizes::initialHeight);
     setUsingNativeTitleBar (true);
     setContentNonOwned (&content, true);
@@ -50,6 +53,12 @@ MainWindow::~MainWindow()
 void MainWindow::closeButtonPressed()
 {
     view.requestQuit (onQuit ? onQuit : [] { juce::JUCEApplicationBase::quit(); });
+}
+
+void MainWindow::parentSizeChanged()
+{
+    juce::DocumentWindow::parentSizeChanged();
+    assumeCommonRefreshRates();
 }
 
 void MainWindow::activeWindowStatusChanged()

@@ -34,6 +34,9 @@ public:
     /** Asks the view to quit; onQuit (default: the application's quit) runs once it may. */
     void closeButtonPressed() override;
     void activeWindowStatusChanged() override;
+    /** The display list was rebuilt (display settings changed): displays that report no refresh
+        rate get the common one again. */
+    void parentSizeChanged() override;
 
     std::function<void()> onQuit;
 

@@ -10,6 +10,7 @@
 #include "platform/WorkerIo.h"
 #include "platform/ThreadName.h"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -22,7 +23,6 @@ using Kind = VstRackRequest::Kind;
 
 constexpr std::int64_t nanosPerMs = 1000000;
 constexpr std::int64_t liveStatusPeriod = 500 * nanosPerMs;
-constexpr std::chrono::milliseconds idlePassPeriod { 20 };   // a pass while the rack has nothing to serve
 constexpr std::int64_t autosavePeriod = 2000 * nanosPerMs;
 constexpr int blocksPerPass = 8;
 
@@ -94,6 +94,7 @@ void MasterVstRack::stop()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
     state.stopRequested = true;
+    wakeControlThread();
     scan.cancel();
 
     if (controlThread.joinable())
@@ -116,7 +117,7 @@ bool MasterVstRack::choosePlugin (int slot, const juce::String& classId)
     if (! RackState::isSlotIndex (slot) || (classId.isNotEmpty() && ! isVstUid (classId)))
         return false;
 
-    return requests.post ({ Kind::choosePlugin, slot, classId.toUpperCase(), false, nullptr });
+    return post ({ Kind::choosePlugin, slot, classId.toUpperCase(), false, nullptr });
 }
 
 bool MasterVstRack::setSlotEnabled (int slot, bool enabled)
@@ -133,7 +134,7 @@ bool MasterVstRack::setSlotEnabled (int slot, bool enabled)
             return false;
     }
 
-    return requests.post ({ Kind::setSlotEnabled, slot, {}, enabled, nullptr });
+    return post ({ Kind::setSlotEnabled, slot, {}, enabled, nullptr });
 }
 
 bool MasterVstRack::openEditor (int slot)
@@ -150,13 +151,13 @@ bool MasterVstRack::openEditor (int slot)
             return false;
     }
 
-    return requests.post ({ Kind::openEditor, slot, {}, false, nullptr });
+    return post ({ Kind::openEditor, slot, {}, false, nullptr });
 }
 
 void MasterVstRack::closeEditors()
 {
     VANTREL_ASSERT_MESSAGE_THREAD;
-    requests.post ({ Kind::closeEditors, 0, {}, false, nullptr });
+    post ({ Kind::closeEditors, 0, {}, false, nullptr });
 }
 
 bool MasterVstRack::addSearchFolder (const juce::File& folder)
@@ -178,7 +179,7 @@ bool MasterVstRack::addSearchFolder (const juce::File& folder)
             return false;
     }
 
-    return requests.post ({ Kind::addSearchFolder, 0, path, false, nullptr });
+    return post ({ Kind::addSearchFolder, 0, path, false, nullptr });
 }
 
 bool MasterVstRack::removeSearchFolder (const juce::String& folder)
@@ -188,7 +189,7 @@ bool MasterVstRack::removeSearchFolder (const juce::String& folder)
     if (state.configCorruptShown || state.isPlaying())
         return false;
 
-    return requests.post ({ Kind::removeSearchFolder, 0, folder, false, nullptr });
+    return post ({ Kind::removeSearchFolder, 0, folder, false, nullptr });
 }
 
 void MasterVstRack::requestRescan()
@@ -196,7 +197,10 @@ void MasterVstRack::requestRescan()
     VANTREL_ASSERT_MESSAGE_THREAD;
 
     if (! state.configCorruptShown && ! state.isPlaying())
+    {
         state.rescanRequested = true;
+        wakeControlThread();
+    }
 }
 
 StoreResult MasterVstRack::saveAndWait()
@@ -209,7 +213,7 @@ StoreResult MasterVstRack::saveAndWait()
     auto promise = std::make_shared<std::promise<StoreResult>>();
     auto future = promise->get_future();
 
-    if (! requests.post ({ Kind::saveAndWait, 0, {}, false, promise }))
+    if (! post ({ Kind::saveAndWait, 0, {}, false, promise }))
         return StoreResult::failure (rackText::text (rackText::saveQueueFull));
 
     if (future.wait_for (std::chrono::milliseconds (options.saveWaitMs)) != std::future_status::ready)
@@ -295,10 +299,11 @@ void MasterVstRack::prepare (double sampleRate, int maxBlockFrames)
     if (state.configuredSlots.load() > 0)
         state.reloadPending = true;
 
-    if (! requests.post ({ Kind::reloadAfterPrepare, 0, {}, false, nullptr }))
+    if (! post ({ Kind::reloadAfterPrepare, 0, {}, false, nullptr }))
     {
         requests.beginOperation();
         reloadOwed = true;
+        wakeControlThread();
     }
 }
 
@@ -370,11 +375,16 @@ void MasterVstRack::controlLoop()
         recreateRequestedSlots();
         passCount.fetch_add (1, std::memory_order_release);
 
-        // A pass that found nothing to do waits 1 ms; with no slot configured, nothing loading or
-        // scanning and no request pending, no block can come (the bridge passes the signal on
-        // untouched) and the next request may wait a few milliseconds more.
+        // A pass that found nothing to do waits 1 ms while blocks or scan results can come. With
+        // no slot configured, nothing loading or scanning and no request pending, none can (the
+        // bridge passes the signal on untouched): the thread sleeps until something is asked of it.
         if (! worked)
-            std::this_thread::sleep_until (passStart + (nothingToServe() ? idlePassPeriod : std::chrono::milliseconds (1)));
+        {
+            if (nothingToServe())
+                waitForWork();
+            else
+                std::this_thread::sleep_until (passStart + std::chrono::milliseconds (1));
+        }
     }
 
     scan.cancel();
@@ -392,8 +402,42 @@ void MasterVstRack::controlLoop()
 bool MasterVstRack::nothingToServe() const
 {
     return state.configuredSlots.load() == 0 && ! state.loading.load() && ! state.reloadPending.load()
-        && ! state.rescanRequested.load() && ! reloadOwed.load() && ! scan.isRunning() && requests.pendingOperations() == 0
+        && ! state.rescanRequested.load() && ! reloadOwed.load() && ! scan.isRunning() && ! scan.hasResults() && requests.pendingOperations() == 0
         && requests.size() == 0;
+}
+
+void MasterVstRack::waitForWork()
+{
+    VANTREL_ASSERT_CONTROL_THREAD;
+
+    // Nothing but the automatic save falls due by itself. One that is overdue waits for the show to
+    // stop playing (or a capture to end), which wakes nobody: it is looked at again a period later.
+    const auto untilSave = autosavePeriod - (now() - lastAutosaveCheck);
+    const auto wait = untilSave > 0 ? std::min (untilSave, autosavePeriod) : autosavePeriod;
+    std::unique_lock<std::mutex> lock (wakeMutex);
+    wakeCondition.wait_for (lock, std::chrono::nanoseconds (wait), [this] { return wakeRequested; });
+    wakeRequested = false;
+}
+
+void MasterVstRack::wakeControlThread()
+{
+    {
+        const std::lock_guard<std::mutex> lock (wakeMutex);
+        wakeRequested = true;
+    }
+
+    wakeCondition.notify_one();
+}
+
+bool MasterVstRack::post (VstRackRequest request)
+{
+    VANTREL_ASSERT_MESSAGE_THREAD;
+
+    if (! requests.post (std::move (request)))
+        return false;
+
+    wakeControlThread();
+    return true;
 }
 
 void MasterVstRack::runRequest (VstRackRequest& request)

@@ -22,8 +22,10 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 namespace vantrel
@@ -112,6 +114,10 @@ public:
         pass began after the moment it was read (diagnostics). */
     std::uint64_t controlPasses() const noexcept { return passCount.load (std::memory_order_acquire); }
 
+    /** Any thread but the audio thread: a control thread that waits with nothing to serve runs
+        a pass now (diagnostics; as when its clock has moved past a due save). */
+    void wakeControlThread();
+
     /** Any thread: how many scan catalogues have been taken (the first one after the initial
         load of the slots). */
     std::uint64_t catalogueGeneration() const noexcept { return catalogueCount.load (std::memory_order_acquire); }
@@ -153,6 +159,11 @@ private:
     void controlLoop();
     /** Control thread: no slot configured, nothing loading, scanning or owed, no request queued. */
     bool nothingToServe() const;
+    /** Control thread, with nothing to serve: waits until woken, or at the latest until the next
+        automatic save is due. */
+    void waitForWork();
+    /** Message thread: posts the request and wakes the control thread. */
+    bool post (VstRackRequest request);
     void runRequest (VstRackRequest& request);
     void reloadAfterPrepare();
     void startScan();
@@ -180,6 +191,13 @@ private:
     std::atomic<bool> realtimeGranted { false };
     std::atomic<std::uint64_t> catalogueCount { 0 };
     std::atomic<std::uint64_t> passCount { 0 };
+
+    // An idle control thread sleeps here; the message thread's requests, rescans, prepare and
+    // stop wake it. The audio thread never does: while blocks can come a slot is configured and
+    // the thread polls instead.
+    std::mutex wakeMutex;
+    std::condition_variable wakeCondition;
+    bool wakeRequested = false;   // guarded by wakeMutex
 
     std::int64_t lastLiveStatusPoll = 0;   // control thread (and start)
     std::int64_t lastAutosaveCheck = 0;

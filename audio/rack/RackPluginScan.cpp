@@ -61,6 +61,12 @@ void RackPluginScan::join()
         thread.join();
 }
 
+bool RackPluginScan::hasResults() const
+{
+    const std::lock_guard<std::mutex> lock (mutex);
+    return finished.has_value();
+}
+
 std::optional<RackPluginScan::Results> RackPluginScan::takeResults()
 {
     VANTREL_ASSERT_CONTROL_THREAD;

@@ -57,6 +57,10 @@ public:
     std::int32_t bundlesDone() const noexcept { return done.load(); }
     std::int32_t bundlesTotal() const noexcept { return total.load(); }
 
+    /** Any thread: results wait to be taken. Read after isRunning: a scan that no longer runs has
+        handed its results over by then. */
+    bool hasResults() const;
+
     /** Control thread: the results of the last scan that ran to its end, once. */
     std::optional<Results> takeResults();
 
@@ -70,7 +74,7 @@ private:
     std::atomic<std::int32_t> done { 0 };
     std::atomic<std::int32_t> total { 0 };
 
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::optional<Results> finished;   // under the mutex: handed over by takeResults
 
     std::thread thread;   // control thread only

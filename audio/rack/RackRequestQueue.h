@@ -14,8 +14,8 @@
 namespace vantrel
 {
 /** The rack's requests from the message thread to its control thread, carried out one at a time
-    in posting order. Nothing wakes the control thread: it takes the oldest request in each pass
-    of its loop. The slot requests and the reload after prepare count as pending operations from
+    in posting order. The control thread takes the oldest request in each pass of its loop (the
+    rack wakes it after a post). The slot requests and the reload after prepare count as pending operations from
     posting until they have been carried out; while any is pending the rack is busy. */
 class RackRequestQueue
 {

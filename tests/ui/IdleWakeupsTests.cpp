@@ -3,6 +3,7 @@
 
 #include "ViewTestSupport.h"
 
+#include "ui/DisplayRates.h"
 #include "ui/FocusCaret.h"
 #include "ui/LibraryPanel.h"
 #include "ui/Theme.h"
@@ -72,6 +73,33 @@ TEST (IdleWakeups, TheMainViewTicksOnTheDisplaysFramesAndOnItsTimerOnlyWithoutAW
     parent.addAndMakeVisible (view);
     EXPECT_FALSE (view.ticksOnTimer()) << "a stopped view ticks again";
     parent.removeChildComponent (&view);
+}
+
+TEST (IdleWakeups, ADisplayThatReportsNoRateGivesItsWindowsTheCommonFrameRate)
+{
+    // The private X server reports no refresh rate, as a virtual or remote display does.
+    ViewRig r;
+    ASSERT_TRUE (r.display.running()) << r.display.problem;
+    assumeCommonRefreshRates();
+
+    juce::Component child;
+    TopWindow window (child);
+    ASSERT_TRUE (waitUntilMapped (window.top, r.display));
+    int frames = 0;
+    double firstMs = 0.0, lastMs = 0.0;
+    juce::VBlankAttachment attachment (&child,
+                                       [&]
+                                       {
+                                           lastMs = juce::Time::getMillisecondCounterHiRes();
+                                           if (frames++ == 0)
+                                               firstMs = lastMs;
+                                       });
+
+    // Frames over at least a second: a busy machine makes them fewer, never more.
+    ASSERT_TRUE (runMessagesUntil ([&] { return frames > 1 && lastMs - firstMs >= 1000.0; }));
+    const auto perSecond = (frames - 1) * 1000.0 / (lastMs - firstMs);
+    EXPECT_LE (perSecond, assumedRefreshRateHz + 5.0) << "the window's frames run at JUCE's 100 Hz";
+    EXPECT_GE (perSecond, 1.0);
 }
 
 TEST (IdleWakeups, TheLibraryPanelRunsItsTimerOnlyWhileItIsShown)

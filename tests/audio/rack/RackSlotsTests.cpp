@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
+#include <thread>
 
 namespace
 {
@@ -474,6 +476,50 @@ TEST (RackSlots, SearchFoldersAreAddedRemovedAndRescanned)
     EXPECT_TRUE (fixture.status().plugins.empty());
     ASSERT_TRUE (fixture.rack->saveAndWait().ok);
     EXPECT_TRUE (fixture.stored().searchFolders.isEmpty());
+}
+
+TEST (RackSlots, AnIdleRackSleepsUntilAskedAndThenServesEveryRequest)
+{
+    RackFixture fixture;
+    fixture.start();
+    ASSERT_TRUE (fixture.waitForCatalogue());
+
+    // No slot, nothing loading or queued, and the clock stands (no save falls due): the control
+    // thread runs no pass of its own. A pass under way when the window opens may still end.
+    const auto passesOver300Ms = [&]
+    {
+        const auto before = fixture.rack->controlPasses();
+        std::this_thread::sleep_for (std::chrono::milliseconds (300));
+        return fixture.rack->controlPasses() - before;
+    };
+    EXPECT_LE (passesOver300Ms(), 1u);
+
+    // Nor while the show plays past the time of an automatic save, which then waits.
+    ASSERT_EQ (fixture.rack->setPlaybackActive (true), RackPlaybackState::idle);
+    fixture.clock.advanceMs (2100);
+    ASSERT_TRUE (controlLoopPassed (*fixture.rack));
+    EXPECT_LE (passesOver300Ms(), 1u);
+    ASSERT_EQ (fixture.rack->setPlaybackActive (false), RackPlaybackState::active);
+
+    // What the message thread asks of the sleeping rack is done: a rescan, a folder, a save, the
+    // reload after prepare, and the stop.
+    TempFolder extra ("rack-extra");
+    ASSERT_TRUE ((extra / "FakeGain.vst3").createDirectory());
+    fixture.rack->requestRescan();
+    ASSERT_TRUE (fixture.waitForCatalogue (2));
+    ASSERT_TRUE (fixture.rack->addSearchFolder (extra.path()));
+    ASSERT_TRUE (fixture.waitForCatalogue (3));
+    EXPECT_EQ (fixture.status().plugins.size(), 1u);
+
+    const auto saved = fixture.rack->saveAndWait();
+    EXPECT_TRUE (saved.ok) << saved.message;
+    EXPECT_EQ (fixture.stored().searchFolders, juce::StringArray { normalizeVstPath (extra.path()) });
+
+    fixture.rack->prepare (44100.0, 256);
+    EXPECT_TRUE (fixture.waitIdle());
+
+    fixture.rack->stop();
+    EXPECT_FALSE (fixture.rack->isBusy());
 }
 
 TEST (RackSlots, StopAnswersWaitingSavesAndEndsEveryWorker)

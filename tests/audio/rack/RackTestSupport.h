@@ -227,11 +227,19 @@ inline std::vector<int> zombieChildren()
 }
 
 /** Waits until the rack's control thread has been through a whole pass of its loop that began
-    after this call: whatever that pass would do (an automatic save, one queued request) is done. */
-inline bool controlLoopPassed (const MasterVstRack& rack, int limitMs = 60000)
+    after this call: whatever that pass would do (an automatic save, one queued request) is done.
+    An idle control thread sleeps until asked, so it is woken for the passes. */
+inline bool controlLoopPassed (MasterVstRack& rack, int limitMs = 60000)
 {
     const auto start = rack.controlPasses();
-    return eventually ([&] { return rack.controlPasses() >= start + 2; }, limitMs);
+
+    return eventually (
+        [&]
+        {
+            rack.wakeControlThread();
+            return rack.controlPasses() >= start + 2;
+        },
+        limitMs);
 }
 
 /** Milliseconds taken by `action`. */
