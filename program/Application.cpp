@@ -227,13 +227,17 @@ void Application::quitAbandoned (bool byTerminate)
     // The show goes on; whoever sent the signal learns why in the terminal. After a SIGTERM, the
     // next one ends the program without saving, until a save succeeds again.
     const auto& session = mainWindow->coordinator;
+    // Armed before anything is said: whoever reads the line may send the next SIGTERM at once.
     const auto why = session.alertText().isNotEmpty() ? session.alertText() : session.lastSaveResult().message;
+    if (byTerminate)
+    {
+        ticketAtAbandon = session.lastSaveTicket();
+        platform::armForcedEnd ("Vantrel!: SIGTERM again while the quit cannot save (" + why.toStdString()
+                                + "): ended without saving; the files on disk are left as they are.");
+    }
     std::fprintf (stderr, "Vantrel!: the quit was abandoned, it could not save: %s\n", why.toRawUTF8());
     if (! byTerminate)
         return;
-    ticketAtAbandon = session.lastSaveTicket();
-    platform::armForcedEnd ("Vantrel!: SIGTERM again while the quit cannot save (" + why.toStdString()
-                            + "): ended without saving; the files on disk are left as they are.");
     std::fprintf (stderr, "Vantrel!: a second SIGTERM ends the program without saving.\n");
     if (! pollSignals)
         startTimer (1000);   // watches for the save that disarms it

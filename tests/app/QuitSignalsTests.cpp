@@ -149,10 +149,17 @@ struct ReadOnlyRig
         return done;
     }
 
+    /** A read-only remount is refused ("busy") while the program has a file of the folder open
+        for writing, as during a save: asked again until it is through, or until it fails so. */
     bool setMusicReadOnly (bool readOnly)
     {
         const auto music = rig.music().getFullPathName().toStdString();
-        return mount ({ "-o", readOnly ? "remount,bind,ro" : "remount,bind,rw", music });
+        bool done = false;
+        waitFor ([&] {
+            done = mount ({ "-o", readOnly ? "remount,bind,ro" : "remount,bind,rw", music });
+            return done || why.find ("busy") == std::string::npos;
+        });
+        return done;
     }
 
     /** Starts the program, makes the session folder read-only and folds the playlist panel (the
