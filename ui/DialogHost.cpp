@@ -150,7 +150,14 @@ void DialogHost::textDialog (const juce::String& title, const juce::String& labe
         return;
     modal = true;
     dialog = makeAlert (title, message, juce::MessageBoxIconType::NoIcon);
-    dialog->addTextEditor ("value", initialText, label);
+    dialog->addTextEditor ("value", {}, label);
+    auto& field = *dialog->getTextEditor ("value");
+    // The name goes in without a change message. With one, the field's text value would post its
+    // change, and serving that message later sets the field back to this name: on a busy machine
+    // the keys already waiting when the dialog opens are served first, and the first typed key
+    // would be put back over (the later ones then go on after the old name).
+    field.setText (initialText, false);
+    field.setCaretPosition (initialText.length());
     dialog->addButton (translate ("キャンセル"), 0, juce::KeyPress (juce::KeyPress::escapeKey));
     dialog->addButton (translate ("確定"), 1, juce::KeyPress (juce::KeyPress::returnKey));
     // The field is the one place for the keyboard: a window given the focus (by a window
@@ -183,7 +190,7 @@ void DialogHost::textDialog (const juce::String& title, const juce::String& labe
         view.refresh();
     }), false);
     // Keys typed from the press that opened the dialog on go into its field, in order.
-    typeAhead.typeInto (*dialog, *dialog->getTextEditor ("value"));
+    typeAhead.typeInto (*dialog, field);
 }
 
 void DialogHost::chooseFiles (bool multiple, std::function<void (juce::Array<juce::File>)> onChosen)
