@@ -70,6 +70,18 @@ public:
         on) shows only when it has been let through. */
     bool pointerState (int& x, int& y, int& buttons);
 
+    /** A key of the keyboard pressed and released through the server's input queue, Shift held
+        around it where the key's symbol needs it ("I"); `name` is a keysym name ("n", "1",
+        "space", "Return", "BackSpace"). False when no key gives it or the server has no XTEST. */
+    bool typeKey (const std::string& name);
+
+    /** Holds every other client's requests (a grab of the server) until releaseOtherClients: a
+        client then waits at its next round trip, and the input sent meanwhile (through this
+        inspector) waits in its connection, as it does for a program whose message thread comes to
+        it late. Also released when the inspector closes. */
+    void holdOtherClients();
+    void releaseOtherClients();
+
     /** Maps a solid-coloured top-level window of this client on top of the others. */
     std::uintptr_t createSolidWindow (int x, int y, int width, int height, std::uint32_t rgb);
 

@@ -2,6 +2,7 @@
 
 #include "platform/X11Window.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -245,6 +246,42 @@ bool X11Inspector::pointerButton (int button, bool down)
     XTestFakeButtonEvent (d, static_cast<unsigned int> (button), down ? True : False, CurrentTime);
     XSync (d, False);
     return true;
+}
+
+bool X11Inspector::typeKey (const std::string& name)
+{
+    auto* d = asDisplay (display);
+    int event = 0, error = 0, major = 0, minor = 0;
+    const auto symbol = XStringToKeysym (name.c_str());
+    const auto key = symbol != NoSymbol ? XKeysymToKeycode (d, symbol) : 0;
+    const auto shift = XKeysymToKeycode (d, XK_Shift_L);
+    if (key == 0 || ! XTestQueryExtension (d, &event, &error, &major, &minor))
+        return false;
+    const bool shifted = XkbKeycodeToKeysym (d, key, 0, 0) != symbol;
+    if (shifted && shift == 0)
+        return false;
+    if (shifted)
+        XTestFakeKeyEvent (d, shift, True, CurrentTime);
+    XTestFakeKeyEvent (d, key, True, CurrentTime);
+    XTestFakeKeyEvent (d, key, False, CurrentTime);
+    if (shifted)
+        XTestFakeKeyEvent (d, shift, False, CurrentTime);
+    XSync (d, False);
+    return true;
+}
+
+void X11Inspector::holdOtherClients()
+{
+    auto* d = asDisplay (display);
+    XGrabServer (d);
+    XSync (d, False);
+}
+
+void X11Inspector::releaseOtherClients()
+{
+    auto* d = asDisplay (display);
+    XUngrabServer (d);
+    XSync (d, False);
 }
 
 bool X11Inspector::pointerState (int& x, int& y, int& buttons)
