@@ -3,7 +3,8 @@
 // and a private JACK server (dummy backend, 48 kHz, 256 frames), its output open and heard by a
 // JACK client of the bench's own, over a saved show of a 40-row playlist (every row a long tone,
 // written by sox -R), in its window of 1380 x 860 (checked). Nothing is touched at rest; then GO
-// twice (Return through XTEST), so that OUTGOING and MAIN both sound.
+// twice (Return through XTEST), so that OUTGOING and MAIN both sound; the time from the second GO's
+// key to the screen that shows OUTGOING beside MAIN is printed beside the figures.
 // The figure is the process's utime + stime (/proc/PID/stat, what a process monitor reads) over
 // the measured span, after a settle, as a share of one core. Beside it: the same span summed over
 // the threads' own run times (/proc/PID/task/*/schedstat, nanoseconds), and each thread's share
@@ -202,6 +203,7 @@ public:
         keyReturn = XKeysymToKeycode (keyboard, XK_Return);
         if (! waitFor ([&] { return laneColumns (readyColour) >= 100; }, capMs, 20))
             return "the READY lane never showed a prepared row";
+        lanesAbove = readyTop;   // OUTGOING and MAIN lie above READY: the GO's reads take only that band
         // A user's window: the program's own first size, all of it on the screen.
         const auto windows = rig.windowsTitled (mainWindowTitle);
         if (windows.size() != 1)
@@ -230,11 +232,17 @@ public:
         // The next READY row shows its prepared waveform before the second GO.
         if (! waitFor ([&] { return laneColumns (readyColour) >= 100; }, capMs, 20))
             return "the READY lane never showed the next prepared row";
+        // The screen is read over and over from the key on: the first picture that shows the
+        // hand-over dates it (each read of the window takes a few milliseconds of its own).
+        const auto pressed = Clock::now();
         tap();
-        if (! waitFor ([&] { return laneColumns (outgoingColour) >= 100; }, capMs, 20))
+        if (! waitFor ([&] { return laneColumns (outgoingColour, lanesAbove) >= 100; }, capMs, 0))
             return "the OUTGOING lane never played beside MAIN";
+        goToLanesMs = msSince (pressed);
         return {};
     }
+
+    double goToLanesMs = 0.0;   // from the second GO's key to the screen that shows its lanes
 
     bool stillPlaying()
     {
@@ -295,12 +303,14 @@ private:
 
     /** How many pixel columns of the window show a lane colour (a lane draws its waveform in
         its own colour only while it has a prepared row, and OUTGOING only while it plays). */
-    int laneColumns (std::uint32_t colour)
+    int laneColumns (std::uint32_t colour, int rows = 0)
     {
         const auto windows = rig.windowsTitled (mainWindowTitle);
         if (windows.size() != 1)
             return 0;
-        const auto& w = windows.front();
+        auto w = windows.front();
+        if (rows > 0)
+            w.height = std::min (w.height, rows);
         const auto pixels = rig.inspector->capture (w.x, w.y, w.width, w.height);
         const auto near = [] (std::uint32_t a, std::uint32_t b, int shift) {
             return std::abs ((int) ((a >> shift) & 0xff) - (int) ((b >> shift) & 0xff)) < 60;
@@ -313,6 +323,8 @@ private:
                 if (near (p, colour, 16) && near (p, colour, 8) && near (p, colour, 0))
                 {
                     ++count;
+                    if (colour == readyColour)
+                        readyTop = std::min (readyTop, y);
                     break;
                 }
             }
@@ -320,6 +332,7 @@ private:
     }
 
     KeyCode keyReturn = 0;
+    int readyTop = windowHeight, lanesAbove = 0;   // the READY lane's first row in the window
 };
 
 CpuShare measure (int pid, double settleSeconds, double seconds)
@@ -377,6 +390,7 @@ bool benchProgram (const std::string& path, const Spans& spans, Figures& figures
     if (! show.stillPlaying())
         return fail ("OUTGOING no longer played at the end of the playing figure");
     print ("two tracks playing (OUTGOING and MAIN)", playing);
+    std::printf ("        the second GO's lanes (OUTGOING beside MAIN) on the screen %.1f ms after its key\n", show.goToLanesMs);
     std::fflush (stdout);
     figures = { rest.process, playing.process };
     return true;

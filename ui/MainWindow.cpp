@@ -17,7 +17,7 @@ MainWindow::MainWindow (const MainWindowSetup& setup)
       content (view)
 {
     // Before the native title bar makes the window's peer, which takes its display's frame rate.
-    assumeCommonRefreshRates();
+    setWindowFrameRates();
     content.setSize (windowSizes::initialWidth, windowSizes::initialHeight);
     setUsingNativeTitleBar (true);
     setContentNonOwned (&content, true);
@@ -50,6 +50,14 @@ MainWindow::~MainWindow()
     clearContentComponent();
 }
 
+void MainWindow::setWindowFrameRates()
+{
+    if (view.paintsOnItsOwnFrames())
+        slowWindowFrameTimers();
+    else
+        assumeCommonRefreshRates();
+}
+
 void MainWindow::closeButtonPressed()
 {
     view.requestQuit (onQuit ? onQuit : [] { juce::JUCEApplicationBase::quit(); });
@@ -58,7 +66,7 @@ void MainWindow::closeButtonPressed()
 void MainWindow::parentSizeChanged()
 {
     juce::DocumentWindow::parentSizeChanged();
-    assumeCommonRefreshRates();
+    setWindowFrameRates();
 }
 
 void MainWindow::activeWindowStatusChanged()

@@ -44,6 +44,8 @@ public:
     VantrelView view;
 
 private:
+    /** The windows' own frame timers: slow where the view's frame clock paints them. */
+    void setWindowFrameRates();
     FittedContent content;
     std::unique_ptr<KeyRouter> router;
 

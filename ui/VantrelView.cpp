@@ -125,12 +125,16 @@ void paintViewBackground (juce::Graphics& g, const juce::Component& view, const 
 
 VantrelView::VantrelView (SessionCoordinator& c) : coordinator (c)
 {
+    // The clock first: the parts are built to move on its frames.
+    frames = std::make_unique<platform::FrameClock> ([this] { displayFrame(); });
     buildImpl();
     addKeyListener (this);
     setWantsKeyboardFocus (true);
     setSize (1380, 860);
-    startTimer (tickIntervalMs);
-    frames = std::make_unique<juce::VBlankAttachment> (this, [this] { displayFrame(); });
+    if (frames->isValid())
+        frames->run (restingFramesHz);
+    else
+        startTimer (tickIntervalMs);
     refresh();
 }
 
@@ -148,6 +152,8 @@ void VantrelView::buildImpl()
     removeMouseListener (this);
     impl.reset();
     impl = std::make_unique<Impl> (*this, coordinator);
+    if (paintsOnItsOwnFrames())
+        impl->lanes.takeFramesFromView();
     setLookAndFeel (&impl->theme);
     languageAtBuild = uiLanguage();
     tickCount = 0;
@@ -237,6 +243,7 @@ void VantrelView::resized()
 
 void VantrelView::mouseDown (const juce::MouseEvent& e)
 {
+    handsOn();
     // A press outside the text field being typed into ends the typing (a value box commits): the
     // controls the press lands on mostly take no focus of their own, which would leave it there.
     auto* focused = juce::Component::getCurrentlyFocusedComponent();
@@ -252,6 +259,7 @@ void VantrelView::mouseDown (const juce::MouseEvent& e)
 
 void VantrelView::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
+    handsOn();
     // Called twice for a turn over a child: as the children's listener and when the turn bubbles
     // up. The router applies a turn once, whichever path brings it first.
     if (! offerWheelToRouter (*this, e, wheel))

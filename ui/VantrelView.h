@@ -1,6 +1,7 @@
 #pragma once
 // Message thread only: construction, the timer, the callbacks and the refreshes.
 
+#include "platform/FrameClock.h"
 #include "ui/KeyRouting.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -127,15 +128,28 @@ public:
     void colourChanged() override;
     void mouseDown (const juce::MouseEvent&) override;
     void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
-    /** The 30 Hz tick. On screen, the display's frames pace it (they come anyway, to paint); the
-        timer runs it only while the view has no window of its own, so the view adds no wakeup
-        of its own at rest. */
+    void mouseMove (const juce::MouseEvent&) override  { handsOn(); }
+    void mouseEnter (const juce::MouseEvent&) override  { handsOn(); }
+    void mouseExit (const juce::MouseEvent&) override  { handsOn(); }
+    void mouseDrag (const juce::MouseEvent&) override  { handsOn(); }
+    void mouseUp (const juce::MouseEvent&) override  { handsOn(); }
+    /** The 30 Hz tick. The view's frame clock paces it, and paints every window's pending repaints
+        at each of its frames: 30 a second at rest, 60 while something moves (a lane plays or
+        flashes, the pointer moves, a text field or a second window is open). JUCE's own frame
+        timer of each window then only stands in (ui/DisplayRates.h), so that the program at rest
+        wakes no more than its tick needs. Where the clock cannot be made, a timer ticks and the
+        windows paint on their own frames as usual. */
     void timerCallback() override;
-    /** The view's own ticks stop for good (a test or benchmark then runs timerCallback itself). */
+    /** The view's own ticks stop for good (a test or benchmark then runs timerCallback itself);
+        the frames still paint. */
     void stopTicking();
-    /** True while the fallback timer, not the display's frames, paces the ticks. */
+    /** True while the fallback timer, not the frame clock, paces the ticks. */
     bool ticksOnTimer() const  { return isTimerRunning(); }
-    void parentHierarchyChanged() override;
+    /** True while the view's frame clock paints the windows; false for the fallback timer, and for
+        a view whose ticks stopped before its frames could start. */
+    bool paintsOnItsOwnFrames() const  { return frames != nullptr && frames->isValid(); }
+    /** The frame clock's rate now (0 where there is none). */
+    double frameRateHz() const  { return frames != nullptr ? frames->rateHz() : 0.0; }
     bool keyPressed (const juce::KeyPress&, juce::Component*) override;
     bool keyStateChanged (bool isKeyDown, juce::Component*) override;
     using juce::Component::keyPressed;
@@ -148,6 +162,8 @@ private:
     void askQuit (std::function<void()> onQuit, std::function<void()> onAbandoned);
     void buildImpl();
     void displayFrame();
+    void paceFrames (double nowMs);
+    void handsOn();
 
     SessionCoordinator& coordinator;
     std::unique_ptr<Impl> impl;
@@ -160,8 +176,10 @@ private:
     std::function<void()> onQuitAbandoned;       // of the quit that is pending
     int swallowedRepeats = 0;
     static constexpr int tickIntervalMs = 1000 / 30;
-    std::unique_ptr<juce::VBlankAttachment> frames;
+    static constexpr double restingFramesHz = 30.0, movingFramesHz = 60.0;
+    std::unique_ptr<platform::FrameClock> frames;
     double nextTickMs = 0.0;      // when the frames run the next tick (high-resolution milliseconds)
+    double fastFramesUntilMs = 0.0;   // smooth frames until then (high-resolution milliseconds)
     bool ticksStopped = false;    // the quit was prepared: no further tick
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VantrelView)

@@ -112,36 +112,52 @@ void VantrelView::Impl::showLanes (const LaneSnapshot& s)
 
 void VantrelView::displayFrame()
 {
-    if (ticksStopped)
-        return;
     const auto now = juce::Time::getMillisecondCounterHiRes();
-    if (isTimerRunning())
+    if (! ticksStopped)
     {
-        // The frames come: they pace the tick from here on.
-        stopTimer();
-        nextTickMs = now;
+        // A frame up to 2 ms early counts as due, so that a frame that comes at the tick's period
+        // (every second frame at 60 Hz) is not put off by its jitter to the frame after it.
+        constexpr double periodMs = 1000.0 / 30.0, earlyMs = 2.0;
+        if (now + earlyMs >= nextTickMs)
+        {
+            nextTickMs += periodMs;
+            if (nextTickMs <= now)
+                nextTickMs = now + periodMs;   // after a stall: no burst of ticks to catch up
+            const juce::Component::SafePointer<VantrelView> alive (this);
+            timerCallback();
+            if (alive == nullptr)
+                return;   // the tick ended the program's window
+        }
     }
-    // A frame up to 2 ms early counts as due, so that a display's frame that comes at the tick's
-    // period (two frames at 60 Hz) is not put off by its jitter to the frame after it.
-    constexpr double periodMs = 1000.0 / 30.0, earlyMs = 2.0;
-    if (now + earlyMs < nextTickMs)
-        return;
-    nextTickMs += periodMs;
-    if (nextTickMs <= now)
-        nextTickMs = now + periodMs;   // after a stall: no burst of ticks to catch up
-    timerCallback();
+    impl->lanes.frame();
+    // What the tick and everything since asked to repaint is painted now, in every window.
+    platform::paintWindowsNow();
+    paceFrames (now);
 }
 
-void VantrelView::parentHierarchyChanged()
+void VantrelView::paceFrames (double nowMs)
 {
-    // Without a window the view has no frames: the timer ticks until they come again.
-    if (getPeer() == nullptr && ! ticksStopped && ! isTimerRunning())
-        startTimer (tickIntervalMs);
+    // Smooth frames while something moves or the operator is at work (typing, or in a window other
+    // than the main one: a dialog, a menu, a tip); the tick's rate at rest.
+    if (dynamic_cast<juce::TextEditor*> (juce::Component::getCurrentlyFocusedComponent()) != nullptr
+        || juce::ComponentPeer::getNumPeers() > (getPeer() != nullptr ? 1 : 0) || impl->lanes.needFrames())
+        fastFramesUntilMs = nowMs + 1000.0;
+    const auto wanted = nowMs < fastFramesUntilMs ? movingFramesHz : restingFramesHz;
+    if (paintsOnItsOwnFrames() && frames->rateHz() != wanted)
+        frames->run (wanted);
+}
+
+void VantrelView::handsOn()
+{
+    // The pointer over any part of the view: what it touches shows at the next smooth frame.
+    fastFramesUntilMs = juce::Time::getMillisecondCounterHiRes() + 1000.0;
+    if (paintsOnItsOwnFrames() && frames->rateHz() != movingFramesHz)
+        frames->run (movingFramesHz);
 }
 
 void VantrelView::stopTicking()
 {
-    // The frames stay attached (this may run inside one of them); they only stop ticking.
+    // The frames go on painting (this may run inside one of them); they only stop ticking.
     ticksStopped = true;
     stopTimer();
 }

@@ -175,7 +175,7 @@ void WaveLaneView::setStatus (WaveLaneInfo info, bool markChange)
         repaint (waveformStrip());
     updateTime();
     // The frame timer runs only while it has frames to paint: while the lane plays or flashes.
-    if (needsFrames() && ! isTimerRunning())
+    if (needsFrames() && ! isTimerRunning() && ! framesFromView)
         startTimerHz (60);
 }
 

@@ -79,6 +79,13 @@ public:
     /** The lane's clock in milliseconds (the high-resolution counter); a test passes its own. */
     std::function<double()> clock;
 
+    /** The view's frames call frame() from now on, in place of the lane's own 60 Hz timer. */
+    void takeFramesFromView()  { stopTimer(); framesFromView = true; }
+    /** One frame: the waveform strip is repainted where it moved. */
+    void frame()  { if (needsFrames()) timerCallback(); }
+    /** True while the frame timer has something to paint: the lane plays, or a flash is on. */
+    bool needsFrames() const  { return (status.active && ! status.paused) || flashToClear; }
+
 private:
     /** Where the waveform goes at `now`: its area, the drawn band and the image's size. */
     struct WavePlacement
@@ -100,8 +107,6 @@ private:
     /** True when the timer's repaint would show something other than the last painted waveform. */
     bool waveformMoved (double now) const;
     bool flashing (double now, double span) const;
-    /** True while the frame timer has something to paint: the lane plays, or a flash is on. */
-    bool needsFrames() const  { return (status.active && ! status.paused) || flashToClear; }
     double currentTime (double now) const;
     void updateTime();
     void paintWaveform (juce::Graphics&, const WavePlacement&, juce::Colour colour);
@@ -141,5 +146,6 @@ private:
     std::int64_t shownElapsed = -1, shownRemain = -1;   // the readout's displayed units
     bool shownHasLength = false;
     int repaintsByTimer = 0;
+    bool framesFromView = false;
 };
 } // namespace vantrel

@@ -19,6 +19,23 @@ WaveLanes::WaveLanes (const SectionContext& context) : ViewSection (context)
     addPart (readyLane, "wave-ready");
 }
 
+bool WaveLanes::needFrames() const
+{
+    return outgoingLane.needsFrames() || mainLane.needsFrames() || readyLane.needsFrames();
+}
+
+void WaveLanes::takeFramesFromView()
+{
+    for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
+        lane->takeFramesFromView();
+}
+
+void WaveLanes::frame()
+{
+    for (auto* lane : { &outgoingLane, &mainLane, &readyLane })
+        lane->frame();
+}
+
 void WaveLanes::toggleDetailedTime()
 {
     auto& flags = view.flags();

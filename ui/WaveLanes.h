@@ -18,6 +18,11 @@ public:
     void showLanes (const LaneSnapshot& snapshot);
     /** Flips the view's detailed time readout and shows it on the three lanes. */
     void toggleDetailedTime();
+    /** True while a lane plays or flashes: its waveform moves at every frame. */
+    bool needFrames() const;
+    /** The lanes move on the view's frames (frame()) instead of timers of their own. */
+    void takeFramesFromView();
+    void frame();
     void addOpaqueFaces (juce::RectangleList<int>& faces) const override;
 
 private:

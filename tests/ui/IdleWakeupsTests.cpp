@@ -1,5 +1,6 @@
-// What wakes the program while nothing happens: the main view ticks on the display's frames, and
-// tooltips, text carets and the hidden library panel keep no timer of their own at rest.
+// What wakes the program while nothing happens: the main view ticks and paints on a frame clock of
+// its own, each window's own frames stand by, and tooltips, text carets and the hidden library
+// panel keep no timer of their own at rest.
 
 #include "ViewTestSupport.h"
 
@@ -39,40 +40,66 @@ bool toggledOn (VantrelView& view, const char* id)
     return byId<juce::Button> (view, id).getToggleState();
 }
 
-TEST (IdleWakeups, TheMainViewTicksOnTheDisplaysFramesAndOnItsTimerOnlyWithoutAWindow)
+/** A child that asks to be painted again at every paint, as a moving picture does. */
+struct MovingPicture : juce::Component
+{
+    void paint (juce::Graphics& g) override
+    {
+        ++paints;
+        g.fillAll (juce::Colour ((juce::uint32) (0xff000000u | (juce::uint32) paints)));
+        repaint();
+    }
+    int paints = 0;
+};
+
+TEST (IdleWakeups, TheMainViewTicksAndPaintsEveryWindowOnItsOwnFramesWhileTheWindowsOwnFramesStandBy)
 {
     ViewRig r;
     ASSERT_TRUE (r.display.running()) << r.display.problem;
     r.addShow ("Show", 2);
     r.view = std::make_unique<VantrelView> (*r.session);
     auto& view = *r.view;
-    EXPECT_TRUE (view.ticksOnTimer()) << "a view without a window has no frames";
+    ASSERT_TRUE (view.paintsOnItsOwnFrames());
+    EXPECT_FALSE (view.ticksOnTimer()) << "a timer ticks beside the frames";
 
-    view.setBounds (0, 0, 1380, 860);
-    view.addToDesktop (0);
-    view.setVisible (true);
-    ASSERT_TRUE (waitUntilMapped (view, r.display));
-    // On screen the frames pace the ticks: the view's own timer stops, and the view still
-    // follows the coordinator by itself.
-    EXPECT_TRUE (runMessagesUntil ([&] { return ! view.ticksOnTimer(); })) << "the view keeps a timer beside the frames";
+    // The frames tick with or without a window of the view's own.
     const bool before = toggledOn (view, "auto-cue");
     r.session->toggleAutoCue();
-    EXPECT_TRUE (runMessagesUntil ([&] { return toggledOn (view, "auto-cue") != before; })) << "no tick came on screen";
+    EXPECT_TRUE (runMessagesUntil ([&] { return toggledOn (view, "auto-cue") != before; })) << "no tick came";
 
-    // Off screen again: the timer takes the ticks over.
-    view.removeFromDesktop();
-    juce::Component parent;
-    parent.addAndMakeVisible (view);
-    EXPECT_TRUE (view.ticksOnTimer());
-    r.session->toggleAutoCue();
-    EXPECT_TRUE (runMessagesUntil ([&] { return toggledOn (view, "auto-cue") == before; })) << "no tick came off screen";
-    parent.removeChildComponent (&view);
+    // Another window, its own frames slowed as the main window slows them: what it asks to
+    // repaint is painted at the view's frames too, not only at its own (each of which paints it
+    // at most once; a starved message thread may serve one of each at a time).
+    slowWindowFrameTimers();
+    MovingPicture picture;
+    TopWindow window (picture);
+    ASSERT_TRUE (waitUntilMapped (window.top, r.display));
+    int ownFrames = 0;
+    double firstMs = 0.0, lastMs = 0.0;
+    juce::VBlankAttachment attachment (&picture,
+                                       [&]
+                                       {
+                                           lastMs = juce::Time::getMillisecondCounterHiRes();
+                                           if (ownFrames++ == 0)
+                                               firstMs = lastMs;
+                                       });
+    ASSERT_TRUE (runMessagesUntil ([&] { return ownFrames > 1 && picture.paints > 0; }));
+    const int paintsBefore = picture.paints, ownBefore = ownFrames;
+    ASSERT_TRUE (runMessagesUntil ([&] { return ownFrames >= ownBefore + 4; }));
+    const int paints = picture.paints - paintsBefore, own = ownFrames - ownBefore;
+    EXPECT_GE (paints, own + 2) << "the window is painted only at its own frames";
+    // A busy machine makes its own frames fewer, never more.
+    EXPECT_LE ((ownFrames - 1) * 1000.0 / (lastMs - firstMs), standInFrameRateHz + 1.0) << "its own frames run at full rate";
+    EXPECT_EQ (view.frameRateHz(), 60.0) << "a second window is up: its frames are not smooth";
 
-    // Stopped (as a quit that was prepared stops it): no window change starts the timer again.
+    // Alone again and untouched, the view's frames come at the tick's rate.
+    window.top.removeFromDesktop();
+    EXPECT_TRUE (runMessagesUntil ([&] { return view.frameRateHz() == 30.0; })) << "the frames stay fast at rest";
+
+    // Stopped (as a quit that was prepared stops it): no timer takes the ticks over.
     view.stopTicking();
-    parent.addAndMakeVisible (view);
-    EXPECT_FALSE (view.ticksOnTimer()) << "a stopped view ticks again";
-    parent.removeChildComponent (&view);
+    EXPECT_FALSE (view.ticksOnTimer());
+    EXPECT_TRUE (view.paintsOnItsOwnFrames());
 }
 
 TEST (IdleWakeups, ADisplayThatReportsNoRateGivesItsWindowsTheCommonFrameRate)
