@@ -40,6 +40,26 @@ bool toggledOn (VantrelView& view, const char* id)
     return byId<juce::Button> (view, id).getToggleState();
 }
 
+/** Counts a window's own frames (JUCE's frame timer of its peer) as they come to a component in it. */
+struct OwnFrames
+{
+    explicit OwnFrames (juce::Component& c)
+        : attachment (&c,
+                      [this]
+                      {
+                          lastMs = juce::Time::getMillisecondCounterHiRes();
+                          if (count++ == 0)
+                              firstMs = lastMs;
+                      })
+    {
+    }
+    double perSecond() const  { return (count - 1) * 1000.0 / (lastMs - firstMs); }
+
+    int count = 0;
+    double firstMs = 0.0, lastMs = 0.0;
+    juce::VBlankAttachment attachment;
+};
+
 /** A child that asks to be painted again at every paint, as a moving picture does. */
 struct MovingPicture : juce::Component
 {
@@ -74,22 +94,14 @@ TEST (IdleWakeups, TheMainViewTicksAndPaintsEveryWindowOnItsOwnFramesWhileTheWin
     MovingPicture picture;
     TopWindow window (picture);
     ASSERT_TRUE (waitUntilMapped (window.top, r.display));
-    int ownFrames = 0;
-    double firstMs = 0.0, lastMs = 0.0;
-    juce::VBlankAttachment attachment (&picture,
-                                       [&]
-                                       {
-                                           lastMs = juce::Time::getMillisecondCounterHiRes();
-                                           if (ownFrames++ == 0)
-                                               firstMs = lastMs;
-                                       });
-    ASSERT_TRUE (runMessagesUntil ([&] { return ownFrames > 1 && picture.paints > 0; }));
-    const int paintsBefore = picture.paints, ownBefore = ownFrames;
-    ASSERT_TRUE (runMessagesUntil ([&] { return ownFrames >= ownBefore + 4; }));
-    const int paints = picture.paints - paintsBefore, own = ownFrames - ownBefore;
+    OwnFrames ownFrames (picture);
+    ASSERT_TRUE (runMessagesUntil ([&] { return ownFrames.count > 1 && picture.paints > 0; }));
+    const int paintsBefore = picture.paints, ownBefore = ownFrames.count;
+    ASSERT_TRUE (runMessagesUntil ([&] { return ownFrames.count >= ownBefore + 4; }));
+    const int paints = picture.paints - paintsBefore, own = ownFrames.count - ownBefore;
     EXPECT_GE (paints, own + 2) << "the window is painted only at its own frames";
     // A busy machine makes its own frames fewer, never more.
-    EXPECT_LE ((ownFrames - 1) * 1000.0 / (lastMs - firstMs), standInFrameRateHz + 1.0) << "its own frames run at full rate";
+    EXPECT_LE (ownFrames.perSecond(), standInFrameRateHz + 1.0) << "its own frames run at full rate";
     EXPECT_EQ (view.frameRateHz(), 60.0) << "a second window is up: its frames are not smooth";
 
     // Alone again and untouched, the view's frames come at the tick's rate.
@@ -112,19 +124,11 @@ TEST (IdleWakeups, ADisplayThatReportsNoRateGivesItsWindowsTheCommonFrameRate)
     juce::Component child;
     TopWindow window (child);
     ASSERT_TRUE (waitUntilMapped (window.top, r.display));
-    int frames = 0;
-    double firstMs = 0.0, lastMs = 0.0;
-    juce::VBlankAttachment attachment (&child,
-                                       [&]
-                                       {
-                                           lastMs = juce::Time::getMillisecondCounterHiRes();
-                                           if (frames++ == 0)
-                                               firstMs = lastMs;
-                                       });
+    OwnFrames frames (child);
 
     // Frames over at least a second: a busy machine makes them fewer, never more.
-    ASSERT_TRUE (runMessagesUntil ([&] { return frames > 1 && lastMs - firstMs >= 1000.0; }));
-    const auto perSecond = (frames - 1) * 1000.0 / (lastMs - firstMs);
+    ASSERT_TRUE (runMessagesUntil ([&] { return frames.count > 1 && frames.lastMs - frames.firstMs >= 1000.0; }));
+    const auto perSecond = frames.perSecond();
     EXPECT_LE (perSecond, assumedRefreshRateHz + 5.0) << "the window's frames run at JUCE's 100 Hz";
     EXPECT_GE (perSecond, 1.0);
 }
